@@ -1,0 +1,40 @@
+# The two set-up commands of the README:
+#   make run   installs what is missing, builds and starts Quillbend
+#   make test  installs what is missing, builds and runs every test
+# Both work as root on a fresh Debian 12 machine (or with sudo).
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+
+.PHONY: deps build run test test-release test-asan bench clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@bash scripts/run.sh $(BUILD)
+
+test: deps test-release test-asan
+
+test-release:
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB_WERROR=$${CI:+ON} $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@bash scripts/run-tests.sh $(BUILD)
+
+# The core tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan:
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQB_SANITIZE=ON -DQB_BUILD_GUI=OFF -DQB_BUILD_BENCH=OFF -DQB_WERROR=$${CI:+ON} $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L core
+
+bench: build
+	@for b in $(BUILD)/bench/*Bench; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

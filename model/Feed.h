@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+#include "feeds/DateTime.h"
+#include "model/RSSObject.h"
+#include "model/SharedText.h"
+
+namespace qb {
+
+// One article taken from a feed.
+class CFeed : public RSSObject {
+ public:
+  static constexpr RecordType kType = RecordType::Feed;
+  RecordType Type() const override { return kType; }
+
+  std::u16string m_channel;      // title of the channel that carried it
+  std::u16string m_title;        // "<Untitled>" when the feed gave none
+  std::u16string m_link;
+  std::u16string m_description;  // HTML as the feed delivered it
+  std::u16string m_dateText;     // the publication date as written
+  std::u16string m_key;          // guid, Atom id, or title + "@" + link
+  CDateTime m_date;              // parsed from m_dateText; invalid when unrecognised
+  bool m_read = false;
+  SharedText m_sourceText;       // the whole document it was first taken from
+};
+
+}  // namespace qb

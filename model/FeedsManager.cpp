@@ -1,0 +1,300 @@
+#include "model/FeedsManager.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace qb {
+
+namespace {
+
+void RemoveFirst(IdList& list, ObjectId id) {
+  auto it = std::find(list.begin(), list.end(), id);
+  if (it != list.end()) list.erase(it);
+}
+
+bool Contains(const IdList& list, ObjectId id) {
+  return std::find(list.begin(), list.end(), id) != list.end();
+}
+
+}  // namespace
+
+CFeedsManager::CFeedsManager() { SetActiveStore(&m_storage); }
+
+CFeedsManager::~CFeedsManager() = default;
+
+template <typename T>
+T* CFeedsManager::Create() {
+  auto record = std::make_unique<T>();
+  record->m_id = m_storage.NewId();
+  const ObjectId id = record->m_id;
+  return static_cast<T*>(m_storage.Register(std::move(record), id));
+}
+
+CFeed* CFeedsManager::NewFeed() { return Create<CFeed>(); }
+CFeedSource* CFeedsManager::NewFeedSource() { return Create<CFeedSource>(); }
+CGroup* CFeedsManager::NewGroup() { return Create<CGroup>(); }
+
+void CFeedsManager::CollectFeeds(ObjectId node, IdList& out) const {
+  if (node == 0) {
+    for (ObjectId gid : m_rootGroups) {
+      if (const CGroup* g = GetGroup(gid)) g->CollectFeeds(out);
+    }
+  } else if (const CGroup* g = GetGroup(node)) {
+    g->CollectFeeds(out);
+  } else if (const CFeedSource* s = GetFeedSource(node)) {
+    for (ObjectId aid : s->m_articles) {
+      if (GetFeed(aid) != nullptr) out.push_back(aid);
+    }
+  }
+}
+
+void CFeedsManager::CollectSources(ObjectId node, IdList& out) const {
+  if (node == 0) {
+    for (ObjectId gid : m_rootGroups) {
+      if (const CGroup* g = GetGroup(gid)) g->CollectSources(out);
+    }
+  } else if (const CGroup* g = GetGroup(node)) {
+    g->CollectSources(out);
+  }
+}
+
+void CFeedsManager::CollectGroups(IdList& out) const {
+  for (ObjectId gid : m_rootGroups) {
+    if (const CGroup* g = GetGroup(gid)) g->CollectGroups(out);
+  }
+}
+
+CFeedSource* CFeedsManager::FindSourceOfFeed(ObjectId articleId) const {
+  IdList sources;
+  CollectSources(0, sources);
+  for (ObjectId sid : sources) {
+    CFeedSource* s = GetFeedSource(sid);
+    if (s != nullptr && Contains(s->m_articles, articleId)) return s;
+  }
+  return nullptr;
+}
+
+CGroup* CFeedsManager::FindGroupOfSource(ObjectId sourceId) const {
+  IdList groups;
+  CollectGroups(groups);
+  for (ObjectId gid : groups) {
+    CGroup* g = GetGroup(gid);
+    if (g != nullptr && Contains(g->m_sources, sourceId)) return g;
+  }
+  return nullptr;
+}
+
+CGroup* CFeedsManager::FindParentGroup(ObjectId groupId) const {
+  IdList groups;
+  CollectGroups(groups);
+  for (ObjectId gid : groups) {
+    CGroup* g = GetGroup(gid);
+    if (g != nullptr && Contains(g->m_childGroups, groupId)) return g;
+  }
+  return nullptr;
+}
+
+CGroup* CFeedsManager::FindRootGroupByName(const std::u16string& name) const {
+  for (ObjectId gid : m_rootGroups) {
+    CGroup* g = GetGroup(gid);
+    if (g != nullptr && g->m_name == name) return g;
+  }
+  return nullptr;
+}
+
+CFeedSource* CFeedsManager::FindSourceByTitle(const CGroup* group,
+                                              const std::u16string& title) const {
+  if (group == nullptr) return nullptr;
+  for (ObjectId sid : group->m_sources) {
+    CFeedSource* s = GetFeedSource(sid);
+    if (s != nullptr && s->m_title == title) return s;
+  }
+  return nullptr;
+}
+
+bool CFeedsManager::IsInSubtree(ObjectId ancestor, ObjectId id) const {
+  const CGroup* g = GetGroup(ancestor);
+  if (g == nullptr) return false;
+  IdList groups;
+  g->CollectGroups(groups);
+  return Contains(groups, id);
+}
+
+void CFeedsManager::RemoveRootGroup(ObjectId id) { RemoveFirst(m_rootGroups, id); }
+
+void CFeedsManager::FixUpAfterLoad() {
+  if (!m_rootGroups.empty()) return;
+  CGroup* g = NewGroup();
+  g->m_name = kAllSourcesName;
+  m_rootGroups.push_back(g->m_id);
+}
+
+void CFeedsManager::DeleteObject(ObjectId id) {
+  // Children first, then the node itself; iterative so that neither depth nor
+  // a damaged file whose lists form a cycle can overflow the stack.
+  struct Pending {
+    ObjectId id;
+    bool expanded;
+  };
+  std::vector<Pending> stack{{id, false}};
+  std::unordered_set<ObjectId> seen;
+  while (!stack.empty()) {
+    Pending p = stack.back();
+    stack.pop_back();
+    if (p.expanded) {
+      m_storage.Remove(p.id);
+      continue;
+    }
+    if (!seen.insert(p.id).second) continue;
+    stack.push_back({p.id, true});
+    // Pushed in reverse so that children are deleted in list order: the
+    // group's sources first, then its child groups.
+    if (const CGroup* g = GetGroup(p.id)) {
+      for (auto it = g->m_childGroups.rbegin(); it != g->m_childGroups.rend(); ++it)
+        stack.push_back({*it, false});
+      for (auto it = g->m_sources.rbegin(); it != g->m_sources.rend(); ++it)
+        stack.push_back({*it, false});
+    } else if (const CFeedSource* s = GetFeedSource(p.id)) {
+      for (auto it = s->m_articles.rbegin(); it != s->m_articles.rend(); ++it)
+        stack.push_back({*it, false});
+    }
+  }
+}
+
+CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& url) {
+  CGroup* g = GetGroup(groupId);
+  if (g == nullptr) return nullptr;
+  CFeedSource* s = NewFeedSource();
+  s->m_title = url;
+  s->m_url = url;
+  s->m_autoName = true;
+  g->m_sources.push_back(s->m_id);
+  return s;
+}
+
+bool CFeedsManager::HasSourceWithUrl(const std::u16string& url) const {
+  IdList sources;
+  CollectSources(0, sources);
+  for (ObjectId sid : sources) {
+    const CFeedSource* s = GetFeedSource(sid);
+    if (s != nullptr && s->m_url == url) return true;
+  }
+  return false;
+}
+
+void CFeedsManager::DeleteSource(ObjectId groupId, ObjectId sourceId) {
+  if (CGroup* g = GetGroup(groupId)) g->RemoveSource(sourceId);
+  DeleteObject(sourceId);
+}
+
+bool CFeedsManager::DeleteGroup(ObjectId groupId) {
+  if (GetGroup(groupId) == nullptr) return false;
+  if (CGroup* parent = FindParentGroup(groupId)) {
+    parent->RemoveSubgroup(groupId);
+  } else {
+    if (Contains(m_rootGroups, groupId) && m_rootGroups.size() == 1) return false;
+    RemoveRootGroup(groupId);
+  }
+  DeleteObject(groupId);
+  return true;
+}
+
+bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
+  CGroup* from = FindGroupOfSource(sourceId);
+  CGroup* to = GetGroup(targetGroupId);
+  if (from == nullptr || to == nullptr) return false;
+  from->RemoveSource(sourceId);
+  to->m_sources.push_back(sourceId);
+  return true;
+}
+
+bool CFeedsManager::MoveGroup(ObjectId groupId, ObjectId targetGroupId) {
+  if (GetGroup(groupId) == nullptr) return false;
+  CGroup* target = nullptr;
+  if (targetGroupId != 0) {
+    target = GetGroup(targetGroupId);
+    if (target == nullptr || IsInSubtree(groupId, targetGroupId)) return false;
+  }
+  CGroup* parent = FindParentGroup(groupId);
+  if (parent == target) return false;  // both null: already at the root level
+  if (parent != nullptr) {
+    parent->RemoveSubgroup(groupId);
+  } else {
+    RemoveRootGroup(groupId);
+  }
+  (target != nullptr ? target->m_childGroups : m_rootGroups).push_back(groupId);
+  return true;
+}
+
+bool CFeedsManager::Rename(ObjectId nodeId, const std::u16string& name) {
+  if (CGroup* g = GetGroup(nodeId)) {
+    g->m_name = name;
+    return true;
+  }
+  if (CFeedSource* s = GetFeedSource(nodeId)) {
+    s->m_title = name;
+    s->m_autoName = false;
+    return true;
+  }
+  return false;
+}
+
+void CFeedsManager::MarkRead(const IdList& articles, bool read) {
+  for (ObjectId id : articles) {
+    if (CFeed* a = GetFeed(id)) a->m_read = read;
+  }
+}
+
+void CFeedsManager::DeleteArticles(const IdList& articles) {
+  // One walk over all sources finds the holder of every article, so deleting
+  // many articles costs one pass over the tree rather than one pass each.
+  std::unordered_map<ObjectId, CFeedSource*> holder;
+  for (ObjectId id : articles) holder.emplace(id, nullptr);
+  IdList sources;
+  CollectSources(0, sources);
+  size_t unresolved = holder.size();
+  for (ObjectId sid : sources) {
+    if (unresolved == 0) break;
+    CFeedSource* s = GetFeedSource(sid);
+    if (s == nullptr) continue;
+    for (ObjectId aid : s->m_articles) {
+      auto it = holder.find(aid);
+      if (it != holder.end() && it->second == nullptr) {
+        it->second = s;
+        --unresolved;
+      }
+    }
+  }
+  std::unordered_map<CFeedSource*, std::unordered_set<ObjectId>> removals;
+  for (const auto& [aid, s] : holder) {
+    if (s != nullptr) removals[s].insert(aid);
+  }
+  for (auto& [s, ids] : removals) {
+    // Removes the first occurrence of each identifier, keeping the order.
+    IdList kept;
+    kept.reserve(s->m_articles.size());
+    for (ObjectId aid : s->m_articles) {
+      if (ids.erase(aid) == 0) kept.push_back(aid);
+    }
+    s->m_articles.swap(kept);
+  }
+  for (ObjectId id : articles) {
+    auto it = holder.find(id);
+    if (it != holder.end() && it->second != nullptr) DeleteObject(id);
+  }
+}
+
+CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
+  CGroup* parent = nullptr;
+  if (parentId != 0) {
+    parent = GetGroup(parentId);
+    if (parent == nullptr) return nullptr;
+  }
+  CGroup* g = NewGroup();
+  g->m_name = name;
+  (parent != nullptr ? parent->m_childGroups : m_rootGroups).push_back(g->m_id);
+  return g;
+}
+
+}  // namespace qb

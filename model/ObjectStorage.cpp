@@ -1,0 +1,53 @@
+#include "model/ObjectStorage.h"
+
+#include "model/Random.h"
+
+namespace qb {
+
+namespace {
+CObjectStorage* g_activeStore = nullptr;
+}
+
+CObjectStorage* ActiveStore() { return g_activeStore; }
+void SetActiveStore(CObjectStorage* store) { g_activeStore = store; }
+
+CObjectStorage::~CObjectStorage() {
+  Clear();
+  if (g_activeStore == this) g_activeStore = nullptr;
+}
+
+ObjectId CObjectStorage::NewId() const {
+  for (;;) {
+    const ObjectId candidate = DrawRandomId();
+    if (candidate != 0 && m_idIndex.count(candidate) == 0) return candidate;
+  }
+}
+
+RSSObject* CObjectStorage::Register(std::unique_ptr<RSSObject> object, ObjectId id) {
+  RSSObject* raw = object.get();
+  if (raw == nullptr || m_objectIndex.count(raw) != 0) return raw;
+  m_objectIndex.emplace(raw, OwnedRecord{std::move(object), id});
+  m_idIndex[id] = raw;
+  return raw;
+}
+
+RSSObject* CObjectStorage::Lookup(ObjectId id) const {
+  if (id == 0) return nullptr;
+  auto it = m_idIndex.find(id);
+  return it == m_idIndex.end() ? nullptr : it->second;
+}
+
+void CObjectStorage::Remove(ObjectId id) {
+  auto it = m_idIndex.find(id);
+  if (it == m_idIndex.end()) return;
+  RSSObject* record = it->second;
+  m_idIndex.erase(it);
+  m_objectIndex.erase(record);  // destroys the record
+}
+
+void CObjectStorage::Clear() {
+  m_idIndex.clear();
+  m_objectIndex.clear();
+}
+
+}  // namespace qb

@@ -1,0 +1,216 @@
+#include "model/FeedsManager.h"
+
+#include <gtest/gtest.h>
+
+#include "model/Random.h"
+
+namespace qb {
+namespace {
+
+// A small tree:
+//   R1: s1(a1,a2), G1: s2(a3), G2: s3(a4)      (G2 inside G1)
+//   R2: s4(a5)
+class FeedsManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SeedRandom(99);
+    r1 = m.AddGroup(0, u"R1");
+    g1 = m.AddGroup(r1->m_id, u"G1");
+    g2 = m.AddGroup(g1->m_id, u"G2");
+    r2 = m.AddGroup(0, u"R2");
+    s1 = Source(r1, {&a1, &a2});
+    s2 = Source(g1, {&a3});
+    s3 = Source(g2, {&a4});
+    s4 = Source(r2, {&a5});
+  }
+
+  CFeedSource* Source(CGroup* g, std::initializer_list<ObjectId*> articles) {
+    CFeedSource* s = m.AddSource(g->m_id, u"http://x/" + std::u16string(1, char16_t(u'a' + g->m_sources.size())));
+    for (ObjectId* out : articles) {
+      CFeed* a = m.NewFeed();
+      s->m_articles.push_back(a->m_id);
+      *out = a->m_id;
+    }
+    return s;
+  }
+
+  CFeedsManager m;
+  CGroup *r1, *g1, *g2, *r2;
+  CFeedSource *s1, *s2, *s3, *s4;
+  ObjectId a1, a2, a3, a4, a5;
+};
+
+TEST_F(FeedsManagerTest, CollectionsWalkDepthFirstInListOrder) {
+  IdList feeds;
+  m.CollectFeeds(0, feeds);
+  EXPECT_EQ(feeds, (IdList{a1, a2, a3, a4, a5}));
+
+  IdList ofSource;
+  m.CollectFeeds(s1->m_id, ofSource);
+  EXPECT_EQ(ofSource, s1->m_articles);
+
+  IdList groups;
+  m.CollectGroups(groups);
+  EXPECT_EQ(groups, (IdList{r1->m_id, g1->m_id, g2->m_id, r2->m_id}));
+
+  IdList sources;
+  m.CollectSources(g1->m_id, sources);
+  EXPECT_EQ(sources, (IdList{s2->m_id, s3->m_id}));
+  IdList none;
+  m.CollectSources(s1->m_id, none);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST_F(FeedsManagerTest, CollectionsSkipIdentifiersThatDoNotResolve) {
+  s1->m_articles.push_back(12345);
+  s1->m_articles.push_back(g2->m_id);  // another kind
+  g1->m_sources.push_back(777);
+  IdList feeds;
+  m.CollectFeeds(r1->m_id, feeds);
+  EXPECT_EQ(feeds, (IdList{a1, a2, a3, a4}));
+}
+
+TEST_F(FeedsManagerTest, CountsCoverNestedGroups) {
+  m.MarkRead({a3, a4}, true);
+  int unread = 0, read = 0;
+  r1->CountFeeds(unread, read);
+  EXPECT_EQ(unread, 2);
+  EXPECT_EQ(read, 2);
+  g1->CountFeeds(unread, read);
+  EXPECT_EQ(unread, 0);
+  EXPECT_EQ(read, 2);
+  s1->CountFeeds(unread, read);
+  EXPECT_EQ(unread, 2);
+  EXPECT_EQ(read, 0);
+}
+
+TEST_F(FeedsManagerTest, Searches) {
+  EXPECT_EQ(m.FindSourceOfFeed(a4), s3);
+  EXPECT_EQ(m.FindSourceOfFeed(999), nullptr);
+  EXPECT_EQ(m.FindGroupOfSource(s3->m_id), g2);
+  EXPECT_EQ(m.FindParentGroup(g2->m_id), g1);
+  EXPECT_EQ(m.FindParentGroup(r1->m_id), nullptr);
+  EXPECT_EQ(m.FindRootGroupByName(u"R2"), r2);
+  EXPECT_EQ(m.FindRootGroupByName(u"G1"), nullptr) << "root list only";
+  EXPECT_EQ(m.FindRootGroupByName(u"r2"), nullptr) << "case-sensitive";
+  s4->m_title = u"Welcome!";
+  EXPECT_EQ(m.FindSourceByTitle(r2, u"Welcome!"), s4);
+  EXPECT_EQ(m.FindSourceByTitle(nullptr, u"Welcome!"), nullptr);
+}
+
+TEST_F(FeedsManagerTest, DeletingADeepGroupLeavesNothingOfItsSubtreeRegistered) {
+  const IdList gone{g1->m_id, g2->m_id, s2->m_id, s3->m_id, a3, a4};
+  ASSERT_TRUE(m.DeleteGroup(g1->m_id));
+  for (ObjectId id : gone) EXPECT_EQ(m.m_storage.Lookup(id), nullptr) << id;
+  EXPECT_TRUE(r1->m_childGroups.empty());
+  EXPECT_NE(m.GetFeed(a1), nullptr);
+  EXPECT_EQ(m.m_storage.Size(), 2u + 2u + 3u);  // R1, R2, s1, s4, a1, a2, a5
+}
+
+TEST_F(FeedsManagerTest, DeleteObjectSurvivesACycleInADamagedFile) {
+  g2->m_childGroups.push_back(g1->m_id);  // g1 -> g2 -> g1
+  IdList groups;
+  m.CollectGroups(groups);
+  EXPECT_EQ(groups.size(), 4u);
+  r1->RemoveSubgroup(g1->m_id);
+  m.DeleteObject(g1->m_id);
+  EXPECT_EQ(m.GetGroup(g1->m_id), nullptr);
+  EXPECT_EQ(m.GetGroup(g2->m_id), nullptr);
+}
+
+TEST_F(FeedsManagerTest, TheOnlyRootGroupCannotBeDeleted) {
+  ASSERT_TRUE(m.DeleteGroup(r2->m_id));
+  const size_t before = m.m_storage.Size();
+  EXPECT_FALSE(m.DeleteGroup(r1->m_id));
+  EXPECT_EQ(m.m_rootGroups, IdList{r1->m_id});
+  EXPECT_EQ(m.m_storage.Size(), before);
+  // A sub-group can always go, even when it is the only one under its parent.
+  EXPECT_TRUE(m.DeleteGroup(g2->m_id));
+}
+
+TEST_F(FeedsManagerTest, MovesThatMustChangeNothing) {
+  const IdList roots = m.m_rootGroups;
+  const IdList g1Children = g1->m_childGroups;
+  EXPECT_FALSE(m.MoveGroup(g2->m_id, g1->m_id)) << "onto its current parent";
+  EXPECT_FALSE(m.MoveGroup(r1->m_id, 0)) << "root group to the root level";
+  EXPECT_FALSE(m.MoveGroup(g1->m_id, g1->m_id)) << "onto itself";
+  EXPECT_FALSE(m.MoveGroup(g1->m_id, g2->m_id)) << "into its own subtree";
+  EXPECT_FALSE(m.MoveGroup(g1->m_id, s1->m_id)) << "onto a source";
+  EXPECT_FALSE(m.MoveSource(s1->m_id, s2->m_id));
+  EXPECT_EQ(m.m_rootGroups, roots);
+  EXPECT_EQ(g1->m_childGroups, g1Children);
+}
+
+TEST_F(FeedsManagerTest, MovesThatChangeTheTree) {
+  EXPECT_TRUE(m.MoveGroup(g2->m_id, 0));
+  EXPECT_EQ(m.m_rootGroups, (IdList{r1->m_id, r2->m_id, g2->m_id})) << "last root group";
+  EXPECT_TRUE(g1->m_childGroups.empty());
+
+  EXPECT_TRUE(m.MoveGroup(g1->m_id, r2->m_id));
+  EXPECT_EQ(r2->m_childGroups, IdList{g1->m_id});
+
+  // Dropping a source on its own group moves it to the end of the list.
+  CFeedSource* extra = m.AddSource(r1->m_id, u"http://extra");
+  EXPECT_TRUE(m.MoveSource(s1->m_id, r1->m_id));
+  EXPECT_EQ(r1->m_sources, (IdList{extra->m_id, s1->m_id}));
+  EXPECT_TRUE(m.MoveSource(s1->m_id, r2->m_id));
+  EXPECT_EQ(m.FindGroupOfSource(s1->m_id), r2);
+}
+
+TEST_F(FeedsManagerTest, RenameClearsAutoNameOfASource) {
+  ASSERT_TRUE(s1->m_autoName);
+  EXPECT_TRUE(m.Rename(s1->m_id, u"Mine"));
+  EXPECT_EQ(s1->m_title, u"Mine");
+  EXPECT_FALSE(s1->m_autoName);
+  EXPECT_TRUE(m.Rename(g1->m_id, u"Renamed"));
+  EXPECT_EQ(g1->m_name, u"Renamed");
+  EXPECT_FALSE(m.Rename(a1, u"x"));
+}
+
+TEST_F(FeedsManagerTest, DeleteArticlesKeepsKeysInTheHistory) {
+  CFeed* a = m.GetFeed(a2);
+  a->m_key = u"k2";
+  s1->AddToHistory(*a);
+  m.DeleteArticles({a2, a5, 4242});
+  EXPECT_EQ(s1->m_articles, IdList{a1});
+  EXPECT_TRUE(s4->m_articles.empty());
+  EXPECT_EQ(m.GetFeed(a2), nullptr);
+  EXPECT_TRUE(s1->IsInHistory(u"k2"));
+
+  // An article that no source holds is left alone.
+  CFeed* orphan = m.NewFeed();
+  m.DeleteArticles({orphan->m_id});
+  EXPECT_EQ(m.GetFeed(orphan->m_id), orphan);
+}
+
+TEST_F(FeedsManagerTest, AddSourceAndDuplicateUrls) {
+  CFeedSource* s = m.AddSource(g2->m_id, u"http://example.com/feed");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->m_title, u"http://example.com/feed");
+  EXPECT_TRUE(s->m_autoName);
+  EXPECT_EQ(g2->m_sources.back(), s->m_id);
+  EXPECT_TRUE(m.HasSourceWithUrl(u"http://example.com/feed"));
+  EXPECT_FALSE(m.HasSourceWithUrl(u"http://EXAMPLE.com/feed"));
+  EXPECT_FALSE(m.HasSourceWithUrl(u"http://example.com/feed/"));
+  EXPECT_EQ(m.AddSource(s1->m_id, u"x"), nullptr);
+}
+
+TEST_F(FeedsManagerTest, FixUpAfterLoadAddsAllSourcesOnlyWhenEmpty) {
+  m.FixUpAfterLoad();
+  EXPECT_EQ(m.m_rootGroups.size(), 2u);
+  CFeedsManager empty;
+  empty.FixUpAfterLoad();
+  ASSERT_EQ(empty.m_rootGroups.size(), 1u);
+  EXPECT_EQ(empty.GetGroup(empty.m_rootGroups[0])->m_name, u"All Sources");
+}
+
+TEST_F(FeedsManagerTest, AddGroupAtRootAndInsideAGroup) {
+  CGroup* sub = m.AddGroup(r2->m_id, u"Sub");
+  ASSERT_NE(sub, nullptr);
+  EXPECT_TRUE(sub->m_expanded);
+  EXPECT_EQ(r2->m_childGroups, IdList{sub->m_id});
+  EXPECT_EQ(m.AddGroup(s1->m_id, u"x"), nullptr);
+}
+
+}  // namespace
+}  // namespace qb

@@ -1,0 +1,102 @@
+#include "model/ObjectStorage.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "model/FeedsManager.h"
+#include "model/Random.h"
+#include "model/VectorIterator.h"
+
+namespace qb {
+namespace {
+
+TEST(RandomTest, GeneratorMatchesTheClassicSequence) {
+  // s = s * 214013 + 2531011, draw = (s >> 16) & 0x7FFF; seed 1 starts 41, 18467, 6334.
+  SeedRandom(1);
+  EXPECT_EQ(DrawRandom(), 41u);
+  EXPECT_EQ(DrawRandom(), 18467u);
+  EXPECT_EQ(DrawRandom(), 6334u);
+  SeedRandom(1);
+  EXPECT_EQ(DrawRandomId(), (41u << 16) | 18467u);  // first draw is the high half
+}
+
+TEST(ObjectStorageTest, NewIdIsNeverZeroNorRegistered) {
+  SeedRandom(12345);
+  CObjectStorage store;
+  std::set<ObjectId> seen;
+  for (int i = 0; i < 20000; ++i) {
+    const ObjectId id = store.NewId();
+    ASSERT_NE(id, 0u);
+    ASSERT_EQ(store.Lookup(id), nullptr);
+    EXPECT_EQ(id & 0x80008000u, 0u) << "bits 15 and 31 are never set";
+    auto rec = std::make_unique<CGroup>();
+    rec->m_id = id;
+    store.Register(std::move(rec), id);
+    seen.insert(id);
+  }
+  EXPECT_EQ(seen.size(), 20000u);
+  EXPECT_EQ(store.Size(), 20000u);
+}
+
+TEST(ObjectStorageTest, NewIdSkipsRegisteredIdsWhenTheGeneratorRepeats) {
+  // Reseeding replays the same candidates: every one is registered, so NewId
+  // must keep drawing until it leaves the registered ones behind.
+  CObjectStorage store;
+  SeedRandom(7);
+  std::vector<ObjectId> first;
+  for (int i = 0; i < 50; ++i) {
+    ObjectId id = store.NewId();
+    first.push_back(id);
+    store.Register(std::make_unique<CFeed>(), id);
+  }
+  SeedRandom(7);
+  const ObjectId next = store.NewId();
+  EXPECT_NE(next, 0u);
+  EXPECT_EQ(store.Lookup(next), nullptr);
+}
+
+TEST(ObjectStorageTest, LookupRegisterAndRemove) {
+  CObjectStorage store;
+  EXPECT_EQ(store.Lookup(0), nullptr);
+  auto owned = std::make_unique<CFeed>();
+  CFeed* raw = owned.get();
+  raw->m_id = 42;
+  store.Register(std::move(owned), 42);
+  EXPECT_EQ(store.Lookup(42), raw);
+  EXPECT_EQ(LookupAs<CFeed>(&store, 42), raw);
+  EXPECT_EQ(LookupAs<CGroup>(&store, 42), nullptr) << "another kind counts as not found";
+  store.Remove(99);  // unregistered: ignored
+  EXPECT_EQ(store.Size(), 1u);
+  store.Remove(42);
+  EXPECT_EQ(store.Lookup(42), nullptr);
+  EXPECT_EQ(store.Size(), 0u);
+}
+
+TEST(VectorIteratorTest, WalksInOrderAndYieldsZeroPastTheEnd) {
+  IdList empty;
+  VectorIterator<ObjectId> none(empty);
+  EXPECT_EQ(none.Count(), 0u);
+  EXPECT_FALSE(none.IsValid());
+  EXPECT_EQ(none.Current(), 0u);
+
+  IdList ids{5, 6, 7};
+  std::vector<ObjectId> walked;
+  for (VectorIterator<ObjectId> it(ids); it.IsValid(); it.Advance()) walked.push_back(it.Current());
+  EXPECT_EQ(walked, ids);
+
+  VectorIterator<ObjectId> own(IdList{1, 2});
+  own.Advance();
+  own.Advance();
+  own.Advance();
+  EXPECT_FALSE(own.IsValid());
+  EXPECT_EQ(own.Current(), 0u);
+}
+
+TEST(ObjectStorageTest, ManagerSetsTheActiveStore) {
+  CFeedsManager m;
+  EXPECT_EQ(ActiveStore(), &m.m_storage);
+}
+
+}  // namespace
+}  // namespace qb

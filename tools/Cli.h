@@ -1,0 +1,42 @@
+// quillbend-cli: the headless command-line tool. Each command registers
+// itself from its own source file with QB_CLI_COMMAND.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qb::cli {
+
+struct CliContext {
+  std::vector<std::string> args;      // after the command name, --data removed
+  std::optional<std::string> dataFile;  // --data FILE, before or after the command
+  std::ostream& out;
+  std::ostream& err;
+};
+
+struct CliCommand {
+  std::string name;
+  std::string usage;    // one line for --help
+  std::function<int(CliContext&)> run;  // returns the exit status
+};
+
+bool RegisterCommand(CliCommand command);
+
+// Runs the tool on argv (without the program name); returns the exit status.
+int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err);
+
+// Reads a whole file as bytes; false when it cannot be opened.
+bool ReadFileBytes(const std::string& path, std::string& bytes);
+
+// Writes one canonical JSON line.
+void PrintJsonLine(std::ostream& out, const std::string& json);
+
+}  // namespace qb::cli
+
+#define QB_CLI_CONCAT_(a, b) a##b
+#define QB_CLI_CONCAT(a, b) QB_CLI_CONCAT_(a, b)
+#define QB_CLI_COMMAND(...) \
+  static const bool QB_CLI_CONCAT(qb_cli_registered_, __LINE__) = ::qb::cli::RegisterCommand(__VA_ARGS__)
