@@ -1,6 +1,11 @@
 #include "feeds/Markup.h"
 
 #include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "model/Text.h"
 
@@ -32,55 +37,89 @@ int DigitValue(char16_t c, int base) {
 
 }  // namespace
 
+size_t FindCodeUnit(std::u16string_view s, char16_t c, size_t pos) {
+  const size_t n = s.size();
+  const char16_t* data = s.data();
+#if defined(__SSE2__)
+  const __m128i needle = _mm_set1_epi16(static_cast<short>(c));
+  while (pos + 8 <= n) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, needle));
+    if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+    pos += 8;
+  }
+#endif
+  for (; pos < n; ++pos) {
+    if (data[pos] == c) return pos;
+  }
+  return std::u16string_view::npos;
+}
+
 std::u16string DecodeEntities(std::u16string_view s) {
   // One left-to-right pass with the result of the four ordered passes: the
   // entities never overlap (each has one "&", at its start), "<" and ">" can
   // form nothing new, and the only text a later pass sees that an earlier one
   // made is the "&" of a decoded "&amp;" followed by "apos;".
-  std::u16string out;
-  out.reserve(s.size());
-  size_t i = 0;
   const size_t n = s.size();
+  std::u16string out(n, u'\0');  // decoding never lengthens the text
+  char16_t* w = out.data();
+  size_t i = 0;
   while (i < n) {
-    size_t j = s.find(u'&', i);
-    if (j == std::u16string_view::npos) j = n;
-    out.append(s.data() + i, j - i);
-    if (j == n) break;
-    if (StartsWith(s, j, u"&lt;")) {
-      out.push_back(u'<');
-      i = j + 4;
-    } else if (StartsWith(s, j, u"&gt;")) {
-      out.push_back(u'>');
-      i = j + 4;
-    } else if (StartsWith(s, j, u"&apos;")) {
-      out.push_back(u'\'');
-      i = j + 6;
-    } else if (StartsWith(s, j, u"&amp;")) {
-      if (StartsWith(s, j + 5, u"apos;")) {
-        out.push_back(u'\'');
-        i = j + 10;
+    size_t amp = FindCodeUnit(s, u'&', i);
+    if (amp == std::u16string_view::npos) amp = n;
+    std::memcpy(w, s.data() + i, (amp - i) * sizeof(char16_t));
+    w += amp - i;
+    i = amp;
+    if (i == n) break;
+    if (StartsWith(s, i, u"&lt;")) {
+      *w++ = u'<';
+      i += 4;
+    } else if (StartsWith(s, i, u"&gt;")) {
+      *w++ = u'>';
+      i += 4;
+    } else if (StartsWith(s, i, u"&apos;")) {
+      *w++ = u'\'';
+      i += 6;
+    } else if (StartsWith(s, i, u"&amp;")) {
+      if (StartsWith(s, i + 5, u"apos;")) {
+        *w++ = u'\'';
+        i += 10;
       } else {
-        out.push_back(u'&');
-        i = j + 5;
+        *w++ = u'&';
+        i += 5;
       }
     } else {
-      out.push_back(u'&');
-      i = j + 1;
+      *w++ = u'&';
+      ++i;
     }
   }
+  out.resize(static_cast<size_t>(w - out.data()));
   return out;
 }
 
 std::u16string EncodeEntities(std::u16string_view s) {
-  std::u16string out;
-  out.reserve(s.size() + s.size() / 8);
+  size_t extra = 0;
   for (char16_t c : s) {
     switch (c) {
-      case u'\'': out.append(u"&apos;"); break;
-      case u'&': out.append(u"&amp;"); break;
-      case u'<': out.append(u"&lt;"); break;
-      case u'>': out.append(u"&gt;"); break;
-      default: out.push_back(c);
+      case u'\'': extra += 5; break;
+      case u'&': extra += 4; break;
+      case u'<': case u'>': extra += 3; break;
+      default: break;
+    }
+  }
+  if (extra == 0) return std::u16string(s);
+  std::u16string out(s.size() + extra, u'\0');
+  char16_t* w = out.data();
+  const auto put = [&w](std::u16string_view entity) {
+    for (char16_t e : entity) *w++ = e;
+  };
+  for (char16_t c : s) {
+    switch (c) {
+      case u'\'': put(u"&apos;"); break;
+      case u'&': put(u"&amp;"); break;
+      case u'<': put(u"&lt;"); break;
+      case u'>': put(u"&gt;"); break;
+      default: *w++ = c;
     }
   }
   return out;

@@ -32,4 +32,8 @@ std::u16string DecodeCharRefs(std::u16string_view s);
 // character; a lone surrogate keeps its own value.
 std::u16string EncodeCharRefs(std::u16string_view s);
 
+// The position of the first `c` in `s` at or after `pos`, or npos: the fast
+// search the parser and the entity decoder use over long document texts.
+size_t FindCodeUnit(std::u16string_view s, char16_t c, size_t pos = 0);
+
 }  // namespace qb

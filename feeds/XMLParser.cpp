@@ -25,13 +25,44 @@ bool EndsWith(std::u16string_view s, std::u16string_view suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// The first "]]>" at or after `pos`, or npos.
+size_t FindCdataEnd(std::u16string_view text, size_t pos) {
+  for (size_t p = FindCodeUnit(text, u'>', pos); p != std::u16string_view::npos;
+       p = FindCodeUnit(text, u'>', p + 1)) {
+    if (p >= pos + 2 && text[p - 1] == u']' && text[p - 2] == u']') return p - 2;
+  }
+  return std::u16string_view::npos;
+}
+
+// TrimView with a quick answer for the printable ASCII that tags are made of.
+inline bool IsSpace(char16_t c) { return (c > 0x20 && c < 0x7F) ? false : IsWideSpace(c); }
+inline std::u16string_view Trimmed(std::u16string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && IsSpace(s[b])) ++b;
+  while (e > b && IsSpace(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
 // The element name: the leading run up to a space or a tab (only these two
 // end it, so a line break right after the name belongs to the name).
 std::u16string_view TagName(std::u16string_view trimmed, std::u16string_view* rest) {
   size_t k = 0;
   while (k < trimmed.size() && trimmed[k] != u' ' && trimmed[k] != u'\t') ++k;
-  if (rest != nullptr) *rest = TrimView(trimmed.substr(k));
-  return TrimView(trimmed.substr(0, k));
+  if (rest != nullptr) *rest = Trimmed(trimmed.substr(k));
+  return Trimmed(trimmed.substr(0, k));
+}
+
+// Every "&apos;" replaced by "'", left to right.
+std::u16string ApostropheEntitiesDecoded(std::u16string_view s) {
+  std::u16string out;
+  size_t i = 0;
+  for (size_t p = s.find(u"&apos;"); p != std::u16string_view::npos; p = s.find(u"&apos;", i)) {
+    out.append(s.data() + i, p - i);
+    out.push_back(u'\'');
+    i = p + 6;
+  }
+  out.append(s.data() + i, s.size() - i);
+  return out;
 }
 
 }  // namespace
@@ -111,7 +142,12 @@ struct CXMLParser::Pending {
   // entity may straddle the border of a CDATA section.
   std::u16string Decoded() const {
     if (segments.empty()) return {};
-    if (segments.size() == 1 && !hasCdata) return DecodeEntities(segments[0].text);
+    if (segments.size() == 1) {
+      if (!hasCdata) return DecodeEntities(segments[0].text);
+      // Decoding what was just encoded gives the text back, except that the
+      // text "&apos;" (encoded "&amp;apos;") comes back as "'".
+      return ApostropheEntitiesDecoded(segments[0].text);
+    }
     std::u16string joined;
     for (const Segment& s : segments) {
       if (s.cdata) {
@@ -163,6 +199,9 @@ const CXMLNode& CXMLParser::Parse(std::u16string_view text) {
   m_nodes.clear();
   m_childLinks.clear();
   m_ids->Clear();
+  // About one node per 64 code units in typical feeds; the estimate only
+  // saves a few reallocations.
+  m_nodes.reserve(text.size() / 64 + 16);
   CXMLNode& document = m_nodes.emplace_back();
   document.m_id = 0;
   document.m_parentId = kNoParent;
@@ -178,19 +217,19 @@ const CXMLNode& CXMLParser::Parse(std::u16string_view text) {
     pending.Clear();
     std::u16string_view tag;
     while (tag.empty() && pos < n) {
-      size_t lt = text.find(u'<', pos);
+      size_t lt = FindCodeUnit(text, u'<', pos);
       if (lt == std::u16string_view::npos) lt = n;
       pending.Add(text.substr(pos, lt - pos), false);
       pos = lt;
       if (text.compare(pos, 9, u"<![CDATA[") == 0) {
         pos += 9;
-        const size_t close = text.find(u"]]>", pos);
+        const size_t close = FindCdataEnd(text, pos);
         // A CDATA section without its end runs to the end of the document.
         const size_t end = close == std::u16string_view::npos ? n : close;
         pending.Add(text.substr(pos, end - pos), true);
         pos = close == std::u16string_view::npos ? n : close + 3;
       } else if (pos < n) {
-        const size_t gt = text.find(u'>', pos);
+        const size_t gt = FindCodeUnit(text, u'>', pos);
         const size_t end = gt == std::u16string_view::npos ? n : gt + 1;
         tag = text.substr(pos, end - pos);
         pos = end;
@@ -206,7 +245,7 @@ const CXMLNode& CXMLParser::Parse(std::u16string_view text) {
 void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
   // A "<" without a ">" took the rest of the document: ignored.
   if (tag.front() != u'<' || tag.back() != u'>' || tag.size() < 2) return;
-  std::u16string_view r = TrimView(tag.substr(1, tag.size() - 2));
+  std::u16string_view r = Trimmed(tag.substr(1, tag.size() - 2));
 
   if (StartsWith(r, u"?") && EndsWith(r, u"?")) {
     AddNode(r.size() >= 2 ? r.substr(1, r.size() - 2) : std::u16string_view(), u'?');
@@ -226,7 +265,7 @@ void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
     CXMLNode& current = m_nodes[m_current];
     // The document node is never closed: an end tag at the top level that
     // cannot match opens a new top-level element.
-    if (m_current != 0 && TagName(TrimView(r), nullptr) == current.m_name) {
+    if (m_current != 0 && TagName(Trimmed(r), nullptr) == current.m_name) {
       current.m_text = current.m_childCount != 0 ? std::u16string() : pending.Decoded();
       m_current = current.m_parentIndex;
       return;
@@ -248,7 +287,7 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
   CXMLNode& node = m_nodes.emplace_back();
 
   std::u16string_view rest;
-  const std::u16string_view name = TagName(TrimView(inner), &rest);
+  const std::u16string_view name = TagName(Trimmed(inner), &rest);
   if (prefix != 0) {
     node.m_name.reserve(name.size() + 1);
     node.m_name.push_back(prefix);
@@ -258,17 +297,17 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
   while (!rest.empty()) {
     size_t eq = rest.find(u'=');
     if (eq == std::u16string_view::npos) eq = rest.size();
-    const std::u16string_view attrName = TrimView(rest.substr(0, eq));
+    const std::u16string_view attrName = Trimmed(rest.substr(0, eq));
     rest.remove_prefix(eq);
     if (!rest.empty()) rest.remove_prefix(1);  // the "="
-    rest = TrimView(rest);
+    rest = Trimmed(rest);
     if (rest.empty() || (rest[0] != u'"' && rest[0] != u'\'')) break;  // unquoted: drop the rest
     const char16_t quote = rest[0];
     rest.remove_prefix(1);
     const size_t close = rest.find(quote);
     if (close == std::u16string_view::npos) break;  // unterminated: dropped
     node.m_attributes.emplace_back(std::u16string(attrName), std::u16string(rest.substr(0, close)));
-    rest = TrimView(rest.substr(close + 1));
+    rest = Trimmed(rest.substr(close + 1));
   }
   if (node.m_attributes.size() > 1) {
     // Sorted by name; of equal names the last one written wins.
