@@ -14,7 +14,7 @@ namespace {
 
 std::u16string TextOfChild(const CXMLNode& node, std::u16string_view name) {
   const CXMLNode* child = node.FindChild(name);
-  return child != nullptr ? child->Text() : std::u16string();
+  return child != nullptr ? std::u16string(child->Text()) : std::u16string();
 }
 
 // The key MergeArticle gives a candidate with these fields.

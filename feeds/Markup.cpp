@@ -55,14 +55,13 @@ size_t FindCodeUnit(std::u16string_view s, char16_t c, size_t pos) {
   return std::u16string_view::npos;
 }
 
-std::u16string DecodeEntities(std::u16string_view s) {
+size_t DecodeEntitiesInto(std::u16string_view s, char16_t* out) {
   // One left-to-right pass with the result of the four ordered passes: the
   // entities never overlap (each has one "&", at its start), "<" and ">" can
   // form nothing new, and the only text a later pass sees that an earlier one
   // made is the "&" of a decoded "&amp;" followed by "apos;".
   const size_t n = s.size();
-  std::u16string out(n, u'\0');  // decoding never lengthens the text
-  char16_t* w = out.data();
+  char16_t* w = out;
   size_t i = 0;
   while (i < n) {
     size_t amp = FindCodeUnit(s, u'&', i);
@@ -93,7 +92,12 @@ std::u16string DecodeEntities(std::u16string_view s) {
       ++i;
     }
   }
-  out.resize(static_cast<size_t>(w - out.data()));
+  return static_cast<size_t>(w - out);
+}
+
+std::u16string DecodeEntities(std::u16string_view s) {
+  std::u16string out(s.size(), u'\0');  // decoding never lengthens the text
+  out.resize(DecodeEntitiesInto(s, out.data()));
   return out;
 }
 

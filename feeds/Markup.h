@@ -13,6 +13,9 @@ namespace qb {
 // "&lt;" (the "&lt;" pass has already run when "&amp;" is decoded), while
 // "&amp;apos;" becomes "'". Nothing else, "&quot;" included, is decoded.
 std::u16string DecodeEntities(std::u16string_view s);
+// The same, written to `out`, which has room for s.size() code units (the
+// result is never longer). Returns the length written.
+size_t DecodeEntitiesInto(std::u16string_view s, char16_t* out);
 
 // "'" -> "&apos;", "&" -> "&amp;", "<" -> "&lt;", ">" -> "&gt;", left to
 // right; inserted text is never encoded again. DecodeEntities undoes it for

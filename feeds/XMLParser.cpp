@@ -10,7 +10,8 @@ namespace qb {
 namespace {
 
 constexpr uint32_t kNoParent = 0xFFFFFFFF;
-constexpr uint32_t kNotFound = 0xFFFFFFFF;
+
+constexpr std::u16string_view kAposEntity = u"&apos;";
 
 const CXMLNode& EmptyNode() {
   static const CXMLNode empty;
@@ -52,68 +53,85 @@ std::u16string_view TagName(std::u16string_view trimmed, std::u16string_view* re
   return Trimmed(trimmed.substr(0, k));
 }
 
-// Every "&apos;" replaced by "'", left to right.
-std::u16string ApostropheEntitiesDecoded(std::u16string_view s) {
-  std::u16string out;
-  size_t i = 0;
-  for (size_t p = s.find(u"&apos;"); p != std::u16string_view::npos; p = s.find(u"&apos;", i)) {
-    out.append(s.data() + i, p - i);
-    out.push_back(u'\'');
-    i = p + 6;
-  }
-  out.append(s.data() + i, s.size() - i);
-  return out;
-}
-
 }  // namespace
 
-// Node identifier to position in the node table: open addressing over a
-// power-of-two array. Identifier 0 (the document node) is never stored, so 0
-// marks an empty slot.
-class CXMLParser::IdTable {
+// The node identifiers in use: open addressing over a power-of-two array of
+// four-byte slots, small enough to stay in cache while a large document is
+// parsed. Identifier 0 (the document node) is never stored, so 0 marks an
+// empty slot.
+class CXMLParser::IdSet {
  public:
-  void Clear() {
-    std::fill(m_slots.begin(), m_slots.end(), Slot{});
+  void Reset(size_t expected) {
+    size_t size = 1024;
+    while (size < expected * 2) size *= 2;
+    m_slots.assign(size, 0);
+    m_mask = size - 1;
     m_count = 0;
   }
 
-  uint32_t Find(uint32_t id) const {
-    if (m_slots.empty() || id == 0) return kNotFound;
+  bool Contains(uint32_t id) const {
     for (size_t i = Home(id);; i = (i + 1) & m_mask) {
-      if (m_slots[i].id == id) return m_slots[i].index;
-      if (m_slots[i].id == 0) return kNotFound;
+      if (m_slots[i] == id) return true;
+      if (m_slots[i] == 0) return false;
     }
   }
 
-  void Insert(uint32_t id, uint32_t index) {
+  void Insert(uint32_t id) {
     if ((m_count + 1) * 2 > m_slots.size()) Grow();
     size_t i = Home(id);
-    while (m_slots[i].id != 0) i = (i + 1) & m_mask;
-    m_slots[i] = Slot{id, index};
+    while (m_slots[i] != 0) i = (i + 1) & m_mask;
+    m_slots[i] = id;
     ++m_count;
   }
 
  private:
-  struct Slot {
-    uint32_t id = 0;
-    uint32_t index = 0;
-  };
-
   size_t Home(uint32_t id) const { return (static_cast<uint64_t>(id) * 0x9E3779B97F4A7C15ull >> 32) & m_mask; }
 
   void Grow() {
-    std::vector<Slot> old = std::move(m_slots);
-    m_slots.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
-    m_mask = m_slots.size() - 1;
-    m_count = 0;
-    for (const Slot& s : old) {
-      if (s.id != 0) Insert(s.id, s.index);
+    const std::vector<uint32_t> old = std::move(m_slots);
+    Reset(old.size());
+    for (uint32_t id : old) {
+      if (id != 0) Insert(id);
     }
   }
 
-  std::vector<Slot> m_slots;
+  std::vector<uint32_t> m_slots;
   size_t m_mask = 0;
   size_t m_count = 0;
+};
+
+// Decoded texts. Blocks are never moved, so views into them stay valid until
+// the next Parse.
+class CXMLParser::TextArena {
+ public:
+  void Clear() {
+    m_blocks.clear();
+    m_free = 0;
+    m_next = nullptr;
+  }
+
+  // Room for `size` code units; Commit tells how many were used.
+  char16_t* Reserve(size_t size) {
+    if (size > m_free) {
+      const size_t blockSize = std::max<size_t>(size, kBlockSize);
+      m_blocks.emplace_back(new char16_t[blockSize]);
+      m_next = m_blocks.back().get();
+      m_free = blockSize;
+    }
+    return m_next;
+  }
+  std::u16string_view Commit(size_t used) {
+    const std::u16string_view text(m_next, used);
+    m_next += used;
+    m_free -= used;
+    return text;
+  }
+
+ private:
+  static constexpr size_t kBlockSize = 1 << 15;
+  std::vector<std::unique_ptr<char16_t[]>> m_blocks;
+  char16_t* m_next = nullptr;
+  size_t m_free = 0;
 };
 
 // The character data collected before a tag: ordinary text and CDATA content,
@@ -138,33 +156,55 @@ struct CXMLParser::Pending {
 
   // CDATA content is entity-encoded as it is collected and the whole text
   // decoded when stored, so CDATA arrives unchanged while entities of the
-  // ordinary text are decoded. Decoding runs over the joined text because an
-  // entity may straddle the border of a CDATA section.
-  std::u16string Decoded() const {
+  // ordinary text are decoded. The result is computed without the round
+  // where it is known: a single slice with nothing to decode is the text
+  // itself.
+  std::u16string_view Decoded(TextArena& arena, std::u16string& scratch) const {
     if (segments.empty()) return {};
     if (segments.size() == 1) {
-      if (!hasCdata) return DecodeEntities(segments[0].text);
+      const std::u16string_view text = segments[0].text;
+      if (!hasCdata) {
+        if (FindCodeUnit(text, u'&') == std::u16string_view::npos) return text;
+        return arena.Commit(DecodeEntitiesInto(text, arena.Reserve(text.size())));
+      }
       // Decoding what was just encoded gives the text back, except that the
       // text "&apos;" (encoded "&amp;apos;") comes back as "'".
-      return ApostropheEntitiesDecoded(segments[0].text);
+      if (text.find(kAposEntity) == std::u16string_view::npos) return text;
+      return ApostrophesDecoded(text, arena);
     }
-    std::u16string joined;
+    // Decoding runs over the joined text, because an entity may straddle the
+    // border of a CDATA section.
+    scratch.clear();
     for (const Segment& s : segments) {
       if (s.cdata) {
-        joined += EncodeEntities(s.text);
+        scratch += EncodeEntities(s.text);
       } else {
-        joined += s.text;
+        scratch += s.text;
       }
     }
-    return DecodeEntities(joined);
+    return arena.Commit(DecodeEntitiesInto(scratch, arena.Reserve(scratch.size())));
+  }
+
+  static std::u16string_view ApostrophesDecoded(std::u16string_view text, TextArena& arena) {
+    char16_t* out = arena.Reserve(text.size());
+    size_t used = 0;
+    size_t i = 0;
+    for (size_t p = text.find(kAposEntity); p != std::u16string_view::npos; p = text.find(kAposEntity, i)) {
+      std::copy(text.begin() + i, text.begin() + p, out + used);
+      used += p - i;
+      out[used++] = u'\'';
+      i = p + kAposEntity.size();
+    }
+    std::copy(text.begin() + i, text.end(), out + used);
+    used += text.size() - i;
+    return arena.Commit(used);
   }
 };
 
 const CXMLNode* CXMLNode::FindChild(std::u16string_view name) const {
   const CXMLNode* const* end = m_children + m_childCount;
   const CXMLNode* const* it = std::lower_bound(
-      m_children, end, name,
-      [](const CXMLNode* child, std::u16string_view n) { return std::u16string_view(child->m_name) < n; });
+      m_children, end, name, [](const CXMLNode* child, std::u16string_view n) { return child->m_name < n; });
   m_cursor = static_cast<uint32_t>(it - m_children);
   return it == end ? nullptr : *it;
 }
@@ -177,31 +217,50 @@ const CXMLNode* CXMLNode::FindNextChild(std::u16string_view name) const {
   return m_children[next];
 }
 
-const std::u16string& CXMLNode::GetAttribute(std::u16string_view name) const {
-  auto it = std::lower_bound(m_attributes.begin(), m_attributes.end(), name,
-                             [](const Attribute& a, std::u16string_view n) {
-                               return std::u16string_view(a.first) < n;
-                             });
-  if (it != m_attributes.end() && it->first == name) return it->second;
-  return EmptyNode().m_text;
+std::u16string_view CXMLNode::GetAttribute(std::u16string_view name) const {
+  const Attribute* end = m_attributes + m_attributeCount;
+  const Attribute* it =
+      std::lower_bound(m_attributes, end, name, [](const Attribute& a, std::u16string_view n) { return a.name < n; });
+  if (it != end && it->name == name) return it->value;
+  return {};
 }
 
-CXMLParser::CXMLParser() : m_ids(std::make_unique<IdTable>()) {}
+CXMLParser::CXMLParser() : m_arena(std::make_unique<TextArena>()), m_ids(std::make_unique<IdSet>()) {}
 CXMLParser::~CXMLParser() = default;
 
 const CXMLNode& CXMLParser::GetNodeById(uint32_t id) const {
   if (id == 0) return m_nodes.empty() ? EmptyNode() : m_nodes[0];
-  const uint32_t index = m_ids->Find(id);
-  return index == kNotFound ? EmptyNode() : m_nodes[index];
+  if (m_byId.empty() && m_nodes.size() > 1) {
+    m_byId.reserve(m_nodes.size() - 1);
+    for (size_t i = 1; i < m_nodes.size(); ++i) m_byId.emplace_back(m_nodes[i].m_id, static_cast<uint32_t>(i));
+    std::sort(m_byId.begin(), m_byId.end());
+  }
+  const auto it = std::lower_bound(m_byId.begin(), m_byId.end(), std::make_pair(id, uint32_t{0}));
+  return it != m_byId.end() && it->first == id ? m_nodes[it->second] : EmptyNode();
 }
 
 const CXMLNode& CXMLParser::Parse(std::u16string_view text) {
+  m_text = SharedText();  // the old text may be released before the copy is made
+  m_text = SharedText(std::u16string(text));
+  return ParseText();
+}
+
+const CXMLNode& CXMLParser::ParseShared(const SharedText& text) {
+  m_text = text;
+  return ParseText();
+}
+
+const CXMLNode& CXMLParser::ParseText() {
+  m_arena->Clear();
   m_nodes.clear();
+  m_attributes.clear();
   m_childLinks.clear();
-  m_ids->Clear();
+  m_byId.clear();
   // About one node per 64 code units in typical feeds; the estimate only
   // saves a few reallocations.
-  m_nodes.reserve(text.size() / 64 + 16);
+  const size_t expectedNodes = m_text.size() / 64 + 16;
+  m_nodes.reserve(expectedNodes);
+  m_ids->Reset(expectedNodes);
   CXMLNode& document = m_nodes.emplace_back();
   document.m_id = 0;
   document.m_parentId = kNoParent;
@@ -209,6 +268,7 @@ const CXMLNode& CXMLParser::Parse(std::u16string_view text) {
 
   // The document is consumed from its front by moving a position; nothing
   // is erased or copied, so the time is linear in the text.
+  const std::u16string_view text = m_text.str();
   const size_t n = text.size();
   size_t pos = 0;
   Pending pending;
@@ -238,13 +298,13 @@ const CXMLNode& CXMLParser::Parse(std::u16string_view text) {
     // Text after the last tag is discarded.
     if (!tag.empty()) ProcessTag(tag, pending);
   }
-  LinkChildren();
+  LinkNodes();
   return m_nodes[0];
 }
 
 void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
   // A "<" without a ">" took the rest of the document: ignored.
-  if (tag.front() != u'<' || tag.back() != u'>' || tag.size() < 2) return;
+  if (tag.size() < 2 || tag.front() != u'<' || tag.back() != u'>') return;
   std::u16string_view r = Trimmed(tag.substr(1, tag.size() - 2));
 
   if (StartsWith(r, u"?") && EndsWith(r, u"?")) {
@@ -266,7 +326,7 @@ void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
     // The document node is never closed: an end tag at the top level that
     // cannot match opens a new top-level element.
     if (m_current != 0 && TagName(Trimmed(r), nullptr) == current.m_name) {
-      current.m_text = current.m_childCount != 0 ? std::u16string() : pending.Decoded();
+      current.m_text = current.m_childCount != 0 ? std::u16string_view() : pending.Decoded(*m_arena, m_scratch);
       m_current = current.m_parentIndex;
       return;
     }
@@ -278,7 +338,7 @@ void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
 uint32_t CXMLParser::DrawNodeId() const {
   for (;;) {
     const uint32_t id = DrawRandomId();
-    if (id != 0 && id != kNoParent && m_ids->Find(id) == kNotFound) return id;
+    if (id != 0 && id != kNoParent && !m_ids->Contains(id)) return id;
   }
 }
 
@@ -289,13 +349,17 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
   std::u16string_view rest;
   const std::u16string_view name = TagName(Trimmed(inner), &rest);
   if (prefix != 0) {
-    node.m_name.reserve(name.size() + 1);
-    node.m_name.push_back(prefix);
+    char16_t* out = m_arena->Reserve(name.size() + 1);
+    out[0] = prefix;
+    std::copy(name.begin(), name.end(), out + 1);
+    node.m_name = m_arena->Commit(name.size() + 1);
+  } else {
+    node.m_name = name;
   }
-  node.m_name.append(name);
 
+  const size_t first = m_attributes.size();
   while (!rest.empty()) {
-    size_t eq = rest.find(u'=');
+    size_t eq = FindCodeUnit(rest, u'=');
     if (eq == std::u16string_view::npos) eq = rest.size();
     const std::u16string_view attrName = Trimmed(rest.substr(0, eq));
     rest.remove_prefix(eq);
@@ -304,27 +368,30 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
     if (rest.empty() || (rest[0] != u'"' && rest[0] != u'\'')) break;  // unquoted: drop the rest
     const char16_t quote = rest[0];
     rest.remove_prefix(1);
-    const size_t close = rest.find(quote);
+    const size_t close = FindCodeUnit(rest, quote);
     if (close == std::u16string_view::npos) break;  // unterminated: dropped
-    node.m_attributes.emplace_back(std::u16string(attrName), std::u16string(rest.substr(0, close)));
+    m_attributes.push_back({attrName, rest.substr(0, close)});
     rest = Trimmed(rest.substr(close + 1));
   }
-  if (node.m_attributes.size() > 1) {
+  size_t count = m_attributes.size() - first;
+  if (count > 1) {
     // Sorted by name; of equal names the last one written wins.
-    auto& attrs = node.m_attributes;
-    std::stable_sort(attrs.begin(), attrs.end(),
-                     [](const CXMLNode::Attribute& a, const CXMLNode::Attribute& b) { return a.first < b.first; });
-    size_t out = 0;
-    for (size_t i = 0; i < attrs.size(); ++i) {
-      if (i + 1 < attrs.size() && attrs[i + 1].first == attrs[i].first) continue;
-      if (out != i) attrs[out] = std::move(attrs[i]);
-      ++out;
+    const auto begin = m_attributes.begin() + static_cast<ptrdiff_t>(first);
+    std::stable_sort(begin, m_attributes.end(),
+                     [](const CXMLNode::Attribute& a, const CXMLNode::Attribute& b) { return a.name < b.name; });
+    size_t out = first;
+    for (size_t i = first; i < m_attributes.size(); ++i) {
+      if (i + 1 < m_attributes.size() && m_attributes[i + 1].name == m_attributes[i].name) continue;
+      m_attributes[out++] = m_attributes[i];
     }
-    attrs.resize(out);
+    m_attributes.resize(out);
+    count = out - first;
   }
+  node.m_attributeStart = static_cast<uint32_t>(first);
+  node.m_attributeCount = static_cast<uint32_t>(count);
 
   node.m_id = DrawNodeId();
-  m_ids->Insert(node.m_id, index);
+  m_ids->Insert(node.m_id);
   CXMLNode& parent = m_nodes[m_current];
   node.m_parentIndex = m_current;
   node.m_parentId = parent.m_id;
@@ -332,7 +399,7 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
   return index;
 }
 
-void CXMLParser::LinkChildren() {
+void CXMLParser::LinkNodes() {
   // Every node's children get one range of m_childLinks, filled in document
   // order (the node table is in document order) and then sorted by name with
   // a stable sort, so equal names keep document order.
@@ -341,9 +408,11 @@ void CXMLParser::LinkChildren() {
   std::vector<uint32_t> start(count);
   uint32_t offset = 0;
   for (size_t i = 0; i < count; ++i) {
+    CXMLNode& node = m_nodes[i];
     start[i] = offset;
-    offset += m_nodes[i].m_childCount;
-    m_nodes[i].m_children = m_childLinks.data() + start[i];
+    node.m_children = m_childLinks.data() + offset;
+    offset += node.m_childCount;
+    node.m_attributes = m_attributes.data() + node.m_attributeStart;
   }
   std::vector<uint32_t> filled(count, 0);
   for (size_t i = 1; i < count; ++i) {
@@ -355,9 +424,21 @@ void CXMLParser::LinkChildren() {
     CXMLNode& node = m_nodes[i];
     node.m_cursor = node.m_childCount;
     if (node.m_childCount < 2) continue;
-    auto first = m_childLinks.begin() + start[i];
-    auto last = first + node.m_childCount;
-    if (!std::is_sorted(first, last, byName)) std::stable_sort(first, last, byName);
+    const auto first = m_childLinks.begin() + start[i];
+    const auto last = first + node.m_childCount;
+    if (std::is_sorted(first, last, byName)) continue;
+    if (node.m_childCount <= 16) {
+      // An insertion sort is stable and needs no buffer for the few
+      // children most elements have.
+      for (auto it = first + 1; it != last; ++it) {
+        const CXMLNode* child = *it;
+        auto hole = it;
+        for (; hole != first && byName(child, *(hole - 1)); --hole) *hole = *(hole - 1);
+        *hole = child;
+      }
+    } else {
+      std::stable_sort(first, last, byName);
+    }
   }
 }
 

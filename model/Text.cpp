@@ -3,6 +3,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qb {
 
 namespace {
@@ -22,7 +26,18 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
   while (i < n) {
     const unsigned char b0 = p[i];
     if (b0 < 0x80) {
-      // Runs of ASCII go eight bytes at a time.
+      // Runs of ASCII go sixteen or eight bytes at a time.
+#if defined(__SSE2__)
+      while (i + 16 <= n) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        if (_mm_movemask_epi8(block) != 0) break;
+        const __m128i zero = _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(block, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 8), _mm_unpackhi_epi8(block, zero));
+        w += 16;
+        i += 16;
+      }
+#endif
       while (i + 8 <= n) {
         uint64_t block;
         std::memcpy(&block, p + i, 8);
