@@ -1,6 +1,11 @@
 #include "model/Text.h"
 
+#include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qb {
 
@@ -8,29 +13,40 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-void AppendCodePoint(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
+  // Every byte yields at most one code unit (a four-byte sequence gives two),
+  // so the result fits in bytes.size() units and is written through a pointer.
+  std::u16string out(bytes.size(), u'\0');
+  char16_t* w = out.data();
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t n = bytes.size();
   size_t i = 0;
   while (i < n) {
     const unsigned char b0 = p[i];
     if (b0 < 0x80) {
-      out.push_back(b0);
-      ++i;
+      // Runs of ASCII go sixteen or eight bytes at a time.
+#if defined(__SSE2__)
+      while (i + 16 <= n) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        if (_mm_movemask_epi8(block) != 0) break;
+        const __m128i zero = _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(block, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 8), _mm_unpackhi_epi8(block, zero));
+        w += 16;
+        i += 16;
+      }
+#endif
+      while (i + 8 <= n) {
+        uint64_t block;
+        std::memcpy(&block, p + i, 8);
+        if ((block & 0x8080808080808080ull) != 0) break;
+        for (int k = 0; k < 8; ++k) w[k] = p[i + k];
+        w += 8;
+        i += 8;
+      }
+      if (i < n && p[i] < 0x80) *w++ = p[i++];
       continue;
     }
     // Expected length and the allowed range of the second byte (Unicode
@@ -49,7 +65,7 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
       if (b0 == 0xF0) lo = 0x90;
       if (b0 == 0xF4) hi = 0x8F;
     } else {
-      out.push_back(kReplacement);
+      *w++ = kReplacement;
       ++i;
       continue;
     }
@@ -66,13 +82,20 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
     }
     if (!ok) {
       // The maximal subpart [i, j) is replaced by a single U+FFFD.
-      out.push_back(kReplacement);
+      *w++ = kReplacement;
       i = j;
       continue;
     }
-    AppendCodePoint(out, cp);
+    if (cp < 0x10000) {
+      *w++ = static_cast<char16_t>(cp);
+    } else {
+      cp -= 0x10000;
+      *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
     i = j;
   }
+  out.resize(static_cast<size_t>(w - out.data()));
   return out;
 }
 
