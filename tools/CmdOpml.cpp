@@ -1,0 +1,82 @@
+// quillbend-cli opml-export FILE and opml-import FILE [--update]: the File
+// menu's OPML commands on the user's data file, without a window.
+#include <QDateTime>
+#include <QFile>
+#include <QSaveFile>
+
+#include "app/Opml.h"
+#include "feeds/UpdateCycle.h"
+#include "tools/Cli.h"
+#include "tools/UserData.h"
+
+namespace qb::cli {
+namespace {
+
+int RunExport(CliContext& ctx) {
+  if (ctx.args.size() != 1) {
+    ctx.err << "usage: quillbend-cli opml-export FILE\n";
+    return 2;
+  }
+  const std::string path = UserDataPath(ctx);
+  CFeedsManager manager;
+  if (!LoadUserData(ctx, manager, path)) return 1;
+  QSaveFile out(QString::fromStdString(ctx.args[0]));
+  if (!out.open(QIODevice::WriteOnly) ||
+      out.write(ExportOpml(manager, QDateTime::currentDateTimeUtc())) < 0 || !out.commit()) {
+    ctx.err << "quillbend-cli: cannot write " << ctx.args[0] << ": "
+            << out.errorString().toStdString() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int RunImport(CliContext& ctx) {
+  std::string file;
+  bool update = false;
+  for (const std::string& a : ctx.args) {
+    if (a == "--update") {
+      update = true;
+    } else if (file.empty()) {
+      file = a;
+    } else {
+      file.clear();
+      break;
+    }
+  }
+  if (file.empty()) {
+    ctx.err << "usage: quillbend-cli opml-import FILE [--update]\n";
+    return 2;
+  }
+  QFile in(QString::fromStdString(file));
+  if (!in.open(QIODevice::ReadOnly)) {
+    ctx.err << "quillbend-cli: cannot read " << file << "\n";
+    return 2;
+  }
+  const QByteArray data = in.readAll();
+
+  const std::string path = UserDataPath(ctx);
+  CFeedsManager manager;
+  if (!LoadUserData(ctx, manager, path)) return 1;
+  const OpmlImportResult result = ImportOpml(manager, data);
+  if (!result.ok) {
+    ctx.err << OpmlImportWarning(QString::fromStdString(file), result).toStdString() << "\n";
+    return 1;
+  }
+  if (update) {
+    for (ObjectId id : result.newSources) {
+      if (CFeedSource* s = manager.GetFeedSource(id)) {
+        UpdateSource(manager, *s, true);
+        ctx.out << SourceLine(*s) << "\n";
+      }
+    }
+  }
+  if (!SaveUserData(ctx, manager, path)) return 1;
+  ctx.out << OpmlImportSummary(result).toStdString() << "\n";
+  return 0;
+}
+
+QB_CLI_COMMAND({"opml-export", "opml-export FILE          export the list of feeds as OPML", RunExport});
+QB_CLI_COMMAND({"opml-import", "opml-import FILE [--update]  import a list of feeds from OPML", RunImport});
+
+}  // namespace
+}  // namespace qb::cli
