@@ -7,7 +7,7 @@
 
 namespace qb::test {
 
-void BuildSampleModel(CFeedsManager& m) {
+void BuildSampleModel(CFeedsManager& m, size_t feedTextLength) {
   SeedRandom(20261208);
   CGroup* root = m.NewGroup();
   root->m_name = u"All Sources";
@@ -23,7 +23,7 @@ void BuildSampleModel(CFeedsManager& m) {
   int64_t now = 1765000000;
   SetTimeSource([&now] { return now; });
   const SharedText feedText(std::u16string(u"<rss version=\"2.0\"><channel>\u00E9\U0001F600") +
-                            std::u16string(5000, u'x') + u"</channel></rss>");
+                            std::u16string(feedTextLength, u'x') + u"</channel></rss>");
   const char16_t* titles[] = {u"Alpha", u"Beta", u"Gamma"};
   int n = 0;
   for (CGroup* g : {root, news}) {

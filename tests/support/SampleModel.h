@@ -8,7 +8,8 @@
 namespace qb::test {
 
 // Fills an empty manager. Identifiers come from the generator seeded here.
-void BuildSampleModel(CFeedsManager& m);
+// The shared feed text holds `feedTextLength` filler characters.
+void BuildSampleModel(CFeedsManager& m, size_t feedTextLength = 5000);
 
 // Every field of both models is equal (last update ticks, the reserved map and
 // the history time index excepted); failures are reported through gtest.
