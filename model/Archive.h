@@ -204,7 +204,11 @@ class CArchive {
 
   // Loading: the shared texts read so far, keyed by their content (the view
   // points into the text it names, which the map keeps alive).
-  std::unordered_map<std::u16string_view, std::shared_ptr<const std::u16string>> m_interned;
+  struct TextHash {
+    size_t operator()(std::u16string_view text) const;
+  };
+  std::unordered_map<std::u16string_view, std::shared_ptr<const std::u16string>, TextHash>
+      m_interned;
   std::u16string m_scratch;
 };
 

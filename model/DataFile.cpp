@@ -192,6 +192,7 @@ LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
     return out;
   }
 
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   {
     CFileReader reader(fd, static_cast<uint64_t>(st.st_size));
     CArchive ar(reader);
