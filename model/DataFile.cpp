@@ -12,7 +12,9 @@
 #include <ctime>
 #include <limits.h>
 #include <new>
+#include <map>
 #include <set>
+#include <vector>
 
 #include "model/Clock.h"
 #include "model/FeedsManager.h"
@@ -168,6 +170,46 @@ void DropDanglingIds(CFeedsManager& manager) {
   }
 }
 
+void BreakGroupCycles(CFeedsManager& manager) {
+  // Depth first without recursion: a group is "open" while its subtree is
+  // being walked and "done" after; an entry naming an open group closes a
+  // cycle.
+  enum class Mark { Open, Done };
+  std::map<ObjectId, Mark> marks;
+  struct Frame {
+    CGroup* group;
+    ObjectId id;  // as the lists name it
+    size_t next;
+  };
+  std::vector<Frame> stack;
+  for (ObjectId rootId : manager.m_rootGroups) {
+    CGroup* root = manager.GetGroup(rootId);
+    if (root == nullptr || marks.count(rootId) != 0) continue;
+    marks[rootId] = Mark::Open;
+    stack.push_back({root, rootId, 0});
+    while (!stack.empty()) {
+      Frame& top = stack.back();
+      IdList& children = top.group->m_childGroups;
+      if (top.next == children.size()) {
+        marks[top.id] = Mark::Done;
+        stack.pop_back();
+        continue;
+      }
+      const ObjectId childId = children[top.next];
+      auto mark = marks.find(childId);
+      if (mark != marks.end() && mark->second == Mark::Open) {
+        children.erase(children.begin() + static_cast<ptrdiff_t>(top.next));
+        continue;
+      }
+      ++top.next;
+      CGroup* child = manager.GetGroup(childId);
+      if (child == nullptr || mark != marks.end()) continue;
+      marks[childId] = Mark::Open;
+      stack.push_back({child, childId, 0});
+    }
+  }
+}
+
 LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
                          const LoadOptions& options) {
   LoadOutcome out;
@@ -205,6 +247,7 @@ LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
     if (options.preserveUnreadable && st.st_size > 0) out.preservedCopy = PutAside(path, fd);
   }
   ::close(fd);
+  BreakGroupCycles(manager);
   manager.FixUpAfterLoad();
   return out;
 }

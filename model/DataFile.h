@@ -60,6 +60,7 @@ struct LoadOptions {
 // Reads the file into the model, replacing the records it holds, then runs
 // FixUpAfterLoad in every case. A load that fails part-way keeps what was
 // read whole, with every list cleared of identifiers the store does not hold.
+// Group cycles are broken after every load (BreakGroupCycles).
 LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
                          const LoadOptions& options = {});
 
@@ -71,6 +72,11 @@ LoadStatus LoadFromArchive(CFeedsManager& manager, CArchive& ar, std::string* de
 // name a record of the list's kind, so that nothing names a record the store
 // cannot find.
 void DropDanglingIds(CFeedsManager& manager);
+
+// Removes from the child-group lists every entry that would make a group its
+// own descendant (only a damaged file holds one), so that the walks over the
+// tree end. Everything else stays as it is.
+void BreakGroupCycles(CFeedsManager& manager);
 
 struct SaveResult {
   bool ok = false;

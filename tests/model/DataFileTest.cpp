@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 #include "model/Clock.h"
 #include "model/FeedsManager.h"
@@ -253,6 +254,30 @@ TEST(DataFileTest, FailedLoadKeepsWhatWasReadWholeAndNothingDangling) {
       for (ObjectId a : s->m_articles) EXPECT_NE(m.GetFeed(a), nullptr);
     }
   }
+}
+
+TEST(DataFileTest, GroupCyclesOfADamagedFileAreBroken) {
+  // Root 1 holds 2 and itself; 2 holds 3 and 1; 3 holds 2; 4 is reached twice.
+  CFeedsManager m;
+  const std::pair<ObjectId, IdList> groups[] = {{1, {2, 1, 4}}, {2, {3, 1, 4}}, {3, {2}}, {4, {}}};
+  for (const auto& [id, children] : groups) {
+    auto g = std::make_unique<CGroup>();
+    g->m_id = id;
+    g->m_childGroups = children;
+    m.m_storage.Register(std::move(g), id);
+  }
+  m.m_rootGroups = {1, 2};
+  TempDir tmp;
+  ASSERT_TRUE(SaveDataFile(m, tmp.File("Feeds")).ok);
+
+  CFeedsManager loaded;
+  EXPECT_TRUE(LoadDataFile(loaded, tmp.File("Feeds")).ok());
+  EXPECT_EQ(loaded.GetGroup(1)->m_childGroups, (IdList{2, 4}));
+  EXPECT_EQ(loaded.GetGroup(2)->m_childGroups, (IdList{3, 4}));
+  EXPECT_TRUE(loaded.GetGroup(3)->m_childGroups.empty());
+  IdList all;
+  loaded.CollectGroups(all);  // ends
+  EXPECT_EQ(std::set<ObjectId>(all.begin(), all.end()), (std::set<ObjectId>{1, 2, 3, 4}));
 }
 
 }  // namespace
