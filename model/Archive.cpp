@@ -104,6 +104,7 @@ void CArchive::Flush() {
 }
 
 void CArchive::WriteBytes(const void* data, size_t size) {
+  if (size == 0) return;  // an empty vector's data may be null
   const unsigned char* p = static_cast<const unsigned char*>(data);
   if (size <= kBufferSize - m_pos) {
     std::memcpy(m_buffer.get() + m_pos, p, size);
@@ -138,6 +139,7 @@ bool CArchive::FillBuffer() {
 }
 
 void CArchive::ReadBytes(void* data, size_t size) {
+  if (size == 0) return;
   unsigned char* p = static_cast<unsigned char*>(data);
   const size_t buffered = std::min(size, m_end - m_pos);
   if (buffered != 0) std::memcpy(p, m_buffer.get() + m_pos, buffered);

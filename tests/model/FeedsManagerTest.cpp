@@ -112,10 +112,11 @@ TEST_F(FeedsManagerTest, DeleteObjectSurvivesACycleInADamagedFile) {
   IdList groups;
   m.CollectGroups(groups);
   EXPECT_EQ(groups.size(), 4u);
-  r1->RemoveSubgroup(g1->m_id);
-  m.DeleteObject(g1->m_id);
-  EXPECT_EQ(m.GetGroup(g1->m_id), nullptr);
-  EXPECT_EQ(m.GetGroup(g2->m_id), nullptr);
+  const ObjectId id1 = g1->m_id, id2 = g2->m_id;  // the records die below
+  r1->RemoveSubgroup(id1);
+  m.DeleteObject(id1);
+  EXPECT_EQ(m.GetGroup(id1), nullptr);
+  EXPECT_EQ(m.GetGroup(id2), nullptr);
 }
 
 TEST_F(FeedsManagerTest, TheOnlyRootGroupCannotBeDeleted) {
