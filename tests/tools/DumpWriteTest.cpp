@@ -201,10 +201,12 @@ TEST(DumpWriteTest, MalformedModelsLeaveTheOutputUntouched) {
       "{\"model\":{},\"outcome\":\"ok\",\"more\":1}",
       "{\"records\":[{\"type\":\"group\",\"id\":1,\"name\":\"bad \\x escape\"}]}",
   };
+  std::vector<std::string> all(std::begin(models), std::end(models));
+  all.push_back(std::string(100000, '['));  // nesting that would exhaust the stack
   TempDir tmp;
   test::WriteFile(tmp.File("Feeds"), "keep me");
-  for (const char* model : models) {
-    SCOPED_TRACE(model);
+  for (const std::string& model : all) {
+    SCOPED_TRACE(model.substr(0, 100));
     test::WriteFile(tmp.File("m.json"), model);
     const CliRun r = Cli({"write", tmp.File("m.json"), tmp.File("Feeds")});
     EXPECT_EQ(r.status, 2);
