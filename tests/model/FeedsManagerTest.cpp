@@ -112,11 +112,11 @@ TEST_F(FeedsManagerTest, DeleteObjectSurvivesACycleInADamagedFile) {
   IdList groups;
   m.CollectGroups(groups);
   EXPECT_EQ(groups.size(), 4u);
-  const ObjectId id1 = g1->m_id, id2 = g2->m_id;  // the records die below
-  r1->RemoveSubgroup(id1);
-  m.DeleteObject(id1);
-  EXPECT_EQ(m.GetGroup(id1), nullptr);
-  EXPECT_EQ(m.GetGroup(id2), nullptr);
+  const ObjectId g1Id = g1->m_id, g2Id = g2->m_id;
+  r1->RemoveSubgroup(g1Id);
+  m.DeleteObject(g1Id);
+  EXPECT_EQ(m.GetGroup(g1Id), nullptr);
+  EXPECT_EQ(m.GetGroup(g2Id), nullptr);
 }
 
 TEST_F(FeedsManagerTest, TheOnlyRootGroupCannotBeDeleted) {
