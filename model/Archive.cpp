@@ -326,6 +326,11 @@ size_t CArchive::TextHash::operator()(std::u16string_view text) const {
   return static_cast<size_t>(h);
 }
 
+bool CArchive::TextEqual::operator()(std::u16string_view a, std::u16string_view b) const {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+
 SharedText CArchive::ReadSharedString() {
   bool wide = false;
   const uint64_t length = ReadStringLength(wide);

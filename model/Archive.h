@@ -207,7 +207,13 @@ class CArchive {
   struct TextHash {
     size_t operator()(std::u16string_view text) const;
   };
-  std::unordered_map<std::u16string_view, std::shared_ptr<const std::u16string>, TextHash>
+  // Compares bytes at once: the standard comparison of UTF-16 text goes one
+  // code unit at a time.
+  struct TextEqual {
+    bool operator()(std::u16string_view a, std::u16string_view b) const;
+  };
+  std::unordered_map<std::u16string_view, std::shared_ptr<const std::u16string>, TextHash,
+                     TextEqual>
       m_interned;
   std::u16string m_scratch;
 };
