@@ -213,7 +213,9 @@ void BreakGroupCycles(CFeedsManager& manager) {
 LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
                          const LoadOptions& options) {
   LoadOutcome out;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a pipe in the file's place cannot hang the start;
+  // it is no regular file and is refused below. Regular files ignore the flag.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   const int openError = fd < 0 ? errno : 0;
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

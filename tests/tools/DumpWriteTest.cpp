@@ -1,5 +1,6 @@
 // quillbend-cli dump and write, run in-process.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -125,6 +126,8 @@ TEST(DumpWriteTest, DumpReportsEachOutcomeAndNeverTouchesTheFile) {
   EXPECT_TRUE(missing.out.empty());
   EXPECT_FALSE(missing.err.empty());
   EXPECT_EQ(Cli({"dump", tmp.path()}).status, 2) << "a folder cannot be opened as a file";
+  ASSERT_EQ(::mkfifo(tmp.File("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(Cli({"dump", tmp.File("pipe")}).status, 2) << "a pipe is refused, not waited on";
 }
 
 TEST(DumpWriteTest, WriteThenDumpGivesTheSameModelAndTheProgramsBytes) {
