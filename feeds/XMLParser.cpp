@@ -240,8 +240,9 @@ const CXMLNode& CXMLParser::GetNodeById(uint32_t id) const {
 }
 
 const CXMLNode& CXMLParser::Parse(std::u16string_view text) {
-  m_text = SharedText();  // the old text may be released before the copy is made
-  m_text = SharedText(std::u16string(text));
+  // Copied before the old document goes: `text` may be one of its texts.
+  SharedText copy(std::u16string{text});
+  m_text = std::move(copy);
   return ParseText();
 }
 

@@ -210,6 +210,12 @@ TEST(XMLParserTest, ParseAgainReplacesTheDocumentAndOwnsItsText) {
   EXPECT_EQ(Dump(doc), "{b[x=1]=\"second & more\"}");
   EXPECT_EQ(parser.NodeCount(), 2u);
 
+  // A text of the current document can be parsed in turn.
+  const CXMLNode* escaped = parser.Parse(u"<a>&lt;b x='&amp;'/&gt;</a>").FindChild(u"a");
+  ASSERT_NE(escaped, nullptr);
+  EXPECT_EQ(Dump(parser.Parse(escaped->Text())), "{b[x=&]}");
+  EXPECT_EQ(Dump(parser.Parse(parser.GetNodeById(0).Children()[0]->Name())), "");
+
   const SharedText shared(std::u16string(u"<c>shared</c>"));
   EXPECT_EQ(Dump(parser.ParseShared(shared)), "{c=\"shared\"}");
 }
