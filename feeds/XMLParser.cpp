@@ -69,20 +69,24 @@ class CXMLParser::IdSet {
     m_count = 0;
   }
 
-  bool Contains(uint32_t id) const {
-    for (size_t i = Home(id);; i = (i + 1) & m_mask) {
-      if (m_slots[i] == id) return true;
-      if (m_slots[i] == 0) return false;
-    }
-  }
-
-  void Insert(uint32_t id) {
-    if ((m_count + 1) * 2 > m_slots.size()) Grow();
+  // False when the identifier was already in the set.
+  bool Insert(uint32_t id) {
     size_t i = Home(id);
-    while (m_slots[i] != 0) i = (i + 1) & m_mask;
+    for (; m_slots[i] != 0; i = (i + 1) & m_mask) {
+      if (m_slots[i] == id) return false;
+    }
+    if ((m_count + 1) * 2 > m_slots.size()) {
+      Grow();
+      return Insert(id);
+    }
     m_slots[i] = id;
     ++m_count;
+    return true;
   }
+
+  void Prefetch(uint32_t id) const { __builtin_prefetch(&m_slots[Home(id)]); }
+
+  size_t Bytes() const { return m_slots.capacity() * sizeof(uint32_t); }
 
  private:
   size_t Home(uint32_t id) const { return (static_cast<uint64_t>(id) * 0x9E3779B97F4A7C15ull >> 32) & m_mask; }
@@ -104,35 +108,63 @@ class CXMLParser::IdSet {
 // the next Parse.
 class CXMLParser::TextArena {
  public:
+  // Forgets the texts but keeps the blocks for the next document.
   void Clear() {
-    m_blocks.clear();
-    m_free = 0;
-    m_next = nullptr;
+    m_block = 0;
+    m_used = 0;
   }
 
   // Room for `size` code units; Commit tells how many were used.
   char16_t* Reserve(size_t size) {
-    if (size > m_free) {
-      const size_t blockSize = std::max<size_t>(size, kBlockSize);
-      m_blocks.emplace_back(new char16_t[blockSize]);
-      m_next = m_blocks.back().get();
-      m_free = blockSize;
+    while (m_block < m_blocks.size() && m_blocks[m_block].size - m_used < size) {
+      ++m_block;
+      m_used = 0;
     }
-    return m_next;
+    if (m_block == m_blocks.size()) {
+      const size_t blockSize = std::max<size_t>(size, kBlockSize);
+      m_blocks.push_back({std::unique_ptr<char16_t[]>(new char16_t[blockSize]), blockSize});
+      m_used = 0;
+    }
+    return m_blocks[m_block].data.get() + m_used;
   }
   std::u16string_view Commit(size_t used) {
-    const std::u16string_view text(m_next, used);
-    m_next += used;
-    m_free -= used;
+    const std::u16string_view text(m_blocks[m_block].data.get() + m_used, used);
+    m_used += used;
     return text;
+  }
+
+  size_t Bytes() const {
+    size_t total = 0;
+    for (const Block& b : m_blocks) total += b.size * sizeof(char16_t);
+    return total;
   }
 
  private:
   static constexpr size_t kBlockSize = 1 << 15;
-  std::vector<std::unique_ptr<char16_t[]>> m_blocks;
-  char16_t* m_next = nullptr;
-  size_t m_free = 0;
+  struct Block {
+    std::unique_ptr<char16_t[]> data;
+    size_t size;
+  };
+  std::vector<Block> m_blocks;
+  size_t m_block = 0;  // the block being filled
+  size_t m_used = 0;   // units used in it
 };
+
+struct CXMLParser::Spare {
+  std::unique_ptr<TextArena> arena;  // null: nothing kept
+  std::unique_ptr<IdSet> ids;
+  std::u16string scratch;
+  std::vector<CXMLNode> nodes;
+  std::vector<CXMLNode::Attribute> attributes;
+  std::vector<const CXMLNode*> childLinks;
+  std::vector<uint32_t> childStart;
+  std::vector<uint32_t> childFilled;
+};
+
+CXMLParser::Spare& CXMLParser::SpareBuffers() {
+  thread_local Spare spare;
+  return spare;
+}
 
 // The character data collected before a tag: ordinary text and CDATA content,
 // kept as slices of the document until an end tag needs them.
@@ -225,8 +257,49 @@ std::u16string_view CXMLNode::GetAttribute(std::u16string_view name) const {
   return {};
 }
 
-CXMLParser::CXMLParser() : m_arena(std::make_unique<TextArena>()), m_ids(std::make_unique<IdSet>()) {}
-CXMLParser::~CXMLParser() = default;
+CXMLParser::CXMLParser() {
+  Spare& spare = SpareBuffers();
+  if (spare.arena) {
+    m_arena = std::move(spare.arena);
+    m_ids = std::move(spare.ids);
+    m_scratch.swap(spare.scratch);
+    m_nodes.swap(spare.nodes);
+    m_attributes.swap(spare.attributes);
+    m_childLinks.swap(spare.childLinks);
+    m_childStart.swap(spare.childStart);
+    m_childFilled.swap(spare.childFilled);
+  } else {
+    m_arena = std::make_unique<TextArena>();
+    m_ids = std::make_unique<IdSet>();
+  }
+}
+
+CXMLParser::~CXMLParser() {
+  // Kept only while they are moderate: a huge document's buffers go back to
+  // the system.
+  constexpr size_t kKeepLimit = size_t{64} << 20;
+  Spare& spare = SpareBuffers();
+  if (spare.arena || BufferBytes() > kKeepLimit) return;
+  m_arena->Clear();
+  m_nodes.clear();
+  m_attributes.clear();
+  m_childLinks.clear();
+  spare.arena = std::move(m_arena);
+  spare.ids = std::move(m_ids);
+  spare.scratch.swap(m_scratch);
+  spare.nodes.swap(m_nodes);
+  spare.attributes.swap(m_attributes);
+  spare.childLinks.swap(m_childLinks);
+  spare.childStart.swap(m_childStart);
+  spare.childFilled.swap(m_childFilled);
+}
+
+size_t CXMLParser::BufferBytes() const {
+  return m_arena->Bytes() + m_ids->Bytes() + m_scratch.capacity() * sizeof(char16_t) +
+         m_nodes.capacity() * sizeof(CXMLNode) + m_attributes.capacity() * sizeof(CXMLNode::Attribute) +
+         m_childLinks.capacity() * sizeof(const CXMLNode*) +
+         (m_childStart.capacity() + m_childFilled.capacity()) * sizeof(uint32_t);
+}
 
 const CXMLNode& CXMLParser::GetNodeById(uint32_t id) const {
   if (id == 0) return m_nodes.empty() ? EmptyNode() : m_nodes[0];
@@ -261,7 +334,6 @@ const CXMLNode& CXMLParser::ParseText() {
   // saves a few reallocations.
   const size_t expectedNodes = m_text.size() / 64 + 16;
   m_nodes.reserve(expectedNodes);
-  m_ids->Reset(expectedNodes);
   CXMLNode& document = m_nodes.emplace_back();
   document.m_id = 0;
   document.m_parentId = kNoParent;
@@ -299,6 +371,7 @@ const CXMLNode& CXMLParser::ParseText() {
     // Text after the last tag is discarded.
     if (!tag.empty()) ProcessTag(tag, pending);
   }
+  AssignIds();
   LinkNodes();
   return m_nodes[0];
 }
@@ -336,11 +409,30 @@ void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
   m_current = AddNode(r, 0);
 }
 
-uint32_t CXMLParser::DrawNodeId() const {
-  for (;;) {
-    const uint32_t id = DrawRandomId();
-    if (id != 0 && id != kNoParent && !m_ids->Contains(id)) return id;
+void CXMLParser::AssignIds() {
+  // Node by node in document order, each takes the next draw that is not 0,
+  // not 0xFFFFFFFF and not in use; so the identifiers are the distinct values
+  // of the stream of draws, in order. They are drawn here, in batches no
+  // larger than the number still needed (so exactly as many draws are made
+  // as one node at a time would make), and each batch's slots in the set are
+  // fetched from memory together instead of one miss after another.
+  constexpr size_t kBatch = 16;
+  const size_t count = m_nodes.size();
+  m_ids->Reset(count);
+  size_t next = 1;
+  while (next < count) {
+    uint32_t batch[kBatch];
+    const size_t n = std::min(kBatch, count - next);
+    for (size_t j = 0; j < n; ++j) {
+      batch[j] = DrawRandomId();
+      m_ids->Prefetch(batch[j]);
+    }
+    for (size_t j = 0; j < n; ++j) {
+      const uint32_t id = batch[j];
+      if (id != 0 && id != kNoParent && m_ids->Insert(id)) m_nodes[next++].m_id = id;
+    }
   }
+  for (size_t i = 1; i < count; ++i) m_nodes[i].m_parentId = m_nodes[m_nodes[i].m_parentIndex].m_id;
 }
 
 uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
@@ -391,12 +483,8 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
   node.m_attributeStart = static_cast<uint32_t>(first);
   node.m_attributeCount = static_cast<uint32_t>(count);
 
-  node.m_id = DrawNodeId();
-  m_ids->Insert(node.m_id);
-  CXMLNode& parent = m_nodes[m_current];
   node.m_parentIndex = m_current;
-  node.m_parentId = parent.m_id;
-  ++parent.m_childCount;
+  ++m_nodes[m_current].m_childCount;
   return index;
 }
 
@@ -406,7 +494,8 @@ void CXMLParser::LinkNodes() {
   // a stable sort, so equal names keep document order.
   const size_t count = m_nodes.size();
   m_childLinks.assign(count - 1, nullptr);
-  std::vector<uint32_t> start(count);
+  std::vector<uint32_t>& start = m_childStart;
+  start.assign(count, 0);
   uint32_t offset = 0;
   for (size_t i = 0; i < count; ++i) {
     CXMLNode& node = m_nodes[i];
@@ -415,7 +504,8 @@ void CXMLParser::LinkNodes() {
     offset += node.m_childCount;
     node.m_attributes = m_attributes.data() + node.m_attributeStart;
   }
-  std::vector<uint32_t> filled(count, 0);
+  std::vector<uint32_t>& filled = m_childFilled;
+  filled.assign(count, 0);
   for (size_t i = 1; i < count; ++i) {
     const uint32_t p = m_nodes[i].m_parentIndex;
     m_childLinks[start[p] + filled[p]++] = &m_nodes[i];
