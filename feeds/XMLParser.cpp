@@ -157,8 +157,8 @@ struct CXMLParser::Spare {
   std::vector<CXMLNode> nodes;
   std::vector<CXMLNode::Attribute> attributes;
   std::vector<const CXMLNode*> childLinks;
-  std::vector<uint32_t> childStart;
-  std::vector<uint32_t> childFilled;
+  std::vector<uint32_t> childNext;
+  std::vector<uint32_t> toSort;
 };
 
 CXMLParser::Spare& CXMLParser::SpareBuffers() {
@@ -266,8 +266,8 @@ CXMLParser::CXMLParser() {
     m_nodes.swap(spare.nodes);
     m_attributes.swap(spare.attributes);
     m_childLinks.swap(spare.childLinks);
-    m_childStart.swap(spare.childStart);
-    m_childFilled.swap(spare.childFilled);
+    m_childNext.swap(spare.childNext);
+    m_toSort.swap(spare.toSort);
   } else {
     m_arena = std::make_unique<TextArena>();
     m_ids = std::make_unique<IdSet>();
@@ -290,15 +290,15 @@ CXMLParser::~CXMLParser() {
   spare.nodes.swap(m_nodes);
   spare.attributes.swap(m_attributes);
   spare.childLinks.swap(m_childLinks);
-  spare.childStart.swap(m_childStart);
-  spare.childFilled.swap(m_childFilled);
+  spare.childNext.swap(m_childNext);
+  spare.toSort.swap(m_toSort);
 }
 
 size_t CXMLParser::BufferBytes() const {
   return m_arena->Bytes() + m_ids->Bytes() + m_scratch.capacity() * sizeof(char16_t) +
          m_nodes.capacity() * sizeof(CXMLNode) + m_attributes.capacity() * sizeof(CXMLNode::Attribute) +
          m_childLinks.capacity() * sizeof(const CXMLNode*) +
-         (m_childStart.capacity() + m_childFilled.capacity()) * sizeof(uint32_t);
+         (m_childNext.capacity() + m_toSort.capacity()) * sizeof(uint32_t);
 }
 
 const CXMLNode& CXMLParser::GetNodeById(uint32_t id) const {
@@ -432,7 +432,6 @@ void CXMLParser::AssignIds() {
       if (id != 0 && id != kNoParent && m_ids->Insert(id)) m_nodes[next++].m_id = id;
     }
   }
-  for (size_t i = 1; i < count; ++i) m_nodes[i].m_parentId = m_nodes[m_nodes[i].m_parentIndex].m_id;
 }
 
 uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
@@ -491,31 +490,34 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
 void CXMLParser::LinkNodes() {
   // Every node's children get one range of m_childLinks, filled in document
   // order (the node table is in document order) and then sorted by name with
-  // a stable sort, so equal names keep document order.
+  // a stable sort, so equal names keep document order. Two passes over the
+  // nodes, then the sort of the ranges that need one.
   const size_t count = m_nodes.size();
-  m_childLinks.assign(count - 1, nullptr);
-  std::vector<uint32_t>& start = m_childStart;
-  start.assign(count, 0);
+  m_childLinks.resize(count - 1);
+  std::vector<uint32_t>& next = m_childNext;
+  next.resize(count);
+  std::vector<uint32_t>& toSort = m_toSort;
+  toSort.clear();
   uint32_t offset = 0;
   for (size_t i = 0; i < count; ++i) {
     CXMLNode& node = m_nodes[i];
-    start[i] = offset;
+    next[i] = offset;
     node.m_children = m_childLinks.data() + offset;
     offset += node.m_childCount;
     node.m_attributes = m_attributes.data() + node.m_attributeStart;
+    node.m_cursor = node.m_childCount;
+    if (node.m_childCount >= 2) toSort.push_back(static_cast<uint32_t>(i));
   }
-  std::vector<uint32_t>& filled = m_childFilled;
-  filled.assign(count, 0);
   for (size_t i = 1; i < count; ++i) {
-    const uint32_t p = m_nodes[i].m_parentIndex;
-    m_childLinks[start[p] + filled[p]++] = &m_nodes[i];
+    CXMLNode& node = m_nodes[i];
+    const uint32_t p = node.m_parentIndex;
+    m_childLinks[next[p]++] = &node;
+    node.m_parentId = m_nodes[p].m_id;
   }
   const auto byName = [](const CXMLNode* a, const CXMLNode* b) { return a->m_name < b->m_name; };
-  for (size_t i = 0; i < count; ++i) {
-    CXMLNode& node = m_nodes[i];
-    node.m_cursor = node.m_childCount;
-    if (node.m_childCount < 2) continue;
-    const auto first = m_childLinks.begin() + start[i];
+  for (uint32_t i : toSort) {
+    const CXMLNode& node = m_nodes[i];
+    const auto first = m_childLinks.begin() + (node.m_children - m_childLinks.data());
     const auto last = first + node.m_childCount;
     if (std::is_sorted(first, last, byName)) continue;
     if (node.m_childCount <= 16) {

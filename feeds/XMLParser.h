@@ -143,8 +143,8 @@ class CXMLParser {
   std::vector<CXMLNode> m_nodes;  // [0] is the document node
   std::vector<CXMLNode::Attribute> m_attributes;  // every node's, one range each
   std::vector<const CXMLNode*> m_childLinks;  // every node's children, one range each
-  std::vector<uint32_t> m_childStart;  // while linking: each node's first child link
-  std::vector<uint32_t> m_childFilled;
+  std::vector<uint32_t> m_childNext;  // while linking: each node's next free link
+  std::vector<uint32_t> m_toSort;     // while linking: nodes with several children
   std::unique_ptr<IdSet> m_ids;  // identifiers in use
   // (identifier, position) sorted by identifier; built on the first lookup.
   mutable std::vector<std::pair<uint32_t, uint32_t>> m_byId;
