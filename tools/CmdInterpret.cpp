@@ -64,7 +64,7 @@ int RunInterpret(CliContext& ctx) {
   source->m_title = title;
   source->m_autoName = autoName;
   CXMLParser parser;
-  const bool result = InterpretDocument(manager, *source, text, parser.Parse(text.str()), kUpdateTick);
+  const bool result = InterpretDocument(manager, *source, text, parser.ParseShared(text), kUpdateTick);
 
   JsonArray articles;
   for (ObjectId id : source->m_articles) {

@@ -62,10 +62,10 @@ int RunParse(CliContext& ctx) {
     ctx.err << "quillbend-cli: cannot read " << ctx.args[0] << "\n";
     return 2;
   }
-  const std::u16string text = Utf8ToUtf16(bytes);
+  const SharedText text(Utf8ToUtf16(bytes));
   CXMLParser parser;
   std::string json;
-  WriteTree(parser.Parse(text), json);
+  WriteTree(parser.ParseShared(text), json);
   PrintJsonLine(ctx.out, json);
   return 0;
 }

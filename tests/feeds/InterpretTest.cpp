@@ -27,7 +27,7 @@ class InterpretTest : public ::testing::Test {
   bool Update(const std::u16string& document, uint32_t tick = kTick) {
     m_text = SharedText(document);
     CXMLParser parser;
-    return InterpretDocument(m_manager, *m_source, m_text, parser.Parse(document), tick);
+    return InterpretDocument(m_manager, *m_source, m_text, parser.ParseShared(m_text), tick);
   }
 
   std::vector<const CFeed*> Articles() const {
