@@ -277,7 +277,7 @@ CXMLParser::CXMLParser() {
 CXMLParser::~CXMLParser() {
   // Kept only while they are moderate: a huge document's buffers go back to
   // the system.
-  constexpr size_t kKeepLimit = size_t{64} << 20;
+  constexpr size_t kKeepLimit = size_t{32} << 20;
   Spare& spare = SpareBuffers();
   if (spare.arena || BufferBytes() > kKeepLimit) return;
   m_arena->Clear();
