@@ -1,6 +1,7 @@
 #include "feeds/XMLParser.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "feeds/Markup.h"
 #include "model/Random.h"
@@ -150,8 +151,49 @@ class CXMLParser::TextArena {
   size_t m_used = 0;   // units used in it
 };
 
+// Element names, each distinct name stored once. A document has few distinct
+// names, so they stay in cache while children are sorted and looked up, and
+// equal names are recognised by their address.
+class CXMLParser::NameTable {
+ public:
+  void Clear() {
+    m_index.clear();
+    m_store.Clear();
+  }
+
+  std::u16string_view Intern(std::u16string_view name, char16_t prefix) {
+    if (prefix != 0) {
+      m_prefixed.assign(1, prefix);
+      m_prefixed.append(name);
+      name = m_prefixed;
+    }
+    const auto it = m_index.find(name);
+    if (it != m_index.end()) return *it;
+    char16_t* out = m_store.Reserve(name.size());
+    std::copy(name.begin(), name.end(), out);
+    const std::u16string_view stored = m_store.Commit(name.size());
+    m_index.insert(stored);
+    return stored;
+  }
+
+  size_t Bytes() const { return m_store.Bytes() + m_index.size() * 32; }
+
+ private:
+  struct Hash {
+    size_t operator()(std::u16string_view s) const noexcept {
+      uint64_t h = 0xCBF29CE484222325ull;
+      for (char16_t c : s) h = (h ^ c) * 0x100000001B3ull;
+      return static_cast<size_t>(h);
+    }
+  };
+  std::unordered_set<std::u16string_view, Hash> m_index;  // views into m_store
+  TextArena m_store;
+  std::u16string m_prefixed;
+};
+
 struct CXMLParser::Spare {
   std::unique_ptr<TextArena> arena;  // null: nothing kept
+  std::unique_ptr<NameTable> names;
   std::unique_ptr<IdSet> ids;
   std::u16string scratch;
   std::vector<CXMLNode> nodes;
@@ -261,6 +303,7 @@ CXMLParser::CXMLParser() {
   Spare& spare = SpareBuffers();
   if (spare.arena) {
     m_arena = std::move(spare.arena);
+    m_names = std::move(spare.names);
     m_ids = std::move(spare.ids);
     m_scratch.swap(spare.scratch);
     m_nodes.swap(spare.nodes);
@@ -270,6 +313,7 @@ CXMLParser::CXMLParser() {
     m_toSort.swap(spare.toSort);
   } else {
     m_arena = std::make_unique<TextArena>();
+    m_names = std::make_unique<NameTable>();
     m_ids = std::make_unique<IdSet>();
   }
 }
@@ -281,10 +325,12 @@ CXMLParser::~CXMLParser() {
   Spare& spare = SpareBuffers();
   if (spare.arena || BufferBytes() > kKeepLimit) return;
   m_arena->Clear();
+  m_names->Clear();
   m_nodes.clear();
   m_attributes.clear();
   m_childLinks.clear();
   spare.arena = std::move(m_arena);
+  spare.names = std::move(m_names);
   spare.ids = std::move(m_ids);
   spare.scratch.swap(m_scratch);
   spare.nodes.swap(m_nodes);
@@ -295,7 +341,7 @@ CXMLParser::~CXMLParser() {
 }
 
 size_t CXMLParser::BufferBytes() const {
-  return m_arena->Bytes() + m_ids->Bytes() + m_scratch.capacity() * sizeof(char16_t) +
+  return m_arena->Bytes() + m_names->Bytes() + m_ids->Bytes() + m_scratch.capacity() * sizeof(char16_t) +
          m_nodes.capacity() * sizeof(CXMLNode) + m_attributes.capacity() * sizeof(CXMLNode::Attribute) +
          m_childLinks.capacity() * sizeof(const CXMLNode*) +
          (m_childNext.capacity() + m_toSort.capacity()) * sizeof(uint32_t);
@@ -326,6 +372,7 @@ const CXMLNode& CXMLParser::ParseShared(const SharedText& text) {
 
 const CXMLNode& CXMLParser::ParseText() {
   m_arena->Clear();
+  m_names->Clear();
   m_nodes.clear();
   m_attributes.clear();
   m_childLinks.clear();
@@ -440,14 +487,7 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
 
   std::u16string_view rest;
   const std::u16string_view name = TagName(Trimmed(inner), &rest);
-  if (prefix != 0) {
-    char16_t* out = m_arena->Reserve(name.size() + 1);
-    out[0] = prefix;
-    std::copy(name.begin(), name.end(), out + 1);
-    node.m_name = m_arena->Commit(name.size() + 1);
-  } else {
-    node.m_name = name;
-  }
+  node.m_name = m_names->Intern(name, prefix);
 
   const size_t first = m_attributes.size();
   while (!rest.empty()) {
@@ -514,7 +554,10 @@ void CXMLParser::LinkNodes() {
     m_childLinks[next[p]++] = &node;
     node.m_parentId = m_nodes[p].m_id;
   }
-  const auto byName = [](const CXMLNode* a, const CXMLNode* b) { return a->m_name < b->m_name; };
+  // Names are interned: the same address is the same name.
+  const auto byName = [](const CXMLNode* a, const CXMLNode* b) {
+    return a->m_name.data() != b->m_name.data() && a->m_name < b->m_name;
+  };
   for (uint32_t i : toSort) {
     const CXMLNode& node = m_nodes[i];
     const auto first = m_childLinks.begin() + (node.m_children - m_childLinks.data());

@@ -117,6 +117,7 @@ class CXMLParser {
  private:
   class IdSet;
   class TextArena;
+  class NameTable;
   struct Pending;
   struct Spare;
 
@@ -134,11 +135,12 @@ class CXMLParser {
 
   const CXMLNode& ParseText();
 
-  // Names, attribute values and undecoded texts are views into m_text;
-  // decoded texts live in m_arena. Nodes own nothing, so neither building
+  // Attribute values and undecoded texts are views into m_text; decoded
+  // texts live in m_arena, names in m_names. Nodes own nothing, so neither building
   // nor freeing a tree allocates per node.
   SharedText m_text;
   std::unique_ptr<TextArena> m_arena;
+  std::unique_ptr<NameTable> m_names;  // element names, each stored once
   std::u16string m_scratch;  // joined text of a CDATA mix, while decoding
   std::vector<CXMLNode> m_nodes;  // [0] is the document node
   std::vector<CXMLNode::Attribute> m_attributes;  // every node's, one range each
