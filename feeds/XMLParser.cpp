@@ -19,11 +19,11 @@ const CXMLNode& EmptyNode() {
   return empty;
 }
 
-bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
+inline bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
   return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool EndsWith(std::u16string_view s, std::u16string_view suffix) {
+inline bool EndsWith(std::u16string_view s, std::u16string_view suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
@@ -159,6 +159,7 @@ class CXMLParser::NameTable {
   void Clear() {
     m_index.clear();
     m_store.Clear();
+    for (std::u16string_view& r : m_recent) r = {};
   }
 
   std::u16string_view Intern(std::u16string_view name, char16_t prefix) {
@@ -167,13 +168,17 @@ class CXMLParser::NameTable {
       m_prefixed.append(name);
       name = m_prefixed;
     }
+    // Most names repeat the recent ones: a small direct-mapped cache in
+    // front of the set answers them without hashing the whole name.
+    std::u16string_view& cached = m_recent[name.empty() ? 0 : (name.size() * 31 + name[0] * 7 + name.back()) & 255];
+    if (cached.size() == name.size() && cached == name && !name.empty()) return cached;
     const auto it = m_index.find(name);
-    if (it != m_index.end()) return *it;
+    if (it != m_index.end()) return cached = *it;
     char16_t* out = m_store.Reserve(name.size());
     std::copy(name.begin(), name.end(), out);
     const std::u16string_view stored = m_store.Commit(name.size());
     m_index.insert(stored);
-    return stored;
+    return cached = stored;
   }
 
   size_t Bytes() const { return m_store.Bytes() + m_index.size() * 32; }
@@ -187,6 +192,7 @@ class CXMLParser::NameTable {
     }
   };
   std::unordered_set<std::u16string_view, Hash> m_index;  // views into m_store
+  std::u16string_view m_recent[256];
   TextArena m_store;
   std::u16string m_prefixed;
 };
