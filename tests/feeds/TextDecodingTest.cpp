@@ -52,9 +52,17 @@ TEST(TextDecodingTest, ChoosesTheDeclaredEncodingOnlyForInvalidUtf8) {
 }
 
 TEST(TextDecodingTest, ValidUtf8) {
-  EXPECT_TRUE(IsValidUtf8("plain \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"));
-  for (const char* bad : {"\xE9", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80"}) {
-    EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+  // Runs of ASCII are skipped in blocks: put the interesting byte before,
+  // across and after block boundaries.
+  const std::string ascii = "abcdefghijklmnopq";
+  for (size_t at = 0; at <= ascii.size(); ++at) {
+    const std::string head = ascii.substr(0, at), tail = ascii.substr(at);
+    EXPECT_TRUE(IsValidUtf8(head + "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80" + tail)) << at;
+    for (const char* bad :
+         {"\xE9", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80"}) {
+      EXPECT_FALSE(IsValidUtf8(head + bad + tail)) << at << " " << bad;
+      EXPECT_FALSE(IsValidUtf8(head + bad)) << at << " " << bad;
+    }
   }
 }
 
