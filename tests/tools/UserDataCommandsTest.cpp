@@ -41,7 +41,7 @@ ino_t Inode(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-class FeedCommandsTest : public ::testing::Test {
+class UserDataCommandsTest : public ::testing::Test {
  protected:
   CliRun Cli(std::vector<std::string> args) {
     args.insert(args.begin(), {"--data", m_data});
@@ -56,7 +56,7 @@ class FeedCommandsTest : public ::testing::Test {
   ScopedClockOverride m_clock;
 };
 
-TEST_F(FeedCommandsTest, AddUpdateAndListSurviveEachRun) {
+TEST_F(UserDataCommandsTest, AddUpdateAndListSurviveEachRun) {
   m_server.Set("/news", HttpResponse::Ok(Rss("Loopback News", {"a", "b"})));
 
   CliRun r = Cli({"add", m_server.Url("/news")});
@@ -91,7 +91,7 @@ TEST_F(FeedCommandsTest, AddUpdateAndListSurviveEachRun) {
   EXPECT_NE(r.out.find("/gone: Comms status: ERROR"), std::string::npos) << r.out;
 }
 
-TEST_F(FeedCommandsTest, AddRefusesDuplicatesAndUnknownGroups) {
+TEST_F(UserDataCommandsTest, AddRefusesDuplicatesAndUnknownGroups) {
   m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
   ASSERT_EQ(Cli({"add", m_server.Url("/news")}).status, 0);
   const std::string before = test::ReadFile(m_data);
@@ -110,7 +110,7 @@ TEST_F(FeedCommandsTest, AddRefusesDuplicatesAndUnknownGroups) {
   EXPECT_EQ(Cli({"add", m_server.Url("/news/")}).status, 0);
 }
 
-TEST_F(FeedCommandsTest, AddGoesToTheFirstGroupOfThatNameInTreeOrder) {
+TEST_F(UserDataCommandsTest, AddGoesToTheFirstGroupOfThatNameInTreeOrder) {
   {
     SeedRandom(3);
     CFeedsManager m;
@@ -135,7 +135,7 @@ TEST_F(FeedCommandsTest, AddGoesToTheFirstGroupOfThatNameInTreeOrder) {
             "  Tech\n");
 }
 
-TEST_F(FeedCommandsTest, ListLabelsAndOrder) {
+TEST_F(UserDataCommandsTest, ListLabelsAndOrder) {
   {
     SeedRandom(5);
     CFeedsManager m;
@@ -167,7 +167,7 @@ TEST_F(FeedCommandsTest, ListLabelsAndOrder) {
             "  caf\xC3\xA9 <b> (1 / 2)\n");
 }
 
-TEST_F(FeedCommandsTest, UsesTheProgramsDataFileByDefault) {
+TEST_F(UserDataCommandsTest, UsesTheProgramsDataFileByDefault) {
   test::TempDir home;
   const char* old = std::getenv("XDG_DATA_HOME");
   const std::string saved = old ? old : "";
@@ -180,7 +180,7 @@ TEST_F(FeedCommandsTest, UsesTheProgramsDataFileByDefault) {
   EXPECT_FALSE(test::ReadFile(home.File("Velmorant/Quillbend/Feeds")).empty());
 }
 
-TEST_F(FeedCommandsTest, AnUnreadableFileIsKeptAside) {
+TEST_F(UserDataCommandsTest, AnUnreadableFileIsKeptAside) {
   test::WriteFile(m_data, "this is not a data file");
   m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
   const CliRun r = Cli({"add", m_server.Url("/news")});
@@ -192,7 +192,7 @@ TEST_F(FeedCommandsTest, AnUnreadableFileIsKeptAside) {
 }
 
 // The real tool, run as a separate process each time.
-TEST_F(FeedCommandsTest, TheToolItself) {
+TEST_F(UserDataCommandsTest, TheToolItself) {
   m_server.Set("/news", HttpResponse::Ok(Rss("Separate", {"x", "y"})));
   auto run = [&](const std::string& args) {
     std::string output;
