@@ -1,6 +1,7 @@
 #include "feeds/XMLParser.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "feeds/Markup.h"
 #include "model/Random.h"
@@ -18,11 +19,11 @@ const CXMLNode& EmptyNode() {
   return empty;
 }
 
-bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
+inline bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
   return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool EndsWith(std::u16string_view s, std::u16string_view suffix) {
+inline bool EndsWith(std::u16string_view s, std::u16string_view suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
@@ -69,20 +70,24 @@ class CXMLParser::IdSet {
     m_count = 0;
   }
 
-  bool Contains(uint32_t id) const {
-    for (size_t i = Home(id);; i = (i + 1) & m_mask) {
-      if (m_slots[i] == id) return true;
-      if (m_slots[i] == 0) return false;
-    }
-  }
-
-  void Insert(uint32_t id) {
-    if ((m_count + 1) * 2 > m_slots.size()) Grow();
+  // False when the identifier was already in the set.
+  bool Insert(uint32_t id) {
     size_t i = Home(id);
-    while (m_slots[i] != 0) i = (i + 1) & m_mask;
+    for (; m_slots[i] != 0; i = (i + 1) & m_mask) {
+      if (m_slots[i] == id) return false;
+    }
+    if ((m_count + 1) * 2 > m_slots.size()) {
+      Grow();
+      return Insert(id);
+    }
     m_slots[i] = id;
     ++m_count;
+    return true;
   }
+
+  void Prefetch(uint32_t id) const { __builtin_prefetch(&m_slots[Home(id)]); }
+
+  size_t Bytes() const { return m_slots.capacity() * sizeof(uint32_t); }
 
  private:
   size_t Home(uint32_t id) const { return (static_cast<uint64_t>(id) * 0x9E3779B97F4A7C15ull >> 32) & m_mask; }
@@ -104,35 +109,110 @@ class CXMLParser::IdSet {
 // the next Parse.
 class CXMLParser::TextArena {
  public:
+  // Forgets the texts but keeps the blocks for the next document.
   void Clear() {
-    m_blocks.clear();
-    m_free = 0;
-    m_next = nullptr;
+    m_block = 0;
+    m_used = 0;
   }
 
   // Room for `size` code units; Commit tells how many were used.
   char16_t* Reserve(size_t size) {
-    if (size > m_free) {
-      const size_t blockSize = std::max<size_t>(size, kBlockSize);
-      m_blocks.emplace_back(new char16_t[blockSize]);
-      m_next = m_blocks.back().get();
-      m_free = blockSize;
+    while (m_block < m_blocks.size() && m_blocks[m_block].size - m_used < size) {
+      ++m_block;
+      m_used = 0;
     }
-    return m_next;
+    if (m_block == m_blocks.size()) {
+      const size_t blockSize = std::max<size_t>(size, kBlockSize);
+      m_blocks.push_back({std::unique_ptr<char16_t[]>(new char16_t[blockSize]), blockSize});
+      m_used = 0;
+    }
+    return m_blocks[m_block].data.get() + m_used;
   }
   std::u16string_view Commit(size_t used) {
-    const std::u16string_view text(m_next, used);
-    m_next += used;
-    m_free -= used;
+    const std::u16string_view text(m_blocks[m_block].data.get() + m_used, used);
+    m_used += used;
     return text;
+  }
+
+  size_t Bytes() const {
+    size_t total = 0;
+    for (const Block& b : m_blocks) total += b.size * sizeof(char16_t);
+    return total;
   }
 
  private:
   static constexpr size_t kBlockSize = 1 << 15;
-  std::vector<std::unique_ptr<char16_t[]>> m_blocks;
-  char16_t* m_next = nullptr;
-  size_t m_free = 0;
+  struct Block {
+    std::unique_ptr<char16_t[]> data;
+    size_t size;
+  };
+  std::vector<Block> m_blocks;
+  size_t m_block = 0;  // the block being filled
+  size_t m_used = 0;   // units used in it
 };
+
+// Element names, each distinct name stored once. A document has few distinct
+// names, so they stay in cache while children are sorted and looked up, and
+// equal names are recognised by their address.
+class CXMLParser::NameTable {
+ public:
+  void Clear() {
+    m_index.clear();
+    m_store.Clear();
+    for (std::u16string_view& r : m_recent) r = {};
+  }
+
+  std::u16string_view Intern(std::u16string_view name, char16_t prefix) {
+    if (prefix != 0) {
+      m_prefixed.assign(1, prefix);
+      m_prefixed.append(name);
+      name = m_prefixed;
+    }
+    // Most names repeat the recent ones: a small direct-mapped cache in
+    // front of the set answers them without hashing the whole name.
+    std::u16string_view& cached = m_recent[name.empty() ? 0 : (name.size() * 31 + name[0] * 7 + name.back()) & 255];
+    if (cached.size() == name.size() && cached == name && !name.empty()) return cached;
+    const auto it = m_index.find(name);
+    if (it != m_index.end()) return cached = *it;
+    char16_t* out = m_store.Reserve(name.size());
+    std::copy(name.begin(), name.end(), out);
+    const std::u16string_view stored = m_store.Commit(name.size());
+    m_index.insert(stored);
+    return cached = stored;
+  }
+
+  size_t Bytes() const { return m_store.Bytes() + m_index.size() * 32; }
+
+ private:
+  struct Hash {
+    size_t operator()(std::u16string_view s) const noexcept {
+      uint64_t h = 0xCBF29CE484222325ull;
+      for (char16_t c : s) h = (h ^ c) * 0x100000001B3ull;
+      return static_cast<size_t>(h);
+    }
+  };
+  std::unordered_set<std::u16string_view, Hash> m_index;  // views into m_store
+  std::u16string_view m_recent[256];
+  TextArena m_store;
+  std::u16string m_prefixed;
+};
+
+struct CXMLParser::Spare {
+  std::unique_ptr<TextArena> arena;  // null: nothing kept
+  std::unique_ptr<NameTable> names;
+  std::unique_ptr<IdSet> ids;
+  std::u16string scratch;
+  std::vector<CXMLNode> nodes;
+  std::vector<CXMLNode::Attribute> attributes;
+  std::vector<const CXMLNode*> childLinks;
+  std::vector<uint32_t> childNext;
+  std::vector<uint32_t> toSort;
+};
+
+CXMLParser::Spare& CXMLParser::SpareBuffers() {
+  thread_local Spare spare;
+  return spare;
+}
 
 // The character data collected before a tag: ordinary text and CDATA content,
 // kept as slices of the document until an end tag needs them.
@@ -225,8 +305,53 @@ std::u16string_view CXMLNode::GetAttribute(std::u16string_view name) const {
   return {};
 }
 
-CXMLParser::CXMLParser() : m_arena(std::make_unique<TextArena>()), m_ids(std::make_unique<IdSet>()) {}
-CXMLParser::~CXMLParser() = default;
+CXMLParser::CXMLParser() {
+  Spare& spare = SpareBuffers();
+  if (spare.arena) {
+    m_arena = std::move(spare.arena);
+    m_names = std::move(spare.names);
+    m_ids = std::move(spare.ids);
+    m_scratch.swap(spare.scratch);
+    m_nodes.swap(spare.nodes);
+    m_attributes.swap(spare.attributes);
+    m_childLinks.swap(spare.childLinks);
+    m_childNext.swap(spare.childNext);
+    m_toSort.swap(spare.toSort);
+  } else {
+    m_arena = std::make_unique<TextArena>();
+    m_names = std::make_unique<NameTable>();
+    m_ids = std::make_unique<IdSet>();
+  }
+}
+
+CXMLParser::~CXMLParser() {
+  // Kept only while they are moderate: a huge document's buffers go back to
+  // the system.
+  constexpr size_t kKeepLimit = size_t{32} << 20;
+  Spare& spare = SpareBuffers();
+  if (spare.arena || BufferBytes() > kKeepLimit) return;
+  m_arena->Clear();
+  m_names->Clear();
+  m_nodes.clear();
+  m_attributes.clear();
+  m_childLinks.clear();
+  spare.arena = std::move(m_arena);
+  spare.names = std::move(m_names);
+  spare.ids = std::move(m_ids);
+  spare.scratch.swap(m_scratch);
+  spare.nodes.swap(m_nodes);
+  spare.attributes.swap(m_attributes);
+  spare.childLinks.swap(m_childLinks);
+  spare.childNext.swap(m_childNext);
+  spare.toSort.swap(m_toSort);
+}
+
+size_t CXMLParser::BufferBytes() const {
+  return m_arena->Bytes() + m_names->Bytes() + m_ids->Bytes() + m_scratch.capacity() * sizeof(char16_t) +
+         m_nodes.capacity() * sizeof(CXMLNode) + m_attributes.capacity() * sizeof(CXMLNode::Attribute) +
+         m_childLinks.capacity() * sizeof(const CXMLNode*) +
+         (m_childNext.capacity() + m_toSort.capacity()) * sizeof(uint32_t);
+}
 
 const CXMLNode& CXMLParser::GetNodeById(uint32_t id) const {
   if (id == 0) return m_nodes.empty() ? EmptyNode() : m_nodes[0];
@@ -240,8 +365,9 @@ const CXMLNode& CXMLParser::GetNodeById(uint32_t id) const {
 }
 
 const CXMLNode& CXMLParser::Parse(std::u16string_view text) {
-  m_text = SharedText();  // the old text may be released before the copy is made
-  m_text = SharedText(std::u16string(text));
+  // Copied before the old document goes: `text` may be one of its texts.
+  SharedText copy(std::u16string{text});
+  m_text = std::move(copy);
   return ParseText();
 }
 
@@ -252,6 +378,7 @@ const CXMLNode& CXMLParser::ParseShared(const SharedText& text) {
 
 const CXMLNode& CXMLParser::ParseText() {
   m_arena->Clear();
+  m_names->Clear();
   m_nodes.clear();
   m_attributes.clear();
   m_childLinks.clear();
@@ -260,7 +387,6 @@ const CXMLNode& CXMLParser::ParseText() {
   // saves a few reallocations.
   const size_t expectedNodes = m_text.size() / 64 + 16;
   m_nodes.reserve(expectedNodes);
-  m_ids->Reset(expectedNodes);
   CXMLNode& document = m_nodes.emplace_back();
   document.m_id = 0;
   document.m_parentId = kNoParent;
@@ -298,6 +424,7 @@ const CXMLNode& CXMLParser::ParseText() {
     // Text after the last tag is discarded.
     if (!tag.empty()) ProcessTag(tag, pending);
   }
+  AssignIds();
   LinkNodes();
   return m_nodes[0];
 }
@@ -335,10 +462,28 @@ void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
   m_current = AddNode(r, 0);
 }
 
-uint32_t CXMLParser::DrawNodeId() const {
-  for (;;) {
-    const uint32_t id = DrawRandomId();
-    if (id != 0 && id != kNoParent && !m_ids->Contains(id)) return id;
+void CXMLParser::AssignIds() {
+  // Node by node in document order, each takes the next draw that is not 0,
+  // not 0xFFFFFFFF and not in use; so the identifiers are the distinct values
+  // of the stream of draws, in order. They are drawn here, in batches no
+  // larger than the number still needed (so exactly as many draws are made
+  // as one node at a time would make), and each batch's slots in the set are
+  // fetched from memory together instead of one miss after another.
+  constexpr size_t kBatch = 16;
+  const size_t count = m_nodes.size();
+  m_ids->Reset(count);
+  size_t next = 1;
+  while (next < count) {
+    uint32_t batch[kBatch];
+    const size_t n = std::min(kBatch, count - next);
+    for (size_t j = 0; j < n; ++j) {
+      batch[j] = DrawRandomId();
+      m_ids->Prefetch(batch[j]);
+    }
+    for (size_t j = 0; j < n; ++j) {
+      const uint32_t id = batch[j];
+      if (id != 0 && id != kNoParent && m_ids->Insert(id)) m_nodes[next++].m_id = id;
+    }
   }
 }
 
@@ -348,14 +493,7 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
 
   std::u16string_view rest;
   const std::u16string_view name = TagName(Trimmed(inner), &rest);
-  if (prefix != 0) {
-    char16_t* out = m_arena->Reserve(name.size() + 1);
-    out[0] = prefix;
-    std::copy(name.begin(), name.end(), out + 1);
-    node.m_name = m_arena->Commit(name.size() + 1);
-  } else {
-    node.m_name = name;
-  }
+  node.m_name = m_names->Intern(name, prefix);
 
   const size_t first = m_attributes.size();
   while (!rest.empty()) {
@@ -390,41 +528,45 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
   node.m_attributeStart = static_cast<uint32_t>(first);
   node.m_attributeCount = static_cast<uint32_t>(count);
 
-  node.m_id = DrawNodeId();
-  m_ids->Insert(node.m_id);
-  CXMLNode& parent = m_nodes[m_current];
   node.m_parentIndex = m_current;
-  node.m_parentId = parent.m_id;
-  ++parent.m_childCount;
+  ++m_nodes[m_current].m_childCount;
   return index;
 }
 
 void CXMLParser::LinkNodes() {
   // Every node's children get one range of m_childLinks, filled in document
   // order (the node table is in document order) and then sorted by name with
-  // a stable sort, so equal names keep document order.
+  // a stable sort, so equal names keep document order. Two passes over the
+  // nodes, then the sort of the ranges that need one.
   const size_t count = m_nodes.size();
-  m_childLinks.assign(count - 1, nullptr);
-  std::vector<uint32_t> start(count);
+  m_childLinks.resize(count - 1);
+  std::vector<uint32_t>& next = m_childNext;
+  next.resize(count);
+  std::vector<uint32_t>& toSort = m_toSort;
+  toSort.clear();
   uint32_t offset = 0;
   for (size_t i = 0; i < count; ++i) {
     CXMLNode& node = m_nodes[i];
-    start[i] = offset;
+    next[i] = offset;
     node.m_children = m_childLinks.data() + offset;
     offset += node.m_childCount;
     node.m_attributes = m_attributes.data() + node.m_attributeStart;
-  }
-  std::vector<uint32_t> filled(count, 0);
-  for (size_t i = 1; i < count; ++i) {
-    const uint32_t p = m_nodes[i].m_parentIndex;
-    m_childLinks[start[p] + filled[p]++] = &m_nodes[i];
-  }
-  const auto byName = [](const CXMLNode* a, const CXMLNode* b) { return a->m_name < b->m_name; };
-  for (size_t i = 0; i < count; ++i) {
-    CXMLNode& node = m_nodes[i];
     node.m_cursor = node.m_childCount;
-    if (node.m_childCount < 2) continue;
-    const auto first = m_childLinks.begin() + start[i];
+    if (node.m_childCount >= 2) toSort.push_back(static_cast<uint32_t>(i));
+  }
+  for (size_t i = 1; i < count; ++i) {
+    CXMLNode& node = m_nodes[i];
+    const uint32_t p = node.m_parentIndex;
+    m_childLinks[next[p]++] = &node;
+    node.m_parentId = m_nodes[p].m_id;
+  }
+  // Names are interned: the same address is the same name.
+  const auto byName = [](const CXMLNode* a, const CXMLNode* b) {
+    return a->m_name.data() != b->m_name.data() && a->m_name < b->m_name;
+  };
+  for (uint32_t i : toSort) {
+    const CXMLNode& node = m_nodes[i];
+    const auto first = m_childLinks.begin() + (node.m_children - m_childLinks.data());
     const auto last = first + node.m_childCount;
     if (std::is_sorted(first, last, byName)) continue;
     if (node.m_childCount <= 16) {

@@ -117,26 +117,37 @@ class CXMLParser {
  private:
   class IdSet;
   class TextArena;
+  class NameTable;
   struct Pending;
+  struct Spare;
+
+  // The buffers of a finished parser are kept for the next one on the same
+  // thread (up to a limit), so parsing feed after feed does not return
+  // memory to the system and fault it in again each time.
+  static Spare& SpareBuffers();
+  size_t BufferBytes() const;
 
   void ProcessTag(std::u16string_view tag, const Pending& pending);
   // A new node from the inside of a tag, a child of the current node.
   uint32_t AddNode(std::u16string_view inner, char16_t prefix);
-  uint32_t DrawNodeId() const;
+  void AssignIds();
   void LinkNodes();
 
   const CXMLNode& ParseText();
 
-  // Names, attribute values and undecoded texts are views into m_text;
-  // decoded texts live in m_arena. Nodes own nothing, so neither building
+  // Attribute values and undecoded texts are views into m_text; decoded
+  // texts live in m_arena, names in m_names. Nodes own nothing, so neither building
   // nor freeing a tree allocates per node.
   SharedText m_text;
   std::unique_ptr<TextArena> m_arena;
+  std::unique_ptr<NameTable> m_names;  // element names, each stored once
   std::u16string m_scratch;  // joined text of a CDATA mix, while decoding
   std::vector<CXMLNode> m_nodes;  // [0] is the document node
   std::vector<CXMLNode::Attribute> m_attributes;  // every node's, one range each
   std::vector<const CXMLNode*> m_childLinks;  // every node's children, one range each
-  std::unique_ptr<IdSet> m_ids;  // identifiers in use, checked for every new node
+  std::vector<uint32_t> m_childNext;  // while linking: each node's next free link
+  std::vector<uint32_t> m_toSort;     // while linking: nodes with several children
+  std::unique_ptr<IdSet> m_ids;  // identifiers in use
   // (identifier, position) sorted by identifier; built on the first lookup.
   mutable std::vector<std::pair<uint32_t, uint32_t>> m_byId;
   uint32_t m_current = 0;  // index of the element the next tag goes into

@@ -210,8 +210,32 @@ TEST(XMLParserTest, ParseAgainReplacesTheDocumentAndOwnsItsText) {
   EXPECT_EQ(Dump(doc), "{b[x=1]=\"second & more\"}");
   EXPECT_EQ(parser.NodeCount(), 2u);
 
+  // A text of the current document can be parsed in turn.
+  const CXMLNode* escaped = parser.Parse(u"<a>&lt;b x='&amp;'/&gt;</a>").FindChild(u"a");
+  ASSERT_NE(escaped, nullptr);
+  EXPECT_EQ(Dump(parser.Parse(escaped->Text())), "{b[x=&]}");
+  EXPECT_EQ(Dump(parser.Parse(parser.GetNodeById(0).Children()[0]->Name())), "");
+
   const SharedText shared(std::u16string(u"<c>shared</c>"));
   EXPECT_EQ(Dump(parser.ParseShared(shared)), "{c=\"shared\"}");
+}
+
+TEST(XMLParserTest, ParsersAliveTogetherKeepTheirOwnTrees) {
+  // A finished parser hands its buffers to the next one; the trees of the
+  // parsers still alive must not be touched by that.
+  auto a = std::make_unique<CXMLParser>();
+  EXPECT_EQ(Dump(a->Parse(u"<a x='1'>&lt;A&gt;</a>")), "{a[x=1]=\"<A>\"}");
+  CXMLParser b;
+  const CXMLNode& docB = b.Parse(u"<b><c>&amp;B</c></b>");
+  a.reset();
+  CXMLParser c;
+  EXPECT_EQ(Dump(c.Parse(u"<d>&apos;D</d><e y='2'/>")), "{d=\"'D\" e[y=2]}");
+  EXPECT_EQ(Dump(docB), "{b{c=\"&B\"}}");
+  {
+    CXMLParser d;  // while c is alive, d cannot have c's buffers
+    EXPECT_EQ(Dump(d.Parse(u"<f>F &amp; f</f>")), "{f=\"F & f\"}");
+  }
+  EXPECT_EQ(Dump(c.GetNodeById(0)), "{d=\"'D\" e[y=2]}");
 }
 
 TEST(XMLParserTest, DeepNestingNeitherRecursesNorCrashes) {
