@@ -10,6 +10,11 @@
 #include "app/Hyperlink.h"
 #include "app/Modal.h"
 
+#include <ostream>
+
+// Readable QString values in test failures.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
 namespace qb::test {
 
 struct ShownMessage {
