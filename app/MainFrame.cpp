@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSessionManager>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -85,6 +86,9 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, QWidget* parent) : QMainWindow(parent
   CreatePanes();
   CreateMenus();
   qApp->installEventFilter(this);
+  // Logging off ends the program without the close sequence: keep the
+  // settings and the model rather than only what the last timed save wrote.
+  connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { SaveAtSessionEnd(); });
   connect(qApp, &QApplication::focusChanged, this,
           [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
 }
@@ -480,6 +484,19 @@ bool CMainFrame::RunCloseSequence() {
   return true;
 }
 
+void CMainFrame::StopArticleLoading() {
+  m_articleView->StopLoading();
+  emit articleLoadingStopped();
+}
+
+void CMainFrame::SaveAtSessionEnd() {
+  if (m_closed) return;
+  WaitCursor wait;
+  StopFrameTimer(FrameTimer::Save);
+  m_doc.m_settingsManager.LoadSave(false);
+  m_doc.SaveDataFile();
+}
+
 bool CMainFrame::event(QEvent* event) {
   if (event->type() == QEvent::StatusTip) {
     // Menu prompts use the message pane; leaving the menu brings back the
@@ -500,7 +517,7 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
           IsInside(widget, m_sourceTree)) {
         return false;
       }
-      m_articleView->StopLoading();
+      StopArticleLoading();
       return true;
     }
   }

@@ -81,6 +81,10 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   // stops and the tray icon goes. False when the user answered "No".
   bool RunCloseSequence();
   bool IsClosed() const { return m_closed; }
+  // Escape, whichever pane has the focus.
+  void StopArticleLoading();
+  // The session ends (log-off): save without asking.
+  void SaveAtSessionEnd();
 
   // --- state shown to the user, for tests
   bool NewArticles() const { return m_bNewArticles; }
@@ -104,6 +108,9 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   // Asks for the export file name; empty means cancelled.
   using PathAsker = std::function<QString()>;
   void SetExportPathAsker(PathAsker asker) { m_askExportPath = std::move(asker); }
+
+ signals:
+  void articleLoadingStopped();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

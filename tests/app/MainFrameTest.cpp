@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -302,6 +303,41 @@ TEST(SettingsFileTest, ImportRefusesAFileThatIsNotOne) {
 
 namespace qb {
 namespace {
+
+TEST(MainFrameTest, EscapeIsTakenByTheFrameInEveryPane) {
+  test::AppHarness h;
+  ASSERT_TRUE(h.Start());
+  int stopped = 0;
+  QObject::connect(&h.Frame(), &CMainFrame::articleLoadingStopped, [&] { ++stopped; });
+  for (QWidget* pane : {static_cast<QWidget*>(h.Frame().SourceTree()),
+                        static_cast<QWidget*>(h.Frame().ArticleList()),
+                        static_cast<QWidget*>(h.Frame().ArticleView())}) {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(pane, &escape);
+  }
+  EXPECT_EQ(stopped, 3);
+  // Other keys and other windows are left alone.
+  QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
+  QApplication::sendEvent(h.Frame().SourceTree(), &other);
+  QWidget elsewhere;
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(&elsewhere, &escape);
+  EXPECT_EQ(stopped, 3);
+}
+
+TEST(MainFrameTest, SessionEndSavesWithoutAsking) {
+  test::AppHarness h;
+  ASSERT_TRUE(h.Start());
+  int asked = 0;
+  SetDialogPresenter([&](QDialog&) {
+    ++asked;
+    return static_cast<int>(QDialog::Rejected);
+  });
+  h.Frame().SaveAtSessionEnd();
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(h.saves, 1);
+  EXPECT_EQ(test::UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("ConfirmExit")).toInt(), 1);
+}
 
 TEST(MainFrameTest, ThreePanesLaidOut) {
   test::AppHarness h;
