@@ -1,6 +1,7 @@
 #include "app/CoreBridge.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QStandardPaths>
 
 #include "model/FeedsManager.h"
@@ -30,17 +31,23 @@ std::string DataFilePath() {
 DataFileLoadReport LoadDataFileInto(CFeedsManager& manager, const std::string& path) {
   DataFileLoadReport report;
 #ifdef QB_HAVE_DATA_FILE
-  (void)LoadDataFile(manager, path);
+  const LoadOutcome outcome = LoadDataFile(manager, path);
+  if (outcome.messageKind != LoadMessageKind::None) {
+    report.message = QString::fromUtf16(outcome.message.data(),
+                                        static_cast<qsizetype>(outcome.message.size()));
+    report.warning = outcome.messageKind == LoadMessageKind::Exclamation;
+  }
+  report.preservedCopy = QString::fromStdString(outcome.preservedCopy);
 #else
   (void)path;
-#endif
   manager.FixUpAfterLoad();
+#endif
   return report;
 }
 
 bool SaveDataFileFrom(const CFeedsManager& manager, const std::string& path) {
 #ifdef QB_HAVE_DATA_FILE
-  return SaveDataFile(manager, path);
+  return static_cast<bool>(SaveDataFile(manager, path));
 #else
   (void)manager;
   (void)path;
@@ -55,6 +62,26 @@ bool RunUpdateAll(CFeedsManager& manager, bool force) {
   (void)manager;
   (void)force;
   return false;
+#endif
+}
+
+#ifdef QB_HAVE_UPDATE_CYCLE
+namespace {
+// The update cycle's wait cursor: the window's override cursor, nested.
+class CQtWaitCursor : public IWaitCursor {
+ public:
+  void BeginWait() override { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  void EndWait() override { QGuiApplication::restoreOverrideCursor(); }
+};
+}  // namespace
+#endif
+
+void InstallWaitCursor(bool install) {
+#ifdef QB_HAVE_UPDATE_CYCLE
+  static CQtWaitCursor cursor;
+  SetWaitCursor(install ? &cursor : nullptr);
+#else
+  (void)install;
 #endif
 }
 

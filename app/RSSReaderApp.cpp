@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QMetaObject>
 
+#include "app/CoreBridge.h"
 #include "app/MainFrame.h"
 #include "app/Modal.h"
 #include "app/RSSReaderDoc.h"
@@ -24,7 +25,10 @@ CRSSReaderApp::~CRSSReaderApp() {
   if (m_doc) m_doc->SetFrame(nullptr);
   m_frame.reset();
   m_doc.reset();
-  if (m_networkInitialised) curl_global_cleanup();
+  if (m_networkInitialised) {
+    InstallWaitCursor(false);
+    curl_global_cleanup();
+  }
 }
 
 bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
@@ -40,6 +44,7 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
     return false;
   }
   m_networkInitialised = true;
+  InstallWaitCursor(true);
 
   for (const QString& argument : arguments) {
     if (argument.endsWith(QLatin1String(".reg"), Qt::CaseInsensitive)) ImportSettingsFile(argument);
