@@ -1,5 +1,6 @@
 #include "app/CoreBridge.h"
 
+#include <QCursor>
 #include <QDir>
 #include <QGuiApplication>
 #include <QStandardPaths>
