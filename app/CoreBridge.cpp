@@ -3,13 +3,9 @@
 #include <QCursor>
 #include <QGuiApplication>
 
+#include "feeds/UpdateCycle.h"
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
-
-#if __has_include("feeds/UpdateCycle.h")
-#include "feeds/UpdateCycle.h"
-#define QB_HAVE_UPDATE_CYCLE 1
-#endif
 
 namespace qb {
 
@@ -31,17 +27,8 @@ bool SaveDataFileFrom(const CFeedsManager& manager, const std::string& path) {
   return static_cast<bool>(SaveDataFile(manager, path));
 }
 
-bool RunUpdateAll(CFeedsManager& manager, bool force) {
-#ifdef QB_HAVE_UPDATE_CYCLE
-  return UpdateAll(manager, force);
-#else
-  (void)manager;
-  (void)force;
-  return false;
-#endif
-}
+bool RunUpdateAll(CFeedsManager& manager, bool force) { return UpdateAll(manager, force); }
 
-#ifdef QB_HAVE_UPDATE_CYCLE
 namespace {
 // The update cycle's wait cursor: the window's override cursor, nested.
 class CQtWaitCursor : public IWaitCursor {
@@ -50,15 +37,10 @@ class CQtWaitCursor : public IWaitCursor {
   void EndWait() override { QGuiApplication::restoreOverrideCursor(); }
 };
 }  // namespace
-#endif
 
 void InstallWaitCursor(bool install) {
-#ifdef QB_HAVE_UPDATE_CYCLE
   static CQtWaitCursor cursor;
   SetWaitCursor(install ? &cursor : nullptr);
-#else
-  (void)install;
-#endif
 }
 
 }  // namespace qb
