@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "feeds/Interpret.h"
+#include "feeds/TextDecoding.h"
 #include "feeds/XMLParser.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -57,7 +58,7 @@ int RunInterpret(CliContext& ctx) {
     ctx.err << "quillbend-cli: cannot read " << *file << "\n";
     return 2;
   }
-  const SharedText text(Utf8ToUtf16(bytes));
+  const SharedText text(DecodeFeedBytes(bytes));
 
   CFeedsManager manager;
   CFeedSource* source = manager.NewFeedSource();

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "feeds/TextDecoding.h"
 #include "feeds/XMLParser.h"
 #include "model/Text.h"
 #include "tools/Cli.h"
@@ -62,7 +63,7 @@ int RunParse(CliContext& ctx) {
     ctx.err << "quillbend-cli: cannot read " << ctx.args[0] << "\n";
     return 2;
   }
-  const SharedText text(Utf8ToUtf16(bytes));
+  const SharedText text(DecodeFeedBytes(bytes));
   CXMLParser parser;
   std::string json;
   WriteTree(parser.ParseShared(text), json);

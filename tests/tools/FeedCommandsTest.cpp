@@ -56,6 +56,12 @@ TEST_F(FeedCommandsTest, ParsePrintsTheTree) {
        R"("name":"","text":""})"
        "\n"},
       {"", R"({"attributes":{},"children":[],"name":"","text":""})" "\n"},
+      // Not UTF-8, but the declaration names the encoding: read as ISO-8859-1.
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><t>caf\xE9</t>",
+       R"({"attributes":{},"children":[{"attributes":{"encoding":"ISO-8859-1","version":"1.0"},)"
+       R"("children":[],"name":"?xml","text":""},{"attributes":{},"children":[],"name":"t","text":"caf\u00e9"}],)"
+       R"("name":"","text":""})"
+       "\n"},
   };
   for (const auto& c : cases) {
     const CliRun r = Cli({"parse", File(c.bytes)});
