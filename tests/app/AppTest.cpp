@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QItemSelectionModel>
 #include <QStandardItemModel>
 
 #include "app/ConfirmExitDlg.h"
@@ -72,6 +73,14 @@ TEST(AppStartTest, FirstStartInstallsTheWelcomeArticleOnce) {
   // Our own page, read from beside the program.
   EXPECT_NE(article->m_description.find(u"Quillbend"), std::u16string::npos);
   EXPECT_NE(article->m_link.find(u"welcome.htm"), std::u16string::npos);
+
+  // Selected and shown, once the views can show sources and articles.
+  if (h.Frame().SourceTree()->FindItem(source->m_id) != nullptr) {
+    EXPECT_EQ(h.Frame().SourceTree()->SelectedNode(), std::optional<ObjectId>(source->m_id));
+  }
+  if (const int row = h.Frame().ArticleList()->FindRow(article->m_id); row >= 0) {
+    EXPECT_TRUE(h.Frame().ArticleList()->selectionModel()->isRowSelected(row, QModelIndex()));
+  }
 
   EXPECT_EQ(UiTestScope::Stored(kSettings, QStringLiteral("FirstRun")).toInt(), 0);
   EXPECT_TRUE(h.Frame().TrackPlacement());

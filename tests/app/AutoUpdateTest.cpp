@@ -1,8 +1,6 @@
 // The automatic update against a loopback server, with a fake tick counter.
 #include <gtest/gtest.h>
 
-#if __has_include("tests/support/HttpServer.h") && __has_include("feeds/UpdateCycle.h")
-
 #include "feeds/UpdateCycle.h"
 #include "model/Clock.h"
 #include "tests/app/AppHarness.h"
@@ -63,5 +61,3 @@ TEST(AutoUpdateTest, DueSourceBringsNewsAndRaisesTheNotice) {
 
 }  // namespace
 }  // namespace qb
-
-#endif

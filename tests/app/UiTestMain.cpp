@@ -24,7 +24,6 @@ int main(int argc, char** argv) {
   QDir().mkpath(data);
   qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
   qputenv("XDG_DATA_HOME", data.toLocal8Bit());
-  qputenv("QB_TEST_HOME", home.path().toLocal8Bit());
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
