@@ -3,7 +3,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
@@ -12,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSessionManager>
 #include <QSplitter>
@@ -25,11 +29,13 @@
 #include "app/ConfirmExitDlg.h"
 #include "app/CoreBridge.h"
 #include "app/Modal.h"
+#include "app/Opml.h"
 #include "app/OptionsDlg.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsExport.h"
 #include "app/WaitCursor.h"
 #include "feeds/DateTime.h"
+#include "feeds/UpdateCycle.h"
 #include "model/Clock.h"
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
@@ -149,10 +155,10 @@ void CMainFrame::CreateMenus() {
   // what is planned but do nothing yet.
   QAction* importOpml = file->addAction(QStringLiteral("&Import (OPML)..."));
   importOpml->setStatusTip(QStringLiteral("Import a list of feeds"));
-  importOpml->setEnabled(false);
+  connect(importOpml, &QAction::triggered, this, &CMainFrame::OnImportOpml);
   QAction* exportOpml = file->addAction(QStringLiteral("&Export (OPML)..."));
   exportOpml->setStatusTip(QStringLiteral("Export the list of feeds"));
-  exportOpml->setEnabled(false);
+  connect(exportOpml, &QAction::triggered, this, &CMainFrame::OnExportOpml);
   file->addSeparator();
   QAction* exportSettings = file->addAction(QStringLiteral("Export &settings..."));
   exportSettings->setStatusTip(QStringLiteral("Export the settings to a file"));
@@ -560,6 +566,76 @@ void CMainFrame::OnOptions() {
 void CMainFrame::OnAbout() {
   CAboutDlg dlg(this);
   ExecDialog(dlg);
+}
+
+namespace {
+
+QString AskOpmlPath(QWidget* parent, bool save) {
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setNameFilters({QStringLiteral("OPML files (*.opml)"), QStringLiteral("All files (*)")});
+  if (save) dialog.setDefaultSuffix(QStringLiteral("opml"));
+  if (ExecDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().front();
+}
+
+}  // namespace
+
+void CMainFrame::OnImportOpml() {
+  const QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(this, false);
+  if (path.isEmpty()) return;
+  const QString name = QFileInfo(path).fileName();
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    ShowMessageBox(this, MsgIcon::Warning,
+                   QStringLiteral("The file '%1' could not be read.").arg(name));
+    return;
+  }
+  const OpmlImportResult result = ImportOpml(Model(), file.readAll());
+  if (!result.ok) {
+    ShowMessageBox(this, MsgIcon::Warning, OpmlImportWarning(name, result));
+    return;
+  }
+  if (result.feedsAdded > 0 || result.groupsAdded > 0) {
+    ScheduleSave();
+    m_sourceTree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+    m_articleList->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  }
+  if (!result.newSources.empty()) {
+    // Each new source is fetched once, so its articles and channel title
+    // arrive at once; the status line names each while it downloads.
+    {
+      WaitCursor wait;
+      for (ObjectId id : result.newSources) {
+        if (CFeedSource* source = Model().GetFeedSource(id)) UpdateSource(Model(), *source, true);
+      }
+    }
+    ScheduleSave();
+    m_sourceTree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+    m_articleList->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+    SetStatusText(u"Ready");
+  }
+  ShowMessageBox(this, MsgIcon::Information, OpmlImportSummary(result));
+}
+
+void CMainFrame::OnExportOpml() {
+  QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(this, true);
+  if (path.isEmpty()) return;
+  if (!path.toLower().endsWith(QLatin1String(".opml"))) path += QStringLiteral(".opml");
+  QSaveFile file(path);
+  const bool written = file.open(QIODevice::WriteOnly) &&
+                       file.write(ExportOpml(Model(), QDateTime::currentDateTimeUtc())) >= 0 &&
+                       file.commit();
+  if (!written) {
+    ShowMessageBox(this, MsgIcon::Warning,
+                   QStringLiteral("There was a problem exporting the list of feeds to '%1'.")
+                       .arg(QDir::toNativeSeparators(path)));
+    return;
+  }
+  ShowMessageBox(this, MsgIcon::Information,
+                 QStringLiteral("The list of feeds has been exported to '%1'.")
+                     .arg(QDir::toNativeSeparators(path)));
 }
 
 void CMainFrame::OnExportSettings() {

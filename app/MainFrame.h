@@ -75,6 +75,9 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   void OnExit();
   void OnOptions();
   void OnExportSettings();
+  // File "&Import (OPML)..." and "&Export (OPML)...".
+  void OnImportOpml();
+  void OnExportOpml();
   void OnAbout();
   void OnShowHelpFeed();
   // Confirmation, then the settings and the data file are saved, tracking
@@ -108,6 +111,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   // Asks for the export file name; empty means cancelled.
   using PathAsker = std::function<QString()>;
   void SetExportPathAsker(PathAsker asker) { m_askExportPath = std::move(asker); }
+  // Asks for the OPML file to import or to export to; empty means cancelled.
+  void SetOpmlPathAsker(PathAsker asker) { m_askOpmlPath = std::move(asker); }
 
  signals:
   void articleLoadingStopped();
@@ -160,6 +165,7 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   bool m_closed = false;
   UpdateFunction m_updateAll;
   PathAsker m_askExportPath;
+  PathAsker m_askOpmlPath;
 };
 
 }  // namespace qb
