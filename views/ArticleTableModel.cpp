@@ -1,0 +1,195 @@
+#include "views/ArticleTableModel.h"
+
+#include <QFont>
+#include <algorithm>
+
+#include "model/FeedsManager.h"
+#include "model/Text.h"
+#include "views/ViewText.h"
+
+namespace qb {
+
+CArticleTableModel::CArticleTableModel(const CFeedsManager& model, QObject* parent)
+    : QAbstractTableModel(parent), m_model(model) {}
+
+int CArticleTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(m_ids.size());
+}
+
+int CArticleTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant CArticleTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumnCount)
+    return QVariant();
+  const ObjectId id = m_ids[static_cast<size_t>(index.row())];
+  if (role == kIdRole) return QVariant::fromValue(static_cast<uint>(id));
+  const CFeed* article = m_model.GetFeed(id);
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+      if (article == nullptr) return QString();
+      switch (index.column()) {
+        case kTitle: return ToQString(DecodeForDisplay(article->m_title));
+        case kChannel: return ToQString(DecodeForDisplay(article->m_channel));
+        default: return FormatArticleDate(article->m_date);
+      }
+    case Qt::FontRole:
+      if (article != nullptr && !article->m_read) {
+        QFont bold;
+        bold.setWeight(QFont::Bold);
+        return bold;
+      }
+      return QVariant();
+    default:
+      return QVariant();
+  }
+}
+
+QVariant CArticleTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  switch (section) {
+    case kTitle: return QStringLiteral("Item Title");
+    case kChannel: return QStringLiteral("Channel");
+    case kDate: return QStringLiteral("Date / Time");
+    default: return QVariant();
+  }
+}
+
+ObjectId CArticleTableModel::IdAt(int row) const {
+  return row >= 0 && row < rowCount() ? m_ids[static_cast<size_t>(row)] : 0;
+}
+
+int CArticleTableModel::FindRow(ObjectId id) const {
+  auto it = m_rowOf.find(id);
+  return it == m_rowOf.end() ? -1 : it->second;
+}
+
+int CArticleTableModel::InsertRow(int row, ObjectId id) {
+  row = std::clamp(row, 0, rowCount());
+  beginInsertRows(QModelIndex(), row, row);
+  m_ids.insert(m_ids.begin() + row, id);
+  if (row + 1 == rowCount()) {
+    m_rowOf.emplace(id, row);
+  } else {
+    RebuildRowMap();
+  }
+  endInsertRows();
+  return row;
+}
+
+void CArticleTableModel::AppendRows(const IdList& ids) {
+  if (ids.empty()) return;
+  const int first = rowCount();
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(ids.size()) - 1);
+  m_ids.insert(m_ids.end(), ids.begin(), ids.end());
+  m_rowOf.reserve(m_ids.size());
+  for (size_t i = static_cast<size_t>(first); i < m_ids.size(); ++i)
+    m_rowOf.emplace(m_ids[i], static_cast<int>(i));
+  endInsertRows();
+}
+
+void CArticleTableModel::RemoveRowList(const std::vector<int>& rows) {
+  if (rows.empty()) return;
+  // Blocks of adjacent rows, bottom first so earlier indexes stay valid.
+  std::vector<std::pair<int, int>> blocks;
+  for (int r : rows) {
+    if (r < 0 || r >= rowCount()) continue;
+    if (!blocks.empty() && blocks.back().second + 1 == r) {
+      blocks.back().second = r;
+    } else {
+      blocks.emplace_back(r, r);
+    }
+  }
+  if (blocks.empty()) return;
+  constexpr size_t kMaxSeparateBlocks = 16;
+  if (blocks.size() <= kMaxSeparateBlocks || static_cast<int>(rows.size()) == rowCount()) {
+    if (static_cast<int>(rows.size()) == rowCount()) blocks = {{0, rowCount() - 1}};
+    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
+      beginRemoveRows(QModelIndex(), it->first, it->second);
+      m_ids.erase(m_ids.begin() + it->first, m_ids.begin() + it->second + 1);
+      endRemoveRows();
+    }
+    RebuildRowMap();
+    return;
+  }
+  std::vector<char> removed(m_ids.size(), 0);
+  for (const auto& [first, last] : blocks)
+    std::fill(removed.begin() + first, removed.begin() + last + 1, 1);
+  std::vector<int> newToOld;
+  newToOld.reserve(m_ids.size());
+  for (size_t i = 0; i < m_ids.size(); ++i)
+    if (!removed[i]) newToOld.push_back(static_cast<int>(i));
+  ApplyOrder(newToOld, static_cast<qsizetype>(newToOld.size()), QAbstractItemModel::NoLayoutChangeHint);
+}
+
+void CArticleTableModel::TouchAll() {
+  if (m_ids.empty()) return;
+  emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1));
+}
+
+void CArticleTableModel::SortRows(int column, bool ascending) {
+  const size_t n = m_ids.size();
+  if (n < 2) return;
+  // The keys are computed once per sort, not once per comparison.
+  std::vector<const CFeed*> articles(n);
+  for (size_t i = 0; i < n; ++i) articles[i] = m_model.GetFeed(m_ids[i]);
+  std::vector<std::u16string> texts;
+  if (column != kDate) {
+    texts.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      if (articles[i] != nullptr)
+        texts[i] = DecodeForDisplay(column == kChannel ? articles[i]->m_channel : articles[i]->m_title);
+    }
+  }
+  auto less = [&](int a, int b) {
+    if (column == kDate) return CompareDates(articles[a]->m_date, articles[b]->m_date) < 0;
+    return CompareAsciiNoCase(texts[a], texts[b]) < 0;
+  };
+  std::vector<int> order;
+  std::vector<int> gone;
+  order.reserve(n);
+  for (size_t i = 0; i < n; ++i)
+    (articles[i] != nullptr ? order : gone).push_back(static_cast<int>(i));
+  if (ascending) {
+    std::stable_sort(order.begin(), order.end(), less);
+  } else {
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return less(b, a); });
+  }
+  order.insert(order.end(), gone.begin(), gone.end());
+  bool unchanged = true;
+  for (size_t i = 0; i < n && unchanged; ++i) unchanged = order[i] == static_cast<int>(i);
+  if (unchanged) return;
+  ApplyOrder(order, static_cast<qsizetype>(n), QAbstractItemModel::VerticalSortHint);
+}
+
+void CArticleTableModel::ApplyOrder(const std::vector<int>& newToOld, qsizetype newCount,
+                                    QAbstractItemModel::LayoutChangeHint hint) {
+  emit layoutAboutToBeChanged({}, hint);
+  std::vector<int> oldToNew(m_ids.size(), -1);
+  for (qsizetype i = 0; i < newCount; ++i) oldToNew[static_cast<size_t>(newToOld[i])] = static_cast<int>(i);
+  const QModelIndexList before = persistentIndexList();
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (const QModelIndex& idx : before) {
+    const int to = idx.row() >= 0 && idx.row() < rowCount() ? oldToNew[static_cast<size_t>(idx.row())] : -1;
+    after.push_back(to < 0 ? QModelIndex() : createIndex(to, idx.column()));
+  }
+  std::vector<ObjectId> ids;
+  ids.reserve(static_cast<size_t>(newCount));
+  for (qsizetype i = 0; i < newCount; ++i) ids.push_back(m_ids[static_cast<size_t>(newToOld[i])]);
+  m_ids.swap(ids);
+  RebuildRowMap();
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, hint);
+}
+
+void CArticleTableModel::RebuildRowMap() {
+  m_rowOf.clear();
+  m_rowOf.reserve(m_ids.size());
+  // The first row showing an identifier wins, as a search from the top would.
+  for (size_t i = 0; i < m_ids.size(); ++i) m_rowOf.emplace(m_ids[i], static_cast<int>(i));
+}
+
+}  // namespace qb
