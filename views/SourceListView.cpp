@@ -471,7 +471,11 @@ void CSourceListView::RemoveItem(QTreeWidgetItem* item) {
   };
   if (inside(m_dragItem)) m_dragItem = nullptr;
   if (inside(m_editItem)) m_editItem = nullptr;
+  const bool hadSelection = inside(SelectedItem());
   delete item;
+  // Another item takes the selection, so the list does not go on showing
+  // articles of a node that has gone.
+  if (hadSelection) SelectItem(currentItem() != nullptr ? currentItem() : m_root);
 }
 
 void CSourceListView::SelectItem(QTreeWidgetItem* item) {
