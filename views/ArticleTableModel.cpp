@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 #include "views/ViewText.h"
 
 namespace qb {
@@ -82,11 +81,17 @@ int CArticleTableModel::InsertRow(int row, ObjectId id) {
 void CArticleTableModel::AppendRows(const IdList& ids) {
   if (ids.empty()) return;
   const int first = rowCount();
-  beginInsertRows(QModelIndex(), first, first + static_cast<int>(ids.size()) - 1);
-  m_ids.insert(m_ids.end(), ids.begin(), ids.end());
-  m_rowOf.reserve(m_ids.size());
-  for (size_t i = static_cast<size_t>(first); i < m_ids.size(); ++i)
-    m_rowOf.emplace(m_ids[i], static_cast<int>(i));
+  // Entered into the map first, which also drops identifiers that already
+  // have a row or come twice; the map is not read until the rows exist.
+  IdList fresh;
+  fresh.reserve(ids.size());
+  m_rowOf.reserve(m_ids.size() + ids.size());
+  for (ObjectId id : ids) {
+    if (m_rowOf.try_emplace(id, first + static_cast<int>(fresh.size())).second) fresh.push_back(id);
+  }
+  if (fresh.empty()) return;
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(fresh.size()) - 1);
+  m_ids.insert(m_ids.end(), fresh.begin(), fresh.end());
   endInsertRows();
 }
 
@@ -129,23 +134,53 @@ void CArticleTableModel::TouchAll() {
   emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1));
 }
 
+void CArticleTableModel::TouchRow(int row) {
+  if (row < 0 || row >= rowCount()) return;
+  emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
+}
+
 void CArticleTableModel::SortRows(int column, bool ascending) {
   const size_t n = m_ids.size();
   if (n < 2) return;
   // The keys are computed once per sort, not once per comparison.
   std::vector<const CFeed*> articles(n);
   for (size_t i = 0; i < n; ++i) articles[i] = m_model.GetFeed(m_ids[i]);
-  std::vector<std::u16string> texts;
+  // Text keys are decoded and folded once, into one buffer, so a comparison
+  // is a plain ordinal comparison of nearby memory (the same order as
+  // CompareAsciiNoCase); the first four characters, packed into a number,
+  // settle most comparisons without touching the text.
+  std::u16string buffer;
+  std::vector<std::pair<size_t, size_t>> spans;
+  std::vector<uint64_t> prefix;
   if (column != kDate) {
-    texts.resize(n);
+    spans.resize(n);
+    prefix.resize(n);
     for (size_t i = 0; i < n; ++i) {
-      if (articles[i] != nullptr)
-        texts[i] = DecodeForDisplay(column == kChannel ? articles[i]->m_channel : articles[i]->m_title);
+      if (articles[i] == nullptr) continue;
+      const std::u16string text =
+          DecodeForDisplay(column == kChannel ? articles[i]->m_channel : articles[i]->m_title);
+      const size_t start = buffer.size();
+      uint64_t packed = 0;
+      for (size_t k = 0; k < text.size(); ++k) {
+        char16_t ch = text[k];
+        if (ch >= u'a' && ch <= u'z') ch = static_cast<char16_t>(ch - u'a' + u'A');
+        buffer.push_back(ch);
+        if (k < 4) packed |= uint64_t(ch) << (48 - 16 * k);
+      }
+      spans[i] = {start, text.size()};
+      prefix[i] = packed;
     }
   }
+  auto key = [&](int i) {
+    return std::u16string_view(buffer).substr(spans[static_cast<size_t>(i)].first,
+                                              spans[static_cast<size_t>(i)].second);
+  };
   auto less = [&](int a, int b) {
     if (column == kDate) return CompareDates(articles[a]->m_date, articles[b]->m_date) < 0;
-    return CompareAsciiNoCase(texts[a], texts[b]) < 0;
+    const uint64_t pa = prefix[static_cast<size_t>(a)];
+    const uint64_t pb = prefix[static_cast<size_t>(b)];
+    if (pa != pb) return pa < pb;
+    return key(a) < key(b);
   };
   std::vector<int> order;
   std::vector<int> gone;
@@ -179,8 +214,14 @@ void CArticleTableModel::ApplyOrder(const std::vector<int>& newToOld, qsizetype 
   std::vector<ObjectId> ids;
   ids.reserve(static_cast<size_t>(newCount));
   for (qsizetype i = 0; i < newCount; ++i) ids.push_back(m_ids[static_cast<size_t>(newToOld[i])]);
+  // The map is updated in place: no entry is allocated again.
+  for (size_t old = 0; old < m_ids.size(); ++old)
+    if (oldToNew[old] < 0) m_rowOf.erase(m_ids[old]);
   m_ids.swap(ids);
-  RebuildRowMap();
+  for (size_t i = m_ids.size(); i-- > 0;) {
+    auto [it, inserted] = m_rowOf.try_emplace(m_ids[i], static_cast<int>(i));
+    if (!inserted) it->second = static_cast<int>(i);  // the first row wins
+  }
   changePersistentIndexList(before, after);
   emit layoutChanged({}, hint);
 }

@@ -37,7 +37,7 @@ class CArticleTableModel : public QAbstractTableModel {
 
   // Inserts one row at `row` (clamped to 0..rowCount); returns its index.
   int InsertRow(int row, ObjectId id);
-  // Appends rows in one insertion.
+  // Appends rows in one insertion, skipping identifiers that have a row.
   void AppendRows(const IdList& ids);
   // Removes the rows, given in increasing order. Few blocks of adjacent rows
   // are removed block by block; many scattered rows in one layout change, so
@@ -45,6 +45,7 @@ class CArticleTableModel : public QAbstractTableModel {
   void RemoveRowList(const std::vector<int>& rows);
   // Tells the views that every row's texts may have changed.
   void TouchAll();
+  void TouchRow(int row);
   // Sorts by the column: titles and channels compared with only A-Z folded,
   // dates earlier first with undated articles after every dated one; the
   // order is reversed for descending. Rows whose article is gone go last.

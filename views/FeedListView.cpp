@@ -127,12 +127,11 @@ void CFeedListView::RefreshAll() {
   const std::vector<ObjectId>& ids = m_model->Ids();
   std::vector<char> keep(ids.size(), 0);
   IdList added;
-  std::unordered_set<ObjectId> addedSet;
   for (ObjectId id : wanted) {
     const int row = m_model->FindRow(id);
     if (row >= 0) {
       keep[static_cast<size_t>(row)] = 1;
-    } else if (addedSet.insert(id).second) {
+    } else {
       added.push_back(id);
     }
   }
@@ -140,7 +139,9 @@ void CFeedListView::RefreshAll() {
   for (size_t i = 0; i < keep.size(); ++i)
     if (!keep[i]) removed.push_back(static_cast<int>(i));
   m_model->RemoveRowList(removed);
+  const int before = m_model->rowCount();
   m_model->AppendRows(added);
+  const bool rowsAdded = m_model->rowCount() != before;
   m_model->TouchAll();
 
   if (realNode) {
@@ -153,7 +154,7 @@ void CFeedListView::RefreshAll() {
     }
     // Article texts never change once stored, so rows that were in order
     // stay in order unless rows were added or the sort changed.
-    if (!added.empty() || column != m_sortedColumn || ascending != m_sortedAscending) {
+    if (rowsAdded || column != m_sortedColumn || ascending != m_sortedAscending) {
       Sort(column, ascending);
     } else {
       m_arrowColumn = column;
@@ -228,23 +229,45 @@ void CFeedListView::SelectOnly(int row) {
 void CFeedListView::MarkPendingRead() {
   m_frame.StopFrameTimer(FrameTimer::MarkRead);
   CFeedsManager& model = m_frame.Model();
-  if (CFeed* article = model.GetFeed(m_pendingArticle)) article->m_read = true;
+  CFeed* article = model.GetFeed(m_pendingArticle);
+  const bool changed = article != nullptr && !article->m_read;
+  if (article != nullptr) article->m_read = true;
   m_frame.ScheduleSave();
+  CSourceListView* tree = m_frame.SourceTree();
+  const int row = m_model->FindRow(m_pendingArticle);
+  if (changed && row >= 0 && tree != nullptr) {
+    // Only this article's flag changed since the views last matched the
+    // model: its row is redrawn and the counts of its source and the groups
+    // above it are adjusted, which is what full refreshes would show,
+    // without walking a hundred thousand articles every ten seconds.
+    m_model->TouchRow(row);
+    const CFeedSource* source = model.FindSourceOfFeed(m_pendingArticle);
+    if (source != nullptr) tree->RefreshSourceCounts(source->m_id);
+    return;
+  }
   ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  if (CSourceListView* tree = m_frame.SourceTree()) tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  if (tree != nullptr) tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
 }
 
 int CFeedListView::FindRow(ObjectId article) const { return m_model->FindRow(article); }
 
+std::vector<char> CFeedListView::SelectedRowFlags() const {
+  // Read from the selection's ranges: asking the selection model for its
+  // selected rows costs time quadratic in the number of ranges.
+  std::vector<char> flags(static_cast<size_t>(m_model->rowCount()), 0);
+  for (const QItemSelectionRange& range : selectionModel()->selection()) {
+    if (!range.isValid()) continue;
+    for (int row = std::max(range.top(), 0); row <= range.bottom() && row < m_model->rowCount(); ++row)
+      flags[static_cast<size_t>(row)] = 1;
+  }
+  return flags;
+}
+
 IdList CFeedListView::SelectedArticles() const {
-  QModelIndexList rows = selectionModel()->selectedRows();
-  std::vector<int> sorted;
-  sorted.reserve(static_cast<size_t>(rows.size()));
-  for (const QModelIndex& index : rows) sorted.push_back(index.row());
-  std::sort(sorted.begin(), sorted.end());
+  const std::vector<char> flags = SelectedRowFlags();
   IdList ids;
-  ids.reserve(sorted.size());
-  for (int row : sorted) ids.push_back(m_model->IdAt(row));
+  for (size_t row = 0; row < flags.size(); ++row)
+    if (flags[row]) ids.push_back(m_model->IdAt(static_cast<int>(row)));
   return ids;
 }
 
@@ -263,9 +286,7 @@ void CFeedListView::DeleteArticles(const IdList& articles) {
   m_frame.StopFrameTimer(FrameTimer::MarkRead);
   const std::unordered_set<ObjectId> doomed(articles.begin(), articles.end());
   const int count = m_model->rowCount();
-  std::vector<char> selected(static_cast<size_t>(count), 0);
-  for (const QModelIndex& index : selectionModel()->selectedRows())
-    selected[static_cast<size_t>(index.row())] = 1;
+  const std::vector<char> selected = SelectedRowFlags();
   std::vector<int> rows;
   int kept = -1;
   for (int row = 0; row < count; ++row) {

@@ -75,6 +75,8 @@ class CFeedListView : public QTreeView {
   void SelectRow(int row);
   void SelectOnly(int row);
   void ShowArticleInView(ObjectId id);
+  // One flag per row: whether it is selected.
+  std::vector<char> SelectedRowFlags() const;
 
   IMainFrame& m_frame;
   CArticleTableModel* m_model = nullptr;

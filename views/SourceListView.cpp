@@ -31,6 +31,9 @@ namespace qb {
 namespace {
 
 constexpr int kIdRole = Qt::UserRole;
+// The counts the label shows.
+constexpr int kUnreadRole = Qt::UserRole + 1;
+constexpr int kReadRole = Qt::UserRole + 2;
 constexpr char kNodeMime[] = "application/x-quillbend-node";
 // Groups nested deeper than this are not shown; only a damaged file whose
 // lists form a cycle gets there.
@@ -265,15 +268,40 @@ CSourceListView::Counts CSourceListView::CountsOf(ObjectId id, NodeKind kind) co
 void CSourceListView::UpdateAppearance(QTreeWidgetItem* item) {
   const NodeKind kind = KindOf(item);
   if (kind != NodeKind::Group && kind != NodeKind::Source) return;
-  const ObjectId id = IdOf(item);
-  const Counts c = CountsOf(id, kind);
-  const QString label = NodeLabel(NameOf(id), c.unread, c.read);
+  ShowCounts(item, CountsOf(IdOf(item), kind));
+}
+
+void CSourceListView::ShowCounts(QTreeWidgetItem* item, Counts c) {
+  const QString label = NodeLabel(NameOf(IdOf(item)), c.unread, c.read);
   if (item->text(0) != label) item->setText(0, label);
+  item->setData(0, kUnreadRole, c.unread);
+  item->setData(0, kReadRole, c.read);
   const bool bold = c.unread > 0;
   if (item->font(0).bold() != bold) {
     QFont font = item->font(0);
     font.setBold(bold);
     item->setFont(0, font);
+  }
+}
+
+void CSourceListView::RefreshSourceCounts(ObjectId sourceId) {
+  const CFeedSource* source = Model().GetFeedSource(sourceId);
+  if (source == nullptr) return;
+  Counts now;
+  source->CountFeeds(now.unread, now.read);
+  std::vector<QTreeWidgetItem*> items;
+  for (QTreeWidgetItemIterator it(this); *it != nullptr; ++it) {
+    if (*it != m_root && IdOf(*it) == sourceId) items.push_back(*it);
+  }
+  for (QTreeWidgetItem* item : items) {
+    const int dUnread = now.unread - item->data(0, kUnreadRole).toInt();
+    const int dRead = now.read - item->data(0, kReadRole).toInt();
+    if (dUnread == 0 && dRead == 0) continue;
+    ShowCounts(item, now);
+    // Each group above counts this source's articles once more.
+    for (QTreeWidgetItem* p = item->parent(); p != nullptr && p != m_root; p = p->parent()) {
+      ShowCounts(p, {p->data(0, kUnreadRole).toInt() + dUnread, p->data(0, kReadRole).toInt() + dRead});
+    }
   }
 }
 
@@ -344,6 +372,8 @@ QTreeWidgetItem* CSourceListView::AddItem(QTreeWidgetItem* parent, const ViewUpd
   const NodeKind kind = KindOf(item);
   const Counts c = CountsOf(IdOf(item), kind);
   item->setText(0, NodeLabel(NameOf(IdOf(item)), c.unread, c.read));
+  item->setData(0, kUnreadRole, c.unread);
+  item->setData(0, kReadRole, c.read);
   SortChildren(parent);
   ApplyExpansion(parent);
   return item;

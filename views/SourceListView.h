@@ -39,6 +39,11 @@ class CSourceListView : public QTreeWidget {
   // The selected item's identifier (0 for the root item); none without a selection.
   std::optional<ObjectId> SelectedNode() const;
 
+  // The articles of one source changed their read flags and nothing else
+  // changed since the last refresh: relabels the source's items and the
+  // groups above them from the source's new counts.
+  void RefreshSourceCounts(ObjectId sourceId);
+
   // Depth-first, pre-order search; 0 finds the root item.
   QTreeWidgetItem* FindItem(ObjectId id) const;
 
@@ -109,6 +114,7 @@ class CSourceListView : public QTreeWidget {
   void RemoveItem(QTreeWidgetItem* item);
   void SelectItem(QTreeWidgetItem* item);
   void UpdateAppearance(QTreeWidgetItem* item);
+  void ShowCounts(QTreeWidgetItem* item, Counts counts);
   void ApplyExpansion(QTreeWidgetItem* item);
   void SortChildren(QTreeWidgetItem* item);
   Counts CountsOf(ObjectId id, NodeKind kind) const;
