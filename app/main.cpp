@@ -1,9 +1,15 @@
 #include <QApplication>
-#include <QLabel>
+
+#include "app/RSSReaderApp.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QLabel label(QStringLiteral("Quillbend"));
-  label.show();
-  return app.exec();
+  // The article view's web engine shares the OpenGL contexts of the widgets.
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication application(argc, argv);
+  int status = 1;
+  {
+    qb::CRSSReaderApp app;
+    if (app.InitInstance(QApplication::arguments().mid(1))) status = QApplication::exec();
+  }
+  return status;
 }

@@ -112,10 +112,11 @@ TEST_F(FeedsManagerTest, DeleteObjectSurvivesACycleInADamagedFile) {
   IdList groups;
   m.CollectGroups(groups);
   EXPECT_EQ(groups.size(), 4u);
-  r1->RemoveSubgroup(g1->m_id);
-  m.DeleteObject(g1->m_id);
-  EXPECT_EQ(m.GetGroup(g1->m_id), nullptr);
-  EXPECT_EQ(m.GetGroup(g2->m_id), nullptr);
+  const ObjectId g1Id = g1->m_id, g2Id = g2->m_id;
+  r1->RemoveSubgroup(g1Id);
+  m.DeleteObject(g1Id);
+  EXPECT_EQ(m.GetGroup(g1Id), nullptr);
+  EXPECT_EQ(m.GetGroup(g2Id), nullptr);
 }
 
 TEST_F(FeedsManagerTest, TheOnlyRootGroupCannotBeDeleted) {

@@ -1,0 +1,40 @@
+#include "app/AboutDlg.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+
+#include "app/Hyperlink.h"
+
+namespace qb {
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("About Quillbend"));
+  auto* layout = new QGridLayout(this);
+  auto* icon = new QLabel(this);
+  icon->setPixmap(QApplication::windowIcon().pixmap(32));
+  layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+  auto* name = new QLabel(QStringLiteral("Quillbend v1.0"), this);
+  name->setTextFormat(Qt::PlainText);
+  layout->addWidget(name, 0, 1, 1, 2);
+  layout->addWidget(new QLabel(QStringLiteral("A feed reader"), this), 1, 1);
+  // No target of its own: a click opens the text it shows.
+  m_link = new CHyperlink(QString::fromLatin1(kHomePage), this);
+  m_link->SetHAlign(CHyperlink::HAlign::Right);
+  m_link->SetHoverStyle(0);
+  layout->addWidget(m_link, 1, 2);
+  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  layout->addWidget(ok, 0, 3, Qt::AlignTop);
+  auto* picture = new QLabel(this);
+  picture->setMinimumSize(480, 120);
+  picture->setAlignment(Qt::AlignCenter);
+  picture->setText(QStringLiteral("Read the web's news in one place."));
+  picture->setFrameShape(QFrame::StyledPanel);
+  layout->addWidget(picture, 2, 0, 1, 4);
+}
+
+}  // namespace qb

@@ -1,0 +1,165 @@
+// The program's only top-level window: the source tree on the left, the
+// article list above the article view on the right, the status bar with its
+// clock, the four frame timers, the tray icon with the new-articles notice,
+// the stored window placement, the menus and the close sequence.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <optional>
+
+#include "model/StatusHandler.h"
+#include "views/IMainFrame.h"
+
+class QLabel;
+class QMenu;
+class QSplitter;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace qb {
+
+class CRSSReaderDoc;
+
+inline constexpr int kTrayIconId = 137;     // IDI_TRAY
+inline constexpr int kTrayIconAltId = 138;  // IDI_TRAY_ALT
+
+// The timers' standard intervals in milliseconds.
+int DefaultTimerInterval(FrameTimer timer);
+
+class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler {
+  Q_OBJECT
+ public:
+  explicit CMainFrame(CRSSReaderDoc& doc, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // --- IMainFrame and IStatusHandler
+  CFeedsManager& Model() override;
+  void ScheduleSave() override;
+  void SetStatusText(const std::u16string& text) override;
+  void StartFrameTimer(FrameTimer timer) override;
+  void StopFrameTimer(FrameTimer timer) override;
+  bool IsFrameTimerActive(FrameTimer timer) const override;
+  void SetNewArticles(bool on) override;
+  void PostSavePlacement() override;
+  CSourceListView* SourceTree() override { return m_sourceTree; }
+  CFeedListView* ArticleList() override { return m_articleList; }
+  CFeedView* ArticleView() override { return m_articleView; }
+  QWidget* Window() override { return this; }
+
+  // --- timers. Tests shorten the intervals or fire a timer directly.
+  void SetTimerInterval(FrameTimer timer, int milliseconds);
+  int TimerInterval(FrameTimer timer) const;
+  // What happens when the timer expires.
+  void OnTimer(FrameTimer timer);
+
+  // --- placement in the "WindowSettings" section.
+  // Moves the window and the splitters to the stored placement (defaults:
+  // 25 pixels inside the work area, the tree a fifth of the client width,
+  // the list a third of its height) and the list's columns to their stored
+  // widths. Nothing is written while it runs.
+  void RestorePlacement();
+  // Writes the placement at once, while tracking is on. A hidden window
+  // writes only MainFrameIsHidden; a maximised or minimised one only its
+  // state, so the last normal rectangle stays stored.
+  void SavePlacement();
+  void SetTrackPlacement(bool on) { m_bTrackPlacement = on; }
+  bool TrackPlacement() const { return m_bTrackPlacement; }
+
+  // --- commands
+  void OnFirstRun();
+  void ShowMainWindow();
+  // File and tray "E&xit": the close sequence (never hides to the tray).
+  void OnExit();
+  void OnOptions();
+  void OnExportSettings();
+  void OnAbout();
+  void OnShowHelpFeed();
+  // Confirmation, then the settings and the data file are saved, tracking
+  // stops and the tray icon goes. False when the user answered "No".
+  bool RunCloseSequence();
+  bool IsClosed() const { return m_closed; }
+  // Escape, whichever pane has the focus.
+  void StopArticleLoading();
+  // The session ends (log-off): save without asking.
+  void SaveAtSessionEnd();
+
+  // --- state shown to the user, for tests
+  bool NewArticles() const { return m_bNewArticles; }
+  int TrayIconId() const { return m_trayIconId; }
+  QString TrayTip() const { return m_trayTip; }
+  bool TrayIconAdded() const { return m_trayAdded; }
+  QSystemTrayIcon* TrayIcon() const { return m_trayIcon; }
+  QString ClockText() const { return m_lastClockText; }
+  QLabel* ClockPane() const { return m_clockPane; }
+  QString StatusText() const;
+  QSplitter* OuterSplitter() const { return m_outerSplitter; }
+  QSplitter* InnerSplitter() const { return m_innerSplitter; }
+  QMenu* TrayMenu() const { return m_trayMenu; }
+
+  // --- seams
+  // Whether the desktop has a system tray; tests force an answer.
+  static void SetSystemTrayAvailableOverride(std::optional<bool> available);
+  static bool SystemTrayAvailable();
+  using UpdateFunction = std::function<bool(CFeedsManager&, bool force)>;
+  void SetUpdateFunction(UpdateFunction update) { m_updateAll = std::move(update); }
+  // Asks for the export file name; empty means cancelled.
+  using PathAsker = std::function<QString()>;
+  void SetExportPathAsker(PathAsker asker) { m_askExportPath = std::move(asker); }
+
+ signals:
+  void articleLoadingStopped();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateMenus();
+  void CreateStatusBar();
+  void CreatePanes();
+  void CreateTimers();
+  void OnUpdateTimer();
+  void UpdateClock();
+  void UpdateTrayIcon();
+  void RemoveTrayIcon();
+  void OnFocusChanged(QWidget* now);
+  QTimer* Timer(FrameTimer timer) const;
+
+  CRSSReaderDoc& m_doc;
+  std::array<QTimer*, 4> m_timers{};
+  bool m_bTrackPlacement = false;
+  bool m_bNewArticles = false;
+  QSplitter* m_outerSplitter = nullptr;
+  QSplitter* m_innerSplitter = nullptr;
+  CSourceListView* m_sourceTree = nullptr;
+  CFeedListView* m_articleList = nullptr;
+  CFeedView* m_articleView = nullptr;
+  QLabel* m_clockPane = nullptr;
+  QLabel* m_messagePane = nullptr;
+  QString m_statusText;
+  QString m_lastClockText;
+
+  QSystemTrayIcon* m_trayIcon = nullptr;
+  QMenu* m_trayMenu = nullptr;
+  bool m_trayAdded = false;
+  bool m_blinkPhase = false;
+  int m_trayIconId = 0;
+  QString m_trayTip;
+
+  bool m_savePlacementPosted = false;
+  bool m_exitRequested = false;
+  bool m_closed = false;
+  UpdateFunction m_updateAll;
+  PathAsker m_askExportPath;
+};
+
+}  // namespace qb

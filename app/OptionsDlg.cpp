@@ -1,0 +1,76 @@
+#include "app/OptionsDlg.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/SettingsManager.h"
+
+namespace qb {
+
+COptionsDlg::COptionsDlg(CRSSReaderSettingsManager& settings, QWidget* parent)
+    : QDialog(parent), m_settingsManager(settings) {
+  setWindowTitle(QStringLiteral("Options"));
+  auto* layout = new QGridLayout(this);
+
+  auto* window = new QGroupBox(QStringLiteral("Main Window"), this);
+  auto* windowLayout = new QVBoxLayout(window);
+  m_minimize = new QCheckBox(QStringLiteral("Minimize to system tray"), window);
+  m_close = new QCheckBox(QStringLiteral("Close to system tray"), window);
+  windowLayout->addWidget(m_minimize);
+  windowLayout->addWidget(m_close);
+  layout->addWidget(window, 0, 0);
+
+  auto* program = new QGroupBox(QStringLiteral("Program"), this);
+  auto* programLayout = new QVBoxLayout(program);
+  m_confirm = new QCheckBox(QStringLiteral("Confirm exit"), program);
+  programLayout->addWidget(m_confirm);
+  layout->addWidget(program, 1, 0);
+
+  auto* buttons = new QDialogButtonBox(Qt::Vertical, this);
+  buttons->addButton(QDialogButtonBox::Ok)->setDefault(true);
+  buttons->addButton(QDialogButtonBox::Cancel);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons, 0, 1, 2, 1, Qt::AlignTop);
+}
+
+void COptionsDlg::InitDialog() {
+  m_initialised = true;
+  m_settingsManager.LoadSave(true);
+  m_bMinimizeToTray = m_settingsManager.Setting(setting::kMinimizeToSysTray) ? 1 : 0;
+  m_bCloseToTray = m_settingsManager.Setting(setting::kCloseToSysTray) ? 1 : 0;
+  m_bConfirmExit = m_settingsManager.Setting(setting::kConfirmExit) ? 1 : 0;
+  m_minimize->setChecked(m_bMinimizeToTray != 0);
+  m_close->setChecked(m_bCloseToTray != 0);
+  m_confirm->setChecked(m_bConfirmExit != 0);
+}
+
+void COptionsDlg::showEvent(QShowEvent* event) {
+  if (!m_initialised) InitDialog();
+  QDialog::showEvent(event);
+}
+
+void COptionsDlg::accept() {
+  m_bMinimizeToTray = m_minimize->isChecked() ? 1 : 0;
+  m_bCloseToTray = m_close->isChecked() ? 1 : 0;
+  m_bConfirmExit = m_confirm->isChecked() ? 1 : 0;
+  SettingsSection& s = m_settingsManager.m_settings;
+  // In memory first; LoadSave(false) then writes all four values.
+  auto set = [&s](const QString& name, int value) {
+    SettingValue& r = s.Get(name);
+    r.bValue = value != 0;
+    r.nValue = value != 0 ? 1 : 0;
+    r.strValue = QString::number(r.nValue);
+  };
+  set(setting::kMinimizeToSysTray, m_bMinimizeToTray);
+  set(setting::kCloseToSysTray, m_bCloseToTray);
+  set(setting::kConfirmExit, m_bConfirmExit);
+  m_settingsManager.LoadSave(false);
+  QDialog::accept();
+}
+
+}  // namespace qb

@@ -1,0 +1,138 @@
+#include "app/RSSReaderDoc.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTextStream>
+
+#include "app/Modal.h"
+#include "app/WaitCursor.h"
+#include "model/Clock.h"
+#include "model/Random.h"
+#include "views/FeedListView.h"
+#include "views/IMainFrame.h"
+#include "views/SourceListView.h"
+
+namespace qb {
+
+namespace {
+std::u16string ToU16(const QString& s) {
+  return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
+}
+}  // namespace
+
+QString GetProgramFolder() { return QCoreApplication::applicationDirPath() + u'/'; }
+
+QString WelcomePagePath() {
+  const QString beside = GetProgramFolder() + QStringLiteral("welcome.htm");
+  if (QFileInfo::exists(beside)) return beside;
+  const QString installed = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                                   QStringLiteral("quillbend/welcome.htm"));
+  if (!installed.isEmpty()) return installed;
+  const QString prefix = QCoreApplication::applicationDirPath() + QStringLiteral("/../share/quillbend/welcome.htm");
+  if (QFileInfo::exists(prefix)) return QFileInfo(prefix).canonicalFilePath();
+  return beside;
+}
+
+QString ReadTextFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
+  QTextStream in(&file);
+  in.setEncoding(QStringConverter::Utf8);
+  QString text;
+  QString line;
+  while (in.readLineInto(&line)) {
+    text += line;
+    text += u'\n';
+  }
+  return text;
+}
+
+void CRSSReaderDoc::SetDataFileIo(Loader loader, Saver saver) {
+  m_loader = std::move(loader);
+  m_saver = std::move(saver);
+}
+
+bool CRSSReaderDoc::OnNewDocument() {
+  SeedRandom(static_cast<uint32_t>(CurrentTime()));
+  m_settingsManager.LoadSave(true);
+  LoadDataFile();
+  return true;
+}
+
+std::string CRSSReaderDoc::GetDataFilePath() const { return DataFilePath(); }
+
+void CRSSReaderDoc::LoadDataFile() {
+  const std::string path = GetDataFilePath();
+  const DataFileLoadReport report =
+      m_loader ? m_loader(m_feedsManager, path) : LoadDataFileInto(m_feedsManager, path);
+  m_feedsManager.FixUpAfterLoad();
+  if (!report.message.isEmpty()) {
+    ShowMessageBox(nullptr, report.warning ? MsgIcon::Warning : MsgIcon::Critical, report.message);
+  }
+}
+
+bool CRSSReaderDoc::SaveDataFile() {
+  WaitCursor wait;
+  const std::string path = GetDataFilePath();
+  const bool ok = m_saver ? m_saver(m_feedsManager, path) : SaveDataFileFrom(m_feedsManager, path);
+  m_lastSaveFailed = !ok;
+  return ok;
+}
+
+void CRSSReaderDoc::ShowHelpFeed() {
+  CFeedsManager& m = m_feedsManager;
+  const QString welcome = WelcomePagePath();
+
+  CFeed* article = m.NewFeed();
+  article->m_read = false;
+  article->m_channel = u"Help";
+  article->m_dateText.clear();
+  article->m_description = ToU16(ReadTextFile(welcome));
+  article->m_sourceText = SharedText(std::u16string(u"welcome.htm"));
+  article->m_key = u"welcome.htm";
+  article->m_link = ToU16(welcome);
+  article->m_title = kWelcomeTitle;
+  const ObjectId articleId = article->m_id;
+
+  CFeedSource* source = m.NewFeedSource();
+  source->m_title = kWelcomeTitle;
+  source->m_url.clear();
+  source->m_refreshInterval = 525600;
+  source->m_commsStatus = u"OK";
+  source->m_autoName = false;
+  source->m_lastUpdateTick = 0;
+  source->m_sortColumn = 0;
+  source->m_sortDirection = kSortAscending;
+  source->m_articles.push_back(articleId);
+  const ObjectId sourceId = source->m_id;
+
+  CGroup* group = m.FindRootGroupByName(kAllSourcesName);
+  if (group == nullptr) {
+    group = m.NewGroup();
+    group->m_name = kAllSourcesName;
+    m.m_rootGroups.push_back(group->m_id);
+  }
+  if (CFeedSource* old = m.FindSourceByTitle(group, kWelcomeTitle)) {
+    const ObjectId oldId = old->m_id;
+    group->RemoveSource(oldId);
+    m.DeleteObject(oldId);
+  }
+  group->m_sources.push_back(sourceId);
+
+  if (m_frame == nullptr) return;
+  if (CSourceListView* tree = m_frame->SourceTree()) {
+    tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+    if (QTreeWidgetItem* item = tree->FindItem(sourceId)) {
+      tree->ApplyUpdate(UpdateCode::SelectItem, ViewPosition{item, -1}, {});
+    }
+  }
+  if (CFeedListView* list = m_frame->ArticleList()) {
+    list->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+    const int row = list->FindRow(articleId);
+    if (row >= 0) list->ApplyUpdate(UpdateCode::SelectItem, ViewPosition{nullptr, row}, {});
+  }
+}
+
+}  // namespace qb

@@ -1,0 +1,99 @@
+#include "app/SettingsManager.h"
+
+#include <QSettings>
+#include <climits>
+#include <cstdint>
+#include <optional>
+
+namespace qb {
+
+namespace {
+
+QString Key(const QString& section, const QString& name) { return section + u'/' + name; }
+
+// The stored integer, or nothing when absent or not an integer.
+std::optional<int32_t> ReadStored(const QString& section, const QString& name) {
+  QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kApplicationName));
+  const QVariant value = settings.value(Key(section, name));
+  if (!value.isValid()) return std::nullopt;
+  bool ok = false;
+  // Values written by other tools may exceed the signed range; the bits count.
+  const qlonglong n = value.toString().trimmed().toLongLong(&ok);
+  if (!ok || n < INT32_MIN || n > UINT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(static_cast<uint32_t>(n));
+}
+
+void WriteStored(const QString& section, const QString& name, int32_t value) {
+  QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kApplicationName));
+  settings.setValue(Key(section, name), value);
+}
+
+void SetInt(SettingValue& record, int32_t n) {
+  record.nValue = n;
+  record.bValue = n != 0;
+  record.strValue = QString::number(n);
+}
+
+void SetBool(SettingValue& record, bool b) {
+  record.bValue = b;
+  record.nValue = b ? 1 : 0;
+  record.strValue = b ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+}  // namespace
+
+bool ReadBoolSetting(const QString& section, SettingValue& record, bool defaultValue) {
+  const int32_t n = ReadStored(section, record.strName).value_or(defaultValue ? 1 : 0);
+  SetBool(record, n != 0);
+  return record.bValue;
+}
+
+void WriteBoolSetting(const QString& section, SettingValue& record, bool value) {
+  SetBool(record, value);
+  WriteStored(section, record.strName, record.nValue);
+}
+
+int32_t ReadIntSetting(const QString& section, SettingValue& record, int32_t defaultValue) {
+  SetInt(record, ReadStored(section, record.strName).value_or(defaultValue));
+  return record.nValue;
+}
+
+void WriteIntSetting(const QString& section, SettingValue& record, int32_t value) {
+  SetInt(record, value);
+  WriteStored(section, record.strName, value);
+}
+
+SettingValue& SettingsSection::Get(const QString& name) {
+  auto [it, inserted] = m_values.try_emplace(name);
+  if (inserted) it->second.strName = name;
+  return it->second;
+}
+
+bool SettingsSection::ReadBool(const QString& name, bool defaultValue) {
+  return ReadBoolSetting(m_name, Get(name), defaultValue);
+}
+
+void SettingsSection::WriteBool(const QString& name, bool value) {
+  WriteBoolSetting(m_name, Get(name), value);
+}
+
+int32_t SettingsSection::ReadInt(const QString& name, int32_t defaultValue) {
+  return ReadIntSetting(m_name, Get(name), defaultValue);
+}
+
+void SettingsSection::WriteInt(const QString& name, int32_t value) {
+  WriteIntSetting(m_name, Get(name), value);
+}
+
+void CRSSReaderSettingsManager::LoadSave(bool load) {
+  for (const QString* name : {&setting::kMinimizeToSysTray, &setting::kCloseToSysTray,
+                              &setting::kConfirmExit, &setting::kFirstRun}) {
+    if (load) {
+      m_settings.ReadBool(*name, true);
+    } else {
+      m_settings.WriteBool(*name, m_settings.Get(*name).bValue);
+    }
+  }
+}
+
+}  // namespace qb

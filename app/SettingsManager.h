@@ -1,0 +1,99 @@
+// The user's settings and the main window's placement, held in memory in two
+// sections that mirror the two groups of the settings file
+// (QSettings("Velmorant", "Quillbend"): "Settings" and "WindowSettings").
+// Every value is an integer in the file; booleans are stored as 1 and 0.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <map>
+
+namespace qb {
+
+inline constexpr char kOrganisationName[] = "Velmorant";
+inline constexpr char kApplicationName[] = "Quillbend";
+
+inline constexpr char kSettingsSection[] = "Settings";
+inline constexpr char kWindowSettingsSection[] = "WindowSettings";
+
+// One setting. Every operation sets the three forms together: a boolean has
+// nValue 1 or 0, an integer has bValue = (nValue != 0).
+struct SettingValue {
+  bool bValue = false;
+  int32_t nValue = 0;
+  QString strValue;
+  QString strName;
+};
+
+// The four operations on one record. Reads take the stored integer, or the
+// default when the value is absent or not an integer; writes go to the file
+// at once (a failed write is not noticed).
+bool ReadBoolSetting(const QString& section, SettingValue& record, bool defaultValue);
+void WriteBoolSetting(const QString& section, SettingValue& record, bool value);
+int32_t ReadIntSetting(const QString& section, SettingValue& record, int32_t defaultValue);
+void WriteIntSetting(const QString& section, SettingValue& record, int32_t value);
+
+class SettingsSection {
+ public:
+  explicit SettingsSection(QString name) : m_name(std::move(name)) {}
+
+  // The record of that name; an absent one is inserted with the defaults
+  // (false, 0, empty text).
+  SettingValue& Get(const QString& name);
+  bool Contains(const QString& name) const { return m_values.count(name) != 0; }
+  const QString& Name() const { return m_name; }
+
+  // The record operations on the record of that name.
+  bool ReadBool(const QString& name, bool defaultValue);
+  void WriteBool(const QString& name, bool value);
+  int32_t ReadInt(const QString& name, int32_t defaultValue);
+  void WriteInt(const QString& name, int32_t value);
+
+ private:
+  std::map<QString, SettingValue> m_values;
+  QString m_name;
+};
+
+class CSettingsManager {
+ public:
+  virtual ~CSettingsManager() = default;
+  // true: read the settings from the file into memory; false: write them.
+  virtual void LoadSave(bool load) = 0;
+};
+
+class CRSSReaderSettingsManager : public CSettingsManager {
+ public:
+  ~CRSSReaderSettingsManager() override = default;
+
+  // Reads (default true) or writes MinimizeToSysTray, CloseToSysTray,
+  // ConfirmExit and FirstRun, in that order, in the "Settings" section.
+  // The window section is never loaded or saved as a whole.
+  void LoadSave(bool load) override;
+
+  // The in-memory boolean of a "Settings" record.
+  bool Setting(const QString& name) { return m_settings.Get(name).bValue; }
+
+  SettingsSection m_windowSettings{QString::fromLatin1(kWindowSettingsSection)};
+  SettingsSection m_settings{QString::fromLatin1(kSettingsSection)};
+};
+
+// Names of the values.
+namespace setting {
+inline const QString kMinimizeToSysTray = QStringLiteral("MinimizeToSysTray");
+inline const QString kCloseToSysTray = QStringLiteral("CloseToSysTray");
+inline const QString kConfirmExit = QStringLiteral("ConfirmExit");
+inline const QString kFirstRun = QStringLiteral("FirstRun");
+inline const QString kMainFrameIsHidden = QStringLiteral("MainFrameIsHidden");
+inline const QString kMainFrameIsMaximized = QStringLiteral("MainFrameIsMaximized");
+inline const QString kMainFrameIsMinimized = QStringLiteral("MainFrameIsMinimized");
+inline const QString kMainFrameLeft = QStringLiteral("MainFrameLeft");
+inline const QString kMainFrameTop = QStringLiteral("MainFrameTop");
+inline const QString kMainFrameRight = QStringLiteral("MainFrameRight");
+inline const QString kMainFrameBottom = QStringLiteral("MainFrameBottom");
+inline const QString kSourceListViewWidth = QStringLiteral("SourceListViewWidth");
+inline const QString kFeedListViewHeight = QStringLiteral("FeedListViewHeight");
+// Followed by the column number, 1 for the first column.
+inline const QString kFeedListViewColWidth = QStringLiteral("FeedListViewColWidth");
+}  // namespace setting
+
+}  // namespace qb

@@ -1,0 +1,440 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QStandardItemModel>
+
+#include "app/ConfirmExitDlg.h"
+#include "app/SettingsExport.h"
+#include "tests/app/AppHarness.h"
+#include "views/FeedListView.h"
+#include "views/SourceListView.h"
+
+namespace qb {
+namespace {
+
+using test::AppHarness;
+using test::UiTestScope;
+
+const QString kSettings = QStringLiteral("Settings");
+const QString kWindow = QStringLiteral("WindowSettings");
+
+std::u16string U16(const char16_t* s) { return s; }
+
+// The sources directly in the root group "All Sources" titled "Welcome!".
+std::vector<const CFeedSource*> WelcomeSources(const CFeedsManager& m) {
+  std::vector<const CFeedSource*> out;
+  const CGroup* group = m.FindRootGroupByName(kAllSourcesName);
+  if (group == nullptr) return out;
+  for (ObjectId id : group->m_sources) {
+    const CFeedSource* s = m.GetFeedSource(id);
+    if (s != nullptr && s->m_title == u"Welcome!") out.push_back(s);
+  }
+  return out;
+}
+
+TEST(AppStartTest, FirstStartInstallsTheWelcomeArticleOnce) {
+  AppHarness h;
+  ASSERT_TRUE(h.Start());
+  EXPECT_EQ(h.Frame().windowTitle(), QStringLiteral("Quillbend"));
+  EXPECT_TRUE(h.Frame().isVisible());
+  // The data folder exists in the per-user data folder.
+  EXPECT_TRUE(QFileInfo(h.DataHome() + QStringLiteral("/Velmorant/Quillbend")).isDir());
+  EXPECT_EQ(QString::fromStdString(h.Doc().GetDataFilePath()),
+            h.DataHome() + QStringLiteral("/Velmorant/Quillbend/Feeds"));
+
+  const CFeedsManager& m = h.Model();
+  ASSERT_EQ(m.m_rootGroups.size(), 1u);
+  const CGroup* group = m.GetGroup(m.m_rootGroups[0]);
+  ASSERT_NE(group, nullptr);
+  EXPECT_EQ(group->m_name, U16(u"All Sources"));
+  ASSERT_EQ(group->m_sources.size(), 1u);
+  const CFeedSource* source = m.GetFeedSource(group->m_sources[0]);
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(source->m_title, U16(u"Welcome!"));
+  EXPECT_EQ(source->m_commsStatus, U16(u"OK"));
+  EXPECT_EQ(source->m_refreshInterval, 525600);
+  EXPECT_TRUE(source->m_url.empty());
+  ASSERT_EQ(source->m_articles.size(), 1u);
+  const CFeed* article = m.GetFeed(source->m_articles[0]);
+  ASSERT_NE(article, nullptr);
+  EXPECT_EQ(article->m_title, U16(u"Welcome!"));
+  EXPECT_EQ(article->m_channel, U16(u"Help"));
+  EXPECT_EQ(article->m_key, U16(u"welcome.htm"));
+  EXPECT_FALSE(article->m_read);
+  // Our own page, read from beside the program.
+  EXPECT_NE(article->m_description.find(u"Quillbend"), std::u16string::npos);
+  EXPECT_NE(article->m_link.find(u"welcome.htm"), std::u16string::npos);
+
+  EXPECT_EQ(UiTestScope::Stored(kSettings, QStringLiteral("FirstRun")).toInt(), 0);
+  EXPECT_TRUE(h.Frame().TrackPlacement());
+  EXPECT_TRUE(h.scope.messages.empty());
+  // The first run is written with the next save, not at once.
+  EXPECT_EQ(h.saves, 0);
+
+  // The next start sees FirstRun = 0 and installs nothing.
+  ASSERT_TRUE(h.Start());
+  EXPECT_TRUE(WelcomeSources(h.Model()).empty());
+}
+
+TEST(AppStartTest, StartsTheUpdateAndTickTimers) {
+  AppHarness h;
+  ASSERT_TRUE(h.Start());
+  EXPECT_TRUE(h.Frame().IsFrameTimerActive(FrameTimer::Update));
+  EXPECT_TRUE(h.Frame().IsFrameTimerActive(FrameTimer::Tick));
+  EXPECT_FALSE(h.Frame().IsFrameTimerActive(FrameTimer::Save));
+  EXPECT_EQ(DefaultTimerInterval(FrameTimer::Update), 60005);
+  EXPECT_EQ(DefaultTimerInterval(FrameTimer::Tick), 500);
+  EXPECT_EQ(DefaultTimerInterval(FrameTimer::MarkRead), 10000);
+  EXPECT_EQ(DefaultTimerInterval(FrameTimer::Save), 5000);
+  // The model reports to the status line through the frame.
+  ASSERT_NE(h.Model().m_statusHandler, nullptr);
+  h.Model().m_statusHandler->SetStatusText(u"Updating...");
+  EXPECT_EQ(h.Frame().StatusText(), QStringLiteral("Updating..."));
+}
+
+TEST(AppStartTest, HelpFeedReplacesAnEarlierWelcomeSource) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  CFeedsManager& m = h.Model();
+  CGroup* group = m.FindRootGroupByName(kAllSourcesName);
+  ASSERT_NE(group, nullptr);
+  h.Doc().ShowHelpFeed();
+  ASSERT_EQ(WelcomeSources(m).size(), 1u);
+  const ObjectId oldSource = WelcomeSources(m)[0]->m_id;
+  const ObjectId oldArticle = WelcomeSources(m)[0]->m_articles[0];
+  CFeedSource* other = m.AddSource(group->m_id, u"http://other.example/");
+  ASSERT_NE(other, nullptr);
+
+  h.Doc().ShowHelpFeed();
+  ASSERT_EQ(WelcomeSources(m).size(), 1u);
+  EXPECT_EQ(m.GetFeedSource(oldSource), nullptr);
+  EXPECT_EQ(m.GetFeed(oldArticle), nullptr);
+  // The fresh one takes the last place.
+  ASSERT_EQ(group->m_sources.size(), 2u);
+  EXPECT_EQ(group->m_sources[0], other->m_id);
+  EXPECT_EQ(group->m_sources[1], WelcomeSources(m)[0]->m_id);
+}
+
+TEST(AppStartTest, HelpFeedCreatesAllSourcesWhenMissing) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  CFeedsManager& m = h.Model();
+  ASSERT_EQ(m.m_rootGroups.size(), 1u);
+  const ObjectId mine = m.m_rootGroups[0];
+  ASSERT_TRUE(m.Rename(mine, u"Mine"));
+  h.Doc().ShowHelpFeed();
+  ASSERT_EQ(m.m_rootGroups.size(), 2u);
+  EXPECT_EQ(m.m_rootGroups[0], mine);
+  EXPECT_TRUE(m.GetGroup(mine)->m_sources.empty());
+  const CGroup* all = m.GetGroup(m.m_rootGroups[1]);
+  ASSERT_NE(all, nullptr);
+  EXPECT_EQ(all->m_name, U16(u"All Sources"));
+  EXPECT_EQ(WelcomeSources(m).size(), 1u);
+}
+
+TEST(AppStartTest, LoadProblemIsShownOnceAtStartUp) {
+  struct Case {
+    bool warning;
+    MsgIcon icon;
+  };
+  for (const Case& c : {Case{true, MsgIcon::Warning}, Case{false, MsgIcon::Critical}}) {
+    AppHarness h;
+    h.loadReport.message = QStringLiteral("The saved data file is corrupt and cannot be loaded.");
+    h.loadReport.warning = c.warning;
+    ASSERT_TRUE(h.Start());
+    EXPECT_EQ(h.loads, 1);
+    ASSERT_EQ(h.scope.messages.size(), 1u);
+    EXPECT_EQ(h.scope.messages[0].icon, c.icon);
+    EXPECT_EQ(h.scope.messages[0].text, h.loadReport.message);
+    // The model still gets its root group.
+    EXPECT_NE(h.Model().FindRootGroupByName(kAllSourcesName), nullptr);
+  }
+}
+
+TEST(AppStartTest, ShowState) {
+  struct Case {
+    int hidden, maximized, minimized;
+    bool tray;
+    bool visible, isMax, isMin;
+  };
+  const Case cases[] = {
+      {0, 0, 0, true, true, false, false},
+      {1, 0, 0, true, false, false, false},
+      // Without a tray a hidden start would leave no way to the window.
+      {1, 0, 0, false, true, false, false},
+      {0, 1, 0, true, true, true, false},
+      {0, 1, 1, true, true, false, true},  // minimised wins
+  };
+  for (const Case& c : cases) {
+    AppHarness h(c.tray);
+    UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+    UiTestScope::Store(kWindow, QStringLiteral("MainFrameIsHidden"), c.hidden);
+    UiTestScope::Store(kWindow, QStringLiteral("MainFrameIsMaximized"), c.maximized);
+    UiTestScope::Store(kWindow, QStringLiteral("MainFrameIsMinimized"), c.minimized);
+    ASSERT_TRUE(h.Start());
+    SCOPED_TRACE(testing::Message() << c.hidden << c.maximized << c.minimized << c.tray);
+    EXPECT_EQ(h.Frame().isVisible(), c.visible);
+    EXPECT_EQ(h.Frame().isMaximized(), c.isMax);
+    EXPECT_EQ(h.Frame().isMinimized(), c.isMin);
+    h.Frame().OnTimer(FrameTimer::Tick);
+    // The tray icon appears with the first tick, whatever the window does.
+    EXPECT_EQ(h.Frame().TrayIconAdded(), true);
+    EXPECT_EQ(h.Frame().TrayIcon() != nullptr, c.tray);
+  }
+}
+
+TEST(PlacementTest, DefaultsOnAnEmptySettingsFile) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+  const QRect g = h.Frame().geometry();
+  EXPECT_EQ(g, QRect(work.x() + 25, work.y() + 25, work.width() - 50, work.height() - 50));
+  const int clientHeight = g.height() - h.Frame().menuBar()->height();
+  EXPECT_EQ(h.Frame().OuterSplitter()->sizes().at(0), g.width() / 5);
+  EXPECT_EQ(h.Frame().InnerSplitter()->sizes().at(0), clientHeight / 3);
+  // The restore reads the defaults into memory.
+  EXPECT_EQ(h.Doc().m_settingsManager.m_windowSettings.Get(QStringLiteral("MainFrameLeft")).nValue,
+            work.x() + 25);
+}
+
+TEST(PlacementTest, StoredOffScreenRectangleIsUsedUnchangedButNeverWritten) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameLeft"), -1000);
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameTop"), -900);
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameRight"), -200);
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameBottom"), -300);
+  UiTestScope::Store(kWindow, QStringLiteral("SourceListViewWidth"), 150);
+  ASSERT_TRUE(h.Start());
+  // Qt's offscreen platform keeps the frame, not the client area, at a
+  // negative position; either way the stored values are what was asked for.
+  EXPECT_EQ(h.Frame().geometry().size(), QSize(800, 600));
+  EXPECT_TRUE(h.Frame().geometry().topLeft() == QPoint(-1000, -900) ||
+              h.Frame().frameGeometry().topLeft() == QPoint(-1000, -900));
+  EXPECT_EQ(h.Frame().OuterSplitter()->sizes().at(0), 150);
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameLeft"), 5);
+  h.Frame().SavePlacement();
+  // Wholly left of and above the screen: not a position to keep.
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameLeft")).toInt(), 5);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameIsHidden")).toInt(), 0);
+}
+
+TEST(PlacementTest, SaveAndRestoreRoundTripWithColumns) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  CMainFrame& f = h.Frame();
+  // A list with three columns, as the article list has.
+  QStandardItemModel columns(0, 3);
+  if (f.ArticleList()->model() == nullptr || f.ArticleList()->header()->count() == 0) {
+    f.ArticleList()->setModel(&columns);
+  }
+  f.setGeometry(100, 120, 700, 500);
+  f.OuterSplitter()->setSizes({160, 500});
+  f.ArticleList()->header()->resizeSection(0, 210);
+  f.ArticleList()->header()->resizeSection(1, 90);
+  AppHarness::Pump();
+  f.SavePlacement();
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameLeft")).toInt(), 100);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameTop")).toInt(), 120);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameRight")).toInt(), 800);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameBottom")).toInt(), 620);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("SourceListViewWidth")).toInt(),
+            f.SourceTree()->width());
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("FeedListViewHeight")).toInt(),
+            f.ArticleList()->height());
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("FeedListViewColWidth1")).toInt(), 210);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("FeedListViewColWidth2")).toInt(), 90);
+
+  // A column without a stored width keeps its current width.
+  {
+    QSettings s(QStringLiteral("Velmorant"), QStringLiteral("Quillbend"));
+    s.remove(QStringLiteral("WindowSettings/FeedListViewColWidth2"));
+  }
+  UiTestScope::Store(kWindow, QStringLiteral("FeedListViewColWidth1"), 140);
+  f.ArticleList()->header()->resizeSection(1, 77);
+  f.RestorePlacement();
+  EXPECT_EQ(f.ArticleList()->header()->sectionSize(0), 140);
+  EXPECT_EQ(f.ArticleList()->header()->sectionSize(1), 77);
+  EXPECT_EQ(f.geometry(), QRect(100, 120, 700, 500));
+  f.ArticleList()->setModel(nullptr);
+}
+
+TEST(PlacementTest, HiddenOrMinimisedWritesOnlyItsState) {
+  AppHarness h(false);
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  CMainFrame& f = h.Frame();
+  f.SavePlacement();
+  const int left = UiTestScope::Stored(kWindow, QStringLiteral("MainFrameLeft")).toInt();
+  f.setGeometry(left + 40, 60, 600, 400);
+  f.hide();
+  AppHarness::Pump();
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameIsHidden")).toInt(), 1);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameLeft")).toInt(), left);
+  f.showMinimized();
+  AppHarness::Pump();
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameIsHidden")).toInt(), 0);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameIsMinimized")).toInt(), 1);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameLeft")).toInt(), left);
+  // Tracking off: nothing at all.
+  f.SetTrackPlacement(false);
+  f.showNormal();
+  AppHarness::Pump();
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameIsMinimized")).toInt(), 1);
+}
+
+// The confirmation dialog answered by a test.
+void AnswerConfirmExit(bool yes, bool dontAskAgain, int* asked) {
+  SetDialogPresenter([=](QDialog& dialog) {
+    ++*asked;
+    auto* confirm = dynamic_cast<CConfirmExitDlg*>(&dialog);
+    if (confirm == nullptr) return static_cast<int>(QDialog::Rejected);
+    confirm->DontAskBox()->setChecked(dontAskAgain);
+    (yes ? confirm->YesButton() : confirm->NoButton())->click();
+    return confirm->result();
+  });
+}
+
+TEST(CloseSequenceTest, NoKeepsTheProgramRunningWithNothingSaved) {
+  AppHarness h;
+  ASSERT_TRUE(h.Start());
+  const int savesBefore = h.saves;
+  int asked = 0;
+  AnswerConfirmExit(false, true, &asked);
+  h.Frame().OnExit();
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(h.Frame().IsClosed());
+  EXPECT_TRUE(h.Frame().isVisible());
+  EXPECT_TRUE(h.Frame().IsFrameTimerActive(FrameTimer::Update));
+  EXPECT_TRUE(h.Frame().IsFrameTimerActive(FrameTimer::Tick));
+  EXPECT_EQ(h.saves, savesBefore);
+  EXPECT_FALSE(UiTestScope::Stored(kSettings, QStringLiteral("ConfirmExit")).isValid());
+  EXPECT_FALSE(UiTestScope::Stored(kSettings, QStringLiteral("MinimizeToSysTray")).isValid());
+  EXPECT_TRUE(h.Frame().TrackPlacement());
+}
+
+TEST(CloseSequenceTest, YesWithDontAskAgainSavesAndNeverAsksAgain) {
+  AppHarness h;
+  ASSERT_TRUE(h.Start());
+  h.Frame().OnTimer(FrameTimer::Tick);
+  h.Frame().ScheduleSave();
+  int asked = 0;
+  AnswerConfirmExit(true, true, &asked);
+  QVariant confirmAtSave;
+  h.onSave = [&] { confirmAtSave = UiTestScope::Stored(kSettings, QStringLiteral("ConfirmExit")); };
+  h.Frame().OnExit();
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(h.Frame().IsClosed());
+  EXPECT_FALSE(h.Frame().isVisible());
+  EXPECT_EQ(h.saves, 1);
+  EXPECT_EQ(confirmAtSave.toInt(), 0);
+  EXPECT_FALSE(h.Frame().IsFrameTimerActive(FrameTimer::Save));
+  EXPECT_FALSE(h.Frame().TrackPlacement());
+  EXPECT_FALSE(h.Frame().TrayIconAdded());
+  // All four settings are written.
+  EXPECT_EQ(UiTestScope::Stored(kSettings, QStringLiteral("MinimizeToSysTray")).toInt(), 1);
+  EXPECT_EQ(UiTestScope::Stored(kSettings, QStringLiteral("CloseToSysTray")).toInt(), 1);
+  EXPECT_EQ(UiTestScope::Stored(kSettings, QStringLiteral("FirstRun")).toInt(), 0);
+  // Hiding at close did not overwrite the stored show state.
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameIsHidden")).toInt(), 0);
+
+  ASSERT_TRUE(h.Start());
+  h.Frame().OnExit();
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(h.Frame().IsClosed());
+}
+
+TEST(CloseSequenceTest, WindowCloseHidesToTheTrayOnlyWhereOneExists) {
+  for (bool tray : {true, false}) {
+    AppHarness h(tray);
+    ASSERT_TRUE(h.Start());
+    int asked = 0;
+    AnswerConfirmExit(true, false, &asked);
+    h.Frame().close();
+    AppHarness::Pump();
+    SCOPED_TRACE(tray);
+    EXPECT_FALSE(h.Frame().isVisible());
+    EXPECT_EQ(h.Frame().IsClosed(), !tray);
+    EXPECT_EQ(asked, tray ? 0 : 1);
+    if (tray) {
+      EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameIsHidden")).toInt(), 1);
+      // The tray menu's Exit from the hidden window ends the program...
+      h.Frame().OnExit();
+      EXPECT_TRUE(h.Frame().IsClosed());
+      // ...and the next start begins hidden.
+      ASSERT_TRUE(h.Start());
+      EXPECT_FALSE(h.Frame().isVisible());
+      h.Frame().ShowMainWindow();
+      EXPECT_TRUE(h.Frame().isVisible());
+    }
+  }
+}
+
+TEST(CloseSequenceTest, MinimiseHidesToTheTrayOnlyWhereOneExists) {
+  for (bool tray : {true, false}) {
+    AppHarness h(tray);
+    UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+    ASSERT_TRUE(h.Start());
+    h.Frame().setWindowState(Qt::WindowMinimized);
+    AppHarness::Pump();
+    SCOPED_TRACE(tray);
+    EXPECT_EQ(h.Frame().isVisible(), !tray);
+    EXPECT_EQ(h.Frame().isMinimized(), !tray);
+  }
+}
+
+TEST(CloseSequenceTest, FailedSaveIsRetried) {
+  AppHarness h;
+  ASSERT_TRUE(h.Start());
+  h.saveResult = false;
+  h.Frame().ScheduleSave();
+  EXPECT_TRUE(h.Frame().IsFrameTimerActive(FrameTimer::Save));
+  h.Frame().OnTimer(FrameTimer::Save);
+  EXPECT_EQ(h.saves, 1);
+  EXPECT_TRUE(h.Doc().LastSaveFailed());
+  EXPECT_TRUE(h.scope.messages.empty());
+  EXPECT_TRUE(h.Frame().IsFrameTimerActive(FrameTimer::Save));
+  h.saveResult = true;
+  h.Frame().OnTimer(FrameTimer::Save);
+  EXPECT_EQ(h.saves, 2);
+  EXPECT_FALSE(h.Doc().LastSaveFailed());
+  EXPECT_FALSE(h.Frame().IsFrameTimerActive(FrameTimer::Save));
+}
+
+TEST(SettingsImportTest, StartingWithASettingsFileImportsItAfterConfirmation) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("saved.REG"));
+  {
+    UiTestScope scope;
+    UiTestScope::Store(kSettings, QStringLiteral("ConfirmExit"), 0);
+    UiTestScope::Store(kWindow, QStringLiteral("MainFrameLeft"), -40);
+    ASSERT_TRUE(ExportSettings(path));
+  }
+  for (bool agree : {false, true}) {
+    AppHarness h;
+    h.scope.SetAnswer(agree ? QMessageBox::Yes : QMessageBox::No);
+    ASSERT_TRUE(h.Start({path}));
+    ASSERT_GE(h.scope.messages.size(), 1u);
+    EXPECT_EQ(h.scope.messages[0].icon, MsgIcon::Question);
+    EXPECT_TRUE(h.scope.messages[0].text.contains(QStringLiteral("saved.REG")));
+    SCOPED_TRACE(agree);
+    EXPECT_EQ(h.Doc().m_settingsManager.Setting(setting::kConfirmExit), !agree);
+    const bool placed = h.Frame().geometry().x() == -40 || h.Frame().frameGeometry().x() == -40;
+    EXPECT_EQ(placed, agree);
+  }
+}
+
+}  // namespace
+}  // namespace qb

@@ -1,0 +1,295 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/AboutDlg.h"
+#include "app/AddGroupDlg.h"
+#include "app/AddNewFeedDlg.h"
+#include "app/ConfirmExitDlg.h"
+#include "app/FeedPropertiesDlg.h"
+#include "app/Hyperlink.h"
+#include "app/OptionsDlg.h"
+#include "app/SettingsManager.h"
+#include "tests/app/AppTestSupport.h"
+
+namespace qb {
+namespace {
+
+using test::UiTestScope;
+
+TEST(AddNewFeedDlgTest, TitleNamesTheGroupWhenThereIsOne) {
+  UiTestScope scope;
+  struct Case {
+    QString group;
+    QString title;
+  };
+  for (const Case& c : {Case{QString(), QStringLiteral("Add New Feed")},
+                        Case{QStringLiteral("News"), QStringLiteral("Add New Feed to 'News'")}}) {
+    CAddNewFeedDlg dlg;
+    dlg.m_strGroupName = c.group;
+    dlg.show();
+    EXPECT_EQ(dlg.windowTitle(), c.title);
+  }
+}
+
+TEST(AddNewFeedDlgTest, OkChecksTheUrl) {
+  const QString duplicateText = QStringLiteral("A feed with that URL already exists. Choose another URL.");
+  struct Case {
+    QString typed;
+    bool accepted;
+    bool message;
+  };
+  const Case cases[] = {
+      {QString(), false, false},                                  // empty: stays open silently
+      {QStringLiteral("http://a.example/feed"), false, true},      // exact duplicate
+      {QStringLiteral("http://A.example/feed"), true, false},      // differs in capitals
+      {QStringLiteral("http://a.example/feed/"), true, false},     // trailing slash
+      {QStringLiteral(" http://a.example/feed"), true, false},     // no trimming
+      {QStringLiteral("http://b.example/rss"), true, false},
+  };
+  for (const Case& c : cases) {
+    UiTestScope scope;
+    CAddNewFeedDlg dlg;
+    dlg.m_existingUrls = {QStringLiteral("http://a.example/feed"), QStringLiteral("http://c.example/")};
+    dlg.show();
+    dlg.UrlEdit()->setText(c.typed);
+    dlg.accept();
+    EXPECT_EQ(dlg.isVisible(), !c.accepted) << c.typed.toStdString();
+    EXPECT_EQ(dlg.result(), c.accepted ? QDialog::Accepted : QDialog::Rejected);
+    ASSERT_EQ(scope.messages.size(), c.message ? 1u : 0u) << c.typed.toStdString();
+    if (c.message) {
+      EXPECT_EQ(scope.messages[0].icon, MsgIcon::Information);
+      EXPECT_EQ(scope.messages[0].text, duplicateText);
+    }
+    if (c.accepted) {
+      EXPECT_EQ(dlg.m_strUrl, c.typed);
+    }
+  }
+}
+
+TEST(FeedPropertiesDlgTest, ShowsTheMembers) {
+  UiTestScope scope;
+  CFeedPropertiesDlg dlg;
+  dlg.m_strName = QStringLiteral("Daily");
+  dlg.m_strUrl = QStringLiteral("http://d.example/rss");
+  dlg.m_nRefreshRate = 30;
+  dlg.m_strLastUpdate = QStringLiteral("Comms status: OK");
+  dlg.show();
+  EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Feed Properties for 'Daily'"));
+  EXPECT_EQ(dlg.RateEdit()->text(), QStringLiteral("30"));
+  EXPECT_EQ(dlg.LastUpdateLabel()->text(), QStringLiteral("Comms status: OK"));
+  EXPECT_EQ(dlg.Link()->text(), QStringLiteral("http://d.example/rss"));
+  EXPECT_EQ(dlg.Link()->ResolvedTarget(), QStringLiteral("http://d.example/rss"));
+}
+
+TEST(FeedPropertiesDlgTest, RefreshRateValidation) {
+  const QString notInteger = QStringLiteral("Please enter an integer.");
+  const QString outOfRange = QStringLiteral("Please enter an integer between 1 and 1440.");
+  struct Case {
+    QString typed;
+    QString message;  // empty: accepted
+  };
+  const Case cases[] = {
+      {QStringLiteral("0"), outOfRange},     {QStringLiteral("1441"), outOfRange},
+      {QStringLiteral("99999"), outOfRange}, {QString(), notInteger},
+      {QStringLiteral("99999999999"), notInteger},
+      {QStringLiteral("1"), QString()},      {QStringLiteral("1440"), QString()},
+      {QStringLiteral("60"), QString()},
+  };
+  for (const Case& c : cases) {
+    UiTestScope scope;
+    CFeedPropertiesDlg dlg;
+    dlg.m_nRefreshRate = 15;
+    dlg.show();
+    dlg.RateEdit()->setText(c.typed);
+    dlg.accept();
+    if (c.message.isEmpty()) {
+      EXPECT_EQ(dlg.result(), QDialog::Accepted) << c.typed.toStdString();
+      EXPECT_EQ(dlg.m_nRefreshRate, c.typed.toInt());
+      EXPECT_TRUE(scope.messages.empty());
+    } else {
+      EXPECT_TRUE(dlg.isVisible()) << c.typed.toStdString();
+      EXPECT_EQ(dlg.m_nRefreshRate, 15);
+      ASSERT_EQ(scope.messages.size(), 1u) << c.typed.toStdString();
+      EXPECT_EQ(scope.messages[0].text, c.message);
+      EXPECT_EQ(scope.messages[0].icon, MsgIcon::Warning);
+    }
+  }
+}
+
+TEST(FeedPropertiesDlgTest, UpDownStopsAtTheEnds) {
+  UiTestScope scope;
+  CFeedPropertiesDlg dlg;
+  dlg.m_nRefreshRate = 2;
+  dlg.show();
+  QTest::mouseClick(dlg.DownButton(), Qt::LeftButton);
+  EXPECT_EQ(dlg.RateEdit()->text(), QStringLiteral("1"));
+  QTest::mouseClick(dlg.DownButton(), Qt::LeftButton);
+  EXPECT_EQ(dlg.RateEdit()->text(), QStringLiteral("1"));
+  dlg.RateEdit()->setText(QStringLiteral("1439"));
+  QTest::keyClick(dlg.RateEdit(), Qt::Key_Up);
+  EXPECT_EQ(dlg.RateEdit()->text(), QStringLiteral("1440"));
+  QTest::mouseClick(dlg.UpButton(), Qt::LeftButton);
+  EXPECT_EQ(dlg.RateEdit()->text(), QStringLiteral("1440"));
+  // Typing beyond the range and stepping brings the value back inside.
+  dlg.RateEdit()->setText(QStringLiteral("5000"));
+  QTest::keyClick(dlg.RateEdit(), Qt::Key_Down);
+  EXPECT_EQ(dlg.RateEdit()->text(), QStringLiteral("1439"));
+  // Letters cannot be typed into the rate.
+  dlg.RateEdit()->clear();
+  QTest::keyClicks(dlg.RateEdit(), QStringLiteral("1a2"));
+  EXPECT_EQ(dlg.RateEdit()->text(), QStringLiteral("12"));
+}
+
+TEST(HyperlinkTest, FollowLinkTarget) {
+  struct Case {
+    QString text;
+    QString target;
+    QString opened;
+  };
+  const Case cases[] = {
+      {QStringLiteral("someone@example.org"), QString(), QStringLiteral("mailto:someone@example.org")},
+      {QStringLiteral("mailto:someone@example.org"), QString(), QStringLiteral("mailto:someone@example.org")},
+      {QStringLiteral("MAILTO:someone@example.org"), QString(),
+       QStringLiteral("mailto:MAILTO:someone@example.org")},
+      {QStringLiteral("http://example.org/"), QString(), QStringLiteral("http://example.org/")},
+      {QStringLiteral("a@b"), QStringLiteral("http://t.example/"), QStringLiteral("http://t.example/")},
+      {QString(), QString(), QString()},
+  };
+  for (const Case& c : cases) {
+    UiTestScope scope;
+    CHyperlink link(c.text);
+    link.SetLinkTarget(c.target);
+    link.FollowLink();
+    ASSERT_EQ(scope.opened.size(), 1u);
+    EXPECT_EQ(scope.opened[0], c.opened) << c.text.toStdString();
+  }
+}
+
+TEST(HyperlinkTest, HoverTurnsBlueAndUnderlinesAndClickOpens) {
+  UiTestScope scope;
+  CFeedPropertiesDlg dlg;
+  dlg.m_strUrl = QStringLiteral("http://d.example/rss");
+  dlg.show();
+  CHyperlink* link = dlg.Link();
+  EXPECT_EQ(link->CurrentColour(), QColor(0, 0, 128));
+  EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+  EXPECT_FALSE(link->font().underline());
+  QTest::mouseMove(link, QPoint(2, 2));
+  QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), link->mapToGlobal(QPointF(2, 2)));
+  QApplication::sendEvent(link, &enter);
+  EXPECT_TRUE(link->IsHovering());
+  EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+  EXPECT_TRUE(link->font().underline());
+  EXPECT_EQ(link->cursor().shape(), Qt::PointingHandCursor);
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(link, &leave);
+  EXPECT_FALSE(link->IsHovering());
+  EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+  EXPECT_FALSE(link->font().underline());
+  QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(2, 2));
+  ASSERT_EQ(scope.opened.size(), 1u);
+  EXPECT_EQ(scope.opened[0], QStringLiteral("http://d.example/rss"));
+}
+
+TEST(HyperlinkTest, HoverStyleOneNeverUnderlines) {
+  UiTestScope scope;
+  CHyperlink link(QStringLiteral("x"));
+  link.SetHoverStyle(CHyperlink::kHoverNoUnderline);
+  QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+  QApplication::sendEvent(&link, &enter);
+  EXPECT_TRUE(link.IsHovering());
+  EXPECT_FALSE(link.font().underline());
+  EXPECT_EQ(link.CurrentColour(), QColor(0, 0, 255));
+}
+
+TEST(OptionsDlgTest, ReReadsTheSettingsWhenOpened) {
+  UiTestScope scope;
+  CRSSReaderSettingsManager settings;
+  settings.LoadSave(true);
+  EXPECT_TRUE(settings.Setting(setting::kConfirmExit));
+  // Changed outside the program while it runs.
+  UiTestScope::Store(QStringLiteral("Settings"), QStringLiteral("ConfirmExit"), 0);
+  UiTestScope::Store(QStringLiteral("Settings"), QStringLiteral("MinimizeToSysTray"), 0);
+  COptionsDlg dlg(settings);
+  dlg.show();
+  EXPECT_FALSE(dlg.ConfirmBox()->isChecked());
+  EXPECT_FALSE(dlg.MinimizeBox()->isChecked());
+  EXPECT_TRUE(dlg.CloseBox()->isChecked());
+  EXPECT_FALSE(settings.Setting(setting::kConfirmExit));
+}
+
+TEST(OptionsDlgTest, OkWritesAllFourValuesAndCancelNothing) {
+  UiTestScope scope;
+  CRSSReaderSettingsManager settings;
+  settings.LoadSave(true);
+  settings.m_settings.WriteBool(setting::kFirstRun, false);
+  UiTestScope::ClearSettings();
+  {
+    COptionsDlg dlg(settings);
+    dlg.show();
+    dlg.CloseBox()->setChecked(false);
+    dlg.reject();
+    EXPECT_FALSE(UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("CloseToSysTray")).isValid());
+  }
+  // The empty file reads as all true, but FirstRun keeps its in-memory value.
+  COptionsDlg dlg(settings);
+  dlg.show();
+  dlg.CloseBox()->setChecked(false);
+  dlg.accept();
+  EXPECT_EQ(UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("MinimizeToSysTray")).toInt(), 1);
+  EXPECT_EQ(UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("CloseToSysTray")).toInt(), 0);
+  EXPECT_EQ(UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("ConfirmExit")).toInt(), 1);
+  EXPECT_EQ(UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("FirstRun")).toInt(), 1);
+  EXPECT_FALSE(settings.Setting(setting::kCloseToSysTray));
+}
+
+TEST(ConfirmExitDlgTest, YesNoAndDontAskAgain) {
+  UiTestScope scope;
+  {
+    CConfirmExitDlg dlg;
+    dlg.show();
+    dlg.DontAskBox()->setChecked(true);
+    QTest::mouseClick(dlg.YesButton(), Qt::LeftButton);
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.m_bDontAskAgain, 1);
+    EXPECT_TRUE(dlg.YesButton()->isDefault());
+  }
+  {
+    CConfirmExitDlg dlg;
+    dlg.show();
+    QTest::mouseClick(dlg.NoButton(), Qt::LeftButton);
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_EQ(dlg.m_bDontAskAgain, 0);
+  }
+}
+
+TEST(AddGroupDlgTest, ReturnsTheTypedName) {
+  UiTestScope scope;
+  CAddGroupDlg dlg;
+  dlg.show();
+  EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Add New Group"));
+  QTest::keyClicks(dlg.NameEdit(), QStringLiteral("Science"));
+  QTest::keyClick(dlg.NameEdit(), Qt::Key_Return);
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_EQ(dlg.m_strName, QStringLiteral("Science"));
+}
+
+TEST(AboutDlgTest, LinkOpensItsText) {
+  UiTestScope scope;
+  CAboutDlg dlg;
+  dlg.show();
+  dlg.Link()->FollowLink();
+  ASSERT_EQ(scope.opened.size(), 1u);
+  EXPECT_EQ(scope.opened[0], dlg.Link()->text());
+  EXPECT_NE(dlg.findChild<QLabel*>(), nullptr);
+}
+
+}  // namespace
+}  // namespace qb

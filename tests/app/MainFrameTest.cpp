@@ -1,0 +1,368 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStringDecoder>
+#include <QStatusTipEvent>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/SettingsExport.h"
+#include "model/Clock.h"
+#include "tests/app/AppHarness.h"
+#include "views/FeedListView.h"
+#include "views/FeedView.h"
+#include "views/SourceListView.h"
+
+namespace qb {
+namespace {
+
+using test::AppHarness;
+using test::UiTestScope;
+
+const QString kSettings = QStringLiteral("Settings");
+const QString kWindow = QStringLiteral("WindowSettings");
+
+QStringList MenuTexts(const QList<QAction*>& actions) {
+  QStringList texts;
+  for (const QAction* a : actions) texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  return texts;
+}
+
+TEST(MainFrameTest, MenusAndPrompts) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  const QList<QAction*> bar = h.Frame().menuBar()->actions();
+  ASSERT_EQ(bar.size(), 3);
+  EXPECT_EQ(MenuTexts(bar), (QStringList{"&File", "&Options", "&Help"}));
+  EXPECT_EQ(MenuTexts(bar[0]->menu()->actions()),
+            (QStringList{"&Import (OPML)...", "&Export (OPML)...", "-", "Export &settings...", "-", "E&xit"}));
+  EXPECT_EQ(bar[0]->menu()->actions()[0]->statusTip(), QStringLiteral("Import a list of feeds"));
+  EXPECT_EQ(bar[0]->menu()->actions()[1]->statusTip(), QStringLiteral("Export the list of feeds"));
+  EXPECT_EQ(MenuTexts(bar[2]->menu()->actions()),
+            (QStringList{"Show &help feed", "-", "&About Quillbend..."}));
+  EXPECT_EQ(MenuTexts(h.Frame().TrayMenu()->actions()), (QStringList{"&Show main window", "-", "E&xit"}));
+  EXPECT_EQ(h.Frame().TrayMenu()->defaultAction(), h.Frame().TrayMenu()->actions()[0]);
+  // A menu prompt shows in the message pane; leaving brings the text back.
+  EXPECT_EQ(h.Frame().StatusText(), QStringLiteral("Ready"));
+  QStatusTipEvent tip(QStringLiteral("Import a list of feeds"));
+  QApplication::sendEvent(&h.Frame(), &tip);
+  EXPECT_EQ(h.Frame().StatusText(), QStringLiteral("Import a list of feeds"));
+  QStatusTipEvent none{QString()};
+  QApplication::sendEvent(&h.Frame(), &none);
+  EXPECT_EQ(h.Frame().StatusText(), QStringLiteral("Ready"));
+}
+
+TEST(MainFrameTest, TrayIconBlinksWhileTheNoticeIsOn) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  CMainFrame& f = h.Frame();
+  f.OnTimer(FrameTimer::Tick);
+  EXPECT_TRUE(f.TrayIconAdded());
+  EXPECT_EQ(f.TrayIconId(), 137);
+  EXPECT_EQ(f.TrayTip(), QStringLiteral("Quillbend"));
+  f.SetNewArticles(true);
+  std::vector<int> icons;
+  for (int i = 0; i < 3; ++i) {
+    f.OnTimer(FrameTimer::Tick);
+    icons.push_back(f.TrayIconId());
+    EXPECT_EQ(f.TrayTip(), QStringLiteral("Quillbend: You have new feeds"));
+  }
+  EXPECT_EQ(icons, (std::vector<int>{137, 138, 137}));
+  ASSERT_NE(f.TrayIcon(), nullptr);
+  EXPECT_EQ(f.TrayIcon()->toolTip(), QStringLiteral("Quillbend: You have new feeds"));
+
+  // A pane getting the focus ends the notice.
+  f.OnTimer(FrameTimer::Tick);
+  EXPECT_EQ(f.TrayIconId(), 138);
+  f.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+  if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
+  AppHarness::Pump();
+  EXPECT_TRUE(f.NewArticles());
+  f.SourceTree()->setFocus(Qt::MouseFocusReason);
+  AppHarness::Pump();
+  EXPECT_FALSE(f.NewArticles());
+  f.OnTimer(FrameTimer::Tick);
+  EXPECT_EQ(f.TrayIconId(), 137);
+  EXPECT_EQ(f.TrayTip(), QStringLiteral("Quillbend"));
+}
+
+TEST(MainFrameTest, AutomaticUpdate) {
+  struct Case {
+    bool news;
+    bool selectSource;
+  };
+  for (const Case& c : {Case{false, false}, Case{true, false}, Case{true, true}}) {
+    AppHarness h;
+    UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+    ASSERT_TRUE(h.Start());
+    CMainFrame& f = h.Frame();
+    CFeedSource* source = h.Model().AddSource(h.Model().m_rootGroups[0], u"http://n.example/");
+    source->m_commsStatus = u"Comms status: OK";
+    int calls = 0;
+    bool forced = true;
+    // Stands in for the update cycle: reports progress and its outcome.
+    f.SetUpdateFunction([&](CFeedsManager& m, bool force) {
+      ++calls;
+      forced = force;
+      m.m_statusHandler->SetStatusText(u"Updating...");
+      EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Update));
+      return c.news;
+    });
+    if (c.selectSource) {
+      f.SourceTree()->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+      if (QTreeWidgetItem* item = f.SourceTree()->FindItem(source->m_id)) {
+        f.SourceTree()->setCurrentItem(item);
+      } else {
+        // The tree cannot show sources yet: select through a stand-in item.
+        auto* stand = new QTreeWidgetItem(f.SourceTree(), QStringList{QStringLiteral("n")});
+        stand->setData(0, Qt::UserRole, source->m_id);
+        f.SourceTree()->setCurrentItem(stand);
+      }
+    }
+    f.OnTimer(FrameTimer::Update);
+    SCOPED_TRACE(testing::Message() << c.news << c.selectSource);
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(forced);
+    EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
+    EXPECT_EQ(f.TimerInterval(FrameTimer::Update), 3600 * 1000);
+    EXPECT_EQ(f.NewArticles(), c.news);
+    EXPECT_EQ(f.IsFrameTimerActive(FrameTimer::Save), c.news);
+    EXPECT_EQ(f.StatusText(), c.selectSource ? QStringLiteral("Comms status: OK") : QStringLiteral("Ready"));
+  }
+}
+
+TEST(MainFrameTest, ClockPaneGrowsAndShowsTheDateAloneAtMidnight) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  ScopedClockOverride clock;
+  // Local midnight of some day, and a second later.
+  QDateTime midnight(QDate(2024, 12, 24), QTime(0, 0, 0));
+  const int64_t t0 = midnight.toSecsSinceEpoch();
+  SetTimeSource([&] { return t0; });
+  CMainFrame& f = h.Frame();
+  f.OnTimer(FrameTimer::Tick);
+  const QString dateOnly = f.ClockText();
+  EXPECT_EQ(f.ClockPane()->text(), dateOnly);
+  EXPECT_FALSE(dateOnly.contains(u':'));
+  const int narrow = f.ClockPane()->minimumWidth();
+  SetTimeSource([&] { return t0 + 1; });
+  f.OnTimer(FrameTimer::Tick);
+  EXPECT_TRUE(f.ClockText().startsWith(dateOnly));
+  EXPECT_GT(f.ClockText().size(), dateOnly.size());
+  const int wide = f.ClockPane()->minimumWidth();
+  EXPECT_GT(wide, narrow);
+  EXPECT_GE(wide, f.ClockPane()->fontMetrics().horizontalAdvance(f.ClockText()) + 10);
+  // Back to the shorter text: the pane keeps its width.
+  SetTimeSource([&] { return t0 + 86400; });
+  f.OnTimer(FrameTimer::Tick);
+  EXPECT_FALSE(f.ClockText().contains(u':'));
+  EXPECT_EQ(f.ClockPane()->minimumWidth(), wide);
+}
+
+QString ReadExport(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray bytes = file.readAll();
+  EXPECT_TRUE(bytes.startsWith("\xFF\xFE"));  // UTF-16 LE with its mark
+  QStringDecoder decoder(QStringConverter::Utf16LE);
+  QString text = decoder(bytes.mid(2));
+  return text;
+}
+
+TEST(MainFrameTest, ExportOfTheSettings) {
+  const QString exported = QStringLiteral(
+      "Settings have been exported. To import them at a later time, simply double-click the .reg "
+      "file and follow the prompts.");
+  const QString problem =
+      QStringLiteral("There was a problem exporting the settings. You may have to try manually.");
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameLeft"), -100);
+  QTemporaryDir dir;
+  struct Case {
+    QString typed;
+    QString written;  // empty: cannot be written
+  };
+  const Case cases[] = {
+      {dir.filePath(QStringLiteral("mine")), dir.filePath(QStringLiteral("mine.reg"))},
+      {dir.filePath(QStringLiteral("Mine.ReG")), dir.filePath(QStringLiteral("Mine.ReG"))},
+      {dir.filePath(QStringLiteral("a.reg.txt")), dir.filePath(QStringLiteral("a.reg.txt.reg"))},
+      {dir.filePath(QStringLiteral("no/such/folder/x")), QString()},
+  };
+  for (const Case& c : cases) {
+    h.scope.messages.clear();
+    h.Frame().SetExportPathAsker([&] { return c.typed; });
+    h.Frame().OnExportSettings();
+    ASSERT_EQ(h.scope.messages.size(), 1u);
+    SCOPED_TRACE(c.typed.toStdString());
+    if (c.written.isEmpty()) {
+      EXPECT_EQ(h.scope.messages[0].icon, MsgIcon::Warning);
+      EXPECT_EQ(h.scope.messages[0].text, problem);
+      continue;
+    }
+    EXPECT_EQ(h.scope.messages[0].icon, MsgIcon::Information);
+    EXPECT_EQ(h.scope.messages[0].text, exported);
+    const QString text = ReadExport(c.written);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Windows Registry Editor Version 5.00\r\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral(
+        "[HKEY_CURRENT_USER\\Software\\Velmorant\\Quillbend\\Settings]\r\n\"FirstRun\"=dword:00000000\r\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("[HKEY_CURRENT_USER\\Software\\Velmorant\\Quillbend\\WindowSettings]\r\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\"MainFrameLeft\"=dword:ffffff9c\r\n")));
+  }
+  // Cancelled: nothing written, nothing said.
+  h.scope.messages.clear();
+  h.Frame().SetExportPathAsker([] { return QString(); });
+  h.Frame().OnExportSettings();
+  EXPECT_TRUE(h.scope.messages.empty());
+}
+
+TEST(SettingsFileTest, FormatAndParseRoundTrip) {
+  const std::vector<ExportedValue> values{
+      {QStringLiteral("Settings"), QStringLiteral("ConfirmExit"), 0},
+      {QStringLiteral("WindowSettings"), QStringLiteral("MainFrameLeft"), -1000},
+      {QStringLiteral("WindowSettings"), QStringLiteral("FeedListViewColWidth3"), 120},
+  };
+  const QString text = FormatSettingsFile(values);
+  const auto parsed = ParseSettingsFile(text);
+  ASSERT_TRUE(parsed.has_value());
+  ASSERT_EQ(parsed->size(), values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    EXPECT_EQ((*parsed)[i].section, values[i].section);
+    EXPECT_EQ((*parsed)[i].name, values[i].name);
+    EXPECT_EQ((*parsed)[i].value, values[i].value);
+  }
+}
+
+TEST(SettingsFileTest, ParseTakesOnlyOurTwoSections) {
+  struct Case {
+    const char* text;
+    int count;  // -1: not a registry file
+  };
+  const Case cases[] = {
+      {"", -1},
+      {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Velmorant\\Quillbend\\Settings]\r\n\"A\"=dword:1\r\n", -1},
+      {"Windows Registry Editor Version 5.00\n"
+       "[HKEY_CURRENT_USER\\Software\\Other\\Settings]\n\"A\"=dword:00000001\n"
+       "[HKEY_LOCAL_MACHINE\\Software\\Velmorant\\Quillbend\\Settings]\n\"B\"=dword:00000001\n",
+       0},
+      {"Windows Registry Editor Version 5.00\n"
+       "[HKEY_CURRENT_USER\\Software\\Velmorant\\Quillbend\\Settings]\n"
+       "\"A\"=dword:00000001\n\"S\"=\"text\"\n\"H\"=hex:01,02\n\"Bad/Name\"=dword:1\n; comment\n"
+       "\"C\"=dword:123456789\n"
+       "[HKEY_CURRENT_USER\\Software\\Velmorant\\Quillbend\\WindowSettings\\Deeper]\n\"D\"=dword:1\n",
+       1},
+  };
+  for (const Case& c : cases) {
+    const auto parsed = ParseSettingsFile(QString::fromUtf8(c.text));
+    SCOPED_TRACE(c.text);
+    if (c.count < 0) {
+      EXPECT_FALSE(parsed.has_value());
+    } else {
+      ASSERT_TRUE(parsed.has_value());
+      EXPECT_EQ(static_cast<int>(parsed->size()), c.count);
+    }
+  }
+}
+
+TEST(SettingsFileTest, ImportRefusesAFileThatIsNotOne) {
+  UiTestScope scope;
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("x.reg"));
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a settings file");
+  }
+  EXPECT_FALSE(ImportSettings(path));
+  EXPECT_FALSE(ImportSettings(dir.filePath(QStringLiteral("missing.reg"))));
+  EXPECT_TRUE(UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("A")).isNull());
+  // A file written as UTF-8 by hand imports too.
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Velmorant\\Quillbend\\Settings]\r\n\"ConfirmExit\"=dword:00000000\r\n");
+  }
+  EXPECT_TRUE(ImportSettings(path));
+  EXPECT_EQ(UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("ConfirmExit")).toInt(), 0);
+}
+
+}  // namespace
+}  // namespace qb
+
+namespace qb {
+namespace {
+
+TEST(MainFrameTest, EscapeIsTakenByTheFrameInEveryPane) {
+  test::AppHarness h;
+  ASSERT_TRUE(h.Start());
+  int stopped = 0;
+  QObject::connect(&h.Frame(), &CMainFrame::articleLoadingStopped, [&] { ++stopped; });
+  for (QWidget* pane : {static_cast<QWidget*>(h.Frame().SourceTree()),
+                        static_cast<QWidget*>(h.Frame().ArticleList()),
+                        static_cast<QWidget*>(h.Frame().ArticleView())}) {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(pane, &escape);
+  }
+  EXPECT_EQ(stopped, 3);
+  // Other keys and other windows are left alone.
+  QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
+  QApplication::sendEvent(h.Frame().SourceTree(), &other);
+  QWidget elsewhere;
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(&elsewhere, &escape);
+  EXPECT_EQ(stopped, 3);
+}
+
+TEST(MainFrameTest, SessionEndSavesWithoutAsking) {
+  test::AppHarness h;
+  ASSERT_TRUE(h.Start());
+  int asked = 0;
+  SetDialogPresenter([&](QDialog&) {
+    ++asked;
+    return static_cast<int>(QDialog::Rejected);
+  });
+  h.Frame().SaveAtSessionEnd();
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(h.saves, 1);
+  EXPECT_EQ(test::UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("ConfirmExit")).toInt(), 1);
+}
+
+TEST(MainFrameTest, ThreePanesLaidOut) {
+  test::AppHarness h;
+  ASSERT_TRUE(h.Start());
+  CMainFrame& f = h.Frame();
+  f.setGeometry(40, 40, 1000, 700);
+  f.RestorePlacement();
+  test::AppHarness::Pump();
+  const QRect tree = f.SourceTree()->geometry();
+  const QRect list = f.ArticleList()->geometry();
+  const QRect view = f.ArticleView()->geometry();
+  EXPECT_GT(tree.width(), 0);
+  EXPECT_GT(list.height(), 0);
+  EXPECT_GT(view.height(), 0);
+  // Tree on the left; list above the article view on the right.
+  EXPECT_LT(f.SourceTree()->mapTo(&f, QPoint(0, 0)).x(), f.ArticleList()->mapTo(&f, QPoint(0, 0)).x());
+  EXPECT_LT(f.ArticleList()->mapTo(&f, QPoint(0, 0)).y(), f.ArticleView()->mapTo(&f, QPoint(0, 0)).y());
+  const QPixmap shot = f.grab();
+  EXPECT_FALSE(shot.isNull());
+  // QB_SCREENSHOT=file.png keeps a picture of the window for a look.
+  const QString keep = qEnvironmentVariable("QB_SCREENSHOT");
+  if (!keep.isEmpty()) {
+    EXPECT_TRUE(shot.save(keep));
+  }
+}
+
+}  // namespace
+}  // namespace qb

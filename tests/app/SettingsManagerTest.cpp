@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include "app/SettingsManager.h"
+#include "tests/app/AppTestSupport.h"
+
+namespace qb {
+namespace {
+
+using test::UiTestScope;
+const QString kSettings = QStringLiteral("Settings");
+const QString kWindow = QStringLiteral("WindowSettings");
+
+TEST(SettingsManagerTest, EmptyFileReadsAllTrueAndWritesOnes) {
+  UiTestScope scope;
+  CRSSReaderSettingsManager settings;
+  settings.LoadSave(true);
+  for (const QString& name : {setting::kMinimizeToSysTray, setting::kCloseToSysTray,
+                              setting::kConfirmExit, setting::kFirstRun}) {
+    const SettingValue& v = settings.m_settings.Get(name);
+    EXPECT_TRUE(v.bValue) << name.toStdString();
+    EXPECT_EQ(v.nValue, 1);
+    EXPECT_EQ(v.strValue, QStringLiteral("1"));
+    EXPECT_EQ(v.strName, name);
+    // Reading writes nothing.
+    EXPECT_FALSE(UiTestScope::Stored(kSettings, name).isValid());
+  }
+  settings.m_settings.WriteBool(setting::kFirstRun, false);
+  settings.LoadSave(false);
+  EXPECT_EQ(UiTestScope::Stored(kSettings, setting::kMinimizeToSysTray).toInt(), 1);
+  EXPECT_EQ(UiTestScope::Stored(kSettings, setting::kCloseToSysTray).toInt(), 1);
+  EXPECT_EQ(UiTestScope::Stored(kSettings, setting::kConfirmExit).toInt(), 1);
+  EXPECT_EQ(UiTestScope::Stored(kSettings, setting::kFirstRun).toInt(), 0);
+}
+
+TEST(SettingsManagerTest, StoredValuesAreNormalisedOrKept) {
+  struct Case {
+    QVariant stored;
+    bool boolRead;      // read as boolean with default true
+    int32_t intRead;    // read as integer with default 7
+  };
+  const Case cases[] = {
+      {5, true, 5},
+      {0, false, 0},
+      {-1000, true, -1000},
+      {QStringLiteral("4294967295"), true, -1},  // a dword written by another tool
+      {QStringLiteral("abc"), true, 7},           // not an integer: the default
+      {QVariant(), true, 7},                      // absent: the default
+  };
+  for (const Case& c : cases) {
+    UiTestScope scope;
+    if (c.stored.isValid()) UiTestScope::Store(kWindow, QStringLiteral("V"), c.stored);
+    SettingsSection section(kWindow);
+    EXPECT_EQ(section.ReadBool(QStringLiteral("V"), true), c.boolRead) << c.stored.toString().toStdString();
+    EXPECT_EQ(section.Get(QStringLiteral("V")).nValue, c.boolRead ? 1 : 0);
+    EXPECT_EQ(section.ReadInt(QStringLiteral("V"), 7), c.intRead) << c.stored.toString().toStdString();
+    const SettingValue& v = section.Get(QStringLiteral("V"));
+    EXPECT_EQ(v.bValue, c.intRead != 0);
+    EXPECT_EQ(v.strValue, QString::number(c.intRead));
+  }
+}
+
+TEST(SettingsManagerTest, AStoredFiveIsWrittenBackAsOne) {
+  UiTestScope scope;
+  UiTestScope::Store(kSettings, setting::kMinimizeToSysTray, 5);
+  CRSSReaderSettingsManager settings;
+  settings.LoadSave(true);
+  EXPECT_TRUE(settings.Setting(setting::kMinimizeToSysTray));
+  settings.LoadSave(false);
+  EXPECT_EQ(UiTestScope::Stored(kSettings, setting::kMinimizeToSysTray).toInt(), 1);
+}
+
+TEST(SettingsManagerTest, LookupInsertsDefaultRecordAndWritesSetAllForms) {
+  UiTestScope scope;
+  SettingsSection section(kWindow);
+  EXPECT_FALSE(section.Contains(QStringLiteral("X")));
+  const SettingValue& fresh = section.Get(QStringLiteral("X"));
+  EXPECT_FALSE(fresh.bValue);
+  EXPECT_EQ(fresh.nValue, 0);
+  EXPECT_TRUE(fresh.strValue.isEmpty());
+  EXPECT_TRUE(section.Contains(QStringLiteral("X")));
+  section.WriteInt(QStringLiteral("X"), -3);
+  EXPECT_TRUE(section.Get(QStringLiteral("X")).bValue);
+  EXPECT_EQ(section.Get(QStringLiteral("X")).strValue, QStringLiteral("-3"));
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("X")).toInt(), -3);
+  section.WriteBool(QStringLiteral("X"), true);
+  EXPECT_EQ(section.Get(QStringLiteral("X")).nValue, 1);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("X")).toInt(), 1);
+}
+
+}  // namespace
+}  // namespace qb

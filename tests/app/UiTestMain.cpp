@@ -1,0 +1,36 @@
+// The one main of the window tests: a QApplication on the offscreen platform,
+// with the settings file and the data folder pointed at a private temporary
+// folder so that no test touches the real user's files.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) {
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
+  }
+  QTemporaryDir home;
+  if (!home.isValid()) return 2;
+  const QString config = home.filePath(QStringLiteral("config"));
+  const QString data = home.filePath(QStringLiteral("data"));
+  QDir().mkpath(config);
+  QDir().mkpath(data);
+  qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
+  qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+  qputenv("QB_TEST_HOME", home.path().toLocal8Bit());
+
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("Velmorant"));
+  QApplication::setApplicationName(QStringLiteral("Quillbend"));
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
+  return RUN_ALL_TESTS();
+}
