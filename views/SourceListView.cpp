@@ -71,7 +71,7 @@ class CNodeItem : public QTreeWidgetItem {
 };
 
 QIcon DrawIcon(CSourceListView::NodeKind kind) {
-  static const char* const kResource[] = {":/tree_root.png", ":/tree_group.png", ":/tree_source.png"};
+  static const char* const kResource[] = {":/icons/root.png", ":/icons/group.png", ":/icons/source.png"};
   const int index = kind == CSourceListView::NodeKind::Root    ? 0
                     : kind == CSourceListView::NodeKind::Group ? 1
                                                                : 2;
@@ -668,9 +668,8 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
 
 void CSourceListView::UpdateAllFeeds() {
   m_frame.StopFrameTimer(FrameTimer::Update);
-  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  // The update cycle shows the wait cursor while it downloads.
   const bool changed = m_updateAll ? m_updateAll(Model(), true) : false;
-  QGuiApplication::restoreOverrideCursor();
   if (changed) {
     m_frame.ScheduleSave();
     RefreshAll();
@@ -721,10 +720,8 @@ void CSourceListView::AddFeed() {
   ViewUpdate request;
   request.source = sourceId;
   AddItem(groupItem, request);
-  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   if (CFeedSource* s = Model().GetFeedSource(sourceId); s != nullptr && m_updateSource)
     m_updateSource(Model(), *s, true);
-  QGuiApplication::restoreOverrideCursor();
   RefreshAll();
   if (CFeedListView* list = m_frame.ArticleList()) list->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
 }
