@@ -157,10 +157,7 @@ void CFeedListView::RefreshAll() {
     if (rowsAdded || column != m_sortedColumn || ascending != m_sortedAscending) {
       Sort(column, ascending);
     } else {
-      m_arrowColumn = column;
-      m_arrowAscending = ascending;
-      header()->setSortIndicatorShown(true);
-      header()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+      ShowSortArrow(column, ascending);
     }
   }
 }
@@ -169,10 +166,16 @@ void CFeedListView::Sort(int column, bool ascending) {
   m_model->SortRows(column, ascending);
   m_sortedColumn = column;
   m_sortedAscending = ascending;
+  ShowSortArrow(column, ascending);
+}
+
+void CFeedListView::ShowSortArrow(int column, bool ascending) {
   m_arrowColumn = column;
   m_arrowAscending = ascending;
   header()->setSortIndicatorShown(true);
-  header()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+  // The header draws Qt::AscendingOrder as a downward arrow; an ascending
+  // sort shows an upward one here.
+  header()->setSortIndicator(column, ascending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 void CFeedListView::SortByHeader(int column) {

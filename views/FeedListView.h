@@ -70,6 +70,7 @@ class CFeedListView : public QTreeView {
  private:
   void RefreshAll();
   void Sort(int column, bool ascending);
+  void ShowSortArrow(int column, bool ascending);
   void OnSelectionChanged(const QItemSelection& selected);
   void OnRowSelected(int row);
   void SelectRow(int row);

@@ -103,7 +103,8 @@ TEST_F(FeedListViewTest, HeaderClicksToggleTheSortAndStoreItOnTheShownSources) {
   EXPECT_EQ(f.list->SortColumn(), 2);
   EXPECT_TRUE(f.list->SortAscending());
   EXPECT_EQ(f.list->header()->sortIndicatorSection(), 2);
-  EXPECT_EQ(f.list->header()->sortIndicatorOrder(), Qt::AscendingOrder);
+  // An up arrow: the header draws Qt::DescendingOrder pointing up.
+  EXPECT_EQ(f.list->header()->sortIndicatorOrder(), Qt::DescendingOrder);
   EXPECT_EQ(s->m_sortColumn, 2);
   EXPECT_EQ(s->m_sortDirection, kSortAscending);
   EXPECT_EQ(f.saves, 1);
@@ -111,7 +112,7 @@ TEST_F(FeedListViewTest, HeaderClicksToggleTheSortAndStoreItOnTheShownSources) {
   ClickHeader(2);
   EXPECT_EQ(Titles(), (std::vector<QString>{"Bravo", "Delta", "echo", "alpha", "charlie"}));
   EXPECT_EQ(s->m_sortDirection, kSortDescending);
-  EXPECT_EQ(f.list->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+  EXPECT_EQ(f.list->header()->sortIndicatorOrder(), Qt::AscendingOrder);
 
   // The choice comes back when the source is selected again.
   f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(other->m_id), -1}, {});
@@ -144,7 +145,11 @@ TEST_F(FeedListViewTest, SingleSelectionShowsTheArticleAndMarksItReadWhenTheTime
   EXPECT_TRUE(c->m_read);
   EXPECT_FALSE(M()->index(f.list->FindRow(c->m_id), 0).data(Qt::FontRole).value<QFont>().bold());
   EXPECT_EQ(f.tree->FindItem(s->m_id)->text(0), QStringLiteral("S (2 / 5)"));
+  EXPECT_EQ(f.tree->FindItem(g->m_id)->text(0), QStringLiteral("G (2 / 5)"));
   EXPECT_EQ(Selected(), IdList{c->m_id});  // the refresh kept the selection
+  // Counts kept up to date by the timer agree with a full refresh.
+  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  EXPECT_EQ(f.tree->FindItem(g->m_id)->text(0), QStringLiteral("G (2 / 5)"));
   EXPECT_EQ(f.saves, 1);
 }
 
