@@ -13,6 +13,7 @@ class CFeed : public RSSObject {
  public:
   static constexpr RecordType kType = RecordType::Feed;
   RecordType Type() const override { return kType; }
+  void Serialize(CArchive& ar) override;
 
   std::u16string m_channel;      // title of the channel that carried it
   std::u16string m_title;        // "<Untitled>" when the feed gave none

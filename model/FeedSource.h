@@ -34,6 +34,10 @@ class CFeedSource : public RSSObject {
  public:
   static constexpr RecordType kType = RecordType::FeedSource;
   RecordType Type() const override { return kType; }
+  void Serialize(CArchive& ar) override;
+  // After a load: empties the reserved map, rebuilds the history time index,
+  // and below version 7 takes the refresh interval from the legacy byte.
+  void AfterSerialize(CArchive& ar, uint8_t version) override;
 
   bool IsInHistory(const std::u16string& key) const { return m_history.count(key) != 0; }
 

@@ -21,6 +21,10 @@ class CFeedsManager {
   CFeedsManager& operator=(const CFeedsManager&) = delete;
   virtual ~CFeedsManager();
 
+  // The whole data file: the root groups and the store with every record.
+  virtual void Serialize(CArchive& ar);
+  virtual void AfterSerialize(CArchive& ar, uint8_t version);
+
   // --- creation: the only way new records come into being outside a load.
   // The record gets a fresh identifier and is registered, but is not linked
   // into any list; the caller appends its identifier where it belongs.

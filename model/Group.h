@@ -11,6 +11,7 @@ class CGroup : public RSSObject {
  public:
   static constexpr RecordType kType = RecordType::Group;
   RecordType Type() const override { return kType; }
+  void Serialize(CArchive& ar) override;
 
   // Removes the first occurrence of the identifier; an absent one is ignored.
   void RemoveSubgroup(ObjectId id);

@@ -10,6 +10,8 @@
 
 namespace qb {
 
+class CArchive;
+
 class CObjectStorage {
  public:
   CObjectStorage() = default;
@@ -36,6 +38,13 @@ class CObjectStorage {
   void Clear();
 
   size_t Size() const { return m_idIndex.size(); }
+
+  // The store block of the data file. Records are written in identifier
+  // order. A load replaces every record; when it fails part-way the store
+  // keeps the records read whole, indexed, and the exception goes on.
+  virtual void Serialize(CArchive& ar);
+  // After a load: rebuilds the identifier index and becomes the active store.
+  virtual void AfterSerialize(CArchive& ar, uint8_t version);
 
   // Identifier to record, ordered by identifier.
   const std::map<ObjectId, RSSObject*>& IdIndex() const { return m_idIndex; }

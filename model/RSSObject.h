@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace qb {
+
+class CArchive;
 
 // An object identifier; 0 means "no object" everywhere.
 using ObjectId = uint32_t;
@@ -23,6 +26,12 @@ class RSSObject {
 
   virtual RecordType Type() const = 0;
 
+  // Writes the record to, or reads it from, the archive (its direction
+  // decides): the header, the fields, then AfterSerialize with the version.
+  virtual void Serialize(CArchive& ar);
+  // Run at the end of Serialize with the version written or read.
+  virtual void AfterSerialize(CArchive& ar, uint8_t version);
+
   ObjectId m_id = 0;
 
  protected:
@@ -30,5 +39,9 @@ class RSSObject {
   RSSObject(const RSSObject&) = default;
   RSSObject& operator=(const RSSObject&) = default;
 };
+
+// A new default record of the class the store block's type code names; null
+// for a code other than 1, 2 or 3.
+std::unique_ptr<RSSObject> CreateByTypeCode(uint32_t code);
 
 }  // namespace qb

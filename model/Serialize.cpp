@@ -1,0 +1,206 @@
+// The records' own Serialize routines: one routine per class for both
+// directions. A field is read only when the version read has it; a field the
+// version lacks keeps its default.
+#include <utility>
+#include <vector>
+
+#include "model/Archive.h"
+#include "model/FeedsManager.h"
+
+namespace qb {
+
+namespace {
+
+// Serializes `field` when the record's version has it (it always has when
+// storing: the version is then the current one).
+template <typename T>
+void Field(CArchive& ar, uint8_t version, uint8_t since, T& field) {
+  if (version >= since) ar.Serialize(field);
+}
+
+}  // namespace
+
+std::unique_ptr<RSSObject> CreateByTypeCode(uint32_t code) {
+  switch (code) {
+    case static_cast<uint32_t>(RecordType::Feed): return std::make_unique<CFeed>();
+    case static_cast<uint32_t>(RecordType::FeedSource): return std::make_unique<CFeedSource>();
+    case static_cast<uint32_t>(RecordType::Group): return std::make_unique<CGroup>();
+    default: return nullptr;
+  }
+}
+
+// --- RSSObject: never stored for a real record.
+
+void RSSObject::Serialize(CArchive& ar) {
+  const uint8_t version = ar.SerializeHeader(1, u"RSSObject");
+  AfterSerialize(ar, version);
+}
+
+void RSSObject::AfterSerialize(CArchive&, uint8_t) {}
+
+// --- CFeed
+
+void CFeed::Serialize(CArchive& ar) {
+  const uint8_t v = ar.SerializeHeader(3, u"CFeed");
+  Field(ar, v, 1, m_id);
+  Field(ar, v, 1, m_channel);
+  Field(ar, v, 1, m_title);
+  Field(ar, v, 1, m_link);
+  Field(ar, v, 1, m_description);
+  Field(ar, v, 1, m_dateText);
+  Field(ar, v, 1, m_key);
+  Field(ar, v, 1, m_date);
+  Field(ar, v, 2, m_read);
+  Field(ar, v, 3, m_sourceText);
+  AfterSerialize(ar, v);
+}
+
+// --- CFeedSource
+
+void CFeedSource::Serialize(CArchive& ar) {
+  const uint8_t v = ar.SerializeHeader(7, u"CFeedSource");
+  Field(ar, v, 1, m_id);
+  Field(ar, v, 1, m_title);
+  Field(ar, v, 1, m_url);
+  Field(ar, v, 1, m_legacyRefresh);
+  Field(ar, v, 1, m_reservedDate);
+  Field(ar, v, 1, m_articles);
+  if (v >= 1) {
+    if (ar.IsStoring()) {
+      ar.WriteU32(static_cast<uint32_t>(m_reservedMap.size()));
+      for (const auto& [key, value] : m_reservedMap) {
+        ar.WriteString(key);
+        ar.WriteI32(value);
+      }
+    } else {
+      m_reservedMap.clear();
+      const uint32_t count = ar.ReadU32();
+      for (uint32_t i = 0; i < count; ++i) {
+        std::u16string key = ar.ReadString();
+        const int32_t value = ar.ReadI32();
+        m_reservedMap.emplace(std::move(key), value);  // a repeated key keeps the first
+      }
+    }
+  }
+  Field(ar, v, 2, m_reservedString);
+  Field(ar, v, 3, m_autoName);
+  Field(ar, v, 4, m_sortColumn);
+  Field(ar, v, 4, m_sortDirection);
+  if (v >= 5) {
+    if (ar.IsStoring()) {
+      ar.WriteU32(static_cast<uint32_t>(m_history.size()));
+      for (const auto& [key, entry] : m_history) {
+        ar.WriteString(key);
+        ar.WriteU32(entry.articleId);
+        ar.WriteDateTime(entry.firstSeen);
+      }
+    } else {
+      m_history.clear();
+      const uint32_t count = ar.ReadU32();
+      for (uint32_t i = 0; i < count; ++i) {
+        std::u16string key = ar.ReadString();
+        HistoryEntry entry;
+        entry.articleId = ar.ReadU32();
+        entry.firstSeen = ar.ReadDateTime();
+        m_history.emplace(std::move(key), entry);  // a repeated key keeps the first
+      }
+    }
+  }
+  Field(ar, v, 6, m_commsStatus);
+  Field(ar, v, 7, m_refreshInterval);
+  AfterSerialize(ar, v);
+}
+
+void CFeedSource::AfterSerialize(CArchive& ar, uint8_t version) {
+  if (!ar.IsLoading()) return;
+  m_reservedMap.clear();
+  RebuildHistoryIndex();
+  // Before version 7 the legacy byte was the refresh interval in minutes.
+  if (version < 7) m_refreshInterval = m_legacyRefresh;
+}
+
+// --- CGroup
+
+void CGroup::Serialize(CArchive& ar) {
+  const uint8_t v = ar.SerializeHeader(2, u"CGroup");
+  Field(ar, v, 1, m_id);
+  Field(ar, v, 1, m_name);
+  Field(ar, v, 1, m_childGroups);
+  Field(ar, v, 1, m_sources);
+  Field(ar, v, 2, m_expanded);
+  AfterSerialize(ar, v);
+}
+
+// --- CObjectStorage
+
+void CObjectStorage::Serialize(CArchive& ar) {
+  const uint8_t v = ar.SerializeHeader(1, u"CObjectStorage");
+  if (ar.IsStoring()) {
+    ar.WriteU32(static_cast<uint32_t>(m_idIndex.size()));
+    for (const auto& [id, record] : m_idIndex) {
+      ar.WriteU32(static_cast<uint32_t>(record->Type()));
+      record->Serialize(ar);
+      ar.WriteU32(id);
+    }
+    AfterSerialize(ar, v);
+    return;
+  }
+
+  Clear();
+  // Every record read whole is owned by the object index at once, so a
+  // failure further on leaves a store that knows each record it holds.
+  auto adopt = [this](std::unique_ptr<RSSObject> record, ObjectId id) {
+    // A later record with the same identifier replaces the earlier one, so
+    // no identifier ever names two records.
+    auto old = m_idIndex.find(id);
+    if (old != m_idIndex.end()) {
+      m_objectIndex.erase(old->second);
+      m_idIndex.erase(old);
+    }
+    RSSObject* raw = record.get();
+    m_objectIndex.emplace(raw, OwnedRecord{std::move(record), id});
+    m_idIndex[id] = raw;
+  };
+  try {
+    if (v >= 1) {
+      const uint32_t count = ar.ReadU32();
+      for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t code = ar.ReadU32();
+        std::unique_ptr<RSSObject> record = CreateByTypeCode(code);
+        if (!record) {
+          CArchive::Fail(ArchiveCause::BadClass,
+                         "unknown record type code " + std::to_string(code));
+        }
+        record->Serialize(ar);
+        const ObjectId id = ar.ReadU32();
+        adopt(std::move(record), id);
+      }
+    }
+  } catch (...) {
+    AfterSerialize(ar, v);
+    throw;
+  }
+  AfterSerialize(ar, v);
+}
+
+void CObjectStorage::AfterSerialize(CArchive& ar, uint8_t) {
+  if (!ar.IsLoading()) return;
+  m_idIndex.clear();
+  for (const auto& [record, owned] : m_objectIndex) m_idIndex[owned.id] = owned.record.get();
+  SetActiveStore(this);
+}
+
+// --- CFeedsManager
+
+void CFeedsManager::Serialize(CArchive& ar) {
+  const uint8_t v = ar.SerializeHeader(1, u"CFeedsManager");
+  if (v >= 1) {
+    ar.Serialize(m_rootGroups);
+    m_storage.Serialize(ar);
+  }
+  AfterSerialize(ar, v);
+}
+
+void CFeedsManager::AfterSerialize(CArchive&, uint8_t) {}
+
+}  // namespace qb

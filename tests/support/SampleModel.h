@@ -1,0 +1,18 @@
+// A small but complete feed model for data file tests: nested groups,
+// sources with histories and every reserved field set, articles sharing a
+// feed text, text outside the BMP.
+#pragma once
+
+#include "model/FeedsManager.h"
+
+namespace qb::test {
+
+// Fills an empty manager. Identifiers come from the generator seeded here.
+// The shared feed text holds `feedTextLength` filler characters.
+void BuildSampleModel(CFeedsManager& m, size_t feedTextLength = 5000);
+
+// Every field of both models is equal (last update ticks, the reserved map and
+// the history time index excepted); failures are reported through gtest.
+void ExpectSameModel(const CFeedsManager& expected, const CFeedsManager& actual);
+
+}  // namespace qb::test
