@@ -1,7 +1,9 @@
 #include <QAbstractItemModelTester>
 #include <gtest/gtest.h>
 
+#include "model/DataFile.h"
 #include "model/Random.h"
+#include "tests/support/TempDir.h"
 #include "tests/views/FakeMainFrame.h"
 #include "views/SourceListView.h"
 
@@ -163,6 +165,20 @@ TEST_F(DragDropTest, GroupMovesWithItsSubtreeAndExpandedStates) {
   EXPECT_TRUE(DragTo(g->m_id, Root()));
   EXPECT_EQ(f.model.m_rootGroups, (IdList{r1->m_id, r2->m_id, g->m_id}));
   EXPECT_EQ(Shape(Root()), "Feed Sources[G[Sub{SubSrc},GSrc],R1 (1 / 2)[Src1 (1 / 2)],R2[Zed]]");
+}
+
+TEST_F(DragDropTest, MovesSurviveASaveAndReload) {
+  ASSERT_TRUE(DragTo(g->m_id, Item(r2->m_id)));
+  ASSERT_TRUE(DragTo(src1->m_id, Item(sub->m_id)));
+  const std::string shape = Shape(Root());
+  EXPECT_EQ(shape, "Feed Sources[R1,R2 (1 / 2)[G (1 / 2)[Sub (1 / 2){Src1 (1 / 2),SubSrc},GSrc],Zed]]");
+  test::TempDir dir;
+  ASSERT_TRUE(SaveDataFile(f.model, dir.File("Feeds")));
+
+  FakeMainFrame reloaded;
+  ASSERT_TRUE(LoadDataFile(reloaded.model, dir.File("Feeds")).ok());
+  reloaded.CreateViews();
+  EXPECT_EQ(Shape(reloaded.tree->RootItem()), shape);
 }
 
 TEST_F(DragDropTest, CopySubtreeRefusesToCopyIntoItself) {
