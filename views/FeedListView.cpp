@@ -78,10 +78,34 @@ CFeedListView::~CFeedListView() {
 }
 
 void CFeedListView::InitialUpdate() {
+  SetInitialColumnWidths();
+  // Before the window is first shown the list does not have its real width
+  // yet; the widths are worked out again then, unless someone (the stored
+  // placement) has set them meanwhile.
+  m_initialWidthsPending = !isVisible();
+}
+
+void CFeedListView::SetInitialColumnWidths() {
   const int w = viewport()->width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-  setColumnWidth(CArticleTableModel::kTitle, w * 14 / 20);
-  setColumnWidth(CArticleTableModel::kChannel, w * 3 / 20);
-  setColumnWidth(CArticleTableModel::kDate, w * 3 / 20);
+  const int widths[] = {w * 14 / 20, w * 3 / 20, w * 3 / 20};
+  for (int i = 0; i < CArticleTableModel::kColumnCount; ++i) {
+    setColumnWidth(i, widths[i]);
+    // As the header took it (it keeps a minimum width).
+    m_initialWidths[static_cast<size_t>(i)] = columnWidth(i);
+  }
+}
+
+void CFeedListView::ApplyPendingColumnWidths() {
+  if (!m_initialWidthsPending || !isVisible()) return;
+  m_initialWidthsPending = false;
+  for (int i = 0; i < CArticleTableModel::kColumnCount; ++i)
+    if (columnWidth(i) != m_initialWidths[static_cast<size_t>(i)]) return;
+  SetInitialColumnWidths();
+}
+
+void CFeedListView::showEvent(QShowEvent* event) {
+  QTreeView::showEvent(event);
+  ApplyPendingColumnWidths();
 }
 
 ViewPosition CFeedListView::ApplyUpdate(UpdateCode code, ViewPosition position,
@@ -437,6 +461,7 @@ void CFeedListView::focusInEvent(QFocusEvent* event) {
 
 void CFeedListView::resizeEvent(QResizeEvent* event) {
   QTreeView::resizeEvent(event);
+  ApplyPendingColumnWidths();
   m_frame.PostSavePlacement();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QTreeView>
+#include <array>
 
 #include "model/RSSObject.h"
 #include "views/IMainFrame.h"
@@ -66,11 +67,14 @@ class CFeedListView : public QTreeView {
   void contextMenuEvent(QContextMenuEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void RefreshAll();
   void Sort(int column, bool ascending);
   void ShowSortArrow(int column, bool ascending);
+  void SetInitialColumnWidths();
+  void ApplyPendingColumnWidths();
   void OnSelectionChanged(const QItemSelection& selected);
   void OnRowSelected(int row);
   void SelectRow(int row);
@@ -91,6 +95,8 @@ class CFeedListView : public QTreeView {
   // Modifiers of the input event being handled: selections made with Shift
   // or Control leave the article pane and the mark-read timer alone.
   Qt::KeyboardModifiers m_inputModifiers;
+  std::array<int, 3> m_initialWidths{};
+  bool m_initialWidthsPending = false;
 };
 
 }  // namespace qb

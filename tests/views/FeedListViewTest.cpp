@@ -4,6 +4,7 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QStyle>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -83,6 +84,29 @@ TEST_F(FeedListViewTest, ColumnsTextsAndBoldUnread) {
   EXPECT_FALSE(M()->index(f.list->FindRow(b->m_id), 0).data(Qt::FontRole).value<QFont>().bold());
   EXPECT_EQ(M()->index(f.list->FindRow(b->m_id), 2).data().toString(), QString());
   EXPECT_EQ(f.list->FindRow(0x7fffffff), -1);
+}
+
+TEST(FeedListViewWidthsTest, InitialWidthsFollowTheWidthTheListHasWhenFirstShown) {
+  for (bool stored : {false, true}) {
+    FakeMainFrame f;
+    f.window.resize(100, 100);
+    f.list = std::make_unique<CFeedListView>(f, &f.window);
+    f.list->resize(100, 100);
+    f.list->InitialUpdate();  // before the window shows, at a provisional width
+    if (stored) f.list->setColumnWidth(0, 333);
+    f.list->resize(900, 300);
+    f.window.resize(1000, 400);
+    f.window.show();
+    const int w = f.list->viewport()->width() -
+                  f.list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (stored) {
+      EXPECT_EQ(f.list->columnWidth(0), 333);
+    } else {
+      EXPECT_EQ(f.list->columnWidth(0), w * 14 / 20);
+      EXPECT_EQ(f.list->columnWidth(1), w * 3 / 20);
+      EXPECT_EQ(f.list->columnWidth(2), w * 3 / 20);
+    }
+  }
 }
 
 TEST(ArticleDateTextTest, DateAloneAtMidnightAndEmptyWithoutADate) {
