@@ -1,6 +1,12 @@
 #include "model/Text.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qb {
 
@@ -8,70 +14,95 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-void AppendCodePoint(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view bytes) {
+  // Decoded a chunk at a time into a small buffer and appended, so the
+  // result is written once (no zero-filling first). A chunk never yields more
+  // units than bytes, plus a sequence that runs over its end.
+  constexpr size_t kChunk = 4096;
+  char16_t buffer[kChunk + 8];
   std::u16string out;
   out.reserve(bytes.size());
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t n = bytes.size();
   size_t i = 0;
   while (i < n) {
-    const unsigned char b0 = p[i];
-    if (b0 < 0x80) {
-      out.push_back(b0);
-      ++i;
-      continue;
-    }
-    // Expected length and the allowed range of the second byte (Unicode
-    // table 3-7), so that overlong forms and surrogates are ill-formed.
-    int len = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    char32_t cp = 0;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      len = 2; cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      len = 3; cp = b0 & 0x0F;
-      if (b0 == 0xE0) lo = 0xA0;
-      if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      len = 4; cp = b0 & 0x07;
-      if (b0 == 0xF0) lo = 0x90;
-      if (b0 == 0xF4) hi = 0x8F;
-    } else {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    size_t j = i + 1;
-    bool ok = true;
-    for (int k = 1; k < len; ++k, ++j) {
-      const unsigned char lower = (k == 1) ? lo : 0x80;
-      const unsigned char upper = (k == 1) ? hi : 0xBF;
-      if (j >= n || p[j] < lower || p[j] > upper) {
-        ok = false;
-        break;
+    const size_t chunkEnd = std::min(n, i + kChunk);
+    char16_t* w = buffer;
+    while (i < chunkEnd) {
+      const unsigned char b0 = p[i];
+      if (b0 < 0x80) {
+        // Runs of ASCII go sixteen or eight bytes at a time.
+#if defined(__SSE2__)
+        while (i + 16 <= chunkEnd) {
+          const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+          if (_mm_movemask_epi8(block) != 0) break;
+          const __m128i zero = _mm_setzero_si128();
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(block, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 8), _mm_unpackhi_epi8(block, zero));
+          w += 16;
+          i += 16;
+        }
+#endif
+        while (i + 8 <= chunkEnd) {
+          uint64_t block;
+          std::memcpy(&block, p + i, 8);
+          if ((block & 0x8080808080808080ull) != 0) break;
+          for (int k = 0; k < 8; ++k) w[k] = p[i + k];
+          w += 8;
+          i += 8;
+        }
+        if (i < chunkEnd && p[i] < 0x80) *w++ = p[i++];
+        continue;
       }
-      cp = (cp << 6) | (p[j] & 0x3F);
-    }
-    if (!ok) {
-      // The maximal subpart [i, j) is replaced by a single U+FFFD.
-      out.push_back(kReplacement);
+      // Expected length and the allowed range of the second byte (Unicode
+      // table 3-7), so that overlong forms and surrogates are ill-formed.
+      int len = 0;
+      unsigned char lo = 0x80, hi = 0xBF;
+      char32_t cp = 0;
+      if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2; cp = b0 & 0x1F;
+      } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3; cp = b0 & 0x0F;
+        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xED) hi = 0x9F;
+      } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4; cp = b0 & 0x07;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;
+      } else {
+        *w++ = kReplacement;
+        ++i;
+        continue;
+      }
+      size_t j = i + 1;
+      bool ok = true;
+      for (int k = 1; k < len; ++k, ++j) {
+        const unsigned char lower = (k == 1) ? lo : 0x80;
+        const unsigned char upper = (k == 1) ? hi : 0xBF;
+        if (j >= n || p[j] < lower || p[j] > upper) {
+          ok = false;
+          break;
+        }
+        cp = (cp << 6) | (p[j] & 0x3F);
+      }
+      if (!ok) {
+        // The maximal subpart [i, j) is replaced by a single U+FFFD.
+        *w++ = kReplacement;
+        i = j;
+        continue;
+      }
+      if (cp < 0x10000) {
+        *w++ = static_cast<char16_t>(cp);
+      } else {
+        cp -= 0x10000;
+        *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+        *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+      }
       i = j;
-      continue;
     }
-    AppendCodePoint(out, cp);
-    i = j;
+    out.append(buffer, static_cast<size_t>(w - buffer));
   }
   return out;
 }

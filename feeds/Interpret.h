@@ -1,0 +1,48 @@
+// Feed interpretation: turns a parsed RSS 2.0 or Atom document into candidate
+// articles and merges those the source has never delivered into its article
+// list, through the source's seen-history. Sets the source's comms status and,
+// on success, its last update tick. Never throws and never fails other than
+// by the error status.
+#pragma once
+
+#include <cstdint>
+
+#include "feeds/XMLParser.h"
+#include "model/FeedSource.h"
+#include "model/SharedText.h"
+
+namespace qb {
+
+class CFeed;
+class CFeedsManager;
+
+inline constexpr char16_t kCommsStatusOk[] = u"Comms status: OK";
+inline constexpr char16_t kCommsStatusNotUnderstood[] =
+    u"Comms status: ERROR - unable to understand feed contents";
+inline constexpr char16_t kUntitled[] = u"<Untitled>";
+
+// Picks RSS ("rss") or Atom ("feed") among the document node's children and
+// interprets it. `text` is the whole downloaded document; every new article
+// shares it. `tick` is the tick count taken when the update began. True when
+// at least one new article was added.
+bool InterpretDocument(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
+                       const CXMLNode& document, uint32_t tick);
+
+// Every item of every channel, in document order; channel titles are joined
+// with " / " for the auto-name.
+bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
+                  const CXMLNode& rss, uint32_t tick);
+
+// Every entry; each article's link is the feed's rel="self" link.
+bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
+                   const CXMLNode& feed, uint32_t tick);
+
+// Completes a candidate (source text, "<Untitled>", the title@link key, the
+// parsed date) and appends it to the source when its key is not in the
+// seen-history. False when the source has delivered it before: the caller then
+// deletes the candidate. Keys in `protectedKeys` (the keys of the whole
+// document being merged) are not evicted from the history to make room.
+bool MergeArticle(CFeedSource& source, const SharedText& text, CFeed& article,
+                  const KeySet* protectedKeys = nullptr);
+
+}  // namespace qb

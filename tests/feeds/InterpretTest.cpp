@@ -1,0 +1,329 @@
+#include "feeds/Interpret.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "feeds/XMLParser.h"
+#include "model/Clock.h"
+#include "model/FeedsManager.h"
+#include "model/Text.h"
+
+namespace qb {
+namespace {
+
+constexpr uint32_t kTick = 4242;
+
+class InterpretTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetTimeSource([this] { return m_now++; });  // a second later at every addition
+    CGroup* group = m_manager.AddGroup(0, u"All Sources");
+    m_source = m_manager.NewFeedSource();
+    group->m_sources.push_back(m_source->m_id);
+  }
+
+  bool Update(const std::u16string& document, uint32_t tick = kTick) {
+    m_text = SharedText(document);
+    CXMLParser parser;
+    return InterpretDocument(m_manager, *m_source, m_text, parser.ParseShared(m_text), tick);
+  }
+
+  std::vector<const CFeed*> Articles() const {
+    std::vector<const CFeed*> out;
+    for (ObjectId id : m_source->m_articles) {
+      if (const CFeed* a = m_manager.GetFeed(id)) out.push_back(a);
+    }
+    return out;
+  }
+
+  std::vector<std::u16string> Field(std::u16string CFeed::*field) const {
+    std::vector<std::u16string> out;
+    for (const CFeed* a : Articles()) out.push_back(a->*field);
+    return out;
+  }
+
+  ScopedClockOverride m_clock;
+  int64_t m_now = 1241432430;
+  CFeedsManager m_manager;
+  CFeedSource* m_source = nullptr;
+  SharedText m_text;
+};
+
+std::u16string Rss(const std::u16string& channels) { return u"<rss version=\"2.0\">" + channels + u"</rss>"; }
+
+std::u16string RssItems(int from, int to) {
+  std::u16string items;
+  for (int i = from; i < to; ++i) {
+    const std::u16string n = Widen(std::to_string(i));
+    items += u"<item><title>Item " + n + u"</title><guid>g" + n + u"</guid></item>";
+  }
+  return Rss(u"<channel><title>Big</title>" + items + u"</channel>");
+}
+
+TEST_F(InterpretTest, TwoChannelsAreJoinedForTheAutoName) {
+  m_source->m_title = u"http://example.org/feed";
+  m_source->m_autoName = true;
+  EXPECT_TRUE(Update(Rss(u"<channel><title>A</title><item><guid>1</guid></item></channel>"
+                         u"<channel><title>  B </title><item><guid>2</guid></item></channel>")));
+  EXPECT_EQ(m_source->m_title, u"A / B");
+  EXPECT_FALSE(m_source->m_autoName);
+  EXPECT_EQ(Field(&CFeed::m_channel), (std::vector<std::u16string>{u"A", u"B"}));
+  EXPECT_EQ(m_source->m_commsStatus, u"Comms status: OK");
+  EXPECT_EQ(m_source->m_lastUpdateTick, kTick);
+
+  // Applied once: a later title does not rename the source.
+  Update(Rss(u"<channel><title>C</title></channel>"));
+  EXPECT_EQ(m_source->m_title, u"A / B");
+}
+
+TEST_F(InterpretTest, AutoNameWaitsForANonEmptyTitle) {
+  m_source->m_title = u"url";
+  m_source->m_autoName = true;
+  Update(Rss(u"<channel><title>   </title></channel><channel/>"));
+  EXPECT_EQ(m_source->m_title, u"url");
+  EXPECT_TRUE(m_source->m_autoName);
+  Update(Rss(u"<channel><title/></channel><channel><title>Second</title></channel>"));
+  EXPECT_EQ(m_source->m_title, u"Second");  // no " / " before the first non-empty title
+}
+
+TEST_F(InterpretTest, ItemFieldsByLookup) {
+  const struct {
+    std::u16string item;
+    std::u16string title, link, description, key;
+  } cases[] = {
+      // Every field is looked up with FindChild, so a missing element yields
+      // the child whose name sorts next after it.
+      {u"<title>  x  </title><guid>k1</guid>", u"  x  ", u"  x  ", u"k1", u"k1"},  // not trimmed
+      {u"<description>d</description>", u"<Untitled>", u"", u"d", u"<Untitled>@"},
+      {u"<title>T</title><link>L</link>", u"T", u"L", u"L", u"L"},
+      {u"<title>T</title><link>L</link><guid>G</guid>", u"T", u"L", u"G", u"G"},
+      {u"<title>T</title><link>L</link><guid>G</guid><description>D</description>", u"T", u"L", u"D", u"G"},
+      {u"<title>T</title>", u"T", u"T", u"T", u"T"},
+      {u"<pubDate>P</pubDate>", u"<Untitled>", u"P", u"P", u"P"},
+      // Only "description" and nothing after "link": link empty, key title@link.
+      {u"<description>D</description><category>c</category>", u"<Untitled>", u"", u"D", u"<Untitled>@"},
+      // Namespaced extension elements take part in the name order too.
+      {u"<dc:creator>W</dc:creator><content:encoded>C</content:encoded><title>T</title><guid>G</guid>",
+       u"T", u"T", u"G", u"G"},
+      // An unescaped start tag: the description has a child, so no text.
+      {u"<title>T</title><description>a<br>b</description><guid>G</guid>", u"T", u"T", u"", u"T"},
+  };
+  for (const auto& c : cases) {
+    CFeedsManager manager;
+    CFeedSource* source = manager.NewFeedSource();
+    const std::u16string doc = Rss(u"<channel><title>Ch</title><item>" + c.item + u"</item></channel>");
+    const SharedText text(doc);
+    CXMLParser parser;
+    EXPECT_TRUE(InterpretDocument(manager, *source, text, parser.Parse(doc), 1)) << Utf16ToUtf8(c.item);
+    ASSERT_EQ(source->m_articles.size(), 1u) << Utf16ToUtf8(c.item);
+    const CFeed* a = manager.GetFeed(source->m_articles[0]);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->m_title, c.title) << Utf16ToUtf8(c.item);
+    EXPECT_EQ(a->m_link, c.link) << Utf16ToUtf8(c.item);
+    EXPECT_EQ(a->m_description, c.description) << Utf16ToUtf8(c.item);
+    EXPECT_EQ(a->m_key, c.key) << Utf16ToUtf8(c.item);
+    EXPECT_EQ(a->m_channel, u"Ch");
+    EXPECT_FALSE(a->m_read);
+    EXPECT_TRUE(a->m_sourceText.SharesWith(text));
+  }
+}
+
+TEST_F(InterpretTest, ArticlesShareOneDocumentAndCarryTheirDates) {
+  EXPECT_TRUE(Update(Rss(u"<channel><title>C</title>"
+                         u"<item><guid>1</guid><pubDate>Mon, 04 May 2009 10:20:30 GMT</pubDate></item>"
+                         u"<item><guid>2</guid><pubDate>2009-05-04T10:20:30Z</pubDate></item></channel>")));
+  const auto articles = Articles();
+  ASSERT_EQ(articles.size(), 2u);
+  EXPECT_TRUE(articles[0]->m_sourceText.SharesWith(articles[1]->m_sourceText));
+  EXPECT_EQ(articles[0]->m_sourceText.str(), m_text.str());
+  EXPECT_EQ(articles[0]->m_dateText, u"Mon, 04 May 2009 10:20:30 GMT");
+  DateFields f;
+  ASSERT_TRUE(articles[0]->m_date.GetFields(f));
+  EXPECT_EQ(f, (DateFields{2009, 5, 4, 10, 20, 30}));
+  EXPECT_FALSE(articles[1]->m_date.IsValid());
+}
+
+TEST_F(InterpretTest, ItemsWithTheSameKeyAreAddedOnce) {
+  const std::u16string doc = Rss(u"<channel><title>C</title><item><description>a</description></item>"
+                                 u"<item><description>b</description></item></channel>");
+  EXPECT_TRUE(Update(doc));
+  EXPECT_EQ(Field(&CFeed::m_description), (std::vector<std::u16string>{u"a"}));
+  EXPECT_FALSE(Update(doc));
+  EXPECT_EQ(Articles().size(), 1u);
+}
+
+TEST_F(InterpretTest, AChannelWithoutItemsYieldsTheChildAfterItem) {
+  EXPECT_TRUE(Update(Rss(u"<channel><title>C</title><language>en</language></channel>")));
+  ASSERT_EQ(Articles().size(), 1u);
+  EXPECT_EQ(Articles()[0]->m_title, u"<Untitled>");
+  EXPECT_EQ(Articles()[0]->m_key, u"<Untitled>@");
+}
+
+TEST_F(InterpretTest, AnUnescapedTagHidesTheLaterItems) {
+  EXPECT_TRUE(Update(Rss(u"<channel><title>C</title>"
+                         u"<item><title>one</title><description>x<br>y</description></item>"
+                         u"<item><title>two</title></item></channel>")));
+  EXPECT_EQ(Field(&CFeed::m_title), (std::vector<std::u16string>{u"one"}));
+  EXPECT_EQ(Field(&CFeed::m_description), (std::vector<std::u16string>{u""}));
+}
+
+TEST_F(InterpretTest, SecondUpdateAddsNothingAndDeletedArticlesStayAway) {
+  const std::u16string doc = Rss(u"<channel><title>C</title><item><guid>1</guid></item>"
+                                 u"<item><guid>2</guid></item><item><guid>3</guid></item></channel>");
+  EXPECT_TRUE(Update(doc));
+  ASSERT_EQ(Articles().size(), 3u);
+  const ObjectId deleted = m_source->m_articles[1];
+  m_manager.DeleteArticles({deleted});
+  EXPECT_EQ(Field(&CFeed::m_key), (std::vector<std::u16string>{u"1", u"3"}));
+
+  m_source->m_lastUpdateTick = 0;
+  EXPECT_FALSE(Update(doc, 77));
+  EXPECT_EQ(Field(&CFeed::m_key), (std::vector<std::u16string>{u"1", u"3"}));
+  EXPECT_EQ(m_source->m_lastUpdateTick, 77u);  // a success even without news
+  // The candidates that were not new are gone from the store: the group,
+  // the source and its two articles remain.
+  EXPECT_EQ(m_manager.m_storage.Size(), 1u + 1u + 2u);
+
+  // A known item with a changed title is not updated.
+  EXPECT_FALSE(Update(Rss(u"<channel><title>C</title><item><title>new</title><guid>1</guid></item></channel>")));
+  EXPECT_EQ(Articles()[0]->m_title, u"<Untitled>");
+}
+
+TEST_F(InterpretTest, AFeedOfMoreThan500ItemsDoesNotDuplicateItself) {
+  const std::u16string doc = RssItems(0, 600);
+  EXPECT_TRUE(Update(doc));
+  EXPECT_EQ(Articles().size(), 600u);
+  EXPECT_FALSE(Update(doc));
+  EXPECT_FALSE(Update(doc));
+  EXPECT_EQ(Articles().size(), 600u);
+  EXPECT_EQ(m_source->m_history.size(), 600u);
+
+  // The next, smaller document brings the bound back.
+  EXPECT_TRUE(Update(RssItems(600, 610)));
+  EXPECT_EQ(Articles().size(), 610u);
+  EXPECT_EQ(m_source->m_history.size(), 500u);
+  for (int i = 600; i < 610; ++i) EXPECT_TRUE(m_source->IsInHistory(u"g" + Widen(std::to_string(i))));
+  EXPECT_FALSE(m_source->IsInHistory(u"g0"));  // the oldest went first
+}
+
+TEST_F(InterpretTest, AtomEntries) {
+  m_source->m_autoName = true;
+  EXPECT_TRUE(Update(
+      u"<?xml version='1.0' encoding='utf-8'?>"
+      u"<feed xmlns=\"http://www.w3.org/2005/Atom\"><title> Atom &amp; Co </title>"
+      u"<link rel=\"alternate\" href=\"http://example.org/\"/>"
+      u"<link rel=\"self\" href=\"S\"/>"
+      u"<entry><title>One</title><link href=\"http://example.org/1\"/><id>urn:1</id>"
+      u"<published>Mon, 04 May 2009 10:20:30 GMT</published><content type=\"html\">&lt;p&gt;c&lt;/p&gt;</content></entry>"
+      u"<entry><title>Two</title><id>urn:2</id><summary>s</summary></entry>"
+      u"</feed>"));
+  EXPECT_EQ(m_source->m_title, u"Atom & Co");
+  EXPECT_EQ(Field(&CFeed::m_title), (std::vector<std::u16string>{u"One", u"Two"}));
+  EXPECT_EQ(Field(&CFeed::m_link), (std::vector<std::u16string>{u"S", u"S"}));
+  EXPECT_EQ(Field(&CFeed::m_channel), (std::vector<std::u16string>{u"Atom & Co", u"Atom & Co"}));
+  // Without "content" the lookup finds "id"; "guid" finds "id" too.
+  EXPECT_EQ(Field(&CFeed::m_description), (std::vector<std::u16string>{u"<p>c</p>", u"urn:2"}));
+  EXPECT_EQ(Field(&CFeed::m_key), (std::vector<std::u16string>{u"urn:1", u"urn:2"}));
+  EXPECT_TRUE(Articles()[0]->m_date.IsValid());
+  EXPECT_EQ(m_source->m_commsStatus, u"Comms status: OK");
+}
+
+TEST_F(InterpretTest, AtomSelfLink) {
+  const struct {
+    std::u16string links;
+    std::u16string want;
+  } cases[] = {
+      {u"<link rel='alternate' href='A'/>", u""},
+      {u"<link href='A'/><link rel='self' href='S'/>", u"S"},
+      {u"<link rel='Self' href='A'/>", u""},                             // case-sensitive
+      {u"<link rel='self'/><link rel='self' href='S'/>", u""},           // the first self decides
+      {u"<link rel='self' href='S1'/><link rel='self' href='S2'/>", u"S1"},
+  };
+  for (const auto& c : cases) {
+    CFeedsManager manager;
+    CFeedSource* source = manager.NewFeedSource();
+    const std::u16string doc = u"<feed><title>F</title>" + c.links + u"<entry><id>1</id></entry></feed>";
+    CXMLParser parser;
+    InterpretDocument(manager, *source, SharedText(doc), parser.Parse(doc), 1);
+    ASSERT_EQ(source->m_articles.size(), 1u);
+    EXPECT_EQ(manager.GetFeed(source->m_articles[0])->m_link, c.want) << Utf16ToUtf8(c.links);
+  }
+}
+
+TEST_F(InterpretTest, AnAtomFeedWithoutEntriesIsStillASuccess) {
+  EXPECT_FALSE(Update(u"<feed><author><name>A</name></author><category term='c'/></feed>", 9));
+  EXPECT_EQ(m_source->m_commsStatus, u"Comms status: OK");
+  EXPECT_EQ(m_source->m_lastUpdateTick, 9u);
+  EXPECT_TRUE(Articles().empty());
+
+  // With a child that sorts after "entry" (such as its title), the lookup
+  // yields that child as one empty entry.
+  EXPECT_TRUE(Update(u"<feed><title>F</title><link rel='self' href='S'/></feed>"));
+  EXPECT_EQ(Field(&CFeed::m_key), (std::vector<std::u16string>{u"<Untitled>@S"}));
+}
+
+TEST_F(InterpretTest, DocumentsThatAreNotUnderstood) {
+  const std::u16string documents[] = {
+      u"",
+      u"<html><body>Not a feed</body></html>",
+      // RSS 1.0: "rdf:RDF" sorts after "feed", before "rss".
+      u"<?xml version=\"1.0\"?><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+      u"<channel><title>R</title></channel><item><title>i</title></item></rdf:RDF>",
+      // The DOCTYPE element swallows the rss element.
+      u"<!DOCTYPE rss PUBLIC \"-//Netscape Communications//DTD RSS 0.91//EN\">"
+      u"<rss version=\"0.91\"><channel><title>D</title><item><title>i</title></item></channel></rss>",
+      u"<rss version=\"2.0\"/>",  // no channel
+      u"<rss><category>c</category></rss>",  // "category" sorts before "channel": no channel
+  };
+  for (size_t i = 0; i < std::size(documents); ++i) {
+    m_source->m_commsStatus.clear();
+    m_source->m_lastUpdateTick = 0;
+    EXPECT_FALSE(Update(documents[i])) << i;
+    EXPECT_EQ(m_source->m_commsStatus, u"Comms status: ERROR - unable to understand feed contents") << i;
+    EXPECT_EQ(m_source->m_lastUpdateTick, 0u) << i;
+  }
+  EXPECT_TRUE(Articles().empty());
+}
+
+TEST_F(InterpretTest, ARealFeedDecodedFromBytes) {
+  const std::string bytes =
+      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<?xml-stylesheet type=\"text/xsl\" href=\"/rss.xsl\"?>\n"
+      "<!-- generator: hand -->\n"
+      "<rss version=\"2.0\" xmlns:atom=\"http://www.w3.org/2005/Atom\" "
+      "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+      "<channel>\n  <title>Caf\xC3\xA9 &amp; Cr\xC3\xA8me</title>\n"
+      "  <atom:link href=\"http://example.org/rss\" rel=\"self\" type=\"application/rss+xml\"/>\n"
+      "  <link>http://example.org/</link>\n  <language>fr</language>\n"
+      "  <item>\n    <title>Un &lt;b&gt;gras&lt;/b&gt; \xE2\x82\xAC</title>\n"
+      "    <link>http://example.org/1?a=1&amp;b=2</link>\n"
+      "    <description><![CDATA[<p>Hello & <i>world</i></p>]]></description>\n"
+      "    <dc:creator>Ann</dc:creator>\n"
+      "    <pubDate>Tue, 05 May 2009 08:00:00 +0200</pubDate>\n"
+      "    <guid isPermaLink=\"true\">http://example.org/1</guid>\n  </item>\n"
+      "  <item>\n    <title>Deux</title>\n    <link>http://example.org/2</link>\n  </item>\n"
+      "</channel>\n</rss>\n";
+  m_source->m_autoName = true;
+  EXPECT_TRUE(Update(Utf8ToUtf16(bytes)));
+  EXPECT_EQ(m_source->m_title, u"Caf\u00e9 & Cr\u00e8me");
+  const auto articles = Articles();
+  ASSERT_EQ(articles.size(), 2u);
+  EXPECT_EQ(articles[0]->m_title, u"Un <b>gras</b> \u20ac");
+  EXPECT_EQ(articles[0]->m_link, u"http://example.org/1?a=1&b=2");
+  EXPECT_EQ(articles[0]->m_description, u"<p>Hello & <i>world</i></p>");
+  EXPECT_EQ(articles[0]->m_key, u"http://example.org/1");
+  EXPECT_TRUE(articles[0]->m_date.IsValid());
+  EXPECT_EQ(articles[1]->m_key, u"http://example.org/2");  // "guid" finds "link"
+}
+
+TEST_F(InterpretTest, DeepDocumentsAreInterpretedWithoutRecursion) {
+  std::u16string doc = u"<rss><channel><title>C</title>";
+  for (int i = 0; i < 100000; ++i) doc += u"<item>";
+  EXPECT_TRUE(Update(doc));
+  EXPECT_EQ(Articles().size(), 1u);
+}
+
+}  // namespace
+}  // namespace qb

@@ -1,0 +1,85 @@
+#include "feeds/TextDecoding.h"
+
+#include <gtest/gtest.h>
+
+namespace qb {
+namespace {
+
+TEST(TextDecodingTest, ChoosesTheDeclaredEncodingOnlyForInvalidUtf8) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string httpCharset;
+    std::u16string text;
+  };
+  const Case cases[] = {
+      {"valid UTF-8 ignores a Latin-1 label", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>caf\xC3\xA9",
+       "iso-8859-1", u"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>caf\u00E9"},
+      {"Latin-1 from the XML declaration", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>caf\xE9", "",
+       u"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>caf\u00E9"},
+      {"single-quoted declaration, spaces around '='",
+       "<?xml version='1.0' encoding = 'iso-8859-1' ?><a>\xE9</a>", "",
+       u"<?xml version='1.0' encoding = 'iso-8859-1' ?><a>\u00E9</a>"},
+      {"Latin-1 from the HTTP charset", "<a>caf\xE9</a>", "ISO-8859-1", u"<a>caf\u00E9</a>"},
+      {"the HTTP charset wins over the declaration",
+       "<?xml version=\"1.0\" encoding=\"KOI8-R\"?>\xE9", "windows-1251",
+       u"<?xml version=\"1.0\" encoding=\"KOI8-R\"?>\u0439"},
+      {"KOI8-R", "<?xml version=\"1.0\" encoding=\"KOI8-R\"?>\xF0\xD2\xC9", "",
+       u"<?xml version=\"1.0\" encoding=\"KOI8-R\"?>\u041F\u0440\u0438"},
+      {"a Latin-1 label reads 0x80-0x9F as windows-1252", "<a>\x93q\x94 \x81</a>", "latin1",
+       u"<a>\u201Cq\u201D \u0081</a>"},
+      {"windows-1252 leaves its undefined bytes replaced", "<a>\x80\x81</a>", "windows-1252",
+       u"<a>\u20AC\uFFFD</a>"},
+      {"no declared encoding: replacement", "<a>caf\xE9</a>", "", u"<a>caf\uFFFD</a>"},
+      {"declared UTF-8: replacement", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\xE9", "utf-8",
+       u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\uFFFD"},
+      {"unknown encoding: replacement", "<?xml version=\"1.0\" encoding=\"x-nonsense\"?>\xE9", "",
+       u"<?xml version=\"1.0\" encoding=\"x-nonsense\"?>\uFFFD"},
+      {"iconv suffixes are not passed on", "<a>\xE9</a>", "ISO-8859-1//TRANSLIT", u"<a>\uFFFD</a>"},
+      {"a UTF-16 label on an 8-bit document is not believed",
+       "<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>\xE9</a>", "",
+       u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>\uFFFD</a>"},
+      {"UTF-16LE byte-order mark", std::string("\xFF\xFE<\0a\0>\0\xE9\0", 10), "",
+       u"\uFEFF<a>\u00E9"},
+      {"UTF-16BE byte-order mark", std::string("\xFE\xFF\0<\0a\0>\x20\xAC", 10), "",
+       u"\uFEFF<a>\u20AC"},
+      {"UTF-8 byte-order mark kept", "\xEF\xBB\xBF<a/>", "", u"\uFEFF<a/>"},
+      {"Shift_JIS cut inside a character", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\x82\xA0\x82",
+       "", u"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\u3042\uFFFD"},
+      {"empty", "", "iso-8859-1", u""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DecodeFeedBytes(c.bytes, c.httpCharset), c.text) << c.what;
+}
+
+TEST(TextDecodingTest, ValidUtf8) {
+  // Runs of ASCII are skipped in blocks: put the interesting byte before,
+  // across and after block boundaries.
+  const std::string ascii = "abcdefghijklmnopq";
+  for (size_t at = 0; at <= ascii.size(); ++at) {
+    const std::string head = ascii.substr(0, at), tail = ascii.substr(at);
+    EXPECT_TRUE(IsValidUtf8(head + "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80" + tail)) << at;
+    for (const char* bad :
+         {"\xE9", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80"}) {
+      EXPECT_FALSE(IsValidUtf8(head + bad + tail)) << at << " " << bad;
+      EXPECT_FALSE(IsValidUtf8(head + bad)) << at << " " << bad;
+    }
+  }
+}
+
+TEST(TextDecodingTest, DeclarationAndContentType) {
+  EXPECT_EQ(FindXmlDeclaredEncoding("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"koi8-r\"?><r/>"), "koi8-r");
+  EXPECT_EQ(FindXmlDeclaredEncoding("<?xml version=\"1.0\"?><r encoding=\"x\"/>"), "");
+  EXPECT_EQ(FindXmlDeclaredEncoding("<?xml-stylesheet encoding=\"x\"?>"), "");
+  EXPECT_EQ(FindXmlDeclaredEncoding(" <?xml version=\"1.0\" encoding=\"x\"?>"), "");
+  EXPECT_EQ(FindXmlDeclaredEncoding("<?xml version=\"1.0\" encoding=\"unterminated?>"), "");
+
+  EXPECT_EQ(CharsetFromContentType("text/xml; charset=ISO-8859-1"), "ISO-8859-1");
+  EXPECT_EQ(CharsetFromContentType("application/rss+xml;Charset=\"windows-1251\" ; q=1"),
+            "windows-1251");
+  EXPECT_EQ(CharsetFromContentType("text/xml; format=flowed; charset=koi8-r"), "koi8-r");
+  EXPECT_EQ(CharsetFromContentType("text/xml"), "");
+  EXPECT_EQ(CharsetFromContentType(""), "");
+}
+
+}  // namespace
+}  // namespace qb

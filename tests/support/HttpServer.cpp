@@ -1,0 +1,261 @@
+#include "tests/support/HttpServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "model/Text.h"
+
+namespace qb::test {
+
+namespace {
+
+constexpr size_t kMaxRequestBytes = 64 * 1024;
+constexpr std::chrono::milliseconds kRequestTimeout{5000};
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+bool SendAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ParseRequest(const std::string& raw, HttpRequest& request) {
+  const size_t lineEnd = raw.find("\r\n");
+  if (lineEnd == std::string::npos) return false;
+  const std::string line = raw.substr(0, lineEnd);
+  const size_t sp1 = line.find(' ');
+  const size_t sp2 = line.find(' ', sp1 + 1);
+  if (sp1 == std::string::npos || sp2 == std::string::npos) return false;
+  request.method = line.substr(0, sp1);
+  request.path = line.substr(sp1 + 1, sp2 - sp1 - 1);
+  size_t pos = lineEnd + 2;
+  while (pos < raw.size()) {
+    const size_t end = raw.find("\r\n", pos);
+    if (end == std::string::npos || end == pos) break;
+    const std::string header = raw.substr(pos, end - pos);
+    const size_t colon = header.find(':');
+    if (colon != std::string::npos) {
+      size_t v = colon + 1;
+      while (v < header.size() && header[v] == ' ') ++v;
+      request.headers[Lower(header.substr(0, colon))] = header.substr(v);
+    }
+    pos = end + 2;
+  }
+  return true;
+}
+
+}  // namespace
+
+HttpResponse HttpResponse::Ok(std::string body, std::string contentType) {
+  HttpResponse r;
+  r.body = std::move(body);
+  r.headers.emplace_back("Content-Type", std::move(contentType));
+  return r;
+}
+
+HttpResponse HttpResponse::Redirect(const std::string& location, int status) {
+  HttpResponse r;
+  r.status = status;
+  r.reason = "Found";
+  r.headers.emplace_back("Location", location);
+  return r;
+}
+
+std::string Compress(const std::string& bytes, bool gzip) {
+  z_stream zs{};
+  if (deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, gzip ? 15 + 16 : 15, 8,
+                   Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
+  }
+  std::string out(deflateBound(&zs, static_cast<uLong>(bytes.size())) + 32, '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  zs.avail_in = static_cast<uInt>(bytes.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  const int rc = deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  if (rc != Z_STREAM_END) throw std::runtime_error("deflate failed");
+  return out;
+}
+
+void BypassProxyForLoopback() {
+  setenv("no_proxy", "127.0.0.1,localhost", 1);
+  setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+}
+
+uint16_t HttpServer::ClosedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (fd >= 0) close(fd);
+    throw std::runtime_error("no free port");
+  }
+  close(fd);  // bound but never listening: nothing accepts on this port now
+  return ntohs(addr.sin_port);
+}
+
+HttpServer::HttpServer() {
+  BypassProxyForLoopback();
+  if (pipe(m_stopPipe) != 0) throw std::runtime_error("pipe failed");
+  m_listenFd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  if (m_listenFd < 0 || bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+      listen(m_listenFd, 16) != 0 ||
+      getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (m_listenFd >= 0) close(m_listenFd);
+    close(m_stopPipe[0]);
+    close(m_stopPipe[1]);
+    throw std::runtime_error("cannot listen on 127.0.0.1");
+  }
+  m_port = ntohs(addr.sin_port);
+  m_acceptThread = std::thread([this] { AcceptLoop(); });
+}
+
+HttpServer::~HttpServer() {
+  // The pipe stays readable from now on, which wakes every waiting thread.
+  const char stop = 1;
+  (void)!write(m_stopPipe[1], &stop, 1);
+  m_acceptThread.join();
+  std::vector<std::thread> connections;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    connections.swap(m_connections);
+  }
+  for (std::thread& t : connections) t.join();
+  close(m_listenFd);
+  close(m_stopPipe[0]);
+  close(m_stopPipe[1]);
+}
+
+std::string HttpServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+std::u16string HttpServer::Url16(const std::string& path) const { return Widen(Url(path)); }
+
+void HttpServer::Set(const std::string& path, HttpResponse response) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_responses[path] = std::move(response);
+}
+
+std::vector<HttpRequest> HttpServer::Requests() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_requests;
+}
+
+bool HttpServer::WaitOrStop(std::chrono::milliseconds duration) {
+  pollfd p{m_stopPipe[0], POLLIN, 0};
+  return poll(&p, 1, static_cast<int>(duration.count())) > 0;
+}
+
+void HttpServer::AcceptLoop() {
+  for (;;) {
+    pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) continue;
+    if (fds[1].revents) return;
+    if (!(fds[0].revents & POLLIN)) continue;
+    const int fd = accept(m_listenFd, nullptr, nullptr);
+    if (fd < 0) continue;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_connections.emplace_back([this, fd] {
+      Serve(fd);
+      close(fd);
+    });
+  }
+}
+
+void HttpServer::Serve(int fd) {
+  // Waits until the client closes the connection or the server stops.
+  auto waitSilently = [&] {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+    for (;;) {
+      if (poll(fds, 2, -1) < 0) return;
+      if (fds[1].revents) return;
+      char scratch[256];
+      if (recv(fd, scratch, sizeof(scratch), 0) <= 0) return;
+    }
+  };
+
+  std::string raw;
+  const auto deadline = std::chrono::steady_clock::now() + kRequestTimeout;
+  while (raw.find("\r\n\r\n") == std::string::npos) {
+    if (raw.size() > kMaxRequestBytes || std::chrono::steady_clock::now() > deadline) return;
+    pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+    if (poll(fds, 2, 100) < 0) return;
+    if (fds[1].revents) return;
+    if (!(fds[0].revents & (POLLIN | POLLHUP))) continue;
+    char buf[4096];
+    const ssize_t n = recv(fd, buf, sizeof(buf), 0);
+    if (n <= 0) return;
+    raw.append(buf, static_cast<size_t>(n));
+  }
+
+  HttpRequest request;
+  if (!ParseRequest(raw, request)) return;
+  HttpResponse response;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_requests.push_back(request);
+    auto it = m_responses.find(request.path);
+    if (it != m_responses.end()) {
+      response = it->second;
+    } else {
+      response.status = 404;
+      response.reason = "Not Found";
+      response.headers.emplace_back("Content-Type", "text/html");
+      response.body = "<html><head><title>404 Not Found</title></head><body>Not Found</body></html>";
+    }
+  }
+
+  if (response.neverAnswer) return waitSilently();
+  if (response.delay.count() > 0 && WaitOrStop(response.delay)) return;
+
+  std::string body = response.body;
+  if (!response.contentEncoding.empty()) body = Compress(body, response.contentEncoding == "gzip");
+  std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + response.reason + "\r\n";
+  for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
+  if (!response.contentEncoding.empty()) head += "Content-Encoding: " + response.contentEncoding + "\r\n";
+  if (response.sendLength) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  head += "Connection: close\r\n\r\n";
+  if (!SendAll(fd, head.data(), head.size())) return;
+
+  const size_t piece = response.dripBytes > 0 ? response.dripBytes : body.size();
+  size_t sent = 0;
+  while (sent < body.size()) {
+    if (sent >= response.stallAfter) return waitSilently();
+    size_t n = std::min(piece, body.size() - sent);
+    if (response.stallAfter != SIZE_MAX) n = std::min(n, response.stallAfter - sent);
+    if (!SendAll(fd, body.data() + sent, n)) return;
+    sent += n;
+    if (response.dripBytes > 0 && sent < body.size() && WaitOrStop(response.dripInterval)) return;
+  }
+  if (sent >= response.stallAfter && response.stallAfter != SIZE_MAX) waitSilently();
+}
+
+}  // namespace qb::test

@@ -1,0 +1,211 @@
+// quillbend-cli add, update and list on a data file, against a loopback
+// feed server. Every command loads the file afresh, as a new run would.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "model/Clock.h"
+#include "model/DataFile.h"
+#include "model/FeedsManager.h"
+#include "model/Random.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/TempDir.h"
+#include "tools/Cli.h"
+
+namespace qb {
+namespace {
+
+using test::HttpResponse;
+using test::HttpServer;
+
+struct CliRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Rss(const std::string& channel, const std::vector<std::string>& guids) {
+  std::string s = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + channel +
+                  "</title>";
+  for (const std::string& g : guids) s += "<item><title>" + g + "</title><guid>" + g + "</guid></item>";
+  return s + "</channel></rss>";
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+class UserDataCommandsTest : public ::testing::Test {
+ protected:
+  CliRun Cli(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--data", m_data});
+    std::ostringstream out, err;
+    const int status = cli::RunCli(args, out, err);
+    return {status, out.str(), err.str()};
+  }
+
+  test::TempDir m_dir;
+  std::string m_data = m_dir.File("Feeds");
+  HttpServer m_server;
+  ScopedClockOverride m_clock;
+};
+
+TEST_F(UserDataCommandsTest, AddUpdateAndListSurviveEachRun) {
+  m_server.Set("/news", HttpResponse::Ok(Rss("Loopback News", {"a", "b"})));
+
+  CliRun r = Cli({"add", m_server.Url("/news")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Loopback News: Comms status: OK\nNew articles: 2\n");
+  EXPECT_EQ(Cli({"list"}).out, "All Sources (2 / 2)\n  Loopback News (2 / 2)\n");
+
+  // A second feed with nothing to understand; then one new item arrives.
+  ASSERT_EQ(Cli({"add", m_server.Url("/gone")}).status, 0);
+  m_server.Set("/news", HttpResponse::Ok(Rss("Loopback News", {"a", "b", "c"})));
+  r = Cli({"update", "--force"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Loopback News: Comms status: OK\n" + m_server.Url("/gone") +
+                       ": Comms status: ERROR - unable to understand feed contents\n"
+                       "New articles: 1\n");
+  // The failed source keeps its URL as title and sorts after "Loopback".
+  EXPECT_EQ(Cli({"list"}).out, "All Sources (3 / 3)\n  " + m_server.Url("/gone") +
+                                   "\n  Loopback News (3 / 3)\n");
+
+  // Unforced, with the tick counter before the first interval ends, nothing
+  // is due, nothing changes and the file is not rewritten.
+  SetTickSource([] { return 1000u; });
+  const ino_t inode = Inode(m_data);
+  r = Cli({"update"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "New articles: 0\n");
+  EXPECT_EQ(Inode(m_data), inode);
+  // Once the interval has passed (the tick is 0 after every load), both are due.
+  SetTickSource([] { return 900'000u; });
+  r = Cli({"update"});
+  EXPECT_NE(r.out.find("Loopback News: Comms status: OK\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("/gone: Comms status: ERROR"), std::string::npos) << r.out;
+}
+
+TEST_F(UserDataCommandsTest, AddRefusesDuplicatesAndUnknownGroups) {
+  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
+  ASSERT_EQ(Cli({"add", m_server.Url("/news")}).status, 0);
+  const std::string before = test::ReadFile(m_data);
+
+  CliRun r = Cli({"add", m_server.Url("/news")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "A feed with that URL already exists. Choose another URL.\n");
+  r = Cli({"add", m_server.Url("/other"), "--group", "Nowhere"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Cli({"add"}).status, 2);
+  EXPECT_EQ(Cli({"add", "--group", "All Sources"}).status, 2);
+  EXPECT_EQ(test::ReadFile(m_data), before) << "refused commands leave the file alone";
+
+  // URLs differing only in case or a trailing slash are other feeds.
+  EXPECT_EQ(Cli({"add", m_server.Url("/NEWS")}).status, 0);
+  EXPECT_EQ(Cli({"add", m_server.Url("/news/")}).status, 0);
+}
+
+TEST_F(UserDataCommandsTest, AddGoesToTheFirstGroupOfThatNameInTreeOrder) {
+  {
+    SeedRandom(3);
+    CFeedsManager m;
+    CGroup* zed = m.AddGroup(0, u"Zed");
+    CGroup* alpha = m.AddGroup(0, u"alpha");
+    m.AddGroup(zed->m_id, u"Tech");
+    m.AddGroup(alpha->m_id, u"Tech");
+    ASSERT_TRUE(SaveDataFile(m, m_data));
+  }
+  m_server.Set("/t", HttpResponse::Ok(Rss("T", {"1"})));
+  m_server.Set("/d", HttpResponse::Ok(Rss("D", {"1", "2"})));
+  ASSERT_EQ(Cli({"add", "--group", "Tech", m_server.Url("/t")}).status, 0);
+  ASSERT_EQ(Cli({"add", m_server.Url("/d")}).status, 0);
+  // "alpha" sorts before "Zed" with only A-Z folded, so its Tech is first,
+  // and it is the first root group for a feed added without a group.
+  EXPECT_EQ(Cli({"list"}).out,
+            "alpha (3 / 3)\n"
+            "  Tech (1 / 1)\n"
+            "    T (1 / 1)\n"
+            "  D (2 / 2)\n"
+            "Zed\n"
+            "  Tech\n");
+}
+
+TEST_F(UserDataCommandsTest, ListLabelsAndOrder) {
+  {
+    SeedRandom(5);
+    CFeedsManager m;
+    CGroup* root = m.AddGroup(0, u"News &amp; Views");
+    CGroup* sub = m.AddGroup(root->m_id, u"b-sub");
+    m.AddGroup(root->m_id, u"A-sub");
+    CGroup* z = m.AddGroup(root->m_id, u"_under");  // '_' sorts after the folded letters
+    (void)z;
+    CFeedSource* s1 = m.AddSource(root->m_id, u"caf&#233; &#x26;lt;b&gt;");
+    CFeedSource* s2 = m.AddSource(root->m_id, u"Beta");
+    CFeedSource* s3 = m.AddSource(sub->m_id, u"Deep");
+    for (int i = 0; i < 3; ++i) {
+      CFeed* a = m.NewFeed();
+      a->m_read = i == 0;
+      (i < 2 ? s1 : s3)->m_articles.push_back(a->m_id);
+    }
+    s2->m_articles.push_back(0xDEAD);  // does not resolve: not counted
+    ASSERT_TRUE(SaveDataFile(m, m_data));
+  }
+  const CliRun r = Cli({"list"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "News & Views (2 / 3)\n"
+            "  A-sub\n"
+            "  b-sub (1 / 1)\n"
+            "    Deep (1 / 1)\n"
+            "  _under\n"
+            "  Beta\n"
+            "  caf\xC3\xA9 <b> (1 / 2)\n");
+}
+
+TEST_F(UserDataCommandsTest, UsesTheProgramsDataFileByDefault) {
+  test::TempDir home;
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_DATA_HOME", home.path().c_str(), 1);
+  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
+  std::ostringstream out, err;
+  const int status = cli::RunCli({"add", m_server.Url("/news")}, out, err);
+  if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1); else unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(status, 0) << err.str();
+  EXPECT_FALSE(test::ReadFile(home.File("Velmorant/Quillbend/Feeds")).empty());
+}
+
+TEST_F(UserDataCommandsTest, AnUnreadableFileIsKeptAside) {
+  test::WriteFile(m_data, "this is not a data file");
+  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
+  const CliRun r = Cli({"add", m_server.Url("/news")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("kept as"), std::string::npos) << r.err;
+  const std::string kept = r.err.substr(r.err.find("kept as ") + 8);
+  EXPECT_EQ(test::ReadFile(kept.substr(0, kept.find('\n'))), "this is not a data file");
+  EXPECT_EQ(Cli({"list"}).out, "All Sources (1 / 1)\n  News (1 / 1)\n");
+}
+
+// The real tool, run as a separate process each time.
+TEST_F(UserDataCommandsTest, TheToolItself) {
+  m_server.Set("/news", HttpResponse::Ok(Rss("Separate", {"x", "y"})));
+  auto run = [&](const std::string& args) {
+    std::string output;
+    FILE* p = popen((std::string(QB_CLI_PATH) + " --data '" + m_data + "' " + args + " 2>&1").c_str(), "r");
+    if (p == nullptr) return output;
+    char buf[256];
+    while (fgets(buf, sizeof(buf), p)) output += buf;
+    pclose(p);
+    return output;
+  };
+  EXPECT_EQ(run("add " + m_server.Url("/news")), "Separate: Comms status: OK\nNew articles: 2\n");
+  EXPECT_EQ(run("list"), "All Sources (2 / 2)\n  Separate (2 / 2)\n");
+}
+
+}  // namespace
+}  // namespace qb

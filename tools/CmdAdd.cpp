@@ -1,0 +1,98 @@
+// quillbend-cli add URL [--group NAME]: the add-feed command on the user's
+// data file. The new source is updated at once, forced, and saved.
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "feeds/UpdateCycle.h"
+#include "model/Text.h"
+#include "model/TreeOrder.h"
+#include "tools/Cli.h"
+#include "tools/UserData.h"
+
+namespace qb::cli {
+namespace {
+
+constexpr char kDuplicateMessage[] = "A feed with that URL already exists. Choose another URL.";
+
+// The first group with exactly this name in the tree's display order
+// (pre-order; sub-groups by name), or 0.
+ObjectId FindGroupInTreeOrder(const CFeedsManager& manager, const std::u16string& name) {
+  std::unordered_set<ObjectId> seen;
+  IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
+  std::vector<ObjectId> stack(roots.rbegin(), roots.rend());
+  while (!stack.empty()) {
+    const ObjectId id = stack.back();
+    stack.pop_back();
+    if (!seen.insert(id).second) continue;
+    const CGroup* g = manager.GetGroup(id);
+    if (g == nullptr) continue;
+    if (g->m_name == name) return id;
+    const IdList children = GroupsInDisplayOrder(manager, g->m_childGroups);
+    stack.insert(stack.end(), children.rbegin(), children.rend());
+  }
+  return 0;
+}
+
+int RunAdd(CliContext& ctx) {
+  std::optional<std::string> url;
+  std::optional<std::string> group;
+  bool literal = false;
+  for (size_t i = 0; i < ctx.args.size(); ++i) {
+    const std::string& a = ctx.args[i];
+    if (!literal && a == "--") {
+      literal = true;
+    } else if (!literal && a == "--group" && i + 1 < ctx.args.size()) {
+      group = ctx.args[++i];
+    } else if (!url && (literal || a.rfind("--", 0) != 0)) {
+      url = a;
+    } else {
+      url.reset();
+      break;
+    }
+  }
+  if (!url || url->empty()) {
+    ctx.err << "usage: quillbend-cli add URL [--group NAME]\n";
+    return 2;
+  }
+  const std::u16string url16 = Utf8ToUtf16(*url);
+
+  const std::string path = UserDataPath(ctx);
+  CFeedsManager manager;
+  if (!LoadUserData(ctx, manager, path)) return 1;
+  if (manager.HasSourceWithUrl(url16)) {
+    ctx.err << kDuplicateMessage << "\n";
+    return 1;
+  }
+  ObjectId target = 0;
+  if (group) {
+    target = FindGroupInTreeOrder(manager, Utf8ToUtf16(*group));
+    if (target == 0) {
+      ctx.err << "quillbend-cli: there is no group named '" << *group << "'\n";
+      return 1;
+    }
+  } else {
+    const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
+    if (!roots.empty()) target = roots.front();
+  }
+  CFeedSource* source = manager.AddSource(target, url16);
+  if (source == nullptr) {
+    ctx.err << "quillbend-cli: the data file has no group to add the feed to\n";
+    return 1;
+  }
+  const ObjectId sourceId = source->m_id;
+  UpdateSource(manager, *source, true);
+  if (const CFeedSource* updated = manager.GetFeedSource(sourceId)) {
+    ctx.out << SourceLine(*updated) << "\n";
+    ctx.out << "New articles: " << updated->m_articles.size() << "\n";
+  }
+  ctx.out.flush();
+  return SaveUserData(ctx, manager, path) ? 0 : 1;
+}
+
+QB_CLI_COMMAND({"add", "add URL [--group NAME]    subscribe to a feed and fetch it at once",
+                RunAdd});
+
+}  // namespace
+}  // namespace qb::cli

@@ -1,0 +1,78 @@
+// quillbend-cli list: the source tree of the user's data file, one line per
+// group and source, each labelled as the tree labels it.
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "feeds/Markup.h"
+#include "model/Text.h"
+#include "model/TreeOrder.h"
+#include "tools/Cli.h"
+#include "tools/UserData.h"
+
+namespace qb::cli {
+namespace {
+
+// The decoded name, then " (unread / total)" when there are articles.
+std::string Label(const std::u16string& name, int unread, int read) {
+  std::string label = Utf16ToUtf8(DecodeEntities(DecodeCharRefs(name)));
+  const int total = unread + read;
+  if (total > 0) {
+    label += " (" + std::to_string(unread) + " / " + std::to_string(total) + ")";
+  }
+  return label;
+}
+
+int RunList(CliContext& ctx) {
+  if (!ctx.args.empty()) {
+    ctx.err << "usage: quillbend-cli list\n";
+    return 2;
+  }
+  const std::string path = UserDataPath(ctx);
+  CFeedsManager manager;
+  if (!LoadUserData(ctx, manager, path)) return 1;
+
+  struct Entry {
+    ObjectId id;
+    bool isGroup;
+    size_t depth;
+  };
+  // Pre-order over the display order, iterative, each group once (a damaged
+  // file may hold a cycle).
+  std::vector<Entry> stack;
+  const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
+  for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.push_back({*it, true, 0});
+  std::unordered_set<ObjectId> seen;
+  int unread = 0, read = 0;
+  while (!stack.empty()) {
+    const Entry e = stack.back();
+    stack.pop_back();
+    const std::string indent(2 * e.depth, ' ');
+    if (!e.isGroup) {
+      const CFeedSource* s = manager.GetFeedSource(e.id);
+      s->CountFeeds(unread, read);
+      ctx.out << indent << Label(s->m_title, unread, read) << "\n";
+      continue;
+    }
+    if (!seen.insert(e.id).second) continue;
+    const CGroup* g = manager.GetGroup(e.id);
+    g->CountFeeds(unread, read);
+    ctx.out << indent << Label(g->m_name, unread, read) << "\n";
+    const IdList groups = GroupsInDisplayOrder(manager, g->m_childGroups);
+    const IdList sources = SourcesInDisplayOrder(manager, g->m_sources);
+    for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
+      stack.push_back({*it, false, e.depth + 1});
+    }
+    for (auto it = groups.rbegin(); it != groups.rend(); ++it) {
+      stack.push_back({*it, true, e.depth + 1});
+    }
+  }
+  ctx.out.flush();
+  return 0;
+}
+
+QB_CLI_COMMAND({"list", "list                      the source tree with unread and total counts",
+                RunList});
+
+}  // namespace
+}  // namespace qb::cli

@@ -1,0 +1,47 @@
+#include "tools/UserData.h"
+
+#include "model/Clock.h"
+#include "model/DataFile.h"
+#include "model/Random.h"
+#include "model/Text.h"
+
+namespace qb::cli {
+
+std::string UserDataPath(const CliContext& ctx) {
+  return ctx.dataFile ? *ctx.dataFile : GetDataFilePath();
+}
+
+bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path) {
+  SeedRandom(static_cast<uint32_t>(CurrentTime()));
+  const LoadOutcome outcome = LoadDataFile(manager, path);
+  if (outcome.ok() || outcome.fileAbsent) return true;
+  if (!outcome.message.empty()) ctx.err << Utf16ToUtf8(outcome.message) << "\n";
+  if (!outcome.detail.empty()) ctx.err << "quillbend-cli: " << outcome.detail << "\n";
+  if (outcome.openFailed) {
+    ctx.err << "quillbend-cli: cannot read " << path << "; it is left untouched\n";
+    return false;
+  }
+  if (outcome.preservedCopy.empty()) {
+    ctx.err << "quillbend-cli: " << path
+            << " could not be loaded whole nor copied aside; it is left untouched\n";
+    return false;
+  }
+  ctx.err << "quillbend-cli: the unreadable file was kept as " << outcome.preservedCopy << "\n";
+  return true;
+}
+
+bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path) {
+  const SaveResult result = SaveDataFile(manager, path);
+  if (!result) {
+    ctx.err << "quillbend-cli: cannot save " << path;
+    if (!result.error.empty()) ctx.err << ": " << result.error;
+    ctx.err << "\n";
+  }
+  return result.ok;
+}
+
+std::string SourceLine(const CFeedSource& source) {
+  return Utf16ToUtf8(source.m_title) + ": " + Utf16ToUtf8(source.m_commsStatus);
+}
+
+}  // namespace qb::cli
