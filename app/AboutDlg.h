@@ -7,7 +7,7 @@ namespace qb {
 
 class CHyperlink;
 
-inline constexpr char kHomePage[] = "https://quillbend.org/";
+inline constexpr char kHomePage[] = "https://quillbend.example/";
 
 class CAboutDlg : public QDialog {
   Q_OBJECT

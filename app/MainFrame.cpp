@@ -11,6 +11,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QSessionManager>
 #include <QSplitter>
@@ -359,6 +360,12 @@ void CMainFrame::RestorePlacement() {
   const int listHeight = ws.ReadInt(setting::kFeedListViewHeight, clientHeight / 3);
   const int innerTotal = m_innerSplitter->height() - m_innerSplitter->handleWidth();
   m_innerSplitter->setSizes({std::max(0, listHeight), std::max(0, innerTotal - listHeight)});
+  // A hidden window keeps its resize events until it shows; the article
+  // list needs its viewport's width now to size its columns.
+  if (!isVisible()) {
+    QResizeEvent resize(m_articleList->size(), m_articleList->size());
+    QCoreApplication::sendEvent(m_articleList, &resize);
+  }
 
   if (QHeaderView* header = m_articleList->header()) {
     for (int i = 0; i < header->count(); ++i) {

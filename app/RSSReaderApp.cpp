@@ -57,10 +57,14 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   m_doc->SetFrame(m_frame.get());
 
   if (!m_doc->OnNewDocument()) return false;
+  // The window takes its stored size before the views set up, so that the
+  // article list sizes its columns to its real width.
+  m_frame->RestorePlacement();
   m_frame->SourceTree()->InitialUpdate();
   m_frame->ArticleList()->InitialUpdate();
 
-  // The stored placement first, so the window never shows elsewhere.
+  // The stored placement again, now with the list's columns, before the
+  // window shows, so it never appears elsewhere.
   m_frame->RestorePlacement();
   SettingsSection& ws = m_doc->m_settingsManager.m_windowSettings;
   bool hidden = ws.ReadBool(setting::kMainFrameIsHidden, false);

@@ -208,6 +208,19 @@ TEST(PlacementTest, DefaultsOnAnEmptySettingsFile) {
             work.x() + 25);
 }
 
+TEST(PlacementTest, PanesHaveTheirSizesBeforeTheWindowShows) {
+  // A hidden start: the article list sizes its columns from its viewport,
+  // which must already have the list's real width.
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameIsHidden"), 1);
+  ASSERT_TRUE(h.Start());
+  ASSERT_FALSE(h.Frame().isVisible());
+  const QWidget* list = h.Frame().ArticleList();
+  EXPECT_GT(list->width(), 300);
+  EXPECT_GE(h.Frame().ArticleList()->viewport()->width(), list->width() - 40);
+}
+
 TEST(PlacementTest, StoredOffScreenRectangleIsUsedUnchangedButNeverWritten) {
   AppHarness h;
   UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);

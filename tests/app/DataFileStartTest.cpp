@@ -1,8 +1,6 @@
 // Start-up with the real data file in a private data folder.
 #include <gtest/gtest.h>
 
-#if __has_include("model/DataFile.h") && __has_include("tests/support/ArchiveBytes.h")
-
 #include <QDir>
 #include <QFileInfo>
 
@@ -89,5 +87,3 @@ TEST(DataFileStartTest, UnreadableFileShowsItsMessageOnceAndIsKept) {
 
 }  // namespace
 }  // namespace qb
-
-#endif
