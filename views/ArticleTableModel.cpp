@@ -145,52 +145,62 @@ void CArticleTableModel::SortRows(int column, bool ascending) {
   // The keys are computed once per sort, not once per comparison.
   std::vector<const CFeed*> articles(n);
   for (size_t i = 0; i < n; ++i) articles[i] = m_model.GetFeed(m_ids[i]);
-  // Text keys are decoded and folded once, into one buffer, so a comparison
-  // is a plain ordinal comparison of nearby memory (the same order as
-  // CompareAsciiNoCase); the first four characters, packed into a number,
-  // settle most comparisons without touching the text.
-  std::u16string buffer;
-  std::vector<std::pair<size_t, size_t>> spans;
-  std::vector<uint64_t> prefix;
-  if (column != kDate) {
-    spans.resize(n);
-    prefix.resize(n);
-    for (size_t i = 0; i < n; ++i) {
-      if (articles[i] == nullptr) continue;
-      const std::u16string text =
-          DecodeForDisplay(column == kChannel ? articles[i]->m_channel : articles[i]->m_title);
-      const size_t start = buffer.size();
-      uint64_t packed = 0;
-      for (size_t k = 0; k < text.size(); ++k) {
-        char16_t ch = text[k];
-        if (ch >= u'a' && ch <= u'z') ch = static_cast<char16_t>(ch - u'a' + u'A');
-        buffer.push_back(ch);
-        if (k < 4) packed |= uint64_t(ch) << (48 - 16 * k);
-      }
-      spans[i] = {start, text.size()};
-      prefix[i] = packed;
-    }
-  }
-  auto key = [&](int i) {
-    return std::u16string_view(buffer).substr(spans[static_cast<size_t>(i)].first,
-                                              spans[static_cast<size_t>(i)].second);
-  };
-  auto less = [&](int a, int b) {
-    if (column == kDate) return CompareDates(articles[a]->m_date, articles[b]->m_date) < 0;
-    const uint64_t pa = prefix[static_cast<size_t>(a)];
-    const uint64_t pb = prefix[static_cast<size_t>(b)];
-    if (pa != pb) return pa < pb;
-    return key(a) < key(b);
-  };
   std::vector<int> order;
   std::vector<int> gone;
   order.reserve(n);
   for (size_t i = 0; i < n; ++i)
     (articles[i] != nullptr ? order : gone).push_back(static_cast<int>(i));
-  if (ascending) {
-    std::stable_sort(order.begin(), order.end(), less);
+  if (column == kDate) {
+    auto less = [&](int a, int b) { return CompareDates(articles[a]->m_date, articles[b]->m_date) < 0; };
+    if (ascending) {
+      std::stable_sort(order.begin(), order.end(), less);
+    } else {
+      std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return less(b, a); });
+    }
   } else {
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return less(b, a); });
+    // Text keys are decoded and folded once, into one buffer, so comparing
+    // is a plain ordinal comparison (the same order as CompareAsciiNoCase).
+    // The first eight characters, packed into two numbers that sort along
+    // with the keys, settle most comparisons without touching the text.
+    struct Key {
+      uint64_t head0 = 0;
+      uint64_t head1 = 0;
+      uint32_t offset = 0;
+      uint32_t length = 0;
+      int row = 0;
+    };
+    std::u16string buffer;
+    std::vector<Key> keys;
+    keys.reserve(order.size());
+    for (int row : order) {
+      const CFeed* a = articles[static_cast<size_t>(row)];
+      const std::u16string text = DecodeForDisplay(column == kChannel ? a->m_channel : a->m_title);
+      Key key;
+      key.offset = static_cast<uint32_t>(buffer.size());
+      key.length = static_cast<uint32_t>(text.size());
+      key.row = row;
+      for (size_t k = 0; k < text.size(); ++k) {
+        char16_t ch = text[k];
+        if (ch >= u'a' && ch <= u'z') ch = static_cast<char16_t>(ch - u'a' + u'A');
+        buffer.push_back(ch);
+        if (k < 4) key.head0 |= uint64_t(ch) << (48 - 16 * k);
+        else if (k < 8) key.head1 |= uint64_t(ch) << (48 - 16 * (k - 4));
+      }
+      keys.push_back(key);
+    }
+    const char16_t* text = buffer.data();
+    auto less = [text](const Key& a, const Key& b) {
+      if (a.head0 != b.head0) return a.head0 < b.head0;
+      if (a.head1 != b.head1) return a.head1 < b.head1;
+      return std::u16string_view(text + a.offset, a.length) <
+             std::u16string_view(text + b.offset, b.length);
+    };
+    if (ascending) {
+      std::stable_sort(keys.begin(), keys.end(), less);
+    } else {
+      std::stable_sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) { return less(b, a); });
+    }
+    for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].row;
   }
   order.insert(order.end(), gone.begin(), gone.end());
   bool unchanged = true;

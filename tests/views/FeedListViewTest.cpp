@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "model/Random.h"
+#include "model/Text.h"
 #include "tests/support/TempDir.h"
 #include "tests/views/FakeMainFrame.h"
 #include "views/ArticleTableModel.h"
@@ -356,6 +357,44 @@ TEST(ArticleTableModelTest, ManyScatteredRemovalsKeepTheModelConsistent) {
   EXPECT_EQ(table.IdAt(kept.row()), ids[101]);
   for (int r = 1; r < 100; ++r)
     EXPECT_LE(table.index(r - 1, 0).data().toString(), table.index(r, 0).data().toString());
+}
+
+}  // namespace
+}  // namespace qb
+
+namespace qb {
+namespace {
+
+// The sort's packed prefixes must give the order of CompareAsciiNoCase on the
+// decoded titles, whatever the lengths and shared prefixes.
+TEST(ArticleTableModelTest, TitleSortMatchesTheFoldedComparison) {
+  SeedRandom(4);
+  CFeedsManager model;
+  CGroup* g = model.AddGroup(0, u"G");
+  CFeedSource* s = model.AddSource(g->m_id, u"u");
+  const std::u16string titles[] = {
+      u"Markets weather 10", u"markets Weather 9", u"MARKETS",  u"Mark",     u"",
+      u"Markets weather 1",  u"Mar\u00e9",          u"Ma",       u"Z &amp; a", u"Z & b",
+      u"markets weather 10", u"\u00e0 la carte",   u"[bracket]", u"_under",   u"Markets weathe"};
+  IdList ids;
+  for (const std::u16string& t : titles) {
+    CFeed* a = model.NewFeed();
+    a->m_title = t;
+    s->m_articles.push_back(a->m_id);
+    ids.push_back(a->m_id);
+  }
+  for (bool ascending : {true, false}) {
+    CArticleTableModel table(model);
+    table.AppendRows(ids);
+    table.SortRows(CArticleTableModel::kTitle, ascending);
+    IdList expected = ids;
+    std::stable_sort(expected.begin(), expected.end(), [&](ObjectId a, ObjectId b) {
+      const int c = CompareAsciiNoCase(DecodeForDisplay(model.GetFeed(a)->m_title),
+                                       DecodeForDisplay(model.GetFeed(b)->m_title));
+      return ascending ? c < 0 : c > 0;
+    });
+    EXPECT_EQ(table.Ids(), expected) << "ascending " << ascending;
+  }
 }
 
 }  // namespace
