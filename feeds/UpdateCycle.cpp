@@ -59,7 +59,7 @@ void SetInterpretFunction(InterpretFunction interpret) { Interpret() = std::move
 bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                        uint32_t tick) {
   CXMLParser parser;
-  const CXMLNode& document = parser.Parse(text.str());
+  const CXMLNode& document = parser.ParseShared(text);
   return InterpretDocument(manager, source, text, document, tick);
 }
 

@@ -424,8 +424,7 @@ const CXMLNode& CXMLParser::ParseText() {
     // Text after the last tag is discarded.
     if (!tag.empty()) ProcessTag(tag, pending);
   }
-  AssignIds();
-  LinkNodes();
+  FinishNodes();
   return m_nodes[0];
 }
 
@@ -460,31 +459,6 @@ void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
     // An end tag that does not close the current element opens one.
   }
   m_current = AddNode(r, 0);
-}
-
-void CXMLParser::AssignIds() {
-  // Node by node in document order, each takes the next draw that is not 0,
-  // not 0xFFFFFFFF and not in use; so the identifiers are the distinct values
-  // of the stream of draws, in order. They are drawn here, in batches no
-  // larger than the number still needed (so exactly as many draws are made
-  // as one node at a time would make), and each batch's slots in the set are
-  // fetched from memory together instead of one miss after another.
-  constexpr size_t kBatch = 16;
-  const size_t count = m_nodes.size();
-  m_ids->Reset(count);
-  size_t next = 1;
-  while (next < count) {
-    uint32_t batch[kBatch];
-    const size_t n = std::min(kBatch, count - next);
-    for (size_t j = 0; j < n; ++j) {
-      batch[j] = DrawRandomId();
-      m_ids->Prefetch(batch[j]);
-    }
-    for (size_t j = 0; j < n; ++j) {
-      const uint32_t id = batch[j];
-      if (id != 0 && id != kNoParent && m_ids->Insert(id)) m_nodes[next++].m_id = id;
-    }
-  }
 }
 
 uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
@@ -533,12 +507,38 @@ uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
   return index;
 }
 
-void CXMLParser::LinkNodes() {
-  // Every node's children get one range of m_childLinks, filled in document
-  // order (the node table is in document order) and then sorted by name with
-  // a stable sort, so equal names keep document order. Two passes over the
-  // nodes, then the sort of the ranges that need one.
+void CXMLParser::FinishNodes() {
+  // One pass over the nodes in document order gives each its identifier and
+  // its parent's, and its range of m_childLinks; children are entered in
+  // document order and the ranges sorted by name afterwards with a stable
+  // sort, so equal names keep document order.
+  //
+  // Node by node, each takes the next draw that is not 0, not 0xFFFFFFFF and
+  // not in use. The draws are made in batches no larger than the number of
+  // nodes still waiting (so exactly as many draws are made as one node at a
+  // time would make), and each batch's slots in the set are fetched from
+  // memory together instead of one miss after another.
+  constexpr size_t kBatch = 16;
   const size_t count = m_nodes.size();
+  m_ids->Reset(count);
+  uint32_t batch[kBatch];
+  size_t batchNext = 0;
+  size_t batchSize = 0;
+  const auto nextId = [&](size_t waiting) {
+    for (;;) {
+      if (batchNext == batchSize) {
+        batchSize = std::min(kBatch, waiting);
+        for (size_t j = 0; j < batchSize; ++j) {
+          batch[j] = DrawRandomId();
+          m_ids->Prefetch(batch[j]);
+        }
+        batchNext = 0;
+      }
+      const uint32_t id = batch[batchNext++];
+      if (id != 0 && id != kNoParent && m_ids->Insert(id)) return id;
+    }
+  };
+
   m_childLinks.resize(count - 1);
   std::vector<uint32_t>& next = m_childNext;
   next.resize(count);
@@ -547,6 +547,13 @@ void CXMLParser::LinkNodes() {
   uint32_t offset = 0;
   for (size_t i = 0; i < count; ++i) {
     CXMLNode& node = m_nodes[i];
+    if (i != 0) {
+      node.m_id = nextId(count - i);
+      // The parent comes earlier in the table, so it is already done.
+      const uint32_t p = node.m_parentIndex;
+      m_childLinks[next[p]++] = &node;
+      node.m_parentId = m_nodes[p].m_id;
+    }
     next[i] = offset;
     node.m_children = m_childLinks.data() + offset;
     offset += node.m_childCount;
@@ -554,13 +561,7 @@ void CXMLParser::LinkNodes() {
     node.m_cursor = node.m_childCount;
     if (node.m_childCount >= 2) toSort.push_back(static_cast<uint32_t>(i));
   }
-  for (size_t i = 1; i < count; ++i) {
-    CXMLNode& node = m_nodes[i];
-    const uint32_t p = node.m_parentIndex;
-    m_childLinks[next[p]++] = &node;
-    node.m_parentId = m_nodes[p].m_id;
-  }
-  // Names are interned: the same address is the same name.
+
   const auto byName = [](const CXMLNode* a, const CXMLNode* b) {
     return a->m_name.data() != b->m_name.data() && a->m_name < b->m_name;
   };

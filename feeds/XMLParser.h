@@ -130,8 +130,8 @@ class CXMLParser {
   void ProcessTag(std::u16string_view tag, const Pending& pending);
   // A new node from the inside of a tag, a child of the current node.
   uint32_t AddNode(std::u16string_view inner, char16_t prefix);
-  void AssignIds();
-  void LinkNodes();
+  // Identifiers, parent identifiers and the children's order.
+  void FinishNodes();
 
   const CXMLNode& ParseText();
 

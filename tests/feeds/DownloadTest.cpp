@@ -148,12 +148,18 @@ TEST(DownloadTest, StalledServersAreAbandoned) {
 
 TEST(DownloadTest, SlowButMovingTransferCompletes) {
   HttpServer server;
-  HttpResponse drip = HttpResponse::Ok(kFeed);
-  drip.dripBytes = 16;
-  drip.dripInterval = 100ms;  // slower than a stall check, faster than a stall
-  drip.delay = 50ms;
+  // About 1.2 s in all, three times the stall time, with pauses a tenth of it.
+  const std::string body = "<a>" + Repeat('x', 293) + "</a>";
+  HttpResponse drip = HttpResponse::Ok(body);
+  drip.dripBytes = 10;
+  drip.dripInterval = 40ms;
+  drip.delay = 40ms;
   server.Set("/drip", drip);
-  EXPECT_EQ(DownloadText(server.Url16("/drip"), FastOptions()), Widen(kFeed));
+  DownloadOptions options = FastOptions();
+  options.stallTime = 400ms;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(DownloadText(server.Url16("/drip"), options), Widen(body));
+  EXPECT_GT(std::chrono::steady_clock::now() - start, options.stallTime);
 }
 
 TEST(DownloadTest, BodiesOverTheLimitAreAbandoned) {
