@@ -19,7 +19,7 @@ CObjectStorage::~CObjectStorage() {
 ObjectId CObjectStorage::NewId() const {
   for (;;) {
     const ObjectId candidate = DrawRandomId();
-    if (candidate != 0 && m_idIndex.count(candidate) == 0) return candidate;
+    if (candidate != 0 && m_lookup.count(candidate) == 0) return candidate;
   }
 }
 
@@ -28,13 +28,14 @@ RSSObject* CObjectStorage::Register(std::unique_ptr<RSSObject> object, ObjectId 
   if (raw == nullptr || m_objectIndex.count(raw) != 0) return raw;
   m_objectIndex.emplace(raw, OwnedRecord{std::move(object), id});
   m_idIndex[id] = raw;
+  m_lookup[id] = raw;
   return raw;
 }
 
 RSSObject* CObjectStorage::Lookup(ObjectId id) const {
   if (id == 0) return nullptr;
-  auto it = m_idIndex.find(id);
-  return it == m_idIndex.end() ? nullptr : it->second;
+  auto it = m_lookup.find(id);
+  return it == m_lookup.end() ? nullptr : it->second;
 }
 
 void CObjectStorage::Remove(ObjectId id) {
@@ -42,11 +43,13 @@ void CObjectStorage::Remove(ObjectId id) {
   if (it == m_idIndex.end()) return;
   RSSObject* record = it->second;
   m_idIndex.erase(it);
+  m_lookup.erase(id);
   m_objectIndex.erase(record);  // destroys the record
 }
 
 void CObjectStorage::Clear() {
   m_idIndex.clear();
+  m_lookup.clear();
   m_objectIndex.clear();
 }
 

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include "model/RSSObject.h"
 
@@ -55,8 +56,11 @@ class CObjectStorage {
   };
   // Record to its identifier; owns the records.
   std::map<const RSSObject*, OwnedRecord> m_objectIndex;
-  // Identifier to record; used by every lookup.
+  // Identifier to record, ordered by identifier.
   std::map<ObjectId, RSSObject*> m_idIndex;
+  // The same pairs hashed: every lookup uses it, since the views look up
+  // each of tens of thousands of articles on every refresh.
+  std::unordered_map<ObjectId, RSSObject*> m_lookup;
 };
 
 // The store the recursive group walks resolve identifiers through. Set by

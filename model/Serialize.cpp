@@ -187,6 +187,9 @@ void CObjectStorage::AfterSerialize(CArchive& ar, uint8_t) {
   if (!ar.IsLoading()) return;
   m_idIndex.clear();
   for (const auto& [record, owned] : m_objectIndex) m_idIndex[owned.id] = owned.record.get();
+  m_lookup.clear();
+  m_lookup.reserve(m_idIndex.size());
+  for (const auto& [id, record] : m_idIndex) m_lookup.emplace(id, record);
   SetActiveStore(this);
 }
 

@@ -1,0 +1,401 @@
+#include "views/FeedListView.h"
+
+#include <QAbstractItemModelTester>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QStyle>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "model/Random.h"
+#include "model/Text.h"
+#include "tests/support/TempDir.h"
+#include "tests/views/FakeMainFrame.h"
+#include "views/ArticleTableModel.h"
+#include "views/ViewText.h"
+
+namespace qb {
+namespace {
+
+using test::FakeMainFrame;
+
+CDateTime Date(int y, int mo, int d, int h = 12, int mi = 0, int s = 0) {
+  CDateTime t;
+  t.SetDateTime(y, mo, d, h, mi, s);
+  return t;
+}
+
+// One source with five articles; titles sort as listed, b and d undated.
+class FeedListViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SeedRandom(11);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(tmp.path()));
+    g = f.Group(0, u"G");
+    s = f.Source(g->m_id, u"S");
+    other = f.Source(g->m_id, u"Other");
+    a = f.Article(s, u"alpha", false, Date(2020, 5, 1));
+    b = f.Article(s, u"Bravo", true);
+    c = f.Article(s, u"charlie", false, Date(2019, 1, 1));
+    d = f.Article(s, u"Delta", true);
+    e = f.Article(s, u"echo", false, Date(2021, 3, 3));
+    f.CreateViews();
+    tester = std::make_unique<QAbstractItemModelTester>(
+        f.list->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+  }
+  void TearDown() override { qunsetenv("XDG_RUNTIME_DIR"); }
+
+  QAbstractItemModel* M() { return f.list->model(); }
+  std::vector<QString> Titles() {
+    std::vector<QString> out;
+    for (int r = 0; r < M()->rowCount(); ++r) out.push_back(M()->index(r, 0).data().toString());
+    return out;
+  }
+  IdList Selected() { return f.list->SelectedArticles(); }
+  void Click(int row, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    const QRect rect = f.list->visualRect(M()->index(row, 0));
+    QTest::mouseClick(f.list->viewport(), Qt::LeftButton, mods, rect.center());
+  }
+  void RightClick(int row) {
+    const QPoint pos = f.list->visualRect(M()->index(row, 0)).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, f.list->viewport()->mapToGlobal(pos));
+    QCoreApplication::sendEvent(f.list->viewport(), &event);
+  }
+  void ClickHeader(int column) { emit f.list->header()->sectionClicked(column); }
+
+  test::TempDir tmp;
+  FakeMainFrame f;
+  CGroup* g;
+  CFeedSource *s, *other;
+  CFeed *a, *b, *c, *d, *e;
+  std::unique_ptr<QAbstractItemModelTester> tester;
+};
+
+TEST_F(FeedListViewTest, ColumnsTextsAndBoldUnread) {
+  EXPECT_EQ(M()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Item Title"));
+  EXPECT_EQ(M()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Channel"));
+  EXPECT_EQ(M()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Date / Time"));
+  ASSERT_EQ(M()->rowCount(), 5);
+  const int row = f.list->FindRow(a->m_id);
+  EXPECT_EQ(M()->index(row, 1).data().toString(), QStringLiteral("S"));
+  EXPECT_EQ(M()->index(row, 2).data().toString(), FormatArticleDate(a->m_date));
+  EXPECT_TRUE(M()->index(row, 0).data(Qt::FontRole).value<QFont>().bold());
+  EXPECT_FALSE(M()->index(f.list->FindRow(b->m_id), 0).data(Qt::FontRole).value<QFont>().bold());
+  EXPECT_EQ(M()->index(f.list->FindRow(b->m_id), 2).data().toString(), QString());
+  EXPECT_EQ(f.list->FindRow(0x7fffffff), -1);
+}
+
+TEST(FeedListViewWidthsTest, InitialWidthsFollowTheWidthTheListHasWhenFirstShown) {
+  for (bool stored : {false, true}) {
+    FakeMainFrame f;
+    f.window.resize(100, 100);
+    f.list = std::make_unique<CFeedListView>(f, &f.window);
+    f.list->resize(100, 100);
+    f.list->InitialUpdate();  // before the window shows, at a provisional width
+    if (stored) f.list->setColumnWidth(0, 333);
+    f.list->resize(900, 300);
+    f.window.resize(1000, 400);
+    f.window.show();
+    const int w = f.list->viewport()->width() -
+                  f.list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (stored) {
+      EXPECT_EQ(f.list->columnWidth(0), 333);
+    } else {
+      EXPECT_EQ(f.list->columnWidth(0), w * 14 / 20);
+      EXPECT_EQ(f.list->columnWidth(1), w * 3 / 20);
+      EXPECT_EQ(f.list->columnWidth(2), w * 3 / 20);
+    }
+  }
+}
+
+TEST(ArticleDateTextTest, DateAloneAtMidnightAndEmptyWithoutADate) {
+  const QLocale c = QLocale::c();
+  EXPECT_EQ(FormatArticleDate(Date(2009, 5, 4, 0, 0, 0), c), c.toString(QDate(2009, 5, 4), QLocale::ShortFormat));
+  EXPECT_EQ(FormatArticleDate(Date(2009, 5, 4, 10, 20, 30), c),
+            c.toString(QDate(2009, 5, 4), QLocale::ShortFormat) + QLatin1Char(' ') +
+                c.toString(QTime(10, 20, 30), QLocale::ShortFormat));
+  EXPECT_EQ(FormatArticleDate(CDateTime::Invalid(), c), QString());
+  EXPECT_EQ(FormatArticleDate(CDateTime::Null(), c), QString());
+}
+
+TEST_F(FeedListViewTest, HeaderClicksToggleTheSortAndStoreItOnTheShownSources) {
+  // Default: title ascending, with only A-Z folded.
+  EXPECT_EQ(Titles(), (std::vector<QString>{"alpha", "Bravo", "charlie", "Delta", "echo"}));
+  ClickHeader(2);
+  EXPECT_EQ(Titles(), (std::vector<QString>{"charlie", "alpha", "echo", "Bravo", "Delta"}));
+  EXPECT_EQ(f.list->SortColumn(), 2);
+  EXPECT_TRUE(f.list->SortAscending());
+  EXPECT_EQ(f.list->header()->sortIndicatorSection(), 2);
+  // An up arrow: the header draws Qt::DescendingOrder pointing up.
+  EXPECT_EQ(f.list->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+  EXPECT_EQ(s->m_sortColumn, 2);
+  EXPECT_EQ(s->m_sortDirection, kSortAscending);
+  EXPECT_EQ(f.saves, 1);
+
+  ClickHeader(2);
+  EXPECT_EQ(Titles(), (std::vector<QString>{"Bravo", "Delta", "echo", "alpha", "charlie"}));
+  EXPECT_EQ(s->m_sortDirection, kSortDescending);
+  EXPECT_EQ(f.list->header()->sortIndicatorOrder(), Qt::AscendingOrder);
+
+  // The choice comes back when the source is selected again.
+  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(other->m_id), -1}, {});
+  EXPECT_EQ(M()->rowCount(), 0);
+  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+  EXPECT_EQ(Titles(), (std::vector<QString>{"Bravo", "Delta", "echo", "alpha", "charlie"}));
+  EXPECT_EQ(f.list->SortColumn(), 2);
+  EXPECT_FALSE(f.list->SortAscending());
+
+  // Another column starts ascending; a group stores the choice on all its sources.
+  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(g->m_id), -1}, {});
+  ClickHeader(1);
+  EXPECT_TRUE(f.list->SortAscending());
+  EXPECT_EQ(s->m_sortColumn, 1);
+  EXPECT_EQ(other->m_sortColumn, 1);
+}
+
+TEST_F(FeedListViewTest, SingleSelectionShowsTheArticleAndMarksItReadWhenTheTimerFires) {
+  f.window.show();
+  Click(f.list->FindRow(a->m_id));
+  EXPECT_EQ(f.list->PendingArticle(), a->m_id);
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::MarkRead));
+  // Another row within the ten seconds: only that one is marked.
+  Click(f.list->FindRow(c->m_id));
+  EXPECT_EQ(f.list->PendingArticle(), c->m_id);
+  EXPECT_EQ(f.starts[FrameTimer::MarkRead], 2);
+  f.Fire(FrameTimer::MarkRead);
+  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::MarkRead));
+  EXPECT_FALSE(a->m_read);
+  EXPECT_TRUE(c->m_read);
+  EXPECT_FALSE(M()->index(f.list->FindRow(c->m_id), 0).data(Qt::FontRole).value<QFont>().bold());
+  EXPECT_EQ(f.tree->FindItem(s->m_id)->text(0), QStringLiteral("S (2 / 5)"));
+  EXPECT_EQ(f.tree->FindItem(g->m_id)->text(0), QStringLiteral("G (2 / 5)"));
+  EXPECT_EQ(Selected(), IdList{c->m_id});  // the refresh kept the selection
+  // Counts kept up to date by the timer agree with a full refresh.
+  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  EXPECT_EQ(f.tree->FindItem(g->m_id)->text(0), QStringLiteral("G (2 / 5)"));
+  EXPECT_EQ(f.saves, 1);
+}
+
+TEST_F(FeedListViewTest, ShiftAndControlSelectionsLeaveTheTimerAlone) {
+  f.window.show();
+  Click(0);
+  const ObjectId first = f.list->PendingArticle();
+  const int starts = f.starts[FrameTimer::MarkRead];
+  Click(2, Qt::ControlModifier);
+  Click(4, Qt::ShiftModifier);
+  EXPECT_EQ(f.list->PendingArticle(), first);
+  EXPECT_EQ(f.starts[FrameTimer::MarkRead], starts);
+  EXPECT_GE(Selected().size(), 3u);
+}
+
+TEST_F(FeedListViewTest, ControlHomeAndEndKeepOnlyTheFirstOrLastRow) {
+  f.window.show();
+  f.list->setFocus();
+  Click(1);
+  Click(3, Qt::ControlModifier);
+  QTest::keyClick(f.list.get(), Qt::Key_Home, Qt::ControlModifier);
+  EXPECT_EQ(Selected(), IdList{f.list->ArticleModel()->IdAt(0)});
+  QTest::keyClick(f.list.get(), Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(Selected(), IdList{f.list->ArticleModel()->IdAt(4)});
+}
+
+TEST_F(FeedListViewTest, ContextMenusPerSelectionSizeWithGreyedEntries) {
+  f.window.show();
+  Click(f.list->FindRow(b->m_id));  // a read article
+  RightClick(f.list->FindRow(b->m_id));
+  ASSERT_EQ(f.menus.size(), 1u);
+  const std::vector<QString> single = {"Mark item as &read", "Mark item as &unread", "-",
+                                       "Display source &XML for this item", "-", "&Delete this item"};
+  EXPECT_EQ(f.menus[0].texts, single);
+  EXPECT_FALSE(f.menus[0].enabled[0]);
+  EXPECT_TRUE(f.menus[0].enabled[1]);
+
+  // A right click on an unselected row adds it to the selection.
+  f.chooseInMenu = QStringLiteral("Mark items as &read");
+  RightClick(f.list->FindRow(a->m_id));
+  ASSERT_EQ(f.menus.size(), 2u);
+  const std::vector<QString> multiple = {"Mark items as &read", "Mark items as &unread", "-",
+                                         "&Delete these items"};
+  EXPECT_EQ(f.menus[1].texts, multiple);
+  EXPECT_TRUE(f.menus[1].enabled[0]);
+  EXPECT_TRUE(a->m_read);
+  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::MarkRead));
+  EXPECT_EQ(f.tree->FindItem(s->m_id)->text(0), QStringLiteral("S (2 / 5)"));
+
+  f.chooseInMenu = QStringLiteral("Mark items as &unread");
+  RightClick(f.list->FindRow(a->m_id));
+  EXPECT_FALSE(a->m_read);
+  EXPECT_FALSE(b->m_read);
+}
+
+TEST_F(FeedListViewTest, DeleteKeepsTheRightSelection) {
+  f.window.show();
+  f.list->setFocus();
+  const ObjectId ids[] = {a->m_id, b->m_id, c->m_id, d->m_id, e->m_id};
+  // Deleting the last row selects the new last row.
+  Click(4);
+  QTest::keyClick(f.list.get(), Qt::Key_Delete);
+  EXPECT_EQ(f.model.GetFeed(ids[4]), nullptr);
+  EXPECT_EQ(M()->rowCount(), 4);
+  EXPECT_EQ(Selected(), IdList{ids[3]});
+  EXPECT_EQ(f.list->PendingArticle(), ids[3]);
+  EXPECT_EQ(f.tree->FindItem(s->m_id)->text(0), QStringLiteral("S (2 / 4)"));
+
+  // A middle row: the row that moves into its place is selected.
+  Click(1);
+  QTest::keyClick(f.list.get(), Qt::Key_Delete);
+  EXPECT_EQ(Selected(), IdList{ids[2]});
+
+  // Deleting an article with no row changes nothing.
+  const int saves = f.saves;
+  f.list->DeleteArticles({0x12345});
+  EXPECT_EQ(f.saves, saves);
+  EXPECT_EQ(M()->rowCount(), 3);
+
+  // Deleting a selected article keeps the other selected row.
+  Click(0);
+  Click(2, Qt::ControlModifier);
+  f.list->DeleteArticles({ids[0]});
+  EXPECT_EQ(Selected(), IdList{ids[3]});
+
+  // Deleting everything leaves an empty list.
+  f.list->DeleteArticles({ids[2], ids[3]});
+  EXPECT_EQ(M()->rowCount(), 0);
+  EXPECT_TRUE(s->m_articles.empty());
+}
+
+TEST_F(FeedListViewTest, RefreshInsertsAndRemovesOnlyWhatChangedAndKeepsTheSelection) {
+  f.window.show();
+  Click(f.list->FindRow(c->m_id));
+  CFeed* fresh = f.Article(s, u"aardvark");
+  s->RemoveFeed(e->m_id);
+  f.model.DeleteObject(e->m_id);
+  int inserted = 0;
+  int removed = 0;
+  QObject::connect(M(), &QAbstractItemModel::rowsInserted, [&] { ++inserted; });
+  QObject::connect(M(), &QAbstractItemModel::rowsRemoved, [&] { ++removed; });
+  f.list->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  EXPECT_EQ(inserted, 1);
+  EXPECT_EQ(removed, 1);
+  EXPECT_EQ(Titles(), (std::vector<QString>{"aardvark", "alpha", "Bravo", "charlie", "Delta"}));
+  EXPECT_EQ(Selected(), IdList{c->m_id});
+  EXPECT_NE(f.list->FindRow(fresh->m_id), -1);
+}
+
+TEST_F(FeedListViewTest, ListCodesOneToThreeWorkOnRowIndexes) {
+  ViewUpdate request;
+  request.article = a->m_id;
+  EXPECT_EQ(f.list->ApplyUpdate(UpdateCode::AddItem, {nullptr, 0}, request).row, 0);
+  EXPECT_EQ(M()->rowCount(), 6);
+  EXPECT_EQ(f.list->ApplyUpdate(UpdateCode::AddItem, {nullptr, -1}, request).row, -1);
+  f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, 2}, {});
+  f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, 3}, {});
+  EXPECT_EQ(Selected().size(), 2u);
+  f.list->ApplyUpdate(UpdateCode::RemoveItem, {nullptr, 0}, {});
+  f.list->ApplyUpdate(UpdateCode::RemoveItem, {nullptr, 99}, {});
+  EXPECT_EQ(M()->rowCount(), 5);
+  EXPECT_EQ(f.list->FindRow(a->m_id), 0);
+}
+
+TEST_F(FeedListViewTest, SourceXmlIsWrittenWithAByteOrderMarkOrWarns) {
+  f.window.show();
+  Click(f.list->FindRow(a->m_id));
+  f.list->ShowSourceXml();
+  ASSERT_EQ(f.messages.size(), 1u);
+  EXPECT_EQ(f.messages[0].icon, MsgIcon::Warning);
+  EXPECT_EQ(f.messages[0].text,
+            QStringLiteral("There was a problem displaying the source for the selected feed."));
+
+  a->m_sourceText = SharedText(std::u16string(u"<rss>caf\u00e9 \u20ac</rss>"));
+  f.list->ShowSourceXml();
+  EXPECT_EQ(f.messages.size(), 1u);
+  const QString path = CFeedListView::SourceXmlPath();
+  EXPECT_EQ(path, QString::fromStdString(tmp.path()) + "/quillbend/~feed_source_xml.txt");
+  ASSERT_EQ(f.opened.size(), 1u);
+  EXPECT_EQ(f.opened[0], QUrl::fromLocalFile(path));
+  EXPECT_EQ(test::ReadFile(path.toStdString()), "\xEF\xBB\xBF<rss>caf\xC3\xA9 \xE2\x82\xAC</rss>");
+
+  f.shellSucceeds = false;
+  f.list->ShowSourceXml();
+  ASSERT_EQ(f.messages.size(), 2u);
+  EXPECT_EQ(f.messages[1].text, QStringLiteral("There was a problem displaying the text file. It has "
+                                               "been saved to \n\n%1\n\nYou will need to display "
+                                               "this manually.")
+                                    .arg(path));
+}
+
+TEST(ArticleTableModelTest, ManyScatteredRemovalsKeepTheModelConsistent) {
+  SeedRandom(3);
+  CFeedsManager model;
+  CGroup* g = model.AddGroup(0, u"G");
+  CFeedSource* s = model.AddSource(g->m_id, u"u");
+  IdList ids;
+  for (int i = 0; i < 200; ++i) {
+    CFeed* a = model.NewFeed();
+    a->m_title = std::u16string(1, char16_t(u'a' + i % 26));
+    s->m_articles.push_back(a->m_id);
+    ids.push_back(a->m_id);
+  }
+  CArticleTableModel table(model);
+  QAbstractItemModelTester tester(&table, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  table.AppendRows(ids);
+  QPersistentModelIndex kept(table.index(101, 0));
+  QPersistentModelIndex gone(table.index(100, 0));
+  std::vector<int> rows;
+  for (int r = 0; r < 200; r += 2) rows.push_back(r);  // 100 separate blocks
+  table.RemoveRowList(rows);
+  ASSERT_EQ(table.rowCount(), 100);
+  for (int r = 0; r < 100; ++r) {
+    EXPECT_EQ(table.IdAt(r), ids[static_cast<size_t>(2 * r + 1)]);
+    EXPECT_EQ(table.FindRow(table.IdAt(r)), r);
+  }
+  EXPECT_FALSE(gone.isValid());
+  EXPECT_EQ(kept.row(), 50);
+  table.SortRows(0, true);
+  EXPECT_EQ(table.IdAt(kept.row()), ids[101]);
+  for (int r = 1; r < 100; ++r)
+    EXPECT_LE(table.index(r - 1, 0).data().toString(), table.index(r, 0).data().toString());
+}
+
+}  // namespace
+}  // namespace qb
+
+namespace qb {
+namespace {
+
+// The sort's packed prefixes must give the order of CompareAsciiNoCase on the
+// decoded titles, whatever the lengths and shared prefixes.
+TEST(ArticleTableModelTest, TitleSortMatchesTheFoldedComparison) {
+  SeedRandom(4);
+  CFeedsManager model;
+  CGroup* g = model.AddGroup(0, u"G");
+  CFeedSource* s = model.AddSource(g->m_id, u"u");
+  const std::u16string titles[] = {
+      u"Markets weather 10", u"markets Weather 9", u"MARKETS",  u"Mark",     u"",
+      u"Markets weather 1",  u"Mar\u00e9",          u"Ma",       u"Z &amp; a", u"Z & b",
+      u"markets weather 10", u"\u00e0 la carte",   u"[bracket]", u"_under",   u"Markets weathe"};
+  IdList ids;
+  for (const std::u16string& t : titles) {
+    CFeed* a = model.NewFeed();
+    a->m_title = t;
+    s->m_articles.push_back(a->m_id);
+    ids.push_back(a->m_id);
+  }
+  for (bool ascending : {true, false}) {
+    CArticleTableModel table(model);
+    table.AppendRows(ids);
+    table.SortRows(CArticleTableModel::kTitle, ascending);
+    IdList expected = ids;
+    std::stable_sort(expected.begin(), expected.end(), [&](ObjectId a, ObjectId b) {
+      const int c = CompareAsciiNoCase(DecodeForDisplay(model.GetFeed(a)->m_title),
+                                       DecodeForDisplay(model.GetFeed(b)->m_title));
+      return ascending ? c < 0 : c > 0;
+    });
+    EXPECT_EQ(table.Ids(), expected) << "ascending " << ascending;
+  }
+}
+
+}  // namespace
+}  // namespace qb

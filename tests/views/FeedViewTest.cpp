@@ -1,0 +1,239 @@
+#include "views/FeedView.h"
+
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWebEngineSettings>
+#include <gtest/gtest.h>
+
+#include "model/Random.h"
+#include "tests/support/TempDir.h"
+#include "tests/views/FakeMainFrame.h"
+#include "views/ArticlePage.h"
+#include "views/ArticleTableModel.h"
+#include "views/Shell.h"
+
+namespace qb {
+namespace {
+
+const ArticlePageColors kColors{"316AC5", "FFFFFF"};
+
+std::string Page(ObjectId id, const std::u16string& title, const std::u16string& link,
+                 const std::u16string& desc) {
+  return ArticlePageBytes(id, title, link, desc, kColors);
+}
+
+TEST(ArticlePageTest, WritesTheTemplateExactly) {
+  const std::string expected =
+      "<p>\r\r\n"
+      "<table width=\"100%\" border=\"0\" align=\"center\" cellpadding=\"4\"><tr>\r\r\n"
+      "<td bgcolor=\"#316AC5\"><font face=\"Arial\" size=\"3\" color=\"#FFFFFF\">A & B</font></td>\r\r\n"
+      "</tr></table>\r\r\n"
+      "<table border=\"0\" align=\"center\" cellpadding=\"4\"><tr>\r\r\n"
+      "<td><font face=\"Arial\" size=\"2\">\r\r\n"
+      "<a href=\"http://x/?a=1&b=2\">Open this article (this window)</a>\r\r\n"
+      "</font></td>\r\r\n"
+      "<td><font face=\"Arial\" size=\"2\">\r\r\n"
+      "<a href=\"http://x/?a=1&b=2\" target=\"2147483648\">Open this article (new window)</a>\r\r\n"
+      "</font></td>\r\r\n"
+      "<td><font face=\"Arial\" size=\"2\">\r\r\n"
+      "<a href=\"http://DELETE_ARTICLE/\">Delete this article</a>\r\r\n"
+      "</font></td>\r\r\n"
+      "</tr></table>\r\r\n"
+      "<hr width=\"100%\" size=\"1\">\r\r\n"
+      "</p>\r\r\n"
+      "<p>one\r\ntwo</p>";
+  EXPECT_EQ(Page(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>"), expected);
+}
+
+TEST(ArticlePageTest, CharactersBecomeSingleBytesOrReferences) {
+  struct Case {
+    std::u16string text;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {u"caf\u00e9", "caf\xE9"},
+      {u"\u00ff", "\xFF"},
+      {u"5 \u20ac", "5 &#8364;"},
+      {u"\u0100", "&#256;"},
+      {u"&amp;lt;b&amp;gt;", "&lt;b&gt;"},  // decoded once more
+      {u"smile \U0001F600", "smile &#128512;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.bytes));
+    const std::string page = Page(1, c.text, u"http://l/", c.text);
+    const std::string titleCell = "color=\"#FFFFFF\">" + c.bytes + "</font>";
+    EXPECT_NE(page.find(titleCell), std::string::npos);
+    EXPECT_EQ(page.substr(page.size() - c.bytes.size()), c.bytes);
+  }
+  // A link is written as stored, apart from characters a byte cannot hold.
+  const std::string page = Page(7, u"t", u"http://l/\u20ac?x=&amp;", u"");
+  EXPECT_NE(page.find("<a href=\"http://l/&#8364;?x=&amp;\" target=\"7\">"), std::string::npos);
+}
+
+TEST(ArticlePageTest, ColoursAreRedGreenBlueInUpperCaseHex) {
+  EXPECT_EQ(ColorToHex(QColor(49, 106, 197)), "316AC5");
+  EXPECT_EQ(ColorToHex(QColor(0, 0, 0)), "000000");
+  EXPECT_EQ(ColorToHex(QColor(255, 15, 1)), "FF0F01");
+}
+
+TEST(ArticlePageTest, DeleteLinkIsRecognisedInAnyCaseOnlyWithItsSlash) {
+  struct Case {
+    const char* url;
+    bool isDelete;
+  };
+  const Case cases[] = {
+      {"http://DELETE_ARTICLE/", true},  {"HTTP://delete_article/", true},
+      {"http://Delete_Article/", true},  {"http://DELETE_ARTICLE", false},
+      {"http://DELETE_ARTICLE/x", false}, {"https://DELETE_ARTICLE/", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IsDeleteArticleUrl(QString::fromLatin1(c.url)), c.isDelete) << c.url;
+}
+
+TEST(PrivateTempFolderTest, CreatedPrivateAndRefusedWhenNotOurs) {
+  test::TempDir tmp;
+  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(tmp.path()));
+  const QString folder = PrivateTempFolder();
+  EXPECT_EQ(folder, QString::fromStdString(tmp.path()) + "/quillbend");
+  struct stat st {};
+  ASSERT_EQ(stat(folder.toLocal8Bit().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A too-open folder of ours is closed again.
+  chmod(folder.toLocal8Bit().constData(), 0777);
+  EXPECT_EQ(PrivateTempFolder(), folder);
+  ASSERT_EQ(stat(folder.toLocal8Bit().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A link planted in its place is not followed.
+  QDir(folder).removeRecursively();
+  ASSERT_TRUE(QFile::link(QString::fromStdString(tmp.path()), folder));
+  EXPECT_EQ(PrivateTempFolder(), QString());
+  EXPECT_EQ(ArticlePagePath(), QString());
+  qunsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(ShellTest, OnlyWebAndMailLinksLeaveForTheBrowser) {
+  std::vector<QUrl> opened;
+  SetShellOpener([&](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  });
+  EXPECT_TRUE(OpenLinkExternally(QUrl("https://example.com/")));
+  EXPECT_TRUE(OpenLinkExternally(QUrl("mailto:a@example.com")));
+  EXPECT_FALSE(OpenLinkExternally(QUrl("file:///etc/passwd")));
+  EXPECT_FALSE(OpenLinkExternally(QUrl("javascript:alert(1)")));
+  SetShellOpener(nullptr);
+  EXPECT_EQ(opened.size(), 2u);
+}
+
+// The pane with a real browser page.
+class FeedViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SeedRandom(5);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(tmp.path()));
+    g = f.Group(0, u"G");
+    s = f.Source(g->m_id, u"S");
+    a = f.Article(s, u"alpha &amp; \u00e9");
+    b = f.Article(s, u"bravo");
+    c = f.Article(s, u"charlie");
+    f.CreateViews(true);
+    f.window.show();
+    f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+  }
+  void TearDown() override { qunsetenv("XDG_RUNTIME_DIR"); }
+
+  CArticleWebPage* Page() { return static_cast<CArticleWebPage*>(f.view->page()); }
+  void SelectRow(int row) {
+    f.list->selectionModel()->clearSelection();
+    f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, row}, {});
+  }
+
+  test::TempDir tmp;
+  test::FakeMainFrame f;
+  CGroup* g;
+  CFeedSource* s;
+  CFeed *a, *b, *c;
+};
+
+TEST_F(FeedViewTest, SelectingAnArticleWritesItsPageWithoutScripts) {
+  SelectRow(f.list->FindRow(a->m_id));
+  EXPECT_EQ(f.view->m_currentFeedId, a->m_id);
+  const QString path = f.view->PagePath();
+  EXPECT_EQ(path, QString::fromStdString(tmp.path()) + "/quillbend/~feed_contents.html");
+  const std::string bytes = test::ReadFile(path.toStdString());
+  EXPECT_NE(bytes.find("alpha & \xE9</font>"), std::string::npos);
+  const QWebEngineSettings* settings = f.view->page()->settings();
+  EXPECT_FALSE(settings->testAttribute(QWebEngineSettings::JavascriptEnabled));
+  EXPECT_FALSE(settings->testAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls));
+
+  // The browser really loads the file (our own navigation is let through).
+  QSignalSpy loaded(f.view->page(), &QWebEnginePage::loadFinished);
+  f.view->ShowArticle();
+  ASSERT_TRUE(loaded.wait(20000));
+  EXPECT_TRUE(loaded.back().at(0).toBool());
+  EXPECT_EQ(f.view->page()->url(), QUrl::fromLocalFile(path));
+
+  // A tree selection clears the pane to an empty page.
+  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(g->m_id), -1}, {});
+  EXPECT_EQ(f.view->m_currentFeedId, 0u);
+  EXPECT_EQ(test::ReadFile(path.toStdString()), "");
+}
+
+TEST_F(FeedViewTest, DeleteLinkDeletesTheShownArticleAndIsCancelled) {
+  SelectRow(f.list->FindRow(b->m_id));
+  const ObjectId bId = b->m_id;
+  EXPECT_FALSE(Page()->HandleNavigation(QUrl("HTTP://delete_article/"), true));
+  EXPECT_EQ(f.model.GetFeed(bId), nullptr);
+  EXPECT_EQ(f.list->FindRow(bId), -1);
+  // The next article takes its place and is shown.
+  ASSERT_EQ(f.list->SelectedArticles(), IdList{c->m_id});
+  EXPECT_EQ(f.view->m_currentFeedId, c->m_id);
+  EXPECT_EQ(f.tree->FindItem(s->m_id)->text(0), QStringLiteral("S (2 / 2)"));
+}
+
+TEST_F(FeedViewTest, DeleteLinkKeepsAnotherSelectedRow) {
+  SelectRow(f.list->FindRow(a->m_id));
+  f.list->selectionModel()->select(f.list->model()->index(f.list->FindRow(c->m_id), 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  f.view->m_currentFeedId = a->m_id;
+  const ObjectId aId = a->m_id;
+  f.view->DeleteCurrentArticle();
+  EXPECT_EQ(f.model.GetFeed(aId), nullptr);
+  EXPECT_EQ(f.list->SelectedArticles(), IdList{c->m_id});
+  EXPECT_EQ(f.view->m_currentFeedId, c->m_id);
+}
+
+TEST_F(FeedViewTest, OtherNavigations) {
+  SelectRow(0);
+  // Without the final slash it is an ordinary web link: the pane leaves the article.
+  EXPECT_TRUE(Page()->HandleNavigation(QUrl("http://DELETE_ARTICLE"), true));
+  EXPECT_EQ(f.view->m_currentFeedId, 0u);
+  EXPECT_EQ(f.list->model()->rowCount(), 3);
+  EXPECT_TRUE(f.view->page()->settings()->testAttribute(QWebEngineSettings::JavascriptEnabled));
+
+  SelectRow(1);
+  const ObjectId shown = f.view->m_currentFeedId;
+  EXPECT_TRUE(Page()->HandleNavigation(QUrl("https://example.com/"), true));
+  EXPECT_EQ(f.view->m_currentFeedId, shown);
+  // A feed's link to a local file does not open it in the pane.
+  EXPECT_FALSE(Page()->HandleNavigation(QUrl("file:///etc/passwd"), true));
+  EXPECT_TRUE(Page()->HandleNavigation(QUrl::fromLocalFile(f.view->PagePath()), true));
+}
+
+TEST_F(FeedViewTest, DeleteKeyAndFocus) {
+  SelectRow(f.list->FindRow(a->m_id));
+  const ObjectId aId = a->m_id;
+  QTest::keyClick(f.view.get(), Qt::Key_Delete);
+  EXPECT_EQ(f.model.GetFeed(aId), nullptr);
+  f.newArticles = true;
+  QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
+  QCoreApplication::sendEvent(f.view.get(), &in);
+  EXPECT_FALSE(f.newArticles);
+}
+
+}  // namespace
+}  // namespace qb

@@ -1,0 +1,447 @@
+#include "views/SourceListView.h"
+
+#include <QAbstractItemModelTester>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "app/AddGroupDlg.h"
+#include "app/AddNewFeedDlg.h"
+#include "app/FeedPropertiesDlg.h"
+#include "model/Random.h"
+#include "tests/views/FakeMainFrame.h"
+#include "views/ArticleTableModel.h"
+
+namespace qb {
+namespace {
+
+using test::ChildLabels;
+using test::FakeMainFrame;
+
+class SourceListViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SeedRandom(7); }
+
+  QTreeWidgetItem* Item(ObjectId id) { return f.tree->FindItem(id); }
+  void Select(ObjectId id) { f.tree->ApplyUpdate(UpdateCode::SelectItem, {Item(id), -1}, {}); }
+  void RightClick(QTreeWidgetItem* item) {
+    const QPoint pos = f.tree->visualItemRect(item).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, f.tree->viewport()->mapToGlobal(pos));
+    QCoreApplication::sendEvent(f.tree->viewport(), &event);
+  }
+  void Key(Qt::Key key) { QTest::keyClick(f.tree.get(), key); }
+
+  FakeMainFrame f;
+};
+
+TEST_F(SourceListViewTest, InitialFillSelectsRootWithAnEmptyListAndStartsTimers) {
+  CGroup* g = f.Group(0, u"News");
+  f.Article(f.Source(g->m_id, u"Feed"), u"a");
+  f.CreateViews();
+  QAbstractItemModelTester tester(f.tree->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  EXPECT_EQ(f.tree->topLevelItemCount(), 1);
+  EXPECT_EQ(f.tree->RootItem()->text(0), QStringLiteral("Feed Sources"));
+  ASSERT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(0));
+  EXPECT_TRUE(f.tree->RootItem()->isExpanded());
+  EXPECT_EQ(f.list->model()->rowCount(), 0);
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Tick));
+  ASSERT_FALSE(f.status.empty());
+  EXPECT_EQ(f.status.back(), u"Ready");
+  EXPECT_EQ(f.saves, 0);  // filling changes nothing in the model
+}
+
+TEST_F(SourceListViewTest, LabelsShowDecodedNamesCountsAndBoldWhileUnread) {
+  CGroup* top = f.Group(0, u"Top");
+  CGroup* sub = f.Group(top->m_id, u"Sub");
+  CFeedSource* s = f.Source(sub->m_id, u"Tom &amp; Jerry &#233;");
+  std::vector<CFeed*> articles;
+  for (int i = 0; i < 10; ++i) articles.push_back(f.Article(s, u"a", i >= 3));
+  CFeedSource* empty = f.Source(top->m_id, u"Empty");
+  f.CreateViews();
+
+  struct Case {
+    ObjectId id;
+    QString label;
+    bool bold;
+  };
+  const Case before[] = {
+      {s->m_id, QString::fromUtf8("Tom & Jerry \xC3\xA9 (3 / 10)"), true},
+      {sub->m_id, QStringLiteral("Sub (3 / 10)"), true},
+      {top->m_id, QStringLiteral("Top (3 / 10)"), true},  // counts cover sub-groups
+      {empty->m_id, QStringLiteral("Empty"), false},
+  };
+  for (const Case& c : before) {
+    SCOPED_TRACE(c.label.toStdString());
+    EXPECT_EQ(Item(c.id)->text(0), c.label);
+    EXPECT_EQ(Item(c.id)->font(0).bold(), c.bold);
+  }
+  for (CFeed* a : articles) a->m_read = true;
+  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  EXPECT_EQ(Item(s->m_id)->text(0), QString::fromUtf8("Tom & Jerry \xC3\xA9 (0 / 10)"));
+  EXPECT_FALSE(Item(s->m_id)->font(0).bold());
+  EXPECT_FALSE(Item(top->m_id)->font(0).bold());
+}
+
+TEST_F(SourceListViewTest, ChildrenAreGroupsThenSourcesFoldingOnlyAsciiLetters) {
+  CGroup* g = f.Group(0, u"G");
+  for (const char16_t* name : {u"zeta", u"\u00e1bc", u"Alpha", u"beta", u"ALPHA"})
+    f.Source(g->m_id, name);
+  f.Group(g->m_id, u"zed");
+  f.Group(g->m_id, u"Apple");
+  f.CreateViews();
+  const std::vector<QString> expected = {
+      QStringLiteral("Apple"), QStringLiteral("zed"),     QStringLiteral("Alpha"),
+      QStringLiteral("ALPHA"),  // equal to "Alpha": keeps its place
+      QStringLiteral("beta"),  QStringLiteral("zeta"), QString::fromUtf8("\xC3\xA1" "bc")};
+  EXPECT_EQ(ChildLabels(Item(g->m_id)), expected);
+
+  // A rename re-sorts; the sort uses the stored name, not the decoded label.
+  CFeedSource* zeta = f.model.FindSourceByTitle(g, u"zeta");
+  zeta->m_title = u"&amp;zeta";
+  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  EXPECT_EQ(ChildLabels(Item(g->m_id))[2], QStringLiteral("&zeta"));
+}
+
+TEST_F(SourceListViewTest, ExpandedStateFollowsGroupsAndUserChangesAreSaved) {
+  CGroup* open = f.Group(0, u"Open");
+  CGroup* closed = f.Group(open->m_id, u"Closed", false);
+  f.Group(closed->m_id, u"Inner");
+  f.CreateViews();
+  EXPECT_TRUE(Item(open->m_id)->isExpanded());
+  EXPECT_FALSE(Item(closed->m_id)->isExpanded());
+  EXPECT_EQ(f.saves, 0);
+
+  Item(open->m_id)->setExpanded(false);  // as the user's click does
+  EXPECT_FALSE(open->m_expanded);
+  EXPECT_EQ(f.saves, 1);
+  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  EXPECT_FALSE(Item(open->m_id)->isExpanded());
+  EXPECT_EQ(f.saves, 1);
+}
+
+TEST_F(SourceListViewTest, RefreshAddsNewNodesAndDropsRemovedOnesWithTheirSubtree) {
+  CGroup* a = f.Group(0, u"A");
+  CGroup* b = f.Group(a->m_id, u"B");
+  CFeedSource* s = f.Source(b->m_id, u"S");
+  f.CreateViews();
+  Select(s->m_id);
+  CGroup* c = f.Group(0, u"C");
+  CFeedSource* t = f.Source(c->m_id, u"T");
+  const ObjectId bId = b->m_id;
+  const ObjectId sId = s->m_id;
+  a->RemoveSubgroup(bId);
+  f.model.DeleteObject(bId);
+  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  EXPECT_EQ(Item(bId), nullptr);
+  EXPECT_EQ(Item(sId), nullptr);
+  ASSERT_NE(Item(t->m_id), nullptr);
+  EXPECT_EQ(Item(t->m_id)->parent(), Item(c->m_id));
+  // The selection moved off the removed source to a remaining node.
+  ASSERT_TRUE(f.tree->SelectedNode().has_value());
+  EXPECT_NE(*f.tree->SelectedNode(), sId);
+}
+
+TEST_F(SourceListViewTest, DeleteGroupRefusesTheLastRootGroupAndAsksOtherwise) {
+  CGroup* only = f.Group(0, u"Only");
+  CGroup* sub = f.Group(only->m_id, u"Sub &amp; co");
+  f.CreateViews();
+
+  Select(only->m_id);
+  Key(Qt::Key_Delete);
+  ASSERT_EQ(f.messages.size(), 1u);
+  EXPECT_EQ(f.messages[0].icon, MsgIcon::Information);
+  EXPECT_EQ(f.messages[0].text,
+            QStringLiteral("You cannot delete this; you must have at least one group at the root level."));
+  EXPECT_NE(f.model.GetGroup(only->m_id), nullptr);
+
+  // The only sub-group can go, after the question (with the name as stored).
+  Select(sub->m_id);
+  f.nextAnswer = QMessageBox::No;
+  Key(Qt::Key_Delete);
+  ASSERT_EQ(f.messages.size(), 2u);
+  EXPECT_EQ(f.messages[1].text, QStringLiteral("Are you sure you want to delete 'Sub &amp; co'?"));
+  EXPECT_EQ(f.messages[1].buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_NE(Item(sub->m_id), nullptr);
+  f.nextAnswer = QMessageBox::Yes;
+  const ObjectId subId = sub->m_id;
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(f.model.GetGroup(subId), nullptr);
+  EXPECT_EQ(Item(subId), nullptr);
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(only->m_id));
+
+  // With two root groups a root group is asked for and deleted; the root
+  // item becomes selected.
+  CGroup* second = f.Group(0, u"Second");
+  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  Select(second->m_id);
+  const ObjectId secondId = second->m_id;
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(f.messages.size(), 4u);
+  EXPECT_EQ(f.model.GetGroup(secondId), nullptr);
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(0));
+
+  // Delete on the root item does nothing and asks nothing.
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(f.messages.size(), 4u);
+  EXPECT_EQ(f.model.m_rootGroups.size(), 1u);
+}
+
+TEST_F(SourceListViewTest, DeleteFeedAsksWithTheTitleAndSelectsTheGroup) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"A &lt; B");
+  CFeed* a = f.Article(s, u"x");
+  f.CreateViews();
+  Select(s->m_id);
+  EXPECT_EQ(f.list->model()->rowCount(), 1);
+  const ObjectId sid = s->m_id;
+  const ObjectId aid = a->m_id;
+  f.chooseInMenu = QStringLiteral("&Delete this feed");
+  RightClick(Item(sid));
+  ASSERT_EQ(f.messages.size(), 1u);
+  EXPECT_EQ(f.messages[0].text, QStringLiteral("Are you sure you want to delete 'A &lt; B'?"));
+  EXPECT_EQ(f.model.GetFeedSource(sid), nullptr);
+  EXPECT_EQ(f.model.GetFeed(aid), nullptr);
+  EXPECT_EQ(Item(sid), nullptr);
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(g->m_id));
+  EXPECT_EQ(f.list->model()->rowCount(), 0);
+  EXPECT_GE(f.saves, 1);
+}
+
+TEST_F(SourceListViewTest, RightClickMenusPerNodeKind) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"S");
+  f.CreateViews();
+  RightClick(f.tree->RootItem());
+  RightClick(Item(g->m_id));
+  RightClick(Item(s->m_id));
+  ASSERT_EQ(f.menus.size(), 3u);
+  const std::vector<QString> root = {QStringLiteral("&Update all feeds"), QStringLiteral("-"),
+                                     QStringLiteral("&Add group")};
+  const std::vector<QString> group = {
+      QStringLiteral("&Add new feed"),      QStringLiteral("-"), QStringLiteral("Add new &sub-group"),
+      QStringLiteral("-"),                  QStringLiteral("&Rename this group"),
+      QStringLiteral("&Delete this group")};
+  const std::vector<QString> source = {
+      QStringLiteral("&Rename this feed"), QStringLiteral("&Delete this feed"), QStringLiteral("-"),
+      QStringLiteral("&Clear history for this feed"), QStringLiteral("-"),
+      QStringLiteral("&Properties")};
+  EXPECT_EQ(f.menus[0].texts, root);
+  EXPECT_EQ(f.menus[1].texts, group);
+  EXPECT_EQ(f.menus[2].texts, source);
+  // The right click selected the item under the cursor.
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(s->m_id));
+}
+
+TEST_F(SourceListViewTest, RenameStartsWithTheNameCommitsAndEscapeCancels) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"Zulu");
+  s->m_autoName = true;
+  f.Article(s, u"a");
+  f.Source(g->m_id, u"Mike");
+  f.CreateViews();
+  f.window.show();
+  Select(s->m_id);
+
+  Key(Qt::Key_F2);
+  ASSERT_TRUE(f.tree->IsEditing());
+  auto* edit = f.tree->viewport()->findChild<QLineEdit*>();
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(edit->text(), QStringLiteral("Zulu"));  // without the counts
+  QTest::keyClick(edit, Qt::Key_Escape);
+  EXPECT_FALSE(f.tree->IsEditing());
+  EXPECT_EQ(s->m_title, u"Zulu");
+  EXPECT_TRUE(s->m_autoName);
+  EXPECT_EQ(Item(s->m_id)->text(0), QStringLiteral("Zulu (1 / 1)"));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+  f.tree->StartRename();
+  edit = f.tree->viewport()->findChild<QLineEdit*>();
+  ASSERT_NE(edit, nullptr);
+  edit->setText(QStringLiteral("Alpha"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  QCoreApplication::processEvents();  // the editor commits from the event loop
+  EXPECT_FALSE(f.tree->IsEditing());
+  EXPECT_EQ(s->m_title, u"Alpha");
+  EXPECT_FALSE(s->m_autoName);
+  EXPECT_EQ(ChildLabels(Item(g->m_id)),
+            (std::vector<QString>{QStringLiteral("Alpha (1 / 1)"), QStringLiteral("Mike")}));
+  EXPECT_GE(f.saves, 1);
+}
+
+TEST_F(SourceListViewTest, F5UpdatesAllButGoesToTheEditorWhileEditing) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"S");
+  s->m_commsStatus = u"Comms status: OK";
+  f.CreateViews();
+  f.window.show();
+  Select(s->m_id);
+  f.StopFrameTimer(FrameTimer::Update);
+  Key(Qt::Key_F5);
+  ASSERT_EQ(f.updateAllCalls, std::vector<bool>{true});
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
+  EXPECT_EQ(f.status.back(), u"Comms status: OK");
+
+  f.tree->StartRename();
+  auto* edit = f.tree->viewport()->findChild<QLineEdit*>();
+  ASSERT_NE(edit, nullptr);
+  QTest::keyClick(edit, Qt::Key_F5);
+  EXPECT_EQ(f.updateAllCalls.size(), 1u);
+  EXPECT_TRUE(f.tree->IsEditing());
+  QTest::keyClick(edit, Qt::Key_Escape);
+}
+
+TEST_F(SourceListViewTest, UpdateAllWithNewsRefreshesTreeAndList) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"S");
+  f.CreateViews();
+  Select(s->m_id);
+  f.tree->SetUpdateFunctions(
+      [&](CFeedsManager&, bool) {
+        f.Article(s, u"new");
+        return true;
+      },
+      nullptr);
+  f.tree->UpdateAllFeeds();
+  EXPECT_EQ(Item(s->m_id)->text(0), QStringLiteral("S (1 / 1)"));
+  EXPECT_EQ(f.list->model()->rowCount(), 1);
+  EXPECT_EQ(f.saves, 1);
+}
+
+TEST_F(SourceListViewTest, AddFeedNeedsAGroupAndPassesTheTrimmedGroupName) {
+  CGroup* g = f.Group(0, u"  My (news) group ");
+  CFeedSource* existing = f.Source(g->m_id, u"Old");
+  f.Article(existing, u"a");
+  f.CreateViews();
+  Select(existing->m_id);
+  f.tree->AddFeed();
+  EXPECT_EQ(f.dialogs, 0);
+
+  QString groupName;
+  QStringList urls;
+  f.answerDialog = [&](QDialog& dialog) {
+    auto& dlg = dynamic_cast<CAddNewFeedDlg&>(dialog);
+    groupName = dlg.m_strGroupName;
+    urls = dlg.m_existingUrls;
+    dlg.m_strUrl = QStringLiteral("http://new.example/feed");
+    return int(QDialog::Accepted);
+  };
+  Select(g->m_id);
+  f.tree->AddFeed();
+  EXPECT_EQ(groupName, QStringLiteral("My"));
+  EXPECT_EQ(urls, QStringList{QStringLiteral("http://example.com/Old")});
+  ASSERT_EQ(g->m_sources.size(), 2u);
+  const CFeedSource* added = f.model.GetFeedSource(g->m_sources[1]);
+  EXPECT_EQ(added->m_url, u"http://new.example/feed");
+  EXPECT_EQ(added->m_title, u"http://new.example/feed");
+  EXPECT_TRUE(added->m_autoName);
+  ASSERT_EQ(f.updateSourceCalls.size(), 1u);
+  EXPECT_EQ(f.updateSourceCalls[0], std::make_pair(added->m_id, true));
+  EXPECT_NE(Item(added->m_id), nullptr);
+}
+
+TEST_F(SourceListViewTest, AddGroupAtRootOrInsideTheSelectedGroup) {
+  CGroup* g = f.Group(0, u"G");
+  f.CreateViews();
+  f.answerDialog = [](QDialog& dialog) {
+    dynamic_cast<CAddGroupDlg&>(dialog).m_strName = QStringLiteral(" Fresh ");
+    return int(QDialog::Accepted);
+  };
+  f.tree->AddGroup();  // root selected
+  ASSERT_EQ(f.model.m_rootGroups.size(), 2u);
+  const CGroup* atRoot = f.model.GetGroup(f.model.m_rootGroups[1]);
+  EXPECT_EQ(atRoot->m_name, u"Fresh");
+  EXPECT_EQ(Item(atRoot->m_id)->parent(), f.tree->RootItem());
+
+  Select(g->m_id);
+  f.chooseInMenu = QStringLiteral("Add new &sub-group");
+  RightClick(Item(g->m_id));
+  ASSERT_EQ(g->m_childGroups.size(), 1u);
+  EXPECT_EQ(Item(g->m_childGroups[0])->parent(), Item(g->m_id));
+
+  // An empty name adds nothing.
+  f.answerDialog = [](QDialog&) { return int(QDialog::Accepted); };
+  f.tree->AddGroup();
+  EXPECT_EQ(g->m_childGroups.size(), 1u);
+}
+
+TEST_F(SourceListViewTest, PropertiesApplyTheRefreshRateAndClearHistoryAsks) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"S");
+  s->m_refreshInterval = 30;
+  s->m_commsStatus = u"Comms status: OK";
+  CFeed* a = f.Article(s, u"a");
+  a->m_key = u"k";
+  s->AddToHistory(*a);
+  f.CreateViews();
+  Select(s->m_id);
+
+  int shownRate = 0;
+  QString shownStatus;
+  f.answerDialog = [&](QDialog& dialog) {
+    auto& dlg = dynamic_cast<CFeedPropertiesDlg&>(dialog);
+    shownRate = dlg.m_nRefreshRate;
+    shownStatus = dlg.m_strLastUpdate;
+    dlg.m_nRefreshRate = 90;
+    return int(QDialog::Accepted);
+  };
+  f.tree->ShowProperties();
+  EXPECT_EQ(shownRate, 30);
+  EXPECT_EQ(shownStatus, QStringLiteral("Comms status: OK"));
+  EXPECT_EQ(s->m_refreshInterval, 90);
+  EXPECT_EQ(f.saves, 1);
+
+  for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Cancel}) {
+    f.nextAnswer = answer;
+    f.tree->ClearHistory();
+    EXPECT_TRUE(s->IsInHistory(u"k"));
+  }
+  f.nextAnswer = QMessageBox::Yes;
+  const size_t before = f.messages.size();
+  f.tree->ClearHistory();
+  EXPECT_FALSE(s->IsInHistory(u"k"));
+  ASSERT_EQ(f.messages.size(), before + 2);
+  EXPECT_EQ(f.messages[before].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  EXPECT_EQ(f.messages.back().text, QStringLiteral("History cleared."));
+  EXPECT_EQ(f.saves, 1);  // clearing schedules no save
+}
+
+TEST_F(SourceListViewTest, GroupSelectionListsNestedSourcesAndClearsTheArticlePane) {
+  CGroup* top = f.Group(0, u"Top");
+  CGroup* sub = f.Group(top->m_id, u"Sub");
+  CFeedSource* s1 = f.Source(top->m_id, u"S1");
+  CFeedSource* s2 = f.Source(sub->m_id, u"S2");
+  f.Article(s1, u"one");
+  f.Article(s2, u"two");
+  f.Article(s2, u"three");
+  f.CreateViews();
+  QAbstractItemModelTester tester(f.list->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  Select(top->m_id);
+  EXPECT_EQ(f.list->model()->rowCount(), 3);
+  EXPECT_EQ(f.list->ShownSources(), (IdList{s1->m_id, s2->m_id}));
+  Select(s2->m_id);
+  EXPECT_EQ(f.list->model()->rowCount(), 2);
+  Select(0);
+  EXPECT_EQ(f.list->model()->rowCount(), 0);
+}
+
+TEST_F(SourceListViewTest, FocusEndsTheNewArticlesNotice) {
+  f.Group(0, u"G");
+  f.CreateViews();
+  f.newArticles = true;
+  QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
+  QCoreApplication::sendEvent(f.tree.get(), &in);
+  EXPECT_FALSE(f.newArticles);
+}
+
+TEST_F(SourceListViewTest, DestroyingTheTreeStopsItsTimers) {
+  f.Group(0, u"G");
+  f.CreateViews();
+  f.tree.reset();
+  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Update));
+  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Tick));
+}
+
+}  // namespace
+}  // namespace qb

@@ -1,0 +1,139 @@
+#include "views/ArticlePage.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPalette>
+#include <cstdio>
+
+#include "feeds/Markup.h"
+#include "model/Feed.h"
+#include "views/Shell.h"
+
+namespace qb {
+
+namespace {
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// EncodeCharRefs works on code units; a character outside the basic plane
+// would become two references to lone surrogates, which a browser shows as
+// two replacement characters. Such pairs are written as one reference to the
+// whole code point instead.
+std::u16string EncodeForPage(const std::u16string& text) {
+  std::u16string out;
+  std::u16string run;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      out += EncodeCharRefs(run);
+      run.clear();
+      const uint32_t cp = 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (uint32_t(text[i + 1]) - 0xDC00);
+      const std::string ref = "&#" + std::to_string(cp) + ";";
+      out.append(ref.begin(), ref.end());
+      ++i;
+    } else {
+      run += c;
+    }
+  }
+  out += EncodeCharRefs(run);
+  return out;
+}
+
+void Append(std::u16string& page, std::string_view ascii) { page.append(ascii.begin(), ascii.end()); }
+
+}  // namespace
+
+std::string ColorToHex(const QColor& color) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02X%02X%02X", color.red() & 0xFF, color.green() & 0xFF,
+                color.blue() & 0xFF);
+  return buf;
+}
+
+std::string ArticlePageBytes(ObjectId id, const std::u16string& title, const std::u16string& link,
+                             const std::u16string& description, const ArticlePageColors& colors) {
+  const std::string crlf = "\r\n";
+  const std::u16string encodedTitle = EncodeForPage(DecodeEntities(title));
+  const std::u16string encodedDesc = EncodeForPage(DecodeEntities(description));
+  // The link is written as stored; only characters the single-byte file
+  // cannot hold are written as references, which the browser reads back.
+  const std::u16string encodedLink = EncodeForPage(link);
+  std::u16string page;
+  Append(page, "<p>" + crlf);
+  Append(page, "<table width=\"100%\" border=\"0\" align=\"center\" cellpadding=\"4\"><tr>" + crlf);
+  Append(page, "<td bgcolor=\"#" + colors.highlight + "\"><font face=\"Arial\" size=\"3\" color=\"#" +
+                   colors.highlightText + "\">");
+  page += encodedTitle;
+  Append(page, "</font></td>" + crlf);
+  Append(page, "</tr></table>" + crlf);
+  Append(page, "<table border=\"0\" align=\"center\" cellpadding=\"4\"><tr>" + crlf);
+  Append(page, "<td><font face=\"Arial\" size=\"2\">" + crlf);
+  Append(page, "<a href=\"");
+  page += encodedLink;
+  Append(page, "\">Open this article (this window)</a>" + crlf);
+  Append(page, "</font></td>" + crlf);
+  Append(page, "<td><font face=\"Arial\" size=\"2\">" + crlf);
+  Append(page, "<a href=\"");
+  page += encodedLink;
+  Append(page, "\" target=\"" + std::to_string(static_cast<unsigned long>(id)) +
+                   "\">Open this article (new window)</a>" + crlf);
+  Append(page, "</font></td>" + crlf);
+  Append(page, "<td><font face=\"Arial\" size=\"2\">" + crlf);
+  Append(page, std::string("<a href=\"") + kDeleteArticleUrl + "\">Delete this article</a>" + crlf);
+  Append(page, "</font></td>" + crlf);
+  Append(page, "</tr></table>" + crlf);
+  Append(page, "<hr width=\"100%\" size=\"1\">" + crlf);
+  Append(page, "</p>" + crlf);
+  page += encodedDesc;
+
+  // The file is written as a text stream of single bytes: each line feed
+  // becomes a carriage return and a line feed.
+  std::string bytes;
+  bytes.reserve(page.size() + page.size() / 16);
+  for (char16_t c : page) {
+    if (c == u'\n') {
+      bytes += "\r\n";
+    } else {
+      bytes += static_cast<char>(static_cast<unsigned char>(c));  // c <= 255 after encoding
+    }
+  }
+  return bytes;
+}
+
+ArticlePageColors SystemPageColors() {
+  const QPalette palette = QApplication::palette();
+  return {ColorToHex(palette.color(QPalette::Active, QPalette::Highlight)),
+          ColorToHex(palette.color(QPalette::Active, QPalette::HighlightedText))};
+}
+
+QString ArticlePagePath() {
+  const QString folder = PrivateTempFolder();
+  if (folder.isEmpty()) return QString();
+  return folder + QLatin1Char('/') + QLatin1String(kArticlePageName);
+}
+
+QString WriteArticlePage(const CFeed& article, const ArticlePageColors& colors) {
+  const QString path = ArticlePagePath();
+  if (path.isEmpty()) return path;
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return path;
+  const std::string bytes =
+      ArticlePageBytes(article.m_id, article.m_title, article.m_link, article.m_description, colors);
+  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  return path;
+}
+
+QString WriteEmptyPage() {
+  const QString path = ArticlePagePath();
+  if (path.isEmpty()) return path;
+  QFile file(path);
+  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.close();
+  return path;
+}
+
+bool IsDeleteArticleUrl(const QString& url) {
+  return url.compare(QLatin1String(kDeleteArticleUrl), Qt::CaseInsensitive) == 0;
+}
+
+}  // namespace qb

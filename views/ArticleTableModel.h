@@ -1,0 +1,65 @@
+// The rows of the article list: one article identifier per row, nothing else.
+// Texts, fonts and sort keys are looked up in the feed model when asked for,
+// so the list can hold a hundred thousand rows cheaply. A map from identifier
+// to row lets a refresh insert and remove only the rows that changed.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <unordered_map>
+#include <vector>
+
+#include "model/RSSObject.h"
+
+namespace qb {
+
+class CFeedsManager;
+
+class CArticleTableModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  enum Column { kTitle = 0, kChannel = 1, kDate = 2, kColumnCount = 3 };
+  // The row's article identifier (an ObjectId as unsigned int).
+  static constexpr int kIdRole = Qt::UserRole + 1;
+
+  explicit CArticleTableModel(const CFeedsManager& model, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+  // 0 for a row out of range.
+  ObjectId IdAt(int row) const;
+  // The row showing the article, or -1.
+  int FindRow(ObjectId id) const;
+  const std::vector<ObjectId>& Ids() const { return m_ids; }
+
+  // Inserts one row at `row` (clamped to 0..rowCount); returns its index.
+  int InsertRow(int row, ObjectId id);
+  // Appends rows in one insertion, skipping identifiers that have a row.
+  void AppendRows(const IdList& ids);
+  // Removes the rows, given in increasing order. Few blocks of adjacent rows
+  // are removed block by block; many scattered rows in one layout change, so
+  // deleting thousands of rows costs one pass.
+  void RemoveRowList(const std::vector<int>& rows);
+  // Tells the views that every row's texts may have changed.
+  void TouchAll();
+  void TouchRow(int row);
+  // Sorts by the column: titles and channels compared with only A-Z folded,
+  // dates earlier first with undated articles after every dated one; the
+  // order is reversed for descending. Rows whose article is gone go last.
+  // Selections and the current row follow their articles.
+  void SortRows(int column, bool ascending);
+
+ private:
+  void RebuildRowMap();
+  void ApplyOrder(const std::vector<int>& newToOld, qsizetype newCount,
+                  QAbstractItemModel::LayoutChangeHint hint);
+
+  const CFeedsManager& m_model;
+  std::vector<ObjectId> m_ids;
+  std::unordered_map<ObjectId, int> m_rowOf;
+};
+
+}  // namespace qb
