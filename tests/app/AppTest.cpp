@@ -24,8 +24,8 @@ namespace {
 using test::AppHarness;
 using test::UiTestScope;
 
-const QString kSettings = QStringLiteral("Settings");
-const QString kWindow = QStringLiteral("WindowSettings");
+using test::kSettings;
+using test::kWindow;
 
 std::u16string U16(const char16_t* s) { return s; }
 

@@ -17,6 +17,10 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace qb::test {
 
+// The two settings sections.
+inline const QString kSettings = QStringLiteral("Settings");
+inline const QString kWindow = QStringLiteral("WindowSettings");
+
 struct ShownMessage {
   MsgIcon icon;
   QString text;

@@ -25,8 +25,8 @@ namespace {
 using test::AppHarness;
 using test::UiTestScope;
 
-const QString kSettings = QStringLiteral("Settings");
-const QString kWindow = QStringLiteral("WindowSettings");
+using test::kSettings;
+using test::kWindow;
 
 QStringList MenuTexts(const QList<QAction*>& actions) {
   QStringList texts;

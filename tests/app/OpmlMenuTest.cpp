@@ -13,6 +13,12 @@ namespace {
 using test::AppHarness;
 using test::UiTestScope;
 
+// A started program past its first run.
+bool StartPastFirstRun(AppHarness& h) {
+  UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 0);
+  return h.Start();
+}
+
 TEST(OpmlMenuTest, ImportAddsFeedsFetchesThemOnceAndSummarises) {
   test::BypassProxyForLoopback();
   test::HttpServer server;
@@ -20,8 +26,7 @@ TEST(OpmlMenuTest, ImportAddsFeedsFetchesThemOnceAndSummarises) {
                           "<rss><channel><title>Loop News</title><item><title>One</title>"
                           "<guid>1</guid></item></channel></rss>"));
   AppHarness h;
-  UiTestScope::Store(QStringLiteral("Settings"), QStringLiteral("FirstRun"), 0);
-  ASSERT_TRUE(h.Start());
+  ASSERT_TRUE(StartPastFirstRun(h));
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("subs.opml"));
   QFile file(path);
@@ -54,8 +59,7 @@ TEST(OpmlMenuTest, ImportAddsFeedsFetchesThemOnceAndSummarises) {
 
 TEST(OpmlMenuTest, AFileThatIsNotOpmlWarnsWithItsNameAndLine) {
   AppHarness h;
-  UiTestScope::Store(QStringLiteral("Settings"), QStringLiteral("FirstRun"), 0);
-  ASSERT_TRUE(h.Start());
+  ASSERT_TRUE(StartPastFirstRun(h));
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("page.html"));
   QFile file(path);
@@ -75,8 +79,7 @@ TEST(OpmlMenuTest, AFileThatIsNotOpmlWarnsWithItsNameAndLine) {
 
 TEST(OpmlMenuTest, ExportAppendsTheExtensionAndReportsFailure) {
   AppHarness h;
-  UiTestScope::Store(QStringLiteral("Settings"), QStringLiteral("FirstRun"), 0);
-  ASSERT_TRUE(h.Start());
+  ASSERT_TRUE(StartPastFirstRun(h));
   h.Model().AddSource(h.Model().m_rootGroups[0], u"http://x.example/rss");
   QTemporaryDir dir;
   const std::pair<QString, QString> cases[] = {

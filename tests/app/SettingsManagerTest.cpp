@@ -7,8 +7,8 @@ namespace qb {
 namespace {
 
 using test::UiTestScope;
-const QString kSettings = QStringLiteral("Settings");
-const QString kWindow = QStringLiteral("WindowSettings");
+using test::kSettings;
+using test::kWindow;
 
 TEST(SettingsManagerTest, EmptyFileReadsAllTrueAndWritesOnes) {
   UiTestScope scope;
