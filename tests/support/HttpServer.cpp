@@ -169,6 +169,11 @@ std::vector<HttpRequest> HttpServer::Requests() const {
   return m_requests;
 }
 
+size_t HttpServer::TlsAttempts() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_tlsAttempts;
+}
+
 bool HttpServer::WaitOrStop(std::chrono::milliseconds duration) {
   pollfd p{m_stopPipe[0], POLLIN, 0};
   return poll(&p, 1, static_cast<int>(duration.count())) > 0;
@@ -214,6 +219,11 @@ void HttpServer::Serve(int fd) {
     const ssize_t n = recv(fd, buf, sizeof(buf), 0);
     if (n <= 0) return;
     raw.append(buf, static_cast<size_t>(n));
+    if (static_cast<unsigned char>(raw[0]) == 0x16) {  // a TLS handshake record
+      std::lock_guard<std::mutex> lock(m_mutex);
+      ++m_tlsAttempts;
+      return;
+    }
   }
 
   HttpRequest request;

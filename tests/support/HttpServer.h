@@ -62,6 +62,9 @@ class HttpServer {
   // Paths without a response get 404 with a short HTML page.
   void Set(const std::string& path, HttpResponse response);
   std::vector<HttpRequest> Requests() const;
+  // Connections that opened with a TLS handshake (a client trying https on
+  // this plain http port). Each is closed at once, unanswered.
+  size_t TlsAttempts() const;
 
   // A port on 127.0.0.1 on which nothing listens (connections are refused).
   static uint16_t ClosedPort();
@@ -78,6 +81,7 @@ class HttpServer {
   mutable std::mutex m_mutex;
   std::map<std::string, HttpResponse> m_responses;
   std::vector<HttpRequest> m_requests;
+  size_t m_tlsAttempts = 0;
   std::vector<std::thread> m_connections;
   std::thread m_acceptThread;
 };
