@@ -2,10 +2,10 @@
 
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 
 #include "feeds/HtmlLinks.h"
-#include "feeds/TextDecoding.h"
 #include "feeds/XMLParser.h"
 #include "model/Text.h"
 
@@ -45,20 +45,11 @@ std::u16string CollapseSpace(std::u16string_view s) {
   return out;
 }
 
-std::u16string DecodePage(std::string_view body, std::string_view contentType) {
-  std::string charset = CharsetFromContentType(contentType);
-  if (charset.empty() && !IsValidUtf8(body)) charset = FindHtmlDeclaredEncoding(body);
-  return DecodeFeedBytes(body, charset);
-}
-
 std::vector<DiscoveredFeed> AnnouncedFeeds(std::u16string_view pageUrl, std::u16string_view html) {
   const HtmlLinks page = ScanHtmlLinks(html);
-  std::u16string base(pageUrl);
-  if (!page.baseHref.empty()) {
-    std::u16string resolved = ResolveUrl(pageUrl, page.baseHref);
-    if (!resolved.empty()) base = std::move(resolved);
-  }
+  const std::u16string base = LinkBase(pageUrl, page);
   std::vector<DiscoveredFeed> feeds;
+  std::unordered_set<std::u16string> seen;
   for (const HtmlTag& link : page.links) {
     if (!HasToken(link.Get(u"rel"), u"alternate") || !IsFeedType(link.Get(u"type"))) continue;
     if (TrimView(link.Get(u"href")).empty()) continue;
@@ -67,9 +58,7 @@ std::vector<DiscoveredFeed> AnnouncedFeeds(std::u16string_view pageUrl, std::u16
     const CheckedAddress checked = CheckFeedAddress(ResolveUrl(base, link.Get(u"href")));
     if (!checked.ok() || checked.candidates.size() != 1) continue;
     const std::u16string& url = checked.candidates.front();
-    bool seen = false;
-    for (const DiscoveredFeed& f : feeds) seen = seen || f.url == url;
-    if (!seen) feeds.push_back({url, CollapseSpace(link.Get(u"title"))});
+    if (seen.insert(url).second) feeds.push_back({url, CollapseSpace(link.Get(u"title"))});
   }
   return feeds;
 }
@@ -84,7 +73,7 @@ DiscoveryResult ExamineFetchedBody(std::u16string_view url, std::string_view bod
                                    std::string_view contentType) {
   DiscoveryResult result;
   result.fetchedUrl = url;
-  const std::u16string text = DecodePage(body, contentType);
+  const std::u16string text = DecodeHtmlPage(body, contentType);
   if (IsFeedDocument(text)) {
     result.status = DiscoveryStatus::kFound;
     result.addressIsFeed = true;

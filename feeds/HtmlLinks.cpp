@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "feeds/TextDecoding.h"
+#include "feeds/WebAddress.h"
 #include "model/Text.h"
 
 namespace qb {
@@ -15,7 +16,9 @@ bool IsHtmlSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
 }
 bool IsAsciiAlpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-char16_t LowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
+char16_t LowerAscii(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+}
 
 std::u16string Lower(std::u16string_view s) {
   std::u16string out(s);
@@ -39,8 +42,8 @@ void AppendCodePoint(std::u16string& out, uint32_t cp) {
 // such as "?a=1&copy=2" stays as written.
 std::u16string DecodeReferences(std::u16string_view s) {
   static constexpr std::pair<std::u16string_view, char16_t> kNamed[] = {
-      {u"amp;", u'&'}, {u"lt;", u'<'}, {u"gt;", u'>'}, {u"quot;", u'"'}, {u"apos;", u'\''},
-      {u"nbsp;", u'\u00A0'}};
+      {u"amp;", u'&'},  {u"lt;", u'<'},    {u"gt;", u'>'},
+      {u"quot;", u'"'}, {u"apos;", u'\''}, {u"nbsp;", u'\u00A0'}};
   std::u16string out;
   out.reserve(s.size());
   size_t i = 0;
@@ -121,15 +124,16 @@ size_t ReadAttributes(std::u16string_view s, size_t j, HtmlTag* tag) {
     }
     if (tag != nullptr) {
       std::u16string lowered = Lower(name);
-      if (!tag->Has(lowered)) tag->attributes.emplace_back(std::move(lowered), DecodeReferences(value));
+      if (!tag->Has(lowered))
+        tag->attributes.emplace_back(std::move(lowered), DecodeReferences(value));
     }
   }
 }
 
 // Elements whose content is text, not tags.
 bool IsRawText(std::u16string_view name) {
-  static constexpr std::u16string_view kNames[] = {u"script", u"style",   u"title",   u"textarea",
-                                                   u"xmp",    u"iframe",  u"noembed", u"noframes"};
+  static constexpr std::u16string_view kNames[] = {u"script", u"style",  u"title",   u"textarea",
+                                                   u"xmp",    u"iframe", u"noembed", u"noframes"};
   return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
@@ -214,6 +218,14 @@ HtmlLinks ScanHtmlLinks(std::u16string_view html) {
   return out;
 }
 
+std::u16string LinkBase(std::u16string_view pageUrl, const HtmlLinks& page) {
+  if (!page.baseHref.empty()) {
+    std::u16string resolved = ResolveUrl(pageUrl, page.baseHref);
+    if (!resolved.empty()) return resolved;
+  }
+  return std::u16string(pageUrl);
+}
+
 bool HasToken(std::u16string_view list, std::u16string_view token) {
   size_t i = 0;
   while (i < list.size()) {
@@ -249,6 +261,12 @@ std::string FindHtmlDeclaredEncoding(std::string_view bytes) {
         }
       });
   return found;
+}
+
+std::u16string DecodeHtmlPage(std::string_view bytes, std::string_view contentType) {
+  std::string charset = CharsetFromContentType(contentType);
+  if (charset.empty() && !IsValidUtf8(bytes)) charset = FindHtmlDeclaredEncoding(bytes);
+  return DecodeFeedBytes(bytes, charset);
 }
 
 }  // namespace qb

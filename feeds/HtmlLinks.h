@@ -35,6 +35,10 @@ struct HtmlLinks {
 
 HtmlLinks ScanHtmlLinks(std::u16string_view html);
 
+// What the page's relative links resolve against: its <base href> resolved
+// against the page's own URL, or that URL.
+std::u16string LinkBase(std::u16string_view pageUrl, const HtmlLinks& page);
+
 // Whether the space-separated list holds the token, compared without case
 // ("Shortcut Icon" holds "icon").
 bool HasToken(std::u16string_view list, std::u16string_view token);
@@ -47,5 +51,10 @@ std::u16string BareMimeType(std::u16string_view type);
 // or <meta http-equiv="Content-Type" content="...; charset=...">; empty
 // when none.
 std::string FindHtmlDeclaredEncoding(std::string_view bytes);
+
+// A page's text: decoded as a feed is (DecodeFeedBytes with the response's
+// charset), except that bytes which are not UTF-8 and come without a
+// charset are read in the encoding the page declares.
+std::u16string DecodeHtmlPage(std::string_view bytes, std::string_view contentType);
 
 }  // namespace qb

@@ -14,7 +14,9 @@ namespace {
 bool IsAsciiAlpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-char16_t LowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
+char16_t LowerAscii(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+}
 
 std::u16string Lower(std::u16string_view s) {
   std::u16string out(s);
@@ -203,7 +205,8 @@ CheckedAddress CheckTyped(std::u16string_view s, bool allowFeed) {
   if (scheme.empty()) {
     std::u16string_view rest = s;
     if (rest.starts_with(u"//")) rest.remove_prefix(2);
-    if (const AddressProblem p = BuildHttpUrl(u"https", rest, false, url); p != AddressProblem::kNone) {
+    if (const AddressProblem p = BuildHttpUrl(u"https", rest, false, url);
+        p != AddressProblem::kNone) {
       return Refused(p);
     }
     out.candidates.push_back(url);
@@ -215,7 +218,8 @@ CheckedAddress CheckTyped(std::u16string_view s, bool allowFeed) {
   if (lower == u"feed" && allowFeed) {
     if (!TypedScheme(after).empty()) return CheckTyped(after, false);
     if (after.starts_with(u"//")) after.remove_prefix(2);
-    if (const AddressProblem p = BuildHttpUrl(u"http", after, true, url); p != AddressProblem::kNone) {
+    if (const AddressProblem p = BuildHttpUrl(u"http", after, true, url);
+        p != AddressProblem::kNone) {
       return Refused(p);
     }
   } else if (lower == u"http" || lower == u"https") {

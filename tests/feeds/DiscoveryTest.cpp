@@ -62,23 +62,25 @@ TEST(DiscoveryTest, FeedsBehindAnAddress) {
   server.Set("/served-as-html", Html(kRss));
   server.Set("/one", Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" "
                                "title=\" The  News \" href=\"/rss\">")));
-  server.Set("/two", Html(Page(
+  const std::string two =
       "<link rel=\"stylesheet\" href=\"/style.css\">"
       "<link rel=\"alternate\" hreflang=\"fr\" href=\"/fr/\">"
       "<link rel=\"alternate stylesheet\" type=\"text/css\" href=\"/dark.css\">"
       "<link type='application/atom+xml' href='" + server.Url("/atom") + "' rel='Alternate'>"
       "<link rel=alternate type=\"application/rss+xml; charset=utf-8\" href=rss title=RSS>"
-      "<link rel=\"alternate\" type=\"application/atom+xml\" href=\"./atom\" title=\"again\">")));
+      "<link rel=\"alternate\" type=\"application/atom+xml\" href=\"./atom\" title=\"again\">";
+  server.Set("/two", Html(Page(two)));
   server.Set("/none", Html(Page("<link rel=\"icon\" href=\"/favicon.ico\">")));
   server.Set("/blog/", Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" "
                                  "href=\"feed.xml?a=1&amp;b=2\">")));
   server.Set("/based", Html(Page("<base href=\"/blog/posts/\">"
                                  "<link rel=\"alternate\" type=\"application/atom+xml\" "
                                  "href=\"../atom.xml\">")));
-  server.Set("/hostile", Html(Page(
-      "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"javascript:alert(1)\">"
-      "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"file:///etc/passwd\">"
-      "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"\">")));
+  server.Set(
+      "/hostile",
+      Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" href=\"javascript:alert(1)\">"
+                "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"file:///etc/passwd\">"
+                "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"\">")));
   server.Set("/go", HttpResponse::Redirect(server.Url("/one")));
   server.Set("/go-feed", HttpResponse::Redirect("/rss", 301));
   server.Set("/empty", Html(""));
@@ -119,11 +121,13 @@ TEST(DiscoveryTest, FeedsBehindAnAddress) {
 
 TEST(DiscoveryTest, FailuresHaveTheirReason) {
   HttpServer server;
-  HttpResponse gone = Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" href=\"/x\">"));
+  HttpResponse gone =
+      Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" href=\"/x\">"));
   gone.status = 410;
   gone.reason = "Gone";
   server.Set("/gone", gone);
-  const std::u16string closed = Widen("http://127.0.0.1:" + std::to_string(HttpServer::ClosedPort()) + "/");
+  const std::u16string closed =
+      Widen("http://127.0.0.1:" + std::to_string(HttpServer::ClosedPort()) + "/");
 
   DiscoveryResult r = DiscoverFeeds(server.Url16("/missing"), FastOptions());
   EXPECT_EQ(r.status, DiscoveryStatus::kHttpError);
@@ -143,7 +147,8 @@ TEST(DiscoveryTest, FailuresHaveTheirReason) {
 
   // Refused text never reaches the network.
   const size_t before = server.Requests().size();
-  r = DiscoverFeeds(u"ftp://127.0.0.1:" + Widen(std::to_string(server.port())) + u"/", FastOptions());
+  r = DiscoverFeeds(u"ftp://127.0.0.1:" + Widen(std::to_string(server.port())) + u"/",
+                    FastOptions());
   EXPECT_EQ(r.status, DiscoveryStatus::kBadAddress);
   EXPECT_EQ(r.addressProblem, AddressProblem::kUnsupportedScheme);
   EXPECT_EQ(r.message, AddressProblemText(AddressProblem::kUnsupportedScheme));
@@ -186,8 +191,9 @@ TEST(DiscoveryTest, WithoutASchemeHttpsComesFirstThenHttp) {
 
 TEST(DiscoveryTest, ReadsAPageInTheEncodingItDeclares) {
   HttpServer server;
-  server.Set("/latin", Html("<html><head><meta charset=\"iso-8859-1\">"
-                            "<link rel=alternate type=application/rss+xml title=\"Caf\xe9\" href=/rss>"));
+  server.Set("/latin",
+             Html("<html><head><meta charset=\"iso-8859-1\">"
+                  "<link rel=alternate type=application/rss+xml title=\"Caf\xe9\" href=/rss>"));
   const DiscoveryResult r = DiscoverFeeds(server.Url16("/latin"), FastOptions());
   ASSERT_EQ(r.feeds.size(), 1u);
   EXPECT_EQ(r.feeds[0].title, u"Caf\u00e9");
@@ -204,14 +210,14 @@ TEST(DiscoveryTest, RunsInTheBackgroundAndReportsOnce) {
 
   CFeedDiscovery discovery(FastOptions());
   std::promise<DiscoveryResult> first;
-  discovery.Start(server.Url16("/rss"), [&](const DiscoveryResult& r) { first.set_value(r); });
   auto future = first.get_future();
+  discovery.Start(server.Url16("/rss"), [&](const DiscoveryResult& r) { first.set_value(r); });
   ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(future.get().feeds, Feeds({{"/rss", u""}}, server));
 
   std::promise<DiscoveryResult> refused;
-  discovery.Start(u"example.com:0", [&](const DiscoveryResult& r) { refused.set_value(r); });
   auto refusedFuture = refused.get_future();
+  discovery.Start(u"example.com:0", [&](const DiscoveryResult& r) { refused.set_value(r); });
   ASSERT_EQ(refusedFuture.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(refusedFuture.get().addressProblem, AddressProblem::kBadPort);
 
@@ -224,8 +230,8 @@ TEST(DiscoveryTest, RunsInTheBackgroundAndReportsOnce) {
   }
   discovery.Start(server.Url16("/slow"), [&](const DiscoveryResult&) { ++droppedCalls; });
   std::promise<DiscoveryResult> last;
-  discovery.Start(server.Url16("/slower"), [&](const DiscoveryResult& r) { last.set_value(r); });
   auto lastFuture = last.get_future();
+  discovery.Start(server.Url16("/slower"), [&](const DiscoveryResult& r) { last.set_value(r); });
   ASSERT_EQ(lastFuture.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(lastFuture.get().feeds, Feeds({{"/slower", u""}}, server));
   EXPECT_EQ(droppedCalls.load(), 0);

@@ -16,7 +16,8 @@ const char16_t kPage[] =
     u"<!DOCTYPE html><html><HEAD>\n"
     u"<!-- <link rel=\"alternate\" href=\"/commented\"> -->\n"
     u"<script>var s = '<link rel=\"alternate\" href=\"/scripted\">';</script>\n"
-    u"<LINK REL=\"Alternate\" TYPE='application/rss+xml' HREF=/rss.xml TITLE=\"News &amp; Views\">\n"
+    u"<LINK REL=\"Alternate\" TYPE='application/rss+xml' HREF=/rss.xml TITLE=\"News &amp; "
+    u"Views\">\n"
     u"<link\n href = \"/atom\" rel=\"alternate feed\" type=\"application/atom+xml\"/>\n"
     u"<title>A <link rel=\"alternate\" href=\"/titled\"></TITLE>\n"
     u"<link rel=icon href=/i.png>\n"
@@ -26,7 +27,9 @@ const char16_t kPage[] =
     u"</head><body><p>5 < 6 <a href=\"/x\">x</a></p></body></html>\n";
 
 const std::vector<Attributes> kPageLinks = {
-    {{u"rel", u"Alternate"}, {u"type", u"application/rss+xml"}, {u"href", u"/rss.xml"},
+    {{u"rel", u"Alternate"},
+     {u"type", u"application/rss+xml"},
+     {u"href", u"/rss.xml"},
      {u"title", u"News & Views"}},
     {{u"href", u"/atom"}, {u"rel", u"alternate feed"}, {u"type", u"application/atom+xml"}},
     {{u"rel", u"icon"}, {u"href", u"/i.png"}},
@@ -86,10 +89,14 @@ TEST(HtmlLinksTest, TokensAndTypes) {
     std::u16string token;
     bool has;
   } tokens[] = {
-      {u"alternate", u"alternate", true},      {u"Alternate Feed", u"alternate", true},
-      {u"shortcut icon", u"icon", true},       {u"\ticon\n", u"icon", true},
-      {u"mask-icon", u"icon", false},          {u"icons", u"icon", false},
-      {u"", u"icon", false},                   {u"   ", u"icon", false},
+      {u"alternate", u"alternate", true},
+      {u"Alternate Feed", u"alternate", true},
+      {u"shortcut icon", u"icon", true},
+      {u"\ticon\n", u"icon", true},
+      {u"mask-icon", u"icon", false},
+      {u"icons", u"icon", false},
+      {u"", u"icon", false},
+      {u"   ", u"icon", false},
   };
   for (const auto& t : tokens) {
     EXPECT_EQ(HasToken(t.list, t.token), t.has) << Utf16ToUtf8(t.list);

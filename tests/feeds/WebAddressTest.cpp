@@ -41,11 +41,14 @@ TEST(WebAddressTest, TypedAddresses) {
       // With a scheme: that one only; the scheme in lower case, the rest as typed.
       {u"http://example.com/rss.xml", ok, {u"http://example.com/rss.xml"}},
       {u"HTTPS://Example.com/Feed", ok, {u"https://Example.com/Feed"}},
-      {u"https://user:pw@example.com:8443/f?a=1&b=2#top", ok,
+      {u"https://user:pw@example.com:8443/f?a=1&b=2#top",
+       ok,
        {u"https://user:pw@example.com:8443/f?a=1&b=2#top"}},
       {u"http://[2001:db8::1]/feed", ok, {u"http://[2001:db8::1]/feed"}},
       {u"http://[::ffff:192.0.2.1]:80/", ok, {u"http://[::ffff:192.0.2.1]:80/"}},
-      {u"http://\u4f8b\u3048.\u30c6\u30b9\u30c8/rss", ok, {u"http://\u4f8b\u3048.\u30c6\u30b9\u30c8/rss"}},
+      {u"http://\u4f8b\u3048.\u30c6\u30b9\u30c8/rss",
+       ok,
+       {u"http://\u4f8b\u3048.\u30c6\u30b9\u30c8/rss"}},
       {u"http://intranet/feed", ok, {u"http://intranet/feed"}},
       // The feed: forms.
       {u"feed:https://x.org/a", ok, {u"https://x.org/a"}},
