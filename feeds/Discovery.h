@@ -5,12 +5,12 @@
 //
 // The text is checked first (CheckFeedAddress): refused text never touches
 // the network. Then each candidate URL is fetched in turn; without a typed
-// scheme https comes first and http is tried only when the https fetch
-// fails without an answer from the server. A body whose root element is
-// "rss" or "feed" is a feed, and the result is the address itself;
-// otherwise the body is read as HTML and its announced feeds, resolved
-// against the page (or its <base href>), are the result, in document order
-// and without repeats.
+// scheme https comes first and http is tried only when the https transfer
+// fails (no connection, no secure connection, a timeout); an answer with
+// any HTTP status is final. A body whose root element is "rss" or "feed" is
+// a feed, and the result is the address itself; otherwise the body is read
+// as HTML and its announced feeds, resolved against the page (or its
+// <base href>), are the result, in document order and without repeats.
 //
 // Nothing here blocks a window: DiscoverFeeds runs on the calling thread,
 // and CFeedDiscovery runs it on a thread of its own.
