@@ -64,7 +64,9 @@ inline constexpr char16_t kNoFeedFoundMessage[] = u"No feed was found at this ad
 inline constexpr char16_t kSiteUnreachableMessage[] = u"The site could not be reached.";
 
 // Checks, fetches and examines, on the calling thread (one or two
-// downloads). `cancelled`, when given, is asked between the downloads; once
+// downloads). A page reached through a redirect has its relative links
+// resolved against the address asked for: the download does not say where
+// it ended. `cancelled`, when given, is asked between the downloads; once
 // it answers true the remaining candidates are not tried.
 DiscoveryResult DiscoverFeeds(std::u16string_view typed, const DiscoveryOptions& options = {},
                               const std::function<bool()>& cancelled = {});
