@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/DesktopScheme.h"
 #include "app/RSSReaderApp.h"
 #include "app/SettingsManager.h"
 #include "app/SingleInstance.h"
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
       break;
   }
 
+  // Before any window exists, so none shows in the wrong colours first.
+  qb::CDesktopColorScheme colorScheme;
   int status = 1;
   {
     qb::CRSSReaderApp app;
