@@ -2,14 +2,14 @@
 #   make run      installs what is missing, builds and starts Quillbend
 #   make test     installs what is missing, builds and runs every test
 #   make package  installs what is missing, builds and makes the Debian package
-# Both work as root on a fresh Debian 12 machine (or with sudo).
+# They work as root on a fresh Debian 12 machine (or with sudo).
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: deps build run test test-release test-asan bench package clean
+.PHONY: deps build run test test-release test-asan test-fuzz fuzz bench package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -21,7 +21,7 @@ build: deps
 run: build
 	@bash scripts/run.sh $(BUILD)
 
-test: deps test-release test-asan
+test: deps test-release test-asan test-fuzz
 
 test-release:
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB_WERROR=$${CI:+ON} $(CMAKE_ARGS) >/dev/null
@@ -34,6 +34,15 @@ test-asan:
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L core
 
+# Every fuzz target for a short while, so a regression is caught.
+test-fuzz:
+	@bash scripts/fuzz.sh 20
+
+# Every fuzz target for FUZZ_SECONDS each (default 60).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
 bench: build
 	@for b in $(BUILD)/bench/*Bench; do echo "== $$b"; $$b; done
 
@@ -42,4 +51,4 @@ package: build
 	@cd $(BUILD) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -30,12 +30,12 @@
 #include "app/CoreBridge.h"
 #include "app/Modal.h"
 #include "app/Notifier.h"
-#include "app/Opml.h"
+#include "opml/Opml.h"
 #include "app/OptionsDlg.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsExport.h"
 #include "app/WaitCursor.h"
-#include "feeds/DateTime.h"
+#include "model/DateTime.h"
 #include "feeds/UpdateCycle.h"
 #include "model/Clock.h"
 #include "views/FeedListView.h"
@@ -280,7 +280,7 @@ void CMainFrame::OnUpdateTimer() {
 }
 
 void CMainFrame::UpdateClock() {
-  const QString text = FromU16(CDateTime::FromTime(CurrentTime()).Format());
+  const QString text = FromU16(CDateTime::FromTime(Model().Clock().CurrentTime()).Format());
   if (text == m_lastClockText) return;
   const int needed = m_clockPane->fontMetrics().horizontalAdvance(text) + 10;
   if (m_clockPane->minimumWidth() < needed) m_clockPane->setMinimumWidth(needed);

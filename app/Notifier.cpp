@@ -68,18 +68,10 @@ QString TrayToolTip(bool newArticles, int unreadArticles) {
 }
 
 int CountUnreadArticles(const CFeedsManager& manager) {
-  IdList sources;
-  manager.CollectSources(0, sources);
-  int total = 0;
-  for (ObjectId id : sources) {
-    if (const CFeedSource* source = manager.GetFeedSource(id)) {
-      int unread = 0;
-      int read = 0;
-      source->CountFeeds(unread, read);
-      total += unread;
-    }
-  }
-  return total;
+  int unread = 0;
+  int read = 0;
+  manager.CountFeeds(0, unread, read);
+  return unread;
 }
 
 ArticleCounts CountArticlesPerSource(const CFeedsManager& manager) {

@@ -9,7 +9,6 @@
 #include "app/Modal.h"
 #include "app/WaitCursor.h"
 #include "model/Clock.h"
-#include "model/Random.h"
 #include "views/FeedListView.h"
 #include "views/IMainFrame.h"
 #include "views/SourceListView.h"
@@ -55,7 +54,7 @@ void CRSSReaderDoc::SetDataFileIo(Loader loader, Saver saver) {
 }
 
 bool CRSSReaderDoc::OnNewDocument() {
-  SeedRandom(static_cast<uint32_t>(CurrentTime()));
+  m_feedsManager.SeedRandom(static_cast<uint32_t>(m_feedsManager.Clock().CurrentTime()));
   m_settingsManager.LoadSave(true);
   LoadDataFile();
   return true;

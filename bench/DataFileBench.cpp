@@ -26,7 +26,6 @@
 
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
-#include "model/Random.h"
 
 extern char** environ;
 
@@ -66,7 +65,7 @@ Fixture& Shared() {
     x.plainFile = x.dir + "/plain";
     x.model = std::make_unique<CFeedsManager>();
     CFeedsManager& m = *x.model;
-    SeedRandom(1);
+    m.SeedRandom(1);
     CGroup* root = m.NewGroup();
     root->m_name = u"All Sources";
     m.m_rootGroups.push_back(root->m_id);

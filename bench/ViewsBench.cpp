@@ -10,7 +10,6 @@
 #include <set>
 
 #include "model/FeedsManager.h"
-#include "model/Random.h"
 #include "views/ArticleTableModel.h"
 #include "views/FeedListView.h"
 #include "views/IMainFrame.h"
@@ -32,7 +31,7 @@ constexpr int kWordCount = sizeof(kWords) / sizeof(kWords[0]);
 class BenchFrame : public IMainFrame {
  public:
   BenchFrame() {
-    SeedRandom(42);
+    model.SeedRandom(42);
     CGroup* all = model.AddGroup(0, u"All");
     allId = all->m_id;
     std::vector<ObjectId> groups{allId};

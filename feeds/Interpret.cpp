@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "feeds/DateTime.h"
+#include "feeds/PubDate.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -33,7 +33,8 @@ CFeed* NewCandidate(CFeedsManager& manager) {
 
 void AppendOrDiscard(CFeedsManager& manager, CFeedSource& source, const SharedText& text, CFeed& article,
                      const KeySet& protectedKeys, bool& result) {
-  if (MergeArticle(source, text, article, &protectedKeys)) {
+  const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
+  if (MergeArticle(source, text, article, now, &protectedKeys)) {
     result = true;
   } else {
     manager.DeleteObject(article.m_id);
@@ -157,14 +158,15 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
   return result;
 }
 
-bool MergeArticle(CFeedSource& source, const SharedText& text, CFeed& article, const KeySet* protectedKeys) {
+bool MergeArticle(CFeedSource& source, const SharedText& text, CFeed& article,
+                  const CDateTime& now, const KeySet* protectedKeys) {
   article.m_sourceText = text;
   if (article.m_title.empty()) article.m_title = kUntitled;
   if (article.m_key.empty()) article.m_key = article.m_title + u"@" + article.m_link;
   ParsePubDate(article);
   if (source.IsInHistory(article.m_key)) return false;
   source.m_articles.push_back(article.m_id);
-  source.AddToHistory(article, protectedKeys);
+  source.AddToHistory(article, now, protectedKeys);
   return true;
 }
 

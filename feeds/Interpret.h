@@ -39,10 +39,11 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
 
 // Completes a candidate (source text, "<Untitled>", the title@link key, the
 // parsed date) and appends it to the source when its key is not in the
-// seen-history. False when the source has delivered it before: the caller then
-// deletes the candidate. Keys in `protectedKeys` (the keys of the whole
-// document being merged) are not evicted from the history to make room.
+// seen-history, recording `now` as the time its key was first seen. False when
+// the source has delivered it before: the caller then deletes the candidate.
+// Keys in `protectedKeys` (the keys of the whole document being merged) are
+// not evicted from the history to make room.
 bool MergeArticle(CFeedSource& source, const SharedText& text, CFeed& article,
-                  const KeySet* protectedKeys = nullptr);
+                  const CDateTime& now, const KeySet* protectedKeys = nullptr);
 
 }  // namespace qb

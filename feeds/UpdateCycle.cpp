@@ -7,7 +7,6 @@
 #include "feeds/Download.h"
 #include "feeds/Interpret.h"
 #include "feeds/XMLParser.h"
-#include "model/Clock.h"
 
 namespace qb {
 
@@ -112,7 +111,7 @@ bool UpdateGroup(CFeedsManager& manager, CGroup& group, bool force) {
 }
 
 bool UpdateSource(CFeedsManager& manager, CFeedSource& source, bool force) {
-  const uint32_t now = GetTickCount32();
+  const uint32_t now = manager.Clock().GetTickCount32();
   if (!force && !IsSourceDue(now, source.m_lastUpdateTick, source.m_refreshInterval)) {
     return false;
   }

@@ -4,7 +4,6 @@
 #include <unordered_set>
 
 #include "feeds/Markup.h"
-#include "model/Random.h"
 #include "model/Text.h"
 
 namespace qb {
@@ -305,7 +304,7 @@ std::u16string_view CXMLNode::GetAttribute(std::u16string_view name) const {
   return {};
 }
 
-CXMLParser::CXMLParser() {
+CXMLParser::CXMLParser(uint32_t seed) : m_random(seed) {
   Spare& spare = SpareBuffers();
   if (spare.arena) {
     m_arena = std::move(spare.arena);
@@ -529,7 +528,7 @@ void CXMLParser::FinishNodes() {
       if (batchNext == batchSize) {
         batchSize = std::min(kBatch, waiting);
         for (size_t j = 0; j < batchSize; ++j) {
-          batch[j] = DrawRandomId();
+          batch[j] = m_random.DrawId();
           m_ids->Prefetch(batch[j]);
         }
         batchNext = 0;

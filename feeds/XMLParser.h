@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/Random.h"
 #include "model/SharedText.h"
 
 namespace qb {
@@ -95,10 +96,12 @@ class CXMLNode {
 
 class CXMLParser {
  public:
-  CXMLParser();
+  // Node identifiers come from the parser's own generator, started at
+  // `seed`; nothing outside the parser depends on their values.
+  explicit CXMLParser(uint32_t seed = 1);
   CXMLParser(const CXMLParser&) = delete;
   CXMLParser& operator=(const CXMLParser&) = delete;
-  virtual ~CXMLParser();
+  ~CXMLParser();
 
   // Parses a whole document and returns its document node (identifier 0,
   // empty name), whose children are the top-level nodes. Never fails. The
@@ -148,6 +151,7 @@ class CXMLParser {
   std::vector<uint32_t> m_childNext;  // while linking: each node's next free link
   std::vector<uint32_t> m_toSort;     // while linking: nodes with several children
   std::unique_ptr<IdSet> m_ids;  // identifiers in use
+  CRandom m_random;
   // (identifier, position) sorted by identifier; built on the first lookup.
   mutable std::vector<std::pair<uint32_t, uint32_t>> m_byId;
   uint32_t m_current = 0;  // index of the element the next tag goes into

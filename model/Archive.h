@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "feeds/DateTime.h"
+#include "model/DateTime.h"
 #include "model/RSSObject.h"
 #include "model/SharedText.h"
 

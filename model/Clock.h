@@ -1,33 +1,25 @@
 // The two clocks the model reads: the 32-bit millisecond tick counter (which
-// wraps after about 49.7 days) and the calendar time. Both can be replaced,
-// so tests control time without sleeping.
+// wraps after about 49.7 days) and the calendar time. The feeds manager
+// holds the clock it uses, so tests give it a fake one and control time
+// without sleeping.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
 namespace qb {
 
-// Milliseconds since an arbitrary start, modulo 2^32.
-uint32_t GetTickCount32();
-
-// Seconds since 1 January 1970 UTC.
-int64_t CurrentTime();
-
-// Replace a clock; an empty function restores the real one.
-void SetTickSource(std::function<uint32_t()> source);
-void SetTimeSource(std::function<int64_t()> source);
-
-// Restores the real clocks when it goes out of scope.
-class ScopedClockOverride {
+class IClock {
  public:
-  ScopedClockOverride() = default;
-  ~ScopedClockOverride() {
-    SetTickSource(nullptr);
-    SetTimeSource(nullptr);
-  }
-  ScopedClockOverride(const ScopedClockOverride&) = delete;
-  ScopedClockOverride& operator=(const ScopedClockOverride&) = delete;
+  // Milliseconds since an arbitrary start, modulo 2^32.
+  virtual uint32_t GetTickCount32() const = 0;
+  // Seconds since 1 January 1970 UTC.
+  virtual int64_t CurrentTime() const = 0;
+
+ protected:
+  ~IClock() = default;
 };
+
+// The machine's clocks. Stateless; safe from any thread.
+const IClock& SystemClock();
 
 }  // namespace qb

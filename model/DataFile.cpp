@@ -48,8 +48,8 @@ std::string FolderOf(const std::string& path) {
 }
 
 // A free name beside `path` that says when the file was put aside.
-std::string PreservedName(const std::string& path) {
-  const std::time_t now = static_cast<std::time_t>(CurrentTime());
+std::string PreservedName(const std::string& path, const IClock& clock) {
+  const std::time_t now = static_cast<std::time_t>(clock.CurrentTime());
   std::tm tm{};
   localtime_r(&now, &tm);
   char stamp[32];
@@ -86,8 +86,8 @@ bool CopyFile(int fd, const std::string& to) {
 // Keeps the file at `path` out of the next save's way: a copy when it can be
 // read (`fd` >= 0), otherwise, or when the copy fails, the file itself is
 // moved aside. Returns where it went, or empty.
-std::string PutAside(const std::string& path, int fd) {
-  std::string name = PreservedName(path);
+std::string PutAside(const std::string& path, int fd, const IClock& clock) {
+  std::string name = PreservedName(path, clock);
   if (fd >= 0 && CopyFile(fd, name)) return name;
   if (::rename(path.c_str(), name.c_str()) == 0) return name;
   ProtectedPaths().insert(path);
@@ -228,7 +228,7 @@ LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
       // A file we cannot open (no permission) would still be replaced by the
       // next save, so it is moved aside.
       if (options.preserveUnreadable && fd < 0 && openError != ENOTDIR) {
-        out.preservedCopy = PutAside(path, -1);
+        out.preservedCopy = PutAside(path, -1, manager.Clock());
       }
     }
     if (fd >= 0) ::close(fd);
@@ -246,7 +246,7 @@ LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
     Describe(out);
     DropDanglingIds(manager);
     // An empty file holds nothing worth keeping.
-    if (options.preserveUnreadable && st.st_size > 0) out.preservedCopy = PutAside(path, fd);
+    if (options.preserveUnreadable && st.st_size > 0) out.preservedCopy = PutAside(path, fd, manager.Clock());
   }
   ::close(fd);
   BreakGroupCycles(manager);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "feeds/DateTime.h"
+#include "model/DateTime.h"
 #include "model/RSSObject.h"
 #include "model/SharedText.h"
 

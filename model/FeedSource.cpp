@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "model/Clock.h"
 #include "model/Feed.h"
-#include "model/ObjectStorage.h"
 
 namespace qb {
 
@@ -19,7 +17,8 @@ void CFeedSource::IndexHistoryKey(const std::u16string& key, const CDateTime& fi
   m_historyTimeIndex.emplace(TimeIndexKey(firstSeen), key);
 }
 
-void CFeedSource::AddToHistory(const CFeed& article, const KeySet* protectedKeys) {
+void CFeedSource::AddToHistory(const CFeed& article, const CDateTime& firstSeen,
+                               const KeySet* protectedKeys) {
   auto it = m_historyTimeIndex.begin();
   while (m_history.size() >= kHistoryLimit && it != m_historyTimeIndex.end()) {
     if (protectedKeys != nullptr && protectedKeys->count(it->second) != 0) {
@@ -29,9 +28,8 @@ void CFeedSource::AddToHistory(const CFeed& article, const KeySet* protectedKeys
     m_history.erase(it->second);
     it = m_historyTimeIndex.erase(it);
   }
-  const CDateTime now = CDateTime::FromTime(CurrentTime());
-  m_history[article.m_key] = HistoryEntry{article.m_id, now};
-  IndexHistoryKey(article.m_key, now);
+  m_history[article.m_key] = HistoryEntry{article.m_id, firstSeen};
+  IndexHistoryKey(article.m_key, firstSeen);
 }
 
 void CFeedSource::ClearHistory() {
@@ -47,15 +45,6 @@ void CFeedSource::RebuildHistoryIndex() {
 void CFeedSource::RemoveFeed(ObjectId id) {
   auto it = std::find(m_articles.begin(), m_articles.end(), id);
   if (it != m_articles.end()) m_articles.erase(it);
-}
-
-void CFeedSource::CountFeeds(int& unread, int& read) const {
-  unread = 0;
-  read = 0;
-  const CObjectStorage* store = ActiveStore();
-  for (ObjectId id : m_articles) {
-    if (const CFeed* a = LookupAs<CFeed>(store, id)) (a->m_read ? read : unread)++;
-  }
 }
 
 }  // namespace qb

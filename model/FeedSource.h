@@ -5,7 +5,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "feeds/DateTime.h"
+#include "model/DateTime.h"
 #include "model/RSSObject.h"
 
 namespace qb {
@@ -41,13 +41,14 @@ class CFeedSource : public RSSObject {
 
   bool IsInHistory(const std::u16string& key) const { return m_history.count(key) != 0; }
 
-  // Records the article's key, identifier and the current time.
+  // Records the article's key, identifier and the time it was first seen.
   // REQUIRES: !IsInHistory(article.m_key).
   // While the history holds kHistoryLimit or more keys, the oldest is evicted
   // first (oldest first-seen time; among equal times the one added first).
   // Keys in `protectedKeys` are never evicted; eviction stops when only
   // protected keys remain, so the history may then exceed the limit.
-  void AddToHistory(const CFeed& article, const KeySet* protectedKeys = nullptr);
+  void AddToHistory(const CFeed& article, const CDateTime& firstSeen,
+                    const KeySet* protectedKeys = nullptr);
 
   void ClearHistory();
 
@@ -56,9 +57,6 @@ class CFeedSource : public RSSObject {
 
   // Removes the first occurrence of the identifier from the article list.
   void RemoveFeed(ObjectId id);
-
-  // Over this source's own article list.
-  void CountFeeds(int& unread, int& read) const;
 
   // Keys ordered by first-seen time, ties in order of addition.
   const std::multimap<double, std::u16string>& HistoryTimeIndex() const {

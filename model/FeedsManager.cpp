@@ -4,6 +4,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "model/Text.h"
+
 namespace qb {
 
 namespace {
@@ -19,7 +21,7 @@ bool Contains(const IdList& list, ObjectId id) {
 
 }  // namespace
 
-CFeedsManager::CFeedsManager() { SetActiveStore(&m_storage); }
+CFeedsManager::CFeedsManager() = default;
 
 CFeedsManager::~CFeedsManager() = default;
 
@@ -36,33 +38,107 @@ CFeedSource* CFeedsManager::NewFeedSource() { return Create<CFeedSource>(); }
 CGroup* CFeedsManager::NewGroup() { return Create<CGroup>(); }
 
 void CFeedsManager::CollectFeeds(ObjectId node, IdList& out) const {
-  if (node == 0) {
-    for (ObjectId gid : m_rootGroups) {
-      if (const CGroup* g = GetGroup(gid)) g->CollectFeeds(out);
-    }
-  } else if (const CGroup* g = GetGroup(node)) {
-    g->CollectFeeds(out);
-  } else if (const CFeedSource* s = GetFeedSource(node)) {
-    for (ObjectId aid : s->m_articles) {
+  const auto sourceArticles = [&](const CFeedSource& s) {
+    for (ObjectId aid : s.m_articles) {
       if (GetFeed(aid) != nullptr) out.push_back(aid);
     }
+  };
+  if (const CFeedSource* s = GetFeedSource(node)) {
+    sourceArticles(*s);
+    return;
   }
+  VisitGroups(node == 0 ? m_rootGroups : IdList{node}, [&](const CGroup& g) {
+    for (ObjectId sid : g.m_sources) {
+      if (const CFeedSource* s = GetFeedSource(sid)) sourceArticles(*s);
+    }
+  });
 }
 
 void CFeedsManager::CollectSources(ObjectId node, IdList& out) const {
-  if (node == 0) {
-    for (ObjectId gid : m_rootGroups) {
-      if (const CGroup* g = GetGroup(gid)) g->CollectSources(out);
+  if (node != 0 && GetGroup(node) == nullptr) return;
+  VisitGroups(node == 0 ? m_rootGroups : IdList{node}, [&](const CGroup& g) {
+    for (ObjectId sid : g.m_sources) {
+      if (GetFeedSource(sid) != nullptr) out.push_back(sid);
     }
-  } else if (const CGroup* g = GetGroup(node)) {
-    g->CollectSources(out);
-  }
+  });
 }
 
-void CFeedsManager::CollectGroups(IdList& out) const {
-  for (ObjectId gid : m_rootGroups) {
-    if (const CGroup* g = GetGroup(gid)) g->CollectGroups(out);
+void CFeedsManager::CollectGroups(IdList& out) const { CollectGroups(0, out); }
+
+void CFeedsManager::CollectGroups(ObjectId node, IdList& out) const {
+  VisitGroups(node == 0 ? m_rootGroups : IdList{node},
+              [&](const CGroup& g) { out.push_back(g.m_id); });
+}
+
+void CFeedsManager::CountFeeds(ObjectId node, int& unread, int& read) const {
+  unread = 0;
+  read = 0;
+  const auto count = [&](const CFeedSource& s) {
+    for (ObjectId aid : s.m_articles) {
+      if (const CFeed* a = GetFeed(aid)) (a->m_read ? read : unread)++;
+    }
+  };
+  if (const CFeedSource* s = GetFeedSource(node)) {
+    count(*s);
+    return;
   }
+  if (node != 0 && GetGroup(node) == nullptr) return;
+  VisitGroups(node == 0 ? m_rootGroups : IdList{node}, [&](const CGroup& g) {
+    for (ObjectId sid : g.m_sources) {
+      if (const CFeedSource* s = GetFeedSource(sid)) count(*s);
+    }
+  });
+}
+
+std::unordered_map<ObjectId, CFeedsManager::FeedCounts> CFeedsManager::CountAll() const {
+  std::unordered_map<ObjectId, FeedCounts> counts;
+  const auto sourceCounts = [&](ObjectId sid) -> FeedCounts {
+    auto it = counts.find(sid);
+    if (it != counts.end()) return it->second;
+    FeedCounts c;
+    CountFeeds(sid, c.unread, c.read);
+    counts.emplace(sid, c);
+    return c;
+  };
+  // Post-order without recursion: a group is summed once all its child
+  // groups are. A group met again (only a damaged file shares one) keeps the
+  // sum it already has.
+  struct Pending {
+    ObjectId id;
+    bool childrenDone;
+  };
+  std::vector<Pending> stack;
+  for (auto it = m_rootGroups.rbegin(); it != m_rootGroups.rend(); ++it) stack.push_back({*it, false});
+  std::unordered_set<ObjectId> entered;
+  while (!stack.empty()) {
+    const Pending p = stack.back();
+    stack.pop_back();
+    const CGroup* g = GetGroup(p.id);
+    if (g == nullptr) continue;
+    if (!p.childrenDone) {
+      if (!entered.insert(p.id).second) continue;
+      stack.push_back({p.id, true});
+      for (auto it = g->m_childGroups.rbegin(); it != g->m_childGroups.rend(); ++it) {
+        if (entered.count(*it) == 0) stack.push_back({*it, false});
+      }
+      continue;
+    }
+    FeedCounts sum;
+    for (ObjectId sid : g->m_sources) {
+      if (GetFeedSource(sid) == nullptr) continue;
+      const FeedCounts c = sourceCounts(sid);
+      sum.unread += c.unread;
+      sum.read += c.read;
+    }
+    for (ObjectId cid : g->m_childGroups) {
+      auto it = counts.find(cid);
+      if (it == counts.end() || GetGroup(cid) == nullptr) continue;
+      sum.unread += it->second.unread;
+      sum.read += it->second.read;
+    }
+    counts[p.id] = sum;
+  }
+  return counts;
 }
 
 CFeedSource* CFeedsManager::FindSourceOfFeed(ObjectId articleId) const {
@@ -114,10 +190,9 @@ CFeedSource* CFeedsManager::FindSourceByTitle(const CGroup* group,
 }
 
 bool CFeedsManager::IsInSubtree(ObjectId ancestor, ObjectId id) const {
-  const CGroup* g = GetGroup(ancestor);
-  if (g == nullptr) return false;
+  if (GetGroup(ancestor) == nullptr) return false;
   IdList groups;
-  g->CollectGroups(groups);
+  CollectGroups(ancestor, groups);
   return Contains(groups, id);
 }
 
@@ -162,6 +237,25 @@ void CFeedsManager::DeleteObject(ObjectId id) {
   }
 }
 
+std::u16string CFeedsManager::CleanUrl(std::u16string_view url) { return Trim(url); }
+
+CFeedsManager::AddSourceStatus CFeedsManager::CheckNewSourceUrl(
+    ObjectId groupId, std::u16string_view enteredUrl) const {
+  const std::u16string clean = CleanUrl(enteredUrl);
+  if (clean.empty()) return AddSourceStatus::EmptyUrl;
+  if (HasSourceWithUrl(clean)) return AddSourceStatus::Duplicate;
+  if (GetGroup(groupId) == nullptr) return AddSourceStatus::NotAGroup;
+  return AddSourceStatus::Added;
+}
+
+CFeedSource* CFeedsManager::SubscribeSource(ObjectId groupId, std::u16string_view enteredUrl,
+                                            AddSourceStatus* status) {
+  const AddSourceStatus outcome = CheckNewSourceUrl(groupId, enteredUrl);
+  if (status != nullptr) *status = outcome;
+  if (outcome != AddSourceStatus::Added) return nullptr;
+  return AddSource(groupId, CleanUrl(enteredUrl));
+}
+
 CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& url) {
   CGroup* g = GetGroup(groupId);
   if (g == nullptr) return nullptr;
@@ -173,7 +267,7 @@ CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& ur
   return s;
 }
 
-bool CFeedsManager::HasSourceWithUrl(const std::u16string& url) const {
+bool CFeedsManager::HasSourceWithUrl(std::u16string_view url) const {
   IdList sources;
   CollectSources(0, sources);
   for (ObjectId sid : sources) {

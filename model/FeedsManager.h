@@ -5,7 +5,12 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
+#include "model/Clock.h"
 #include "model/Feed.h"
 #include "model/FeedSource.h"
 #include "model/Group.h"
@@ -19,11 +24,11 @@ class CFeedsManager {
   CFeedsManager();
   CFeedsManager(const CFeedsManager&) = delete;
   CFeedsManager& operator=(const CFeedsManager&) = delete;
-  virtual ~CFeedsManager();
+  ~CFeedsManager();
 
   // The whole data file: the root groups and the store with every record.
-  virtual void Serialize(CArchive& ar);
-  virtual void AfterSerialize(CArchive& ar, uint8_t version);
+  void Serialize(CArchive& ar);
+  void AfterSerialize(CArchive& ar, uint8_t version);
 
   // --- creation: the only way new records come into being outside a load.
   // The record gets a fresh identifier and is registered, but is not linked
@@ -37,12 +42,35 @@ class CFeedsManager {
   CFeedSource* GetFeedSource(ObjectId id) const { return LookupAs<CFeedSource>(&m_storage, id); }
   CGroup* GetGroup(ObjectId id) const { return LookupAs<CGroup>(&m_storage, id); }
 
+  // --- walks. VisitGroups calls `visit(const CGroup&)` for each root group
+  // in `roots` and every group below it, in pre-order and list order. It is
+  // iterative and visits each group once, so neither a deep tree nor a
+  // damaged file whose lists form a cycle can exhaust the stack.
+  template <typename Visit>
+  void VisitGroups(const IdList& roots, Visit visit) const;
+
   // --- collections, appended to `out`, depth first in list order. Node 0 is
   // the whole tree; a source node yields its own articles (CollectFeeds) or
-  // nothing (CollectSources).
+  // nothing (CollectSources); CollectGroups yields a group node and the
+  // groups below it, or every group for node 0.
   void CollectFeeds(ObjectId node, IdList& out) const;
   void CollectSources(ObjectId node, IdList& out) const;
   void CollectGroups(IdList& out) const;
+  void CollectGroups(ObjectId node, IdList& out) const;
+
+  // Unread and read articles of a node: a source's own articles, a group's
+  // whole subtree, or the whole tree for node 0.
+  void CountFeeds(ObjectId node, int& unread, int& read) const;
+
+  struct FeedCounts {
+    int unread = 0;
+    int read = 0;
+    bool operator==(const FeedCounts&) const = default;
+  };
+  // The counts of every group and source in the tree, computed once and
+  // bottom-up: each source counts its own articles and each group adds up
+  // its sources and child groups. Linear in the size of the tree.
+  std::unordered_map<ObjectId, FeedCounts> CountAll() const;
 
   // --- searches: the first match in walk order, or null.
   CFeedSource* FindSourceOfFeed(ObjectId articleId) const;
@@ -67,10 +95,23 @@ class CFeedsManager {
   // and refreshes the views.
 
   // A new source titled with the URL and auto-name set, appended to the group.
-  // Null when `groupId` is not a group.
+  // Null when `groupId` is not a group. No checks: see SubscribeSource.
   CFeedSource* AddSource(ObjectId groupId, const std::u16string& url);
   // Whether any source has exactly this URL (UTF-16 code units, case-sensitive).
-  bool HasSourceWithUrl(const std::u16string& url) const;
+  bool HasSourceWithUrl(std::u16string_view url) const;
+
+  // The model side of subscribing to a feed the user typed in, shared by the
+  // window and the command-line tool: the address is cleaned (white space at
+  // both ends removed) and checked once, on the same text that is stored.
+  static std::u16string CleanUrl(std::u16string_view url);
+  enum class AddSourceStatus { Added, EmptyUrl, Duplicate, NotAGroup };
+  // What SubscribeSource would answer, without changing anything.
+  AddSourceStatus CheckNewSourceUrl(ObjectId groupId, std::u16string_view enteredUrl) const;
+  // AddSource with the cleaned address, or null with the reason in `status`
+  // when the cleaned address is empty or already subscribed, or `groupId` is
+  // not a group.
+  CFeedSource* SubscribeSource(ObjectId groupId, std::u16string_view enteredUrl,
+                               AddSourceStatus* status = nullptr);
   // Removes the source from the group and destroys it with its articles.
   void DeleteSource(ObjectId groupId, ObjectId sourceId);
   // Removes the group from its parent (or the root list) and destroys it
@@ -97,6 +138,15 @@ class CFeedsManager {
   // group.
   CGroup* AddGroup(ObjectId parentId, const std::u16string& name);
 
+  // Restarts the generator new identifiers are drawn from.
+  void SeedRandom(uint32_t seed) { m_storage.SeedRandom(seed); }
+
+  // The clocks the model reads (history times, update ticks). Not owned;
+  // the machine's clocks unless a test sets another, which must outlive
+  // the manager.
+  const IClock& Clock() const { return *m_clock; }
+  void SetClock(const IClock& clock) { m_clock = &clock; }
+
   IStatusHandler* m_statusHandler = nullptr;  // not owned
   CObjectStorage m_storage;
   IdList m_rootGroups;
@@ -104,7 +154,23 @@ class CFeedsManager {
  private:
   template <typename T>
   T* Create();
+
+  const IClock* m_clock = &SystemClock();
 };
+
+template <typename Visit>
+void CFeedsManager::VisitGroups(const IdList& roots, Visit visit) const {
+  std::unordered_set<ObjectId> seen;
+  std::vector<ObjectId> stack(roots.rbegin(), roots.rend());
+  while (!stack.empty()) {
+    const ObjectId id = stack.back();
+    stack.pop_back();
+    const CGroup* g = GetGroup(id);
+    if (g == nullptr || !seen.insert(id).second) continue;
+    visit(*g);
+    stack.insert(stack.end(), g->m_childGroups.rbegin(), g->m_childGroups.rend());
+  }
+}
 
 // The name of the group the system creates when the root list is empty.
 inline constexpr char16_t kAllSourcesName[] = u"All Sources";

@@ -1,24 +1,12 @@
 #include "model/ObjectStorage.h"
 
-#include "model/Random.h"
-
 namespace qb {
 
-namespace {
-CObjectStorage* g_activeStore = nullptr;
-}
+CObjectStorage::~CObjectStorage() { Clear(); }
 
-CObjectStorage* ActiveStore() { return g_activeStore; }
-void SetActiveStore(CObjectStorage* store) { g_activeStore = store; }
-
-CObjectStorage::~CObjectStorage() {
-  Clear();
-  if (g_activeStore == this) g_activeStore = nullptr;
-}
-
-ObjectId CObjectStorage::NewId() const {
+ObjectId CObjectStorage::NewId() {
   for (;;) {
-    const ObjectId candidate = DrawRandomId();
+    const ObjectId candidate = m_random.DrawId();
     if (candidate != 0 && m_lookup.count(candidate) == 0) return candidate;
   }
 }

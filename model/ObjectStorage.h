@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "model/RSSObject.h"
+#include "model/Random.h"
 
 namespace qb {
 
@@ -17,11 +18,15 @@ class CObjectStorage {
   CObjectStorage() = default;
   CObjectStorage(const CObjectStorage&) = delete;
   CObjectStorage& operator=(const CObjectStorage&) = delete;
-  virtual ~CObjectStorage();
+  ~CObjectStorage();
 
   // A fresh identifier: never 0 and never one that is registered now. Two
-  // draws of the process-wide generator, the first being the high half.
-  ObjectId NewId() const;
+  // draws of the store's generator, the first being the high half.
+  ObjectId NewId();
+
+  // Restarts the identifier generator; the same seed gives the same
+  // identifiers for the same sequence of creations.
+  void SeedRandom(uint32_t seed) { m_random.Seed(seed); }
 
   // Takes ownership and enters the pair into both indexes. Returns the record.
   // A record that is already registered changes nothing.
@@ -42,14 +47,14 @@ class CObjectStorage {
   // The store block of the data file. Records are written in identifier
   // order. A load replaces every record; when it fails part-way the store
   // keeps the records read whole, indexed, and the exception goes on.
-  virtual void Serialize(CArchive& ar);
-  // After a load: rebuilds the identifier index and becomes the active store.
-  virtual void AfterSerialize(CArchive& ar, uint8_t version);
+  void Serialize(CArchive& ar);
+  // After a load: rebuilds the identifier index.
+  void AfterSerialize(CArchive& ar, uint8_t version);
 
   // Identifier to record, ordered by identifier.
   const std::map<ObjectId, RSSObject*>& IdIndex() const { return m_idIndex; }
 
- protected:
+ private:
   struct OwnedRecord {
     std::unique_ptr<RSSObject> record;
     ObjectId id = 0;
@@ -61,12 +66,8 @@ class CObjectStorage {
   // The same pairs hashed: every lookup uses it, since the views look up
   // each of tens of thousands of articles on every refresh.
   std::unordered_map<ObjectId, RSSObject*> m_lookup;
+  CRandom m_random;
 };
-
-// The store the recursive group walks resolve identifiers through. Set by
-// the feeds manager when it is created and after every load.
-CObjectStorage* ActiveStore();
-void SetActiveStore(CObjectStorage* store);
 
 // The record of the given kind, or null.
 template <typename T>

@@ -190,7 +190,6 @@ void CObjectStorage::AfterSerialize(CArchive& ar, uint8_t) {
   m_lookup.clear();
   m_lookup.reserve(m_idIndex.size());
   for (const auto& [id, record] : m_idIndex) m_lookup.emplace(id, record);
-  SetActiveStore(this);
 }
 
 // --- CFeedsManager

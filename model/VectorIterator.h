@@ -19,10 +19,9 @@ class VectorIterator {
 
   VectorIterator(const VectorIterator&) = delete;
   VectorIterator& operator=(const VectorIterator&) = delete;
-  virtual ~VectorIterator() = default;
 
-  virtual size_t Count() const { return m_target->size(); }
-  virtual bool IsValid() const { return m_pos < m_target->size(); }
+  size_t Count() const { return m_target->size(); }
+  bool IsValid() const { return m_pos < m_target->size(); }
   // The element at the position, or T{} (0 for identifiers) past the end.
   T Current() const { return IsValid() ? (*m_target)[m_pos] : T{}; }
   void Advance() {

@@ -48,7 +48,8 @@ void PrintJsonLine(std::ostream& out, const std::string& json) {
   out.flush();
 }
 
-int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
+           const IClock& clock) {
   std::vector<std::string> rest;
   std::optional<std::string> dataFile;
   std::optional<std::string> commandName;
@@ -85,7 +86,7 @@ int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
     err << "quillbend-cli: unknown command '" << *commandName << "' (see --help)\n";
     return 2;
   }
-  CliContext ctx{std::move(rest), dataFile, out, err};
+  CliContext ctx{std::move(rest), dataFile, out, err, clock};
   return it->second.run(ctx);
 }
 

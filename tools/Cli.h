@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "model/Clock.h"
+
 namespace qb::cli {
 
 struct CliContext {
@@ -15,6 +17,7 @@ struct CliContext {
   std::optional<std::string> dataFile;  // --data FILE, before or after the command
   std::ostream& out;
   std::ostream& err;
+  const IClock& clock;  // given to every model the command loads
 };
 
 struct CliCommand {
@@ -26,7 +29,9 @@ struct CliCommand {
 bool RegisterCommand(CliCommand command);
 
 // Runs the tool on argv (without the program name); returns the exit status.
-int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err);
+// Models read `clock` (tests give a fake one).
+int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
+           const IClock& clock = SystemClock());
 
 // Reads a whole file as bytes; false when it cannot be opened.
 bool ReadFileBytes(const std::string& path, std::string& bytes);

@@ -61,10 +61,6 @@ int RunAdd(CliContext& ctx) {
   const std::string path = UserDataPath(ctx);
   CFeedsManager manager;
   if (!LoadUserData(ctx, manager, path)) return 1;
-  if (manager.HasSourceWithUrl(url16)) {
-    ctx.err << kDuplicateMessage << "\n";
-    return 1;
-  }
   ObjectId target = 0;
   if (group) {
     target = FindGroupInTreeOrder(manager, Utf8ToUtf16(*group));
@@ -76,8 +72,17 @@ int RunAdd(CliContext& ctx) {
     const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
     if (!roots.empty()) target = roots.front();
   }
-  CFeedSource* source = manager.AddSource(target, url16);
+  CFeedsManager::AddSourceStatus status{};
+  CFeedSource* source = manager.SubscribeSource(target, url16, &status);
   if (source == nullptr) {
+    if (status == CFeedsManager::AddSourceStatus::EmptyUrl) {
+      ctx.err << "usage: quillbend-cli add URL [--group NAME]\n";
+      return 2;
+    }
+    if (status == CFeedsManager::AddSourceStatus::Duplicate) {
+      ctx.err << kDuplicateMessage << "\n";
+      return 1;
+    }
     ctx.err << "quillbend-cli: the data file has no group to add the feed to\n";
     return 1;
   }

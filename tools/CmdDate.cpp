@@ -1,5 +1,5 @@
 // quillbend-cli date [--] TEXT: the result of ParsePubDate as canonical JSON.
-#include "feeds/DateTime.h"
+#include "feeds/PubDate.h"
 #include "model/Text.h"
 #include "tools/Cli.h"
 #include "tools/Json.h"

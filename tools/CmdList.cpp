@@ -43,21 +43,25 @@ int RunList(CliContext& ctx) {
   const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
   for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.push_back({*it, true, 0});
   std::unordered_set<ObjectId> seen;
-  int unread = 0, read = 0;
+  const auto counts = manager.CountAll();
+  const auto countsOf = [&](ObjectId id) {
+    auto it = counts.find(id);
+    return it == counts.end() ? CFeedsManager::FeedCounts{} : it->second;
+  };
   while (!stack.empty()) {
     const Entry e = stack.back();
     stack.pop_back();
     const std::string indent(2 * e.depth, ' ');
     if (!e.isGroup) {
       const CFeedSource* s = manager.GetFeedSource(e.id);
-      s->CountFeeds(unread, read);
-      ctx.out << indent << Label(s->m_title, unread, read) << "\n";
+      const auto c = countsOf(e.id);
+      ctx.out << indent << Label(s->m_title, c.unread, c.read) << "\n";
       continue;
     }
     if (!seen.insert(e.id).second) continue;
     const CGroup* g = manager.GetGroup(e.id);
-    g->CountFeeds(unread, read);
-    ctx.out << indent << Label(g->m_name, unread, read) << "\n";
+    const auto c = countsOf(e.id);
+    ctx.out << indent << Label(g->m_name, c.unread, c.read) << "\n";
     const IdList groups = GroupsInDisplayOrder(manager, g->m_childGroups);
     const IdList sources = SourcesInDisplayOrder(manager, g->m_sources);
     for (auto it = sources.rbegin(); it != sources.rend(); ++it) {

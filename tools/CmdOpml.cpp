@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QSaveFile>
 
-#include "app/Opml.h"
+#include "opml/Opml.h"
 #include "feeds/UpdateCycle.h"
 #include "tools/Cli.h"
 #include "tools/UserData.h"

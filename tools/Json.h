@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "feeds/DateTime.h"
+#include "model/DateTime.h"
 
 namespace qb::cli {
 

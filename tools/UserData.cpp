@@ -1,8 +1,6 @@
 #include "tools/UserData.h"
 
-#include "model/Clock.h"
 #include "model/DataFile.h"
-#include "model/Random.h"
 #include "model/Text.h"
 
 namespace qb::cli {
@@ -12,7 +10,8 @@ std::string UserDataPath(const CliContext& ctx) {
 }
 
 bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path) {
-  SeedRandom(static_cast<uint32_t>(CurrentTime()));
+  manager.SetClock(ctx.clock);
+  manager.SeedRandom(static_cast<uint32_t>(manager.Clock().CurrentTime()));
   const LoadOutcome outcome = LoadDataFile(manager, path);
   if (outcome.ok() || outcome.fileAbsent) return true;
   if (!outcome.message.empty()) ctx.err << Utf16ToUtf8(outcome.message) << "\n";

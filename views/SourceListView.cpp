@@ -257,11 +257,7 @@ CSourceListView::Counts CSourceListView::CountsOf(ObjectId id, NodeKind kind) co
     if (it != m_countCache->end()) return it->second;
   }
   Counts c;
-  if (kind == NodeKind::Group) {
-    if (const CGroup* g = Model().GetGroup(id)) g->CountFeeds(c.unread, c.read);
-  } else if (kind == NodeKind::Source) {
-    if (const CFeedSource* s = Model().GetFeedSource(id)) s->CountFeeds(c.unread, c.read);
-  }
+  if (kind == NodeKind::Group || kind == NodeKind::Source) Model().CountFeeds(id, c.unread, c.read);
   return c;
 }
 
@@ -288,7 +284,7 @@ void CSourceListView::RefreshSourceCounts(ObjectId sourceId) {
   const CFeedSource* source = Model().GetFeedSource(sourceId);
   if (source == nullptr) return;
   Counts now;
-  source->CountFeeds(now.unread, now.read);
+  Model().CountFeeds(sourceId, now.unread, now.read);
   std::vector<QTreeWidgetItem*> items;
   for (QTreeWidgetItemIterator it(this); *it != nullptr; ++it) {
     if (*it != m_root && IdOf(*it) == sourceId) items.push_back(*it);
@@ -381,37 +377,11 @@ QTreeWidgetItem* CSourceListView::AddItem(QTreeWidgetItem* parent, const ViewUpd
 
 void CSourceListView::RefreshAll() {
   if (m_root == nullptr) return;
-  // Every node's counts in one pass over the articles: each source counts
-  // its own, each group adds up the sources of its subtree.
-  std::unordered_map<ObjectId, Counts> counts;
   const CFeedsManager& model = Model();
-  IdList sources;
-  model.CollectSources(0, sources);
-  for (ObjectId sid : sources) {
-    if (counts.count(sid) != 0) continue;
-    Counts c;
-    model.GetFeedSource(sid)->CountFeeds(c.unread, c.read);
-    counts.emplace(sid, c);
-  }
-  IdList groups;
-  model.CollectGroups(groups);
-  for (ObjectId gid : groups) {
-    if (counts.count(gid) != 0) continue;
-    IdList inside;
-    model.GetGroup(gid)->CollectSources(inside);
-    Counts c;
-    for (ObjectId sid : inside) {
-      auto it = counts.find(sid);
-      if (it == counts.end()) {
-        Counts sc;
-        model.GetFeedSource(sid)->CountFeeds(sc.unread, sc.read);
-        it = counts.emplace(sid, sc).first;
-      }
-      c.unread += it->second.unread;
-      c.read += it->second.read;
-    }
-    counts.emplace(gid, c);
-  }
+  const auto all = model.CountAll();
+  std::unordered_map<ObjectId, Counts> counts;
+  counts.reserve(all.size());
+  for (const auto& [id, c] : all) counts.emplace(id, Counts{c.unread, c.read});
   m_countCache = &counts;
   RefreshLevel(m_root, model.m_rootGroups, {}, 0);
   SortChildren(m_root);

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "feeds/DateTime.h"
+#include "model/DateTime.h"
 
 namespace qb {
 

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "feeds/UpdateCycle.h"
-#include "model/Clock.h"
 #include "tests/app/AppHarness.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"
 
 namespace qb {
@@ -31,9 +31,10 @@ TEST(AutoUpdateTest, DueSourceBringsNewsAndRaisesTheNotice) {
   source->m_refreshInterval = 15;
   const ObjectId sourceId = source->m_id;
 
-  ScopedClockOverride clock;
+  test::FakeClock clock;
   uint32_t tick = 60 * 1000;  // not yet due
-  SetTickSource([&] { return tick; });
+  clock.tick = [&] { return tick; };
+  h.Model().SetClock(clock);
   f.OnTimer(FrameTimer::Update);
   EXPECT_TRUE(server.Requests().empty());
   EXPECT_FALSE(f.NewArticles());

@@ -13,8 +13,8 @@
 #include <QTest>
 
 #include "app/SettingsExport.h"
-#include "model/Clock.h"
 #include "tests/app/AppHarness.h"
+#include "tests/support/FakeClock.h"
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
 #include "views/SourceListView.h"
@@ -144,18 +144,19 @@ TEST(MainFrameTest, ClockPaneGrowsAndShowsTheDateAloneAtMidnight) {
   AppHarness h;
   UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
   ASSERT_TRUE(h.Start());
-  ScopedClockOverride clock;
+  test::FakeClock clock;
+  h.Model().SetClock(clock);
   // Local midnight of some day, and a second later.
   QDateTime midnight(QDate(2024, 12, 24), QTime(0, 0, 0));
   const int64_t t0 = midnight.toSecsSinceEpoch();
-  SetTimeSource([&] { return t0; });
+  clock.time = [&] { return t0; };
   CMainFrame& f = h.Frame();
   f.OnTimer(FrameTimer::Tick);
   const QString dateOnly = f.ClockText();
   EXPECT_EQ(f.ClockPane()->text(), dateOnly);
   EXPECT_FALSE(dateOnly.contains(u':'));
   const int narrow = f.ClockPane()->minimumWidth();
-  SetTimeSource([&] { return t0 + 1; });
+  clock.time = [&] { return t0 + 1; };
   f.OnTimer(FrameTimer::Tick);
   EXPECT_TRUE(f.ClockText().startsWith(dateOnly));
   EXPECT_GT(f.ClockText().size(), dateOnly.size());
@@ -163,7 +164,7 @@ TEST(MainFrameTest, ClockPaneGrowsAndShowsTheDateAloneAtMidnight) {
   EXPECT_GT(wide, narrow);
   EXPECT_GE(wide, f.ClockPane()->fontMetrics().horizontalAdvance(f.ClockText()) + 10);
   // Back to the shorter text: the pane keeps its width.
-  SetTimeSource([&] { return t0 + 86400; });
+  clock.time = [&] { return t0 + 86400; };
   f.OnTimer(FrameTimer::Tick);
   EXPECT_FALSE(f.ClockText().contains(u':'));
   EXPECT_EQ(f.ClockPane()->minimumWidth(), wide);

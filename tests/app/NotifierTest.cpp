@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "app/SettingsManager.h"
-#include "model/Random.h"
 #include "tests/app/AppHarness.h"
 #include "tests/app/PrivateBus.h"
 #include "views/SourceListView.h"
@@ -61,7 +60,7 @@ TEST(NotifierTextTest, TrayTipCountsTheUnreadArticles) {
 // A model with two sources in two groups.
 struct NewsModel {
   NewsModel() {
-    SeedRandom(11);
+    m.SeedRandom(11);
     CGroup* g = m.AddGroup(0, u"G");
     CGroup* sub = m.AddGroup(g->m_id, u"Sub");
     a = m.AddSource(g->m_id, u"http://a.example/")->m_id;

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "feeds/XMLParser.h"
-#include "model/Clock.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
+#include "tests/support/FakeClock.h"
 
 namespace qb {
 namespace {
@@ -18,7 +18,8 @@ constexpr uint32_t kTick = 4242;
 class InterpretTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetTimeSource([this] { return m_now++; });  // a second later at every addition
+    m_clock.time = [this] { return m_now++; };  // a second later at every addition
+    m_manager.SetClock(m_clock);
     CGroup* group = m_manager.AddGroup(0, u"All Sources");
     m_source = m_manager.NewFeedSource();
     group->m_sources.push_back(m_source->m_id);
@@ -44,7 +45,7 @@ class InterpretTest : public ::testing::Test {
     return out;
   }
 
-  ScopedClockOverride m_clock;
+  test::FakeClock m_clock;
   int64_t m_now = 1241432430;
   CFeedsManager m_manager;
   CFeedSource* m_source = nullptr;

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "feeds/Interpret.h"
-#include "model/Clock.h"
-#include "model/Random.h"
+#include "tests/support/FakeClock.h"
 #include "model/Text.h"
 #include "tests/support/HttpServer.h"
 
@@ -51,8 +50,9 @@ class CountingCursor : public IWaitCursor {
 class UpdateCycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SeedRandom(7);
-    SetTickSource([this] { return m_tick; });
+    m_manager.SeedRandom(7);
+    m_clock.tick = [this] { return m_tick; };
+    m_manager.SetClock(m_clock);
     SetFetchFunction([this](const std::u16string& url) {
       m_fetched.push_back(url);
       if (url == u"throw") throw std::runtime_error("fetch failed");
@@ -68,7 +68,7 @@ class UpdateCycleTest : public ::testing::Test {
     return *s;
   }
 
-  ScopedClockOverride m_clock;
+  test::FakeClock m_clock;
   ScopedUpdateOverride m_override;
   CFeedsManager m_manager;
   ObjectId m_root = 0;
@@ -260,11 +260,11 @@ TEST_F(UpdateCycleTest, FailuresSetTheCommsStatusAndNeverStopThePass) {
 // The whole road through the real download: loopback server, parser,
 // interpretation.
 TEST(UpdateCycleNetworkTest, RealDownloadsEndToEnd) {
-  SeedRandom(11);
   HttpServer server;
   server.Set("/feed", HttpResponse::Ok(Utf16ToUtf8(Rss(u"Loopback", {u"g1", u"g2"}))));
   server.Set("/moved", HttpResponse::Redirect("/feed"));
   CFeedsManager manager;
+  manager.SeedRandom(11);
   const ObjectId root = manager.AddGroup(0, u"All Sources")->m_id;
   CFeedSource* feed = manager.AddSource(root, server.Url16("/moved"));
   CFeedSource* missing = manager.AddSource(root, server.Url16("/missing"));

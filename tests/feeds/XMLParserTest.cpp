@@ -149,10 +149,8 @@ TEST(XMLParserTest, AttributesAreLookedUpExactly) {
 }
 
 TEST(XMLParserTest, NodeIdentifiersComeFromTheGeneratorAndAreUnique) {
-  SeedRandom(1234);
-  const uint32_t first = DrawRandomId();
-  SeedRandom(1234);
-  CXMLParser parser;
+  const uint32_t first = CRandom(1234).DrawId();
+  CXMLParser parser(1234);
   const CXMLNode& doc = parser.Parse(u"<r><a/><b>x</b><!-- c --></r>");
   EXPECT_EQ(doc.Id(), 0u);
   EXPECT_EQ(doc.ParentId(), 0xFFFFFFFFu);
@@ -177,12 +175,12 @@ TEST(XMLParserTest, IdentifiersInUseAreDrawnAgain) {
   // With this seed the 215th draw repeats an identifier already given out.
   constexpr uint32_t kSeed = 28002;
   constexpr int kNodes = 300;
-  SeedRandom(kSeed);
+  CRandom random(kSeed);
   std::vector<uint32_t> want;
   std::set<uint32_t> used;
   int repeats = 0;
   while (want.size() < kNodes) {
-    const uint32_t id = DrawRandomId();
+    const uint32_t id = random.DrawId();
     if (id == 0 || id == 0xFFFFFFFF || !used.insert(id).second) {
       ++repeats;
       continue;
@@ -193,8 +191,7 @@ TEST(XMLParserTest, IdentifiersInUseAreDrawnAgain) {
 
   std::u16string doc;
   for (int i = 0; i < kNodes; ++i) doc += u"<i/>";
-  SeedRandom(kSeed);
-  CXMLParser parser;
+  CXMLParser parser(kSeed);
   std::vector<uint32_t> got;
   for (const CXMLNode* c : parser.Parse(doc).Children()) got.push_back(c->Id());
   EXPECT_EQ(got, want);

@@ -9,10 +9,10 @@
 #include <optional>
 #include <set>
 
-#include "model/Clock.h"
 #include "model/FeedsManager.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/FailingWriter.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
 
@@ -129,7 +129,7 @@ TEST(DataFileTest, UnreadableFilesAreKeptAsideWithTheirMessages) {
       {"corrupt", corrupt, LoadStatus::BadClass, kCorruptFileMessage, LoadMessageKind::Stop},
       {"cut short", cut, LoadStatus::EndOfFile, u"", LoadMessageKind::None},
   };
-  ScopedClockOverride clock;
+  test::FakeClock clock;
   // 2026-12-08 16:42:00 in local time.
   std::tm tm{};
   tm.tm_year = 126;
@@ -139,7 +139,7 @@ TEST(DataFileTest, UnreadableFilesAreKeptAsideWithTheirMessages) {
   tm.tm_min = 42;
   tm.tm_isdst = -1;
   const int64_t when = std::mktime(&tm);
-  SetTimeSource([when] { return when; });
+  clock.time = [when] { return when; };
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -147,6 +147,7 @@ TEST(DataFileTest, UnreadableFilesAreKeptAsideWithTheirMessages) {
     const std::string path = tmp.File("Feeds");
     test::WriteFile(path, c.bytes);
     CFeedsManager m;
+    m.SetClock(clock);
     const LoadOutcome out = LoadDataFile(m, path);
     EXPECT_EQ(out.status, c.status);
     EXPECT_EQ(out.message, c.message);
@@ -161,6 +162,7 @@ TEST(DataFileTest, UnreadableFilesAreKeptAsideWithTheirMessages) {
     ASSERT_TRUE(SaveDataFile(m, path).ok);
     test::WriteFile(path, c.bytes);
     CFeedsManager again;
+    again.SetClock(clock);
     EXPECT_EQ(LoadDataFile(again, path).preservedCopy, path + ".unreadable-20261208-164200-2");
     EXPECT_EQ(test::ReadFile(out.preservedCopy), c.bytes);
   }

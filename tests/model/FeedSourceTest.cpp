@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "model/Clock.h"
 #include "model/FeedsManager.h"
 
 namespace qb {
@@ -13,17 +12,17 @@ class FeedSourceTest : public ::testing::Test {
   void SetUp() override {
     setenv("TZ", "UTC", 1);
     tzset();
-    SetTimeSource([this] { return m_now; });
     m_source = m_manager.NewFeedSource();
   }
 
   void Add(const std::u16string& key) {
     CFeed* a = m_manager.NewFeed();
     a->m_key = key;
-    m_source->AddToHistory(*a);
+    m_source->AddToHistory(*a, Now());
   }
 
-  ScopedClockOverride m_clock;
+  CDateTime Now() const { return CDateTime::FromTime(m_now); }
+
   int64_t m_now = 1241432430;  // 2009-05-04 10:20:30 UTC
   CFeedsManager m_manager;
   CFeedSource* m_source = nullptr;
@@ -89,13 +88,13 @@ TEST_F(FeedSourceTest, ProtectedKeysAreNotEvicted) {
   CFeed extra;
   extra.m_key = u"extra";
   protect.insert(extra.m_key);
-  m_source->AddToHistory(extra, &protect);
+  m_source->AddToHistory(extra, Now(), &protect);
   EXPECT_EQ(m_source->m_history.size(), 501u) << "only protected keys remain: nothing evicted";
 
   // Unprotected, the next addition trims the history back to the limit.
   CFeed next;
   next.m_key = u"next";
-  m_source->AddToHistory(next);
+  m_source->AddToHistory(next, Now());
   EXPECT_EQ(m_source->m_history.size(), 500u);
   EXPECT_FALSE(m_source->IsInHistory(u"p" + std::u16string(1, char16_t(0x100))));
   EXPECT_FALSE(m_source->IsInHistory(u"p" + std::u16string(1, char16_t(0x101))));

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "model/Random.h"
+#include "model/Text.h"
 
 namespace qb {
 namespace {
@@ -13,7 +13,7 @@ namespace {
 class FeedsManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SeedRandom(99);
+    m.SeedRandom(99);
     r1 = m.AddGroup(0, u"R1");
     g1 = m.AddGroup(r1->m_id, u"G1");
     g2 = m.AddGroup(g1->m_id, u"G2");
@@ -73,13 +73,13 @@ TEST_F(FeedsManagerTest, CollectionsSkipIdentifiersThatDoNotResolve) {
 TEST_F(FeedsManagerTest, CountsCoverNestedGroups) {
   m.MarkRead({a3, a4}, true);
   int unread = 0, read = 0;
-  r1->CountFeeds(unread, read);
+  m.CountFeeds(r1->m_id, unread, read);
   EXPECT_EQ(unread, 2);
   EXPECT_EQ(read, 2);
-  g1->CountFeeds(unread, read);
+  m.CountFeeds(g1->m_id, unread, read);
   EXPECT_EQ(unread, 0);
   EXPECT_EQ(read, 2);
-  s1->CountFeeds(unread, read);
+  m.CountFeeds(s1->m_id, unread, read);
   EXPECT_EQ(unread, 2);
   EXPECT_EQ(read, 0);
 }
@@ -171,7 +171,7 @@ TEST_F(FeedsManagerTest, RenameClearsAutoNameOfASource) {
 TEST_F(FeedsManagerTest, DeleteArticlesKeepsKeysInTheHistory) {
   CFeed* a = m.GetFeed(a2);
   a->m_key = u"k2";
-  s1->AddToHistory(*a);
+  s1->AddToHistory(*a, CDateTime::FromTime(0));
   m.DeleteArticles({a2, a5, 4242});
   EXPECT_EQ(s1->m_articles, IdList{a1});
   EXPECT_TRUE(s4->m_articles.empty());
@@ -194,6 +194,40 @@ TEST_F(FeedsManagerTest, AddSourceAndDuplicateUrls) {
   EXPECT_FALSE(m.HasSourceWithUrl(u"http://EXAMPLE.com/feed"));
   EXPECT_FALSE(m.HasSourceWithUrl(u"http://example.com/feed/"));
   EXPECT_EQ(m.AddSource(s1->m_id, u"x"), nullptr);
+}
+
+// The address is cleaned once and the same text is checked and stored, so
+// " http://x" cannot become a second source for "http://x".
+TEST_F(FeedsManagerTest, SubscribeSourceCleansAndChecksTheSameText) {
+  using Status = CFeedsManager::AddSourceStatus;
+  Status status{};
+  CFeedSource* s = m.SubscribeSource(g2->m_id, u" \thttp://example.com/feed\n", &status);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(status, Status::Added);
+  EXPECT_EQ(s->m_url, u"http://example.com/feed");
+  EXPECT_EQ(s->m_title, u"http://example.com/feed");
+  EXPECT_TRUE(s->m_autoName);
+
+  const size_t before = m.m_storage.Size();
+  struct Case {
+    ObjectId group;
+    std::u16string_view url;
+    Status want;
+  };
+  const Case cases[] = {
+      {r1->m_id, u"http://example.com/feed", Status::Duplicate},
+      {r1->m_id, u"  http://example.com/feed ", Status::Duplicate},
+      {r1->m_id, u" \t ", Status::EmptyUrl},
+      {s1->m_id, u"http://other.example/", Status::NotAGroup},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(m.CheckNewSourceUrl(c.group, c.url), c.want) << Utf16ToUtf8(c.url);
+    EXPECT_EQ(m.SubscribeSource(c.group, c.url, &status), nullptr);
+    EXPECT_EQ(status, c.want);
+  }
+  EXPECT_EQ(m.m_storage.Size(), before) << "a refused address creates nothing";
+  EXPECT_NE(m.SubscribeSource(r1->m_id, u"http://EXAMPLE.com/feed"), nullptr)
+      << "addresses differing in case are other feeds";
 }
 
 TEST_F(FeedsManagerTest, FixUpAfterLoadAddsAllSourcesOnlyWhenEmpty) {

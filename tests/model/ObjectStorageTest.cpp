@@ -13,17 +13,17 @@ namespace {
 
 TEST(RandomTest, GeneratorMatchesTheClassicSequence) {
   // s = s * 214013 + 2531011, draw = (s >> 16) & 0x7FFF; seed 1 starts 41, 18467, 6334.
-  SeedRandom(1);
-  EXPECT_EQ(DrawRandom(), 41u);
-  EXPECT_EQ(DrawRandom(), 18467u);
-  EXPECT_EQ(DrawRandom(), 6334u);
-  SeedRandom(1);
-  EXPECT_EQ(DrawRandomId(), (41u << 16) | 18467u);  // first draw is the high half
+  CRandom random(1);
+  EXPECT_EQ(random.Draw(), 41u);
+  EXPECT_EQ(random.Draw(), 18467u);
+  EXPECT_EQ(random.Draw(), 6334u);
+  random.Seed(1);
+  EXPECT_EQ(random.DrawId(), (41u << 16) | 18467u);  // first draw is the high half
 }
 
 TEST(ObjectStorageTest, NewIdIsNeverZeroNorRegistered) {
-  SeedRandom(12345);
   CObjectStorage store;
+  store.SeedRandom(12345);
   std::set<ObjectId> seen;
   for (int i = 0; i < 20000; ++i) {
     const ObjectId id = store.NewId();
@@ -43,14 +43,14 @@ TEST(ObjectStorageTest, NewIdSkipsRegisteredIdsWhenTheGeneratorRepeats) {
   // Reseeding replays the same candidates: every one is registered, so NewId
   // must keep drawing until it leaves the registered ones behind.
   CObjectStorage store;
-  SeedRandom(7);
+  store.SeedRandom(7);
   std::vector<ObjectId> first;
   for (int i = 0; i < 50; ++i) {
     ObjectId id = store.NewId();
     first.push_back(id);
     store.Register(std::make_unique<CFeed>(), id);
   }
-  SeedRandom(7);
+  store.SeedRandom(7);
   const ObjectId next = store.NewId();
   EXPECT_NE(next, 0u);
   EXPECT_EQ(store.Lookup(next), nullptr);
@@ -93,9 +93,36 @@ TEST(VectorIteratorTest, WalksInOrderAndYieldsZeroPastTheEnd) {
   EXPECT_EQ(own.Current(), 0u);
 }
 
-TEST(ObjectStorageTest, ManagerSetsTheActiveStore) {
-  CFeedsManager m;
-  EXPECT_EQ(ActiveStore(), &m.m_storage);
+// Each manager's walks and counts resolve identifiers in its own store, and
+// each draws identifiers from its own generator, whatever other managers
+// exist or have gone.
+TEST(ObjectStorageTest, TwoManagersWalkTheirOwnStores) {
+  auto first = std::make_unique<CFeedsManager>();
+  CFeedsManager second;
+  first->SeedRandom(5);
+  second.SeedRandom(5);
+  const auto build = [](CFeedsManager& m, int articles) {
+    CGroup* g = m.AddGroup(0, u"G");
+    CFeedSource* s = m.AddSource(g->m_id, u"http://example.com/feed");
+    for (int i = 0; i < articles; ++i) s->m_articles.push_back(m.NewFeed()->m_id);
+    return g->m_id;
+  };
+  const ObjectId g1 = build(*first, 2);
+  const ObjectId g2 = build(second, 3);
+  EXPECT_EQ(g1, g2) << "the same seed gives the same identifiers in each store";
+
+  int unread = 0, read = 0;
+  first->CountFeeds(g1, unread, read);
+  EXPECT_EQ(unread, 2);
+  second.CountFeeds(g2, unread, read);
+  EXPECT_EQ(unread, 3);
+
+  first.reset();
+  IdList articles;
+  second.CollectFeeds(0, articles);
+  EXPECT_EQ(articles.size(), 3u);
+  second.CountFeeds(0, unread, read);
+  EXPECT_EQ(unread, 3);
 }
 
 }  // namespace

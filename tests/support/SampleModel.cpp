@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "model/Clock.h"
-#include "model/Random.h"
 
 namespace qb::test {
 
 void BuildSampleModel(CFeedsManager& m, size_t feedTextLength) {
-  SeedRandom(20261208);
+  m.SeedRandom(20261208);
   CGroup* root = m.NewGroup();
   root->m_name = u"All Sources";
   m.m_rootGroups.push_back(root->m_id);
@@ -21,7 +19,6 @@ void BuildSampleModel(CFeedsManager& m, size_t feedTextLength) {
   m.m_rootGroups.push_back(second->m_id);
 
   int64_t now = 1765000000;
-  SetTimeSource([&now] { return now; });
   const SharedText feedText(std::u16string(u"<rss version=\"2.0\"><channel>\u00E9\U0001F600") +
                             std::u16string(feedTextLength, u'x') + u"</channel></rss>");
   const char16_t* titles[] = {u"Alpha", u"Beta", u"Gamma"};
@@ -55,17 +52,16 @@ void BuildSampleModel(CFeedsManager& m, size_t feedTextLength) {
         f->m_sourceText = feedText;
         s->m_articles.push_back(f->m_id);
         now += 1;
-        s->AddToHistory(*f);
+        s->AddToHistory(*f, CDateTime::FromTime(now));
       }
       // A key whose article was deleted stays in the history.
       CFeed gone;
       gone.m_id = 99;
       gone.m_key = u"deleted@example";
-      s->AddToHistory(gone);
+      s->AddToHistory(gone, CDateTime::FromTime(now));
       ++n;
     }
   }
-  SetTimeSource(nullptr);
   // An article that no source lists, and a list entry that names nothing.
   CFeed* orphan = m.NewFeed();
   orphan->m_title = u"orphan";

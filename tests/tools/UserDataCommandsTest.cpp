@@ -9,10 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "model/Clock.h"
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
-#include "model/Random.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
 #include "tools/Cli.h"
@@ -46,14 +45,14 @@ class UserDataCommandsTest : public ::testing::Test {
   CliRun Cli(std::vector<std::string> args) {
     args.insert(args.begin(), {"--data", m_data});
     std::ostringstream out, err;
-    const int status = cli::RunCli(args, out, err);
+    const int status = cli::RunCli(args, out, err, m_clock);
     return {status, out.str(), err.str()};
   }
 
   test::TempDir m_dir;
   std::string m_data = m_dir.File("Feeds");
   HttpServer m_server;
-  ScopedClockOverride m_clock;
+  test::FakeClock m_clock;
 };
 
 TEST_F(UserDataCommandsTest, AddUpdateAndListSurviveEachRun) {
@@ -78,14 +77,14 @@ TEST_F(UserDataCommandsTest, AddUpdateAndListSurviveEachRun) {
 
   // Unforced, with the tick counter before the first interval ends, nothing
   // is due, nothing changes and the file is not rewritten.
-  SetTickSource([] { return 1000u; });
+  m_clock.tick = [] { return 1000u; };
   const ino_t inode = Inode(m_data);
   r = Cli({"update"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "New articles: 0\n");
   EXPECT_EQ(Inode(m_data), inode);
   // Once the interval has passed (the tick is 0 after every load), both are due.
-  SetTickSource([] { return 900'000u; });
+  m_clock.tick = [] { return 900'000u; };
   r = Cli({"update"});
   EXPECT_NE(r.out.find("Loopback News: Comms status: OK\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("/gone: Comms status: ERROR"), std::string::npos) << r.out;
@@ -110,10 +109,19 @@ TEST_F(UserDataCommandsTest, AddRefusesDuplicatesAndUnknownGroups) {
   EXPECT_EQ(Cli({"add", m_server.Url("/news/")}).status, 0);
 }
 
+TEST_F(UserDataCommandsTest, AddCleansTheAddressBeforeTheDuplicateTest) {
+  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
+  ASSERT_EQ(Cli({"add", m_server.Url("/news")}).status, 0);
+  const CliRun r = Cli({"add", "  " + m_server.Url("/news") + "\t"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "A feed with that URL already exists. Choose another URL.\n");
+  EXPECT_EQ(Cli({"list"}).out, "All Sources (1 / 1)\n  News (1 / 1)\n");
+}
+
 TEST_F(UserDataCommandsTest, AddGoesToTheFirstGroupOfThatNameInTreeOrder) {
   {
-    SeedRandom(3);
     CFeedsManager m;
+    m.SeedRandom(3);
     CGroup* zed = m.AddGroup(0, u"Zed");
     CGroup* alpha = m.AddGroup(0, u"alpha");
     m.AddGroup(zed->m_id, u"Tech");
@@ -137,8 +145,8 @@ TEST_F(UserDataCommandsTest, AddGoesToTheFirstGroupOfThatNameInTreeOrder) {
 
 TEST_F(UserDataCommandsTest, ListLabelsAndOrder) {
   {
-    SeedRandom(5);
     CFeedsManager m;
+    m.SeedRandom(5);
     CGroup* root = m.AddGroup(0, u"News &amp; Views");
     CGroup* sub = m.AddGroup(root->m_id, u"b-sub");
     m.AddGroup(root->m_id, u"A-sub");

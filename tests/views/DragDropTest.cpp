@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "model/DataFile.h"
-#include "model/Random.h"
 #include "tests/support/TempDir.h"
 #include "tests/views/FakeMainFrame.h"
 #include "views/SourceListView.h"
@@ -18,7 +17,7 @@ using test::FakeMainFrame;
 class DragDropTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SeedRandom(21);
+    f.model.SeedRandom(21);
     r1 = f.Group(0, u"R1");
     g = f.Group(r1->m_id, u"G");
     sub = f.Group(g->m_id, u"Sub", false);

@@ -8,7 +8,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "model/Random.h"
 #include "model/Text.h"
 #include "tests/support/TempDir.h"
 #include "tests/views/FakeMainFrame.h"
@@ -30,7 +29,7 @@ CDateTime Date(int y, int mo, int d, int h = 12, int mi = 0, int s = 0) {
 class FeedListViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SeedRandom(11);
+    f.model.SeedRandom(11);
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(tmp.path()));
     g = f.Group(0, u"G");
     s = f.Source(g->m_id, u"S");
@@ -327,8 +326,8 @@ TEST_F(FeedListViewTest, SourceXmlIsWrittenWithAByteOrderMarkOrWarns) {
 }
 
 TEST(ArticleTableModelTest, ManyScatteredRemovalsKeepTheModelConsistent) {
-  SeedRandom(3);
   CFeedsManager model;
+  model.SeedRandom(3);
   CGroup* g = model.AddGroup(0, u"G");
   CFeedSource* s = model.AddSource(g->m_id, u"u");
   IdList ids;
@@ -368,8 +367,8 @@ namespace {
 // The sort's packed prefixes must give the order of CompareAsciiNoCase on the
 // decoded titles, whatever the lengths and shared prefixes.
 TEST(ArticleTableModelTest, TitleSortMatchesTheFoldedComparison) {
-  SeedRandom(4);
   CFeedsManager model;
+  model.SeedRandom(4);
   CGroup* g = model.AddGroup(0, u"G");
   CFeedSource* s = model.AddSource(g->m_id, u"u");
   const std::u16string titles[] = {

@@ -9,7 +9,6 @@
 #include <QWebEngineSettings>
 #include <gtest/gtest.h>
 
-#include "model/Random.h"
 #include "tests/support/TempDir.h"
 #include "tests/views/FakeMainFrame.h"
 #include "views/ArticlePage.h"
@@ -222,7 +221,7 @@ TEST(ShellTest, OnlyWebAndMailLinksLeaveForTheBrowser) {
 class FeedViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SeedRandom(5);
+    f.model.SeedRandom(5);
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(tmp.path()));
     g = f.Group(0, u"G");
     s = f.Source(g->m_id, u"S");

@@ -9,7 +9,6 @@
 #include "app/AddGroupDlg.h"
 #include "app/AddNewFeedDlg.h"
 #include "app/FeedPropertiesDlg.h"
-#include "model/Random.h"
 #include "tests/views/FakeMainFrame.h"
 #include "views/ArticleTableModel.h"
 
@@ -21,7 +20,7 @@ using test::FakeMainFrame;
 
 class SourceListViewTest : public ::testing::Test {
  protected:
-  void SetUp() override { SeedRandom(7); }
+  void SetUp() override { f.model.SeedRandom(7); }
 
   QTreeWidgetItem* Item(ObjectId id) { return f.tree->FindItem(id); }
   void Select(ObjectId id) { f.tree->ApplyUpdate(UpdateCode::SelectItem, {Item(id), -1}, {}); }
@@ -373,7 +372,7 @@ TEST_F(SourceListViewTest, PropertiesApplyTheRefreshRateAndClearHistoryAsks) {
   s->m_commsStatus = u"Comms status: OK";
   CFeed* a = f.Article(s, u"a");
   a->m_key = u"k";
-  s->AddToHistory(*a);
+  s->AddToHistory(*a, CDateTime::FromTime(0));
   f.CreateViews();
   Select(s->m_id);
 

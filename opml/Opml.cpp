@@ -1,4 +1,4 @@
-#include "app/Opml.h"
+#include "opml/Opml.h"
 
 #include <QLocale>
 #include <QXmlStreamReader>

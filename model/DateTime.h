@@ -9,8 +9,6 @@
 
 namespace qb {
 
-class CFeed;
-
 struct DateFields {
   int32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   bool operator==(const DateFields&) const = default;
@@ -69,13 +67,5 @@ class CDateTime {
 // are equal; valid values are compared by their difference rounded to the
 // nearest second (halves away from zero).
 int CompareDates(const CDateTime& a, const CDateTime& b);
-
-// Reads an RFC 822 style publication date ("Mon, 04 May 2009 10:20:30 GMT"),
-// taking the clock time as written. Never fails: unrecognised text yields an
-// invalid value.
-CDateTime ParsePubDateText(std::u16string_view text);
-
-// Sets the article's date from its date text.
-void ParsePubDate(CFeed& article);
 
 }  // namespace qb

@@ -1,11 +1,10 @@
-#include "app/Opml.h"
+#include "opml/Opml.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "model/FeedsManager.h"
-#include "model/Random.h"
 #include "model/TreeOrder.h"
 
 namespace qb {
@@ -29,8 +28,8 @@ std::string Describe(const CFeedsManager& m) {
 }
 
 TEST(OpmlTest, ExportThenImportIntoAnEmptyModelGivesTheSameTree) {
-  SeedRandom(3);
   CFeedsManager m;
+  m.SeedRandom(3);
   CGroup* news = m.AddGroup(0, u"News");
   CGroup* tech = m.AddGroup(news->m_id, u"Tech & <Science>");
   m.AddGroup(tech->m_id, u"Deep");
@@ -94,8 +93,8 @@ TEST(OpmlTest, FilesAsOtherReadersWriteThem) {
        "G All Sources\n  S x <http://x/> auto\n"},
   };
   for (const Case& c : cases) {
-    SeedRandom(1);
     CFeedsManager m;
+    m.SeedRandom(1);
     m.FixUpAfterLoad();
     const OpmlImportResult r = ImportOpml(m, c.file);
     ASSERT_TRUE(r.ok) << c.name << ": " << r.error.toStdString();

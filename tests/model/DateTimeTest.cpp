@@ -1,8 +1,6 @@
-#include "feeds/DateTime.h"
+#include "model/DateTime.h"
 
 #include <gtest/gtest.h>
-
-#include "model/Feed.h"
 
 namespace qb {
 namespace {
@@ -78,49 +76,6 @@ TEST(DateTimeTest, CompareDatesOfFractionalSeconds) {
   EXPECT_EQ(CompareDates(CDateTime::FromOleDate(day + 0.6 / 86400), a), 1);
   EXPECT_EQ(CompareDates(CDateTime::FromOleDate(day - 0.4 / 86400), a), 0);
   EXPECT_EQ(CompareDates(CDateTime::FromOleDate(day - 0.6 / 86400), a), -1);
-}
-
-TEST(DateTimeTest, ParsePubDateTokenRules) {
-  struct Case {
-    const char16_t* text;
-    bool valid;
-    DateFields f;
-  };
-  const Case cases[] = {
-      {u"Mon, 04 May 2009 10:20:30 GMT", true, {2009, 5, 4, 10, 20, 30}},
-      {u"04 May 2009 10:20:30 +0200", true, {2009, 5, 4, 10, 20, 30}},
-      {u"Tue, 4 May 09 9:05", true, {2009, 5, 4, 9, 0, 0}},
-      {u"Mon,04 May 2009 10:20:30 GMT", true, {2009, 5, 4, 10, 20, 30}},
-      {u"  Sun, 31 Dec 1999 23:59:59 Z  ", true, {1999, 12, 31, 23, 59, 59}},
-      {u"29 Feb 2008 00:00:00", true, {2008, 2, 29, 0, 0, 0}},
-      {u"31 Feb 2009 10:00:00", false, {}},
-      {u"2009-05-04T10:20:30Z", false, {}},
-      {u"", false, {}},
-      {u"1 ec 2009", true, {2009, 12, 1, 0, 0, 0}},      // part of a month name
-      {u"1 Foo 2009", true, {2009, 1, 1, 0, 0, 0}},      // unknown month: January
-      {u"1 may 2009", true, {2009, 1, 1, 0, 0, 0}},      // case-sensitive
-      {u"1 Jun 99 12:34:56", true, {2099, 6, 1, 12, 34, 56}},
-      {u"mon, 1 Jun 2009", false, {}},                   // day names are case-sensitive
-      {u"Wed, 1\tJun,2009 01:02", true, {2009, 6, 1, 1, 2, 0}},
-  };
-  for (const Case& c : cases) {
-    const CDateTime v = ParsePubDateText(c.text);
-    EXPECT_EQ(v.IsValid(), c.valid) << std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text));
-    DateFields f;
-    if (c.valid && v.GetFields(f)) {
-      EXPECT_EQ(f, c.f);
-    }
-  }
-}
-
-TEST(DateTimeTest, ParsePubDateSetsTheArticleDate) {
-  CFeed a;
-  a.m_dateText = u"Mon, 04 May 2009 10:20:30 GMT";
-  ParsePubDate(a);
-  EXPECT_EQ(a.m_date, CDateTime::FromFields({2009, 5, 4, 10, 20, 30}));
-  a.m_dateText = u"nonsense";
-  ParsePubDate(a);
-  EXPECT_FALSE(a.m_date.IsValid());
 }
 
 TEST(DateTimeTest, FormatLeavesOutMidnight) {
