@@ -67,7 +67,8 @@ if(BUILD_TESTING)
   foreach(check ${QB_INSTALL_CHECKS})
     add_test(NAME install_${check}
       COMMAND bash ${QB_INSTALL_TESTS}/check-install.sh ${check}
-              ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${QB_EXPECTED_FILES_ARG} ${QB_PROGRAM})
+              ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${QB_EXPECTED_FILES_ARG}
+              $<TARGET_FILE:quillbend-cli> ${QB_PROGRAM})
     list(APPEND QB_INSTALL_TEST_NAMES install_${check})
   endforeach()
   add_test(NAME install_deb_package

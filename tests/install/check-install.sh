@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks of what `cmake --install` puts on a system, run by CTest:
-#   check-install.sh CHECK BUILD_DIR SOURCE_DIR LISTS [PROGRAM]
+#   check-install.sh CHECK BUILD_DIR SOURCE_DIR LISTS CLI [PROGRAM]
 # LISTS is a comma-separated list of files naming the installed files
-# relative to the prefix. CHECK is one of
+# relative to the prefix; CLI and PROGRAM are the built quillbend-cli and
+# quillbend (none without the desktop program). CHECK is one of
 #   files            install into a temporary prefix: exactly the listed
 #                    files, icons of the sizes their folders name, and a
 #                    desktop entry and metainfo that name what is installed
@@ -14,7 +15,7 @@
 # Exit status 77 (skipped): a tool the check needs is not installed
 # (scripts/install-deps.sh installs them all).
 set -euo pipefail
-check=$1 build=$2 src=$3 lists=$4 program=${5:-}
+check=$1 build=$2 src=$3 lists=$4 cli=$5 program=${6:-}
 app_id=net.velmorant.Quillbend
 status=0
 tmp=$(mktemp -d)
@@ -97,7 +98,7 @@ man-pages)
   done
   # Every command and option the CLI's help names has its own entry.
   cli_page=$(man_text "$build/man/quillbend-cli.1.gz")
-  cli_help=$("$build/tools/quillbend-cli" --help)
+  cli_help=$("$cli" --help)
   for command in $(awk '/^Commands:/ { on = 1; next } /^$/ { on = 0 } on { print $1 }' <<<"$cli_help"); do
     grep -Eq "^ +$command( |$)" <<<"$cli_page" || fail "quillbend-cli.1 does not describe the command '$command'"
   done
