@@ -199,6 +199,8 @@ void CMainFrame::CreateMenus() {
 CFeedsManager& CMainFrame::Model() { return m_doc.m_feedsManager; }
 
 void CMainFrame::ScheduleSave() {
+  // Every change of the model comes through here.
+  m_unreadCountStale = true;
   QTimer* save = Timer(FrameTimer::Save);
   save->stop();
   save->start();
@@ -294,7 +296,12 @@ void CMainFrame::UpdateTrayIcon() {
     m_blinkPhase = !m_blinkPhase;
     icon = m_blinkPhase ? kTrayIconId : kTrayIconAltId;
   }
-  const QString tip = TrayToolTip(m_bNewArticles, CountUnreadArticles(Model()));
+  // Counted again only after a change: a large tree takes milliseconds.
+  if (m_unreadCountStale) {
+    m_unreadCount = CountUnreadArticles(Model());
+    m_unreadCountStale = false;
+  }
+  const QString tip = TrayToolTip(m_bNewArticles, m_unreadCount);
   const bool changed = !m_trayAdded || icon != m_trayIconId || tip != m_trayTip;
   m_trayIconId = icon;
   m_trayTip = tip;
@@ -544,10 +551,14 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 
 void CMainFrame::OnFirstRun() {
   m_doc.ShowHelpFeed();
+  m_unreadCountStale = true;
   m_doc.m_settingsManager.m_settings.WriteBool(setting::kFirstRun, false);
 }
 
-void CMainFrame::OnShowHelpFeed() { m_doc.ShowHelpFeed(); }
+void CMainFrame::OnShowHelpFeed() {
+  m_doc.ShowHelpFeed();
+  m_unreadCountStale = true;
+}
 
 void CMainFrame::ShowMainWindow() {
   if (!isVisible() || isMinimized()) showNormal();

@@ -162,6 +162,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   int m_trayIconId = 0;
   QString m_trayTip;
   CNotifier* m_notifier = nullptr;
+  int m_unreadCount = 0;
+  bool m_unreadCountStale = true;
 
   bool m_savePlacementPosted = false;
   bool m_exitRequested = false;
