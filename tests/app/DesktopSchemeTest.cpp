@@ -4,9 +4,8 @@
 #include <QDBusMessage>
 #include <QTest>
 #include <QThread>
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 
 #include "tests/app/PrivateBus.h"
 #include "views/ArticlePage.h"
