@@ -1,5 +1,5 @@
-# Installation into any prefix, laid out as the freedesktop specifications
-# and Debian expect: the programs in bin, the welcome page in
+# Installation into any prefix, laid out where freedesktop.org desktops and
+# Debian look for things: the programs in bin, the welcome page in
 # share/quillbend, the desktop entry, AppStream metainfo, hicolor icons and
 # gzip-compressed man pages. Included at the end of the top-level
 # CMakeLists.txt; refers to the programs by their target names only.
