@@ -480,14 +480,16 @@ void CDownloadPool::Start(DownloadRequest request, Done done) {
 
 void CDownloadPool::CancelAll() {
   {
-    // Results are delivered under this lock and only for the current
-    // generation, so once it is raised no earlier `done` can run.
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_generation;
     m_incoming.clear();
   }
   m_transfers->Wakeup();
   m_wake.notify_all();
+  // A result is delivered only for the generation current when its delivery
+  // began; waiting out the delivery in progress means none of an earlier
+  // generation runs from now on.
+  std::lock_guard<std::mutex> delivering(m_delivery);
 }
 
 void CDownloadPool::Run() {
@@ -517,15 +519,19 @@ void CDownloadPool::Run() {
     }
     finished.clear();
     m_transfers->Step(1000, finished);
-    if (finished.empty()) continue;
-    std::lock_guard<std::mutex> lock(m_mutex);
     for (CTransferSet::Finished& f : finished) {
       auto it = jobs.find(f.tag);
       if (it == jobs.end()) continue;
-      if (it->second.generation == m_generation && it->second.done) {
-        it->second.done(std::move(f.result));
-      }
+      Job job = std::move(it->second);
       jobs.erase(it);
+      // Off the pool's lock, so that Start never waits for a delivery.
+      std::lock_guard<std::mutex> delivering(m_delivery);
+      bool current = false;
+      {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        current = job.generation == m_generation;
+      }
+      if (current && job.done) job.done(std::move(f.result));
     }
   }
   m_transfers->Clear();

@@ -111,8 +111,8 @@ class CTransferSet;
 // The real downloader: one worker thread drives every transfer through
 // libcurl's multi interface, admitting them in the order started while at
 // most `maxPerHost` run to one host name and `maxTotal` in all. The worker
-// starts with the pool and ends with it; `done` runs on it, so it must be
-// quick and must not call back into the pool.
+// starts with the pool and ends with it; `done` runs on it and must not call
+// back into the pool.
 class CDownloadPool final : public IDownloader {
  public:
   explicit CDownloadPool(const DownloadOptions& options = {});
@@ -133,6 +133,7 @@ class CDownloadPool final : public IDownloader {
 
   std::unique_ptr<CTransferSet> m_transfers;
   std::mutex m_mutex;
+  std::mutex m_delivery;           // held while a `done` runs
   std::condition_variable m_wake;  // the worker waits on it while idle
   std::deque<Job> m_incoming;  // started, not yet taken by the worker
   uint64_t m_generation = 0;   // raised by CancelAll; older jobs are dropped
