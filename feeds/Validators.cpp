@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "model/DataFile.h"
+#include "model/FeedsManager.h"
 #include "model/Text.h"
 
 namespace qb {
@@ -166,6 +168,24 @@ void CValidatorStore::Forget(ObjectId source) { m_states.erase(source); }
 
 void CValidatorStore::Retain(const std::unordered_set<ObjectId>& sources) {
   std::erase_if(m_states, [&](const auto& entry) { return sources.count(entry.first) == 0; });
+}
+
+CValidatorStore CValidatorStore::CopyFor(const CFeedsManager& manager) const {
+  CValidatorStore copy;
+  copy.m_dataFile = m_dataFile;
+  for (const auto& [id, state] : m_states) {
+    if (manager.GetFeedSource(id) != nullptr) copy.m_states.emplace(id, state);
+  }
+  return copy;
+}
+
+std::function<void(const SaveResult&)> CValidatorStore::WriteAfterSave(CValidatorStore state,
+                                                                       std::string dataPath) {
+  return [state = std::move(state), dataPath = std::move(dataPath)](const SaveResult& result) mutable {
+    if (!result.ok) return;
+    state.SetDataFile(DataFileFingerprint::Of(dataPath));
+    state.Save(CachePathFor(dataPath));
+  };
 }
 
 CValidatorStore::Hold CValidatorStore::HoldOf(ObjectId source, std::u16string_view url,

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -23,6 +24,9 @@
 #include "model/RSSObject.h"
 
 namespace qb {
+
+class CFeedsManager;
+struct SaveResult;
 
 // A server's Retry-After is honoured for at most this long, so that a
 // mistaken or hostile answer cannot shut a source out for good.
@@ -75,6 +79,8 @@ class CValidatorStore {
   void Forget(ObjectId source);
   // Drops the state of every source not in `sources`.
   void Retain(const std::unordered_set<ObjectId>& sources);
+  // A copy with the sources the model still holds, to go with a snapshot.
+  CValidatorStore CopyFor(const CFeedsManager& manager) const;
   size_t Size() const { return m_states.size(); }
 
   // Whether the source may be fetched at `now`: a Retry-After in force holds
@@ -114,6 +120,13 @@ class CValidatorStore {
   bool Deserialize(std::string_view text);
 
   bool operator==(const CValidatorStore&) const = default;
+
+  // For a save of the data file at `dataPath` (CBackgroundSaver's hook, or
+  // called with the result of SaveDataFile): once the file is written,
+  // stamps the state with it and writes the state beside it. A failed save
+  // writes nothing; the cache then still names the old file.
+  static std::function<void(const SaveResult&)> WriteAfterSave(CValidatorStore state,
+                                                               std::string dataPath);
 
  private:
   std::map<ObjectId, SourceFetchState> m_states;

@@ -38,17 +38,14 @@ bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& pa
 }
 
 bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path,
-                  CValidatorStore* fetchState) {
+                  const CValidatorStore* fetchState) {
   const SaveResult result = SaveDataFile(manager, path);
+  if (fetchState != nullptr) CValidatorStore::WriteAfterSave(fetchState->CopyFor(manager), path)(result);
   if (!result) {
     ctx.err << "quillbend-cli: cannot save " << path;
     if (!result.error.empty()) ctx.err << ": " << result.error;
     ctx.err << "\n";
     return false;
-  }
-  if (fetchState != nullptr) {
-    fetchState->SetDataFile(DataFileFingerprint::Of(path));
-    fetchState->Save(CValidatorStore::CachePathFor(path));
   }
   return true;
 }

@@ -26,9 +26,10 @@ bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& pa
                   CValidatorStore* fetchState = nullptr);
 
 // The program's safe save; a failure is reported on ctx.err. With
-// `fetchState`, it is stamped with the new file and written beside it.
+// `fetchState`, its sources still in the model are written beside the new
+// file, stamped with it.
 bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path,
-                  CValidatorStore* fetchState = nullptr);
+                  const CValidatorStore* fetchState = nullptr);
 
 // Writes the fetch state of an unchanged data file (one not saved again).
 void SaveFetchState(const std::string& path, const CValidatorStore& fetchState);

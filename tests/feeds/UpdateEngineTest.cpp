@@ -16,6 +16,7 @@
 #include "model/Text.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeDownloader.h"
+#include "tests/support/HttpServer.h"
 
 namespace qb {
 namespace {
@@ -326,6 +327,7 @@ TEST_F(UpdateEngineTest, CancelAbandonsThePass) {
   ASSERT_TRUE(m_engine->UpdateAll(true));
   Answer(0, FakeDownloader::Body(Rss("One", {"1"})));
   ASSERT_EQ(AppliedIds(), std::vector<ObjectId>{s1});
+  EXPECT_EQ(m_wakes, 1) << "each arrival wakes the owner";
   const uint64_t changes = m_manager.ChangeCount();
 
   m_engine->Cancel();
@@ -505,6 +507,38 @@ TEST_F(UpdateEngineTest, AnUnchangedDocumentLeavesTheChangeCount) {
   Answer(1, FakeDownloader::Body(Rss("T", {"1", "2"})));
   EXPECT_EQ(m_manager.ChangeCount(), after);
   EXPECT_FALSE(m_finished.back().news);
+}
+
+// Exit during a pass: the real transfers end within a second of Cancel.
+TEST(UpdateEngineNetworkTest, CancelEndsRealTransfersWithinASecond) {
+  using namespace std::chrono_literals;
+  test::HttpServer server;
+  test::HttpResponse silent;
+  silent.neverAnswer = true;
+  server.Set("/silent", silent);
+  CFeedsManager m;
+  m.FixUpAfterLoad();
+  for (int i = 0; i < 3; ++i) m.AddSource(m.m_rootGroups.front(), server.Url16("/silent"));
+  std::atomic<int> wakes{0};
+  CUpdateEngine::Hooks hooks;
+  hooks.wake = [&] { ++wakes; };
+  CUpdateEngine engine(m, std::move(hooks));
+  ASSERT_TRUE(engine.UpdateAll(true));
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (server.Counts().accepted < 3 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_EQ(server.Counts().open, 3);
+
+  const auto start = std::chrono::steady_clock::now();
+  engine.Cancel();
+  EXPECT_FALSE(engine.Busy());
+  while (server.Counts().open > 0 && std::chrono::steady_clock::now() - start < 5s) {
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(server.Counts().open, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_EQ(wakes, 0);
 }
 
 }  // namespace

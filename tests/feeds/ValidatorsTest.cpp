@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "model/BackgroundSaver.h"
+#include "model/FeedsManager.h"
+#include "tests/support/FailingWriter.h"
 #include "tests/support/TempDir.h"
 
 namespace qb {
@@ -248,6 +251,48 @@ TEST(ValidatorsTest, EachDataFileHasItsOwnCacheFile) {
   EXPECT_EQ(a.rfind(cacheHome.path() + "/Velmorant/Quillbend/", 0), 0u) << a;
   EXPECT_NE(a, b);
   EXPECT_EQ(a, again);
+}
+
+// The window's road: a background save of a snapshot, with the fetch state
+// of the same moment written once the file is on the disk.
+TEST(ValidatorsTest, TheStateSavedWithASnapshotIsTrustedWithThatFile) {
+  test::TempDir cacheHome;
+  const char* old = std::getenv("XDG_CACHE_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_CACHE_HOME", cacheHome.path().c_str(), 1);
+
+  test::TempDir dir;
+  const std::string data = dir.File("Feeds");
+  CFeedsManager m;
+  m.FixUpAfterLoad();
+  const ObjectId kept = m.AddSource(m.m_rootGroups.front(), u"http://a/")->m_id;
+  const ObjectId gone = m.AddSource(m.m_rootGroups.front(), u"http://b/")->m_id;
+  CValidatorStore state;
+  state.Get(kept, u"http://a/").etag = "\"a\"";
+  state.Get(gone, u"http://b/").etag = "\"b\"";
+  m.DeleteSource(m.m_rootGroups.front(), gone);
+  {
+    CBackgroundSaver saver(data);
+    saver.Save(m, CValidatorStore::WriteAfterSave(state.CopyFor(m), data));
+    saver.Wait();
+  }
+  CValidatorStore read;
+  read.Load(CValidatorStore::CachePathFor(data), DataFileFingerprint::Of(data), true);
+  ASSERT_NE(read.Find(kept, u"http://a/"), nullptr);
+  EXPECT_EQ(read.Find(kept, u"http://a/")->etag, "\"a\"");
+  EXPECT_EQ(read.Size(), 1u) << "a deleted source's state is not kept";
+
+  // A save that fails leaves the cache naming the file still on the disk.
+  const std::string cache = test::ReadFile(CValidatorStore::CachePathFor(data));
+  state.Get(kept, u"http://a/").etag = "\"newer\"";
+  {
+    CBackgroundSaver saver(data, [](std::unique_ptr<IArchiveWriter> file) {
+      return std::make_unique<test::FailingWriter>(std::move(file), 10);
+    });
+    saver.Save(m, CValidatorStore::WriteAfterSave(state.CopyFor(m), data));
+  }
+  EXPECT_EQ(test::ReadFile(CValidatorStore::CachePathFor(data)), cache);
+  if (old) setenv("XDG_CACHE_HOME", saved.c_str(), 1); else unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace
