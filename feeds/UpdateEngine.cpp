@@ -156,16 +156,18 @@ void CUpdateEngine::DrainInbox() {
   m_inbox->results.clear();
 }
 
-void CUpdateEngine::ApplyReady() {
+bool CUpdateEngine::ApplyReady(std::chrono::milliseconds budget) {
   // A hook that calls back in here is served by the loop already running.
-  if (!m_running || m_applying) return;
+  if (!m_running || m_applying) return false;
   m_applying = true;
   DrainInbox();
+  const auto start = std::chrono::steady_clock::now();
+  bool spent = false;
   while (m_running) {
     if (m_queue.empty()) {
       m_applying = false;
       Finish(false);
-      return;
+      return false;
     }
     Entry& head = m_queue.front();
     CFeedSource* source = m_manager.GetFeedSource(head.source);
@@ -185,11 +187,18 @@ void CUpdateEngine::ApplyReady() {
       if (source == nullptr) continue;
     }
     if (!head.held && m_arrived.count(head.serial) == 0) break;
+    if (spent) {
+      m_applying = false;
+      return true;
+    }
     const Entry e = head;
     m_queue.pop_front();
     Apply(e, *source);
+    spent = budget != std::chrono::milliseconds::max() &&
+            std::chrono::steady_clock::now() - start >= budget;
   }
   m_applying = false;
+  return false;
 }
 
 void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {

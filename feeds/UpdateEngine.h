@@ -19,6 +19,7 @@
 // owner's thread only, except that `wake` may be called from any thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -99,10 +100,13 @@ class CUpdateEngine {
   // The source the pass is waiting for (0 when none).
   ObjectId WaitingFor() const;
 
-  // Applies, in pass order, every result that has arrived, and ends the
+  // Applies, in pass order, the results that have arrived, and ends the
   // pass when nothing is left. Call it after `wake`, and after deleting
-  // sources, so that a pass does not wait for a source that is gone.
-  void ApplyReady();
+  // sources, so that a pass does not wait for a source that is gone. Once
+  // `budget` has been spent it stops after the source in hand and returns
+  // true when the next result is already there: call again soon (an event
+  // loop stays responsive between the calls).
+  bool ApplyReady(std::chrono::milliseconds budget = std::chrono::milliseconds::max());
 
   // Applies results on this thread as they arrive until the pass ends.
   void RunToCompletion();

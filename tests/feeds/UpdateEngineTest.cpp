@@ -280,6 +280,25 @@ TEST_F(UpdateEngineTest, ASecondRequestJoinsThePassInsteadOfStartingAnother) {
   EXPECT_EQ(m_finished[0].sources.size(), 3u);
 }
 
+// An event loop gives the engine a small budget per call and calls again
+// while it says more is ready.
+TEST_F(UpdateEngineTest, ABudgetLetsTheOwnerApplyASourceAtATime) {
+  const ObjectId a = Add("a");
+  const ObjectId b = Add("b");
+  const ObjectId c = Add("c");
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+  for (size_t i : {2, 0, 1}) m_fake->Complete(i, FakeDownloader::Body(Rss("T", {std::to_string(i)})));
+  using std::chrono::milliseconds;
+  EXPECT_TRUE(m_engine->ApplyReady(milliseconds(0)));
+  EXPECT_EQ(AppliedIds(), std::vector<ObjectId>{a});
+  EXPECT_TRUE(m_engine->ApplyReady(milliseconds(0)));
+  EXPECT_EQ(AppliedIds(), (std::vector<ObjectId>{a, b}));
+  EXPECT_FALSE(m_engine->ApplyReady(milliseconds(0)));
+  EXPECT_EQ(AppliedIds(), (std::vector<ObjectId>{a, b, c}));
+  EXPECT_FALSE(m_engine->Busy());
+  EXPECT_EQ(m_finished.size(), 1u);
+}
+
 TEST_F(UpdateEngineTest, SourcesDeletedMovedOrReaddressedMidPass) {
   const ObjectId s1 = Add("s1");
   const ObjectId s2 = Add("s2");
