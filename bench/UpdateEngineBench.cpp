@@ -288,6 +288,7 @@ void BM_Cli(benchmark::State& state) {
     state.PauseTiming();
     if (!CopyFile(big.file, work, false)) state.SkipWithError("copy failed");
     DropCache(work);
+    ::sync();  // no write-back of earlier work competes with the run
     state.ResumeTiming();
     run = RunMeasured(update ? std::vector<std::string>{QB_CLI_PATH, "--data", work, "update", "--force"}
                              : std::vector<std::string>{QB_CLI_PATH, "--data", work, "list"});
@@ -308,6 +309,7 @@ void BM_PlainCopy(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     DropCache(big.file);
+    ::sync();
     state.ResumeTiming();
     if (!CopyFile(big.file, copy, true)) state.SkipWithError("copy failed");
   }
