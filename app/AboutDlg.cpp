@@ -10,7 +10,7 @@
 
 namespace qb {
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+CAboutDlg::CAboutDlg(IDesktop& desktop, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("About Quillbend"));
   auto* layout = new QGridLayout(this);
   auto* icon = new QLabel(this);
@@ -21,7 +21,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   layout->addWidget(name, 0, 1, 1, 2);
   layout->addWidget(new QLabel(QStringLiteral("A feed reader"), this), 1, 1);
   // No target of its own: a click opens the text it shows.
-  m_link = new CHyperlink(QString::fromLatin1(kHomePage), this);
+  m_link = new CHyperlink(desktop, QString::fromLatin1(kHomePage), this);
   m_link->SetHAlign(CHyperlink::HAlign::Right);
   m_link->SetHoverStyle(0);
   layout->addWidget(m_link, 1, 2);

@@ -7,7 +7,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/Modal.h"
+#include "model/FeedsManager.h"
+#include "views/Desktop.h"
+#include "views/ViewText.h"
 
 namespace qb {
 
@@ -15,7 +17,9 @@ namespace {
 const QString kTitle = QStringLiteral("Add New Feed");
 }
 
-CAddNewFeedDlg::CAddNewFeedDlg(QWidget* parent) : QDialog(parent) {
+CAddNewFeedDlg::CAddNewFeedDlg(IDesktop& desktop, const CFeedsManager& model, ObjectId group,
+                               QWidget* parent)
+    : QDialog(parent), m_desktop(desktop), m_model(model), m_group(group) {
   setWindowTitle(kTitle);
   auto* layout = new QGridLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("URL of the new feed: "), this), 0, 0);
@@ -47,12 +51,16 @@ void CAddNewFeedDlg::showEvent(QShowEvent* event) {
 
 void CAddNewFeedDlg::accept() {
   m_strUrl = m_urlEdit->text();
-  if (m_strUrl.isEmpty()) return;
-  if (m_existingUrls.contains(m_strUrl, Qt::CaseSensitive)) {
-    ShowMessageBox(this, MsgIcon::Information,
-                   QStringLiteral("A feed with that URL already exists. Choose another URL."));
-    m_urlEdit->setFocus();
-    return;
+  switch (m_model.CheckNewSourceUrl(m_group, ViewOf(m_strUrl))) {
+    case CFeedsManager::AddSourceStatus::EmptyUrl:
+      return;
+    case CFeedsManager::AddSourceStatus::Duplicate:
+      m_desktop.ShowMessage(this, MsgIcon::Information, ToQString(kDuplicateSourceMessage));
+      m_urlEdit->setFocus();
+      return;
+    case CFeedsManager::AddSourceStatus::Added:
+    case CFeedsManager::AddSourceStatus::NotAGroup:
+      break;
   }
   QDialog::accept();
 }

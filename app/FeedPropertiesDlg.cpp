@@ -13,16 +13,17 @@
 #include <algorithm>
 
 #include "app/Hyperlink.h"
-#include "app/Modal.h"
+#include "views/Desktop.h"
 
 namespace qb {
 
-CFeedPropertiesDlg::CFeedPropertiesDlg(QWidget* parent) : QDialog(parent) {
+CFeedPropertiesDlg::CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent)
+    : QDialog(parent), m_desktop(desktop) {
   setWindowTitle(QStringLiteral("Feed Properties"));
   auto* layout = new QGridLayout(this);
 
   layout->addWidget(new QLabel(QStringLiteral("Feed URL: "), this), 0, 0, 1, 2);
-  m_link = new CHyperlink(QString(), this);
+  m_link = new CHyperlink(desktop, QString(), this);
   m_link->setMinimumWidth(480);
   layout->addWidget(m_link, 1, 0, 1, 2);
 
@@ -115,7 +116,7 @@ void CFeedPropertiesDlg::accept() {
     problem = QStringLiteral("Please enter an integer between %1 and %2.").arg(kMinRate).arg(kMaxRate);
   }
   if (!problem.isEmpty()) {
-    ShowMessageBox(this, MsgIcon::Warning, problem);
+    m_desktop.ShowMessage(this, MsgIcon::Warning, problem);
     m_rateEdit->setFocus();
     m_rateEdit->selectAll();
     return;

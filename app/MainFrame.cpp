@@ -3,10 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
@@ -15,7 +12,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSessionManager>
 #include <QSplitter>
@@ -26,20 +22,21 @@
 #include <QWindowStateChangeEvent>
 
 #include "app/AboutDlg.h"
+#include "app/Commands.h"
 #include "app/ConfirmExitDlg.h"
-#include "app/CoreBridge.h"
-#include "app/Modal.h"
-#include "opml/Opml.h"
 #include "app/OptionsDlg.h"
+#include "app/PaneRouter.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsExport.h"
 #include "app/WaitCursor.h"
-#include "model/DateTime.h"
 #include "feeds/UpdateCycle.h"
 #include "model/Clock.h"
+#include "model/DateTime.h"
+#include "views/Desktop.h"
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
 #include "views/SourceListView.h"
+#include "views/ViewText.h"
 
 namespace qb {
 
@@ -50,15 +47,6 @@ constexpr FrameTimer kTimers[] = {FrameTimer::Update, FrameTimer::Tick, FrameTim
 
 size_t TimerIndex(FrameTimer timer) {
   return static_cast<size_t>(static_cast<int>(timer) - static_cast<int>(FrameTimer::Update));
-}
-
-std::optional<bool>& TrayOverride() {
-  static std::optional<bool> available;
-  return available;
-}
-
-QString FromU16(const std::u16string& s) {
-  return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 QIcon TrayIconImage(int id) {
@@ -85,7 +73,9 @@ int DefaultTimerInterval(FrameTimer timer) {
   return 0;
 }
 
-CMainFrame::CMainFrame(CRSSReaderDoc& doc, QWidget* parent) : QMainWindow(parent), m_doc(doc) {
+CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& updater,
+                       QWidget* parent)
+    : QMainWindow(parent), m_doc(doc), m_desktop(desktop), m_updater(updater) {
   setWindowTitle(QString::fromLatin1(kApplicationName));
   setWindowIcon(QIcon(QStringLiteral(":/icons/quillbend.png")));
   CreateTimers();
@@ -125,7 +115,7 @@ void CMainFrame::CreateStatusBar() {
   statusBar()->addWidget(m_clockPane, 0);
   statusBar()->addWidget(m_messagePane, 1);
   statusBar()->setSizeGripEnabled(true);
-  m_statusText = QStringLiteral("Ready");
+  m_statusText = ToQString(kStatusReady);
   m_messagePane->setText(m_statusText);
 }
 
@@ -144,6 +134,8 @@ void CMainFrame::CreatePanes() {
   m_outerSplitter->setStretchFactor(1, 1);
   m_innerSplitter->setStretchFactor(1, 1);
   setCentralWidget(m_outerSplitter);
+  m_commands = new CCommands(*this, m_updater, this);
+  m_router = new CPaneRouter(*this, *m_sourceTree, *m_articleList, m_articleView, *m_commands, this);
   // Moving a splitter bar is stored like any other change of placement.
   connect(m_outerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
   connect(m_innerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
@@ -151,8 +143,6 @@ void CMainFrame::CreatePanes() {
 
 void CMainFrame::CreateMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  // Importing and exporting the list of feeds comes later; the entries show
-  // what is planned but do nothing yet.
   QAction* importOpml = file->addAction(QStringLiteral("&Import (OPML)..."));
   importOpml->setStatusTip(QStringLiteral("Import a list of feeds"));
   connect(importOpml, &QAction::triggered, this, &CMainFrame::OnImportOpml);
@@ -202,7 +192,7 @@ void CMainFrame::ScheduleSave() {
 }
 
 void CMainFrame::SetStatusText(const std::u16string& text) {
-  m_statusText = FromU16(text);
+  m_statusText = ToQString(text);
   m_messagePane->setText(m_statusText);
 }
 
@@ -239,7 +229,7 @@ void CMainFrame::PostSavePlacement() {
 void CMainFrame::OnTimer(FrameTimer timer) {
   switch (timer) {
     case FrameTimer::Update:
-      OnUpdateTimer();
+      m_commands->UpdateAll(true);
       break;
     case FrameTimer::Tick:
       UpdateClock();
@@ -257,25 +247,8 @@ void CMainFrame::OnTimer(FrameTimer timer) {
   }
 }
 
-void CMainFrame::OnUpdateTimer() {
-  StopFrameTimer(FrameTimer::Update);
-  const bool news = m_updateAll ? m_updateAll(Model(), false) : RunUpdateAll(Model(), false);
-  if (news) {
-    ScheduleSave();
-    m_sourceTree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    m_articleList->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    m_bNewArticles = true;
-  }
-  StartFrameTimer(FrameTimer::Update);
-  std::u16string status = u"Ready";
-  if (const std::optional<ObjectId> node = m_sourceTree->SelectedNode()) {
-    if (const CFeedSource* source = Model().GetFeedSource(*node)) status = source->m_commsStatus;
-  }
-  SetStatusText(status);
-}
-
 void CMainFrame::UpdateClock() {
-  const QString text = FromU16(CDateTime::FromTime(Model().Clock().CurrentTime()).Format());
+  const QString text = ToQString(CDateTime::FromTime(Model().Clock().CurrentTime()).Format());
   if (text == m_lastClockText) return;
   const int needed = m_clockPane->fontMetrics().horizontalAdvance(text) + 10;
   if (m_clockPane->minimumWidth() < needed) m_clockPane->setMinimumWidth(needed);
@@ -296,7 +269,7 @@ void CMainFrame::UpdateTrayIcon() {
   m_trayIconId = icon;
   m_trayTip = tip;
   m_trayAdded = true;
-  if (!SystemTrayAvailable()) return;
+  if (!m_desktop.SystemTrayAvailable()) return;
   if (m_trayIcon == nullptr) {
     m_trayIcon = new QSystemTrayIcon(this);
     m_trayIcon->setContextMenu(m_trayMenu);
@@ -319,15 +292,6 @@ void CMainFrame::RemoveTrayIcon() {
     m_trayIcon = nullptr;
   }
   m_trayAdded = false;
-}
-
-void CMainFrame::SetSystemTrayAvailableOverride(std::optional<bool> available) {
-  TrayOverride() = available;
-}
-
-bool CMainFrame::SystemTrayAvailable() {
-  if (TrayOverride()) return *TrayOverride();
-  return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void CMainFrame::OnFocusChanged(QWidget* now) {
@@ -442,7 +406,7 @@ void CMainFrame::changeEvent(QEvent* event) {
   const bool nowMinimized = (windowState() & Qt::WindowMinimized) != 0;
   const bool wasMinimized = (change->oldState() & Qt::WindowMinimized) != 0;
   if (nowMinimized && !wasMinimized && m_bTrackPlacement &&
-      m_doc.m_settingsManager.Setting(setting::kMinimizeToSysTray) && SystemTrayAvailable()) {
+      m_doc.m_settingsManager.Setting(setting::kMinimizeToSysTray) && m_desktop.SystemTrayAvailable()) {
     // Minimising hides to the tray instead; the window keeps its normal state.
     QMetaObject::invokeMethod(
         this,
@@ -464,7 +428,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   const bool exitRequested = m_exitRequested;
   m_exitRequested = false;
   if (!exitRequested && m_doc.m_settingsManager.Setting(setting::kCloseToSysTray) &&
-      SystemTrayAvailable()) {
+      m_desktop.SystemTrayAvailable()) {
     hide();
     event->ignore();
     return;
@@ -481,7 +445,7 @@ bool CMainFrame::RunCloseSequence() {
   CRSSReaderSettingsManager& settings = m_doc.m_settingsManager;
   if (settings.Setting(setting::kConfirmExit)) {
     CConfirmExitDlg dlg(this);
-    if (ExecDialog(dlg) != QDialog::Accepted) return false;
+    if (m_desktop.RunDialog(dlg) != QDialog::Accepted) return false;
     if (dlg.m_bDontAskAgain != 0) settings.m_settings.WriteBool(setting::kConfirmExit, false);
   }
   {
@@ -540,11 +504,19 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------- commands
 
 void CMainFrame::OnFirstRun() {
-  m_doc.ShowHelpFeed();
+  OnShowHelpFeed();
   m_doc.m_settingsManager.m_settings.WriteBool(setting::kFirstRun, false);
 }
 
-void CMainFrame::OnShowHelpFeed() { m_doc.ShowHelpFeed(); }
+void CMainFrame::OnShowHelpFeed() {
+  const CRSSReaderDoc::WelcomeIds welcome = m_doc.ShowHelpFeed();
+  // The welcome article is saved with the next change, not on its own.
+  ModelChange change;
+  change.selectNode = welcome.source;
+  change.selectArticle = welcome.article;
+  change.save = false;
+  m_router->ApplyModelChange(change);
+}
 
 void CMainFrame::ShowMainWindow() {
   if (!isVisible() || isMinimized()) showNormal();
@@ -560,82 +532,38 @@ void CMainFrame::OnExit() {
 
 void CMainFrame::OnOptions() {
   COptionsDlg dlg(m_doc.m_settingsManager, this);
-  ExecDialog(dlg);
+  m_desktop.RunDialog(dlg);
 }
 
 void CMainFrame::OnAbout() {
-  CAboutDlg dlg(this);
-  ExecDialog(dlg);
+  CAboutDlg dlg(m_desktop, this);
+  m_desktop.RunDialog(dlg);
 }
 
 namespace {
 
-QString AskOpmlPath(QWidget* parent, bool save) {
+QString AskOpmlPath(IDesktop& desktop, QWidget* parent, bool save) {
   QFileDialog dialog(parent);
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setNameFilters({QStringLiteral("OPML files (*.opml)"), QStringLiteral("All files (*)")});
   if (save) dialog.setDefaultSuffix(QStringLiteral("opml"));
-  if (ExecDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  if (desktop.RunDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().front();
 }
 
 }  // namespace
 
 void CMainFrame::OnImportOpml() {
-  const QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(this, false);
-  if (path.isEmpty()) return;
-  const QString name = QFileInfo(path).fileName();
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    ShowMessageBox(this, MsgIcon::Warning,
-                   QStringLiteral("The file '%1' could not be read.").arg(name));
-    return;
-  }
-  const OpmlImportResult result = ImportOpml(Model(), file.readAll());
-  if (!result.ok) {
-    ShowMessageBox(this, MsgIcon::Warning, OpmlImportWarning(name, result));
-    return;
-  }
-  if (result.feedsAdded > 0 || result.groupsAdded > 0) {
-    ScheduleSave();
-    m_sourceTree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    m_articleList->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  }
-  if (!result.newSources.empty()) {
-    // Each new source is fetched once, so its articles and channel title
-    // arrive at once; the status line names each while it downloads.
-    {
-      WaitCursor wait;
-      for (ObjectId id : result.newSources) {
-        if (CFeedSource* source = Model().GetFeedSource(id)) UpdateSource(Model(), *source, true);
-      }
-    }
-    ScheduleSave();
-    m_sourceTree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    m_articleList->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    SetStatusText(u"Ready");
-  }
-  ShowMessageBox(this, MsgIcon::Information, OpmlImportSummary(result));
+  const QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(m_desktop, this, false);
+  if (!path.isEmpty()) m_commands->ImportOpml(path);
 }
 
 void CMainFrame::OnExportOpml() {
-  QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(this, true);
+  QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(m_desktop, this, true);
   if (path.isEmpty()) return;
   if (!path.toLower().endsWith(QLatin1String(".opml"))) path += QStringLiteral(".opml");
-  QSaveFile file(path);
-  const bool written = file.open(QIODevice::WriteOnly) &&
-                       file.write(ExportOpml(Model(), QDateTime::currentDateTimeUtc())) >= 0 &&
-                       file.commit();
-  if (!written) {
-    ShowMessageBox(this, MsgIcon::Warning,
-                   QStringLiteral("There was a problem exporting the list of feeds to '%1'.")
-                       .arg(QDir::toNativeSeparators(path)));
-    return;
-  }
-  ShowMessageBox(this, MsgIcon::Information,
-                 QStringLiteral("The list of feeds has been exported to '%1'.")
-                     .arg(QDir::toNativeSeparators(path)));
+  m_commands->ExportOpml(path);
 }
 
 void CMainFrame::OnExportSettings() {
@@ -649,20 +577,21 @@ void CMainFrame::OnExportSettings() {
     dialog.setNameFilter(QStringLiteral("Registry settings files (*.reg)"));
     dialog.setDefaultSuffix(QStringLiteral("reg"));
     dialog.selectFile(QStringLiteral("*.reg"));
-    if (ExecDialog(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+    if (m_desktop.RunDialog(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
       path = dialog.selectedFiles().front();
     }
   }
   if (path.isEmpty()) return;
   path = WithRegExtension(path);
   if (ExportSettings(path)) {
-    ShowMessageBox(this, MsgIcon::Information,
-                   QStringLiteral("Settings have been exported. To import them at a later time, "
-                                  "simply double-click the .reg file and follow the prompts."));
+    m_desktop.ShowMessage(this, MsgIcon::Information,
+                          QStringLiteral("Settings have been exported. To import them at a later "
+                                         "time, simply double-click the .reg file and follow the "
+                                         "prompts."));
   } else {
-    ShowMessageBox(this, MsgIcon::Warning,
-                   QStringLiteral("There was a problem exporting the settings. You may have to try "
-                                  "manually."));
+    m_desktop.ShowMessage(this, MsgIcon::Warning,
+                          QStringLiteral("There was a problem exporting the settings. You may have "
+                                         "to try manually."));
   }
 }
 

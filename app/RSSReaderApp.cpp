@@ -9,26 +9,22 @@
 
 #include "app/CoreBridge.h"
 #include "app/MainFrame.h"
-#include "app/Modal.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsExport.h"
 #include "app/SettingsManager.h"
+#include "views/Desktop.h"
 #include "views/FeedListView.h"
 #include "views/SourceListView.h"
 
 namespace qb {
 
-CRSSReaderApp::CRSSReaderApp() = default;
+CRSSReaderApp::CRSSReaderApp(AppEnvironment environment) : m_env(environment) {}
 
 CRSSReaderApp::~CRSSReaderApp() {
   if (m_doc) m_doc->m_feedsManager.m_statusHandler = nullptr;
-  if (m_doc) m_doc->SetFrame(nullptr);
   m_frame.reset();
   m_doc.reset();
-  if (m_networkInitialised) {
-    InstallWaitCursor(false);
-    curl_global_cleanup();
-  }
+  if (m_networkInitialised) curl_global_cleanup();
 }
 
 bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
@@ -40,21 +36,19 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-    ShowMessageBox(nullptr, MsgIcon::Critical, QStringLiteral("Network initialization failed."));
+    m_env.desktop.ShowMessage(nullptr, MsgIcon::Critical,
+                              QStringLiteral("Network initialization failed."));
     return false;
   }
   m_networkInitialised = true;
-  InstallWaitCursor(true);
 
   for (const QString& argument : arguments) {
     if (argument.endsWith(QLatin1String(".reg"), Qt::CaseInsensitive)) ImportSettingsFile(argument);
   }
 
-  m_doc = std::make_unique<CRSSReaderDoc>();
-  if (m_configureDocument) m_configureDocument(*m_doc);
-  m_frame = std::make_unique<CMainFrame>(*m_doc);
+  m_doc = std::make_unique<CRSSReaderDoc>(m_env.dataFile, m_env.desktop);
+  m_frame = std::make_unique<CMainFrame>(*m_doc, m_env.desktop, m_env.updater);
   if (m_configureFrame) m_configureFrame(*m_frame);
-  m_doc->SetFrame(m_frame.get());
 
   if (!m_doc->OnNewDocument()) return false;
   // The window takes its stored size before the views set up, so that the
@@ -71,7 +65,7 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   const bool maximized = ws.ReadBool(setting::kMainFrameIsMaximized, false);
   const bool minimized = ws.ReadBool(setting::kMainFrameIsMinimized, false);
   // Without a tray there would be no way back to a hidden window.
-  if (hidden && !CMainFrame::SystemTrayAvailable()) hidden = false;
+  if (hidden && !m_env.desktop.SystemTrayAvailable()) hidden = false;
   if (!hidden) {
     if (minimized) {
       m_frame->setAttribute(Qt::WA_ShowWithoutActivating);
@@ -97,17 +91,18 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
 
 void CRSSReaderApp::ImportSettingsFile(const QString& path) {
   const QString name = QFileInfo(path).fileName();
-  const auto answer = ShowMessageBox(
+  IDesktop& desktop = m_env.desktop;
+  const auto answer = desktop.ShowMessage(
       nullptr, MsgIcon::Question,
       QStringLiteral("Are you sure you want to import the settings in '%1' into Quillbend?").arg(name),
       QMessageBox::Yes | QMessageBox::No);
   if (answer != QMessageBox::Yes) return;
   if (ImportSettings(path)) {
-    ShowMessageBox(nullptr, MsgIcon::Information,
-                   QStringLiteral("The settings in '%1' have been imported.").arg(name));
+    desktop.ShowMessage(nullptr, MsgIcon::Information,
+                        QStringLiteral("The settings in '%1' have been imported.").arg(name));
   } else {
-    ShowMessageBox(nullptr, MsgIcon::Warning,
-                   QStringLiteral("'%1' could not be read as a Quillbend settings file.").arg(name));
+    desktop.ShowMessage(nullptr, MsgIcon::Warning,
+                        QStringLiteral("'%1' could not be read as a Quillbend settings file.").arg(name));
   }
 }
 

@@ -1,6 +1,8 @@
 #include <QApplication>
 
+#include "app/CoreBridge.h"
 #include "app/RSSReaderApp.h"
+#include "views/Desktop.h"
 
 int main(int argc, char** argv) {
   // The article view's web engine shares the OpenGL contexts of the widgets.
@@ -8,7 +10,10 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   int status = 1;
   {
-    qb::CRSSReaderApp app;
+    qb::CDesktop desktop;
+    qb::CDataFileIo dataFile;
+    qb::CCoreUpdater updater;
+    qb::CRSSReaderApp app({desktop, dataFile, updater});
     if (app.InitInstance(QApplication::arguments().mid(1))) status = QApplication::exec();
   }
   return status;

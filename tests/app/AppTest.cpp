@@ -318,15 +318,15 @@ TEST(PlacementTest, HiddenOrMinimisedWritesOnlyItsState) {
 }
 
 // The confirmation dialog answered by a test.
-void AnswerConfirmExit(bool yes, bool dontAskAgain, int* asked) {
-  SetDialogPresenter([=](QDialog& dialog) {
+void AnswerConfirmExit(test::FakeDesktop& desktop, bool yes, bool dontAskAgain, int* asked) {
+  desktop.answerDialog = [=](QDialog& dialog) {
     ++*asked;
     auto* confirm = dynamic_cast<CConfirmExitDlg*>(&dialog);
     if (confirm == nullptr) return static_cast<int>(QDialog::Rejected);
     confirm->DontAskBox()->setChecked(dontAskAgain);
     (yes ? confirm->YesButton() : confirm->NoButton())->click();
     return confirm->result();
-  });
+  };
 }
 
 TEST(CloseSequenceTest, NoKeepsTheProgramRunningWithNothingSaved) {
@@ -334,7 +334,7 @@ TEST(CloseSequenceTest, NoKeepsTheProgramRunningWithNothingSaved) {
   ASSERT_TRUE(h.Start());
   const int savesBefore = h.saves;
   int asked = 0;
-  AnswerConfirmExit(false, true, &asked);
+  AnswerConfirmExit(h.scope, false, true, &asked);
   h.Frame().OnExit();
   EXPECT_EQ(asked, 1);
   EXPECT_FALSE(h.Frame().IsClosed());
@@ -353,7 +353,7 @@ TEST(CloseSequenceTest, YesWithDontAskAgainSavesAndNeverAsksAgain) {
   h.Frame().OnTimer(FrameTimer::Tick);
   h.Frame().ScheduleSave();
   int asked = 0;
-  AnswerConfirmExit(true, true, &asked);
+  AnswerConfirmExit(h.scope, true, true, &asked);
   QVariant confirmAtSave;
   h.onSave = [&] { confirmAtSave = UiTestScope::Stored(kSettings, QStringLiteral("ConfirmExit")); };
   h.Frame().OnExit();
@@ -383,7 +383,7 @@ TEST(CloseSequenceTest, WindowCloseHidesToTheTrayOnlyWhereOneExists) {
     AppHarness h(tray);
     ASSERT_TRUE(h.Start());
     int asked = 0;
-    AnswerConfirmExit(true, false, &asked);
+    AnswerConfirmExit(h.scope, true, false, &asked);
     h.Frame().close();
     AppHarness::Pump();
     SCOPED_TRACE(tray);

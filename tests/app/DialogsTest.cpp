@@ -16,12 +16,24 @@
 #include "app/Hyperlink.h"
 #include "app/OptionsDlg.h"
 #include "app/SettingsManager.h"
+#include "model/FeedsManager.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace qb {
 namespace {
 
 using test::UiTestScope;
+
+// One group holding a source for each address.
+struct SubscribedModel {
+  explicit SubscribedModel(std::initializer_list<const char16_t*> urls) {
+    model.SeedRandom(1);
+    group = model.AddGroup(0, u"G")->m_id;
+    for (const char16_t* url : urls) model.AddSource(group, url);
+  }
+  CFeedsManager model;
+  ObjectId group = 0;
+};
 
 TEST(AddNewFeedDlgTest, TitleNamesTheGroupWhenThereIsOne) {
   UiTestScope scope;
@@ -31,7 +43,8 @@ TEST(AddNewFeedDlgTest, TitleNamesTheGroupWhenThereIsOne) {
   };
   for (const Case& c : {Case{QString(), QStringLiteral("Add New Feed")},
                         Case{QStringLiteral("News"), QStringLiteral("Add New Feed to 'News'")}}) {
-    CAddNewFeedDlg dlg;
+    SubscribedModel m({});
+    CAddNewFeedDlg dlg(scope, m.model, m.group);
     dlg.m_strGroupName = c.group;
     dlg.show();
     EXPECT_EQ(dlg.windowTitle(), c.title);
@@ -50,13 +63,13 @@ TEST(AddNewFeedDlgTest, OkChecksTheUrl) {
       {QStringLiteral("http://a.example/feed"), false, true},      // exact duplicate
       {QStringLiteral("http://A.example/feed"), true, false},      // differs in capitals
       {QStringLiteral("http://a.example/feed/"), true, false},     // trailing slash
-      {QStringLiteral(" http://a.example/feed"), true, false},     // no trimming
+      {QStringLiteral(" http://a.example/feed"), false, true},     // the same once cleaned
       {QStringLiteral("http://b.example/rss"), true, false},
   };
   for (const Case& c : cases) {
     UiTestScope scope;
-    CAddNewFeedDlg dlg;
-    dlg.m_existingUrls = {QStringLiteral("http://a.example/feed"), QStringLiteral("http://c.example/")};
+    SubscribedModel m({u"http://a.example/feed", u"http://c.example/"});
+    CAddNewFeedDlg dlg(scope, m.model, m.group);
     dlg.show();
     dlg.UrlEdit()->setText(c.typed);
     dlg.accept();
@@ -75,7 +88,7 @@ TEST(AddNewFeedDlgTest, OkChecksTheUrl) {
 
 TEST(FeedPropertiesDlgTest, ShowsTheMembers) {
   UiTestScope scope;
-  CFeedPropertiesDlg dlg;
+  CFeedPropertiesDlg dlg(scope);
   dlg.m_strName = QStringLiteral("Daily");
   dlg.m_strUrl = QStringLiteral("http://d.example/rss");
   dlg.m_nRefreshRate = 30;
@@ -104,7 +117,7 @@ TEST(FeedPropertiesDlgTest, RefreshRateValidation) {
   };
   for (const Case& c : cases) {
     UiTestScope scope;
-    CFeedPropertiesDlg dlg;
+    CFeedPropertiesDlg dlg(scope);
     dlg.m_nRefreshRate = 15;
     dlg.show();
     dlg.RateEdit()->setText(c.typed);
@@ -125,7 +138,7 @@ TEST(FeedPropertiesDlgTest, RefreshRateValidation) {
 
 TEST(FeedPropertiesDlgTest, UpDownStopsAtTheEnds) {
   UiTestScope scope;
-  CFeedPropertiesDlg dlg;
+  CFeedPropertiesDlg dlg(scope);
   dlg.m_nRefreshRate = 2;
   dlg.show();
   QTest::mouseClick(dlg.DownButton(), Qt::LeftButton);
@@ -164,7 +177,7 @@ TEST(HyperlinkTest, FollowLinkTarget) {
   };
   for (const Case& c : cases) {
     UiTestScope scope;
-    CHyperlink link(c.text);
+    CHyperlink link(scope, c.text);
     link.SetLinkTarget(c.target);
     link.FollowLink();
     ASSERT_EQ(scope.opened.size(), 1u);
@@ -174,7 +187,7 @@ TEST(HyperlinkTest, FollowLinkTarget) {
 
 TEST(HyperlinkTest, HoverTurnsBlueAndUnderlinesAndClickOpens) {
   UiTestScope scope;
-  CFeedPropertiesDlg dlg;
+  CFeedPropertiesDlg dlg(scope);
   dlg.m_strUrl = QStringLiteral("http://d.example/rss");
   dlg.show();
   CHyperlink* link = dlg.Link();
@@ -200,7 +213,7 @@ TEST(HyperlinkTest, HoverTurnsBlueAndUnderlinesAndClickOpens) {
 
 TEST(HyperlinkTest, HoverStyleOneNeverUnderlines) {
   UiTestScope scope;
-  CHyperlink link(QStringLiteral("x"));
+  CHyperlink link(scope, QStringLiteral("x"));
   link.SetHoverStyle(CHyperlink::kHoverNoUnderline);
   QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
   QApplication::sendEvent(&link, &enter);
@@ -283,7 +296,7 @@ TEST(AddGroupDlgTest, ReturnsTheTypedName) {
 
 TEST(AboutDlgTest, LinkOpensItsText) {
   UiTestScope scope;
-  CAboutDlg dlg;
+  CAboutDlg dlg(scope);
   dlg.show();
   dlg.Link()->FollowLink();
   ASSERT_EQ(scope.opened.size(), 1u);

@@ -3,7 +3,7 @@
 
 #include "model/DataFile.h"
 #include "tests/support/TempDir.h"
-#include "tests/views/FakeMainFrame.h"
+#include "tests/support/FakeMainFrame.h"
 #include "views/SourceListView.h"
 
 namespace qb {

@@ -10,7 +10,7 @@
 
 #include "model/Text.h"
 #include "tests/support/TempDir.h"
-#include "tests/views/FakeMainFrame.h"
+#include "tests/support/FakeMainFrame.h"
 #include "views/ArticleTableModel.h"
 #include "views/ViewText.h"
 
@@ -310,7 +310,7 @@ TEST_F(FeedListViewTest, SourceXmlIsWrittenWithAByteOrderMarkOrWarns) {
   a->m_sourceText = SharedText(std::u16string(u"<rss>caf\u00e9 \u20ac</rss>"));
   f.list->ShowSourceXml();
   EXPECT_EQ(f.messages.size(), 1u);
-  const QString path = CFeedListView::SourceXmlPath();
+  const QString path = CCommands::SourceXmlPath();
   EXPECT_EQ(path, QString::fromStdString(tmp.path()) + "/quillbend/~feed_source_xml.txt");
   ASSERT_EQ(f.opened.size(), 1u);
   EXPECT_EQ(f.opened[0], QUrl::fromLocalFile(path));
