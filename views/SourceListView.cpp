@@ -11,47 +11,16 @@
 #include "model/FeedsManager.h"
 #include "model/Text.h"
 #include "views/Desktop.h"
+#include "views/SourceTreeItem.h"
 #include "views/ViewText.h"
 
 namespace qb {
 
 namespace {
 
-constexpr int kIdRole = Qt::UserRole;
 // Groups nested deeper than this are not shown; only a damaged file whose
 // lists form a cycle gets there.
 constexpr int kMaxDepth = 256;
-
-// Tree items order themselves: groups before sources, names compared with
-// only A-Z folded.
-class CNodeItem : public QTreeWidgetItem {
- public:
-  using QTreeWidgetItem::QTreeWidgetItem;
-
-  bool operator<(const QTreeWidgetItem& other) const override {
-    const auto* view = static_cast<const CSourceListView*>(treeWidget());
-    if (view == nullptr) return false;
-    const CFeedsManager& model = view->Model();
-    auto rank = [&](const QTreeWidgetItem& item, std::u16string& name) {
-      const ObjectId id = CSourceListView::IdOf(&item);
-      if (const CGroup* g = model.GetGroup(id)) {
-        name = g->m_name;
-        return 0;
-      }
-      if (const CFeedSource* s = model.GetFeedSource(id)) {
-        name = s->m_title;
-        return 1;
-      }
-      return 2;
-    };
-    std::u16string a;
-    std::u16string b;
-    const int ra = rank(*this, a);
-    const int rb = rank(other, b);
-    if (ra != rb) return ra < rb;
-    return CompareAsciiNoCase(a, b) < 0;
-  }
-};
 
 QIcon NodeIcon(CSourceListView::NodeKind kind) {
   switch (kind) {
@@ -73,7 +42,7 @@ class CLabelDelegate : public QStyledItemDelegate {
   void setEditorData(QWidget* editor, const QModelIndex& index) const override {
     auto* edit = qobject_cast<QLineEdit*>(editor);
     if (edit == nullptr) return;
-    const ObjectId id = index.data(kIdRole).toUInt();
+    const ObjectId id = index.data(CSourceTreeItem::kIdRole).toUInt();
     edit->setText(ToQString(m_view.NameOf(id)));
     edit->selectAll();
   }
@@ -126,7 +95,7 @@ CSourceListView::~CSourceListView() {
 const CFeedsManager& CSourceListView::Model() const { return m_frame.Model(); }
 
 ObjectId CSourceListView::IdOf(const QTreeWidgetItem* item) {
-  return item == nullptr ? 0 : item->data(0, kIdRole).toUInt();
+  return item == nullptr ? 0 : item->data(0, CSourceTreeItem::kIdRole).toUInt();
 }
 
 CSourceListView::NodeKind CSourceListView::KindOf(const QTreeWidgetItem* item) const {
@@ -177,9 +146,7 @@ QTreeWidgetItem* CSourceListView::FindItem(ObjectId id) const {
 // --- filling and refreshing
 
 QTreeWidgetItem* CSourceListView::NewItem(QTreeWidgetItem* parent, ObjectId id, NodeKind kind) {
-  auto* item = new CNodeItem();
-  item->setData(0, kIdRole, static_cast<uint>(id));
-  item->setIcon(0, NodeIcon(kind));
+  auto* item = new CSourceTreeItem(id, NodeIcon(kind));
   Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   if (kind == NodeKind::Group || kind == NodeKind::Source)
     flags |= Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
@@ -193,17 +160,27 @@ QTreeWidgetItem* CSourceListView::NewItem(QTreeWidgetItem* parent, ObjectId id, 
   return item;
 }
 
+std::pair<int, int> CSourceListView::CountsOf(ObjectId id) const {
+  std::pair<int, int> counts;
+  if (m_counts == nullptr) {
+    Model().CountFeeds(id, counts.first, counts.second);
+  } else if (auto it = m_counts->find(id); it != m_counts->end()) {
+    counts = it->second;
+  }
+  return counts;
+}
+
+CSourceListView::Counts CSourceListView::ModelCounts() const {
+  Counts counts;
+  for (const auto& [id, c] : Model().CountAll()) counts.emplace(id, std::make_pair(c.unread, c.read));
+  return counts;
+}
+
 void CSourceListView::UpdateAppearance(QTreeWidgetItem* item) {
   const NodeKind kind = KindOf(item);
   if (kind != NodeKind::Group && kind != NodeKind::Source) return;
   const ObjectId id = IdOf(item);
-  int unread = 0;
-  int read = 0;
-  if (m_counts != nullptr) {
-    if (auto it = m_counts->find(id); it != m_counts->end()) std::tie(unread, read) = it->second;
-  } else {
-    Model().CountFeeds(id, unread, read);
-  }
+  const auto [unread, read] = CountsOf(id);
   const QString label = NodeLabel(NameOf(id), unread, read);
   if (item->text(0) != label) item->setText(0, label);
   const bool bold = unread > 0;
@@ -223,8 +200,7 @@ void CSourceListView::RefreshSourceCounts(ObjectId sourceId) {
   if (items.empty()) return;
   // One bottom-up count of the model serves the source and every group
   // above it, however deep.
-  Counts counts;
-  for (const auto& [id, c] : Model().CountAll()) counts.emplace(id, std::make_pair(c.unread, c.read));
+  const Counts counts = ModelCounts();
   m_counts = &counts;
   for (QTreeWidgetItem* item : items) {
     for (QTreeWidgetItem* p = item; p != nullptr && p != m_root; p = p->parent()) UpdateAppearance(p);
@@ -296,14 +272,8 @@ QTreeWidgetItem* CSourceListView::AddItem(QTreeWidgetItem* parent, const ViewUpd
     }
   }
   if (item == nullptr) return nullptr;
-  int unread = 0;
-  int read = 0;
-  if (m_counts != nullptr) {
-    if (auto it = m_counts->find(IdOf(item)); it != m_counts->end()) std::tie(unread, read) = it->second;
-  } else {
-    Model().CountFeeds(IdOf(item), unread, read);
-  }
   // The label carries the counts; the weight is the full refresh's to set.
+  const auto [unread, read] = CountsOf(IdOf(item));
   item->setText(0, NodeLabel(NameOf(IdOf(item)), unread, read));
   SortChildren(parent);
   ApplyExpansion(parent);
@@ -312,11 +282,9 @@ QTreeWidgetItem* CSourceListView::AddItem(QTreeWidgetItem* parent, const ViewUpd
 
 void CSourceListView::RefreshAll() {
   if (m_root == nullptr) return;
-  const CFeedsManager& model = Model();
-  Counts counts;
-  for (const auto& [id, c] : model.CountAll()) counts.emplace(id, std::make_pair(c.unread, c.read));
+  const Counts counts = ModelCounts();
   m_counts = &counts;
-  RefreshLevel(m_root, model.m_rootGroups, {}, 0);
+  RefreshLevel(m_root, Model().m_rootGroups, {}, 0);
   SortChildren(m_root);
   RemoveStaleItems();
   m_counts = nullptr;

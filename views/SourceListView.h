@@ -129,6 +129,9 @@ class CSourceListView : public QTreeWidget {
   QTreeWidgetItem* CopySubtree(QTreeWidgetItem* newParent, QTreeWidgetItem* copied);
   void RemoveItem(QTreeWidgetItem* item);
   void SelectItem(QTreeWidgetItem* item);
+  // Unread and read articles of a node, from m_counts during a refresh.
+  std::pair<int, int> CountsOf(ObjectId id) const;
+  Counts ModelCounts() const;
   // Label and weight from the counts the model gives for the item's node.
   void UpdateAppearance(QTreeWidgetItem* item);
   void ApplyExpansion(QTreeWidgetItem* item);

@@ -4,6 +4,7 @@
 
 #include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -235,6 +236,108 @@ TEST_F(CommandsTest, PropertiesApplyTheRefreshRateAndClearHistoryAsks) {
   EXPECT_EQ(f.messages[before].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   EXPECT_EQ(f.messages.back().text, QStringLiteral("History cleared."));
   EXPECT_EQ(f.saves, 1);  // clearing schedules no save
+}
+
+TEST_F(CommandsTest, AddressesAreCleanedOnceAndDuplicatesRefusedInTheDialog) {
+  CGroup* g = f.Group(0, u"G");
+  f.Source(g->m_id, u"Old");  // http://example.com/Old
+  f.CreateViews();
+  Select(g->m_id);
+  struct Case {
+    QString typed;
+    bool refused;
+  };
+  const Case cases[] = {
+      {QStringLiteral(" http://example.com/Old"), true},
+      {QStringLiteral("http://example.com/Old\t "), true},
+      {QStringLiteral("  http://example.com/New "), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    f.messages.clear();
+    bool stayedOpen = false;
+    f.answerDialog = [&](QDialog& dialog) {
+      auto& dlg = dynamic_cast<CAddNewFeedDlg&>(dialog);
+      dlg.show();
+      dlg.UrlEdit()->setText(c.typed);
+      dlg.accept();
+      stayedOpen = dlg.isVisible();
+      return dlg.result();
+    };
+    const size_t before = g->m_sources.size();
+    f.tree->AddFeed();
+    EXPECT_EQ(stayedOpen, c.refused);
+    if (c.refused) {
+      ASSERT_EQ(f.messages.size(), 1u);
+      EXPECT_EQ(f.messages[0].text, QStringLiteral("A feed with that URL already exists. Choose another URL."));
+      EXPECT_EQ(g->m_sources.size(), before);
+    } else {
+      ASSERT_EQ(g->m_sources.size(), before + 1);
+      EXPECT_EQ(f.model.GetFeedSource(g->m_sources.back())->m_url, u"http://example.com/New");
+    }
+  }
+}
+
+// Whatever a tree command changes, the tree, the list and the article page
+// are each brought in line once, also when the tree's selection moves.
+TEST_F(CommandsTest, ACommandFromTheTreeRefreshesEachPaneOnce) {
+  CGroup* a = f.Group(0, u"A");
+  CGroup* b = f.Group(0, u"B");
+  CFeedSource* s = f.Source(a->m_id, u"S");
+  CFeedSource* t = f.Source(a->m_id, u"T");
+  f.Article(s, u"one");
+  f.Article(t, u"two");
+  f.CreateViews(true);
+  // Selecting and dragging refresh the list by themselves, before the command.
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    std::function<void()> command;
+  };
+  const Case cases[] = {
+      {"rename", [&] { Select(s->m_id); },
+       [&] {
+         f.tree->StartRename();
+         auto* edit = f.tree->viewport()->findChild<QLineEdit*>();
+         ASSERT_NE(edit, nullptr);
+         edit->setText(QStringLiteral("Renamed"));
+         QTest::keyClick(edit, Qt::Key_Return);
+         QCoreApplication::processEvents();
+       }},
+      {"drop",
+       [&] {
+         f.tree->BeginDrag(Item(t->m_id));
+         f.tree->DragOver(Item(b->m_id));
+       },
+       [&] { f.tree->Drop(Item(b->m_id)); }},
+      {"delete the selected source", [&] { Select(t->m_id); }, [&] { Key(Qt::Key_Delete); }},
+      {"add a group", [&] { Select(a->m_id); },
+       [&] {
+         f.answerDialog = [](QDialog& dialog) {
+           dynamic_cast<CAddGroupDlg&>(dialog).m_strName = QStringLiteral("New");
+           return int(QDialog::Accepted);
+         };
+         f.tree->AddGroup();
+       }},
+  };
+  f.window.show();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.prepare();
+    QCoreApplication::processEvents();
+    QSignalSpy tree(f.tree.get(), &CSourceListView::refreshed);
+    QSignalSpy list(f.list.get(), &CFeedListView::refreshed);
+    QSignalSpy page(f.view.get(), &CFeedView::refreshed);
+    const int saves = f.saves;
+    c.command();
+    EXPECT_EQ(tree.count(), 1);
+    EXPECT_EQ(list.count(), 1);
+    EXPECT_EQ(page.count(), 1);
+    EXPECT_EQ(f.saves, saves + 1);
+  }
+  EXPECT_EQ(s->m_title, u"Renamed");
+  EXPECT_EQ(f.model.GetFeedSource(t->m_id), nullptr);
+  EXPECT_EQ(a->m_childGroups.size(), 1u);
 }
 
 }  // namespace
