@@ -1,12 +1,10 @@
 #include "app/AddNewFeedDlg.h"
 
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QVBoxLayout>
 
+#include "app/DialogButtons.h"
 #include "model/FeedsManager.h"
 #include "views/Desktop.h"
 #include "views/ViewText.h"
@@ -19,21 +17,14 @@ const QString kTitle = QStringLiteral("Add New Feed");
 
 CAddNewFeedDlg::CAddNewFeedDlg(IDesktop& desktop, const CFeedsManager& model, ObjectId group,
                                QWidget* parent)
-    : QDialog(parent), m_desktop(desktop), m_model(model), m_group(group) {
+    : QDialog(parent, kDialogWindowFlags), m_desktop(desktop), m_model(model), m_group(group) {
   setWindowTitle(kTitle);
   auto* layout = new QGridLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("URL of the new feed: "), this), 0, 0);
   m_urlEdit = new QLineEdit(this);
   m_urlEdit->setMinimumWidth(480);
   layout->addWidget(m_urlEdit, 1, 0);
-  auto* buttons = new QDialogButtonBox(Qt::Vertical, this);
-  QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
-  buttons->addButton(QDialogButtonBox::Cancel);
-  ok->setDefault(true);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons, 0, 1, 3, 1, Qt::AlignTop);
-  layout->setRowStretch(2, 1);
+  layout->addWidget(NewOkCancelBox(this), 2, 0);
 }
 
 void CAddNewFeedDlg::InitDialog() {

@@ -1,24 +1,23 @@
 #include "app/FeedPropertiesDlg.h"
 
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/DialogButtons.h"
 #include "app/Hyperlink.h"
 #include "views/Desktop.h"
 
 namespace qb {
 
 CFeedPropertiesDlg::CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent)
-    : QDialog(parent), m_desktop(desktop) {
+    : QDialog(parent, kDialogWindowFlags), m_desktop(desktop) {
   setWindowTitle(QStringLiteral("Feed Properties"));
   auto* layout = new QGridLayout(this);
 
@@ -59,13 +58,7 @@ CFeedPropertiesDlg::CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent)
   m_lastUpdate = new QLabel(this);
   layout->addWidget(m_lastUpdate, 3, 1);
 
-  auto* buttons = new QDialogButtonBox(Qt::Vertical, this);
-  buttons->addButton(QDialogButtonBox::Ok)->setDefault(true);
-  buttons->addButton(QDialogButtonBox::Cancel);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons, 0, 2, 5, 1, Qt::AlignTop);
-  layout->setRowStretch(4, 1);
+  layout->addWidget(NewOkCancelBox(this), 4, 0, 1, 2);
   layout->setColumnStretch(1, 1);
 }
 

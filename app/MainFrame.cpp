@@ -200,7 +200,12 @@ QString CMainFrame::StatusText() const { return m_messagePane->text(); }
 
 QTimer* CMainFrame::Timer(FrameTimer timer) const { return m_timers[TimerIndex(timer)]; }
 
-void CMainFrame::StartFrameTimer(FrameTimer timer) { Timer(timer)->start(); }
+void CMainFrame::StartFrameTimer(FrameTimer timer) {
+  Timer(timer)->start();
+  // The tray icon is up as soon as the ticking starts, not half a second
+  // later: closing or minimising may hide the window into it at once.
+  if (timer == FrameTimer::Tick && !m_closed) UpdateTrayIcon();
+}
 void CMainFrame::StopFrameTimer(FrameTimer timer) { Timer(timer)->stop(); }
 bool CMainFrame::IsFrameTimerActive(FrameTimer timer) const { return Timer(timer)->isActive(); }
 
@@ -283,6 +288,11 @@ void CMainFrame::UpdateTrayIcon() {
   m_trayIcon->setIcon(TrayIconImage(icon));
   m_trayIcon->setToolTip(tip);
   m_trayIcon->show();
+}
+
+bool CMainFrame::TrayIconShown() const {
+  return m_trayIcon != nullptr && m_trayIcon->isVisible() && !m_trayIcon->icon().isNull() &&
+         m_desktop.SystemTrayAvailable();
 }
 
 void CMainFrame::RemoveTrayIcon() {
@@ -406,7 +416,7 @@ void CMainFrame::changeEvent(QEvent* event) {
   const bool nowMinimized = (windowState() & Qt::WindowMinimized) != 0;
   const bool wasMinimized = (change->oldState() & Qt::WindowMinimized) != 0;
   if (nowMinimized && !wasMinimized && m_bTrackPlacement &&
-      m_doc.m_settingsManager.Setting(setting::kMinimizeToSysTray) && m_desktop.SystemTrayAvailable()) {
+      m_doc.m_settingsManager.Setting(setting::kMinimizeToSysTray) && TrayIconShown()) {
     // Minimising hides to the tray instead; the window keeps its normal state.
     QMetaObject::invokeMethod(
         this,
@@ -425,10 +435,17 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
+  if (m_confirmExit != nullptr) {
+    // The confirmation answers every close request while it is open.
+    event->ignore();
+    m_confirmExit->raise();
+    m_confirmExit->activateWindow();
+    return;
+  }
   const bool exitRequested = m_exitRequested;
   m_exitRequested = false;
   if (!exitRequested && m_doc.m_settingsManager.Setting(setting::kCloseToSysTray) &&
-      m_desktop.SystemTrayAvailable()) {
+      TrayIconShown()) {
     hide();
     event->ignore();
     return;
@@ -445,7 +462,15 @@ bool CMainFrame::RunCloseSequence() {
   CRSSReaderSettingsManager& settings = m_doc.m_settingsManager;
   if (settings.Setting(setting::kConfirmExit)) {
     CConfirmExitDlg dlg(this);
-    if (m_desktop.RunDialog(dlg) != QDialog::Accepted) return false;
+    m_confirmExit = &dlg;
+    const int answer = m_desktop.RunDialog(dlg);
+    m_confirmExit = nullptr;
+    if (answer != QDialog::Accepted) {
+      // The program runs on, so the user must be able to see it, also when
+      // the exit was asked for from the tray while the window was hidden.
+      ShowMainWindow();
+      return false;
+    }
     if (dlg.m_bDontAskAgain != 0) settings.m_settings.WriteBool(setting::kConfirmExit, false);
   }
   {

@@ -11,6 +11,7 @@
 #include "model/StatusHandler.h"
 #include "views/IMainFrame.h"
 
+class QDialog;
 class QLabel;
 class QMenu;
 class QSplitter;
@@ -140,6 +141,9 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   void UpdateClock();
   void UpdateTrayIcon();
   void RemoveTrayIcon();
+  // Whether our icon is in the tray, with its picture: the only tray the
+  // window may hide into.
+  bool TrayIconShown() const;
   void OnFocusChanged(QWidget* now);
   QTimer* Timer(FrameTimer timer) const;
 
@@ -171,6 +175,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   bool m_savePlacementPosted = false;
   bool m_exitRequested = false;
   bool m_closed = false;
+  // The exit confirmation while it is open.
+  QDialog* m_confirmExit = nullptr;
   PathAsker m_askExportPath;
   PathAsker m_askOpmlPath;
 };

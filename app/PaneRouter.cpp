@@ -15,6 +15,7 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
     : QObject(parent), m_frame(frame), m_tree(tree), m_list(list), m_page(page) {
   connect(&tree, &CSourceListView::nodeSelected, this, &CPaneRouter::OnNodeSelected);
   connect(&list, &CFeedListView::articleChosen, this, &CPaneRouter::ShowArticle);
+  connect(&list, &CFeedListView::selectionCleared, this, &CPaneRouter::OnListSelectionCleared);
   if (page != nullptr) {
     connect(page, &CFeedView::deleteRequested, &list,
             [&list](ObjectId article) { list.DeleteArticles({article}); });
@@ -45,13 +46,29 @@ void CPaneRouter::OnNodeSelected() {
     m_selectionMoved = true;
     return;
   }
-  m_list.ShowNode(m_tree.SelectedNode());
+  // A click on the node the list shows already changes nothing: the rows,
+  // their order and selection, and the page stay as they are.
+  const std::optional<ObjectId> node = m_tree.SelectedNode();
+  if (node == m_list.ShownNode()) return;
+  m_list.ShowNode(node);
   ShowSelectionStatus();
-  if (m_page != nullptr && m_page->CurrentFeedId() != 0) ShowArticle(0);
+  ClearPage();
+}
+
+void CPaneRouter::OnListSelectionCleared() {
+  if (m_applying) {
+    m_listCleared = true;
+    return;
+  }
+  ClearPage();
 }
 
 void CPaneRouter::ShowArticle(ObjectId article) {
   if (m_page != nullptr) m_page->ShowArticle(article);
+}
+
+void CPaneRouter::ClearPage() {
+  if (m_page != nullptr && m_page->CurrentFeedId() != 0) ShowArticle(0);
 }
 
 void CPaneRouter::ShowSelectionStatus() {
@@ -77,17 +94,16 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
   }
   m_applying = true;
   m_selectionMoved = false;
+  m_listCleared = false;
   m_tree.ApplyUpdate(UpdateCode::RefreshAll, {}, {});
   if (change.selectNode) {
     if (QTreeWidgetItem* item = m_tree.FindItem(*change.selectNode))
       m_tree.ApplyUpdate(UpdateCode::SelectItem, {item, -1}, {});
   }
-  m_applying = false;
   m_list.ShowNode(m_tree.SelectedNode());
-  if (m_selectionMoved) {
-    ShowSelectionStatus();
-    if (m_page != nullptr && m_page->CurrentFeedId() != 0) ShowArticle(0);
-  }
+  m_applying = false;
+  if (m_selectionMoved) ShowSelectionStatus();
+  if (m_selectionMoved || m_listCleared) ClearPage();
   if (m_page != nullptr) m_page->Refresh();
   if (change.selectArticle != 0) {
     const int row = m_list.FindRow(change.selectArticle);

@@ -1,7 +1,8 @@
 // How data flows between the three panes. The panes never write each
 // other's state; the router, owned by the frame, connects them:
 //   the tree's selection  -> the list shows that node, the status line its state
-//   the list's chosen row -> the page shows that article
+//   the list's chosen row -> the page shows that article; without a
+//                            selected row the page shows none
 //   the page's delete     -> the list deletes the article
 //   every pane's request  -> the command that carries it out
 //   a model-changed notice -> the save is scheduled and each pane is brought
@@ -37,7 +38,10 @@ class CPaneRouter : public QObject {
 
  private:
   void OnNodeSelected();
+  void OnListSelectionCleared();
   void ShowArticle(ObjectId article);
+  // The page stops showing an article (a web page it shows stays).
+  void ClearPage();
 
   IMainFrame& m_frame;
   CSourceListView& m_tree;
@@ -47,6 +51,7 @@ class CPaneRouter : public QObject {
   // and the page follow once at the end.
   bool m_applying = false;
   bool m_selectionMoved = false;
+  bool m_listCleared = false;
 };
 
 }  // namespace qb

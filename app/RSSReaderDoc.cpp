@@ -77,6 +77,9 @@ CRSSReaderDoc::WelcomeIds CRSSReaderDoc::ShowHelpFeed() {
   CFeed* article = m.NewFeed();
   article->m_read = false;
   article->m_channel = u"Help";
+  // Dated when installed, so it sorts among the other articles and shows a
+  // real date; the date text stays empty.
+  article->m_date = CDateTime::FromTime(m.Clock().CurrentTime());
   article->m_dateText.clear();
   article->m_description = FromQString(ReadTextFile(welcome));
   article->m_sourceText = SharedText(std::u16string(u"welcome.htm"));

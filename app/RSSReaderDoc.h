@@ -46,7 +46,8 @@ class CRSSReaderDoc {
 
   // Installs a fresh "Welcome!" source with the welcome article at the end
   // of the root group "All Sources" (created when missing), replacing an
-  // earlier one there. The caller shows it; nothing is saved here.
+  // earlier one there. The article is dated with the time it is installed.
+  // The caller shows it; nothing is saved here.
   struct WelcomeIds {
     ObjectId source = 0;
     ObjectId article = 0;

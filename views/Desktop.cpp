@@ -19,7 +19,7 @@ QMessageBox::StandardButton CDesktop::ShowMessage(QWidget* parent, MsgIcon icon,
     case MsgIcon::Warning: qtIcon = QMessageBox::Warning; break;
     case MsgIcon::Critical: qtIcon = QMessageBox::Critical; break;
   }
-  QMessageBox box(qtIcon, QApplication::applicationName(), text, buttons, parent);
+  QMessageBox box(qtIcon, QApplication::applicationName(), text, buttons, parent, kDialogWindowFlags);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

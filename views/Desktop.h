@@ -40,6 +40,11 @@ class IDesktop {
   ~IDesktop() = default;
 };
 
+// The window flags of every dialog and message box: a title and a close
+// button, no minimise or maximise.
+inline constexpr Qt::WindowFlags kDialogWindowFlags =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+
 // The real desktop: QMessageBox, QDialog::exec, QMenu::exec,
 // QDesktopServices and QSystemTrayIcon.
 class CDesktop final : public IDesktop {

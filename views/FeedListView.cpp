@@ -13,6 +13,7 @@
 #include "model/FeedsManager.h"
 #include "views/ArticleTableModel.h"
 #include "views/Desktop.h"
+#include "views/ViewText.h"
 
 namespace qb {
 
@@ -78,21 +79,52 @@ void CFeedListView::InitialUpdate() {
   m_initialWidthsPending = !isVisible();
 }
 
-void CFeedListView::SetInitialColumnWidths() {
-  const int w = viewport()->width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-  const int widths[] = {w * 14 / 20, w * 3 / 20, w * 3 / 20};
-  for (int i = 0; i < CArticleTableModel::kColumnCount; ++i) {
-    setColumnWidth(i, widths[i]);
-    // As the header took it (it keeps a minimum width).
-    m_initialWidths[static_cast<size_t>(i)] = columnWidth(i);
+int CFeedListView::ColumnSpace() const {
+  // The room a vertical scroll bar needs is kept free whether it shows or not.
+  return width() - 2 * frameWidth() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
+
+int CFeedListView::DateColumnWidth() const {
+  // The widest date the locale writes, in the weight of an unread article:
+  // two-digit days and hours, every month, morning and evening.
+  QFont bold = font();
+  bold.setBold(true);
+  const QFontMetrics metrics(bold);
+  int widest = 0;
+  for (int month = 1; month <= 12; ++month) {
+    for (int hour : {10, 22}) {
+      CDateTime sample;
+      sample.SetDateTime(2000, month, 28, hour, 58, 58);
+      widest = std::max(widest, metrics.horizontalAdvance(FormatArticleDate(sample)));
+    }
   }
+  // The cell's text margins on both sides, and a little air.
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  return widest + 2 * margin + 8;
+}
+
+void CFeedListView::SetInitialColumnWidths() {
+  const int w = ColumnSpace();
+  setColumnWidth(CArticleTableModel::kChannel, w * 3 / 20);
+  setColumnWidth(CArticleTableModel::kDate, std::max(w * 3 / 20, DateColumnWidth()));
+  // As the header took them (it keeps a minimum width).
+  m_initialWidths = {columnWidth(CArticleTableModel::kChannel), columnWidth(CArticleTableModel::kDate)};
+  FitTitleColumn();
+}
+
+void CFeedListView::FitTitleColumn() {
+  const int rest = ColumnSpace() - columnWidth(CArticleTableModel::kChannel) -
+                   columnWidth(CArticleTableModel::kDate);
+  setColumnWidth(CArticleTableModel::kTitle, std::max(rest, header()->minimumSectionSize()));
 }
 
 void CFeedListView::ApplyPendingColumnWidths() {
   if (!m_initialWidthsPending || !isVisible()) return;
   m_initialWidthsPending = false;
-  for (int i = 0; i < CArticleTableModel::kColumnCount; ++i)
-    if (columnWidth(i) != m_initialWidths[static_cast<size_t>(i)]) return;
+  if (columnWidth(CArticleTableModel::kChannel) != m_initialWidths[0] ||
+      columnWidth(CArticleTableModel::kDate) != m_initialWidths[1]) {
+    return;
+  }
   SetInitialColumnWidths();
 }
 
@@ -210,6 +242,10 @@ void CFeedListView::SortByHeader(int column) {
 }
 
 void CFeedListView::OnSelectionChanged(const QItemSelection& selected) {
+  if (!selectionModel()->hasSelection()) {
+    emit selectionCleared();
+    return;
+  }
   if (m_inputModifiers & (Qt::ShiftModifier | Qt::ControlModifier)) return;
   int row = -1;
   for (const QItemSelectionRange& range : selected) {
@@ -397,6 +433,7 @@ void CFeedListView::focusInEvent(QFocusEvent* event) {
 void CFeedListView::resizeEvent(QResizeEvent* event) {
   QTreeView::resizeEvent(event);
   ApplyPendingColumnWidths();
+  FitTitleColumn();
   m_frame.PostSavePlacement();
 }
 

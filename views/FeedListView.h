@@ -74,6 +74,8 @@ class CFeedListView : public QTreeView {
  signals:
   // One row became selected alone: the article (0 when the row's article is gone).
   void articleChosen(ObjectId article);
+  // No row is selected any more.
+  void selectionCleared();
   // The rows were rebuilt from the node (code 4).
   void refreshed();
   // --- requests
@@ -95,7 +97,13 @@ class CFeedListView : public QTreeView {
   void RefreshAll();
   void Sort(int column, bool ascending);
   void ShowSortArrow(int column, bool ascending);
+  // The width the columns share: the list's inside, less a scroll bar.
+  int ColumnSpace() const;
+  // The date column fits the widest date in bold; the channel gets 3/20 of
+  // the space, the title the rest, also whenever the list is resized.
+  int DateColumnWidth() const;
   void SetInitialColumnWidths();
+  void FitTitleColumn();
   void ApplyPendingColumnWidths();
   void OnSelectionChanged(const QItemSelection& selected);
   void OnRowSelected(int row);
@@ -117,7 +125,7 @@ class CFeedListView : public QTreeView {
   // Modifiers of the input event being handled: selections made with Shift
   // or Control leave the article pane and the mark-read timer alone.
   Qt::KeyboardModifiers m_inputModifiers;
-  std::array<int, 3> m_initialWidths{};
+  std::array<int, 2> m_initialWidths{};  // channel and date
   bool m_initialWidthsPending = false;
 };
 

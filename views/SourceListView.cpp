@@ -1,10 +1,9 @@
 #include "views/SourceListView.h"
 
 #include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QMenu>
-#include <QStyledItemDelegate>
 #include <map>
 
 #include "feeds/UpdateCycle.h"
@@ -32,28 +31,6 @@ QIcon NodeIcon(CSourceListView::NodeKind kind) {
 
 }  // namespace
 
-// Label editing: the edit box starts with the node's name (not the label
-// with its counts); the committed text goes to the view, which asks for the
-// rename.
-class CLabelDelegate : public QStyledItemDelegate {
- public:
-  explicit CLabelDelegate(CSourceListView& view) : QStyledItemDelegate(&view), m_view(view) {}
-
-  void setEditorData(QWidget* editor, const QModelIndex& index) const override {
-    auto* edit = qobject_cast<QLineEdit*>(editor);
-    if (edit == nullptr) return;
-    const ObjectId id = index.data(CSourceTreeItem::kIdRole).toUInt();
-    edit->setText(ToQString(m_view.NameOf(id)));
-    edit->selectAll();
-  }
-  void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const override {
-    if (auto* edit = qobject_cast<QLineEdit*>(editor)) m_view.m_committedText = edit->text();
-  }
-
- private:
-  CSourceListView& m_view;
-};
-
 CSourceListView::CSourceListView(IMainFrame& frame, QWidget* parent)
     : QTreeWidget(parent), m_frame(frame) {
   m_frameObject = dynamic_cast<QObject*>(&frame);
@@ -62,18 +39,27 @@ CSourceListView::CSourceListView(IMainFrame& frame, QWidget* parent)
   setRootIsDecorated(false);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setItemDelegate(new CLabelDelegate(*this));
+  setItemDelegate(NewLabelDelegate());
   setDragEnabled(true);
   setAcceptDrops(true);
   viewport()->setAcceptDrops(true);
   setDropIndicatorShown(false);
   setDragDropMode(QAbstractItemView::DragDrop);
   setIconSize(QSize(16, 16));
+  // The one column is as wide as the longest label: the tree scrolls
+  // sideways rather than cut a label short.
+  header()->setStretchLastSection(false);
+  header()->setSectionResizeMode(QHeaderView::Fixed);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   connect(this, &QTreeWidget::itemSelectionChanged, this, &CSourceListView::OnSelectionChanged);
-  connect(this, &QTreeWidget::itemExpanded, this,
-          [this](QTreeWidgetItem* item) { OnExpandedChanged(item, true); });
-  connect(this, &QTreeWidget::itemCollapsed, this,
-          [this](QTreeWidgetItem* item) { OnExpandedChanged(item, false); });
+  connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+    OnExpandedChanged(item, true);
+    FitColumn();
+  });
+  connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
+    OnExpandedChanged(item, false);
+    FitColumn();
+  });
 }
 
 bool CSourceListView::FrameAlive() const {
@@ -206,6 +192,7 @@ void CSourceListView::RefreshSourceCounts(ObjectId sourceId) {
     for (QTreeWidgetItem* p = item; p != nullptr && p != m_root; p = p->parent()) UpdateAppearance(p);
   }
   m_counts = nullptr;
+  FitColumn();
 }
 
 void CSourceListView::ApplyExpansion(QTreeWidgetItem* item) {
@@ -288,7 +275,18 @@ void CSourceListView::RefreshAll() {
   SortChildren(m_root);
   RemoveStaleItems();
   m_counts = nullptr;
+  FitColumn();
   emit refreshed();
+}
+
+void CSourceListView::FitColumn() {
+  // At least the viewport's width, so a selected item is highlighted across.
+  setColumnWidth(0, std::max(viewport()->width(), sizeHintForColumn(0)));
+}
+
+bool CSourceListView::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::Resize) FitColumn();
+  return QTreeWidget::viewportEvent(event);
 }
 
 void CSourceListView::RefreshLevel(QTreeWidgetItem* item, const IdList& groups,
@@ -549,40 +547,6 @@ void CSourceListView::DeleteGroup() {
   QTreeWidgetItem* item = SelectedItem();
   if (KindOf(item) != NodeKind::Group || item->parent() == nullptr) return;
   emit deleteGroupRequested(IdOf(item));
-}
-
-void CSourceListView::StartRename() {
-  QTreeWidgetItem* item = SelectedItem();
-  const NodeKind kind = KindOf(item);
-  if (kind != NodeKind::Group && kind != NodeKind::Source) return;
-  m_committedText.reset();
-  m_editItem = item;
-  m_editing = true;
-  editItem(item, 0);
-  if (state() != QAbstractItemView::EditingState) {
-    m_editing = false;
-    m_editItem = nullptr;
-  }
-}
-
-void CSourceListView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
-  QTreeWidget::closeEditor(editor, hint);
-  if (!m_editing) return;
-  std::optional<QString> text = m_committedText;
-  m_committedText.reset();
-  EndLabelEdit(m_editItem, text);
-}
-
-void CSourceListView::EndLabelEdit(QTreeWidgetItem* item, const std::optional<QString>& text) {
-  m_editing = false;
-  m_editItem = nullptr;
-  if (item == nullptr) return;
-  // A cancelled edit, or one left empty, changes no name: a source keeps its
-  // automatic naming too. The request is made all the same, so the tree is
-  // brought in line with the model as after any edit.
-  QString name = text.has_value() ? ToQString(Trim(FromQString(*text))) : QString();
-  if (!name.isEmpty() && FromQString(name) == NameOf(IdOf(item))) name.clear();
-  emit renameRequested(IdOf(item), name);
 }
 
 void CSourceListView::ShowProperties() {

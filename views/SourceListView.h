@@ -4,7 +4,8 @@
 // keys, label edits, drops) become requests, emitted as signals, which the
 // application carries out; it then brings the tree in line with the model
 // through ApplyUpdate. Drag and drop lives in SourceListViewDrag.cpp (the
-// Drag* methods hold the rules, so they work without a real mouse drag).
+// Drag* methods hold the rules, so they work without a real mouse drag),
+// renaming in place in SourceListViewEdit.cpp.
 #pragma once
 
 #include <QPointer>
@@ -114,6 +115,7 @@ class CSourceListView : public QTreeWidget {
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   friend class CLabelDelegate;
@@ -135,6 +137,9 @@ class CSourceListView : public QTreeWidget {
   // Label and weight from the counts the model gives for the item's node.
   void UpdateAppearance(QTreeWidgetItem* item);
   void ApplyExpansion(QTreeWidgetItem* item);
+  // The column as wide as the widest label, and at least as the viewport.
+  void FitColumn();
+  QAbstractItemDelegate* NewLabelDelegate();
   void SortChildren(QTreeWidgetItem* item);
   std::u16string NameOf(ObjectId id) const;
   QTreeWidgetItem* SelectedItem() const;

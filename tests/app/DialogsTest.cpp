@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -302,6 +303,54 @@ TEST(AboutDlgTest, LinkOpensItsText) {
   ASSERT_EQ(scope.opened.size(), 1u);
   EXPECT_EQ(scope.opened[0], dlg.Link()->text());
   EXPECT_NE(dlg.findChild<QLabel*>(), nullptr);
+}
+
+// Every dialog is a dialog to the window manager: a title and a close
+// button, no minimise or maximise; its buttons sit in a button box, so they
+// come in the platform's order, with the default where it belongs.
+TEST(DialogFlagsTest, TitleCloseAndPlatformButtons) {
+  UiTestScope scope;
+  CRSSReaderSettingsManager settings;
+  SubscribedModel m({});
+  CAddNewFeedDlg addFeed(scope, m.model, m.group);
+  CFeedPropertiesDlg properties(scope);
+  COptionsDlg options(settings);
+  CConfirmExitDlg confirm;
+  CAboutDlg about(scope);
+  CAddGroupDlg addGroup;
+  using Role = QDialogButtonBox::ButtonRole;
+  struct Case {
+    QDialog* dialog;
+    Role accept;
+    Role reject;  // InvalidRole: none
+  };
+  const Case cases[] = {
+      {&addFeed, Role::AcceptRole, Role::RejectRole}, {&properties, Role::AcceptRole, Role::RejectRole},
+      {&options, Role::AcceptRole, Role::RejectRole}, {&confirm, Role::YesRole, Role::NoRole},
+      {&about, Role::AcceptRole, Role::InvalidRole},  {&addGroup, Role::AcceptRole, Role::RejectRole},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog->metaObject()->className());
+    const Qt::WindowFlags flags = c.dialog->windowFlags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Dialog);
+    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    auto* box = c.dialog->findChild<QDialogButtonBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->orientation(), Qt::Horizontal);
+    std::vector<Role> roles;
+    for (QAbstractButton* b : box->buttons()) roles.push_back(box->buttonRole(b));
+    ASSERT_EQ(roles.size(), c.reject == Role::InvalidRole ? 1u : 2u);
+    for (QAbstractButton* b : box->buttons()) {
+      auto* push = qobject_cast<QPushButton*>(b);
+      ASSERT_NE(push, nullptr);
+      EXPECT_EQ(push->isDefault(), box->buttonRole(b) == c.accept);
+      EXPECT_TRUE(box->buttonRole(b) == c.accept || box->buttonRole(b) == c.reject);
+    }
+  }
 }
 
 }  // namespace

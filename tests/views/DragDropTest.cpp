@@ -144,6 +144,14 @@ TEST_F(DragDropTest, SourceMovesToAnotherGroupSortedWithItsCounts) {
   EXPECT_EQ(found, 1);
 }
 
+TEST_F(DragDropTest, SourceDroppedIntoTheSelectedGroupShowsInTheList) {
+  f.tree->ApplyUpdate(UpdateCode::SelectItem, {Item(r2->m_id), -1}, {});
+  ASSERT_EQ(f.list->model()->rowCount(), 0);
+  EXPECT_TRUE(DragTo(src1->m_id, Item(r2->m_id)));
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(r2->m_id));
+  EXPECT_EQ(f.list->model()->rowCount(), 2);
+}
+
 TEST_F(DragDropTest, SourceDroppedOnItsOwnGroupGoesToTheEndOfItsList) {
   CFeedSource* extra = f.Source(r1->m_id, u"Extra");
   f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});

@@ -230,5 +230,42 @@ TEST_F(FeedViewTest, DeleteKeyAndFocus) {
   EXPECT_FALSE(f.newArticles);
 }
 
+// A click on the node the list already shows changes nothing, also after a
+// drag that ended over nothing left the tree without a selection.
+TEST_F(FeedViewTest, ClickOnTheShownNodeChangesNothing) {
+  SelectRow(f.list->FindRow(b->m_id));
+  ASSERT_EQ(f.view->CurrentFeedId(), b->m_id);
+  QSignalSpy refreshed(f.list.get(), &CFeedListView::refreshed);
+  QTreeWidgetItem* item = f.tree->FindItem(s->m_id);
+  QTest::mouseClick(f.tree->viewport(), Qt::LeftButton, {}, f.tree->visualItemRect(item).center());
+  f.tree->BeginDrag(item);
+  f.tree->DragOver(item);  // a source is no drop target: the tree has no selection
+  EXPECT_FALSE(f.tree->Drop(item));
+  ASSERT_EQ(f.tree->SelectedNode(), std::nullopt);
+  QTest::mouseClick(f.tree->viewport(), Qt::LeftButton, {}, f.tree->visualItemRect(item).center());
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(s->m_id));
+  EXPECT_EQ(refreshed.count(), 0);
+  EXPECT_EQ(f.list->SelectedArticles(), IdList{b->m_id});
+  EXPECT_EQ(f.view->CurrentFeedId(), b->m_id);
+}
+
+// Whatever takes the list's selection away, the page stops showing the
+// article it showed.
+TEST_F(FeedViewTest, WithoutASelectedRowThePageShowsNoArticle) {
+  SelectRow(f.list->FindRow(a->m_id));
+  ASSERT_EQ(f.view->CurrentFeedId(), a->m_id);
+  f.list->selectionModel()->clearSelection();
+  EXPECT_EQ(f.view->CurrentFeedId(), 0u);
+  EXPECT_EQ(test::ReadFile(f.view->PagePath().toStdString()), "");
+
+  // A Control-click that deselects the only selected row does the same.
+  SelectRow(f.list->FindRow(c->m_id));
+  ASSERT_EQ(f.view->CurrentFeedId(), c->m_id);
+  const QRect rect = f.list->visualRect(f.list->model()->index(f.list->FindRow(c->m_id), 0));
+  QTest::mouseClick(f.list->viewport(), Qt::LeftButton, Qt::ControlModifier, rect.center());
+  ASSERT_TRUE(f.list->SelectedArticles().empty());
+  EXPECT_EQ(f.view->CurrentFeedId(), 0u);
+}
+
 }  // namespace
 }  // namespace qb

@@ -3,6 +3,7 @@
 #include <QAbstractItemModelTester>
 #include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -217,6 +218,24 @@ TEST_F(SourceListViewTest, GroupSelectionListsNestedSourcesAndClearsTheArticlePa
   EXPECT_EQ(f.list->model()->rowCount(), 2);
   Select(0);
   EXPECT_EQ(f.list->model()->rowCount(), 0);
+}
+
+TEST_F(SourceListViewTest, LongLabelsScrollInsteadOfBeingCut) {
+  CGroup* g = f.Group(0, u"Technology News From Every Corner Of The World");
+  for (int i = 0; i < 10; ++i) f.Article(f.Source(g->m_id, u"Feed"), u"a");
+  f.CreateViews();
+  f.window.show();
+  f.tree->resize(120, 300);
+  QCoreApplication::processEvents();
+  QTreeWidgetItem* item = Item(g->m_id);
+  const int text = QFontMetrics(item->font(0)).horizontalAdvance(item->text(0));
+  EXPECT_GT(f.tree->columnWidth(0), text);
+  EXPECT_GT(f.tree->horizontalScrollBar()->maximum(), 0);
+  // In a wide tree the column still spans the whole row.
+  f.tree->resize(1000, 300);
+  QCoreApplication::processEvents();
+  EXPECT_GE(f.tree->columnWidth(0), f.tree->viewport()->width());
+  EXPECT_EQ(f.tree->horizontalScrollBar()->maximum(), 0);
 }
 
 TEST_F(SourceListViewTest, FocusEndsTheNewArticlesNotice) {
