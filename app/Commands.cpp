@@ -11,6 +11,7 @@
 #include "app/AddNewFeedDlg.h"
 #include "app/CoreBridge.h"
 #include "app/FeedPropertiesDlg.h"
+#include "app/SettingsExport.h"
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -267,6 +268,19 @@ void CCommands::ExportOpml(const QString& path) {
   m_frame.Desktop().ShowMessage(
       m_frame.Window(), MsgIcon::Information,
       QStringLiteral("The list of feeds has been exported to '%1'.").arg(shown));
+}
+
+void CCommands::ExportSettings(const QString& path) {
+  if (qb::ExportSettings(path)) {
+    m_frame.Desktop().ShowMessage(
+        m_frame.Window(), MsgIcon::Information,
+        QStringLiteral("Settings have been exported. To import them at a later time, simply "
+                       "double-click the .reg file and follow the prompts."));
+  } else {
+    m_frame.Desktop().ShowMessage(
+        m_frame.Window(), MsgIcon::Warning,
+        QStringLiteral("There was a problem exporting the settings. You may have to try manually."));
+  }
 }
 
 }  // namespace qb

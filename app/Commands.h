@@ -62,6 +62,9 @@ class CCommands : public QObject {
   // with a warning and changes nothing.
   void ImportOpml(const QString& path);
   void ExportOpml(const QString& path);
+  // Both sections of the settings, as a file that imports them again when
+  // opened; tells the user whether it was written.
+  void ExportSettings(const QString& path);
 
  signals:
   void modelChanged(const qb::ModelChange& change);

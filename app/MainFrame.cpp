@@ -217,18 +217,6 @@ int CMainFrame::TimerInterval(FrameTimer timer) const { return Timer(timer)->int
 
 void CMainFrame::SetNewArticles(bool on) { m_bNewArticles = on; }
 
-void CMainFrame::PostSavePlacement() {
-  if (m_savePlacementPosted) return;
-  m_savePlacementPosted = true;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        m_savePlacementPosted = false;
-        SavePlacement();
-      },
-      Qt::QueuedConnection);
-}
-
 // ---------------------------------------------------------------- timers
 
 void CMainFrame::OnTimer(FrameTimer timer) {
@@ -313,98 +301,6 @@ void CMainFrame::OnFocusChanged(QWidget* now) {
       return;
     }
   }
-}
-
-// ---------------------------------------------------------------- placement
-
-void CMainFrame::RestorePlacement() {
-  const bool track = m_bTrackPlacement;
-  m_bTrackPlacement = false;
-  SettingsSection& ws = m_doc.m_settingsManager.m_windowSettings;
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  const QRect work = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  const int left = ws.ReadInt(setting::kMainFrameLeft, work.x() + 25);
-  const int top = ws.ReadInt(setting::kMainFrameTop, work.y() + 25);
-  const int right = ws.ReadInt(setting::kMainFrameRight, work.x() + work.width() - 25);
-  const int bottom = ws.ReadInt(setting::kMainFrameBottom, work.y() + work.height() - 25);
-  setGeometry(left, top, right - left, bottom - top);
-  // Lay the window out now, so the panes have their sizes before it shows.
-  if (layout() != nullptr) layout()->activate();
-
-  const int clientWidth = width();
-  // The menu bar is not part of the client area.
-  const int clientHeight = height() - menuBar()->height();
-  const int treeWidth = ws.ReadInt(setting::kSourceListViewWidth, clientWidth / 5);
-  const int outerTotal = m_outerSplitter->width() - m_outerSplitter->handleWidth();
-  m_outerSplitter->setSizes({std::max(0, treeWidth), std::max(0, outerTotal - treeWidth)});
-  const int listHeight = ws.ReadInt(setting::kFeedListViewHeight, clientHeight / 3);
-  const int innerTotal = m_innerSplitter->height() - m_innerSplitter->handleWidth();
-  m_innerSplitter->setSizes({std::max(0, listHeight), std::max(0, innerTotal - listHeight)});
-  // A hidden window keeps its resize events until it shows; the article
-  // list needs its viewport's width now to size its columns.
-  if (!isVisible()) {
-    QResizeEvent resize(m_articleList->size(), m_articleList->size());
-    QCoreApplication::sendEvent(m_articleList, &resize);
-  }
-
-  if (QHeaderView* header = m_articleList->header()) {
-    for (int i = 0; i < header->count(); ++i) {
-      const int current = header->sectionSize(i);
-      header->resizeSection(i, ws.ReadInt(setting::kFeedListViewColWidth + QString::number(i + 1), current));
-    }
-  }
-  m_bTrackPlacement = track;
-}
-
-void CMainFrame::SavePlacement() {
-  if (!m_bTrackPlacement) return;
-  SettingsSection& ws = m_doc.m_settingsManager.m_windowSettings;
-  const bool hidden = !isVisible();
-  ws.WriteBool(setting::kMainFrameIsHidden, hidden);
-  if (hidden) return;
-  const bool maximized = isMaximized();
-  const bool minimized = isMinimized();
-  ws.WriteBool(setting::kMainFrameIsMaximized, maximized);
-  ws.WriteBool(setting::kMainFrameIsMinimized, minimized);
-  if (maximized || minimized) return;
-  const QRect rect = geometry();
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen != nullptr) {
-    const QRect virt = screen->virtualGeometry();
-    // Still at an off-screen creation position: not a placement of the user's.
-    if (rect.x() + rect.width() < virt.x() && rect.y() + rect.height() < virt.y()) return;
-  }
-  ws.WriteInt(setting::kMainFrameLeft, rect.x());
-  ws.WriteInt(setting::kMainFrameTop, rect.y());
-  ws.WriteInt(setting::kMainFrameRight, rect.x() + rect.width());
-  ws.WriteInt(setting::kMainFrameBottom, rect.y() + rect.height());
-  ws.WriteInt(setting::kSourceListViewWidth, m_sourceTree->width());
-  ws.WriteInt(setting::kFeedListViewHeight, m_articleList->height());
-  if (QHeaderView* header = m_articleList->header()) {
-    for (int i = 0; i < header->count(); ++i) {
-      ws.WriteInt(setting::kFeedListViewColWidth + QString::number(i + 1), header->sectionSize(i));
-    }
-  }
-}
-
-void CMainFrame::moveEvent(QMoveEvent* event) {
-  QMainWindow::moveEvent(event);
-  PostSavePlacement();
-}
-
-void CMainFrame::resizeEvent(QResizeEvent* event) {
-  QMainWindow::resizeEvent(event);
-  PostSavePlacement();
-}
-
-void CMainFrame::showEvent(QShowEvent* event) {
-  QMainWindow::showEvent(event);
-  PostSavePlacement();
-}
-
-void CMainFrame::hideEvent(QHideEvent* event) {
-  QMainWindow::hideEvent(event);
-  PostSavePlacement();
 }
 
 // ---------------------------------------------------------------- events
@@ -567,14 +463,23 @@ void CMainFrame::OnAbout() {
 
 namespace {
 
-QString AskOpmlPath(IDesktop& desktop, QWidget* parent, bool save) {
+// The file dialog of the File menu's commands; empty when cancelled.
+QString AskPath(IDesktop& desktop, QWidget* parent, bool save, const QStringList& filters,
+                const QString& suffix) {
   QFileDialog dialog(parent);
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  dialog.setNameFilters({QStringLiteral("OPML files (*.opml)"), QStringLiteral("All files (*)")});
-  if (save) dialog.setDefaultSuffix(QStringLiteral("opml"));
+  dialog.setNameFilters(filters);
+  if (save) dialog.setDefaultSuffix(suffix);
+  if (save) dialog.selectFile(QStringLiteral("*.") + suffix);
   if (desktop.RunDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().front();
+}
+
+QString AskOpmlPath(IDesktop& desktop, QWidget* parent, bool save) {
+  return AskPath(desktop, parent, save,
+                 {QStringLiteral("OPML files (*.opml)"), QStringLiteral("All files (*)")},
+                 QStringLiteral("opml"));
 }
 
 }  // namespace
@@ -592,32 +497,11 @@ void CMainFrame::OnExportOpml() {
 }
 
 void CMainFrame::OnExportSettings() {
-  QString path;
-  if (m_askExportPath) {
-    path = m_askExportPath();
-  } else {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("Registry settings files (*.reg)"));
-    dialog.setDefaultSuffix(QStringLiteral("reg"));
-    dialog.selectFile(QStringLiteral("*.reg"));
-    if (m_desktop.RunDialog(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-      path = dialog.selectedFiles().front();
-    }
-  }
-  if (path.isEmpty()) return;
-  path = WithRegExtension(path);
-  if (ExportSettings(path)) {
-    m_desktop.ShowMessage(this, MsgIcon::Information,
-                          QStringLiteral("Settings have been exported. To import them at a later "
-                                         "time, simply double-click the .reg file and follow the "
-                                         "prompts."));
-  } else {
-    m_desktop.ShowMessage(this, MsgIcon::Warning,
-                          QStringLiteral("There was a problem exporting the settings. You may have "
-                                         "to try manually."));
-  }
+  const QString path =
+      m_askExportPath ? m_askExportPath()
+                      : AskPath(m_desktop, this, true,
+                                {QStringLiteral("Registry settings files (*.reg)")}, QStringLiteral("reg"));
+  if (!path.isEmpty()) m_commands->ExportSettings(WithRegExtension(path));
 }
 
 }  // namespace qb

@@ -1,7 +1,8 @@
 // The program's only top-level window: the source tree on the left, the
 // article list above the article view on the right, the status bar with its
 // clock, the four frame timers, the tray icon with the new-articles notice,
-// the stored window placement, the menus and the close sequence.
+// the stored window placement (MainFramePlacement.cpp), the menus and the
+// close sequence. It owns the commands and the router between the panes.
 #pragma once
 
 #include <QMainWindow>
