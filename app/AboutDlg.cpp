@@ -15,6 +15,8 @@ namespace qb {
 CAboutDlg::CAboutDlg(IDesktop& desktop, QWidget* parent) : QDialog(parent, kDialogWindowFlags) {
   setWindowTitle(QStringLiteral("About Quillbend"));
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
   auto* icon = new QLabel(this);
   icon->setPixmap(QApplication::windowIcon().pixmap(32));
   layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);

@@ -12,6 +12,8 @@ namespace qb {
 CAddGroupDlg::CAddGroupDlg(QWidget* parent) : QDialog(parent, kDialogWindowFlags) {
   setWindowTitle(QStringLiteral("Add New Group"));
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
   layout->addWidget(new QLabel(QStringLiteral("Name of the new group: "), this), 0, 0);
   m_nameEdit = new QLineEdit(this);
   m_nameEdit->setMinimumWidth(240);

@@ -20,6 +20,8 @@ CAddNewFeedDlg::CAddNewFeedDlg(IDesktop& desktop, const CFeedsManager& model, Ob
     : QDialog(parent, kDialogWindowFlags), m_desktop(desktop), m_model(model), m_group(group) {
   setWindowTitle(kTitle);
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
   layout->addWidget(new QLabel(QStringLiteral("URL of the new feed: "), this), 0, 0);
   m_urlEdit = new QLineEdit(this);
   m_urlEdit->setMinimumWidth(480);

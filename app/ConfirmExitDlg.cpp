@@ -14,6 +14,8 @@ namespace qb {
 CConfirmExitDlg::CConfirmExitDlg(QWidget* parent) : QDialog(parent, kDialogWindowFlags) {
   setWindowTitle(QStringLiteral("Confirm Exit"));
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
   auto* icon = new QLabel(this);
   const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
   icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxQuestion, nullptr, this).pixmap(size));

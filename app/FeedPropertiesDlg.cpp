@@ -20,6 +20,8 @@ CFeedPropertiesDlg::CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent)
     : QDialog(parent, kDialogWindowFlags), m_desktop(desktop) {
   setWindowTitle(QStringLiteral("Feed Properties"));
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 
   layout->addWidget(new QLabel(QStringLiteral("Feed URL: "), this), 0, 0, 1, 2);
   m_link = new CHyperlink(desktop, QString(), this);

@@ -15,6 +15,8 @@ COptionsDlg::COptionsDlg(CRSSReaderSettingsManager& settings, QWidget* parent)
     : QDialog(parent, kDialogWindowFlags), m_settingsManager(settings) {
   setWindowTitle(QStringLiteral("Options"));
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 
   auto* window = new QGroupBox(QStringLiteral("Main Window"), this);
   auto* windowLayout = new QVBoxLayout(window);

@@ -338,6 +338,8 @@ TEST(DialogFlagsTest, TitleCloseAndPlatformButtons) {
     EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    c.dialog->show();
+    EXPECT_EQ(c.dialog->minimumSize(), c.dialog->maximumSize());
     auto* box = c.dialog->findChild<QDialogButtonBox*>();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->orientation(), Qt::Horizontal);
