@@ -12,6 +12,7 @@
 #include "app/CoreBridge.h"
 #include "app/FeedPropertiesDlg.h"
 #include "app/SettingsExport.h"
+#include "app/WaitCursor.h"
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -247,7 +248,10 @@ void CCommands::ImportOpml(const QString& path) {
   }
   // Each new source is fetched once, so its articles and channel title
   // arrive at once; the status line names each while it downloads.
-  for (ObjectId id : result.newSources) m_updater.UpdateSource(Model(), id, true);
+  {
+    WaitCursor wait;
+    for (ObjectId id : result.newSources) m_updater.UpdateSource(Model(), id, true);
+  }
   if (result.feedsAdded > 0 || result.groupsAdded > 0) emit modelChanged({});
   if (!result.newSources.empty()) m_frame.SetStatusText(kStatusReady);
   desktop.ShowMessage(m_frame.Window(), MsgIcon::Information, OpmlImportSummary(result));
