@@ -48,7 +48,7 @@ CCommands::CCommands(IMainFrame& frame, IFeedUpdater& updater, QObject* parent)
 
 CFeedsManager& CCommands::Model() { return m_frame.Model(); }
 
-void CCommands::UpdateAll(bool automatic) {
+bool CCommands::UpdateAll(bool automatic) {
   m_frame.StopFrameTimer(FrameTimer::Update);
   const bool news = m_updater.UpdateAll(Model(), !automatic);
   if (news) {
@@ -58,6 +58,7 @@ void CCommands::UpdateAll(bool automatic) {
   }
   m_frame.StartFrameTimer(FrameTimer::Update);
   emit updateFinished();
+  return news;
 }
 
 void CCommands::AddGroup(ObjectId parentGroup) {
@@ -72,10 +73,11 @@ void CCommands::AddGroup(ObjectId parentGroup) {
   emit modelChanged(change);
 }
 
-void CCommands::AddFeed(ObjectId groupId) {
+void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl) {
   const CGroup* group = Model().GetGroup(groupId);
   if (group == nullptr) return;
   CAddNewFeedDlg dlg(m_frame.Desktop(), Model(), groupId, m_frame.Window());
+  dlg.m_strUrl = presetUrl;
   dlg.m_strGroupName = GroupNameForDialog(group->m_name);
   if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
   // The dialog checked the address as SubscribeSource takes it; this refuses

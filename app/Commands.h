@@ -25,14 +25,15 @@ class CCommands : public QObject {
 
   // "Update all feeds" fetches every source; the automatic update only the
   // due ones, and news from it raises the new-articles notice. The update
-  // timer restarts afterwards either way.
-  void UpdateAll(bool automatic);
+  // timer restarts afterwards either way. True when anything new arrived.
+  bool UpdateAll(bool automatic);
 
   // --- the tree's requests
   // A group named in a dialog, at the root level (0) or inside the group.
   void AddGroup(ObjectId parentGroup);
-  // A source for the address typed in the dialog, fetched at once.
-  void AddFeed(ObjectId group);
+  // A source for the address typed in the dialog, fetched at once. The
+  // dialog starts with `presetUrl` (an address handed over by the desktop).
+  void AddFeed(ObjectId group, const QString& presetUrl = QString());
   // Each asks first; the tree then selects the group that held the node
   // (the root item for a root group). The last root group is never deleted.
   void DeleteSource(ObjectId source, ObjectId group);

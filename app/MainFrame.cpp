@@ -24,6 +24,7 @@
 #include "app/AboutDlg.h"
 #include "app/Commands.h"
 #include "app/ConfirmExitDlg.h"
+#include "app/Notifier.h"
 #include "app/OptionsDlg.h"
 #include "app/PaneRouter.h"
 #include "app/RSSReaderDoc.h"
@@ -82,6 +83,8 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& upda
   CreateStatusBar();
   CreatePanes();
   CreateMenus();
+  m_notifier = new CNotifier(m_doc.m_feedsManager, m_doc.m_settingsManager, [this] { return m_trayIcon; }, this);
+  connect(m_notifier, &CNotifier::activated, this, &CMainFrame::ShowMainWindow);
   qApp->installEventFilter(this);
   // Logging off ends the program without the close sequence: keep the
   // settings and the model rather than only what the last timed save wrote.
@@ -186,6 +189,8 @@ void CMainFrame::CreateMenus() {
 CFeedsManager& CMainFrame::Model() { return m_doc.m_feedsManager; }
 
 void CMainFrame::ScheduleSave() {
+  // Every change of the model comes through here.
+  m_unreadCountStale = true;
   QTimer* save = Timer(FrameTimer::Save);
   save->stop();
   save->start();
@@ -222,7 +227,7 @@ void CMainFrame::SetNewArticles(bool on) { m_bNewArticles = on; }
 void CMainFrame::OnTimer(FrameTimer timer) {
   switch (timer) {
     case FrameTimer::Update:
-      m_commands->UpdateAll(true);
+      OnUpdateTimer();
       break;
     case FrameTimer::Tick:
       UpdateClock();
@@ -240,6 +245,11 @@ void CMainFrame::OnTimer(FrameTimer timer) {
   }
 }
 
+void CMainFrame::OnUpdateTimer() {
+  const ArticleCounts before = CountArticlesPerSource(Model());
+  if (m_commands->UpdateAll(true)) m_notifier->UpdatePassFinished(NewsSince(Model(), before));
+}
+
 void CMainFrame::UpdateClock() {
   const QString text = ToQString(CDateTime::FromTime(Model().Clock().CurrentTime()).Format());
   if (text == m_lastClockText) return;
@@ -250,14 +260,17 @@ void CMainFrame::UpdateClock() {
 }
 
 void CMainFrame::UpdateTrayIcon() {
-  QString tip = QString::fromLatin1(kApplicationName);
   int icon = kTrayIconId;
   if (m_bNewArticles) {
     m_blinkPhase = !m_blinkPhase;
     icon = m_blinkPhase ? kTrayIconId : kTrayIconAltId;
-    tip += QStringLiteral(": You have new feeds");
   }
-  tip.truncate(63);
+  // Counted again only after a change: a large tree takes milliseconds.
+  if (m_unreadCountStale) {
+    m_unreadCount = CountUnreadArticles(Model());
+    m_unreadCountStale = false;
+  }
+  const QString tip = TrayToolTip(m_bNewArticles, m_unreadCount);
   const bool changed = !m_trayAdded || icon != m_trayIconId || tip != m_trayTip;
   m_trayIconId = icon;
   m_trayTip = tip;
@@ -437,6 +450,7 @@ void CMainFrame::OnShowHelpFeed() {
   change.selectArticle = welcome.article;
   change.save = false;
   m_router->ApplyModelChange(change);
+  m_unreadCountStale = true;
 }
 
 void CMainFrame::ShowMainWindow() {

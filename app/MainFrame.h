@@ -24,6 +24,7 @@ namespace qb {
 class CCommands;
 class CFeedListView;
 class CFeedView;
+class CNotifier;
 class CPaneRouter;
 class CRSSReaderDoc;
 class CSourceListView;
@@ -113,6 +114,7 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   QSplitter* OuterSplitter() const { return m_outerSplitter; }
   QSplitter* InnerSplitter() const { return m_innerSplitter; }
   QMenu* TrayMenu() const { return m_trayMenu; }
+  CNotifier* Notifier() const { return m_notifier; }
 
   // --- seams
   // Asks for the export file name; empty means cancelled.
@@ -139,6 +141,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   void CreateStatusBar();
   void CreatePanes();
   void CreateTimers();
+  // The automatic update; news from it is also announced on the desktop.
+  void OnUpdateTimer();
   void UpdateClock();
   void UpdateTrayIcon();
   void RemoveTrayIcon();
@@ -172,6 +176,9 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   bool m_blinkPhase = false;
   int m_trayIconId = 0;
   QString m_trayTip;
+  CNotifier* m_notifier = nullptr;
+  int m_unreadCount = 0;
+  bool m_unreadCountStale = true;
 
   bool m_savePlacementPosted = false;
   bool m_exitRequested = false;

@@ -26,7 +26,7 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
   CCommands* c = &commands;
   connect(&tree, &CSourceListView::updateAllRequested, c, [c] { c->UpdateAll(false); });
   connect(&tree, &CSourceListView::addGroupRequested, c, &CCommands::AddGroup);
-  connect(&tree, &CSourceListView::addFeedRequested, c, &CCommands::AddFeed);
+  connect(&tree, &CSourceListView::addFeedRequested, c, [c](ObjectId group) { c->AddFeed(group); });
   connect(&tree, &CSourceListView::deleteSourceRequested, c, &CCommands::DeleteSource);
   connect(&tree, &CSourceListView::deleteGroupRequested, c, &CCommands::DeleteGroup);
   connect(&tree, &CSourceListView::renameRequested, c, &CCommands::Rename);

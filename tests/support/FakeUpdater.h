@@ -22,10 +22,12 @@ class FakeUpdater : public IFeedUpdater {
   }
   bool UpdateSource(CFeedsManager& model, ObjectId source, bool force) override {
     updateSourceCalls.push_back({source, force});
+    if (updateSource) return updateSource(model, source, force);
     return m_passOn != nullptr && m_passOn->UpdateSource(model, source, force);
   }
 
   std::function<bool(CFeedsManager&, bool force)> updateAll;
+  std::function<bool(CFeedsManager&, ObjectId source, bool force)> updateSource;
   bool updateAllResult = false;
   std::vector<bool> updateAllCalls;
   std::vector<std::pair<ObjectId, bool>> updateSourceCalls;
