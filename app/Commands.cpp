@@ -12,7 +12,6 @@
 #include "app/CoreBridge.h"
 #include "app/FeedPropertiesDlg.h"
 #include "app/SettingsExport.h"
-#include "app/WaitCursor.h"
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -44,21 +43,67 @@ QMessageBox::StandardButton Ask(IMainFrame& frame, const QString& question,
 }  // namespace
 
 CCommands::CCommands(IMainFrame& frame, IFeedUpdater& updater, QObject* parent)
-    : QObject(parent), m_frame(frame), m_updater(updater) {}
+    : QObject(parent), m_frame(frame), m_updater(updater) {
+  IFeedUpdater::Listener listener;
+  listener.sourceApplied = [this](const SourceReport& report) { OnSourceApplied(report); };
+  listener.passFinished = [this](const PassReport& report) { OnPassFinished(report); };
+  m_updater.SetListener(std::move(listener));
+}
+
+CCommands::~CCommands() { m_updater.SetListener({}); }
 
 CFeedsManager& CCommands::Model() { return m_frame.Model(); }
 
-bool CCommands::UpdateAll(bool automatic) {
-  m_frame.StopFrameTimer(FrameTimer::Update);
-  const bool news = m_updater.UpdateAll(Model(), !automatic);
-  if (news) {
+void CCommands::UpdateAll(bool automatic) {
+  StartPass(automatic ? PassKind::Automatic : PassKind::UpdateAll,
+            [&] { return m_updater.UpdateAll(!automatic); });
+}
+
+void CCommands::UpdateSources(const IdList& sources) {
+  if (sources.empty()) return;
+  StartPass(PassKind::Sources, [&] { return m_updater.UpdateSources(sources, true); });
+}
+
+void CCommands::StartPass(PassKind kind, const std::function<bool()>& start) {
+  const bool joining = m_updater.Busy();
+  if (!joining) {
+    m_passKind = kind;
+    // The automatic update waits until this pass is over.
+    m_frame.StopFrameTimer(FrameTimer::Update);
+  } else if (kind != PassKind::Automatic && m_passKind == PassKind::Automatic) {
+    // The user asked while the automatic pass ran: its news is not announced.
+    m_passKind = kind;
+  }
+  const bool started = start();
+  if (!joining && started && m_updater.Busy()) emit busyChanged(true);
+  // A pass that found nothing to fetch has already ended (OnPassFinished ran).
+}
+
+void CCommands::OnSourceApplied(const SourceReport& report) {
+  // The source's new articles show as they arrive; the save waits for the
+  // end of the pass.
+  ModelChange change;
+  change.scope = ModelChange::Scope::SourceUpdated;
+  change.source = report.source;
+  change.save = false;
+  emit modelChanged(change);
+  emit sourceUpdated(report.source);
+}
+
+void CCommands::OnPassFinished(const PassReport& report) {
+  const PassKind kind = m_passKind;
+  m_passKind = PassKind::None;
+  if (report.news) {
     emit modelChanged({});
     // Only news the user did not ask for is announced in the tray.
-    if (automatic) m_frame.SetNewArticles(true);
+    if (kind == PassKind::Automatic) m_frame.SetNewArticles(true);
   }
   m_frame.StartFrameTimer(FrameTimer::Update);
-  emit updateFinished();
-  return news;
+  emit busyChanged(false);
+  emit passFinished(report, kind == PassKind::Automatic);
+  // After "Update all feeds" the status line shows the selected source's
+  // state; other passes end at "Ready".
+  if (kind == PassKind::UpdateAll || kind == PassKind::Automatic) emit updateFinished();
 }
 
 void CCommands::AddGroup(ObjectId parentGroup) {
@@ -84,11 +129,11 @@ void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl) {
   // the same addresses.
   const CFeedSource* source = Model().SubscribeSource(groupId, ViewOf(dlg.m_strUrl));
   if (source == nullptr) return;
-  // Fetched at once, forced, through the same entry point as every update:
-  // its articles and its channel title arrive with it.
-  m_updater.UpdateSource(Model(), source->m_id, true);
+  const ObjectId sourceId = source->m_id;
   emit modelChanged({});
-  emit updateFinished();
+  // Fetched at once, forced, through the same entry point as every update:
+  // its articles and its channel title arrive with it, in the background.
+  UpdateSources({sourceId});
 }
 
 void CCommands::DeleteSource(ObjectId sourceId, ObjectId groupId) {
@@ -98,6 +143,7 @@ void CCommands::DeleteSource(ObjectId sourceId, ObjectId groupId) {
       QStringLiteral("Are you sure you want to delete '%1'?").arg(ToQString(source->m_title));
   if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
   Model().DeleteSource(groupId, sourceId);
+  m_updater.SourcesRemoved();
   ModelChange change;
   change.selectNode = groupId;
   emit modelChanged(change);
@@ -118,6 +164,7 @@ void CCommands::DeleteGroup(ObjectId groupId) {
       QStringLiteral("Are you sure you want to delete '%1'?").arg(ToQString(group->m_name));
   if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
   if (!Model().DeleteGroup(groupId)) return;
+  m_updater.SourcesRemoved();
   ModelChange change;
   change.selectNode = parentId;
   emit modelChanged(change);
@@ -157,6 +204,8 @@ void CCommands::ClearHistory(ObjectId sourceId) {
     return;
   // The history is not shown anywhere and is saved with the next change.
   if (CFeedSource* source = Model().GetFeedSource(sourceId)) source->ClearHistory();
+  // A "not modified" answer would otherwise keep the forgotten articles away.
+  m_updater.ForgetSource(sourceId);
   m_frame.Desktop().ShowMessage(m_frame.Window(), MsgIcon::Information,
                                 QStringLiteral("History cleared."));
 }
@@ -248,14 +297,10 @@ void CCommands::ImportOpml(const QString& path) {
     desktop.ShowMessage(m_frame.Window(), MsgIcon::Warning, OpmlImportWarning(name, result));
     return;
   }
-  // Each new source is fetched once, so its articles and channel title
-  // arrive at once; the status line names each while it downloads.
-  {
-    WaitCursor wait;
-    for (ObjectId id : result.newSources) m_updater.UpdateSource(Model(), id, true);
-  }
   if (result.feedsAdded > 0 || result.groupsAdded > 0) emit modelChanged({});
-  if (!result.newSources.empty()) m_frame.SetStatusText(kStatusReady);
+  // Each new source is fetched once in the background, so its articles and
+  // channel title arrive soon; the status line names each while it downloads.
+  UpdateSources(result.newSources);
   desktop.ShowMessage(m_frame.Window(), MsgIcon::Information, OpmlImportSummary(result));
 }
 

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
 #include "app/ModelChange.h"
 #include "model/RSSObject.h"
@@ -16,17 +17,25 @@ namespace qb {
 class CFeedsManager;
 class IFeedUpdater;
 class IMainFrame;
+struct PassReport;
+struct SourceReport;
 
 class CCommands : public QObject {
   Q_OBJECT
  public:
   // `updater` is the one way sources are fetched; both must outlive this.
   CCommands(IMainFrame& frame, IFeedUpdater& updater, QObject* parent = nullptr);
+  ~CCommands() override;
 
   // "Update all feeds" fetches every source; the automatic update only the
-  // due ones, and news from it raises the new-articles notice. The update
-  // timer restarts afterwards either way. True when anything new arrived.
-  bool UpdateAll(bool automatic);
+  // due ones, and news from it raises the new-articles notice. Both return
+  // at once: the pass runs in the background, each source's articles show
+  // as it is applied, and the update timer restarts when the pass is over.
+  // While a pass runs, "Update all feeds" adds the sources not yet in it
+  // and the automatic update is skipped.
+  void UpdateAll(bool automatic);
+  // Fetches these sources now (forced), in the background, like UpdateAll.
+  void UpdateSources(const IdList& sources);
 
   // --- the tree's requests
   // A group named in a dialog, at the root level (0) or inside the group.
@@ -69,14 +78,29 @@ class CCommands : public QObject {
 
  signals:
   void modelChanged(const qb::ModelChange& change);
-  // An update ran: the status line shows the selected source's state again.
+  // "Update all feeds" or the automatic update is over: the status line
+  // shows the selected source's state again.
   void updateFinished();
+  // A pass started (true) or ended (false).
+  void busyChanged(bool busy);
+  // A source has been applied: its state (failure, last update) may differ.
+  void sourceUpdated(qb::ObjectId source);
+  // A pass is over; `automatic` when the update timer started it and the
+  // user asked for nothing during it.
+  void passFinished(const qb::PassReport& report, bool automatic);
 
  private:
+  enum class PassKind { None, Automatic, UpdateAll, Sources };
+
   CFeedsManager& Model();
+  void StartPass(PassKind kind, const std::function<bool()>& start);
+  void OnSourceApplied(const SourceReport& report);
+  void OnPassFinished(const PassReport& report);
 
   IMainFrame& m_frame;
   IFeedUpdater& m_updater;
+  // What started the pass that runs.
+  PassKind m_passKind = PassKind::None;
 };
 
 }  // namespace qb

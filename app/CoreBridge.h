@@ -4,9 +4,13 @@
 #pragma once
 
 #include <QString>
+#include <functional>
+#include <memory>
 #include <string>
 
+#include "feeds/UpdateEngine.h"
 #include "model/RSSObject.h"
+#include "views/IMainFrame.h"
 
 namespace qb {
 
@@ -17,6 +21,8 @@ struct DataFileLoadReport {
   QString message;
   bool warning = false;  // newer version: exclamation mark; corrupt: error icon
   QString preservedCopy;  // where the unreadable file was kept, if it was
+  // The model is the file's whole content (or there was no file).
+  bool loadedWhole = false;
 };
 
 // The data file in the per-user data folder; its folder is created.
@@ -26,39 +32,91 @@ class IDataFileIo {
  public:
   // Reads the file into the model; what the user is to be told.
   virtual DataFileLoadReport Load(CFeedsManager& model, const std::string& path) = 0;
-  // True when the whole file was written and replaced the old one.
-  virtual bool Save(const CFeedsManager& model, const std::string& path) = 0;
+  // Writes the model now, on the calling thread (at exit). True when the
+  // whole file was written and replaced the old one; `fetchState`, when
+  // given, is then written beside it, stamped with the new file.
+  virtual bool Save(const CFeedsManager& model, const std::string& path,
+                    const CValidatorStore* fetchState = nullptr) = 0;
+  // Takes a snapshot of the model now and writes it on a thread of its own,
+  // so the window never waits for the disk. Saves never overlap and the
+  // file ends with the latest snapshot. `done` runs afterwards on the
+  // window's thread with whether the file was written.
+  virtual void SaveInBackground(const CFeedsManager& model, const std::string& path,
+                                const CValidatorStore* fetchState,
+                                std::function<void(bool written)> done) = 0;
+  // Returns once every background save handed over has been written.
+  virtual void WaitForSaves() = 0;
 
  protected:
   ~IDataFileIo() = default;
 };
 
+// The real data file: the core's safe load and save, background saves on
+// a CBackgroundSaver per path.
 class CDataFileIo final : public IDataFileIo {
  public:
+  CDataFileIo();
+  ~CDataFileIo();
+  CDataFileIo(const CDataFileIo&) = delete;
+  CDataFileIo& operator=(const CDataFileIo&) = delete;
+
   DataFileLoadReport Load(CFeedsManager& model, const std::string& path) override;
-  bool Save(const CFeedsManager& model, const std::string& path) override;
+  bool Save(const CFeedsManager& model, const std::string& path,
+            const CValidatorStore* fetchState = nullptr) override;
+  void SaveInBackground(const CFeedsManager& model, const std::string& path,
+                        const CValidatorStore* fetchState,
+                        std::function<void(bool written)> done) override;
+  void WaitForSaves() override;
+
+ private:
+  struct Background;
+  std::unique_ptr<Background> m_background;
 };
 
 // The one way the window updates sources: "Update all feeds", the automatic
-// update and the first fetch of a new source all come here.
+// update, "Update this feed" and the first fetch of a new source all come
+// here. Every call returns at once: the documents are fetched in the
+// background, and the model is changed only on the window's thread, from
+// its event loop, one source at a time in tree order. How each source and
+// each pass went is told to the listener.
 class IFeedUpdater {
  public:
-  // The due sources (every source when forced); true when anything new arrived.
-  virtual bool UpdateAll(CFeedsManager& model, bool force) = 0;
-  // One source; true when it brought anything new. False for an identifier
-  // that names no source.
-  virtual bool UpdateSource(CFeedsManager& model, ObjectId source, bool force) = 0;
+  struct Listener {
+    // A source has been applied (also when its fetch failed); the model
+    // may have changed.
+    std::function<void(const SourceReport& report)> sourceApplied;
+    // The pass is over; the updater is idle again.
+    std::function<void(const PassReport& report)> passFinished;
+  };
+
+  // The model every pass updates, set before anything else; another model
+  // replaces it (a pass on the old one is abandoned), null detaches.
+  virtual void Attach(CFeedsManager* model) = 0;
+  virtual void SetListener(Listener listener) = 0;
+
+  // Starts a pass over the due sources (every source when forced). While a
+  // pass runs, a forced request adds the sources not yet in it and an
+  // unforced one changes nothing. False when nothing was started or joined.
+  virtual bool UpdateAll(bool force) = 0;
+  // The same for the sources named.
+  virtual bool UpdateSources(const IdList& sources, bool force) = 0;
+  virtual bool Busy() const = 0;
+  // How the source's last update went in this run.
+  virtual SourceUpdateState StateOf(ObjectId source) const = 0;
+  // Sources were deleted: a pass must not wait for them.
+  virtual void SourcesRemoved() = 0;
+  // The source's articles changed outside a pass (its history was
+  // cleared): its next fetch asks for the whole document.
+  virtual void ForgetSource(ObjectId source) = 0;
+  // Abandons a pass in flight (exit): transfers stop within a second, what
+  // was applied stays.
+  virtual void Cancel() = 0;
+  // Validators, back-off and Retry-After of the sources, kept beside the
+  // data file; null when this updater keeps none.
+  virtual CValidatorStore* FetchState() = 0;
 
  protected:
   ~IFeedUpdater() = default;
-};
-
-// The core's update cycle, on the window's thread, with the wait cursor
-// shown while it downloads.
-class CCoreUpdater final : public IFeedUpdater {
- public:
-  bool UpdateAll(CFeedsManager& model, bool force) override;
-  bool UpdateSource(CFeedsManager& model, ObjectId source, bool force) override;
 };
 
 }  // namespace qb

@@ -11,6 +11,8 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
+#include <QProgressBar>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSessionManager>
@@ -85,6 +87,8 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& upda
   CreateMenus();
   m_notifier = new CNotifier(m_doc.m_feedsManager, m_doc.m_settingsManager, [this] { return m_trayIcon; }, this);
   connect(m_notifier, &CNotifier::activated, this, &CMainFrame::ShowMainWindow);
+  connect(m_commands, &CCommands::busyChanged, this, &CMainFrame::ShowBusy);
+  connect(m_commands, &CCommands::passFinished, this, &CMainFrame::OnPassFinished);
   qApp->installEventFilter(this);
   // Logging off ends the program without the close sequence: keep the
   // settings and the model rather than only what the last timed save wrote.
@@ -115,8 +119,18 @@ void CMainFrame::CreateStatusBar() {
   m_clockPane = new QLabel(QStringLiteral(" "), this);
   m_clockPane->setMinimumWidth(10);
   m_messagePane = new QLabel(this);
+  // While an update pass runs: a bar that says the program is busy, though
+  // the window stays usable.
+  m_busyIndicator = new QProgressBar(this);
+  m_busyIndicator->setRange(0, 0);
+  m_busyIndicator->setMaximumWidth(96);
+  m_busyIndicator->setMaximumHeight(m_clockPane->sizeHint().height());
+  m_busyIndicator->setTextVisible(false);
+  m_busyIndicator->setToolTip(QStringLiteral("Updating feeds"));
+  m_busyIndicator->hide();
   statusBar()->addWidget(m_clockPane, 0);
   statusBar()->addWidget(m_messagePane, 1);
+  statusBar()->addPermanentWidget(m_busyIndicator);
   statusBar()->setSizeGripEnabled(true);
   m_statusText = ToQString(kStatusReady);
   m_messagePane->setText(m_statusText);
@@ -236,19 +250,32 @@ void CMainFrame::OnTimer(FrameTimer timer) {
     case FrameTimer::MarkRead:
       m_articleList->MarkPendingRead();
       break;
-    case FrameTimer::Save:
+    case FrameTimer::Save: {
       StopFrameTimer(FrameTimer::Save);
-      // A failed save leaves the model as it is; try again a little later
-      // rather than waiting for the next change or the exit.
-      if (!m_doc.SaveDataFile()) ScheduleSave();
+      // The file is written in the background. A failed save leaves the
+      // model as it is; try again a little later rather than waiting for
+      // the next change or the exit.
+      QPointer<CMainFrame> self = this;
+      m_doc.SaveInBackground([self](bool written) {
+        if (!written && self && !self->m_closed) self->ScheduleSave();
+      });
       break;
+    }
   }
 }
 
-void CMainFrame::OnUpdateTimer() {
-  const ArticleCounts before = CountArticlesPerSource(Model());
-  if (m_commands->UpdateAll(true)) m_notifier->UpdatePassFinished(NewsSince(Model(), before));
+void CMainFrame::OnUpdateTimer() { m_commands->UpdateAll(true); }
+
+void CMainFrame::OnPassFinished(const PassReport& report, bool automatic) {
+  if (!automatic || !report.news) return;
+  std::vector<SourceNews> news;
+  for (const PassReport::NewArticles& n : report.sources) news.push_back({n.source, n.added});
+  m_notifier->UpdatePassFinished(news);
 }
+
+void CMainFrame::ShowBusy(bool busy) { m_busyIndicator->setVisible(busy); }
+
+SourceUpdateState CMainFrame::SourceState(ObjectId source) const { return m_updater.StateOf(source); }
 
 void CMainFrame::UpdateClock() {
   const QString text = ToQString(CDateTime::FromTime(Model().Clock().CurrentTime()).Format());
@@ -383,7 +410,11 @@ bool CMainFrame::RunCloseSequence() {
     if (dlg.m_bDontAskAgain != 0) settings.m_settings.WriteBool(setting::kConfirmExit, false);
   }
   {
+    // The only wait on the network and the disk the window ever makes:
+    // transfers in flight are abandoned (within a second), the background
+    // save finishes, and the final state is written.
     WaitCursor wait;
+    m_updater.Cancel();
     StopFrameTimer(FrameTimer::Save);
     settings.LoadSave(false);
     m_doc.SaveDataFile();
@@ -403,6 +434,7 @@ void CMainFrame::StopArticleLoading() {
 void CMainFrame::SaveAtSessionEnd() {
   if (m_closed) return;
   WaitCursor wait;
+  m_updater.Cancel();
   StopFrameTimer(FrameTimer::Save);
   m_doc.m_settingsManager.LoadSave(false);
   m_doc.SaveDataFile();

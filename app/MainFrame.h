@@ -15,6 +15,7 @@
 class QDialog;
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QSplitter;
 class QSystemTrayIcon;
 class QTimer;
@@ -29,6 +30,7 @@ class CPaneRouter;
 class CRSSReaderDoc;
 class CSourceListView;
 class IFeedUpdater;
+struct PassReport;
 
 inline constexpr int kTrayIconId = 137;     // IDI_TRAY
 inline constexpr int kTrayIconAltId = 138;  // IDI_TRAY_ALT
@@ -55,6 +57,7 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   void SetNewArticles(bool on) override;
   void PostSavePlacement() override;
   QWidget* Window() override { return this; }
+  SourceUpdateState SourceState(ObjectId source) const override;
 
   // --- the panes and what connects them
   CSourceListView* SourceTree() const { return m_sourceTree; }
@@ -110,6 +113,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   QSystemTrayIcon* TrayIcon() const { return m_trayIcon; }
   QString ClockText() const { return m_lastClockText; }
   QLabel* ClockPane() const { return m_clockPane; }
+  // Shown while an update pass runs.
+  QProgressBar* BusyIndicator() const { return m_busyIndicator; }
   QString StatusText() const;
   QSplitter* OuterSplitter() const { return m_outerSplitter; }
   QSplitter* InnerSplitter() const { return m_innerSplitter; }
@@ -143,6 +148,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   void CreateTimers();
   // The automatic update; news from it is also announced on the desktop.
   void OnUpdateTimer();
+  void OnPassFinished(const PassReport& report, bool automatic);
+  void ShowBusy(bool busy);
   void UpdateClock();
   void UpdateTrayIcon();
   void RemoveTrayIcon();
@@ -167,6 +174,7 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   CPaneRouter* m_router = nullptr;
   QLabel* m_clockPane = nullptr;
   QLabel* m_messagePane = nullptr;
+  QProgressBar* m_busyIndicator = nullptr;
   QString m_statusText;
   QString m_lastClockText;
 

@@ -1,5 +1,7 @@
 #include "app/PaneRouter.h"
 
+#include <algorithm>
+
 #include "app/Commands.h"
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
@@ -89,6 +91,23 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
       if (const CFeedSource* source = m_frame.Model().FindSourceOfFeed(change.article))
         m_tree.RefreshSourceCounts(source->m_id);
       return;
+    case ModelChange::Scope::SourceUpdated: {
+      // An update pass applies sources one after another while the user
+      // reads: the tree takes the new counts, the list the new rows only
+      // when it shows that source, and the page keeps its article.
+      m_applying = true;
+      m_selectionMoved = false;
+      m_tree.ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+      const IdList& shown = m_list.ShownSources();
+      if (m_selectionMoved || std::find(shown.begin(), shown.end(), change.source) != shown.end())
+        m_list.ShowNode(m_tree.SelectedNode());
+      m_applying = false;
+      if (m_selectionMoved) {
+        ShowSelectionStatus();
+        ClearPage();
+      }
+      return;
+    }
     case ModelChange::Scope::Everything:
       break;
   }

@@ -54,7 +54,7 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
     if (request.kind == StartRequest::Kind::ImportSettings) ImportSettingsFile(m_env.desktop, request.value);
   }
 
-  m_doc = std::make_unique<CRSSReaderDoc>(m_env.dataFile, m_env.desktop);
+  m_doc = std::make_unique<CRSSReaderDoc>(m_env.dataFile, m_env.desktop, m_env.updater);
   m_frame = std::make_unique<CMainFrame>(*m_doc, m_env.desktop, m_env.updater);
   if (m_configureFrame) m_configureFrame(*m_frame);
 

@@ -7,6 +7,7 @@
 #include <QTextStream>
 
 #include "app/WaitCursor.h"
+#include "feeds/Validators.h"
 #include "model/Clock.h"
 #include "views/Desktop.h"
 #include "views/ViewText.h"
@@ -40,8 +41,18 @@ QString ReadTextFile(const QString& path) {
   return text;
 }
 
-CRSSReaderDoc::CRSSReaderDoc(IDataFileIo& dataFile, IDesktop& desktop)
-    : m_dataFile(dataFile), m_desktop(desktop) {}
+CRSSReaderDoc::CRSSReaderDoc(IDataFileIo& dataFile, IDesktop& desktop, IFeedUpdater& updater)
+    : m_dataFile(dataFile), m_desktop(desktop), m_updater(updater) {
+  m_updater.Attach(&m_feedsManager);
+}
+
+CRSSReaderDoc::~CRSSReaderDoc() {
+  // A background save of this model that is still being written finishes
+  // first; its result no longer reaches this document.
+  m_alive.reset();
+  m_updater.Attach(nullptr);
+  m_dataFile.WaitForSaves();
+}
 
 bool CRSSReaderDoc::OnNewDocument() {
   m_feedsManager.SeedRandom(static_cast<uint32_t>(m_feedsManager.Clock().CurrentTime()));
@@ -54,8 +65,14 @@ std::string CRSSReaderDoc::GetDataFilePath() const { return DataFilePath(); }
 
 void CRSSReaderDoc::LoadDataFile() {
   const std::string path = GetDataFilePath();
+  // Taken before the load: the validators saved with this very file are
+  // used only if nothing has written it since.
+  const DataFileFingerprint before = DataFileFingerprint::Of(path);
   const DataFileLoadReport report = m_dataFile.Load(m_feedsManager, path);
   m_feedsManager.FixUpAfterLoad();
+  if (CValidatorStore* state = m_updater.FetchState()) {
+    state->Load(CValidatorStore::CachePathFor(path), before, report.loadedWhole);
+  }
   if (!report.message.isEmpty()) {
     m_desktop.ShowMessage(nullptr, report.warning ? MsgIcon::Warning : MsgIcon::Critical,
                           report.message);
@@ -65,9 +82,19 @@ void CRSSReaderDoc::LoadDataFile() {
 bool CRSSReaderDoc::SaveDataFile() {
   WaitCursor wait;
   const std::string path = GetDataFilePath();
-  const bool ok = m_dataFile.Save(m_feedsManager, path);
+  const bool ok = m_dataFile.Save(m_feedsManager, path, m_updater.FetchState());
   m_lastSaveFailed = !ok;
   return ok;
+}
+
+void CRSSReaderDoc::SaveInBackground(std::function<void(bool written)> done) {
+  std::weak_ptr<bool> alive = m_alive;
+  m_dataFile.SaveInBackground(m_feedsManager, GetDataFilePath(), m_updater.FetchState(),
+                              [this, alive, done = std::move(done)](bool written) {
+                                if (alive.expired()) return;
+                                m_lastSaveFailed = !written;
+                                if (done) done(written);
+                              });
 }
 
 CRSSReaderDoc::WelcomeIds CRSSReaderDoc::ShowHelpFeed() {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QString>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "app/CoreBridge.h"
@@ -27,8 +29,11 @@ inline constexpr char16_t kWelcomeTitle[] = u"Welcome!";
 class CRSSReaderDoc {
  public:
   // The data file is read and written through `dataFile`; a file that cannot
-  // be read is reported through `desktop`. Both must outlive the document.
-  CRSSReaderDoc(IDataFileIo& dataFile, IDesktop& desktop);
+  // be read is reported through `desktop`; `updater` updates this
+  // document's model and keeps its fetch state beside the data file. All
+  // must outlive the document.
+  CRSSReaderDoc(IDataFileIo& dataFile, IDesktop& desktop, IFeedUpdater& updater);
+  ~CRSSReaderDoc();
   CRSSReaderDoc(const CRSSReaderDoc&) = delete;
   CRSSReaderDoc& operator=(const CRSSReaderDoc&) = delete;
 
@@ -39,9 +44,12 @@ class CRSSReaderDoc {
   std::string GetDataFilePath() const;
   void LoadDataFile();
   // Writes the model safely (the old file stays whole until the new one is
-  // complete). False when writing failed: the model is unchanged and the
-  // next save tries again. Nothing is shown to the user.
+  // complete), now, after any background save (at exit). False when
+  // writing failed: the model is unchanged. Nothing is shown to the user.
   bool SaveDataFile();
+  // The same from a snapshot taken now, written on another thread; `done`
+  // runs on this thread afterwards (not once the document is gone).
+  void SaveInBackground(std::function<void(bool written)> done = nullptr);
   bool LastSaveFailed() const { return m_lastSaveFailed; }
 
   // Installs a fresh "Welcome!" source with the welcome article at the end
@@ -60,6 +68,8 @@ class CRSSReaderDoc {
  private:
   IDataFileIo& m_dataFile;
   IDesktop& m_desktop;
+  IFeedUpdater& m_updater;
+  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
   bool m_lastSaveFailed = false;
 };
 

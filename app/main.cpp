@@ -9,6 +9,7 @@
 #include "app/RSSReaderApp.h"
 #include "app/SettingsManager.h"
 #include "app/SingleInstance.h"
+#include "app/UpdateService.h"
 #include "views/Desktop.h"
 
 namespace {
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
   {
     qb::CDesktop desktop;
     qb::CDataFileIo dataFile;
-    qb::CCoreUpdater updater;
+    qb::CUpdateService updater;
     qb::CRSSReaderApp app({desktop, dataFile, updater});
     const QMetaObject::Connection handOver =
         QObject::connect(&instance, &qb::CSingleInstance::commandLineReceived,

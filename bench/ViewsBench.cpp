@@ -48,8 +48,16 @@ class BenchDesktop : public IDesktop {
 
 class BenchUpdater : public IFeedUpdater {
  public:
-  bool UpdateAll(CFeedsManager&, bool) override { return false; }
-  bool UpdateSource(CFeedsManager&, ObjectId, bool) override { return false; }
+  void Attach(CFeedsManager*) override {}
+  void SetListener(Listener) override {}
+  bool UpdateAll(bool) override { return false; }
+  bool UpdateSources(const IdList&, bool) override { return false; }
+  bool Busy() const override { return false; }
+  SourceUpdateState StateOf(ObjectId) const override { return {}; }
+  void SourcesRemoved() override {}
+  void ForgetSource(ObjectId) override {}
+  void Cancel() override {}
+  CValidatorStore* FetchState() override { return nullptr; }
 };
 
 class BenchFrame : public IMainFrame {
@@ -110,6 +118,7 @@ class BenchFrame : public IMainFrame {
   void SetNewArticles(bool) override {}
   void PostSavePlacement() override {}
   QWidget* Window() override { return &window; }
+  SourceUpdateState SourceState(ObjectId) const override { return {}; }
 
   CFeedsManager model;
   ObjectId allId = 0;

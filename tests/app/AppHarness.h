@@ -6,12 +6,14 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <chrono>
 #include <functional>
 #include <memory>
 
 #include "app/MainFrame.h"
 #include "app/RSSReaderApp.h"
 #include "app/RSSReaderDoc.h"
+#include "app/UpdateService.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/FakeUpdater.h"
 
@@ -24,18 +26,30 @@ class RecordingDataFile : public IDataFileIo {
     ++loads;
     return realDataFile ? m_real.Load(model, path) : loadReport;
   }
-  bool Save(const CFeedsManager& model, const std::string& path) override {
+  bool Save(const CFeedsManager& model, const std::string& path,
+            const CValidatorStore* fetchState = nullptr) override {
     ++saves;
     savedPath = path;
     if (onSave) onSave();
-    return realDataFile ? m_real.Save(model, path) : saveResult;
+    return realDataFile ? m_real.Save(model, path, fetchState) : saveResult;
   }
+  // Written at once, on the window's thread, so tests see it done; the
+  // real background writer has tests of its own.
+  void SaveInBackground(const CFeedsManager& model, const std::string& path,
+                        const CValidatorStore* fetchState,
+                        std::function<void(bool written)> done) override {
+    ++backgroundSaves;
+    const bool written = Save(model, path, fetchState);
+    if (done) done(written);
+  }
+  void WaitForSaves() override {}
 
   bool realDataFile = false;
   DataFileLoadReport loadReport;
   bool saveResult = true;
   int loads = 0;
-  int saves = 0;
+  int saves = 0;  // background ones included
+  int backgroundSaves = 0;
   std::string savedPath;
   std::function<void()> onSave;
 
@@ -75,6 +89,18 @@ class AppHarness {
     for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
   }
 
+  // Runs the event loop until the update pass in the background is over
+  // (at most `limit`); true when it is.
+  bool WaitForUpdates(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (updater.Busy()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    Pump();
+    return true;
+  }
+
   CMainFrame& Frame() const { return *app->Frame(); }
   CRSSReaderDoc& Doc() const { return *app->Document(); }
   CFeedsManager& Model() const { return app->Document()->m_feedsManager; }
@@ -82,7 +108,7 @@ class AppHarness {
 
   UiTestScope scope;
   RecordingDataFile dataFile;
-  CCoreUpdater realUpdater;
+  CUpdateService realUpdater;
   FakeUpdater updater{&realUpdater};
   std::unique_ptr<CRSSReaderApp> app;
   // Shorthands for the data file's record.

@@ -36,11 +36,13 @@ TEST(AutoUpdateTest, DueSourceBringsNewsAndRaisesTheNotice) {
   clock.tick = [&] { return tick; };
   h.Model().SetClock(clock);
   f.OnTimer(FrameTimer::Update);
+  ASSERT_TRUE(h.WaitForUpdates());
   EXPECT_TRUE(server.Requests().empty());
   EXPECT_FALSE(f.NewArticles());
 
   tick = 16 * 60 * 1000;  // fifteen minutes have passed
   f.OnTimer(FrameTimer::Update);
+  ASSERT_TRUE(h.WaitForUpdates());
   ASSERT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(h.Model().GetFeedSource(sourceId)->m_articles.size(), 2u);
   EXPECT_TRUE(f.NewArticles());
@@ -55,6 +57,7 @@ TEST(AutoUpdateTest, DueSourceBringsNewsAndRaisesTheNotice) {
   f.StopFrameTimer(FrameTimer::Save);
   tick += 16 * 60 * 1000;
   f.OnTimer(FrameTimer::Update);
+  ASSERT_TRUE(h.WaitForUpdates());
   EXPECT_EQ(server.Requests().size(), 2u);
   EXPECT_FALSE(f.NewArticles());
   EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Save));

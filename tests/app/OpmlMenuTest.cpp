@@ -37,6 +37,7 @@ TEST(OpmlMenuTest, ImportAddsFeedsFetchesThemOnceAndSummarises) {
 
   h.Frame().SetOpmlPathAsker([&] { return path; });
   h.Frame().OnImportOpml();
+  ASSERT_TRUE(h.WaitForUpdates());
   ASSERT_EQ(h.scope.messages.size(), 1u);
   EXPECT_EQ(h.scope.messages[0].icon, MsgIcon::Information);
   EXPECT_TRUE(h.scope.messages[0].text.contains(QStringLiteral("1 new feed")));
@@ -52,6 +53,7 @@ TEST(OpmlMenuTest, ImportAddsFeedsFetchesThemOnceAndSummarises) {
   // The same file again: nothing new, nothing fetched.
   h.scope.messages.clear();
   h.Frame().OnImportOpml();
+  ASSERT_TRUE(h.WaitForUpdates());
   EXPECT_EQ(server.Requests().size(), 1u);
   ASSERT_EQ(h.scope.messages.size(), 1u);
   EXPECT_TRUE(h.scope.messages[0].text.contains(QStringLiteral("1 feed(s) were skipped")));
@@ -69,6 +71,7 @@ TEST(OpmlMenuTest, AFileThatIsNotOpmlWarnsWithItsNameAndLine) {
   const size_t records = h.Model().m_storage.Size();
   h.Frame().SetOpmlPathAsker([&] { return path; });
   h.Frame().OnImportOpml();
+  ASSERT_TRUE(h.WaitForUpdates());
   ASSERT_EQ(h.scope.messages.size(), 1u);
   EXPECT_EQ(h.scope.messages[0].icon, MsgIcon::Warning);
   EXPECT_TRUE(h.scope.messages[0].text.contains(QStringLiteral("page.html")));

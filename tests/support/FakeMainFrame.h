@@ -26,7 +26,10 @@ namespace qb::test {
 class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater {
  public:
   // The panes are created by the test (CreateViews) once the model is built.
-  FakeMainFrame() { nextAnswer = QMessageBox::Yes; }
+  FakeMainFrame() {
+    nextAnswer = QMessageBox::Yes;
+    Attach(&model);
+  }
 
   ~FakeMainFrame() {
     router.reset();
@@ -61,6 +64,7 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
   void SetNewArticles(bool on) override { newArticles = on; }
   void PostSavePlacement() override { ++placementPosts; }
   QWidget* Window() override { return &window; }
+  SourceUpdateState SourceState(ObjectId source) const override { return StateOf(source); }
 
   // What the frame does when a timer fires.
   void Fire(FrameTimer timer) {

@@ -1,13 +1,17 @@
 // An updater for window tests: records every update asked for and answers
-// with the test's function, or passes the call on to another updater (the
-// real one, for tests against a loopback server).
+// it at once (the test's function changes the model, the pass is reported
+// as over before the call returns), or passes the call on to another
+// updater (the real one, for tests against a loopback server).
 #pragma once
 
+#include <algorithm>
 #include <functional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "app/CoreBridge.h"
+#include "model/FeedsManager.h"
 
 namespace qb::test {
 
@@ -15,15 +19,51 @@ class FakeUpdater : public IFeedUpdater {
  public:
   explicit FakeUpdater(IFeedUpdater* passOn = nullptr) : m_passOn(passOn) {}
 
-  bool UpdateAll(CFeedsManager& model, bool force) override {
-    updateAllCalls.push_back(force);
-    if (updateAll) return updateAll(model, force);
-    return m_passOn != nullptr ? m_passOn->UpdateAll(model, force) : updateAllResult;
+  void Attach(CFeedsManager* model) override {
+    m_model = model;
+    if (m_passOn != nullptr) m_passOn->Attach(model);
   }
-  bool UpdateSource(CFeedsManager& model, ObjectId source, bool force) override {
-    updateSourceCalls.push_back({source, force});
-    if (updateSource) return updateSource(model, source, force);
-    return m_passOn != nullptr && m_passOn->UpdateSource(model, source, force);
+  void SetListener(Listener listener) override {
+    if (m_passOn != nullptr) m_passOn->SetListener(listener);
+    m_listener = std::move(listener);
+  }
+
+  bool UpdateAll(bool force) override {
+    updateAllCalls.push_back(force);
+    if (m_passOn != nullptr && !updateAll) return m_passOn->UpdateAll(force);
+    RunPass({}, [&] { return updateAll ? updateAll(*m_model, force) : updateAllResult; });
+    return true;
+  }
+  bool UpdateSources(const IdList& sources, bool force) override {
+    for (ObjectId id : sources) updateSourceCalls.push_back({id, force});
+    if (m_passOn != nullptr && !updateSource) return m_passOn->UpdateSources(sources, force);
+    RunPass(sources, [&] {
+      bool news = false;
+      for (ObjectId id : sources) news |= updateSource && updateSource(*m_model, id, force);
+      return news;
+    });
+    return true;
+  }
+  bool Busy() const override { return m_passOn != nullptr && m_passOn->Busy(); }
+  SourceUpdateState StateOf(ObjectId source) const override {
+    auto it = states.find(source);
+    if (it != states.end()) return it->second;
+    return m_passOn != nullptr ? m_passOn->StateOf(source) : SourceUpdateState{};
+  }
+  void SourcesRemoved() override {
+    ++sourcesRemovedCalls;
+    if (m_passOn != nullptr) m_passOn->SourcesRemoved();
+  }
+  void ForgetSource(ObjectId source) override {
+    forgotten.push_back(source);
+    if (m_passOn != nullptr) m_passOn->ForgetSource(source);
+  }
+  void Cancel() override {
+    ++cancels;
+    if (m_passOn != nullptr) m_passOn->Cancel();
+  }
+  CValidatorStore* FetchState() override {
+    return m_passOn != nullptr ? m_passOn->FetchState() : nullptr;
   }
 
   std::function<bool(CFeedsManager&, bool force)> updateAll;
@@ -31,9 +71,57 @@ class FakeUpdater : public IFeedUpdater {
   bool updateAllResult = false;
   std::vector<bool> updateAllCalls;
   std::vector<std::pair<ObjectId, bool>> updateSourceCalls;
+  std::vector<ObjectId> forgotten;
+  int sourcesRemovedCalls = 0;
+  int cancels = 0;
+  // What StateOf answers for a source (before asking the updater passed on).
+  std::unordered_map<ObjectId, SourceUpdateState> states;
 
  private:
+  // A pass answered here: `run` changes the model; every source whose
+  // articles grew (and each source named) is reported applied, then the
+  // pass as over.
+  void RunPass(const IdList& named, const std::function<bool()>& run) {
+    std::unordered_map<ObjectId, size_t> before;
+    IdList sources;
+    if (m_model != nullptr) {
+      m_model->CollectSources(0, sources);
+      for (ObjectId id : sources) before[id] = m_model->GetFeedSource(id)->m_articles.size();
+    }
+    const bool news = run();
+    PassReport pass;
+    pass.news = news;
+    IdList reported = named;
+    if (m_model != nullptr) {
+      sources.clear();
+      m_model->CollectSources(0, sources);
+      for (ObjectId id : sources) {
+        const CFeedSource* s = m_model->GetFeedSource(id);
+        const size_t was = before.count(id) != 0 ? before[id] : 0;
+        if (s->m_articles.size() <= was) continue;
+        const int added = static_cast<int>(s->m_articles.size() - was);
+        pass.added += added;
+        pass.sources.push_back({id, s->m_title, added});
+        if (std::find(reported.begin(), reported.end(), id) == reported.end()) reported.push_back(id);
+      }
+    }
+    for (ObjectId id : reported) {
+      SourceReport report;
+      report.source = id;
+      if (m_model != nullptr) {
+        if (const CFeedSource* s = m_model->GetFeedSource(id)) {
+          report.title = s->m_title;
+          report.commsStatus = s->m_commsStatus;
+        }
+      }
+      if (m_listener.sourceApplied) m_listener.sourceApplied(report);
+    }
+    if (m_listener.passFinished) m_listener.passFinished(pass);
+  }
+
   IFeedUpdater* m_passOn;
+  CFeedsManager* m_model = nullptr;
+  Listener m_listener;
 };
 
 }  // namespace qb::test

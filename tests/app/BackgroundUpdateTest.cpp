@@ -1,0 +1,228 @@
+// Updates and saves in the background: the real updater against a loopback
+// server whose answers come late, driven through the window's commands.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProgressBar>
+#include <QThread>
+#include <QTreeWidgetItem>
+#include <atomic>
+#include <chrono>
+#include <functional>
+
+#include "app/Commands.h"
+#include "model/DataFile.h"
+#include "tests/app/AppHarness.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/SampleModel.h"
+#include "tests/support/TempDir.h"
+#include "views/SourceListView.h"
+
+namespace qb {
+namespace {
+
+using namespace std::chrono_literals;
+using test::AppHarness;
+using test::HttpResponse;
+using test::UiTestScope;
+
+std::string Rss(const std::string& channel, int items) {
+  std::string s = "<rss version=\"2.0\"><channel><title>" + channel + "</title>";
+  for (int i = 0; i < items; ++i) {
+    s += "<item><title>" + channel + " " + std::to_string(i) + "</title><guid>" + channel +
+         std::to_string(i) + "</guid></item>";
+  }
+  return s + "</channel></rss>";
+}
+
+HttpResponse Late(std::string body, std::chrono::milliseconds delay) {
+  HttpResponse r = HttpResponse::Ok(std::move(body));
+  r.delay = delay;
+  return r;
+}
+
+// Runs the event loop until `done` holds (at most `limit`).
+bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+class BackgroundUpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::BypassProxyForLoopback();
+    UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 0);
+    ASSERT_TRUE(h.Start());
+    root = h.Model().m_rootGroups[0];
+  }
+
+  ObjectId AddSource(const std::string& path) {
+    return h.Model().AddSource(root, server.Url16(path))->m_id;
+  }
+  size_t Articles(ObjectId source) { return h.Model().GetFeedSource(source)->m_articles.size(); }
+
+  test::HttpServer server;
+  AppHarness h;
+  ObjectId root = 0;
+};
+
+// F5 returns at once; the window goes on handling events while the sources
+// fill in one by one, in tree order, each counted in the tree as it arrives.
+TEST_F(BackgroundUpdateTest, SourcesFillInOneByOneWhileTheWindowRuns) {
+  server.Set("/a", Late(Rss("Alpha", 2), 0ms));
+  server.Set("/b", Late(Rss("Bravo", 3), 700ms));
+  server.Set("/c", Late(Rss("Charlie", 1), 0ms));
+  const ObjectId a = AddSource("/a");
+  const ObjectId b = AddSource("/b");
+  const ObjectId c = AddSource("/c");
+  CMainFrame& f = h.Frame();
+  f.Commands().UpdateAll(false);
+  EXPECT_TRUE(h.updater.Busy()) << "the call returned before the documents came";
+  EXPECT_EQ(Articles(a) + Articles(b) + Articles(c), 0u);
+  EXPECT_FALSE(f.BusyIndicator()->isHidden());
+
+  // Alpha arrives and is applied while Bravo is still on its way; Charlie,
+  // though it came early, waits for Bravo, as the tree orders them.
+  ASSERT_TRUE(RunUntil([&] { return Articles(a) == 2; }));
+  EXPECT_TRUE(h.updater.Busy());
+  EXPECT_EQ(Articles(b), 0u);
+  EXPECT_EQ(Articles(c), 0u);
+  EXPECT_EQ(f.StatusText(), QString::fromStdU16String(u"Updating '" + server.Url16("/b") + u"'..."));
+  const QTreeWidgetItem* alphaItem = f.SourceTree()->FindItem(a);
+  ASSERT_NE(alphaItem, nullptr);
+  EXPECT_TRUE(alphaItem->text(0).startsWith(QStringLiteral("Alpha (2 / 2)"))) << alphaItem->text(0).toStdString();
+  EXPECT_TRUE(alphaItem->font(0).bold());
+  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Save)) << "the save waits for the end of the pass";
+
+  ASSERT_TRUE(h.WaitForUpdates());
+  EXPECT_EQ(Articles(b), 3u);
+  EXPECT_EQ(Articles(c), 1u);
+  EXPECT_EQ(f.StatusText(), QStringLiteral("Ready"));
+  EXPECT_TRUE(f.BusyIndicator()->isHidden());
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Save));
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
+  EXPECT_FALSE(f.NewArticles()) << "news the user asked for is not announced in the tray";
+}
+
+// A second request while a pass runs joins it: no source is fetched twice
+// and no second pass starts beside the first.
+TEST_F(BackgroundUpdateTest, ASecondRequestJoinsThePassThatRuns) {
+  server.Set("/a", Late(Rss("Alpha", 1), 300ms));
+  server.Set("/b", Late(Rss("Bravo", 1), 300ms));
+  AddSource("/a");
+  AddSource("/b");
+  CMainFrame& f = h.Frame();
+  int passes = 0;
+  QObject::connect(&f.Commands(), &CCommands::passFinished, [&] { ++passes; });
+  f.Commands().UpdateAll(false);
+  f.OnTimer(FrameTimer::Update);
+  f.Commands().UpdateAll(false);
+  ASSERT_TRUE(h.WaitForUpdates());
+  EXPECT_EQ(passes, 1);
+  EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+// A source deleted while its download is in flight is dropped: the pass does
+// not wait for it, and nothing is applied to a record that is gone.
+TEST_F(BackgroundUpdateTest, ADeletedSourceDoesNotHoldThePass) {
+  HttpResponse silent;
+  silent.neverAnswer = true;
+  server.Set("/silent", silent);
+  server.Set("/a", HttpResponse::Ok(Rss("Alpha", 1)));
+  const ObjectId gone = AddSource("/silent");
+  const ObjectId a = AddSource("/a");
+  CMainFrame& f = h.Frame();
+  f.Commands().UpdateAll(false);
+  ASSERT_TRUE(RunUntil([&] { return server.Requests().size() == 2; }));
+  h.scope.nextAnswer = QMessageBox::Yes;
+  f.Commands().DeleteSource(gone, root);
+  EXPECT_EQ(h.Model().GetFeedSource(gone), nullptr);
+  ASSERT_TRUE(h.WaitForUpdates(5s));
+  EXPECT_EQ(Articles(a), 1u);
+  EXPECT_EQ(f.SourceTree()->FindItem(gone), nullptr);
+}
+
+// Exit during a pass: the transfer that never ends is abandoned, and the
+// data file holds everything applied so far.
+TEST_F(BackgroundUpdateTest, ExitDuringAPassSavesWhatWasApplied) {
+  HttpResponse silent;
+  silent.neverAnswer = true;
+  server.Set("/a", HttpResponse::Ok(Rss("Alpha", 2)));
+  server.Set("/silent", silent);
+  h.realDataFile = true;
+  const ObjectId a = AddSource("/a");
+  AddSource("/silent");
+  CMainFrame& f = h.Frame();
+  f.Commands().UpdateAll(false);
+  ASSERT_TRUE(RunUntil([&] { return Articles(a) == 2; }));
+  ASSERT_TRUE(h.updater.Busy());
+
+  h.scope.answerDialog = [](QDialog&) { return int(QDialog::Accepted); };
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(f.RunCloseSequence());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_FALSE(h.updater.Busy());
+  EXPECT_EQ(h.updater.cancels, 1);
+
+  CFeedsManager saved;
+  ASSERT_TRUE(LoadDataFile(saved, h.savedPath).ok());
+  const CFeedSource* alpha = saved.GetFeedSource(a);
+  ASSERT_NE(alpha, nullptr);
+  EXPECT_EQ(alpha->m_articles.size(), 2u);
+  EXPECT_EQ(alpha->m_title, u"Alpha");
+}
+
+// The timed save goes to the background writer, not to the window's thread.
+TEST_F(BackgroundUpdateTest, TheTimedSaveIsWrittenInTheBackground) {
+  CMainFrame& f = h.Frame();
+  const int before = h.dataFile.backgroundSaves;
+  f.ScheduleSave();
+  f.OnTimer(FrameTimer::Save);
+  EXPECT_EQ(h.dataFile.backgroundSaves, before + 1);
+  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Save));
+
+  // A failed write is tried again a little later.
+  h.saveResult = false;
+  f.OnTimer(FrameTimer::Save);
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Save));
+}
+
+// The real writer: a snapshot is taken when the save is asked for, written
+// on another thread, and the window hears of it from its event loop. A
+// change made meanwhile is in the next save; the final save at exit waits
+// for the one in flight and writes the latest state.
+TEST(DataFileIoTest, BackgroundSavesWriteSnapshotsInOrder) {
+  test::TempDir tmp;
+  const std::string path = tmp.File("Feeds");
+  CFeedsManager model;
+  test::BuildSampleModel(model, 200000);
+  CDataFileIo io;
+
+  const std::string first = SaveToBytes(model);
+  std::atomic<int> done{0};
+  bool onWindowThread = false;
+  io.SaveInBackground(model, path, nullptr, [&](bool written) {
+    EXPECT_TRUE(written);
+    onWindowThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    ++done;
+  });
+  // Changed while the snapshot is being written: the file still gets the
+  // state of the moment the save was asked for.
+  model.AddGroup(0, u"Later");
+  io.WaitForSaves();
+  EXPECT_EQ(test::ReadFile(path), first);
+  ASSERT_TRUE(RunUntil([&] { return done == 1; }));
+  EXPECT_TRUE(onWindowThread);
+
+  io.SaveInBackground(model, path, nullptr, nullptr);
+  model.AddGroup(0, u"Last");
+  ASSERT_TRUE(io.Save(model, path));
+  EXPECT_EQ(test::ReadFile(path), SaveToBytes(model));
+}
+
+}  // namespace
+}  // namespace qb
