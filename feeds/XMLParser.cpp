@@ -561,8 +561,12 @@ void CXMLParser::FinishNodes() {
     if (node.m_childCount >= 2) toSort.push_back(static_cast<uint32_t>(i));
   }
 
+  // Interned names are equal when they are the same slice of the name
+  // table. The address alone does not tell: the empty name takes no room, so
+  // it starts where the next name stored starts.
   const auto byName = [](const CXMLNode* a, const CXMLNode* b) {
-    return a->m_name.data() != b->m_name.data() && a->m_name < b->m_name;
+    const bool same = a->m_name.data() == b->m_name.data() && a->m_name.size() == b->m_name.size();
+    return !same && a->m_name < b->m_name;
   };
   for (uint32_t i : toSort) {
     const CXMLNode& node = m_nodes[i];

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "feeds/Markup.h"
 #include "model/Random.h"
 #include "model/Text.h"
 
@@ -27,7 +31,7 @@ std::string Dump(const CXMLNode& node) {
   if (!node.Children().empty()) {
     s += "{";
     for (const CXMLNode* c : node.Children()) {
-      if (s.back() != '{') s += " ";
+      if (c != node.Children().front()) s += " ";
       s += Dump(*c);
     }
     s += "}";
@@ -39,6 +43,191 @@ std::string Dump(const CXMLNode& node) {
 std::string ParseAndDump(std::u16string_view text) {
   CXMLParser parser;
   return Dump(parser.Parse(text));
+}
+
+// The parsing rules written out naively: the input is cut from its front
+// with TakeUntil and TakeThrough, children live in a multimap by name. The
+// fast parser must build the same trees.
+class ReferenceParser {
+ public:
+  struct Node {
+    std::u16string name;
+    std::map<std::u16string, std::u16string> attributes;
+    std::multimap<std::u16string, Node*> children;
+    std::u16string text;
+    Node* parent = nullptr;
+  };
+
+  const Node& Parse(std::u16string input) {
+    m_nodes.clear();
+    m_nodes.push_back(std::make_unique<Node>());
+    m_current = m_nodes[0].get();
+    m_input = std::move(input);
+    while (!m_input.empty()) ReadToken();
+    return *m_nodes[0];
+  }
+
+ private:
+  std::u16string TakeUntil(std::u16string_view delimiter) {
+    const size_t p = m_input.find(delimiter);
+    const size_t n = p == std::u16string::npos ? m_input.size() : p;
+    std::u16string taken = m_input.substr(0, n);
+    m_input.erase(0, n);
+    return taken;
+  }
+  std::u16string TakeThrough(std::u16string_view delimiter) {
+    const size_t p = m_input.find(delimiter);
+    const size_t n = p == std::u16string::npos ? m_input.size() : p + delimiter.size();
+    std::u16string taken = m_input.substr(0, n);
+    m_input.erase(0, n);
+    return taken;
+  }
+
+  void ReadToken() {
+    std::u16string pending, tag;
+    while (tag.empty() && !m_input.empty()) {
+      pending += TakeUntil(u"<");
+      if (m_input.starts_with(u"<![CDATA[")) {
+        TakeThrough(u"<![CDATA[");
+        pending += EncodeEntities(TakeUntil(u"]]>"));
+        TakeThrough(u"]]>");
+      } else {
+        tag = TakeThrough(u">");
+      }
+    }
+    if (!tag.empty()) ProcessTag(tag, pending);
+  }
+
+  void ProcessTag(const std::u16string& tag, const std::u16string& pending) {
+    if (!tag.starts_with(u"<") || !tag.ends_with(u">") || tag.size() < 2) return;
+    std::u16string r = Trim(std::u16string_view(tag).substr(1, tag.size() - 2));
+    char16_t prefix = 0;
+    if (r.starts_with(u"?") && r.ends_with(u"?")) {
+      r = Trim((r.size() >= 2 ? r.substr(1, r.size() - 2) : std::u16string()) + u"/");
+      prefix = u'?';
+    } else if (r.starts_with(u"!--") && r.ends_with(u"--")) {
+      r = Trim((r.size() >= 5 ? r.substr(3, r.size() - 5) : std::u16string()) + u"/");
+      prefix = u'!';
+    }
+    if (r.ends_with(u"/")) {
+      NewNode(r.substr(0, r.size() - 1), prefix);
+      return;
+    }
+    if (r.starts_with(u"/")) {
+      r.erase(0, 1);
+      Node closing;
+      ParseTagContent(r, closing);
+      if (m_current->parent != nullptr && closing.name == m_current->name) {
+        m_current->text = m_current->children.empty() ? DecodeEntities(pending) : std::u16string();
+        m_current = m_current->parent;
+        return;
+      }
+    }
+    m_current = NewNode(r, 0);
+  }
+
+  Node* NewNode(const std::u16string& inner, char16_t prefix) {
+    m_nodes.push_back(std::make_unique<Node>());
+    Node* node = m_nodes.back().get();
+    ParseTagContent(inner, *node);
+    if (prefix != 0) node->name.insert(0, 1, prefix);
+    node->parent = m_current;
+    m_current->children.emplace(node->name, node);  // after the equal names
+    return node;
+  }
+
+  static void ParseTagContent(std::u16string_view inner, Node& node) {
+    std::u16string rest = Trim(inner);
+    const size_t nameEnd = std::min(rest.find(u' '), rest.find(u'\t'));
+    node.name = Trim(std::u16string_view(rest).substr(0, std::min(nameEnd, rest.size())));
+    rest = Trim(std::u16string_view(rest).substr(std::min(nameEnd, rest.size())));
+    while (!rest.empty()) {
+      const size_t eq = std::min(rest.find(u'='), rest.size());
+      const std::u16string name = Trim(std::u16string_view(rest).substr(0, eq));
+      rest.erase(0, eq);
+      if (rest.starts_with(u"=")) rest.erase(0, 1);
+      rest = Trim(rest);
+      if (rest.empty() || (rest[0] != u'"' && rest[0] != u'\'')) return;
+      const char16_t quote = rest[0];
+      const size_t close = rest.find(quote, 1);
+      if (close == std::u16string::npos) return;
+      node.attributes[name] = rest.substr(1, close - 1);
+      rest = Trim(std::u16string_view(rest).substr(close + 1));
+    }
+  }
+
+  std::vector<std::unique_ptr<Node>> m_nodes;
+  Node* m_current = nullptr;
+  std::u16string m_input;
+};
+
+std::string Dump(const ReferenceParser::Node& node) {
+  std::string s = Utf16ToUtf8(node.name);
+  if (!node.attributes.empty()) {
+    s += "[";
+    for (const auto& [name, value] : node.attributes) {
+      if (s.back() != '[') s += ",";
+      s += Utf16ToUtf8(name) + "=" + Utf16ToUtf8(value);
+    }
+    s += "]";
+  }
+  if (!node.children.empty()) {
+    s += "{";
+    for (const auto& [name, child] : node.children) {
+      if (child != node.children.begin()->second) s += " ";
+      s += Dump(*child);
+    }
+    s += "}";
+  }
+  if (!node.text.empty()) s += "=\"" + Utf16ToUtf8(node.text) + "\"";
+  return s;
+}
+
+// What holds for every node of every tree: children in ordinal name order,
+// each child naming its parent. Returns the first node that breaks it.
+std::string FirstBrokenNode(const CXMLNode& document) {
+  std::vector<const CXMLNode*> stack{&document};
+  while (!stack.empty()) {
+    const CXMLNode* node = stack.back();
+    stack.pop_back();
+    const auto children = node->Children();
+    for (size_t i = 0; i < children.size(); ++i) {
+      if (i > 0 && children[i]->Name() < children[i - 1]->Name()) {
+        return "children of \"" + Utf16ToUtf8(node->Name()) + "\" out of order at " + std::to_string(i);
+      }
+      if (children[i]->ParentId() != node->Id()) return "wrong parent of " + Utf16ToUtf8(children[i]->Name());
+      stack.push_back(children[i]);
+    }
+  }
+  return "";
+}
+
+// A document of random pieces: tags of a few names (the empty one
+// included), odd tags, text, entities, CDATA, comments and declarations.
+std::u16string RandomDocument(std::mt19937& rng) {
+  static const std::u16string pieces[] = {
+      u"<a>", u"</a>", u"<b>", u"</b>", u"<a/>", u"<b/>", u"</>", u"< / >", u"<>", u"< >",
+      u"<item>", u"</item>", u"<item/>", u"<A>", u"</A>", u"<\u00e9>", u"</\u00e9>", u"<a x='1' y=\"2\">",
+      u"<b y='1' y='2'/>", u"<a z=3>", u"<!-- c -->", u"<!---->", u"<?p q='1'?>", u"<?" u"?>", u"<!DOCTYPE d>",
+      u"<![CDATA[x&amp;<]]>", u"<![CDATA[", u"]]>", u"text", u" ", u"\t", u"\n", u"&amp;", u"&lt;",
+      u"&apos;", u"&", u"<", u">", u"/", u"'", u"\"", u"\uFEFF", u"\u3000", u"a", u"\U0001F600",
+  };
+  std::u16string doc;
+  const size_t count = rng() % 40;
+  for (size_t i = 0; i < count; ++i) doc += pieces[rng() % std::size(pieces)];
+  return doc;
+}
+
+TEST(XMLParserTest, RandomDocumentsMatchTheNaiveRules) {
+  std::mt19937 rng(20240611);
+  CXMLParser parser;
+  ReferenceParser reference;
+  for (int i = 0; i < 20000; ++i) {
+    const std::u16string doc = RandomDocument(rng);
+    const CXMLNode& tree = parser.Parse(doc);
+    ASSERT_EQ(Dump(tree), Dump(reference.Parse(doc))) << Utf16ToUtf8(doc);
+    ASSERT_EQ(FirstBrokenNode(tree), "") << Utf16ToUtf8(doc);
+  }
 }
 
 TEST(XMLParserTest, TreesBuiltByTheTolerantRules) {
@@ -82,6 +271,9 @@ TEST(XMLParserTest, TreesBuiltByTheTolerantRules) {
       {u"<t>&quot;x&quot; &#65;</t>", "{t=\"&quot;x&quot; &#65;\"}"},
       {u"<t>unterminated <b", "{t}"},
       {u"<>x</>", "{{}}"},                              // "</>" is an empty element named ""
+      // the empty name sorts first among its siblings
+      {u"<r><b/>< / ><a/><b/></r>", "{r{ a b b}}"},
+      {u"<x></></x><y><y/></></y>", "{x{} y{ y}}"},
       {u"<t>a&lt;b</t >", "{t=\"a<b\"}"},
       {u"", ""},
       {u"no tags at all", ""},
