@@ -21,6 +21,13 @@ inline constexpr char16_t kCommsStatusNotUnderstood[] =
     u"Comms status: ERROR - unable to understand feed contents";
 inline constexpr char16_t kUntitled[] = u"<Untitled>";
 
+// Fields shown to the user (channel and feed titles, an item's title, link,
+// description and date text, an entry's title, content and date text) come
+// from the first child named exactly so and stay empty without one; items and
+// entries are the children named exactly "item" and "entry". Keys are made
+// with the name-order lookup (FindChild) they have always been made with, so
+// the seen-histories of existing data files keep matching.
+//
 // Picks RSS ("rss") or Atom ("feed") among the document node's children and
 // interprets it. `text` is the whole downloaded document; every new article
 // shares it. `tick` is the tick count taken when the update began. True when

@@ -288,6 +288,11 @@ const CXMLNode* CXMLNode::FindChild(std::u16string_view name) const {
   return it == end ? nullptr : *it;
 }
 
+const CXMLNode* CXMLNode::FindChildExact(std::u16string_view name) const {
+  const CXMLNode* child = FindChild(name);
+  return child != nullptr && child->m_name == name ? child : nullptr;
+}
+
 const CXMLNode* CXMLNode::FindNextChild(std::u16string_view name) const {
   if (m_cursor >= m_childCount) return nullptr;
   const uint32_t next = m_cursor + 1;

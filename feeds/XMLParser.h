@@ -69,6 +69,10 @@ class CXMLNode {
   // (so "guid" finds "id" when no name sorts between them). Null only when
   // every child's name sorts before `name`. Moves this node's cursor there.
   const CXMLNode* FindChild(std::u16string_view name) const;
+  // The exact lookup: the first child named exactly `name`, or null when no
+  // child has that name. Moves the cursor as FindChild does, so
+  // FindNextChild(name) walks the others of that name.
+  const CXMLNode* FindChildExact(std::u16string_view name) const;
   // The child after the cursor if its name equals `name` exactly, moving the
   // cursor onto it; otherwise null. Walks all children of one name after
   // FindChild(name).

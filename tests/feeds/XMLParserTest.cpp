@@ -305,14 +305,20 @@ TEST(XMLParserTest, FindChildIsALowerBoundAndFindNextChildWalksEqualNames) {
   const struct {
     std::u16string asked;
     std::u16string found;  // empty: nothing
+    bool exact;            // FindChildExact finds it too
   } lookups[] = {
-      {u"guid", u"id"}, {u"author", u"author"}, {u"a", u"author"}, {u"", u"author"},
-      {u"title", u"title"}, {u"titles", u""}, {u"zzz", u""}, {u"links", u"title"},
+      {u"guid", u"id", false}, {u"author", u"author", true}, {u"a", u"author", false},
+      {u"", u"author", false}, {u"title", u"title", true},   {u"titles", u"", false},
+      {u"zzz", u"", false},    {u"links", u"title", false},  {u"id", u"id", true},
   };
   for (const auto& c : lookups) {
     const CXMLNode* n = e->FindChild(c.asked);
     EXPECT_EQ(n == nullptr ? u"" : n->Name(), c.found) << Utf16ToUtf8(c.asked);
+    EXPECT_EQ(e->FindChildExact(c.asked), c.exact ? n : nullptr) << Utf16ToUtf8(c.asked);
   }
+  // The exact lookup starts a walk over the children of that name.
+  EXPECT_EQ(e->FindChildExact(u"link")->Text(), u"one");
+  EXPECT_EQ(e->FindNextChild(u"link")->Text(), u"two");
   // FindNextChild looks only at the child after the cursor, and a miss
   // leaves the cursor where it was; FindChild restarts the walk.
   e->FindChild(u"id");
