@@ -1,5 +1,6 @@
 #include "feeds/Interpret.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
@@ -49,10 +50,19 @@ CFeed* NewCandidate(CFeedsManager& manager) {
   }
 }
 
-void AppendOrDiscard(CFeedsManager& manager, CFeedSource& source, const SharedText& text, CFeed& article,
+// The item's or entry's own markup as it stands in the document. The node
+// comes from parsing `text`; offsets beyond it are cut to it.
+std::u16string_view ItemMarkup(const SharedText& text, const CXMLNode& item) {
+  const std::u16string_view s = text.str();
+  const size_t begin = std::min(item.MarkupBegin(), s.size());
+  const size_t end = std::clamp(item.MarkupEnd(), begin, s.size());
+  return s.substr(begin, end - begin);
+}
+
+void AppendOrDiscard(CFeedsManager& manager, CFeedSource& source, std::u16string_view markup, CFeed& article,
                      const KeySet& protectedKeys, bool& result) {
   const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
-  if (MergeArticle(source, text, article, now, &protectedKeys)) {
+  if (MergeArticle(source, markup, article, now, &protectedKeys)) {
     result = true;
   } else {
     manager.DeleteObject(article.m_id);
@@ -123,7 +133,7 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
     a->m_description = FieldText(item, u"description");
     a->m_dateText = FieldText(item, u"pubDate");
     a->m_key = std::move(keys[n]);
-    AppendOrDiscard(manager, source, text, *a, protectedKeys, result);
+    AppendOrDiscard(manager, source, ItemMarkup(text, item), *a, protectedKeys, result);
   }
 
   if (channelTitles.empty()) {
@@ -173,7 +183,7 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
     a->m_description = FieldText(entry, u"content");
     a->m_dateText = FieldText(entry, u"published");
     a->m_key = std::move(keys[n]);
-    AppendOrDiscard(manager, source, text, *a, protectedKeys, result);
+    AppendOrDiscard(manager, source, ItemMarkup(text, entry), *a, protectedKeys, result);
   }
 
   ApplyAutoName(source, title);
@@ -182,13 +192,15 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
   return result;
 }
 
-bool MergeArticle(CFeedSource& source, const SharedText& text, CFeed& article,
+bool MergeArticle(CFeedSource& source, std::u16string_view sourceText, CFeed& article,
                   const CDateTime& now, const KeySet* protectedKeys) {
-  article.m_sourceText = text;
   if (article.m_title.empty()) article.m_title = kUntitled;
   if (article.m_key.empty()) article.m_key = article.m_title + u"@" + article.m_link;
   ParsePubDate(article);
   if (source.IsInHistory(article.m_key)) return false;
+  // Copied only for an article that is kept: an update that brings nothing
+  // new copies nothing.
+  article.m_sourceText = SharedText(std::u16string(sourceText));
   source.m_articles.push_back(article.m_id);
   source.AddToHistory(article, now, protectedKeys);
   return true;

@@ -56,6 +56,7 @@ class ReferenceParser {
     std::multimap<std::u16string, Node*> children;
     std::u16string text;
     Node* parent = nullptr;
+    size_t begin = 0, end = 0;  // the markup
   };
 
   const Node& Parse(std::u16string input) {
@@ -63,6 +64,8 @@ class ReferenceParser {
     m_nodes.push_back(std::make_unique<Node>());
     m_current = m_nodes[0].get();
     m_input = std::move(input);
+    m_length = m_input.size();
+    m_current->end = m_length;
     while (!m_input.empty()) ReadToken();
     return *m_nodes[0];
   }
@@ -92,6 +95,7 @@ class ReferenceParser {
         pending += EncodeEntities(TakeUntil(u"]]>"));
         TakeThrough(u"]]>");
       } else {
+        m_tagBegin = m_length - m_input.size();
         tag = TakeThrough(u">");
       }
     }
@@ -100,6 +104,7 @@ class ReferenceParser {
 
   void ProcessTag(const std::u16string& tag, const std::u16string& pending) {
     if (!tag.starts_with(u"<") || !tag.ends_with(u">") || tag.size() < 2) return;
+    const size_t tagEnd = m_length - m_input.size();
     std::u16string r = Trim(std::u16string_view(tag).substr(1, tag.size() - 2));
     char16_t prefix = 0;
     if (r.starts_with(u"?") && r.ends_with(u"?")) {
@@ -110,7 +115,7 @@ class ReferenceParser {
       prefix = u'!';
     }
     if (r.ends_with(u"/")) {
-      NewNode(r.substr(0, r.size() - 1), prefix);
+      NewNode(r.substr(0, r.size() - 1), prefix)->end = tagEnd;
       return;
     }
     if (r.starts_with(u"/")) {
@@ -119,6 +124,7 @@ class ReferenceParser {
       ParseTagContent(r, closing);
       if (m_current->parent != nullptr && closing.name == m_current->name) {
         m_current->text = m_current->children.empty() ? DecodeEntities(pending) : std::u16string();
+        m_current->end = tagEnd;
         m_current = m_current->parent;
         return;
       }
@@ -131,6 +137,8 @@ class ReferenceParser {
     Node* node = m_nodes.back().get();
     ParseTagContent(inner, *node);
     if (prefix != 0) node->name.insert(0, 1, prefix);
+    node->begin = m_tagBegin;
+    node->end = m_length;
     node->parent = m_current;
     m_current->children.emplace(node->name, node);  // after the equal names
     return node;
@@ -159,6 +167,8 @@ class ReferenceParser {
   std::vector<std::unique_ptr<Node>> m_nodes;
   Node* m_current = nullptr;
   std::u16string m_input;
+  size_t m_length = 0;    // of the whole input
+  size_t m_tagBegin = 0;  // where the last tag began
 };
 
 std::string Dump(const ReferenceParser::Node& node) {
@@ -183,20 +193,48 @@ std::string Dump(const ReferenceParser::Node& node) {
   return s;
 }
 
+// Every node's markup span, depth first in children order.
+std::string Spans(const ReferenceParser::Node& node) {
+  std::string s = std::to_string(node.begin) + "-" + std::to_string(node.end);
+  for (const auto& [name, child] : node.children) s += " " + Spans(*child);
+  return s;
+}
+
+std::string Spans(const CXMLNode& node) {
+  std::string s = std::to_string(node.MarkupBegin()) + "-" + std::to_string(node.MarkupEnd());
+  for (const CXMLNode* child : node.Children()) s += " " + Spans(*child);
+  return s;
+}
+
 // What holds for every node of every tree: children in ordinal name order,
-// each child naming its parent. Returns the first node that breaks it.
-std::string FirstBrokenNode(const CXMLNode& document) {
+// document order among equal names, each child naming its parent and lying
+// within its parent's markup, the markup starting with "<" and, when
+// closed, ending with ">". Returns the first node that breaks it.
+std::string FirstBrokenNode(const CXMLParser& parser, const CXMLNode& document, std::u16string_view text) {
+  if (document.MarkupBegin() != 0 || document.MarkupEnd() != text.size()) return "document span";
   std::vector<const CXMLNode*> stack{&document};
   while (!stack.empty()) {
     const CXMLNode* node = stack.back();
     stack.pop_back();
     const auto children = node->Children();
     for (size_t i = 0; i < children.size(); ++i) {
-      if (i > 0 && children[i]->Name() < children[i - 1]->Name()) {
-        return "children of \"" + Utf16ToUtf8(node->Name()) + "\" out of order at " + std::to_string(i);
+      const CXMLNode& c = *children[i];
+      const std::string where = "child " + std::to_string(i) + " of \"" + Utf16ToUtf8(node->Name()) + "\"";
+      if (i > 0 && c.Name() < children[i - 1]->Name()) return where + ": out of order";
+      if (i > 0 && c.Name() == children[i - 1]->Name() && c.MarkupBegin() <= children[i - 1]->MarkupBegin()) {
+        return where + ": not in document order";
       }
-      if (children[i]->ParentId() != node->Id()) return "wrong parent of " + Utf16ToUtf8(children[i]->Name());
-      stack.push_back(children[i]);
+      if (c.ParentId() != node->Id()) return where + ": wrong parent";
+      if (c.MarkupBegin() < node->MarkupBegin() || c.MarkupEnd() > node->MarkupEnd() ||
+          c.MarkupBegin() >= c.MarkupEnd()) {
+        return where + ": outside its parent";
+      }
+      const std::u16string_view markup = parser.Markup(c);
+      if (markup != text.substr(c.MarkupBegin(), c.MarkupEnd() - c.MarkupBegin()) || markup[0] != u'<' ||
+          (c.MarkupEnd() != text.size() && markup.back() != u'>')) {
+        return where + ": markup " + Utf16ToUtf8(markup);
+      }
+      stack.push_back(&c);
     }
   }
   return "";
@@ -225,8 +263,10 @@ TEST(XMLParserTest, RandomDocumentsMatchTheNaiveRules) {
   for (int i = 0; i < 20000; ++i) {
     const std::u16string doc = RandomDocument(rng);
     const CXMLNode& tree = parser.Parse(doc);
-    ASSERT_EQ(Dump(tree), Dump(reference.Parse(doc))) << Utf16ToUtf8(doc);
-    ASSERT_EQ(FirstBrokenNode(tree), "") << Utf16ToUtf8(doc);
+    const ReferenceParser::Node& want = reference.Parse(doc);
+    ASSERT_EQ(Dump(tree), Dump(want)) << Utf16ToUtf8(doc);
+    ASSERT_EQ(Spans(tree), Spans(want)) << Utf16ToUtf8(doc);
+    ASSERT_EQ(FirstBrokenNode(parser, tree, doc), "") << Utf16ToUtf8(doc);
   }
 }
 
@@ -279,6 +319,38 @@ TEST(XMLParserTest, TreesBuiltByTheTolerantRules) {
       {u"no tags at all", ""},
   };
   for (const auto& [in, want] : cases) EXPECT_EQ(ParseAndDump(in), want) << Utf16ToUtf8(in);
+}
+
+// Each node's markup, depth first in children order, joined with "|".
+std::string Markups(const CXMLParser& parser, const CXMLNode& node) {
+  std::string s = Utf16ToUtf8(parser.Markup(node));
+  for (const CXMLNode* child : node.Children()) s += "|" + Markups(parser, *child);
+  return s;
+}
+
+TEST(XMLParserTest, EachNodeKnowsItsMarkup) {
+  const std::pair<std::u16string, std::string> cases[] = {
+      {u"<a x='1'>t &amp; u</a >", "<a x='1'>t &amp; u</a >|<a x='1'>t &amp; u</a >"},
+      {u"x<?xml v='1'?> <!-- c --><r/>y", "x<?xml v='1'?> <!-- c --><r/>y|<!-- c -->|<?xml v='1'?>|<r/>"},
+      // never closed: to the end of the text, even past a cut tag
+      {u"<r><i>1</i><i>2", "<r><i>1</i><i>2|<r><i>1</i><i>2|<i>1</i>|<i>2"},
+      {u"<r><i>1</i><i", "<r><i>1</i><i|<r><i>1</i><i|<i>1</i>"},
+      // an end tag in CDATA is text; the real one closes the element
+      {u"<i><d><![CDATA[</i>]]></d></i>!", "<i><d><![CDATA[</i>]]></d></i>!|<i><d><![CDATA[</i>]]></d></i>|"
+                                           "<d><![CDATA[</i>]]></d>"},
+      // an end tag that opens an element starts its markup
+      {u"<a><br></a>x", "<a><br></a>x|<a><br></a>x|<br></a>x|</a>x"},
+      {u"<r></r></r>", "<r></r></r>|<r></r>|</r>"},
+      {u"", ""},
+  };
+  CXMLParser parser;
+  for (const auto& [in, want] : cases) EXPECT_EQ(Markups(parser, parser.Parse(in)), want) << Utf16ToUtf8(in);
+
+  // A node of another document has no markup here.
+  CXMLParser other;
+  const CXMLNode& foreign = *other.Parse(u"<z/>").Children()[0];
+  EXPECT_EQ(parser.Markup(foreign), u"");
+  EXPECT_EQ(parser.Markup(CXMLNode()), u"");
 }
 
 TEST(XMLParserTest, ChildrenSortByNameAndKeepDocumentOrderAmongEquals) {
@@ -456,9 +528,11 @@ TEST(XMLParserTest, EveryPrefixOfAFeedParses) {
       u"</channel></rss>";
   CXMLParser parser;
   for (size_t n = 0; n <= feed.size(); ++n) {
-    const CXMLNode& doc = parser.Parse(std::u16string_view(feed).substr(0, n));
+    const std::u16string_view prefix = std::u16string_view(feed).substr(0, n);
+    const CXMLNode& doc = parser.Parse(prefix);
     EXPECT_EQ(doc.Name(), u"");
     EXPECT_LE(parser.NodeCount(), 11u);
+    EXPECT_EQ(FirstBrokenNode(parser, doc, prefix), "") << n;
   }
   // The whole document: a BOM before the declaration is text and discarded.
   EXPECT_EQ(Dump(parser.Parse(feed)),
