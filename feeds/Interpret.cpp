@@ -182,6 +182,7 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
     a->m_link = selfLink;
     a->m_description = FieldText(entry, u"content");
     a->m_dateText = FieldText(entry, u"published");
+    if (a->m_dateText.empty()) a->m_dateText = FieldText(entry, u"updated");
     a->m_key = std::move(keys[n]);
     AppendOrDiscard(manager, source, ItemMarkup(text, entry), *a, protectedKeys, result);
   }

@@ -23,9 +23,10 @@ inline constexpr char16_t kCommsStatusNotUnderstood[] =
 inline constexpr char16_t kUntitled[] = u"<Untitled>";
 
 // Fields shown to the user (channel and feed titles, an item's title, link,
-// description and date text, an entry's title, content and date text) come
-// from the first child named exactly so and stay empty without one; items and
-// entries are the children named exactly "item" and "entry". Keys are made
+// description and date text, an entry's title, content and date text: its
+// "published", or its "updated" when that gives no text) come from the
+// first child named exactly so and stay empty without one; items and entries
+// are the children named exactly "item" and "entry". Keys are made
 // with the name-order lookup (FindChild) they have always been made with, so
 // the seen-histories of existing data files keep matching.
 //

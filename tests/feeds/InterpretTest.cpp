@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "feeds/PubDate.h"
 #include "feeds/XMLParser.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -177,7 +178,33 @@ TEST_F(InterpretTest, ArticlesCarryTheirDates) {
   DateFields f;
   ASSERT_TRUE(articles[0]->m_date.GetFields(f));
   EXPECT_EQ(f, (DateFields{2009, 5, 4, 10, 20, 30}));
-  EXPECT_FALSE(articles[1]->m_date.IsValid());
+  EXPECT_EQ(articles[1]->m_date, articles[0]->m_date);
+}
+
+TEST_F(InterpretTest, AnAtomEntrysDateIsPublishedElseUpdated) {
+  const struct {
+    std::u16string children;
+    std::u16string dateText;
+  } cases[] = {
+      {u"<published>2009-05-04T10:20:30Z</published><updated>2010-01-01T00:00:00Z</updated>",
+       u"2009-05-04T10:20:30Z"},
+      {u"<updated>2010-01-01T00:00:00+01:00</updated>", u"2010-01-01T00:00:00+01:00"},
+      {u"<published/><updated>2010-01-01T00:00:00Z</updated>", u"2010-01-01T00:00:00Z"},
+      {u"<published>junk</published><updated>2010-01-01T00:00:00Z</updated>", u"junk"},
+      {u"<title>T</title><summary>S</summary>", u""},
+  };
+  for (const auto& c : cases) {
+    CFeedsManager manager;
+    CFeedSource* source = manager.NewFeedSource();
+    const std::u16string doc = u"<feed><entry><id>1</id>" + c.children + u"</entry></feed>";
+    CXMLParser parser;
+    InterpretDocument(manager, *source, SharedText(doc), parser.Parse(doc), 1);
+    ASSERT_EQ(source->m_articles.size(), 1u);
+    const CFeed* a = manager.GetFeed(source->m_articles[0]);
+    EXPECT_EQ(a->m_dateText, c.dateText) << Utf16ToUtf8(c.children);
+    EXPECT_EQ(a->m_date, ParsePubDateText(c.dateText)) << Utf16ToUtf8(c.children);
+    EXPECT_EQ(a->m_date.IsValid(), c.dateText.starts_with(u"20")) << Utf16ToUtf8(c.children);
+  }
 }
 
 TEST_F(InterpretTest, ItemsWithTheSameKeyAreAddedOnce) {
