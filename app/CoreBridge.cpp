@@ -1,46 +1,40 @@
 #include "app/CoreBridge.h"
 
-#include <QCursor>
-#include <QGuiApplication>
-
+#include "app/WaitCursor.h"
 #include "feeds/UpdateCycle.h"
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
+#include "views/ViewText.h"
 
 namespace qb {
 
 std::string DataFilePath() { return GetDataFilePath(); }
 
-DataFileLoadReport LoadDataFileInto(CFeedsManager& manager, const std::string& path) {
+DataFileLoadReport CDataFileIo::Load(CFeedsManager& model, const std::string& path) {
   DataFileLoadReport report;
-  const LoadOutcome outcome = LoadDataFile(manager, path);
+  const LoadOutcome outcome = LoadDataFile(model, path);
   if (outcome.messageKind != LoadMessageKind::None) {
-    report.message = QString::fromUtf16(outcome.message.data(),
-                                        static_cast<qsizetype>(outcome.message.size()));
+    report.message = ToQString(outcome.message);
     report.warning = outcome.messageKind == LoadMessageKind::Exclamation;
   }
   report.preservedCopy = QString::fromStdString(outcome.preservedCopy);
   return report;
 }
 
-bool SaveDataFileFrom(const CFeedsManager& manager, const std::string& path) {
-  return static_cast<bool>(SaveDataFile(manager, path));
+bool CDataFileIo::Save(const CFeedsManager& model, const std::string& path) {
+  return static_cast<bool>(SaveDataFile(model, path));
 }
 
-bool RunUpdateAll(CFeedsManager& manager, bool force) { return UpdateAll(manager, force); }
+bool CCoreUpdater::UpdateAll(CFeedsManager& model, bool force) {
+  WaitCursor wait;
+  return qb::UpdateAll(model, force);
+}
 
-namespace {
-// The update cycle's wait cursor: the window's override cursor, nested.
-class CQtWaitCursor : public IWaitCursor {
- public:
-  void BeginWait() override { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-  void EndWait() override { QGuiApplication::restoreOverrideCursor(); }
-};
-}  // namespace
-
-void InstallWaitCursor(bool install) {
-  static CQtWaitCursor cursor;
-  SetWaitCursor(install ? &cursor : nullptr);
+bool CCoreUpdater::UpdateSource(CFeedsManager& model, ObjectId source, bool force) {
+  CFeedSource* s = model.GetFeedSource(source);
+  if (s == nullptr) return false;
+  WaitCursor wait;
+  return qb::UpdateSource(model, *s, force);
 }
 
 }  // namespace qb

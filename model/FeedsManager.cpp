@@ -203,6 +203,7 @@ void CFeedsManager::FixUpAfterLoad() {
   CGroup* g = NewGroup();
   g->m_name = kAllSourcesName;
   m_rootGroups.push_back(g->m_id);
+  NoteChange();
 }
 
 void CFeedsManager::DeleteObject(ObjectId id) {
@@ -264,6 +265,7 @@ CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& ur
   s->m_url = url;
   s->m_autoName = true;
   g->m_sources.push_back(s->m_id);
+  NoteChange();
   return s;
 }
 
@@ -280,6 +282,7 @@ bool CFeedsManager::HasSourceWithUrl(std::u16string_view url) const {
 void CFeedsManager::DeleteSource(ObjectId groupId, ObjectId sourceId) {
   if (CGroup* g = GetGroup(groupId)) g->RemoveSource(sourceId);
   DeleteObject(sourceId);
+  NoteChange();
 }
 
 bool CFeedsManager::DeleteGroup(ObjectId groupId) {
@@ -291,7 +294,12 @@ bool CFeedsManager::DeleteGroup(ObjectId groupId) {
     RemoveRootGroup(groupId);
   }
   DeleteObject(groupId);
+  NoteChange();
   return true;
+}
+
+bool CFeedsManager::CanMoveSource(ObjectId sourceId, ObjectId targetGroupId) const {
+  return FindGroupOfSource(sourceId) != nullptr && GetGroup(targetGroupId) != nullptr;
 }
 
 bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
@@ -300,35 +308,42 @@ bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
   if (from == nullptr || to == nullptr) return false;
   from->RemoveSource(sourceId);
   to->m_sources.push_back(sourceId);
+  NoteChange();
   return true;
 }
 
-bool CFeedsManager::MoveGroup(ObjectId groupId, ObjectId targetGroupId) {
+bool CFeedsManager::CanMoveGroup(ObjectId groupId, ObjectId targetGroupId) const {
   if (GetGroup(groupId) == nullptr) return false;
-  CGroup* target = nullptr;
+  const CGroup* target = nullptr;
   if (targetGroupId != 0) {
     target = GetGroup(targetGroupId);
     if (target == nullptr || IsInSubtree(groupId, targetGroupId)) return false;
   }
-  CGroup* parent = FindParentGroup(groupId);
-  if (parent == target) return false;  // both null: already at the root level
-  if (parent != nullptr) {
+  return FindParentGroup(groupId) != target;  // both null: already at the root level
+}
+
+bool CFeedsManager::MoveGroup(ObjectId groupId, ObjectId targetGroupId) {
+  if (!CanMoveGroup(groupId, targetGroupId)) return false;
+  if (CGroup* parent = FindParentGroup(groupId)) {
     parent->RemoveSubgroup(groupId);
   } else {
     RemoveRootGroup(groupId);
   }
-  (target != nullptr ? target->m_childGroups : m_rootGroups).push_back(groupId);
+  (targetGroupId != 0 ? GetGroup(targetGroupId)->m_childGroups : m_rootGroups).push_back(groupId);
+  NoteChange();
   return true;
 }
 
 bool CFeedsManager::Rename(ObjectId nodeId, const std::u16string& name) {
   if (CGroup* g = GetGroup(nodeId)) {
     g->m_name = name;
+    NoteChange();
     return true;
   }
   if (CFeedSource* s = GetFeedSource(nodeId)) {
     s->m_title = name;
     s->m_autoName = false;
+    NoteChange();
     return true;
   }
   return false;
@@ -338,6 +353,7 @@ void CFeedsManager::MarkRead(const IdList& articles, bool read) {
   for (ObjectId id : articles) {
     if (CFeed* a = GetFeed(id)) a->m_read = read;
   }
+  NoteChange();
 }
 
 void CFeedsManager::DeleteArticles(const IdList& articles) {
@@ -377,6 +393,7 @@ void CFeedsManager::DeleteArticles(const IdList& articles) {
     auto it = holder.find(id);
     if (it != holder.end() && it->second != nullptr) DeleteObject(id);
   }
+  NoteChange();
 }
 
 CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
@@ -388,6 +405,7 @@ CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
   CGroup* g = NewGroup();
   g->m_name = name;
   (parent != nullptr ? parent->m_childGroups : m_rootGroups).push_back(g->m_id);
+  NoteChange();
   return g;
 }
 

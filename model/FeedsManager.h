@@ -121,10 +121,12 @@ class CFeedsManager {
   // Moves the source to the end of the target group's sources. False when the
   // source has no group or the target is not a group.
   bool MoveSource(ObjectId sourceId, ObjectId targetGroupId);
+  bool CanMoveSource(ObjectId sourceId, ObjectId targetGroupId) const;
   // Moves the group under the target group, or to the root level when the
   // target is 0. False, with nothing changed, when the target is the group
   // itself or inside it, is not a group, or is already the group's parent.
   bool MoveGroup(ObjectId groupId, ObjectId targetGroupId);
+  bool CanMoveGroup(ObjectId groupId, ObjectId targetGroupId) const;
   // A group's name or a source's title. Renaming a source clears auto-name so
   // that later updates keep the user's title.
   bool Rename(ObjectId nodeId, const std::u16string& name);
@@ -137,6 +139,14 @@ class CFeedsManager {
   // or to the root list when `parentId` is 0. Null when the parent is not a
   // group.
   CGroup* AddGroup(ObjectId parentId, const std::u16string& name);
+
+  // A counter of the operations that changed what the data file holds: the
+  // commands above, the repair after a load when it adds the root group, and
+  // each source an update changed (NoteChange). Lower-level writes (NewFeed,
+  // DeleteObject, fields set directly) do not count, nor does a load. Equal
+  // counts around a piece of work mean it left the model as it was.
+  uint64_t ChangeCount() const { return m_changes; }
+  void NoteChange() { ++m_changes; }
 
   // Restarts the generator new identifiers are drawn from.
   void SeedRandom(uint32_t seed) { m_storage.SeedRandom(seed); }
@@ -156,6 +166,7 @@ class CFeedsManager {
   T* Create();
 
   const IClock* m_clock = &SystemClock();
+  uint64_t m_changes = 0;
 };
 
 template <typename Visit>
@@ -174,5 +185,9 @@ void CFeedsManager::VisitGroups(const IdList& roots, Visit visit) const {
 
 // The name of the group the system creates when the root list is empty.
 inline constexpr char16_t kAllSourcesName[] = u"All Sources";
+
+// What the user is told when SubscribeSource answers Duplicate.
+inline constexpr char16_t kDuplicateSourceMessage[] =
+    u"A feed with that URL already exists. Choose another URL.";
 
 }  // namespace qb

@@ -1,9 +1,11 @@
 // The user's data file for the commands that work on it (update, add, list):
-// found, loaded and saved exactly as the program does.
+// found, loaded and saved exactly as the program does, with the fetch state
+// (validators, back-off, Retry-After) kept beside it in the cache folder.
 #pragma once
 
 #include <string>
 
+#include "feeds/Validators.h"
 #include "model/FeedsManager.h"
 #include "tools/Cli.h"
 
@@ -17,12 +19,23 @@ std::string UserDataPath(const CliContext& ctx);
 // the model keeps what was read). A failed load is reported on ctx.err.
 // False when the command must not go on: the file exists but could not be
 // read, or could not be copied aside, and a save would replace it.
-bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path);
+// With `fetchState`, the data file's fetch state is loaded into it; its
+// validators count only when the file loaded whole and is the very file
+// they were saved with.
+bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path,
+                  CValidatorStore* fetchState = nullptr);
 
-// The program's safe save; a failure is reported on ctx.err.
-bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path);
+// The program's safe save; a failure is reported on ctx.err. With
+// `fetchState`, its sources still in the model are written beside the new
+// file, stamped with it.
+bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path,
+                  const CValidatorStore* fetchState = nullptr);
+
+// Writes the fetch state of an unchanged data file (one not saved again).
+void SaveFetchState(const std::string& path, const CValidatorStore& fetchState);
 
 // The line a command prints for a source it fetched: "title: comms status".
 std::string SourceLine(const CFeedSource& source);
+std::string SourceLine(const std::u16string& title, const std::u16string& commsStatus);
 
 }  // namespace qb::cli
