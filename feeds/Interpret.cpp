@@ -1,5 +1,6 @@
 #include "feeds/Interpret.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
@@ -12,15 +13,33 @@
 namespace qb {
 namespace {
 
-std::u16string TextOfChild(const CXMLNode& node, std::u16string_view name) {
+// The text of the first child named exactly `name`; empty when there is
+// none. Every field that is shown is read this way.
+std::u16string FieldText(const CXMLNode& node, std::u16string_view name) {
+  const CXMLNode* child = node.FindChildExact(name);
+  return child != nullptr ? std::u16string(child->Text()) : std::u16string();
+}
+
+// The text of the first child whose name is not less than `name` (FindChild):
+// the lookup the keys have always been made with.
+std::u16string KeyLookupText(const CXMLNode& node, std::u16string_view name) {
   const CXMLNode* child = node.FindChild(name);
   return child != nullptr ? std::u16string(child->Text()) : std::u16string();
 }
 
-// The key MergeArticle gives a candidate with these fields.
-std::u16string EffectiveKey(std::u16string key, const std::u16string& title, const std::u16string& link) {
+// An item's or entry's key, made exactly as it always was, because the
+// seen-histories in the data files hold keys made this way and a changed key
+// would bring deleted articles back: the "guid" found by FindChild (for an
+// Atom entry that is its "id" whenever no name sorts between the two), else
+// title + "@" + link with the title (and an RSS item's link) also found by
+// FindChild, "<Untitled>" standing for an empty title. `atomLink` is the
+// Atom feed's self link, null for an RSS item.
+std::u16string ItemKey(const CXMLNode& item, const std::u16string* atomLink) {
+  std::u16string key = KeyLookupText(item, u"guid");
   if (!key.empty()) return key;
-  return (title.empty() ? std::u16string(kUntitled) : title) + u"@" + link;
+  std::u16string title = KeyLookupText(item, u"title");
+  if (title.empty()) title = kUntitled;
+  return title + u"@" + (atomLink != nullptr ? *atomLink : KeyLookupText(item, u"link"));
 }
 
 CFeed* NewCandidate(CFeedsManager& manager) {
@@ -31,10 +50,19 @@ CFeed* NewCandidate(CFeedsManager& manager) {
   }
 }
 
-void AppendOrDiscard(CFeedsManager& manager, CFeedSource& source, const SharedText& text, CFeed& article,
+// The item's or entry's own markup as it stands in the document. The node
+// comes from parsing `text`; offsets beyond it are cut to it.
+std::u16string_view ItemMarkup(const SharedText& text, const CXMLNode& item) {
+  const std::u16string_view s = text.str();
+  const size_t begin = std::min(item.MarkupBegin(), s.size());
+  const size_t end = std::clamp(item.MarkupEnd(), begin, s.size());
+  return s.substr(begin, end - begin);
+}
+
+void AppendOrDiscard(CFeedsManager& manager, CFeedSource& source, std::u16string_view markup, CFeed& article,
                      const KeySet& protectedKeys, bool& result) {
   const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
-  if (MergeArticle(source, text, article, now, &protectedKeys)) {
+  if (MergeArticle(source, markup, article, now, &protectedKeys)) {
     result = true;
   } else {
     manager.DeleteObject(article.m_id);
@@ -72,12 +100,12 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
   std::vector<Item> items;
   std::u16string joined;
   for (const CXMLNode* c = rss.FindChild(u"channel"); c != nullptr; c = rss.FindNextChild(u"channel")) {
-    std::u16string title = Trim(TextOfChild(*c, u"title"));
+    std::u16string title = Trim(FieldText(*c, u"title"));
     if (!title.empty()) {
       if (!joined.empty()) joined += u" / ";
       joined += title;
     }
-    for (const CXMLNode* i = c->FindChild(u"item"); i != nullptr; i = c->FindNextChild(u"item")) {
+    for (const CXMLNode* i = c->FindChildExact(u"item"); i != nullptr; i = c->FindNextChild(u"item")) {
       items.push_back({i, channelTitles.size()});
     }
     channelTitles.push_back(std::move(title));
@@ -86,23 +114,26 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
   // The keys of the whole document stay in the history while it is merged;
   // otherwise a feed of more than 500 items would evict its own first keys
   // and add those items again at every update.
+  std::vector<std::u16string> keys;
+  keys.reserve(items.size());
   KeySet protectedKeys;
   for (const Item& it : items) {
-    protectedKeys.insert(EffectiveKey(TextOfChild(*it.node, u"guid"), TextOfChild(*it.node, u"title"),
-                                      TextOfChild(*it.node, u"link")));
+    keys.push_back(ItemKey(*it.node, nullptr));
+    protectedKeys.insert(keys.back());
   }
 
   bool result = false;
-  for (const Item& it : items) {
+  for (size_t n = 0; n < items.size(); ++n) {
+    const CXMLNode& item = *items[n].node;
     CFeed* a = NewCandidate(manager);
     if (a == nullptr) continue;
-    a->m_channel = channelTitles[it.channel];
-    a->m_title = TextOfChild(*it.node, u"title");
-    a->m_link = TextOfChild(*it.node, u"link");
-    a->m_description = TextOfChild(*it.node, u"description");
-    a->m_dateText = TextOfChild(*it.node, u"pubDate");
-    a->m_key = TextOfChild(*it.node, u"guid");
-    AppendOrDiscard(manager, source, text, *a, protectedKeys, result);
+    a->m_channel = channelTitles[items[n].channel];
+    a->m_title = FieldText(item, u"title");
+    a->m_link = FieldText(item, u"link");
+    a->m_description = FieldText(item, u"description");
+    a->m_dateText = FieldText(item, u"pubDate");
+    a->m_key = std::move(keys[n]);
+    AppendOrDiscard(manager, source, ItemMarkup(text, item), *a, protectedKeys, result);
   }
 
   if (channelTitles.empty()) {
@@ -117,8 +148,9 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
 
 bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText& text, const CXMLNode& feed,
                    uint32_t tick) {
-  const std::u16string title = Trim(TextOfChild(feed, u"title"));
+  const std::u16string title = Trim(FieldText(feed, u"title"));
   std::u16string selfLink;
+  // FindChild as always: the self link is part of the entries' keys.
   for (const CXMLNode* l = feed.FindChild(u"link"); l != nullptr; l = feed.FindNextChild(u"link")) {
     if (l->GetAttribute(u"rel") == u"self") {
       selfLink = l->GetAttribute(u"href");
@@ -127,29 +159,32 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
   }
 
   std::vector<const CXMLNode*> entries;
-  for (const CXMLNode* e = feed.FindChild(u"entry"); e != nullptr; e = feed.FindNextChild(u"entry")) {
+  for (const CXMLNode* e = feed.FindChildExact(u"entry"); e != nullptr; e = feed.FindNextChild(u"entry")) {
     entries.push_back(e);
   }
+  std::vector<std::u16string> keys;
+  keys.reserve(entries.size());
   KeySet protectedKeys;
   for (const CXMLNode* e : entries) {
-    protectedKeys.insert(EffectiveKey(TextOfChild(*e, u"guid"), TextOfChild(*e, u"title"), selfLink));
+    keys.push_back(ItemKey(*e, &selfLink));
+    protectedKeys.insert(keys.back());
   }
 
   bool result = false;
-  for (const CXMLNode* e : entries) {
+  for (size_t n = 0; n < entries.size(); ++n) {
+    const CXMLNode& entry = *entries[n];
     CFeed* a = NewCandidate(manager);
     if (a == nullptr) continue;
     a->m_channel = title;
-    a->m_title = TextOfChild(*e, u"title");
+    a->m_title = FieldText(entry, u"title");
     // Every article carries the feed's self link; links inside entries are
     // not read.
     a->m_link = selfLink;
-    a->m_description = TextOfChild(*e, u"content");
-    a->m_dateText = TextOfChild(*e, u"published");
-    // Atom has no "guid": the lookup finds the entry's "id" whenever no
-    // child name sorts between the two.
-    a->m_key = TextOfChild(*e, u"guid");
-    AppendOrDiscard(manager, source, text, *a, protectedKeys, result);
+    a->m_description = FieldText(entry, u"content");
+    a->m_dateText = FieldText(entry, u"published");
+    if (a->m_dateText.empty()) a->m_dateText = FieldText(entry, u"updated");
+    a->m_key = std::move(keys[n]);
+    AppendOrDiscard(manager, source, ItemMarkup(text, entry), *a, protectedKeys, result);
   }
 
   ApplyAutoName(source, title);
@@ -158,13 +193,15 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
   return result;
 }
 
-bool MergeArticle(CFeedSource& source, const SharedText& text, CFeed& article,
+bool MergeArticle(CFeedSource& source, std::u16string_view sourceText, CFeed& article,
                   const CDateTime& now, const KeySet* protectedKeys) {
-  article.m_sourceText = text;
   if (article.m_title.empty()) article.m_title = kUntitled;
   if (article.m_key.empty()) article.m_key = article.m_title + u"@" + article.m_link;
   ParsePubDate(article);
   if (source.IsInHistory(article.m_key)) return false;
+  // Copied only for an article that is kept: an update that brings nothing
+  // new copies nothing.
+  article.m_sourceText = SharedText(std::u16string(sourceText));
   source.m_articles.push_back(article.m_id);
   source.AddToHistory(article, now, protectedKeys);
   return true;

@@ -1,6 +1,7 @@
 #include "feeds/XMLParser.h"
 
 #include <algorithm>
+#include <functional>
 #include <unordered_set>
 
 #include "feeds/Markup.h"
@@ -288,6 +289,11 @@ const CXMLNode* CXMLNode::FindChild(std::u16string_view name) const {
   return it == end ? nullptr : *it;
 }
 
+const CXMLNode* CXMLNode::FindChildExact(std::u16string_view name) const {
+  const CXMLNode* child = FindChild(name);
+  return child != nullptr && child->m_name == name ? child : nullptr;
+}
+
 const CXMLNode* CXMLNode::FindNextChild(std::u16string_view name) const {
   if (m_cursor >= m_childCount) return nullptr;
   const uint32_t next = m_cursor + 1;
@@ -363,6 +369,14 @@ const CXMLNode& CXMLParser::GetNodeById(uint32_t id) const {
   return it != m_byId.end() && it->first == id ? m_nodes[it->second] : EmptyNode();
 }
 
+std::u16string_view CXMLParser::Markup(const CXMLNode& node) const {
+  const CXMLNode* first = m_nodes.data();
+  const bool ours = std::less_equal<const CXMLNode*>()(first, &node) &&
+                    std::less<const CXMLNode*>()(&node, first + m_nodes.size());
+  if (!ours) return {};
+  return std::u16string_view(m_text.str()).substr(node.m_markupBegin, node.m_markupEnd - node.m_markupBegin);
+}
+
 const CXMLNode& CXMLParser::Parse(std::u16string_view text) {
   // Copied before the old document goes: `text` may be one of its texts.
   SharedText copy(std::u16string{text});
@@ -389,6 +403,7 @@ const CXMLNode& CXMLParser::ParseText() {
   CXMLNode& document = m_nodes.emplace_back();
   document.m_id = 0;
   document.m_parentId = kNoParent;
+  document.m_markupEnd = m_text.size();
   m_current = 0;
 
   // The document is consumed from its front by moving a position; nothing
@@ -430,19 +445,21 @@ const CXMLNode& CXMLParser::ParseText() {
 void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
   // A "<" without a ">" took the rest of the document: ignored.
   if (tag.size() < 2 || tag.front() != u'<' || tag.back() != u'>') return;
+  const size_t begin = static_cast<size_t>(tag.data() - m_text.str().data());
+  const size_t end = begin + tag.size();
   std::u16string_view r = Trimmed(tag.substr(1, tag.size() - 2));
 
   if (StartsWith(r, u"?") && EndsWith(r, u"?")) {
-    AddNode(r.size() >= 2 ? r.substr(1, r.size() - 2) : std::u16string_view(), u'?');
+    AddNode(r.size() >= 2 ? r.substr(1, r.size() - 2) : std::u16string_view(), u'?', begin, end);
     return;
   }
   if (StartsWith(r, u"!--") && EndsWith(r, u"--")) {
     // A comment holding ">" was cut there and is not recognised here.
-    AddNode(r.size() >= 5 ? r.substr(3, r.size() - 5) : std::u16string_view(), u'!');
+    AddNode(r.size() >= 5 ? r.substr(3, r.size() - 5) : std::u16string_view(), u'!', begin, end);
     return;
   }
   if (EndsWith(r, u"/")) {
-    AddNode(r.substr(0, r.size() - 1), 0);  // pending text is discarded
+    AddNode(r.substr(0, r.size() - 1), 0, begin, end);  // pending text is discarded
     return;
   }
   if (StartsWith(r, u"/")) {
@@ -452,17 +469,21 @@ void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
     // cannot match opens a new top-level element.
     if (m_current != 0 && TagName(Trimmed(r), nullptr) == current.m_name) {
       current.m_text = current.m_childCount != 0 ? std::u16string_view() : pending.Decoded(*m_arena, m_scratch);
+      current.m_markupEnd = end;
       m_current = current.m_parentIndex;
       return;
     }
     // An end tag that does not close the current element opens one.
   }
-  m_current = AddNode(r, 0);
+  // Until its end tag comes, an element runs to the end of the text.
+  m_current = AddNode(r, 0, begin, m_text.size());
 }
 
-uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix) {
+uint32_t CXMLParser::AddNode(std::u16string_view inner, char16_t prefix, size_t begin, size_t end) {
   const uint32_t index = static_cast<uint32_t>(m_nodes.size());
   CXMLNode& node = m_nodes.emplace_back();
+  node.m_markupBegin = begin;
+  node.m_markupEnd = end;
 
   std::u16string_view rest;
   const std::u16string_view name = TagName(Trimmed(inner), &rest);
@@ -561,8 +582,12 @@ void CXMLParser::FinishNodes() {
     if (node.m_childCount >= 2) toSort.push_back(static_cast<uint32_t>(i));
   }
 
+  // Interned names are equal when they are the same slice of the name
+  // table. The address alone does not tell: the empty name takes no room, so
+  // it starts where the next name stored starts.
   const auto byName = [](const CXMLNode* a, const CXMLNode* b) {
-    return a->m_name.data() != b->m_name.data() && a->m_name < b->m_name;
+    const bool same = a->m_name.data() == b->m_name.data() && a->m_name.size() == b->m_name.size();
+    return !same && a->m_name < b->m_name;
   };
   for (uint32_t i : toSort) {
     const CXMLNode& node = m_nodes[i];

@@ -65,10 +65,23 @@ class CXMLNode {
   // Sorted by name; a later attribute of the same name replaced the earlier.
   std::span<const Attribute> Attributes() const { return {m_attributes, m_attributeCount}; }
 
+  // Where the node stands in the parsed text, as code-unit offsets: from the
+  // "<" of its start tag to just after the ">" of the end tag that closed it
+  // (of the tag itself for an empty element, a comment or a processing
+  // instruction), or to the end of the text when nothing closed it. The
+  // document node spans the whole text. A child lies within its parent, and
+  // siblings do not overlap.
+  size_t MarkupBegin() const { return m_markupBegin; }
+  size_t MarkupEnd() const { return m_markupEnd; }
+
   // Not an exact lookup: the first child whose name is not less than `name`
   // (so "guid" finds "id" when no name sorts between them). Null only when
   // every child's name sorts before `name`. Moves this node's cursor there.
   const CXMLNode* FindChild(std::u16string_view name) const;
+  // The exact lookup: the first child named exactly `name`, or null when no
+  // child has that name. Moves the cursor as FindChild does, so
+  // FindNextChild(name) walks the others of that name.
+  const CXMLNode* FindChildExact(std::u16string_view name) const;
   // The child after the cursor if its name equals `name` exactly, moving the
   // cursor onto it; otherwise null. Walks all children of one name after
   // FindChild(name).
@@ -85,6 +98,8 @@ class CXMLNode {
   std::u16string_view m_text;
   const Attribute* m_attributes = nullptr;
   const CXMLNode* const* m_children = nullptr;
+  size_t m_markupBegin = 0;
+  size_t m_markupEnd = 0;
   uint32_t m_attributeCount = 0;
   uint32_t m_attributeStart = 0;  // in the parser's attribute table, while parsing
   uint32_t m_childCount = 0;
@@ -117,6 +132,10 @@ class CXMLParser {
   // Number of nodes in the current document, the document node included.
   size_t NodeCount() const { return m_nodes.size(); }
 
+  // The node's markup in the parsed text (MarkupBegin to MarkupEnd); empty
+  // for a node of another parser or document.
+  std::u16string_view Markup(const CXMLNode& node) const;
+
  private:
   class IdSet;
   class TextArena;
@@ -130,9 +149,11 @@ class CXMLParser {
   static Spare& SpareBuffers();
   size_t BufferBytes() const;
 
+  // `tag` is a slice of the text, "<" to ">".
   void ProcessTag(std::u16string_view tag, const Pending& pending);
-  // A new node from the inside of a tag, a child of the current node.
-  uint32_t AddNode(std::u16string_view inner, char16_t prefix);
+  // A new node from the inside of a tag, a child of the current node; its
+  // markup starts at `begin` and ends at `end`.
+  uint32_t AddNode(std::u16string_view inner, char16_t prefix, size_t begin, size_t end);
   // Identifiers, parent identifiers and the children's order.
   void FinishNodes();
 

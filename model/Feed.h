@@ -23,7 +23,7 @@ class CFeed : public RSSObject {
   std::u16string m_key;          // guid, Atom id, or title + "@" + link
   CDateTime m_date;              // parsed from m_dateText; invalid when unrecognised
   bool m_read = false;
-  SharedText m_sourceText;       // the whole document it was first taken from
+  SharedText m_sourceText;       // its item's markup (older files: the whole document)
 };
 
 }  // namespace qb

@@ -1,6 +1,6 @@
-// An immutable text shared by value. Every article of one download carries
-// the whole feed document; sharing one copy keeps a model of thousands of
-// articles small in memory.
+// An immutable text shared by value. Articles of older data files each carry
+// the whole feed document they came from; a load shares one copy of equal
+// texts, which keeps a model of thousands of such articles small in memory.
 #pragma once
 
 #include <memory>

@@ -18,7 +18,7 @@ namespace {
 // stored it.
 constexpr uint32_t kUpdateTick = 1;
 
-JsonValue ArticleToJson(const CFeed& a, const SharedText& document) {
+JsonValue ArticleToJson(const CFeed& a) {
   JsonObject o;
   o[u"channel"] = a.m_channel;
   o[u"date"] = DateToJson(a.m_date);
@@ -27,7 +27,7 @@ JsonValue ArticleToJson(const CFeed& a, const SharedText& document) {
   o[u"key"] = a.m_key;
   o[u"link"] = a.m_link;
   o[u"read"] = a.m_read;
-  o[u"sourceTextIsDocument"] = a.m_sourceText.str() == document.str();
+  o[u"sourceText"] = a.m_sourceText.str();
   o[u"title"] = a.m_title;
   return o;
 }
@@ -69,7 +69,7 @@ int RunInterpret(CliContext& ctx) {
 
   JsonArray articles;
   for (ObjectId id : source->m_articles) {
-    if (const CFeed* a = manager.GetFeed(id)) articles.push_back(ArticleToJson(*a, text));
+    if (const CFeed* a = manager.GetFeed(id)) articles.push_back(ArticleToJson(*a));
   }
   JsonObject src;
   src[u"autoName"] = source->m_autoName;

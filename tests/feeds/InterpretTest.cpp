@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "feeds/PubDate.h"
 #include "feeds/XMLParser.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -89,27 +92,32 @@ TEST_F(InterpretTest, AutoNameWaitsForANonEmptyTitle) {
   EXPECT_EQ(m_source->m_title, u"Second");  // no " / " before the first non-empty title
 }
 
-TEST_F(InterpretTest, ItemFieldsByLookup) {
+TEST_F(InterpretTest, ItemFieldsByExactLookupKeysByNameOrder) {
   const struct {
     std::u16string item;
-    std::u16string title, link, description, key;
+    std::u16string title, link, description, dateText, key;
   } cases[] = {
-      // Every field is looked up with FindChild, so a missing element yields
-      // the child whose name sorts next after it.
-      {u"<title>  x  </title><guid>k1</guid>", u"  x  ", u"  x  ", u"k1", u"k1"},  // not trimmed
-      {u"<description>d</description>", u"<Untitled>", u"", u"d", u"<Untitled>@"},
-      {u"<title>T</title><link>L</link>", u"T", u"L", u"L", u"L"},
-      {u"<title>T</title><link>L</link><guid>G</guid>", u"T", u"L", u"G", u"G"},
-      {u"<title>T</title><link>L</link><guid>G</guid><description>D</description>", u"T", u"L", u"D", u"G"},
-      {u"<title>T</title>", u"T", u"T", u"T", u"T"},
-      {u"<pubDate>P</pubDate>", u"<Untitled>", u"P", u"P", u"P"},
-      // Only "description" and nothing after "link": link empty, key title@link.
-      {u"<description>D</description><category>c</category>", u"<Untitled>", u"", u"D", u"<Untitled>@"},
-      // Namespaced extension elements take part in the name order too.
+      // A missing element leaves its field empty. The key is still made with
+      // FindChild, which yields the child whose name sorts next after "guid"
+      // (and after "title" and "link" for the title@link form).
+      {u"<title>  x  </title><guid>k1</guid>", u"  x  ", u"", u"", u"", u"k1"},  // not trimmed
+      {u"<description>d</description>", u"<Untitled>", u"", u"d", u"", u"<Untitled>@"},
+      {u"<title>T</title><link>L</link>", u"T", u"L", u"", u"", u"L"},
+      {u"<title>T</title><link>L</link><guid>G</guid>", u"T", u"L", u"", u"", u"G"},
+      {u"<title>T</title><link>L</link><guid>G</guid><description>D</description>", u"T", u"L", u"D", u"", u"G"},
+      {u"<title>T</title>", u"T", u"", u"", u"", u"T"},
+      {u"<pubDate>P</pubDate>", u"<Untitled>", u"", u"", u"P", u"P"},
+      {u"<title>T</title><guid>urn:3</guid><pubDate>Mon, 04 May 2009 10:20:30 GMT</pubDate>", u"T", u"", u"",
+       u"Mon, 04 May 2009 10:20:30 GMT", u"urn:3"},
+      // An empty guid: title@link, both found by FindChild ("link" finds "pubDate").
+      {u"<guid></guid><pubDate>P</pubDate>", u"<Untitled>", u"", u"", u"P", u"<Untitled>@P"},
+      {u"<description>D</description><category>c</category>", u"<Untitled>", u"", u"D", u"", u"<Untitled>@"},
+      // Namespaced extension elements are not taken for the fields.
       {u"<dc:creator>W</dc:creator><content:encoded>C</content:encoded><title>T</title><guid>G</guid>",
-       u"T", u"T", u"G", u"G"},
-      // An unescaped start tag: the description has a child, so no text.
-      {u"<title>T</title><description>a<br>b</description><guid>G</guid>", u"T", u"T", u"", u"T"},
+       u"T", u"", u"", u"", u"G"},
+      // An unescaped start tag: the description has a child, so no text, and
+      // the guid is nested inside it.
+      {u"<title>T</title><description>a<br>b</description><guid>G</guid>", u"T", u"", u"", u"", u"T"},
   };
   for (const auto& c : cases) {
     CFeedsManager manager;
@@ -124,26 +132,79 @@ TEST_F(InterpretTest, ItemFieldsByLookup) {
     EXPECT_EQ(a->m_title, c.title) << Utf16ToUtf8(c.item);
     EXPECT_EQ(a->m_link, c.link) << Utf16ToUtf8(c.item);
     EXPECT_EQ(a->m_description, c.description) << Utf16ToUtf8(c.item);
+    EXPECT_EQ(a->m_dateText, c.dateText) << Utf16ToUtf8(c.item);
     EXPECT_EQ(a->m_key, c.key) << Utf16ToUtf8(c.item);
     EXPECT_EQ(a->m_channel, u"Ch");
     EXPECT_FALSE(a->m_read);
-    EXPECT_TRUE(a->m_sourceText.SharesWith(text));
   }
 }
 
-TEST_F(InterpretTest, ArticlesShareOneDocumentAndCarryTheirDates) {
+TEST_F(InterpretTest, EachArticleKeepsItsOwnItemsMarkup) {
+  const struct {
+    std::u16string document;
+    std::vector<std::u16string> sourceTexts;
+  } cases[] = {
+      // exactly as written: entities, CDATA, white space and odd end tags
+      {Rss(u"<channel><title>C</title><item><guid>1</guid><title>a &amp; b</title></item >\n"
+           u"<item/><item  ><guid>3</guid><description><![CDATA[</item>]]></description></item></channel>"),
+       {u"<item><guid>1</guid><title>a &amp; b</title></item >", u"<item/>",
+        u"<item  ><guid>3</guid><description><![CDATA[</item>]]></description></item>"}},
+      // a last item never closed runs to the end of the document
+      {Rss(u"<channel><item><guid>1</guid></item><item><guid>2</guid></channel>") + u"\n",
+       {u"<item><guid>1</guid></item>", u"<item><guid>2</guid></channel></rss>\n"}},
+      {u"\uFEFF<?xml version='1.0'?><feed><title>F</title><entry><id>u1</id><title>\u00e9</title></entry>"
+       u"<entry><id>u2</id></entry></feed>",
+       {u"<entry><id>u1</id><title>\u00e9</title></entry>", u"<entry><id>u2</id></entry>"}},
+  };
+  for (const auto& c : cases) {
+    CFeedsManager manager;
+    CFeedSource* source = manager.NewFeedSource();
+    const SharedText text(c.document);
+    CXMLParser parser;
+    InterpretDocument(manager, *source, text, parser.ParseShared(text), 1);
+    std::vector<std::u16string> got;
+    for (ObjectId id : source->m_articles) got.push_back(manager.GetFeed(id)->m_sourceText.str());
+    EXPECT_EQ(got, c.sourceTexts) << Utf16ToUtf8(c.document);
+  }
+}
+
+TEST_F(InterpretTest, ArticlesCarryTheirDates) {
   EXPECT_TRUE(Update(Rss(u"<channel><title>C</title>"
                          u"<item><guid>1</guid><pubDate>Mon, 04 May 2009 10:20:30 GMT</pubDate></item>"
                          u"<item><guid>2</guid><pubDate>2009-05-04T10:20:30Z</pubDate></item></channel>")));
   const auto articles = Articles();
   ASSERT_EQ(articles.size(), 2u);
-  EXPECT_TRUE(articles[0]->m_sourceText.SharesWith(articles[1]->m_sourceText));
-  EXPECT_EQ(articles[0]->m_sourceText.str(), m_text.str());
   EXPECT_EQ(articles[0]->m_dateText, u"Mon, 04 May 2009 10:20:30 GMT");
   DateFields f;
   ASSERT_TRUE(articles[0]->m_date.GetFields(f));
   EXPECT_EQ(f, (DateFields{2009, 5, 4, 10, 20, 30}));
-  EXPECT_FALSE(articles[1]->m_date.IsValid());
+  EXPECT_EQ(articles[1]->m_date, articles[0]->m_date);
+}
+
+TEST_F(InterpretTest, AnAtomEntrysDateIsPublishedElseUpdated) {
+  const struct {
+    std::u16string children;
+    std::u16string dateText;
+  } cases[] = {
+      {u"<published>2009-05-04T10:20:30Z</published><updated>2010-01-01T00:00:00Z</updated>",
+       u"2009-05-04T10:20:30Z"},
+      {u"<updated>2010-01-01T00:00:00+01:00</updated>", u"2010-01-01T00:00:00+01:00"},
+      {u"<published/><updated>2010-01-01T00:00:00Z</updated>", u"2010-01-01T00:00:00Z"},
+      {u"<published>junk</published><updated>2010-01-01T00:00:00Z</updated>", u"junk"},
+      {u"<title>T</title><summary>S</summary>", u""},
+  };
+  for (const auto& c : cases) {
+    CFeedsManager manager;
+    CFeedSource* source = manager.NewFeedSource();
+    const std::u16string doc = u"<feed><entry><id>1</id>" + c.children + u"</entry></feed>";
+    CXMLParser parser;
+    InterpretDocument(manager, *source, SharedText(doc), parser.Parse(doc), 1);
+    ASSERT_EQ(source->m_articles.size(), 1u);
+    const CFeed* a = manager.GetFeed(source->m_articles[0]);
+    EXPECT_EQ(a->m_dateText, c.dateText) << Utf16ToUtf8(c.children);
+    EXPECT_EQ(a->m_date, ParsePubDateText(c.dateText)) << Utf16ToUtf8(c.children);
+    EXPECT_EQ(a->m_date.IsValid(), c.dateText.starts_with(u"20")) << Utf16ToUtf8(c.children);
+  }
 }
 
 TEST_F(InterpretTest, ItemsWithTheSameKeyAreAddedOnce) {
@@ -155,11 +216,151 @@ TEST_F(InterpretTest, ItemsWithTheSameKeyAreAddedOnce) {
   EXPECT_EQ(Articles().size(), 1u);
 }
 
-TEST_F(InterpretTest, AChannelWithoutItemsYieldsTheChildAfterItem) {
-  EXPECT_TRUE(Update(Rss(u"<channel><title>C</title><language>en</language></channel>")));
-  ASSERT_EQ(Articles().size(), 1u);
-  EXPECT_EQ(Articles()[0]->m_title, u"<Untitled>");
-  EXPECT_EQ(Articles()[0]->m_key, u"<Untitled>@");
+TEST_F(InterpretTest, ChannelAndFeedFieldsAreLookedUpExactly) {
+  m_source->m_title = u"url";
+  m_source->m_autoName = true;
+  // No item and no title: nothing is made of the children that sort after
+  // those names.
+  EXPECT_FALSE(Update(Rss(u"<channel><language>en</language><link>L</link><ttl>5</ttl></channel>")));
+  EXPECT_TRUE(Articles().empty());
+  EXPECT_EQ(m_source->m_title, u"url");
+  EXPECT_TRUE(m_source->m_autoName);
+  EXPECT_EQ(m_source->m_commsStatus, u"Comms status: OK");
+
+  EXPECT_FALSE(Update(u"<feed><id>urn:f</id><link rel='self' href='S'/><updated>u</updated></feed>"));
+  EXPECT_TRUE(Articles().empty());
+  EXPECT_EQ(m_source->m_title, u"url");
+
+  EXPECT_TRUE(Update(Rss(u"<channel><item><guid>1</guid></item><language>en</language></channel>")));
+  EXPECT_EQ(Field(&CFeed::m_channel), (std::vector<std::u16string>{u""}));
+  EXPECT_EQ(m_source->m_title, u"url");
+}
+
+// The keys as the interpretation made them before displayed fields were
+// looked up exactly: every lookup by FindChild, a channel without an "item"
+// (a feed without an "entry") yielding the child that sorts next as one
+// more candidate. Each key comes with whether a real item or entry made it.
+struct OldCandidate {
+  std::u16string key;
+  bool real;
+};
+
+std::u16string OldText(const CXMLNode& node, std::u16string_view name) {
+  const CXMLNode* child = node.FindChild(name);
+  return child != nullptr ? std::u16string(child->Text()) : std::u16string();
+}
+
+std::u16string OldKey(const CXMLNode& item, const std::u16string* atomLink) {
+  const std::u16string guid = OldText(item, u"guid");
+  if (!guid.empty()) return guid;
+  const std::u16string title = OldText(item, u"title");
+  return (title.empty() ? u"<Untitled>" : title) + u"@" + (atomLink ? *atomLink : OldText(item, u"link"));
+}
+
+std::vector<OldCandidate> OldCandidates(const CXMLNode& document) {
+  std::vector<OldCandidate> out;
+  const CXMLNode* e = document.FindChild(u"rss");
+  if (e == nullptr) e = document.FindChild(u"feed");
+  if (e != nullptr && e->Name() == u"rss") {
+    for (const CXMLNode* c = e->FindChild(u"channel"); c != nullptr; c = e->FindNextChild(u"channel")) {
+      for (const CXMLNode* i = c->FindChild(u"item"); i != nullptr; i = c->FindNextChild(u"item")) {
+        out.push_back({OldKey(*i, nullptr), i->Name() == u"item"});
+      }
+    }
+  } else if (e != nullptr && e->Name() == u"feed") {
+    std::u16string self;
+    for (const CXMLNode* l = e->FindChild(u"link"); l != nullptr; l = e->FindNextChild(u"link")) {
+      if (l->GetAttribute(u"rel") == u"self") {
+        self = l->GetAttribute(u"href");
+        break;
+      }
+    }
+    for (const CXMLNode* i = e->FindChild(u"entry"); i != nullptr; i = e->FindNextChild(u"entry")) {
+      out.push_back({OldKey(*i, &self), i->Name() == u"entry"});
+    }
+  }
+  return out;
+}
+
+// Varied feeds: items and entries with any mix of their usual children,
+// empty or missing guids, titles and links, extension elements, channels and
+// feeds without items, and children whose names sort around the ones looked
+// up.
+std::u16string RandomFeed(std::mt19937& rng) {
+  static const std::u16string itemChildren[] = {
+      u"title", u"link", u"guid", u"description", u"pubDate", u"author", u"category", u"comments",
+      u"dc:creator", u"enclosure", u"source", u"a", u"h", u"i", u"ti", u"zz", u"id", u"content",
+      u"summary", u"published", u"updated", u"guide", u"links", u"titles",
+  };
+  static const std::u16string texts[] = {u"", u"x", u"y", u"urn:1", u"  T  ", u"http://e/1", u"&amp;"};
+  const auto element = [&](const std::u16string& name) {
+    if (rng() % 6 == 0) return u"<" + name + u"/>";
+    return u"<" + name + u">" + texts[rng() % std::size(texts)] + u"</" + name + u">";
+  };
+  const auto item = [&](const std::u16string& name) {
+    std::u16string s = u"<" + name + u">";
+    for (size_t k = rng() % 6; k > 0; --k) s += element(itemChildren[rng() % std::size(itemChildren)]);
+    return s + u"</" + name + u">";
+  };
+  const bool atom = rng() % 3 == 0;
+  std::u16string doc;
+  if (atom) {
+    doc = u"<feed>";
+    for (size_t k = rng() % 7; k > 0; --k) {
+      switch (rng() % 5) {
+        case 0: doc += element(u"title"); break;
+        case 1: doc += u"<link rel='self' href='" + texts[rng() % std::size(texts)] + u"'/>"; break;
+        case 2: doc += element(itemChildren[rng() % std::size(itemChildren)]); break;
+        default: doc += item(u"entry"); break;
+      }
+    }
+    return doc + u"</feed>";
+  }
+  doc = u"<rss>";
+  for (size_t c = rng() % 3 + 1; c > 0; --c) {
+    doc += u"<channel>";
+    for (size_t k = rng() % 7; k > 0; --k) {
+      switch (rng() % 4) {
+        case 0: doc += element(u"title"); break;
+        case 1: doc += element(itemChildren[rng() % std::size(itemChildren)]); break;
+        default: doc += item(u"item"); break;
+      }
+    }
+    doc += u"</channel>";
+  }
+  return doc + u"</rss>";
+}
+
+TEST(InterpretKeysTest, EveryKeyStillMadeIsTheKeyMadeBefore) {
+  std::mt19937 rng(4401);
+  size_t articles = 0, phantoms = 0, untitled = 0;
+  for (int n = 0; n < 3000; ++n) {
+    const std::u16string doc = RandomFeed(rng);
+    CXMLParser parser;
+    const CXMLNode& document = parser.Parse(doc);
+    // The new interpretation adds the real candidates whose keys are new, in
+    // document order.
+    std::vector<std::u16string> want;
+    std::unordered_set<std::u16string> seen;
+    for (const OldCandidate& c : OldCandidates(document)) {
+      phantoms += c.real ? 0 : 1;
+      if (c.real && seen.insert(c.key).second) want.push_back(c.key);
+    }
+    CFeedsManager manager;
+    CFeedSource* source = manager.NewFeedSource();
+    InterpretDocument(manager, *source, SharedText(doc), document, 1);
+    std::vector<std::u16string> got;
+    for (ObjectId id : source->m_articles) {
+      got.push_back(manager.GetFeed(id)->m_key);
+      untitled += got.back().starts_with(u"<Untitled>@") ? 1 : 0;
+    }
+    ASSERT_EQ(got, want) << Utf16ToUtf8(doc);
+    articles += got.size();
+  }
+  // The corpus holds what the keys depend on.
+  EXPECT_GT(articles, 3000u);
+  EXPECT_GT(phantoms, 100u);
+  EXPECT_GT(untitled, 100u);
 }
 
 TEST_F(InterpretTest, AnUnescapedTagHidesTheLaterItems) {
@@ -224,8 +425,8 @@ TEST_F(InterpretTest, AtomEntries) {
   EXPECT_EQ(Field(&CFeed::m_title), (std::vector<std::u16string>{u"One", u"Two"}));
   EXPECT_EQ(Field(&CFeed::m_link), (std::vector<std::u16string>{u"S", u"S"}));
   EXPECT_EQ(Field(&CFeed::m_channel), (std::vector<std::u16string>{u"Atom & Co", u"Atom & Co"}));
-  // Without "content" the lookup finds "id"; "guid" finds "id" too.
-  EXPECT_EQ(Field(&CFeed::m_description), (std::vector<std::u16string>{u"<p>c</p>", u"urn:2"}));
+  // Without "content" no description; the key's "guid" lookup finds "id".
+  EXPECT_EQ(Field(&CFeed::m_description), (std::vector<std::u16string>{u"<p>c</p>", u""}));
   EXPECT_EQ(Field(&CFeed::m_key), (std::vector<std::u16string>{u"urn:1", u"urn:2"}));
   EXPECT_TRUE(Articles()[0]->m_date.IsValid());
   EXPECT_EQ(m_source->m_commsStatus, u"Comms status: OK");
@@ -258,11 +459,6 @@ TEST_F(InterpretTest, AnAtomFeedWithoutEntriesIsStillASuccess) {
   EXPECT_EQ(m_source->m_commsStatus, u"Comms status: OK");
   EXPECT_EQ(m_source->m_lastUpdateTick, 9u);
   EXPECT_TRUE(Articles().empty());
-
-  // With a child that sorts after "entry" (such as its title), the lookup
-  // yields that child as one empty entry.
-  EXPECT_TRUE(Update(u"<feed><title>F</title><link rel='self' href='S'/></feed>"));
-  EXPECT_EQ(Field(&CFeed::m_key), (std::vector<std::u16string>{u"<Untitled>@S"}));
 }
 
 TEST_F(InterpretTest, DocumentsThatAreNotUnderstood) {

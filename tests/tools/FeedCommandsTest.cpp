@@ -95,7 +95,9 @@ TEST_F(FeedCommandsTest, InterpretPrintsTheArticlesAndTheSource) {
   EXPECT_EQ(r.out,
             R"({"articles":[{"channel":"News","date":{"H":10,"M":20,"S":30,"d":4,"m":5,"status":"valid","y":2009},)"
             R"("dateText":"Mon, 04 May 2009 10:20:30 GMT","description":"<p>d</p>","key":"g1","link":"L1",)"
-            R"("read":false,"sourceTextIsDocument":true,"title":"One"}],"result":true,)"
+            R"("read":false,"sourceText":"<item><title>One</title><link>L1</link><guid>g1</guid>)"
+            R"(<pubDate>Mon, 04 May 2009 10:20:30 GMT</pubDate><description>&lt;p&gt;d&lt;/p&gt;</description>)"
+            R"(</item>","title":"One"}],"result":true,)"
             R"("source":{"autoName":false,"commsStatus":"Comms status: OK","tickSet":true,"title":"News"}})"
             "\n");
 
