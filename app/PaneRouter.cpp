@@ -76,7 +76,14 @@ void CPaneRouter::ClearPage() {
 void CPaneRouter::ShowSelectionStatus() {
   const std::optional<ObjectId> node = m_tree.SelectedNode();
   const CFeedSource* source = node ? m_frame.Model().GetFeedSource(*node) : nullptr;
-  m_frame.SetStatusText(source != nullptr ? source->m_commsStatus : std::u16string(kStatusReady));
+  if (source == nullptr) {
+    m_frame.SetStatusText(kStatusReady);
+    return;
+  }
+  // The stored status as it is, and why the last attempt failed beside it.
+  const std::u16string failure = m_frame.SourceState(source->m_id).failure;
+  m_frame.SetStatusText(failure.empty() ? source->m_commsStatus
+                                        : source->m_commsStatus + u" (" + failure + u")");
 }
 
 void CPaneRouter::ApplyModelChange(const ModelChange& change) {

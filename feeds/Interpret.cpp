@@ -99,7 +99,9 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
   std::vector<std::u16string> channelTitles;
   std::vector<Item> items;
   std::u16string joined;
-  for (const CXMLNode* c = rss.FindChild(u"channel"); c != nullptr; c = rss.FindNextChild(u"channel")) {
+  // Exactly "channel": an rss element without one (items straight under it)
+  // is not a feed this reads, rather than one named after its first item.
+  for (const CXMLNode* c = rss.FindChildExact(u"channel"); c != nullptr; c = rss.FindNextChild(u"channel")) {
     std::u16string title = Trim(FieldText(*c, u"title"));
     if (!title.empty()) {
       if (!joined.empty()) joined += u" / ";

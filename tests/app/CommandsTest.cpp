@@ -100,6 +100,22 @@ TEST_F(CommandsTest, DeleteFeedAsksWithTheTitleAndSelectsTheGroup) {
   EXPECT_GE(f.saves, 1);
 }
 
+// The status line gives the stored comms status as it is, and why the last
+// attempt failed beside it.
+TEST_F(CommandsTest, TheStatusLineSaysWhyTheLastUpdateFailed) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* failing = f.Source(g->m_id, u"Failing");
+  failing->m_commsStatus = u"Comms status: ERROR - unable to download feed contents";
+  CFeedSource* fine = f.Source(g->m_id, u"Fine");
+  fine->m_commsStatus = u"Comms status: OK";
+  f.states[failing->m_id].failure = u"host not found";
+  f.CreateViews();
+  Select(failing->m_id);
+  EXPECT_EQ(f.status.back(), u"Comms status: ERROR - unable to download feed contents (host not found)");
+  Select(fine->m_id);
+  EXPECT_EQ(f.status.back(), u"Comms status: OK");
+}
+
 TEST_F(CommandsTest, F5UpdatesAllButGoesToTheEditorWhileEditing) {
   CGroup* g = f.Group(0, u"G");
   CFeedSource* s = f.Source(g->m_id, u"S");

@@ -236,6 +236,20 @@ TEST_F(InterpretTest, ChannelAndFeedFieldsAreLookedUpExactly) {
   EXPECT_EQ(m_source->m_title, u"url");
 }
 
+// Items straight under rss, with no channel, were once read with the first
+// item standing in for the channel: the source was named after that item
+// and reported fine. Only a real channel is read.
+TEST_F(InterpretTest, AnRssWithoutAChannelIsNotUnderstood) {
+  m_source->m_title = u"url";
+  m_source->m_autoName = true;
+  EXPECT_FALSE(Update(u"<rss version='2.0'><item><title>First</title><guid>1</guid></item>"
+                      u"<item><title>Second</title><guid>2</guid></item></rss>"));
+  EXPECT_TRUE(Articles().empty());
+  EXPECT_EQ(m_source->m_title, u"url");
+  EXPECT_TRUE(m_source->m_autoName);
+  EXPECT_EQ(m_source->m_commsStatus, u"Comms status: ERROR - unable to understand feed contents");
+}
+
 // The keys as the interpretation made them before displayed fields were
 // looked up exactly: every lookup by FindChild, a channel without an "item"
 // (a feed without an "entry") yielding the child that sorts next as one
