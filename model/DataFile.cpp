@@ -12,7 +12,7 @@
 #include <ctime>
 #include <limits.h>
 #include <new>
-#include <map>
+#include <unordered_map>
 #include <set>
 #include <vector>
 
@@ -175,7 +175,8 @@ void BreakGroupCycles(CFeedsManager& manager) {
   // being walked and "done" after; an entry naming an open group closes a
   // cycle.
   enum class Mark { Open, Done };
-  std::map<ObjectId, Mark> marks;
+  std::unordered_map<ObjectId, Mark> marks;
+  marks.reserve(manager.m_storage.Size());
   struct Frame {
     CGroup* group;
     ObjectId id;  // as the lists name it
