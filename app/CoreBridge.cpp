@@ -14,11 +14,11 @@ std::string DataFilePath() { return GetDataFilePath(); }
 DataFileLoadReport LoadDataFileInto(CFeedsManager& manager, const std::string& path) {
   DataFileLoadReport report;
   const LoadOutcome outcome = LoadDataFile(manager, path);
-  if (outcome.messageKind != LoadMessageKind::None) {
-    report.message = QString::fromUtf16(outcome.message.data(),
-                                        static_cast<qsizetype>(outcome.message.size()));
-    report.warning = outcome.messageKind == LoadMessageKind::Exclamation;
-  }
+  report.message =
+      QString::fromUtf16(outcome.message.data(), static_cast<qsizetype>(outcome.message.size()));
+  // A file from a newer version gets the exclamation mark; any other
+  // message (a corrupt file) the stop sign.
+  report.warning = outcome.status == LoadStatus::BadSchema;
   report.preservedCopy = QString::fromStdString(outcome.preservedCopy);
   return report;
 }

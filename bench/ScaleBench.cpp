@@ -215,7 +215,7 @@ void BM_LoadDeepTree(benchmark::State& state) {
   for (auto _ : state) {
     CFeedsManager m;
     LoadOptions options;
-    options.preserveUnreadable = false;
+    options.readOnly = true;
     if (!LoadDataFile(m, file, options).ok()) state.SkipWithError("load failed");
   }
 }

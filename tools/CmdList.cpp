@@ -30,7 +30,8 @@ int RunList(CliContext& ctx) {
   }
   const std::string path = UserDataPath(ctx);
   CFeedsManager manager;
-  if (!LoadUserData(ctx, manager, path)) return 1;
+  // Only reads: a file that cannot be read whole is left as it is.
+  if (!LoadUserData(ctx, manager, path, false)) return 1;
 
   struct Entry {
     ObjectId id;

@@ -19,7 +19,7 @@ int RunExport(CliContext& ctx) {
   }
   const std::string path = UserDataPath(ctx);
   CFeedsManager manager;
-  if (!LoadUserData(ctx, manager, path)) return 1;
+  if (!LoadUserData(ctx, manager, path, false)) return 1;
   const OpmlExportResult result =
       ExportOpmlFile(manager, QString::fromStdString(ctx.args[0]), QDateTime::currentDateTimeUtc());
   if (!result.ok) {

@@ -9,24 +9,17 @@ std::string UserDataPath(const CliContext& ctx) {
   return ctx.dataFile ? *ctx.dataFile : GetDataFilePath();
 }
 
-bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path) {
+bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path, bool willSave) {
   manager.SetClock(ctx.clock);
   manager.SeedRandom(static_cast<uint32_t>(manager.Clock().CurrentTime()));
-  const LoadOutcome outcome = LoadDataFile(manager, path);
-  if (outcome.ok() || outcome.fileAbsent) return true;
+  LoadOptions options;
+  options.readOnly = !willSave;
+  const LoadOutcome outcome = LoadDataFile(manager, path, options);
+  if (outcome.complete()) return true;
   if (!outcome.message.empty()) ctx.err << Utf16ToUtf8(outcome.message) << "\n";
   if (!outcome.detail.empty()) ctx.err << "quillbend-cli: " << outcome.detail << "\n";
-  if (outcome.openFailed) {
-    ctx.err << "quillbend-cli: cannot read " << path << "; it is left untouched\n";
-    return false;
-  }
-  if (outcome.preservedCopy.empty()) {
-    ctx.err << "quillbend-cli: " << path
-            << " could not be loaded whole nor copied aside; it is left untouched\n";
-    return false;
-  }
-  ctx.err << "quillbend-cli: the unreadable file was kept as " << outcome.preservedCopy << "\n";
-  return true;
+  ctx.err << "quillbend-cli: " << UnreadableFileNote(outcome, path) << "\n";
+  return !outcome.openFailed && outcome.keptAside != KeptAside::Failed;
 }
 
 bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path) {

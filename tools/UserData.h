@@ -13,11 +13,14 @@ namespace qb::cli {
 std::string UserDataPath(const CliContext& ctx);
 
 // Seeds the identifier generator with the time, as the program does at
-// start, and loads the file (a file that fails to load is copied aside, and
-// the model keeps what was read). A failed load is reported on ctx.err.
-// False when the command must not go on: the file exists but could not be
-// read, or could not be copied aside, and a save would replace it.
-bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path);
+// start, and loads the file; the model keeps what was read. A file that
+// cannot be read whole is reported on ctx.err with what happened to it: a
+// command that will save (`willSave`) puts it aside first, one that only
+// reads leaves it untouched. False when the command must not go on: nothing
+// could be read, or the file could not be put aside and a save would
+// replace it.
+bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path,
+                  bool willSave = true);
 
 // The program's safe save; a failure is reported on ctx.err.
 bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path);
