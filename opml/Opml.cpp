@@ -364,7 +364,9 @@ class Importer {
       return;
     }
     CFeedSource* s = m_model.AddSource(group, url);
-    if (!o.Name().isEmpty()) {
+    // A name that only repeats the URL is what an export writes for a
+    // source still waiting for its first update: it stays auto-named.
+    if (!o.Name().isEmpty() && o.Name() != o.url) {
       s->m_title = StoredName(o.Name());
       s->m_autoName = false;
     }
@@ -390,6 +392,11 @@ class Importer {
 QByteArray ExportOpml(const CFeedsManager& manager, const QDateTime& created) {
   OpmlExportResult ignored;
   return WriteDocument(manager, created, ignored);
+}
+
+QByteArray ExportOpml(const CFeedsManager& manager, const QDateTime& created, OpmlExportResult& check) {
+  check = OpmlExportResult{};
+  return WriteDocument(manager, created, check);
 }
 
 OpmlExportResult ExportOpmlFile(const CFeedsManager& manager, const QString& path, const QDateTime& created) {

@@ -29,6 +29,10 @@ struct OpmlExportResult {
   int feeds = 0;
 };
 
+// The same, with `check` saying whether the document reads back as the
+// outlines written.
+QByteArray ExportOpml(const CFeedsManager& manager, const QDateTime& created, OpmlExportResult& check);
+
 // Writes ExportOpml's document to `path`, replacing the file only once the
 // new one is complete, after checking that the document reads back as the
 // outlines written; then reads the file back and compares it with what was
@@ -63,9 +67,10 @@ using OpmlProgress = std::function<void(int done, int total)>;
 //
 // A feed whose URL exists anywhere (or earlier in the file) is skipped. New
 // sources take the name the file gives (the title, else the text) and keep
-// it; only a source without any name is titled with its URL and named by
-// its feed at the first update (auto-name). A name is stored so that the
-// tree shows exactly the text of the file.
+// it; only a source without a name, or whose name is its URL (as exported
+// before its first update), is titled with its URL and named by its feed at
+// the first update (auto-name). A name is stored so that the tree shows
+// exactly the text of the file.
 //
 // Linear in the size of the file and the model.
 OpmlImportResult ImportOpml(CFeedsManager& manager, const QByteArray& data, ObjectId targetGroup = 0,
