@@ -175,6 +175,9 @@ TEST(OpmlTest, NamesTheFileGivesAreKeptAndShownAsWritten) {
       {"text only", "<outline text=\" X \" xmlUrl=\"http://a/\"/>", u"X", false},
       {"blank title, text", "<outline title=\"  \" text=\"X\" xmlUrl=\"http://a/\"/>", u"X", false},
       {"no name at all", "<outline title=\"\" xmlUrl=\"http://a/\"/>", u"http://a/", true},
+      // What an export writes for a source not yet updated: it stays auto-named.
+      {"name is the URL", "<outline text=\"http://a/\" title=\"http://a/\" xmlUrl=\" http://a/\"/>", u"http://a/",
+       true},
       // Text that looks like markup is shown as written, not decoded once more.
       {"entity text", "<outline text=\"&amp;lt;b&amp;gt; &amp;amp;\" xmlUrl=\"http://a/\"/>", u"&lt;b&gt; &amp;",
        false},
