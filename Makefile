@@ -1,14 +1,15 @@
-# The two set-up commands of the README:
-#   make run   installs what is missing, builds and starts Quillbend
-#   make test  installs what is missing, builds and runs every test
-# Both work as root on a fresh Debian 12 machine (or with sudo).
+# The set-up commands of the README:
+#   make run      installs what is missing, builds and starts Quillbend
+#   make test     installs what is missing, builds and runs every test
+#   make package  installs what is missing, builds and makes the Debian package
+# They work as root on a fresh Debian 12 machine (or with sudo).
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: deps build run test test-release test-asan test-fuzz fuzz bench clean
+.PHONY: deps build run test test-release test-asan test-fuzz fuzz bench package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -44,6 +45,10 @@ fuzz: deps
 
 bench: build
 	@for b in $(BUILD)/bench/*Bench; do echo "== $$b"; $$b; done
+
+# $(BUILD)/quillbend_VERSION_ARCH.deb, with the dependencies dpkg-shlibdeps finds.
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -29,6 +29,7 @@
 #include "app/ConfirmExitDlg.h"
 #include "app/CoreBridge.h"
 #include "app/Modal.h"
+#include "app/Notifier.h"
 #include "opml/Opml.h"
 #include "app/OptionsDlg.h"
 #include "app/RSSReaderDoc.h"
@@ -92,6 +93,8 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, QWidget* parent) : QMainWindow(parent
   CreateStatusBar();
   CreatePanes();
   CreateMenus();
+  m_notifier = new CNotifier(m_doc.m_feedsManager, m_doc.m_settingsManager, [this] { return m_trayIcon; }, this);
+  connect(m_notifier, &CNotifier::activated, this, &CMainFrame::ShowMainWindow);
   qApp->installEventFilter(this);
   // Logging off ends the program without the close sequence: keep the
   // settings and the model rather than only what the last timed save wrote.
@@ -196,6 +199,8 @@ void CMainFrame::CreateMenus() {
 CFeedsManager& CMainFrame::Model() { return m_doc.m_feedsManager; }
 
 void CMainFrame::ScheduleSave() {
+  // Every change of the model comes through here.
+  m_unreadCountStale = true;
   QTimer* save = Timer(FrameTimer::Save);
   save->stop();
   save->start();
@@ -259,12 +264,14 @@ void CMainFrame::OnTimer(FrameTimer timer) {
 
 void CMainFrame::OnUpdateTimer() {
   StopFrameTimer(FrameTimer::Update);
+  const ArticleCounts before = CountArticlesPerSource(Model());
   const bool news = m_updateAll ? m_updateAll(Model(), false) : RunUpdateAll(Model(), false);
   if (news) {
     ScheduleSave();
     m_sourceTree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
     m_articleList->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
     m_bNewArticles = true;
+    m_notifier->UpdatePassFinished(NewsSince(Model(), before));
   }
   StartFrameTimer(FrameTimer::Update);
   std::u16string status = u"Ready";
@@ -284,14 +291,17 @@ void CMainFrame::UpdateClock() {
 }
 
 void CMainFrame::UpdateTrayIcon() {
-  QString tip = QString::fromLatin1(kApplicationName);
   int icon = kTrayIconId;
   if (m_bNewArticles) {
     m_blinkPhase = !m_blinkPhase;
     icon = m_blinkPhase ? kTrayIconId : kTrayIconAltId;
-    tip += QStringLiteral(": You have new feeds");
   }
-  tip.truncate(63);
+  // Counted again only after a change: a large tree takes milliseconds.
+  if (m_unreadCountStale) {
+    m_unreadCount = CountUnreadArticles(Model());
+    m_unreadCountStale = false;
+  }
+  const QString tip = TrayToolTip(m_bNewArticles, m_unreadCount);
   const bool changed = !m_trayAdded || icon != m_trayIconId || tip != m_trayTip;
   m_trayIconId = icon;
   m_trayTip = tip;
@@ -541,10 +551,14 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 
 void CMainFrame::OnFirstRun() {
   m_doc.ShowHelpFeed();
+  m_unreadCountStale = true;
   m_doc.m_settingsManager.m_settings.WriteBool(setting::kFirstRun, false);
 }
 
-void CMainFrame::OnShowHelpFeed() { m_doc.ShowHelpFeed(); }
+void CMainFrame::OnShowHelpFeed() {
+  m_doc.ShowHelpFeed();
+  m_unreadCountStale = true;
+}
 
 void CMainFrame::ShowMainWindow() {
   if (!isVisible() || isMinimized()) showNormal();

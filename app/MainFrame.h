@@ -21,6 +21,7 @@ class QTimer;
 
 namespace qb {
 
+class CNotifier;
 class CRSSReaderDoc;
 
 inline constexpr int kTrayIconId = 137;     // IDI_TRAY
@@ -101,6 +102,7 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   QSplitter* OuterSplitter() const { return m_outerSplitter; }
   QSplitter* InnerSplitter() const { return m_innerSplitter; }
   QMenu* TrayMenu() const { return m_trayMenu; }
+  CNotifier* Notifier() const { return m_notifier; }
 
   // --- seams
   // Whether the desktop has a system tray; tests force an answer.
@@ -159,6 +161,9 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   bool m_blinkPhase = false;
   int m_trayIconId = 0;
   QString m_trayTip;
+  CNotifier* m_notifier = nullptr;
+  int m_unreadCount = 0;
+  bool m_unreadCountStale = true;
 
   bool m_savePlacementPosted = false;
   bool m_exitRequested = false;

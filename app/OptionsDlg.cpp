@@ -28,6 +28,8 @@ COptionsDlg::COptionsDlg(CRSSReaderSettingsManager& settings, QWidget* parent)
   auto* programLayout = new QVBoxLayout(program);
   m_confirm = new QCheckBox(QStringLiteral("Confirm exit"), program);
   programLayout->addWidget(m_confirm);
+  m_notify = new QCheckBox(QStringLiteral("Notify me of new articles"), program);
+  programLayout->addWidget(m_notify);
   layout->addWidget(program, 1, 0);
 
   auto* buttons = new QDialogButtonBox(Qt::Vertical, this);
@@ -44,9 +46,11 @@ void COptionsDlg::InitDialog() {
   m_bMinimizeToTray = m_settingsManager.Setting(setting::kMinimizeToSysTray) ? 1 : 0;
   m_bCloseToTray = m_settingsManager.Setting(setting::kCloseToSysTray) ? 1 : 0;
   m_bConfirmExit = m_settingsManager.Setting(setting::kConfirmExit) ? 1 : 0;
+  m_bNotifyNewArticles = m_settingsManager.Setting(setting::kNotifyNewArticles) ? 1 : 0;
   m_minimize->setChecked(m_bMinimizeToTray != 0);
   m_close->setChecked(m_bCloseToTray != 0);
   m_confirm->setChecked(m_bConfirmExit != 0);
+  m_notify->setChecked(m_bNotifyNewArticles != 0);
 }
 
 void COptionsDlg::showEvent(QShowEvent* event) {
@@ -58,8 +62,9 @@ void COptionsDlg::accept() {
   m_bMinimizeToTray = m_minimize->isChecked() ? 1 : 0;
   m_bCloseToTray = m_close->isChecked() ? 1 : 0;
   m_bConfirmExit = m_confirm->isChecked() ? 1 : 0;
+  m_bNotifyNewArticles = m_notify->isChecked() ? 1 : 0;
   SettingsSection& s = m_settingsManager.m_settings;
-  // In memory first; LoadSave(false) then writes all four values.
+  // In memory first; LoadSave(false) then writes every value.
   auto set = [&s](const QString& name, int value) {
     SettingValue& r = s.Get(name);
     r.bValue = value != 0;
@@ -69,6 +74,7 @@ void COptionsDlg::accept() {
   set(setting::kMinimizeToSysTray, m_bMinimizeToTray);
   set(setting::kCloseToSysTray, m_bCloseToTray);
   set(setting::kConfirmExit, m_bConfirmExit);
+  set(setting::kNotifyNewArticles, m_bNotifyNewArticles);
   m_settingsManager.LoadSave(false);
   QDialog::accept();
 }

@@ -1,6 +1,6 @@
-// "Options": the three check boxes of the "Settings" section. It re-reads the
+// "Options": the check boxes of the "Settings" section. It re-reads the
 // settings file when it opens, so values changed outside the program show;
-// OK writes all four "Settings" values.
+// OK writes every "Settings" value.
 #pragma once
 
 #include <QDialog>
@@ -19,11 +19,13 @@ class COptionsDlg : public QDialog {
   int m_bMinimizeToTray = 0;
   int m_bCloseToTray = 0;
   int m_bConfirmExit = 0;
+  int m_bNotifyNewArticles = 0;
 
   void InitDialog();
   QCheckBox* MinimizeBox() const { return m_minimize; }
   QCheckBox* CloseBox() const { return m_close; }
   QCheckBox* ConfirmBox() const { return m_confirm; }
+  QCheckBox* NotifyBox() const { return m_notify; }
 
   void accept() override;
 
@@ -35,6 +37,7 @@ class COptionsDlg : public QDialog {
   QCheckBox* m_minimize = nullptr;
   QCheckBox* m_close = nullptr;
   QCheckBox* m_confirm = nullptr;
+  QCheckBox* m_notify = nullptr;
   bool m_initialised = false;
 };
 

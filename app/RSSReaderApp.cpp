@@ -3,20 +3,26 @@
 #include <curl/curl.h>
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QIcon>
 #include <QMetaObject>
+#include <QTimer>
 
 #include "app/CoreBridge.h"
 #include "app/MainFrame.h"
 #include "app/Modal.h"
 #include "app/RSSReaderDoc.h"
-#include "app/SettingsExport.h"
 #include "app/SettingsManager.h"
+#include "app/SingleInstance.h"
 #include "views/FeedListView.h"
 #include "views/SourceListView.h"
 
+// The icons are linked from a static library, which keeps only what is
+// referred to: they are registered by name. Outside any namespace, as Qt asks.
+static void InitQuillbendResources() { Q_INIT_RESOURCE(quillbend); }
+
 namespace qb {
+
+void InitResources() { InitQuillbendResources(); }
 
 CRSSReaderApp::CRSSReaderApp() = default;
 
@@ -32,6 +38,7 @@ CRSSReaderApp::~CRSSReaderApp() {
 }
 
 bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
+  InitResources();
   QApplication::setOrganizationName(QString::fromLatin1(kOrganisationName));
   QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillbend.png")));
@@ -47,7 +54,8 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   InstallWaitCursor(true);
 
   for (const QString& argument : arguments) {
-    if (argument.endsWith(QLatin1String(".reg"), Qt::CaseInsensitive)) ImportSettingsFile(argument);
+    const StartRequest request = ClassifyArgument(argument);
+    if (request.kind == StartRequest::Kind::ImportSettings) ImportSettingsFile(request.value);
   }
 
   m_doc = std::make_unique<CRSSReaderDoc>();
@@ -92,22 +100,41 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   if (m_doc->m_settingsManager.Setting(setting::kFirstRun)) {
     QMetaObject::invokeMethod(frame, [frame] { frame->OnFirstRun(); }, Qt::QueuedConnection);
   }
+  // After the welcome article, so a feed given at the first start lands
+  // beside it.
+  QMetaObject::invokeMethod(
+      frame,
+      [this, arguments] {
+        RunStartRequests(*m_frame, *m_doc, arguments, true);
+        m_started = true;
+        RunPending();
+      },
+      Qt::QueuedConnection);
   return true;
 }
 
-void CRSSReaderApp::ImportSettingsFile(const QString& path) {
-  const QString name = QFileInfo(path).fileName();
-  const auto answer = ShowMessageBox(
-      nullptr, MsgIcon::Question,
-      QStringLiteral("Are you sure you want to import the settings in '%1' into Quillbend?").arg(name),
-      QMessageBox::Yes | QMessageBox::No);
-  if (answer != QMessageBox::Yes) return;
-  if (ImportSettings(path)) {
-    ShowMessageBox(nullptr, MsgIcon::Information,
-                   QStringLiteral("The settings in '%1' have been imported.").arg(name));
-  } else {
-    ShowMessageBox(nullptr, MsgIcon::Warning,
-                   QStringLiteral("'%1' could not be read as a Quillbend settings file.").arg(name));
+void CRSSReaderApp::HandleCommandLine(const QStringList& arguments) {
+  m_pending.push_back(arguments);
+  RunPending();
+}
+
+void CRSSReaderApp::RunPending() {
+  if (!m_started || !m_frame || m_pending.empty()) return;
+  if (m_frame->IsClosed()) {
+    m_pending.clear();
+    return;
+  }
+  if (QApplication::activeModalWidget() != nullptr) {
+    // One dialog at a time: the request waits until the open one is closed.
+    m_frame->ShowMainWindow();
+    QTimer::singleShot(250, m_frame.get(), [this] { RunPending(); });
+    return;
+  }
+  const std::vector<QStringList> pending = std::move(m_pending);
+  m_pending.clear();
+  for (const QStringList& arguments : pending) {
+    m_frame->ShowMainWindow();
+    RunStartRequests(*m_frame, *m_doc, arguments, false);
   }
 }
 

@@ -6,11 +6,15 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace qb {
 
 class CMainFrame;
 class CRSSReaderDoc;
+
+// Registers the program's icons (res/quillbend.qrc); start-up does it.
+void InitResources();
 
 class CRSSReaderApp {
  public:
@@ -20,9 +24,16 @@ class CRSSReaderApp {
   CRSSReaderApp& operator=(const CRSSReaderApp&) = delete;
 
   // Runs start-up with the program's arguments (without the program name).
-  // A settings file (*.reg) among them is imported after the user agrees.
-  // False ends the program.
+  // A settings file (*.reg) among them is imported after the user agrees,
+  // before anything reads the settings; feed addresses and feed documents
+  // open the add-feed dialog once the window shows. False ends the program.
   bool InitInstance(const QStringList& arguments);
+
+  // A later start handed over its arguments: none raises the window; a
+  // settings file is imported as at start-up (then used at once); a feed
+  // address or document opens the add-feed dialog filled with the address.
+  // Waits while a dialog is open or start-up has not finished.
+  void HandleCommandLine(const QStringList& arguments);
 
   CRSSReaderDoc* Document() const { return m_doc.get(); }
   CMainFrame* Frame() const { return m_frame.get(); }
@@ -32,11 +43,13 @@ class CRSSReaderApp {
   std::function<void(CMainFrame&)> m_configureFrame;
 
  private:
-  void ImportSettingsFile(const QString& path);
+  void RunPending();
 
   std::unique_ptr<CRSSReaderDoc> m_doc;
   std::unique_ptr<CMainFrame> m_frame;
   bool m_networkInitialised = false;
+  bool m_started = false;
+  std::vector<QStringList> m_pending;
 };
 
 }  // namespace qb

@@ -87,7 +87,8 @@ void SettingsSection::WriteInt(const QString& name, int32_t value) {
 
 void CRSSReaderSettingsManager::LoadSave(bool load) {
   for (const QString* name : {&setting::kMinimizeToSysTray, &setting::kCloseToSysTray,
-                              &setting::kConfirmExit, &setting::kFirstRun}) {
+                              &setting::kConfirmExit, &setting::kFirstRun,
+                              &setting::kNotifyNewArticles}) {
     if (load) {
       m_settings.ReadBool(*name, true);
     } else {

@@ -12,6 +12,8 @@ namespace qb {
 
 inline constexpr char kOrganisationName[] = "Velmorant";
 inline constexpr char kApplicationName[] = "Quillbend";
+// The desktop's name for the program: its desktop entry, metainfo and icon.
+inline constexpr char kDesktopAppId[] = "net.velmorant.Quillbend";
 
 inline constexpr char kSettingsSection[] = "Settings";
 inline constexpr char kWindowSettingsSection[] = "WindowSettings";
@@ -66,7 +68,8 @@ class CRSSReaderSettingsManager : public CSettingsManager {
   ~CRSSReaderSettingsManager() override = default;
 
   // Reads (default true) or writes MinimizeToSysTray, CloseToSysTray,
-  // ConfirmExit and FirstRun, in that order, in the "Settings" section.
+  // ConfirmExit, FirstRun and NotifyNewArticles, in that order, in the
+  // "Settings" section.
   // The window section is never loaded or saved as a whole.
   void LoadSave(bool load) override;
 
@@ -83,6 +86,8 @@ inline const QString kMinimizeToSysTray = QStringLiteral("MinimizeToSysTray");
 inline const QString kCloseToSysTray = QStringLiteral("CloseToSysTray");
 inline const QString kConfirmExit = QStringLiteral("ConfirmExit");
 inline const QString kFirstRun = QStringLiteral("FirstRun");
+// A desktop notification when an automatic update brings news.
+inline const QString kNotifyNewArticles = QStringLiteral("NotifyNewArticles");
 inline const QString kMainFrameIsHidden = QStringLiteral("MainFrameIsHidden");
 inline const QString kMainFrameIsMaximized = QStringLiteral("MainFrameIsMaximized");
 inline const QString kMainFrameIsMinimized = QStringLiteral("MainFrameIsMinimized");

@@ -1,15 +1,92 @@
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <cstdio>
+#include <cstring>
 
+#include "app/DesktopScheme.h"
 #include "app/RSSReaderApp.h"
+#include "app/SettingsManager.h"
+#include "app/SingleInstance.h"
+
+namespace {
+
+void SetNames() {
+  QCoreApplication::setOrganizationName(QString::fromLatin1(qb::kOrganisationName));
+  QCoreApplication::setApplicationName(QString::fromLatin1(qb::kApplicationName));
+  QCoreApplication::setApplicationVersion(QStringLiteral(QB_VERSION));
+}
+
+void Describe(QCommandLineParser& parser) {
+  parser.setApplicationDescription(QStringLiteral(
+      "A reader for RSS and Atom feeds.\n\n"
+      "When Quillbend already runs, a new start hands its arguments to the running\n"
+      "window and ends: without arguments the window comes to the front."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument(
+      QStringLiteral("address|file"),
+      QStringLiteral("A feed's address (http:, https: or feed:) or a feed document to "
+                     "subscribe to, or a settings file (.reg) to import."),
+      QStringLiteral("[address|file...]"));
+}
+
+// Whether the command line asks only for text, which needs no display.
+bool AsksForText(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (std::strcmp(a, "--") == 0) return false;
+    for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"}) {
+      if (std::strcmp(a, option) == 0) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForText(argc, argv)) {
+    QCoreApplication core(argc, argv);
+    SetNames();
+    QCommandLineParser parser;
+    Describe(parser);
+    parser.process(core);  // prints the help or the version and ends the program
+    return 0;
+  }
+
   // The article view's web engine shares the OpenGL contexts of the widgets.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication application(argc, argv);
+  SetNames();
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(qb::kDesktopAppId));
+  QCommandLineParser parser;
+  Describe(parser);
+  parser.process(application);
+  const QStringList arguments = qb::ResolveArguments(parser.positionalArguments(), QDir::currentPath());
+
+  qb::CSingleInstance instance(qb::CSingleInstance::DefaultServerPath());
+  switch (instance.ClaimOrHandOver(arguments)) {
+    case qb::CSingleInstance::Claim::HandedOver:
+      return 0;
+    case qb::CSingleInstance::Claim::NoAnswer:
+      std::fputs("quillbend: Quillbend is already running but does not answer; try again later.\n",
+                 stderr);
+      return 1;
+    case qb::CSingleInstance::Claim::Primary:
+      break;
+  }
+
+  // Before any window exists, so none shows in the wrong colours first.
+  qb::CDesktopColorScheme colorScheme;
   int status = 1;
   {
     qb::CRSSReaderApp app;
-    if (app.InitInstance(QApplication::arguments().mid(1))) status = QApplication::exec();
+    const QMetaObject::Connection handOver =
+        QObject::connect(&instance, &qb::CSingleInstance::commandLineReceived,
+                         [&app](const QStringList& received) { app.HandleCommandLine(received); });
+    if (app.InitInstance(arguments)) status = QApplication::exec();
+    QObject::disconnect(handOver);
   }
   return status;
 }

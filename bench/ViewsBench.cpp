@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "app/Notifier.h"
 #include "model/FeedsManager.h"
 #include "views/ArticleTableModel.h"
 #include "views/FeedListView.h"
@@ -104,6 +105,14 @@ void BM_Reference_CollectFeeds(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Reference_CollectFeeds)->Unit(benchmark::kMillisecond);
+
+// The tray tip's unread count. Too slow to take on every tick of the clock
+// (twice a second) on the window's thread, it is taken after each change.
+void BM_TrayTipUnreadCount(benchmark::State& state) {
+  BenchFrame frame;
+  for (auto _ : state) benchmark::DoNotOptimize(TrayToolTip(false, CountUnreadArticles(frame.model)));
+}
+BENCHMARK(BM_TrayTipUnreadCount)->Unit(benchmark::kMillisecond);
 
 // From the root item (empty list) to the group holding every article: rows
 // added and sorted by title.

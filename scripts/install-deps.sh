@@ -10,6 +10,10 @@ packages=(
   qt6-base-dev qt6-webengine-dev
   xvfb xauth libpugixml-dev
   clang libclang-rt-14-dev
+  # packaging and the checks of the installed files
+  dpkg-dev file gzip man-db desktop-file-utils appstream
+  # the notification test runs its own session bus
+  dbus-daemon
 )
 
 missing=()

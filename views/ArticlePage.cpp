@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QPalette>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "feeds/Markup.h"
@@ -42,7 +44,40 @@ std::u16string EncodeForPage(const std::u16string& text) {
 
 void Append(std::u16string& page, std::string_view ascii) { page.append(ascii.begin(), ascii.end()); }
 
+double Linear(double channel) {
+  return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+}
+
+double Luminance(const QColor& c) {
+  const QColor rgb = c.toRgb();
+  return 0.2126 * Linear(rgb.redF()) + 0.7152 * Linear(rgb.greenF()) + 0.0722 * Linear(rgb.blueF());
+}
+
 }  // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+  const double la = Luminance(a);
+  const double lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor ReadableOn(const QColor& foreground, const QColor& background, double minimumContrast) {
+  if (ContrastRatio(foreground, background) >= minimumContrast) return foreground;
+  // Towards white on a background darker than middle grey, else towards black.
+  const bool lighten = ContrastRatio(background, Qt::black) < ContrastRatio(background, Qt::white);
+  const QColor hsl = foreground.toHsl();
+  const float hue = hsl.hslHueF();
+  const float saturation = hsl.hslSaturationF();
+  float lightness = hsl.lightnessF();
+  QColor best = foreground;
+  for (int step = 0; step < 100; ++step) {
+    lightness = lighten ? std::min(1.0f, lightness + 0.02f) : std::max(0.0f, lightness - 0.02f);
+    best = QColor::fromHslF(hue, saturation, lightness).toRgb();
+    if (ContrastRatio(best, background) >= minimumContrast) break;
+    if (lightness <= 0.0f || lightness >= 1.0f) break;
+  }
+  return best;
+}
 
 std::string ColorToHex(const QColor& color) {
   char buf[8];
@@ -60,6 +95,11 @@ std::string ArticlePageBytes(ObjectId id, const std::u16string& title, const std
   // cannot hold are written as references, which the browser reads back.
   const std::u16string encodedLink = EncodeForPage(link);
   std::u16string page;
+  if (colors.dark) Append(page, "<meta name=\"color-scheme\" content=\"dark\">" + crlf);
+  if (!colors.background.empty()) {
+    Append(page, "<body bgcolor=\"#" + colors.background + "\" text=\"#" + colors.text + "\" link=\"#" +
+                     colors.link + "\" vlink=\"#" + colors.visitedLink + "\">" + crlf);
+  }
   Append(page, "<p>" + crlf);
   Append(page, "<table width=\"100%\" border=\"0\" align=\"center\" cellpadding=\"4\"><tr>" + crlf);
   Append(page, "<td bgcolor=\"#" + colors.highlight + "\"><font face=\"Arial\" size=\"3\" color=\"#" +
@@ -101,11 +141,21 @@ std::string ArticlePageBytes(ObjectId id, const std::u16string& title, const std
   return bytes;
 }
 
-ArticlePageColors SystemPageColors() {
-  const QPalette palette = QApplication::palette();
-  return {ColorToHex(palette.color(QPalette::Active, QPalette::Highlight)),
-          ColorToHex(palette.color(QPalette::Active, QPalette::HighlightedText))};
+ArticlePageColors PageColorsFrom(const QPalette& palette) {
+  const QColor base = palette.color(QPalette::Active, QPalette::Base);
+  const QColor text = palette.color(QPalette::Active, QPalette::Text);
+  ArticlePageColors colors;
+  colors.highlight = ColorToHex(palette.color(QPalette::Active, QPalette::Highlight));
+  colors.highlightText = ColorToHex(palette.color(QPalette::Active, QPalette::HighlightedText));
+  colors.background = ColorToHex(base);
+  colors.text = ColorToHex(ReadableOn(text, base));
+  colors.link = ColorToHex(ReadableOn(palette.color(QPalette::Active, QPalette::Link), base));
+  colors.visitedLink = ColorToHex(ReadableOn(palette.color(QPalette::Active, QPalette::LinkVisited), base));
+  colors.dark = Luminance(base) < Luminance(text);
+  return colors;
 }
+
+ArticlePageColors SystemPageColors() { return PageColorsFrom(QApplication::palette()); }
 
 QString ArticlePagePath() {
   const QString folder = PrivateTempFolder();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPalette>
 #include <QString>
 #include <string>
 #include <string_view>
@@ -25,17 +26,42 @@ std::string ColorToHex(const QColor& color);
 struct ArticlePageColors {
   std::string highlight;      // the title bar's background, as ColorToHex
   std::string highlightText;  // its text colour
+  // The page's own colours, as ColorToHex. Left empty, the page says
+  // nothing about them and the browser's defaults apply.
+  std::string background;
+  std::string text;
+  std::string link;
+  std::string visitedLink;
+  // The page asks the browser for dark form controls and scroll bars.
+  bool dark = false;
 };
+
+// The contrast ratio of two colours as the web's accessibility guidelines
+// define it: from 1 (the same luminance) to 21 (black on white).
+double ContrastRatio(const QColor& a, const QColor& b);
+
+// The foreground, made lighter on a dark background or darker on a light
+// one, with its hue kept, until it reaches the contrast ratio (or white or
+// black). A colour that already reaches it comes back unchanged.
+QColor ReadableOn(const QColor& foreground, const QColor& background, double minimumContrast = 4.5);
 
 // The page for one article as the bytes of the file: every character is one
 // byte (0 to 255), characters above 255 are written as decimal character
 // references, and every line feed is written as a carriage return and a line
 // feed. Title and description are entity-decoded once more, so text that a
-// feed escaped twice arrives as markup; the link is written as stored.
+// feed escaped twice arrives as markup; the link is written as stored. The
+// page's colours come first, as attributes of its body (and, when dark, a
+// colour-scheme declaration), so that the feed's own inline styles still
+// win over them.
 std::string ArticlePageBytes(ObjectId id, const std::u16string& title, const std::u16string& link,
                              const std::u16string& description, const ArticlePageColors& colors);
 
-// The colours of the system palette's highlight and highlighted text.
+// The page's colours from a window palette: the title bar in the highlight
+// colours, the page in the base and text colours, links in the palette's
+// link colours made readable on the base colour. A palette whose base is
+// darker than its text gives a dark page.
+ArticlePageColors PageColorsFrom(const QPalette& palette);
+// The same from the application's palette.
 ArticlePageColors SystemPageColors();
 
 // Writes the article's page (or an empty page) to the private temporary

@@ -80,6 +80,8 @@ CFeedView::CFeedView(IMainFrame& frame, QWidget* parent) : QWebEngineView(parent
   settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
   settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
   settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+  // No white flash between pages on a dark desktop.
+  m_page->setBackgroundColor(palette().color(QPalette::Base));
   setPage(m_page);
 }
 
@@ -92,7 +94,7 @@ void CFeedView::SetScriptsEnabled(bool on) {
 
 void CFeedView::ShowArticle() {
   const CFeed* article = m_frame.Model().GetFeed(m_currentFeedId);
-  m_pagePath = article != nullptr ? WriteArticlePage(*article, SystemPageColors()) : WriteEmptyPage();
+  m_pagePath = article != nullptr ? WriteArticlePage(*article, PageColorsFrom(palette())) : WriteEmptyPage();
   SetScriptsEnabled(false);
   if (m_pagePath.isEmpty()) {
     m_page->setHtml(QString());
@@ -134,6 +136,17 @@ bool CFeedView::eventFilter(QObject* watched, QEvent* event) {
 void CFeedView::childEvent(QChildEvent* event) {
   QWebEngineView::childEvent(event);
   if (event->added() && event->child()->isWidgetType()) event->child()->installEventFilter(this);
+}
+
+void CFeedView::changeEvent(QEvent* event) {
+  QWebEngineView::changeEvent(event);
+  if (event->type() != QEvent::PaletteChange || m_page == nullptr) return;
+  m_page->setBackgroundColor(palette().color(QPalette::Base));
+  // A web page opened from an article keeps its own colours.
+  if (m_currentFeedId != 0 && !m_pagePath.isEmpty() && m_page->url().isLocalFile() &&
+      m_page->url().toLocalFile() == m_pagePath) {
+    ShowArticle();
+  }
 }
 
 void CFeedView::focusInEvent(QFocusEvent* event) {

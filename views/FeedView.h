@@ -58,6 +58,8 @@ class CFeedView : public QWebEngineView {
   void focusInEvent(QFocusEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void childEvent(QChildEvent* event) override;
+  // A new colour scheme repaints the shown article in its colours.
+  void changeEvent(QEvent* event) override;
 
  private:
   friend class CArticleWebPage;

@@ -668,11 +668,12 @@ void CSourceListView::AddGroup() {
   if (item != nullptr) SelectItem(FindItem(groupId));
 }
 
-void CSourceListView::AddFeed() {
+void CSourceListView::AddFeed(const QString& presetUrl) {
   QTreeWidgetItem* groupItem = SelectedItem();
   if (KindOf(groupItem) != NodeKind::Group) return;
   const ObjectId groupId = IdOf(groupItem);
   CAddNewFeedDlg dlg(m_frame.Window());
+  dlg.m_strUrl = presetUrl;
   QString label = groupItem->text(0);
   const qsizetype paren = label.indexOf(QLatin1Char('('));
   if (paren >= 0) label.truncate(paren);

@@ -56,7 +56,9 @@ class CSourceListView : public QTreeWidget {
   void UpdateAllFeeds();
   // A new group at the root level (root selected) or inside the selected group.
   void AddGroup();
-  void AddFeed();
+  void AddFeed() { AddFeed(QString()); }
+  // The same with the dialog filled in (an address handed over by the desktop).
+  void AddFeed(const QString& presetUrl);
   void DeleteFeed();
   void DeleteGroup();
   // Starts editing the selected item's name (not for the root item).

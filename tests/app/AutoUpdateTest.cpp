@@ -48,7 +48,7 @@ TEST(AutoUpdateTest, DueSourceBringsNewsAndRaisesTheNotice) {
   EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
   EXPECT_EQ(f.StatusText(), QStringLiteral("Ready"));
   f.OnTimer(FrameTimer::Tick);
-  EXPECT_EQ(f.TrayTip(), QStringLiteral("Quillbend: You have new feeds"));
+  EXPECT_EQ(f.TrayTip(), QStringLiteral("Quillbend: You have new feeds (2 unread articles)"));
 
   // The same articles again bring nothing new.
   f.SetNewArticles(false);

@@ -18,34 +18,123 @@
 namespace qb {
 namespace {
 
-const ArticlePageColors kColors{"316AC5", "FFFFFF"};
+// The title bar's colours only: the page says nothing of its own colours.
+ArticlePageColors TitleBarColors() {
+  ArticlePageColors colors;
+  colors.highlight = "316AC5";
+  colors.highlightText = "FFFFFF";
+  return colors;
+}
+const ArticlePageColors kColors = TitleBarColors();
 
 std::string Page(ObjectId id, const std::u16string& title, const std::u16string& link,
                  const std::u16string& desc) {
   return ArticlePageBytes(id, title, link, desc, kColors);
 }
 
+// The page of the article used below, without page colours.
+const std::string kTemplate =
+    "<p>\r\r\n"
+    "<table width=\"100%\" border=\"0\" align=\"center\" cellpadding=\"4\"><tr>\r\r\n"
+    "<td bgcolor=\"#316AC5\"><font face=\"Arial\" size=\"3\" color=\"#FFFFFF\">A & B</font></td>\r\r\n"
+    "</tr></table>\r\r\n"
+    "<table border=\"0\" align=\"center\" cellpadding=\"4\"><tr>\r\r\n"
+    "<td><font face=\"Arial\" size=\"2\">\r\r\n"
+    "<a href=\"http://x/?a=1&b=2\">Open this article (this window)</a>\r\r\n"
+    "</font></td>\r\r\n"
+    "<td><font face=\"Arial\" size=\"2\">\r\r\n"
+    "<a href=\"http://x/?a=1&b=2\" target=\"2147483648\">Open this article (new window)</a>\r\r\n"
+    "</font></td>\r\r\n"
+    "<td><font face=\"Arial\" size=\"2\">\r\r\n"
+    "<a href=\"http://DELETE_ARTICLE/\">Delete this article</a>\r\r\n"
+    "</font></td>\r\r\n"
+    "</tr></table>\r\r\n"
+    "<hr width=\"100%\" size=\"1\">\r\r\n"
+    "</p>\r\r\n"
+    "<p>one\r\ntwo</p>";
+
 TEST(ArticlePageTest, WritesTheTemplateExactly) {
-  const std::string expected =
-      "<p>\r\r\n"
-      "<table width=\"100%\" border=\"0\" align=\"center\" cellpadding=\"4\"><tr>\r\r\n"
-      "<td bgcolor=\"#316AC5\"><font face=\"Arial\" size=\"3\" color=\"#FFFFFF\">A & B</font></td>\r\r\n"
-      "</tr></table>\r\r\n"
-      "<table border=\"0\" align=\"center\" cellpadding=\"4\"><tr>\r\r\n"
-      "<td><font face=\"Arial\" size=\"2\">\r\r\n"
-      "<a href=\"http://x/?a=1&b=2\">Open this article (this window)</a>\r\r\n"
-      "</font></td>\r\r\n"
-      "<td><font face=\"Arial\" size=\"2\">\r\r\n"
-      "<a href=\"http://x/?a=1&b=2\" target=\"2147483648\">Open this article (new window)</a>\r\r\n"
-      "</font></td>\r\r\n"
-      "<td><font face=\"Arial\" size=\"2\">\r\r\n"
-      "<a href=\"http://DELETE_ARTICLE/\">Delete this article</a>\r\r\n"
-      "</font></td>\r\r\n"
-      "</tr></table>\r\r\n"
-      "<hr width=\"100%\" size=\"1\">\r\r\n"
-      "</p>\r\r\n"
-      "<p>one\r\ntwo</p>";
-  EXPECT_EQ(Page(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>"), expected);
+  EXPECT_EQ(Page(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>"), kTemplate);
+}
+
+QPalette Palette(QColor base, QColor text, QColor link, QColor visited) {
+  QPalette p;
+  p.setColor(QPalette::Base, base);
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::Link, link);
+  p.setColor(QPalette::LinkVisited, visited);
+  p.setColor(QPalette::Highlight, QColor(49, 106, 197));
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  return p;
+}
+
+TEST(ArticlePageTest, ContrastFollowsTheAccessibilityFormula) {
+  EXPECT_DOUBLE_EQ(ContrastRatio(Qt::black, Qt::white), 21.0);
+  EXPECT_DOUBLE_EQ(ContrastRatio(Qt::white, Qt::black), 21.0);
+  EXPECT_DOUBLE_EQ(ContrastRatio(QColor(90, 90, 90), QColor(90, 90, 90)), 1.0);
+  EXPECT_NEAR(ContrastRatio(QColor(0, 0, 255), Qt::white), 8.59, 0.01);
+  EXPECT_NEAR(ContrastRatio(QColor(119, 119, 119), Qt::white), 4.48, 0.01);
+}
+
+TEST(ArticlePageTest, ColoursAreMadeReadableOnTheirBackground) {
+  struct Case {
+    QColor foreground;
+    QColor background;
+    bool unchanged;
+  };
+  const Case cases[] = {
+      {QColor(0, 0, 255), QColor(0x23, 0x26, 0x27), false},     // the default link on a dark base
+      {QColor(128, 0, 128), QColor(20, 20, 20), false},         // purple on near black
+      {QColor(255, 0, 255), Qt::white, false},                  // the default visited link, light
+      {QColor(255, 230, 0), QColor(250, 250, 250), false},      // yellow on white
+      {QColor(0, 0, 255), Qt::white, true},                     // already readable
+      {QColor(0x3d, 0xae, 0xe9), QColor(0x23, 0x26, 0x27), true},
+      {QColor(40, 40, 40), QColor(40, 40, 40), false},          // invisible grey
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.foreground.name().toStdString() + " on " + c.background.name().toStdString());
+    const QColor readable = ReadableOn(c.foreground, c.background);
+    EXPECT_GE(ContrastRatio(readable, c.background), 4.5);
+    if (c.unchanged) {
+      EXPECT_EQ(readable, c.foreground);
+    } else if (c.foreground.hslSaturation() > 0) {
+      // Lighter or darker, but the same colour.
+      EXPECT_NEAR(readable.toHsl().hslHueF(), c.foreground.toHsl().hslHueF(), 0.02);
+    }
+  }
+}
+
+TEST(ArticlePageTest, ADarkPaletteGivesADarkPageAndLeavesTheFeedsStyles) {
+  const QPalette dark = Palette(QColor(0x23, 0x26, 0x27), QColor(0xef, 0xf0, 0xf1), QColor(0, 0, 255),
+                                QColor(128, 0, 128));
+  const ArticlePageColors colors = PageColorsFrom(dark);
+  EXPECT_TRUE(colors.dark);
+  EXPECT_EQ(colors.background, "232627");
+  EXPECT_EQ(colors.text, "EFF0F1");
+  EXPECT_EQ(colors.highlight, "316AC5");
+  for (const std::string& link : {colors.link, colors.visitedLink}) {
+    const QColor c(QString::fromStdString("#" + link));
+    EXPECT_GE(ContrastRatio(c, QColor(0x23, 0x26, 0x27)), 4.5) << link;
+  }
+  const std::string page =
+      ArticlePageBytes(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>", colors);
+  const std::string head = "<meta name=\"color-scheme\" content=\"dark\">\r\r\n"
+                           "<body bgcolor=\"#232627\" text=\"#EFF0F1\" link=\"#" + colors.link +
+                           "\" vlink=\"#" + colors.visitedLink + "\">\r\r\n";
+  EXPECT_EQ(page, head + kTemplate);
+  // A feed's own colours stay as the feed wrote them.
+  const std::string styled =
+      ArticlePageBytes(1, u"t", u"http://l/", u"<p style=\"color:#000;background:#fff\">x</p>", colors);
+  EXPECT_TRUE(styled.ends_with("</p>\r\r\n<p style=\"color:#000;background:#fff\">x</p>")) << styled;
+
+  const ArticlePageColors light =
+      PageColorsFrom(Palette(Qt::white, Qt::black, QColor(0, 0, 255), QColor(255, 0, 255)));
+  EXPECT_FALSE(light.dark);
+  EXPECT_EQ(light.background, "FFFFFF");
+  EXPECT_EQ(light.link, "0000FF");
+  const std::string lightPage = ArticlePageBytes(1, u"t", u"http://l/", u"", light);
+  EXPECT_EQ(lightPage.find("color-scheme"), std::string::npos);
+  EXPECT_EQ(lightPage.rfind("<body bgcolor=\"#FFFFFF\" text=\"#000000\" link=\"#0000FF\"", 0), 0u);
 }
 
 TEST(ArticlePageTest, CharactersBecomeSingleBytesOrReferences) {
@@ -221,6 +310,20 @@ TEST_F(FeedViewTest, OtherNavigations) {
   // A feed's link to a local file does not open it in the pane.
   EXPECT_FALSE(Page()->HandleNavigation(QUrl("file:///etc/passwd"), true));
   EXPECT_TRUE(Page()->HandleNavigation(QUrl::fromLocalFile(f.view->PagePath()), true));
+}
+
+TEST_F(FeedViewTest, ANewColourSchemeRepaintsTheShownArticle) {
+  SelectRow(f.list->FindRow(a->m_id));
+  const QString path = f.view->PagePath();
+  QSignalSpy loaded(f.view->page(), &QWebEnginePage::loadFinished);
+  ASSERT_TRUE(loaded.wait(20000));
+  EXPECT_EQ(test::ReadFile(path.toStdString()).find("color-scheme"), std::string::npos);
+  f.view->setPalette(Palette(QColor(20, 20, 24), QColor(230, 230, 230), QColor(0, 0, 255), QColor(128, 0, 128)));
+  EXPECT_EQ(f.view->page()->backgroundColor(), QColor(20, 20, 24));
+  const std::string bytes = test::ReadFile(path.toStdString());
+  EXPECT_EQ(bytes.rfind("<meta name=\"color-scheme\" content=\"dark\">\r\r\n<body bgcolor=\"#141418\"", 0), 0u);
+  EXPECT_NE(bytes.find("alpha & \xE9</font>"), std::string::npos);
+  EXPECT_EQ(f.view->m_currentFeedId, a->m_id);
 }
 
 TEST_F(FeedViewTest, DeleteKeyAndFocus) {

@@ -1,0 +1,125 @@
+#include "app/DesktopScheme.h"
+
+#include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+
+namespace qb {
+
+namespace {
+
+const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kSettingsInterface = QStringLiteral("org.freedesktop.portal.Settings");
+const QString kAppearance = QStringLiteral("org.freedesktop.appearance");
+const QString kColorScheme = QStringLiteral("color-scheme");
+// Start-up waits this long at most for a portal that is slow to answer.
+constexpr int kPortalTimeoutMs = 500;
+
+QDBusConnection Bus(const QString& name) {
+  return name.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(name);
+}
+
+ColorPreference ReadPortal(const QDBusConnection& bus) {
+  if (!bus.isConnected()) return ColorPreference::None;
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(kPortalService, kPortalPath, kSettingsInterface, QStringLiteral("Read"));
+  call << kAppearance << kColorScheme;
+  const QDBusMessage reply = bus.call(call, QDBus::Block, kPortalTimeoutMs);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return ColorPreference::None;
+  return PreferenceFromPortalValue(reply.arguments().constFirst());
+}
+
+}  // namespace
+
+ColorPreference PreferenceFromPortalValue(const QVariant& value) {
+  QVariant v = value;
+  // Read answers a variant holding a variant; a few portals add one more.
+  for (int depth = 0; depth < 4; ++depth) {
+    if (v.canConvert<QDBusVariant>() && v.userType() == qMetaTypeId<QDBusVariant>()) {
+      v = v.value<QDBusVariant>().variant();
+    } else if (v.userType() == qMetaTypeId<QDBusArgument>()) {
+      const QDBusArgument argument = v.value<QDBusArgument>();
+      if (argument.currentType() != QDBusArgument::VariantType) break;
+      v = qdbus_cast<QDBusVariant>(argument).variant();
+    } else {
+      break;
+    }
+  }
+  bool ok = false;
+  const uint scheme = v.toUInt(&ok);
+  if (!ok || v.userType() == QMetaType::QString) return ColorPreference::None;
+  if (scheme == 1) return ColorPreference::Dark;
+  if (scheme == 2) return ColorPreference::Light;
+  return ColorPreference::None;
+}
+
+ColorPreference PreferenceFromGtkTheme(const QString& gtkTheme) {
+  return gtkTheme.trimmed().endsWith(QLatin1String(":dark"), Qt::CaseInsensitive) ? ColorPreference::Dark
+                                                                                   : ColorPreference::None;
+}
+
+bool IsDarkPalette(const QPalette& palette) {
+  return palette.color(QPalette::Active, QPalette::Window).lightness() <
+         palette.color(QPalette::Active, QPalette::WindowText).lightness();
+}
+
+QPalette DarkPalette() {
+  const QColor window(0x31, 0x36, 0x3b);
+  const QColor base(0x23, 0x26, 0x29);
+  const QColor text(0xef, 0xf0, 0xf1);
+  const QColor disabledText(0x7f, 0x83, 0x87);
+  QPalette p(text, window, QColor(0x47, 0x4d, 0x54), QColor(0x1e, 0x21, 0x24), QColor(0x2c, 0x30, 0x34),
+             text, QColor(0xff, 0xff, 0xff), base, window);
+  p.setColor(QPalette::ButtonText, text);
+  p.setColor(QPalette::AlternateBase, QColor(0x2a, 0x2e, 0x32));
+  p.setColor(QPalette::Midlight, QColor(0x3b, 0x40, 0x45));
+  p.setColor(QPalette::Shadow, QColor(0x14, 0x16, 0x18));
+  p.setColor(QPalette::ToolTipBase, window);
+  p.setColor(QPalette::ToolTipText, text);
+  p.setColor(QPalette::PlaceholderText, disabledText);
+  p.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
+  p.setColor(QPalette::HighlightedText, QColor(0x10, 0x12, 0x14));
+  p.setColor(QPalette::Link, QColor(0x5c, 0xb8, 0xff));
+  p.setColor(QPalette::LinkVisited, QColor(0xc0, 0x9c, 0xf0));
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+    p.setColor(QPalette::Disabled, role, disabledText);
+  }
+  p.setColor(QPalette::Disabled, QPalette::Highlight, QColor(0x4a, 0x50, 0x56));
+  p.setColor(QPalette::Disabled, QPalette::HighlightedText, disabledText);
+  return p;
+}
+
+QPalette PaletteFor(ColorPreference preference, const QPalette& chosenByQt) {
+  if (preference == ColorPreference::Dark && !IsDarkPalette(chosenByQt)) return DarkPalette();
+  return chosenByQt;
+}
+
+CDesktopColorScheme::CDesktopColorScheme(QObject* parent, const QString& busConnection)
+    : QObject(parent), m_chosenByQt(QApplication::palette()) {
+  QDBusConnection bus = Bus(busConnection);
+  ColorPreference preference = ReadPortal(bus);
+  if (preference == ColorPreference::None) {
+    preference = PreferenceFromGtkTheme(QString::fromLocal8Bit(qgetenv("GTK_THEME")));
+  }
+  Apply(preference);
+  if (bus.isConnected()) {
+    bus.connect(kPortalService, kPortalPath, kSettingsInterface, QStringLiteral("SettingChanged"), this,
+                SLOT(OnSettingChanged(QString, QString, QDBusVariant)));
+  }
+}
+
+void CDesktopColorScheme::OnSettingChanged(const QString& group, const QString& key, const QDBusVariant& value) {
+  if (group != kAppearance || key != kColorScheme) return;
+  Apply(PreferenceFromPortalValue(QVariant::fromValue(value)));
+}
+
+void CDesktopColorScheme::Apply(ColorPreference preference) {
+  m_preference = preference;
+  const QPalette wanted = PaletteFor(preference, m_chosenByQt);
+  // Every widget hears of the change (the article page rewrites itself).
+  if (wanted != QApplication::palette()) QApplication::setPalette(wanted);
+}
+
+}  // namespace qb

@@ -1,0 +1,145 @@
+#include "app/DesktopScheme.h"
+
+#include <QApplication>
+#include <QDBusMessage>
+#include <QTest>
+#include <QThread>
+#include <atomic>
+#include <gtest/gtest.h>
+
+#include "tests/app/PrivateBus.h"
+#include "views/ArticlePage.h"
+
+namespace qb {
+namespace {
+
+QVariant Wrapped(const QVariant& value, int times) {
+  QVariant v = value;
+  for (int i = 0; i < times; ++i) v = QVariant::fromValue(QDBusVariant(v));
+  return v;
+}
+
+TEST(DesktopSchemeTest, ThePortalsValueNamesThePreference) {
+  struct Case {
+    QVariant value;
+    ColorPreference preference;
+  };
+  const Case cases[] = {
+      {QVariant(1u), ColorPreference::Dark},
+      {QVariant(2u), ColorPreference::Light},
+      {QVariant(0u), ColorPreference::None},
+      {QVariant(7u), ColorPreference::None},
+      {Wrapped(QVariant(1u), 1), ColorPreference::Dark},
+      {Wrapped(QVariant(1u), 2), ColorPreference::Dark},
+      {Wrapped(QVariant(2u), 2), ColorPreference::Light},
+      {QVariant(QStringLiteral("1")), ColorPreference::None},
+      {Wrapped(QVariant(QStringLiteral("dark")), 1), ColorPreference::None},
+      {QVariant(), ColorPreference::None},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PreferenceFromPortalValue(c.value), c.preference) << c.value.typeName();
+  }
+  EXPECT_EQ(PreferenceFromGtkTheme(QStringLiteral("Adwaita:dark")), ColorPreference::Dark);
+  EXPECT_EQ(PreferenceFromGtkTheme(QStringLiteral("Arc:Dark ")), ColorPreference::Dark);
+  EXPECT_EQ(PreferenceFromGtkTheme(QStringLiteral("Adwaita")), ColorPreference::None);
+  EXPECT_EQ(PreferenceFromGtkTheme(QStringLiteral("darkness")), ColorPreference::None);
+  EXPECT_EQ(PreferenceFromGtkTheme(QString()), ColorPreference::None);
+}
+
+TEST(DesktopSchemeTest, TheDarkPaletteIsReadableEverywhere) {
+  const QPalette dark = DarkPalette();
+  EXPECT_TRUE(IsDarkPalette(dark));
+  struct Pair {
+    QPalette::ColorRole text;
+    QPalette::ColorRole background;
+  };
+  const Pair pairs[] = {
+      {QPalette::WindowText, QPalette::Window},   {QPalette::Text, QPalette::Base},
+      {QPalette::Text, QPalette::AlternateBase},  {QPalette::ButtonText, QPalette::Button},
+      {QPalette::HighlightedText, QPalette::Highlight}, {QPalette::ToolTipText, QPalette::ToolTipBase},
+      {QPalette::Link, QPalette::Base},           {QPalette::LinkVisited, QPalette::Base},
+  };
+  for (const Pair& p : pairs) {
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+      EXPECT_GE(ContrastRatio(dark.color(group, p.text), dark.color(group, p.background)), 4.5)
+          << p.text << " on " << p.background;
+    }
+  }
+  // Greyed-out text is told apart from text, and still seen.
+  const QColor disabled = dark.color(QPalette::Disabled, QPalette::Text);
+  EXPECT_NE(disabled, dark.color(QPalette::Active, QPalette::Text));
+  EXPECT_GE(ContrastRatio(disabled, dark.color(QPalette::Disabled, QPalette::Base)), 3.0);
+}
+
+TEST(DesktopSchemeTest, OnlyALightPaletteIsDarkenedOnRequest) {
+  QPalette light(Qt::black, QColor(240, 240, 240));
+  QPalette ownDark(Qt::white, QColor(20, 20, 20));
+  EXPECT_FALSE(IsDarkPalette(light));
+  EXPECT_TRUE(IsDarkPalette(ownDark));
+  EXPECT_EQ(PaletteFor(ColorPreference::Dark, light), DarkPalette());
+  EXPECT_EQ(PaletteFor(ColorPreference::Dark, ownDark), ownDark);
+  EXPECT_EQ(PaletteFor(ColorPreference::Light, light), light);
+  EXPECT_EQ(PaletteFor(ColorPreference::Light, ownDark), ownDark);
+  EXPECT_EQ(PaletteFor(ColorPreference::None, light), light);
+}
+
+// The settings portal as the desktop runs it.
+class FakePortal : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+
+ public:
+  uint scheme = 1;
+  std::atomic<int> reads{0};
+
+ public slots:
+  QDBusVariant Read(const QString& group, const QString& key) {
+    ++reads;
+    if (group != QLatin1String("org.freedesktop.appearance") || key != QLatin1String("color-scheme"))
+      return QDBusVariant(QVariant(0u));
+    // As the portal answers: the value in a variant in a variant.
+    return QDBusVariant(QVariant::fromValue(QDBusVariant(QVariant(scheme))));
+  }
+};
+
+TEST(DesktopSchemeTest, FollowsThePortalAtStartAndWhenItChanges) {
+  test::PrivateBus bus;
+  if (bus.address.isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
+  QDBusConnection service = bus.Connect(QStringLiteral("qbtest-portal"));
+  // In a thread of its own: start-up waits for the portal's answer.
+  QThread portalThread;
+  FakePortal portal;
+  portal.moveToThread(&portalThread);
+  portalThread.start();
+  ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+  ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
+                                     QDBusConnection::ExportAllSlots));
+  ASSERT_TRUE(bus.Connect(QStringLiteral("qbtest-app")).isConnected());
+
+  const QPalette original = QApplication::palette();
+  ASSERT_FALSE(IsDarkPalette(original));
+  {
+    CDesktopColorScheme scheme(nullptr, QStringLiteral("qbtest-app"));
+    EXPECT_EQ(portal.reads, 1);
+    EXPECT_EQ(scheme.Preference(), ColorPreference::Dark);
+    EXPECT_EQ(QApplication::palette(), DarkPalette());
+
+    QDBusMessage changed = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                                      QStringLiteral("org.freedesktop.portal.Settings"),
+                                                      QStringLiteral("SettingChanged"));
+    changed << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+            << QVariant::fromValue(QDBusVariant(QVariant(2u)));
+    service.send(changed);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return scheme.Preference() == ColorPreference::Light; }, 5000));
+    EXPECT_EQ(QApplication::palette(), original);
+  }
+  QApplication::setPalette(original);
+  service.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
+  portalThread.quit();
+  portalThread.wait();
+}
+
+}  // namespace
+}  // namespace qb
+
+#include "DesktopSchemeTest.moc"

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the Debian package of a build folder with CPack and checks it:
+#   check-package.sh BUILD_DIR VERSION LISTS
+# It must hold exactly the files of LISTS (comma-separated lists of installed
+# files relative to the prefix) under /usr, carry the version, and depend on
+# the shared libraries the programs link (found by dpkg-shlibdeps).
+# Exit status 77 (skipped): a tool it needs is not installed.
+set -euo pipefail
+build=$1 version=$2 lists=$3
+for tool in cpack dpkg-deb dpkg-shlibdeps; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp" >"$tmp/log" 2>&1 || { cat "$tmp/log"; exit 1; }
+debs=("$tmp"/*.deb)
+[ -e "${debs[0]}" ] || { cat "$tmp/log"; echo "FAIL: no package was made"; exit 1; }
+deb=${debs[0]}
+echo "package: $(basename "$deb")"
+dpkg-deb -c "$deb"
+
+IFS=, read -ra files <<<"$lists"
+cat "${files[@]}" | grep -v -e '^#' -e '^$' | sed 's|^|usr/|' | LC_ALL=C sort >"$tmp/expected"
+dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $6 }' | sed 's|^\./||' | LC_ALL=C sort >"$tmp/actual"
+diff -u "$tmp/expected" "$tmp/actual" || fail "the package's files are not the listed ones"
+
+[ "$(dpkg-deb -f "$deb" Package)" = quillbend ] || fail "the package is not named quillbend"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for library in libc6 libcurl4; do
+  grep -q "$library" <<<"$depends" || fail "the package does not depend on $library"
+done
+if [[ $lists == *files-gui.txt* ]]; then
+  for library in libqt6widgets6 libqt6webenginewidgets6 libqt6dbus6; do
+    grep -q "$library" <<<"$depends" || fail "the package does not depend on $library"
+  done
+fi
+exit $status
