@@ -14,8 +14,8 @@ std::string DataFilePath() { return GetDataFilePath(); }
 DataFileLoadReport LoadDataFileInto(CFeedsManager& manager, const std::string& path) {
   DataFileLoadReport report;
   const LoadOutcome outcome = LoadDataFile(manager, path);
-  report.message =
-      QString::fromUtf16(outcome.message.data(), static_cast<qsizetype>(outcome.message.size()));
+  report.message = QString(reinterpret_cast<const QChar*>(outcome.message.data()),
+                           static_cast<qsizetype>(outcome.message.size()));
   // A file from a newer version gets the exclamation mark; any other
   // message (a corrupt file) the stop sign.
   report.warning = outcome.status == LoadStatus::BadSchema;

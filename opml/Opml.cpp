@@ -19,7 +19,12 @@ namespace qb {
 
 namespace {
 
-QString ToQ(const std::u16string& s) { return QString::fromStdU16String(s); }
+// Code unit for code unit: QString::fromStdU16String would take a leading
+// U+FEFF for a byte-order mark and drop it (and byte-swap the text after a
+// leading U+FFFE).
+QString ToQ(const std::u16string& s) {
+  return QString(reinterpret_cast<const QChar*>(s.data()), static_cast<qsizetype>(s.size()));
+}
 std::u16string FromQ(const QString& s) { return s.toStdU16String(); }
 
 // The name as the tree shows it.

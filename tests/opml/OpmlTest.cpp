@@ -34,17 +34,21 @@ void OnSmallStack(const std::function<void()>& body) {
 
 QByteArray Opml(const QByteArray& body) { return "<opml version=\"2.0\"><body>" + body + "</body></opml>"; }
 
+std::string Utf8(const std::u16string& s) {
+  return QString(reinterpret_cast<const QChar*>(s.data()), static_cast<qsizetype>(s.size())).toStdString();
+}
+
 // The tree as the user sees it (display order), one line per node: "G name" / "S title <url>".
 std::string Describe(const CFeedsManager& m) {
   std::string out;
   std::function<void(ObjectId, int)> walk = [&](ObjectId gid, int depth) {
     const CGroup* g = m.GetGroup(gid);
-    out += std::string(depth * 2, ' ') + "G " + QString::fromStdU16String(g->m_name).toStdString() + "\n";
+    out += std::string(depth * 2, ' ') + "G " + Utf8(g->m_name) + "\n";
     for (ObjectId c : GroupsInDisplayOrder(m, g->m_childGroups)) walk(c, depth + 1);
     for (ObjectId sid : SourcesInDisplayOrder(m, g->m_sources)) {
       const CFeedSource* s = m.GetFeedSource(sid);
-      out += std::string(depth * 2 + 2, ' ') + "S " + QString::fromStdU16String(s->m_title).toStdString() +
-             " <" + QString::fromStdU16String(s->m_url).toStdString() + ">" + (s->m_autoName ? " auto" : "") + "\n";
+      out += std::string(depth * 2 + 2, ' ') + "S " + Utf8(s->m_title) +
+             " <" + Utf8(s->m_url) + ">" + (s->m_autoName ? " auto" : "") + "\n";
     }
   };
   for (ObjectId gid : GroupsInDisplayOrder(m, m.m_rootGroups)) walk(gid, 0);
@@ -254,6 +258,8 @@ TEST(OpmlTest, ExportWritesWhatXmlCannotCarryAsReplacementCharacters) {
       {lone, "http://lone/"},
       {u"bell \u0007 &#1; end", "http://bell/"},
       {u"After", "http://after/"},
+      {u"\uFEFFzero width", "http://bom/"},  // kept: not a byte-order mark here
+      {u"\uFFFEswap \u00E9", "http://swap/"},  // not XML; nor a reason to byte-swap the rest
       {u"Welcome!", ""},   // no URL: left out
       {u"Blank", "  "},    // nor this one
   };
@@ -274,7 +280,9 @@ TEST(OpmlTest, ExportWritesWhatXmlCannotCarryAsReplacementCharacters) {
             "  S After <http://after/>\n"
             "  S bell \xEF\xBF\xBD \xEF\xBF\xBD end <http://bell/>\n"
             "  S Evil \xEF\xBF\xBD feed <http://evil/>\n"
-            "  S Evil \xEF\xBF\xBD feed <http://lone/>\n");
+            "  S Evil \xEF\xBF\xBD feed <http://lone/>\n"
+            "  S \xEF\xBB\xBFzero width <http://bom/>\n"
+            "  S \xEF\xBF\xBDswap \xC3\xA9 <http://swap/>\n");
 }
 
 TEST(OpmlTest, ExportToAFileReportsFailureAndChecksWhatItWrote) {
