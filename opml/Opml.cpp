@@ -369,9 +369,11 @@ class Importer {
       return;
     }
     CFeedSource* s = m_model.AddSource(group, url);
-    // A name that only repeats the URL is what an export writes for a
-    // source still waiting for its first update: it stays auto-named.
-    if (!o.Name().isEmpty() && o.Name() != o.url) {
+    // A name that only repeats the URL (as the tree shows it) is what an
+    // export writes for a source still waiting for its first update: it
+    // stays auto-named.
+    const std::u16string name = FromQ(o.Name());
+    if (!name.empty() && name != url && name != Displayed(url)) {
       s->m_title = StoredName(o.Name());
       s->m_autoName = false;
     }

@@ -182,6 +182,8 @@ TEST(OpmlTest, NamesTheFileGivesAreKeptAndShownAsWritten) {
       // What an export writes for a source not yet updated: it stays auto-named.
       {"name is the URL", "<outline text=\"http://a/\" title=\"http://a/\" xmlUrl=\" http://a/\"/>", u"http://a/",
        true},
+      {"name is the URL as shown", "<outline text=\"http://a/?b&gt;\" xmlUrl=\"http://a/?b&amp;gt;\"/>",
+       u"http://a/?b>", true},
       // Text that looks like markup is shown as written, not decoded once more.
       {"entity text", "<outline text=\"&amp;lt;b&amp;gt; &amp;amp;\" xmlUrl=\"http://a/\"/>", u"&lt;b&gt; &amp;",
        false},
