@@ -49,6 +49,10 @@ QString XmlSafe(const QString& s) {
   return out;
 }
 
+// A name as the export writes it: as the tree shows it, in text XML can
+// carry.
+QString ExportedName(const std::u16string& name) { return XmlSafe(ToQ(Displayed(name))); }
+
 QString Rfc822(const QDateTime& t) {
   return QLocale::c().toString(t.toUTC(), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss")) +
          QStringLiteral(" GMT");
@@ -163,7 +167,7 @@ void WriteOutlines(QXmlStreamWriter& w, const CFeedsManager& m, std::vector<Writ
   std::vector<Frame> stack;
   std::unordered_set<const CGroup*> seen;
   auto start = [&](const CGroup& g) {
-    const QString name = XmlSafe(ToQ(Displayed(g.m_name)));
+    const QString name = ExportedName(g.m_name);
     w.writeStartElement(QStringLiteral("outline"));
     w.writeAttribute(QStringLiteral("text"), name);
     w.writeAttribute(QStringLiteral("title"), name);
@@ -184,7 +188,7 @@ void WriteOutlines(QXmlStreamWriter& w, const CFeedsManager& m, std::vector<Writ
         const CFeedSource* s = m.GetFeedSource(sid);
         const QString url = XmlSafe(ToQ(s->m_url));
         if (url.trimmed().isEmpty()) continue;  // nothing another reader could fetch
-        const QString title = XmlSafe(ToQ(Displayed(s->m_title)));
+        const QString title = ExportedName(s->m_title);
         w.writeEmptyElement(QStringLiteral("outline"));
         w.writeAttribute(QStringLiteral("type"), QStringLiteral("rss"));
         w.writeAttribute(QStringLiteral("text"), title);
@@ -369,11 +373,10 @@ class Importer {
       return;
     }
     CFeedSource* s = m_model.AddSource(group, url);
-    // A name that only repeats the URL (as the tree shows it) is what an
-    // export writes for a source still waiting for its first update: it
-    // stays auto-named.
-    const std::u16string name = FromQ(o.Name());
-    if (!name.empty() && name != url && name != Displayed(url)) {
+    // A name that only repeats the URL (as it stands, or as an export writes
+    // a title that is the URL) comes from a source still waiting for its
+    // first update: it stays auto-named.
+    if (!o.Name().isEmpty() && o.Name() != o.url && o.Name() != ExportedName(url).trimmed()) {
       s->m_title = StoredName(o.Name());
       s->m_autoName = false;
     }

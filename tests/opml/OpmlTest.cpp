@@ -184,6 +184,8 @@ TEST(OpmlTest, NamesTheFileGivesAreKeptAndShownAsWritten) {
        true},
       {"name is the URL as shown", "<outline text=\"http://a/?b&gt;\" xmlUrl=\"http://a/?b&amp;gt;\"/>",
        u"http://a/?b>", true},
+      {"name is the URL as exported", "<outline text=\"http://a/?&#xFFFD;\" xmlUrl=\"http://a/?&amp;#1;\"/>",
+       u"http://a/?\x01", true},
       // Text that looks like markup is shown as written, not decoded once more.
       {"entity text", "<outline text=\"&amp;lt;b&amp;gt; &amp;amp;\" xmlUrl=\"http://a/\"/>", u"&lt;b&gt; &amp;",
        false},
