@@ -27,20 +27,22 @@ bool SaveDataFileFrom(const CFeedsManager& manager, const std::string& path) {
   return static_cast<bool>(SaveDataFile(manager, path));
 }
 
-bool RunUpdateAll(CFeedsManager& manager, bool force) { return UpdateAll(manager, force); }
-
 namespace {
-// The update cycle's wait cursor: the window's override cursor, nested.
-class CQtWaitCursor : public IWaitCursor {
- public:
-  void BeginWait() override { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-  void EndWait() override { QGuiApplication::restoreOverrideCursor(); }
-};
+bool& WaitCursorInstalled() {
+  static bool installed = false;
+  return installed;
+}
 }  // namespace
 
-void InstallWaitCursor(bool install) {
-  static CQtWaitCursor cursor;
-  SetWaitCursor(install ? &cursor : nullptr);
+bool RunUpdateAll(CFeedsManager& manager, bool force) {
+  // The pass runs to completion here, so the window shows that it waits.
+  const bool wait = WaitCursorInstalled();
+  if (wait) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool news = UpdateAll(manager, force);
+  if (wait) QGuiApplication::restoreOverrideCursor();
+  return news;
 }
+
+void InstallWaitCursor(bool install) { WaitCursorInstalled() = install; }
 
 }  // namespace qb

@@ -26,8 +26,8 @@ bool SaveDataFileFrom(const CFeedsManager& manager, const std::string& path);
 // Downloads the due sources (all when forced); true when anything new arrived.
 bool RunUpdateAll(CFeedsManager& manager, bool force);
 
-// Lets the update cycle show the window's wait cursor while it downloads
-// (false removes it again).
+// Whether RunUpdateAll shows the wait cursor while its pass runs (the window
+// turns it on at start and off at exit).
 void InstallWaitCursor(bool install);
 
 }  // namespace qb

@@ -3,10 +3,9 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <chrono>
-#include <deque>
-#include <memory>
-#include <mutex>
+#include <list>
+#include <map>
+#include <vector>
 
 #include "feeds/TextDecoding.h"
 #include "model/Text.h"
@@ -15,21 +14,12 @@ namespace qb {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
-struct CurlDeleter {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct MultiDeleter {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
-
-struct Transfer {
-  std::string body;
-  size_t limit = 0;
-  bool overflow = false;
-  size_t moved = 0;  // header and body bytes received so far
-};
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
 
 // Watches the bytes moved: a transfer is stalled when, over the last
 // `window`, fewer than one byte per second of it has moved.
@@ -38,11 +28,11 @@ class StallWatch {
   explicit StallWatch(std::chrono::milliseconds window)
       : m_window(window),
         m_minBytes(std::max<size_t>(1, static_cast<size_t>(window.count() / 1000))) {
-    m_samples.push_back({Clock::now(), 0});
+    m_samples.push_back({SteadyClock::now(), 0});
   }
 
   bool Stalled(size_t moved) {
-    const auto now = Clock::now();
+    const auto now = SteadyClock::now();
     m_samples.push_back({now, moved});
     // Keep the newest sample that is at least one window old as the reference.
     while (m_samples.size() > 1 && now - m_samples[1].time >= m_window) m_samples.pop_front();
@@ -52,7 +42,7 @@ class StallWatch {
 
  private:
   struct Sample {
-    Clock::time_point time;
+    SteadyClock::time_point time;
     size_t moved;
   };
   std::chrono::milliseconds m_window;
@@ -60,134 +50,491 @@ class StallWatch {
   std::deque<Sample> m_samples;
 };
 
-// Returning less than `size * count` makes libcurl abandon the transfer.
-size_t WriteBody(char* data, size_t size, size_t count, void* user) {
-  auto* transfer = static_cast<Transfer*>(user);
-  const size_t n = size * count;
-  transfer->moved += n;
-  if (n > transfer->limit - transfer->body.size()) {
-    transfer->overflow = true;
-    return 0;
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  try {
-    transfer->body.append(data, n);
-  } catch (...) {
-    return 0;
-  }
-  return n;
+  return s;
 }
 
-size_t CountHeader(char*, size_t size, size_t count, void* user) {
-  static_cast<Transfer*>(user)->moved += size * count;
-  return size * count;
+std::string TrimSpace(std::string_view s) {
+  size_t b = 0;
+  size_t e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+  return std::string(s.substr(b, e - b));
 }
 
-// Runs the transfer, checking for a stall between waits. libcurl's own
-// low-speed check averages over several seconds and so cannot notice a
-// short stall; this loop notices one within a tenth of the stall time.
-CURLcode Perform(CURL* h, Transfer& transfer, std::chrono::milliseconds stallTime) {
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-  if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK) return CURLE_FAILED_INIT;
-  const int waitMs = static_cast<int>(std::clamp<long long>(stallTime.count() / 10, 5, 1000));
-  StallWatch watch(stallTime);
-  CURLcode result = CURLE_OK;
-  int running = 1;
-  for (;;) {
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-      result = CURLE_RECV_ERROR;
-      break;
+// A header value that can go back to a server in a request header: printable,
+// of sensible length. Anything else is dropped rather than sent.
+bool IsSafeHeaderValue(const std::string& v) {
+  if (v.empty() || v.size() > 1024) return false;
+  return std::all_of(v.begin(), v.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u == '\t' || (u >= 0x20 && u != 0x7F);
+  });
+}
+
+// The host name of a URL, lower case, as politeness counts it; the URL
+// itself when it has none that libcurl can find.
+std::string HostKey(const std::string& url) {
+  std::string key = url;
+  CURLU* u = curl_url();
+  if (u == nullptr) return key;
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(),
+                   CURLU_DEFAULT_SCHEME | CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+    char* host = nullptr;
+    if (curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK && host != nullptr) {
+      key = Lower(host);
     }
-    if (!running) {
-      int left = 0;
-      result = CURLE_RECV_ERROR;
-      while (CURLMsg* msg = curl_multi_info_read(multi.get(), &left)) {
-        if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) result = msg->data.result;
-      }
-      break;
-    }
-    if (watch.Stalled(transfer.moved)) {
-      result = CURLE_OPERATION_TIMEDOUT;
-      break;
-    }
-    if (curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK) {
-      result = CURLE_RECV_ERROR;
-      break;
-    }
+    curl_free(host);
   }
-  curl_multi_remove_handle(multi.get(), h);
-  return result;
+  curl_url_cleanup(u);
+  return key;
 }
 
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+DownloadError ErrorOf(CURLcode code) {
+  switch (code) {
+    case CURLE_OK: return DownloadError::None;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT: return DownloadError::BadAddress;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return DownloadError::HostNotFound;
+    case CURLE_COULDNT_CONNECT: return DownloadError::Refused;
+    case CURLE_OPERATION_TIMEDOUT: return DownloadError::TimedOut;
+    case CURLE_FILESIZE_EXCEEDED: return DownloadError::TooLarge;
+    case CURLE_TOO_MANY_REDIRECTS: return DownloadError::TooManyRedirects;
+    default: return DownloadError::Failed;
+  }
 }
 
 }  // namespace
 
-DownloadResult DownloadBytes(const std::string& url, const DownloadOptions& options) {
-  DownloadResult result;
-  // libcurl reads the URL as a C string; an embedded NUL would silently cut it.
-  if (url.empty() || url.find('\0') != std::string::npos) return result;
+// A set of transfers driven by one libcurl multi handle, on one thread at a
+// time (Wakeup excepted). Transfers wait in order until the limits admit them.
+class CTransferSet {
+ public:
+  struct Finished {
+    uint64_t tag;
+    DownloadResult result;
+  };
 
-  InitCurlOnce();
-  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-  if (!curl) return result;
-  CURL* h = curl.get();
+  explicit CTransferSet(const DownloadOptions& options) : m_options(options) {
+    InitCurlOnce();
+    m_multi = curl_multi_init();
+    if (m_multi != nullptr) {
+      // libcurl's own limits back ours up for redirects to other hosts.
+      curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(options.maxPerHost));
+      curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(options.maxTotal));
+      curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, static_cast<long>(options.maxTotal));
+    }
+  }
 
-  Transfer transfer;
-  transfer.limit = options.maxBodyBytes;
+  ~CTransferSet() {
+    Clear();
+    if (m_multi != nullptr) curl_multi_cleanup(m_multi);
+  }
 
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  CTransferSet(const CTransferSet&) = delete;
+  CTransferSet& operator=(const CTransferSet&) = delete;
+
+  void Add(uint64_t tag, const DownloadRequest& request) {
+    auto t = std::make_unique<Transfer>(m_options);
+    t->tag = tag;
+    t->request = request;
+    t->host = HostKey(request.url);
+    m_waiting.push_back(std::move(t));
+  }
+
+  bool Empty() const { return m_waiting.empty() && m_active.empty(); }
+
+  // The longest a Step may wait so that a stall is noticed within a tenth
+  // of the stall time.
+  int PollInterval() const {
+    return static_cast<int>(std::clamp<long long>(m_options.stallTime.count() / 10, 5, 1000));
+  }
+
+  // Admits what the limits allow, moves data for at most `waitMs`, and
+  // appends every transfer that ended.
+  void Step(int waitMs, std::vector<Finished>& finished) {
+    const size_t before = finished.size();
+    Admit(finished);
+    if (m_multi == nullptr) return;
+    Drive(finished);
+    if (finished.size() == before && !m_active.empty()) {
+      curl_multi_poll(m_multi, nullptr, 0, std::min(waitMs, PollInterval()), nullptr);
+      Drive(finished);
+    }
+    CheckLimits(finished);
+    Admit(finished);
+  }
+
+  // Makes a Step that waits return at once. Any thread.
+  void Wakeup() {
+    if (m_multi != nullptr) curl_multi_wakeup(m_multi);
+  }
+
+  // Abandons every transfer, waiting or running.
+  void Clear() {
+    for (auto& t : m_active) Detach(*t);
+    m_active.clear();
+    m_waiting.clear();
+    m_perHost.clear();
+  }
+
+ private:
+  struct CurlDeleter {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+  };
+  struct ListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  };
+
+  struct Transfer {
+    explicit Transfer(const DownloadOptions& o) : watch(o.stallTime) {}
+    uint64_t tag = 0;
+    DownloadRequest request;
+    std::string host;
+    std::unique_ptr<CURL, CurlDeleter> easy;
+    std::unique_ptr<curl_slist, ListDeleter> headers;
+    std::string body;
+    size_t limit = 0;
+    bool overflow = false;
+    size_t moved = 0;  // header and body bytes received so far
+    std::string etag, lastModified, retryAfter;
+    StallWatch watch;
+    SteadyClock::time_point started;
+  };
+
+  // Returning less than `size * count` makes libcurl abandon the transfer.
+  static size_t WriteBody(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    const size_t n = size * count;
+    t->moved += n;
+    if (n > t->limit - t->body.size()) {
+      t->overflow = true;
+      return 0;
+    }
+    try {
+      t->body.append(data, n);
+    } catch (...) {
+      return 0;
+    }
+    return n;
+  }
+
+  // Keeps the validators and Retry-After of the last response: a status
+  // line starts a new response (after a redirect) and forgets the earlier.
+  static size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    const size_t n = size * count;
+    t->moved += n;
+    const std::string_view line(data, n);
+    if (line.substr(0, 5) == "HTTP/") {
+      t->etag.clear();
+      t->lastModified.clear();
+      t->retryAfter.clear();
+      return n;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return n;
+    const std::string name = Lower(std::string(line.substr(0, colon)));
+    std::string value = TrimSpace(line.substr(colon + 1));
+    if (!IsSafeHeaderValue(value)) return n;
+    if (name == "etag") t->etag = std::move(value);
+    else if (name == "last-modified") t->lastModified = std::move(value);
+    else if (name == "retry-after") t->retryAfter = std::move(value);
+    return n;
+  }
+
+  bool Configure(Transfer& t) {
+    t.easy.reset(curl_easy_init());
+    if (!t.easy) return false;
+    CURL* h = t.easy.get();
+    t.limit = m_options.maxBodyBytes;
+    curl_easy_setopt(h, CURLOPT_URL, t.request.url.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 #else
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
-  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS,
-                   static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS,
+                     static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
-  // Without this libcurl guesses the scheme from the host name ("ftp.x.org").
-  curl_easy_setopt(h, CURLOPT_DEFAULT_PROTOCOL, "http");
-  curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(h, CURLOPT_MAXREDIRS, options.maxRedirects);
-  // Every encoding libcurl can decode (gzip and deflate at least).
-  curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-  // A declared length over the limit is refused before the body is read; the
-  // write callback enforces the limit for undeclared and compressed bodies.
-  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, CountHeader);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // Abandoning a transfer must not wait for a name lookup to finish.
+    curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
+#endif
+    // Without this libcurl guesses the scheme from the host name ("ftp.x.org").
+    curl_easy_setopt(h, CURLOPT_DEFAULT_PROTOCOL, "http");
+    curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, m_options.connectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(m_options.transferDeadline.count()));
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, m_options.maxRedirects);
+    // Every encoding libcurl can decode (gzip and deflate at least).
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    // A declared length over the limit is refused before the body is read;
+    // the write callback enforces the limit for undeclared and compressed
+    // bodies.
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_options.maxBodyBytes));
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, ReadHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(h, CURLOPT_PRIVATE, &t);
+    curl_slist* list = nullptr;
+    if (IsSafeHeaderValue(t.request.etag)) {
+      list = curl_slist_append(list, ("If-None-Match: " + t.request.etag).c_str());
+    }
+    if (IsSafeHeaderValue(t.request.lastModified)) {
+      curl_slist* more = curl_slist_append(list, ("If-Modified-Since: " + t.request.lastModified).c_str());
+      if (more != nullptr) list = more;
+    }
+    t.headers.reset(list);
+    if (list != nullptr) curl_easy_setopt(h, CURLOPT_HTTPHEADER, list);
+    return true;
+  }
 
-  if (Perform(h, transfer, options.stallTime) != CURLE_OK || transfer.overflow) return result;
+  void Fail(std::unique_ptr<Transfer> t, DownloadError error, std::vector<Finished>& finished) {
+    DownloadResult r;
+    r.error = error;
+    r.bytesReceived = t->moved;
+    finished.push_back({t->tag, std::move(r)});
+  }
 
-  long status = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-  const char* contentType = nullptr;
-  curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &contentType);
-  result.ok = true;
-  result.httpStatus = status;
-  if (contentType) result.contentType = contentType;
-  result.body = std::move(transfer.body);
-  return result;
+  void Admit(std::vector<Finished>& finished) {
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+      if (static_cast<int>(m_active.size()) >= m_options.maxTotal) break;
+      Transfer& t = **it;
+      // libcurl reads the URL as a C string; an embedded NUL would silently
+      // cut it.
+      if (t.request.url.empty() || t.request.url.find('\0') != std::string::npos) {
+        Fail(std::move(*it), DownloadError::BadAddress, finished);
+        it = m_waiting.erase(it);
+        continue;
+      }
+      int& running = m_perHost[t.host];
+      if (running >= m_options.maxPerHost) {
+        ++it;
+        continue;
+      }
+      if (m_multi == nullptr || !Configure(t) ||
+          curl_multi_add_handle(m_multi, t.easy.get()) != CURLM_OK) {
+        Fail(std::move(*it), DownloadError::Failed, finished);
+        it = m_waiting.erase(it);
+        continue;
+      }
+      ++running;
+      t.started = SteadyClock::now();
+      t.watch = StallWatch(m_options.stallTime);
+      m_active.push_back(std::move(*it));
+      it = m_waiting.erase(it);
+    }
+  }
+
+  void Detach(Transfer& t) {
+    if (t.easy && m_multi != nullptr) curl_multi_remove_handle(m_multi, t.easy.get());
+    auto host = m_perHost.find(t.host);
+    if (host != m_perHost.end() && --host->second <= 0) m_perHost.erase(host);
+  }
+
+  void Complete(std::list<std::unique_ptr<Transfer>>::iterator it, CURLcode code,
+                std::vector<Finished>& finished) {
+    Transfer& t = **it;
+    DownloadResult r;
+    if (code == CURLE_OK && !t.overflow) {
+      r.ok = true;
+      curl_easy_getinfo(t.easy.get(), CURLINFO_RESPONSE_CODE, &r.httpStatus);
+      const char* contentType = nullptr;
+      curl_easy_getinfo(t.easy.get(), CURLINFO_CONTENT_TYPE, &contentType);
+      if (contentType != nullptr) r.contentType = contentType;
+      r.body = std::move(t.body);
+      r.etag = std::move(t.etag);
+      r.lastModified = std::move(t.lastModified);
+      r.retryAfter = std::move(t.retryAfter);
+    } else {
+      r.error = t.overflow ? DownloadError::TooLarge : ErrorOf(code);
+      if (r.error == DownloadError::None) r.error = DownloadError::Failed;
+    }
+    curl_off_t body = 0;
+    long header = 0;
+    curl_easy_getinfo(t.easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &body);
+    curl_easy_getinfo(t.easy.get(), CURLINFO_HEADER_SIZE, &header);
+    r.bytesReceived = static_cast<uint64_t>(body) + static_cast<uint64_t>(header);
+    Detach(t);
+    finished.push_back({t.tag, std::move(r)});
+    m_active.erase(it);
+  }
+
+  void Drive(std::vector<Finished>& finished) {
+    int running = 0;
+    curl_multi_perform(m_multi, &running);
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(m_multi, &left)) {
+      if (msg->msg != CURLMSG_DONE) continue;
+      auto it = std::find_if(m_active.begin(), m_active.end(),
+                             [&](const auto& t) { return t->easy.get() == msg->easy_handle; });
+      if (it != m_active.end()) Complete(it, msg->data.result, finished);
+    }
+  }
+
+  // libcurl's own low-speed check averages over several seconds and so
+  // cannot notice a short stall; this one is checked between waits.
+  void CheckLimits(std::vector<Finished>& finished) {
+    const auto now = SteadyClock::now();
+    for (auto it = m_active.begin(); it != m_active.end();) {
+      Transfer& t = **it;
+      if (t.watch.Stalled(t.moved) || now - t.started >= m_options.transferDeadline) {
+        auto next = std::next(it);
+        Complete(it, CURLE_OPERATION_TIMEDOUT, finished);
+        it = next;
+      } else {
+        ++it;
+      }
+    }
+  }
+
+  DownloadOptions m_options;
+  CURLM* m_multi = nullptr;
+  std::list<std::unique_ptr<Transfer>> m_waiting;
+  std::list<std::unique_ptr<Transfer>> m_active;
+  std::map<std::string, int> m_perHost;
+};
+
+DownloadResult DownloadBytes(const std::string& url, const DownloadOptions& options) {
+  return DownloadBytes(DownloadRequest{url, {}, {}}, options);
+}
+
+DownloadResult DownloadBytes(const DownloadRequest& request, const DownloadOptions& options) {
+  try {
+    CTransferSet set(options);
+    set.Add(0, request);
+    std::vector<CTransferSet::Finished> finished;
+    while (finished.empty() && !set.Empty()) set.Step(set.PollInterval(), finished);
+    if (!finished.empty()) return std::move(finished.front().result);
+  } catch (...) {
+    // Out of memory while setting up or holding a body: a failed download.
+  }
+  DownloadResult failed;
+  failed.error = DownloadError::Failed;
+  return failed;
+}
+
+std::u16string DecodeDownload(const DownloadResult& result) {
+  try {
+    if (!result.ok || result.body.empty()) return {};
+    return DecodeFeedBytes(result.body, CharsetFromContentType(result.contentType));
+  } catch (...) {
+    return {};  // out of memory while decoding: a failed download
+  }
 }
 
 std::u16string DownloadText(const std::u16string& url) { return DownloadText(url, {}); }
 
 std::u16string DownloadText(const std::u16string& url, const DownloadOptions& options) {
   try {
-    const DownloadResult r = DownloadBytes(Utf16ToUtf8(url), options);
-    if (!r.ok || r.body.empty()) return {};
-    return DecodeFeedBytes(r.body, CharsetFromContentType(r.contentType));
+    return DecodeDownload(DownloadBytes(Utf16ToUtf8(url), options));
   } catch (...) {
-    // Out of memory while holding or decoding a body: a failed download.
     return {};
   }
+}
+
+std::u16string DescribeDownloadError(DownloadError error) {
+  switch (error) {
+    case DownloadError::None: return {};
+    case DownloadError::BadAddress: return u"not an http or https address";
+    case DownloadError::HostNotFound: return u"host not found";
+    case DownloadError::Refused: return u"connection refused";
+    case DownloadError::TimedOut: return u"timed out";
+    case DownloadError::TooLarge: return u"document too large";
+    case DownloadError::TooManyRedirects: return u"too many redirects";
+    case DownloadError::Cancelled: return u"cancelled";
+    case DownloadError::Failed: return u"transfer failed";
+  }
+  return {};
+}
+
+CDownloadPool::CDownloadPool(const DownloadOptions& options)
+    : m_transfers(std::make_unique<CTransferSet>(options)), m_worker([this] { Run(); }) {}
+
+CDownloadPool::~CDownloadPool() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopping = true;
+  }
+  m_transfers->Wakeup();
+  m_wake.notify_all();
+  m_worker.join();
+}
+
+void CDownloadPool::Start(DownloadRequest request, Done done) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_incoming.push_back({std::move(request), std::move(done), m_generation});
+  }
+  m_transfers->Wakeup();
+  m_wake.notify_all();
+}
+
+void CDownloadPool::CancelAll() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_generation;
+    m_incoming.clear();
+  }
+  m_transfers->Wakeup();
+  m_wake.notify_all();
+  // A result is delivered only for the generation current when its delivery
+  // began; waiting out the delivery in progress means none of an earlier
+  // generation runs from now on.
+  std::lock_guard<std::mutex> delivering(m_delivery);
+}
+
+void CDownloadPool::Run() {
+  std::map<uint64_t, Job> jobs;  // by tag, while their transfer runs
+  uint64_t nextTag = 1;
+  uint64_t generation = 0;
+  std::vector<CTransferSet::Finished> finished;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_wake.wait(lock, [&] {
+        return m_stopping || !m_incoming.empty() || generation != m_generation ||
+               !m_transfers->Empty();
+      });
+      if (m_stopping) break;
+      if (generation != m_generation) {
+        generation = m_generation;
+        m_transfers->Clear();
+        jobs.clear();
+      }
+      while (!m_incoming.empty()) {
+        const uint64_t tag = nextTag++;
+        m_transfers->Add(tag, m_incoming.front().request);
+        jobs.emplace(tag, std::move(m_incoming.front()));
+        m_incoming.pop_front();
+      }
+    }
+    finished.clear();
+    m_transfers->Step(1000, finished);
+    for (CTransferSet::Finished& f : finished) {
+      auto it = jobs.find(f.tag);
+      if (it == jobs.end()) continue;
+      Job job = std::move(it->second);
+      jobs.erase(it);
+      // Off the pool's lock, so that Start never waits for a delivery.
+      std::lock_guard<std::mutex> delivering(m_delivery);
+      bool current = false;
+      {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        current = job.generation == m_generation;
+      }
+      if (current && job.done) job.done(std::move(f.result));
+    }
+  }
+  m_transfers->Clear();
 }
 
 }  // namespace qb

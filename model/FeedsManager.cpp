@@ -203,6 +203,7 @@ void CFeedsManager::FixUpAfterLoad() {
   CGroup* g = NewGroup();
   g->m_name = kAllSourcesName;
   m_rootGroups.push_back(g->m_id);
+  NoteChange();
 }
 
 void CFeedsManager::DeleteObject(ObjectId id) {
@@ -264,6 +265,7 @@ CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& ur
   s->m_url = url;
   s->m_autoName = true;
   g->m_sources.push_back(s->m_id);
+  NoteChange();
   return s;
 }
 
@@ -280,6 +282,7 @@ bool CFeedsManager::HasSourceWithUrl(std::u16string_view url) const {
 void CFeedsManager::DeleteSource(ObjectId groupId, ObjectId sourceId) {
   if (CGroup* g = GetGroup(groupId)) g->RemoveSource(sourceId);
   DeleteObject(sourceId);
+  NoteChange();
 }
 
 bool CFeedsManager::DeleteGroup(ObjectId groupId) {
@@ -291,6 +294,7 @@ bool CFeedsManager::DeleteGroup(ObjectId groupId) {
     RemoveRootGroup(groupId);
   }
   DeleteObject(groupId);
+  NoteChange();
   return true;
 }
 
@@ -300,6 +304,7 @@ bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
   if (from == nullptr || to == nullptr) return false;
   from->RemoveSource(sourceId);
   to->m_sources.push_back(sourceId);
+  NoteChange();
   return true;
 }
 
@@ -318,17 +323,20 @@ bool CFeedsManager::MoveGroup(ObjectId groupId, ObjectId targetGroupId) {
     RemoveRootGroup(groupId);
   }
   (target != nullptr ? target->m_childGroups : m_rootGroups).push_back(groupId);
+  NoteChange();
   return true;
 }
 
 bool CFeedsManager::Rename(ObjectId nodeId, const std::u16string& name) {
   if (CGroup* g = GetGroup(nodeId)) {
     g->m_name = name;
+    NoteChange();
     return true;
   }
   if (CFeedSource* s = GetFeedSource(nodeId)) {
     s->m_title = name;
     s->m_autoName = false;
+    NoteChange();
     return true;
   }
   return false;
@@ -338,6 +346,7 @@ void CFeedsManager::MarkRead(const IdList& articles, bool read) {
   for (ObjectId id : articles) {
     if (CFeed* a = GetFeed(id)) a->m_read = read;
   }
+  NoteChange();
 }
 
 void CFeedsManager::DeleteArticles(const IdList& articles) {
@@ -377,6 +386,7 @@ void CFeedsManager::DeleteArticles(const IdList& articles) {
     auto it = holder.find(id);
     if (it != holder.end() && it->second != nullptr) DeleteObject(id);
   }
+  NoteChange();
 }
 
 CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
@@ -388,6 +398,7 @@ CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
   CGroup* g = NewGroup();
   g->m_name = name;
   (parent != nullptr ? parent->m_childGroups : m_rootGroups).push_back(g->m_id);
+  NoteChange();
   return g;
 }
 

@@ -138,6 +138,14 @@ class CFeedsManager {
   // group.
   CGroup* AddGroup(ObjectId parentId, const std::u16string& name);
 
+  // A counter of the operations that changed what the data file holds: the
+  // commands above, the repair after a load when it adds the root group, and
+  // each source an update changed (NoteChange). Lower-level writes (NewFeed,
+  // DeleteObject, fields set directly) do not count, nor does a load. Equal
+  // counts around a piece of work mean it left the model as it was.
+  uint64_t ChangeCount() const { return m_changes; }
+  void NoteChange() { ++m_changes; }
+
   // Restarts the generator new identifiers are drawn from.
   void SeedRandom(uint32_t seed) { m_storage.SeedRandom(seed); }
 
@@ -160,6 +168,7 @@ class CFeedsManager {
   T* Create();
 
   const IClock* m_clock = &SystemClock();
+  uint64_t m_changes = 0;
 };
 
 template <typename Visit>

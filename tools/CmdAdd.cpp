@@ -5,7 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "feeds/UpdateCycle.h"
+#include "feeds/UpdateEngine.h"
 #include "model/Text.h"
 #include "model/TreeOrder.h"
 #include "tools/Cli.h"
@@ -60,7 +60,8 @@ int RunAdd(CliContext& ctx) {
 
   const std::string path = UserDataPath(ctx);
   CFeedsManager manager;
-  if (!LoadUserData(ctx, manager, path)) return 1;
+  CValidatorStore fetchState;
+  if (!LoadUserData(ctx, manager, path, &fetchState)) return 1;
   ObjectId target = 0;
   if (group) {
     target = FindGroupInTreeOrder(manager, Utf8ToUtf16(*group));
@@ -87,13 +88,22 @@ int RunAdd(CliContext& ctx) {
     return 1;
   }
   const ObjectId sourceId = source->m_id;
-  UpdateSource(manager, *source, true);
+  CUpdateEngine::Hooks hooks;
+  hooks.sourceApplied = [&](const SourceReport& r) {
+    if (!r.reason.empty()) {
+      ctx.err << "quillbend-cli: " << Utf16ToUtf8(r.title) << ": " << Utf16ToUtf8(r.reason) << "\n";
+    }
+  };
+  CUpdateEngine engine(manager, std::move(hooks));
+  engine.Validators() = fetchState;
+  engine.UpdateSources({sourceId}, true);
+  engine.RunToCompletion();
   if (const CFeedSource* updated = manager.GetFeedSource(sourceId)) {
     ctx.out << SourceLine(*updated) << "\n";
     ctx.out << "New articles: " << updated->m_articles.size() << "\n";
   }
   ctx.out.flush();
-  return SaveUserData(ctx, manager, path) ? 0 : 1;
+  return SaveUserData(ctx, manager, path, &engine.Validators()) ? 0 : 1;
 }
 
 QB_CLI_COMMAND({"add", "add URL [--group NAME]    subscribe to a feed and fetch it at once",

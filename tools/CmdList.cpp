@@ -31,7 +31,7 @@ int RunList(CliContext& ctx) {
   const std::string path = UserDataPath(ctx);
   CFeedsManager manager;
   // Only reads: a file that cannot be read whole is left as it is.
-  if (!LoadUserData(ctx, manager, path, false)) return 1;
+  if (!ReadUserData(ctx, manager, path)) return 1;
 
   struct Entry {
     ObjectId id;

@@ -5,7 +5,8 @@
 
 #include "model/TreeOrder.h"
 #include "opml/Opml.h"
-#include "feeds/UpdateCycle.h"
+#include "feeds/UpdateEngine.h"
+#include "model/Text.h"
 #include "tools/Cli.h"
 #include "tools/UserData.h"
 
@@ -19,7 +20,7 @@ int RunExport(CliContext& ctx) {
   }
   const std::string path = UserDataPath(ctx);
   CFeedsManager manager;
-  if (!LoadUserData(ctx, manager, path, false)) return 1;
+  if (!ReadUserData(ctx, manager, path)) return 1;
   const OpmlExportResult result =
       ExportOpmlFile(manager, QString::fromStdString(ctx.args[0]), QDateTime::currentDateTimeUtc());
   if (!result.ok) {
@@ -55,7 +56,8 @@ int RunImport(CliContext& ctx) {
 
   const std::string path = UserDataPath(ctx);
   CFeedsManager manager;
-  if (!LoadUserData(ctx, manager, path)) return 1;
+  CValidatorStore fetchState;
+  if (!LoadUserData(ctx, manager, path, &fetchState)) return 1;
   // New outlines go into the first root group the tree shows (the root
   // level, which makes one, when no root group resolves).
   const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
@@ -64,15 +66,21 @@ int RunImport(CliContext& ctx) {
     ctx.err << OpmlImportWarning(QString::fromStdString(file), result).toStdString() << "\n";
     return 1;
   }
-  if (update) {
-    for (ObjectId id : result.newSources) {
-      if (CFeedSource* s = manager.GetFeedSource(id)) {
-        UpdateSource(manager, *s, true);
-        ctx.out << SourceLine(*s) << "\n";
-      }
+  CUpdateEngine::Hooks hooks;
+  hooks.sourceApplied = [&](const SourceReport& r) {
+    if (r.fetched) ctx.out << SourceLine(r.title, r.commsStatus) << "\n";
+    if (!r.reason.empty()) {
+      ctx.err << "quillbend-cli: " << Utf16ToUtf8(r.title) << ": " << Utf16ToUtf8(r.reason) << "\n";
     }
+  };
+  CUpdateEngine engine(manager, std::move(hooks));
+  engine.Validators() = fetchState;
+  if (update) {
+    // The new sources are fetched together and applied in import order.
+    engine.UpdateSources(result.newSources, true);
+    engine.RunToCompletion();
   }
-  if (!SaveUserData(ctx, manager, path)) return 1;
+  if (!SaveUserData(ctx, manager, path, &engine.Validators())) return 1;
   ctx.out << OpmlImportSummary(result).toStdString() << "\n";
   return 0;
 }

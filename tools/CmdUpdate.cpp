@@ -2,19 +2,13 @@
 // as the program's update timer (or, forced, its "Update all feeds") runs it.
 #include <string>
 
-#include "feeds/UpdateCycle.h"
-#include "model/DataFile.h"
+#include "feeds/UpdateEngine.h"
+#include "model/Text.h"
 #include "tools/Cli.h"
 #include "tools/UserData.h"
 
 namespace qb::cli {
 namespace {
-
-size_t CountArticles(const CFeedsManager& manager) {
-  IdList all;
-  manager.CollectFeeds(0, all);
-  return all.size();
-}
 
 int RunUpdate(CliContext& ctx) {
   bool force = false;
@@ -28,22 +22,32 @@ int RunUpdate(CliContext& ctx) {
   }
   const std::string path = UserDataPath(ctx);
   CFeedsManager manager;
-  if (!LoadUserData(ctx, manager, path)) return 1;
+  CValidatorStore fetchState;
+  if (!LoadUserData(ctx, manager, path, &fetchState)) return 1;
 
-  const std::string before = SaveToBytes(manager);
-  const size_t articlesBefore = CountArticles(manager);
-  ScopedUpdateOverride restore;
-  SetSourceUpdatedFunction([&](const CFeedSource& source, bool) {
-    ctx.out << SourceLine(source) << "\n";
-  });
-  UpdateAll(manager, force);
-  SetSourceUpdatedFunction(nullptr);
-  // An update never removes articles, so the difference is what arrived.
-  ctx.out << "New articles: " << CountArticles(manager) - articlesBefore << "\n";
+  int added = 0;
+  CUpdateEngine::Hooks hooks;
+  hooks.sourceApplied = [&](const SourceReport& r) {
+    if (r.fetched) ctx.out << SourceLine(r.title, r.commsStatus) << "\n";
+    if (!r.reason.empty()) {
+      ctx.err << "quillbend-cli: " << Utf16ToUtf8(r.title) << ": " << Utf16ToUtf8(r.reason) << "\n";
+    }
+  };
+  hooks.passFinished = [&](const PassReport& r) { added = r.added; };
+  CUpdateEngine engine(manager, std::move(hooks));
+  engine.Validators() = fetchState;
+  const uint64_t changes = manager.ChangeCount();
+  engine.UpdateAll(force);
+  engine.RunToCompletion();
+  ctx.out << "New articles: " << added << "\n";
   ctx.out.flush();
 
-  // Titles and comms statuses change too, not only the articles.
-  if (SaveToBytes(manager) != before && !SaveUserData(ctx, manager, path)) return 1;
+  // The counter says whether any source changed (titles and comms statuses
+  // too, not only the articles); an unchanged file is not written again.
+  if (manager.ChangeCount() != changes) {
+    return SaveUserData(ctx, manager, path, &engine.Validators()) ? 0 : 1;
+  }
+  if (!(engine.Validators() == fetchState)) SaveFetchState(path, engine.Validators());
   return 0;
 }
 

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "model/Text.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
@@ -207,6 +212,168 @@ TEST(DownloadTest, LegacyEncodingsFollowTheDeclaration) {
   EXPECT_EQ(DownloadText(server.Url16("/charset"), FastOptions()), u"<rss><t>caf\u00E9</t></rss>");
   EXPECT_EQ(DownloadText(server.Url16("/bare"), FastOptions()), u"<rss><t>caf\uFFFD</t></rss>");
   EXPECT_EQ(DownloadText(server.Url16("/utf8"), FastOptions()), u"<rss><t>caf\u00E9</t></rss>");
+}
+
+// Runs requests through a pool and waits for all of their results.
+std::vector<DownloadResult> FetchAll(CDownloadPool& pool, const std::vector<DownloadRequest>& requests) {
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<DownloadResult> results(requests.size());
+  size_t done = 0;
+  for (size_t i = 0; i < requests.size(); ++i) {
+    pool.Start(requests[i], [&, i](DownloadResult r) {
+      std::lock_guard<std::mutex> lock(mutex);
+      results[i] = std::move(r);
+      ++done;
+      cv.notify_all();
+    });
+  }
+  std::unique_lock<std::mutex> lock(mutex);
+  cv.wait(lock, [&] { return done == requests.size(); });
+  return results;
+}
+
+TEST(DownloadTest, ErrorsSayWhatWentWrong) {
+  HttpServer server;
+  HttpResponse stalled = HttpResponse::Ok(kFeed);
+  stalled.stallAfter = 10;
+  server.Set("/stalled", stalled);
+  server.Set("/big", HttpResponse::Ok(Repeat('x', 5000)));
+  server.Set("/loop", HttpResponse::Redirect("/loop"));
+  server.Set("/feed", HttpResponse::Ok(kFeed));
+  struct Case {
+    std::string url;
+    DownloadError error;
+  };
+  const Case cases[] = {
+      {server.Url("/feed"), DownloadError::None},
+      {"http://127.0.0.1:" + std::to_string(HttpServer::ClosedPort()) + "/", DownloadError::Refused},
+      {server.Url("/stalled"), DownloadError::TimedOut},
+      {server.Url("/big"), DownloadError::TooLarge},
+      {server.Url("/loop"), DownloadError::TooManyRedirects},
+      {"ftp://127.0.0.1/feed", DownloadError::BadAddress},
+      {"", DownloadError::BadAddress},
+  };
+  for (const Case& c : cases) {
+    const DownloadResult r = DownloadBytes(c.url, FastOptions());
+    EXPECT_EQ(r.error, c.error) << c.url;
+    EXPECT_EQ(r.ok, c.error == DownloadError::None) << c.url;
+  }
+  EXPECT_EQ(DescribeDownloadError(DownloadError::HostNotFound), u"host not found");
+}
+
+TEST(DownloadTest, ATransferThatDripsForeverMeetsTheDeadline) {
+  HttpServer server;
+  // 20 bytes a second: far from stalled, but it would take a minute.
+  HttpResponse drip = HttpResponse::Ok("<a>" + Repeat('x', 1200) + "</a>");
+  drip.dripBytes = 2;
+  drip.dripInterval = 100ms;
+  server.Set("/drip", drip);
+  DownloadOptions options = FastOptions();
+  options.stallTime = 400ms;
+  options.transferDeadline = 700ms;
+  const auto start = std::chrono::steady_clock::now();
+  const DownloadResult r = DownloadBytes(server.Url("/drip"), options);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(r.error, DownloadError::TimedOut);
+  EXPECT_GE(took, 600ms);
+  EXPECT_LT(took, 3s);
+  EXPECT_EQ(DownloadOptions{}.transferDeadline, kTransferDeadline);
+  EXPECT_EQ(kTransferDeadline, 120s);
+}
+
+TEST(DownloadTest, ValidatorsAreSentAndA304HasNoBody) {
+  HttpServer server;
+  HttpResponse feed = HttpResponse::Ok(kFeed);
+  feed.etag = "\"abc\"";
+  feed.lastModified = "Tue, 05 May 2009 10:00:00 GMT";
+  server.Set("/feed", feed);
+  HttpResponse dated = HttpResponse::Ok(kFeed);
+  dated.lastModified = "Tue, 05 May 2009 10:00:00 GMT";
+  server.Set("/dated", dated);
+
+  const DownloadResult first = DownloadBytes(server.Url("/feed"), FastOptions());
+  EXPECT_EQ(first.httpStatus, 200);
+  EXPECT_EQ(first.etag, "\"abc\"");
+  EXPECT_EQ(first.lastModified, "Tue, 05 May 2009 10:00:00 GMT");
+
+  const DownloadResult second =
+      DownloadBytes(DownloadRequest{server.Url("/feed"), first.etag, first.lastModified}, FastOptions());
+  EXPECT_TRUE(second.ok);
+  EXPECT_EQ(second.httpStatus, 304);
+  EXPECT_TRUE(second.body.empty());
+  EXPECT_LT(second.bytesReceived, first.bytesReceived);
+
+  const DownloadResult third =
+      DownloadBytes(DownloadRequest{server.Url("/dated"), "", first.lastModified}, FastOptions());
+  EXPECT_EQ(third.httpStatus, 304);
+  // A validator that could smuggle another header in is never sent.
+  const DownloadResult hostile =
+      DownloadBytes(DownloadRequest{server.Url("/feed"), "\"abc\"\r\nX-Evil: 1", ""}, FastOptions());
+  EXPECT_EQ(hostile.httpStatus, 200);
+
+  const std::vector<test::HttpRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[0].headers.count("if-none-match"), 0u);
+  EXPECT_EQ(requests[1].headers.at("if-none-match"), "\"abc\"");
+  EXPECT_EQ(requests[1].headers.at("if-modified-since"), "Tue, 05 May 2009 10:00:00 GMT");
+  EXPECT_EQ(requests[2].headers.count("if-none-match"), 0u);
+  EXPECT_EQ(requests[3].headers.count("if-none-match"), 0u);
+  EXPECT_EQ(requests[3].headers.count("x-evil"), 0u);
+}
+
+TEST(DownloadTest, ThePoolKeepsToItsConnectionLimits) {
+  constexpr int kHosts = 10;
+  HttpServer server(kHosts);
+  HttpResponse slow = HttpResponse::Ok(kFeed);
+  slow.delay = 300ms;
+  server.Set("/feed", slow);
+  // Ten sources on each host name, asked for host by host.
+  std::vector<DownloadRequest> requests;
+  for (int host = 1; host <= kHosts; ++host) {
+    for (int i = 0; i < 10; ++i) requests.push_back({server.Url("/feed", host), "", ""});
+  }
+  CDownloadPool pool;
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<DownloadResult> results = FetchAll(pool, requests);
+  const auto took = std::chrono::steady_clock::now() - start;
+  for (const DownloadResult& r : results) EXPECT_EQ(r.httpStatus, 200);
+
+  const test::ConnectionCounts counts = server.Counts();
+  EXPECT_EQ(counts.accepted, 100);
+  EXPECT_EQ(counts.maxOpen, kMaxConnectionsTotal);
+  ASSERT_EQ(counts.maxOpenPerAddress.size(), static_cast<size_t>(kHosts));
+  for (const auto& [address, open] : counts.maxOpenPerAddress) {
+    EXPECT_EQ(open, kMaxConnectionsPerHost) << address;
+  }
+  // Far below the 30 s one at a time would take.
+  EXPECT_LT(took, 10s);
+}
+
+TEST(DownloadTest, CancelAllEndsTransfersAtOnce) {
+  HttpServer server;
+  HttpResponse silent;
+  silent.neverAnswer = true;
+  server.Set("/silent", silent);
+  server.Set("/feed", HttpResponse::Ok(kFeed));
+  CDownloadPool pool;
+  std::atomic<int> calls{0};
+  for (int i = 0; i < 6; ++i) pool.Start({server.Url("/silent"), "", ""}, [&](DownloadResult) { ++calls; });
+  while (server.Counts().accepted < 4) std::this_thread::sleep_for(5ms);
+
+  const auto start = std::chrono::steady_clock::now();
+  pool.CancelAll();
+  while (server.Counts().open > 0 && std::chrono::steady_clock::now() - start < 5s) {
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(server.Counts().open, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_EQ(server.Counts().accepted, 4) << "the queued ones never started";
+  EXPECT_EQ(calls, 0);
+
+  // The pool goes on serving later requests.
+  const std::vector<DownloadResult> after = FetchAll(pool, {{server.Url("/feed"), "", ""}});
+  EXPECT_EQ(after[0].httpStatus, 200);
 }
 
 }  // namespace

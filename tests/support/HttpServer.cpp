@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -71,6 +72,16 @@ HttpResponse HttpResponse::Ok(std::string body, std::string contentType) {
   return r;
 }
 
+HttpResponse HttpResponse::RetryLater(int status, const std::string& retryAfter) {
+  HttpResponse r;
+  r.status = status;
+  r.reason = status == 429 ? "Too Many Requests" : "Service Unavailable";
+  r.headers.emplace_back("Retry-After", retryAfter);
+  r.headers.emplace_back("Content-Type", "text/html");
+  r.body = "<html><body>Later</body></html>";
+  return r;
+}
+
 HttpResponse HttpResponse::Redirect(const std::string& location, int status) {
   HttpResponse r;
   r.status = status;
@@ -117,23 +128,67 @@ uint16_t HttpServer::ClosedPort() {
   return ntohs(addr.sin_port);
 }
 
-HttpServer::HttpServer() {
-  BypassProxyForLoopback();
-  if (pipe(m_stopPipe) != 0) throw std::runtime_error("pipe failed");
-  m_listenFd = socket(AF_INET, SOCK_STREAM, 0);
+namespace {
+
+// A socket listening on 127.0.0.<n>:port (port 0: any); -1 when it cannot.
+int Listen(int n, uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + static_cast<uint32_t>(n));
+  addr.sin_port = htons(port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd, 128) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+uint16_t PortOf(int fd) {
+  sockaddr_in addr{};
   socklen_t len = sizeof(addr);
-  if (m_listenFd < 0 || bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-      listen(m_listenFd, 16) != 0 ||
-      getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    if (m_listenFd >= 0) close(m_listenFd);
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  return ntohs(addr.sin_port);
+}
+
+std::string LocalAddress(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof(addr);
+  char text[INET_ADDRSTRLEN] = {};
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+      inet_ntop(AF_INET, &addr.sin_addr, text, sizeof(text)) == nullptr) {
+    return {};
+  }
+  return text;
+}
+
+}  // namespace
+
+HttpServer::HttpServer(int addresses) {
+  BypassProxyForLoopback();
+  if (pipe(m_stopPipe) != 0) throw std::runtime_error("pipe failed");
+  // The first address picks a free port; the others must get the same one,
+  // so a port taken on any of them means starting again.
+  for (int attempt = 0; attempt < 50 && static_cast<int>(m_listenFds.size()) < addresses; ++attempt) {
+    for (int fd : m_listenFds) close(fd);
+    m_listenFds.clear();
+    const int first = Listen(1, 0);
+    if (first < 0) break;
+    m_listenFds.push_back(first);
+    m_port = PortOf(first);
+    for (int n = 2; n <= addresses; ++n) {
+      const int fd = Listen(n, m_port);
+      if (fd < 0) break;
+      m_listenFds.push_back(fd);
+    }
+  }
+  if (m_port == 0 || static_cast<int>(m_listenFds.size()) < addresses) {
+    for (int fd : m_listenFds) close(fd);
     close(m_stopPipe[0]);
     close(m_stopPipe[1]);
-    throw std::runtime_error("cannot listen on 127.0.0.1");
+    throw std::runtime_error("cannot listen on the loopback addresses");
   }
-  m_port = ntohs(addr.sin_port);
   m_acceptThread = std::thread([this] { AcceptLoop(); });
 }
 
@@ -148,16 +203,18 @@ HttpServer::~HttpServer() {
     connections.swap(m_connections);
   }
   for (std::thread& t : connections) t.join();
-  close(m_listenFd);
+  for (int fd : m_listenFds) close(fd);
   close(m_stopPipe[0]);
   close(m_stopPipe[1]);
 }
 
-std::string HttpServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(m_port) + path;
+std::string HttpServer::Url(const std::string& path, int address) const {
+  return "http://127.0.0." + std::to_string(address) + ":" + std::to_string(m_port) + path;
 }
 
-std::u16string HttpServer::Url16(const std::string& path) const { return Widen(Url(path)); }
+std::u16string HttpServer::Url16(const std::string& path, int address) const {
+  return Widen(Url(path, address));
+}
 
 void HttpServer::Set(const std::string& path, HttpResponse response) {
   std::lock_guard<std::mutex> lock(m_mutex);
@@ -169,28 +226,59 @@ std::vector<HttpRequest> HttpServer::Requests() const {
   return m_requests;
 }
 
+size_t HttpServer::TlsAttempts() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_tlsAttempts;
+}
+
+ConnectionCounts HttpServer::Counts() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_counts;
+}
+
+uint64_t HttpServer::BytesSent() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_bytesSent;
+}
+
+void HttpServer::Release(const std::string& address) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  --m_counts.open;
+  --m_openPerAddress[address];
+}
+
 bool HttpServer::WaitOrStop(std::chrono::milliseconds duration) {
   pollfd p{m_stopPipe[0], POLLIN, 0};
   return poll(&p, 1, static_cast<int>(duration.count())) > 0;
 }
 
 void HttpServer::AcceptLoop() {
+  std::vector<pollfd> fds;
+  for (int fd : m_listenFds) fds.push_back({fd, POLLIN, 0});
+  fds.push_back({m_stopPipe[0], POLLIN, 0});
   for (;;) {
-    pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) continue;
-    if (fds[1].revents) return;
-    if (!(fds[0].revents & POLLIN)) continue;
-    const int fd = accept(m_listenFd, nullptr, nullptr);
-    if (fd < 0) continue;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_connections.emplace_back([this, fd] {
-      Serve(fd);
-      close(fd);
-    });
+    for (pollfd& p : fds) p.revents = 0;
+    if (poll(fds.data(), fds.size(), -1) < 0) continue;
+    if (fds.back().revents) return;
+    for (size_t i = 0; i + 1 < fds.size(); ++i) {
+      if (!(fds[i].revents & POLLIN)) continue;
+      const int fd = accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      const std::string address = LocalAddress(fd);
+      std::lock_guard<std::mutex> lock(m_mutex);
+      ++m_counts.accepted;
+      m_counts.maxOpen = std::max(m_counts.maxOpen, ++m_counts.open);
+      int& perAddress = m_counts.maxOpenPerAddress[address];
+      perAddress = std::max(perAddress, ++m_openPerAddress[address]);
+      m_connections.emplace_back([this, fd, address] {
+        Serve(fd, address);
+        close(fd);
+      });
+    }
   }
 }
 
-void HttpServer::Serve(int fd) {
+void HttpServer::Serve(int fd, const std::string& address) {
   // Waits until the client closes the connection or the server stops.
   auto waitSilently = [&] {
     pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
@@ -200,6 +288,26 @@ void HttpServer::Serve(int fd) {
       char scratch[256];
       if (recv(fd, scratch, sizeof(scratch), 0) <= 0) return;
     }
+  };
+
+  bool released = false;
+  auto release = [&] {
+    if (!released) Release(address);
+    released = true;
+  };
+  struct AtEnd {
+    std::function<void()> f;
+    ~AtEnd() { f(); }
+  } atEnd{release};
+  // Sends the bytes, counting them; the connection stops counting as open
+  // just before the last bytes of the response go out.
+  auto send = [&](const char* data, size_t size, bool last) {
+    if (last) release();
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_bytesSent += size;
+    }
+    return SendAll(fd, data, size);
   };
 
   std::string raw;
@@ -214,10 +322,16 @@ void HttpServer::Serve(int fd) {
     const ssize_t n = recv(fd, buf, sizeof(buf), 0);
     if (n <= 0) return;
     raw.append(buf, static_cast<size_t>(n));
+    if (static_cast<unsigned char>(raw[0]) == 0x16) {  // a TLS handshake record
+      std::lock_guard<std::mutex> lock(m_mutex);
+      ++m_tlsAttempts;
+      return;
+    }
   }
 
   HttpRequest request;
   if (!ParseRequest(raw, request)) return;
+  request.address = address;
   HttpResponse response;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -236,14 +350,32 @@ void HttpServer::Serve(int fd) {
   if (response.neverAnswer) return waitSilently();
   if (response.delay.count() > 0 && WaitOrStop(response.delay)) return;
 
+  auto header = [&](const std::string& name) {
+    auto it = request.headers.find(name);
+    return it == request.headers.end() ? std::string() : it->second;
+  };
+  const bool notModified =
+      !response.etag.empty() ? header("if-none-match") == response.etag
+                             : !response.lastModified.empty() &&
+                                   header("if-modified-since") == response.lastModified;
   std::string body = response.body;
-  if (!response.contentEncoding.empty()) body = Compress(body, response.contentEncoding == "gzip");
+  if (notModified) {
+    response.status = 304;
+    response.reason = "Not Modified";
+    body.clear();
+  } else if (!response.contentEncoding.empty()) {
+    body = Compress(body, response.contentEncoding == "gzip");
+  }
   std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + response.reason + "\r\n";
   for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
-  if (!response.contentEncoding.empty()) head += "Content-Encoding: " + response.contentEncoding + "\r\n";
-  if (response.sendLength) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  if (!response.etag.empty()) head += "ETag: " + response.etag + "\r\n";
+  if (!response.lastModified.empty()) head += "Last-Modified: " + response.lastModified + "\r\n";
+  if (!notModified) {
+    if (!response.contentEncoding.empty()) head += "Content-Encoding: " + response.contentEncoding + "\r\n";
+    if (response.sendLength) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  }
   head += "Connection: close\r\n\r\n";
-  if (!SendAll(fd, head.data(), head.size())) return;
+  if (!send(head.data(), head.size(), body.empty())) return;
 
   const size_t piece = response.dripBytes > 0 ? response.dripBytes : body.size();
   size_t sent = 0;
@@ -251,7 +383,7 @@ void HttpServer::Serve(int fd) {
     if (sent >= response.stallAfter) return waitSilently();
     size_t n = std::min(piece, body.size() - sent);
     if (response.stallAfter != SIZE_MAX) n = std::min(n, response.stallAfter - sent);
-    if (!SendAll(fd, body.data() + sent, n)) return;
+    if (!send(body.data() + sent, n, sent + n == body.size())) return;
     sent += n;
     if (response.dripBytes > 0 && sent < body.size() && WaitOrStop(response.dripInterval)) return;
   }

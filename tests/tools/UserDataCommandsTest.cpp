@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,6 +45,17 @@ ino_t Inode(const std::string& path) {
 
 class UserDataCommandsTest : public ::testing::Test {
  protected:
+  // The fetch state goes to a private cache folder, also for the tool run
+  // as a separate process.
+  void SetUp() override {
+    if (const char* old = std::getenv("XDG_CACHE_HOME")) m_oldCache = old;
+    setenv("XDG_CACHE_HOME", m_cache.path().c_str(), 1);
+    m_clock.time = [this] { return m_now; };
+  }
+  void TearDown() override {
+    if (m_oldCache) setenv("XDG_CACHE_HOME", m_oldCache->c_str(), 1); else unsetenv("XDG_CACHE_HOME");
+  }
+
   CliRun Cli(std::vector<std::string> args) {
     args.insert(args.begin(), {"--data", m_data});
     std::ostringstream out, err;
@@ -52,9 +64,12 @@ class UserDataCommandsTest : public ::testing::Test {
   }
 
   test::TempDir m_dir;
+  test::TempDir m_cache;
+  std::optional<std::string> m_oldCache;
   std::string m_data = m_dir.File("Feeds");
   HttpServer m_server;
   test::FakeClock m_clock;
+  int64_t m_now = 1'600'000'000;
 };
 
 TEST_F(UserDataCommandsTest, AddUpdateAndListSurviveEachRun) {
@@ -85,8 +100,11 @@ TEST_F(UserDataCommandsTest, AddUpdateAndListSurviveEachRun) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "New articles: 0\n");
   EXPECT_EQ(Inode(m_data), inode);
-  // Once the interval has passed (the tick is 0 after every load), both are due.
+  // Once the interval has passed (the tick is 0 after every load), both are
+  // due; the failed one once its back-off has passed too (two minutes after
+  // its second failure in a row).
   m_clock.tick = [] { return 900'000u; };
+  m_now += 120;
   r = Cli({"update"});
   EXPECT_NE(r.out.find("Loopback News: Comms status: OK\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("/gone: Comms status: ERROR"), std::string::npos) << r.out;
@@ -290,6 +308,91 @@ TEST_F(UserDataCommandsTest, TheToolItself) {
   };
   EXPECT_EQ(run("add " + m_server.Url("/news")), "Separate: Comms status: OK\nNew articles: 2\n");
   EXPECT_EQ(run("list"), "All Sources (2 / 2)\n  Separate (2 / 2)\n");
+}
+
+TEST_F(UserDataCommandsTest, UnchangedFeedsAnswer304AndTheFileStaysAsItIs) {
+  HttpResponse news = HttpResponse::Ok(Rss("News", {"a", "b"}));
+  news.etag = "\"v1\"";
+  m_server.Set("/news", news);
+  ASSERT_EQ(Cli({"add", m_server.Url("/news")}).status, 0);
+  const ino_t inode = Inode(m_data);
+
+  const CliRun r = Cli({"update", "--force"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "News: Comms status: OK\nNew articles: 0\n");
+  const std::vector<test::HttpRequest> requests = m_server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].headers.count("if-none-match"), 0u);
+  EXPECT_EQ(requests[1].headers.at("if-none-match"), "\"v1\"");
+  EXPECT_EQ(Inode(m_data), inode) << "nothing changed: the file is not written";
+
+  // A changed document comes whole, and its new article arrives.
+  news.body = Rss("News", {"a", "b", "c"});
+  news.etag = "\"v2\"";
+  m_server.Set("/news", news);
+  EXPECT_EQ(Cli({"update", "--force"}).out, "News: Comms status: OK\nNew articles: 1\n");
+  EXPECT_EQ(Cli({"list"}).out, "All Sources (3 / 3)\n  News (3 / 3)\n");
+}
+
+TEST_F(UserDataCommandsTest, ValidatorsAreVoidOnceTheDataFileIsReplaced) {
+  HttpResponse news = HttpResponse::Ok(Rss("News", {"a", "b"}));
+  news.etag = "\"v1\"";
+  m_server.Set("/news", news);
+  ASSERT_EQ(Cli({"add", m_server.Url("/news")}).status, 0);
+  const std::string backup = m_dir.File("Feeds.backup");
+  std::filesystem::copy_file(m_data, backup);
+
+  news.body = Rss("News", {"a", "b", "c"});
+  news.etag = "\"v2\"";
+  m_server.Set("/news", news);
+  ASSERT_EQ(Cli({"update", "--force"}).out, "News: Comms status: OK\nNew articles: 1\n");
+
+  // The user restores the older file, which lacks "c". Sending "v2" now
+  // would get a 304 and "c" would never come back.
+  for (bool byRename : {false, true}) {
+    SCOPED_TRACE(byRename);
+    if (byRename) {
+      std::filesystem::copy_file(backup, m_dir.File("restored"));
+      std::filesystem::rename(m_dir.File("restored"), m_data);
+    } else {
+      std::filesystem::copy_file(backup, m_data, std::filesystem::copy_options::overwrite_existing);
+    }
+    EXPECT_EQ(Cli({"list"}).out, "All Sources (2 / 2)\n  News (2 / 2)\n");
+    const size_t before = m_server.Requests().size();
+    const CliRun r = Cli({"update", "--force"});
+    EXPECT_EQ(r.out, "News: Comms status: OK\nNew articles: 1\n");
+    ASSERT_EQ(m_server.Requests().size(), before + 1);
+    EXPECT_EQ(m_server.Requests().back().headers.count("if-none-match"), 0u);
+    EXPECT_EQ(Cli({"list"}).out, "All Sources (3 / 3)\n  News (3 / 3)\n");
+  }
+  // Each data file keeps its own validators: the backup has none.
+  const size_t before = m_server.Requests().size();
+  std::ostringstream out, err;
+  ASSERT_EQ(cli::RunCli({"--data", backup, "update", "--force"}, out, err, m_clock), 0);
+  ASSERT_EQ(m_server.Requests().size(), before + 1);
+  EXPECT_EQ(m_server.Requests().back().headers.count("if-none-match"), 0u);
+}
+
+TEST_F(UserDataCommandsTest, RetryAfterIsHonouredAcrossRuns) {
+  m_server.Set("/busy", HttpResponse::Ok(Rss("Busy", {"a"})));
+  ASSERT_EQ(Cli({"add", m_server.Url("/busy")}).status, 0);
+  m_server.Set("/busy", HttpResponse::RetryLater(429, "3600"));
+  CliRun r = Cli({"update", "--force"});
+  EXPECT_EQ(r.out, "Busy: Comms status: ERROR - unable to understand feed contents\nNew articles: 0\n");
+  EXPECT_NE(r.err.find("HTTP status 429"), std::string::npos) << r.err;
+
+  m_server.Set("/busy", HttpResponse::Ok(Rss("Busy", {"a", "b"})));
+  const size_t asked = m_server.Requests().size();
+  m_now += 3599;
+  r = Cli({"update", "--force"});
+  EXPECT_EQ(r.out, "New articles: 0\n");
+  EXPECT_NE(r.err.find("Busy: the server asked to wait until"), std::string::npos) << r.err;
+  EXPECT_EQ(m_server.Requests().size(), asked) << "not asked, even forced";
+
+  m_now += 1;
+  r = Cli({"update", "--force"});
+  EXPECT_EQ(r.out, "Busy: Comms status: OK\nNew articles: 1\n");
+  EXPECT_EQ(m_server.Requests().size(), asked + 1);
 }
 
 }  // namespace

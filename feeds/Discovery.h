@@ -1,0 +1,110 @@
+// Finding the feed behind what the user typed into the add-feed dialog: the
+// address of a feed itself, or of a web page that announces its feeds with
+// <link rel="alternate" type="application/rss+xml" href="..." title="...">
+// (or "application/atom+xml").
+//
+// The text is checked first (CheckFeedAddress): refused text never touches
+// the network. Then each candidate URL is fetched in turn; without a typed
+// scheme https comes first and http is tried only when the https transfer
+// fails (no connection, no secure connection, a timeout); an answer with
+// any HTTP status is final. A body whose root element is "rss" or "feed" is
+// a feed, and the result is the address itself; otherwise the body is read
+// as HTML and its announced feeds, resolved against the page (or its
+// <base href>), are the result, in document order and without repeats.
+//
+// Nothing here blocks a window: DiscoverFeeds runs on the calling thread,
+// and CFeedDiscovery runs it on a thread of its own.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "feeds/Download.h"
+#include "feeds/WebAddress.h"
+
+namespace qb {
+
+struct DiscoveredFeed {
+  std::u16string url;    // an absolute http or https URL
+  std::u16string title;  // as the page names it; empty for a direct feed
+
+  bool operator==(const DiscoveredFeed&) const = default;
+};
+
+enum class DiscoveryStatus {
+  kFound,        // `feeds` holds at least one
+  kBadAddress,   // the text was refused, see `addressProblem`
+  kFetchFailed,  // no candidate answered (no connection, timeout, ...)
+  kHttpError,    // the server answered with an error, see `httpStatus`
+  kNoFeed,       // fetched, but neither a feed nor a page announcing one
+};
+
+struct DiscoveryResult {
+  DiscoveryStatus status = DiscoveryStatus::kNoFeed;
+  // The address itself is a feed; `feeds` holds it alone.
+  bool addressIsFeed = false;
+  std::vector<DiscoveredFeed> feeds;
+  // The candidate whose answer was used, or the last one tried.
+  std::u16string fetchedUrl;
+  AddressProblem addressProblem = AddressProblem::kNone;
+  long httpStatus = 0;
+  // What the dialog shows; empty when found.
+  std::u16string message;
+};
+
+struct DiscoveryOptions {
+  DownloadOptions download;
+};
+
+inline constexpr char16_t kNoFeedFoundMessage[] = u"No feed was found at this address.";
+inline constexpr char16_t kSiteUnreachableMessage[] = u"The site could not be reached.";
+
+// Checks, fetches and examines, on the calling thread (one or two
+// downloads). A page reached through a redirect has its relative links
+// resolved against the address asked for: the download does not say where
+// it ended. `cancelled`, when given, is asked between the downloads; once
+// it answers true the remaining candidates are not tried.
+DiscoveryResult DiscoverFeeds(std::u16string_view typed, const DiscoveryOptions& options = {},
+                              const std::function<bool()>& cancelled = {});
+
+// What a fetched body holds: the feed at `url` itself, the feeds a page at
+// `url` announces, or nothing (kNoFeed). `contentType` is the response's
+// Content-Type, used for its charset.
+DiscoveryResult ExamineFetchedBody(std::u16string_view url, std::string_view body,
+                                   std::string_view contentType);
+
+// Runs DiscoverFeeds on a thread of its own per request and reports through
+// a callback on that thread; the window forwards it to its own thread.
+// Nothing here waits for a transfer: destroying the object or cancelling
+// only drops the result, and the thread ends when its downloads end (within
+// the download limits).
+class CFeedDiscovery {
+ public:
+  using Callback = std::function<void(const DiscoveryResult&)>;
+
+  explicit CFeedDiscovery(DiscoveryOptions options = {});
+  // Cancels; see Cancel.
+  ~CFeedDiscovery();
+  CFeedDiscovery(const CFeedDiscovery&) = delete;
+  CFeedDiscovery& operator=(const CFeedDiscovery&) = delete;
+
+  // Returns at once. `done` is called exactly once, on another thread,
+  // unless the request is cancelled first. Starting a request cancels the
+  // one before it.
+  void Start(std::u16string typed, Callback done);
+
+  // After this returns no callback of an earlier request starts, and none is
+  // running on another thread. May be called from within a callback.
+  void Cancel();
+
+ private:
+  struct Shared;
+  DiscoveryOptions m_options;
+  std::shared_ptr<Shared> m_shared;
+};
+
+}  // namespace qb

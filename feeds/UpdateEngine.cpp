@@ -1,0 +1,304 @@
+#include "feeds/UpdateEngine.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <unordered_set>
+
+#include "feeds/Interpret.h"
+#include "model/DateTime.h"
+#include "model/Text.h"
+
+namespace qb {
+
+namespace {
+
+// What an update can change in a source's saved fields: its own fields and
+// its lists only grow.
+struct SourceSignature {
+  std::u16string title;
+  std::u16string commsStatus;
+  bool autoName;
+  size_t articles;
+  size_t history;
+  bool operator==(const SourceSignature&) const = default;
+
+  static SourceSignature Of(const CFeedSource& s) {
+    return {s.m_title, s.m_commsStatus, s.m_autoName, s.m_articles.size(), s.m_history.size()};
+  }
+};
+
+std::u16string FailureReason(const DownloadResult& r) {
+  if (!r.ok) return DescribeDownloadError(r.error);
+  if (r.httpStatus >= 400) return u"HTTP status " + Widen(std::to_string(r.httpStatus));
+  return u"not a feed";
+}
+
+bool IsSuccess(long status) { return status >= 200 && status < 300; }
+
+}  // namespace
+
+struct CUpdateEngine::Inbox {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::map<uint64_t, Arrived> results;
+  std::function<void()> wake;
+  bool closed = false;
+
+  void Deliver(uint64_t serial, DownloadResult r) {
+    Arrived a;
+    // Decoding happens here, off the owner's thread.
+    a.text = SharedText(DecodeDownload(r));
+    r.body = std::string();
+    a.result = std::move(r);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (closed) return;
+    results.insert_or_assign(serial, std::move(a));
+    arrived.notify_all();
+    // Under the lock, so that no wake can run once the engine has closed
+    // the inbox.
+    if (wake) wake();
+  }
+};
+
+CUpdateEngine::CUpdateEngine(CFeedsManager& manager, Hooks hooks,
+                             std::unique_ptr<IDownloader> downloader)
+    : m_manager(manager),
+      m_hooks(std::move(hooks)),
+      m_downloader(std::move(downloader)),
+      m_inbox(std::make_shared<Inbox>()) {
+  m_inbox->wake = m_hooks.wake;
+}
+
+CUpdateEngine::~CUpdateEngine() {
+  {
+    std::lock_guard<std::mutex> lock(m_inbox->mutex);
+    m_inbox->closed = true;
+  }
+  if (m_downloader) m_downloader->CancelAll();
+}
+
+void CUpdateEngine::SetStatus(const std::u16string& text) {
+  if (m_manager.m_statusHandler != nullptr) m_manager.m_statusHandler->SetStatusText(text);
+}
+
+bool CUpdateEngine::UpdateAll(bool force) {
+  IdList sources;
+  m_manager.CollectSources(0, sources);
+  return UpdateSources(sources, force);
+}
+
+bool CUpdateEngine::UpdateSources(const IdList& sources, bool force) {
+  if (m_running && !force) return false;
+  return Enqueue(sources, force);
+}
+
+bool CUpdateEngine::Enqueue(const IdList& sources, bool force) {
+  const bool joining = m_running;
+  const uint32_t tick = m_manager.Clock().GetTickCount32();
+  const int64_t now = m_manager.Clock().CurrentTime();
+  if (!joining) {
+    m_running = true;
+    m_report = PassReport{};
+    SetStatus(kStatusUpdating);
+  }
+  size_t taken = 0;
+  for (ObjectId id : sources) {
+    const CFeedSource* s = m_manager.GetFeedSource(id);
+    if (s == nullptr || m_inPass.count(id) != 0) continue;
+    if (!force && !IsSourceDue(tick, s->m_lastUpdateTick, s->m_refreshInterval)) continue;
+    int64_t until = 0;
+    const CValidatorStore::Hold hold =
+        m_validators.HoldOf(id, s->m_url, s->m_refreshInterval, force, now, &until);
+    // A source in its back-off is left alone, as one that is not due.
+    if (hold == CValidatorStore::Hold::Backoff) continue;
+    m_inPass.insert(id);
+    Entry e;
+    e.source = id;
+    e.url = s->m_url;
+    e.tick = tick;
+    e.serial = m_nextSerial++;
+    if (hold == CValidatorStore::Hold::RetryAfter) {
+      e.held = true;
+      e.holdUntil = until;
+    }
+    m_queue.push_back(e);
+    ++taken;
+  }
+  // Every request goes out at once, in pass order; the downloader admits
+  // them in that order as its limits allow.
+  for (size_t i = m_queue.size() - taken; i < m_queue.size(); ++i) {
+    Entry& e = m_queue[i];
+    if (e.held) continue;
+    DownloadRequest request;
+    request.url = Utf16ToUtf8(e.url);
+    if (const SourceFetchState* st = m_validators.Find(e.source, e.url)) {
+      request.etag = st->etag;
+      request.lastModified = st->lastModified;
+    }
+    e.sentValidators = !request.etag.empty() || !request.lastModified.empty();
+    if (!m_downloader) m_downloader = std::make_unique<CDownloadPool>();
+    m_downloader->Start(std::move(request),
+                        [inbox = m_inbox, serial = e.serial](DownloadResult r) {
+                          inbox->Deliver(serial, std::move(r));
+                        });
+  }
+  if (!joining) ApplyReady();
+  return !joining || taken > 0;
+}
+
+ObjectId CUpdateEngine::WaitingFor() const {
+  return m_queue.empty() ? 0 : m_queue.front().source;
+}
+
+void CUpdateEngine::DrainInbox() {
+  std::lock_guard<std::mutex> lock(m_inbox->mutex);
+  for (auto& [serial, a] : m_inbox->results) m_arrived.insert_or_assign(serial, std::move(a));
+  m_inbox->results.clear();
+}
+
+bool CUpdateEngine::ApplyReady(std::chrono::milliseconds budget) {
+  // A hook that calls back in here is served by the loop already running.
+  if (!m_running || m_applying) return false;
+  m_applying = true;
+  DrainInbox();
+  const auto start = std::chrono::steady_clock::now();
+  bool spent = false;
+  while (m_running) {
+    if (m_queue.empty()) {
+      m_applying = false;
+      Finish(false);
+      return false;
+    }
+    Entry& head = m_queue.front();
+    CFeedSource* source = m_manager.GetFeedSource(head.source);
+    if (source == nullptr || source->m_url != head.url) {
+      // Deleted, or its address changed, while the document was on the way.
+      m_arrived.erase(head.serial);
+      m_queue.pop_front();
+      continue;
+    }
+    if (!head.held && !head.announced) {
+      head.announced = true;
+      const ObjectId id = head.source;
+      SetStatus(UpdatingSourceStatus(source->m_title));
+      // The status handler may have changed anything.
+      if (!m_running || m_queue.empty() || m_queue.front().source != id) continue;
+      source = m_manager.GetFeedSource(id);
+      if (source == nullptr) continue;
+    }
+    if (!head.held && m_arrived.count(head.serial) == 0) break;
+    if (spent) {
+      m_applying = false;
+      return true;
+    }
+    const Entry e = head;
+    m_queue.pop_front();
+    Apply(e, *source);
+    spent = budget != std::chrono::milliseconds::max() &&
+            std::chrono::steady_clock::now() - start >= budget;
+  }
+  m_applying = false;
+  return false;
+}
+
+void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
+  SourceReport report;
+  report.source = e.source;
+  const SourceSignature before = SourceSignature::Of(source);
+  const int64_t now = m_manager.Clock().CurrentTime();
+
+  if (e.held) {
+    report.fetched = false;
+    report.retryUntil = e.holdUntil;
+    report.reason = u"the server asked to wait until " + CDateTime::FromTime(e.holdUntil).Format();
+  } else {
+    auto node = m_arrived.extract(e.serial);
+    const Arrived& a = node.mapped();
+    SourceFetchState& state = m_validators.Get(e.source, e.url);
+    if (a.result.ok && a.result.httpStatus == 304 && e.sentValidators) {
+      // Unchanged since the document whose articles the model holds.
+      source.m_commsStatus = kCommsStatusOk;
+      source.m_lastUpdateTick = e.tick;
+      state.failures = 0;
+      report.notModified = true;
+    } else {
+      const size_t count = source.m_articles.size();
+      try {
+        if (m_hooks.interpret) {
+          m_hooks.interpret(m_manager, source, a.text, e.tick);
+        } else {
+          ParseAndInterpret(m_manager, source, a.text, e.tick);
+        }
+      } catch (...) {
+        source.m_commsStatus = kCommsDownloadError;
+      }
+      report.added = source.m_articles.size() > count ? static_cast<int>(source.m_articles.size() - count) : 0;
+      if (source.m_commsStatus == kCommsStatusOk) {
+        state.failures = 0;
+        // Only a whole document that was understood may be skipped later.
+        const bool keep = a.result.ok && IsSuccess(a.result.httpStatus);
+        state.etag = keep ? a.result.etag : std::string();
+        state.lastModified = keep ? a.result.lastModified : std::string();
+      } else {
+        state.etag.clear();
+        state.lastModified.clear();
+        ++state.failures;
+        state.lastFailure = now;
+        report.reason = source.m_commsStatus == kCommsDownloadError ? std::u16string(u"transfer failed")
+                                                                   : FailureReason(a.result);
+      }
+    }
+    state.retryUntil = 0;
+    if (a.result.ok && (a.result.httpStatus == 429 || a.result.httpStatus == 503)) {
+      state.retryUntil = ParseRetryAfter(a.result.retryAfter, now);
+      report.retryUntil = state.retryUntil;
+    }
+    if (state.etag.empty() && state.lastModified.empty() && state.failures == 0 &&
+        state.retryUntil == 0) {
+      m_validators.Forget(e.source);
+    }
+  }
+
+  if (!(SourceSignature::Of(source) == before)) m_manager.NoteChange();
+  report.title = source.m_title;
+  report.commsStatus = source.m_commsStatus;
+  if (report.added > 0) {
+    m_report.news = true;
+    m_report.added += report.added;
+    m_report.sources.push_back({e.source, source.m_title, report.added});
+  }
+  if (m_hooks.sourceApplied) m_hooks.sourceApplied(report);
+}
+
+void CUpdateEngine::Finish(bool cancelled) {
+  m_running = false;
+  m_queue.clear();
+  m_inPass.clear();
+  m_arrived.clear();
+  PassReport report = std::move(m_report);
+  m_report = PassReport{};
+  report.cancelled = cancelled;
+  SetStatus(kStatusReady);
+  if (m_hooks.passFinished) m_hooks.passFinished(report);
+}
+
+void CUpdateEngine::RunToCompletion() {
+  while (m_running) {
+    ApplyReady();
+    if (!m_running) break;
+    std::unique_lock<std::mutex> lock(m_inbox->mutex);
+    m_inbox->arrived.wait(lock, [&] { return !m_inbox->results.empty(); });
+  }
+}
+
+void CUpdateEngine::Cancel() {
+  if (!m_running) return;
+  if (m_downloader) m_downloader->CancelAll();
+  {
+    std::lock_guard<std::mutex> lock(m_inbox->mutex);
+    m_inbox->results.clear();
+  }
+  Finish(true);
+}
+
+}  // namespace qb

@@ -1,0 +1,345 @@
+#include "feeds/Validators.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "model/DataFile.h"
+#include "model/FeedsManager.h"
+#include "model/Text.h"
+
+namespace qb {
+
+namespace {
+
+constexpr std::string_view kHeader = "Quillbend fetch state 1";
+
+std::string Encode(std::string_view bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out = "=";
+  for (char c : bytes) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u >= 0x7F || c == '%' || c == '=') {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool Decode(std::string_view token, std::string& out) {
+  if (token.empty() || token[0] != '=') return false;
+  out.clear();
+  for (size_t i = 1; i < token.size(); ++i) {
+    if (token[i] != '%') {
+      out += token[i];
+      continue;
+    }
+    if (i + 2 >= token.size()) return false;
+    const int hi = HexValue(token[i + 1]);
+    const int lo = HexValue(token[i + 2]);
+    if (hi < 0 || lo < 0) return false;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return true;
+}
+
+template <typename T>
+bool Number(std::string_view token, T& out) {
+  const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), out);
+  return ec == std::errc() && end == token.data() + token.size();
+}
+
+std::vector<std::string_view> Split(std::string_view line) {
+  std::vector<std::string_view> tokens;
+  size_t pos = 0;
+  while (pos <= line.size()) {
+    const size_t space = line.find(' ', pos);
+    const size_t end = space == std::string_view::npos ? line.size() : space;
+    tokens.push_back(line.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return tokens;
+}
+
+std::string CacheBase() {
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  std::string homeDir = home != nullptr ? home : "";
+  if (homeDir.empty()) {
+    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+      homeDir = pw->pw_dir;
+    }
+  }
+  return homeDir + "/.cache";
+}
+
+void MakeFolders(const std::string& dir) {
+  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+    const std::string part = dir.substr(0, slash);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return;
+    if (slash == std::string::npos) break;
+  }
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+DataFileFingerprint DataFileFingerprint::Of(const std::string& path) {
+  DataFileFingerprint f;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return f;
+  f.present = true;
+  f.device = static_cast<uint64_t>(st.st_dev);
+  f.inode = static_cast<uint64_t>(st.st_ino);
+  f.size = static_cast<uint64_t>(st.st_size);
+  f.mtimeSec = st.st_mtim.tv_sec;
+  f.mtimeNsec = st.st_mtim.tv_nsec;
+  f.ctimeSec = st.st_ctim.tv_sec;
+  f.ctimeNsec = st.st_ctim.tv_nsec;
+  return f;
+}
+
+int64_t BackoffSeconds(uint32_t failures, int32_t refreshMinutes) {
+  if (failures == 0 || refreshMinutes <= 0) return 0;
+  const int64_t minutes = int64_t{1} << std::min<uint32_t>(failures - 1, 30);
+  return std::min<int64_t>(minutes, refreshMinutes) * 60;
+}
+
+int64_t ParseRetryAfter(std::string_view value, int64_t now) {
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+  if (value.empty()) return 0;
+  int64_t until = 0;
+  if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    uint64_t seconds = 0;
+    if (!Number(value, seconds)) seconds = UINT64_MAX;  // too many digits: as long as allowed
+    until = now + static_cast<int64_t>(std::min<uint64_t>(seconds, kMaxRetryAfterSeconds));
+  } else {
+    const std::string text(value);
+    const time_t t = curl_getdate(text.c_str(), nullptr);
+    if (t < 0) return 0;
+    until = std::min<int64_t>(static_cast<int64_t>(t), now + kMaxRetryAfterSeconds);
+  }
+  return until > now ? until : 0;
+}
+
+const SourceFetchState* CValidatorStore::Find(ObjectId source, std::u16string_view url) const {
+  auto it = m_states.find(source);
+  return it != m_states.end() && it->second.url == url ? &it->second : nullptr;
+}
+
+SourceFetchState& CValidatorStore::Get(ObjectId source, const std::u16string& url) {
+  SourceFetchState& s = m_states[source];
+  if (s.url != url) {
+    s = SourceFetchState{};
+    s.url = url;
+  }
+  return s;
+}
+
+void CValidatorStore::Forget(ObjectId source) { m_states.erase(source); }
+
+void CValidatorStore::Retain(const std::unordered_set<ObjectId>& sources) {
+  std::erase_if(m_states, [&](const auto& entry) { return sources.count(entry.first) == 0; });
+}
+
+CValidatorStore CValidatorStore::CopyFor(const CFeedsManager& manager) const {
+  CValidatorStore copy;
+  copy.m_dataFile = m_dataFile;
+  for (const auto& [id, state] : m_states) {
+    if (manager.GetFeedSource(id) != nullptr) copy.m_states.emplace(id, state);
+  }
+  return copy;
+}
+
+std::function<void(const SaveResult&)> CValidatorStore::WriteAfterSave(CValidatorStore state,
+                                                                       std::string dataPath) {
+  return [state = std::move(state), dataPath = std::move(dataPath)](const SaveResult& result) mutable {
+    if (!result.ok) return;
+    state.SetDataFile(DataFileFingerprint::Of(dataPath));
+    state.Save(CachePathFor(dataPath));
+  };
+}
+
+CValidatorStore::Hold CValidatorStore::HoldOf(ObjectId source, std::u16string_view url,
+                                              int32_t refreshMinutes, bool force, int64_t now,
+                                              int64_t* until) const {
+  const SourceFetchState* s = Find(source, url);
+  if (s == nullptr) return Hold::None;
+  // A time further ahead than any Retry-After can be means the clock went
+  // back; it holds nothing.
+  if (s->retryUntil > now && s->retryUntil - now <= kMaxRetryAfterSeconds) {
+    if (until != nullptr) *until = s->retryUntil;
+    return Hold::RetryAfter;
+  }
+  if (!force && s->failures > 0 && now >= s->lastFailure) {
+    const int64_t end = s->lastFailure + BackoffSeconds(s->failures, refreshMinutes);
+    if (now < end) {
+      if (until != nullptr) *until = end;
+      return Hold::Backoff;
+    }
+  }
+  return Hold::None;
+}
+
+std::string CValidatorStore::CachePathFor(const std::string& dataFilePath) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::absolute(dataFilePath, ec), ec);
+  if (ec) p = std::filesystem::path(dataFilePath).lexically_normal();
+  // FNV-1a, 64 bits: a stable name for the path.
+  uint64_t hash = 1469598103934665603ull;
+  for (char c : p.string()) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string name = "fetch-state-";
+  for (int shift = 60; shift >= 0; shift -= 4) name += kHex[(hash >> shift) & 15];
+  return CacheBase() + "/Velmorant/Quillbend/" + name;
+}
+
+std::string CValidatorStore::Serialize() const {
+  std::string out(kHeader);
+  out += '\n';
+  const DataFileFingerprint& f = m_dataFile;
+  out += "file " + std::to_string(f.present ? 1 : 0) + " " + std::to_string(f.device) + " " +
+         std::to_string(f.inode) + " " + std::to_string(f.size) + " " + std::to_string(f.mtimeSec) +
+         " " + std::to_string(f.mtimeNsec) + " " + std::to_string(f.ctimeSec) + " " +
+         std::to_string(f.ctimeNsec) + "\n";
+  for (const auto& [id, s] : m_states) {
+    out += "source " + std::to_string(id) + " " + std::to_string(s.failures) + " " +
+           std::to_string(s.lastFailure) + " " + std::to_string(s.retryUntil) + " " +
+           Encode(Utf16ToUtf8(s.url)) + " " + Encode(s.etag) + " " + Encode(s.lastModified) + "\n";
+  }
+  return out;
+}
+
+bool CValidatorStore::Deserialize(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t nl = text.find('\n', pos);
+    if (nl == std::string_view::npos) return false;  // every line ends; a cut file does not
+    lines.push_back(text.substr(pos, nl - pos));
+    pos = nl + 1;
+  }
+  if (lines.size() < 2 || lines[0] != kHeader) return false;
+
+  CValidatorStore read;
+  const std::vector<std::string_view> file = Split(lines[1]);
+  int present = 0;
+  DataFileFingerprint& f = read.m_dataFile;
+  if (file.size() != 9 || file[0] != "file" || !Number(file[1], present) || present < 0 ||
+      present > 1 || !Number(file[2], f.device) || !Number(file[3], f.inode) ||
+      !Number(file[4], f.size) || !Number(file[5], f.mtimeSec) || !Number(file[6], f.mtimeNsec) ||
+      !Number(file[7], f.ctimeSec) || !Number(file[8], f.ctimeNsec)) {
+    return false;
+  }
+  f.present = present == 1;
+  for (size_t i = 2; i < lines.size(); ++i) {
+    const std::vector<std::string_view> t = Split(lines[i]);
+    ObjectId id = 0;
+    SourceFetchState s;
+    std::string url;
+    if (t.size() != 8 || t[0] != "source" || !Number(t[1], id) || id == 0 ||
+        !Number(t[2], s.failures) || !Number(t[3], s.lastFailure) || !Number(t[4], s.retryUntil) ||
+        !Decode(t[5], url) || !Decode(t[6], s.etag) || !Decode(t[7], s.lastModified)) {
+      return false;
+    }
+    s.url = Utf8ToUtf16(url);
+    if (!read.m_states.emplace(id, std::move(s)).second) return false;
+  }
+  *this = std::move(read);
+  return true;
+}
+
+void CValidatorStore::Load(const std::string& cachePath, const DataFileFingerprint& dataFile,
+                           bool loadedWhole) {
+  CValidatorStore read;
+  std::string bytes;
+  const int fd = ::open(cachePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd >= 0) {
+    struct stat st {};
+    // A cache file is small; anything large or odd is not ours.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (64 << 20)) {
+      bytes.resize(static_cast<size_t>(st.st_size));
+      size_t got = 0;
+      while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+      }
+      bytes.resize(got);
+    }
+    ::close(fd);
+  }
+  if (!bytes.empty() && !read.Deserialize(bytes)) read = CValidatorStore{};
+  const bool trusted = loadedWhole && dataFile.present && read.m_dataFile == dataFile;
+  if (!trusted) {
+    for (auto& [id, s] : read.m_states) {
+      s.etag.clear();
+      s.lastModified.clear();
+    }
+  }
+  m_states = std::move(read.m_states);
+  m_dataFile = loadedWhole ? dataFile : DataFileFingerprint{};
+}
+
+bool CValidatorStore::Save(const std::string& cachePath) const {
+  const std::string dir = FolderOf(cachePath);
+  MakeFolders(dir);
+  std::string temp = cachePath + ".saving-XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  ::fchmod(fd, 0600);
+  const std::string text = Serialize();
+  bool ok = true;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(temp.c_str(), cachePath.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+}  // namespace qb

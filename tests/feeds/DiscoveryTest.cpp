@@ -1,0 +1,241 @@
+#include "feeds/Discovery.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "model/Text.h"
+#include "tests/support/HttpServer.h"
+
+namespace qb {
+
+void PrintTo(const DiscoveredFeed& f, std::ostream* os) {
+  *os << Utf16ToUtf8(f.url) << " \"" << Utf16ToUtf8(f.title) << "\"";
+}
+
+namespace {
+
+using test::HttpResponse;
+using test::HttpServer;
+using namespace std::chrono_literals;
+
+const char kRss[] =
+    "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>"
+    "<item><title>One</title></item></channel></rss>";
+const char kAtom[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">"
+    "<title>A</title><entry><title>E</title></entry></feed>";
+
+std::string Page(const std::string& head) {
+  return "<!DOCTYPE html>\n<html><head><title>Site</title>" + head +
+         "</head><body><p>Hello</p></body></html>";
+}
+
+HttpResponse Html(const std::string& body) { return HttpResponse::Ok(body, "text/html"); }
+
+DiscoveryOptions FastOptions() {
+  DiscoveryOptions o;
+  o.download.connectTimeoutMs = 1000;
+  o.download.stallTime = 3000ms;
+  return o;
+}
+
+// The port part of the server's URLs, for addresses typed without a scheme.
+std::u16string Typed(const HttpServer& server, const std::string& path) {
+  return Widen("127.0.0.1:" + std::to_string(server.port()) + path);
+}
+
+std::vector<DiscoveredFeed> Feeds(std::initializer_list<std::pair<std::string, std::u16string>> f,
+                                  const HttpServer& server) {
+  std::vector<DiscoveredFeed> out;
+  for (const auto& [path, title] : f) out.push_back({server.Url16(path), title});
+  return out;
+}
+
+TEST(DiscoveryTest, FeedsBehindAnAddress) {
+  HttpServer server;
+  server.Set("/rss", HttpResponse::Ok(kRss));
+  server.Set("/atom", HttpResponse::Ok(kAtom, "application/atom+xml"));
+  server.Set("/served-as-html", Html(kRss));
+  server.Set("/one", Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" "
+                               "title=\" The  News \" href=\"/rss\">")));
+  const std::string two =
+      "<link rel=\"stylesheet\" href=\"/style.css\">"
+      "<link rel=\"alternate\" hreflang=\"fr\" href=\"/fr/\">"
+      "<link rel=\"alternate stylesheet\" type=\"text/css\" href=\"/dark.css\">"
+      "<link type='application/atom+xml' href='" + server.Url("/atom") + "' rel='Alternate'>"
+      "<link rel=alternate type=\"application/rss+xml; charset=utf-8\" href=rss title=RSS>"
+      "<link rel=\"alternate\" type=\"application/atom+xml\" href=\"./atom\" title=\"again\">";
+  server.Set("/two", Html(Page(two)));
+  server.Set("/none", Html(Page("<link rel=\"icon\" href=\"/favicon.ico\">")));
+  server.Set("/blog/", Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" "
+                                 "href=\"feed.xml?a=1&amp;b=2\">")));
+  server.Set("/based", Html(Page("<base href=\"/blog/posts/\">"
+                                 "<link rel=\"alternate\" type=\"application/atom+xml\" "
+                                 "href=\"../atom.xml\">")));
+  server.Set(
+      "/hostile",
+      Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" href=\"javascript:alert(1)\">"
+                "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"file:///etc/passwd\">"
+                "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"\">")));
+  server.Set("/go", HttpResponse::Redirect(server.Url("/one")));
+  server.Set("/go-feed", HttpResponse::Redirect("/rss", 301));
+  server.Set("/empty", Html(""));
+
+  struct Case {
+    std::string path;
+    DiscoveryStatus status;
+    bool addressIsFeed;
+    std::vector<DiscoveredFeed> feeds;
+  };
+  const DiscoveryStatus found = DiscoveryStatus::kFound;
+  const DiscoveryStatus none = DiscoveryStatus::kNoFeed;
+  const Case cases[] = {
+      {"/rss", found, true, Feeds({{"/rss", u""}}, server)},
+      {"/atom", found, true, Feeds({{"/atom", u""}}, server)},
+      {"/served-as-html", found, true, Feeds({{"/served-as-html", u""}}, server)},
+      {"/one", found, false, Feeds({{"/rss", u"The News"}}, server)},
+      {"/two", found, false, Feeds({{"/atom", u""}, {"/rss", u"RSS"}}, server)},
+      {"/blog/", found, false, Feeds({{"/blog/feed.xml?a=1&b=2", u""}}, server)},
+      {"/based", found, false, Feeds({{"/blog/atom.xml", u""}}, server)},
+      // A redirect to the feed subscribes the address given, which the
+      // update follows as well.
+      {"/go-feed", found, true, Feeds({{"/go-feed", u""}}, server)},
+      {"/go", found, false, Feeds({{"/rss", u"The News"}}, server)},
+      {"/none", none, false, {}},
+      {"/hostile", none, false, {}},
+      {"/empty", none, false, {}},
+  };
+  for (const Case& c : cases) {
+    const DiscoveryResult r = DiscoverFeeds(server.Url16(c.path), FastOptions());
+    EXPECT_EQ(r.status, c.status) << c.path;
+    EXPECT_EQ(r.addressIsFeed, c.addressIsFeed) << c.path;
+    EXPECT_EQ(r.feeds, c.feeds) << c.path;
+    EXPECT_EQ(r.fetchedUrl, server.Url16(c.path)) << c.path;
+    EXPECT_EQ(r.message, c.status == none ? kNoFeedFoundMessage : u"") << c.path;
+  }
+}
+
+TEST(DiscoveryTest, FailuresHaveTheirReason) {
+  HttpServer server;
+  HttpResponse gone =
+      Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" href=\"/x\">"));
+  gone.status = 410;
+  gone.reason = "Gone";
+  server.Set("/gone", gone);
+  const std::u16string closed =
+      Widen("http://127.0.0.1:" + std::to_string(HttpServer::ClosedPort()) + "/");
+
+  DiscoveryResult r = DiscoverFeeds(server.Url16("/missing"), FastOptions());
+  EXPECT_EQ(r.status, DiscoveryStatus::kHttpError);
+  EXPECT_EQ(r.httpStatus, 404);
+  EXPECT_EQ(r.message, u"The site answered with an error (HTTP status 404).");
+
+  // An error page is not searched for feeds.
+  r = DiscoverFeeds(server.Url16("/gone"), FastOptions());
+  EXPECT_EQ(r.status, DiscoveryStatus::kHttpError);
+  EXPECT_EQ(r.httpStatus, 410);
+  EXPECT_TRUE(r.feeds.empty());
+
+  r = DiscoverFeeds(closed, FastOptions());
+  EXPECT_EQ(r.status, DiscoveryStatus::kFetchFailed);
+  EXPECT_EQ(r.message, kSiteUnreachableMessage);
+  EXPECT_EQ(r.fetchedUrl, closed);
+
+  // Refused text never reaches the network.
+  const size_t before = server.Requests().size();
+  r = DiscoverFeeds(u"ftp://127.0.0.1:" + Widen(std::to_string(server.port())) + u"/",
+                    FastOptions());
+  EXPECT_EQ(r.status, DiscoveryStatus::kBadAddress);
+  EXPECT_EQ(r.addressProblem, AddressProblem::kUnsupportedScheme);
+  EXPECT_EQ(r.message, AddressProblemText(AddressProblem::kUnsupportedScheme));
+  EXPECT_EQ(server.Requests().size(), before);
+  EXPECT_EQ(DiscoverFeeds(u"not a url at all").status, DiscoveryStatus::kBadAddress);
+}
+
+// The server speaks only http: the https attempt fails, and http follows.
+TEST(DiscoveryTest, WithoutASchemeHttpsComesFirstThenHttp) {
+  HttpServer server;
+  server.Set("/page", Html(Page("<link rel=\"alternate\" type=\"application/atom+xml\" "
+                                "href=\"/atom\" title=\"Atom\">")));
+  server.Set("/atom", HttpResponse::Ok(kAtom, "application/atom+xml"));
+
+  DiscoveryResult r = DiscoverFeeds(Typed(server, "/page"), FastOptions());
+  EXPECT_EQ(server.TlsAttempts(), 1u);
+  EXPECT_EQ(r.status, DiscoveryStatus::kFound);
+  EXPECT_EQ(r.fetchedUrl, server.Url16("/page"));
+  EXPECT_EQ(r.feeds, Feeds({{"/atom", u"Atom"}}, server));
+
+  // An answer over http is final, even an error: no second try.
+  r = DiscoverFeeds(server.Url16("/absent"), FastOptions());
+  EXPECT_EQ(r.status, DiscoveryStatus::kHttpError);
+  EXPECT_EQ(server.TlsAttempts(), 1u);
+
+  // Nothing answers on either scheme: the reason of the last attempt.
+  const std::u16string closed = Widen("127.0.0.1:" + std::to_string(HttpServer::ClosedPort()));
+  r = DiscoverFeeds(closed, FastOptions());
+  EXPECT_EQ(r.status, DiscoveryStatus::kFetchFailed);
+  EXPECT_EQ(r.fetchedUrl, u"http://" + closed);
+
+  // Cancelled before the fallback, the http candidate is never tried.
+  const size_t requests = server.Requests().size();
+  r = DiscoverFeeds(Typed(server, "/page"), FastOptions(),
+                    [&] { return server.TlsAttempts() > 1; });
+  EXPECT_EQ(server.TlsAttempts(), 2u);
+  EXPECT_EQ(server.Requests().size(), requests);
+  EXPECT_EQ(r.status, DiscoveryStatus::kFetchFailed);
+}
+
+TEST(DiscoveryTest, ReadsAPageInTheEncodingItDeclares) {
+  HttpServer server;
+  server.Set("/latin",
+             Html("<html><head><meta charset=\"iso-8859-1\">"
+                  "<link rel=alternate type=application/rss+xml title=\"Caf\xe9\" href=/rss>"));
+  const DiscoveryResult r = DiscoverFeeds(server.Url16("/latin"), FastOptions());
+  ASSERT_EQ(r.feeds.size(), 1u);
+  EXPECT_EQ(r.feeds[0].title, u"Caf\u00e9");
+}
+
+TEST(DiscoveryTest, RunsInTheBackgroundAndReportsOnce) {
+  HttpServer server;
+  server.Set("/rss", HttpResponse::Ok(kRss));
+  HttpResponse slow = HttpResponse::Ok(kRss);
+  slow.delay = 100ms;
+  server.Set("/slow", slow);
+  slow.delay = 600ms;
+  server.Set("/slower", slow);
+
+  CFeedDiscovery discovery(FastOptions());
+  std::promise<DiscoveryResult> first;
+  auto future = first.get_future();
+  discovery.Start(server.Url16("/rss"), [&](const DiscoveryResult& r) { first.set_value(r); });
+  ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(future.get().feeds, Feeds({{"/rss", u""}}, server));
+
+  std::promise<DiscoveryResult> refused;
+  auto refusedFuture = refused.get_future();
+  discovery.Start(u"example.com:0", [&](const DiscoveryResult& r) { refused.set_value(r); });
+  ASSERT_EQ(refusedFuture.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(refusedFuture.get().addressProblem, AddressProblem::kBadPort);
+
+  // A request replaced by a newer one, or whose discovery is destroyed,
+  // never reports, though its answer comes well before the newer one's.
+  std::atomic<int> droppedCalls{0};
+  {
+    CFeedDiscovery shortLived(FastOptions());
+    shortLived.Start(server.Url16("/slow"), [&](const DiscoveryResult&) { ++droppedCalls; });
+  }
+  discovery.Start(server.Url16("/slow"), [&](const DiscoveryResult&) { ++droppedCalls; });
+  std::promise<DiscoveryResult> last;
+  auto lastFuture = last.get_future();
+  discovery.Start(server.Url16("/slower"), [&](const DiscoveryResult& r) { last.set_value(r); });
+  ASSERT_EQ(lastFuture.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(lastFuture.get().feeds, Feeds({{"/slower", u""}}, server));
+  EXPECT_EQ(droppedCalls.load(), 0);
+}
+
+}  // namespace
+}  // namespace qb
