@@ -6,13 +6,14 @@
 namespace qb {
 
 class CHyperlink;
+class IDesktop;
 
 inline constexpr char kHomePage[] = "https://quillbend.example/";
 
 class CAboutDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit CAboutDlg(QWidget* parent = nullptr);
+  explicit CAboutDlg(IDesktop& desktop, QWidget* parent = nullptr);
   CHyperlink* Link() const { return m_link; }
 
  private:

@@ -1,27 +1,24 @@
 #include "app/AddGroupDlg.h"
 
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
+
+#include "app/DialogButtons.h"
+#include "views/Desktop.h"
 
 namespace qb {
 
-CAddGroupDlg::CAddGroupDlg(QWidget* parent) : QDialog(parent) {
+CAddGroupDlg::CAddGroupDlg(QWidget* parent) : QDialog(parent, kDialogWindowFlags) {
   setWindowTitle(QStringLiteral("Add New Group"));
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
   layout->addWidget(new QLabel(QStringLiteral("Name of the new group: "), this), 0, 0);
   m_nameEdit = new QLineEdit(this);
   m_nameEdit->setMinimumWidth(240);
   layout->addWidget(m_nameEdit, 1, 0);
-  auto* buttons = new QDialogButtonBox(Qt::Vertical, this);
-  buttons->addButton(QDialogButtonBox::Ok)->setDefault(true);
-  buttons->addButton(QDialogButtonBox::Cancel);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons, 0, 1, 3, 1, Qt::AlignTop);
-  layout->setRowStretch(2, 1);
+  layout->addWidget(NewOkCancelBox(this), 2, 0);
 }
 
 void CAddGroupDlg::InitDialog() {

@@ -1,13 +1,13 @@
 #include "app/AddNewFeedDlg.h"
 
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QVBoxLayout>
 
-#include "app/Modal.h"
+#include "app/DialogButtons.h"
+#include "model/FeedsManager.h"
+#include "views/Desktop.h"
+#include "views/ViewText.h"
 
 namespace qb {
 
@@ -15,21 +15,18 @@ namespace {
 const QString kTitle = QStringLiteral("Add New Feed");
 }
 
-CAddNewFeedDlg::CAddNewFeedDlg(QWidget* parent) : QDialog(parent) {
+CAddNewFeedDlg::CAddNewFeedDlg(IDesktop& desktop, const CFeedsManager& model, ObjectId group,
+                               QWidget* parent)
+    : QDialog(parent, kDialogWindowFlags), m_desktop(desktop), m_model(model), m_group(group) {
   setWindowTitle(kTitle);
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
   layout->addWidget(new QLabel(QStringLiteral("URL of the new feed: "), this), 0, 0);
   m_urlEdit = new QLineEdit(this);
   m_urlEdit->setMinimumWidth(480);
   layout->addWidget(m_urlEdit, 1, 0);
-  auto* buttons = new QDialogButtonBox(Qt::Vertical, this);
-  QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
-  buttons->addButton(QDialogButtonBox::Cancel);
-  ok->setDefault(true);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons, 0, 1, 3, 1, Qt::AlignTop);
-  layout->setRowStretch(2, 1);
+  layout->addWidget(NewOkCancelBox(this), 2, 0);
 }
 
 void CAddNewFeedDlg::InitDialog() {
@@ -47,12 +44,16 @@ void CAddNewFeedDlg::showEvent(QShowEvent* event) {
 
 void CAddNewFeedDlg::accept() {
   m_strUrl = m_urlEdit->text();
-  if (m_strUrl.isEmpty()) return;
-  if (m_existingUrls.contains(m_strUrl, Qt::CaseSensitive)) {
-    ShowMessageBox(this, MsgIcon::Information,
-                   QStringLiteral("A feed with that URL already exists. Choose another URL."));
-    m_urlEdit->setFocus();
-    return;
+  switch (m_model.CheckNewSourceUrl(m_group, ViewOf(m_strUrl))) {
+    case CFeedsManager::AddSourceStatus::EmptyUrl:
+      return;
+    case CFeedsManager::AddSourceStatus::Duplicate:
+      m_desktop.ShowMessage(this, MsgIcon::Information, ToQString(kDuplicateSourceMessage));
+      m_urlEdit->setFocus();
+      return;
+    case CFeedsManager::AddSourceStatus::Added:
+    case CFeedsManager::AddSourceStatus::NotAGroup:
+      break;
   }
   QDialog::accept();
 }

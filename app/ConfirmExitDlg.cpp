@@ -1,17 +1,21 @@
 #include "app/ConfirmExitDlg.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
 
+#include "views/Desktop.h"
+
 namespace qb {
 
-CConfirmExitDlg::CConfirmExitDlg(QWidget* parent) : QDialog(parent) {
+CConfirmExitDlg::CConfirmExitDlg(QWidget* parent) : QDialog(parent, kDialogWindowFlags) {
   setWindowTitle(QStringLiteral("Confirm Exit"));
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
   auto* icon = new QLabel(this);
   const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
   icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxQuestion, nullptr, this).pixmap(size));
@@ -20,17 +24,13 @@ CConfirmExitDlg::CConfirmExitDlg(QWidget* parent) : QDialog(parent) {
                     0, 1);
   m_dontAsk = new QCheckBox(QStringLiteral("Don't ask me again"), this);
   layout->addWidget(m_dontAsk, 1, 1, Qt::AlignHCenter);
-  auto* row = new QHBoxLayout;
-  m_yes = new QPushButton(QStringLiteral("Yes"), this);
-  m_no = new QPushButton(QStringLiteral("No"), this);
+  auto* buttons = new QDialogButtonBox(Qt::Horizontal, this);
+  m_yes = buttons->addButton(QStringLiteral("Yes"), QDialogButtonBox::YesRole);
+  m_no = buttons->addButton(QStringLiteral("No"), QDialogButtonBox::NoRole);
   m_yes->setDefault(true);
-  row->addStretch(1);
-  row->addWidget(m_yes);
-  row->addWidget(m_no);
-  row->addStretch(1);
-  layout->addLayout(row, 2, 0, 1, 2);
-  connect(m_yes, &QPushButton::clicked, this, &QDialog::accept);
-  connect(m_no, &QPushButton::clicked, this, &QDialog::reject);
+  layout->addWidget(buttons, 2, 0, 1, 2);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
 void CConfirmExitDlg::done(int result) {

@@ -1,21 +1,19 @@
 #include "app/CoreBridge.h"
 
-#include <QCursor>
-#include <QGuiApplication>
-
+#include "app/WaitCursor.h"
 #include "feeds/UpdateCycle.h"
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
+#include "views/ViewText.h"
 
 namespace qb {
 
 std::string DataFilePath() { return GetDataFilePath(); }
 
-DataFileLoadReport LoadDataFileInto(CFeedsManager& manager, const std::string& path) {
+DataFileLoadReport CDataFileIo::Load(CFeedsManager& model, const std::string& path) {
   DataFileLoadReport report;
-  const LoadOutcome outcome = LoadDataFile(manager, path);
-  report.message = QString(reinterpret_cast<const QChar*>(outcome.message.data()),
-                           static_cast<qsizetype>(outcome.message.size()));
+  const LoadOutcome outcome = LoadDataFile(model, path);
+  report.message = ToQString(outcome.message);
   // A file from a newer version gets the exclamation mark; any other
   // message (a corrupt file) the stop sign.
   report.warning = outcome.status == LoadStatus::BadSchema;
@@ -23,26 +21,20 @@ DataFileLoadReport LoadDataFileInto(CFeedsManager& manager, const std::string& p
   return report;
 }
 
-bool SaveDataFileFrom(const CFeedsManager& manager, const std::string& path) {
-  return static_cast<bool>(SaveDataFile(manager, path));
+bool CDataFileIo::Save(const CFeedsManager& model, const std::string& path) {
+  return static_cast<bool>(SaveDataFile(model, path));
 }
 
-namespace {
-bool& WaitCursorInstalled() {
-  static bool installed = false;
-  return installed;
-}
-}  // namespace
-
-bool RunUpdateAll(CFeedsManager& manager, bool force) {
-  // The pass runs to completion here, so the window shows that it waits.
-  const bool wait = WaitCursorInstalled();
-  if (wait) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool news = UpdateAll(manager, force);
-  if (wait) QGuiApplication::restoreOverrideCursor();
-  return news;
+bool CCoreUpdater::UpdateAll(CFeedsManager& model, bool force) {
+  WaitCursor wait;
+  return qb::UpdateAll(model, force);
 }
 
-void InstallWaitCursor(bool install) { WaitCursorInstalled() = install; }
+bool CCoreUpdater::UpdateSource(CFeedsManager& model, ObjectId source, bool force) {
+  CFeedSource* s = model.GetFeedSource(source);
+  if (s == nullptr) return false;
+  WaitCursor wait;
+  return qb::UpdateSource(model, *s, force);
+}
 
 }  // namespace qb

@@ -1,10 +1,12 @@
-// The core operations the shell drives: the data file and the update cycle.
-// One place adapts them to the window, so the document and the frame stay
-// independent of how the core reports its outcomes.
+// The core operations the shell drives: the data file and the update cycle,
+// each behind one small interface. The document gets the data file's reader
+// and writer, the commands the update; tests pass doubles.
 #pragma once
 
 #include <QString>
 #include <string>
+
+#include "model/RSSObject.h"
 
 namespace qb {
 
@@ -19,15 +21,44 @@ struct DataFileLoadReport {
 
 // The data file in the per-user data folder; its folder is created.
 std::string DataFilePath();
-DataFileLoadReport LoadDataFileInto(CFeedsManager& manager, const std::string& path);
-// True when the whole file was written and replaced the old one.
-bool SaveDataFileFrom(const CFeedsManager& manager, const std::string& path);
 
-// Downloads the due sources (all when forced); true when anything new arrived.
-bool RunUpdateAll(CFeedsManager& manager, bool force);
+class IDataFileIo {
+ public:
+  // Reads the file into the model; what the user is to be told.
+  virtual DataFileLoadReport Load(CFeedsManager& model, const std::string& path) = 0;
+  // True when the whole file was written and replaced the old one.
+  virtual bool Save(const CFeedsManager& model, const std::string& path) = 0;
 
-// Whether RunUpdateAll shows the wait cursor while its pass runs (the window
-// turns it on at start and off at exit).
-void InstallWaitCursor(bool install);
+ protected:
+  ~IDataFileIo() = default;
+};
+
+class CDataFileIo final : public IDataFileIo {
+ public:
+  DataFileLoadReport Load(CFeedsManager& model, const std::string& path) override;
+  bool Save(const CFeedsManager& model, const std::string& path) override;
+};
+
+// The one way the window updates sources: "Update all feeds", the automatic
+// update and the first fetch of a new source all come here.
+class IFeedUpdater {
+ public:
+  // The due sources (every source when forced); true when anything new arrived.
+  virtual bool UpdateAll(CFeedsManager& model, bool force) = 0;
+  // One source; true when it brought anything new. False for an identifier
+  // that names no source.
+  virtual bool UpdateSource(CFeedsManager& model, ObjectId source, bool force) = 0;
+
+ protected:
+  ~IFeedUpdater() = default;
+};
+
+// The core's update cycle, on the window's thread, with the wait cursor
+// shown while it downloads.
+class CCoreUpdater final : public IFeedUpdater {
+ public:
+  bool UpdateAll(CFeedsManager& model, bool force) override;
+  bool UpdateSource(CFeedsManager& model, ObjectId source, bool force) override;
+};
 
 }  // namespace qb

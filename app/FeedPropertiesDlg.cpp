@@ -1,28 +1,30 @@
 #include "app/FeedPropertiesDlg.h"
 
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/DialogButtons.h"
 #include "app/Hyperlink.h"
-#include "app/Modal.h"
+#include "views/Desktop.h"
 
 namespace qb {
 
-CFeedPropertiesDlg::CFeedPropertiesDlg(QWidget* parent) : QDialog(parent) {
+CFeedPropertiesDlg::CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent)
+    : QDialog(parent, kDialogWindowFlags), m_desktop(desktop) {
   setWindowTitle(QStringLiteral("Feed Properties"));
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 
   layout->addWidget(new QLabel(QStringLiteral("Feed URL: "), this), 0, 0, 1, 2);
-  m_link = new CHyperlink(QString(), this);
+  m_link = new CHyperlink(desktop, QString(), this);
   m_link->setMinimumWidth(480);
   layout->addWidget(m_link, 1, 0, 1, 2);
 
@@ -58,13 +60,7 @@ CFeedPropertiesDlg::CFeedPropertiesDlg(QWidget* parent) : QDialog(parent) {
   m_lastUpdate = new QLabel(this);
   layout->addWidget(m_lastUpdate, 3, 1);
 
-  auto* buttons = new QDialogButtonBox(Qt::Vertical, this);
-  buttons->addButton(QDialogButtonBox::Ok)->setDefault(true);
-  buttons->addButton(QDialogButtonBox::Cancel);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons, 0, 2, 5, 1, Qt::AlignTop);
-  layout->setRowStretch(4, 1);
+  layout->addWidget(NewOkCancelBox(this), 4, 0, 1, 2);
   layout->setColumnStretch(1, 1);
 }
 
@@ -115,7 +111,7 @@ void CFeedPropertiesDlg::accept() {
     problem = QStringLiteral("Please enter an integer between %1 and %2.").arg(kMinRate).arg(kMaxRate);
   }
   if (!problem.isEmpty()) {
-    ShowMessageBox(this, MsgIcon::Warning, problem);
+    m_desktop.ShowMessage(this, MsgIcon::Warning, problem);
     m_rateEdit->setFocus();
     m_rateEdit->selectAll();
     return;

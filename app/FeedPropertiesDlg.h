@@ -12,6 +12,7 @@ class QToolButton;
 namespace qb {
 
 class CHyperlink;
+class IDesktop;
 
 class CFeedPropertiesDlg : public QDialog {
   Q_OBJECT
@@ -19,7 +20,7 @@ class CFeedPropertiesDlg : public QDialog {
   static constexpr int kMinRate = 1;
   static constexpr int kMaxRate = 1440;
 
-  explicit CFeedPropertiesDlg(QWidget* parent = nullptr);
+  explicit CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent = nullptr);
 
   QString m_strName;
   QString m_strUrl;
@@ -45,6 +46,7 @@ class CFeedPropertiesDlg : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  IDesktop& m_desktop;
   CHyperlink* m_link = nullptr;
   QLineEdit* m_rateEdit = nullptr;
   QToolButton* m_up = nullptr;

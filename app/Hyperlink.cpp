@@ -1,33 +1,21 @@
 #include "app/Hyperlink.h"
 
-#include <QDesktopServices>
 #include <QEnterEvent>
 #include <QMouseEvent>
-#include <QUrl>
+
+#include "views/Desktop.h"
 
 namespace qb {
 
-namespace {
-LinkOpener& Opener() {
-  static LinkOpener opener;
-  return opener;
-}
-}  // namespace
-
-void SetLinkOpener(LinkOpener opener) { Opener() = std::move(opener); }
-
-void OpenLinkTarget(const QString& target) {
-  if (Opener()) {
-    Opener()(target);
-    return;
-  }
-  // A local path or an address without a scheme is made into a URL first.
+QUrl LinkTargetUrl(const QString& target) {
   QUrl url(target);
+  // A one-letter scheme is a drive letter, not a scheme.
   if (url.scheme().isEmpty() || url.scheme().size() == 1) url = QUrl::fromUserInput(target);
-  QDesktopServices::openUrl(url);
+  return url;
 }
 
-CHyperlink::CHyperlink(const QString& text, QWidget* parent) : QLabel(text, parent) {
+CHyperlink::CHyperlink(IDesktop& desktop, const QString& text, QWidget* parent)
+    : QLabel(text, parent), m_desktop(desktop) {
   setCursor(Qt::PointingHandCursor);
   setTextFormat(Qt::PlainText);
   setWordWrap(true);
@@ -62,7 +50,7 @@ QString CHyperlink::ResolvedTarget() const {
   return label;
 }
 
-void CHyperlink::FollowLink() { OpenLinkTarget(ResolvedTarget()); }
+void CHyperlink::FollowLink() { m_desktop.OpenUrl(LinkTargetUrl(ResolvedTarget())); }
 
 void CHyperlink::enterEvent(QEnterEvent* event) {
   SetHover(true);

@@ -6,16 +6,15 @@
 #include <QColor>
 #include <QLabel>
 #include <QString>
-#include <functional>
+#include <QUrl>
 
 namespace qb {
 
-// Opens a link target (URL, mailto: address or local file). The default opens
-// it through QDesktopServices; tests replace it. An empty function restores
-// the default. Failures are not reported.
-using LinkOpener = std::function<void(const QString& target)>;
-void SetLinkOpener(LinkOpener opener);
-void OpenLinkTarget(const QString& target);
+class IDesktop;
+
+// A link target (URL, mailto: address or local path) as the URL handed to
+// the desktop: a path or an address without a scheme is made into a URL.
+QUrl LinkTargetUrl(const QString& target);
 
 class CHyperlink : public QLabel {
   Q_OBJECT
@@ -27,7 +26,7 @@ class CHyperlink : public QLabel {
   static inline const QColor kNormalColour{0, 0, 128};
   static inline const QColor kHoverColour{0, 0, 255};
 
-  explicit CHyperlink(const QString& text = QString(), QWidget* parent = nullptr);
+  CHyperlink(IDesktop& desktop, const QString& text, QWidget* parent = nullptr);
 
   void SetLinkTarget(const QString& target);
   const QString& LinkTarget() const { return m_target; }
@@ -44,8 +43,9 @@ class CHyperlink : public QLabel {
   // front of a text that holds "@" and does not already start with it.
   QString ResolvedTarget() const;
 
-  virtual void OnRightClickLink() {}
-  virtual void FollowLink();
+  void OnRightClickLink() {}
+  // Opens the resolved target; a failure is not reported.
+  void FollowLink();
 
  protected:
   void enterEvent(QEnterEvent* event) override;
@@ -57,6 +57,7 @@ class CHyperlink : public QLabel {
   void SetHover(bool hover);
   void ApplyLook();
 
+  IDesktop& m_desktop;
   QString m_target;
   int m_hoverStyle = 2;
   HAlign m_align = HAlign::Centre;

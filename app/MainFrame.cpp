@@ -3,10 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
@@ -15,7 +12,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSessionManager>
 #include <QSplitter>
@@ -26,21 +22,22 @@
 #include <QWindowStateChangeEvent>
 
 #include "app/AboutDlg.h"
+#include "app/Commands.h"
 #include "app/ConfirmExitDlg.h"
-#include "app/CoreBridge.h"
-#include "app/Modal.h"
 #include "app/Notifier.h"
-#include "opml/Opml.h"
 #include "app/OptionsDlg.h"
+#include "app/PaneRouter.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsExport.h"
 #include "app/WaitCursor.h"
-#include "model/DateTime.h"
 #include "feeds/UpdateCycle.h"
 #include "model/Clock.h"
+#include "model/DateTime.h"
+#include "views/Desktop.h"
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
 #include "views/SourceListView.h"
+#include "views/ViewText.h"
 
 namespace qb {
 
@@ -51,15 +48,6 @@ constexpr FrameTimer kTimers[] = {FrameTimer::Update, FrameTimer::Tick, FrameTim
 
 size_t TimerIndex(FrameTimer timer) {
   return static_cast<size_t>(static_cast<int>(timer) - static_cast<int>(FrameTimer::Update));
-}
-
-std::optional<bool>& TrayOverride() {
-  static std::optional<bool> available;
-  return available;
-}
-
-QString FromU16(const std::u16string& s) {
-  return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 QIcon TrayIconImage(int id) {
@@ -86,7 +74,9 @@ int DefaultTimerInterval(FrameTimer timer) {
   return 0;
 }
 
-CMainFrame::CMainFrame(CRSSReaderDoc& doc, QWidget* parent) : QMainWindow(parent), m_doc(doc) {
+CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& updater,
+                       QWidget* parent)
+    : QMainWindow(parent), m_doc(doc), m_desktop(desktop), m_updater(updater) {
   setWindowTitle(QString::fromLatin1(kApplicationName));
   setWindowIcon(QIcon(QStringLiteral(":/icons/quillbend.png")));
   CreateTimers();
@@ -128,7 +118,7 @@ void CMainFrame::CreateStatusBar() {
   statusBar()->addWidget(m_clockPane, 0);
   statusBar()->addWidget(m_messagePane, 1);
   statusBar()->setSizeGripEnabled(true);
-  m_statusText = QStringLiteral("Ready");
+  m_statusText = ToQString(kStatusReady);
   m_messagePane->setText(m_statusText);
 }
 
@@ -147,6 +137,8 @@ void CMainFrame::CreatePanes() {
   m_outerSplitter->setStretchFactor(1, 1);
   m_innerSplitter->setStretchFactor(1, 1);
   setCentralWidget(m_outerSplitter);
+  m_commands = new CCommands(*this, m_updater, this);
+  m_router = new CPaneRouter(*this, *m_sourceTree, *m_articleList, m_articleView, *m_commands, this);
   // Moving a splitter bar is stored like any other change of placement.
   connect(m_outerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
   connect(m_innerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
@@ -154,8 +146,6 @@ void CMainFrame::CreatePanes() {
 
 void CMainFrame::CreateMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  // Importing and exporting the list of feeds comes later; the entries show
-  // what is planned but do nothing yet.
   QAction* importOpml = file->addAction(QStringLiteral("&Import (OPML)..."));
   importOpml->setStatusTip(QStringLiteral("Import a list of feeds"));
   connect(importOpml, &QAction::triggered, this, &CMainFrame::OnImportOpml);
@@ -207,7 +197,7 @@ void CMainFrame::ScheduleSave() {
 }
 
 void CMainFrame::SetStatusText(const std::u16string& text) {
-  m_statusText = FromU16(text);
+  m_statusText = ToQString(text);
   m_messagePane->setText(m_statusText);
 }
 
@@ -215,7 +205,12 @@ QString CMainFrame::StatusText() const { return m_messagePane->text(); }
 
 QTimer* CMainFrame::Timer(FrameTimer timer) const { return m_timers[TimerIndex(timer)]; }
 
-void CMainFrame::StartFrameTimer(FrameTimer timer) { Timer(timer)->start(); }
+void CMainFrame::StartFrameTimer(FrameTimer timer) {
+  Timer(timer)->start();
+  // The tray icon is up as soon as the ticking starts, not half a second
+  // later: closing or minimising may hide the window into it at once.
+  if (timer == FrameTimer::Tick && !m_closed) UpdateTrayIcon();
+}
 void CMainFrame::StopFrameTimer(FrameTimer timer) { Timer(timer)->stop(); }
 bool CMainFrame::IsFrameTimerActive(FrameTimer timer) const { return Timer(timer)->isActive(); }
 
@@ -226,18 +221,6 @@ void CMainFrame::SetTimerInterval(FrameTimer timer, int milliseconds) {
 int CMainFrame::TimerInterval(FrameTimer timer) const { return Timer(timer)->interval(); }
 
 void CMainFrame::SetNewArticles(bool on) { m_bNewArticles = on; }
-
-void CMainFrame::PostSavePlacement() {
-  if (m_savePlacementPosted) return;
-  m_savePlacementPosted = true;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        m_savePlacementPosted = false;
-        SavePlacement();
-      },
-      Qt::QueuedConnection);
-}
 
 // ---------------------------------------------------------------- timers
 
@@ -263,26 +246,12 @@ void CMainFrame::OnTimer(FrameTimer timer) {
 }
 
 void CMainFrame::OnUpdateTimer() {
-  StopFrameTimer(FrameTimer::Update);
   const ArticleCounts before = CountArticlesPerSource(Model());
-  const bool news = m_updateAll ? m_updateAll(Model(), false) : RunUpdateAll(Model(), false);
-  if (news) {
-    ScheduleSave();
-    m_sourceTree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    m_articleList->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    m_bNewArticles = true;
-    m_notifier->UpdatePassFinished(NewsSince(Model(), before));
-  }
-  StartFrameTimer(FrameTimer::Update);
-  std::u16string status = u"Ready";
-  if (const std::optional<ObjectId> node = m_sourceTree->SelectedNode()) {
-    if (const CFeedSource* source = Model().GetFeedSource(*node)) status = source->m_commsStatus;
-  }
-  SetStatusText(status);
+  if (m_commands->UpdateAll(true)) m_notifier->UpdatePassFinished(NewsSince(Model(), before));
 }
 
 void CMainFrame::UpdateClock() {
-  const QString text = FromU16(CDateTime::FromTime(Model().Clock().CurrentTime()).Format());
+  const QString text = ToQString(CDateTime::FromTime(Model().Clock().CurrentTime()).Format());
   if (text == m_lastClockText) return;
   const int needed = m_clockPane->fontMetrics().horizontalAdvance(text) + 10;
   if (m_clockPane->minimumWidth() < needed) m_clockPane->setMinimumWidth(needed);
@@ -306,7 +275,7 @@ void CMainFrame::UpdateTrayIcon() {
   m_trayIconId = icon;
   m_trayTip = tip;
   m_trayAdded = true;
-  if (!SystemTrayAvailable()) return;
+  if (!m_desktop.SystemTrayAvailable()) return;
   if (m_trayIcon == nullptr) {
     m_trayIcon = new QSystemTrayIcon(this);
     m_trayIcon->setContextMenu(m_trayMenu);
@@ -322,6 +291,11 @@ void CMainFrame::UpdateTrayIcon() {
   m_trayIcon->show();
 }
 
+bool CMainFrame::TrayIconShown() const {
+  return m_trayIcon != nullptr && m_trayIcon->isVisible() && !m_trayIcon->icon().isNull() &&
+         m_desktop.SystemTrayAvailable();
+}
+
 void CMainFrame::RemoveTrayIcon() {
   if (m_trayIcon != nullptr) {
     m_trayIcon->hide();
@@ -329,15 +303,6 @@ void CMainFrame::RemoveTrayIcon() {
     m_trayIcon = nullptr;
   }
   m_trayAdded = false;
-}
-
-void CMainFrame::SetSystemTrayAvailableOverride(std::optional<bool> available) {
-  TrayOverride() = available;
-}
-
-bool CMainFrame::SystemTrayAvailable() {
-  if (TrayOverride()) return *TrayOverride();
-  return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void CMainFrame::OnFocusChanged(QWidget* now) {
@@ -351,98 +316,6 @@ void CMainFrame::OnFocusChanged(QWidget* now) {
   }
 }
 
-// ---------------------------------------------------------------- placement
-
-void CMainFrame::RestorePlacement() {
-  const bool track = m_bTrackPlacement;
-  m_bTrackPlacement = false;
-  SettingsSection& ws = m_doc.m_settingsManager.m_windowSettings;
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  const QRect work = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  const int left = ws.ReadInt(setting::kMainFrameLeft, work.x() + 25);
-  const int top = ws.ReadInt(setting::kMainFrameTop, work.y() + 25);
-  const int right = ws.ReadInt(setting::kMainFrameRight, work.x() + work.width() - 25);
-  const int bottom = ws.ReadInt(setting::kMainFrameBottom, work.y() + work.height() - 25);
-  setGeometry(left, top, right - left, bottom - top);
-  // Lay the window out now, so the panes have their sizes before it shows.
-  if (layout() != nullptr) layout()->activate();
-
-  const int clientWidth = width();
-  // The menu bar is not part of the client area.
-  const int clientHeight = height() - menuBar()->height();
-  const int treeWidth = ws.ReadInt(setting::kSourceListViewWidth, clientWidth / 5);
-  const int outerTotal = m_outerSplitter->width() - m_outerSplitter->handleWidth();
-  m_outerSplitter->setSizes({std::max(0, treeWidth), std::max(0, outerTotal - treeWidth)});
-  const int listHeight = ws.ReadInt(setting::kFeedListViewHeight, clientHeight / 3);
-  const int innerTotal = m_innerSplitter->height() - m_innerSplitter->handleWidth();
-  m_innerSplitter->setSizes({std::max(0, listHeight), std::max(0, innerTotal - listHeight)});
-  // A hidden window keeps its resize events until it shows; the article
-  // list needs its viewport's width now to size its columns.
-  if (!isVisible()) {
-    QResizeEvent resize(m_articleList->size(), m_articleList->size());
-    QCoreApplication::sendEvent(m_articleList, &resize);
-  }
-
-  if (QHeaderView* header = m_articleList->header()) {
-    for (int i = 0; i < header->count(); ++i) {
-      const int current = header->sectionSize(i);
-      header->resizeSection(i, ws.ReadInt(setting::kFeedListViewColWidth + QString::number(i + 1), current));
-    }
-  }
-  m_bTrackPlacement = track;
-}
-
-void CMainFrame::SavePlacement() {
-  if (!m_bTrackPlacement) return;
-  SettingsSection& ws = m_doc.m_settingsManager.m_windowSettings;
-  const bool hidden = !isVisible();
-  ws.WriteBool(setting::kMainFrameIsHidden, hidden);
-  if (hidden) return;
-  const bool maximized = isMaximized();
-  const bool minimized = isMinimized();
-  ws.WriteBool(setting::kMainFrameIsMaximized, maximized);
-  ws.WriteBool(setting::kMainFrameIsMinimized, minimized);
-  if (maximized || minimized) return;
-  const QRect rect = geometry();
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen != nullptr) {
-    const QRect virt = screen->virtualGeometry();
-    // Still at an off-screen creation position: not a placement of the user's.
-    if (rect.x() + rect.width() < virt.x() && rect.y() + rect.height() < virt.y()) return;
-  }
-  ws.WriteInt(setting::kMainFrameLeft, rect.x());
-  ws.WriteInt(setting::kMainFrameTop, rect.y());
-  ws.WriteInt(setting::kMainFrameRight, rect.x() + rect.width());
-  ws.WriteInt(setting::kMainFrameBottom, rect.y() + rect.height());
-  ws.WriteInt(setting::kSourceListViewWidth, m_sourceTree->width());
-  ws.WriteInt(setting::kFeedListViewHeight, m_articleList->height());
-  if (QHeaderView* header = m_articleList->header()) {
-    for (int i = 0; i < header->count(); ++i) {
-      ws.WriteInt(setting::kFeedListViewColWidth + QString::number(i + 1), header->sectionSize(i));
-    }
-  }
-}
-
-void CMainFrame::moveEvent(QMoveEvent* event) {
-  QMainWindow::moveEvent(event);
-  PostSavePlacement();
-}
-
-void CMainFrame::resizeEvent(QResizeEvent* event) {
-  QMainWindow::resizeEvent(event);
-  PostSavePlacement();
-}
-
-void CMainFrame::showEvent(QShowEvent* event) {
-  QMainWindow::showEvent(event);
-  PostSavePlacement();
-}
-
-void CMainFrame::hideEvent(QHideEvent* event) {
-  QMainWindow::hideEvent(event);
-  PostSavePlacement();
-}
-
 // ---------------------------------------------------------------- events
 
 void CMainFrame::changeEvent(QEvent* event) {
@@ -452,7 +325,7 @@ void CMainFrame::changeEvent(QEvent* event) {
   const bool nowMinimized = (windowState() & Qt::WindowMinimized) != 0;
   const bool wasMinimized = (change->oldState() & Qt::WindowMinimized) != 0;
   if (nowMinimized && !wasMinimized && m_bTrackPlacement &&
-      m_doc.m_settingsManager.Setting(setting::kMinimizeToSysTray) && SystemTrayAvailable()) {
+      m_doc.m_settingsManager.Setting(setting::kMinimizeToSysTray) && TrayIconShown()) {
     // Minimising hides to the tray instead; the window keeps its normal state.
     QMetaObject::invokeMethod(
         this,
@@ -471,10 +344,17 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
+  if (m_confirmExit != nullptr) {
+    // The confirmation answers every close request while it is open.
+    event->ignore();
+    m_confirmExit->raise();
+    m_confirmExit->activateWindow();
+    return;
+  }
   const bool exitRequested = m_exitRequested;
   m_exitRequested = false;
   if (!exitRequested && m_doc.m_settingsManager.Setting(setting::kCloseToSysTray) &&
-      SystemTrayAvailable()) {
+      TrayIconShown()) {
     hide();
     event->ignore();
     return;
@@ -491,7 +371,15 @@ bool CMainFrame::RunCloseSequence() {
   CRSSReaderSettingsManager& settings = m_doc.m_settingsManager;
   if (settings.Setting(setting::kConfirmExit)) {
     CConfirmExitDlg dlg(this);
-    if (ExecDialog(dlg) != QDialog::Accepted) return false;
+    m_confirmExit = &dlg;
+    const int answer = m_desktop.RunDialog(dlg);
+    m_confirmExit = nullptr;
+    if (answer != QDialog::Accepted) {
+      // The program runs on, so the user must be able to see it, also when
+      // the exit was asked for from the tray while the window was hidden.
+      ShowMainWindow();
+      return false;
+    }
     if (dlg.m_bDontAskAgain != 0) settings.m_settings.WriteBool(setting::kConfirmExit, false);
   }
   {
@@ -550,13 +438,18 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------- commands
 
 void CMainFrame::OnFirstRun() {
-  m_doc.ShowHelpFeed();
-  m_unreadCountStale = true;
+  OnShowHelpFeed();
   m_doc.m_settingsManager.m_settings.WriteBool(setting::kFirstRun, false);
 }
 
 void CMainFrame::OnShowHelpFeed() {
-  m_doc.ShowHelpFeed();
+  const CRSSReaderDoc::WelcomeIds welcome = m_doc.ShowHelpFeed();
+  // The welcome article is saved with the next change, not on its own.
+  ModelChange change;
+  change.selectNode = welcome.source;
+  change.selectArticle = welcome.article;
+  change.save = false;
+  m_router->ApplyModelChange(change);
   m_unreadCountStale = true;
 }
 
@@ -574,110 +467,55 @@ void CMainFrame::OnExit() {
 
 void CMainFrame::OnOptions() {
   COptionsDlg dlg(m_doc.m_settingsManager, this);
-  ExecDialog(dlg);
+  m_desktop.RunDialog(dlg);
 }
 
 void CMainFrame::OnAbout() {
-  CAboutDlg dlg(this);
-  ExecDialog(dlg);
+  CAboutDlg dlg(m_desktop, this);
+  m_desktop.RunDialog(dlg);
 }
 
 namespace {
 
-QString AskOpmlPath(QWidget* parent, bool save) {
+// The file dialog of the File menu's commands; empty when cancelled.
+QString AskPath(IDesktop& desktop, QWidget* parent, bool save, const QStringList& filters,
+                const QString& suffix) {
   QFileDialog dialog(parent);
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  dialog.setNameFilters({QStringLiteral("OPML files (*.opml)"), QStringLiteral("All files (*)")});
-  if (save) dialog.setDefaultSuffix(QStringLiteral("opml"));
-  if (ExecDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  dialog.setNameFilters(filters);
+  if (save) dialog.setDefaultSuffix(suffix);
+  if (save) dialog.selectFile(QStringLiteral("*.") + suffix);
+  if (desktop.RunDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().front();
+}
+
+QString AskOpmlPath(IDesktop& desktop, QWidget* parent, bool save) {
+  return AskPath(desktop, parent, save,
+                 {QStringLiteral("OPML files (*.opml)"), QStringLiteral("All files (*)")},
+                 QStringLiteral("opml"));
 }
 
 }  // namespace
 
 void CMainFrame::OnImportOpml() {
-  const QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(this, false);
-  if (path.isEmpty()) return;
-  const QString name = QFileInfo(path).fileName();
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    ShowMessageBox(this, MsgIcon::Warning,
-                   QStringLiteral("The file '%1' could not be read.").arg(name));
-    return;
-  }
-  const OpmlImportResult result = ImportOpml(Model(), file.readAll());
-  if (!result.ok) {
-    ShowMessageBox(this, MsgIcon::Warning, OpmlImportWarning(name, result));
-    return;
-  }
-  if (result.feedsAdded > 0 || result.groupsAdded > 0) {
-    ScheduleSave();
-    m_sourceTree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    m_articleList->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  }
-  if (!result.newSources.empty()) {
-    // Each new source is fetched once, so its articles and channel title
-    // arrive at once; the status line names each while it downloads.
-    {
-      WaitCursor wait;
-      for (ObjectId id : result.newSources) {
-        if (CFeedSource* source = Model().GetFeedSource(id)) UpdateSource(Model(), *source, true);
-      }
-    }
-    ScheduleSave();
-    m_sourceTree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    m_articleList->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    SetStatusText(u"Ready");
-  }
-  ShowMessageBox(this, MsgIcon::Information, OpmlImportSummary(result));
+  const QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(m_desktop, this, false);
+  if (!path.isEmpty()) m_commands->ImportOpml(path);
 }
 
 void CMainFrame::OnExportOpml() {
-  QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(this, true);
+  QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(m_desktop, this, true);
   if (path.isEmpty()) return;
   if (!path.toLower().endsWith(QLatin1String(".opml"))) path += QStringLiteral(".opml");
-  QSaveFile file(path);
-  const bool written = file.open(QIODevice::WriteOnly) &&
-                       file.write(ExportOpml(Model(), QDateTime::currentDateTimeUtc())) >= 0 &&
-                       file.commit();
-  if (!written) {
-    ShowMessageBox(this, MsgIcon::Warning,
-                   QStringLiteral("There was a problem exporting the list of feeds to '%1'.")
-                       .arg(QDir::toNativeSeparators(path)));
-    return;
-  }
-  ShowMessageBox(this, MsgIcon::Information,
-                 QStringLiteral("The list of feeds has been exported to '%1'.")
-                     .arg(QDir::toNativeSeparators(path)));
+  m_commands->ExportOpml(path);
 }
 
 void CMainFrame::OnExportSettings() {
-  QString path;
-  if (m_askExportPath) {
-    path = m_askExportPath();
-  } else {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("Registry settings files (*.reg)"));
-    dialog.setDefaultSuffix(QStringLiteral("reg"));
-    dialog.selectFile(QStringLiteral("*.reg"));
-    if (ExecDialog(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-      path = dialog.selectedFiles().front();
-    }
-  }
-  if (path.isEmpty()) return;
-  path = WithRegExtension(path);
-  if (ExportSettings(path)) {
-    ShowMessageBox(this, MsgIcon::Information,
-                   QStringLiteral("Settings have been exported. To import them at a later time, "
-                                  "simply double-click the .reg file and follow the prompts."));
-  } else {
-    ShowMessageBox(this, MsgIcon::Warning,
-                   QStringLiteral("There was a problem exporting the settings. You may have to try "
-                                  "manually."));
-  }
+  const QString path =
+      m_askExportPath ? m_askExportPath()
+                      : AskPath(m_desktop, this, true,
+                                {QStringLiteral("Registry settings files (*.reg)")}, QStringLiteral("reg"));
+  if (!path.isEmpty()) m_commands->ExportSettings(WithRegExtension(path));
 }
 
 }  // namespace qb

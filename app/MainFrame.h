@@ -1,18 +1,18 @@
 // The program's only top-level window: the source tree on the left, the
 // article list above the article view on the right, the status bar with its
 // clock, the four frame timers, the tray icon with the new-articles notice,
-// the stored window placement, the menus and the close sequence.
+// the stored window placement (MainFramePlacement.cpp), the menus and the
+// close sequence. It owns the commands and the router between the panes.
 #pragma once
 
 #include <QMainWindow>
-#include <QPointer>
 #include <array>
 #include <functional>
-#include <optional>
 
 #include "model/StatusHandler.h"
 #include "views/IMainFrame.h"
 
+class QDialog;
 class QLabel;
 class QMenu;
 class QSplitter;
@@ -21,8 +21,14 @@ class QTimer;
 
 namespace qb {
 
+class CCommands;
+class CFeedListView;
+class CFeedView;
 class CNotifier;
+class CPaneRouter;
 class CRSSReaderDoc;
+class CSourceListView;
+class IFeedUpdater;
 
 inline constexpr int kTrayIconId = 137;     // IDI_TRAY
 inline constexpr int kTrayIconAltId = 138;  // IDI_TRAY_ALT
@@ -33,11 +39,14 @@ int DefaultTimerInterval(FrameTimer timer);
 class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler {
   Q_OBJECT
  public:
-  explicit CMainFrame(CRSSReaderDoc& doc, QWidget* parent = nullptr);
+  // The desktop and the updater must outlive the frame.
+  CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& updater,
+             QWidget* parent = nullptr);
   ~CMainFrame() override;
 
   // --- IMainFrame and IStatusHandler
   CFeedsManager& Model() override;
+  IDesktop& Desktop() override { return m_desktop; }
   void ScheduleSave() override;
   void SetStatusText(const std::u16string& text) override;
   void StartFrameTimer(FrameTimer timer) override;
@@ -45,10 +54,13 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   bool IsFrameTimerActive(FrameTimer timer) const override;
   void SetNewArticles(bool on) override;
   void PostSavePlacement() override;
-  CSourceListView* SourceTree() override { return m_sourceTree; }
-  CFeedListView* ArticleList() override { return m_articleList; }
-  CFeedView* ArticleView() override { return m_articleView; }
   QWidget* Window() override { return this; }
+
+  // --- the panes and what connects them
+  CSourceListView* SourceTree() const { return m_sourceTree; }
+  CFeedListView* ArticleList() const { return m_articleList; }
+  CFeedView* ArticleView() const { return m_articleView; }
+  CCommands& Commands() const { return *m_commands; }
 
   // --- timers. Tests shorten the intervals or fire a timer directly.
   void SetTimerInterval(FrameTimer timer, int milliseconds);
@@ -105,11 +117,6 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   CNotifier* Notifier() const { return m_notifier; }
 
   // --- seams
-  // Whether the desktop has a system tray; tests force an answer.
-  static void SetSystemTrayAvailableOverride(std::optional<bool> available);
-  static bool SystemTrayAvailable();
-  using UpdateFunction = std::function<bool(CFeedsManager&, bool force)>;
-  void SetUpdateFunction(UpdateFunction update) { m_updateAll = std::move(update); }
   // Asks for the export file name; empty means cancelled.
   using PathAsker = std::function<QString()>;
   void SetExportPathAsker(PathAsker asker) { m_askExportPath = std::move(asker); }
@@ -134,14 +141,20 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   void CreateStatusBar();
   void CreatePanes();
   void CreateTimers();
+  // The automatic update; news from it is also announced on the desktop.
   void OnUpdateTimer();
   void UpdateClock();
   void UpdateTrayIcon();
   void RemoveTrayIcon();
+  // Whether our icon is in the tray, with its picture: the only tray the
+  // window may hide into.
+  bool TrayIconShown() const;
   void OnFocusChanged(QWidget* now);
   QTimer* Timer(FrameTimer timer) const;
 
   CRSSReaderDoc& m_doc;
+  IDesktop& m_desktop;
+  IFeedUpdater& m_updater;
   std::array<QTimer*, 4> m_timers{};
   bool m_bTrackPlacement = false;
   bool m_bNewArticles = false;
@@ -150,6 +163,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   CSourceListView* m_sourceTree = nullptr;
   CFeedListView* m_articleList = nullptr;
   CFeedView* m_articleView = nullptr;
+  CCommands* m_commands = nullptr;
+  CPaneRouter* m_router = nullptr;
   QLabel* m_clockPane = nullptr;
   QLabel* m_messagePane = nullptr;
   QString m_statusText;
@@ -168,7 +183,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   bool m_savePlacementPosted = false;
   bool m_exitRequested = false;
   bool m_closed = false;
-  UpdateFunction m_updateAll;
+  // The exit confirmation while it is open.
+  QDialog* m_confirmExit = nullptr;
   PathAsker m_askExportPath;
   PathAsker m_askOpmlPath;
 };

@@ -1,20 +1,22 @@
 #include "app/OptionsDlg.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/DialogButtons.h"
 #include "app/SettingsManager.h"
+#include "views/Desktop.h"
 
 namespace qb {
 
 COptionsDlg::COptionsDlg(CRSSReaderSettingsManager& settings, QWidget* parent)
-    : QDialog(parent), m_settingsManager(settings) {
+    : QDialog(parent, kDialogWindowFlags), m_settingsManager(settings) {
   setWindowTitle(QStringLiteral("Options"));
   auto* layout = new QGridLayout(this);
+  // A dialog keeps the size its controls need: nothing to resize or maximise.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 
   auto* window = new QGroupBox(QStringLiteral("Main Window"), this);
   auto* windowLayout = new QVBoxLayout(window);
@@ -32,12 +34,7 @@ COptionsDlg::COptionsDlg(CRSSReaderSettingsManager& settings, QWidget* parent)
   programLayout->addWidget(m_notify);
   layout->addWidget(program, 1, 0);
 
-  auto* buttons = new QDialogButtonBox(Qt::Vertical, this);
-  buttons->addButton(QDialogButtonBox::Ok)->setDefault(true);
-  buttons->addButton(QDialogButtonBox::Cancel);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons, 0, 1, 2, 1, Qt::AlignTop);
+  layout->addWidget(NewOkCancelBox(this), 2, 0);
 }
 
 void COptionsDlg::InitDialog() {

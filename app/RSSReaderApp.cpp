@@ -9,10 +9,10 @@
 
 #include "app/CoreBridge.h"
 #include "app/MainFrame.h"
-#include "app/Modal.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsManager.h"
 #include "app/SingleInstance.h"
+#include "views/Desktop.h"
 #include "views/FeedListView.h"
 #include "views/SourceListView.h"
 
@@ -24,17 +24,13 @@ namespace qb {
 
 void InitResources() { InitQuillbendResources(); }
 
-CRSSReaderApp::CRSSReaderApp() = default;
+CRSSReaderApp::CRSSReaderApp(AppEnvironment environment) : m_env(environment) {}
 
 CRSSReaderApp::~CRSSReaderApp() {
   if (m_doc) m_doc->m_feedsManager.m_statusHandler = nullptr;
-  if (m_doc) m_doc->SetFrame(nullptr);
   m_frame.reset();
   m_doc.reset();
-  if (m_networkInitialised) {
-    InstallWaitCursor(false);
-    curl_global_cleanup();
-  }
+  if (m_networkInitialised) curl_global_cleanup();
 }
 
 bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
@@ -47,22 +43,20 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-    ShowMessageBox(nullptr, MsgIcon::Critical, QStringLiteral("Network initialization failed."));
+    m_env.desktop.ShowMessage(nullptr, MsgIcon::Critical,
+                              QStringLiteral("Network initialization failed."));
     return false;
   }
   m_networkInitialised = true;
-  InstallWaitCursor(true);
 
   for (const QString& argument : arguments) {
     const StartRequest request = ClassifyArgument(argument);
-    if (request.kind == StartRequest::Kind::ImportSettings) ImportSettingsFile(request.value);
+    if (request.kind == StartRequest::Kind::ImportSettings) ImportSettingsFile(m_env.desktop, request.value);
   }
 
-  m_doc = std::make_unique<CRSSReaderDoc>();
-  if (m_configureDocument) m_configureDocument(*m_doc);
-  m_frame = std::make_unique<CMainFrame>(*m_doc);
+  m_doc = std::make_unique<CRSSReaderDoc>(m_env.dataFile, m_env.desktop);
+  m_frame = std::make_unique<CMainFrame>(*m_doc, m_env.desktop, m_env.updater);
   if (m_configureFrame) m_configureFrame(*m_frame);
-  m_doc->SetFrame(m_frame.get());
 
   if (!m_doc->OnNewDocument()) return false;
   // The window takes its stored size before the views set up, so that the
@@ -79,7 +73,7 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   const bool maximized = ws.ReadBool(setting::kMainFrameIsMaximized, false);
   const bool minimized = ws.ReadBool(setting::kMainFrameIsMinimized, false);
   // Without a tray there would be no way back to a hidden window.
-  if (hidden && !CMainFrame::SystemTrayAvailable()) hidden = false;
+  if (hidden && !m_env.desktop.SystemTrayAvailable()) hidden = false;
   if (!hidden) {
     if (minimized) {
       m_frame->setAttribute(Qt::WA_ShowWithoutActivating);

@@ -12,13 +12,24 @@ namespace qb {
 
 class CMainFrame;
 class CRSSReaderDoc;
+class IDataFileIo;
+class IDesktop;
+class IFeedUpdater;
+
+// What the program reaches outside itself. main() passes the real ones;
+// tests pass doubles. All must outlive the application object.
+struct AppEnvironment {
+  IDesktop& desktop;
+  IDataFileIo& dataFile;
+  IFeedUpdater& updater;
+};
 
 // Registers the program's icons (res/quillbend.qrc); start-up does it.
 void InitResources();
 
 class CRSSReaderApp {
  public:
-  CRSSReaderApp();
+  explicit CRSSReaderApp(AppEnvironment environment);
   ~CRSSReaderApp();
   CRSSReaderApp(const CRSSReaderApp&) = delete;
   CRSSReaderApp& operator=(const CRSSReaderApp&) = delete;
@@ -38,13 +49,13 @@ class CRSSReaderApp {
   CRSSReaderDoc* Document() const { return m_doc.get(); }
   CMainFrame* Frame() const { return m_frame.get(); }
 
-  // Test seams, run right after the document and the frame are created.
-  std::function<void(CRSSReaderDoc&)> m_configureDocument;
+  // Runs right after the frame is created (tests shorten its timers).
   std::function<void(CMainFrame&)> m_configureFrame;
 
  private:
   void RunPending();
 
+  AppEnvironment m_env;
   std::unique_ptr<CRSSReaderDoc> m_doc;
   std::unique_ptr<CMainFrame> m_frame;
   bool m_networkInitialised = false;

@@ -6,20 +6,12 @@
 #include <QStandardPaths>
 #include <QTextStream>
 
-#include "app/Modal.h"
 #include "app/WaitCursor.h"
 #include "model/Clock.h"
-#include "views/FeedListView.h"
-#include "views/IMainFrame.h"
-#include "views/SourceListView.h"
+#include "views/Desktop.h"
+#include "views/ViewText.h"
 
 namespace qb {
-
-namespace {
-std::u16string ToU16(const QString& s) {
-  return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
-}
-}  // namespace
 
 QString GetProgramFolder() { return QCoreApplication::applicationDirPath() + u'/'; }
 
@@ -48,10 +40,8 @@ QString ReadTextFile(const QString& path) {
   return text;
 }
 
-void CRSSReaderDoc::SetDataFileIo(Loader loader, Saver saver) {
-  m_loader = std::move(loader);
-  m_saver = std::move(saver);
-}
+CRSSReaderDoc::CRSSReaderDoc(IDataFileIo& dataFile, IDesktop& desktop)
+    : m_dataFile(dataFile), m_desktop(desktop) {}
 
 bool CRSSReaderDoc::OnNewDocument() {
   m_feedsManager.SeedRandom(static_cast<uint32_t>(m_feedsManager.Clock().CurrentTime()));
@@ -64,34 +54,37 @@ std::string CRSSReaderDoc::GetDataFilePath() const { return DataFilePath(); }
 
 void CRSSReaderDoc::LoadDataFile() {
   const std::string path = GetDataFilePath();
-  const DataFileLoadReport report =
-      m_loader ? m_loader(m_feedsManager, path) : LoadDataFileInto(m_feedsManager, path);
+  const DataFileLoadReport report = m_dataFile.Load(m_feedsManager, path);
   m_feedsManager.FixUpAfterLoad();
   if (!report.message.isEmpty()) {
-    ShowMessageBox(nullptr, report.warning ? MsgIcon::Warning : MsgIcon::Critical, report.message);
+    m_desktop.ShowMessage(nullptr, report.warning ? MsgIcon::Warning : MsgIcon::Critical,
+                          report.message);
   }
 }
 
 bool CRSSReaderDoc::SaveDataFile() {
   WaitCursor wait;
   const std::string path = GetDataFilePath();
-  const bool ok = m_saver ? m_saver(m_feedsManager, path) : SaveDataFileFrom(m_feedsManager, path);
+  const bool ok = m_dataFile.Save(m_feedsManager, path);
   m_lastSaveFailed = !ok;
   return ok;
 }
 
-void CRSSReaderDoc::ShowHelpFeed() {
+CRSSReaderDoc::WelcomeIds CRSSReaderDoc::ShowHelpFeed() {
   CFeedsManager& m = m_feedsManager;
   const QString welcome = WelcomePagePath();
 
   CFeed* article = m.NewFeed();
   article->m_read = false;
   article->m_channel = u"Help";
+  // Dated when installed, so it sorts among the other articles and shows a
+  // real date; the date text stays empty.
+  article->m_date = CDateTime::FromTime(m.Clock().CurrentTime());
   article->m_dateText.clear();
-  article->m_description = ToU16(ReadTextFile(welcome));
+  article->m_description = FromQString(ReadTextFile(welcome));
   article->m_sourceText = SharedText(std::u16string(u"welcome.htm"));
   article->m_key = u"welcome.htm";
-  article->m_link = ToU16(welcome);
+  article->m_link = FromQString(welcome);
   article->m_title = kWelcomeTitle;
   const ObjectId articleId = article->m_id;
 
@@ -119,19 +112,7 @@ void CRSSReaderDoc::ShowHelpFeed() {
     m.DeleteObject(oldId);
   }
   group->m_sources.push_back(sourceId);
-
-  if (m_frame == nullptr) return;
-  if (CSourceListView* tree = m_frame->SourceTree()) {
-    tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    if (QTreeWidgetItem* item = tree->FindItem(sourceId)) {
-      tree->ApplyUpdate(UpdateCode::SelectItem, ViewPosition{item, -1}, {});
-    }
-  }
-  if (CFeedListView* list = m_frame->ArticleList()) {
-    list->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-    const int row = list->FindRow(articleId);
-    if (row >= 0) list->ApplyUpdate(UpdateCode::SelectItem, ViewPosition{nullptr, row}, {});
-  }
+  return {sourceId, articleId};
 }
 
 }  // namespace qb

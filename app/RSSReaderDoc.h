@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QString>
-#include <functional>
 #include <string>
 
 #include "app/CoreBridge.h"
@@ -13,7 +12,7 @@
 
 namespace qb {
 
-class IMainFrame;
+class IDesktop;
 
 // The folder of the program file, with a trailing slash.
 QString GetProgramFolder();
@@ -27,7 +26,9 @@ inline constexpr char16_t kWelcomeTitle[] = u"Welcome!";
 
 class CRSSReaderDoc {
  public:
-  CRSSReaderDoc() = default;
+  // The data file is read and written through `dataFile`; a file that cannot
+  // be read is reported through `desktop`. Both must outlive the document.
+  CRSSReaderDoc(IDataFileIo& dataFile, IDesktop& desktop);
   CRSSReaderDoc(const CRSSReaderDoc&) = delete;
   CRSSReaderDoc& operator=(const CRSSReaderDoc&) = delete;
 
@@ -45,24 +46,20 @@ class CRSSReaderDoc {
 
   // Installs a fresh "Welcome!" source with the welcome article at the end
   // of the root group "All Sources" (created when missing), replacing an
-  // earlier one there, and shows the article.
-  void ShowHelpFeed();
-
-  // The frame whose views show the model; set at start-up.
-  void SetFrame(IMainFrame* frame) { m_frame = frame; }
-
-  // Test seams: the data file's reader and writer.
-  using Loader = std::function<DataFileLoadReport(CFeedsManager&, const std::string&)>;
-  using Saver = std::function<bool(const CFeedsManager&, const std::string&)>;
-  void SetDataFileIo(Loader loader, Saver saver);
+  // earlier one there. The article is dated with the time it is installed.
+  // The caller shows it; nothing is saved here.
+  struct WelcomeIds {
+    ObjectId source = 0;
+    ObjectId article = 0;
+  };
+  WelcomeIds ShowHelpFeed();
 
   CFeedsManager m_feedsManager;
   CRSSReaderSettingsManager m_settingsManager;
 
  private:
-  IMainFrame* m_frame = nullptr;
-  Loader m_loader;
-  Saver m_saver;
+  IDataFileIo& m_dataFile;
+  IDesktop& m_desktop;
   bool m_lastSaveFailed = false;
 };
 

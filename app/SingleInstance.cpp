@@ -15,14 +15,15 @@
 #include <QtEndian>
 #include <vector>
 
+#include "app/Commands.h"
 #include "app/MainFrame.h"
-#include "app/Modal.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsExport.h"
 #include "app/SettingsManager.h"
 #include "feeds/Markup.h"
 #include "feeds/TextDecoding.h"
 #include "feeds/XMLParser.h"
+#include "views/Desktop.h"
 #include "views/Shell.h"
 #include "views/SourceListView.h"
 #include "views/ViewText.h"
@@ -263,7 +264,7 @@ void AddFeedFromDesktop(CMainFrame& frame, const QString& address) {
   }
   if (item == nullptr) return;
   tree->ApplyUpdate(UpdateCode::SelectItem, {item, -1}, {});
-  tree->AddFeed(address);
+  frame.Commands().AddFeed(CSourceListView::IdOf(item), address);
 }
 
 }  // namespace
@@ -276,7 +277,7 @@ void RunStartRequests(CMainFrame& frame, CRSSReaderDoc& doc, const QStringList& 
     switch (request.kind) {
       case StartRequest::Kind::ImportSettings:
         // At start-up the file was imported before the settings were read.
-        if (!atStart && ImportSettingsFile(request.value)) {
+        if (!atStart && ImportSettingsFile(frame.Desktop(), request.value)) {
           // Used at once, and not overwritten at exit by the old values.
           doc.m_settingsManager.LoadSave(true);
           frame.RestorePlacement();
@@ -288,14 +289,14 @@ void RunStartRequests(CMainFrame& frame, CRSSReaderDoc& doc, const QStringList& 
       case StartRequest::Kind::FeedDocument: {
         QFile file(request.value);
         if (!file.open(QIODevice::ReadOnly)) {
-          ShowMessageBox(&frame, MsgIcon::Warning,
+          frame.Desktop().ShowMessage(&frame, MsgIcon::Warning,
                          QStringLiteral("The file '%1' could not be read.").arg(name));
           break;
         }
         // The address is near the top; a huge file is not read whole.
         const QString address = FeedSelfAddress(file.read(4 << 20));
         if (address.isEmpty()) {
-          ShowMessageBox(&frame, MsgIcon::Warning,
+          frame.Desktop().ShowMessage(&frame, MsgIcon::Warning,
                          QStringLiteral("'%1' does not say where the feed is published. Add the "
                                         "feed by its web address instead.")
                              .arg(name));
@@ -305,26 +306,26 @@ void RunStartRequests(CMainFrame& frame, CRSSReaderDoc& doc, const QStringList& 
         break;
       }
       case StartRequest::Kind::Unusable:
-        ShowMessageBox(&frame, MsgIcon::Warning,
+        frame.Desktop().ShowMessage(&frame, MsgIcon::Warning,
                        QStringLiteral("Quillbend cannot open '%1'.").arg(request.value));
         break;
     }
   }
 }
 
-bool ImportSettingsFile(const QString& path) {
+bool ImportSettingsFile(IDesktop& desktop, const QString& path) {
   const QString name = QFileInfo(path).fileName();
-  const auto answer = ShowMessageBox(
+  const auto answer = desktop.ShowMessage(
       nullptr, MsgIcon::Question,
       QStringLiteral("Are you sure you want to import the settings in '%1' into Quillbend?").arg(name),
       QMessageBox::Yes | QMessageBox::No);
   if (answer != QMessageBox::Yes) return false;
   if (ImportSettings(path)) {
-    ShowMessageBox(nullptr, MsgIcon::Information,
+    desktop.ShowMessage(nullptr, MsgIcon::Information,
                    QStringLiteral("The settings in '%1' have been imported.").arg(name));
     return true;
   }
-  ShowMessageBox(nullptr, MsgIcon::Warning,
+  desktop.ShowMessage(nullptr, MsgIcon::Warning,
                  QStringLiteral("'%1' could not be read as a Quillbend settings file.").arg(name));
   return false;
 }

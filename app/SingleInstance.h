@@ -20,6 +20,7 @@ namespace qb {
 
 class CMainFrame;
 class CRSSReaderDoc;
+class IDesktop;
 
 // What one command-line argument asks of the program.
 struct StartRequest {
@@ -54,7 +55,7 @@ QString FeedSelfAddress(const QByteArray& document);
 
 // Asks whether to import the settings file and imports it, telling the user
 // how it went. True when it was imported.
-bool ImportSettingsFile(const QString& path);
+bool ImportSettingsFile(IDesktop& desktop, const QString& path);
 
 // Carries out what the arguments ask of the running window, in their order:
 // a settings file is imported and used at once (at start-up it was imported

@@ -1,6 +1,7 @@
 // Shows the wait cursor while it lives; nests.
 #pragma once
 
+#include <QCursor>
 #include <QGuiApplication>
 
 namespace qb {

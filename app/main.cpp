@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/CoreBridge.h"
 #include "app/DesktopScheme.h"
 #include "app/RSSReaderApp.h"
 #include "app/SettingsManager.h"
 #include "app/SingleInstance.h"
+#include "views/Desktop.h"
 
 namespace {
 
@@ -81,7 +83,10 @@ int main(int argc, char** argv) {
   qb::CDesktopColorScheme colorScheme;
   int status = 1;
   {
-    qb::CRSSReaderApp app;
+    qb::CDesktop desktop;
+    qb::CDataFileIo dataFile;
+    qb::CCoreUpdater updater;
+    qb::CRSSReaderApp app({desktop, dataFile, updater});
     const QMetaObject::Connection handOver =
         QObject::connect(&instance, &qb::CSingleInstance::commandLineReceived,
                          [&app](const QStringList& received) { app.HandleCommandLine(received); });

@@ -9,9 +9,13 @@
 #include <memory>
 #include <set>
 
+#include "app/Commands.h"
+#include "app/CoreBridge.h"
 #include "app/Notifier.h"
+#include "app/PaneRouter.h"
 #include "model/FeedsManager.h"
 #include "views/ArticleTableModel.h"
+#include "views/Desktop.h"
 #include "views/FeedListView.h"
 #include "views/IMainFrame.h"
 #include "views/SourceListView.h"
@@ -28,6 +32,25 @@ constexpr const char16_t* kWords[] = {
     u"budget",  u"Health",  u"travel",   u"Opinion", u"music",  u"Energy", u"space",
     u"Local",   u"culture", u"Tech",     u"books",   u"Film",   u"schools"};
 constexpr int kWordCount = sizeof(kWords) / sizeof(kWords[0]);
+
+// Nothing is asked of the user or fetched while measuring.
+class BenchDesktop : public IDesktop {
+ public:
+  QMessageBox::StandardButton ShowMessage(QWidget*, MsgIcon, const QString&,
+                                          QMessageBox::StandardButtons) override {
+    return QMessageBox::No;
+  }
+  int RunDialog(QDialog&) override { return 0; }
+  QAction* RunPopupMenu(QMenu&, const QPoint&) override { return nullptr; }
+  bool OpenUrl(const QUrl&) override { return false; }
+  bool SystemTrayAvailable() override { return false; }
+};
+
+class BenchUpdater : public IFeedUpdater {
+ public:
+  bool UpdateAll(CFeedsManager&, bool) override { return false; }
+  bool UpdateSource(CFeedsManager&, ObjectId, bool) override { return false; }
+};
 
 class BenchFrame : public IMainFrame {
  public:
@@ -58,6 +81,7 @@ class BenchFrame : public IMainFrame {
     window.resize(1000, 700);
     tree = std::make_unique<CSourceListView>(*this, &window);
     list = std::make_unique<CFeedListView>(*this, &window);
+    router = std::make_unique<CPaneRouter>(*this, *tree, *list, nullptr, commands);
     tree->resize(200, 700);
     list->resize(800, 400);
     list->InitialUpdate();
@@ -65,6 +89,7 @@ class BenchFrame : public IMainFrame {
     window.show();
   }
   ~BenchFrame() {
+    router.reset();
     list.reset();
     tree.reset();
   }
@@ -76,6 +101,7 @@ class BenchFrame : public IMainFrame {
   void Select(ObjectId id) { tree->ApplyUpdate(UpdateCode::SelectItem, {tree->FindItem(id), -1}, {}); }
 
   CFeedsManager& Model() override { return model; }
+  IDesktop& Desktop() override { return desktop; }
   void ScheduleSave() override {}
   void SetStatusText(const std::u16string&) override {}
   void StartFrameTimer(FrameTimer t) override { timers.insert(t); }
@@ -83,17 +109,18 @@ class BenchFrame : public IMainFrame {
   bool IsFrameTimerActive(FrameTimer t) const override { return timers.count(t) != 0; }
   void SetNewArticles(bool) override {}
   void PostSavePlacement() override {}
-  CSourceListView* SourceTree() override { return tree.get(); }
-  CFeedListView* ArticleList() override { return list.get(); }
-  CFeedView* ArticleView() override { return nullptr; }
   QWidget* Window() override { return &window; }
 
   CFeedsManager model;
   ObjectId allId = 0;
   std::set<FrameTimer> timers;
+  BenchDesktop desktop;
+  BenchUpdater updater;
+  CCommands commands{*this, updater};
   QWidget window;
   std::unique_ptr<CSourceListView> tree;
   std::unique_ptr<CFeedListView> list;
+  std::unique_ptr<CPaneRouter> router;
 };
 
 void BM_Reference_CollectFeeds(benchmark::State& state) {

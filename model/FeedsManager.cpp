@@ -305,6 +305,10 @@ bool CFeedsManager::DeleteGroup(ObjectId groupId) {
   return true;
 }
 
+bool CFeedsManager::CanMoveSource(ObjectId sourceId, ObjectId targetGroupId) const {
+  return FindGroupOfSource(sourceId) != nullptr && GetGroup(targetGroupId) != nullptr;
+}
+
 bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
   CGroup* from = FindGroupOfSource(sourceId);
   CGroup* to = GetGroup(targetGroupId);
@@ -315,21 +319,24 @@ bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
   return true;
 }
 
-bool CFeedsManager::MoveGroup(ObjectId groupId, ObjectId targetGroupId) {
+bool CFeedsManager::CanMoveGroup(ObjectId groupId, ObjectId targetGroupId) const {
   if (GetGroup(groupId) == nullptr) return false;
-  CGroup* target = nullptr;
+  const CGroup* target = nullptr;
   if (targetGroupId != 0) {
     target = GetGroup(targetGroupId);
     if (target == nullptr || IsInSubtree(groupId, targetGroupId)) return false;
   }
-  CGroup* parent = FindParentGroup(groupId);
-  if (parent == target) return false;  // both null: already at the root level
-  if (parent != nullptr) {
+  return FindParentGroup(groupId) != target;  // both null: already at the root level
+}
+
+bool CFeedsManager::MoveGroup(ObjectId groupId, ObjectId targetGroupId) {
+  if (!CanMoveGroup(groupId, targetGroupId)) return false;
+  if (CGroup* parent = FindParentGroup(groupId)) {
     parent->RemoveSubgroup(groupId);
   } else {
     RemoveRootGroup(groupId);
   }
-  (target != nullptr ? target->m_childGroups : m_rootGroups).push_back(groupId);
+  (targetGroupId != 0 ? GetGroup(targetGroupId)->m_childGroups : m_rootGroups).push_back(groupId);
   NoteChange();
   return true;
 }

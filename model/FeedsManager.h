@@ -121,10 +121,12 @@ class CFeedsManager {
   // Moves the source to the end of the target group's sources. False when the
   // source has no group or the target is not a group.
   bool MoveSource(ObjectId sourceId, ObjectId targetGroupId);
+  bool CanMoveSource(ObjectId sourceId, ObjectId targetGroupId) const;
   // Moves the group under the target group, or to the root level when the
   // target is 0. False, with nothing changed, when the target is the group
   // itself or inside it, is not a group, or is already the group's parent.
   bool MoveGroup(ObjectId groupId, ObjectId targetGroupId);
+  bool CanMoveGroup(ObjectId groupId, ObjectId targetGroupId) const;
   // A group's name or a source's title. Renaming a source clears auto-name so
   // that later updates keep the user's title.
   bool Rename(ObjectId nodeId, const std::u16string& name);
@@ -187,5 +189,9 @@ void CFeedsManager::VisitGroups(const IdList& roots, Visit visit) const {
 
 // The name of the group the system creates when the root list is empty.
 inline constexpr char16_t kAllSourcesName[] = u"All Sources";
+
+// What the user is told when SubscribeSource answers Duplicate.
+inline constexpr char16_t kDuplicateSourceMessage[] =
+    u"A feed with that URL already exists. Choose another URL.";
 
 }  // namespace qb

@@ -14,8 +14,6 @@
 namespace qb::cli {
 namespace {
 
-constexpr char kDuplicateMessage[] = "A feed with that URL already exists. Choose another URL.";
-
 // The first group with exactly this name in the tree's display order
 // (pre-order; sub-groups by name), or 0.
 ObjectId FindGroupInTreeOrder(const CFeedsManager& manager, const std::u16string& name) {
@@ -81,7 +79,7 @@ int RunAdd(CliContext& ctx) {
       return 2;
     }
     if (status == CFeedsManager::AddSourceStatus::Duplicate) {
-      ctx.err << kDuplicateMessage << "\n";
+      ctx.err << Utf16ToUtf8(kDuplicateSourceMessage) << "\n";
       return 1;
     }
     ctx.err << "quillbend-cli: the data file has no group to add the feed to\n";

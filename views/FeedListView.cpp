@@ -1,7 +1,6 @@
 #include "views/FeedListView.h"
 
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -11,19 +10,14 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "app/Modal.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 #include "views/ArticleTableModel.h"
-#include "views/FeedView.h"
-#include "views/Shell.h"
-#include "views/SourceListView.h"
+#include "views/Desktop.h"
+#include "views/ViewText.h"
 
 namespace qb {
 
 namespace {
-
-constexpr char kSourceXmlName[] = "~feed_source_xml.txt";
 
 // Selected rows use the highlight colours while the list has the focus and
 // the button colours when it has not.
@@ -85,21 +79,52 @@ void CFeedListView::InitialUpdate() {
   m_initialWidthsPending = !isVisible();
 }
 
-void CFeedListView::SetInitialColumnWidths() {
-  const int w = viewport()->width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-  const int widths[] = {w * 14 / 20, w * 3 / 20, w * 3 / 20};
-  for (int i = 0; i < CArticleTableModel::kColumnCount; ++i) {
-    setColumnWidth(i, widths[i]);
-    // As the header took it (it keeps a minimum width).
-    m_initialWidths[static_cast<size_t>(i)] = columnWidth(i);
+int CFeedListView::ColumnSpace() const {
+  // The room a vertical scroll bar needs is kept free whether it shows or not.
+  return width() - 2 * frameWidth() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
+
+int CFeedListView::DateColumnWidth() const {
+  // The widest date the locale writes, in the weight of an unread article:
+  // two-digit days and hours, every month, morning and evening.
+  QFont bold = font();
+  bold.setBold(true);
+  const QFontMetrics metrics(bold);
+  int widest = 0;
+  for (int month = 1; month <= 12; ++month) {
+    for (int hour : {10, 22}) {
+      CDateTime sample;
+      sample.SetDateTime(2000, month, 28, hour, 58, 58);
+      widest = std::max(widest, metrics.horizontalAdvance(FormatArticleDate(sample)));
+    }
   }
+  // The cell's text margins on both sides, and a little air.
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  return widest + 2 * margin + 8;
+}
+
+void CFeedListView::SetInitialColumnWidths() {
+  const int w = ColumnSpace();
+  setColumnWidth(CArticleTableModel::kChannel, w * 3 / 20);
+  setColumnWidth(CArticleTableModel::kDate, std::max(w * 3 / 20, DateColumnWidth()));
+  // As the header took them (it keeps a minimum width).
+  m_initialWidths = {columnWidth(CArticleTableModel::kChannel), columnWidth(CArticleTableModel::kDate)};
+  FitTitleColumn();
+}
+
+void CFeedListView::FitTitleColumn() {
+  const int rest = ColumnSpace() - columnWidth(CArticleTableModel::kChannel) -
+                   columnWidth(CArticleTableModel::kDate);
+  setColumnWidth(CArticleTableModel::kTitle, std::max(rest, header()->minimumSectionSize()));
 }
 
 void CFeedListView::ApplyPendingColumnWidths() {
   if (!m_initialWidthsPending || !isVisible()) return;
   m_initialWidthsPending = false;
-  for (int i = 0; i < CArticleTableModel::kColumnCount; ++i)
-    if (columnWidth(i) != m_initialWidths[static_cast<size_t>(i)]) return;
+  if (columnWidth(CArticleTableModel::kChannel) != m_initialWidths[0] ||
+      columnWidth(CArticleTableModel::kDate) != m_initialWidths[1]) {
+    return;
+  }
   SetInitialColumnWidths();
 }
 
@@ -131,10 +156,16 @@ ViewPosition CFeedListView::ApplyUpdate(UpdateCode code, ViewPosition position,
   return result;
 }
 
+void CFeedListView::ShowNode(std::optional<ObjectId> node) {
+  m_node = node;
+  RefreshAll();
+}
+
+void CFeedListView::RefreshArticle(ObjectId article) { m_model->TouchRow(m_model->FindRow(article)); }
+
 void CFeedListView::RefreshAll() {
   const CFeedsManager& model = m_frame.Model();
-  CSourceListView* tree = m_frame.SourceTree();
-  const std::optional<ObjectId> node = tree != nullptr ? tree->SelectedNode() : std::nullopt;
+  const std::optional<ObjectId> node = m_node;
   IdList wanted;
   const bool realNode = node.has_value() && *node != 0;
   if (realNode) {
@@ -184,6 +215,7 @@ void CFeedListView::RefreshAll() {
       ShowSortArrow(column, ascending);
     }
   }
+  emit refreshed();
 }
 
 void CFeedListView::Sort(int column, bool ascending) {
@@ -205,18 +237,15 @@ void CFeedListView::ShowSortArrow(int column, bool ascending) {
 void CFeedListView::SortByHeader(int column) {
   if (column < 0 || column >= CArticleTableModel::kColumnCount) return;
   const bool ascending = !(m_arrowColumn == column && m_arrowAscending);
-  CFeedsManager& model = m_frame.Model();
-  for (ObjectId sid : m_shownSources) {
-    if (CFeedSource* s = model.GetFeedSource(sid)) {
-      s->m_sortColumn = column;
-      s->m_sortDirection = ascending ? kSortAscending : kSortDescending;
-    }
-  }
-  m_frame.ScheduleSave();
+  emit sortRequested(m_shownSources, column, ascending);
   Sort(column, ascending);
 }
 
 void CFeedListView::OnSelectionChanged(const QItemSelection& selected) {
+  if (!selectionModel()->hasSelection()) {
+    emit selectionCleared();
+    return;
+  }
   if (m_inputModifiers & (Qt::ShiftModifier | Qt::ControlModifier)) return;
   int row = -1;
   for (const QItemSelectionRange& range : selected) {
@@ -228,16 +257,9 @@ void CFeedListView::OnSelectionChanged(const QItemSelection& selected) {
 void CFeedListView::OnRowSelected(int row) {
   m_frame.StopFrameTimer(FrameTimer::MarkRead);
   const ObjectId id = m_model->IdAt(row);
-  ShowArticleInView(m_frame.Model().GetFeed(id) != nullptr ? id : 0);
+  emit articleChosen(m_frame.Model().GetFeed(id) != nullptr ? id : 0);
   m_pendingArticle = id;
   m_frame.StartFrameTimer(FrameTimer::MarkRead);
-}
-
-void CFeedListView::ShowArticleInView(ObjectId id) {
-  if (CFeedView* view = m_frame.ArticleView()) {
-    view->m_currentFeedId = id;
-    view->ShowArticle();
-  }
 }
 
 void CFeedListView::SelectRow(int row) {
@@ -255,25 +277,7 @@ void CFeedListView::SelectOnly(int row) {
 
 void CFeedListView::MarkPendingRead() {
   m_frame.StopFrameTimer(FrameTimer::MarkRead);
-  CFeedsManager& model = m_frame.Model();
-  CFeed* article = model.GetFeed(m_pendingArticle);
-  const bool changed = article != nullptr && !article->m_read;
-  if (article != nullptr) article->m_read = true;
-  m_frame.ScheduleSave();
-  CSourceListView* tree = m_frame.SourceTree();
-  const int row = m_model->FindRow(m_pendingArticle);
-  if (changed && row >= 0 && tree != nullptr) {
-    // Only this article's flag changed since the views last matched the
-    // model: its row is redrawn and the counts of its source and the groups
-    // above it are adjusted, which is what full refreshes would show,
-    // without walking a hundred thousand articles every ten seconds.
-    m_model->TouchRow(row);
-    const CFeedSource* source = model.FindSourceOfFeed(m_pendingArticle);
-    if (source != nullptr) tree->RefreshSourceCounts(source->m_id);
-    return;
-  }
-  ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  if (tree != nullptr) tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  emit markReadRequested({m_pendingArticle}, true);
 }
 
 int CFeedListView::FindRow(ObjectId article) const { return m_model->FindRow(article); }
@@ -301,10 +305,7 @@ IdList CFeedListView::SelectedArticles() const {
 void CFeedListView::MarkSelected(bool read) {
   const IdList ids = SelectedArticles();
   m_frame.StopFrameTimer(FrameTimer::MarkRead);
-  m_frame.Model().MarkRead(ids, read);
-  m_frame.ScheduleSave();
-  ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  if (CSourceListView* tree = m_frame.SourceTree()) tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  emit markReadRequested(ids, read);
 }
 
 void CFeedListView::DeleteSelected() { DeleteArticles(SelectedArticles()); }
@@ -314,72 +315,42 @@ void CFeedListView::DeleteArticles(const IdList& articles) {
   const std::unordered_set<ObjectId> doomed(articles.begin(), articles.end());
   const int count = m_model->rowCount();
   const std::vector<char> selected = SelectedRowFlags();
-  std::vector<int> rows;
+  IdList shown;
+  int firstRow = -1;
   int kept = -1;
   for (int row = 0; row < count; ++row) {
-    if (doomed.count(m_model->IdAt(row)) != 0) {
-      rows.push_back(row);
+    const ObjectId id = m_model->IdAt(row);
+    if (doomed.count(id) != 0) {
+      shown.push_back(id);
+      if (firstRow < 0) firstRow = row;
     } else if (kept < 0 && selected[static_cast<size_t>(row)]) {
       kept = row;
     }
   }
-  if (rows.empty()) return;
-
-  CFeedsManager& model = m_frame.Model();
-  model.DeleteArticles(articles);
-  CFeedView* view = m_frame.ArticleView();
-  if (view != nullptr && doomed.count(view->m_currentFeedId) != 0) {
-    view->m_currentFeedId = 0;
-    view->ShowArticle();
-  }
-
+  if (shown.empty()) return;
   const ObjectId keptId = m_model->IdAt(kept);
+
+  // The rows go when the list is brought in line with the model.
   setUpdatesEnabled(false);
-  m_model->RemoveRowList(rows);
+  emit deleteArticlesRequested(articles);
   setUpdatesEnabled(true);
-  m_frame.ScheduleSave();
 
-  ObjectId current = 0;
   if (kept >= 0) {
-    const int row = m_model->FindRow(keptId);
-    current = keptId;
-    selectionModel()->setCurrentIndex(m_model->index(row, 0), QItemSelectionModel::NoUpdate);
+    selectionModel()->setCurrentIndex(m_model->index(m_model->FindRow(keptId), 0),
+                                      QItemSelectionModel::NoUpdate);
+    emit articleChosen(keptId);
   } else if (m_model->rowCount() > 0) {
-    const int row = std::min(rows.front(), m_model->rowCount() - 1);
-    SelectRow(row);
-    current = m_model->IdAt(row);
+    // Selecting the row that took the first deleted row's place shows its
+    // article and starts the mark-read timer, as any single selection does.
+    SelectRow(std::min(firstRow, m_model->rowCount() - 1));
+  } else {
+    emit articleChosen(0);
   }
-  if (CSourceListView* tree = m_frame.SourceTree()) tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  ShowArticleInView(model.GetFeed(current) != nullptr ? current : 0);
-}
-
-QString CFeedListView::SourceXmlPath() {
-  const QString folder = PrivateTempFolder();
-  return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + QLatin1String(kSourceXmlName);
 }
 
 void CFeedListView::ShowSourceXml() {
   const IdList ids = SelectedArticles();
-  const CFeed* article = ids.empty() ? nullptr : m_frame.Model().GetFeed(ids.front());
-  if (article == nullptr || article->m_sourceText.empty()) {
-    ShowMessageBox(m_frame.Window(), MsgIcon::Warning,
-                   QStringLiteral("There was a problem displaying the source for the selected feed."));
-    return;
-  }
-  const QString path = SourceXmlPath();
-  if (!path.isEmpty()) {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-      const std::string utf8 = "\xEF\xBB\xBF" + Utf16ToUtf8(article->m_sourceText.str());
-      file.write(utf8.data(), static_cast<qint64>(utf8.size()));
-    }
-  }
-  if (path.isEmpty() || !QFile::exists(path) || !OpenWithShell(QUrl::fromLocalFile(path))) {
-    ShowMessageBox(m_frame.Window(), MsgIcon::Warning,
-                   QStringLiteral("There was a problem displaying the text file. It has been saved "
-                                  "to \n\n%1\n\nYou will need to display this manually.")
-                       .arg(path));
-  }
+  emit showSourceXmlRequested(ids.empty() ? 0 : ids.front());
 }
 
 void CFeedListView::keyPressEvent(QKeyEvent* event) {
@@ -441,7 +412,7 @@ void CFeedListView::contextMenuEvent(QContextMenuEvent* event) {
   const QPoint global = event->reason() == QContextMenuEvent::Mouse
                             ? event->globalPos()
                             : viewport()->mapToGlobal(visualRect(currentIndex()).bottomLeft());
-  QAction* chosen = ExecPopupMenu(menu, global);
+  QAction* chosen = m_frame.Desktop().RunPopupMenu(menu, global);
   if (chosen == nullptr || !chosen->isEnabled()) return;
   if (chosen == markRead) {
     MarkSelected(true);
@@ -462,6 +433,7 @@ void CFeedListView::focusInEvent(QFocusEvent* event) {
 void CFeedListView::resizeEvent(QResizeEvent* event) {
   QTreeView::resizeEvent(event);
   ApplyPendingColumnWidths();
+  FitTitleColumn();
   m_frame.PostSavePlacement();
 }
 

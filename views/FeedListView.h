@@ -1,10 +1,14 @@
-// The upper right pane: the articles of the node selected in the tree, with
-// the columns "Item Title", "Channel" and "Date / Time". Rows hold article
-// identifiers only (CArticleTableModel); every action looks the article up.
+// The upper right pane: the articles of the node it is told to show (the
+// tree's selection), with the columns "Item Title", "Channel" and
+// "Date / Time". Rows hold article identifiers only (CArticleTableModel);
+// every action looks the article up. The list changes nothing in the model:
+// marking, deleting, sorting and showing the source text are requests,
+// emitted as signals and carried out by the application.
 #pragma once
 
 #include <QTreeView>
 #include <array>
+#include <optional>
 
 #include "model/RSSObject.h"
 #include "views/IMainFrame.h"
@@ -27,13 +31,23 @@ class CFeedListView : public QTreeView {
 
   // 1 inserts a row for the request's article at the position's row, 2
   // removes the row, 3 adds the row to the selection, 4 rebuilds the rows
-  // from the tree's selected node. Codes 1-3 ignore a negative row.
+  // from the node shown. Codes 1-3 ignore a negative row.
   ViewPosition ApplyUpdate(UpdateCode code, ViewPosition position, const ViewUpdate& request);
 
-  // Deletes the articles from the model and the list, keeping a sensible selection.
+  // The tree's selected node (none without a selection): the rows are
+  // rebuilt from its articles. Node 0 (the root item) and none show nothing.
+  void ShowNode(std::optional<ObjectId> node);
+  const std::optional<ObjectId>& ShownNode() const { return m_node; }
+
+  // Only this article's read flag changed: its row is drawn again.
+  void RefreshArticle(ObjectId article);
+
+  // Asks for the articles to be deleted, then selects the next article: the
+  // row that stays selected, or the one that took the first deleted row's
+  // place. Articles without a row are left alone.
   void DeleteArticles(const IdList& articles);
 
-  // The mark-read timer fired: the pending article becomes read.
+  // The mark-read timer fired: asks for the pending article to become read.
   void MarkPendingRead();
 
   // The first row showing the article, or -1.
@@ -44,11 +58,10 @@ class CFeedListView : public QTreeView {
   IdList SelectedArticles() const;
   void MarkSelected(bool read);
   void DeleteSelected();
-  // Writes the first selected article's source text to a file in the private
-  // temporary folder and opens it with the desktop's viewer.
+  // Asks for the first selected article's source text to be shown.
   void ShowSourceXml();
-  // A click on a column header: toggles the direction, stores it on the
-  // shown sources and sorts.
+  // A click on a column header: toggles the direction, asks for it to be
+  // stored on the shown sources, and sorts.
   void SortByHeader(int column);
 
   CArticleTableModel* ArticleModel() const { return m_model; }
@@ -57,8 +70,19 @@ class CFeedListView : public QTreeView {
   // The column and direction of the header's arrow; column -1 for none.
   int SortColumn() const { return m_arrowColumn; }
   bool SortAscending() const { return m_arrowAscending; }
-  // The path of the source-text file.
-  static QString SourceXmlPath();
+
+ signals:
+  // One row became selected alone: the article (0 when the row's article is gone).
+  void articleChosen(ObjectId article);
+  // No row is selected any more.
+  void selectionCleared();
+  // The rows were rebuilt from the node (code 4).
+  void refreshed();
+  // --- requests
+  void markReadRequested(const IdList& articles, bool read);
+  void deleteArticlesRequested(const IdList& articles);
+  void showSourceXmlRequested(ObjectId article);  // 0: no usable selection
+  void sortRequested(const IdList& sources, int column, bool ascending);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -73,18 +97,24 @@ class CFeedListView : public QTreeView {
   void RefreshAll();
   void Sort(int column, bool ascending);
   void ShowSortArrow(int column, bool ascending);
+  // The width the columns share: the list's inside, less a scroll bar.
+  int ColumnSpace() const;
+  // The date column fits the widest date in bold; the channel gets 3/20 of
+  // the space, the title the rest, also whenever the list is resized.
+  int DateColumnWidth() const;
   void SetInitialColumnWidths();
+  void FitTitleColumn();
   void ApplyPendingColumnWidths();
   void OnSelectionChanged(const QItemSelection& selected);
   void OnRowSelected(int row);
   void SelectRow(int row);
   void SelectOnly(int row);
-  void ShowArticleInView(ObjectId id);
   // One flag per row: whether it is selected.
   std::vector<char> SelectedRowFlags() const;
 
   IMainFrame& m_frame;
   CArticleTableModel* m_model = nullptr;
+  std::optional<ObjectId> m_node;
   IdList m_shownSources;
   ObjectId m_pendingArticle = 0;
   int m_arrowColumn = -1;
@@ -95,7 +125,7 @@ class CFeedListView : public QTreeView {
   // Modifiers of the input event being handled: selections made with Shift
   // or Control leave the article pane and the mark-read timer alone.
   Qt::KeyboardModifiers m_inputModifiers;
-  std::array<int, 3> m_initialWidths{};
+  std::array<int, 2> m_initialWidths{};  // channel and date
   bool m_initialWidthsPending = false;
 };
 

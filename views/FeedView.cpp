@@ -6,7 +6,6 @@
 
 #include "model/FeedsManager.h"
 #include "views/ArticlePage.h"
-#include "views/FeedListView.h"
 #include "views/Shell.h"
 
 namespace qb {
@@ -17,19 +16,20 @@ namespace {
 // browser, then it goes away. The pane itself never opens windows.
 class CExternalLinkPage : public QWebEnginePage {
  public:
-  explicit CExternalLinkPage(QObject* parent) : QWebEnginePage(parent) {}
+  CExternalLinkPage(IDesktop& desktop, QObject* parent) : QWebEnginePage(parent), m_desktop(desktop) {}
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
     if (!m_done) {
       m_done = true;
-      OpenLinkExternally(url);
+      OpenLinkExternally(m_desktop, url);
       deleteLater();
     }
     return false;
   }
 
  private:
+  IDesktop& m_desktop;
   bool m_done = false;
 };
 
@@ -70,7 +70,7 @@ bool CArticleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType ty
 }
 
 QWebEnginePage* CArticleWebPage::createWindow(WebWindowType) {
-  return new CExternalLinkPage(this);
+  return new CExternalLinkPage(m_view.m_frame.Desktop(), this);
 }
 
 CFeedView::CFeedView(IMainFrame& frame, QWidget* parent) : QWebEngineView(parent), m_frame(frame) {
@@ -92,7 +92,8 @@ void CFeedView::SetScriptsEnabled(bool on) {
   m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, on);
 }
 
-void CFeedView::ShowArticle() {
+void CFeedView::ShowArticle(ObjectId id) {
+  m_currentFeedId = id;
   const CFeed* article = m_frame.Model().GetFeed(m_currentFeedId);
   m_pagePath = article != nullptr ? WriteArticlePage(*article, PageColorsFrom(palette())) : WriteEmptyPage();
   SetScriptsEnabled(false);
@@ -106,11 +107,16 @@ void CFeedView::ShowArticle() {
   m_page->load(QUrl::fromLocalFile(m_pagePath));
 }
 
+void CFeedView::Refresh() {
+  // Articles never change once stored: only one that has gone needs the page
+  // written again.
+  if (m_currentFeedId != 0 && m_frame.Model().GetFeed(m_currentFeedId) == nullptr) ShowArticle(0);
+  emit refreshed();
+}
+
 void CFeedView::StopLoading() { m_page->triggerAction(QWebEnginePage::Stop); }
 
-void CFeedView::DeleteCurrentArticle() {
-  if (CFeedListView* list = m_frame.ArticleList()) list->DeleteArticles({m_currentFeedId});
-}
+void CFeedView::DeleteCurrentArticle() { emit deleteRequested(m_currentFeedId); }
 
 void CFeedView::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Delete) {
@@ -145,7 +151,7 @@ void CFeedView::changeEvent(QEvent* event) {
   // A web page opened from an article keeps its own colours.
   if (m_currentFeedId != 0 && !m_pagePath.isEmpty() && m_page->url().isLocalFile() &&
       m_page->url().toLocalFile() == m_pagePath) {
-    ShowArticle();
+    ShowArticle(m_currentFeedId);
   }
 }
 

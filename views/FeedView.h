@@ -1,7 +1,8 @@
-// The lower right pane: the selected article as a small HTML page written to
-// the private temporary folder. The page runs no scripts and cannot read
-// local files; links with a target open in the user's browser; the page's
-// delete link deletes the article through the article list.
+// The lower right pane: the article it is told to show, as a small HTML page
+// written to the private temporary folder. The page runs no scripts and
+// cannot read local files; links with a target open in the user's browser;
+// the page's delete link and the Delete key ask for the article to be
+// deleted.
 #pragma once
 
 #include <QWebEnginePage>
@@ -38,19 +39,28 @@ class CFeedView : public QWebEngineView {
   explicit CFeedView(IMainFrame& frame, QWidget* parent = nullptr);
   ~CFeedView() override;
 
-  // Writes the page of m_currentFeedId (or an empty page) and shows it.
-  void ShowArticle();
+  // Writes the article's page (an empty page for 0 or an identifier that
+  // names no article) and shows it.
+  void ShowArticle(ObjectId article);
+  // The article shown; 0 for none, also while the pane shows a web page
+  // that a link of the article led to.
+  ObjectId CurrentFeedId() const { return m_currentFeedId; }
+
+  // The model changed: an article that has gone is no longer shown.
+  void Refresh();
 
   // Escape: stop loading.
   void StopLoading();
 
-  // The delete link or the Delete key: the list deletes the shown article.
+  // The delete link or the Delete key: asks for the shown article to be deleted.
   void DeleteCurrentArticle();
 
   // The path of the last page written (empty before the first).
   const QString& PagePath() const { return m_pagePath; }
 
-  ObjectId m_currentFeedId = 0;
+ signals:
+  void deleteRequested(ObjectId article);
+  void refreshed();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -66,6 +76,7 @@ class CFeedView : public QWebEngineView {
   void SetScriptsEnabled(bool on);
 
   IMainFrame& m_frame;
+  ObjectId m_currentFeedId = 0;
   CArticleWebPage* m_page = nullptr;
   QString m_pagePath;
 };

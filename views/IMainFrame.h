@@ -1,5 +1,7 @@
-// What the three views need from the main frame. CMainFrame implements it;
-// view tests use a fake.
+// What the views, the commands and the pane router need from the main
+// frame. CMainFrame implements it; tests use a fake. The panes never reach
+// each other through it: they emit their requests, and the application layer
+// routes them.
 #pragma once
 
 #include <string>
@@ -9,9 +11,7 @@ class QWidget;
 namespace qb {
 
 class CFeedsManager;
-class CSourceListView;
-class CFeedListView;
-class CFeedView;
+class IDesktop;
 
 // The frame's four timers, by their historical ids.
 enum class FrameTimer : int { Update = 1234, Tick = 1235, MarkRead = 1236, Save = 1237 };
@@ -19,6 +19,8 @@ enum class FrameTimer : int { Update = 1234, Tick = 1235, MarkRead = 1236, Save 
 class IMainFrame {
  public:
   virtual CFeedsManager& Model() = 0;
+  // Message boxes, dialogs, menus, opening links, the tray.
+  virtual IDesktop& Desktop() = 0;
   // Restarts the one-shot five-second save timer.
   virtual void ScheduleSave() = 0;
   // The status bar's message pane.
@@ -31,9 +33,6 @@ class IMainFrame {
   virtual void SetNewArticles(bool on) = 0;
   // Queues a save of the window placement (after a pane was resized).
   virtual void PostSavePlacement() = 0;
-  virtual CSourceListView* SourceTree() = 0;
-  virtual CFeedListView* ArticleList() = 0;
-  virtual CFeedView* ArticleView() = 0;
   // Parent for dialogs and message boxes.
   virtual QWidget* Window() = 0;
 

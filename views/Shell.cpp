@@ -3,21 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDesktopServices>
 #include <QDir>
-#include <QMenu>
+#include <QUrl>
+
+#include "views/Desktop.h"
 
 namespace qb {
 
 namespace {
-ShellOpener& Opener() {
-  static ShellOpener opener;
-  return opener;
-}
-MenuPresenter& Presenter() {
-  static MenuPresenter presenter;
-  return presenter;
-}
 
 // A directory owned by us that only we can enter; fixes the mode of our own
 // directory, refuses anything else.
@@ -30,26 +23,13 @@ bool IsPrivateDirectory(const QByteArray& path) {
 }
 }  // namespace
 
-bool OpenWithShell(const QUrl& url) {
-  if (Opener()) return Opener()(url);
-  return QDesktopServices::openUrl(url);
-}
-
-bool OpenLinkExternally(const QUrl& url) {
+bool OpenLinkExternally(IDesktop& desktop, const QUrl& url) {
   const QString scheme = url.scheme().toLower();
   if (scheme != QLatin1String("http") && scheme != QLatin1String("https") &&
       scheme != QLatin1String("mailto") && scheme != QLatin1String("ftp"))
     return false;
-  return OpenWithShell(url);
+  return desktop.OpenUrl(url);
 }
-
-QAction* ExecPopupMenu(QMenu& menu, const QPoint& globalPos) {
-  if (Presenter()) return Presenter()(menu, globalPos);
-  return menu.exec(globalPos);
-}
-
-void SetShellOpener(ShellOpener opener) { Opener() = std::move(opener); }
-void SetMenuPresenter(MenuPresenter presenter) { Presenter() = std::move(presenter); }
 
 QString PrivateTempFolder() {
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");

@@ -1,36 +1,19 @@
-// The two places where the views hand something to the desktop or wait for
-// the user outside a dialog: opening a URL or file with the user's program,
-// and running a popup menu. Tests replace both so nothing leaves the process
-// and no menu blocks.
+// Rules for what the views hand to the desktop, and the private folder for
+// the temporary files they write.
 #pragma once
 
-#include <QPoint>
 #include <QString>
-#include <QUrl>
-#include <functional>
 
-class QAction;
-class QMenu;
+class QUrl;
 
 namespace qb {
 
-// Opens the URL with the desktop's handler (QDesktopServices); false when it
-// could not be handed over.
-bool OpenWithShell(const QUrl& url);
+class IDesktop;
 
 // Opens a link from an article in the user's browser. Only web and mail
 // addresses are handed over: a feed must not make the desktop open local
-// files or programs.
-bool OpenLinkExternally(const QUrl& url);
-
-// Runs the menu at the global position; returns the action chosen or null.
-QAction* ExecPopupMenu(QMenu& menu, const QPoint& globalPos);
-
-using ShellOpener = std::function<bool(const QUrl& url)>;
-using MenuPresenter = std::function<QAction*(QMenu& menu, const QPoint& globalPos)>;
-// An empty function restores the real behaviour.
-void SetShellOpener(ShellOpener opener);
-void SetMenuPresenter(MenuPresenter presenter);
+// files or programs. False when the link was refused or not handed over.
+bool OpenLinkExternally(IDesktop& desktop, const QUrl& url);
 
 // The per-user private folder for the temporary files the views write:
 // $XDG_RUNTIME_DIR/quillbend, else <temp>/quillbend-<uid>, created with mode

@@ -1,12 +1,15 @@
 // The left pane: the tree of groups and feed sources under "Feed Sources".
-// Items carry only identifiers; every action looks the record up and tests
-// its kind. Sources and groups are moved by dragging (the Drag* methods hold
-// the rules, so they work without a real mouse drag).
+// Items carry only identifiers; labels, counts and order are looked up in the
+// model. The tree changes nothing itself: the user's gestures (menu entries,
+// keys, label edits, drops) become requests, emitted as signals, which the
+// application carries out; it then brings the tree in line with the model
+// through ApplyUpdate. Drag and drop lives in SourceListViewDrag.cpp (the
+// Drag* methods hold the rules, so they work without a real mouse drag),
+// renaming in place in SourceListViewEdit.cpp.
 #pragma once
 
 #include <QPointer>
 #include <QTreeWidget>
-#include <functional>
 #include <optional>
 #include <unordered_map>
 
@@ -17,7 +20,6 @@
 namespace qb {
 
 class CFeedsManager;
-class CFeedSource;
 
 class CSourceListView : public QTreeWidget {
   Q_OBJECT
@@ -39,9 +41,9 @@ class CSourceListView : public QTreeWidget {
   // The selected item's identifier (0 for the root item); none without a selection.
   std::optional<ObjectId> SelectedNode() const;
 
-  // The articles of one source changed their read flags and nothing else
-  // changed since the last refresh: relabels the source's items and the
-  // groups above them from the source's new counts.
+  // Only the read flags of one source's articles changed since the last
+  // refresh: relabels the source's items and the groups above them with the
+  // model's counts.
   void RefreshSourceCounts(ObjectId sourceId);
 
   // Depth-first, pre-order search; 0 finds the root item.
@@ -50,15 +52,15 @@ class CSourceListView : public QTreeWidget {
   QTreeWidgetItem* RootItem() const { return m_root; }
   NodeKind KindOf(const QTreeWidgetItem* item) const;
   static ObjectId IdOf(const QTreeWidgetItem* item);
-  CFeedsManager& Model() const;
+  const CFeedsManager& Model() const;
 
-  // --- commands (context menus and keys).
+  // --- the user's gestures on the selected item (context menus and keys).
+  // Each checks the selected item's kind and emits its request; nothing
+  // happens for an item of the wrong kind.
   void UpdateAllFeeds();
   // A new group at the root level (root selected) or inside the selected group.
   void AddGroup();
-  void AddFeed() { AddFeed(QString()); }
-  // The same with the dialog filled in (an address handed over by the desktop).
-  void AddFeed(const QString& presetUrl);
+  void AddFeed();
   void DeleteFeed();
   void DeleteGroup();
   // Starts editing the selected item's name (not for the root item).
@@ -77,16 +79,32 @@ class CSourceListView : public QTreeWidget {
   // The cursor moved over `under` (null for empty space): the target becomes
   // the selected item; without a target the tree has no selection.
   void DragOver(QTreeWidgetItem* under);
-  // The button was released over `under`. Returns whether anything moved.
+  // The button was released over `under`: asks for the move when the model
+  // allows it. Returns whether a move was asked for.
   bool Drop(QTreeWidgetItem* under);
   bool IsDragging() const { return m_dragging; }
   // The picture that follows the cursor: the label on a highlight-coloured box.
   QPixmap DragPixmap(QTreeWidgetItem* item) const;
 
-  // The update cycle the commands call; tests replace it.
-  using UpdateAllFn = std::function<bool(CFeedsManager&, bool force)>;
-  using UpdateSourceFn = std::function<bool(CFeedsManager&, CFeedSource&, bool force)>;
-  void SetUpdateFunctions(UpdateAllFn updateAll, UpdateSourceFn updateSource);
+ signals:
+  // The selection moved to an item (not emitted when it goes to none).
+  void nodeSelected();
+  // Bring the tree in line with the model finished (code 4).
+  void refreshed();
+  // --- requests
+  void updateAllRequested();
+  void addGroupRequested(ObjectId parentGroup);  // 0: the root level
+  void addFeedRequested(ObjectId group);
+  void deleteSourceRequested(ObjectId source, ObjectId group);
+  void deleteGroupRequested(ObjectId group);
+  // The label edit of `node` ended; an empty name (a cancelled edit, or
+  // nothing typed) changes no name.
+  void renameRequested(ObjectId node, const QString& name);
+  void propertiesRequested(ObjectId source);
+  void clearHistoryRequested(ObjectId source);
+  void moveSourceRequested(ObjectId source, ObjectId group);
+  void moveGroupRequested(ObjectId group, ObjectId targetGroup);  // 0: the root level
+  void expansionChanged(ObjectId group, bool expanded);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -97,13 +115,11 @@ class CSourceListView : public QTreeWidget {
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   friend class CLabelDelegate;
-  struct Counts {
-    int unread = 0;
-    int read = 0;
-  };
+  using Counts = std::unordered_map<ObjectId, std::pair<int, int>>;
 
   void Fill();
   void AddGroupItems(QTreeWidgetItem* parent, ObjectId groupId, int depth);
@@ -115,30 +131,33 @@ class CSourceListView : public QTreeWidget {
   QTreeWidgetItem* CopySubtree(QTreeWidgetItem* newParent, QTreeWidgetItem* copied);
   void RemoveItem(QTreeWidgetItem* item);
   void SelectItem(QTreeWidgetItem* item);
+  // Unread and read articles of a node, from m_counts during a refresh.
+  std::pair<int, int> CountsOf(ObjectId id) const;
+  Counts ModelCounts() const;
+  // Label and weight from the counts the model gives for the item's node.
   void UpdateAppearance(QTreeWidgetItem* item);
-  void ShowCounts(QTreeWidgetItem* item, Counts counts);
   void ApplyExpansion(QTreeWidgetItem* item);
+  // The column as wide as the widest label, and at least as the viewport.
+  void FitColumn();
+  QAbstractItemDelegate* NewLabelDelegate();
   void SortChildren(QTreeWidgetItem* item);
-  Counts CountsOf(ObjectId id, NodeKind kind) const;
   std::u16string NameOf(ObjectId id) const;
   QTreeWidgetItem* SelectedItem() const;
   void OnSelectionChanged();
   void OnExpandedChanged(QTreeWidgetItem* item, bool expanded);
   void EndLabelEdit(QTreeWidgetItem* item, const std::optional<QString>& text);
-  void ShowStatusForSelection();
   void ShowMenuFor(const QPoint& globalPos);
+  void EndDrag();
   bool FrameAlive() const;
 
   IMainFrame& m_frame;
   QTreeWidgetItem* m_root = nullptr;
-  UpdateAllFn m_updateAll;
-  UpdateSourceFn m_updateSource;
   bool m_timersStarted = false;
   // Set while the view expands or collapses items itself, so only the
-  // user's changes are written to the groups.
+  // user's changes become requests.
   bool m_settingExpansion = false;
-  // Counts of every node, computed once per full refresh.
-  const std::unordered_map<ObjectId, Counts>* m_countCache = nullptr;
+  // The model's counts of every node, taken once per full refresh.
+  const Counts* m_counts = nullptr;
 
   bool m_editing = false;
   QTreeWidgetItem* m_editItem = nullptr;

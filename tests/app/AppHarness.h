@@ -1,28 +1,56 @@
-// Starts the whole program in a test: a private data folder, forced tray
-// availability, long timer intervals (tests fire timers themselves) and,
-// unless the real data file is wanted, an in-memory data file.
+// Starts the whole program in a test: a private data folder, a desktop that
+// records and answers (with a tray or without), long timer intervals (tests
+// fire timers themselves), the real update cycle unless a test answers for
+// it, and, unless the real data file is wanted, an in-memory data file.
 #pragma once
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 #include "app/MainFrame.h"
 #include "app/RSSReaderApp.h"
 #include "app/RSSReaderDoc.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/FakeUpdater.h"
 
 namespace qb::test {
+
+// Counts loads and saves; the real file only when asked for.
+class RecordingDataFile : public IDataFileIo {
+ public:
+  DataFileLoadReport Load(CFeedsManager& model, const std::string& path) override {
+    ++loads;
+    return realDataFile ? m_real.Load(model, path) : loadReport;
+  }
+  bool Save(const CFeedsManager& model, const std::string& path) override {
+    ++saves;
+    savedPath = path;
+    if (onSave) onSave();
+    return realDataFile ? m_real.Save(model, path) : saveResult;
+  }
+
+  bool realDataFile = false;
+  DataFileLoadReport loadReport;
+  bool saveResult = true;
+  int loads = 0;
+  int saves = 0;
+  std::string savedPath;
+  std::function<void()> onSave;
+
+ private:
+  CDataFileIo m_real;
+};
 
 class AppHarness {
  public:
   explicit AppHarness(bool trayAvailable = true) : m_oldDataHome(qgetenv("XDG_DATA_HOME")) {
     qputenv("XDG_DATA_HOME", m_dataHome.path().toLocal8Bit());
-    CMainFrame::SetSystemTrayAvailableOverride(trayAvailable);
+    scope.trayAvailable = trayAvailable;
   }
   ~AppHarness() {
     app.reset();
-    CMainFrame::SetSystemTrayAvailableOverride(std::nullopt);
     qputenv("XDG_DATA_HOME", m_oldDataHome);
   }
   AppHarness(const AppHarness&) = delete;
@@ -32,21 +60,7 @@ class AppHarness {
   // its close sequence, like a killed process) and runs the queued work.
   bool Start(const QStringList& arguments = {}) {
     app.reset();
-    app = std::make_unique<CRSSReaderApp>();
-    app->m_configureDocument = [this](CRSSReaderDoc& doc) {
-      if (realDataFile) return;
-      doc.SetDataFileIo(
-          [this](CFeedsManager&, const std::string&) {
-            ++loads;
-            return loadReport;
-          },
-          [this](const CFeedsManager&, const std::string& path) {
-            ++saves;
-            savedPath = path;
-            if (onSave) onSave();
-            return saveResult;
-          });
-    };
+    app = std::make_unique<CRSSReaderApp>(AppEnvironment{scope, dataFile, updater});
     app->m_configureFrame = [](CMainFrame& frame) {
       for (FrameTimer t : {FrameTimer::Update, FrameTimer::Tick, FrameTimer::MarkRead, FrameTimer::Save}) {
         frame.SetTimerInterval(t, 3600 * 1000);
@@ -67,14 +81,18 @@ class AppHarness {
   QString DataHome() const { return m_dataHome.path(); }
 
   UiTestScope scope;
+  RecordingDataFile dataFile;
+  CCoreUpdater realUpdater;
+  FakeUpdater updater{&realUpdater};
   std::unique_ptr<CRSSReaderApp> app;
-  bool realDataFile = false;
-  DataFileLoadReport loadReport;
-  bool saveResult = true;
-  int loads = 0;
-  int saves = 0;
-  std::string savedPath;
-  std::function<void()> onSave;
+  // Shorthands for the data file's record.
+  bool& realDataFile = dataFile.realDataFile;
+  DataFileLoadReport& loadReport = dataFile.loadReport;
+  bool& saveResult = dataFile.saveResult;
+  int& loads = dataFile.loads;
+  int& saves = dataFile.saves;
+  std::string& savedPath = dataFile.savedPath;
+  std::function<void()>& onSave = dataFile.onSave;
 
  private:
   QTemporaryDir m_dataHome;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -12,11 +14,15 @@
 #include <QItemSelectionModel>
 #include <QStandardItemModel>
 
+#include <QSystemTrayIcon>
+
 #include "app/ConfirmExitDlg.h"
 #include "app/SettingsExport.h"
 #include "tests/app/AppHarness.h"
+#include "tests/support/FakeClock.h"
 #include "views/FeedListView.h"
 #include "views/SourceListView.h"
+#include "views/ViewText.h"
 
 namespace qb {
 namespace {
@@ -264,8 +270,10 @@ TEST(PlacementTest, SaveAndRestoreRoundTripWithColumns) {
   }
   f.setGeometry(100, 120, 700, 500);
   f.OuterSplitter()->setSizes({160, 500});
-  f.ArticleList()->header()->resizeSection(0, 210);
-  f.ArticleList()->header()->resizeSection(1, 90);
+  // The title column takes whatever the others leave, so the channel and
+  // date columns carry the stored widths.
+  f.ArticleList()->header()->resizeSection(1, 210);
+  f.ArticleList()->header()->resizeSection(2, 90);
   AppHarness::Pump();
   f.SavePlacement();
   EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameLeft")).toInt(), 100);
@@ -276,19 +284,19 @@ TEST(PlacementTest, SaveAndRestoreRoundTripWithColumns) {
             f.SourceTree()->width());
   EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("FeedListViewHeight")).toInt(),
             f.ArticleList()->height());
-  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("FeedListViewColWidth1")).toInt(), 210);
-  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("FeedListViewColWidth2")).toInt(), 90);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("FeedListViewColWidth2")).toInt(), 210);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("FeedListViewColWidth3")).toInt(), 90);
 
   // A column without a stored width keeps its current width.
   {
     QSettings s(QStringLiteral("Velmorant"), QStringLiteral("Quillbend"));
-    s.remove(QStringLiteral("WindowSettings/FeedListViewColWidth2"));
+    s.remove(QStringLiteral("WindowSettings/FeedListViewColWidth3"));
   }
-  UiTestScope::Store(kWindow, QStringLiteral("FeedListViewColWidth1"), 140);
-  f.ArticleList()->header()->resizeSection(1, 77);
+  UiTestScope::Store(kWindow, QStringLiteral("FeedListViewColWidth2"), 140);
+  f.ArticleList()->header()->resizeSection(2, 77);
   f.RestorePlacement();
-  EXPECT_EQ(f.ArticleList()->header()->sectionSize(0), 140);
-  EXPECT_EQ(f.ArticleList()->header()->sectionSize(1), 77);
+  EXPECT_EQ(f.ArticleList()->header()->sectionSize(1), 140);
+  EXPECT_EQ(f.ArticleList()->header()->sectionSize(2), 77);
   EXPECT_EQ(f.geometry(), QRect(100, 120, 700, 500));
   f.ArticleList()->setModel(nullptr);
 }
@@ -318,15 +326,15 @@ TEST(PlacementTest, HiddenOrMinimisedWritesOnlyItsState) {
 }
 
 // The confirmation dialog answered by a test.
-void AnswerConfirmExit(bool yes, bool dontAskAgain, int* asked) {
-  SetDialogPresenter([=](QDialog& dialog) {
+void AnswerConfirmExit(test::FakeDesktop& desktop, bool yes, bool dontAskAgain, int* asked) {
+  desktop.answerDialog = [=](QDialog& dialog) {
     ++*asked;
     auto* confirm = dynamic_cast<CConfirmExitDlg*>(&dialog);
     if (confirm == nullptr) return static_cast<int>(QDialog::Rejected);
     confirm->DontAskBox()->setChecked(dontAskAgain);
     (yes ? confirm->YesButton() : confirm->NoButton())->click();
     return confirm->result();
-  });
+  };
 }
 
 TEST(CloseSequenceTest, NoKeepsTheProgramRunningWithNothingSaved) {
@@ -334,7 +342,7 @@ TEST(CloseSequenceTest, NoKeepsTheProgramRunningWithNothingSaved) {
   ASSERT_TRUE(h.Start());
   const int savesBefore = h.saves;
   int asked = 0;
-  AnswerConfirmExit(false, true, &asked);
+  AnswerConfirmExit(h.scope, false, true, &asked);
   h.Frame().OnExit();
   EXPECT_EQ(asked, 1);
   EXPECT_FALSE(h.Frame().IsClosed());
@@ -353,7 +361,7 @@ TEST(CloseSequenceTest, YesWithDontAskAgainSavesAndNeverAsksAgain) {
   h.Frame().OnTimer(FrameTimer::Tick);
   h.Frame().ScheduleSave();
   int asked = 0;
-  AnswerConfirmExit(true, true, &asked);
+  AnswerConfirmExit(h.scope, true, true, &asked);
   QVariant confirmAtSave;
   h.onSave = [&] { confirmAtSave = UiTestScope::Stored(kSettings, QStringLiteral("ConfirmExit")); };
   h.Frame().OnExit();
@@ -383,7 +391,7 @@ TEST(CloseSequenceTest, WindowCloseHidesToTheTrayOnlyWhereOneExists) {
     AppHarness h(tray);
     ASSERT_TRUE(h.Start());
     int asked = 0;
-    AnswerConfirmExit(true, false, &asked);
+    AnswerConfirmExit(h.scope, true, false, &asked);
     h.Frame().close();
     AppHarness::Pump();
     SCOPED_TRACE(tray);
@@ -415,6 +423,117 @@ TEST(CloseSequenceTest, MinimiseHidesToTheTrayOnlyWhereOneExists) {
     EXPECT_EQ(h.Frame().isVisible(), !tray);
     EXPECT_EQ(h.Frame().isMinimized(), !tray);
   }
+}
+
+// A close request (the title bar's button, delivered as a close event) while
+// "Confirm Exit" is open goes to the confirmation: the window neither hides
+// nor closes, and no second confirmation opens. "No" leaves the window where
+// the user can see it.
+TEST(CloseSequenceTest, CloseRequestsDuringTheConfirmationGoToIt) {
+  for (bool tray : {true, false}) {
+    SCOPED_TRACE(tray);
+    AppHarness h(tray);
+    UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+    ASSERT_TRUE(h.Start());
+    h.Frame().OnTimer(FrameTimer::Tick);
+    int asked = 0;
+    h.scope.answerDialog = [&](QDialog& dialog) {
+      ++asked;
+      auto& confirm = dynamic_cast<CConfirmExitDlg&>(dialog);
+      QCloseEvent request;
+      QApplication::sendEvent(&h.Frame(), &request);
+      AppHarness::Pump();
+      EXPECT_FALSE(request.isAccepted());
+      EXPECT_TRUE(h.Frame().isVisible());
+      confirm.NoButton()->click();
+      return confirm.result();
+    };
+    h.Frame().OnExit();
+    AppHarness::Pump();
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(h.Frame().IsClosed());
+    EXPECT_TRUE(h.Frame().isVisible());
+    EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("MainFrameIsHidden")).toInt(), 0);
+  }
+}
+
+TEST(CloseSequenceTest, NoShowsAWindowThatWasHiddenInTheTray) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  h.Frame().OnTimer(FrameTimer::Tick);
+  h.Frame().close();
+  AppHarness::Pump();
+  ASSERT_FALSE(h.Frame().isVisible());  // hidden in the tray
+  int asked = 0;
+  AnswerConfirmExit(h.scope, false, false, &asked);
+  h.Frame().OnExit();  // the tray menu's Exit
+  AppHarness::Pump();
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(h.Frame().IsClosed());
+  EXPECT_TRUE(h.Frame().isVisible());
+}
+
+// Closing right after start, before any tick and without a click into the
+// window, does what it does later: it hides into the tray icon, which is
+// already up with its picture, or, without a tray, asks.
+TEST(CloseSequenceTest, CloseRightAfterStartHidesIntoAShownTrayIconOrAsks) {
+  for (bool tray : {true, false}) {
+    SCOPED_TRACE(tray);
+    AppHarness h(tray);
+    UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+    ASSERT_TRUE(h.Start());
+    if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
+    int asked = 0;
+    AnswerConfirmExit(h.scope, false, false, &asked);
+    h.Frame().close();
+    AppHarness::Pump();
+    EXPECT_EQ(asked, tray ? 0 : 1);
+    EXPECT_EQ(h.Frame().isVisible(), !tray);
+    if (tray) {
+      ASSERT_NE(h.Frame().TrayIcon(), nullptr);
+      EXPECT_TRUE(h.Frame().TrayIcon()->isVisible());
+      EXPECT_FALSE(h.Frame().TrayIcon()->icon().pixmap(16).isNull());
+    }
+  }
+}
+
+TEST(AppStartTest, IconsHaveTheirPictures) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  h.Frame().OnTimer(FrameTimer::Tick);
+  ASSERT_NE(h.Frame().TrayIcon(), nullptr);
+  EXPECT_FALSE(h.Frame().TrayIcon()->icon().pixmap(16).isNull());
+  EXPECT_FALSE(h.Frame().windowIcon().pixmap(32).isNull());
+  CSourceListView* tree = h.Frame().SourceTree();
+  const ObjectId group = h.Model().m_rootGroups[0];
+  CFeedSource* source = h.Model().AddSource(group, u"http://icons.example/");
+  tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  for (ObjectId id : {ObjectId{0}, group, source->m_id}) {
+    ASSERT_NE(tree->FindItem(id), nullptr);
+    EXPECT_FALSE(tree->FindItem(id)->icon(0).pixmap(16).isNull()) << id;
+  }
+}
+
+// The welcome article is dated when it is installed, so it sorts and reads
+// sensibly; its date text stays empty.
+TEST(AppStartTest, WelcomeArticleIsDatedWhenInstalled) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  test::FakeClock clock;
+  const int64_t installed = QDateTime(QDate(2024, 3, 9), QTime(8, 15, 30)).toSecsSinceEpoch();
+  clock.time = [&] { return installed; };
+  h.Model().SetClock(clock);
+  const ObjectId article = h.Doc().ShowHelpFeed().article;
+  const CFeed* welcome = h.Model().GetFeed(article);
+  ASSERT_NE(welcome, nullptr);
+  EXPECT_TRUE(welcome->m_dateText.empty());
+  EXPECT_EQ(CompareDates(welcome->m_date, CDateTime::FromTime(installed)), 0);
+  EXPECT_EQ(FormatArticleDate(welcome->m_date, QLocale::c()),
+            FormatArticleDate(CDateTime::FromTime(installed), QLocale::c()));
+  h.Model().SetClock(SystemClock());
 }
 
 TEST(CloseSequenceTest, FailedSaveIsRetried) {

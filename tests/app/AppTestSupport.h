@@ -1,16 +1,14 @@
-// Helpers shared by the window tests: a clean settings file, recorded
-// message boxes, and a recorded link opener.
+// Helpers shared by the window tests: a clean settings file, and a desktop
+// that records message boxes, dialogs and opened links.
 #pragma once
 
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <ostream>
 #include <vector>
 
-#include "app/Hyperlink.h"
-#include "app/Modal.h"
-
-#include <ostream>
+#include "tests/support/FakeDesktop.h"
 
 // Readable QString values in test failures.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -21,33 +19,19 @@ namespace qb::test {
 inline const QString kSettings = QStringLiteral("Settings");
 inline const QString kWindow = QStringLiteral("WindowSettings");
 
-struct ShownMessage {
-  MsgIcon icon;
-  QString text;
-};
-
-// Empties the settings file for the duration of a test and records every
-// message box (answering with `answer`) and every link opened.
-class UiTestScope {
+// Empties the settings file for the duration of a test; as the desktop it
+// records every message box (answering with `answer`), dialog and link.
+class UiTestScope : public FakeDesktop {
  public:
-  explicit UiTestScope(QMessageBox::StandardButton answer = QMessageBox::Ok) : m_answer(answer) {
-    ClearSettings();
-    SetMessagePresenter([this](MsgIcon icon, const QString& text, QMessageBox::StandardButtons) {
-      messages.push_back({icon, text});
-      return m_answer;
-    });
-    SetLinkOpener([this](const QString& target) { opened.push_back(target); });
-  }
-  ~UiTestScope() {
-    SetMessagePresenter(nullptr);
-    SetDialogPresenter(nullptr);
-    SetLinkOpener(nullptr);
+  explicit UiTestScope(QMessageBox::StandardButton answer = QMessageBox::Ok) {
+    nextAnswer = answer;
     ClearSettings();
   }
+  ~UiTestScope() { ClearSettings(); }
   UiTestScope(const UiTestScope&) = delete;
   UiTestScope& operator=(const UiTestScope&) = delete;
 
-  void SetAnswer(QMessageBox::StandardButton answer) { m_answer = answer; }
+  void SetAnswer(QMessageBox::StandardButton answer) { nextAnswer = answer; }
 
   static void ClearSettings() {
     QSettings s(QStringLiteral("Velmorant"), QStringLiteral("Quillbend"));
@@ -66,12 +50,6 @@ class UiTestScope {
     QSettings s(QStringLiteral("Velmorant"), QStringLiteral("Quillbend"));
     return s.fileName();
   }
-
-  std::vector<ShownMessage> messages;
-  QStringList opened;
-
- private:
-  QMessageBox::StandardButton m_answer;
 };
 
 }  // namespace qb::test

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -16,12 +17,24 @@
 #include "app/Hyperlink.h"
 #include "app/OptionsDlg.h"
 #include "app/SettingsManager.h"
+#include "model/FeedsManager.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace qb {
 namespace {
 
 using test::UiTestScope;
+
+// One group holding a source for each address.
+struct SubscribedModel {
+  explicit SubscribedModel(std::initializer_list<const char16_t*> urls) {
+    model.SeedRandom(1);
+    group = model.AddGroup(0, u"G")->m_id;
+    for (const char16_t* url : urls) model.AddSource(group, url);
+  }
+  CFeedsManager model;
+  ObjectId group = 0;
+};
 
 TEST(AddNewFeedDlgTest, TitleNamesTheGroupWhenThereIsOne) {
   UiTestScope scope;
@@ -31,7 +44,8 @@ TEST(AddNewFeedDlgTest, TitleNamesTheGroupWhenThereIsOne) {
   };
   for (const Case& c : {Case{QString(), QStringLiteral("Add New Feed")},
                         Case{QStringLiteral("News"), QStringLiteral("Add New Feed to 'News'")}}) {
-    CAddNewFeedDlg dlg;
+    SubscribedModel m({});
+    CAddNewFeedDlg dlg(scope, m.model, m.group);
     dlg.m_strGroupName = c.group;
     dlg.show();
     EXPECT_EQ(dlg.windowTitle(), c.title);
@@ -50,13 +64,13 @@ TEST(AddNewFeedDlgTest, OkChecksTheUrl) {
       {QStringLiteral("http://a.example/feed"), false, true},      // exact duplicate
       {QStringLiteral("http://A.example/feed"), true, false},      // differs in capitals
       {QStringLiteral("http://a.example/feed/"), true, false},     // trailing slash
-      {QStringLiteral(" http://a.example/feed"), true, false},     // no trimming
+      {QStringLiteral(" http://a.example/feed"), false, true},     // the same once cleaned
       {QStringLiteral("http://b.example/rss"), true, false},
   };
   for (const Case& c : cases) {
     UiTestScope scope;
-    CAddNewFeedDlg dlg;
-    dlg.m_existingUrls = {QStringLiteral("http://a.example/feed"), QStringLiteral("http://c.example/")};
+    SubscribedModel m({u"http://a.example/feed", u"http://c.example/"});
+    CAddNewFeedDlg dlg(scope, m.model, m.group);
     dlg.show();
     dlg.UrlEdit()->setText(c.typed);
     dlg.accept();
@@ -75,7 +89,7 @@ TEST(AddNewFeedDlgTest, OkChecksTheUrl) {
 
 TEST(FeedPropertiesDlgTest, ShowsTheMembers) {
   UiTestScope scope;
-  CFeedPropertiesDlg dlg;
+  CFeedPropertiesDlg dlg(scope);
   dlg.m_strName = QStringLiteral("Daily");
   dlg.m_strUrl = QStringLiteral("http://d.example/rss");
   dlg.m_nRefreshRate = 30;
@@ -104,7 +118,7 @@ TEST(FeedPropertiesDlgTest, RefreshRateValidation) {
   };
   for (const Case& c : cases) {
     UiTestScope scope;
-    CFeedPropertiesDlg dlg;
+    CFeedPropertiesDlg dlg(scope);
     dlg.m_nRefreshRate = 15;
     dlg.show();
     dlg.RateEdit()->setText(c.typed);
@@ -125,7 +139,7 @@ TEST(FeedPropertiesDlgTest, RefreshRateValidation) {
 
 TEST(FeedPropertiesDlgTest, UpDownStopsAtTheEnds) {
   UiTestScope scope;
-  CFeedPropertiesDlg dlg;
+  CFeedPropertiesDlg dlg(scope);
   dlg.m_nRefreshRate = 2;
   dlg.show();
   QTest::mouseClick(dlg.DownButton(), Qt::LeftButton);
@@ -164,7 +178,7 @@ TEST(HyperlinkTest, FollowLinkTarget) {
   };
   for (const Case& c : cases) {
     UiTestScope scope;
-    CHyperlink link(c.text);
+    CHyperlink link(scope, c.text);
     link.SetLinkTarget(c.target);
     link.FollowLink();
     ASSERT_EQ(scope.opened.size(), 1u);
@@ -174,7 +188,7 @@ TEST(HyperlinkTest, FollowLinkTarget) {
 
 TEST(HyperlinkTest, HoverTurnsBlueAndUnderlinesAndClickOpens) {
   UiTestScope scope;
-  CFeedPropertiesDlg dlg;
+  CFeedPropertiesDlg dlg(scope);
   dlg.m_strUrl = QStringLiteral("http://d.example/rss");
   dlg.show();
   CHyperlink* link = dlg.Link();
@@ -200,7 +214,7 @@ TEST(HyperlinkTest, HoverTurnsBlueAndUnderlinesAndClickOpens) {
 
 TEST(HyperlinkTest, HoverStyleOneNeverUnderlines) {
   UiTestScope scope;
-  CHyperlink link(QStringLiteral("x"));
+  CHyperlink link(scope, QStringLiteral("x"));
   link.SetHoverStyle(CHyperlink::kHoverNoUnderline);
   QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
   QApplication::sendEvent(&link, &enter);
@@ -283,12 +297,62 @@ TEST(AddGroupDlgTest, ReturnsTheTypedName) {
 
 TEST(AboutDlgTest, LinkOpensItsText) {
   UiTestScope scope;
-  CAboutDlg dlg;
+  CAboutDlg dlg(scope);
   dlg.show();
   dlg.Link()->FollowLink();
   ASSERT_EQ(scope.opened.size(), 1u);
   EXPECT_EQ(scope.opened[0], dlg.Link()->text());
   EXPECT_NE(dlg.findChild<QLabel*>(), nullptr);
+}
+
+// Every dialog is a dialog to the window manager: a title and a close
+// button, no minimise or maximise; its buttons sit in a button box, so they
+// come in the platform's order, with the default where it belongs.
+TEST(DialogFlagsTest, TitleCloseAndPlatformButtons) {
+  UiTestScope scope;
+  CRSSReaderSettingsManager settings;
+  SubscribedModel m({});
+  CAddNewFeedDlg addFeed(scope, m.model, m.group);
+  CFeedPropertiesDlg properties(scope);
+  COptionsDlg options(settings);
+  CConfirmExitDlg confirm;
+  CAboutDlg about(scope);
+  CAddGroupDlg addGroup;
+  using Role = QDialogButtonBox::ButtonRole;
+  struct Case {
+    QDialog* dialog;
+    Role accept;
+    Role reject;  // InvalidRole: none
+  };
+  const Case cases[] = {
+      {&addFeed, Role::AcceptRole, Role::RejectRole}, {&properties, Role::AcceptRole, Role::RejectRole},
+      {&options, Role::AcceptRole, Role::RejectRole}, {&confirm, Role::YesRole, Role::NoRole},
+      {&about, Role::AcceptRole, Role::InvalidRole},  {&addGroup, Role::AcceptRole, Role::RejectRole},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog->metaObject()->className());
+    const Qt::WindowFlags flags = c.dialog->windowFlags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Dialog);
+    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    c.dialog->show();
+    EXPECT_EQ(c.dialog->minimumSize(), c.dialog->maximumSize());
+    auto* box = c.dialog->findChild<QDialogButtonBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->orientation(), Qt::Horizontal);
+    std::vector<Role> roles;
+    for (QAbstractButton* b : box->buttons()) roles.push_back(box->buttonRole(b));
+    ASSERT_EQ(roles.size(), c.reject == Role::InvalidRole ? 1u : 2u);
+    for (QAbstractButton* b : box->buttons()) {
+      auto* push = qobject_cast<QPushButton*>(b);
+      ASSERT_NE(push, nullptr);
+      EXPECT_EQ(push->isDefault(), box->buttonRole(b) == c.accept);
+      EXPECT_TRUE(box->buttonRole(b) == c.accept || box->buttonRole(b) == c.reject);
+    }
+  }
 }
 
 }  // namespace

@@ -110,13 +110,13 @@ TEST(MainFrameTest, AutomaticUpdate) {
     int calls = 0;
     bool forced = true;
     // Stands in for the update cycle: reports progress and its outcome.
-    f.SetUpdateFunction([&](CFeedsManager& m, bool force) {
+    h.updater.updateAll = [&](CFeedsManager& m, bool force) {
       ++calls;
       forced = force;
       m.m_statusHandler->SetStatusText(u"Updating...");
       EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Update));
       return c.news;
-    });
+    };
     if (c.selectSource) {
       f.SourceTree()->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
       if (QTreeWidgetItem* item = f.SourceTree()->FindItem(source->m_id)) {
@@ -330,10 +330,10 @@ TEST(MainFrameTest, SessionEndSavesWithoutAsking) {
   test::AppHarness h;
   ASSERT_TRUE(h.Start());
   int asked = 0;
-  SetDialogPresenter([&](QDialog&) {
+  h.scope.answerDialog = [&](QDialog&) {
     ++asked;
     return static_cast<int>(QDialog::Rejected);
-  });
+  };
   h.Frame().SaveAtSessionEnd();
   EXPECT_EQ(asked, 0);
   EXPECT_EQ(h.saves, 1);

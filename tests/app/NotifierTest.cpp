@@ -220,8 +220,7 @@ TEST(NotifierTest, OnlyAnAutomaticUpdateWithNewsNotifies) {
     for (int i = 0; i < arriving; ++i) m.GetFeedSource(id)->m_articles.push_back(m.NewFeed()->m_id);
     return arriving > 0;
   };
-  f.SetUpdateFunction(update);
-  f.SourceTree()->SetUpdateFunctions(update, [](CFeedsManager&, CFeedSource&, bool) { return false; });
+  h.updater.updateAll = update;
 
   f.OnTimer(FrameTimer::Update);
   EXPECT_EQ(sent, QStringList{QStringLiteral("2 new articles in Night News")});

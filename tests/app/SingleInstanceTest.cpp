@@ -239,18 +239,18 @@ class HandOverTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 0);
-    SetDialogPresenter([this](QDialog& dialog) {
+    h.scope.answerDialog = [this](QDialog& dialog) {
       auto* add = qobject_cast<CAddNewFeedDlg*>(&dialog);
       shown.push_back(add != nullptr ? add->m_strUrl : QStringLiteral("<other dialog>"));
       groups.push_back(add != nullptr ? add->m_strGroupName : QString());
       return int(QDialog::Rejected);
-    });
+    };
+    // Nothing is fetched.
+    h.updater.updateAll = [](CFeedsManager&, bool) { return false; };
+    h.updater.updateSource = [](CFeedsManager&, ObjectId, bool) { return false; };
   }
   void Start(const QStringList& arguments = {}) {
     ASSERT_TRUE(h.Start(arguments));
-    h.Frame().SourceTree()->SetUpdateFunctions(
-        [](CFeedsManager&, bool) { return false; },
-        [](CFeedsManager&, CFeedSource&, bool) { return false; });
   }
   QString WriteFile(const QString& name, const QByteArray& bytes) {
     const QString path = m_dir.filePath(name);
@@ -276,9 +276,9 @@ TEST_F(HandOverTest, AFeedAddressOpensTheAddFeedDialogFilledIn) {
   EXPECT_TRUE(h.Frame().isVisible());
 
   // Accepted as filled in, the feed is added.
-  SetDialogPresenter([](QDialog& dialog) {
+  h.scope.answerDialog = [](QDialog& dialog) {
     return int(qobject_cast<CAddNewFeedDlg*>(&dialog) != nullptr ? QDialog::Accepted : QDialog::Rejected);
-  });
+  };
   h.app->HandleCommandLine({QStringLiteral("https://example.com/atom")});
   IdList sources;
   h.Model().CollectSources(0, sources);
@@ -310,7 +310,7 @@ TEST_F(HandOverTest, FeedDocumentsAndUnusableArgumentsAreReported) {
                            "web address instead."));
   EXPECT_EQ(h.scope.messages[1].text, QStringLiteral("The file 'missing.xml' could not be read."));
   EXPECT_EQ(h.scope.messages[2].text, QStringLiteral("Quillbend cannot open 'ftp://example.com/x'."));
-  for (const test::ShownMessage& m : h.scope.messages) EXPECT_EQ(m.icon, MsgIcon::Warning);
+  for (const test::MessageRecord& m : h.scope.messages) EXPECT_EQ(m.icon, MsgIcon::Warning);
 }
 
 TEST_F(HandOverTest, ASettingsFileIsImportedAndUsedAtOnce) {

@@ -3,7 +3,7 @@
 
 #include "model/DataFile.h"
 #include "tests/support/TempDir.h"
-#include "tests/views/FakeMainFrame.h"
+#include "tests/support/FakeMainFrame.h"
 #include "views/SourceListView.h"
 
 namespace qb {
@@ -142,6 +142,14 @@ TEST_F(DragDropTest, SourceMovesToAnotherGroupSortedWithItsCounts) {
   int found = 0;
   for (QTreeWidgetItemIterator it(f.tree.get()); *it; ++it) found += f.tree->IdOf(*it) == src1->m_id;
   EXPECT_EQ(found, 1);
+}
+
+TEST_F(DragDropTest, SourceDroppedIntoTheSelectedGroupShowsInTheList) {
+  f.tree->ApplyUpdate(UpdateCode::SelectItem, {Item(r2->m_id), -1}, {});
+  ASSERT_EQ(f.list->model()->rowCount(), 0);
+  EXPECT_TRUE(DragTo(src1->m_id, Item(r2->m_id)));
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(r2->m_id));
+  EXPECT_EQ(f.list->model()->rowCount(), 2);
 }
 
 TEST_F(DragDropTest, SourceDroppedOnItsOwnGroupGoesToTheEndOfItsList) {

@@ -10,7 +10,7 @@
 
 #include "model/Text.h"
 #include "tests/support/TempDir.h"
-#include "tests/views/FakeMainFrame.h"
+#include "tests/support/FakeMainFrame.h"
 #include "views/ArticleTableModel.h"
 #include "views/ViewText.h"
 
@@ -93,19 +93,34 @@ TEST(FeedListViewWidthsTest, InitialWidthsFollowTheWidthTheListHasWhenFirstShown
     f.list = std::make_unique<CFeedListView>(f, &f.window);
     f.list->resize(100, 100);
     f.list->InitialUpdate();  // before the window shows, at a provisional width
-    if (stored) f.list->setColumnWidth(0, 333);
+    if (stored) f.list->setColumnWidth(1, 333);
     f.list->resize(900, 300);
     f.window.resize(1000, 400);
     f.window.show();
     const int w = f.list->viewport()->width() -
                   f.list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    if (stored) {
-      EXPECT_EQ(f.list->columnWidth(0), 333);
-    } else {
-      EXPECT_EQ(f.list->columnWidth(0), w * 14 / 20);
-      EXPECT_EQ(f.list->columnWidth(1), w * 3 / 20);
-      EXPECT_EQ(f.list->columnWidth(2), w * 3 / 20);
-    }
+    // The channel keeps a stored width; the date is at least its share; the
+    // title takes what is left.
+    EXPECT_EQ(f.list->columnWidth(1), stored ? 333 : w * 3 / 20);
+    EXPECT_GE(f.list->columnWidth(2), w * 3 / 20);
+    EXPECT_EQ(f.list->columnWidth(0), w - f.list->columnWidth(1) - f.list->columnWidth(2));
+  }
+}
+
+TEST_F(FeedListViewTest, DateColumnFitsABoldDateAndTheTitleTakesTheRest) {
+  CFeed* late = f.Article(s, u"late", false, Date(2000, 12, 28, 22, 58, 58));
+  f.list->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.window.show();
+  QFont bold = f.list->font();
+  bold.setBold(true);
+  const int dateText = QFontMetrics(bold).horizontalAdvance(FormatArticleDate(late->m_date));
+  for (int width : {360, 900, 1300}) {
+    SCOPED_TRACE(width);
+    f.list->resize(width, 300);
+    const int w = f.list->viewport()->width() -
+                  f.list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    EXPECT_GT(f.list->columnWidth(2), dateText);
+    EXPECT_EQ(f.list->columnWidth(0) + f.list->columnWidth(1) + f.list->columnWidth(2), w);
   }
 }
 
@@ -310,7 +325,7 @@ TEST_F(FeedListViewTest, SourceXmlIsWrittenWithAByteOrderMarkOrWarns) {
   a->m_sourceText = SharedText(std::u16string(u"<rss>caf\u00e9 \u20ac</rss>"));
   f.list->ShowSourceXml();
   EXPECT_EQ(f.messages.size(), 1u);
-  const QString path = CFeedListView::SourceXmlPath();
+  const QString path = CCommands::SourceXmlPath();
   EXPECT_EQ(path, QString::fromStdString(tmp.path()) + "/quillbend/~feed_source_xml.txt");
   ASSERT_EQ(f.opened.size(), 1u);
   EXPECT_EQ(f.opened[0], QUrl::fromLocalFile(path));

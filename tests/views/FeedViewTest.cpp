@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/TempDir.h"
-#include "tests/views/FakeMainFrame.h"
+#include "tests/support/FakeMainFrame.h"
 #include "views/ArticlePage.h"
 #include "views/ArticleTableModel.h"
 #include "views/Shell.h"
@@ -204,16 +204,12 @@ TEST(PrivateTempFolderTest, CreatedPrivateAndRefusedWhenNotOurs) {
 }
 
 TEST(ShellTest, OnlyWebAndMailLinksLeaveForTheBrowser) {
-  std::vector<QUrl> opened;
-  SetShellOpener([&](const QUrl& url) {
-    opened.push_back(url);
-    return true;
-  });
-  EXPECT_TRUE(OpenLinkExternally(QUrl("https://example.com/")));
-  EXPECT_TRUE(OpenLinkExternally(QUrl("mailto:a@example.com")));
-  EXPECT_FALSE(OpenLinkExternally(QUrl("file:///etc/passwd")));
-  EXPECT_FALSE(OpenLinkExternally(QUrl("javascript:alert(1)")));
-  SetShellOpener(nullptr);
+  test::FakeDesktop desktop;
+  const std::vector<QUrl>& opened = desktop.opened;
+  EXPECT_TRUE(OpenLinkExternally(desktop, QUrl("https://example.com/")));
+  EXPECT_TRUE(OpenLinkExternally(desktop, QUrl("mailto:a@example.com")));
+  EXPECT_FALSE(OpenLinkExternally(desktop, QUrl("file:///etc/passwd")));
+  EXPECT_FALSE(OpenLinkExternally(desktop, QUrl("javascript:alert(1)")));
   EXPECT_EQ(opened.size(), 2u);
 }
 
@@ -249,7 +245,7 @@ class FeedViewTest : public ::testing::Test {
 
 TEST_F(FeedViewTest, SelectingAnArticleWritesItsPageWithoutScripts) {
   SelectRow(f.list->FindRow(a->m_id));
-  EXPECT_EQ(f.view->m_currentFeedId, a->m_id);
+  EXPECT_EQ(f.view->CurrentFeedId(), a->m_id);
   const QString path = f.view->PagePath();
   EXPECT_EQ(path, QString::fromStdString(tmp.path()) + "/quillbend/~feed_contents.html");
   const std::string bytes = test::ReadFile(path.toStdString());
@@ -260,14 +256,14 @@ TEST_F(FeedViewTest, SelectingAnArticleWritesItsPageWithoutScripts) {
 
   // The browser really loads the file (our own navigation is let through).
   QSignalSpy loaded(f.view->page(), &QWebEnginePage::loadFinished);
-  f.view->ShowArticle();
+  f.view->ShowArticle(f.view->CurrentFeedId());
   ASSERT_TRUE(loaded.wait(20000));
   EXPECT_TRUE(loaded.back().at(0).toBool());
   EXPECT_EQ(f.view->page()->url(), QUrl::fromLocalFile(path));
 
   // A tree selection clears the pane to an empty page.
   f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(g->m_id), -1}, {});
-  EXPECT_EQ(f.view->m_currentFeedId, 0u);
+  EXPECT_EQ(f.view->CurrentFeedId(), 0u);
   EXPECT_EQ(test::ReadFile(path.toStdString()), "");
 }
 
@@ -279,7 +275,7 @@ TEST_F(FeedViewTest, DeleteLinkDeletesTheShownArticleAndIsCancelled) {
   EXPECT_EQ(f.list->FindRow(bId), -1);
   // The next article takes its place and is shown.
   ASSERT_EQ(f.list->SelectedArticles(), IdList{c->m_id});
-  EXPECT_EQ(f.view->m_currentFeedId, c->m_id);
+  EXPECT_EQ(f.view->CurrentFeedId(), c->m_id);
   EXPECT_EQ(f.tree->FindItem(s->m_id)->text(0), QStringLiteral("S (2 / 2)"));
 }
 
@@ -287,26 +283,26 @@ TEST_F(FeedViewTest, DeleteLinkKeepsAnotherSelectedRow) {
   SelectRow(f.list->FindRow(a->m_id));
   f.list->selectionModel()->select(f.list->model()->index(f.list->FindRow(c->m_id), 0),
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
-  f.view->m_currentFeedId = a->m_id;
+  f.view->ShowArticle(a->m_id);
   const ObjectId aId = a->m_id;
   f.view->DeleteCurrentArticle();
   EXPECT_EQ(f.model.GetFeed(aId), nullptr);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{c->m_id});
-  EXPECT_EQ(f.view->m_currentFeedId, c->m_id);
+  EXPECT_EQ(f.view->CurrentFeedId(), c->m_id);
 }
 
 TEST_F(FeedViewTest, OtherNavigations) {
   SelectRow(0);
   // Without the final slash it is an ordinary web link: the pane leaves the article.
   EXPECT_TRUE(Page()->HandleNavigation(QUrl("http://DELETE_ARTICLE"), true));
-  EXPECT_EQ(f.view->m_currentFeedId, 0u);
+  EXPECT_EQ(f.view->CurrentFeedId(), 0u);
   EXPECT_EQ(f.list->model()->rowCount(), 3);
   EXPECT_TRUE(f.view->page()->settings()->testAttribute(QWebEngineSettings::JavascriptEnabled));
 
   SelectRow(1);
-  const ObjectId shown = f.view->m_currentFeedId;
+  const ObjectId shown = f.view->CurrentFeedId();
   EXPECT_TRUE(Page()->HandleNavigation(QUrl("https://example.com/"), true));
-  EXPECT_EQ(f.view->m_currentFeedId, shown);
+  EXPECT_EQ(f.view->CurrentFeedId(), shown);
   // A feed's link to a local file does not open it in the pane.
   EXPECT_FALSE(Page()->HandleNavigation(QUrl("file:///etc/passwd"), true));
   EXPECT_TRUE(Page()->HandleNavigation(QUrl::fromLocalFile(f.view->PagePath()), true));
@@ -323,7 +319,7 @@ TEST_F(FeedViewTest, ANewColourSchemeRepaintsTheShownArticle) {
   const std::string bytes = test::ReadFile(path.toStdString());
   EXPECT_EQ(bytes.rfind("<meta name=\"color-scheme\" content=\"dark\">\r\r\n<body bgcolor=\"#141418\"", 0), 0u);
   EXPECT_NE(bytes.find("alpha & \xE9</font>"), std::string::npos);
-  EXPECT_EQ(f.view->m_currentFeedId, a->m_id);
+  EXPECT_EQ(f.view->CurrentFeedId(), a->m_id);
 }
 
 TEST_F(FeedViewTest, DeleteKeyAndFocus) {
@@ -335,6 +331,43 @@ TEST_F(FeedViewTest, DeleteKeyAndFocus) {
   QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
   QCoreApplication::sendEvent(f.view.get(), &in);
   EXPECT_FALSE(f.newArticles);
+}
+
+// A click on the node the list already shows changes nothing, also after a
+// drag that ended over nothing left the tree without a selection.
+TEST_F(FeedViewTest, ClickOnTheShownNodeChangesNothing) {
+  SelectRow(f.list->FindRow(b->m_id));
+  ASSERT_EQ(f.view->CurrentFeedId(), b->m_id);
+  QSignalSpy refreshed(f.list.get(), &CFeedListView::refreshed);
+  QTreeWidgetItem* item = f.tree->FindItem(s->m_id);
+  QTest::mouseClick(f.tree->viewport(), Qt::LeftButton, {}, f.tree->visualItemRect(item).center());
+  f.tree->BeginDrag(item);
+  f.tree->DragOver(item);  // a source is no drop target: the tree has no selection
+  EXPECT_FALSE(f.tree->Drop(item));
+  ASSERT_EQ(f.tree->SelectedNode(), std::nullopt);
+  QTest::mouseClick(f.tree->viewport(), Qt::LeftButton, {}, f.tree->visualItemRect(item).center());
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(s->m_id));
+  EXPECT_EQ(refreshed.count(), 0);
+  EXPECT_EQ(f.list->SelectedArticles(), IdList{b->m_id});
+  EXPECT_EQ(f.view->CurrentFeedId(), b->m_id);
+}
+
+// Whatever takes the list's selection away, the page stops showing the
+// article it showed.
+TEST_F(FeedViewTest, WithoutASelectedRowThePageShowsNoArticle) {
+  SelectRow(f.list->FindRow(a->m_id));
+  ASSERT_EQ(f.view->CurrentFeedId(), a->m_id);
+  f.list->selectionModel()->clearSelection();
+  EXPECT_EQ(f.view->CurrentFeedId(), 0u);
+  EXPECT_EQ(test::ReadFile(f.view->PagePath().toStdString()), "");
+
+  // A Control-click that deselects the only selected row does the same.
+  SelectRow(f.list->FindRow(c->m_id));
+  ASSERT_EQ(f.view->CurrentFeedId(), c->m_id);
+  const QRect rect = f.list->visualRect(f.list->model()->index(f.list->FindRow(c->m_id), 0));
+  QTest::mouseClick(f.list->viewport(), Qt::LeftButton, Qt::ControlModifier, rect.center());
+  ASSERT_TRUE(f.list->SelectedArticles().empty());
+  EXPECT_EQ(f.view->CurrentFeedId(), 0u);
 }
 
 }  // namespace

@@ -1,79 +1,38 @@
-// A stand-in for the main frame: owns the model and the views, records what
-// the views ask of the frame, and answers message boxes, dialogs and menus
-// without a person.
+// A stand-in for the main frame: owns the model and the three panes, wired
+// as the frame wires them (the real commands and pane router), records what
+// the panes and commands ask of the frame, and answers message boxes,
+// dialogs, menus and updates without a person or a network.
 #pragma once
 
-#include <QAction>
-#include <QDialog>
-#include <QMenu>
 #include <QWidget>
-#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "app/Modal.h"
+#include "app/Commands.h"
+#include "app/PaneRouter.h"
 #include "model/FeedsManager.h"
+#include "tests/support/FakeDesktop.h"
+#include "tests/support/FakeUpdater.h"
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
 #include "views/IMainFrame.h"
-#include "views/Shell.h"
 #include "views/SourceListView.h"
 
 namespace qb::test {
 
-struct MessageRecord {
-  MsgIcon icon;
-  QString text;
-  QMessageBox::StandardButtons buttons;
-};
-
-struct MenuRecord {
-  QString title;
-  std::vector<QString> texts;  // "-" for a separator
-  std::vector<bool> enabled;
-};
-
-class FakeMainFrame : public IMainFrame {
+class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater {
  public:
-  // The views are created by the test (CreateViews) once the model is built.
-  FakeMainFrame() {
-    SetMessagePresenter([this](MsgIcon icon, const QString& text, QMessageBox::StandardButtons b) {
-      messages.push_back({icon, text, b});
-      return nextAnswer;
-    });
-    SetDialogPresenter([this](QDialog& dialog) {
-      ++dialogs;
-      return answerDialog ? answerDialog(dialog) : int(QDialog::Rejected);
-    });
-    SetMenuPresenter([this](QMenu& menu, const QPoint&) -> QAction* {
-      MenuRecord record;
-      record.title = menu.title();
-      for (QAction* a : menu.actions()) {
-        record.texts.push_back(a->isSeparator() ? QStringLiteral("-") : a->text());
-        record.enabled.push_back(a->isEnabled());
-      }
-      menus.push_back(record);
-      for (QAction* a : menu.actions())
-        if (a->text() == chooseInMenu) return a;
-      return nullptr;
-    });
-    SetShellOpener([this](const QUrl& url) {
-      opened.push_back(url);
-      return shellSucceeds;
-    });
-  }
+  // The panes are created by the test (CreateViews) once the model is built.
+  FakeMainFrame() { nextAnswer = QMessageBox::Yes; }
 
   ~FakeMainFrame() {
+    router.reset();
     view.reset();
     list.reset();
     tree.reset();
-    SetMessagePresenter(nullptr);
-    SetDialogPresenter(nullptr);
-    SetMenuPresenter(nullptr);
-    SetShellOpener(nullptr);
   }
 
   // withPage: also the article pane (starts the web engine).
@@ -82,15 +41,7 @@ class FakeMainFrame : public IMainFrame {
     tree = std::make_unique<CSourceListView>(*this, &window);
     list = std::make_unique<CFeedListView>(*this, &window);
     if (withPage) view = std::make_unique<CFeedView>(*this, &window);
-    tree->SetUpdateFunctions(
-        [this](CFeedsManager&, bool force) {
-          updateAllCalls.push_back(force);
-          return updateAllResult;
-        },
-        [this](CFeedsManager&, CFeedSource& s, bool force) {
-          updateSourceCalls.push_back({s.m_id, force});
-          return false;
-        });
+    router = std::make_unique<CPaneRouter>(*this, *tree, *list, view.get(), commands);
     tree->resize(200, 400);
     list->resize(500, 300);
     list->InitialUpdate();
@@ -98,6 +49,7 @@ class FakeMainFrame : public IMainFrame {
   }
 
   CFeedsManager& Model() override { return model; }
+  IDesktop& Desktop() override { return *this; }
   void ScheduleSave() override { ++saves; }
   void SetStatusText(const std::u16string& text) override { status.push_back(text); }
   void StartFrameTimer(FrameTimer timer) override {
@@ -108,9 +60,6 @@ class FakeMainFrame : public IMainFrame {
   bool IsFrameTimerActive(FrameTimer timer) const override { return active.count(timer) != 0; }
   void SetNewArticles(bool on) override { newArticles = on; }
   void PostSavePlacement() override { ++placementPosts; }
-  CSourceListView* SourceTree() override { return tree.get(); }
-  CFeedListView* ArticleList() override { return list.get(); }
-  CFeedView* ArticleView() override { return view.get(); }
   QWidget* Window() override { return &window; }
 
   // What the frame does when a timer fires.
@@ -145,9 +94,11 @@ class FakeMainFrame : public IMainFrame {
 
   CFeedsManager model;
   QWidget window;
+  CCommands commands{*this, *this};
   std::unique_ptr<CSourceListView> tree;
   std::unique_ptr<CFeedListView> list;
   std::unique_ptr<CFeedView> view;
+  std::unique_ptr<CPaneRouter> router;
 
   int saves = 0;
   int placementPosts = 0;
@@ -155,18 +106,6 @@ class FakeMainFrame : public IMainFrame {
   std::vector<std::u16string> status;
   std::set<FrameTimer> active;
   std::map<FrameTimer, int> starts;
-
-  QMessageBox::StandardButton nextAnswer = QMessageBox::Yes;
-  std::vector<MessageRecord> messages;
-  int dialogs = 0;
-  std::function<int(QDialog&)> answerDialog;
-  std::vector<MenuRecord> menus;
-  QString chooseInMenu;
-  std::vector<QUrl> opened;
-  bool shellSucceeds = true;
-  std::vector<bool> updateAllCalls;
-  std::vector<std::pair<ObjectId, bool>> updateSourceCalls;
-  bool updateAllResult = false;
 };
 
 // The labels of an item's children, in order.

@@ -1,0 +1,292 @@
+#include "app/Commands.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QUrl>
+#include <algorithm>
+
+#include "app/AddGroupDlg.h"
+#include "app/AddNewFeedDlg.h"
+#include "app/CoreBridge.h"
+#include "app/FeedPropertiesDlg.h"
+#include "app/SettingsExport.h"
+#include "app/WaitCursor.h"
+#include "feeds/UpdateCycle.h"
+#include "model/FeedsManager.h"
+#include "model/Text.h"
+#include "opml/Opml.h"
+#include "views/Desktop.h"
+#include "views/IMainFrame.h"
+#include "views/Shell.h"
+#include "views/ViewText.h"
+
+namespace qb {
+
+namespace {
+
+constexpr char kSourceXmlName[] = "~feed_source_xml.txt";
+
+// The name the add-feed dialog shows: the group's name as the tree shows it,
+// up to its first "(", without blanks at either end.
+QString GroupNameForDialog(const std::u16string& name) {
+  std::u16string shown = DecodeForDisplay(name);
+  shown = shown.substr(0, shown.find(u'('));
+  return ToQString(Trim(shown));
+}
+
+QMessageBox::StandardButton Ask(IMainFrame& frame, const QString& question,
+                                QMessageBox::StandardButtons buttons) {
+  return frame.Desktop().ShowMessage(frame.Window(), MsgIcon::Question, question, buttons);
+}
+
+}  // namespace
+
+CCommands::CCommands(IMainFrame& frame, IFeedUpdater& updater, QObject* parent)
+    : QObject(parent), m_frame(frame), m_updater(updater) {}
+
+CFeedsManager& CCommands::Model() { return m_frame.Model(); }
+
+bool CCommands::UpdateAll(bool automatic) {
+  m_frame.StopFrameTimer(FrameTimer::Update);
+  const bool news = m_updater.UpdateAll(Model(), !automatic);
+  if (news) {
+    emit modelChanged({});
+    // Only news the user did not ask for is announced in the tray.
+    if (automatic) m_frame.SetNewArticles(true);
+  }
+  m_frame.StartFrameTimer(FrameTimer::Update);
+  emit updateFinished();
+  return news;
+}
+
+void CCommands::AddGroup(ObjectId parentGroup) {
+  CAddGroupDlg dlg(m_frame.Window());
+  if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
+  const std::u16string name = Trim(FromQString(dlg.m_strName));
+  if (name.empty()) return;
+  const CGroup* group = Model().AddGroup(parentGroup, name);
+  if (group == nullptr) return;
+  ModelChange change;
+  change.selectNode = group->m_id;
+  emit modelChanged(change);
+}
+
+void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl) {
+  const CGroup* group = Model().GetGroup(groupId);
+  if (group == nullptr) return;
+  CAddNewFeedDlg dlg(m_frame.Desktop(), Model(), groupId, m_frame.Window());
+  dlg.m_strUrl = presetUrl;
+  dlg.m_strGroupName = GroupNameForDialog(group->m_name);
+  if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
+  // The dialog checked the address as SubscribeSource takes it; this refuses
+  // the same addresses.
+  const CFeedSource* source = Model().SubscribeSource(groupId, ViewOf(dlg.m_strUrl));
+  if (source == nullptr) return;
+  // Fetched at once, forced, through the same entry point as every update:
+  // its articles and its channel title arrive with it.
+  m_updater.UpdateSource(Model(), source->m_id, true);
+  emit modelChanged({});
+  emit updateFinished();
+}
+
+void CCommands::DeleteSource(ObjectId sourceId, ObjectId groupId) {
+  const CFeedSource* source = Model().GetFeedSource(sourceId);
+  if (source == nullptr || Model().GetGroup(groupId) == nullptr) return;
+  const QString question =
+      QStringLiteral("Are you sure you want to delete '%1'?").arg(ToQString(source->m_title));
+  if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
+  Model().DeleteSource(groupId, sourceId);
+  ModelChange change;
+  change.selectNode = groupId;
+  emit modelChanged(change);
+}
+
+void CCommands::DeleteGroup(ObjectId groupId) {
+  const CGroup* group = Model().GetGroup(groupId);
+  if (group == nullptr) return;
+  const CGroup* parent = Model().FindParentGroup(groupId);
+  if (parent == nullptr && Model().m_rootGroups.size() == 1) {
+    m_frame.Desktop().ShowMessage(
+        m_frame.Window(), MsgIcon::Information,
+        QStringLiteral("You cannot delete this; you must have at least one group at the root level."));
+    return;
+  }
+  const ObjectId parentId = parent != nullptr ? parent->m_id : 0;
+  const QString question =
+      QStringLiteral("Are you sure you want to delete '%1'?").arg(ToQString(group->m_name));
+  if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
+  if (!Model().DeleteGroup(groupId)) return;
+  ModelChange change;
+  change.selectNode = parentId;
+  emit modelChanged(change);
+}
+
+void CCommands::Rename(ObjectId node, const QString& name) {
+  if (!name.isEmpty()) Model().Rename(node, FromQString(name));
+  emit modelChanged({});
+}
+
+void CCommands::ShowProperties(ObjectId sourceId) {
+  const CFeedSource* source = Model().GetFeedSource(sourceId);
+  if (source == nullptr) return;
+  CFeedPropertiesDlg dlg(m_frame.Desktop(), m_frame.Window());
+  dlg.m_strName = ToQString(source->m_title);
+  dlg.m_strUrl = ToQString(source->m_url);
+  dlg.m_nRefreshRate = source->m_refreshInterval;
+  dlg.m_strLastUpdate = ToQString(source->m_commsStatus);
+  if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
+  CFeedSource* changed = Model().GetFeedSource(sourceId);
+  if (changed == nullptr) return;
+  changed->m_refreshInterval =
+      std::clamp(dlg.m_nRefreshRate, CFeedPropertiesDlg::kMinRate, CFeedPropertiesDlg::kMaxRate);
+  ModelChange change;
+  change.scope = ModelChange::Scope::Shown;
+  emit modelChanged(change);
+}
+
+void CCommands::ClearHistory(ObjectId sourceId) {
+  if (Model().GetFeedSource(sourceId) == nullptr) return;
+  const QString question = QStringLiteral(
+      "Clearing this feed's history will forget all articles it has ever seen. Any articles in "
+      "the currently-available list that you do not still have in your list will be downloaded "
+      "again. Proceed?");
+  if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel) !=
+      QMessageBox::Yes)
+    return;
+  // The history is not shown anywhere and is saved with the next change.
+  if (CFeedSource* source = Model().GetFeedSource(sourceId)) source->ClearHistory();
+  m_frame.Desktop().ShowMessage(m_frame.Window(), MsgIcon::Information,
+                                QStringLiteral("History cleared."));
+}
+
+void CCommands::MoveSource(ObjectId source, ObjectId group) {
+  if (Model().MoveSource(source, group)) emit modelChanged({});
+}
+
+void CCommands::MoveGroup(ObjectId group, ObjectId targetGroup) {
+  if (Model().MoveGroup(group, targetGroup)) emit modelChanged({});
+}
+
+void CCommands::SetExpanded(ObjectId groupId, bool expanded) {
+  CGroup* group = Model().GetGroup(groupId);
+  if (group == nullptr || group->m_expanded == expanded) return;
+  group->m_expanded = expanded;
+  ModelChange change;
+  change.scope = ModelChange::Scope::Shown;
+  emit modelChanged(change);
+}
+
+void CCommands::MarkRead(const IdList& articles, bool read) {
+  Model().MarkRead(articles, read);
+  ModelChange change;
+  if (articles.size() == 1 && Model().GetFeed(articles.front()) != nullptr) {
+    change.scope = ModelChange::Scope::ArticleRead;
+    change.article = articles.front();
+  }
+  emit modelChanged(change);
+}
+
+void CCommands::DeleteArticles(const IdList& articles) {
+  Model().DeleteArticles(articles);
+  emit modelChanged({});
+}
+
+QString CCommands::SourceXmlPath() {
+  const QString folder = PrivateTempFolder();
+  return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + QLatin1String(kSourceXmlName);
+}
+
+void CCommands::ShowSourceXml(ObjectId articleId) {
+  const CFeed* article = Model().GetFeed(articleId);
+  IDesktop& desktop = m_frame.Desktop();
+  if (article == nullptr || article->m_sourceText.empty()) {
+    desktop.ShowMessage(m_frame.Window(), MsgIcon::Warning,
+                        QStringLiteral("There was a problem displaying the source for the selected feed."));
+    return;
+  }
+  const QString path = SourceXmlPath();
+  if (!path.isEmpty()) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+      const std::string utf8 = "\xEF\xBB\xBF" + Utf16ToUtf8(article->m_sourceText.str());
+      file.write(utf8.data(), static_cast<qint64>(utf8.size()));
+    }
+  }
+  if (path.isEmpty() || !QFile::exists(path) || !desktop.OpenUrl(QUrl::fromLocalFile(path))) {
+    desktop.ShowMessage(m_frame.Window(), MsgIcon::Warning,
+                        QStringLiteral("There was a problem displaying the text file. It has been "
+                                       "saved to \n\n%1\n\nYou will need to display this manually.")
+                            .arg(path));
+  }
+}
+
+void CCommands::SortSources(const IdList& sources, int column, bool ascending) {
+  for (ObjectId id : sources) {
+    if (CFeedSource* source = Model().GetFeedSource(id)) {
+      source->m_sortColumn = column;
+      source->m_sortDirection = ascending ? kSortAscending : kSortDescending;
+    }
+  }
+  ModelChange change;
+  change.scope = ModelChange::Scope::Shown;
+  emit modelChanged(change);
+}
+
+void CCommands::ImportOpml(const QString& path) {
+  IDesktop& desktop = m_frame.Desktop();
+  const QString name = QFileInfo(path).fileName();
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    desktop.ShowMessage(m_frame.Window(), MsgIcon::Warning,
+                        QStringLiteral("The file '%1' could not be read.").arg(name));
+    return;
+  }
+  const OpmlImportResult result = qb::ImportOpml(Model(), file.readAll());
+  if (!result.ok) {
+    desktop.ShowMessage(m_frame.Window(), MsgIcon::Warning, OpmlImportWarning(name, result));
+    return;
+  }
+  // Each new source is fetched once, so its articles and channel title
+  // arrive at once; the status line names each while it downloads.
+  {
+    WaitCursor wait;
+    for (ObjectId id : result.newSources) m_updater.UpdateSource(Model(), id, true);
+  }
+  if (result.feedsAdded > 0 || result.groupsAdded > 0) emit modelChanged({});
+  if (!result.newSources.empty()) m_frame.SetStatusText(kStatusReady);
+  desktop.ShowMessage(m_frame.Window(), MsgIcon::Information, OpmlImportSummary(result));
+}
+
+void CCommands::ExportOpml(const QString& path) {
+  QSaveFile file(path);
+  const bool written = file.open(QIODevice::WriteOnly) &&
+                       file.write(qb::ExportOpml(Model(), QDateTime::currentDateTimeUtc())) >= 0 &&
+                       file.commit();
+  const QString shown = QDir::toNativeSeparators(path);
+  if (!written) {
+    m_frame.Desktop().ShowMessage(
+        m_frame.Window(), MsgIcon::Warning,
+        QStringLiteral("There was a problem exporting the list of feeds to '%1'.").arg(shown));
+    return;
+  }
+  m_frame.Desktop().ShowMessage(
+      m_frame.Window(), MsgIcon::Information,
+      QStringLiteral("The list of feeds has been exported to '%1'.").arg(shown));
+}
+
+void CCommands::ExportSettings(const QString& path) {
+  if (qb::ExportSettings(path)) {
+    m_frame.Desktop().ShowMessage(
+        m_frame.Window(), MsgIcon::Information,
+        QStringLiteral("Settings have been exported. To import them at a later time, simply "
+                       "double-click the .reg file and follow the prompts."));
+  } else {
+    m_frame.Desktop().ShowMessage(
+        m_frame.Window(), MsgIcon::Warning,
+        QStringLiteral("There was a problem exporting the settings. You may have to try manually."));
+  }
+}
+
+}  // namespace qb

@@ -1,0 +1,114 @@
+#include "app/PaneRouter.h"
+
+#include "app/Commands.h"
+#include "feeds/UpdateCycle.h"
+#include "model/FeedsManager.h"
+#include "views/FeedListView.h"
+#include "views/FeedView.h"
+#include "views/IMainFrame.h"
+#include "views/SourceListView.h"
+
+namespace qb {
+
+CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView& list,
+                         CFeedView* page, CCommands& commands, QObject* parent)
+    : QObject(parent), m_frame(frame), m_tree(tree), m_list(list), m_page(page) {
+  connect(&tree, &CSourceListView::nodeSelected, this, &CPaneRouter::OnNodeSelected);
+  connect(&list, &CFeedListView::articleChosen, this, &CPaneRouter::ShowArticle);
+  connect(&list, &CFeedListView::selectionCleared, this, &CPaneRouter::OnListSelectionCleared);
+  if (page != nullptr) {
+    connect(page, &CFeedView::deleteRequested, &list,
+            [&list](ObjectId article) { list.DeleteArticles({article}); });
+  }
+  connect(&commands, &CCommands::modelChanged, this, &CPaneRouter::ApplyModelChange);
+  connect(&commands, &CCommands::updateFinished, this, &CPaneRouter::ShowSelectionStatus);
+
+  CCommands* c = &commands;
+  connect(&tree, &CSourceListView::updateAllRequested, c, [c] { c->UpdateAll(false); });
+  connect(&tree, &CSourceListView::addGroupRequested, c, &CCommands::AddGroup);
+  connect(&tree, &CSourceListView::addFeedRequested, c, [c](ObjectId group) { c->AddFeed(group); });
+  connect(&tree, &CSourceListView::deleteSourceRequested, c, &CCommands::DeleteSource);
+  connect(&tree, &CSourceListView::deleteGroupRequested, c, &CCommands::DeleteGroup);
+  connect(&tree, &CSourceListView::renameRequested, c, &CCommands::Rename);
+  connect(&tree, &CSourceListView::propertiesRequested, c, &CCommands::ShowProperties);
+  connect(&tree, &CSourceListView::clearHistoryRequested, c, &CCommands::ClearHistory);
+  connect(&tree, &CSourceListView::moveSourceRequested, c, &CCommands::MoveSource);
+  connect(&tree, &CSourceListView::moveGroupRequested, c, &CCommands::MoveGroup);
+  connect(&tree, &CSourceListView::expansionChanged, c, &CCommands::SetExpanded);
+  connect(&list, &CFeedListView::markReadRequested, c, &CCommands::MarkRead);
+  connect(&list, &CFeedListView::deleteArticlesRequested, c, &CCommands::DeleteArticles);
+  connect(&list, &CFeedListView::showSourceXmlRequested, c, &CCommands::ShowSourceXml);
+  connect(&list, &CFeedListView::sortRequested, c, &CCommands::SortSources);
+}
+
+void CPaneRouter::OnNodeSelected() {
+  if (m_applying) {
+    m_selectionMoved = true;
+    return;
+  }
+  // A click on the node the list shows already changes nothing: the rows,
+  // their order and selection, and the page stay as they are.
+  const std::optional<ObjectId> node = m_tree.SelectedNode();
+  if (node == m_list.ShownNode()) return;
+  m_list.ShowNode(node);
+  ShowSelectionStatus();
+  ClearPage();
+}
+
+void CPaneRouter::OnListSelectionCleared() {
+  if (m_applying) {
+    m_listCleared = true;
+    return;
+  }
+  ClearPage();
+}
+
+void CPaneRouter::ShowArticle(ObjectId article) {
+  if (m_page != nullptr) m_page->ShowArticle(article);
+}
+
+void CPaneRouter::ClearPage() {
+  if (m_page != nullptr && m_page->CurrentFeedId() != 0) ShowArticle(0);
+}
+
+void CPaneRouter::ShowSelectionStatus() {
+  const std::optional<ObjectId> node = m_tree.SelectedNode();
+  const CFeedSource* source = node ? m_frame.Model().GetFeedSource(*node) : nullptr;
+  m_frame.SetStatusText(source != nullptr ? source->m_commsStatus : std::u16string(kStatusReady));
+}
+
+void CPaneRouter::ApplyModelChange(const ModelChange& change) {
+  if (change.save) m_frame.ScheduleSave();
+  switch (change.scope) {
+    case ModelChange::Scope::Shown:
+      return;
+    case ModelChange::Scope::ArticleRead:
+      // The mark-read timer fires every ten seconds while the user reads:
+      // one row and one chain of counts, not every pane.
+      m_list.RefreshArticle(change.article);
+      if (const CFeedSource* source = m_frame.Model().FindSourceOfFeed(change.article))
+        m_tree.RefreshSourceCounts(source->m_id);
+      return;
+    case ModelChange::Scope::Everything:
+      break;
+  }
+  m_applying = true;
+  m_selectionMoved = false;
+  m_listCleared = false;
+  m_tree.ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  if (change.selectNode) {
+    if (QTreeWidgetItem* item = m_tree.FindItem(*change.selectNode))
+      m_tree.ApplyUpdate(UpdateCode::SelectItem, {item, -1}, {});
+  }
+  m_list.ShowNode(m_tree.SelectedNode());
+  m_applying = false;
+  if (m_selectionMoved) ShowSelectionStatus();
+  if (m_selectionMoved || m_listCleared) ClearPage();
+  if (m_page != nullptr) m_page->Refresh();
+  if (change.selectArticle != 0) {
+    const int row = m_list.FindRow(change.selectArticle);
+    if (row >= 0) m_list.ApplyUpdate(UpdateCode::SelectItem, {nullptr, row}, {});
+  }
+}
+
+}  // namespace qb

@@ -1,0 +1,344 @@
+// The tree's commands as the user gives them: through the tree's menus and
+// keys, carried out by the command object, with the panes following.
+#include "app/Commands.h"
+
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "app/AddGroupDlg.h"
+#include "app/AddNewFeedDlg.h"
+#include "app/FeedPropertiesDlg.h"
+#include "tests/support/FakeMainFrame.h"
+
+namespace qb {
+namespace {
+
+using test::FakeMainFrame;
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { f.model.SeedRandom(7); }
+
+  QTreeWidgetItem* Item(ObjectId id) { return f.tree->FindItem(id); }
+  void Select(ObjectId id) { f.tree->ApplyUpdate(UpdateCode::SelectItem, {Item(id), -1}, {}); }
+  void RightClick(QTreeWidgetItem* item) {
+    const QPoint pos = f.tree->visualItemRect(item).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, f.tree->viewport()->mapToGlobal(pos));
+    QCoreApplication::sendEvent(f.tree->viewport(), &event);
+  }
+  void Key(Qt::Key key) { QTest::keyClick(f.tree.get(), key); }
+
+  FakeMainFrame f;
+};
+
+TEST_F(CommandsTest, DeleteGroupRefusesTheLastRootGroupAndAsksOtherwise) {
+  CGroup* only = f.Group(0, u"Only");
+  CGroup* sub = f.Group(only->m_id, u"Sub &amp; co");
+  f.CreateViews();
+
+  Select(only->m_id);
+  Key(Qt::Key_Delete);
+  ASSERT_EQ(f.messages.size(), 1u);
+  EXPECT_EQ(f.messages[0].icon, MsgIcon::Information);
+  EXPECT_EQ(f.messages[0].text,
+            QStringLiteral("You cannot delete this; you must have at least one group at the root level."));
+  EXPECT_NE(f.model.GetGroup(only->m_id), nullptr);
+
+  // The only sub-group can go, after the question (with the name as stored).
+  Select(sub->m_id);
+  f.nextAnswer = QMessageBox::No;
+  Key(Qt::Key_Delete);
+  ASSERT_EQ(f.messages.size(), 2u);
+  EXPECT_EQ(f.messages[1].text, QStringLiteral("Are you sure you want to delete 'Sub &amp; co'?"));
+  EXPECT_EQ(f.messages[1].buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_NE(Item(sub->m_id), nullptr);
+  f.nextAnswer = QMessageBox::Yes;
+  const ObjectId subId = sub->m_id;
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(f.model.GetGroup(subId), nullptr);
+  EXPECT_EQ(Item(subId), nullptr);
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(only->m_id));
+
+  // With two root groups a root group is asked for and deleted; the root
+  // item becomes selected.
+  CGroup* second = f.Group(0, u"Second");
+  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  Select(second->m_id);
+  const ObjectId secondId = second->m_id;
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(f.messages.size(), 4u);
+  EXPECT_EQ(f.model.GetGroup(secondId), nullptr);
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(0));
+
+  // Delete on the root item does nothing and asks nothing.
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(f.messages.size(), 4u);
+  EXPECT_EQ(f.model.m_rootGroups.size(), 1u);
+}
+
+TEST_F(CommandsTest, DeleteFeedAsksWithTheTitleAndSelectsTheGroup) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"A &lt; B");
+  CFeed* a = f.Article(s, u"x");
+  f.CreateViews();
+  Select(s->m_id);
+  EXPECT_EQ(f.list->model()->rowCount(), 1);
+  const ObjectId sid = s->m_id;
+  const ObjectId aid = a->m_id;
+  f.chooseInMenu = QStringLiteral("&Delete this feed");
+  RightClick(Item(sid));
+  ASSERT_EQ(f.messages.size(), 1u);
+  EXPECT_EQ(f.messages[0].text, QStringLiteral("Are you sure you want to delete 'A &lt; B'?"));
+  EXPECT_EQ(f.model.GetFeedSource(sid), nullptr);
+  EXPECT_EQ(f.model.GetFeed(aid), nullptr);
+  EXPECT_EQ(Item(sid), nullptr);
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(g->m_id));
+  EXPECT_EQ(f.list->model()->rowCount(), 0);
+  EXPECT_GE(f.saves, 1);
+}
+
+TEST_F(CommandsTest, F5UpdatesAllButGoesToTheEditorWhileEditing) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"S");
+  s->m_commsStatus = u"Comms status: OK";
+  f.CreateViews();
+  f.window.show();
+  Select(s->m_id);
+  f.StopFrameTimer(FrameTimer::Update);
+  Key(Qt::Key_F5);
+  ASSERT_EQ(f.updateAllCalls, std::vector<bool>{true});
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
+  EXPECT_EQ(f.status.back(), u"Comms status: OK");
+
+  f.tree->StartRename();
+  auto* edit = f.tree->viewport()->findChild<QLineEdit*>();
+  ASSERT_NE(edit, nullptr);
+  QTest::keyClick(edit, Qt::Key_F5);
+  EXPECT_EQ(f.updateAllCalls.size(), 1u);
+  EXPECT_TRUE(f.tree->IsEditing());
+  QTest::keyClick(edit, Qt::Key_Escape);
+}
+
+TEST_F(CommandsTest, UpdateAllWithNewsRefreshesTreeAndList) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"S");
+  f.CreateViews();
+  Select(s->m_id);
+  f.updateAll = [&](CFeedsManager&, bool) {
+    f.Article(s, u"new");
+    return true;
+  };
+  f.tree->UpdateAllFeeds();
+  EXPECT_EQ(Item(s->m_id)->text(0), QStringLiteral("S (1 / 1)"));
+  EXPECT_EQ(f.list->model()->rowCount(), 1);
+  EXPECT_EQ(f.saves, 1);
+}
+
+TEST_F(CommandsTest, AddFeedNeedsAGroupAndPassesTheTrimmedGroupName) {
+  CGroup* g = f.Group(0, u"  My (news) group ");
+  CFeedSource* existing = f.Source(g->m_id, u"Old");
+  f.Article(existing, u"a");
+  f.CreateViews();
+  Select(existing->m_id);
+  f.tree->AddFeed();
+  EXPECT_EQ(f.dialogs, 0);
+
+  QString groupName;
+  bool existingRefused = false;
+  f.answerDialog = [&](QDialog& dialog) {
+    auto& dlg = dynamic_cast<CAddNewFeedDlg&>(dialog);
+    groupName = dlg.m_strGroupName;
+    dlg.show();
+    dlg.UrlEdit()->setText(QStringLiteral("http://example.com/Old"));
+    dlg.accept();
+    existingRefused = dlg.isVisible();
+    dlg.m_strUrl = QStringLiteral("http://new.example/feed");
+    return int(QDialog::Accepted);
+  };
+  Select(g->m_id);
+  f.tree->AddFeed();
+  EXPECT_EQ(groupName, QStringLiteral("My"));
+  EXPECT_TRUE(existingRefused);
+  ASSERT_EQ(g->m_sources.size(), 2u);
+  const CFeedSource* added = f.model.GetFeedSource(g->m_sources[1]);
+  EXPECT_EQ(added->m_url, u"http://new.example/feed");
+  EXPECT_EQ(added->m_title, u"http://new.example/feed");
+  EXPECT_TRUE(added->m_autoName);
+  ASSERT_EQ(f.updateSourceCalls.size(), 1u);
+  EXPECT_EQ(f.updateSourceCalls[0], std::make_pair(added->m_id, true));
+  EXPECT_NE(Item(added->m_id), nullptr);
+}
+
+TEST_F(CommandsTest, AddGroupAtRootOrInsideTheSelectedGroup) {
+  CGroup* g = f.Group(0, u"G");
+  f.CreateViews();
+  f.answerDialog = [](QDialog& dialog) {
+    dynamic_cast<CAddGroupDlg&>(dialog).m_strName = QStringLiteral(" Fresh ");
+    return int(QDialog::Accepted);
+  };
+  f.tree->AddGroup();  // root selected
+  ASSERT_EQ(f.model.m_rootGroups.size(), 2u);
+  const CGroup* atRoot = f.model.GetGroup(f.model.m_rootGroups[1]);
+  EXPECT_EQ(atRoot->m_name, u"Fresh");
+  EXPECT_EQ(Item(atRoot->m_id)->parent(), f.tree->RootItem());
+
+  Select(g->m_id);
+  f.chooseInMenu = QStringLiteral("Add new &sub-group");
+  RightClick(Item(g->m_id));
+  ASSERT_EQ(g->m_childGroups.size(), 1u);
+  EXPECT_EQ(Item(g->m_childGroups[0])->parent(), Item(g->m_id));
+
+  // An empty name adds nothing.
+  f.answerDialog = [](QDialog&) { return int(QDialog::Accepted); };
+  f.tree->AddGroup();
+  EXPECT_EQ(g->m_childGroups.size(), 1u);
+}
+
+TEST_F(CommandsTest, PropertiesApplyTheRefreshRateAndClearHistoryAsks) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"S");
+  s->m_refreshInterval = 30;
+  s->m_commsStatus = u"Comms status: OK";
+  CFeed* a = f.Article(s, u"a");
+  a->m_key = u"k";
+  s->AddToHistory(*a, CDateTime::FromTime(0));
+  f.CreateViews();
+  Select(s->m_id);
+
+  int shownRate = 0;
+  QString shownStatus;
+  f.answerDialog = [&](QDialog& dialog) {
+    auto& dlg = dynamic_cast<CFeedPropertiesDlg&>(dialog);
+    shownRate = dlg.m_nRefreshRate;
+    shownStatus = dlg.m_strLastUpdate;
+    dlg.m_nRefreshRate = 90;
+    return int(QDialog::Accepted);
+  };
+  f.tree->ShowProperties();
+  EXPECT_EQ(shownRate, 30);
+  EXPECT_EQ(shownStatus, QStringLiteral("Comms status: OK"));
+  EXPECT_EQ(s->m_refreshInterval, 90);
+  EXPECT_EQ(f.saves, 1);
+
+  for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Cancel}) {
+    f.nextAnswer = answer;
+    f.tree->ClearHistory();
+    EXPECT_TRUE(s->IsInHistory(u"k"));
+  }
+  f.nextAnswer = QMessageBox::Yes;
+  const size_t before = f.messages.size();
+  f.tree->ClearHistory();
+  EXPECT_FALSE(s->IsInHistory(u"k"));
+  ASSERT_EQ(f.messages.size(), before + 2);
+  EXPECT_EQ(f.messages[before].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  EXPECT_EQ(f.messages.back().text, QStringLiteral("History cleared."));
+  EXPECT_EQ(f.saves, 1);  // clearing schedules no save
+}
+
+TEST_F(CommandsTest, AddressesAreCleanedOnceAndDuplicatesRefusedInTheDialog) {
+  CGroup* g = f.Group(0, u"G");
+  f.Source(g->m_id, u"Old");  // http://example.com/Old
+  f.CreateViews();
+  Select(g->m_id);
+  struct Case {
+    QString typed;
+    bool refused;
+  };
+  const Case cases[] = {
+      {QStringLiteral(" http://example.com/Old"), true},
+      {QStringLiteral("http://example.com/Old\t "), true},
+      {QStringLiteral("  http://example.com/New "), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    f.messages.clear();
+    bool stayedOpen = false;
+    f.answerDialog = [&](QDialog& dialog) {
+      auto& dlg = dynamic_cast<CAddNewFeedDlg&>(dialog);
+      dlg.show();
+      dlg.UrlEdit()->setText(c.typed);
+      dlg.accept();
+      stayedOpen = dlg.isVisible();
+      return dlg.result();
+    };
+    const size_t before = g->m_sources.size();
+    f.tree->AddFeed();
+    EXPECT_EQ(stayedOpen, c.refused);
+    if (c.refused) {
+      ASSERT_EQ(f.messages.size(), 1u);
+      EXPECT_EQ(f.messages[0].text, QStringLiteral("A feed with that URL already exists. Choose another URL."));
+      EXPECT_EQ(g->m_sources.size(), before);
+    } else {
+      ASSERT_EQ(g->m_sources.size(), before + 1);
+      EXPECT_EQ(f.model.GetFeedSource(g->m_sources.back())->m_url, u"http://example.com/New");
+    }
+  }
+}
+
+// Whatever a tree command changes, the tree, the list and the article page
+// are each brought in line once, also when the tree's selection moves.
+TEST_F(CommandsTest, ACommandFromTheTreeRefreshesEachPaneOnce) {
+  CGroup* a = f.Group(0, u"A");
+  CGroup* b = f.Group(0, u"B");
+  CFeedSource* s = f.Source(a->m_id, u"S");
+  CFeedSource* t = f.Source(a->m_id, u"T");
+  f.Article(s, u"one");
+  f.Article(t, u"two");
+  f.CreateViews(true);
+  // Selecting and dragging refresh the list by themselves, before the command.
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    std::function<void()> command;
+  };
+  const Case cases[] = {
+      {"rename", [&] { Select(s->m_id); },
+       [&] {
+         f.tree->StartRename();
+         auto* edit = f.tree->viewport()->findChild<QLineEdit*>();
+         ASSERT_NE(edit, nullptr);
+         edit->setText(QStringLiteral("Renamed"));
+         QTest::keyClick(edit, Qt::Key_Return);
+         QCoreApplication::processEvents();
+       }},
+      {"drop",
+       [&] {
+         f.tree->BeginDrag(Item(t->m_id));
+         f.tree->DragOver(Item(b->m_id));
+       },
+       [&] { f.tree->Drop(Item(b->m_id)); }},
+      {"delete the selected source", [&] { Select(t->m_id); }, [&] { Key(Qt::Key_Delete); }},
+      {"add a group", [&] { Select(a->m_id); },
+       [&] {
+         f.answerDialog = [](QDialog& dialog) {
+           dynamic_cast<CAddGroupDlg&>(dialog).m_strName = QStringLiteral("New");
+           return int(QDialog::Accepted);
+         };
+         f.tree->AddGroup();
+       }},
+  };
+  f.window.show();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.prepare();
+    QCoreApplication::processEvents();
+    QSignalSpy tree(f.tree.get(), &CSourceListView::refreshed);
+    QSignalSpy list(f.list.get(), &CFeedListView::refreshed);
+    QSignalSpy page(f.view.get(), &CFeedView::refreshed);
+    const int saves = f.saves;
+    c.command();
+    EXPECT_EQ(tree.count(), 1);
+    EXPECT_EQ(list.count(), 1);
+    EXPECT_EQ(page.count(), 1);
+    EXPECT_EQ(f.saves, saves + 1);
+  }
+  EXPECT_EQ(s->m_title, u"Renamed");
+  EXPECT_EQ(f.model.GetFeedSource(t->m_id), nullptr);
+  EXPECT_EQ(a->m_childGroups.size(), 1u);
+}
+
+}  // namespace
+}  // namespace qb
