@@ -36,10 +36,10 @@ CDataFileIo::~CDataFileIo() { WaitForSaves(); }
 DataFileLoadReport CDataFileIo::Load(CFeedsManager& model, const std::string& path) {
   DataFileLoadReport report;
   const LoadOutcome outcome = LoadDataFile(model, path);
-  if (outcome.messageKind != LoadMessageKind::None) {
-    report.message = ToQString(outcome.message);
-    report.warning = outcome.messageKind == LoadMessageKind::Exclamation;
-  }
+  report.message = ToQString(outcome.message);
+  // A file from a newer version gets the exclamation mark; any other
+  // message (a corrupt file) the stop sign.
+  report.warning = outcome.status == LoadStatus::BadSchema;
   report.preservedCopy = QString::fromStdString(outcome.preservedCopy);
   report.loadedWhole = outcome.ok() || outcome.fileAbsent;
   return report;

@@ -241,7 +241,7 @@ int LoadChild(const std::string& path) {
   if (!path.empty()) {
     CFeedsManager m;
     LoadOptions options;
-    options.preserveUnreadable = false;
+    options.readOnly = true;
     if (!LoadDataFile(m, path, options).ok()) return 1;
   }
   // VmHWM, not getrusage: the latter also counts the parent's memory, which

@@ -1,7 +1,9 @@
 #include "model/DataFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,8 +14,7 @@
 #include <ctime>
 #include <limits.h>
 #include <new>
-#include <map>
-#include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "model/Clock.h"
@@ -22,14 +23,6 @@
 namespace qb {
 
 namespace {
-
-// Paths whose unreadable file could be neither copied nor moved aside: a
-// save there would destroy it, so saves to them are refused for the rest of
-// the run.
-std::set<std::string>& ProtectedPaths() {
-  static std::set<std::string> paths;
-  return paths;
-}
 
 std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -85,31 +78,120 @@ bool CopyFile(int fd, const std::string& to) {
 
 // Keeps the file at `path` out of the next save's way: a copy when it can be
 // read (`fd` >= 0), otherwise, or when the copy fails, the file itself is
-// moved aside. Returns where it went, or empty.
-std::string PutAside(const std::string& path, int fd, const IClock& clock) {
-  std::string name = PreservedName(path, clock);
-  if (fd >= 0 && CopyFile(fd, name)) return name;
-  if (::rename(path.c_str(), name.c_str()) == 0) return name;
-  ProtectedPaths().insert(path);
-  return {};
+// moved aside.
+void PutAside(const std::string& path, int fd, const IClock& clock, LoadOutcome& out) {
+  const std::string name = PreservedName(path, clock);
+  if (fd >= 0 && CopyFile(fd, name)) {
+    out.keptAside = KeptAside::Copied;
+    out.preservedCopy = name;
+  } else if (::rename(path.c_str(), name.c_str()) == 0) {
+    out.keptAside = KeptAside::Moved;
+    out.preservedCopy = name;
+  } else {
+    out.keptAside = KeptAside::Failed;
+  }
 }
 
 void Describe(LoadOutcome& out) {
   switch (out.status) {
-    case LoadStatus::BadSchema:
-      out.message = kNewerVersionMessage;
-      out.messageKind = LoadMessageKind::Exclamation;
-      break;
-    case LoadStatus::BadClass:
-      out.message = kCorruptFileMessage;
-      out.messageKind = LoadMessageKind::Stop;
-      break;
-    default:
-      break;
+    case LoadStatus::BadSchema: out.message = kNewerVersionMessage; break;
+    case LoadStatus::BadClass: out.message = kCorruptFileMessage; break;
+    default: break;
   }
 }
 
+// The file a save to `path` replaces: a link is followed, so that the file
+// it names is replaced, not the link.
+std::string SaveTarget(const std::string& path) {
+  struct stat lst {};
+  if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+  }
+  return path;
+}
+
+constexpr char kSavingInfix[] = ".saving-";
+constexpr size_t kSavingSuffix = 6;  // the letters and digits mkostemp puts for XXXXXX
+
+// Whether `name` is a temporary file of a save to the file named `base`.
+bool IsSavingName(const std::string& name, const std::string& base) {
+  const std::string prefix = base + kSavingInfix;
+  if (name.size() != prefix.size() + kSavingSuffix || name.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  return std::all_of(name.begin() + static_cast<ptrdiff_t>(prefix.size()), name.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// A new temporary file beside `target`, locked for as long as `fd` stays
+// open. A cleaner may remove the file between its creation and the lock;
+// then the lock is on a file that no longer has the name, and another is
+// made. On a file system without locks the file stays unlocked, and
+// cleaners, which cannot lock it either, leave it alone.
+int CreateLockedTemp(const std::string& target, std::string& temp) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = target + kSavingInfix + "XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX) != 0) return fd;
+    struct stat mine {}, named {};
+    if (::fstat(fd, &mine) == 0 && ::lstat(temp.c_str(), &named) == 0 && SameFile(mine, named)) return fd;
+    ::close(fd);
+  }
+  errno = EAGAIN;
+  return -1;
+}
+
 }  // namespace
+
+int RemoveStaleSaves(const std::string& path) {
+  const std::string target = SaveTarget(path);
+  const std::string folder = FolderOf(target);
+  const size_t slash = target.rfind('/');
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return 0;
+  std::vector<std::string> names;
+  while (const dirent* e = ::readdir(dir)) {
+    if (IsSavingName(e->d_name, base)) names.emplace_back(e->d_name);
+  }
+  ::closedir(dir);
+
+  int removed = 0;
+  for (const std::string& name : names) {
+    const std::string file = folder + "/" + name;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {}, named {};
+    // Locked: a save is writing it. Unlocked, it is removed only while this
+    // process holds the lock and the name still names the file locked.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(file.c_str(), &named) == 0 && SameFile(st, named) &&
+        ::unlink(file.c_str()) == 0) {
+      ++removed;
+    }
+    ::close(fd);
+  }
+  return removed;
+}
+
+std::string UnreadableFileNote(const LoadOutcome& out, const std::string& path) {
+  if (out.complete()) return {};
+  const std::string what = out.openFailed ? path + " could not be read" : path + " could not be read whole";
+  switch (out.keptAside) {
+    case KeptAside::None: return what + "; it is left untouched";
+    case KeptAside::Copied:
+      return what + "; it was copied to " + out.preservedCopy + " and will be replaced by the next save";
+    case KeptAside::Moved: return what + "; it was moved to " + out.preservedCopy;
+    case KeptAside::Failed:
+      return what + " nor put aside; it is left untouched and will not be replaced";
+  }
+  return what;
+}
 
 std::string GetDataFilePath() {
   std::string base;
@@ -175,7 +257,8 @@ void BreakGroupCycles(CFeedsManager& manager) {
   // being walked and "done" after; an entry naming an open group closes a
   // cycle.
   enum class Mark { Open, Done };
-  std::map<ObjectId, Mark> marks;
+  std::unordered_map<ObjectId, Mark> marks;
+  marks.reserve(manager.m_storage.Size());
   struct Frame {
     CGroup* group;
     ObjectId id;  // as the lists name it
@@ -213,6 +296,13 @@ void BreakGroupCycles(CFeedsManager& manager) {
 LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
                          const LoadOptions& options) {
   LoadOutcome out;
+  manager.m_unreplaceableFile.clear();
+  // Saves this program killed part-way left their new files behind.
+  if (!options.readOnly) RemoveStaleSaves(path);
+  const auto refuseSavesIfStuck = [&] {
+    if (out.keptAside == KeptAside::Failed) manager.m_unreplaceableFile = SaveTarget(path);
+  };
+
   // Non-blocking, so that a pipe in the file's place cannot hang the start;
   // it is no regular file and is refused below. Regular files ignore the flag.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -227,9 +317,8 @@ LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
                           : "not a regular file: " + path;
       // A file we cannot open (no permission) would still be replaced by the
       // next save, so it is moved aside.
-      if (options.preserveUnreadable && fd < 0 && openError != ENOTDIR) {
-        out.preservedCopy = PutAside(path, -1, manager.Clock());
-      }
+      if (!options.readOnly && fd < 0 && openError != ENOTDIR) PutAside(path, -1, manager.Clock(), out);
+      refuseSavesIfStuck();
     }
     if (fd >= 0) ::close(fd);
     manager.FixUpAfterLoad();
@@ -242,13 +331,36 @@ LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
     CArchive ar(reader);
     out.status = LoadFromArchive(manager, ar, &out.detail);
   }
-  if (out.status != LoadStatus::Ok) {
+  if (st.st_size == 0) {
+    // An empty file holds nothing: the empty model is all there is.
+    out.fileEmpty = true;
+    out.detail.clear();
+  } else if (out.status != LoadStatus::Ok) {
     Describe(out);
     DropDanglingIds(manager);
-    // An empty file holds nothing worth keeping.
-    if (options.preserveUnreadable && st.st_size > 0) out.preservedCopy = PutAside(path, fd, manager.Clock());
+    if (!options.readOnly) PutAside(path, fd, manager.Clock(), out);
+    refuseSavesIfStuck();
   }
   ::close(fd);
+  BreakGroupCycles(manager);
+  manager.FixUpAfterLoad();
+  return out;
+}
+
+LoadOutcome LoadFromBytes(CFeedsManager& manager, std::string_view bytes) {
+  LoadOutcome out;
+  {
+    CMemoryReader reader(bytes);
+    CArchive ar(reader);
+    out.status = LoadFromArchive(manager, ar, &out.detail);
+  }
+  if (bytes.empty()) {
+    out.fileEmpty = true;
+    out.detail.clear();
+  } else if (out.status != LoadStatus::Ok) {
+    Describe(out);
+    DropDanglingIds(manager);
+  }
   BreakGroupCycles(manager);
   manager.FixUpAfterLoad();
   return out;
@@ -270,27 +382,22 @@ SaveResult SaveDataFile(const CFeedsManager& manager, const std::string& path) {
 SaveResult SaveDataFile(const CFeedsManager& manager, const std::string& path,
                         const WriterWrapper& wrap) {
   SaveResult result;
-  if (ProtectedPaths().count(path) != 0) {
+  const std::string target = SaveTarget(path);
+  if (!manager.m_unreplaceableFile.empty() && manager.m_unreplaceableFile == target) {
     result.error = "the unreadable file " + path + " could not be put aside; not replacing it";
     return result;
   }
-  // A link is followed, so that the file it names is replaced, not the link.
-  std::string target = path;
-  struct stat lst {};
-  if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr) target = resolved;
-  }
+  RemoveStaleSaves(target);
 
-  std::string temp = target + ".saving-XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  std::string temp;
+  const int fd = CreateLockedTemp(target, temp);
   if (fd < 0) {
     result.error = ErrnoText("cannot create a file beside " + target);
     return result;
   }
   auto fail = [&](const std::string& error) {
-    ::close(fd);
     ::unlink(temp.c_str());
+    ::close(fd);
     result.error = error;
     return result;
   };
@@ -308,16 +415,12 @@ SaveResult SaveDataFile(const CFeedsManager& manager, const std::string& path,
     return fail("out of memory");
   }
   if (::fsync(fd) != 0) return fail(ErrnoText("cannot flush " + temp));
-  if (::close(fd) != 0) {
-    result.error = ErrnoText("cannot close " + temp);
-    ::unlink(temp.c_str());
-    return result;
-  }
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    result.error = ErrnoText("cannot replace " + target);
-    ::unlink(temp.c_str());
-    return result;
-  }
+  // Renamed while still locked, so that no cleaner takes the finished file
+  // for one a killed save left.
+  if (::rename(temp.c_str(), target.c_str()) != 0) return fail(ErrnoText("cannot replace " + target));
+  // The data reached the disk with the fsync above; closing only drops the
+  // lock.
+  ::close(fd);
   // The rename itself reaches the disk with the folder.
   const int dirFd = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {

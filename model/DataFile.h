@@ -3,13 +3,18 @@
 // quillbend-cli both go through these functions.
 //
 // A save never destroys the previous file: the model is written to a new
-// file beside it, flushed to disk, and only then renamed over the old one.
-// A file that fails to load is copied aside before anything can replace it.
+// file beside it ("Feeds.saving-XXXXXX", locked while it is written),
+// flushed to disk, and only then renamed over the old one. A save killed
+// part-way leaves its new file behind; the next load for a save, and every
+// save, remove such files once no live process holds their lock.
+// A file that fails to load is copied aside before anything can replace it,
+// unless the caller only reads it.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "model/Archive.h"
 
@@ -25,24 +30,36 @@ std::string GetDataFilePath();
 
 enum class LoadStatus { Ok, BadSchema, BadClass, EndOfFile, Generic };
 
-// How the window tells the user about a failed load.
-enum class LoadMessageKind { None, Exclamation, Stop };
+// What a load did with a file it could not read whole.
+enum class KeptAside {
+  None,    // nothing to keep, or the caller only reads: the file is untouched
+  Copied,  // copied to LoadOutcome::preservedCopy; the file itself is untouched
+  Moved,   // it could not be copied, so it was renamed to preservedCopy
+  Failed,  // neither worked: it is left untouched, and saves over it are refused
+};
 
 struct LoadOutcome {
   LoadStatus status = LoadStatus::Ok;
   // No file at the path: the model starts empty. Not a failure.
   bool fileAbsent = false;
+  // The file holds no bytes, so nothing to lose: the model starts empty and
+  // the next save replaces the file. Not a failure (status says EndOfFile).
+  bool fileEmpty = false;
   // The file exists but could not be opened or read at all.
   bool openFailed = false;
-  // Where an unreadable file was put aside (empty when nothing was kept).
+  KeptAside keptAside = KeptAside::None;
+  // Where an unreadable file was put aside (Copied or Moved), else empty.
   std::string preservedCopy;
-  // The text to show, empty for none.
+  // The text the window shows, empty for none: kNewerVersionMessage for
+  // BadSchema, kCorruptFileMessage for BadClass.
   std::u16string message;
-  LoadMessageKind messageKind = LoadMessageKind::None;
   // The archive's own description of the failure, for diagnostics.
   std::string detail;
 
+  // The file was read whole.
   bool ok() const { return status == LoadStatus::Ok && !openFailed; }
+  // The model holds everything the file held: read whole, absent or empty.
+  bool complete() const { return ok() || fileAbsent || fileEmpty; }
 };
 
 inline constexpr char16_t kNewerVersionMessage[] =
@@ -52,9 +69,12 @@ inline constexpr char16_t kCorruptFileMessage[] =
     u"The saved data file is corrupt and cannot be loaded.";
 
 struct LoadOptions {
-  // Copy a file that fails to load aside (Feeds.unreadable-YYYYMMDD-HHMMSS).
-  // Off only for tools that merely inspect a file.
-  bool preserveUnreadable = true;
+  // Only inspect the file (dump, list): an unreadable file is neither
+  // copied nor moved, and no temporary file is removed. Otherwise the caller
+  // is about to save: an unreadable file is put aside first
+  // (Feeds.unreadable-YYYYMMDD-HHMMSS), and when that fails the manager
+  // refuses saves over it; stale temporary files of killed saves go.
+  bool readOnly = false;
 };
 
 // Reads the file into the model, replacing the records it holds, then runs
@@ -63,6 +83,22 @@ struct LoadOptions {
 // Group cycles are broken after every load (BreakGroupCycles).
 LoadOutcome LoadDataFile(CFeedsManager& manager, const std::string& path,
                          const LoadOptions& options = {});
+
+// The same on bytes in memory, with the same repairs; nothing is kept aside.
+LoadOutcome LoadFromBytes(CFeedsManager& manager, std::string_view bytes);
+
+// What happened to a file that could not be read whole, as one sentence for
+// the command line, for example "PATH could not be read whole; it was copied
+// to PATH.unreadable-20261208-164200 and will be replaced by the next save".
+// Empty when the load was complete.
+std::string UnreadableFileNote(const LoadOutcome& outcome, const std::string& path);
+
+// Removes the temporary files that saves to `path` killed part-way left
+// beside it: regular files of this user named like the file followed by
+// ".saving-" and six letters or digits, that no process holds locked (a live
+// save holds its lock until its file has replaced the data file). Nothing
+// else is touched. Returns how many were removed.
+int RemoveStaleSaves(const std::string& path);
 
 // Reads the model from an archive, catching its failure; no repair. The
 // building block of LoadDataFile, also used on bytes in memory.
@@ -91,7 +127,9 @@ using WriterWrapper =
 
 // Writes the whole model to a new file beside `path`, flushes it to disk and
 // renames it over `path`. On failure the previous file is left as it was and
-// the new one removed. The file is readable by the user only.
+// the new one removed. The file is readable by the user only. Refused when
+// the manager was loaded from that file and could not put it aside
+// (KeptAside::Failed).
 SaveResult SaveDataFile(const CFeedsManager& manager, const std::string& path);
 SaveResult SaveDataFile(const CFeedsManager& manager, const std::string& path,
                         const WriterWrapper& wrap);

@@ -1,11 +1,17 @@
 #include "model/FeedSource.h"
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 
 #include "model/Feed.h"
 
 namespace qb {
+
+uint64_t KeySet::NewStamp() {
+  static std::atomic<uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
 
 double CFeedSource::TimeIndexKey(const CDateTime& t) {
   return t.IsValid() ? t.LinearDays() : -std::numeric_limits<double>::infinity();
@@ -19,7 +25,11 @@ void CFeedSource::IndexHistoryKey(const std::u16string& key, const CDateTime& fi
 
 void CFeedSource::AddToHistory(const CFeed& article, const CDateTime& firstSeen,
                                const KeySet* protectedKeys) {
-  auto it = m_historyTimeIndex.begin();
+  // Oldest first; protected keys are stepped over. With the set of the
+  // previous addition, unchanged, the keys stepped over then are skipped.
+  const bool resume = protectedKeys != nullptr && m_evictionCursor.valid &&
+                      m_evictionCursor.stamp == protectedKeys->Stamp();
+  auto it = resume ? m_evictionCursor.next : m_historyTimeIndex.begin();
   while (m_history.size() >= kHistoryLimit && it != m_historyTimeIndex.end()) {
     if (protectedKeys != nullptr && protectedKeys->count(it->second) != 0) {
       ++it;
@@ -29,16 +39,28 @@ void CFeedSource::AddToHistory(const CFeed& article, const CDateTime& firstSeen,
     it = m_historyTimeIndex.erase(it);
   }
   m_history[article.m_key] = HistoryEntry{article.m_id, firstSeen};
-  IndexHistoryKey(article.m_key, firstSeen);
+  const auto added = m_historyTimeIndex.emplace(TimeIndexKey(firstSeen), article.m_key);
+
+  m_evictionCursor.valid = protectedKeys != nullptr;
+  if (!m_evictionCursor.valid) return;
+  m_evictionCursor.stamp = protectedKeys->Stamp();
+  // The new entry lands after every entry of equal time, so it falls among
+  // the entries stepped over only when its time is earlier than that of the
+  // entry the walk stopped at.
+  const bool amongSkipped = it == m_historyTimeIndex.end() || added->first < it->first;
+  if (amongSkipped && protectedKeys->count(article.m_key) == 0) it = added;
+  m_evictionCursor.next = it;
 }
 
 void CFeedSource::ClearHistory() {
   m_history.clear();
   m_historyTimeIndex.clear();
+  m_evictionCursor.valid = false;
 }
 
 void CFeedSource::RebuildHistoryIndex() {
   m_historyTimeIndex.clear();
+  m_evictionCursor.valid = false;
   for (const auto& [key, entry] : m_history) IndexHistoryKey(key, entry.firstSeen);
 }
 

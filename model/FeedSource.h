@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "model/DateTime.h"
 #include "model/RSSObject.h"
@@ -25,7 +26,74 @@ struct HistoryEntry {
   bool operator==(const HistoryEntry&) const = default;
 };
 
-using KeySet = std::unordered_set<std::u16string>;
+// A set of article keys: the keys a merge must not evict from a history.
+// Besides the keys it carries a stamp that changes with every change to the
+// set and that no other set ever had, so a source can tell that the set it is
+// given is the very set it saw at its previous addition, unchanged, and skip
+// the keys it already found protected. It also counts its lookups, which
+// shows what an addition costs.
+class KeySet {
+ public:
+  using Keys = std::unordered_set<std::u16string>;
+
+  KeySet() : m_stamp(NewStamp()) {}
+  KeySet(const KeySet& o) : m_keys(o.m_keys), m_stamp(NewStamp()) {}
+  KeySet(KeySet&& o) noexcept : m_keys(std::move(o.m_keys)), m_stamp(NewStamp()) { o.Touch(); }
+  KeySet& operator=(const KeySet& o) {
+    m_keys = o.m_keys;
+    Touch();
+    return *this;
+  }
+  KeySet& operator=(KeySet&& o) noexcept {
+    m_keys = std::move(o.m_keys);
+    Touch();
+    o.Touch();
+    return *this;
+  }
+
+  template <typename... Args>
+  auto insert(Args&&... args) {
+    Touch();
+    return m_keys.insert(std::forward<Args>(args)...);
+  }
+  template <typename... Args>
+  auto emplace(Args&&... args) {
+    Touch();
+    return m_keys.emplace(std::forward<Args>(args)...);
+  }
+  size_t erase(const std::u16string& key) {
+    Touch();
+    return m_keys.erase(key);
+  }
+  void clear() {
+    Touch();
+    m_keys.clear();
+  }
+  void reserve(size_t n) { m_keys.reserve(n); }
+
+  size_t count(const std::u16string& key) const {
+    ++m_lookups;
+    return m_keys.count(key);
+  }
+  bool contains(const std::u16string& key) const { return count(key) != 0; }
+  size_t size() const { return m_keys.size(); }
+  bool empty() const { return m_keys.empty(); }
+  Keys::const_iterator begin() const { return m_keys.begin(); }
+  Keys::const_iterator end() const { return m_keys.end(); }
+
+  // Changes whenever the keys may have changed; never repeats in the process.
+  uint64_t Stamp() const { return m_stamp; }
+  // How many lookups the set has answered.
+  size_t Lookups() const { return m_lookups; }
+
+ private:
+  static uint64_t NewStamp();
+  void Touch() { m_stamp = NewStamp(); }
+
+  Keys m_keys;
+  uint64_t m_stamp;
+  mutable size_t m_lookups = 0;
+};
 
 // One subscribed feed. It remembers the keys of the articles it has
 // delivered (its seen-history), so an article the user deleted does not come
@@ -47,6 +115,10 @@ class CFeedSource : public RSSObject {
   // first (oldest first-seen time; among equal times the one added first).
   // Keys in `protectedKeys` are never evicted; eviction stops when only
   // protected keys remain, so the history may then exceed the limit.
+  // Amortised constant time (beside the map insertions) while the same,
+  // unchanged set is passed to consecutive additions, as a merge does: the
+  // keys at the old end of the index that were found protected are not
+  // looked up again.
   void AddToHistory(const CFeed& article, const CDateTime& firstSeen,
                     const KeySet* protectedKeys = nullptr);
 
@@ -82,9 +154,28 @@ class CFeedSource : public RSSObject {
   static double TimeIndexKey(const CDateTime& t);
   void IndexHistoryKey(const std::u16string& key, const CDateTime& firstSeen);
 
+  using TimeIndex = std::multimap<double, std::u16string>;
+
+  // Where the previous addition's eviction walk stopped: every index entry
+  // before `next` is a key of the protected set with stamp `stamp`. A copy of
+  // a source starts without one, since its iterator names the original's
+  // index.
+  struct EvictionCursor {
+    EvictionCursor() = default;
+    EvictionCursor(const EvictionCursor&) {}
+    EvictionCursor& operator=(const EvictionCursor&) {
+      valid = false;
+      return *this;
+    }
+    bool valid = false;
+    uint64_t stamp = 0;
+    TimeIndex::iterator next;
+  };
+
   // First-seen time (as TimeIndexKey) to key. An invalid time, which only a
   // damaged file can hold, sorts before every valid one and goes first.
-  std::multimap<double, std::u16string> m_historyTimeIndex;
+  TimeIndex m_historyTimeIndex;
+  EvictionCursor m_evictionCursor;
 };
 
 }  // namespace qb

@@ -92,45 +92,52 @@ void CFeedsManager::CountFeeds(ObjectId node, int& unread, int& read) const {
 
 std::unordered_map<ObjectId, CFeedsManager::FeedCounts> CFeedsManager::CountAll() const {
   std::unordered_map<ObjectId, FeedCounts> counts;
-  const auto sourceCounts = [&](ObjectId sid) -> FeedCounts {
-    auto it = counts.find(sid);
-    if (it != counts.end()) return it->second;
-    FeedCounts c;
-    CountFeeds(sid, c.unread, c.read);
-    counts.emplace(sid, c);
-    return c;
+  counts.reserve(m_storage.Size());
+  const auto sourceCounts = [&](ObjectId sid, const CFeedSource& s) -> FeedCounts {
+    auto [it, added] = counts.try_emplace(sid);
+    if (added) {
+      for (ObjectId aid : s.m_articles) {
+        if (const CFeed* a = GetFeed(aid)) (a->m_read ? it->second.read : it->second.unread)++;
+      }
+    }
+    return it->second;
   };
   // Post-order without recursion: a group is summed once all its child
   // groups are. A group met again (only a damaged file shares one) keeps the
   // sum it already has.
   struct Pending {
-    ObjectId id;
+    ObjectId id;  // as the lists name it
+    const CGroup* group;
     bool childrenDone;
   };
   std::vector<Pending> stack;
-  for (auto it = m_rootGroups.rbegin(); it != m_rootGroups.rend(); ++it) stack.push_back({*it, false});
+  for (auto it = m_rootGroups.rbegin(); it != m_rootGroups.rend(); ++it) {
+    if (const CGroup* g = GetGroup(*it)) stack.push_back({*it, g, false});
+  }
   std::unordered_set<ObjectId> entered;
+  entered.reserve(m_storage.Size());
   while (!stack.empty()) {
     const Pending p = stack.back();
     stack.pop_back();
-    const CGroup* g = GetGroup(p.id);
-    if (g == nullptr) continue;
+    const CGroup& g = *p.group;
     if (!p.childrenDone) {
       if (!entered.insert(p.id).second) continue;
-      stack.push_back({p.id, true});
-      for (auto it = g->m_childGroups.rbegin(); it != g->m_childGroups.rend(); ++it) {
-        if (entered.count(*it) == 0) stack.push_back({*it, false});
+      stack.push_back({p.id, &g, true});
+      for (auto it = g.m_childGroups.rbegin(); it != g.m_childGroups.rend(); ++it) {
+        const CGroup* child = entered.count(*it) == 0 ? GetGroup(*it) : nullptr;
+        if (child != nullptr) stack.push_back({*it, child, false});
       }
       continue;
     }
     FeedCounts sum;
-    for (ObjectId sid : g->m_sources) {
-      if (GetFeedSource(sid) == nullptr) continue;
-      const FeedCounts c = sourceCounts(sid);
+    for (ObjectId sid : g.m_sources) {
+      const CFeedSource* s = GetFeedSource(sid);
+      if (s == nullptr) continue;
+      const FeedCounts c = sourceCounts(sid, *s);
       sum.unread += c.unread;
       sum.read += c.read;
     }
-    for (ObjectId cid : g->m_childGroups) {
+    for (ObjectId cid : g.m_childGroups) {
       auto it = counts.find(cid);
       if (it == counts.end() || GetGroup(cid) == nullptr) continue;
       sum.unread += it->second.unread;

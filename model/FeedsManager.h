@@ -160,6 +160,10 @@ class CFeedsManager {
   IStatusHandler* m_statusHandler = nullptr;  // not owned
   CObjectStorage m_storage;
   IdList m_rootGroups;
+  // The data file this model was loaded from, when that file could be
+  // neither read whole nor put aside: a save over it would destroy it, so
+  // SaveDataFile refuses this path. Empty otherwise.
+  std::string m_unreplaceableFile;
 
  private:
   template <typename T>

@@ -185,8 +185,8 @@ void CObjectStorage::Serialize(CArchive& ar) {
 
 void CObjectStorage::AfterSerialize(CArchive& ar, uint8_t) {
   if (!ar.IsLoading()) return;
-  m_idIndex.clear();
-  for (const auto& [record, owned] : m_objectIndex) m_idIndex[owned.id] = owned.record.get();
+  // The identifier index is kept whole while reading (adopt); the hashed
+  // lookup is rebuilt from it.
   m_lookup.clear();
   m_lookup.reserve(m_idIndex.size());
   for (const auto& [id, record] : m_idIndex) m_lookup.emplace(id, record);

@@ -24,6 +24,8 @@ CModelSnapshot CModelSnapshot::Take(const CFeedsManager& manager) {
   auto copy = std::make_shared<CFeedsManager>();
   copy->SetClock(manager.Clock());
   copy->m_rootGroups = manager.m_rootGroups;
+  // A save of the copy must refuse what a save of the model refuses.
+  copy->m_unreplaceableFile = manager.m_unreplaceableFile;
   for (const auto& [id, record] : manager.m_storage.IdIndex()) {
     if (std::unique_ptr<RSSObject> r = CopyRecord(*record)) copy->m_storage.Register(std::move(r), id);
   }

@@ -32,4 +32,21 @@ for fuzzer in "$build"/fuzz/*Fuzzer; do
   fi
   grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec' "$build/$name.log" | sed 's/^/   /'
 done
+
+# quillbend-cli killed at random moments of a large load and save, many
+# times: the data file must load as the old or the new model after every
+# kill, and the next run must leave no temporary file.
+kill_build=${KILL_BUILD:-build}
+rounds=${QB_KILLED_SAVE_ROUNDS:-50}
+[ -f "$kill_build/CMakeCache.txt" ] ||
+  cmake -S . -B "$kill_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$kill_build" -j "$(nproc)" --target quillbend_core_tests >/dev/null
+echo "== killed saves: $rounds kills"
+if ! QB_KILLED_SAVE_ROUNDS=$rounds "$kill_build/tests/quillbend_core_tests" \
+    --gtest_filter='KilledSaveTest.*' >"$build/killed-saves.log" 2>&1; then
+  echo "killed saves failed; see $build/killed-saves.log" >&2
+  tail -n 40 "$build/killed-saves.log" >&2
+  status=1
+fi
+grep -E '^\[ killed' "$build/killed-saves.log" | sed 's/^/   /' || true
 exit $status

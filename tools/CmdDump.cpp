@@ -29,7 +29,7 @@ int RunDump(CliContext& ctx) {
   const std::string& path = ctx.args[0];
   CFeedsManager manager;
   LoadOptions options;
-  options.preserveUnreadable = false;
+  options.readOnly = true;
   const LoadOutcome outcome = LoadDataFile(manager, path, options);
   if (outcome.fileAbsent || outcome.openFailed) {
     ctx.err << "quillbend-cli: "

@@ -30,7 +30,8 @@ int RunList(CliContext& ctx) {
   }
   const std::string path = UserDataPath(ctx);
   CFeedsManager manager;
-  if (!LoadUserData(ctx, manager, path)) return 1;
+  // Only reads: a file that cannot be read whole is left as it is.
+  if (!ReadUserData(ctx, manager, path)) return 1;
 
   struct Entry {
     ObjectId id;
@@ -48,20 +49,28 @@ int RunList(CliContext& ctx) {
     auto it = counts.find(id);
     return it == counts.end() ? CFeedsManager::FeedCounts{} : it->second;
   };
+  // Indentation is written from one run of spaces, as long as the deepest
+  // line needs, rather than built for every line.
+  std::string spaces;
+  const auto indent = [&](size_t depth) {
+    if (spaces.size() < 2 * depth) spaces.resize(2 * depth, ' ');
+    ctx.out.write(spaces.data(), static_cast<std::streamsize>(2 * depth));
+  };
   while (!stack.empty()) {
     const Entry e = stack.back();
     stack.pop_back();
-    const std::string indent(2 * e.depth, ' ');
     if (!e.isGroup) {
       const CFeedSource* s = manager.GetFeedSource(e.id);
       const auto c = countsOf(e.id);
-      ctx.out << indent << Label(s->m_title, c.unread, c.read) << "\n";
+      indent(e.depth);
+      ctx.out << Label(s->m_title, c.unread, c.read) << "\n";
       continue;
     }
     if (!seen.insert(e.id).second) continue;
     const CGroup* g = manager.GetGroup(e.id);
     const auto c = countsOf(e.id);
-    ctx.out << indent << Label(g->m_name, c.unread, c.read) << "\n";
+    indent(e.depth);
+    ctx.out << Label(g->m_name, c.unread, c.read) << "\n";
     const IdList groups = GroupsInDisplayOrder(manager, g->m_childGroups);
     const IdList sources = SourcesInDisplayOrder(manager, g->m_sources);
     for (auto it = sources.rbegin(); it != sources.rend(); ++it) {

@@ -2,8 +2,8 @@
 // menu's OPML commands on the user's data file, without a window.
 #include <QDateTime>
 #include <QFile>
-#include <QSaveFile>
 
+#include "model/TreeOrder.h"
 #include "opml/Opml.h"
 #include "feeds/UpdateEngine.h"
 #include "model/Text.h"
@@ -20,12 +20,11 @@ int RunExport(CliContext& ctx) {
   }
   const std::string path = UserDataPath(ctx);
   CFeedsManager manager;
-  if (!LoadUserData(ctx, manager, path)) return 1;
-  QSaveFile out(QString::fromStdString(ctx.args[0]));
-  if (!out.open(QIODevice::WriteOnly) ||
-      out.write(ExportOpml(manager, QDateTime::currentDateTimeUtc())) < 0 || !out.commit()) {
-    ctx.err << "quillbend-cli: cannot write " << ctx.args[0] << ": "
-            << out.errorString().toStdString() << "\n";
+  if (!ReadUserData(ctx, manager, path)) return 1;
+  const OpmlExportResult result =
+      ExportOpmlFile(manager, QString::fromStdString(ctx.args[0]), QDateTime::currentDateTimeUtc());
+  if (!result.ok) {
+    ctx.err << "quillbend-cli: " << result.error.toStdString() << "\n";
     return 1;
   }
   return 0;
@@ -59,7 +58,10 @@ int RunImport(CliContext& ctx) {
   CFeedsManager manager;
   CValidatorStore fetchState;
   if (!LoadUserData(ctx, manager, path, &fetchState)) return 1;
-  const OpmlImportResult result = ImportOpml(manager, data);
+  // New outlines go into the first root group the tree shows (the root
+  // level, which makes one, when no root group resolves).
+  const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
+  const OpmlImportResult result = ImportOpml(manager, data, roots.empty() ? 0 : roots.front());
   if (!result.ok) {
     ctx.err << OpmlImportWarning(QString::fromStdString(file), result).toStdString() << "\n";
     return 1;

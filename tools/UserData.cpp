@@ -9,32 +9,38 @@ std::string UserDataPath(const CliContext& ctx) {
   return ctx.dataFile ? *ctx.dataFile : GetDataFilePath();
 }
 
-bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path,
-                  CValidatorStore* fetchState) {
+namespace {
+
+bool Load(CliContext& ctx, CFeedsManager& manager, const std::string& path, CValidatorStore* fetchState,
+          bool readOnly) {
   manager.SetClock(ctx.clock);
   manager.SeedRandom(static_cast<uint32_t>(manager.Clock().CurrentTime()));
   // The file must be the same before and after the read for the fetch state
   // saved with it to describe what was read.
   const DataFileFingerprint before = DataFileFingerprint::Of(path);
-  const LoadOutcome outcome = LoadDataFile(manager, path);
+  LoadOptions options;
+  options.readOnly = readOnly;
+  const LoadOutcome outcome = LoadDataFile(manager, path, options);
   if (fetchState != nullptr) {
     const bool whole = outcome.ok() && before == DataFileFingerprint::Of(path);
     fetchState->Load(CValidatorStore::CachePathFor(path), before, whole);
   }
-  if (outcome.ok() || outcome.fileAbsent) return true;
+  if (outcome.complete()) return true;
   if (!outcome.message.empty()) ctx.err << Utf16ToUtf8(outcome.message) << "\n";
   if (!outcome.detail.empty()) ctx.err << "quillbend-cli: " << outcome.detail << "\n";
-  if (outcome.openFailed) {
-    ctx.err << "quillbend-cli: cannot read " << path << "; it is left untouched\n";
-    return false;
-  }
-  if (outcome.preservedCopy.empty()) {
-    ctx.err << "quillbend-cli: " << path
-            << " could not be loaded whole nor copied aside; it is left untouched\n";
-    return false;
-  }
-  ctx.err << "quillbend-cli: the unreadable file was kept as " << outcome.preservedCopy << "\n";
-  return true;
+  ctx.err << "quillbend-cli: " << UnreadableFileNote(outcome, path) << "\n";
+  return !outcome.openFailed && outcome.keptAside != KeptAside::Failed;
+}
+
+}  // namespace
+
+bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path,
+                  CValidatorStore* fetchState) {
+  return Load(ctx, manager, path, fetchState, false);
+}
+
+bool ReadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path) {
+  return Load(ctx, manager, path, nullptr, true);
 }
 
 bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path,

@@ -15,15 +15,20 @@ namespace qb::cli {
 std::string UserDataPath(const CliContext& ctx);
 
 // Seeds the identifier generator with the time, as the program does at
-// start, and loads the file (a file that fails to load is copied aside, and
-// the model keeps what was read). A failed load is reported on ctx.err.
-// False when the command must not go on: the file exists but could not be
-// read, or could not be copied aside, and a save would replace it.
+// start, and loads the file; the model keeps what was read. The command
+// will save: a file that cannot be read whole is put aside first, and what
+// happened to it is reported on ctx.err. False when the command must not go
+// on: nothing could be read, or the file could not be put aside and a save
+// would replace it.
 // With `fetchState`, the data file's fetch state is loaded into it; its
 // validators count only when the file loaded whole and is the very file
 // they were saved with.
 bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path,
                   CValidatorStore* fetchState = nullptr);
+
+// The same for a command that only reads (list, opml-export): a file that
+// cannot be read whole is left untouched, and the message says so.
+bool ReadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path);
 
 // The program's safe save; a failure is reported on ctx.err. With
 // `fetchState`, its sources still in the model are written beside the new

@@ -1,6 +1,8 @@
 #include "model/DataFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <set>
 
 #include "model/FeedsManager.h"
+#include "model/Snapshot.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/FailingWriter.h"
 #include "tests/support/FakeClock.h"
@@ -81,10 +84,18 @@ TEST(DataFileTest, MissingOrEmptyFileGivesOneRootGroupAndNoMessage) {
   out = LoadDataFile(e, tmp.File("Feeds"));
   EXPECT_EQ(out.status, LoadStatus::EndOfFile);
   EXPECT_FALSE(out.fileAbsent);
+  EXPECT_TRUE(out.fileEmpty);
+  EXPECT_TRUE(out.complete()) << "an empty file holds nothing the model lacks";
   EXPECT_TRUE(out.message.empty());
+  EXPECT_TRUE(out.detail.empty());
+  EXPECT_EQ(out.keptAside, KeptAside::None);
   EXPECT_TRUE(out.preservedCopy.empty()) << "an empty file holds nothing to keep";
+  EXPECT_EQ(UnreadableFileNote(out, tmp.File("Feeds")), "");
   EXPECT_EQ(e.m_rootGroups.size(), 1u);
   EXPECT_EQ(Names(tmp.path()), std::vector<std::string>{"Feeds"});
+  // The next save replaces it.
+  ASSERT_TRUE(SaveDataFile(e, tmp.File("Feeds")).ok);
+  EXPECT_EQ(test::ReadFile(tmp.File("Feeds")), SaveToBytes(e));
 }
 
 TEST(DataFileTest, SaveAndLoadThroughTheFile) {
@@ -122,12 +133,11 @@ TEST(DataFileTest, UnreadableFilesAreKeptAsideWithTheirMessages) {
     std::string bytes;
     LoadStatus status;
     std::u16string message;
-    LoadMessageKind kind;
   };
   const Case cases[] = {
-      {"newer", newer, LoadStatus::BadSchema, kNewerVersionMessage, LoadMessageKind::Exclamation},
-      {"corrupt", corrupt, LoadStatus::BadClass, kCorruptFileMessage, LoadMessageKind::Stop},
-      {"cut short", cut, LoadStatus::EndOfFile, u"", LoadMessageKind::None},
+      {"newer", newer, LoadStatus::BadSchema, kNewerVersionMessage},
+      {"corrupt", corrupt, LoadStatus::BadClass, kCorruptFileMessage},
+      {"cut short", cut, LoadStatus::EndOfFile, u""},
   };
   test::FakeClock clock;
   // 2026-12-08 16:42:00 in local time.
@@ -146,14 +156,31 @@ TEST(DataFileTest, UnreadableFilesAreKeptAsideWithTheirMessages) {
     TempDir tmp;
     const std::string path = tmp.File("Feeds");
     test::WriteFile(path, c.bytes);
+
+    // Only reading: nothing is copied, moved or created.
+    CFeedsManager look;
+    look.SetClock(clock);
+    LoadOptions readOnly;
+    readOnly.readOnly = true;
+    const LoadOutcome seen = LoadDataFile(look, path, readOnly);
+    EXPECT_EQ(seen.status, c.status);
+    EXPECT_EQ(seen.message, c.message);
+    EXPECT_EQ(seen.keptAside, KeptAside::None);
+    EXPECT_EQ(UnreadableFileNote(seen, path), path + " could not be read whole; it is left untouched");
+    EXPECT_EQ(Names(tmp.path()), std::vector<std::string>{"Feeds"});
+
     CFeedsManager m;
     m.SetClock(clock);
     const LoadOutcome out = LoadDataFile(m, path);
     EXPECT_EQ(out.status, c.status);
     EXPECT_EQ(out.message, c.message);
-    EXPECT_EQ(out.messageKind, c.kind);
+    EXPECT_FALSE(out.complete());
+    EXPECT_EQ(out.keptAside, KeptAside::Copied);
     EXPECT_EQ(out.preservedCopy, path + ".unreadable-20261208-164200");
+    EXPECT_EQ(UnreadableFileNote(out, path), path + " could not be read whole; it was copied to " +
+                                                 out.preservedCopy + " and will be replaced by the next save");
     EXPECT_EQ(test::ReadFile(out.preservedCopy), c.bytes);
+    EXPECT_EQ(test::ReadFile(path), c.bytes) << "a copy leaves the file itself in place";
     EXPECT_EQ(Mode(out.preservedCopy), 0600u);
     EXPECT_EQ(m.m_rootGroups.size(), 1u);
 
@@ -166,6 +193,127 @@ TEST(DataFileTest, UnreadableFilesAreKeptAsideWithTheirMessages) {
     EXPECT_EQ(LoadDataFile(again, path).preservedCopy, path + ".unreadable-20261208-164200-2");
     EXPECT_EQ(test::ReadFile(out.preservedCopy), c.bytes);
   }
+}
+
+TEST(DataFileTest, AFileThatCannotBePutAsideIsNeverReplacedByThatModel) {
+  // A name so long that no longer name can sit beside it: neither the copy
+  // nor the move can be made.
+  TempDir tmp;
+  const std::string path = tmp.File(std::string(240, 'F'));
+  const std::string bytes = test::ArchiveBytes().Header(9, u"CFeedsManager").str();
+  test::WriteFile(path, bytes);
+
+  CFeedsManager stuck;
+  const LoadOutcome out = LoadDataFile(stuck, path);
+  EXPECT_EQ(out.status, LoadStatus::BadSchema);
+  EXPECT_EQ(out.keptAside, KeptAside::Failed);
+  EXPECT_TRUE(out.preservedCopy.empty());
+  EXPECT_EQ(UnreadableFileNote(out, path),
+            path + " could not be read whole nor put aside; it is left untouched and will not be replaced");
+  const SaveResult refused = SaveDataFile(stuck, path);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_FALSE(refused.error.empty());
+  // So does a snapshot of it, as the background saver writes.
+  EXPECT_FALSE(SaveDataFile(CModelSnapshot::Take(stuck).Model(), path).ok);
+  EXPECT_EQ(test::ReadFile(path), bytes);
+  EXPECT_EQ(Names(tmp.path()), std::vector<std::string>{std::string(240, 'F')});
+
+  // The refusal belongs to that model's load, not to the path: another model
+  // saves there, and the same model, once it has read another file, too.
+  CFeedsManager other;
+  other.FixUpAfterLoad();
+  const std::string elsewhere = tmp.File("Feeds");
+  ASSERT_TRUE(SaveDataFile(other, elsewhere).ok);
+  EXPECT_TRUE(LoadDataFile(stuck, elsewhere).ok());
+  EXPECT_TRUE(SaveDataFile(stuck, path).ok);
+}
+
+TEST(DataFileTest, StaleTemporaryFilesOfKilledSavesAreRemovedAndNothingElse) {
+  TempDir tmp;
+  const std::string path = tmp.File("Feeds");
+  CFeedsManager m;
+  test::BuildSampleModel(m);
+  ASSERT_TRUE(SaveDataFile(m, path).ok);
+  const std::vector<std::string> untouched = {
+      "Feeds",
+      "Feeds.saving-ABC12",       // too short for a temporary name
+      "Feeds.saving-ABC1234",     // too long
+      "Feeds.saving-AB_123",      // not letters and digits
+      "Feeds.unreadable-20261208-164200",
+      "Other.saving-AbC123",      // another file's
+      "Feeds.saving-Dir123",      // a folder
+      "Feeds.saving-Lnk123",      // a link to a file elsewhere
+      "Feeds.saving-Live12",      // a save in progress holds its lock
+  };
+  for (const std::string& name : untouched) {
+    if (name == "Feeds" || name == "Feeds.saving-Dir123" || name == "Feeds.saving-Lnk123") continue;
+    test::WriteFile(tmp.File(name), "keep");
+  }
+  fs::create_directory(tmp.File("Feeds.saving-Dir123"));
+  TempDir elsewhere;
+  test::WriteFile(elsewhere.File("target"), "keep");
+  fs::create_symlink(elsewhere.File("target"), tmp.File("Feeds.saving-Lnk123"));
+  const int live = ::open(tmp.File("Feeds.saving-Live12").c_str(), O_RDONLY);
+  ASSERT_GE(live, 0);
+  ASSERT_EQ(::flock(live, LOCK_EX), 0);
+
+  const auto makeStale = [&] {
+    for (const char* name : {"Feeds.saving-a1B2c3", "Feeds.saving-ZZZZZZ"}) test::WriteFile(tmp.File(name), "stale");
+  };
+  auto expected = untouched;
+  std::sort(expected.begin(), expected.end());
+
+  // An inspection leaves them; a load for a save removes the stale ones.
+  makeStale();
+  LoadOptions readOnly;
+  readOnly.readOnly = true;
+  CFeedsManager a;
+  ASSERT_TRUE(LoadDataFile(a, path, readOnly).ok());
+  EXPECT_EQ(Names(tmp.path()).size(), expected.size() + 2);
+  CFeedsManager b;
+  ASSERT_TRUE(LoadDataFile(b, path).ok());
+  EXPECT_EQ(Names(tmp.path()), expected);
+
+  // So does every save, and it removes no file of its own.
+  makeStale();
+  ASSERT_TRUE(SaveDataFile(b, path).ok);
+  EXPECT_EQ(Names(tmp.path()), expected);
+  EXPECT_EQ(test::ReadFile(elsewhere.File("target")), "keep");
+  EXPECT_EQ(test::ReadFile(tmp.File("Feeds.saving-Live12")), "keep");
+
+  // Once its writer is gone, the last one goes as well.
+  ::close(live);
+  EXPECT_EQ(RemoveStaleSaves(path), 1);
+  EXPECT_FALSE(fs::exists(tmp.File("Feeds.saving-Live12")));
+}
+
+TEST(DataFileTest, ASaveInProgressIsNotTakenForAStaleOne) {
+  TempDir tmp;
+  const std::string path = tmp.File("Feeds");
+  CFeedsManager m;
+  test::BuildSampleModel(m);
+  // As the save starts writing, another process cleans the folder.
+  class Cleaning : public IArchiveWriter {
+   public:
+    Cleaning(std::unique_ptr<IArchiveWriter> inner, std::string path, int& removed)
+        : m_inner(std::move(inner)), m_path(std::move(path)), m_removed(removed) {}
+    bool Write(const void* data, size_t size) override {
+      if (m_removed < 0) m_removed = RemoveStaleSaves(m_path);
+      return m_inner->Write(data, size);
+    }
+
+   private:
+    std::unique_ptr<IArchiveWriter> m_inner;
+    std::string m_path;
+    int& m_removed;
+  };
+  int removed = -1;
+  const SaveResult result = SaveDataFile(m, path, [&](std::unique_ptr<IArchiveWriter> file) {
+    return std::make_unique<Cleaning>(std::move(file), path, removed);
+  });
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(removed, 0);
+  EXPECT_TRUE(test::ReadFile(path) == SaveToBytes(m));
 }
 
 TEST(DataFileTest, FileThatCannotBeOpenedIsMovedAside) {

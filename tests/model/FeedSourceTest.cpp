@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
+#include <random>
+#include <vector>
+
 #include "model/FeedsManager.h"
 
 namespace qb {
@@ -122,6 +127,158 @@ TEST_F(FeedSourceTest, LoadedOversizedHistoryIsTrimmedAtTheNextAddition) {
   EXPECT_EQ(m_source->m_history.size(), 500u);
   EXPECT_FALSE(m_source->IsInHistory(u"h" + std::u16string(1, char16_t(0x100 + 100))));
   EXPECT_TRUE(m_source->IsInHistory(u"h" + std::u16string(1, char16_t(0x100 + 101))));
+}
+
+// The history as a plain list kept in eviction order, evicting by walking it
+// from the front every time: slow, and obviously right.
+class ReferenceHistory {
+ public:
+  void Add(const std::u16string& key, const CDateTime& t, const KeySet* protect) {
+    for (size_t i = 0; m_entries.size() >= kHistoryLimit && i < m_entries.size();) {
+      if (protect != nullptr && protect->count(m_entries[i].key) != 0) {
+        ++i;
+      } else {
+        m_entries.erase(m_entries.begin() + static_cast<ptrdiff_t>(i));
+      }
+    }
+    const double when = t.IsValid() ? t.LinearDays() : -std::numeric_limits<double>::infinity();
+    auto at = std::upper_bound(m_entries.begin(), m_entries.end(), when,
+                               [](double w, const Entry& e) { return w < e.when; });
+    m_entries.insert(at, Entry{when, key});
+  }
+  void Clear() { m_entries.clear(); }
+  // Whether the source's time index holds the same keys in the same order.
+  bool Matches(const CFeedSource& s) const {
+    const auto& index = s.HistoryTimeIndex();
+    if (index.size() != m_entries.size()) return false;
+    auto it = index.begin();
+    for (const Entry& e : m_entries) {
+      if (it->second != e.key) return false;
+      ++it;
+    }
+    return true;
+  }
+
+ private:
+  struct Entry {
+    double when;
+    std::u16string key;
+  };
+  std::vector<Entry> m_entries;
+};
+
+TEST_F(FeedSourceTest, EvictionMatchesTheSimpleWalkWhateverTheProtectedSetsDo) {
+  // Random runs mixing additions with and without protected sets, a set
+  // kept across additions, changed between them or replaced by another,
+  // times that repeat, go back or are invalid, and clears.
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 rng(seed);
+    CFeedsManager manager;
+    CFeedSource& source = *manager.NewFeedSource();
+    ReferenceHistory reference;
+    KeySet sets[2];
+    int next = 0;
+    int64_t now = m_now;
+    const auto key = [](int n) { return u"k" + std::u16string(1, static_cast<char16_t>(0x100 + n)); };
+    for (int step = 0; step < 5000; ++step) {
+      const unsigned roll = rng() % 1000;
+      if (roll < 1) {
+        ASSERT_TRUE(reference.Matches(source)) << "step " << step;
+        source.ClearHistory();
+        reference.Clear();
+        continue;
+      }
+      if (roll < 60) {
+        // The caller changes a set between additions.
+        KeySet& set = sets[rng() % 2];
+        if (rng() % 3 == 0 && !set.empty()) {
+          set.erase(*set.begin());
+        } else {
+          set.insert(key(static_cast<int>(rng() % static_cast<unsigned>(next + 1))));
+        }
+        continue;
+      }
+      const unsigned when = rng() % 10;
+      if (when < 6) {
+        // the same second
+      } else if (when < 8) {
+        now += 1;
+      } else if (when < 9) {
+        now -= 2;
+      }
+      const CDateTime t = when == 9 ? CDateTime::Invalid() : CDateTime::FromTime(now);
+      const unsigned which = rng() % 4;
+      const KeySet* protect = which < 2 ? &sets[0] : which == 2 ? &sets[1] : nullptr;
+      CFeed article;
+      article.m_key = key(next++);
+      // A merge protects the keys of its document, the new one among them.
+      if (protect != nullptr && rng() % 4 != 0) sets[which < 2 ? 0 : 1].insert(article.m_key);
+      source.AddToHistory(article, t, protect);
+      reference.Add(article.m_key, t, protect);
+      // A wrong eviction leaves another set of keys behind, so checking now
+      // and then finds it.
+      if (step % 16 == 0) {
+        ASSERT_TRUE(reference.Matches(source)) << "step " << step;
+        ASSERT_EQ(source.m_history.size(), source.HistoryTimeIndex().size());
+      }
+    }
+    ASSERT_TRUE(reference.Matches(source));
+  }
+}
+
+TEST_F(FeedSourceTest, MergingIntoAFullyProtectedHistoryLooksEachKeyUpAFewTimesOnly) {
+  // A full history whose keys are all in the document, then 20,000 new
+  // items: nothing may be evicted, and the walk must not start over at
+  // every addition.
+  KeySet protect;
+  for (int i = 0; i < 500; ++i) {
+    std::u16string key = u"old" + std::u16string(1, char16_t(0x100 + i));
+    protect.insert(key);
+    Add(key);
+  }
+  std::vector<CFeed> items(20000);
+  for (size_t i = 0; i < items.size(); ++i) {
+    items[i].m_key = u"new" + std::u16string(1, char16_t(0x100 + i % 1000)) +
+                     std::u16string(1, char16_t(0x100 + i / 1000));
+    protect.insert(items[i].m_key);
+  }
+  const size_t before = protect.Lookups();
+  for (const CFeed& item : items) {
+    if (item.m_key == items[10000].m_key) m_now += 1;
+    m_source->AddToHistory(item, Now(), &protect);
+  }
+  EXPECT_EQ(m_source->m_history.size(), 20500u);
+  EXPECT_LT(protect.Lookups() - before, 3 * items.size());
+
+  // Without protection, the next addition trims back to the limit, oldest
+  // first.
+  CFeed last;
+  last.m_key = u"last";
+  m_source->AddToHistory(last, Now());
+  EXPECT_EQ(m_source->m_history.size(), 500u);
+  EXPECT_FALSE(m_source->IsInHistory(items[9999].m_key));
+  EXPECT_TRUE(m_source->IsInHistory(items[19999].m_key));
+}
+
+TEST_F(FeedSourceTest, AKeySetChangesItsStampWithEveryChangeAndEveryCopy) {
+  KeySet a;
+  const uint64_t first = a.Stamp();
+  a.insert(u"x");
+  EXPECT_NE(a.Stamp(), first);
+  const uint64_t afterInsert = a.Stamp();
+  EXPECT_EQ(a.count(u"x"), 1u);
+  EXPECT_EQ(a.Stamp(), afterInsert) << "a lookup changes nothing";
+  KeySet b = a;
+  EXPECT_NE(b.Stamp(), a.Stamp());
+  EXPECT_EQ(b.count(u"x"), 1u);
+  b.erase(u"x");
+  EXPECT_EQ(b.count(u"x"), 0u);
+  EXPECT_EQ(a.count(u"x"), 1u);
+  const uint64_t beforeClear = a.Stamp();
+  a.clear();
+  EXPECT_NE(a.Stamp(), beforeClear);
+  EXPECT_TRUE(a.empty());
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "model/FeedsManager.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <functional>
 
 #include "model/Text.h"
 
@@ -245,6 +248,54 @@ TEST_F(FeedsManagerTest, AddGroupAtRootAndInsideAGroup) {
   EXPECT_TRUE(sub->m_expanded);
   EXPECT_EQ(r2->m_childGroups, IdList{sub->m_id});
   EXPECT_EQ(m.AddGroup(s1->m_id, u"x"), nullptr);
+}
+
+TEST_F(FeedsManagerTest, CountAllGivesEveryNodeTheCountsOfItsOwnWalk) {
+  m.GetFeed(a1)->m_read = true;
+  m.GetFeed(a4)->m_read = true;
+  // What a damaged file may hold: identifiers that name nothing, or a
+  // record of the other kind, in the lists.
+  g1->m_childGroups.push_back(0xDEAD);
+  g1->m_childGroups.push_back(s4->m_id);
+  r2->m_sources.push_back(g2->m_id);
+  s4->m_articles.push_back(0xBEEF);
+  s4->m_articles.push_back(s1->m_id);
+
+  const auto all = m.CountAll();
+  IdList nodes;
+  m.CollectGroups(nodes);
+  m.CollectSources(0, nodes);
+  for (ObjectId id : nodes) {
+    SCOPED_TRACE(id);
+    int unread = -1, read = -1;
+    m.CountFeeds(id, unread, read);
+    ASSERT_EQ(all.count(id), 1u);
+    EXPECT_EQ(all.at(id), (CFeedsManager::FeedCounts{unread, read}));
+  }
+  EXPECT_EQ(all.size(), nodes.size()) << "nothing else is counted";
+  EXPECT_EQ(all.at(r1->m_id), (CFeedsManager::FeedCounts{2, 2}));
+}
+
+TEST_F(FeedsManagerTest, CountAllOnADeepTreeDoesNotRecurse) {
+  // A chain 20,000 groups deep with one unread article at the bottom,
+  // counted on a thread with a small stack.
+  CGroup* g = g2;
+  for (int i = 0; i < 20000; ++i) g = m.AddGroup(g->m_id, u"deep");
+  Source(g, {&a5});
+  std::unordered_map<ObjectId, CFeedsManager::FeedCounts> all;
+  std::function<void()> count = [&] { all = m.CountAll(); };
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 512 * 1024);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, &attr, [](void* f) -> void* {
+    (*static_cast<std::function<void()>*>(f))();
+    return nullptr;
+  }, &count), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  EXPECT_EQ(all.at(r1->m_id), (CFeedsManager::FeedCounts{5, 0}));
+  EXPECT_EQ(all.at(g->m_id), (CFeedsManager::FeedCounts{1, 0}));
 }
 
 }  // namespace

@@ -2,25 +2,53 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <pthread.h>
+
 #include <functional>
 
+#include "feeds/Markup.h"
 #include "model/FeedsManager.h"
 #include "model/TreeOrder.h"
 
 namespace qb {
 namespace {
 
+// Runs `body` on a thread with a small stack, so that a walk that recurses
+// once per level of a tree fails at a modest depth.
+void OnSmallStack(const std::function<void()>& body) {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 512 * 1024);
+  pthread_t thread;
+  auto run = [](void* f) -> void* {
+    (*static_cast<const std::function<void()>*>(f))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+}
+
+QByteArray Opml(const QByteArray& body) { return "<opml version=\"2.0\"><body>" + body + "</body></opml>"; }
+
+std::string Utf8(const std::u16string& s) {
+  return QString(reinterpret_cast<const QChar*>(s.data()), static_cast<qsizetype>(s.size())).toStdString();
+}
+
 // The tree as the user sees it (display order), one line per node: "G name" / "S title <url>".
 std::string Describe(const CFeedsManager& m) {
   std::string out;
   std::function<void(ObjectId, int)> walk = [&](ObjectId gid, int depth) {
     const CGroup* g = m.GetGroup(gid);
-    out += std::string(depth * 2, ' ') + "G " + QString::fromStdU16String(g->m_name).toStdString() + "\n";
+    out += std::string(depth * 2, ' ') + "G " + Utf8(g->m_name) + "\n";
     for (ObjectId c : GroupsInDisplayOrder(m, g->m_childGroups)) walk(c, depth + 1);
     for (ObjectId sid : SourcesInDisplayOrder(m, g->m_sources)) {
       const CFeedSource* s = m.GetFeedSource(sid);
-      out += std::string(depth * 2 + 2, ' ') + "S " + QString::fromStdU16String(s->m_title).toStdString() +
-             " <" + QString::fromStdU16String(s->m_url).toStdString() + ">" + (s->m_autoName ? " auto" : "") + "\n";
+      out += std::string(depth * 2 + 2, ' ') + "S " + Utf8(s->m_title) +
+             " <" + Utf8(s->m_url) + ">" + (s->m_autoName ? " auto" : "") + "\n";
     }
   };
   for (ObjectId gid : GroupsInDisplayOrder(m, m.m_rootGroups)) walk(gid, 0);
@@ -74,7 +102,7 @@ TEST(OpmlTest, FilesAsOtherReadersWriteThem) {
        "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body>"
        "<outline text=\"One\" type=\"RSS\" xmlUrl=\"http://one/\"/>"
        "<outline text=\"Two\" xmlUrl=\"http://two/\"/></body></opml>",
-       "G All Sources\n  S One <http://one/> auto\n  S Two <http://two/> auto\n"},
+       "G All Sources\n  S One <http://one/>\n  S Two <http://two/>\n"},
       {"nested categories",
        "<opml version=\"2.0\"><body><outline text=\"Cat\"><outline title=\"Sub\" text=\"ignored\">"
        "<outline type=\"rss\" title=\"Feed\" text=\"F\" xmlUrl=\"http://f/\"/></outline></outline></body></opml>",
@@ -90,7 +118,7 @@ TEST(OpmlTest, FilesAsOtherReadersWriteThem) {
        "G All Sources\n  S http://bare/ <http://bare/> auto\n"},
       {"same group name at the root merges",
        "<opml><body><outline text=\"All Sources\"><outline text=\"x\" xmlUrl=\"http://x/\"/></outline></body></opml>",
-       "G All Sources\n  S x <http://x/> auto\n"},
+       "G All Sources\n  S x <http://x/>\n"},
   };
   for (const Case& c : cases) {
     CFeedsManager m;
@@ -137,6 +165,206 @@ TEST(OpmlTest, MalformedFilesChangeNothing) {
     EXPECT_EQ(m.m_storage.Size(), records);
     EXPECT_TRUE(OpmlImportWarning(QStringLiteral("x.opml"), r).contains(QStringLiteral("x.opml")));
   }
+}
+
+TEST(OpmlTest, NamesTheFileGivesAreKeptAndShownAsWritten) {
+  struct Case {
+    const char* name;
+    QByteArray outline;
+    std::u16string shown;  // the label the tree shows
+    bool autoName;
+  };
+  const Case cases[] = {
+      {"title and text", "<outline title=\"T\" text=\"X\" xmlUrl=\"http://a/\"/>", u"T", false},
+      {"text only", "<outline text=\" X \" xmlUrl=\"http://a/\"/>", u"X", false},
+      {"blank title, text", "<outline title=\"  \" text=\"X\" xmlUrl=\"http://a/\"/>", u"X", false},
+      {"no name at all", "<outline title=\"\" xmlUrl=\"http://a/\"/>", u"http://a/", true},
+      // What an export writes for a source not yet updated: it stays auto-named.
+      {"name is the URL", "<outline text=\"http://a/\" title=\"http://a/\" xmlUrl=\" http://a/\"/>", u"http://a/",
+       true},
+      {"name is the URL as shown", "<outline text=\"http://a/?b&gt;\" xmlUrl=\"http://a/?b&amp;gt;\"/>",
+       u"http://a/?b>", true},
+      {"name is the URL as exported", "<outline text=\"http://a/?&#xFFFD;\" xmlUrl=\"http://a/?&amp;#1;\"/>",
+       u"http://a/?\x01", true},
+      // Text that looks like markup is shown as written, not decoded once more.
+      {"entity text", "<outline text=\"&amp;lt;b&amp;gt; &amp;amp;\" xmlUrl=\"http://a/\"/>", u"&lt;b&gt; &amp;",
+       false},
+      {"plain ampersand", "<outline text=\"R&amp;D\" xmlUrl=\"http://a/\"/>", u"R&D", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CFeedsManager m;
+    m.FixUpAfterLoad();
+    const OpmlImportResult r = ImportOpml(m, Opml(c.outline));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    ASSERT_EQ(r.newSources.size(), 1u);
+    const CFeedSource* s = m.GetFeedSource(r.newSources[0]);
+    EXPECT_EQ(DecodeEntities(DecodeCharRefs(s->m_title)), c.shown);
+    EXPECT_EQ(s->m_autoName, c.autoName);
+  }
+}
+
+TEST(OpmlTest, NewOutlinesGoIntoTheTargetGroup) {
+  CFeedsManager m;
+  m.SeedRandom(7);
+  CGroup* top = m.AddGroup(0, u"Top");
+  CGroup* target = m.AddGroup(top->m_id, u"Target");
+  m.AddGroup(target->m_id, u"News &amp; Views");  // shown as "News & Views"
+  m.AddGroup(0, u"Tech");
+  const QByteArray file = Opml(
+      "<outline text=\"Tech\"><outline text=\"t\" xmlUrl=\"http://t/\"/></outline>"
+      "<outline text=\"News &amp; Views\"><outline text=\"n\" xmlUrl=\"http://n/\"/></outline>"
+      "<outline text=\"f\" xmlUrl=\"http://f/\"><outline text=\"inside\" xmlUrl=\"http://i/\"/></outline>");
+  const OpmlImportResult r = ImportOpml(m, file, target->m_id);
+  ASSERT_TRUE(r.ok) << r.error.toStdString();
+  EXPECT_EQ(r.groupsAdded, 1) << "the root group Tech is elsewhere; News & Views is merged into";
+  EXPECT_EQ(r.feedsAdded, 4);
+  EXPECT_EQ(Describe(m),
+            "G Tech\n"
+            "G Top\n"
+            "  G Target\n"
+            "    G News &amp; Views\n"
+            "      S n <http://n/>\n"
+            "    G Tech\n"
+            "      S t <http://t/>\n"
+            "    S f <http://f/>\n"
+            "    S inside <http://i/>\n");
+
+  // A target that is not a group changes nothing.
+  const size_t records = m.m_storage.Size();
+  const OpmlImportResult gone = ImportOpml(m, Opml("<outline xmlUrl=\"http://z/\"/>"), 0xBADu);
+  EXPECT_FALSE(gone.ok);
+  EXPECT_FALSE(gone.error.isEmpty());
+  EXPECT_EQ(m.m_storage.Size(), records);
+}
+
+TEST(OpmlTest, RootLevelFeedsJoinTheFirstRootGroupTheTreeShows) {
+  CFeedsManager m;
+  m.SeedRandom(8);
+  m.AddGroup(0, u"Zed");
+  m.AddGroup(0, u"alpha");
+  const OpmlImportResult r =
+      ImportOpml(m, Opml("<outline text=\"a\" xmlUrl=\"http://a/\"/><outline text=\"Beta\"/>"));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(Describe(m), "G alpha\n  S a <http://a/>\nG Beta\nG Zed\n");
+}
+
+TEST(OpmlTest, ExportWritesWhatXmlCannotCarryAsReplacementCharacters) {
+  CFeedsManager m;
+  m.SeedRandom(9);
+  CGroup* g = m.AddGroup(0, u"All Sources");
+  const char16_t lone[] = {u'E', u'v', u'i', u'l', u' ', 0xD800, u' ', u'f', u'e', u'e', u'd', 0};
+  const struct {
+    std::u16string title;
+    const char* url;
+  } sources[] = {
+      {u"Evil &#xD800; feed", "http://evil/"},  // the auto-name keeps the reference
+      {lone, "http://lone/"},
+      {u"bell \u0007 &#1; end", "http://bell/"},
+      {u"After", "http://after/"},
+      {u"\uFEFFzero width", "http://bom/"},  // kept: not a byte-order mark here
+      {u"\uFFFEswap \u00E9", "http://swap/"},  // not XML; nor a reason to byte-swap the rest
+      {u"Welcome!", ""},   // no URL: left out
+      {u"Blank", "  "},    // nor this one
+  };
+  for (const auto& s : sources) {
+    CFeedSource* src = m.AddSource(g->m_id, QString::fromUtf8(s.url).toStdU16String());
+    src->m_title = s.title;
+  }
+  const QByteArray xml = ExportOpml(m, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+  QXmlStreamReader check(xml);
+  while (!check.atEnd()) check.readNext();
+  EXPECT_FALSE(check.hasError()) << check.errorString().toStdString() << "\n" << xml.toStdString();
+
+  CFeedsManager copy;
+  const OpmlImportResult r = ImportOpml(copy, xml);
+  ASSERT_TRUE(r.ok) << r.error.toStdString();
+  EXPECT_EQ(Describe(copy),
+            "G All Sources\n"
+            "  S After <http://after/>\n"
+            "  S bell \xEF\xBF\xBD \xEF\xBF\xBD end <http://bell/>\n"
+            "  S Evil \xEF\xBF\xBD feed <http://evil/>\n"
+            "  S Evil \xEF\xBF\xBD feed <http://lone/>\n"
+            "  S \xEF\xBB\xBFzero width <http://bom/>\n"
+            "  S \xEF\xBF\xBDswap \xC3\xA9 <http://swap/>\n");
+}
+
+TEST(OpmlTest, ExportToAFileReportsFailureAndChecksWhatItWrote) {
+  CFeedsManager m;
+  m.SeedRandom(10);
+  CGroup* g = m.AddGroup(0, u"All Sources");
+  m.AddGroup(g->m_id, u"Sub");
+  m.AddSource(g->m_id, u"http://x/");
+  QTemporaryDir dir;
+  const QDateTime when = QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
+
+  const QString path = dir.filePath(QStringLiteral("subs.opml"));
+  const OpmlExportResult ok = ExportOpmlFile(m, path, when);
+  EXPECT_TRUE(ok.ok) << ok.error.toStdString();
+  EXPECT_EQ(ok.groups, 2);
+  EXPECT_EQ(ok.feeds, 1);
+  QFile written(path);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_EQ(written.readAll(), ExportOpml(m, when));
+
+  const OpmlExportResult bad = ExportOpmlFile(m, dir.filePath(QStringLiteral("no/such/x.opml")), when);
+  EXPECT_FALSE(bad.ok);
+  EXPECT_TRUE(bad.error.contains(QStringLiteral("no/such/x.opml"))) << bad.error.toStdString();
+}
+
+TEST(OpmlTest, ProgressIsReportedInStepsAndEndsAtTheTotal) {
+  for (int total : {0, 1, 150, 10000}) {
+    SCOPED_TRACE(total);
+    QByteArray body;
+    for (int i = 0; i < total; ++i) {
+      // Every tenth outline is a group, so both kinds count.
+      body += i % 10 == 0 ? QByteArray("<outline text=\"g") + QByteArray::number(i) + "\"/>"
+                          : QByteArray("<outline xmlUrl=\"http://f/") + QByteArray::number(i) + "\"/>";
+    }
+    CFeedsManager m;
+    m.FixUpAfterLoad();
+    std::vector<std::pair<int, int>> calls;
+    const OpmlImportResult r =
+        ImportOpml(m, Opml(body), m.m_rootGroups[0], [&](int done, int of) { calls.push_back({done, of}); });
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.feedsAdded + r.groupsAdded, total);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_LE(calls.size(), 101u);
+    EXPECT_EQ(calls.back(), std::make_pair(total, total));
+    for (size_t i = 1; i < calls.size(); ++i) EXPECT_LT(calls[i - 1].first, calls[i].first);
+  }
+}
+
+TEST(OpmlTest, DeepOutlinesImportAndExportWithoutRecursion) {
+  constexpr int kDepth = 20000;
+  QByteArray body;
+  for (int i = 0; i < kDepth; ++i) body += "<outline text=\"g\">";
+  body += "<outline text=\"leaf\" xmlUrl=\"http://deep/\"/>";
+  for (int i = 0; i < kDepth; ++i) body += "</outline>";
+  CFeedsManager m, copy;
+  OpmlImportResult first, again;
+  QByteArray xml;
+  OnSmallStack([&] {
+    first = ImportOpml(m, Opml(body));
+    xml = ExportOpml(m, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    again = ImportOpml(copy, xml);
+  });
+  ASSERT_TRUE(first.ok) << first.error.toStdString();
+  EXPECT_EQ(first.groupsAdded, kDepth);
+  EXPECT_EQ(first.feedsAdded, 1);
+  ASSERT_TRUE(again.ok) << again.error.toStdString();
+  EXPECT_EQ(again.groupsAdded, kDepth);
+  EXPECT_LT(xml.size(), 100 * kDepth) << "no indentation growing with the depth";
+  // Down the single chain to the leaf.
+  const CGroup* g = copy.GetGroup(copy.m_rootGroups.front());
+  int depth = 1;
+  while (!g->m_childGroups.empty()) {
+    g = copy.GetGroup(g->m_childGroups.front());
+    ++depth;
+  }
+  EXPECT_EQ(depth, kDepth);
+  ASSERT_EQ(g->m_sources.size(), 1u);
+  EXPECT_EQ(copy.GetFeedSource(g->m_sources[0])->m_url, u"http://deep/");
 }
 
 }  // namespace

@@ -105,6 +105,8 @@ TEST(DumpWriteTest, DumpReportsEachOutcomeAndNeverTouchesTheFile) {
            .str(),
        "generic"},
   };
+  // What looks like a killed save's file stays too: dump only reads.
+  test::WriteFile(tmp.File("newer.saving-Abc123"), "stale");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = tmp.File(c.name);
@@ -119,7 +121,7 @@ TEST(DumpWriteTest, DumpReportsEachOutcomeAndNeverTouchesTheFile) {
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tmp.path()),
                           std::filesystem::directory_iterator()),
-            5) << "no copies beside the files";
+            6) << "no copies beside the files, nothing removed";
 
   const CliRun missing = Cli({"dump", tmp.File("absent")});
   EXPECT_EQ(missing.status, 2);

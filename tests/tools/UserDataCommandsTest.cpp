@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -207,15 +208,90 @@ TEST_F(UserDataCommandsTest, UsesTheProgramsDataFileByDefault) {
   EXPECT_FALSE(test::ReadFile(home.File("Velmorant/Quillbend/Feeds")).empty());
 }
 
-TEST_F(UserDataCommandsTest, AnUnreadableFileIsKeptAside) {
-  test::WriteFile(m_data, "this is not a data file");
-  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
-  const CliRun r = Cli({"add", m_server.Url("/news")});
+std::vector<std::string> FolderNames(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(UserDataCommandsTest, ReadingCommandsLeaveAnUnreadableFileAloneAndSayWhatHappened) {
+  const std::string damaged = "this is not a data file";
+  test::WriteFile(m_data, damaged);
+  const std::string untouched = m_data + " could not be read whole; it is left untouched\n";
+
+  // list and opml-export only read: the file stays where it is, nothing is
+  // created beside it, and the message says so.
+  CliRun r = Cli({"list"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("kept as"), std::string::npos) << r.err;
-  const std::string kept = r.err.substr(r.err.find("kept as ") + 8);
-  EXPECT_EQ(test::ReadFile(kept.substr(0, kept.find('\n'))), "this is not a data file");
+  EXPECT_EQ(r.out, "All Sources\n") << "what could be read";
+  EXPECT_NE(r.err.find(untouched), std::string::npos) << r.err;
+  r = Cli({"opml-export", m_dir.File("out.opml")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(untouched), std::string::npos) << r.err;
+  EXPECT_EQ(test::ReadFile(m_data), damaged);
+  EXPECT_EQ(FolderNames(m_dir.path()), (std::vector<std::string>{"Feeds", "out.opml"}));
+
+  // A command that saves copies it aside first and names the copy.
+  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
+  r = Cli({"add", m_server.Url("/news")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string copied = " could not be read whole; it was copied to ";
+  const size_t at = r.err.find(m_data + copied);
+  ASSERT_NE(at, std::string::npos) << r.err;
+  const size_t from = at + m_data.size() + copied.size();
+  const std::string copy = r.err.substr(from, r.err.find(' ', from) - from);
+  EXPECT_EQ(test::ReadFile(copy), damaged);
+  EXPECT_NE(r.err.find("and will be replaced by the next save"), std::string::npos) << r.err;
   EXPECT_EQ(Cli({"list"}).out, "All Sources (1 / 1)\n  News (1 / 1)\n");
+}
+
+TEST_F(UserDataCommandsTest, AnEmptyDataFileIsAnEmptyModel) {
+  test::WriteFile(m_data, "");
+  CliRun r = Cli({"list"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "All Sources\n");
+  EXPECT_EQ(r.err, "");
+  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
+  r = Cli({"add", m_server.Url("/news")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(FolderNames(m_dir.path()), std::vector<std::string>{"Feeds"}) << "nothing put aside";
+  EXPECT_EQ(Cli({"list"}).out, "All Sources (1 / 1)\n  News (1 / 1)\n");
+}
+
+TEST_F(UserDataCommandsTest, OpmlImportGoesIntoTheFirstRootGroupShownAndExportReportsFailure) {
+  {
+    CFeedsManager m;
+    m.SeedRandom(4);
+    m.AddGroup(0, u"Zed");
+    CGroup* alpha = m.AddGroup(0, u"alpha");
+    CFeedSource* welcome = m.AddSource(alpha->m_id, u"");
+    welcome->m_title = u"Welcome!";
+    ASSERT_TRUE(SaveDataFile(m, m_data));
+  }
+  const std::string opml = m_dir.File("in.opml");
+  test::WriteFile(opml,
+                  "<opml version=\"2.0\"><body><outline text=\"Tech\">"
+                  "<outline text=\"T\" xmlUrl=\"http://t.example/\"/></outline>"
+                  "<outline text=\"Loose\" xmlUrl=\"http://l.example/\"/></body></opml>");
+  CliRun r = Cli({"opml-import", opml});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Imported 2 new feed(s) and 1 new group(s). 0 feed(s) were skipped because they are "
+                   "already in your list.\n");
+  EXPECT_EQ(Cli({"list"}).out, "alpha\n  Tech\n    T\n  Loose\n  Welcome!\nZed\n");
+
+  // The export leaves out the source without a URL.
+  const std::string out = m_dir.File("out.opml");
+  r = Cli({"opml-export", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string written = test::ReadFile(out);
+  EXPECT_NE(written.find("xmlUrl=\"http://t.example/\""), std::string::npos);
+  EXPECT_EQ(written.find("Welcome!"), std::string::npos) << written;
+
+  r = Cli({"opml-export", m_dir.File("no/such/folder/out.opml")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
 }
 
 // The real tool, run as a separate process each time.

@@ -1,0 +1,181 @@
+// quillbend-cli killed at random moments while it loads and saves a large
+// data file: after every kill the file loads whole as the model before the
+// command or the model after it, and the next complete run leaves no
+// temporary file behind.
+//
+// QB_KILLED_SAVE_ROUNDS sets the number of kills (a handful by default;
+// scripts/fuzz.sh asks for many more), QB_KILLED_SAVE_SEED the moments.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "model/DataFile.h"
+#include "model/FeedsManager.h"
+#include "tests/support/TempDir.h"
+
+namespace qb {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+int EnvInt(const char* name, int fallback) {
+  const char* v = std::getenv(name);
+  return v != nullptr && std::atoi(v) > 0 ? std::atoi(v) : fallback;
+}
+
+// About 11 MB: 16 sources of 250 articles, each with its own text.
+void BuildLargeModel(CFeedsManager& m) {
+  m.SeedRandom(11);
+  m.FixUpAfterLoad();
+  const ObjectId group = m.m_rootGroups[0];
+  uint32_t noise = 1;
+  for (int s = 0; s < 16; ++s) {
+    CFeedSource* source = m.AddSource(group, u"http://source.example/" + std::u16string(1, char16_t(u'a' + s)));
+    for (int a = 0; a < 250; ++a) {
+      CFeed* f = m.NewFeed();
+      f->m_description.resize(1400);
+      for (char16_t& c : f->m_description) {
+        noise = noise * 1103515245u + 12345u;
+        c = static_cast<char16_t>(u'a' + (noise >> 16) % 26);
+      }
+      f->m_key = f->m_description.substr(0, 16);
+      source->m_articles.push_back(f->m_id);
+      source->AddToHistory(*f, CDateTime::FromTime(1000000000 + a));
+    }
+  }
+}
+
+// Starts quillbend-cli with its output discarded.
+pid_t StartCli(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(QB_CLI_PATH));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execv(QB_CLI_PATH, argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+std::vector<std::string> Temporaries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.find(".saving-") != std::string::npos) names.push_back(name);
+  }
+  return names;
+}
+
+// The file loads whole as `before`, or as `before` with one more source,
+// whose URL is `url`, at the end of the first root group. `loaded` is the
+// bytes of the model as loaded.
+enum class Found { Before, After, Neither };
+Found Compare(const std::string& path, const std::string& before, const std::u16string& url,
+              std::string& loaded) {
+  CFeedsManager m;
+  LoadOptions readOnly;
+  readOnly.readOnly = true;
+  if (!LoadDataFile(m, path, readOnly).ok()) return Found::Neither;
+  loaded = SaveToBytes(m);
+  if (loaded == before) return Found::Before;
+  CGroup* g = m.GetGroup(m.m_rootGroups[0]);
+  if (g == nullptr || g->m_sources.empty()) return Found::Neither;
+  const ObjectId added = g->m_sources.back();
+  const CFeedSource* s = m.GetFeedSource(added);
+  if (s == nullptr || s->m_url != url || !s->m_articles.empty()) return Found::Neither;
+  g->m_sources.pop_back();
+  m.DeleteObject(added);
+  return SaveToBytes(m) == before ? Found::After : Found::Neither;
+}
+
+TEST(KilledSaveTest, EveryKillLeavesTheOldOrTheNewModelAndNoTemporaryFileAfterTheNextRun) {
+  const int rounds = EnvInt("QB_KILLED_SAVE_ROUNDS", 4);
+  const unsigned seed = static_cast<unsigned>(
+      EnvInt("QB_KILLED_SAVE_SEED", static_cast<int>(Clock::now().time_since_epoch().count() & 0x7FFFFFFF)));
+  SCOPED_TRACE("QB_KILLED_SAVE_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+
+  test::TempDir dir;
+  const std::string data = dir.File("Feeds");
+  std::string before;
+  {
+    CFeedsManager m;
+    BuildLargeModel(m);
+    ASSERT_TRUE(SaveDataFile(m, data).ok);
+    before = SaveToBytes(m);
+  }
+  auto opmlFor = [&](int round, std::u16string& url) {
+    const std::string u = "http://round" + std::to_string(round) + ".example/";
+    url.assign(u.begin(), u.end());
+    const std::string file = dir.File("round" + std::to_string(round) + ".opml");
+    const std::string body = "<opml><body><outline xmlUrl=\"" + u + "\"/></body></opml>";
+    FILE* f = std::fopen(file.c_str(), "wb");
+    std::fwrite(body.data(), 1, body.size(), f);
+    std::fclose(f);
+    return file;
+  };
+  // How long a whole run takes: the kills fall anywhere within it.
+  const auto start = Clock::now();
+  std::u16string warmUrl;
+  ASSERT_EQ(Wait(StartCli({"--data", data, "opml-import", opmlFor(0, warmUrl)})), 0);
+  const auto whole = Clock::now() - start;
+  std::string after;
+  ASSERT_EQ(Compare(data, before, warmUrl, after), Found::After);
+  before = after;
+
+  int oldModels = 0, newModels = 0, temporariesLeft = 0;
+  for (int round = 1; round <= rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::u16string url;
+    const std::string opml = opmlFor(round, url);
+    const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(whole) *
+                       std::uniform_real_distribution<double>(0.05, 1.1)(rng);
+    const pid_t pid = StartCli({"--data", data, "opml-import", opml});
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(delay);
+    ::kill(pid, SIGKILL);
+    Wait(pid);
+
+    std::string loaded;
+    const Found found = Compare(data, before, url, loaded);
+    ASSERT_NE(found, Found::Neither) << "the file is neither the old model nor the new one";
+    (found == Found::Before ? oldModels : newModels)++;
+    temporariesLeft += !Temporaries(dir.path()).empty();
+
+    // The next run completes: it removes what the killed one left, and the
+    // feed is in the file.
+    ASSERT_EQ(Wait(StartCli({"--data", data, "opml-import", opml})), 0);
+    EXPECT_EQ(Temporaries(dir.path()), std::vector<std::string>{});
+    ASSERT_EQ(Compare(data, before, url, after), Found::After);
+    before = after;
+  }
+  std::printf("[ killed    ] %d kills: %d left the old model, %d the new one, %d a temporary file; a run takes %lld ms\n",
+              rounds, oldModels, newModels, temporariesLeft,
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(whole).count()));
+}
+
+}  // namespace
+}  // namespace qb
