@@ -1,7 +1,6 @@
 #include "feeds/IconCache.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include "feeds/HtmlLinks.h"
 #include "feeds/WebAddress.h"
 #include "model/Text.h"
+#include "model/UserFolders.h"
 
 namespace qb {
 
@@ -168,24 +168,7 @@ struct Job {
 
 }  // namespace
 
-std::string DefaultIconFolder() {
-  std::string base;
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    std::string homeDir = home != nullptr ? home : "";
-    if (homeDir.empty()) {
-      if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-        homeDir = pw->pw_dir;
-      }
-    }
-    base = homeDir + "/.cache";
-  }
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return base + "/Velmorant/Quillbend/icons";
-}
+std::string DefaultIconFolder() { return ProgramFolderIn(UserCacheFolder()) + "/icons"; }
 
 bool LooksLikeImage(std::string_view b) {
   return StartsWith(b, std::string_view("\0\0\1\0", 4)) ||  // ICO

@@ -2,7 +2,6 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
+#include "model/UserFolders.h"
 
 namespace qb {
 
@@ -80,33 +80,6 @@ std::vector<std::string_view> Split(std::string_view line) {
     pos = end + 1;
   }
   return tokens;
-}
-
-std::string CacheBase() {
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return xdg;
-  const char* home = std::getenv("HOME");
-  std::string homeDir = home != nullptr ? home : "";
-  if (homeDir.empty()) {
-    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-      homeDir = pw->pw_dir;
-    }
-  }
-  return homeDir + "/.cache";
-}
-
-void MakeFolders(const std::string& dir) {
-  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-    const std::string part = dir.substr(0, slash);
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return;
-    if (slash == std::string::npos) break;
-  }
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
@@ -222,7 +195,7 @@ std::string CValidatorStore::CachePathFor(const std::string& dataFilePath) {
   static const char kHex[] = "0123456789abcdef";
   std::string name = "fetch-state-";
   for (int shift = 60; shift >= 0; shift -= 4) name += kHex[(hash >> shift) & 15];
-  return CacheBase() + "/Velmorant/Quillbend/" + name;
+  return ProgramFolderIn(UserCacheFolder()) + "/" + name;
 }
 
 std::string CValidatorStore::Serialize() const {

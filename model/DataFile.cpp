@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,26 +18,13 @@
 
 #include "model/Clock.h"
 #include "model/FeedsManager.h"
+#include "model/UserFolders.h"
 
 namespace qb {
 
 namespace {
 
 std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-void MakeFolders(const std::string& dir) {
-  for (size_t slash = dir.find('/', 1); ; slash = dir.find('/', slash + 1)) {
-    const std::string part = dir.substr(0, slash);
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return;
-    if (slash == std::string::npos) break;
-  }
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // A free name beside `path` that says when the file was put aside.
 std::string PreservedName(const std::string& path, const IClock& clock) {
@@ -194,22 +180,7 @@ std::string UnreadableFileNote(const LoadOutcome& out, const std::string& path) 
 }
 
 std::string GetDataFilePath() {
-  std::string base;
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    std::string homeDir = home != nullptr ? home : "";
-    if (homeDir.empty()) {
-      if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-        homeDir = pw->pw_dir;
-      }
-    }
-    base = homeDir + "/.local/share";
-  }
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  const std::string dir = base + "/Velmorant/Quillbend";
+  const std::string dir = ProgramFolderIn(UserDataFolder());
   MakeFolders(dir);
   ::chmod(dir.c_str(), 0700);
   return dir + "/Feeds";
