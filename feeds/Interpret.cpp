@@ -123,6 +123,7 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
     keys.push_back(ItemKey(*it.node, nullptr));
     protectedKeys.insert(keys.back());
   }
+  protectedKeys.SetStamp(manager.NewKeySetStamp());
 
   bool result = false;
   for (size_t n = 0; n < items.size(); ++n) {
@@ -171,6 +172,7 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
     keys.push_back(ItemKey(*e, &selfLink));
     protectedKeys.insert(keys.back());
   }
+  protectedKeys.SetStamp(manager.NewKeySetStamp());
 
   bool result = false;
   for (size_t n = 0; n < entries.size(); ++n) {

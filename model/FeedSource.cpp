@@ -1,17 +1,11 @@
 #include "model/FeedSource.h"
 
 #include <algorithm>
-#include <atomic>
 #include <limits>
 
 #include "model/Feed.h"
 
 namespace qb {
-
-uint64_t KeySet::NewStamp() {
-  static std::atomic<uint64_t> next{1};
-  return next.fetch_add(1, std::memory_order_relaxed);
-}
 
 double CFeedSource::TimeIndexKey(const CDateTime& t) {
   return t.IsValid() ? t.LinearDays() : -std::numeric_limits<double>::infinity();
@@ -28,7 +22,7 @@ void CFeedSource::AddToHistory(const CFeed& article, const CDateTime& firstSeen,
   // Oldest first; protected keys are stepped over. With the set of the
   // previous addition, unchanged, the keys stepped over then are skipped.
   const bool resume = protectedKeys != nullptr && m_evictionCursor.valid &&
-                      m_evictionCursor.stamp == protectedKeys->Stamp();
+                      protectedKeys->Stamp() != 0 && m_evictionCursor.stamp == protectedKeys->Stamp();
   auto it = resume ? m_evictionCursor.next : m_historyTimeIndex.begin();
   while (m_history.size() >= kHistoryLimit && it != m_historyTimeIndex.end()) {
     if (protectedKeys != nullptr && protectedKeys->count(it->second) != 0) {
@@ -41,7 +35,7 @@ void CFeedSource::AddToHistory(const CFeed& article, const CDateTime& firstSeen,
   m_history[article.m_key] = HistoryEntry{article.m_id, firstSeen};
   const auto added = m_historyTimeIndex.emplace(TimeIndexKey(firstSeen), article.m_key);
 
-  m_evictionCursor.valid = protectedKeys != nullptr;
+  m_evictionCursor.valid = protectedKeys != nullptr && protectedKeys->Stamp() != 0;
   if (!m_evictionCursor.valid) return;
   m_evictionCursor.stamp = protectedKeys->Stamp();
   // The new entry lands after every entry of equal time, so it falls among

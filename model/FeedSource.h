@@ -27,46 +27,47 @@ struct HistoryEntry {
 };
 
 // A set of article keys: the keys a merge must not evict from a history.
-// Besides the keys it carries a stamp that changes with every change to the
-// set and that no other set ever had, so a source can tell that the set it is
-// given is the very set it saw at its previous addition, unchanged, and skip
-// the keys it already found protected. It also counts its lookups, which
-// shows what an addition costs.
+// Besides the keys it carries a stamp, which its owner sets once the set is
+// built (CFeedsManager::NewKeySetStamp) and which every change or copy drops
+// to 0, so a source can tell that the set it is given is the very set it saw
+// at its previous addition, unchanged, and skip the keys it already found
+// protected. A set without a stamp is never taken for another. It also
+// counts its lookups, which shows what an addition costs.
 class KeySet {
  public:
   using Keys = std::unordered_set<std::u16string>;
 
-  KeySet() : m_stamp(NewStamp()) {}
-  KeySet(const KeySet& o) : m_keys(o.m_keys), m_stamp(NewStamp()) {}
-  KeySet(KeySet&& o) noexcept : m_keys(std::move(o.m_keys)), m_stamp(NewStamp()) { o.Touch(); }
+  KeySet() = default;
+  KeySet(const KeySet& o) : m_keys(o.m_keys) {}
+  KeySet(KeySet&& o) noexcept : m_keys(std::move(o.m_keys)) { o.m_stamp = 0; }
   KeySet& operator=(const KeySet& o) {
     m_keys = o.m_keys;
-    Touch();
+    m_stamp = 0;
     return *this;
   }
   KeySet& operator=(KeySet&& o) noexcept {
     m_keys = std::move(o.m_keys);
-    Touch();
-    o.Touch();
+    m_stamp = 0;
+    o.m_stamp = 0;
     return *this;
   }
 
   template <typename... Args>
   auto insert(Args&&... args) {
-    Touch();
+    m_stamp = 0;
     return m_keys.insert(std::forward<Args>(args)...);
   }
   template <typename... Args>
   auto emplace(Args&&... args) {
-    Touch();
+    m_stamp = 0;
     return m_keys.emplace(std::forward<Args>(args)...);
   }
   size_t erase(const std::u16string& key) {
-    Touch();
+    m_stamp = 0;
     return m_keys.erase(key);
   }
   void clear() {
-    Touch();
+    m_stamp = 0;
     m_keys.clear();
   }
   void reserve(size_t n) { m_keys.reserve(n); }
@@ -81,17 +82,15 @@ class KeySet {
   Keys::const_iterator begin() const { return m_keys.begin(); }
   Keys::const_iterator end() const { return m_keys.end(); }
 
-  // Changes whenever the keys may have changed; never repeats in the process.
+  // Names the keys as they are now; 0 until set and after any change.
   uint64_t Stamp() const { return m_stamp; }
+  void SetStamp(uint64_t stamp) { m_stamp = stamp; }
   // How many lookups the set has answered.
   size_t Lookups() const { return m_lookups; }
 
  private:
-  static uint64_t NewStamp();
-  void Touch() { m_stamp = NewStamp(); }
-
   Keys m_keys;
-  uint64_t m_stamp;
+  uint64_t m_stamp = 0;
   mutable size_t m_lookups = 0;
 };
 

@@ -148,6 +148,9 @@ class CFeedsManager {
   uint64_t ChangeCount() const { return m_changes; }
   void NoteChange() { ++m_changes; }
 
+  // A stamp no key set of this model had before (see KeySet).
+  uint64_t NewKeySetStamp() { return ++m_keySetStamps; }
+
   // Restarts the generator new identifiers are drawn from.
   void SeedRandom(uint32_t seed) { m_storage.SeedRandom(seed); }
 
@@ -171,6 +174,7 @@ class CFeedsManager {
 
   const IClock* m_clock = &SystemClock();
   uint64_t m_changes = 0;
+  uint64_t m_keySetStamps = 0;
 };
 
 template <typename Visit>

@@ -197,6 +197,9 @@ TEST_F(FeedSourceTest, EvictionMatchesTheSimpleWalkWhateverTheProtectedSetsDo) {
         } else {
           set.insert(key(static_cast<int>(rng() % static_cast<unsigned>(next + 1))));
         }
+        // Mostly named again, as a merge names the set it built; now and
+        // then left without a stamp.
+        if (rng() % 8 != 0) set.SetStamp(manager.NewKeySetStamp());
         continue;
       }
       const unsigned when = rng() % 10;
@@ -213,7 +216,11 @@ TEST_F(FeedSourceTest, EvictionMatchesTheSimpleWalkWhateverTheProtectedSetsDo) {
       CFeed article;
       article.m_key = key(next++);
       // A merge protects the keys of its document, the new one among them.
-      if (protect != nullptr && rng() % 4 != 0) sets[which < 2 ? 0 : 1].insert(article.m_key);
+      if (protect != nullptr && rng() % 4 != 0) {
+        KeySet& set = sets[which < 2 ? 0 : 1];
+        set.insert(article.m_key);
+        set.SetStamp(manager.NewKeySetStamp());
+      }
       source.AddToHistory(article, t, protect);
       reference.Add(article.m_key, t, protect);
       // A wrong eviction leaves another set of keys behind, so checking now
@@ -243,6 +250,7 @@ TEST_F(FeedSourceTest, MergingIntoAFullyProtectedHistoryLooksEachKeyUpAFewTimesO
                      std::u16string(1, char16_t(0x100 + i / 1000));
     protect.insert(items[i].m_key);
   }
+  protect.SetStamp(m_manager.NewKeySetStamp());
   const size_t before = protect.Lookups();
   for (const CFeed& item : items) {
     if (item.m_key == items[10000].m_key) m_now += 1;
@@ -261,24 +269,59 @@ TEST_F(FeedSourceTest, MergingIntoAFullyProtectedHistoryLooksEachKeyUpAFewTimesO
   EXPECT_TRUE(m_source->IsInHistory(items[19999].m_key));
 }
 
-TEST_F(FeedSourceTest, AKeySetChangesItsStampWithEveryChangeAndEveryCopy) {
+TEST_F(FeedSourceTest, AKeySetLosesItsStampWithEveryChangeAndEveryCopy) {
+  CFeedsManager manager;
   KeySet a;
-  const uint64_t first = a.Stamp();
+  EXPECT_EQ(a.Stamp(), 0u);
   a.insert(u"x");
-  EXPECT_NE(a.Stamp(), first);
-  const uint64_t afterInsert = a.Stamp();
+  a.SetStamp(manager.NewKeySetStamp());
+  const uint64_t named = a.Stamp();
+  EXPECT_NE(named, 0u);
   EXPECT_EQ(a.count(u"x"), 1u);
-  EXPECT_EQ(a.Stamp(), afterInsert) << "a lookup changes nothing";
+  EXPECT_EQ(a.Stamp(), named) << "a lookup changes nothing";
   KeySet b = a;
-  EXPECT_NE(b.Stamp(), a.Stamp());
+  EXPECT_EQ(b.Stamp(), 0u) << "a copy is another set";
+  EXPECT_EQ(a.Stamp(), named);
   EXPECT_EQ(b.count(u"x"), 1u);
   b.erase(u"x");
-  EXPECT_EQ(b.count(u"x"), 0u);
   EXPECT_EQ(a.count(u"x"), 1u);
-  const uint64_t beforeClear = a.Stamp();
+  a.insert(u"y");
+  EXPECT_EQ(a.Stamp(), 0u);
+  a.SetStamp(manager.NewKeySetStamp());
+  EXPECT_NE(a.Stamp(), named) << "the model never hands out a stamp twice";
   a.clear();
-  EXPECT_NE(a.Stamp(), beforeClear);
+  EXPECT_EQ(a.Stamp(), 0u);
   EXPECT_TRUE(a.empty());
+}
+
+TEST_F(FeedSourceTest, TwoModelsKeepTheirEvictionApartAndAnUnstampedSetNeverResumes) {
+  // Each model numbers its own sets, so two sets of two models may carry
+  // the same stamp; a source only ever sees its own model's sets. A set
+  // changed since the previous addition has no stamp, and the walk starts
+  // over: the key it no longer protects goes.
+  KeySet protect;
+  for (int i = 0; i < 500; ++i) {
+    std::u16string key = u"p" + std::u16string(1, char16_t(0x100 + i));
+    protect.insert(key);
+    Add(key);
+  }
+  protect.SetStamp(m_manager.NewKeySetStamp());
+  CFeed extra;
+  extra.m_key = u"extra";
+  m_source->AddToHistory(extra, Now(), &protect);
+  ASSERT_EQ(m_source->m_history.size(), 501u);
+
+  protect.erase(u"p" + std::u16string(1, char16_t(0x100)));
+  CFeed another;
+  another.m_key = u"another";
+  m_source->AddToHistory(another, Now(), &protect);
+  EXPECT_FALSE(m_source->IsInHistory(u"p" + std::u16string(1, char16_t(0x100))))
+      << "the key the set gave up is the oldest and goes";
+  EXPECT_FALSE(m_source->IsInHistory(u"extra")) << "and the walk goes on to the next unprotected one";
+  EXPECT_EQ(m_source->m_history.size(), 500u);
+
+  CFeedsManager other;
+  EXPECT_EQ(other.NewKeySetStamp(), 1u);
 }
 
 }  // namespace
