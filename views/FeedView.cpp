@@ -314,7 +314,9 @@ void CFeedView::UpdateBackState() {
   }
 }
 
-void CFeedView::contextMenuEvent(QContextMenuEvent* event) {
+void CFeedView::contextMenuEvent(QContextMenuEvent* event) { ShowContextMenu(event->globalPos()); }
+
+void CFeedView::ShowContextMenu(const QPoint& globalPos) {
   // The standard menu needs the engine's request; a menu asked for by other
   // means (the keyboard, before any click) has Back alone.
   std::unique_ptr<QMenu> menu(lastContextMenuRequest() != nullptr ? createStandardContextMenu()
@@ -330,7 +332,7 @@ void CFeedView::contextMenuEvent(QContextMenuEvent* event) {
   menu->insertAction(first, back);
   if (first != nullptr && !first->isSeparator() && first != m_page->action(QWebEnginePage::Forward))
     menu->insertSeparator(first);
-  if (m_frame.Desktop().RunPopupMenu(*menu, event->globalPos()) == back) GoBack();
+  if (m_frame.Desktop().RunPopupMenu(*menu, globalPos) == back) GoBack();
 }
 
 // ---------------------------------------------------------------- the browser

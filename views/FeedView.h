@@ -76,6 +76,11 @@ class CFeedView : public QWebEngineView {
   // The bar over the pane that offers Back while a web page is shown.
   QWidget* BackBar() const { return m_backBar; }
 
+  // The pane's context menu at a global position: the browser's entries,
+  // with Back in place of the browser's own history step. The engine asks
+  // for it through contextMenuEvent.
+  void ShowContextMenu(const QPoint& globalPos);
+
   // Opens a link in the user's browser. Only web and mail addresses are
   // handed over; when no program could be started for one, a message says
   // so (after the current event, never from inside the engine's callback).
@@ -91,7 +96,6 @@ class CFeedView : public QWebEngineView {
   void focusInEvent(QFocusEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void childEvent(QChildEvent* event) override;
-  // The page's menu, with Back in place of the browser's own history step.
   void contextMenuEvent(QContextMenuEvent* event) override;
   // A new colour scheme repaints the shown article in its colours.
   void changeEvent(QEvent* event) override;
