@@ -139,8 +139,9 @@ CFeedView::CFeedView(IMainFrame& frame, QWidget* parent) : QWebEngineView(parent
   connect(m_page, &QWebEnginePage::urlChanged, this, &CFeedView::UpdateBackState);
 }
 
-// The page is a child of the view and goes after it.
-CFeedView::~CFeedView() = default;
+// The page is a child of the view and goes after it; its guard reads the
+// view's page path, so it is taken off first.
+CFeedView::~CFeedView() { m_page->setUrlRequestInterceptor(nullptr); }
 
 void CFeedView::SetScriptsEnabled(bool on) {
   m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, on);

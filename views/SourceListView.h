@@ -48,9 +48,9 @@ class CSourceListView : public QTreeWidget {
   // model's counts.
   void RefreshSourceCounts(ObjectId sourceId);
 
-  // Where the sources' site icons come from; null shows the standard icon
-  // only. The icons object must outlive the tree or be a QObject that goes
-  // first. Sources show their site's icon as it arrives.
+  // Where the sources' site icons come from; null (or an icons object that
+  // has gone) shows the standard icon only. Sources show their site's icon
+  // as it arrives.
   void SetSiteIcons(ISiteIcons* icons);
   // The warning mark of a source whose last update failed.
   QIcon FailureIcon();
