@@ -6,11 +6,14 @@
 
 #include "app/CoreBridge.h"
 #include "app/DesktopScheme.h"
+#include "app/MainFrame.h"
 #include "app/RSSReaderApp.h"
 #include "app/SettingsManager.h"
 #include "app/SingleInstance.h"
+#include "app/SiteIconProvider.h"
 #include "app/UpdateService.h"
 #include "views/Desktop.h"
+#include "views/SourceListView.h"
 
 namespace {
 
@@ -87,11 +90,16 @@ int main(int argc, char** argv) {
     qb::CDesktop desktop;
     qb::CDataFileIo dataFile;
     qb::CUpdateService updater;
+    // Before the window, which shows them, and gone after it.
+    qb::CSiteIconProvider siteIcons;
     qb::CRSSReaderApp app({desktop, dataFile, updater});
     const QMetaObject::Connection handOver =
         QObject::connect(&instance, &qb::CSingleInstance::commandLineReceived,
                          [&app](const QStringList& received) { app.HandleCommandLine(received); });
-    if (app.InitInstance(arguments)) status = QApplication::exec();
+    if (app.InitInstance(arguments)) {
+      app.Frame()->SourceTree()->SetSiteIcons(&siteIcons);
+      status = QApplication::exec();
+    }
     QObject::disconnect(handOver);
   }
   return status;

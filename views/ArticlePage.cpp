@@ -186,4 +186,14 @@ bool IsDeleteArticleUrl(const QString& url) {
   return url.compare(QLatin1String(kDeleteArticleUrl), Qt::CaseInsensitive) == 0;
 }
 
+bool IsAllowedPageRequest(const QUrl& url, const QString& pagePath) {
+  const QString scheme = url.scheme().toLower();
+  if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+      scheme == QLatin1String("data") || scheme == QLatin1String("blob"))
+    return true;
+  // A file address with a host names a file on another machine, never ours.
+  return scheme == QLatin1String("file") && url.host().isEmpty() && !pagePath.isEmpty() &&
+         url.toLocalFile() == pagePath;
+}
+
 }  // namespace qb

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QPalette>
 #include <QString>
+#include <QUrl>
 #include <string>
 #include <string_view>
 
@@ -74,5 +75,12 @@ QString ArticlePagePath();
 // Whether a navigation to `url` is the delete link: exactly the delete
 // address, ignoring case.
 bool IsDeleteArticleUrl(const QString& url);
+
+// Whether the article pane may load `url`, for the page itself or for
+// anything in it: web addresses (http, https), content carried in the
+// address itself (data, blob), and of all local files only the page file
+// at `pagePath`. Everything else (other files, ftp, the program's own
+// resources, ...) is refused, so a feed cannot make the pane read the disk.
+bool IsAllowedPageRequest(const QUrl& url, const QString& pagePath);
 
 }  // namespace qb

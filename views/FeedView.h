@@ -1,12 +1,18 @@
 // The lower right pane: the article it is told to show, as a small HTML page
 // written to the private temporary folder. The page runs no scripts and
-// cannot read local files; links with a target open in the user's browser;
-// the page's delete link and the Delete key ask for the article to be
-// deleted.
+// cannot read local files, but loads the pictures and other passive content
+// a feed's article refers to on the web; links with a target open in the
+// user's browser; the page's delete link and the Delete key ask for the
+// article to be deleted. When a link takes the pane to a web page, Back
+// (Alt+Left, the context menu, the bar over the page) returns to the
+// article.
 #pragma once
 
 #include <QWebEnginePage>
 #include <QWebEngineView>
+
+class QAction;
+class QLabel;
 
 #include "model/RSSObject.h"
 #include "views/IMainFrame.h"
@@ -58,6 +64,28 @@ class CFeedView : public QWebEngineView {
   // The path of the last page written (empty before the first).
   const QString& PagePath() const { return m_pagePath; }
 
+  // --- the way back from a web page
+  // Whether the pane shows a web page that a link of an article led to,
+  // and that article is still there to go back to.
+  bool CanGoBack() const;
+  // Back: to the web page before this one in the same visit, else to the
+  // article the visit started from. Nothing when CanGoBack is false.
+  void GoBack();
+  // Alt+Left; enabled while CanGoBack.
+  QAction* BackAction() const { return m_backAction; }
+  // The bar over the pane that offers Back while a web page is shown.
+  QWidget* BackBar() const { return m_backBar; }
+
+  // The pane's context menu at a global position: the browser's entries,
+  // with Back in place of the browser's own history step. The engine asks
+  // for it through contextMenuEvent.
+  void ShowContextMenu(const QPoint& globalPos);
+
+  // Opens a link in the user's browser. Only web and mail addresses are
+  // handed over; when no program could be started for one, a message says
+  // so (after the current event, never from inside the engine's callback).
+  void OpenInBrowser(const QUrl& url);
+
  signals:
   void deleteRequested(ObjectId article);
   void refreshed();
@@ -68,17 +96,32 @@ class CFeedView : public QWebEngineView {
   void focusInEvent(QFocusEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void childEvent(QChildEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   // A new colour scheme repaints the shown article in its colours.
   void changeEvent(QEvent* event) override;
 
  private:
   friend class CArticleWebPage;
   void SetScriptsEnabled(bool on);
+  // Whether the pane shows the page file (not a web page).
+  bool ShowsArticlePage() const;
+  void CreateBackBar();
+  // Shows or hides the bar and enables Back as CanGoBack says.
+  void UpdateBackState();
+  void LayOutBackBar();
+  // Alt+Left: consumed here, so the browser never steps back on its own
+  // into a page file that may have been rewritten since.
+  bool HandleBackKey(const QKeyEvent* event);
 
   IMainFrame& m_frame;
   ObjectId m_currentFeedId = 0;
   CArticleWebPage* m_page = nullptr;
   QString m_pagePath;
+  // The article a link led away from; 0 while the pane shows the article.
+  ObjectId m_backArticle = 0;
+  QAction* m_backAction = nullptr;
+  QWidget* m_backBar = nullptr;
+  QLabel* m_backBarText = nullptr;
 };
 
 }  // namespace qb

@@ -23,12 +23,14 @@ bool IsPrivateDirectory(const QByteArray& path) {
 }
 }  // namespace
 
-bool OpenLinkExternally(IDesktop& desktop, const QUrl& url) {
+bool IsExternalLink(const QUrl& url) {
   const QString scheme = url.scheme().toLower();
-  if (scheme != QLatin1String("http") && scheme != QLatin1String("https") &&
-      scheme != QLatin1String("mailto") && scheme != QLatin1String("ftp"))
-    return false;
-  return desktop.OpenUrl(url);
+  return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+         scheme == QLatin1String("mailto") || scheme == QLatin1String("ftp");
+}
+
+bool OpenLinkExternally(IDesktop& desktop, const QUrl& url) {
+  return IsExternalLink(url) && desktop.OpenUrl(url);
 }
 
 QString PrivateTempFolder() {

@@ -14,6 +14,9 @@ class IDesktop;
 // addresses are handed over: a feed must not make the desktop open local
 // files or programs. False when the link was refused or not handed over.
 bool OpenLinkExternally(IDesktop& desktop, const QUrl& url);
+// Whether OpenLinkExternally hands the URL over at all (http, https,
+// mailto, ftp).
+bool IsExternalLink(const QUrl& url);
 
 // The per-user private folder for the temporary files the views write:
 // $XDG_RUNTIME_DIR/quillbend, else <temp>/quillbend-<uid>, created with mode

@@ -175,6 +175,7 @@ void CSourceListView::UpdateAppearance(QTreeWidgetItem* item) {
     font.setBold(bold);
     item->setFont(0, font);
   }
+  if (kind == NodeKind::Source) UpdateDecoration(item);
 }
 
 void CSourceListView::RefreshSourceCounts(ObjectId sourceId) {

@@ -5,7 +5,8 @@
 // application carries out; it then brings the tree in line with the model
 // through ApplyUpdate. Drag and drop lives in SourceListViewDrag.cpp (the
 // Drag* methods hold the rules, so they work without a real mouse drag),
-// renaming in place in SourceListViewEdit.cpp.
+// renaming in place in SourceListViewEdit.cpp, the sources' icons and
+// tooltips (site icon, failed update) in SourceListViewIcons.cpp.
 #pragma once
 
 #include <QPointer>
@@ -20,6 +21,7 @@
 namespace qb {
 
 class CFeedsManager;
+class ISiteIcons;
 
 class CSourceListView : public QTreeWidget {
   Q_OBJECT
@@ -45,6 +47,13 @@ class CSourceListView : public QTreeWidget {
   // refresh: relabels the source's items and the groups above them with the
   // model's counts.
   void RefreshSourceCounts(ObjectId sourceId);
+
+  // Where the sources' site icons come from; null (or an icons object that
+  // has gone) shows the standard icon only. Sources show their site's icon
+  // as it arrives.
+  void SetSiteIcons(ISiteIcons* icons);
+  // The warning mark of a source whose last update failed.
+  QIcon FailureIcon();
 
   // Depth-first, pre-order search; 0 finds the root item.
   QTreeWidgetItem* FindItem(ObjectId id) const;
@@ -136,6 +145,10 @@ class CSourceListView : public QTreeWidget {
   Counts ModelCounts() const;
   // Label and weight from the counts the model gives for the item's node.
   void UpdateAppearance(QTreeWidgetItem* item);
+  // A source's icon and tooltip: the warning mark and the reason when its
+  // last update failed, else its site's icon when there is one.
+  void UpdateDecoration(QTreeWidgetItem* item);
+  void UpdateAllDecorations();
   void ApplyExpansion(QTreeWidgetItem* item);
   // The column as wide as the widest label, and at least as the viewport.
   void FitColumn();
@@ -171,6 +184,11 @@ class CSourceListView : public QTreeWidget {
   // The frame as a QObject when it is one: lets the destructor tell whether
   // the frame is still whole.
   QPointer<QObject> m_frameObject;
+
+  QPointer<ISiteIcons> m_siteIcons;
+  // Made once, so an unchanged icon is recognised and not set again.
+  QIcon m_sourceIcon;
+  QIcon m_failureIcon;
 };
 
 }  // namespace qb

@@ -1,0 +1,46 @@
+// The window's site icons: the core's icon cache (fetched once per site,
+// kept under the user's cache folder, refreshed rarely) behind the tree's
+// ISiteIcons. The cache answers on its worker threads; the bytes are decoded
+// there too, and only the finished pictures are handed to the window's
+// thread, so nothing here ever waits for the network or the disk.
+#pragma once
+
+#include <QImage>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "feeds/IconCache.h"
+#include "views/SiteIcons.h"
+
+namespace qb {
+
+class CSiteIconProvider final : public ISiteIcons {
+  Q_OBJECT
+ public:
+  explicit CSiteIconProvider(IconCacheOptions options = {}, QObject* parent = nullptr);
+  // Answers still on their way are dropped.
+  ~CSiteIconProvider() override;
+
+  // Each site is asked for once in a run; the cache decides whether that
+  // means the network.
+  QIcon SiteIcon(const std::u16string& address) override;
+
+  // The pictures an icon file holds (every size of an ICO file); empty when
+  // the bytes are no picture Qt can read. Safe on any thread.
+  static std::vector<QImage> DecodeIcon(const std::string& bytes);
+
+ private:
+  void Arrived(const std::u16string& site, const std::vector<QImage>& images);
+
+  // By SiteKey; a null icon for a site that has none.
+  std::unordered_map<std::u16string, QIcon> m_icons;
+  std::unordered_set<std::u16string> m_asked;
+  bool m_notifyPosted = false;
+  // Last, so it goes first: no answer starts once the rest is being torn down.
+  std::unique_ptr<CIconCache> m_cache;
+};
+
+}  // namespace qb

@@ -1,0 +1,253 @@
+// The article pane against a real browser page and a loopback web server:
+// what the page may load, the way back from a web page, and links that
+// leave for the user's browser.
+#include <QBuffer>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <QWebEngineHistory>
+#include <QWebEngineScript>
+#include <gtest/gtest.h>
+
+#include "app/RSSReaderApp.h"
+#include "tests/support/FakeMainFrame.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/TempDir.h"
+#include "views/ArticlePage.h"
+#include "views/FeedView.h"
+
+namespace qb {
+namespace {
+
+using test::HttpResponse;
+
+std::string PngBytes(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(Qt::red);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return bytes.toStdString();
+}
+
+TEST(ArticlePageRequestTest, OnlyWebAddressesInlineContentAndThePageItself) {
+  const QString page = QStringLiteral("/run/user/1000/quillbend/~feed_contents.html");
+  struct Case {
+    const char* url;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {"http://example.com/a.png", true},
+      {"https://example.com/a.png", true},
+      {"HTTPS://example.com/a.png", true},
+      {"data:image/png;base64,iVBORw0KGgo=", true},
+      {"blob:https://example.com/0b1c", true},
+      {"file:///run/user/1000/quillbend/~feed_contents.html", true},
+      {"file:///run/user/1000/quillbend/other.html", false},
+      {"file:///etc/passwd", false},
+      {"file://host/run/user/1000/quillbend/~feed_contents.html", false},
+      {"ftp://example.com/a.png", false},
+      {"qrc:/icons/root.png", false},
+      {"javascript:alert(1)", false},
+      {"chrome://settings", false},
+      {"about:blank", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IsAllowedPageRequest(QUrl(QString::fromLatin1(c.url)), page), c.allowed) << c.url;
+  // Without a page file (no private folder) no file at all.
+  EXPECT_FALSE(IsAllowedPageRequest(QUrl(QStringLiteral("file:///")), QString()));
+}
+
+class FeedViewWebTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitResources();  // so that a qrc: address would name a real picture
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(tmp.path()));
+    s = f.Source(f.Group(0, u"G")->m_id, u"S");
+    article = f.Article(s, u"pictures");
+    f.CreateViews(true);
+    f.window.show();
+    f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+  }
+  void TearDown() override { qunsetenv("XDG_RUNTIME_DIR"); }
+
+  QWebEnginePage* Page() { return f.view->page(); }
+
+  // Shows the article and waits until the browser has loaded its page.
+  void ShowArticle() {
+    QSignalSpy loaded(Page(), &QWebEnginePage::loadFinished);
+    f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, f.list->FindRow(article->m_id)}, {});
+    ASSERT_EQ(f.view->CurrentFeedId(), article->m_id);
+    ASSERT_TRUE(loaded.wait(20000));
+    ASSERT_EQ(Page()->url(), QUrl::fromLocalFile(f.view->PagePath()));
+  }
+
+  // Runs a script beside the page's own (which are off on the article page)
+  // and returns its value.
+  QVariant Evaluate(const QString& script) {
+    QVariant result;
+    bool done = false;
+    Page()->runJavaScript(script, QWebEngineScript::ApplicationWorld, [&](const QVariant& value) {
+      result = value;
+      done = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 20000)) << script.toStdString();
+    return result;
+  }
+
+  // Follows a link of the shown page as a click would, and waits for the
+  // page it leads to.
+  void FollowLink(int index, const QUrl& expected) {
+    QSignalSpy loaded(Page(), &QWebEnginePage::loadFinished);
+    Evaluate(QStringLiteral("document.links[%1].click()").arg(index));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url() == expected && !loaded.isEmpty(); }, 20000))
+        << Page()->url().toString().toStdString();
+  }
+
+  bool HasRequest(const std::string& path) const {
+    for (const test::HttpRequest& r : server.Requests())
+      if (r.path == path) return true;
+    return false;
+  }
+
+  test::TempDir tmp;
+  test::HttpServer server;
+  test::FakeMainFrame f;
+  CFeedSource* s = nullptr;
+  CFeed* article = nullptr;
+};
+
+// A feed's article tries a picture on the web, a local file, one of the
+// program's own resources and two scripts: only the web picture arrives.
+TEST_F(FeedViewWebTest, PicturesFromTheWebLoadButNotFilesResourcesOrScripts) {
+  server.Set("/pic.png", HttpResponse::Ok(PngBytes(3, 2), "image/png"));
+  server.Set("/run.js", HttpResponse::Ok("document.title = 'remote script ran';", "text/javascript"));
+  const std::string local = tmp.File("local.png");
+  test::WriteFile(local, PngBytes(5, 5));
+  article->m_description =
+      u"<img id=\"remote\" src=\"" + server.Url16("/pic.png") + u"\">"
+      u"<img id=\"local\" src=\"" + QUrl::fromLocalFile(QString::fromStdString(local)).toString().toStdU16String() +
+      u"\"><img id=\"resource\" src=\"qrc:/icons/root.png\">"
+      u"<script>document.title = 'inline script ran';</script>"
+      u"<script src=\"" + server.Url16("/run.js") + u"\"></script>"
+      u"<object id=\"plugin\" type=\"application/x-shockwave-flash\" data=\"" + server.Url16("/movie.swf") +
+      u"\"></object>";
+  ShowArticle();
+
+  EXPECT_EQ(Evaluate(QStringLiteral("document.getElementById('remote').naturalWidth")).toInt(), 3);
+  EXPECT_EQ(Evaluate(QStringLiteral("document.getElementById('local').naturalWidth")).toInt(), 0);
+  EXPECT_EQ(Evaluate(QStringLiteral("document.getElementById('resource').naturalWidth")).toInt(), 0);
+  EXPECT_EQ(Evaluate(QStringLiteral("document.title")).toString(), QString());
+  EXPECT_EQ(Page()->title().contains(QStringLiteral("ran")), false);
+  EXPECT_TRUE(HasRequest("/pic.png"));
+  EXPECT_FALSE(HasRequest("/run.js"));
+  EXPECT_FALSE(HasRequest("/movie.swf"));
+}
+
+// "Open this article (this window)" leads to the web; Back leads through
+// the pages of the visit and then to the article, by key, by the bar's
+// button and by the context menu.
+TEST_F(FeedViewWebTest, BackReturnsFromTheWebPageToTheArticle) {
+  server.Set("/page.html", HttpResponse::Ok("<title>Page</title><a href=\"/next.html\">next</a>", "text/html"));
+  server.Set("/next.html", HttpResponse::Ok("<title>Next</title>", "text/html"));
+  article->m_link = server.Url16("/page.html");
+  ShowArticle();
+  EXPECT_FALSE(f.view->CanGoBack());
+  EXPECT_FALSE(f.view->BackAction()->isEnabled());
+  EXPECT_FALSE(f.view->BackBar()->isVisible());
+  const ObjectId id = article->m_id;
+  const QUrl page(QString::fromStdString(server.Url("/page.html")));
+  const QUrl next(QString::fromStdString(server.Url("/next.html")));
+  const QUrl file = QUrl::fromLocalFile(f.view->PagePath());
+
+  FollowLink(0, page);  // "Open this article (this window)"
+  EXPECT_EQ(f.view->CurrentFeedId(), 0u);
+  EXPECT_TRUE(f.view->CanGoBack());
+  EXPECT_TRUE(f.view->BackAction()->isEnabled());
+  ASSERT_TRUE(f.view->BackBar()->isVisible());
+  // The bar sits over the page, which is laid out below it.
+  EXPECT_EQ(f.view->BackBar()->geometry().top(), 0);
+  EXPECT_EQ(f.view->contentsMargins().top(), f.view->BackBar()->height());
+
+  // On to another page of the site. Loaded by the test, not by a link: a
+  // link clicked by a script leaves an entry the browser skips on the way
+  // back, which a user's click does not.
+  QSignalSpy loaded(Page(), &QWebEnginePage::loadFinished);
+  Page()->load(next);
+  ASSERT_TRUE(loaded.wait(20000));
+  ASSERT_EQ(Page()->url(), next);
+  QTest::keyClick(f.view.get(), Qt::Key_Left, Qt::AltModifier);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url() == page; }, 20000));
+  EXPECT_TRUE(f.view->CanGoBack());
+
+  QTest::keyClick(f.view.get(), Qt::Key_Left, Qt::AltModifier);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url() == file; }, 20000));
+  EXPECT_EQ(f.view->CurrentFeedId(), id);
+  EXPECT_FALSE(f.view->CanGoBack());
+  EXPECT_FALSE(f.view->BackBar()->isVisible());
+  EXPECT_EQ(f.view->contentsMargins().top(), 0);
+  EXPECT_NE(test::ReadFile(f.view->PagePath().toStdString()).find("pictures"), std::string::npos);
+
+  // The bar's button.
+  FollowLink(0, page);
+  auto* button = f.view->BackBar()->findChild<QToolButton*>();
+  ASSERT_NE(button, nullptr);
+  QTest::mouseClick(button, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url() == file; }, 20000));
+  EXPECT_EQ(f.view->CurrentFeedId(), id);
+
+  // The context menu: Back is there on the article too, but disabled.
+  auto openMenu = [&] { f.view->ShowContextMenu(f.view->mapToGlobal(QPoint(20, 20))); };
+  openMenu();
+  ASSERT_EQ(f.menus.size(), 1u);
+  ASSERT_FALSE(f.menus.back().texts.empty());
+  EXPECT_EQ(f.menus.back().texts.front(), QStringLiteral("&Back"));
+  EXPECT_FALSE(f.menus.back().enabled.front());
+  FollowLink(0, page);
+  f.chooseInMenu = QStringLiteral("&Back");
+  openMenu();
+  EXPECT_TRUE(f.menus.back().enabled.front());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url() == file; }, 20000));
+  EXPECT_EQ(f.view->CurrentFeedId(), id);
+}
+
+TEST_F(FeedViewWebTest, NoBackToAnArticleThatHasGone) {
+  server.Set("/page.html", HttpResponse::Ok("<title>Page</title>", "text/html"));
+  article->m_link = server.Url16("/page.html");
+  ShowArticle();
+  FollowLink(0, QUrl(QString::fromStdString(server.Url("/page.html"))));
+  ASSERT_TRUE(f.view->CanGoBack());
+  f.commands.DeleteArticles({article->m_id});
+  EXPECT_FALSE(f.view->CanGoBack());
+  EXPECT_FALSE(f.view->BackBar()->isVisible());
+  QTest::keyClick(f.view.get(), Qt::Key_Left, Qt::AltModifier);
+  QTest::qWait(200);
+  EXPECT_EQ(Page()->url(), QUrl(QString::fromStdString(server.Url("/page.html"))));
+}
+
+// "Open this article (new window)" goes to the user's browser; when none
+// can be started the user is told, and a refused address stays silent.
+TEST_F(FeedViewWebTest, ABrowserThatCannotBeStartedIsReported) {
+  const QUrl link(QStringLiteral("https://example.com/story?id=7"));
+  f.shellSucceeds = false;
+  f.view->OpenInBrowser(link);
+  ASSERT_EQ(f.opened.size(), 1u);
+  EXPECT_EQ(f.opened.back(), link);
+  EXPECT_TRUE(f.messages.empty());  // not from inside the engine's callback
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !f.messages.empty(); }, 5000));
+  EXPECT_EQ(f.messages.back().icon, MsgIcon::Warning);
+  EXPECT_EQ(f.messages.back().text,
+            QStringLiteral("No web browser could be started to open https://example.com/story?id=7."));
+
+  f.view->OpenInBrowser(QUrl(QStringLiteral("file:///etc/passwd")));
+  f.shellSucceeds = true;
+  f.view->OpenInBrowser(link);
+  QTest::qWait(50);
+  EXPECT_EQ(f.opened.size(), 2u);
+  EXPECT_EQ(f.messages.size(), 1u);
+}
+
+}  // namespace
+}  // namespace qb
