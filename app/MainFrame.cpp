@@ -22,6 +22,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
+#include <algorithm>
 
 #include "app/AboutDlg.h"
 #include "app/Commands.h"
@@ -532,7 +533,34 @@ QString AskOpmlPath(IDesktop& desktop, QWidget* parent, bool save) {
 
 void CMainFrame::OnImportOpml() {
   const QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(m_desktop, this, false);
-  if (!path.isEmpty()) m_commands->ImportOpml(path);
+  if (path.isEmpty()) return;
+  const ObjectId target = m_commands->ImportTarget(m_sourceTree->SelectedNode());
+  // The import changes the model on this thread, so the event loop does not
+  // run until it is over (nothing may see or save half a list). The status
+  // bar's progress bar is drawn at once at each step instead.
+  const QString shownBefore = m_statusText;
+  const int minimum = m_busyIndicator->minimum();
+  const int maximum = m_busyIndicator->maximum();
+  const bool busyShown = m_busyIndicator->isVisible();
+  const QMetaObject::Connection progress =
+      connect(m_commands, &CCommands::importProgress, this, [this](int done, int total) {
+        if (!m_busyIndicator->isVisible()) {
+          m_messagePane->setText(QStringLiteral("Importing feeds..."));
+          m_busyIndicator->show();
+        }
+        m_busyIndicator->setRange(0, std::max(total, 1));
+        m_busyIndicator->setValue(done);
+        statusBar()->repaint();
+      });
+  {
+    WaitCursor wait;
+    m_commands->ImportOpml(path, target);
+  }
+  disconnect(progress);
+  m_busyIndicator->setRange(minimum, maximum);
+  m_busyIndicator->setVisible(busyShown || m_updater.Busy());
+  // A status written meanwhile (an update started) stays.
+  if (m_messagePane->text() == QStringLiteral("Importing feeds...")) m_messagePane->setText(shownBefore);
 }
 
 void CMainFrame::OnExportOpml() {
