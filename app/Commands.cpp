@@ -337,8 +337,28 @@ void CCommands::ImportOpml(const QString& path, ObjectId targetGroup) {
   if (result.feedsAdded > 0 || result.groupsAdded > 0) emit modelChanged({});
   // Each new source is fetched once in the background, so its articles and
   // channel title arrive soon; the status line names each while it downloads.
-  UpdateSources(result.newSources);
+  FetchNewSources(result.newSources);
   desktop.ShowMessage(m_frame.Window(), MsgIcon::Information, OpmlImportSummary(result));
+}
+
+void CCommands::FetchNewSources(const IdList& sources) {
+  const bool idle = m_newSources.empty();
+  m_newSources.insert(m_newSources.end(), sources.begin(), sources.end());
+  if (idle) FetchNextNewSources();
+}
+
+void CCommands::FetchNextNewSources() {
+  // Handing a source to the updater costs about a millisecond; thousands of
+  // them at once would hold the window up for seconds.
+  constexpr size_t kSlice = 100;
+  const size_t n = std::min(kSlice, m_newSources.size());
+  const IdList slice(m_newSources.begin(), m_newSources.begin() + static_cast<ptrdiff_t>(n));
+  m_newSources.erase(m_newSources.begin(), m_newSources.begin() + static_cast<ptrdiff_t>(n));
+  // Sources deleted meanwhile are skipped by the updater.
+  UpdateSources(slice);
+  if (!m_newSources.empty()) {
+    QMetaObject::invokeMethod(this, &CCommands::FetchNextNewSources, Qt::QueuedConnection);
+  }
 }
 
 void CCommands::ExportOpml(const QString& path) {

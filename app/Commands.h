@@ -81,6 +81,9 @@ class CCommands : public QObject {
   // Every source with an address, in the tree's order; tells the user
   // whether the file was written.
   void ExportOpml(const QString& path);
+  // Imported sources still to be handed to the updater for their first
+  // fetch (they go a hundred at a time, from the event loop).
+  bool NewSourcesPending() const { return !m_newSources.empty(); }
   // Both sections of the settings, as a file that imports them again when
   // opened; tells the user whether it was written.
   void ExportSettings(const QString& path);
@@ -108,11 +111,15 @@ class CCommands : public QObject {
   void StartPass(PassKind kind, const std::function<bool()>& start);
   void OnSourceApplied(const SourceReport& report);
   void OnPassFinished(const PassReport& report);
+  // The first fetch of imported sources, a slice per turn of the event loop.
+  void FetchNewSources(const IdList& sources);
+  void FetchNextNewSources();
 
   IMainFrame& m_frame;
   IFeedUpdater& m_updater;
   // What started the pass that runs.
   PassKind m_passKind = PassKind::None;
+  IdList m_newSources;
 };
 
 }  // namespace qb
