@@ -11,6 +11,7 @@
 #include "app/CoreBridge.h"
 #include "app/FeedPropertiesDlg.h"
 #include "app/SettingsExport.h"
+#include "app/WaitCursor.h"
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -327,17 +328,23 @@ void CCommands::ImportOpml(const QString& path, ObjectId targetGroup) {
   }
   const QByteArray data = file.readAll();
   file.close();
-  const OpmlImportResult result =
-      qb::ImportOpml(Model(), data, targetGroup,
-                     [this](int done, int total) { emit importProgress(done, total); });
+  OpmlImportResult result;
+  {
+    WaitCursor wait;
+    result = qb::ImportOpml(Model(), data, targetGroup,
+                            [this](int done, int total) { emit importProgress(done, total); });
+    if (result.ok) {
+      if (result.feedsAdded > 0 || result.groupsAdded > 0) emit modelChanged({});
+      // Each new source is fetched once in the background, so its articles
+      // and channel title arrive soon; the status line names each while it
+      // downloads.
+      FetchNewSources(result.newSources);
+    }
+  }
   if (!result.ok) {
     desktop.ShowMessage(m_frame.Window(), MsgIcon::Warning, OpmlImportWarning(name, result));
     return;
   }
-  if (result.feedsAdded > 0 || result.groupsAdded > 0) emit modelChanged({});
-  // Each new source is fetched once in the background, so its articles and
-  // channel title arrive soon; the status line names each while it downloads.
-  FetchNewSources(result.newSources);
   desktop.ShowMessage(m_frame.Window(), MsgIcon::Information, OpmlImportSummary(result));
 }
 

@@ -537,30 +537,37 @@ void CMainFrame::OnImportOpml() {
   const ObjectId target = m_commands->ImportTarget(m_sourceTree->SelectedNode());
   // The import changes the model on this thread, so the event loop does not
   // run until it is over (nothing may see or save half a list). The status
-  // bar's progress bar is drawn at once at each step instead.
-  const QString shownBefore = m_statusText;
+  // bar's progress bar is drawn at once at each step instead, and handed
+  // back to the update pass when the last outline is in.
+  const QString importing = QStringLiteral("Importing feeds...");
+  const QString shownBefore = m_messagePane->text();
   const int minimum = m_busyIndicator->minimum();
   const int maximum = m_busyIndicator->maximum();
   const bool busyShown = m_busyIndicator->isVisible();
+  bool started = false;
+  auto restore = [&] {
+    m_busyIndicator->setRange(minimum, maximum);
+    m_busyIndicator->setVisible(busyShown || m_updater.Busy());
+    if (m_messagePane->text() == importing) m_messagePane->setText(shownBefore);
+  };
   const QMetaObject::Connection progress =
-      connect(m_commands, &CCommands::importProgress, this, [this](int done, int total) {
-        if (!m_busyIndicator->isVisible()) {
-          m_messagePane->setText(QStringLiteral("Importing feeds..."));
+      connect(m_commands, &CCommands::importProgress, this, [&](int done, int total) {
+        if (done >= total) {
+          restore();
+          return;
+        }
+        if (!started) {
+          started = true;
+          m_messagePane->setText(importing);
           m_busyIndicator->show();
         }
         m_busyIndicator->setRange(0, std::max(total, 1));
         m_busyIndicator->setValue(done);
         statusBar()->repaint();
       });
-  {
-    WaitCursor wait;
-    m_commands->ImportOpml(path, target);
-  }
+  m_commands->ImportOpml(path, target);
   disconnect(progress);
-  m_busyIndicator->setRange(minimum, maximum);
-  m_busyIndicator->setVisible(busyShown || m_updater.Busy());
-  // A status written meanwhile (an update started) stays.
-  if (m_messagePane->text() == QStringLiteral("Importing feeds...")) m_messagePane->setText(shownBefore);
+  restore();
 }
 
 void CMainFrame::OnExportOpml() {
