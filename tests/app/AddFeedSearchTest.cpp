@@ -10,8 +10,10 @@
 #include <QTreeWidget>
 
 #include "app/AddNewFeedDlg.h"
+#include "app/Commands.h"
 #include "app/PickFeedDlg.h"
 #include "model/FeedsManager.h"
+#include "tests/app/AppHarness.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/HttpServer.h"
 #include "views/ViewText.h"
@@ -285,6 +287,33 @@ TEST_F(AddFeedSearchTest, TheDuplicateTestAppliesToTheAddressFinallyChosen) {
     EXPECT_EQ(scope.messages[0].text, kDuplicate);
   }
   EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+// The whole way, as a new user goes: the site's address without a scheme
+// is pasted, and the feed it announces is subscribed, fetched and named.
+TEST_F(AddFeedSearchTest, ASiteAddressPastedIntoTheProgramSubscribesToItsFeed) {
+  server.Set("/news", HttpResponse::Ok("<rss version=\"2.0\"><channel><title>Loop News</title>"
+                                       "<item><title>First</title><guid>1</guid></item></channel></rss>"));
+  Serve("/", PageWithLinks(FeedLink("application/rss+xml", "/news", "News")));
+  test::AppHarness h;
+  UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  const ObjectId group = h.Model().m_rootGroups[0];
+  h.scope.answerDialog = [&](QDialog& dialog) {
+    auto& dlg = dynamic_cast<CAddNewFeedDlg&>(dialog);
+    dlg.show();
+    Submit(dlg, QStringLiteral("127.0.0.1:%1").arg(server.port()));
+    return dlg.result();
+  };
+  h.Frame().Commands().AddFeed(group);
+  ASSERT_TRUE(h.WaitForUpdates());
+  EXPECT_TRUE(h.scope.messages.empty());
+  const CGroup* g = h.Model().GetGroup(group);
+  ASSERT_EQ(g->m_sources.size(), 1u);
+  const CFeedSource* source = h.Model().GetFeedSource(g->m_sources[0]);
+  EXPECT_EQ(source->m_url, FromQString(Url("/news")));
+  EXPECT_EQ(source->m_title, u"Loop News");
+  EXPECT_EQ(source->m_articles.size(), 1u);
 }
 
 TEST(PickFeedDlgTest, RowsNameEachFeedAndOkNeedsARow) {
