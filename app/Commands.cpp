@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUrl>
 #include <algorithm>
 
@@ -12,6 +11,7 @@
 #include "app/CoreBridge.h"
 #include "app/FeedPropertiesDlg.h"
 #include "app/SettingsExport.h"
+#include "app/WaitCursor.h"
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -178,19 +178,36 @@ void CCommands::Rename(ObjectId node, const QString& name) {
 void CCommands::ShowProperties(ObjectId sourceId) {
   const CFeedSource* source = Model().GetFeedSource(sourceId);
   if (source == nullptr) return;
+  const SourceUpdateState state = m_frame.SourceState(sourceId);
   CFeedPropertiesDlg dlg(m_frame.Desktop(), m_frame.Window());
   dlg.m_strName = ToQString(source->m_title);
   dlg.m_strUrl = ToQString(source->m_url);
   dlg.m_nRefreshRate = source->m_refreshInterval;
   dlg.m_strLastUpdate = ToQString(source->m_commsStatus);
+  dlg.m_strLastUpdated = LastUpdatedText(state);
+  dlg.m_strLastError = LastErrorText(state);
+  dlg.m_model = &Model();
   if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
   CFeedSource* changed = Model().GetFeedSource(sourceId);
   if (changed == nullptr) return;
   changed->m_refreshInterval =
       std::clamp(dlg.m_nRefreshRate, CFeedPropertiesDlg::kMinRate, CFeedPropertiesDlg::kMaxRate);
-  ModelChange change;
-  change.scope = ModelChange::Scope::Shown;
-  emit modelChanged(change);
+  const std::u16string url = FromQString(dlg.m_strUrl);
+  // The dialog refused an address of another source; the model may have
+  // changed while it was open, so this is asked again.
+  if (url.empty() || url == changed->m_url || Model().HasSourceWithUrl(url)) {
+    ModelChange change;
+    change.scope = ModelChange::Scope::Shown;
+    emit modelChanged(change);
+    return;
+  }
+  changed->m_url = url;
+  Model().NoteChange();
+  // The validators of the old address mean nothing to the new one.
+  m_updater.ForgetSource(sourceId);
+  emit modelChanged({});
+  // The new address is tried at once, so the user sees whether it works.
+  UpdateSources({sourceId});
 }
 
 void CCommands::ClearHistory(ObjectId sourceId) {
@@ -283,7 +300,24 @@ void CCommands::SortSources(const IdList& sources, int column, bool ascending) {
   emit modelChanged(change);
 }
 
-void CCommands::ImportOpml(const QString& path) {
+ObjectId CCommands::ImportTarget(std::optional<ObjectId> selected) {
+  const CFeedsManager& model = Model();
+  if (selected.has_value()) {
+    // The tree's root item: new groups at the root level, loose feeds in
+    // the first root group.
+    if (*selected == 0) return 0;
+    if (model.GetGroup(*selected) != nullptr) return *selected;
+    if (model.GetFeedSource(*selected) != nullptr) {
+      if (const CGroup* group = model.FindGroupOfSource(*selected)) return group->m_id;
+    }
+  }
+  for (ObjectId id : model.m_rootGroups) {
+    if (model.GetGroup(id) != nullptr) return id;
+  }
+  return 0;
+}
+
+void CCommands::ImportOpml(const QString& path, ObjectId targetGroup) {
   IDesktop& desktop = m_frame.Desktop();
   const QString name = QFileInfo(path).fileName();
   QFile file(path);
@@ -292,25 +326,54 @@ void CCommands::ImportOpml(const QString& path) {
                         QStringLiteral("The file '%1' could not be read.").arg(name));
     return;
   }
-  const OpmlImportResult result = qb::ImportOpml(Model(), file.readAll());
+  const QByteArray data = file.readAll();
+  file.close();
+  OpmlImportResult result;
+  {
+    WaitCursor wait;
+    result = qb::ImportOpml(Model(), data, targetGroup,
+                            [this](int done, int total) { emit importProgress(done, total); });
+    if (result.ok) {
+      if (result.feedsAdded > 0 || result.groupsAdded > 0) emit modelChanged({});
+      // Each new source is fetched once in the background, so its articles
+      // and channel title arrive soon; the status line names each while it
+      // downloads.
+      FetchNewSources(result.newSources);
+    }
+  }
   if (!result.ok) {
     desktop.ShowMessage(m_frame.Window(), MsgIcon::Warning, OpmlImportWarning(name, result));
     return;
   }
-  if (result.feedsAdded > 0 || result.groupsAdded > 0) emit modelChanged({});
-  // Each new source is fetched once in the background, so its articles and
-  // channel title arrive soon; the status line names each while it downloads.
-  UpdateSources(result.newSources);
   desktop.ShowMessage(m_frame.Window(), MsgIcon::Information, OpmlImportSummary(result));
 }
 
+void CCommands::FetchNewSources(const IdList& sources) {
+  const bool idle = m_newSources.empty();
+  m_newSources.insert(m_newSources.end(), sources.begin(), sources.end());
+  if (idle) FetchNextNewSources();
+}
+
+void CCommands::FetchNextNewSources() {
+  // Handing a source to the updater costs about a millisecond; thousands of
+  // them at once would hold the window up for seconds.
+  constexpr size_t kSlice = 100;
+  const size_t n = std::min(kSlice, m_newSources.size());
+  const IdList slice(m_newSources.begin(), m_newSources.begin() + static_cast<ptrdiff_t>(n));
+  m_newSources.erase(m_newSources.begin(), m_newSources.begin() + static_cast<ptrdiff_t>(n));
+  // Sources deleted meanwhile are skipped by the updater.
+  UpdateSources(slice);
+  if (!m_newSources.empty()) {
+    QMetaObject::invokeMethod(this, &CCommands::FetchNextNewSources, Qt::QueuedConnection);
+  }
+}
+
 void CCommands::ExportOpml(const QString& path) {
-  QSaveFile file(path);
-  const bool written = file.open(QIODevice::WriteOnly) &&
-                       file.write(qb::ExportOpml(Model(), QDateTime::currentDateTimeUtc())) >= 0 &&
-                       file.commit();
+  // Sources without an address (the welcome page) are left out; the file
+  // is read back before it counts as written.
+  const OpmlExportResult result = ExportOpmlFile(Model(), path, QDateTime::currentDateTimeUtc());
   const QString shown = QDir::toNativeSeparators(path);
-  if (!written) {
+  if (!result.ok) {
     m_frame.Desktop().ShowMessage(
         m_frame.Window(), MsgIcon::Warning,
         QStringLiteral("There was a problem exporting the list of feeds to '%1'.").arg(shown));

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <optional>
 
 #include "app/ModelChange.h"
 #include "model/RSSObject.h"
@@ -67,11 +68,22 @@ class CCommands : public QObject {
   void SortSources(const IdList& sources, int column, bool ascending);
 
   // --- the File menu's feed list
-  // Adds the file's groups and feeds, fetches each new feed once and tells
-  // the user what was added and skipped; a file that is no OPML is refused
-  // with a warning and changes nothing.
-  void ImportOpml(const QString& path);
+  // Where an import puts the file's outlines, given the tree's selection:
+  // the selected group, the group of a selected source, the root level for
+  // the tree's root item (0), else the first root group.
+  ObjectId ImportTarget(std::optional<ObjectId> selected);
+  // Adds the file's groups and feeds into `targetGroup` (0: the root level,
+  // see qb::ImportOpml), reporting progress through importProgress as it
+  // goes, fetches each new feed once and tells the user what was added and
+  // skipped; a file that is no OPML is refused with a warning and changes
+  // nothing.
+  void ImportOpml(const QString& path, ObjectId targetGroup = 0);
+  // Every source with an address, in the tree's order; tells the user
+  // whether the file was written.
   void ExportOpml(const QString& path);
+  // Imported sources still to be handed to the updater for their first
+  // fetch (they go a hundred at a time, from the event loop).
+  bool NewSourcesPending() const { return !m_newSources.empty(); }
   // Both sections of the settings, as a file that imports them again when
   // opened; tells the user whether it was written.
   void ExportSettings(const QString& path);
@@ -88,6 +100,9 @@ class CCommands : public QObject {
   // A pass is over; `automatic` when the update timer started it and the
   // user asked for nothing during it.
   void passFinished(const qb::PassReport& report, bool automatic);
+  // An import has added `done` of the file's `total` outlines; emitted on
+  // the window's thread while the import runs, about a hundred times.
+  void importProgress(int done, int total);
 
  private:
   enum class PassKind { None, Automatic, UpdateAll, Sources };
@@ -96,11 +111,15 @@ class CCommands : public QObject {
   void StartPass(PassKind kind, const std::function<bool()>& start);
   void OnSourceApplied(const SourceReport& report);
   void OnPassFinished(const PassReport& report);
+  // The first fetch of imported sources, a slice per turn of the event loop.
+  void FetchNewSources(const IdList& sources);
+  void FetchNextNewSources();
 
   IMainFrame& m_frame;
   IFeedUpdater& m_updater;
   // What started the pass that runs.
   PassKind m_passKind = PassKind::None;
+  IdList m_newSources;
 };
 
 }  // namespace qb

@@ -7,14 +7,41 @@
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 #include <QToolButton>
+#include <QDateTime>
+#include <QLocale>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/DialogButtons.h"
 #include "app/Hyperlink.h"
+#include "feeds/WebAddress.h"
+#include "model/FeedsManager.h"
 #include "views/Desktop.h"
+#include "views/IMainFrame.h"
+#include "views/ViewText.h"
 
 namespace qb {
+
+namespace {
+
+QString LocalTimeText(int64_t secondsSince1970) {
+  return QLocale().toString(QDateTime::fromSecsSinceEpoch(secondsSince1970).toLocalTime(),
+                            QLocale::ShortFormat);
+}
+
+}  // namespace
+
+QString LastUpdatedText(const SourceUpdateState& state) {
+  if (state.lastSuccess == 0) return QStringLiteral("Not since the program started");
+  return LocalTimeText(state.lastSuccess);
+}
+
+QString LastErrorText(const SourceUpdateState& state) {
+  if (state.failure.empty()) return QStringLiteral("None");
+  QString text = ToQString(state.failure);
+  if (state.lastAttempt != 0) text += QStringLiteral(" (%1)").arg(LocalTimeText(state.lastAttempt));
+  return text;
+}
 
 CFeedPropertiesDlg::CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent)
     : QDialog(parent, kDialogWindowFlags), m_desktop(desktop) {
@@ -27,8 +54,12 @@ CFeedPropertiesDlg::CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent)
   m_link = new CHyperlink(desktop, QString(), this);
   m_link->setMinimumWidth(480);
   layout->addWidget(m_link, 1, 0, 1, 2);
+  // The link opens the address; the edit below changes it.
+  m_urlEdit = new QLineEdit(this);
+  m_urlEdit->setPlaceholderText(QStringLiteral("The address of the feed"));
+  layout->addWidget(m_urlEdit, 2, 0, 1, 2);
 
-  layout->addWidget(new QLabel(QStringLiteral("Refresh rate: "), this), 2, 0);
+  layout->addWidget(new QLabel(QStringLiteral("Refresh rate: "), this), 3, 0);
   auto* rateRow = new QHBoxLayout;
   m_rateEdit = new QLineEdit(this);
   m_rateEdit->setValidator(
@@ -54,13 +85,21 @@ CFeedPropertiesDlg::CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent)
   rateRow->addLayout(arrows);
   rateRow->addWidget(new QLabel(QStringLiteral("mins"), this));
   rateRow->addStretch(1);
-  layout->addLayout(rateRow, 2, 1);
+  layout->addLayout(rateRow, 3, 1);
 
-  layout->addWidget(new QLabel(QStringLiteral("Last update: "), this), 3, 0);
+  layout->addWidget(new QLabel(QStringLiteral("Last update: "), this), 4, 0);
   m_lastUpdate = new QLabel(this);
-  layout->addWidget(m_lastUpdate, 3, 1);
+  layout->addWidget(m_lastUpdate, 4, 1);
+  layout->addWidget(new QLabel(QStringLiteral("Last updated: "), this), 5, 0);
+  m_lastUpdated = new QLabel(this);
+  layout->addWidget(m_lastUpdated, 5, 1);
+  layout->addWidget(new QLabel(QStringLiteral("Last error: "), this), 6, 0);
+  m_lastError = new QLabel(this);
+  m_lastError->setWordWrap(true);
+  m_lastError->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  layout->addWidget(m_lastError, 6, 1);
 
-  layout->addWidget(NewOkCancelBox(this), 4, 0, 1, 2);
+  layout->addWidget(NewOkCancelBox(this), 7, 0, 1, 2);
   layout->setColumnStretch(1, 1);
 }
 
@@ -69,6 +108,9 @@ void CFeedPropertiesDlg::InitDialog() {
   m_rateEdit->setText(QString::number(m_nRefreshRate));
   m_position = std::clamp(m_nRefreshRate, kMinRate, kMaxRate);
   m_lastUpdate->setText(m_strLastUpdate);
+  m_lastUpdated->setText(m_strLastUpdated);
+  m_lastError->setText(m_strLastError);
+  m_urlEdit->setText(m_strUrl);
   setWindowTitle(QStringLiteral("Feed Properties for '") + m_strName + u'\'');
   m_link->setText(m_strUrl);
   m_link->SetLinkTarget(m_strUrl);
@@ -102,6 +144,11 @@ bool CFeedPropertiesDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CFeedPropertiesDlg::accept() {
+  if (!AcceptRate() || !AcceptUrl()) return;
+  QDialog::accept();
+}
+
+bool CFeedPropertiesDlg::AcceptRate() {
   bool ok = false;
   const int rate = m_rateEdit->text().trimmed().toInt(&ok);
   QString problem;
@@ -114,10 +161,31 @@ void CFeedPropertiesDlg::accept() {
     m_desktop.ShowMessage(this, MsgIcon::Warning, problem);
     m_rateEdit->setFocus();
     m_rateEdit->selectAll();
-    return;
+    return false;
   }
   m_nRefreshRate = rate;
-  QDialog::accept();
+  return true;
+}
+
+bool CFeedPropertiesDlg::AcceptUrl() {
+  const std::u16string typed = CFeedsManager::CleanUrl(ViewOf(m_urlEdit->text()));
+  if (typed == ViewOf(m_strUrl)) return true;
+  auto refuse = [this](MsgIcon icon, const QString& message) {
+    m_desktop.ShowMessage(this, icon, message);
+    m_urlEdit->setFocus();
+    m_urlEdit->selectAll();
+    return false;
+  };
+  const CheckedAddress checked = CheckFeedAddress(typed);
+  if (!checked.ok()) return refuse(MsgIcon::Warning, ToQString(AddressProblemText(checked.problem)));
+  // The first candidate is the address as typed, or with https when the
+  // scheme was left out.
+  const std::u16string& url = checked.candidates.front();
+  if (url != ViewOf(m_strUrl) && m_model != nullptr && m_model->HasSourceWithUrl(url)) {
+    return refuse(MsgIcon::Information, ToQString(kDuplicateSourceMessage));
+  }
+  m_strUrl = ToQString(url);
+  return true;
 }
 
 }  // namespace qb

@@ -1,6 +1,8 @@
-// "Feed Properties": shows a source's link and last update status and lets the
-// user change its refresh rate (1 to 1440 minutes). The caller sets the four
-// members, runs the dialog and reads m_nRefreshRate after it was accepted.
+// "Feed Properties": shows a source's link, its last update status, when it
+// was last updated and why its last update failed, and lets the user change
+// its address and its refresh rate (1 to 1440 minutes). The caller sets the
+// members, runs the dialog and reads m_strUrl and m_nRefreshRate after it
+// was accepted.
 #pragma once
 
 #include <QDialog>
@@ -11,8 +13,17 @@ class QToolButton;
 
 namespace qb {
 
+class CFeedsManager;
 class CHyperlink;
 class IDesktop;
+struct SourceUpdateState;
+
+// "Last updated: " of the properties: the local time of the last update that
+// did not fail, or that there was none since the program started.
+QString LastUpdatedText(const SourceUpdateState& state);
+// "Last error: " of the properties: why the last attempt failed and when,
+// or "None".
+QString LastErrorText(const SourceUpdateState& state);
 
 class CFeedPropertiesDlg : public QDialog {
   Q_OBJECT
@@ -26,6 +37,11 @@ class CFeedPropertiesDlg : public QDialog {
   QString m_strUrl;
   int m_nRefreshRate = 0;
   QString m_strLastUpdate;
+  QString m_strLastUpdated;
+  QString m_strLastError;
+  // The model the source lives in, for the duplicate test of a changed
+  // address; without one that test is skipped.
+  const CFeedsManager* m_model = nullptr;
 
   void InitDialog();
   // The up-down arrows: one step up or down, stopping at 1 and 1440.
@@ -33,12 +49,20 @@ class CFeedPropertiesDlg : public QDialog {
 
   QLineEdit* RateEdit() const { return m_rateEdit; }
   CHyperlink* Link() const { return m_link; }
+  QLineEdit* UrlEdit() const { return m_urlEdit; }
   QLabel* LastUpdateLabel() const { return m_lastUpdate; }
+  QLabel* LastUpdatedLabel() const { return m_lastUpdated; }
+  QLabel* LastErrorLabel() const { return m_lastError; }
   QToolButton* UpButton() const { return m_up; }
   QToolButton* DownButton() const { return m_down; }
 
   // OK: the rate must be an integer from 1 to 1440; otherwise a warning and
-  // the dialog stays open with the edit focused.
+  // the dialog stays open with the edit focused. A changed address is
+  // checked as the add-feed dialog checks what is typed (text that cannot
+  // be an address is refused with the reason; without a scheme it becomes
+  // https) and must not be another source's; a refused one keeps the dialog
+  // open with the address edit focused. m_strUrl then holds the address
+  // to keep.
   void accept() override;
 
  protected:
@@ -46,12 +70,19 @@ class CFeedPropertiesDlg : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Each checks its field; false (after the message) keeps the dialog open.
+  bool AcceptRate();
+  bool AcceptUrl();
+
   IDesktop& m_desktop;
   CHyperlink* m_link = nullptr;
   QLineEdit* m_rateEdit = nullptr;
   QToolButton* m_up = nullptr;
   QToolButton* m_down = nullptr;
   QLabel* m_lastUpdate = nullptr;
+  QLineEdit* m_urlEdit = nullptr;
+  QLabel* m_lastUpdated = nullptr;
+  QLabel* m_lastError = nullptr;
   // The up-down control's own position, used when the edit holds no number.
   int m_position = kMinRate;
   bool m_initialised = false;

@@ -22,6 +22,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
+#include <algorithm>
 
 #include "app/AboutDlg.h"
 #include "app/Commands.h"
@@ -532,7 +533,41 @@ QString AskOpmlPath(IDesktop& desktop, QWidget* parent, bool save) {
 
 void CMainFrame::OnImportOpml() {
   const QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(m_desktop, this, false);
-  if (!path.isEmpty()) m_commands->ImportOpml(path);
+  if (path.isEmpty()) return;
+  const ObjectId target = m_commands->ImportTarget(m_sourceTree->SelectedNode());
+  // The import changes the model on this thread, so the event loop does not
+  // run until it is over (nothing may see or save half a list). The status
+  // bar's progress bar is drawn at once at each step instead, and handed
+  // back to the update pass when the last outline is in.
+  const QString importing = QStringLiteral("Importing feeds...");
+  const QString shownBefore = m_messagePane->text();
+  const int minimum = m_busyIndicator->minimum();
+  const int maximum = m_busyIndicator->maximum();
+  const bool busyShown = m_busyIndicator->isVisible();
+  bool started = false;
+  auto restore = [&] {
+    m_busyIndicator->setRange(minimum, maximum);
+    m_busyIndicator->setVisible(busyShown || m_updater.Busy());
+    if (m_messagePane->text() == importing) m_messagePane->setText(shownBefore);
+  };
+  const QMetaObject::Connection progress =
+      connect(m_commands, &CCommands::importProgress, this, [&](int done, int total) {
+        if (done >= total) {
+          restore();
+          return;
+        }
+        if (!started) {
+          started = true;
+          m_messagePane->setText(importing);
+          m_busyIndicator->show();
+        }
+        m_busyIndicator->setRange(0, std::max(total, 1));
+        m_busyIndicator->setValue(done);
+        statusBar()->repaint();
+      });
+  m_commands->ImportOpml(path, target);
+  disconnect(progress);
+  restore();
 }
 
 void CMainFrame::OnExportOpml() {

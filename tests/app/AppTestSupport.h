@@ -2,9 +2,12 @@
 // that records message boxes, dialogs and opened links.
 #pragma once
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <ostream>
 #include <vector>
 
@@ -51,5 +54,17 @@ class UiTestScope : public FakeDesktop {
     return s.fileName();
   }
 };
+
+// Runs the event loop until `done` answers true, at most `limitMs`; whether
+// it did.
+inline bool WaitUntil(const std::function<bool()>& done, int limitMs = 15000) {
+  QElapsedTimer elapsed;
+  elapsed.start();
+  while (!done()) {
+    if (elapsed.elapsed() > limitMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
 
 }  // namespace qb::test

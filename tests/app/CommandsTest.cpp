@@ -11,7 +11,10 @@
 #include "app/AddGroupDlg.h"
 #include "app/AddNewFeedDlg.h"
 #include "app/FeedPropertiesDlg.h"
+#include "tests/app/AppTestSupport.h"
 #include "tests/support/FakeMainFrame.h"
+#include "tests/support/HttpServer.h"
+#include "views/ViewText.h"
 
 namespace qb {
 namespace {
@@ -254,7 +257,57 @@ TEST_F(CommandsTest, PropertiesApplyTheRefreshRateAndClearHistoryAsks) {
   EXPECT_EQ(f.saves, 1);  // clearing schedules no save
 }
 
+TEST_F(CommandsTest, PropertiesShowHowTheLastUpdateWentAndChangeTheAddress) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"S");
+  f.Source(g->m_id, u"T");  // http://example.com/T
+  SourceUpdateState state;
+  state.failure = u"HTTP status 404";
+  state.lastAttempt = 1'800'000'000;
+  state.lastSuccess = 1'799'000'000;
+  f.states[s->m_id] = state;
+  f.CreateViews();
+  Select(s->m_id);
+
+  QString lastUpdated;
+  QString lastError;
+  bool duplicateRefused = false;
+  f.answerDialog = [&](QDialog& dialog) {
+    auto& dlg = dynamic_cast<CFeedPropertiesDlg&>(dialog);
+    lastUpdated = dlg.m_strLastUpdated;
+    lastError = dlg.m_strLastError;
+    dlg.show();
+    dlg.UrlEdit()->setText(QStringLiteral("http://example.com/T"));
+    dlg.accept();
+    duplicateRefused = dlg.isVisible();
+    dlg.UrlEdit()->setText(QStringLiteral("example.com/S2"));
+    dlg.accept();
+    return dlg.result();
+  };
+  f.tree->ShowProperties();
+  EXPECT_EQ(lastUpdated, LastUpdatedText(state));
+  EXPECT_EQ(lastError, LastErrorText(state));
+  EXPECT_TRUE(lastError.startsWith(QStringLiteral("HTTP status 404")));
+  EXPECT_TRUE(duplicateRefused);
+  EXPECT_EQ(s->m_url, u"https://example.com/S2");
+  EXPECT_EQ(f.forgotten, IdList{s->m_id});
+  ASSERT_EQ(f.updateSourceCalls.size(), 1u);
+  EXPECT_EQ(f.updateSourceCalls[0], std::make_pair(s->m_id, true));
+  EXPECT_EQ(f.saves, 1);
+
+  // The address as it was: nothing is fetched or forgotten.
+  f.answerDialog = [](QDialog&) { return int(QDialog::Accepted); };
+  f.tree->ShowProperties();
+  EXPECT_EQ(s->m_url, u"https://example.com/S2");
+  EXPECT_EQ(f.forgotten.size(), 1u);
+  EXPECT_EQ(f.updateSourceCalls.size(), 1u);
+}
+
 TEST_F(CommandsTest, AddressesAreCleanedOnceAndDuplicatesRefusedInTheDialog) {
+  test::BypassProxyForLoopback();
+  test::HttpServer server;
+  server.Set("/New", test::HttpResponse::Ok("<rss><channel><title>N</title></channel></rss>"));
+  const QString fresh = QString::fromStdString(server.Url("/New"));
   CGroup* g = f.Group(0, u"G");
   f.Source(g->m_id, u"Old");  // http://example.com/Old
   f.CreateViews();
@@ -266,7 +319,7 @@ TEST_F(CommandsTest, AddressesAreCleanedOnceAndDuplicatesRefusedInTheDialog) {
   const Case cases[] = {
       {QStringLiteral(" http://example.com/Old"), true},
       {QStringLiteral("http://example.com/Old\t "), true},
-      {QStringLiteral("  http://example.com/New "), false},
+      {QStringLiteral("  ") + fresh + QStringLiteral(" "), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed.toStdString());
@@ -277,6 +330,7 @@ TEST_F(CommandsTest, AddressesAreCleanedOnceAndDuplicatesRefusedInTheDialog) {
       dlg.show();
       dlg.UrlEdit()->setText(c.typed);
       dlg.accept();
+      EXPECT_TRUE(test::WaitUntil([&] { return !dlg.Searching(); }));
       stayedOpen = dlg.isVisible();
       return dlg.result();
     };
@@ -289,7 +343,7 @@ TEST_F(CommandsTest, AddressesAreCleanedOnceAndDuplicatesRefusedInTheDialog) {
       EXPECT_EQ(g->m_sources.size(), before);
     } else {
       ASSERT_EQ(g->m_sources.size(), before + 1);
-      EXPECT_EQ(f.model.GetFeedSource(g->m_sources.back())->m_url, u"http://example.com/New");
+      EXPECT_EQ(f.model.GetFeedSource(g->m_sources.back())->m_url, FromQString(fresh));
     }
   }
 }

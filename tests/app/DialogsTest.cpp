@@ -19,6 +19,7 @@
 #include "app/SettingsManager.h"
 #include "model/FeedsManager.h"
 #include "tests/app/AppTestSupport.h"
+#include "views/IMainFrame.h"
 
 namespace qb {
 namespace {
@@ -52,20 +53,19 @@ TEST(AddNewFeedDlgTest, TitleNamesTheGroupWhenThereIsOne) {
   }
 }
 
-TEST(AddNewFeedDlgTest, OkChecksTheUrl) {
+// What OK refuses without looking anything up; addresses that pass are
+// searched for (AddFeedSearchTest).
+TEST(AddNewFeedDlgTest, OkRefusesEmptyAndSubscribedAddressesAtOnce) {
   const QString duplicateText = QStringLiteral("A feed with that URL already exists. Choose another URL.");
   struct Case {
     QString typed;
-    bool accepted;
     bool message;
   };
   const Case cases[] = {
-      {QString(), false, false},                                  // empty: stays open silently
-      {QStringLiteral("http://a.example/feed"), false, true},      // exact duplicate
-      {QStringLiteral("http://A.example/feed"), true, false},      // differs in capitals
-      {QStringLiteral("http://a.example/feed/"), true, false},     // trailing slash
-      {QStringLiteral(" http://a.example/feed"), false, true},     // the same once cleaned
-      {QStringLiteral("http://b.example/rss"), true, false},
+      {QString(), false},                                  // empty: stays open silently
+      {QStringLiteral("  \t "), false},                    // empty once cleaned
+      {QStringLiteral("http://a.example/feed"), true},     // exact duplicate
+      {QStringLiteral(" http://a.example/feed"), true},    // the same once cleaned
   };
   for (const Case& c : cases) {
     UiTestScope scope;
@@ -74,15 +74,14 @@ TEST(AddNewFeedDlgTest, OkChecksTheUrl) {
     dlg.show();
     dlg.UrlEdit()->setText(c.typed);
     dlg.accept();
-    EXPECT_EQ(dlg.isVisible(), !c.accepted) << c.typed.toStdString();
-    EXPECT_EQ(dlg.result(), c.accepted ? QDialog::Accepted : QDialog::Rejected);
+    EXPECT_TRUE(dlg.isVisible()) << c.typed.toStdString();
+    EXPECT_FALSE(dlg.Searching());
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_EQ(dlg.UrlEdit()->text(), c.typed);
     ASSERT_EQ(scope.messages.size(), c.message ? 1u : 0u) << c.typed.toStdString();
     if (c.message) {
       EXPECT_EQ(scope.messages[0].icon, MsgIcon::Information);
       EXPECT_EQ(scope.messages[0].text, duplicateText);
-    }
-    if (c.accepted) {
-      EXPECT_EQ(dlg.m_strUrl, c.typed);
     }
   }
 }
@@ -94,8 +93,13 @@ TEST(FeedPropertiesDlgTest, ShowsTheMembers) {
   dlg.m_strUrl = QStringLiteral("http://d.example/rss");
   dlg.m_nRefreshRate = 30;
   dlg.m_strLastUpdate = QStringLiteral("Comms status: OK");
+  dlg.m_strLastUpdated = QStringLiteral("09/12/2026 07:30");
+  dlg.m_strLastError = QStringLiteral("HTTP status 404");
   dlg.show();
   EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Feed Properties for 'Daily'"));
+  EXPECT_EQ(dlg.UrlEdit()->text(), QStringLiteral("http://d.example/rss"));
+  EXPECT_EQ(dlg.LastUpdatedLabel()->text(), QStringLiteral("09/12/2026 07:30"));
+  EXPECT_EQ(dlg.LastErrorLabel()->text(), QStringLiteral("HTTP status 404"));
   EXPECT_EQ(dlg.RateEdit()->text(), QStringLiteral("30"));
   EXPECT_EQ(dlg.LastUpdateLabel()->text(), QStringLiteral("Comms status: OK"));
   EXPECT_EQ(dlg.Link()->text(), QStringLiteral("http://d.example/rss"));
@@ -159,6 +163,71 @@ TEST(FeedPropertiesDlgTest, UpDownStopsAtTheEnds) {
   dlg.RateEdit()->clear();
   QTest::keyClicks(dlg.RateEdit(), QStringLiteral("1a2"));
   EXPECT_EQ(dlg.RateEdit()->text(), QStringLiteral("12"));
+}
+
+TEST(FeedPropertiesDlgTest, AChangedAddressIsCheckedLikeANewOne) {
+  const QString shown = QStringLiteral("http://d.example/rss");
+  struct Case {
+    QString typed;
+    QString kept;     // empty: refused
+    QString message;  // with the warning or, for a duplicate, the information icon
+  };
+  const Case cases[] = {
+      {shown, shown, QString()},
+      {QStringLiteral("  http://d.example/rss \t"), shown, QString()},
+      {QStringLiteral("http://d.example/atom"), QStringLiteral("http://d.example/atom"), QString()},
+      {QStringLiteral("d.example/new"), QStringLiteral("https://d.example/new"), QString()},
+      {QStringLiteral("feed://d.example/x"), QStringLiteral("http://d.example/x"), QString()},
+      {QStringLiteral("not a url at all"), QString(), QStringLiteral("This is not a web address.")},
+      {QString(), QString(), QStringLiteral("Enter the address of a feed or of a web site.")},
+      {QStringLiteral("http://other.example/feed"), QString(),
+       QStringLiteral("A feed with that URL already exists. Choose another URL.")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    UiTestScope scope;
+    SubscribedModel m({u"http://d.example/rss", u"http://other.example/feed"});
+    CFeedPropertiesDlg dlg(scope);
+    dlg.m_strUrl = shown;
+    dlg.m_nRefreshRate = 60;
+    dlg.m_model = &m.model;
+    dlg.show();
+    dlg.UrlEdit()->setText(c.typed);
+    dlg.accept();
+    if (!c.kept.isEmpty()) {
+      EXPECT_EQ(dlg.result(), QDialog::Accepted);
+      EXPECT_EQ(dlg.m_strUrl, c.kept);
+      EXPECT_TRUE(scope.messages.empty());
+      continue;
+    }
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.m_strUrl, shown);
+    EXPECT_EQ(dlg.UrlEdit()->text(), c.typed);
+    ASSERT_EQ(scope.messages.size(), 1u);
+    EXPECT_EQ(scope.messages[0].text, c.message);
+    EXPECT_EQ(scope.messages[0].icon, c.message.startsWith(QStringLiteral("A feed")) ? MsgIcon::Information
+                                                                                     : MsgIcon::Warning);
+  }
+}
+
+TEST(FeedPropertiesDlgTest, LastUpdatedAndLastErrorTexts) {
+  const SourceUpdateState never;
+  EXPECT_EQ(LastUpdatedText(never), QStringLiteral("Not since the program started"));
+  EXPECT_EQ(LastErrorText(never), QStringLiteral("None"));
+
+  SourceUpdateState failed;
+  failed.failure = u"host not found";
+  failed.lastAttempt = 1'800'000'000;
+  failed.lastSuccess = 1'799'990'000;
+  const QString error = LastErrorText(failed);
+  EXPECT_TRUE(error.startsWith(QStringLiteral("host not found ("))) << error.toStdString();
+  EXPECT_TRUE(error.endsWith(u')'));
+  const QString updated = LastUpdatedText(failed);
+  EXPECT_NE(updated, LastUpdatedText(never));
+  // The two times are told apart: the success was hours before the failure.
+  EXPECT_FALSE(error.contains(updated)) << updated.toStdString();
+  failed.lastSuccess = failed.lastAttempt;
+  EXPECT_TRUE(error.contains(LastUpdatedText(failed)));
 }
 
 TEST(HyperlinkTest, FollowLinkTarget) {

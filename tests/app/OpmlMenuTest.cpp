@@ -2,7 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProgressBar>
 #include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include "app/Commands.h"
+#include "views/SourceListView.h"
+#include "views/ViewText.h"
 
 #include "tests/app/AppHarness.h"
 #include "tests/support/HttpServer.h"
@@ -59,6 +65,159 @@ TEST(OpmlMenuTest, ImportAddsFeedsFetchesThemOnceAndSummarises) {
   EXPECT_TRUE(h.scope.messages[0].text.contains(QStringLiteral("1 feed(s) were skipped")));
 }
 
+QString WriteOpml(const QTemporaryDir& dir, const QString& name, const QByteArray& body) {
+  const QString path = dir.filePath(name);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return {};
+  file.write("<?xml version=\"1.0\"?><opml version=\"2.0\"><head/><body>" + body + "</body></opml>");
+  return path;
+}
+
+// The file's outlines go where the tree's selection says, with the names the
+// file gives; only a feed without one is named by its channel later.
+TEST(OpmlMenuTest, ImportPlacesOutlinesByTheSelectionAndKeepsTheirTitles) {
+  AppHarness h;
+  h.updater.updateSource = [](CFeedsManager&, ObjectId, bool) { return false; };
+  ASSERT_TRUE(StartPastFirstRun(h));
+  CFeedsManager& model = h.Model();
+  const ObjectId first = model.m_rootGroups[0];
+  const ObjectId second = model.AddGroup(0, u"Second")->m_id;
+  const ObjectId inner = model.AddGroup(second, u"Inner")->m_id;
+  const ObjectId held = model.AddSource(inner, u"http://held.example/rss")->m_id;
+  CSourceListView* tree = h.Frame().SourceTree();
+  tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  QTemporaryDir dir;
+
+  enum class Select { Group, Source, Root, Nothing };
+  struct Case {
+    Select select;
+    ObjectId feedsGo;   // where the file's loose feeds go
+    ObjectId groupsGo;  // where its groups go; 0: the root level
+  };
+  const Case cases[] = {
+      {Select::Group, inner, inner},
+      {Select::Source, inner, inner},
+      {Select::Root, first, 0},
+      {Select::Nothing, first, first},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(n);
+    const QByteArray tag = QByteArray::number(++n);
+    const QString path = WriteOpml(
+        dir, QStringLiteral("subs%1.opml").arg(n),
+        "<outline text=\"Tech" + tag + "\" title=\"Technology " + tag + "\">"
+        "<outline type=\"rss\" text=\"ars\" title=\"Ars &amp; Co " + tag +
+            "\" xmlUrl=\"http://ars.example/" + tag + "\"/></outline>"
+        "<outline type=\"rss\" text=\"Loose " + tag + "\" xmlUrl=\"http://loose.example/" + tag + "\"/>"
+        "<outline type=\"rss\" xmlUrl=\"http://nameless.example/" + tag + "\"/>");
+    switch (c.select) {
+      case Select::Group:
+        tree->ApplyUpdate(UpdateCode::SelectItem, {tree->FindItem(inner), -1}, {});
+        break;
+      case Select::Source:
+        tree->ApplyUpdate(UpdateCode::SelectItem, {tree->FindItem(held), -1}, {});
+        break;
+      case Select::Root:
+        tree->ApplyUpdate(UpdateCode::SelectItem, {tree->RootItem(), -1}, {});
+        break;
+      case Select::Nothing:
+        tree->setCurrentItem(nullptr);
+        tree->clearSelection();
+        ASSERT_FALSE(tree->SelectedNode().has_value());
+        break;
+    }
+    h.scope.messages.clear();
+    h.Frame().SetOpmlPathAsker([&] { return path; });
+    h.Frame().OnImportOpml();
+    ASSERT_TRUE(h.WaitForUpdates());
+    ASSERT_EQ(h.scope.messages.size(), 1u);
+    EXPECT_EQ(h.scope.messages[0].icon, MsgIcon::Information);
+
+    const IdList& groups = c.groupsGo == 0 ? model.m_rootGroups : model.GetGroup(c.groupsGo)->m_childGroups;
+    const CGroup* tech = nullptr;
+    for (ObjectId id : groups) {
+      const CGroup* g = model.GetGroup(id);
+      if (g != nullptr && g->m_name == u"Technology " + FromQString(QString::fromLatin1(tag))) tech = g;
+    }
+    ASSERT_NE(tech, nullptr) << "the group outline went elsewhere";
+    ASSERT_EQ(tech->m_sources.size(), 1u);
+    const CFeedSource* ars = model.GetFeedSource(tech->m_sources[0]);
+    EXPECT_EQ(ars->m_title, u"Ars & Co " + FromQString(QString::fromLatin1(tag)));
+    EXPECT_FALSE(ars->m_autoName);
+
+    const CGroup* target = model.GetGroup(c.feedsGo);
+    ASSERT_GE(target->m_sources.size(), 2u);
+    const CFeedSource* loose = model.GetFeedSource(target->m_sources[target->m_sources.size() - 2]);
+    const CFeedSource* nameless = model.GetFeedSource(target->m_sources.back());
+    EXPECT_EQ(loose->m_title, u"Loose " + FromQString(QString::fromLatin1(tag)));
+    EXPECT_FALSE(loose->m_autoName);
+    EXPECT_EQ(nameless->m_url, u"http://nameless.example/" + FromQString(QString::fromLatin1(tag)));
+    EXPECT_EQ(nameless->m_title, nameless->m_url);
+    EXPECT_TRUE(nameless->m_autoName);
+    // The tree shows the new nodes.
+    EXPECT_NE(tree->FindItem(tech->m_id), nullptr);
+    EXPECT_NE(tree->FindItem(nameless->m_id), nullptr);
+  }
+  // Nothing new landed in the group that was never a target.
+  EXPECT_TRUE(model.GetGroup(second)->m_sources.empty());
+}
+
+TEST(OpmlMenuTest, ImportShowsItsProgressAndHandsEachNewFeedOverOnce) {
+  AppHarness h;
+  h.updater.updateSource = [](CFeedsManager&, ObjectId, bool) { return false; };
+  ASSERT_TRUE(StartPastFirstRun(h));
+  QByteArray body;
+  for (int i = 0; i < 300; ++i) {
+    body += "<outline type=\"rss\" text=\"F" + QByteArray::number(i) + "\" xmlUrl=\"http://f.example/" +
+            QByteArray::number(i) + "\"/>";
+  }
+  QTemporaryDir dir;
+  const QString path = WriteOpml(dir, QStringLiteral("many.opml"), body);
+  QProgressBar* bar = h.Frame().BusyIndicator();
+  struct Step {
+    int done;
+    int total;
+    // As the previous step left them.
+    bool barShown;
+    int barValue;
+    QString status;
+  };
+  std::vector<Step> steps;
+  QObject::connect(&h.Frame().Commands(), &CCommands::importProgress, [&](int done, int total) {
+    steps.push_back({done, total, bar->isVisible(), bar->value(), h.Frame().StatusText()});
+  });
+  const QString statusBefore = h.Frame().StatusText();
+  h.Frame().SetOpmlPathAsker([&] { return path; });
+  h.Frame().OnImportOpml();
+  // The summary is shown before most of the new feeds are handed over for
+  // their first fetch; each goes once, in the file's order.
+  ASSERT_EQ(h.scope.messages.size(), 1u);
+  ASSERT_TRUE(test::WaitUntil([&] { return !h.Frame().Commands().NewSourcesPending(); }));
+  ASSERT_TRUE(h.WaitForUpdates());
+  ASSERT_EQ(h.updater.updateSourceCalls.size(), 300u);
+  for (size_t i = 1; i < h.updater.updateSourceCalls.size(); ++i) {
+    const CFeedSource* before = h.Model().GetFeedSource(h.updater.updateSourceCalls[i - 1].first);
+    const CFeedSource* after = h.Model().GetFeedSource(h.updater.updateSourceCalls[i].first);
+    ASSERT_NE(before, nullptr);
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(after->m_url, u"http://f.example/" + FromQString(QString::number(i)));
+    EXPECT_TRUE(h.updater.updateSourceCalls[i].second) << "forced";
+  }
+  ASSERT_GE(steps.size(), 3u);
+  EXPECT_EQ(steps.back().done, steps.back().total);
+  for (size_t i = 1; i < steps.size(); ++i) {
+    EXPECT_LE(steps[i - 1].done, steps[i].done);
+    EXPECT_TRUE(steps[i].barShown);
+    EXPECT_EQ(steps[i].barValue, steps[i - 1].done);
+    EXPECT_EQ(steps[i].status, QStringLiteral("Importing feeds..."));
+  }
+  // Afterwards the bar is the update pass's again: idle and hidden.
+  EXPECT_FALSE(bar->isVisible());
+  EXPECT_EQ(bar->maximum(), 0);
+  EXPECT_EQ(h.Frame().StatusText(), statusBefore);
+}
+
 TEST(OpmlMenuTest, AFileThatIsNotOpmlWarnsWithItsNameAndLine) {
   AppHarness h;
   ASSERT_TRUE(StartPastFirstRun(h));
@@ -80,10 +239,11 @@ TEST(OpmlMenuTest, AFileThatIsNotOpmlWarnsWithItsNameAndLine) {
   EXPECT_FALSE(h.Frame().IsFrameTimerActive(FrameTimer::Save));
 }
 
-TEST(OpmlMenuTest, ExportAppendsTheExtensionAndReportsFailure) {
+TEST(OpmlMenuTest, ExportAppendsTheExtensionSkipsSourcesWithoutAddressAndReportsFailure) {
   AppHarness h;
   ASSERT_TRUE(StartPastFirstRun(h));
   h.Model().AddSource(h.Model().m_rootGroups[0], u"http://x.example/rss");
+  h.Model().AddSource(h.Model().m_rootGroups[0], u"")->m_title = u"Addressless";
   QTemporaryDir dir;
   const std::pair<QString, QString> cases[] = {
       {dir.filePath(QStringLiteral("mine")), dir.filePath(QStringLiteral("mine.opml"))},
@@ -102,7 +262,10 @@ TEST(OpmlMenuTest, ExportAppendsTheExtensionAndReportsFailure) {
     EXPECT_EQ(h.scope.messages[0].icon, MsgIcon::Information);
     QFile out(written);
     ASSERT_TRUE(out.open(QIODevice::ReadOnly)) << written.toStdString();
-    EXPECT_TRUE(out.readAll().contains("xmlUrl=\"http://x.example/rss\""));
+    const QByteArray written = out.readAll();
+    EXPECT_TRUE(written.contains("xmlUrl=\"http://x.example/rss\""));
+    EXPECT_FALSE(written.contains("Addressless"));
+    EXPECT_EQ(written.count("<outline"), 2) << "the group and its one source with an address";
   }
 }
 
