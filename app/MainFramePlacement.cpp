@@ -91,7 +91,8 @@ void CMainFrame::SavePlacement() {
   ws.WriteInt(setting::kMainFrameRight, rect.x() + rect.width());
   ws.WriteInt(setting::kMainFrameBottom, rect.y() + rect.height());
   ws.WriteInt(setting::kSourceListViewWidth, m_sourceTree->width());
-  ws.WriteInt(setting::kFeedListViewHeight, m_articleList->height());
+  // The list's pane, filter bar included: what the splitter gives it back.
+  ws.WriteInt(setting::kFeedListViewHeight, m_listPane->height());
   if (QHeaderView* header = m_articleList->header()) {
     for (int i = 0; i < header->count(); ++i) {
       ws.WriteInt(setting::kFeedListViewColWidth + QString::number(i + 1), header->sectionSize(i));

@@ -170,6 +170,7 @@ void CFeedListView::RefreshAll() {
   const bool realNode = node.has_value() && *node != 0;
   if (realNode) {
     model.CollectFeeds(*node, wanted);
+    if (m_filter.IsActive()) FilterArticles(wanted);
     m_shownSources.clear();
     if (model.GetFeedSource(*node) != nullptr) {
       m_shownSources.push_back(*node);
@@ -216,6 +217,91 @@ void CFeedListView::RefreshAll() {
     }
   }
   emit refreshed();
+}
+
+void CFeedListView::SetFilter(const QString& text, bool unreadOnly) {
+  if (text == m_filter.Text() && unreadOnly == m_filter.UnreadOnly()) return;
+  m_filter.SetText(text);
+  m_filter.SetUnreadOnly(unreadOnly);
+  // The texts worked out for the search take memory; they go with the words.
+  if (text.trimmed().isEmpty()) m_filter.ClearCache();
+  RefreshAll();
+}
+
+void CFeedListView::FilterArticles(IdList& articles) const {
+  const CFeedsManager& model = m_frame.Model();
+  std::unordered_set<ObjectId> selected;
+  if (m_filter.UnreadOnly()) {
+    const IdList ids = SelectedArticles();
+    selected.insert(ids.begin(), ids.end());
+  }
+  size_t kept = 0;
+  for (ObjectId id : articles) {
+    const CFeed* article = model.GetFeed(id);
+    if (article == nullptr) continue;
+    const bool shown = selected.empty() || selected.count(id) == 0
+                           ? m_filter.Matches(*article)
+                           : m_filter.MatchesText(*article);
+    if (shown) articles[kept++] = id;
+  }
+  articles.resize(kept);
+}
+
+int CFeedListView::ReadingRow() const {
+  const QModelIndex current = currentIndex();
+  if (current.isValid() && selectionModel()->isSelected(current)) return current.row();
+  const std::vector<char> flags = SelectedRowFlags();
+  for (size_t row = 0; row < flags.size(); ++row)
+    if (flags[row]) return static_cast<int>(row);
+  return -1;
+}
+
+int CFeedListView::FindUnreadRow(int row, bool forward) const {
+  const CFeedsManager& model = m_frame.Model();
+  const int count = m_model->rowCount();
+  for (int r = forward ? std::max(row + 1, 0) : std::min(row - 1, count - 1);
+       forward ? r < count : r >= 0; r += forward ? 1 : -1) {
+    const CFeed* article = model.GetFeed(m_model->IdAt(r));
+    if (article != nullptr && !article->m_read) return r;
+  }
+  return -1;
+}
+
+bool CFeedListView::HasUnreadShown(ObjectId sourceId) const {
+  const CFeedsManager& model = m_frame.Model();
+  const CFeedSource* source = model.GetFeedSource(sourceId);
+  if (source == nullptr) return false;
+  for (ObjectId id : source->m_articles) {
+    const CFeed* article = model.GetFeed(id);
+    if (article != nullptr && !article->m_read && m_filter.MatchesText(*article)) return true;
+  }
+  return false;
+}
+
+void CFeedListView::ReadRow(int row) {
+  if (row < 0 || row >= m_model->rowCount()) return;
+  const QModelIndex index = m_model->index(row, 0);
+  // The selection first: making the row current alone selects nothing.
+  selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+  scrollTo(index);
+}
+
+bool CFeedListView::HandleReadingKey(QKeyEvent* event) {
+  if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+  switch (event->key()) {
+    case Qt::Key_Space:
+      emit readOnRequested();
+      return true;
+    case Qt::Key_N:
+      emit unreadRequested(true);
+      return true;
+    case Qt::Key_P:
+      emit unreadRequested(false);
+      return true;
+    default:
+      return false;
+  }
 }
 
 void CFeedListView::Sort(int column, bool ascending) {
@@ -357,6 +443,10 @@ void CFeedListView::keyPressEvent(QKeyEvent* event) {
   const Qt::KeyboardModifiers mods = event->modifiers();
   if (event->key() == Qt::Key_Delete) {
     DeleteSelected();
+    event->accept();
+    return;
+  }
+  if (HandleReadingKey(event)) {
     event->accept();
     return;
   }

@@ -124,6 +124,10 @@ void CFeedView::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  if (HandleReadingKey(event)) {
+    event->accept();
+    return;
+  }
   QWebEngineView::keyPressEvent(event);
 }
 
@@ -135,6 +139,7 @@ bool CFeedView::eventFilter(QObject* watched, QEvent* event) {
     DeleteCurrentArticle();
     return true;
   }
+  if (event->type() == QEvent::KeyPress && HandleReadingKey(static_cast<QKeyEvent*>(event))) return true;
   if (event->type() == QEvent::FocusIn) m_frame.SetNewArticles(false);
   return QWebEngineView::eventFilter(watched, event);
 }

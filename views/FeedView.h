@@ -7,6 +7,7 @@
 
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <functional>
 
 #include "model/RSSObject.h"
 #include "views/IMainFrame.h"
@@ -58,9 +59,21 @@ class CFeedView : public QWebEngineView {
   // The path of the last page written (empty before the first).
   const QString& PagePath() const { return m_pagePath; }
 
+  // --- reading with the keyboard (FeedViewReading.cpp).
+  // Whether the pane shows the article page (not a web page reached from it).
+  bool ShowsArticlePage() const;
+  // Scrolls the page down by most of its height; `done` learns whether the
+  // page was already at its end (and so did not move). Asked while the page
+  // cannot answer (it is being loaded), `done` learns false. The page's own
+  // scripts stay off: the question runs in a world of its own.
+  void PageDown(std::function<void(bool atEnd)> done);
+
  signals:
   void deleteRequested(ObjectId article);
   void refreshed();
+  // Space, N and P on the article page: read on, next or previous unread.
+  void readOnRequested();
+  void unreadRequested(bool forward);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -74,6 +87,9 @@ class CFeedView : public QWebEngineView {
  private:
   friend class CArticleWebPage;
   void SetScriptsEnabled(bool on);
+  // Whether a keypress is one of the reading keys; emits its request. Web
+  // pages keep their keys.
+  bool HandleReadingKey(const QKeyEvent* event);
 
   IMainFrame& m_frame;
   ObjectId m_currentFeedId = 0;
