@@ -55,6 +55,9 @@ void CMainFrame::RestorePlacement() {
   // A hidden window keeps its resize events until it shows; the article
   // list needs its viewport's width now to size its columns.
   if (!isVisible()) {
+    // The list's pane lays out the list (under the filter bar) only when it
+    // gets its own resize event: done here, so the list has its width too.
+    if (QLayout* paneLayout = m_listPane->layout()) paneLayout->setGeometry(m_listPane->rect());
     QResizeEvent resize(m_articleList->size(), m_articleList->size());
     QCoreApplication::sendEvent(m_articleList, &resize);
   }
