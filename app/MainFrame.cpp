@@ -165,6 +165,8 @@ void CMainFrame::CreatePanes() {
   m_router = new CPaneRouter(*this, *m_sourceTree, *m_articleList, m_articleView, *m_commands, this);
   connect(m_filterBar, &CArticleFilterBar::filterChanged, m_articleList, &CFeedListView::SetFilter);
   connect(m_filterBar, &CArticleFilterBar::accepted, this, [this] { m_articleList->setFocus(); });
+  connect(m_filterBar, &CArticleFilterBar::opened, m_articleList, &CFeedListView::PrepareFilter);
+  connect(m_filterBar, &CArticleFilterBar::closed, m_articleList, &CFeedListView::ForgetFilterTexts);
   m_selectionSaveTimer = new QTimer(this);
   m_selectionSaveTimer->setSingleShot(true);
   m_selectionSaveTimer->setInterval(2000);

@@ -5,6 +5,7 @@
 
 #include "feeds/Markup.h"
 #include "model/Feed.h"
+#include "model/FeedsManager.h"
 #include "views/ViewText.h"
 
 namespace qb {
@@ -156,7 +157,14 @@ bool StartsMarkup(std::u16string_view s, size_t pos) {
 }
 
 std::string FoldedUtf8(const std::u16string& text) {
-  return ToQString(text).toCaseFolded().toUtf8().toStdString();
+  // Most text is ASCII, which folds to lower case byte by byte.
+  std::string out;
+  out.reserve(text.size());
+  for (char16_t c : text) {
+    if (c >= 0x80) return ToQString(text).toCaseFolded().toUtf8().toStdString();
+    out += static_cast<char>(c >= u'A' && c <= u'Z' ? c + 32 : c);
+  }
+  return out;
 }
 
 bool Contains(std::string_view haystack, std::string_view needle) {
@@ -243,11 +251,41 @@ bool CArticleFilter::Matches(const CFeed& article) const {
 }
 
 bool CArticleFilter::MatchesText(const CFeed& article) const {
-  if (m_words.empty()) return true;
-  const std::string& text = CachedText(article);
+  return m_words.empty() || WordsIn(CachedText(article));
+}
+
+bool CArticleFilter::WordsIn(std::string_view text) const {
   for (const std::string& word : m_words)
     if (!Contains(text, word)) return false;
   return true;
+}
+
+void CArticleFilter::Prepare(const CFeedsManager& model, const IdList& articles, size_t from,
+                             size_t count) const {
+  for (size_t i = from; i < articles.size() && i < from + count; ++i)
+    if (const CFeed* article = model.GetFeed(articles[i])) CachedText(*article);
+}
+
+void CArticleFilter::Apply(const CFeedsManager& model, IdList& articles,
+                           const std::unordered_set<ObjectId>& keptWhenRead) const {
+  // The same identifiers name the same records: nothing to look up again.
+  if (articles != m_preparedIds) {
+    m_preparedIds = articles;
+    m_prepared.assign(articles.size(), Prepared{});
+    for (size_t i = 0; i < articles.size(); ++i) m_prepared[i].record = model.GetFeed(articles[i]);
+  }
+  size_t kept = 0;
+  for (size_t i = 0; i < articles.size(); ++i) {
+    Prepared& p = m_prepared[i];
+    if (p.record == nullptr) continue;
+    if (m_unreadOnly && p.record->m_read && keptWhenRead.count(articles[i]) == 0) continue;
+    if (!m_words.empty()) {
+      if (p.text == nullptr) p.text = &CachedText(*p.record);
+      if (!WordsIn(*p.text)) continue;
+    }
+    articles[kept++] = articles[i];
+  }
+  articles.resize(kept);
 }
 
 }  // namespace qb

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "model/RSSObject.h"
@@ -20,6 +21,7 @@
 namespace qb {
 
 class CFeed;
+class CFeedsManager;
 
 // The readable text of an article's HTML: tags, comments and the contents
 // of script and style elements dropped (each tag leaves a space), character
@@ -45,9 +47,22 @@ class CArticleFilter {
   // The same without the unread test.
   bool MatchesText(const CFeed& article) const;
 
+  // Drops from `articles` (in place, keeping the order) every one that does
+  // not pass; an article in `keptWhenRead` passes when read too. The
+  // articles looked up for one list are kept, so the next keystroke over
+  // the same list costs one comparison of the lists and the searches.
+  void Apply(const CFeedsManager& model, IdList& articles,
+             const std::unordered_set<ObjectId>& keptWhenRead) const;
+
   // Forgets the texts worked out so far (the memory they take).
-  void ClearCache() { m_cache.clear(); }
+  void ClearCache() {
+    m_cache.clear();
+    m_preparedIds.clear();
+    m_prepared.clear();
+  }
   size_t CachedCount() const { return m_cache.size(); }
+  // Works out the texts of articles[from, from + count) ahead of the search.
+  void Prepare(const CFeedsManager& model, const IdList& articles, size_t from, size_t count) const;
 
   // The text Matches searches: the title and channel as the list shows
   // them and the description's text, one per line, case-folded, in UTF-8.
@@ -59,11 +74,21 @@ class CArticleFilter {
     std::string text;
   };
   const std::string& CachedText(const CFeed& article) const;
+  bool WordsIn(std::string_view text) const;
+  // One article of the last list Apply was given: its record, and its text
+  // once the words asked for it.
+  struct Prepared {
+    const CFeed* record = nullptr;
+    const std::string* text = nullptr;
+  };
 
   QString m_text;
   std::vector<std::string> m_words;  // case-folded, UTF-8
   bool m_unreadOnly = false;
+  // Node-based: a text stays where it is while others are added.
   mutable std::unordered_map<ObjectId, Entry> m_cache;
+  mutable IdList m_preparedIds;
+  mutable std::vector<Prepared> m_prepared;
 };
 
 }  // namespace qb

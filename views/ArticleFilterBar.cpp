@@ -26,6 +26,7 @@ CArticleFilterBar::CArticleFilterBar(QWidget* parent) : QWidget(parent) {
 }
 
 void CArticleFilterBar::Open() {
+  if (!isVisible()) emit opened();
   show();
   m_line->setFocus(Qt::ShortcutFocusReason);
   m_line->selectAll();
@@ -41,6 +42,7 @@ void CArticleFilterBar::Close() {
   }
   hide();
   Notify();
+  emit closed();
 }
 
 QString CArticleFilterBar::Text() const { return m_line->text(); }

@@ -31,6 +31,8 @@ class CArticleFilterBar : public QWidget {
   void filterChanged(const QString& text, bool unreadOnly);
   // Enter in the line: the user wants to read what was found.
   void accepted();
+  void opened();
+  void closed();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <algorithm>
 #include <unordered_set>
 
@@ -223,28 +224,43 @@ void CFeedListView::SetFilter(const QString& text, bool unreadOnly) {
   if (text == m_filter.Text() && unreadOnly == m_filter.UnreadOnly()) return;
   m_filter.SetText(text);
   m_filter.SetUnreadOnly(unreadOnly);
-  // The texts worked out for the search take memory; they go with the words.
-  if (text.trimmed().isEmpty()) m_filter.ClearCache();
   RefreshAll();
 }
 
+void CFeedListView::PrepareFilter() {
+  m_preparing.clear();
+  m_prepared = 0;
+  if (m_node.has_value() && *m_node != 0) m_frame.Model().CollectFeeds(*m_node, m_preparing);
+  if (m_prepareTimer == nullptr) {
+    m_prepareTimer = new QTimer(this);
+    m_prepareTimer->setInterval(0);
+    connect(m_prepareTimer, &QTimer::timeout, this, [this] {
+      // A slice takes a few milliseconds.
+      constexpr size_t kSlice = 1000;
+      m_filter.Prepare(m_frame.Model(), m_preparing, m_prepared, kSlice);
+      m_prepared += kSlice;
+      if (m_prepared >= m_preparing.size()) {
+        m_prepareTimer->stop();
+        IdList().swap(m_preparing);
+      }
+    });
+  }
+  m_prepareTimer->start();
+}
+
+void CFeedListView::ForgetFilterTexts() {
+  if (m_prepareTimer != nullptr) m_prepareTimer->stop();
+  IdList().swap(m_preparing);
+  m_filter.ClearCache();
+}
+
 void CFeedListView::FilterArticles(IdList& articles) const {
-  const CFeedsManager& model = m_frame.Model();
   std::unordered_set<ObjectId> selected;
   if (m_filter.UnreadOnly()) {
     const IdList ids = SelectedArticles();
     selected.insert(ids.begin(), ids.end());
   }
-  size_t kept = 0;
-  for (ObjectId id : articles) {
-    const CFeed* article = model.GetFeed(id);
-    if (article == nullptr) continue;
-    const bool shown = selected.empty() || selected.count(id) == 0
-                           ? m_filter.Matches(*article)
-                           : m_filter.MatchesText(*article);
-    if (shown) articles[kept++] = id;
-  }
-  articles.resize(kept);
+  m_filter.Apply(m_frame.Model(), articles, selected);
 }
 
 int CFeedListView::ReadingRow() const {

@@ -16,6 +16,7 @@
 #include "views/ViewUpdate.h"
 
 class QMenu;
+class QTimer;
 
 namespace qb {
 
@@ -69,6 +70,12 @@ class CFeedListView : public QTreeView {
   // While only unread articles are shown, the selected ones keep their rows
   // when they become read, so the article being read stays.
   void SetFilter(const QString& text, bool unreadOnly);
+  // The filter was opened: the texts of the shown articles are worked out
+  // in slices from the event loop, so the first keystroke finds them ready
+  // and the window never waits long.
+  void PrepareFilter();
+  // The filter was closed: the texts go, with the memory they take.
+  void ForgetFilterTexts();
   const CArticleFilter& Filter() const { return m_filter; }
 
   // --- reading with the keyboard.
@@ -144,6 +151,9 @@ class CFeedListView : public QTreeView {
   IMainFrame& m_frame;
   CArticleTableModel* m_model = nullptr;
   CArticleFilter m_filter;
+  QTimer* m_prepareTimer = nullptr;
+  IdList m_preparing;
+  size_t m_prepared = 0;
   std::optional<ObjectId> m_node;
   IdList m_shownSources;
   ObjectId m_pendingArticle = 0;

@@ -185,7 +185,16 @@ TEST_F(ReadingTest, TheFilterNarrowsTheListAndFollowsTheNode) {
   f.list->SetFilter(QString(), false);
   Select(s1->m_id);
   EXPECT_EQ(Shown().size(), 4u);
+  EXPECT_GT(f.list->Filter().CachedCount(), 0u);
+  f.list->ForgetFilterTexts();
   EXPECT_EQ(f.list->Filter().CachedCount(), 0u);
+
+  // Opening the filter works the texts out from the event loop.
+  Select(A->m_id);
+  f.list->PrepareFilter();
+  IdList inA;
+  f.model.CollectFeeds(A->m_id, inA);
+  EXPECT_TRUE(WaitFor([&] { return f.list->Filter().CachedCount() == inA.size(); }, 5000));
 }
 
 TEST_F(ReadingTest, UnreadOnlyKeepsTheArticleBeingRead) {
