@@ -15,7 +15,13 @@ namespace qb {
 
 CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView& list,
                          CFeedView* page, CCommands& commands, QObject* parent)
-    : QObject(parent), m_frame(frame), m_navigator(tree, list), m_tree(tree), m_list(list), m_page(page) {
+    : QObject(parent),
+      m_frame(frame),
+      m_navigator(tree, list),
+      m_tree(tree),
+      m_list(list),
+      m_page(page),
+      m_commands(commands) {
   connect(&tree, &CSourceListView::nodeSelected, this, &CPaneRouter::OnNodeSelected);
   connect(&list, &CFeedListView::articleChosen, this, &CPaneRouter::ShowArticle);
   connect(&list, &CFeedListView::selectionCleared, this, &CPaneRouter::OnListSelectionCleared);
@@ -106,7 +112,10 @@ void CPaneRouter::ReadOn() {
   QPointer<CPaneRouter> self = this;
   m_page->PageDown([self, shown](bool atEnd) {
     // The answer comes later: only for the article still shown.
-    if (self && atEnd && self->m_page->CurrentFeedId() == shown) self->GoToUnread(true);
+    if (!self || !atEnd || self->m_page->CurrentFeedId() != shown) return;
+    const CFeed* article = self->m_frame.Model().GetFeed(shown);
+    if (article != nullptr && !article->m_read) self->m_commands.MarkRead({shown}, true);
+    self->GoToUnread(true);
   });
 }
 

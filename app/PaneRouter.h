@@ -43,8 +43,9 @@ class CPaneRouter : public QObject {
   // N and P: the next or previous unread article; the status line says so
   // when there is none.
   void GoToUnread(bool forward);
-  // Space: the page scrolls down; at its end (or without an article) the
-  // next unread article is shown.
+  // Space: the page scrolls down; at its end the article, read to the
+  // end, becomes read, and the next unread article is shown (also when no
+  // article was shown).
   void ReadOn();
   // The tree selects the node (when it is still there), then the list the
   // article (when the node shows it).
@@ -62,6 +63,7 @@ class CPaneRouter : public QObject {
   CSourceListView& m_tree;
   CFeedListView& m_list;
   CFeedView* m_page;
+  CCommands& m_commands;
   // While a notice is applied, selection changes are only noted; the list
   // and the page follow once at the end.
   bool m_applying = false;

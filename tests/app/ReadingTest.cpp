@@ -308,6 +308,8 @@ TEST_F(ReadingTest, SpacePagesDownThenGoesToTheNextUnreadArticle) {
     WaitFor([&] { return scrollY() != before || f.view->CurrentFeedId() != a3; }, 3000);
   }
   EXPECT_GT(presses, 2);
+  // Read to its end, the article became read.
+  EXPECT_TRUE(f.model.GetFeed(a3)->m_read);
   EXPECT_EQ(Node(), s4->m_id);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{d2});
   EXPECT_EQ(f.view->CurrentFeedId(), d2);
@@ -316,7 +318,7 @@ TEST_F(ReadingTest, SpacePagesDownThenGoesToTheNextUnreadArticle) {
   ASSERT_TRUE(WaitFor([&] { return f.view->page()->url() == QUrl::fromLocalFile(f.view->PagePath()) &&
                                    loaded.count() >= 2; }));
   QTest::keyClick(f.view->focusProxy(), Qt::Key_P);
-  EXPECT_EQ(f.list->SelectedArticles(), IdList{a3});
+  EXPECT_EQ(f.list->SelectedArticles(), IdList{a1});
 }
 
 }  // namespace
