@@ -52,7 +52,9 @@ void CMainFrame::CreateViewMenu() {
 }
 
 void CMainFrame::UpdateViewMenu() {
-  const CSourceListView::NodeKind kind = m_sourceTree->KindOf(m_sourceTree->currentItem());
+  const QList<QTreeWidgetItem*> selected = m_sourceTree->selectedItems();
+  const CSourceListView::NodeKind kind =
+      m_sourceTree->KindOf(selected.isEmpty() ? nullptr : selected.front());
   const bool isGroup = kind == CSourceListView::NodeKind::Group;
   const bool enabled = isGroup || kind == CSourceListView::NodeKind::Source;
   m_markAllReadAction->setEnabled(enabled);
