@@ -64,6 +64,16 @@ void CCommands::UpdateSources(const IdList& sources) {
   StartPass(PassKind::Sources, [&] { return m_updater.UpdateSources(sources, true); });
 }
 
+void CCommands::UpdateNode(ObjectId node) {
+  IdList sources;
+  if (Model().GetFeedSource(node) != nullptr) {
+    sources.push_back(node);
+  } else if (Model().GetGroup(node) != nullptr) {
+    Model().CollectSources(node, sources);
+  }
+  UpdateSources(sources);
+}
+
 void CCommands::StartPass(PassKind kind, const std::function<bool()>& start) {
   const bool joining = m_updater.Busy();
   if (!joining) {
@@ -252,6 +262,20 @@ void CCommands::MarkRead(const IdList& articles, bool read) {
     change.article = articles.front();
   }
   emit modelChanged(change);
+}
+
+void CCommands::MarkAllRead(ObjectId node) {
+  if (Model().GetFeedSource(node) == nullptr && Model().GetGroup(node) == nullptr) return;
+  IdList articles;
+  Model().CollectFeeds(node, articles);
+  IdList unread;
+  for (ObjectId id : articles) {
+    const CFeed* article = Model().GetFeed(id);
+    if (article != nullptr && !article->m_read) unread.push_back(id);
+  }
+  if (unread.empty()) return;
+  Model().MarkRead(unread, true);
+  emit modelChanged({});
 }
 
 void CCommands::DeleteArticles(const IdList& articles) {

@@ -37,6 +37,9 @@ class CCommands : public QObject {
   void UpdateAll(bool automatic);
   // Fetches these sources now (forced), in the background, like UpdateAll.
   void UpdateSources(const IdList& sources);
+  // "Update this feed" / "Update this group": the source, or every source
+  // in the group and its sub-groups, through UpdateSources.
+  void UpdateNode(ObjectId node);
 
   // --- the tree's requests
   // A group named in a dialog, at the root level (0) or inside the group.
@@ -58,6 +61,9 @@ class CCommands : public QObject {
 
   // --- the list's requests
   void MarkRead(const IdList& articles, bool read);
+  // "Mark all as read": every article of a source, or of a group and all
+  // below it. Nothing is sent when none was unread.
+  void MarkAllRead(ObjectId node);
   // The sources keep the articles' keys, so they do not come back.
   void DeleteArticles(const IdList& articles);
   // Writes the article's source text (UTF-8 with a byte-order mark) to

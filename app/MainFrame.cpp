@@ -21,6 +21,7 @@
 #include <QStatusTipEvent>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
 
@@ -36,6 +37,7 @@
 #include "feeds/UpdateCycle.h"
 #include "model/Clock.h"
 #include "model/DateTime.h"
+#include "views/ArticleFilterBar.h"
 #include "views/Desktop.h"
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
@@ -143,17 +145,36 @@ void CMainFrame::CreatePanes() {
   m_sourceTree = new CSourceListView(*this, m_outerSplitter);
   m_innerSplitter = new QSplitter(Qt::Vertical, m_outerSplitter);
   m_innerSplitter->setChildrenCollapsible(false);
-  m_articleList = new CFeedListView(*this, m_innerSplitter);
+  // The article list with its filter bar above it, hidden until asked for.
+  m_listPane = new QWidget(m_innerSplitter);
+  auto* listLayout = new QVBoxLayout(m_listPane);
+  listLayout->setContentsMargins(0, 0, 0, 0);
+  listLayout->setSpacing(0);
+  m_filterBar = new CArticleFilterBar(m_listPane);
+  m_articleList = new CFeedListView(*this, m_listPane);
+  listLayout->addWidget(m_filterBar);
+  listLayout->addWidget(m_articleList, 1);
   m_articleView = new CFeedView(*this, m_innerSplitter);
   m_outerSplitter->addWidget(m_sourceTree);
   m_outerSplitter->addWidget(m_innerSplitter);
-  m_innerSplitter->addWidget(m_articleList);
+  m_innerSplitter->addWidget(m_listPane);
   m_innerSplitter->addWidget(m_articleView);
   m_outerSplitter->setStretchFactor(1, 1);
   m_innerSplitter->setStretchFactor(1, 1);
   setCentralWidget(m_outerSplitter);
   m_commands = new CCommands(*this, m_updater, this);
   m_router = new CPaneRouter(*this, *m_sourceTree, *m_articleList, m_articleView, *m_commands, this);
+  connect(m_filterBar, &CArticleFilterBar::filterChanged, m_articleList, &CFeedListView::SetFilter);
+  connect(m_filterBar, &CArticleFilterBar::accepted, this, [this] { m_articleList->setFocus(); });
+  connect(m_filterBar, &CArticleFilterBar::opened, m_articleList, &CFeedListView::PrepareFilter);
+  connect(m_filterBar, &CArticleFilterBar::closed, m_articleList, &CFeedListView::ForgetFilterTexts);
+  m_selectionSaveTimer = new QTimer(this);
+  m_selectionSaveTimer->setSingleShot(true);
+  m_selectionSaveTimer->setInterval(2000);
+  connect(m_selectionSaveTimer, &QTimer::timeout, this, &CMainFrame::SaveSelection);
+  connect(m_sourceTree, &CSourceListView::nodeSelected, this, &CMainFrame::PostSaveSelection);
+  connect(m_articleList, &CFeedListView::articleChosen, this, &CMainFrame::PostSaveSelection);
+  connect(m_articleList, &CFeedListView::selectionCleared, this, &CMainFrame::PostSaveSelection);
   // Moving a splitter bar is stored like any other change of placement.
   connect(m_outerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
   connect(m_innerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
@@ -175,6 +196,8 @@ void CMainFrame::CreateMenus() {
   QAction* exit = file->addAction(QStringLiteral("E&xit"));
   exit->setStatusTip(QStringLiteral("Quit the application"));
   connect(exit, &QAction::triggered, this, &CMainFrame::OnExit);
+
+  CreateViewMenu();
 
   QAction* options = menuBar()->addAction(QStringLiteral("&Options"));
   options->setStatusTip(QStringLiteral("Change the program's options"));
@@ -418,6 +441,7 @@ bool CMainFrame::RunCloseSequence() {
     m_updater.Cancel();
     StopFrameTimer(FrameTimer::Save);
     settings.LoadSave(false);
+    SaveSelection();
     m_doc.SaveDataFile();
   }
   m_bTrackPlacement = false;
@@ -438,6 +462,7 @@ void CMainFrame::SaveAtSessionEnd() {
   m_updater.Cancel();
   StopFrameTimer(FrameTimer::Save);
   m_doc.m_settingsManager.LoadSave(false);
+  SaveSelection();
   m_doc.SaveDataFile();
 }
 
@@ -461,6 +486,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
           IsInside(widget, m_sourceTree)) {
         return false;
       }
+      // The filter bar takes Escape to clear itself.
+      if (IsInside(widget, m_filterBar)) return false;
       StopArticleLoading();
       return true;
     }

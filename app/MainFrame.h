@@ -22,6 +22,7 @@ class QTimer;
 
 namespace qb {
 
+class CArticleFilterBar;
 class CCommands;
 class CFeedListView;
 class CFeedView;
@@ -102,6 +103,24 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   bool IsClosed() const { return m_closed; }
   // Escape, whichever pane has the focus.
   void StopArticleLoading();
+  // --- reading (MainFrameReading.cpp)
+  // Ctrl+F: the filter bar above the article list, with the cursor in it.
+  void OnFindArticles();
+  // Ctrl+Shift+A: every article of the selected group or source becomes read.
+  void OnMarkAllRead();
+  // "Update this feed" / "Update this group" for the selected node.
+  void OnUpdateSelected();
+  // N, P and Space as menu commands.
+  void OnNextUnread();
+  void OnPreviousUnread();
+  void OnReadOn();
+  // The selected node and article, stored in "WindowSettings"
+  // (SelectedNode, SelectedArticle) when they differ from what is stored,
+  // and selected again at start when they still exist.
+  void SaveSelection();
+  void RestoreSelection();
+  CArticleFilterBar* FilterBar() const { return m_filterBar; }
+  QMenu* ViewMenu() const { return m_viewMenu; }
   // The session ends (log-off): save without asking.
   void SaveAtSessionEnd();
 
@@ -146,6 +165,11 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   void CreateStatusBar();
   void CreatePanes();
   void CreateTimers();
+  void CreateViewMenu();
+  // The View menu's entries that depend on the selected node.
+  void UpdateViewMenu();
+  // Saves the selection a little later: selections change key by key.
+  void PostSaveSelection();
   // The automatic update; news from it is also announced on the desktop.
   void OnUpdateTimer();
   void OnPassFinished(const PassReport& report, bool automatic);
@@ -170,6 +194,14 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   CSourceListView* m_sourceTree = nullptr;
   CFeedListView* m_articleList = nullptr;
   CFeedView* m_articleView = nullptr;
+  QWidget* m_listPane = nullptr;  // the filter bar over the article list
+  CArticleFilterBar* m_filterBar = nullptr;
+  QMenu* m_viewMenu = nullptr;
+  QAction* m_markAllReadAction = nullptr;
+  QAction* m_updateSelectedAction = nullptr;
+  QTimer* m_selectionSaveTimer = nullptr;
+  // What SelectedNode and SelectedArticle hold.
+  std::pair<uint32_t, uint32_t> m_storedSelection{0, 0};
   CCommands* m_commands = nullptr;
   CPaneRouter* m_router = nullptr;
   QLabel* m_clockPane = nullptr;

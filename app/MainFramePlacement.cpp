@@ -55,6 +55,9 @@ void CMainFrame::RestorePlacement() {
   // A hidden window keeps its resize events until it shows; the article
   // list needs its viewport's width now to size its columns.
   if (!isVisible()) {
+    // The list's pane lays out the list (under the filter bar) only when it
+    // gets its own resize event: done here, so the list has its width too.
+    if (QLayout* paneLayout = m_listPane->layout()) paneLayout->setGeometry(m_listPane->rect());
     QResizeEvent resize(m_articleList->size(), m_articleList->size());
     QCoreApplication::sendEvent(m_articleList, &resize);
   }
@@ -91,7 +94,8 @@ void CMainFrame::SavePlacement() {
   ws.WriteInt(setting::kMainFrameRight, rect.x() + rect.width());
   ws.WriteInt(setting::kMainFrameBottom, rect.y() + rect.height());
   ws.WriteInt(setting::kSourceListViewWidth, m_sourceTree->width());
-  ws.WriteInt(setting::kFeedListViewHeight, m_articleList->height());
+  // The list's pane, filter bar included: what the splitter gives it back.
+  ws.WriteInt(setting::kFeedListViewHeight, m_listPane->height());
   if (QHeaderView* header = m_articleList->header()) {
     for (int i = 0; i < header->count(); ++i) {
       ws.WriteInt(setting::kFeedListViewColWidth + QString::number(i + 1), header->sectionSize(i));

@@ -1,5 +1,6 @@
 #include "app/PaneRouter.h"
 
+#include <QPointer>
 #include <algorithm>
 
 #include "app/Commands.h"
@@ -14,14 +15,24 @@ namespace qb {
 
 CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView& list,
                          CFeedView* page, CCommands& commands, QObject* parent)
-    : QObject(parent), m_frame(frame), m_tree(tree), m_list(list), m_page(page) {
+    : QObject(parent),
+      m_frame(frame),
+      m_navigator(tree, list),
+      m_tree(tree),
+      m_list(list),
+      m_page(page),
+      m_commands(commands) {
   connect(&tree, &CSourceListView::nodeSelected, this, &CPaneRouter::OnNodeSelected);
   connect(&list, &CFeedListView::articleChosen, this, &CPaneRouter::ShowArticle);
   connect(&list, &CFeedListView::selectionCleared, this, &CPaneRouter::OnListSelectionCleared);
   if (page != nullptr) {
     connect(page, &CFeedView::deleteRequested, &list,
             [&list](ObjectId article) { list.DeleteArticles({article}); });
+    connect(page, &CFeedView::readOnRequested, this, &CPaneRouter::ReadOn);
+    connect(page, &CFeedView::unreadRequested, this, &CPaneRouter::GoToUnread);
   }
+  connect(&list, &CFeedListView::readOnRequested, this, &CPaneRouter::ReadOn);
+  connect(&list, &CFeedListView::unreadRequested, this, &CPaneRouter::GoToUnread);
   connect(&commands, &CCommands::modelChanged, this, &CPaneRouter::ApplyModelChange);
   connect(&commands, &CCommands::updateFinished, this, &CPaneRouter::ShowSelectionStatus);
 
@@ -37,6 +48,8 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
   connect(&tree, &CSourceListView::moveSourceRequested, c, &CCommands::MoveSource);
   connect(&tree, &CSourceListView::moveGroupRequested, c, &CCommands::MoveGroup);
   connect(&tree, &CSourceListView::expansionChanged, c, &CCommands::SetExpanded);
+  connect(&tree, &CSourceListView::markAllReadRequested, c, &CCommands::MarkAllRead);
+  connect(&tree, &CSourceListView::updateNodeRequested, c, &CCommands::UpdateNode);
   connect(&list, &CFeedListView::markReadRequested, c, &CCommands::MarkRead);
   connect(&list, &CFeedListView::deleteArticlesRequested, c, &CCommands::DeleteArticles);
   connect(&list, &CFeedListView::showSourceXmlRequested, c, &CCommands::ShowSourceXml);
@@ -84,6 +97,36 @@ void CPaneRouter::ShowSelectionStatus() {
   const std::u16string failure = m_frame.SourceState(source->m_id).failure;
   m_frame.SetStatusText(failure.empty() ? source->m_commsStatus
                                         : source->m_commsStatus + u" (" + failure + u")");
+}
+
+void CPaneRouter::GoToUnread(bool forward) {
+  if (!m_navigator.Go(forward)) m_frame.SetStatusText(u"There are no more unread articles.");
+}
+
+void CPaneRouter::ReadOn() {
+  if (m_page == nullptr || m_page->CurrentFeedId() == 0 || !m_page->ShowsArticlePage()) {
+    GoToUnread(true);
+    return;
+  }
+  const ObjectId shown = m_page->CurrentFeedId();
+  QPointer<CPaneRouter> self = this;
+  m_page->PageDown([self, shown](bool atEnd) {
+    // The answer comes later: only for the article still shown.
+    if (!self || !atEnd || self->m_page->CurrentFeedId() != shown) return;
+    const CFeed* article = self->m_frame.Model().GetFeed(shown);
+    if (article != nullptr && !article->m_read) self->m_commands.MarkRead({shown}, true);
+    self->GoToUnread(true);
+  });
+}
+
+void CPaneRouter::SelectNodeAndArticle(ObjectId node, ObjectId article) {
+  QTreeWidgetItem* item = m_tree.FindItem(node);
+  if (item == nullptr) return;
+  m_tree.ApplyUpdate(UpdateCode::SelectItem, {item, -1}, {});
+  m_tree.scrollToItem(item);
+  if (article == 0) return;
+  const int row = m_list.FindRow(article);
+  if (row >= 0) m_list.ReadRow(row);
 }
 
 void CPaneRouter::ApplyModelChange(const ModelChange& change) {

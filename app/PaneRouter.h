@@ -4,6 +4,8 @@
 //   the list's chosen row -> the page shows that article; without a
 //                            selected row the page shows none
 //   the page's delete     -> the list deletes the article
+//   Space, N and P        -> the page pages down, the navigator moves to
+//                            the next or previous unread article
 //   every pane's request  -> the command that carries it out
 //   a model-changed notice -> the save is scheduled and each pane is brought
 //                             in line with the model once, in a fixed order
@@ -11,8 +13,10 @@
 #pragma once
 
 #include <QObject>
+#include <memory>
 
 #include "app/ModelChange.h"
+#include "app/UnreadNavigator.h"
 
 namespace qb {
 
@@ -36,6 +40,17 @@ class CPaneRouter : public QObject {
   // The status line: the selected source's state, or "Ready".
   void ShowSelectionStatus();
 
+  // N and P: the next or previous unread article; the status line says so
+  // when there is none.
+  void GoToUnread(bool forward);
+  // Space: the page scrolls down; at its end the article, read to the
+  // end, becomes read, and the next unread article is shown (also when no
+  // article was shown).
+  void ReadOn();
+  // The tree selects the node (when it is still there), then the list the
+  // article (when the node shows it).
+  void SelectNodeAndArticle(ObjectId node, ObjectId article);
+
  private:
   void OnNodeSelected();
   void OnListSelectionCleared();
@@ -44,9 +59,11 @@ class CPaneRouter : public QObject {
   void ClearPage();
 
   IMainFrame& m_frame;
+  CUnreadNavigator m_navigator;
   CSourceListView& m_tree;
   CFeedListView& m_list;
   CFeedView* m_page;
+  CCommands& m_commands;
   // While a notice is applied, selection changes are only noted; the list
   // and the page follow once at the end.
   bool m_applying = false;

@@ -64,6 +64,8 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   m_frame->RestorePlacement();
   m_frame->SourceTree()->InitialUpdate();
   m_frame->ArticleList()->InitialUpdate();
+  // The node and article selected when the program last ended.
+  m_frame->RestoreSelection();
 
   // The stored placement again, now with the list's columns, before the
   // window shows, so it never appears elsewhere.

@@ -99,6 +99,10 @@ inline const QString kSourceListViewWidth = QStringLiteral("SourceListViewWidth"
 inline const QString kFeedListViewHeight = QStringLiteral("FeedListViewHeight");
 // Followed by the column number, 1 for the first column.
 inline const QString kFeedListViewColWidth = QStringLiteral("FeedListViewColWidth");
+// The node selected in the tree (0 for "Feed Sources") and the article
+// selected in the list (0 for none), brought back at the next start.
+inline const QString kSelectedNode = QStringLiteral("SelectedNode");
+inline const QString kSelectedArticle = QStringLiteral("SelectedArticle");
 }  // namespace setting
 
 }  // namespace qb

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QTreeWidgetItemIterator>
 #include <QWidget>
 #include <memory>
 #include <set>
@@ -62,7 +63,9 @@ class BenchUpdater : public IFeedUpdater {
 
 class BenchFrame : public IMainFrame {
  public:
-  BenchFrame() {
+  // withText: each article also gets a description of about 700 characters
+  // of HTML, as feeds deliver summaries.
+  explicit BenchFrame(bool withText = false) {
     model.SeedRandom(42);
     CGroup* all = model.AddGroup(0, u"All");
     allId = all->m_id;
@@ -83,6 +86,7 @@ class BenchFrame : public IMainFrame {
         article->m_channel = source->m_title;
         article->m_date.SetDateTime(2000 + a % 20, 1 + a % 12, 1 + a % 28, a % 24, a % 60, 0);
         article->m_read = a % 3 == 0;
+        if (withText) article->m_description = Description(n);
         source->m_articles.push_back(article->m_id);
       }
     }
@@ -102,6 +106,20 @@ class BenchFrame : public IMainFrame {
     tree.reset();
   }
 
+  static std::u16string Description(int n) {
+    std::u16string text = u"<p>";
+    for (int w = 0; w < 80; ++w) {
+      const int k = (n * 31 + w * 17) % kWordCount;
+      if (w % 20 == 7) {
+        text += u"<a href=\"http://example.com/" + Num(n) + u"\">" + kWords[k] + u"</a> ";
+      } else if (w % 20 == 13) {
+        text += u"&amp; <b>" + std::u16string(kWords[k]) + u"</b> ";
+      } else {
+        text += std::u16string(kWords[k]) + (w % 10 == 9 ? u".</p><p>" : u" ");
+      }
+    }
+    return text + Num(n) + u"</p>";
+  }
   static std::u16string Num(int n) {
     const std::string s = std::to_string(n);
     return std::u16string(s.begin(), s.end());
@@ -208,6 +226,110 @@ void BM_Delete10000SelectedArticles(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Delete10000SelectedArticles)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The filter above the list, as the user types into it with the group of
+// all 100,000 articles selected: each keystroke narrows (or widens) the list.
+// The texts searched were worked out by an earlier keystroke.
+void BM_FilterKeystroke(benchmark::State& state) {
+  BenchFrame frame(true);
+  frame.Select(frame.allId);
+  const QString typed[] = {QStringLiteral("w"),        QStringLiteral("we"),
+                           QStringLiteral("wea"),      QStringLiteral("weat"),
+                           QStringLiteral("weath"),    QStringLiteral("weathe"),
+                           QStringLiteral("weather"),  QStringLiteral("weather "),
+                           QStringLiteral("weather s"), QStringLiteral("weather sp"),
+                           QStringLiteral("weather spa"), QStringLiteral("weather spac"),
+                           QStringLiteral("weather space"), QStringLiteral("weather space 7"),
+                           QStringLiteral("weather space 71")};
+  frame.list->SetFilter(QStringLiteral("x"), false);  // every text worked out once
+  size_t k = 0;
+  int rows = 0;
+  for (auto _ : state) {
+    frame.list->SetFilter(typed[k], false);
+    QCoreApplication::processEvents();
+    rows = frame.list->model()->rowCount();
+    // Typing goes on; after the last word the text is selected and typed again.
+    k = (k + 1) % std::size(typed);
+  }
+  state.counters["rows_last"] = rows;
+}
+BENCHMARK(BM_FilterKeystroke)->Unit(benchmark::kMillisecond)->Iterations(60);
+
+// The costliest keystroke: from a word in no article to one in nearly all
+// of them and back, every row removed or added and sorted again.
+void BM_FilterKeystrokeAllOrNothing(benchmark::State& state) {
+  BenchFrame frame(true);
+  frame.Select(frame.allId);
+  frame.list->SetFilter(QStringLiteral("zq"), false);
+  bool all = true;
+  for (auto _ : state) {
+    frame.list->SetFilter(all ? QStringLiteral("e") : QStringLiteral("zq"), false);
+    QCoreApplication::processEvents();
+    all = !all;
+  }
+}
+BENCHMARK(BM_FilterKeystrokeAllOrNothing)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// The first keystroke after the filter was opened: every article's search
+// text is worked out (tags dropped, entities decoded, case folded).
+void BM_FilterFirstKeystroke(benchmark::State& state) {
+  BenchFrame frame(true);
+  frame.Select(frame.allId);
+  for (auto _ : state) {
+    state.PauseTiming();
+    frame.list->SetFilter(QString(), false);
+    frame.list->ForgetFilterTexts();  // as when the filter was closed
+    QCoreApplication::processEvents();
+    state.ResumeTiming();
+    frame.list->SetFilter(QStringLiteral("m"), false);
+    QCoreApplication::processEvents();
+  }
+}
+BENCHMARK(BM_FilterFirstKeystroke)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Opening the filter works the texts out in slices from the event loop:
+// the longest the window waits for one slice.
+void BM_FilterPrepareSlice(benchmark::State& state) {
+  BenchFrame frame(true);
+  frame.Select(frame.allId);
+  const IdList ids = frame.list->ArticleModel()->Ids();
+  size_t from = 0;
+  for (auto _ : state) {
+    frame.list->Filter().Prepare(frame.model, ids, from, 1000);
+    from = (from + 1000) % ids.size();
+  }
+}
+BENCHMARK(BM_FilterPrepareSlice)->Unit(benchmark::kMillisecond)->Iterations(100);
+
+// N with only the last of the 200 sources (in the tree's order) holding
+// unread articles, from the first source: every source is looked at, then
+// the last is selected and its first unread row shown.
+void BM_NextUnreadAcross200Sources(benchmark::State& state) {
+  BenchFrame frame;
+  std::vector<QTreeWidgetItem*> sources;
+  for (QTreeWidgetItemIterator it(frame.tree.get()); *it != nullptr; ++it)
+    if (frame.tree->KindOf(*it) == CSourceListView::NodeKind::Source) sources.push_back(*it);
+  if (sources.size() != kSources) state.SkipWithError("sources");
+  const ObjectId first = CSourceListView::IdOf(sources.front());
+  const ObjectId last = CSourceListView::IdOf(sources.back());
+  IdList all;
+  frame.model.CollectFeeds(0, all);
+  frame.model.MarkRead(all, true);
+  frame.model.GetFeed(frame.model.GetFeedSource(last)->m_articles.back())->m_read = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    frame.Select(first);
+    frame.list->ReadRow(0);
+    QCoreApplication::processEvents();
+    state.ResumeTiming();
+    frame.router->GoToUnread(true);
+    QCoreApplication::processEvents();
+  }
+  if (frame.tree->SelectedNode() != std::optional<ObjectId>(last) ||
+      frame.list->SelectedArticles().size() != 1)
+    state.SkipWithError("did not reach the last source");
+}
+BENCHMARK(BM_NextUnreadAcross200Sources)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace
 }  // namespace qb

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <algorithm>
 #include <unordered_set>
 
@@ -170,6 +171,7 @@ void CFeedListView::RefreshAll() {
   const bool realNode = node.has_value() && *node != 0;
   if (realNode) {
     model.CollectFeeds(*node, wanted);
+    if (m_filter.IsActive()) FilterArticles(wanted);
     m_shownSources.clear();
     if (model.GetFeedSource(*node) != nullptr) {
       m_shownSources.push_back(*node);
@@ -216,6 +218,106 @@ void CFeedListView::RefreshAll() {
     }
   }
   emit refreshed();
+}
+
+void CFeedListView::SetFilter(const QString& text, bool unreadOnly) {
+  if (text == m_filter.Text() && unreadOnly == m_filter.UnreadOnly()) return;
+  m_filter.SetText(text);
+  m_filter.SetUnreadOnly(unreadOnly);
+  RefreshAll();
+}
+
+void CFeedListView::PrepareFilter() {
+  m_preparing.clear();
+  m_prepared = 0;
+  if (m_node.has_value() && *m_node != 0) m_frame.Model().CollectFeeds(*m_node, m_preparing);
+  if (m_prepareTimer == nullptr) {
+    m_prepareTimer = new QTimer(this);
+    m_prepareTimer->setInterval(0);
+    connect(m_prepareTimer, &QTimer::timeout, this, [this] {
+      // A slice takes a few milliseconds.
+      constexpr size_t kSlice = 1000;
+      m_filter.Prepare(m_frame.Model(), m_preparing, m_prepared, kSlice);
+      m_prepared += kSlice;
+      if (m_prepared >= m_preparing.size()) {
+        m_prepareTimer->stop();
+        IdList().swap(m_preparing);
+      }
+    });
+  }
+  m_prepareTimer->start();
+}
+
+void CFeedListView::ForgetFilterTexts() {
+  if (m_prepareTimer != nullptr) m_prepareTimer->stop();
+  IdList().swap(m_preparing);
+  m_filter.ClearCache();
+}
+
+void CFeedListView::FilterArticles(IdList& articles) const {
+  std::unordered_set<ObjectId> selected;
+  if (m_filter.UnreadOnly()) {
+    const IdList ids = SelectedArticles();
+    selected.insert(ids.begin(), ids.end());
+  }
+  m_filter.Apply(m_frame.Model(), articles, selected);
+}
+
+int CFeedListView::ReadingRow() const {
+  const QModelIndex current = currentIndex();
+  if (current.isValid() && selectionModel()->isSelected(current)) return current.row();
+  const std::vector<char> flags = SelectedRowFlags();
+  for (size_t row = 0; row < flags.size(); ++row)
+    if (flags[row]) return static_cast<int>(row);
+  return -1;
+}
+
+int CFeedListView::FindUnreadRow(int row, bool forward) const {
+  const CFeedsManager& model = m_frame.Model();
+  const int count = m_model->rowCount();
+  for (int r = forward ? std::max(row + 1, 0) : std::min(row - 1, count - 1);
+       forward ? r < count : r >= 0; r += forward ? 1 : -1) {
+    const CFeed* article = model.GetFeed(m_model->IdAt(r));
+    if (article != nullptr && !article->m_read) return r;
+  }
+  return -1;
+}
+
+bool CFeedListView::HasUnreadShown(ObjectId sourceId) const {
+  const CFeedsManager& model = m_frame.Model();
+  const CFeedSource* source = model.GetFeedSource(sourceId);
+  if (source == nullptr) return false;
+  for (ObjectId id : source->m_articles) {
+    const CFeed* article = model.GetFeed(id);
+    if (article != nullptr && !article->m_read && m_filter.MatchesText(*article)) return true;
+  }
+  return false;
+}
+
+void CFeedListView::ReadRow(int row) {
+  if (row < 0 || row >= m_model->rowCount()) return;
+  const QModelIndex index = m_model->index(row, 0);
+  // The selection first: making the row current alone selects nothing.
+  selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+  scrollTo(index);
+}
+
+bool CFeedListView::HandleReadingKey(QKeyEvent* event) {
+  if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+  switch (event->key()) {
+    case Qt::Key_Space:
+      emit readOnRequested();
+      return true;
+    case Qt::Key_N:
+      emit unreadRequested(true);
+      return true;
+    case Qt::Key_P:
+      emit unreadRequested(false);
+      return true;
+    default:
+      return false;
+  }
 }
 
 void CFeedListView::Sort(int column, bool ascending) {
@@ -357,6 +459,10 @@ void CFeedListView::keyPressEvent(QKeyEvent* event) {
   const Qt::KeyboardModifiers mods = event->modifiers();
   if (event->key() == Qt::Key_Delete) {
     DeleteSelected();
+    event->accept();
+    return;
+  }
+  if (HandleReadingKey(event)) {
     event->accept();
     return;
   }

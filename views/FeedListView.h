@@ -11,10 +11,12 @@
 #include <optional>
 
 #include "model/RSSObject.h"
+#include "views/ArticleFilter.h"
 #include "views/IMainFrame.h"
 #include "views/ViewUpdate.h"
 
 class QMenu;
+class QTimer;
 
 namespace qb {
 
@@ -64,6 +66,31 @@ class CFeedListView : public QTreeView {
   // stored on the shown sources, and sorts.
   void SortByHeader(int column);
 
+  // --- the filter above the list: only articles it lets through get rows.
+  // While only unread articles are shown, the selected ones keep their rows
+  // when they become read, so the article being read stays.
+  void SetFilter(const QString& text, bool unreadOnly);
+  // The filter was opened: the texts of the shown articles are worked out
+  // in slices from the event loop, so the first keystroke finds them ready
+  // and the window never waits long.
+  void PrepareFilter();
+  // The filter was closed: the texts go, with the memory they take.
+  void ForgetFilterTexts();
+  const CArticleFilter& Filter() const { return m_filter; }
+
+  // --- reading with the keyboard.
+  // The row the user is at: the current row when it is selected, else the
+  // first selected row; -1 for none.
+  int ReadingRow() const;
+  // The first row after `row` (forward) or before it (backward) whose
+  // article is unread; -1 for none. `row` may be -1 or rowCount().
+  int FindUnreadRow(int row, bool forward) const;
+  // Whether the source has an unread article that the filter lets through.
+  bool HasUnreadShown(ObjectId source) const;
+  // Selects only this row, makes it current and scrolls to it: its article
+  // is shown as by a click.
+  void ReadRow(int row);
+
   CArticleTableModel* ArticleModel() const { return m_model; }
   ObjectId PendingArticle() const { return m_pendingArticle; }
   const IdList& ShownSources() const { return m_shownSources; }
@@ -83,6 +110,10 @@ class CFeedListView : public QTreeView {
   void deleteArticlesRequested(const IdList& articles);
   void showSourceXmlRequested(ObjectId article);  // 0: no usable selection
   void sortRequested(const IdList& sources, int column, bool ascending);
+  // Space, N and P: read on (page down, then the next unread article), the
+  // next and the previous unread article.
+  void readOnRequested();
+  void unreadRequested(bool forward);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -95,6 +126,8 @@ class CFeedListView : public QTreeView {
 
  private:
   void RefreshAll();
+  // Drops the articles the filter does not let through.
+  void FilterArticles(IdList& articles) const;
   void Sort(int column, bool ascending);
   void ShowSortArrow(int column, bool ascending);
   // The width the columns share: the list's inside, less a scroll bar.
@@ -112,8 +145,15 @@ class CFeedListView : public QTreeView {
   // One flag per row: whether it is selected.
   std::vector<char> SelectedRowFlags() const;
 
+  // Whether a keypress is one of the reading keys; emits its request.
+  bool HandleReadingKey(QKeyEvent* event);
+
   IMainFrame& m_frame;
   CArticleTableModel* m_model = nullptr;
+  CArticleFilter m_filter;
+  QTimer* m_prepareTimer = nullptr;
+  IdList m_preparing;
+  size_t m_prepared = 0;
   std::optional<ObjectId> m_node;
   IdList m_shownSources;
   ObjectId m_pendingArticle = 0;

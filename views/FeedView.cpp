@@ -186,6 +186,10 @@ void CFeedView::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  if (HandleReadingKey(event)) {
+    event->accept();
+    return;
+  }
   QWebEngineView::keyPressEvent(event);
 }
 
@@ -198,6 +202,7 @@ bool CFeedView::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (event->type() == QEvent::KeyPress && HandleBackKey(static_cast<QKeyEvent*>(event))) return true;
+  if (event->type() == QEvent::KeyPress && HandleReadingKey(static_cast<QKeyEvent*>(event))) return true;
   if (event->type() == QEvent::FocusIn) m_frame.SetNewArticles(false);
   return QWebEngineView::eventFilter(watched, event);
 }

@@ -10,6 +10,7 @@
 
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <functional>
 
 class QAction;
 class QLabel;
@@ -86,9 +87,21 @@ class CFeedView : public QWebEngineView {
   // so (after the current event, never from inside the engine's callback).
   void OpenInBrowser(const QUrl& url);
 
+  // --- reading with the keyboard (FeedViewReading.cpp).
+  // Whether the pane shows the article page (not a web page reached from it).
+  bool ShowsArticlePage() const;
+  // Scrolls the page down by most of its height; `done` learns whether the
+  // page was already at its end (and so did not move). Asked while the page
+  // cannot answer (it is being loaded), `done` learns false. The page's own
+  // scripts stay off: the question runs in a world of its own.
+  void PageDown(std::function<void(bool atEnd)> done);
+
  signals:
   void deleteRequested(ObjectId article);
   void refreshed();
+  // Space, N and P on the article page: read on, next or previous unread.
+  void readOnRequested();
+  void unreadRequested(bool forward);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -103,8 +116,6 @@ class CFeedView : public QWebEngineView {
  private:
   friend class CArticleWebPage;
   void SetScriptsEnabled(bool on);
-  // Whether the pane shows the page file (not a web page).
-  bool ShowsArticlePage() const;
   void CreateBackBar();
   // Shows or hides the bar and enables Back as CanGoBack says.
   void UpdateBackState();
@@ -112,6 +123,9 @@ class CFeedView : public QWebEngineView {
   // Alt+Left: consumed here, so the browser never steps back on its own
   // into a page file that may have been rewritten since.
   bool HandleBackKey(const QKeyEvent* event);
+  // Whether a keypress is one of the reading keys; emits its request. Web
+  // pages keep their keys.
+  bool HandleReadingKey(const QKeyEvent* event);
 
   IMainFrame& m_frame;
   ObjectId m_currentFeedId = 0;

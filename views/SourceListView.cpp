@@ -500,6 +500,9 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
       menu.addSeparator();
       add("&Rename this group", &CSourceListView::StartRename);
       add("&Delete this group", &CSourceListView::DeleteGroup);
+      menu.addSeparator();
+      add("&Mark all as read", &CSourceListView::MarkAllRead);
+      add("&Update this group", &CSourceListView::UpdateSelected);
       break;
     case NodeKind::Source:
       menu.setTitle(QStringLiteral("For Sources"));
@@ -509,6 +512,9 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
       add("&Clear history for this feed", &CSourceListView::ClearHistory);
       menu.addSeparator();
       add("&Properties", &CSourceListView::ShowProperties);
+      menu.addSeparator();
+      add("&Mark all as read", &CSourceListView::MarkAllRead);
+      add("&Update this feed", &CSourceListView::UpdateSelected);
       break;
     case NodeKind::None:
       return;

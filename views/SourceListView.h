@@ -77,6 +77,10 @@ class CSourceListView : public QTreeWidget {
   bool IsEditing() const { return m_editing; }
   void ShowProperties();
   void ClearHistory();
+  // For a group or source (SourceListViewReading.cpp): its articles,
+  // recursively, become read; its sources are fetched now.
+  void MarkAllRead();
+  void UpdateSelected();
 
   // --- drag and drop.
   // Starts dragging a group or source item; false (and nothing happens) for
@@ -114,6 +118,8 @@ class CSourceListView : public QTreeWidget {
   void moveSourceRequested(ObjectId source, ObjectId group);
   void moveGroupRequested(ObjectId group, ObjectId targetGroup);  // 0: the root level
   void expansionChanged(ObjectId group, bool expanded);
+  void markAllReadRequested(ObjectId node);
+  void updateNodeRequested(ObjectId node);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

@@ -39,13 +39,13 @@ TEST(MainFrameTest, MenusAndPrompts) {
   UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
   ASSERT_TRUE(h.Start());
   const QList<QAction*> bar = h.Frame().menuBar()->actions();
-  ASSERT_EQ(bar.size(), 3);
-  EXPECT_EQ(MenuTexts(bar), (QStringList{"&File", "&Options", "&Help"}));
+  ASSERT_EQ(bar.size(), 4);
+  EXPECT_EQ(MenuTexts(bar), (QStringList{"&File", "&View", "&Options", "&Help"}));
   EXPECT_EQ(MenuTexts(bar[0]->menu()->actions()),
             (QStringList{"&Import (OPML)...", "&Export (OPML)...", "-", "Export &settings...", "-", "E&xit"}));
   EXPECT_EQ(bar[0]->menu()->actions()[0]->statusTip(), QStringLiteral("Import a list of feeds"));
   EXPECT_EQ(bar[0]->menu()->actions()[1]->statusTip(), QStringLiteral("Export the list of feeds"));
-  EXPECT_EQ(MenuTexts(bar[2]->menu()->actions()),
+  EXPECT_EQ(MenuTexts(bar[3]->menu()->actions()),
             (QStringList{"Show &help feed", "-", "&About Quillbend..."}));
   EXPECT_EQ(MenuTexts(h.Frame().TrayMenu()->actions()), (QStringList{"&Show main window", "-", "E&xit"}));
   EXPECT_EQ(h.Frame().TrayMenu()->defaultAction(), h.Frame().TrayMenu()->actions()[0]);

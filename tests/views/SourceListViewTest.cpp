@@ -153,11 +153,13 @@ TEST_F(SourceListViewTest, RightClickMenusPerNodeKind) {
   const std::vector<QString> group = {
       QStringLiteral("&Add new feed"),      QStringLiteral("-"), QStringLiteral("Add new &sub-group"),
       QStringLiteral("-"),                  QStringLiteral("&Rename this group"),
-      QStringLiteral("&Delete this group")};
+      QStringLiteral("&Delete this group"), QStringLiteral("-"),
+      QStringLiteral("&Mark all as read"),  QStringLiteral("&Update this group")};
   const std::vector<QString> source = {
       QStringLiteral("&Rename this feed"), QStringLiteral("&Delete this feed"), QStringLiteral("-"),
       QStringLiteral("&Clear history for this feed"), QStringLiteral("-"),
-      QStringLiteral("&Properties")};
+      QStringLiteral("&Properties"), QStringLiteral("-"), QStringLiteral("&Mark all as read"),
+      QStringLiteral("&Update this feed")};
   EXPECT_EQ(f.menus[0].texts, root);
   EXPECT_EQ(f.menus[1].texts, group);
   EXPECT_EQ(f.menus[2].texts, source);
