@@ -147,7 +147,10 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
       // when it shows that source, and the page keeps its article.
       m_applying = true;
       m_selectionMoved = false;
-      m_tree.ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+      // Only the source changed: its item and the groups above it, not the
+      // whole tree, or a pass over many sources costs the square of them.
+      // A source the tree does not show yet brings the whole tree in line.
+      if (!m_tree.RefreshSourceCounts(change.source)) m_tree.ApplyUpdate(UpdateCode::RefreshAll, {}, {});
       const IdList& shown = m_list.ShownSources();
       if (m_selectionMoved || std::find(shown.begin(), shown.end(), change.source) != shown.end())
         m_list.ShowNode(m_tree.SelectedNode());

@@ -4,7 +4,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTimer>
 #include <map>
+#include <unordered_set>
 
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
@@ -118,12 +120,16 @@ std::optional<ObjectId> CSourceListView::SelectedNode() const {
 }
 
 QTreeWidgetItem* CSourceListView::FindItem(ObjectId id) const {
+  if (auto it = m_itemById.find(id); it != m_itemById.end()) return it->second;
   std::vector<QTreeWidgetItem*> stack;
   for (int i = topLevelItemCount() - 1; i >= 0; --i) stack.push_back(topLevelItem(i));
   while (!stack.empty()) {
     QTreeWidgetItem* item = stack.back();
     stack.pop_back();
-    if (IdOf(item) == id) return item;
+    if (IdOf(item) == id) {
+      m_itemById[id] = item;
+      return item;
+    }
     for (int i = item->childCount() - 1; i >= 0; --i) stack.push_back(item->child(i));
   }
   return nullptr;
@@ -138,6 +144,7 @@ QTreeWidgetItem* CSourceListView::NewItem(QTreeWidgetItem* parent, ObjectId id, 
     flags |= Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
   if (kind == NodeKind::Group || kind == NodeKind::Root) flags |= Qt::ItemIsDropEnabled;
   item->setFlags(flags);
+  m_itemById[id] = item;
   if (parent != nullptr) {
     parent->addChild(item);
   } else {
@@ -167,6 +174,8 @@ void CSourceListView::UpdateAppearance(QTreeWidgetItem* item) {
   if (kind != NodeKind::Group && kind != NodeKind::Source) return;
   const ObjectId id = IdOf(item);
   const auto [unread, read] = CountsOf(id);
+  item->setData(0, CSourceTreeItem::kUnreadRole, unread);
+  item->setData(0, CSourceTreeItem::kReadRole, read);
   const QString label = NodeLabel(NameOf(id), unread, read);
   if (item->text(0) != label) item->setText(0, label);
   const bool bold = unread > 0;
@@ -178,22 +187,48 @@ void CSourceListView::UpdateAppearance(QTreeWidgetItem* item) {
   if (kind == NodeKind::Source) UpdateDecoration(item);
 }
 
-void CSourceListView::RefreshSourceCounts(ObjectId sourceId) {
-  if (Model().GetFeedSource(sourceId) == nullptr) return;
-  std::vector<QTreeWidgetItem*> items;
-  for (QTreeWidgetItemIterator it(this); *it != nullptr; ++it) {
-    if (*it != m_root && IdOf(*it) == sourceId) items.push_back(*it);
+bool CSourceListView::RefreshSourceCounts(ObjectId sourceId) {
+  if (Model().GetFeedSource(sourceId) == nullptr) return false;
+  QTreeWidgetItem* item = FindItem(sourceId);
+  if (item == nullptr || item == m_root) return false;
+  std::vector<QTreeWidgetItem*> chain;
+  for (QTreeWidgetItem* p = item; p != nullptr && p != m_root; p = p->parent()) chain.push_back(p);
+  const bool known = std::all_of(chain.begin(), chain.end(), [](const QTreeWidgetItem* p) {
+    return p->data(0, CSourceTreeItem::kUnreadRole).isValid();
+  });
+  Counts counts;
+  if (known) {
+    std::pair<int, int> now;
+    Model().CountFeeds(sourceId, now.first, now.second);
+    const int unreadDelta = now.first - item->data(0, CSourceTreeItem::kUnreadRole).toInt();
+    const int readDelta = now.second - item->data(0, CSourceTreeItem::kReadRole).toInt();
+    for (const QTreeWidgetItem* p : chain) {
+      counts.emplace(IdOf(p), std::make_pair(p->data(0, CSourceTreeItem::kUnreadRole).toInt() + unreadDelta,
+                                             p->data(0, CSourceTreeItem::kReadRole).toInt() + readDelta));
+    }
+  } else {
+    counts = ModelCounts();
   }
-  if (items.empty()) return;
-  // One bottom-up count of the model serves the source and every group
-  // above it, however deep.
-  const Counts counts = ModelCounts();
+  // The label as it stood, against the label the new title would have had
+  // with the old counts: they differ only when the title changed, and a new
+  // title may move the source among its siblings.
+  const QString before = item->text(0);
+  const QString sameCountsNewName = NodeLabel(NameOf(sourceId), item->data(0, CSourceTreeItem::kUnreadRole).toInt(),
+                                              item->data(0, CSourceTreeItem::kReadRole).toInt());
   m_counts = &counts;
-  for (QTreeWidgetItem* item : items) {
-    for (QTreeWidgetItem* p = item; p != nullptr && p != m_root; p = p->parent()) UpdateAppearance(p);
-  }
+  for (QTreeWidgetItem* p : chain) UpdateAppearance(p);
   m_counts = nullptr;
-  FitColumn();
+  if (before != sameCountsNewName) SortChildren(item->parent());
+  // Measuring the labels costs as much as the rest together: once per turn
+  // of the event loop, however many sources an update pass applied in it.
+  if (!m_fitPending) {
+    m_fitPending = true;
+    QTimer::singleShot(0, this, [this] {
+      m_fitPending = false;
+      FitColumn();
+    });
+  }
+  return true;
 }
 
 void CSourceListView::ApplyExpansion(QTreeWidgetItem* item) {
@@ -234,6 +269,7 @@ void CSourceListView::Fill() {
   {
     const QSignalBlocker blocker(this);
     clear();
+    m_itemById.clear();
     m_root = nullptr;
   }
   m_root = NewItem(nullptr, 0, NodeKind::Root);
@@ -340,17 +376,20 @@ void CSourceListView::RemoveStaleItems() {
     stack.pop_back();
     const ObjectId parentId = IdOf(item);
     const CGroup* parentGroup = item == m_root ? nullptr : model.GetGroup(parentId);
+    // Sets, so a group of many children is checked in linear time.
+    const IdList noGroups;
+    const IdList& groupList = item == m_root ? model.m_rootGroups : (parentGroup ? parentGroup->m_childGroups : noGroups);
+    const std::unordered_set<ObjectId> groups(groupList.begin(), groupList.end());
+    std::unordered_set<ObjectId> sources;
+    if (parentGroup != nullptr) sources.insert(parentGroup->m_sources.begin(), parentGroup->m_sources.end());
     for (int i = 0; i < item->childCount(); ++i) {
       QTreeWidgetItem* child = item->child(i);
       const ObjectId id = IdOf(child);
       bool belongs = false;
       if (model.GetGroup(id) != nullptr) {
-        const IdList& list = item == m_root ? model.m_rootGroups
-                                            : (parentGroup ? parentGroup->m_childGroups : IdList{});
-        belongs = std::find(list.begin(), list.end(), id) != list.end();
+        belongs = groups.count(id) != 0;
       } else if (model.GetFeedSource(id) != nullptr && parentGroup != nullptr) {
-        belongs = std::find(parentGroup->m_sources.begin(), parentGroup->m_sources.end(), id) !=
-                  parentGroup->m_sources.end();
+        belongs = sources.count(id) != 0;
       }
       if (belongs) {
         stack.push_back(child);
@@ -373,6 +412,13 @@ void CSourceListView::RemoveItem(QTreeWidgetItem* item) {
   if (inside(m_dragItem)) m_dragItem = nullptr;
   if (inside(m_editItem)) m_editItem = nullptr;
   const bool hadSelection = inside(SelectedItem());
+  std::vector<QTreeWidgetItem*> stack{item};
+  while (!stack.empty()) {
+    QTreeWidgetItem* gone = stack.back();
+    stack.pop_back();
+    if (auto it = m_itemById.find(IdOf(gone)); it != m_itemById.end() && it->second == gone) m_itemById.erase(it);
+    for (int i = 0; i < gone->childCount(); ++i) stack.push_back(gone->child(i));
+  }
   delete item;
   // Another item takes the selection, so the list does not go on showing
   // articles of a node that has gone.

@@ -43,10 +43,12 @@ class CSourceListView : public QTreeWidget {
   // The selected item's identifier (0 for the root item); none without a selection.
   std::optional<ObjectId> SelectedNode() const;
 
-  // Only the read flags of one source's articles changed since the last
-  // refresh: relabels the source's items and the groups above them with the
-  // model's counts.
-  void RefreshSourceCounts(ObjectId sourceId);
+  // Only one source changed since the last refresh (its read flags, or an
+  // update brought articles, a title or a failure): relabels its item and
+  // moves the groups above it by the difference in its counts, so the cost
+  // does not grow with the tree. The item moves when its title changed.
+  // False when the tree has no item for the source (nothing was drawn).
+  bool RefreshSourceCounts(ObjectId sourceId);
 
   // Where the sources' site icons come from; null (or an icons object that
   // has gone) shows the standard icon only. Sources show their site's icon
@@ -177,6 +179,10 @@ class CSourceListView : public QTreeWidget {
   bool m_settingExpansion = false;
   // The model's counts of every node, taken once per full refresh.
   const Counts* m_counts = nullptr;
+  // The item last made for each node; an entry goes with its item. A miss
+  // falls back to a walk of the tree.
+  mutable std::unordered_map<ObjectId, QTreeWidgetItem*> m_itemById;
+  bool m_fitPending = false;
 
   bool m_editing = false;
   QTreeWidgetItem* m_editItem = nullptr;

@@ -12,6 +12,10 @@ namespace qb {
 class CSourceTreeItem : public QTreeWidgetItem {
  public:
   static constexpr int kIdRole = Qt::UserRole;
+  // The counts the label shows (absent before the first), so a change to
+  // one source can move the groups above it by the difference.
+  static constexpr int kUnreadRole = Qt::UserRole + 1;
+  static constexpr int kReadRole = Qt::UserRole + 2;
 
   CSourceTreeItem(ObjectId id, const QIcon& icon);
 
