@@ -186,6 +186,12 @@ bool IsDeleteArticleUrl(const QString& url) {
   return url.compare(QLatin1String(kDeleteArticleUrl), Qt::CaseInsensitive) == 0;
 }
 
+QUrl ArticlePageUrl(const QString& pagePath, ObjectId article) {
+  QUrl url = QUrl::fromLocalFile(pagePath);
+  url.setQuery(QStringLiteral("article=%1").arg(article));
+  return url;
+}
+
 bool IsAllowedPageRequest(const QUrl& url, const QString& pagePath) {
   const QString scheme = url.scheme().toLower();
   if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||

@@ -76,6 +76,11 @@ QString ArticlePagePath();
 // address, ignoring case.
 bool IsDeleteArticleUrl(const QString& url);
 
+// The address the pane loads the page file at `pagePath` from for the
+// article `article`; every article has its own, so the browser never takes
+// one for a reload of another (and keeps its scroll position).
+QUrl ArticlePageUrl(const QString& pagePath, ObjectId article);
+
 // Whether the article pane may load `url`, for the page itself or for
 // anything in it: web addresses (http, https), content carried in the
 // address itself (data, blob), and of all local files only the page file

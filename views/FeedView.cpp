@@ -158,9 +158,11 @@ void CFeedView::ShowArticle(ObjectId id) {
     return;
   }
   // A fresh navigation every time: the file has the same name for every
-  // article, so nothing may come from a cache.
+  // article, so nothing may come from a cache. The article's identifier in
+  // the address makes another article a new page, which starts at its top;
+  // the same article drawn again keeps its place, as a reload does.
   m_page->triggerAction(QWebEnginePage::Stop);
-  m_page->load(QUrl::fromLocalFile(m_pagePath));
+  m_page->load(ArticlePageUrl(m_pagePath, id));
   UpdateBackState();
 }
 

@@ -280,6 +280,7 @@ TEST_F(ReadingTest, SpacePagesDownThenGoesToTheNextUnreadArticle) {
   std::u16string longText;
   for (int i = 0; i < 40; ++i) longText += u"<p>Paragraph of a long article.</p>";
   f.model.GetFeed(a3)->m_description = longText;
+  f.model.GetFeed(d2)->m_description = longText;
   f.model.MarkRead({d1}, true);
   f.CreateViews(true);
   f.window.resize(800, 600);
@@ -314,9 +315,12 @@ TEST_F(ReadingTest, SpacePagesDownThenGoesToTheNextUnreadArticle) {
   EXPECT_EQ(f.list->SelectedArticles(), IdList{d2});
   EXPECT_EQ(f.view->CurrentFeedId(), d2);
 
-  // N and P on the page, once it shows the article.
-  ASSERT_TRUE(WaitFor([&] { return f.view->page()->url() == QUrl::fromLocalFile(f.view->PagePath()) &&
+  // N and P on the page, once it shows the article; the next article
+  // starts at its top, not where the last one was left.
+  ASSERT_TRUE(WaitFor([&] { return f.view->page()->url().toLocalFile() == f.view->PagePath() &&
                                    loaded.count() >= 2; }));
+  QTest::qWait(300);
+  EXPECT_EQ(scrollY(), 0);
   QTest::keyClick(f.view->focusProxy(), Qt::Key_P);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{a1});
 }

@@ -259,7 +259,7 @@ TEST_F(FeedViewTest, SelectingAnArticleWritesItsPageWithoutScripts) {
   f.view->ShowArticle(f.view->CurrentFeedId());
   ASSERT_TRUE(loaded.wait(20000));
   EXPECT_TRUE(loaded.back().at(0).toBool());
-  EXPECT_EQ(f.view->page()->url(), QUrl::fromLocalFile(path));
+  EXPECT_EQ(f.view->page()->url().toLocalFile(), path);
 
   // A tree selection clears the pane to an empty page.
   f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(g->m_id), -1}, {});
