@@ -100,7 +100,12 @@ void CPaneRouter::ShowSelectionStatus() {
 }
 
 void CPaneRouter::GoToUnread(bool forward) {
-  if (!m_navigator.Go(forward)) m_frame.SetStatusText(u"There are no more unread articles.");
+  if (!m_navigator.Go(forward)) {
+    m_frame.SetStatusText(u"There are no more unread articles.");
+  } else {
+    // The notice of an earlier try must not outlive the next article found.
+    ShowSelectionStatus();
+  }
 }
 
 void CPaneRouter::ReadOn() {

@@ -147,6 +147,12 @@ TEST_F(ReadingTest, FromTheRootOrAGroupAndWhenNothingIsLeft) {
   EXPECT_EQ(f.list->SelectedArticles(), IdList{a1});
   ASSERT_FALSE(f.status.empty());
   EXPECT_EQ(f.status.back(), u"There are no more unread articles.");
+
+  // Once there is news again, the next step finds it and the notice goes.
+  f.model.MarkRead({b1}, false);
+  QTest::keyClick(f.list.get(), Qt::Key_N);
+  EXPECT_EQ(f.list->SelectedArticles(), IdList{b1});
+  EXPECT_NE(f.status.back(), u"There are no more unread articles.");
 }
 
 TEST_F(ReadingTest, TheFilterNarrowsTheListAndFollowsTheNode) {
