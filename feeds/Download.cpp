@@ -143,6 +143,7 @@ class CTransferSet {
     t->tag = tag;
     t->request = request;
     t->host = HostKey(request.url);
+    ++m_waitingPerHost[t->host];
     m_waiting.push_back(std::move(t));
   }
 
@@ -179,6 +180,7 @@ class CTransferSet {
     for (auto& t : m_active) Detach(*t);
     m_active.clear();
     m_waiting.clear();
+    m_waitingPerHost.clear();
     m_perHost.clear();
   }
 
@@ -304,29 +306,51 @@ class CTransferSet {
     finished.push_back({t->tag, std::move(r)});
   }
 
+  // Takes the waiting transfers in the order they came, each as soon as its
+  // host has a free connection. The walk ends once no host with waiting
+  // transfers has room, so many transfers queued for one busy host cost
+  // nothing per step.
   void Admit(std::vector<Finished>& finished) {
-    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+    const auto running = [this](const std::string& host) {
+      auto it = m_perHost.find(host);
+      return it == m_perHost.end() ? 0 : it->second;
+    };
+    int open = 0;
+    for (const auto& [host, waiting] : m_waitingPerHost) {
+      if (waiting > 0 && running(host) < m_options.maxPerHost) ++open;
+    }
+    // One fewer waiting for `host`; when that closes the host, one fewer open.
+    const auto leaves = [&](const std::string& host, bool admitted) {
+      auto w = m_waitingPerHost.find(host);
+      const bool wasOpen = running(host) - (admitted ? 1 : 0) < m_options.maxPerHost;
+      if (--w->second == 0) m_waitingPerHost.erase(w);
+      const bool stillWaiting = m_waitingPerHost.count(host) != 0;
+      if (wasOpen && (!stillWaiting || running(host) >= m_options.maxPerHost)) --open;
+    };
+    for (auto it = m_waiting.begin(); it != m_waiting.end() && open > 0;) {
       if (static_cast<int>(m_active.size()) >= m_options.maxTotal) break;
       Transfer& t = **it;
       // libcurl reads the URL as a C string; an embedded NUL would silently
       // cut it.
       if (t.request.url.empty() || t.request.url.find('\0') != std::string::npos) {
+        leaves(t.host, false);
         Fail(std::move(*it), DownloadError::BadAddress, finished);
         it = m_waiting.erase(it);
         continue;
       }
-      int& running = m_perHost[t.host];
-      if (running >= m_options.maxPerHost) {
+      if (running(t.host) >= m_options.maxPerHost) {
         ++it;
         continue;
       }
       if (m_multi == nullptr || !Configure(t) ||
           curl_multi_add_handle(m_multi, t.easy.get()) != CURLM_OK) {
+        leaves(t.host, false);
         Fail(std::move(*it), DownloadError::Failed, finished);
         it = m_waiting.erase(it);
         continue;
       }
-      ++running;
+      ++m_perHost[t.host];
+      leaves(t.host, true);
       t.started = SteadyClock::now();
       t.watch = StallWatch(m_options.stallTime);
       m_active.push_back(std::move(*it));
@@ -400,7 +424,9 @@ class CTransferSet {
   CURLM* m_multi = nullptr;
   std::list<std::unique_ptr<Transfer>> m_waiting;
   std::list<std::unique_ptr<Transfer>> m_active;
+  // Running transfers per host, and waiting ones.
   std::map<std::string, int> m_perHost;
+  std::map<std::string, int> m_waitingPerHost;
 };
 
 DownloadResult DownloadBytes(const std::string& url, const DownloadOptions& options) {
