@@ -14,6 +14,7 @@
 #include "model/FeedsManager.h"
 #include "views/ArticleTableModel.h"
 #include "views/Desktop.h"
+#include "views/ReadingKeys.h"
 #include "views/ViewText.h"
 
 namespace qb {
@@ -304,20 +305,14 @@ void CFeedListView::ReadRow(int row) {
 }
 
 bool CFeedListView::HandleReadingKey(QKeyEvent* event) {
-  if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
-  switch (event->key()) {
-    case Qt::Key_Space:
-      emit readOnRequested();
-      return true;
-    case Qt::Key_N:
-      emit unreadRequested(true);
-      return true;
-    case Qt::Key_P:
-      emit unreadRequested(false);
-      return true;
-    default:
-      return false;
+  const ReadingKey key = ReadingKeyOf(*event);
+  if (key == ReadingKey::None) return false;
+  if (key == ReadingKey::ReadOn) {
+    emit readOnRequested();
+  } else {
+    emit unreadRequested(key == ReadingKey::NextUnread);
   }
+  return true;
 }
 
 void CFeedListView::Sort(int column, bool ascending) {

@@ -5,6 +5,7 @@
 #include <QWebEngineScript>
 
 #include "views/FeedView.h"
+#include "views/ReadingKeys.h"
 
 namespace qb {
 
@@ -35,20 +36,14 @@ void CFeedView::PageDown(std::function<void(bool atEnd)> done) {
 }
 
 bool CFeedView::HandleReadingKey(const QKeyEvent* event) {
-  if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || !ShowsArticlePage()) return false;
-  switch (event->key()) {
-    case Qt::Key_Space:
-      emit readOnRequested();
-      return true;
-    case Qt::Key_N:
-      emit unreadRequested(true);
-      return true;
-    case Qt::Key_P:
-      emit unreadRequested(false);
-      return true;
-    default:
-      return false;
+  const ReadingKey key = ShowsArticlePage() ? ReadingKeyOf(*event) : ReadingKey::None;
+  if (key == ReadingKey::None) return false;
+  if (key == ReadingKey::ReadOn) {
+    emit readOnRequested();
+  } else {
+    emit unreadRequested(key == ReadingKey::NextUnread);
   }
+  return true;
 }
 
 }  // namespace qb
