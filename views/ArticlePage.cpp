@@ -95,6 +95,9 @@ std::string ArticlePageBytes(ObjectId id, const std::u16string& title, const std
   // cannot hold are written as references, which the browser reads back.
   const std::u16string encodedLink = EncodeForPage(link);
   std::u16string page;
+  // Whatever a feed's text holds, nothing in the page runs: no scripts, no
+  // inline handlers, no plugins (the pane also switches scripts off).
+  Append(page, "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'; object-src 'none'\">" + crlf);
   if (colors.dark) Append(page, "<meta name=\"color-scheme\" content=\"dark\">" + crlf);
   if (!colors.background.empty()) {
     Append(page, "<body bgcolor=\"#" + colors.background + "\" text=\"#" + colors.text + "\" link=\"#" +

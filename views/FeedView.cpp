@@ -84,8 +84,11 @@ bool CArticleWebPage::HandleNavigation(const QUrl& url, bool isMainFrame) {
     return false;
   }
   if (!isMainFrame) return true;
-  // Leaving the article for a web page: Back is to return to it.
-  if (IsWebUrl(url) && m_view.ShowsArticlePage()) m_view.m_backArticle = m_view.m_currentFeedId;
+  // Leaving the article for a web page: Back is to return to it. A server
+  // redirect asks again while the article page still shows; the article it
+  // started from is kept.
+  if (IsWebUrl(url) && m_view.ShowsArticlePage() && m_view.m_currentFeedId != 0)
+    m_view.m_backArticle = m_view.m_currentFeedId;
   if (text.startsWith(QLatin1String("http://"))) {
     // The pane now shows a web page instead of the article.
     m_view.m_currentFeedId = 0;
@@ -113,6 +116,17 @@ bool CArticleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType ty
     m_view.SetScriptsEnabled(false);
     return true;
   }
+  // The article page is left only by the user's own click: a refresh
+  // written into a feed's text must neither carry the reader off to
+  // another site nor follow the delete link. The server's redirects of a
+  // followed link are let through.
+  if (isMainFrame && IsWebUrl(url) && m_view.ShowsArticlePage()) {
+    if (type == NavigationTypeLinkClicked || type == NavigationTypeFormSubmitted) {
+      m_userNavigation = true;
+    } else if (!(type == NavigationTypeRedirect && m_userNavigation)) {
+      return false;
+    }
+  }
   return HandleNavigation(url, isMainFrame);
 }
 
@@ -137,6 +151,7 @@ CFeedView::CFeedView(IMainFrame& frame, QWidget* parent) : QWebEngineView(parent
   setPage(m_page);
   CreateBackBar();
   connect(m_page, &QWebEnginePage::urlChanged, this, &CFeedView::UpdateBackState);
+  connect(m_page, &QWebEnginePage::loadFinished, this, [this] { m_page->m_userNavigation = false; });
 }
 
 // The page is a child of the view and goes after it; its guard reads the
@@ -150,6 +165,7 @@ void CFeedView::SetScriptsEnabled(bool on) {
 void CFeedView::ShowArticle(ObjectId id) {
   m_currentFeedId = id;
   m_backArticle = 0;
+  m_page->m_userNavigation = false;
   const CFeed* article = m_frame.Model().GetFeed(m_currentFeedId);
   m_pagePath = article != nullptr ? WriteArticlePage(*article, PageColorsFrom(palette())) : WriteEmptyPage();
   SetScriptsEnabled(false);
@@ -183,7 +199,9 @@ void CFeedView::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
-  if (event->key() == Qt::Key_Delete) {
+  // Delete on a web page belongs to the page (a search field, say), never
+  // to the article the visit started from.
+  if (event->key() == Qt::Key_Delete && ShowsArticlePage()) {
     DeleteCurrentArticle();
     event->accept();
     return;
@@ -198,8 +216,8 @@ void CFeedView::keyPressEvent(QKeyEvent* event) {
 // The browser's render widget takes the keys and the focus, not the view;
 // they are watched here.
 bool CFeedView::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress &&
-      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+  if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
+      ShowsArticlePage()) {
     DeleteCurrentArticle();
     return true;
   }
@@ -322,13 +340,17 @@ void CFeedView::UpdateBackState() {
   }
 }
 
-void CFeedView::contextMenuEvent(QContextMenuEvent* event) { ShowContextMenu(event->globalPos()); }
+void CFeedView::contextMenuEvent(QContextMenuEvent* event) {
+  // The engine asks for its menus as a mouse would; any other request (the
+  // menu key on the view itself) finds the engine's last request stale.
+  ShowContextMenu(event->globalPos(), event->reason() == QContextMenuEvent::Mouse);
+}
 
-void CFeedView::ShowContextMenu(const QPoint& globalPos) {
-  // The standard menu needs the engine's request; a menu asked for by other
-  // means (the keyboard, before any click) has Back alone.
-  std::unique_ptr<QMenu> menu(lastContextMenuRequest() != nullptr ? createStandardContextMenu()
-                                                                   : new QMenu(this));
+void CFeedView::ShowContextMenu(const QPoint& globalPos, bool fromEngine) {
+  // The standard menu needs the engine's request for this very menu; a menu
+  // asked for by other means has Back alone.
+  std::unique_ptr<QMenu> menu(fromEngine && lastContextMenuRequest() != nullptr ? createStandardContextMenu()
+                                                                                : new QMenu(this));
   menu->setAttribute(Qt::WA_DeleteOnClose, false);
   // The browser's Back may step into the page file of another article.
   menu->removeAction(m_page->action(QWebEnginePage::Back));

@@ -37,7 +37,12 @@ class CArticleWebPage : public QWebEnginePage {
   QWebEnginePage* createWindow(WebWindowType type) override;
 
  private:
+  friend class CFeedView;
   CFeedView& m_view;
+  // Set when the user follows a link or sends a form from the article page,
+  // until the page it leads to has loaded: only then may a redirect take the
+  // pane away from the article.
+  bool m_userNavigation = false;
 };
 
 class CFeedView : public QWebEngineView {
@@ -79,10 +84,11 @@ class CFeedView : public QWebEngineView {
 
   // The pane's context menu at a global position: the browser's entries,
   // with Back in place of the browser's own history step. The engine asks
-  // for it through contextMenuEvent.
-  void ShowContextMenu(const QPoint& globalPos);
+  // for it through contextMenuEvent (`fromEngine`); a menu asked for
+  // otherwise holds Back alone.
+  void ShowContextMenu(const QPoint& globalPos, bool fromEngine = true);
 
-  // Opens a link in the user's browser. Only web and mail addresses are
+  // Opens a link in the user's browser. Only web, ftp and mail addresses are
   // handed over; when no program could be started for one, a message says
   // so (after the current event, never from inside the engine's callback).
   void OpenInBrowser(const QUrl& url);

@@ -193,6 +193,8 @@ TEST(OpmlMenuTest, ImportShowsItsProgressAndHandsEachNewFeedOverOnce) {
   // The summary is shown before most of the new feeds are handed over for
   // their first fetch; each goes once, in the file's order.
   ASSERT_EQ(h.scope.messages.size(), 1u);
+  EXPECT_LT(h.updater.updateSourceCalls.size(), 300u);
+  EXPECT_TRUE(h.Frame().Commands().NewSourcesPending());
   ASSERT_TRUE(test::WaitUntil([&] { return !h.Frame().Commands().NewSourcesPending(); }));
   ASSERT_TRUE(h.WaitForUpdates());
   ASSERT_EQ(h.updater.updateSourceCalls.size(), 300u);

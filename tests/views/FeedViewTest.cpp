@@ -32,7 +32,12 @@ std::string Page(ObjectId id, const std::u16string& title, const std::u16string&
   return ArticlePageBytes(id, title, link, desc, kColors);
 }
 
-// The page of the article used below, without page colours.
+// The first line of every page: nothing in it may run. It must come before
+// anything else, or the browser does not take it for the page's policy.
+const std::string kPolicy =
+    "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'; object-src 'none'\">\r\r\n";
+
+// The page of the article used below after that line, without page colours.
 const std::string kTemplate =
     "<p>\r\r\n"
     "<table width=\"100%\" border=\"0\" align=\"center\" cellpadding=\"4\"><tr>\r\r\n"
@@ -54,7 +59,7 @@ const std::string kTemplate =
     "<p>one\r\ntwo</p>";
 
 TEST(ArticlePageTest, WritesTheTemplateExactly) {
-  EXPECT_EQ(Page(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>"), kTemplate);
+  EXPECT_EQ(Page(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>"), kPolicy + kTemplate);
 }
 
 QPalette Palette(QColor base, QColor text, QColor link, QColor visited) {
@@ -121,7 +126,7 @@ TEST(ArticlePageTest, ADarkPaletteGivesADarkPageAndLeavesTheFeedsStyles) {
   const std::string head = "<meta name=\"color-scheme\" content=\"dark\">\r\r\n"
                            "<body bgcolor=\"#232627\" text=\"#EFF0F1\" link=\"#" + colors.link +
                            "\" vlink=\"#" + colors.visitedLink + "\">\r\r\n";
-  EXPECT_EQ(page, head + kTemplate);
+  EXPECT_EQ(page, kPolicy + head + kTemplate);
   // A feed's own colours stay as the feed wrote them.
   const std::string styled =
       ArticlePageBytes(1, u"t", u"http://l/", u"<p style=\"color:#000;background:#fff\">x</p>", colors);
@@ -134,7 +139,7 @@ TEST(ArticlePageTest, ADarkPaletteGivesADarkPageAndLeavesTheFeedsStyles) {
   EXPECT_EQ(light.link, "0000FF");
   const std::string lightPage = ArticlePageBytes(1, u"t", u"http://l/", u"", light);
   EXPECT_EQ(lightPage.find("color-scheme"), std::string::npos);
-  EXPECT_EQ(lightPage.rfind("<body bgcolor=\"#FFFFFF\" text=\"#000000\" link=\"#0000FF\"", 0), 0u);
+  EXPECT_EQ(lightPage.rfind(kPolicy + "<body bgcolor=\"#FFFFFF\" text=\"#000000\" link=\"#0000FF\"", 0), 0u);
 }
 
 TEST(ArticlePageTest, CharactersBecomeSingleBytesOrReferences) {
@@ -317,7 +322,7 @@ TEST_F(FeedViewTest, ANewColourSchemeRepaintsTheShownArticle) {
   f.view->setPalette(Palette(QColor(20, 20, 24), QColor(230, 230, 230), QColor(0, 0, 255), QColor(128, 0, 128)));
   EXPECT_EQ(f.view->page()->backgroundColor(), QColor(20, 20, 24));
   const std::string bytes = test::ReadFile(path.toStdString());
-  EXPECT_EQ(bytes.rfind("<meta name=\"color-scheme\" content=\"dark\">\r\r\n<body bgcolor=\"#141418\"", 0), 0u);
+  EXPECT_EQ(bytes.rfind(kPolicy + "<meta name=\"color-scheme\" content=\"dark\">\r\r\n<body bgcolor=\"#141418\"", 0), 0u);
   EXPECT_NE(bytes.find("alpha & \xE9</font>"), std::string::npos);
   EXPECT_EQ(f.view->CurrentFeedId(), a->m_id);
 }

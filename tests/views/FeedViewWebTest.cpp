@@ -213,6 +213,49 @@ TEST_F(FeedViewWebTest, BackReturnsFromTheWebPageToTheArticle) {
   EXPECT_EQ(f.view->CurrentFeedId(), id);
 }
 
+// A feed's text may not take the pane anywhere by itself: a refresh to
+// another site and one to the delete link are both refused; the article
+// stays shown and nothing is deleted.
+TEST_F(FeedViewWebTest, ARefreshInAFeedsTextNeitherLeavesNorDeletes) {
+  server.Set("/elsewhere.html", HttpResponse::Ok("<p>elsewhere</p>", "text/html"));
+  QSignalSpy deletes(f.view.get(), &CFeedView::deleteRequested);
+  for (const std::u16string& target : {server.Url16("/elsewhere.html"), std::u16string(u"http://DELETE_ARTICLE/")}) {
+    SCOPED_TRACE(QString::fromStdU16String(target).toStdString());
+    article->m_description = u"<meta http-equiv=\"refresh\" content=\"0;url=" + target + u"\"><p>text</p>";
+    QSignalSpy loaded(Page(), &QWebEnginePage::loadFinished);
+    f.view->ShowArticle(article->m_id);
+    ASSERT_TRUE(loaded.wait(20000));
+    QTest::qWait(1500);
+    EXPECT_TRUE(f.view->ShowsArticlePage());
+    EXPECT_EQ(f.view->CurrentFeedId(), article->m_id);
+  }
+  EXPECT_FALSE(HasRequest("/elsewhere.html"));
+  EXPECT_EQ(deletes.count(), 0);
+}
+
+// A followed link that the server redirects (http to https, say) still
+// has its way back; Delete on the web page is the page's, not the article's.
+TEST_F(FeedViewWebTest, ARedirectedLinkKeepsBackAndDeleteStaysWithThePage) {
+  server.Set("/final.html", HttpResponse::Ok("<p>final</p>", "text/html"));
+  server.Set("/go", HttpResponse::Redirect(server.Url("/final.html"), 301));
+  article->m_link = server.Url16("/go");
+  ShowArticle();
+  FollowLink(0, QUrl(QString::fromStdString(server.Url("/final.html"))));
+  EXPECT_TRUE(f.view->CanGoBack());
+
+  QSignalSpy deletes(f.view.get(), &CFeedView::deleteRequested);
+  QWidget* render = f.view->focusProxy();
+  ASSERT_NE(render, nullptr);
+  QTest::keyClick(render, Qt::Key_Delete);
+  QTest::keyClick(f.view.get(), Qt::Key_Delete);
+  EXPECT_EQ(deletes.count(), 0);
+  ASSERT_NE(f.model.GetFeed(article->m_id), nullptr);
+
+  f.view->GoBack();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return f.view->ShowsArticlePage(); }, 20000));
+  EXPECT_EQ(f.view->CurrentFeedId(), article->m_id);
+}
+
 TEST_F(FeedViewWebTest, NoBackToAnArticleThatHasGone) {
   server.Set("/page.html", HttpResponse::Ok("<title>Page</title>", "text/html"));
   article->m_link = server.Url16("/page.html");
