@@ -40,6 +40,8 @@ class CArticleFilter {
   bool UnreadOnly() const { return m_unreadOnly; }
   // Whether it lets fewer than all articles through.
   bool IsActive() const { return m_unreadOnly || !m_words.empty(); }
+  // Whether it looks at the texts at all (not only at the read flags).
+  bool HasWords() const { return !m_words.empty(); }
 
   // Whether the article passes: unread when asked, and every word within
   // its title, channel or description text.

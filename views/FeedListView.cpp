@@ -166,6 +166,7 @@ void CFeedListView::ShowNode(std::optional<ObjectId> node) {
 void CFeedListView::RefreshArticle(ObjectId article) { m_model->TouchRow(m_model->FindRow(article)); }
 
 void CFeedListView::RefreshAll() {
+  m_filterPending = false;
   const CFeedsManager& model = m_frame.Model();
   const std::optional<ObjectId> node = m_node;
   IdList wanted;
@@ -225,6 +226,16 @@ void CFeedListView::SetFilter(const QString& text, bool unreadOnly) {
   if (text == m_filter.Text() && unreadOnly == m_filter.UnreadOnly()) return;
   m_filter.SetText(text);
   m_filter.SetUnreadOnly(unreadOnly);
+  // Working out what is left of the texts here would hold the window for
+  // up to a second on a large list; beyond this many, the slices finish the
+  // work and the list follows the filter then.
+  constexpr size_t kWorkedOutAtOnce = 20000;
+  const size_t left = m_preparing.size() > m_prepared ? m_preparing.size() - m_prepared : 0;
+  if (m_filter.HasWords() && left > kWorkedOutAtOnce && m_prepareTimer != nullptr &&
+      m_prepareTimer->isActive()) {
+    m_filterPending = true;
+    return;
+  }
   RefreshAll();
 }
 
@@ -243,6 +254,8 @@ void CFeedListView::PrepareFilter() {
       if (m_prepared >= m_preparing.size()) {
         m_prepareTimer->stop();
         IdList().swap(m_preparing);
+        m_prepared = 0;
+        if (m_filterPending) RefreshAll();
       }
     });
   }
@@ -252,7 +265,9 @@ void CFeedListView::PrepareFilter() {
 void CFeedListView::ForgetFilterTexts() {
   if (m_prepareTimer != nullptr) m_prepareTimer->stop();
   IdList().swap(m_preparing);
+  m_prepared = 0;
   m_filter.ClearCache();
+  if (m_filterPending) RefreshAll();
 }
 
 void CFeedListView::FilterArticles(IdList& articles) const {

@@ -69,7 +69,10 @@ class CFeedListView : public QTreeView {
   // --- the filter above the list: only articles it lets through get rows.
   // While only unread articles are shown, the selected ones keep their rows
   // when they become read, so the article being read stays.
+  // Typed while many texts are still being worked out, the filter applies
+  // once they are ready (FilterPending), so a keystroke never waits for them.
   void SetFilter(const QString& text, bool unreadOnly);
+  bool FilterPending() const { return m_filterPending; }
   // The filter was opened: the texts of the shown articles are worked out
   // in slices from the event loop, so the first keystroke finds them ready
   // and the window never waits long.
@@ -154,6 +157,8 @@ class CFeedListView : public QTreeView {
   QTimer* m_prepareTimer = nullptr;
   IdList m_preparing;
   size_t m_prepared = 0;
+  // A filter set while the texts were being worked out waits for them.
+  bool m_filterPending = false;
   std::optional<ObjectId> m_node;
   IdList m_shownSources;
   ObjectId m_pendingArticle = 0;

@@ -203,6 +203,29 @@ TEST_F(ReadingTest, TheFilterNarrowsTheListAndFollowsTheNode) {
   EXPECT_TRUE(WaitFor([&] { return f.list->Filter().CachedCount() == inA.size(); }, 5000));
 }
 
+// Typed the moment the filter opens on a large list, the keystroke does not
+// wait for the texts: the list follows once they are worked out.
+TEST_F(ReadingTest, AFilterTypedWhileTextsAreWorkedOutFollowsWhenTheyAreReady) {
+  CFeedSource* big = f.Source(B->m_id, u"Big");
+  for (int i = 0; i < 30000; ++i) f.Article(big, i == 12345 ? u"the needle" : u"hay", false);
+  const ObjectId needle = big->m_articles[12345];
+  f.CreateViews();
+  Select(big->m_id);
+  ASSERT_EQ(Shown().size(), 30000u);
+
+  f.list->PrepareFilter();
+  f.list->SetFilter(QStringLiteral("needle"), false);
+  EXPECT_TRUE(f.list->FilterPending());
+  EXPECT_EQ(Shown().size(), 30000u) << "the list waits for the texts";
+  ASSERT_TRUE(WaitFor([&] { return !f.list->FilterPending(); }, 20000));
+  EXPECT_EQ(Shown(), IdList{needle});
+
+  // Ready texts filter at once.
+  f.list->SetFilter(QStringLiteral("hay"), false);
+  EXPECT_FALSE(f.list->FilterPending());
+  EXPECT_EQ(Shown().size(), 29999u);
+}
+
 TEST_F(ReadingTest, UnreadOnlyKeepsTheArticleBeingRead) {
   f.CreateViews();
   Select(s1->m_id);
