@@ -15,7 +15,7 @@ deps:
 	@bash scripts/install-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB_BUILD_BENCH=ON $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -23,21 +23,24 @@ run: build
 
 test: deps test-release test-asan test-fuzz
 
+# The benchmarks are built by `make bench`, not here.
 test-release:
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB_WERROR=$${CI:+ON} $(CMAKE_ARGS) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB_BUILD_BENCH=OFF -DQB_WERROR=$${CI:+ON} $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 	@bash scripts/run-tests.sh $(BUILD)
 
-# The core tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The core tests once more under AddressSanitizer and UndefinedBehaviorSanitizer,
+# built with clang together with the fuzz targets, which share its libraries.
 test-asan:
-	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQB_SANITIZE=ON -DQB_BUILD_GUI=OFF -DQB_BUILD_BENCH=OFF -DQB_WERROR=$${CI:+ON} $(CMAKE_ARGS) >/dev/null
+	@grep -qs 'CMAKE_CXX_COMPILER:[A-Z]*=.*clang' $(ASAN_BUILD)/CMakeCache.txt || rm -rf $(ASAN_BUILD)
+	@CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB_SANITIZE=ON -DQB_FUZZ=ON -DBUILD_TESTING=ON -DQB_BUILD_GUI=OFF -DQB_BUILD_BENCH=OFF -DQB_WERROR=$${CI:+ON} $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L core
 
 # Every fuzz target for a short while, so a regression is caught.
 # (The normal tests already kill a few saves; a handful more here.)
 test-fuzz:
-	@QB_KILLED_SAVE_ROUNDS=5 bash scripts/fuzz.sh 20
+	@FUZZ_BUILD=$(ASAN_BUILD) QB_KILLED_SAVE_ROUNDS=5 bash scripts/fuzz.sh 20
 
 # Every fuzz target for FUZZ_SECONDS each (default 60).
 FUZZ_SECONDS ?= 60

@@ -9,8 +9,14 @@ build=${FUZZ_BUILD:-build-fuzz}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQB_FUZZ=ON -DQB_BUILD_GUI=OFF -DQB_BUILD_BENCH=OFF -DBUILD_TESTING=OFF >/dev/null
+# A build folder of its own leaves the tests out; one shared with the
+# sanitizer tests (make test) keeps what it has.
+if [ -f "$build/CMakeCache.txt" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DQB_FUZZ=ON >/dev/null
+else
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQB_FUZZ=ON -DQB_BUILD_GUI=OFF -DQB_BUILD_BENCH=OFF -DBUILD_TESTING=OFF >/dev/null
+fi
 cmake --build "$build" -j "$(nproc)" --target fuzzers >/dev/null
 
 mkdir -p "$build/artifacts"

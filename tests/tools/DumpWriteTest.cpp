@@ -195,8 +195,8 @@ TEST(DumpWriteTest, MalformedModelsLeaveTheOutputUntouched) {
       "{\"records\":[{\"type\":\"source\",\"id\":1,\"legacyRefresh\":256}]}",
       "{\"records\":[{\"type\":\"source\",\"id\":1,\"refreshInterval\":2147483648}]}",
       "{\"records\":[{\"type\":\"source\",\"id\":1,\"history\":[{\"key\":\"a\"},{\"key\":\"a\"}]}]}",
-      "{\"records\":[{\"type\":\"article\",\"id\":1,\"date\":{\"status\":\"valid\",\"y\":2026,"
-      "\"m\":2,\"d\":30,\"H\":0,\"M\":0,\"S\":0}}]}",
+      ("{\"records\":[{\"type\":\"article\",\"id\":1,\"date\":{\"status\":\"valid\",\"y\":2026,"
+       "\"m\":2,\"d\":30,\"H\":0,\"M\":0,\"S\":0}}]}"),
       "{\"records\":[{\"type\":\"article\",\"id\":1,\"date\":{\"status\":\"valid\"}}]}",
       "{\"records\":[{\"type\":\"article\",\"id\":1,\"date\":{\"status\":\"null\"}}]}",
       "{\"records\":[{\"type\":\"article\",\"id\":1,\"read\":true,\"read\":false}]}",
