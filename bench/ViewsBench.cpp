@@ -11,6 +11,7 @@
 #include <memory>
 #include <set>
 
+#include "bench/QuietDesktop.h"
 #include "app/Commands.h"
 #include "app/CoreBridge.h"
 #include "app/Notifier.h"
@@ -34,19 +35,6 @@ constexpr const char16_t* kWords[] = {
     u"budget",  u"Health",  u"travel",   u"Opinion", u"music",  u"Energy", u"space",
     u"Local",   u"culture", u"Tech",     u"books",   u"Film",   u"schools"};
 constexpr int kWordCount = sizeof(kWords) / sizeof(kWords[0]);
-
-// Nothing is asked of the user or fetched while measuring.
-class BenchDesktop : public IDesktop {
- public:
-  QMessageBox::StandardButton ShowMessage(QWidget*, MsgIcon, const QString&,
-                                          QMessageBox::StandardButtons) override {
-    return QMessageBox::No;
-  }
-  int RunDialog(QDialog&) override { return 0; }
-  QAction* RunPopupMenu(QMenu&, const QPoint&) override { return nullptr; }
-  bool OpenUrl(const QUrl&) override { return false; }
-  bool SystemTrayAvailable() override { return false; }
-};
 
 class BenchUpdater : public IFeedUpdater {
  public:
@@ -142,7 +130,7 @@ class BenchFrame : public IMainFrame {
   CFeedsManager model;
   ObjectId allId = 0;
   std::set<FrameTimer> timers;
-  BenchDesktop desktop;
+  bench::QuietDesktop desktop;
   BenchUpdater updater;
   CCommands commands{*this, updater};
   QWidget window;

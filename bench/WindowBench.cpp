@@ -29,6 +29,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/QuietDesktop.h"
 #include "app/Commands.h"
 #include "app/CoreBridge.h"
 #include "app/MainFrame.h"
@@ -38,25 +39,12 @@
 #include "model/DataFile.h"
 #include "model/Text.h"
 #include "tests/support/HttpServer.h"
-#include "views/Desktop.h"
 
 namespace qb {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Answers every question with No and opens nothing.
-class QuietDesktop : public IDesktop {
- public:
-  QMessageBox::StandardButton ShowMessage(QWidget*, MsgIcon, const QString&,
-                                          QMessageBox::StandardButtons) override {
-    return QMessageBox::No;
-  }
-  int RunDialog(QDialog&) override { return 0; }
-  QAction* RunPopupMenu(QMenu&, const QPoint&) override { return nullptr; }
-  bool OpenUrl(const QUrl&) override { return false; }
-  bool SystemTrayAvailable() override { return false; }
-};
 
 // The longest time between two callbacks of a 10 ms timer while `work` is
 // running the event loop, in milliseconds.
@@ -103,7 +91,7 @@ struct Program {
   CMainFrame& Frame() { return *app->Frame(); }
   CFeedsManager& Model() { return app->Document()->m_feedsManager; }
 
-  QuietDesktop desktop;
+  bench::QuietDesktop desktop;
   CDataFileIo dataFile;
   CUpdateService updater;
   std::unique_ptr<CRSSReaderApp> app;
