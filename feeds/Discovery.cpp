@@ -6,27 +6,20 @@
 #include <utility>
 
 #include "feeds/HtmlLinks.h"
-#include "feeds/XMLParser.h"
+#include "feeds/Interpret.h"
+#include "feeds/ParsedFeed.h"
 #include "model/Text.h"
 
 namespace qb {
 
 namespace {
 
-// What the update cycle can read: the interpretation looks for a top-level
-// "rss" or "feed" element and nothing else.
-bool IsFeedDocument(std::u16string_view text) {
-  CXMLParser parser;
-  const CXMLNode& document = parser.Parse(text);
-  for (const CXMLNode* child : document.Children()) {
-    if (child->Name() == u"rss" || child->Name() == u"feed") return true;
-  }
-  return false;
-}
+// What the update cycle can read.
+bool IsFeedDocument(std::u16string_view text) { return HoldsFeed(ParseFeed(SharedText(std::u16string(text)))); }
 
 bool IsFeedType(std::u16string_view type) {
   const std::u16string bare = BareMimeType(type);
-  return bare == u"application/rss+xml" || bare == u"application/atom+xml";
+  return bare == u"application/rss+xml" || bare == u"application/atom+xml" || bare == u"application/feed+json";
 }
 
 // Runs of white space become one space; none at the ends.

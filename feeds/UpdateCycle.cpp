@@ -3,8 +3,8 @@
 #include <limits>
 
 #include "feeds/Interpret.h"
+#include "feeds/ParsedFeed.h"
 #include "feeds/UpdateEngine.h"
-#include "feeds/XMLParser.h"
 
 namespace qb {
 
@@ -34,9 +34,7 @@ std::u16string UpdatingSourceStatus(const std::u16string& title) {
 
 bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                        uint32_t tick) {
-  CXMLParser parser;
-  const CXMLNode& document = parser.ParseShared(text);
-  return InterpretDocument(manager, source, text, document, tick);
+  return InterpretFeed(manager, source, ParseFeed(text), tick);
 }
 
 bool IsSourceDue(uint32_t now, uint32_t lastTick, int32_t refreshMinutes) {

@@ -22,7 +22,7 @@ struct CliContext {
 
 struct CliCommand {
   std::string name;
-  std::string usage;    // one line for --help
+  std::string usage;    // for --help: one line, or more indented under the first
   std::function<int(CliContext&)> run;  // returns the exit status
 };
 

@@ -81,6 +81,13 @@ TEST(DiscoveryTest, FeedsBehindAnAddress) {
       Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" href=\"javascript:alert(1)\">"
                 "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"file:///etc/passwd\">"
                 "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"\">")));
+  server.Set("/json", HttpResponse::Ok("{\"version\":\"https://jsonfeed.org/version/1.1\",\"items\":[]}",
+                                       "application/feed+json"));
+  server.Set("/rdf", HttpResponse::Ok("<?xml version=\"1.0\"?><rdf:RDF><channel><title>R</title></channel>"
+                                      "<item><title>i</title></item></rdf:RDF>", "application/rdf+xml"));
+  server.Set("/doctype", HttpResponse::Ok("<!DOCTYPE rss SYSTEM \"rss-0.91.dtd\">" + std::string(kRss + 21)));
+  server.Set("/announces-json", Html(Page("<link rel=\"alternate\" type=\"application/feed+json\" "
+                                          "title=\"JSON\" href=\"/json\">")));
   server.Set("/go", HttpResponse::Redirect(server.Url("/one")));
   server.Set("/go-feed", HttpResponse::Redirect("/rss", 301));
   server.Set("/empty", Html(""));
@@ -101,6 +108,11 @@ TEST(DiscoveryTest, FeedsBehindAnAddress) {
       {"/two", found, false, Feeds({{"/atom", u""}, {"/rss", u"RSS"}}, server)},
       {"/blog/", found, false, Feeds({{"/blog/feed.xml?a=1&b=2", u""}}, server)},
       {"/based", found, false, Feeds({{"/blog/atom.xml", u""}}, server)},
+      // every format the update reads, whatever it is served as
+      {"/json", found, true, Feeds({{"/json", u""}}, server)},
+      {"/rdf", found, true, Feeds({{"/rdf", u""}}, server)},
+      {"/doctype", found, true, Feeds({{"/doctype", u""}}, server)},
+      {"/announces-json", found, false, Feeds({{"/json", u"JSON"}}, server)},
       // A redirect to the feed subscribes the address given, which the
       // update follows as well.
       {"/go-feed", found, true, Feeds({{"/go-feed", u""}}, server)},
