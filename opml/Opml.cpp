@@ -28,7 +28,7 @@ QString ToQ(const std::u16string& s) {
 std::u16string FromQ(const QString& s) { return s.toStdU16String(); }
 
 // The name as the tree shows it.
-std::u16string Displayed(const std::u16string& name) { return DecodeEntities(DecodeCharRefs(name)); }
+std::u16string Displayed(const std::u16string& name) { return TitleText(name); }
 
 // What XML 1.0 can carry: every character but the C0 controls other than
 // tab, line feed and carriage return, U+FFFE, U+FFFF and lone surrogates.
