@@ -167,7 +167,8 @@ void CFeedView::ShowArticle(ObjectId id) {
   m_backArticle = 0;
   m_page->m_userNavigation = false;
   const CFeed* article = m_frame.Model().GetFeed(m_currentFeedId);
-  m_pagePath = article != nullptr ? WriteArticlePage(*article, PageColorsFrom(palette())) : WriteEmptyPage();
+  m_pagePath = article != nullptr ? WriteArticlePage(m_frame.Model(), *article, PageColorsFrom(palette()))
+                                   : WriteEmptyPage();
   SetScriptsEnabled(false);
   if (m_pagePath.isEmpty()) {
     m_page->setHtml(QString());

@@ -146,6 +146,39 @@ TEST_F(FeedViewWebTest, PicturesFromTheWebLoadButNotFilesResourcesOrScripts) {
   EXPECT_FALSE(HasRequest("/movie.swf"));
 }
 
+// An article's relative pictures come from its site: against its link,
+// else against its feed's address. The page's own links work as ever.
+TEST_F(FeedViewWebTest, RelativePicturesComeFromTheArticlesSite) {
+  server.Set("/posts/pic.png", HttpResponse::Ok(PngBytes(4, 3), "image/png"));
+  server.Set("/img/feed-pic.png", HttpResponse::Ok(PngBytes(6, 2), "image/png"));
+  server.Set("/posts/1.html", HttpResponse::Ok("<title>Post</title>", "text/html"));
+  s->m_url = server.Url16("/feeds/feed.xml");
+  article->m_link = server.Url16("/posts/1.html");
+  article->m_description = u"<img id=\"pic\" src=\"pic.png\">";
+  ShowArticle();
+  EXPECT_EQ(Evaluate(QStringLiteral("document.getElementById('pic').naturalWidth")).toInt(), 4);
+  EXPECT_TRUE(HasRequest("/posts/pic.png"));
+  // "Open this article (this window)" still leads to the article's page.
+  FollowLink(0, QUrl(QString::fromStdString(server.Url("/posts/1.html"))));
+  EXPECT_TRUE(f.view->CanGoBack());
+
+  // Without a link: against the feed's address; the delete link still
+  // deletes, and nothing offers to open what is not there.
+  article->m_link.clear();
+  article->m_description = u"<img id=\"pic\" src=\"../img/feed-pic.png\">";
+  QSignalSpy loaded(Page(), &QWebEnginePage::loadFinished);
+  f.view->ShowArticle(article->m_id);
+  ASSERT_TRUE(loaded.wait(20000));
+  EXPECT_EQ(Evaluate(QStringLiteral("document.getElementById('pic').naturalWidth")).toInt(), 6);
+  EXPECT_TRUE(HasRequest("/img/feed-pic.png"));
+  EXPECT_EQ(Evaluate(QStringLiteral("document.links.length")).toInt(), 1);
+  const ObjectId id = article->m_id;
+  QSignalSpy deletes(f.view.get(), &CFeedView::deleteRequested);
+  Evaluate(QStringLiteral("document.links[0].click()"));
+  ASSERT_TRUE(deletes.count() > 0 || deletes.wait(20000));
+  EXPECT_EQ(deletes.front().front().value<ObjectId>(), id);
+}
+
 // "Open this article (this window)" leads to the web; Back leads through
 // the pages of the visit and then to the article, by key, by the bar's
 // button and by the context menu.
