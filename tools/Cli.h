@@ -22,8 +22,11 @@ struct CliContext {
 
 struct CliCommand {
   std::string name;
-  std::string usage;    // for --help: one line, or more indented under the first
+  std::string usage;    // one line for --help
   std::function<int(CliContext&)> run;  // returns the exit status
+  // More for --help, a paragraph of its own after the list of commands;
+  // empty for none.
+  std::string notes = {};
 };
 
 bool RegisterCommand(CliCommand command);

@@ -83,9 +83,7 @@ int RunInterpret(CliContext& ctx) {
   return 0;
 }
 
-QB_CLI_COMMAND({"interpret",
-                "interpret FILE [--title T] [--autoname]  the articles a feed document (RSS, Atom\n"
-                "                            or JSON Feed) adds to a new feed",
+QB_CLI_COMMAND({"interpret", "interpret FILE [--title T] [--autoname]  the articles a feed document adds",
                 RunInterpret});
 
 }  // namespace

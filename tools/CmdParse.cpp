@@ -107,14 +107,13 @@ int RunParse(CliContext& ctx) {
   return 0;
 }
 
-QB_CLI_COMMAND({"parse",
-                "parse FILE                the element tree of a feed document; for a JSON Feed\n"
-                "                            {\"items\":[...],\"title\":S,\"version\":S}, each item the\n"
-                "                            members read (content_html, content_text, date_modified,\n"
-                "                            date_published, external_url, id, summary, title, url;\n"
-                "                            an id that is a number as its digits) and its own JSON\n"
-                "                            as sourceText",
-                RunParse});
+QB_CLI_COMMAND({"parse", "parse FILE                the element tree of a feed document", RunParse,
+                "parse and interpret read RSS, Atom and JSON Feed documents. For a JSON Feed,\n"
+                "parse prints {\"items\":[ITEM,...],\"title\":S,\"version\":S}, each ITEM the\n"
+                "members read of it by their JSON Feed names (content_html, content_text,\n"
+                "date_modified, date_published, external_url, id, summary, title, url; an id\n"
+                "that is a number as its digits, a member that is absent or not a string as\n"
+                "\"\") and the item's own JSON as it stands in the document as sourceText."});
 
 }  // namespace
 }  // namespace qb::cli
