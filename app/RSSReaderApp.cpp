@@ -11,7 +11,7 @@
 #include "app/MainFrame.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsManager.h"
-#include "app/SingleInstance.h"
+#include "app/StartRequests.h"
 #include "views/Desktop.h"
 #include "views/FeedListView.h"
 #include "views/SourceListView.h"

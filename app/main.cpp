@@ -10,6 +10,7 @@
 #include "app/RSSReaderApp.h"
 #include "app/SettingsManager.h"
 #include "app/SingleInstance.h"
+#include "app/StartRequests.h"
 #include "app/SiteIconProvider.h"
 #include "app/UpdateService.h"
 #include "views/Desktop.h"
