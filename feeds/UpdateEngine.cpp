@@ -203,7 +203,12 @@ bool CUpdateEngine::Enqueue(const IdList& sources, bool force, const DownloadRes
       inbox->Deliver(serial, std::move(r));
     });
   }
-  if (!joining) ApplyReady();
+  if (!joining) {
+    ApplyReady();
+  } else if (fetched != nullptr) {
+    // No download of it will come to apply it when its turn is there.
+    ApplySoon();
+  }
   return !joining || taken > 0;
 }
 

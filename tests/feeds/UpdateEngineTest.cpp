@@ -607,6 +607,18 @@ TEST_F(UpdateEngineTest, ADocumentAlreadyFetchedIsAppliedWithoutAskingAgain) {
   EXPECT_EQ(m_manager.GetFeedSource(other)->m_title, u"Y");
   ASSERT_TRUE(m_engine->UpdateSourceFrom(other, u"http://y/feed", FakeDownloader::Failure(DownloadError::Refused)));
   EXPECT_EQ(m_fake->StartedCount(), 3u);
+
+  // Joining a pass that runs, it is applied in its turn, after the source
+  // the pass waits for.
+  const ObjectId third = Add("http://z/feed");
+  ASSERT_TRUE(m_engine->UpdateSourceFrom(third, u"http://z/feed", FakeDownloader::Body(Rss("Z", {"z"}))));
+  m_queue.RunPending();
+  EXPECT_TRUE(m_manager.GetFeedSource(third)->m_articles.empty());
+  Answer(2, FakeDownloader::Body(Rss("Y", {"y"})));
+  EXPECT_FALSE(m_engine->Busy());
+  EXPECT_EQ(m_manager.GetFeedSource(third)->m_title, u"Z");
+  EXPECT_EQ(AppliedIds().back(), third);
+  EXPECT_EQ(m_fake->StartedCount(), 3u);
 }
 
 // Exit during a pass: the real transfers end within a second of Cancel,
