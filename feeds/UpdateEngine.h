@@ -33,7 +33,6 @@
 #include <vector>
 
 #include "feeds/Download.h"
-#include "feeds/SourceUpdateState.h"
 #include "feeds/UpdateCycle.h"
 #include "feeds/Validators.h"
 #include "model/Executor.h"
@@ -113,8 +112,7 @@ class CUpdateEngine {
   ObjectId WaitingFor() const;
 
   // Applies, in pass order, the results that have arrived, and ends the
-  // pass when nothing is left. The engine's own tasks call it (see
-  // ApplySoon). Once
+  // pass when nothing is left; the engine's own tasks call it. Once
   // `budget` has been spent it stops after the source in hand and returns
   // true when the next result is already there: call again soon (an event
   // loop stays responsive between the calls).
