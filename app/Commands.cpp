@@ -131,7 +131,7 @@ void CCommands::AddGroup(ObjectId parentGroup) {
 void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl) {
   const CGroup* group = Model().GetGroup(groupId);
   if (group == nullptr) return;
-  CAddNewFeedDlg dlg(m_frame.Desktop(), Model(), groupId, m_frame.Window());
+  CAddNewFeedDlg dlg(m_frame.Desktop(), Model(), groupId, m_updater.NewDiscovery(), m_frame.Window());
   dlg.m_strUrl = presetUrl;
   dlg.m_strGroupName = GroupNameForDialog(group->m_name);
   if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
@@ -143,6 +143,13 @@ void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl) {
   emit modelChanged({});
   // Fetched at once, forced, through the same entry point as every update:
   // its articles and its channel title arrive with it, in the background.
+  // When the search has just fetched the feed itself, that document is
+  // applied instead of asking the server again.
+  if (const DownloadResult* fetched = dlg.FetchedDocument()) {
+    const std::u16string url = FromQString(dlg.m_strUrl);
+    StartPass(PassKind::Sources, [&] { return m_updater.UpdateSourceFrom(sourceId, url, *fetched); });
+    return;
+  }
   UpdateSources({sourceId});
 }
 

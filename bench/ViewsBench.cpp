@@ -42,6 +42,8 @@ class BenchUpdater : public IFeedUpdater {
   void SetListener(Listener) override {}
   bool UpdateAll(bool) override { return false; }
   bool UpdateSources(const IdList&, bool) override { return false; }
+  bool UpdateSourceFrom(ObjectId, const std::u16string&, const DownloadResult&) override { return false; }
+  std::unique_ptr<CFeedDiscovery> NewDiscovery() override { return nullptr; }
   bool Busy() const override { return false; }
   SourceUpdateState StateOf(ObjectId) const override { return {}; }
   void SourcesRemoved() override {}

@@ -53,6 +53,10 @@ QString XmlSafe(const QString& s) {
 // carry.
 QString ExportedName(const std::u16string& name) { return XmlSafe(ToQ(Displayed(name))); }
 
+// The head's title of every file the export writes: a file that has it
+// holds a whole tree, its top outlines the root groups.
+constexpr char kOwnTitle[] = "Quillbend subscriptions";
+
 QString Rfc822(const QDateTime& t) {
   return QLocale::c().toString(t.toUTC(), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss")) +
          QStringLiteral(" GMT");
@@ -72,16 +76,26 @@ struct Outline {
   const QString& Name() const { return hasTitle ? title : text; }
 };
 
-bool ReadOutlines(const QByteArray& data, std::vector<Outline>& outlines, QString& error, qint64& line) {
+// `title`, when given, gets the text of the head's <title>.
+bool ReadOutlines(const QByteArray& data, std::vector<Outline>& outlines, QString& error, qint64& line,
+                  QString* title = nullptr) {
   QXmlStreamReader r(data);
   outlines.assign(1, Outline{});
   bool sawOpml = false, sawBody = false;
   std::vector<size_t> stack;  // open outlines; empty while outside <body>
   int bodyDepth = -1, depth = 0;
+  bool inHead = false;
   while (!r.atEnd()) {
     r.readNext();
     if (r.isStartElement()) {
       ++depth;
+      if (depth == 2) inHead = r.name() == QLatin1String("head");
+      if (depth == 3 && inHead && title != nullptr && r.name() == QLatin1String("title")) {
+        // Reads up to and with the end tag.
+        *title = r.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+        --depth;
+        continue;
+      }
       if (depth == 1) {
         if (r.name() != QLatin1String("opml")) {
           error = QStringLiteral("The file is not an OPML file (its root element is <%1>).")
@@ -233,7 +247,7 @@ QByteArray WriteDocument(const CFeedsManager& manager, const QDateTime& created,
   w.writeStartElement(QStringLiteral("opml"));
   w.writeAttribute(QStringLiteral("version"), QStringLiteral("2.0"));
   w.writeStartElement(QStringLiteral("head"));
-  w.writeTextElement(QStringLiteral("title"), QStringLiteral("Quillbend subscriptions"));
+  w.writeTextElement(QStringLiteral("title"), QString::fromLatin1(kOwnTitle));
   w.writeTextElement(QStringLiteral("dateCreated"), Rfc822(created));
   w.writeEndElement();
   w.writeStartElement(QStringLiteral("body"));
@@ -436,7 +450,13 @@ OpmlImportResult ImportOpml(CFeedsManager& manager, const QByteArray& data, Obje
     return result;
   }
   std::vector<Outline> outlines;
-  if (!ReadOutlines(data, outlines, result.error, result.errorLine)) return result;
+  QString title;
+  if (!ReadOutlines(data, outlines, result.error, result.errorLine, &title)) return result;
+  // A file of this program's export is the whole tree: its top outlines are
+  // root groups, which go to the root level and merge with the root groups
+  // of the same name, so that an export imports as the same tree (and a
+  // second import adds nothing) wherever the selection is.
+  if (title == QLatin1String(kOwnTitle)) targetGroup = 0;
   Importer importer(manager, result, progress, static_cast<int>(outlines.size() - 1));
   importer.Apply(outlines, targetGroup);
   result.ok = true;

@@ -59,7 +59,8 @@ int RunImport(CliContext& ctx) {
   CValidatorStore fetchState;
   if (!LoadUserData(ctx, manager, path, &fetchState)) return 1;
   // New outlines go into the first root group the tree shows (the root
-  // level, which makes one, when no root group resolves).
+  // level, which makes one, when no root group resolves); a file of this
+  // program's export holds a whole tree and goes to the root level.
   const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
   const OpmlImportResult result = ImportOpml(manager, data, roots.empty() ? 0 : roots.front());
   if (!result.ok) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "feeds/SourceUpdateState.h"
 #include "model/RSSObject.h"
 
 class QWidget;
@@ -15,17 +16,6 @@ namespace qb {
 
 class CFeedsManager;
 class IDesktop;
-
-// How the last update of a source went in this run, as the panes and the
-// feed's properties show it.
-struct SourceUpdateState {
-  // Why the last attempt failed ("host not found", "HTTP status 404", "not
-  // a feed", ...); empty when it did not fail or was not made.
-  std::u16string failure;
-  int64_t lastAttempt = 0;  // seconds since 1970; 0 when not tried yet
-  int64_t lastSuccess = 0;  // the latest attempt that did not fail
-  bool operator==(const SourceUpdateState&) const = default;
-};
 
 // The frame's four timers, by their historical ids.
 enum class FrameTimer : int { Update = 1234, Tick = 1235, MarkRead = 1236, Save = 1237 };

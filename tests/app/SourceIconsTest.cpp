@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "app/QtExecutor.h"
 #include "app/RSSReaderApp.h"
 #include "app/SiteIconProvider.h"
 #include "tests/support/FakeMainFrame.h"
@@ -112,6 +113,8 @@ class SiteIconTreeTest : public SourceIconsTest {
   test::TempDir cache;
   test::HttpServer server;
   IconCacheOptions options;
+  CQtExecutor executor;
+  CDownloadPool pool;
 };
 
 TEST_F(SiteIconTreeTest, TheSitesIconIsShownOnceFetchedWithoutWaitingForIt) {
@@ -121,7 +124,7 @@ TEST_F(SiteIconTreeTest, TheSitesIconIsShownOnceFetchedWithoutWaitingForIt) {
   server.Set("/favicon.ico", icon);
   f.CreateViews();
   const QImage standard = Picture(Item(s->m_id)->icon(0));
-  CSiteIconProvider provider(options);
+  CSiteIconProvider provider(pool, executor, options);
   QSignalSpy arrived(&provider, &ISiteIcons::iconsArrived);
   f.tree->SetSiteIcons(&provider);
   EXPECT_EQ(Picture(Item(s->m_id)->icon(0)), standard);
@@ -152,7 +155,7 @@ TEST_F(SiteIconTreeTest, ASiteWithoutAnIconKeepsTheStandardOne) {
   server.Set("/favicon.ico", HttpResponse::Ok("<html>no icon here</html>", "image/x-icon"));
   f.CreateViews();
   const QImage standard = Picture(Item(s->m_id)->icon(0));
-  CSiteIconProvider provider(options);
+  CSiteIconProvider provider(pool, executor, options);
   f.tree->SetSiteIcons(&provider);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !server.Requests().empty(); }, 10000));
   QTest::qWait(300);
@@ -166,7 +169,7 @@ TEST_F(SiteIconTreeTest, TheTreeOutlivesItsProvider) {
   server.Set("/favicon.ico", HttpResponse::Ok(PngBytes(Qt::green), "image/png"));
   f.CreateViews();
   {
-    CSiteIconProvider provider(options);
+    CSiteIconProvider provider(pool, executor, options);
     f.tree->SetSiteIcons(&provider);
   }
   f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});

@@ -1,6 +1,6 @@
 // The one main of the window tests: a QApplication on the offscreen platform,
-// with the settings file and the data folder pointed at a private temporary
-// folder so that no test touches the real user's files.
+// with the settings file, the data folder and the cache folder pointed at a
+// private temporary folder so that no test touches the real user's files.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -20,10 +20,14 @@ int main(int argc, char** argv) {
   if (!home.isValid()) return 2;
   const QString config = home.filePath(QStringLiteral("config"));
   const QString data = home.filePath(QStringLiteral("data"));
+  const QString cache = home.filePath(QStringLiteral("cache"));
   QDir().mkpath(config);
   QDir().mkpath(data);
+  QDir().mkpath(cache);
   qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
   qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+  // The fetch state and the site icons.
+  qputenv("XDG_CACHE_HOME", cache.toLocal8Bit());
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
