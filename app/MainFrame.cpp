@@ -31,6 +31,7 @@
 #include "app/Notifier.h"
 #include "app/OptionsDlg.h"
 #include "app/PaneRouter.h"
+#include "app/Panes.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsExport.h"
 #include "app/WaitCursor.h"
@@ -140,21 +141,18 @@ void CMainFrame::CreateStatusBar() {
 }
 
 void CMainFrame::CreatePanes() {
+  m_panes = std::make_unique<CPanes>(*this, m_updater, this);
+  m_sourceTree = &m_panes->Tree();
+  m_listPane = &m_panes->ListPane();
+  m_filterBar = &m_panes->FilterBar();
+  m_articleList = &m_panes->List();
+  m_articleView = m_panes->Page();
+  m_commands = &m_panes->Commands();
+  m_router = &m_panes->Router();
   m_outerSplitter = new QSplitter(Qt::Horizontal, this);
   m_outerSplitter->setChildrenCollapsible(false);
-  m_sourceTree = new CSourceListView(*this, m_outerSplitter);
   m_innerSplitter = new QSplitter(Qt::Vertical, m_outerSplitter);
   m_innerSplitter->setChildrenCollapsible(false);
-  // The article list with its filter bar above it, hidden until asked for.
-  m_listPane = new QWidget(m_innerSplitter);
-  auto* listLayout = new QVBoxLayout(m_listPane);
-  listLayout->setContentsMargins(0, 0, 0, 0);
-  listLayout->setSpacing(0);
-  m_filterBar = new CArticleFilterBar(m_listPane);
-  m_articleList = new CFeedListView(*this, m_listPane);
-  listLayout->addWidget(m_filterBar);
-  listLayout->addWidget(m_articleList, 1);
-  m_articleView = new CFeedView(*this, m_innerSplitter);
   m_outerSplitter->addWidget(m_sourceTree);
   m_outerSplitter->addWidget(m_innerSplitter);
   m_innerSplitter->addWidget(m_listPane);
@@ -162,12 +160,6 @@ void CMainFrame::CreatePanes() {
   m_outerSplitter->setStretchFactor(1, 1);
   m_innerSplitter->setStretchFactor(1, 1);
   setCentralWidget(m_outerSplitter);
-  m_commands = new CCommands(*this, m_updater, this);
-  m_router = new CPaneRouter(*this, *m_sourceTree, *m_articleList, m_articleView, *m_commands, this);
-  connect(m_filterBar, &CArticleFilterBar::filterChanged, m_articleList, &CFeedListView::SetFilter);
-  connect(m_filterBar, &CArticleFilterBar::accepted, this, [this] { m_articleList->setFocus(); });
-  connect(m_filterBar, &CArticleFilterBar::opened, m_articleList, &CFeedListView::PrepareFilter);
-  connect(m_filterBar, &CArticleFilterBar::closed, m_articleList, &CFeedListView::ForgetFilterTexts);
   m_selectionSaveTimer = new QTimer(this);
   m_selectionSaveTimer->setSingleShot(true);
   m_selectionSaveTimer->setInterval(2000);

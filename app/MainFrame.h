@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "model/StatusHandler.h"
 #include "views/IMainFrame.h"
@@ -28,6 +29,7 @@ class CFeedListView;
 class CFeedView;
 class CNotifier;
 class CPaneRouter;
+class CPanes;
 class CRSSReaderDoc;
 class CSourceListView;
 class IFeedUpdater;
@@ -202,6 +204,9 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   QTimer* m_selectionSaveTimer = nullptr;
   // What SelectedNode and SelectedArticle hold.
   std::pair<uint32_t, uint32_t> m_storedSelection{0, 0};
+  // The panes with the commands and the router; the pointers above and
+  // below name what it holds.
+  std::unique_ptr<CPanes> m_panes;
   CCommands* m_commands = nullptr;
   CPaneRouter* m_router = nullptr;
   QLabel* m_clockPane = nullptr;

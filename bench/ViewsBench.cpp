@@ -16,6 +16,7 @@
 #include "app/CoreBridge.h"
 #include "app/Notifier.h"
 #include "app/PaneRouter.h"
+#include "app/Panes.h"
 #include "model/FeedsManager.h"
 #include "views/ArticleTableModel.h"
 #include "views/Desktop.h"
@@ -80,20 +81,17 @@ class BenchFrame : public IMainFrame {
       }
     }
     window.resize(1000, 700);
-    tree = std::make_unique<CSourceListView>(*this, &window);
-    list = std::make_unique<CFeedListView>(*this, &window);
-    router = std::make_unique<CPaneRouter>(*this, *tree, *list, nullptr, commands);
+    panes = std::make_unique<CPanes>(*this, updater, &window, false);
+    tree = &panes->Tree();
+    list = &panes->List();
+    router = &panes->Router();
     tree->resize(200, 700);
+    panes->ListPane().setGeometry(200, 0, 800, 400);
     list->resize(800, 400);
-    list->InitialUpdate();
-    tree->InitialUpdate();
+    panes->InitialUpdate();
     window.show();
   }
-  ~BenchFrame() {
-    router.reset();
-    list.reset();
-    tree.reset();
-  }
+  ~BenchFrame() { panes.reset(); }
 
   static std::u16string Description(int n) {
     std::u16string text = u"<p>";
@@ -132,11 +130,11 @@ class BenchFrame : public IMainFrame {
   std::set<FrameTimer> timers;
   bench::QuietDesktop desktop;
   BenchUpdater updater;
-  CCommands commands{*this, updater};
   QWidget window;
-  std::unique_ptr<CSourceListView> tree;
-  std::unique_ptr<CFeedListView> list;
-  std::unique_ptr<CPaneRouter> router;
+  std::unique_ptr<CPanes> panes;
+  CSourceListView* tree = nullptr;
+  CFeedListView* list = nullptr;
+  CPaneRouter* router = nullptr;
 };
 
 void BM_Reference_CollectFeeds(benchmark::State& state) {
@@ -308,7 +306,7 @@ BENCHMARK(BM_FilterPrepareSlice)->Unit(benchmark::kMillisecond)->Iterations(100)
 void BM_NextUnreadAcross200Sources(benchmark::State& state) {
   BenchFrame frame;
   std::vector<QTreeWidgetItem*> sources;
-  for (QTreeWidgetItemIterator it(frame.tree.get()); *it != nullptr; ++it)
+  for (QTreeWidgetItemIterator it(frame.tree); *it != nullptr; ++it)
     if (frame.tree->KindOf(*it) == CSourceListView::NodeKind::Source) sources.push_back(*it);
   if (sources.size() != kSources) state.SkipWithError("sources");
   const ObjectId first = CSourceListView::IdOf(sources.front());

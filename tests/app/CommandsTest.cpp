@@ -32,7 +32,7 @@ class CommandsTest : public ::testing::Test {
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, f.tree->viewport()->mapToGlobal(pos));
     QCoreApplication::sendEvent(f.tree->viewport(), &event);
   }
-  void Key(Qt::Key key) { QTest::keyClick(f.tree.get(), key); }
+  void Key(Qt::Key key) { QTest::keyClick(f.tree, key); }
 
   FakeMainFrame f;
 };
@@ -395,9 +395,9 @@ TEST_F(CommandsTest, ACommandFromTheTreeRefreshesEachPaneOnce) {
     SCOPED_TRACE(c.name);
     c.prepare();
     QCoreApplication::processEvents();
-    QSignalSpy tree(f.tree.get(), &CSourceListView::refreshed);
-    QSignalSpy list(f.list.get(), &CFeedListView::refreshed);
-    QSignalSpy page(f.view.get(), &CFeedView::refreshed);
+    QSignalSpy tree(f.tree, &CSourceListView::refreshed);
+    QSignalSpy list(f.list, &CFeedListView::refreshed);
+    QSignalSpy page(f.view, &CFeedView::refreshed);
     const int saves = f.saves;
     c.command();
     EXPECT_EQ(tree.count(), 1);

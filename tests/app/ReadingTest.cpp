@@ -102,7 +102,7 @@ TEST_F(ReadingTest, NAndPGoThroughUnreadArticlesAcrossSourcesInTreeOrder) {
       {Qt::Key_P, s1->m_id, a3},
   };
   for (const Step& step : steps) {
-    QTest::keyClick(f.list.get(), step.key);
+    QTest::keyClick(f.list, step.key);
     EXPECT_EQ(Node(), step.node);
     EXPECT_EQ(f.list->SelectedArticles(), IdList{step.article});
   }
@@ -117,11 +117,11 @@ TEST_F(ReadingTest, FromTheRootOrAGroupAndWhenNothingIsLeft) {
   f.CreateViews();
   // The root item shows no articles: the first unread source in tree order.
   Select(0);
-  QTest::keyClick(f.list.get(), Qt::Key_N);
+  QTest::keyClick(f.list, Qt::Key_N);
   EXPECT_EQ(Node(), s2->m_id);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{b1});
   Select(0);
-  QTest::keyClick(f.list.get(), Qt::Key_P);
+  QTest::keyClick(f.list, Qt::Key_P);
   EXPECT_EQ(Node(), s4->m_id);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{d2});
 
@@ -129,10 +129,10 @@ TEST_F(ReadingTest, FromTheRootOrAGroupAndWhenNothingIsLeft) {
   // search goes on after the group's subtree.
   Select(A->m_id);
   Read(a3);
-  QTest::keyClick(f.list.get(), Qt::Key_N);
+  QTest::keyClick(f.list, Qt::Key_N);
   EXPECT_EQ(Node(), A->m_id);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{b1});
-  QTest::keyClick(f.list.get(), Qt::Key_N);
+  QTest::keyClick(f.list, Qt::Key_N);
   EXPECT_EQ(Node(), s4->m_id);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{d1});
 
@@ -142,7 +142,7 @@ TEST_F(ReadingTest, FromTheRootOrAGroupAndWhenNothingIsLeft) {
   f.model.MarkRead({a1}, false);
   Read(a1);
   f.status.clear();
-  QTest::keyClick(f.list.get(), Qt::Key_N);
+  QTest::keyClick(f.list, Qt::Key_N);
   EXPECT_EQ(Node(), s1->m_id);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{a1});
   ASSERT_FALSE(f.status.empty());
@@ -150,7 +150,7 @@ TEST_F(ReadingTest, FromTheRootOrAGroupAndWhenNothingIsLeft) {
 
   // Once there is news again, the next step finds it and the notice goes.
   f.model.MarkRead({b1}, false);
-  QTest::keyClick(f.list.get(), Qt::Key_N);
+  QTest::keyClick(f.list, Qt::Key_N);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{b1});
   EXPECT_NE(f.status.back(), u"There are no more unread articles.");
 }
@@ -182,10 +182,10 @@ TEST_F(ReadingTest, TheFilterNarrowsTheListAndFollowsTheNode) {
   f.list->SetFilter(QStringLiteral("a"), false);
   Select(s1->m_id);
   Read(a1);
-  QTest::keyClick(f.list.get(), Qt::Key_N);
+  QTest::keyClick(f.list, Qt::Key_N);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{a3});
   f.list->SetFilter(QStringLiteral("b1"), false);
-  QTest::keyClick(f.list.get(), Qt::Key_N);
+  QTest::keyClick(f.list, Qt::Key_N);
   EXPECT_EQ(Node(), s2->m_id);
 
   f.list->SetFilter(QString(), false);
@@ -238,7 +238,7 @@ TEST_F(ReadingTest, UnreadOnlyKeepsTheArticleBeingRead) {
   f.router->ApplyModelChange({});
   EXPECT_EQ(Shown(), (IdList{a1, a3}));
   // ...until the user moves on.
-  QTest::keyClick(f.list.get(), Qt::Key_N);
+  QTest::keyClick(f.list, Qt::Key_N);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{a3});
   f.router->ApplyModelChange({});
   EXPECT_EQ(Shown(), IdList{a3});
@@ -248,7 +248,7 @@ TEST_F(ReadingTest, UnreadOnlyKeepsTheArticleBeingRead) {
 
 TEST_F(ReadingTest, MarkAllAsReadOnAGroupOrSourceIsOneChange) {
   f.CreateViews();
-  QSignalSpy changes(&f.commands, &CCommands::modelChanged);
+  QSignalSpy changes(f.commands, &CCommands::modelChanged);
   f.chooseInMenu = QStringLiteral("&Mark all as read");
   RightClick(A->m_id);
   EXPECT_EQ(changes.count(), 1);
@@ -272,8 +272,8 @@ TEST_F(ReadingTest, MarkAllAsReadOnAGroupOrSourceIsOneChange) {
   EXPECT_FALSE(f.list->model()->index(0, 0).data(Qt::FontRole).value<QFont>().bold());
 
   // Not for the root item, nor for an identifier that names nothing.
-  f.commands.MarkAllRead(0);
-  f.commands.MarkAllRead(12345);
+  f.commands->MarkAllRead(0);
+  f.commands->MarkAllRead(12345);
   EXPECT_EQ(changes.count(), 2);
 }
 
@@ -322,7 +322,7 @@ TEST_F(ReadingTest, SpacePagesDownThenGoesToTheNextUnreadArticle) {
   ASSERT_EQ(f.view->CurrentFeedId(), a3);
 
   auto scrollY = [&] { return f.view->page()->scrollPosition().y(); };
-  QTest::keyClick(f.list.get(), Qt::Key_Space);
+  QTest::keyClick(f.list, Qt::Key_Space);
   ASSERT_TRUE(WaitFor([&] { return scrollY() > 100; }));
   EXPECT_EQ(f.list->SelectedArticles(), IdList{a3});
   EXPECT_FALSE(f.view->page()->settings()->testAttribute(QWebEngineSettings::JavascriptEnabled));

@@ -46,7 +46,7 @@ class SourceIconsTest : public ::testing::Test {
   void Update(ObjectId source, const std::u16string& failure) {
     f.states[source].failure = failure;
     f.updateSource = [](CFeedsManager&, ObjectId, bool) { return false; };
-    f.commands.UpdateSources({source});
+    f.commands->UpdateSources({source});
   }
 
   test::FakeMainFrame f;

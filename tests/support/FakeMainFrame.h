@@ -1,7 +1,7 @@
-// A stand-in for the main frame: owns the model and the three panes, wired
-// as the frame wires them (the real commands and pane router), records what
-// the panes and commands ask of the frame, and answers message boxes,
-// dialogs, menus and updates without a person or a network.
+// A stand-in for the main frame: owns the model and the panes, made and
+// wired by the frame's own CPanes (the real commands and pane router),
+// records what the panes and commands ask of the frame, and answers message
+// boxes, dialogs, menus and updates without a person or a network.
 #pragma once
 
 #include <QWidget>
@@ -13,6 +13,7 @@
 
 #include "app/Commands.h"
 #include "app/PaneRouter.h"
+#include "app/Panes.h"
 #include "model/FeedsManager.h"
 #include "tests/support/FakeDesktop.h"
 #include "tests/support/FakeUpdater.h"
@@ -31,24 +32,21 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
     Attach(&model);
   }
 
-  ~FakeMainFrame() {
-    router.reset();
-    view.reset();
-    list.reset();
-    tree.reset();
-  }
+  ~FakeMainFrame() { panes.reset(); }
 
   // withPage: also the article pane (starts the web engine).
   void CreateViews(bool withPage = false) {
     window.resize(800, 600);
-    tree = std::make_unique<CSourceListView>(*this, &window);
-    list = std::make_unique<CFeedListView>(*this, &window);
-    if (withPage) view = std::make_unique<CFeedView>(*this, &window);
-    router = std::make_unique<CPaneRouter>(*this, *tree, *list, view.get(), commands);
+    panes = std::make_unique<CPanes>(*this, *this, &window, withPage);
+    tree = &panes->Tree();
+    list = &panes->List();
+    view = panes->Page();
+    commands = &panes->Commands();
+    router = &panes->Router();
     tree->resize(200, 400);
+    panes->ListPane().resize(500, 300);
     list->resize(500, 300);
-    list->InitialUpdate();
-    tree->InitialUpdate();
+    panes->InitialUpdate();
   }
 
   CFeedsManager& Model() override { return model; }
@@ -98,11 +96,13 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
 
   CFeedsManager model;
   QWidget window;
-  CCommands commands{*this, *this};
-  std::unique_ptr<CSourceListView> tree;
-  std::unique_ptr<CFeedListView> list;
-  std::unique_ptr<CFeedView> view;
-  std::unique_ptr<CPaneRouter> router;
+  std::unique_ptr<CPanes> panes;
+  // What `panes` holds, once CreateViews has made them.
+  CSourceListView* tree = nullptr;
+  CFeedListView* list = nullptr;
+  CFeedView* view = nullptr;
+  CCommands* commands = nullptr;
+  CPaneRouter* router = nullptr;
 
   int saves = 0;
   int placementPosts = 0;

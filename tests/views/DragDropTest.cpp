@@ -140,7 +140,7 @@ TEST_F(DragDropTest, SourceMovesToAnotherGroupSortedWithItsCounts) {
   EXPECT_GE(f.saves, 1);
   // Exactly one item for the source.
   int found = 0;
-  for (QTreeWidgetItemIterator it(f.tree.get()); *it; ++it) found += f.tree->IdOf(*it) == src1->m_id;
+  for (QTreeWidgetItemIterator it(f.tree); *it; ++it) found += f.tree->IdOf(*it) == src1->m_id;
   EXPECT_EQ(found, 1);
 }
 

@@ -90,7 +90,8 @@ TEST(FeedListViewWidthsTest, InitialWidthsFollowTheWidthTheListHasWhenFirstShown
   for (bool stored : {false, true}) {
     FakeMainFrame f;
     f.window.resize(100, 100);
-    f.list = std::make_unique<CFeedListView>(f, &f.window);
+    auto own = std::make_unique<CFeedListView>(f, &f.window);
+    f.list = own.get();
     f.list->resize(100, 100);
     f.list->InitialUpdate();  // before the window shows, at a provisional width
     if (stored) f.list->setColumnWidth(1, 333);
@@ -209,9 +210,9 @@ TEST_F(FeedListViewTest, ControlHomeAndEndKeepOnlyTheFirstOrLastRow) {
   f.list->setFocus();
   Click(1);
   Click(3, Qt::ControlModifier);
-  QTest::keyClick(f.list.get(), Qt::Key_Home, Qt::ControlModifier);
+  QTest::keyClick(f.list, Qt::Key_Home, Qt::ControlModifier);
   EXPECT_EQ(Selected(), IdList{f.list->ArticleModel()->IdAt(0)});
-  QTest::keyClick(f.list.get(), Qt::Key_End, Qt::ControlModifier);
+  QTest::keyClick(f.list, Qt::Key_End, Qt::ControlModifier);
   EXPECT_EQ(Selected(), IdList{f.list->ArticleModel()->IdAt(4)});
 }
 
@@ -250,7 +251,7 @@ TEST_F(FeedListViewTest, DeleteKeepsTheRightSelection) {
   const ObjectId ids[] = {a->m_id, b->m_id, c->m_id, d->m_id, e->m_id};
   // Deleting the last row selects the new last row.
   Click(4);
-  QTest::keyClick(f.list.get(), Qt::Key_Delete);
+  QTest::keyClick(f.list, Qt::Key_Delete);
   EXPECT_EQ(f.model.GetFeed(ids[4]), nullptr);
   EXPECT_EQ(M()->rowCount(), 4);
   EXPECT_EQ(Selected(), IdList{ids[3]});
@@ -259,7 +260,7 @@ TEST_F(FeedListViewTest, DeleteKeepsTheRightSelection) {
 
   // A middle row: the row that moves into its place is selected.
   Click(1);
-  QTest::keyClick(f.list.get(), Qt::Key_Delete);
+  QTest::keyClick(f.list, Qt::Key_Delete);
   EXPECT_EQ(Selected(), IdList{ids[2]});
 
   // Deleting an article with no row changes nothing.

@@ -330,11 +330,11 @@ TEST_F(FeedViewTest, ANewColourSchemeRepaintsTheShownArticle) {
 TEST_F(FeedViewTest, DeleteKeyAndFocus) {
   SelectRow(f.list->FindRow(a->m_id));
   const ObjectId aId = a->m_id;
-  QTest::keyClick(f.view.get(), Qt::Key_Delete);
+  QTest::keyClick(f.view, Qt::Key_Delete);
   EXPECT_EQ(f.model.GetFeed(aId), nullptr);
   f.newArticles = true;
   QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
-  QCoreApplication::sendEvent(f.view.get(), &in);
+  QCoreApplication::sendEvent(f.view, &in);
   EXPECT_FALSE(f.newArticles);
 }
 
@@ -343,7 +343,7 @@ TEST_F(FeedViewTest, DeleteKeyAndFocus) {
 TEST_F(FeedViewTest, ClickOnTheShownNodeChangesNothing) {
   SelectRow(f.list->FindRow(b->m_id));
   ASSERT_EQ(f.view->CurrentFeedId(), b->m_id);
-  QSignalSpy refreshed(f.list.get(), &CFeedListView::refreshed);
+  QSignalSpy refreshed(f.list, &CFeedListView::refreshed);
   QTreeWidgetItem* item = f.tree->FindItem(s->m_id);
   QTest::mouseClick(f.tree->viewport(), Qt::LeftButton, {}, f.tree->visualItemRect(item).center());
   f.tree->BeginDrag(item);

@@ -178,11 +178,11 @@ TEST_F(FeedViewWebTest, BackReturnsFromTheWebPageToTheArticle) {
   Page()->load(next);
   ASSERT_TRUE(loaded.wait(20000));
   ASSERT_EQ(Page()->url(), next);
-  QTest::keyClick(f.view.get(), Qt::Key_Left, Qt::AltModifier);
+  QTest::keyClick(f.view, Qt::Key_Left, Qt::AltModifier);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url() == page; }, 20000));
   EXPECT_TRUE(f.view->CanGoBack());
 
-  QTest::keyClick(f.view.get(), Qt::Key_Left, Qt::AltModifier);
+  QTest::keyClick(f.view, Qt::Key_Left, Qt::AltModifier);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url().isLocalFile() && Page()->url().toLocalFile() == file; }, 20000));
   EXPECT_EQ(f.view->CurrentFeedId(), id);
   EXPECT_FALSE(f.view->CanGoBack());
@@ -218,7 +218,7 @@ TEST_F(FeedViewWebTest, BackReturnsFromTheWebPageToTheArticle) {
 // stays shown and nothing is deleted.
 TEST_F(FeedViewWebTest, ARefreshInAFeedsTextNeitherLeavesNorDeletes) {
   server.Set("/elsewhere.html", HttpResponse::Ok("<p>elsewhere</p>", "text/html"));
-  QSignalSpy deletes(f.view.get(), &CFeedView::deleteRequested);
+  QSignalSpy deletes(f.view, &CFeedView::deleteRequested);
   for (const std::u16string& target : {server.Url16("/elsewhere.html"), std::u16string(u"http://DELETE_ARTICLE/")}) {
     SCOPED_TRACE(QString::fromStdU16String(target).toStdString());
     article->m_description = u"<meta http-equiv=\"refresh\" content=\"0;url=" + target + u"\"><p>text</p>";
@@ -243,11 +243,11 @@ TEST_F(FeedViewWebTest, ARedirectedLinkKeepsBackAndDeleteStaysWithThePage) {
   FollowLink(0, QUrl(QString::fromStdString(server.Url("/final.html"))));
   EXPECT_TRUE(f.view->CanGoBack());
 
-  QSignalSpy deletes(f.view.get(), &CFeedView::deleteRequested);
+  QSignalSpy deletes(f.view, &CFeedView::deleteRequested);
   QWidget* render = f.view->focusProxy();
   ASSERT_NE(render, nullptr);
   QTest::keyClick(render, Qt::Key_Delete);
-  QTest::keyClick(f.view.get(), Qt::Key_Delete);
+  QTest::keyClick(f.view, Qt::Key_Delete);
   EXPECT_EQ(deletes.count(), 0);
   ASSERT_NE(f.model.GetFeed(article->m_id), nullptr);
 
@@ -262,10 +262,10 @@ TEST_F(FeedViewWebTest, NoBackToAnArticleThatHasGone) {
   ShowArticle();
   FollowLink(0, QUrl(QString::fromStdString(server.Url("/page.html"))));
   ASSERT_TRUE(f.view->CanGoBack());
-  f.commands.DeleteArticles({article->m_id});
+  f.commands->DeleteArticles({article->m_id});
   EXPECT_FALSE(f.view->CanGoBack());
   EXPECT_FALSE(f.view->BackBar()->isVisible());
-  QTest::keyClick(f.view.get(), Qt::Key_Left, Qt::AltModifier);
+  QTest::keyClick(f.view, Qt::Key_Left, Qt::AltModifier);
   QTest::qWait(200);
   EXPECT_EQ(Page()->url(), QUrl(QString::fromStdString(server.Url("/page.html"))));
 }

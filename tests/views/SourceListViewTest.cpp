@@ -29,7 +29,7 @@ class SourceListViewTest : public ::testing::Test {
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, f.tree->viewport()->mapToGlobal(pos));
     QCoreApplication::sendEvent(f.tree->viewport(), &event);
   }
-  void Key(Qt::Key key) { QTest::keyClick(f.tree.get(), key); }
+  void Key(Qt::Key key) { QTest::keyClick(f.tree, key); }
 
   FakeMainFrame f;
 };
@@ -98,7 +98,7 @@ TEST_F(SourceListViewTest, OneSourceRefreshedLeavesEveryLabelAsAFullRefreshWould
 
   const auto snapshot = [&] {
     std::vector<std::pair<QString, bool>> all;
-    for (QTreeWidgetItemIterator it(f.tree.get()); *it != nullptr; ++it)
+    for (QTreeWidgetItemIterator it(f.tree); *it != nullptr; ++it)
       all.emplace_back((*it)->text(0), (*it)->font(0).bold());
     return all;
   };
@@ -296,14 +296,14 @@ TEST_F(SourceListViewTest, FocusEndsTheNewArticlesNotice) {
   f.CreateViews();
   f.newArticles = true;
   QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
-  QCoreApplication::sendEvent(f.tree.get(), &in);
+  QCoreApplication::sendEvent(f.tree, &in);
   EXPECT_FALSE(f.newArticles);
 }
 
 TEST_F(SourceListViewTest, DestroyingTheTreeStopsItsTimers) {
   f.Group(0, u"G");
   f.CreateViews();
-  f.tree.reset();
+  f.panes.reset();
   EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Update));
   EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Tick));
 }
