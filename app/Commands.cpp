@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 
@@ -44,13 +45,31 @@ QMessageBox::StandardButton Ask(IMainFrame& frame, const QString& question,
 
 CCommands::CCommands(IMainFrame& frame, IFeedUpdater& updater, QObject* parent)
     : QObject(parent), m_frame(frame), m_updater(updater) {
+  m_updateTimer = new QTimer(this);
+  m_updateTimer->setInterval(kUpdateIntervalMs);
+  m_updateTimer->setSingleShot(true);
+  connect(m_updateTimer, &QTimer::timeout, this, [this] { UpdateAll(true); });
+  Model().m_statusHandler = this;
   IFeedUpdater::Listener listener;
   listener.sourceApplied = [this](const SourceReport& report) { OnSourceApplied(report); };
   listener.passFinished = [this](const PassReport& report) { OnPassFinished(report); };
   m_updater.SetListener(std::move(listener));
 }
 
-CCommands::~CCommands() { m_updater.SetListener({}); }
+CCommands::~CCommands() {
+  m_updater.SetListener({});
+  if (Model().m_statusHandler == this) Model().m_statusHandler = nullptr;
+}
+
+void CCommands::SetUpdateInterval(int milliseconds) { m_updateTimer->setInterval(milliseconds); }
+int CCommands::UpdateInterval() const { return m_updateTimer->interval(); }
+bool CCommands::UpdateTimerActive() const { return m_updateTimer->isActive(); }
+void CCommands::StartUpdateTimer() { m_updateTimer->start(); }
+void CCommands::StopUpdateTimer() { m_updateTimer->stop(); }
+
+SourceUpdateState CCommands::SourceState(ObjectId source) const { return m_updater.StateOf(source); }
+
+void CCommands::SetStatusText(const std::u16string& text) { emit progressReported(text); }
 
 CFeedsManager& CCommands::Model() { return m_frame.Model(); }
 
@@ -79,7 +98,7 @@ void CCommands::StartPass(PassKind kind, const std::function<bool()>& start) {
   if (!joining) {
     m_passKind = kind;
     // The automatic update waits until this pass is over.
-    m_frame.StopFrameTimer(FrameTimer::Update);
+    m_updateTimer->stop();
   } else if (kind != PassKind::Automatic && m_passKind == PassKind::Automatic) {
     // The user asked while the automatic pass ran: its news is not announced.
     m_passKind = kind;
@@ -108,7 +127,7 @@ void CCommands::OnPassFinished(const PassReport& report) {
     // Only news the user did not ask for is announced in the tray.
     if (kind == PassKind::Automatic) m_frame.SetNewArticles(true);
   }
-  m_frame.StartFrameTimer(FrameTimer::Update);
+  m_updateTimer->start();
   emit busyChanged(false);
   emit passFinished(report, kind == PassKind::Automatic);
   // After "Update all feeds" the status line shows the selected source's
@@ -188,7 +207,7 @@ void CCommands::Rename(ObjectId node, const QString& name) {
 void CCommands::ShowProperties(ObjectId sourceId) {
   const CFeedSource* source = Model().GetFeedSource(sourceId);
   if (source == nullptr) return;
-  const SourceUpdateState state = m_frame.SourceState(sourceId);
+  const SourceUpdateState state = SourceState(sourceId);
   CFeedPropertiesDlg dlg(m_frame.Desktop(), m_frame.Window());
   dlg.m_strName = ToQString(source->m_title);
   dlg.m_strUrl = ToQString(source->m_url);

@@ -49,13 +49,6 @@ namespace qb {
 
 namespace {
 
-constexpr FrameTimer kTimers[] = {FrameTimer::Update, FrameTimer::Tick, FrameTimer::MarkRead,
-                                  FrameTimer::Save};
-
-size_t TimerIndex(FrameTimer timer) {
-  return static_cast<size_t>(static_cast<int>(timer) - static_cast<int>(FrameTimer::Update));
-}
-
 QIcon TrayIconImage(int id) {
   return QIcon(id == kTrayIconAltId ? QStringLiteral(":/icons/tray138.png")
                                     : QStringLiteral(":/icons/tray137.png"));
@@ -72,9 +65,9 @@ bool IsInside(const QWidget* widget, const QWidget* pane) {
 
 int DefaultTimerInterval(FrameTimer timer) {
   switch (timer) {
-    case FrameTimer::Update: return 60005;
+    case FrameTimer::Update: return CCommands::kUpdateIntervalMs;
     case FrameTimer::Tick: return 500;
-    case FrameTimer::MarkRead: return 10000;
+    case FrameTimer::MarkRead: return CFeedListView::kMarkReadDelayMs;
     case FrameTimer::Save: return 5000;
   }
   return 0;
@@ -97,8 +90,6 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& upda
   // Logging off ends the program without the close sequence: keep the
   // settings and the model rather than only what the last timed save wrote.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { SaveAtSessionEnd(); });
-  connect(qApp, &QApplication::focusChanged, this,
-          [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
 }
 
 CMainFrame::~CMainFrame() {
@@ -109,12 +100,12 @@ CMainFrame::~CMainFrame() {
 // ---------------------------------------------------------------- creation
 
 void CMainFrame::CreateTimers() {
-  for (FrameTimer t : kTimers) {
+  for (FrameTimer t : {FrameTimer::Tick, FrameTimer::Save}) {
     auto* timer = new QTimer(this);
     timer->setInterval(DefaultTimerInterval(t));
     timer->setSingleShot(t == FrameTimer::Save);
     connect(timer, &QTimer::timeout, this, [this, t] { OnTimer(t); });
-    m_timers[TimerIndex(t)] = timer;
+    (t == FrameTimer::Tick ? m_tickTimer : m_saveTimer) = timer;
   }
 }
 
@@ -233,22 +224,61 @@ void CMainFrame::SetStatusText(const std::u16string& text) {
 
 QString CMainFrame::StatusText() const { return m_messagePane->text(); }
 
-QTimer* CMainFrame::Timer(FrameTimer timer) const { return m_timers[TimerIndex(timer)]; }
+QTimer* CMainFrame::Timer(FrameTimer timer) const {
+  switch (timer) {
+    case FrameTimer::Tick: return m_tickTimer;
+    case FrameTimer::Save: return m_saveTimer;
+    default: return nullptr;
+  }
+}
+
+void CMainFrame::InitialUpdate() {
+  m_panes->InitialUpdate();
+  StartFrameTimer(FrameTimer::Tick);
+}
 
 void CMainFrame::StartFrameTimer(FrameTimer timer) {
-  Timer(timer)->start();
+  switch (timer) {
+    case FrameTimer::Update:
+      m_commands->StartUpdateTimer();
+      return;
+    case FrameTimer::MarkRead:
+      return;  // the list starts its own when an article is chosen
+    default:
+      Timer(timer)->start();
+  }
   // The tray icon is up as soon as the ticking starts, not half a second
   // later: closing or minimising may hide the window into it at once.
   if (timer == FrameTimer::Tick && !m_closed) UpdateTrayIcon();
 }
-void CMainFrame::StopFrameTimer(FrameTimer timer) { Timer(timer)->stop(); }
-bool CMainFrame::IsFrameTimerActive(FrameTimer timer) const { return Timer(timer)->isActive(); }
 
-void CMainFrame::SetTimerInterval(FrameTimer timer, int milliseconds) {
-  Timer(timer)->setInterval(milliseconds);
+void CMainFrame::StopFrameTimer(FrameTimer timer) {
+  if (QTimer* t = Timer(timer)) t->stop();
 }
 
-int CMainFrame::TimerInterval(FrameTimer timer) const { return Timer(timer)->interval(); }
+bool CMainFrame::IsFrameTimerActive(FrameTimer timer) const {
+  switch (timer) {
+    case FrameTimer::Update: return m_commands->UpdateTimerActive();
+    case FrameTimer::MarkRead: return m_articleList->MarkReadPending();
+    default: return Timer(timer)->isActive();
+  }
+}
+
+void CMainFrame::SetTimerInterval(FrameTimer timer, int milliseconds) {
+  switch (timer) {
+    case FrameTimer::Update: m_commands->SetUpdateInterval(milliseconds); break;
+    case FrameTimer::MarkRead: m_articleList->SetMarkReadDelay(milliseconds); break;
+    default: Timer(timer)->setInterval(milliseconds);
+  }
+}
+
+int CMainFrame::TimerInterval(FrameTimer timer) const {
+  switch (timer) {
+    case FrameTimer::Update: return m_commands->UpdateInterval();
+    case FrameTimer::MarkRead: return m_articleList->MarkReadDelay();
+    default: return Timer(timer)->interval();
+  }
+}
 
 void CMainFrame::SetNewArticles(bool on) { m_bNewArticles = on; }
 
@@ -290,8 +320,6 @@ void CMainFrame::OnPassFinished(const PassReport& report, bool automatic) {
 }
 
 void CMainFrame::ShowBusy(bool busy) { m_busyIndicator->setVisible(busy); }
-
-SourceUpdateState CMainFrame::SourceState(ObjectId source) const { return m_updater.StateOf(source); }
 
 void CMainFrame::UpdateClock() {
   const QString text = ToQString(CDateTime::FromTime(Model().Clock().CurrentTime()).Format());
@@ -346,17 +374,6 @@ void CMainFrame::RemoveTrayIcon() {
     m_trayIcon = nullptr;
   }
   m_trayAdded = false;
-}
-
-void CMainFrame::OnFocusChanged(QWidget* now) {
-  if (now == nullptr) return;
-  for (const QWidget* pane : {static_cast<QWidget*>(m_sourceTree), static_cast<QWidget*>(m_articleList),
-                              static_cast<QWidget*>(m_articleView)}) {
-    if (IsInside(now, pane)) {
-      SetNewArticles(false);
-      return;
-    }
-  }
 }
 
 // ---------------------------------------------------------------- events
@@ -439,7 +456,9 @@ bool CMainFrame::RunCloseSequence() {
   m_bTrackPlacement = false;
   RemoveTrayIcon();
   m_closed = true;
-  for (QTimer* timer : m_timers) timer->stop();
+  m_tickTimer->stop();
+  m_saveTimer->stop();
+  m_commands->StopUpdateTimer();
   return true;
 }
 

@@ -35,6 +35,7 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
   connect(&list, &CFeedListView::unreadRequested, this, &CPaneRouter::GoToUnread);
   connect(&commands, &CCommands::modelChanged, this, &CPaneRouter::ApplyModelChange);
   connect(&commands, &CCommands::updateFinished, this, &CPaneRouter::ShowSelectionStatus);
+  connect(&commands, &CCommands::progressReported, this, &CPaneRouter::ShowStatus);
 
   CCommands* c = &commands;
   connect(&tree, &CSourceListView::updateAllRequested, c, [c] { c->UpdateAll(false); });
@@ -90,18 +91,19 @@ void CPaneRouter::ShowSelectionStatus() {
   const std::optional<ObjectId> node = m_tree.SelectedNode();
   const CFeedSource* source = node ? m_frame.Model().GetFeedSource(*node) : nullptr;
   if (source == nullptr) {
-    m_frame.SetStatusText(kStatusReady);
+    ShowStatus(kStatusReady);
     return;
   }
   // The stored status as it is, and why the last attempt failed beside it.
-  const std::u16string failure = m_frame.SourceState(source->m_id).failure;
-  m_frame.SetStatusText(failure.empty() ? source->m_commsStatus
-                                        : source->m_commsStatus + u" (" + failure + u")");
+  const std::u16string failure = m_commands.SourceState(source->m_id).failure;
+  ShowStatus(failure.empty() ? source->m_commsStatus : source->m_commsStatus + u" (" + failure + u")");
 }
+
+void CPaneRouter::ShowStatus(const std::u16string& text) { m_frame.SetStatusText(text); }
 
 void CPaneRouter::GoToUnread(bool forward) {
   if (!m_navigator.Go(forward)) {
-    m_frame.SetStatusText(u"There are no more unread articles.");
+    ShowStatus(u"There are no more unread articles.");
   } else {
     // The notice of an earlier try must not outlive the next article found.
     ShowSelectionStatus();

@@ -39,8 +39,9 @@ class CPanes : public QObject {
   CPanes(const CPanes&) = delete;
   CPanes& operator=(const CPanes&) = delete;
 
-  // Fills the panes from the model: the list's columns first, then the
-  // tree, whose first selection fills the list.
+  // Fills the panes from the model (the list's columns first, then the
+  // tree, whose first selection fills the list) and starts the automatic
+  // update's timer.
   void InitialUpdate();
 
   CSourceListView& Tree() const { return *m_tree; }

@@ -9,7 +9,6 @@
 #include <QTreeWidgetItemIterator>
 #include <QWidget>
 #include <memory>
-#include <set>
 
 #include "bench/QuietDesktop.h"
 #include "app/Commands.h"
@@ -117,17 +116,12 @@ class BenchFrame : public IMainFrame {
   IDesktop& Desktop() override { return desktop; }
   void ScheduleSave() override {}
   void SetStatusText(const std::u16string&) override {}
-  void StartFrameTimer(FrameTimer t) override { timers.insert(t); }
-  void StopFrameTimer(FrameTimer t) override { timers.erase(t); }
-  bool IsFrameTimerActive(FrameTimer t) const override { return timers.count(t) != 0; }
   void SetNewArticles(bool) override {}
   void PostSavePlacement() override {}
   QWidget* Window() override { return &window; }
-  SourceUpdateState SourceState(ObjectId) const override { return {}; }
 
   CFeedsManager model;
   ObjectId allId = 0;
-  std::set<FrameTimer> timers;
   bench::QuietDesktop desktop;
   BenchUpdater updater;
   QWidget window;

@@ -21,12 +21,24 @@ class QTimer;
 namespace qb {
 
 class CArticleTableModel;
+class CFeedsManager;
+class IDesktop;
 
 class CFeedListView : public QTreeView {
   Q_OBJECT
  public:
-  explicit CFeedListView(IMainFrame& frame, QWidget* parent = nullptr);
+  // The list shows articles of `model` and asks the user through `desktop`
+  // (its menus); both must outlive it.
+  CFeedListView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent = nullptr);
   ~CFeedListView() override;
+
+  // An article selected alone becomes read this long after (10 s);
+  // tests shorten it.
+  static constexpr int kMarkReadDelayMs = 10000;
+  void SetMarkReadDelay(int milliseconds);
+  int MarkReadDelay() const;
+  // Whether an article is waiting to become read.
+  bool MarkReadPending() const;
 
   // Inserts the three columns with their initial widths.
   void InitialUpdate();
@@ -49,7 +61,8 @@ class CFeedListView : public QTreeView {
   // place. Articles without a row are left alone.
   void DeleteArticles(const IdList& articles);
 
-  // The mark-read timer fired: asks for the pending article to become read.
+  // The mark-read delay is over (the list's own timer calls it): asks for
+  // the pending article to become read.
   void MarkPendingRead();
 
   // The first row showing the article, or -1.
@@ -104,6 +117,10 @@ class CFeedListView : public QTreeView {
  signals:
   // One row became selected alone: the article (0 when the row's article is gone).
   void articleChosen(ObjectId article);
+  // The list got the keyboard focus: the user looks at the window.
+  void focusReceived();
+  // The list was resized (a splitter moved): the placement is worth saving.
+  void resized();
   // No row is selected any more.
   void selectionCleared();
   // The rows were rebuilt from the node (code 4).
@@ -151,7 +168,9 @@ class CFeedListView : public QTreeView {
   // Whether a keypress is one of the reading keys; emits its request.
   bool HandleReadingKey(QKeyEvent* event);
 
-  IMainFrame& m_frame;
+  const CFeedsManager& m_feedModel;
+  IDesktop& m_desktop;
+  QTimer* m_markReadTimer = nullptr;
   CArticleTableModel* m_model = nullptr;
   CArticleFilter m_filter;
   QTimer* m_prepareTimer = nullptr;

@@ -33,9 +33,8 @@ QIcon NodeIcon(CSourceListView::NodeKind kind) {
 
 }  // namespace
 
-CSourceListView::CSourceListView(IMainFrame& frame, QWidget* parent)
-    : QTreeWidget(parent), m_frame(frame) {
-  m_frameObject = dynamic_cast<QObject*>(&frame);
+CSourceListView::CSourceListView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent)
+    : QTreeWidget(parent), m_model(model), m_desktop(desktop) {
   setHeaderHidden(true);
   setColumnCount(1);
   setRootIsDecorated(false);
@@ -64,23 +63,17 @@ CSourceListView::CSourceListView(IMainFrame& frame, QWidget* parent)
   });
 }
 
-bool CSourceListView::FrameAlive() const {
-  // A frame that is a QObject is whole only while it still is an IMainFrame:
-  // while its base classes are being destroyed the cast fails.
-  if (m_frameObject.isNull()) return dynamic_cast<QObject*>(&m_frame) == nullptr;
-  return dynamic_cast<IMainFrame*>(m_frameObject.data()) != nullptr;
-}
-
 CSourceListView::~CSourceListView() {
   disconnect(this, nullptr, this, nullptr);
   blockSignals(true);
-  if (m_timersStarted && FrameAlive()) {
-    m_frame.StopFrameTimer(FrameTimer::Tick);
-    m_frame.StopFrameTimer(FrameTimer::Update);
-  }
 }
 
-const CFeedsManager& CSourceListView::Model() const { return m_frame.Model(); }
+const CFeedsManager& CSourceListView::Model() const { return m_model; }
+
+void CSourceListView::SetSourceStates(SourceStateLookup states) {
+  m_sourceStates = std::move(states);
+  UpdateAllDecorations();
+}
 
 ObjectId CSourceListView::IdOf(const QTreeWidgetItem* item) {
   return item == nullptr ? 0 : item->data(0, CSourceTreeItem::kIdRole).toUInt();
@@ -101,12 +94,7 @@ std::u16string CSourceListView::NameOf(ObjectId id) const {
   return std::u16string();
 }
 
-void CSourceListView::InitialUpdate() {
-  Fill();
-  m_frame.StartFrameTimer(FrameTimer::Update);
-  m_frame.StartFrameTimer(FrameTimer::Tick);
-  m_timersStarted = true;
-}
+void CSourceListView::InitialUpdate() { Fill(); }
 
 QTreeWidgetItem* CSourceListView::SelectedItem() const {
   const QList<QTreeWidgetItem*> items = selectedItems();
@@ -483,7 +471,7 @@ void CSourceListView::OnExpandedChanged(QTreeWidgetItem* item, bool expanded) {
 
 void CSourceListView::focusInEvent(QFocusEvent* event) {
   QTreeWidget::focusInEvent(event);
-  m_frame.SetNewArticles(false);
+  emit focusReceived();
 }
 
 // --- keyboard and context menus
@@ -565,7 +553,7 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
     case NodeKind::None:
       return;
   }
-  QAction* chosen = m_frame.Desktop().RunPopupMenu(menu, globalPos);
+  QAction* chosen = m_desktop.RunPopupMenu(menu, globalPos);
   for (const auto& [action, command] : actions) {
     if (action == chosen) {
       (this->*command)();

@@ -21,6 +21,7 @@
 namespace qb {
 
 class CFeedsManager;
+class IDesktop;
 class ISiteIcons;
 
 class CSourceListView : public QTreeWidget {
@@ -28,11 +29,16 @@ class CSourceListView : public QTreeWidget {
  public:
   enum class NodeKind { None, Root, Group, Source };
 
-  explicit CSourceListView(IMainFrame& frame, QWidget* parent = nullptr);
+  // The tree shows `model` and asks the user through `desktop` (its
+  // menus); both must outlive it.
+  CSourceListView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent = nullptr);
   ~CSourceListView() override;
 
-  // Fills the tree, selects the root item and starts the update and tick timers.
+  // Fills the tree and selects the root item.
   void InitialUpdate();
+
+  // How each source's last update went: a failed one shows the warning mark.
+  void SetSourceStates(SourceStateLookup states);
 
   // 1 adds a group or source item under the position's item, 2 removes the
   // position's item with its subtree, 3 selects it, 4 brings the whole tree
@@ -104,6 +110,8 @@ class CSourceListView : public QTreeWidget {
  signals:
   // The selection moved to an item (not emitted when it goes to none).
   void nodeSelected();
+  // The tree got the keyboard focus: the user looks at the window.
+  void focusReceived();
   // Bring the tree in line with the model finished (code 4).
   void refreshed();
   // --- requests
@@ -169,11 +177,11 @@ class CSourceListView : public QTreeWidget {
   void EndLabelEdit(QTreeWidgetItem* item, const std::optional<QString>& text);
   void ShowMenuFor(const QPoint& globalPos);
   void EndDrag();
-  bool FrameAlive() const;
 
-  IMainFrame& m_frame;
+  const CFeedsManager& m_model;
+  IDesktop& m_desktop;
+  SourceStateLookup m_sourceStates;
   QTreeWidgetItem* m_root = nullptr;
-  bool m_timersStarted = false;
   // Set while the view expands or collapses items itself, so only the
   // user's changes become requests.
   bool m_settingExpansion = false;
@@ -192,10 +200,6 @@ class CSourceListView : public QTreeWidget {
   ObjectId m_dragSource = 0;
   ObjectId m_dragGroup = 0;
   QTreeWidgetItem* m_dragItem = nullptr;
-
-  // The frame as a QObject when it is one: lets the destructor tell whether
-  // the frame is still whole.
-  QPointer<QObject> m_frameObject;
 
   QPointer<ISiteIcons> m_siteIcons;
   // Made once, so an unchanged icon is recognised and not set again.

@@ -126,10 +126,10 @@ TEST_F(CommandsTest, F5UpdatesAllButGoesToTheEditorWhileEditing) {
   f.CreateViews();
   f.window.show();
   Select(s->m_id);
-  f.StopFrameTimer(FrameTimer::Update);
+  f.commands->StopUpdateTimer();
   Key(Qt::Key_F5);
   ASSERT_EQ(f.updateAllCalls, std::vector<bool>{true});
-  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
+  EXPECT_TRUE(f.commands->UpdateTimerActive());
   EXPECT_EQ(f.status.back(), u"Comms status: OK");
 
   f.tree->StartRename();

@@ -109,7 +109,7 @@ TEST_F(ReadingTest, NAndPGoThroughUnreadArticlesAcrossSourcesInTreeOrder) {
   // The tree shows the source it went to.
   EXPECT_TRUE(f.tree->FindItem(s2->m_id)->parent()->isExpanded());
   // The article is shown and its mark-read timer runs, as after a click.
-  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::MarkRead));
+  EXPECT_TRUE(f.list->MarkReadPending());
   EXPECT_EQ(f.list->PendingArticle(), a3);
 }
 
@@ -232,7 +232,7 @@ TEST_F(ReadingTest, UnreadOnlyKeepsTheArticleBeingRead) {
   f.list->SetFilter(QString(), true);
   EXPECT_EQ(Shown(), (IdList{a1, a3}));
   Read(a1);
-  f.Fire(FrameTimer::MarkRead);
+  f.FireMarkRead();
   ASSERT_TRUE(f.model.GetFeed(a1)->m_read);
   // A full refresh (an update, a delete) keeps the selected row...
   f.router->ApplyModelChange({});

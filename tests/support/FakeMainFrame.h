@@ -5,9 +5,7 @@
 #pragma once
 
 #include <QWidget>
-#include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -53,21 +51,13 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
   IDesktop& Desktop() override { return *this; }
   void ScheduleSave() override { ++saves; }
   void SetStatusText(const std::u16string& text) override { status.push_back(text); }
-  void StartFrameTimer(FrameTimer timer) override {
-    active.insert(timer);
-    ++starts[timer];
-  }
-  void StopFrameTimer(FrameTimer timer) override { active.erase(timer); }
-  bool IsFrameTimerActive(FrameTimer timer) const override { return active.count(timer) != 0; }
   void SetNewArticles(bool on) override { newArticles = on; }
   void PostSavePlacement() override { ++placementPosts; }
   QWidget* Window() override { return &window; }
-  SourceUpdateState SourceState(ObjectId source) const override { return StateOf(source); }
 
-  // What the frame does when a timer fires.
-  void Fire(FrameTimer timer) {
-    if (!IsFrameTimerActive(timer)) return;
-    if (timer == FrameTimer::MarkRead) list->MarkPendingRead();
+  // The list's mark-read delay is over, without waiting for it.
+  void FireMarkRead() {
+    if (list->MarkReadPending()) list->MarkPendingRead();
   }
 
   // --- model building
@@ -108,8 +98,6 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
   int placementPosts = 0;
   bool newArticles = true;
   std::vector<std::u16string> status;
-  std::set<FrameTimer> active;
-  std::map<FrameTimer, int> starts;
 };
 
 // The labels of an item's children, in order.

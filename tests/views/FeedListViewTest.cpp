@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QStyle>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "model/Text.h"
@@ -90,7 +91,7 @@ TEST(FeedListViewWidthsTest, InitialWidthsFollowTheWidthTheListHasWhenFirstShown
   for (bool stored : {false, true}) {
     FakeMainFrame f;
     f.window.resize(100, 100);
-    auto own = std::make_unique<CFeedListView>(f, &f.window);
+    auto own = std::make_unique<CFeedListView>(f.model, f, &f.window);
     f.list = own.get();
     f.list->resize(100, 100);
     f.list->InitialUpdate();  // before the window shows, at a provisional width
@@ -174,13 +175,13 @@ TEST_F(FeedListViewTest, SingleSelectionShowsTheArticleAndMarksItReadWhenTheTime
   f.window.show();
   Click(f.list->FindRow(a->m_id));
   EXPECT_EQ(f.list->PendingArticle(), a->m_id);
-  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::MarkRead));
+  EXPECT_TRUE(f.list->MarkReadPending());
+  EXPECT_EQ(f.list->MarkReadDelay(), 10000);
   // Another row within the ten seconds: only that one is marked.
   Click(f.list->FindRow(c->m_id));
   EXPECT_EQ(f.list->PendingArticle(), c->m_id);
-  EXPECT_EQ(f.starts[FrameTimer::MarkRead], 2);
-  f.Fire(FrameTimer::MarkRead);
-  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::MarkRead));
+  f.FireMarkRead();
+  EXPECT_FALSE(f.list->MarkReadPending());
   EXPECT_FALSE(a->m_read);
   EXPECT_TRUE(c->m_read);
   EXPECT_FALSE(M()->index(f.list->FindRow(c->m_id), 0).data(Qt::FontRole).value<QFont>().bold());
@@ -195,13 +196,19 @@ TEST_F(FeedListViewTest, SingleSelectionShowsTheArticleAndMarksItReadWhenTheTime
 
 TEST_F(FeedListViewTest, ShiftAndControlSelectionsLeaveTheTimerAlone) {
   f.window.show();
+  f.list->SetMarkReadDelay(3600 * 1000);
   Click(0);
   const ObjectId first = f.list->PendingArticle();
-  const int starts = f.starts[FrameTimer::MarkRead];
+  // The timer is not restarted: what it has left only goes down.
+  QTest::qWait(20);
+  const QTimer* timer = f.list->findChild<QTimer*>(QStringLiteral("markRead"));
+  ASSERT_NE(timer, nullptr);
+  const int left = timer->remainingTime();
   Click(2, Qt::ControlModifier);
   Click(4, Qt::ShiftModifier);
   EXPECT_EQ(f.list->PendingArticle(), first);
-  EXPECT_EQ(f.starts[FrameTimer::MarkRead], starts);
+  EXPECT_TRUE(f.list->MarkReadPending());
+  EXPECT_LE(timer->remainingTime(), left);
   EXPECT_GE(Selected().size(), 3u);
 }
 
@@ -236,7 +243,7 @@ TEST_F(FeedListViewTest, ContextMenusPerSelectionSizeWithGreyedEntries) {
   EXPECT_EQ(f.menus[1].texts, multiple);
   EXPECT_TRUE(f.menus[1].enabled[0]);
   EXPECT_TRUE(a->m_read);
-  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::MarkRead));
+  EXPECT_FALSE(f.list->MarkReadPending());
   EXPECT_EQ(f.tree->FindItem(s->m_id)->text(0), QStringLiteral("S (2 / 5)"));
 
   f.chooseInMenu = QStringLiteral("Mark items as &unread");

@@ -44,8 +44,7 @@ TEST_F(SourceListViewTest, InitialFillSelectsRootWithAnEmptyListAndStartsTimers)
   ASSERT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(0));
   EXPECT_TRUE(f.tree->RootItem()->isExpanded());
   EXPECT_EQ(f.list->model()->rowCount(), 0);
-  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
-  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Tick));
+  EXPECT_TRUE(f.commands->UpdateTimerActive());
   ASSERT_FALSE(f.status.empty());
   EXPECT_EQ(f.status.back(), u"Ready");
   EXPECT_EQ(f.saves, 0);  // filling changes nothing in the model
@@ -298,14 +297,6 @@ TEST_F(SourceListViewTest, FocusEndsTheNewArticlesNotice) {
   QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
   QCoreApplication::sendEvent(f.tree, &in);
   EXPECT_FALSE(f.newArticles);
-}
-
-TEST_F(SourceListViewTest, DestroyingTheTreeStopsItsTimers) {
-  f.Group(0, u"G");
-  f.CreateViews();
-  f.panes.reset();
-  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Update));
-  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Tick));
 }
 
 }  // namespace
