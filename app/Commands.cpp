@@ -16,6 +16,7 @@
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
+#include "model/TreeOrder.h"
 #include "opml/Opml.h"
 #include "views/Desktop.h"
 #include "views/IMainFrame.h"
@@ -344,20 +345,10 @@ void CCommands::SortSources(const IdList& sources, int column, bool ascending) {
 }
 
 ObjectId CCommands::ImportTarget(std::optional<ObjectId> selected) {
-  const CFeedsManager& model = Model();
-  if (selected.has_value()) {
-    // The tree's root item: new groups at the root level, loose feeds in
-    // the first root group.
-    if (*selected == 0) return 0;
-    if (model.GetGroup(*selected) != nullptr) return *selected;
-    if (model.GetFeedSource(*selected) != nullptr) {
-      if (const CGroup* group = model.FindGroupOfSource(*selected)) return group->m_id;
-    }
-  }
-  for (ObjectId id : model.m_rootGroups) {
-    if (model.GetGroup(id) != nullptr) return id;
-  }
-  return 0;
+  // The tree's root item: new groups at the root level, loose feeds in
+  // the first root group.
+  if (selected == std::optional<ObjectId>(0)) return 0;
+  return GroupForNewFeed(Model(), selected);
 }
 
 void CCommands::ImportOpml(const QString& path, ObjectId targetGroup) {

@@ -129,7 +129,7 @@ void CPaneRouter::ReadOn() {
 void CPaneRouter::SelectNodeAndArticle(ObjectId node, ObjectId article) {
   QTreeWidgetItem* item = m_tree.FindItem(node);
   if (item == nullptr) return;
-  m_tree.ApplyUpdate(UpdateCode::SelectItem, {item, -1}, {});
+  m_tree.SelectItem(item);
   m_tree.scrollToItem(item);
   if (article == 0) return;
   const int row = m_list.FindRow(article);
@@ -157,7 +157,7 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
       // Only the source changed: its item and the groups above it, not the
       // whole tree, or a pass over many sources costs the square of them.
       // A source the tree does not show yet brings the whole tree in line.
-      if (!m_tree.RefreshSourceCounts(change.source)) m_tree.ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+      if (!m_tree.RefreshSourceCounts(change.source)) m_tree.RefreshAll();
       const IdList& shown = m_list.ShownSources();
       if (m_selectionMoved || std::find(shown.begin(), shown.end(), change.source) != shown.end())
         m_list.ShowNode(m_tree.SelectedNode());
@@ -174,10 +174,10 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
   m_applying = true;
   m_selectionMoved = false;
   m_listCleared = false;
-  m_tree.ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  m_tree.RefreshAll();
   if (change.selectNode) {
     if (QTreeWidgetItem* item = m_tree.FindItem(*change.selectNode))
-      m_tree.ApplyUpdate(UpdateCode::SelectItem, {item, -1}, {});
+      m_tree.SelectItem(item);
   }
   m_list.ShowNode(m_tree.SelectedNode());
   m_applying = false;
@@ -186,7 +186,7 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
   if (m_page != nullptr) m_page->Refresh();
   if (change.selectArticle != 0) {
     const int row = m_list.FindRow(change.selectArticle);
-    if (row >= 0) m_list.ApplyUpdate(UpdateCode::SelectItem, {nullptr, row}, {});
+    if (row >= 0) m_list.SelectRow(row);
   }
 }
 

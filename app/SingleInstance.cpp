@@ -23,6 +23,7 @@
 #include "feeds/Markup.h"
 #include "feeds/TextDecoding.h"
 #include "feeds/XMLParser.h"
+#include "model/TreeOrder.h"
 #include "views/Desktop.h"
 #include "views/Shell.h"
 #include "views/SourceListView.h"
@@ -249,22 +250,9 @@ namespace {
 
 void AddFeedFromDesktop(CMainFrame& frame, const QString& address) {
   frame.ShowMainWindow();
-  CSourceListView* tree = frame.SourceTree();
-  // Into the selected group, the group of the selected feed, or else the
-  // first group at the root.
-  QTreeWidgetItem* item = nullptr;
-  if (const std::optional<ObjectId> node = tree->SelectedNode()) item = tree->FindItem(*node);
-  if (item != nullptr && tree->KindOf(item) == CSourceListView::NodeKind::Source) item = item->parent();
-  if (item == nullptr || tree->KindOf(item) != CSourceListView::NodeKind::Group) {
-    item = nullptr;
-    QTreeWidgetItem* root = tree->RootItem();
-    for (int i = 0; root != nullptr && i < root->childCount() && item == nullptr; ++i) {
-      if (tree->KindOf(root->child(i)) == CSourceListView::NodeKind::Group) item = root->child(i);
-    }
-  }
-  if (item == nullptr) return;
-  tree->ApplyUpdate(UpdateCode::SelectItem, {item, -1}, {});
-  frame.Commands().AddFeed(CSourceListView::IdOf(item), address);
+  // The tree's selection stays as it is: the user may be reading.
+  const ObjectId group = GroupForNewFeed(frame.Model(), frame.SourceTree()->SelectedNode());
+  if (group != 0) frame.Commands().AddFeed(group, address);
 }
 
 }  // namespace

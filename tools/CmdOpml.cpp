@@ -60,8 +60,7 @@ int RunImport(CliContext& ctx) {
   if (!LoadUserData(ctx, manager, path, &fetchState)) return 1;
   // New outlines go into the first root group the tree shows (the root
   // level, which makes one, when no root group resolves).
-  const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
-  const OpmlImportResult result = ImportOpml(manager, data, roots.empty() ? 0 : roots.front());
+  const OpmlImportResult result = ImportOpml(manager, data, GroupForNewFeed(manager, std::nullopt));
   if (!result.ok) {
     ctx.err << OpmlImportWarning(QString::fromStdString(file), result).toStdString() << "\n";
     return 1;

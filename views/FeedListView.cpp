@@ -144,29 +144,6 @@ void CFeedListView::showEvent(QShowEvent* event) {
   ApplyPendingColumnWidths();
 }
 
-ViewPosition CFeedListView::ApplyUpdate(UpdateCode code, ViewPosition position,
-                                        const ViewUpdate& request) {
-  ViewPosition result;
-  switch (code) {
-    case UpdateCode::AddItem:
-      if (position.row >= 0) result.row = m_model->InsertRow(position.row, request.article);
-      break;
-    case UpdateCode::RemoveItem:
-      if (position.row >= 0 && position.row < m_model->rowCount())
-        m_model->RemoveRowList({position.row});
-      break;
-    case UpdateCode::SelectItem:
-      if (position.row >= 0) SelectRow(position.row);
-      break;
-    case UpdateCode::RefreshAll:
-      RefreshAll();
-      break;
-    case UpdateCode::CopySubtree:
-      break;
-  }
-  return result;
-}
-
 void CFeedListView::ShowNode(std::optional<ObjectId> node) {
   m_node = node;
   RefreshAll();

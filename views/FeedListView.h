@@ -13,7 +13,6 @@
 #include "model/RSSObject.h"
 #include "views/ArticleFilter.h"
 #include "views/IMainFrame.h"
-#include "views/ViewUpdate.h"
 
 class QMenu;
 class QTimer;
@@ -43,10 +42,12 @@ class CFeedListView : public QTreeView {
   // Inserts the three columns with their initial widths.
   void InitialUpdate();
 
-  // 1 inserts a row for the request's article at the position's row, 2
-  // removes the row, 3 adds the row to the selection, 4 rebuilds the rows
-  // from the node shown. Codes 1-3 ignore a negative row.
-  ViewPosition ApplyUpdate(UpdateCode code, ViewPosition position, const ViewUpdate& request);
+  // Rebuilds the rows from the node shown: rows added, texts refreshed,
+  // sorted, stale rows removed; the selection stays with its articles.
+  void RefreshAll();
+  // Adds the row to the selection (nothing for a row out of range); alone
+  // selected, its article is shown and the mark-read delay starts.
+  void SelectRow(int row);
 
   // The tree's selected node (none without a selection): the rows are
   // rebuilt from its articles. Node 0 (the root item) and none show nothing.
@@ -145,7 +146,6 @@ class CFeedListView : public QTreeView {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void RefreshAll();
   // Drops the articles the filter does not let through.
   void FilterArticles(IdList& articles) const;
   void Sort(int column, bool ascending);
@@ -160,7 +160,6 @@ class CFeedListView : public QTreeView {
   void ApplyPendingColumnWidths();
   void OnSelectionChanged(const QItemSelection& selected);
   void OnRowSelected(int row);
-  void SelectRow(int row);
   void SelectOnly(int row);
   // One flag per row: whether it is selected.
   std::vector<char> SelectedRowFlags() const;

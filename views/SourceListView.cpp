@@ -11,6 +11,7 @@
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
+#include "model/TreeOrder.h"
 #include "views/Desktop.h"
 #include "views/SourceTreeItem.h"
 #include "views/ViewText.h"
@@ -236,20 +237,6 @@ void CSourceListView::SortChildren(QTreeWidgetItem* item) {
   if (item->childCount() > 1) item->sortChildren(0, Qt::AscendingOrder);
 }
 
-void CSourceListView::AddGroupItems(QTreeWidgetItem* parent, ObjectId groupId, int depth) {
-  const CGroup* g = Model().GetGroup(groupId);
-  if (g == nullptr || depth > kMaxDepth) return;
-  QTreeWidgetItem* item = NewItem(parent, groupId, NodeKind::Group);
-  UpdateAppearance(item);
-  for (ObjectId child : g->m_childGroups) AddGroupItems(item, child, depth + 1);
-  for (ObjectId sid : g->m_sources) {
-    if (Model().GetFeedSource(sid) == nullptr) continue;
-    UpdateAppearance(NewItem(item, sid, NodeKind::Source));
-  }
-  SortChildren(item);
-  ApplyExpansion(item);
-}
-
 void CSourceListView::Fill() {
   QTreeWidgetItem* selected = SelectedItem();
   const ObjectId selectedId = IdOf(selected);
@@ -262,8 +249,24 @@ void CSourceListView::Fill() {
   }
   m_root = NewItem(nullptr, 0, NodeKind::Root);
   m_root->setText(0, QStringLiteral("Feed Sources"));
-  for (ObjectId gid : Model().m_rootGroups) AddGroupItems(m_root, gid, 0);
-  SortChildren(m_root);
+  // The model's walk in display order makes the items already sorted.
+  std::vector<QTreeWidgetItem*> open{m_root};
+  TreeVisitor visitor;
+  visitor.enterGroup = [&](const CGroup& g, size_t depth) {
+    // A damaged file's groups nested deeper than this are not shown.
+    QTreeWidgetItem* parent = depth < static_cast<size_t>(kMaxDepth) ? open.back() : nullptr;
+    QTreeWidgetItem* item = parent != nullptr ? NewItem(parent, g.m_id, NodeKind::Group) : nullptr;
+    if (item != nullptr) UpdateAppearance(item);
+    open.push_back(item);
+  };
+  visitor.source = [&](const CFeedSource& s, size_t) {
+    if (open.back() != nullptr) UpdateAppearance(NewItem(open.back(), s.m_id, NodeKind::Source));
+  };
+  visitor.leaveGroup = [&](const CGroup&, size_t) {
+    if (QTreeWidgetItem* item = open.back()) ApplyExpansion(item);
+    open.pop_back();
+  };
+  VisitInDisplayOrder(Model(), visitor);
   ApplyExpansion(m_root);
   QTreeWidgetItem* target = FindItem(selectedId);
   if (target == nullptr) target = FindItem(parentId);
@@ -272,16 +275,13 @@ void CSourceListView::Fill() {
   RefreshAll();
 }
 
-QTreeWidgetItem* CSourceListView::AddItem(QTreeWidgetItem* parent, const ViewUpdate& request) {
+QTreeWidgetItem* CSourceListView::AddItem(QTreeWidgetItem* parent, ObjectId id, NodeKind kind) {
   const NodeKind parentKind = KindOf(parent);
   QTreeWidgetItem* item = nullptr;
-  if (parentKind == NodeKind::Group || parentKind == NodeKind::Root) {
-    if (request.group != 0 && Model().GetGroup(request.group) != nullptr) {
-      item = NewItem(parent, request.group, NodeKind::Group);
-    } else if (parentKind == NodeKind::Group && request.source != 0 &&
-               Model().GetFeedSource(request.source) != nullptr) {
-      item = NewItem(parent, request.source, NodeKind::Source);
-    }
+  if (kind == NodeKind::Group && (parentKind == NodeKind::Group || parentKind == NodeKind::Root)) {
+    if (Model().GetGroup(id) != nullptr) item = NewItem(parent, id, NodeKind::Group);
+  } else if (kind == NodeKind::Source && parentKind == NodeKind::Group) {
+    if (Model().GetFeedSource(id) != nullptr) item = NewItem(parent, id, NodeKind::Source);
   }
   if (item == nullptr) return nullptr;
   // The label carries the counts; the weight is the full refresh's to set.
@@ -322,18 +322,14 @@ void CSourceListView::RefreshLevel(QTreeWidgetItem* item, const IdList& groups,
   bool added = false;
   for (ObjectId gid : groups) {
     if (Model().GetGroup(gid) == nullptr || children.count(gid) != 0) continue;
-    ViewUpdate request;
-    request.group = gid;
-    if (QTreeWidgetItem* child = AddItem(item, request)) {
+    if (QTreeWidgetItem* child = AddItem(item, gid, NodeKind::Group)) {
       children.emplace(gid, child);
       added = true;
     }
   }
   for (ObjectId sid : sources) {
     if (Model().GetFeedSource(sid) == nullptr || children.count(sid) != 0) continue;
-    ViewUpdate request;
-    request.source = sid;
-    if (QTreeWidgetItem* child = AddItem(item, request)) {
+    if (QTreeWidgetItem* child = AddItem(item, sid, NodeKind::Source)) {
       children.emplace(sid, child);
       added = true;
     }
@@ -417,43 +413,6 @@ void CSourceListView::SelectItem(QTreeWidgetItem* item) {
   if (item == nullptr) return;
   setCurrentItem(item);
   if (!item->isSelected()) item->setSelected(true);
-}
-
-QTreeWidgetItem* CSourceListView::CopySubtree(QTreeWidgetItem* newParent, QTreeWidgetItem* copied) {
-  if (newParent == nullptr || copied == nullptr) return nullptr;
-  for (QTreeWidgetItem* p = newParent; p != nullptr; p = p->parent()) {
-    if (p == copied) return nullptr;
-  }
-  const NodeKind kind = KindOf(copied);
-  if (kind != NodeKind::Group && kind != NodeKind::Source) return nullptr;
-  QTreeWidgetItem* copy = NewItem(newParent, IdOf(copied), kind);
-  copy->setText(0, copied->text(0));
-  for (int i = 0; i < copied->childCount(); ++i) CopySubtree(copy, copied->child(i));
-  return copy;
-}
-
-ViewPosition CSourceListView::ApplyUpdate(UpdateCode code, ViewPosition position,
-                                          const ViewUpdate& request) {
-  ViewPosition result;
-  QTreeWidgetItem* item = position.item;
-  switch (code) {
-    case UpdateCode::AddItem:
-      if (item != nullptr) result.item = AddItem(item, request);
-      break;
-    case UpdateCode::RemoveItem:
-      RemoveItem(item);
-      break;
-    case UpdateCode::SelectItem:
-      SelectItem(item);
-      break;
-    case UpdateCode::RefreshAll:
-      RefreshAll();
-      break;
-    case UpdateCode::CopySubtree:
-      if (item != nullptr) result.item = CopySubtree(item, request.treeItem);
-      break;
-  }
-  return result;
 }
 
 // --- selection, expansion, focus

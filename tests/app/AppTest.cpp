@@ -509,7 +509,7 @@ TEST(AppStartTest, IconsHaveTheirPictures) {
   CSourceListView* tree = h.Frame().SourceTree();
   const ObjectId group = h.Model().m_rootGroups[0];
   CFeedSource* source = h.Model().AddSource(group, u"http://icons.example/");
-  tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  tree->RefreshAll();
   for (ObjectId id : {ObjectId{0}, group, source->m_id}) {
     ASSERT_NE(tree->FindItem(id), nullptr);
     EXPECT_FALSE(tree->FindItem(id)->icon(0).pixmap(16).isNull()) << id;

@@ -26,7 +26,7 @@ class CommandsTest : public ::testing::Test {
   void SetUp() override { f.model.SeedRandom(7); }
 
   QTreeWidgetItem* Item(ObjectId id) { return f.tree->FindItem(id); }
-  void Select(ObjectId id) { f.tree->ApplyUpdate(UpdateCode::SelectItem, {Item(id), -1}, {}); }
+  void Select(ObjectId id) { f.tree->SelectItem(Item(id)); }
   void RightClick(QTreeWidgetItem* item) {
     const QPoint pos = f.tree->visualItemRect(item).center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, f.tree->viewport()->mapToGlobal(pos));
@@ -68,7 +68,7 @@ TEST_F(CommandsTest, DeleteGroupRefusesTheLastRootGroupAndAsksOtherwise) {
   // With two root groups a root group is asked for and deleted; the root
   // item becomes selected.
   CGroup* second = f.Group(0, u"Second");
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   Select(second->m_id);
   const ObjectId secondId = second->m_id;
   Key(Qt::Key_Delete);

@@ -118,7 +118,7 @@ TEST(MainFrameTest, AutomaticUpdate) {
       return c.news;
     };
     if (c.selectSource) {
-      f.SourceTree()->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+      f.SourceTree()->RefreshAll();
       if (QTreeWidgetItem* item = f.SourceTree()->FindItem(source->m_id)) {
         f.SourceTree()->setCurrentItem(item);
       } else {

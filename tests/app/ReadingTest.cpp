@@ -60,7 +60,7 @@ class ReadingTest : public ::testing::Test {
   }
   void TearDown() override { qunsetenv("XDG_RUNTIME_DIR"); }
 
-  void Select(ObjectId node) { f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(node), -1}, {}); }
+  void Select(ObjectId node) { f.tree->SelectItem(f.tree->FindItem(node)); }
   void Read(ObjectId article) { f.list->ReadRow(f.list->FindRow(article)); }
   ObjectId Node() { return f.tree->SelectedNode().value_or(~0u); }
   IdList Shown() { return f.list->ArticleModel()->Ids(); }

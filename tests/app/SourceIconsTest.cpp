@@ -75,7 +75,7 @@ TEST_F(SourceIconsTest, AFailedUpdateShowsTheWarningMarkAndItsReasonUntilOneSucc
 
   // Another reason replaces the first; the mark stays through a refresh of the whole tree.
   Update(s->m_id, u"HTTP status 404");
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   EXPECT_EQ(Item(s->m_id)->toolTip(0), QStringLiteral("The last update failed: HTTP status 404"));
   EXPECT_EQ(Picture(Item(s->m_id)->icon(0)), warning);
 
@@ -134,8 +134,8 @@ TEST_F(SiteIconTreeTest, TheSitesIconIsShownOnceFetchedWithoutWaitingForIt) {
   EXPECT_TRUE(std::filesystem::exists(options.folder));
 
   // Asked once however often the tree is refreshed.
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
+  f.tree->RefreshAll();
   QTest::qWait(100);
   int asked = 0;
   for (const test::HttpRequest& r : server.Requests()) asked += r.path == "/favicon.ico";
@@ -169,7 +169,7 @@ TEST_F(SiteIconTreeTest, TheTreeOutlivesItsProvider) {
     CSiteIconProvider provider(options);
     f.tree->SetSiteIcons(&provider);
   }
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   QTest::qWait(200);
   EXPECT_NE(Picture(Item(s->m_id)->icon(0)).pixelColor(8, 8), QColor(Qt::green));
 }

@@ -43,7 +43,7 @@ class FeedListViewTest : public ::testing::Test {
     f.CreateViews();
     tester = std::make_unique<QAbstractItemModelTester>(
         f.list->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
-    f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+    f.tree->SelectItem(f.tree->FindItem(s->m_id));
   }
   void TearDown() override { qunsetenv("XDG_RUNTIME_DIR"); }
 
@@ -111,7 +111,7 @@ TEST(FeedListViewWidthsTest, InitialWidthsFollowTheWidthTheListHasWhenFirstShown
 
 TEST_F(FeedListViewTest, DateColumnFitsABoldDateAndTheTitleTakesTheRest) {
   CFeed* late = f.Article(s, u"late", false, Date(2000, 12, 28, 22, 58, 58));
-  f.list->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.list->RefreshAll();
   f.window.show();
   QFont bold = f.list->font();
   bold.setBold(true);
@@ -156,15 +156,15 @@ TEST_F(FeedListViewTest, HeaderClicksToggleTheSortAndStoreItOnTheShownSources) {
   EXPECT_EQ(f.list->header()->sortIndicatorOrder(), Qt::AscendingOrder);
 
   // The choice comes back when the source is selected again.
-  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(other->m_id), -1}, {});
+  f.tree->SelectItem(f.tree->FindItem(other->m_id));
   EXPECT_EQ(M()->rowCount(), 0);
-  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+  f.tree->SelectItem(f.tree->FindItem(s->m_id));
   EXPECT_EQ(Titles(), (std::vector<QString>{"Bravo", "Delta", "echo", "alpha", "charlie"}));
   EXPECT_EQ(f.list->SortColumn(), 2);
   EXPECT_FALSE(f.list->SortAscending());
 
   // Another column starts ascending; a group stores the choice on all its sources.
-  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(g->m_id), -1}, {});
+  f.tree->SelectItem(f.tree->FindItem(g->m_id));
   ClickHeader(1);
   EXPECT_TRUE(f.list->SortAscending());
   EXPECT_EQ(s->m_sortColumn, 1);
@@ -189,7 +189,7 @@ TEST_F(FeedListViewTest, SingleSelectionShowsTheArticleAndMarksItReadWhenTheTime
   EXPECT_EQ(f.tree->FindItem(g->m_id)->text(0), QStringLiteral("G (2 / 5)"));
   EXPECT_EQ(Selected(), IdList{c->m_id});  // the refresh kept the selection
   // Counts kept up to date by the timer agree with a full refresh.
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   EXPECT_EQ(f.tree->FindItem(g->m_id)->text(0), QStringLiteral("G (2 / 5)"));
   EXPECT_EQ(f.saves, 1);
 }
@@ -298,27 +298,12 @@ TEST_F(FeedListViewTest, RefreshInsertsAndRemovesOnlyWhatChangedAndKeepsTheSelec
   int removed = 0;
   QObject::connect(M(), &QAbstractItemModel::rowsInserted, [&] { ++inserted; });
   QObject::connect(M(), &QAbstractItemModel::rowsRemoved, [&] { ++removed; });
-  f.list->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.list->RefreshAll();
   EXPECT_EQ(inserted, 1);
   EXPECT_EQ(removed, 1);
   EXPECT_EQ(Titles(), (std::vector<QString>{"aardvark", "alpha", "Bravo", "charlie", "Delta"}));
   EXPECT_EQ(Selected(), IdList{c->m_id});
   EXPECT_NE(f.list->FindRow(fresh->m_id), -1);
-}
-
-TEST_F(FeedListViewTest, ListCodesOneToThreeWorkOnRowIndexes) {
-  ViewUpdate request;
-  request.article = a->m_id;
-  EXPECT_EQ(f.list->ApplyUpdate(UpdateCode::AddItem, {nullptr, 0}, request).row, 0);
-  EXPECT_EQ(M()->rowCount(), 6);
-  EXPECT_EQ(f.list->ApplyUpdate(UpdateCode::AddItem, {nullptr, -1}, request).row, -1);
-  f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, 2}, {});
-  f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, 3}, {});
-  EXPECT_EQ(Selected().size(), 2u);
-  f.list->ApplyUpdate(UpdateCode::RemoveItem, {nullptr, 0}, {});
-  f.list->ApplyUpdate(UpdateCode::RemoveItem, {nullptr, 99}, {});
-  EXPECT_EQ(M()->rowCount(), 5);
-  EXPECT_EQ(f.list->FindRow(a->m_id), 0);
 }
 
 TEST_F(FeedListViewTest, SourceXmlIsWrittenWithAByteOrderMarkOrWarns) {

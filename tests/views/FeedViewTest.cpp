@@ -231,14 +231,14 @@ class FeedViewTest : public ::testing::Test {
     c = f.Article(s, u"charlie");
     f.CreateViews(true);
     f.window.show();
-    f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+    f.tree->SelectItem(f.tree->FindItem(s->m_id));
   }
   void TearDown() override { qunsetenv("XDG_RUNTIME_DIR"); }
 
   CArticleWebPage* Page() { return static_cast<CArticleWebPage*>(f.view->page()); }
   void SelectRow(int row) {
     f.list->selectionModel()->clearSelection();
-    f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, row}, {});
+    f.list->SelectRow(row);
   }
 
   test::TempDir tmp;
@@ -267,7 +267,7 @@ TEST_F(FeedViewTest, SelectingAnArticleWritesItsPageWithoutScripts) {
   EXPECT_EQ(f.view->page()->url().toLocalFile(), path);
 
   // A tree selection clears the pane to an empty page.
-  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(g->m_id), -1}, {});
+  f.tree->SelectItem(f.tree->FindItem(g->m_id));
   EXPECT_EQ(f.view->CurrentFeedId(), 0u);
   EXPECT_EQ(test::ReadFile(path.toStdString()), "");
 }

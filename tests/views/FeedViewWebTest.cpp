@@ -69,7 +69,7 @@ class FeedViewWebTest : public ::testing::Test {
     article = f.Article(s, u"pictures");
     f.CreateViews(true);
     f.window.show();
-    f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+    f.tree->SelectItem(f.tree->FindItem(s->m_id));
   }
   void TearDown() override { qunsetenv("XDG_RUNTIME_DIR"); }
 
@@ -78,7 +78,7 @@ class FeedViewWebTest : public ::testing::Test {
   // Shows the article and waits until the browser has loaded its page.
   void ShowArticle() {
     QSignalSpy loaded(Page(), &QWebEnginePage::loadFinished);
-    f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, f.list->FindRow(article->m_id)}, {});
+    f.list->SelectRow(f.list->FindRow(article->m_id));
     ASSERT_EQ(f.view->CurrentFeedId(), article->m_id);
     ASSERT_TRUE(loaded.wait(20000));
     ASSERT_EQ(Page()->url().toLocalFile(), f.view->PagePath());
