@@ -116,6 +116,11 @@ void CCommands::OnSourceApplied(const SourceReport& report) {
   change.scope = ModelChange::Scope::SourceUpdated;
   change.source = report.source;
   change.save = false;
+  // An update appends what it brings to the source's articles.
+  if (const CFeedSource* source = Model().GetFeedSource(report.source); source != nullptr && report.added > 0) {
+    const size_t added = std::min(static_cast<size_t>(report.added), source->m_articles.size());
+    change.articlesAdded.assign(source->m_articles.end() - static_cast<ptrdiff_t>(added), source->m_articles.end());
+  }
   emit modelChanged(change);
   emit sourceUpdated(report.source);
 }
@@ -124,7 +129,10 @@ void CCommands::OnPassFinished(const PassReport& report) {
   const PassKind kind = m_passKind;
   m_passKind = PassKind::None;
   if (report.news) {
-    emit modelChanged({});
+    // Every source was shown as it was applied: only the save is left.
+    ModelChange change;
+    change.scope = ModelChange::Scope::Shown;
+    emit modelChanged(change);
     // Only news the user did not ask for is announced in the tray.
     if (kind == PassKind::Automatic) m_frame.SetNewArticles(true);
   }

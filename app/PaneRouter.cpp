@@ -159,8 +159,11 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
       // A source the tree does not show yet brings the whole tree in line.
       if (!m_tree.RefreshSourceCounts(change.source)) m_tree.RefreshAll();
       const IdList& shown = m_list.ShownSources();
-      if (m_selectionMoved || std::find(shown.begin(), shown.end(), change.source) != shown.end())
+      if (m_selectionMoved) {
         m_list.ShowNode(m_tree.SelectedNode());
+      } else if (std::find(shown.begin(), shown.end(), change.source) != shown.end()) {
+        m_list.InsertArticles(change.articlesAdded);
+      }
       m_applying = false;
       if (m_selectionMoved) {
         ShowSelectionStatus();

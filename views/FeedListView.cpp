@@ -151,6 +151,17 @@ void CFeedListView::ShowNode(std::optional<ObjectId> node) {
 
 void CFeedListView::RefreshArticle(ObjectId article) { m_model->TouchRow(m_model->FindRow(article)); }
 
+void CFeedListView::InsertArticles(const IdList& articles) {
+  if (!m_node.has_value() || *m_node == 0 || articles.empty()) return;
+  IdList added = articles;
+  if (m_filter.IsActive()) FilterArticles(added);
+  if (m_sortedColumn < 0) {
+    m_model->AppendRows(added);
+  } else {
+    m_model->InsertSorted(added, m_sortedColumn, m_sortedAscending);
+  }
+}
+
 void CFeedListView::RefreshAll() {
   m_filterPending = false;
   const CFeedsManager& model = m_feedModel;

@@ -56,6 +56,11 @@ class CFeedListView : public QTreeView {
 
   // Only this article's read flag changed: its row is drawn again.
   void RefreshArticle(ObjectId article);
+  // Articles were added to a source the list shows (an update applied it):
+  // rows for those the filter lets through, each sorted into its place; the
+  // other rows, their selection and the article being read stay. The cost
+  // grows with the articles added, not with the rows shown.
+  void InsertArticles(const IdList& articles);
 
   // Asks for the articles to be deleted, then selects the next article: the
   // row that stays selected, or the one that took the first deleted row's
