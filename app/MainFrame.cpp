@@ -38,6 +38,7 @@
 #include "feeds/UpdateCycle.h"
 #include "model/Clock.h"
 #include "model/DateTime.h"
+#include "views/DateText.h"
 #include "views/ArticleFilterBar.h"
 #include "views/Desktop.h"
 #include "views/FeedListView.h"
@@ -253,6 +254,7 @@ void CMainFrame::StartFrameTimer(FrameTimer timer) {
 }
 
 void CMainFrame::StopFrameTimer(FrameTimer timer) {
+  if (timer == FrameTimer::Update) m_commands->StopUpdateTimer();
   if (QTimer* t = Timer(timer)) t->stop();
 }
 
@@ -322,7 +324,7 @@ void CMainFrame::OnPassFinished(const PassReport& report, bool automatic) {
 void CMainFrame::ShowBusy(bool busy) { m_busyIndicator->setVisible(busy); }
 
 void CMainFrame::UpdateClock() {
-  const QString text = ToQString(CDateTime::FromTime(Model().Clock().CurrentTime()).Format());
+  const QString text = FormatDisplayDate(CDateTime::FromTime(Model().Clock().CurrentTime()), true);
   if (text == m_lastClockText) return;
   const int needed = m_clockPane->fontMetrics().horizontalAdvance(text) + 10;
   if (m_clockPane->minimumWidth() < needed) m_clockPane->setMinimumWidth(needed);

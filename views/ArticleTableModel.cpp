@@ -1,3 +1,4 @@
+#include "views/DateText.h"
 #include "views/ArticleTableModel.h"
 
 #include <QFont>
@@ -33,7 +34,7 @@ QVariant CArticleTableModel::data(const QModelIndex& index, int role) const {
       switch (index.column()) {
         case kTitle: return ToQString(DecodeForDisplay(article->m_title));
         case kChannel: return ToQString(DecodeForDisplay(article->m_channel));
-        default: return FormatArticleDate(article->m_date);
+        default: return FormatDisplayDate(article->m_date);
       }
     case Qt::FontRole:
       if (article != nullptr && !article->m_read) {

@@ -1,3 +1,4 @@
+#include "views/DateText.h"
 #include "views/FeedListView.h"
 
 #include <QContextMenuEvent>
@@ -106,7 +107,7 @@ int CFeedListView::DateColumnWidth() const {
     for (int hour : {10, 22}) {
       CDateTime sample;
       sample.SetDateTime(2000, month, 28, hour, 58, 58);
-      widest = std::max(widest, metrics.horizontalAdvance(FormatArticleDate(sample)));
+      widest = std::max(widest, metrics.horizontalAdvance(FormatDisplayDate(sample)));
     }
   }
   // The cell's text margins on both sides, and a little air.

@@ -124,6 +124,7 @@ bool CArticleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType ty
     if (type == NavigationTypeLinkClicked || type == NavigationTypeFormSubmitted) {
       m_userNavigation = true;
     } else if (!(type == NavigationTypeRedirect && m_userNavigation)) {
+      emit navigationRefused(url);
       return false;
     }
   }

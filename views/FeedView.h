@@ -33,6 +33,11 @@ class CArticleWebPage : public QWebEnginePage {
   // can be exercised without a browser round trip.
   bool HandleNavigation(const QUrl& url, bool isMainFrame);
 
+ signals:
+  // The page asked to leave the article by itself (a refresh, a script)
+  // and was kept where it is.
+  void navigationRefused(const QUrl& url);
+
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
   QWebEnginePage* createWindow(WebWindowType type) override;

@@ -136,10 +136,13 @@ TEST_F(SiteIconTreeTest, TheSitesIconIsShownOnceFetchedWithoutWaitingForIt) {
   // Asked once however often the tree is refreshed.
   f.tree->RefreshAll();
   f.tree->RefreshAll();
-  QTest::qWait(100);
-  int asked = 0;
-  for (const test::HttpRequest& r : server.Requests()) asked += r.path == "/favicon.ico";
-  EXPECT_EQ(asked, 1);
+  auto asked = [&] {
+    int n = 0;
+    for (const test::HttpRequest& r : server.Requests()) n += r.path == "/favicon.ico";
+    return n;
+  };
+  EXPECT_FALSE(QTest::qWaitFor([&] { return asked() > 1; }, 1000));
+  EXPECT_EQ(asked(), 1);
 
   // A failed update puts the warning mark in its place, success brings it back.
   Update(s->m_id, u"timed out");
@@ -153,9 +156,10 @@ TEST_F(SiteIconTreeTest, ASiteWithoutAnIconKeepsTheStandardOne) {
   f.CreateViews();
   const QImage standard = Picture(Item(s->m_id)->icon(0));
   CSiteIconProvider provider(options);
+  QSignalSpy arrived(&provider, &ISiteIcons::iconsArrived);
   f.tree->SetSiteIcons(&provider);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !server.Requests().empty(); }, 10000));
-  QTest::qWait(300);
+  EXPECT_FALSE(arrived.wait(1000));
   EXPECT_EQ(Picture(Item(s->m_id)->icon(0)), standard);
   EXPECT_TRUE(provider.SiteIcon(s->m_url).isNull());
 }
@@ -170,7 +174,9 @@ TEST_F(SiteIconTreeTest, TheTreeOutlivesItsProvider) {
     f.tree->SetSiteIcons(&provider);
   }
   f.tree->RefreshAll();
-  QTest::qWait(200);
+  // Whatever the gone provider had posted is delivered (or dropped) now.
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
   EXPECT_NE(Picture(Item(s->m_id)->icon(0)).pixelColor(8, 8), QColor(Qt::green));
 }
 

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -20,10 +21,17 @@ int main(int argc, char** argv) {
   if (!home.isValid()) return 2;
   const QString config = home.filePath(QStringLiteral("config"));
   const QString data = home.filePath(QStringLiteral("data"));
+  // The article page, the source text and the single-instance socket live
+  // here: tests running side by side must not share them.
+  const QString runtime = home.filePath(QStringLiteral("runtime"));
   QDir().mkpath(config);
   QDir().mkpath(data);
+  QDir().mkpath(runtime);
+  QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
   qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+  qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+  qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toLocal8Bit());
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);

@@ -70,6 +70,9 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
     CFeedSource* s = model.AddSource(group, u"http://example.com/" + title);
     s->m_title = title;
     s->m_autoName = false;
+    // As stored sources often are: by title, A to Z.
+    s->m_sortColumn = 0;
+    s->m_sortDirection = kSortAscending;
     return s;
   }
   CFeed* Article(CFeedSource* s, const std::u16string& title, bool read = false,

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "model/Text.h"
+#include "views/DateText.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/FakeMainFrame.h"
 #include "views/ArticleTableModel.h"
@@ -80,7 +81,7 @@ TEST_F(FeedListViewTest, ColumnsTextsAndBoldUnread) {
   ASSERT_EQ(M()->rowCount(), 5);
   const int row = f.list->FindRow(a->m_id);
   EXPECT_EQ(M()->index(row, 1).data().toString(), QStringLiteral("S"));
-  EXPECT_EQ(M()->index(row, 2).data().toString(), FormatArticleDate(a->m_date));
+  EXPECT_EQ(M()->index(row, 2).data().toString(), FormatDisplayDate(a->m_date));
   EXPECT_TRUE(M()->index(row, 0).data(Qt::FontRole).value<QFont>().bold());
   EXPECT_FALSE(M()->index(f.list->FindRow(b->m_id), 0).data(Qt::FontRole).value<QFont>().bold());
   EXPECT_EQ(M()->index(f.list->FindRow(b->m_id), 2).data().toString(), QString());
@@ -115,7 +116,7 @@ TEST_F(FeedListViewTest, DateColumnFitsABoldDateAndTheTitleTakesTheRest) {
   f.window.show();
   QFont bold = f.list->font();
   bold.setBold(true);
-  const int dateText = QFontMetrics(bold).horizontalAdvance(FormatArticleDate(late->m_date));
+  const int dateText = QFontMetrics(bold).horizontalAdvance(FormatDisplayDate(late->m_date));
   for (int width : {360, 900, 1300}) {
     SCOPED_TRACE(width);
     f.list->resize(width, 300);
@@ -126,14 +127,37 @@ TEST_F(FeedListViewTest, DateColumnFitsABoldDateAndTheTitleTakesTheRest) {
   }
 }
 
-TEST(ArticleDateTextTest, DateAloneAtMidnightAndEmptyWithoutADate) {
-  const QLocale c = QLocale::c();
-  EXPECT_EQ(FormatArticleDate(Date(2009, 5, 4, 0, 0, 0), c), c.toString(QDate(2009, 5, 4), QLocale::ShortFormat));
-  EXPECT_EQ(FormatArticleDate(Date(2009, 5, 4, 10, 20, 30), c),
-            c.toString(QDate(2009, 5, 4), QLocale::ShortFormat) + QLatin1Char(' ') +
-                c.toString(QTime(10, 20, 30), QLocale::ShortFormat));
-  EXPECT_EQ(FormatArticleDate(CDateTime::Invalid(), c), QString());
-  EXPECT_EQ(FormatArticleDate(CDateTime::Null(), c), QString());
+// One format for the list, its tooltips, the clock and the properties: the
+// locale's short date with a four-digit year, then its short time; the
+// clock adds seconds; the date alone at midnight; nothing without a date.
+TEST(DisplayDateTextTest, TheLocalesShortFormatWithAFourDigitYear) {
+  struct Case {
+    const char* locale;
+    CDateTime date;
+    const char* list;
+    const char* clock;
+  };
+  const Case cases[] = {
+      {"en_US", Date(2009, 5, 4, 15, 20, 30), "5/4/2009 3:20\u202fPM", "5/4/2009 3:20:30\u202fPM"},
+      {"de_DE", Date(2009, 5, 4, 15, 20, 30), "04.05.2009 15:20", "04.05.2009 15:20:30"},
+      {"en_GB", Date(2031, 12, 24, 9, 5, 0), "24/12/2031 09:05", "24/12/2031 09:05:00"},
+      {"de_DE", Date(2009, 5, 4, 0, 0, 0), "04.05.2009", "04.05.2009"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.locale);
+    const QLocale locale(QString::fromLatin1(c.locale));
+    // Qt's locale data writes the en_US time with a narrow no-break space or
+    // a plain one, depending on its version.
+    auto same = [](QString a, QString b) {
+      a.replace(QChar(0x202F), QLatin1Char(' '));
+      b.replace(QChar(0x202F), QLatin1Char(' '));
+      return a == b;
+    };
+    EXPECT_PRED2(same, FormatDisplayDate(c.date, false, locale), QString::fromUtf8(c.list));
+    EXPECT_PRED2(same, FormatDisplayDate(c.date, true, locale), QString::fromUtf8(c.clock));
+  }
+  EXPECT_EQ(FormatDisplayDate(CDateTime::Invalid()), QString());
+  EXPECT_EQ(FormatDisplayDate(CDateTime::Null()), QString());
 }
 
 TEST_F(FeedListViewTest, HeaderClicksToggleTheSortAndStoreItOnTheShownSources) {

@@ -222,10 +222,11 @@ TEST_F(FeedViewWebTest, ARefreshInAFeedsTextNeitherLeavesNorDeletes) {
   for (const std::u16string& target : {server.Url16("/elsewhere.html"), std::u16string(u"http://DELETE_ARTICLE/")}) {
     SCOPED_TRACE(QString::fromStdU16String(target).toStdString());
     article->m_description = u"<meta http-equiv=\"refresh\" content=\"0;url=" + target + u"\"><p>text</p>";
-    QSignalSpy loaded(Page(), &QWebEnginePage::loadFinished);
+    QSignalSpy refused(static_cast<CArticleWebPage*>(Page()), &CArticleWebPage::navigationRefused);
     f.view->ShowArticle(article->m_id);
-    ASSERT_TRUE(loaded.wait(20000));
-    QTest::qWait(1500);
+    // The refresh is asked for, and refused.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !refused.isEmpty(); }, 20000));
+    EXPECT_EQ(refused.front().front().toUrl(), QUrl(QString::fromStdU16String(target)));
     EXPECT_TRUE(f.view->ShowsArticlePage());
     EXPECT_EQ(f.view->CurrentFeedId(), article->m_id);
   }
@@ -265,8 +266,10 @@ TEST_F(FeedViewWebTest, NoBackToAnArticleThatHasGone) {
   f.commands->DeleteArticles({article->m_id});
   EXPECT_FALSE(f.view->CanGoBack());
   EXPECT_FALSE(f.view->BackBar()->isVisible());
+  // Back would start loading the article page.
+  QSignalSpy started(Page(), &QWebEnginePage::loadStarted);
   QTest::keyClick(f.view, Qt::Key_Left, Qt::AltModifier);
-  QTest::qWait(200);
+  EXPECT_FALSE(started.wait(1000));
   EXPECT_EQ(Page()->url(), QUrl(QString::fromStdString(server.Url("/page.html"))));
 }
 
@@ -287,7 +290,8 @@ TEST_F(FeedViewWebTest, ABrowserThatCannotBeStartedIsReported) {
   f.view->OpenInBrowser(QUrl(QStringLiteral("file:///etc/passwd")));
   f.shellSucceeds = true;
   f.view->OpenInBrowser(link);
-  QTest::qWait(50);
+  // A message would be posted: everything posted has run.
+  QCoreApplication::sendPostedEvents(f.view, QEvent::MetaCall);
   EXPECT_EQ(f.opened.size(), 2u);
   EXPECT_EQ(f.messages.size(), 1u);
 }
