@@ -21,6 +21,8 @@
 #include <QStatusTipEvent>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolBar>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
@@ -38,6 +40,7 @@
 #include "feeds/UpdateCycle.h"
 #include "model/Clock.h"
 #include "model/DateTime.h"
+#include "model/TreeOrder.h"
 #include "views/DateText.h"
 #include "views/ArticleFilterBar.h"
 #include "views/Desktop.h"
@@ -164,8 +167,56 @@ void CMainFrame::CreatePanes() {
   connect(m_innerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
 }
 
+namespace {
+
+// The theme's icon, else the style's own.
+QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback) {
+  return QIcon::fromTheme(QString::fromLatin1(name), widget.style()->standardIcon(fallback));
+}
+
+}  // namespace
+
 void CMainFrame::CreateMenus() {
+  // The commands used most, in the File menu and on the toolbar; F5 and
+  // Ctrl+F whichever pane has the focus.
+  QAction* addFeed = new QAction(ThemeIcon(*this, "list-add", QStyle::SP_FileDialogNewFolder),
+                                 QStringLiteral("&Add feed..."), this);
+  addFeed->setStatusTip(QStringLiteral("Subscribe to a feed in the selected group"));
+  connect(addFeed, &QAction::triggered, this, [this] {
+    const ObjectId group = GroupForNewFeed(Model(), m_sourceTree->SelectedNode());
+    if (group != 0) m_commands->AddFeed(group);
+  });
+  QAction* updateAll = new QAction(ThemeIcon(*this, "view-refresh", QStyle::SP_BrowserReload),
+                                   QStringLiteral("&Update all feeds"), this);
+  updateAll->setShortcut(QKeySequence(Qt::Key_F5));
+  updateAll->setShortcutContext(Qt::WindowShortcut);
+  updateAll->setStatusTip(QStringLiteral("Download every feed's articles now"));
+  connect(updateAll, &QAction::triggered, this, [this] {
+    // While a name is being edited F5 belongs to the edit box.
+    if (!m_sourceTree->IsEditing()) m_commands->UpdateAll(false);
+  });
+  m_markAllReadAction = new QAction(ThemeIcon(*this, "mail-mark-read", QStyle::SP_DialogApplyButton),
+                                    QStringLiteral("&Mark all as read"), this);
+  m_markAllReadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+  m_markAllReadAction->setStatusTip(QStringLiteral("Mark every article of the selected group or feed as read"));
+  connect(m_markAllReadAction, &QAction::triggered, this, &CMainFrame::OnMarkAllRead);
+  m_filterAction = new QAction(ThemeIcon(*this, "edit-find", QStyle::SP_FileDialogContentsView),
+                               QStringLiteral("&Filter articles..."), this);
+  m_filterAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  m_filterAction->setStatusTip(QStringLiteral("Show only the articles that contain the words you type"));
+  connect(m_filterAction, &QAction::triggered, this, &CMainFrame::OnFindArticles);
+  QToolBar* toolBar = addToolBar(QStringLiteral("Commands"));
+  toolBar->setObjectName(QStringLiteral("commands"));
+  toolBar->setMovable(false);
+  toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  for (QAction* a : {addFeed, updateAll, m_markAllReadAction, m_filterAction}) toolBar->addAction(a);
+
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->addAction(addFeed);
+  file->addAction(updateAll);
+  file->addAction(m_markAllReadAction);
+  file->addAction(m_filterAction);
+  file->addSeparator();
   QAction* importOpml = file->addAction(QStringLiteral("&Import (OPML)..."));
   importOpml->setStatusTip(QStringLiteral("Import a list of feeds"));
   connect(importOpml, &QAction::triggered, this, &CMainFrame::OnImportOpml);
@@ -344,6 +395,9 @@ void CMainFrame::UpdateTrayIcon() {
     m_unreadCountStale = false;
   }
   const QString tip = TrayToolTip(m_bNewArticles, m_unreadCount);
+  const QString title = m_unreadCount > 0 ? QStringLiteral("%1 (%2 unread)").arg(QString::fromLatin1(kApplicationName)).arg(m_unreadCount)
+                                          : QString::fromLatin1(kApplicationName);
+  if (windowTitle() != title) setWindowTitle(title);
   const bool changed = !m_trayAdded || icon != m_trayIconId || tip != m_trayTip;
   m_trayIconId = icon;
   m_trayTip = tip;

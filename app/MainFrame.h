@@ -209,6 +209,7 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   CArticleFilterBar* m_filterBar = nullptr;
   QMenu* m_viewMenu = nullptr;
   QAction* m_markAllReadAction = nullptr;
+  QAction* m_filterAction = nullptr;
   QAction* m_updateSelectedAction = nullptr;
   QTimer* m_selectionSaveTimer = nullptr;
   // What SelectedNode and SelectedArticle hold.
