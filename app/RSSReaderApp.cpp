@@ -63,8 +63,7 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   // The window takes its stored size before the views set up, so that the
   // article list sizes its columns to its real width.
   m_frame->RestorePlacement();
-  m_frame->SourceTree()->InitialUpdate();
-  m_frame->ArticleList()->InitialUpdate();
+  m_frame->InitialUpdate();
   // The node and article selected when the program last ended.
   m_frame->RestoreSelection();
 
@@ -88,8 +87,6 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
       m_frame->showNormal();
     }
   }
-
-  m_doc->m_feedsManager.m_statusHandler = m_frame.get();
 
   CMainFrame* frame = m_frame.get();
   QMetaObject::invokeMethod(frame, [frame] { frame->SetTrackPlacement(true); },

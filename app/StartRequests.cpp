@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTreeWidgetItem>
 #include <QUrl>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "feeds/Markup.h"
 #include "feeds/TextDecoding.h"
 #include "feeds/XMLParser.h"
+#include "model/TreeOrder.h"
 #include "views/Desktop.h"
 #include "views/SourceListView.h"
 #include "views/ViewText.h"
@@ -125,22 +125,9 @@ namespace {
 
 void AddFeedFromDesktop(CMainFrame& frame, const QString& address) {
   frame.ShowMainWindow();
-  CSourceListView* tree = frame.SourceTree();
-  // Into the selected group, the group of the selected feed, or else the
-  // first group at the root.
-  QTreeWidgetItem* item = nullptr;
-  if (const std::optional<ObjectId> node = tree->SelectedNode()) item = tree->FindItem(*node);
-  if (item != nullptr && tree->KindOf(item) == CSourceListView::NodeKind::Source) item = item->parent();
-  if (item == nullptr || tree->KindOf(item) != CSourceListView::NodeKind::Group) {
-    item = nullptr;
-    QTreeWidgetItem* root = tree->RootItem();
-    for (int i = 0; root != nullptr && i < root->childCount() && item == nullptr; ++i) {
-      if (tree->KindOf(root->child(i)) == CSourceListView::NodeKind::Group) item = root->child(i);
-    }
-  }
-  if (item == nullptr) return;
-  // The selection stays: what the user is reading does not change.
-  frame.Commands().AddFeed(CSourceListView::IdOf(item), address);
+  // The tree's selection stays as it is: the user may be reading.
+  const ObjectId group = GroupForNewFeed(frame.Model(), frame.SourceTree()->SelectedNode());
+  if (group != 0) frame.Commands().AddFeed(group, address);
 }
 
 }  // namespace

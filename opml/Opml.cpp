@@ -170,50 +170,29 @@ std::vector<WrittenOutline> Flatten(const std::vector<Outline>& outlines) {
 
 // Writes the body's outlines and records each as the reader should see it.
 void WriteOutlines(QXmlStreamWriter& w, const CFeedsManager& m, std::vector<WrittenOutline>& written) {
-  // Iterative, so a deep tree cannot exhaust the stack. Each group is
-  // written once, where it is first met: a damaged file may list a group in
-  // two places, or inside itself.
-  struct Frame {
-    const CGroup* group;
-    IdList groups;
-    size_t next = 0;
-  };
-  std::vector<Frame> stack;
-  std::unordered_set<const CGroup*> seen;
-  auto start = [&](const CGroup& g) {
+  // In the tree's order; each group is written once, where it is first met
+  // (a damaged file may list a group in two places, or inside itself).
+  TreeVisitor visitor;
+  visitor.enterGroup = [&](const CGroup& g, size_t depth) {
     const QString name = ExportedName(g.m_name);
     w.writeStartElement(QStringLiteral("outline"));
     w.writeAttribute(QStringLiteral("text"), name);
     w.writeAttribute(QStringLiteral("title"), name);
-    written.push_back({stack.size(), false, name.trimmed(), QString()});
-    stack.push_back({&g, GroupsInDisplayOrder(m, g.m_childGroups)});
+    written.push_back({depth, false, name.trimmed(), QString()});
   };
-  for (ObjectId gid : GroupsInDisplayOrder(m, m.m_rootGroups)) {
-    if (!seen.insert(m.GetGroup(gid)).second) continue;
-    start(*m.GetGroup(gid));
-    while (!stack.empty()) {
-      Frame& f = stack.back();
-      if (f.next < f.groups.size()) {
-        const CGroup* child = m.GetGroup(f.groups[f.next++]);
-        if (child != nullptr && seen.insert(child).second) start(*child);
-        continue;
-      }
-      for (ObjectId sid : SourcesInDisplayOrder(m, f.group->m_sources)) {
-        const CFeedSource* s = m.GetFeedSource(sid);
-        const QString url = XmlSafe(ToQ(s->m_url));
-        if (url.trimmed().isEmpty()) continue;  // nothing another reader could fetch
-        const QString title = ExportedName(s->m_title);
-        w.writeEmptyElement(QStringLiteral("outline"));
-        w.writeAttribute(QStringLiteral("type"), QStringLiteral("rss"));
-        w.writeAttribute(QStringLiteral("text"), title);
-        w.writeAttribute(QStringLiteral("title"), title);
-        w.writeAttribute(QStringLiteral("xmlUrl"), url);
-        written.push_back({stack.size(), true, title.trimmed(), url.trimmed()});
-      }
-      w.writeEndElement();
-      stack.pop_back();
-    }
-  }
+  visitor.source = [&](const CFeedSource& s, size_t depth) {
+    const QString url = XmlSafe(ToQ(s.m_url));
+    if (url.trimmed().isEmpty()) return;  // nothing another reader could fetch
+    const QString title = ExportedName(s.m_title);
+    w.writeEmptyElement(QStringLiteral("outline"));
+    w.writeAttribute(QStringLiteral("type"), QStringLiteral("rss"));
+    w.writeAttribute(QStringLiteral("text"), title);
+    w.writeAttribute(QStringLiteral("title"), title);
+    w.writeAttribute(QStringLiteral("xmlUrl"), url);
+    written.push_back({depth, true, title.trimmed(), url.trimmed()});
+  };
+  visitor.leaveGroup = [&](const CGroup&, size_t) { w.writeEndElement(); };
+  VisitInDisplayOrder(m, visitor);
 }
 
 // How deep the groups nest (a root group is at depth 1).

@@ -61,8 +61,7 @@ int RunImport(CliContext& ctx) {
   // New outlines go into the first root group the tree shows (the root
   // level, which makes one, when no root group resolves); a file of this
   // program's export holds a whole tree and goes to the root level.
-  const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
-  const OpmlImportResult result = ImportOpml(manager, data, roots.empty() ? 0 : roots.front());
+  const OpmlImportResult result = ImportOpml(manager, data, GroupForNewFeed(manager, std::nullopt));
   if (!result.ok) {
     ctx.err << OpmlImportWarning(QString::fromStdString(file), result).toStdString() << "\n";
     return 1;

@@ -332,8 +332,8 @@ TEST_F(AddFeedSearchTest, AHandedOverFeedIsFetchedOnceAndTheReadingStays) {
   article->m_title = u"An article";
   reading->m_articles.push_back(article->m_id);
   CSourceListView* tree = h.Frame().SourceTree();
-  tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  tree->ApplyUpdate(UpdateCode::SelectItem, {tree->FindItem(reading->m_id), -1}, {});
+  tree->RefreshAll();
+  tree->SelectItem(tree->FindItem(reading->m_id));
   const ObjectId readingId = reading->m_id;
   ASSERT_EQ(tree->SelectedNode(), std::optional<ObjectId>(readingId));
 

@@ -206,14 +206,14 @@ TEST_F(BackgroundUpdateTest, AWarningMarkSurvivesARestart) {
   h.Frame().Commands().UpdateAll(false);
   ASSERT_TRUE(h.WaitForUpdates());
   ASSERT_EQ(server.Requests().size(), 1u) << "the source without an address is not fetched";
-  EXPECT_EQ(h.Frame().SourceState(failing).failure, u"HTTP status 410");
-  EXPECT_EQ(h.Frame().SourceState(welcomeId).failure, u"");
+  EXPECT_EQ(h.Frame().Commands().SourceState(failing).failure, u"HTTP status 410");
+  EXPECT_EQ(h.Frame().Commands().SourceState(welcomeId).failure, u"");
   h.Doc().SaveDataFile();
 
   ASSERT_TRUE(h.Start());
   ASSERT_NE(h.Model().GetFeedSource(failing), nullptr);
-  EXPECT_EQ(h.Frame().SourceState(failing).failure, u"HTTP status 410");
-  EXPECT_EQ(h.Frame().SourceState(welcomeId).failure, u"");
+  EXPECT_EQ(h.Frame().Commands().SourceState(failing).failure, u"HTTP status 410");
+  EXPECT_EQ(h.Frame().Commands().SourceState(welcomeId).failure, u"");
   CSourceListView* tree = h.Frame().SourceTree();
   EXPECT_EQ(tree->FindItem(failing)->icon(0).cacheKey(), tree->FailureIcon().cacheKey());
   EXPECT_EQ(server.Requests().size(), 1u);

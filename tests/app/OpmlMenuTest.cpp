@@ -152,7 +152,7 @@ TEST(OpmlMenuTest, ImportPlacesOutlinesByTheSelectionAndKeepsTheirTitles) {
   const ObjectId inner = model.AddGroup(second, u"Inner")->m_id;
   const ObjectId held = model.AddSource(inner, u"http://held.example/rss")->m_id;
   CSourceListView* tree = h.Frame().SourceTree();
-  tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  tree->RefreshAll();
   QTemporaryDir dir;
 
   enum class Select { Group, Source, Root, Nothing };
@@ -180,13 +180,13 @@ TEST(OpmlMenuTest, ImportPlacesOutlinesByTheSelectionAndKeepsTheirTitles) {
         "<outline type=\"rss\" xmlUrl=\"http://nameless.example/" + tag + "\"/>");
     switch (c.select) {
       case Select::Group:
-        tree->ApplyUpdate(UpdateCode::SelectItem, {tree->FindItem(inner), -1}, {});
+        tree->SelectItem(tree->FindItem(inner));
         break;
       case Select::Source:
-        tree->ApplyUpdate(UpdateCode::SelectItem, {tree->FindItem(held), -1}, {});
+        tree->SelectItem(tree->FindItem(held));
         break;
       case Select::Root:
-        tree->ApplyUpdate(UpdateCode::SelectItem, {tree->RootItem(), -1}, {});
+        tree->SelectItem(tree->RootItem());
         break;
       case Select::Nothing:
         tree->setCurrentItem(nullptr);

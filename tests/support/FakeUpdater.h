@@ -134,6 +134,8 @@ class FakeUpdater : public IFeedUpdater {
         if (const CFeedSource* s = m_model->GetFeedSource(id)) {
           report.title = s->m_title;
           report.commsStatus = s->m_commsStatus;
+          const size_t was = before.count(id) != 0 ? before[id] : 0;
+          report.added = s->m_articles.size() > was ? static_cast<int>(s->m_articles.size() - was) : 0;
         }
       }
       if (m_listener.sourceApplied) m_listener.sourceApplied(report);

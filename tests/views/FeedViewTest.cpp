@@ -334,14 +334,14 @@ class FeedViewTest : public ::testing::Test {
     c = f.Article(s, u"charlie");
     f.CreateViews(true);
     f.window.show();
-    f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+    f.tree->SelectItem(f.tree->FindItem(s->m_id));
   }
   void TearDown() override { qunsetenv("XDG_RUNTIME_DIR"); }
 
   CArticleWebPage* Page() { return static_cast<CArticleWebPage*>(f.view->page()); }
   void SelectRow(int row) {
     f.list->selectionModel()->clearSelection();
-    f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, row}, {});
+    f.list->SelectRow(row);
   }
 
   test::TempDir tmp;
@@ -370,7 +370,7 @@ TEST_F(FeedViewTest, SelectingAnArticleWritesItsPageWithoutScripts) {
   EXPECT_EQ(f.view->page()->url().toLocalFile(), path);
 
   // A tree selection clears the pane to an empty page.
-  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(g->m_id), -1}, {});
+  f.tree->SelectItem(f.tree->FindItem(g->m_id));
   EXPECT_EQ(f.view->CurrentFeedId(), 0u);
   EXPECT_EQ(test::ReadFile(path.toStdString()), "");
 }
@@ -434,11 +434,11 @@ TEST_F(FeedViewTest, ANewColourSchemeRepaintsTheShownArticle) {
 TEST_F(FeedViewTest, DeleteKeyAndFocus) {
   SelectRow(f.list->FindRow(a->m_id));
   const ObjectId aId = a->m_id;
-  QTest::keyClick(f.view.get(), Qt::Key_Delete);
+  QTest::keyClick(f.view, Qt::Key_Delete);
   EXPECT_EQ(f.model.GetFeed(aId), nullptr);
   f.newArticles = true;
   QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
-  QCoreApplication::sendEvent(f.view.get(), &in);
+  QCoreApplication::sendEvent(f.view, &in);
   EXPECT_FALSE(f.newArticles);
 }
 
@@ -447,7 +447,7 @@ TEST_F(FeedViewTest, DeleteKeyAndFocus) {
 TEST_F(FeedViewTest, ClickOnTheShownNodeChangesNothing) {
   SelectRow(f.list->FindRow(b->m_id));
   ASSERT_EQ(f.view->CurrentFeedId(), b->m_id);
-  QSignalSpy refreshed(f.list.get(), &CFeedListView::refreshed);
+  QSignalSpy refreshed(f.list, &CFeedListView::refreshed);
   QTreeWidgetItem* item = f.tree->FindItem(s->m_id);
   QTest::mouseClick(f.tree->viewport(), Qt::LeftButton, {}, f.tree->visualItemRect(item).center());
   f.tree->BeginDrag(item);
