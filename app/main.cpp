@@ -27,7 +27,7 @@ void SetNames() {
 
 void Describe(QCommandLineParser& parser) {
   parser.setApplicationDescription(QStringLiteral(
-      "A reader for RSS and Atom feeds.\n\n"
+      "A reader for RSS, Atom and JSON feeds.\n\n"
       "When Quillbend already runs, a new start hands its arguments to the running\n"
       "window and ends: without arguments the window comes to the front."));
   parser.addHelpOption();

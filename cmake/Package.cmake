@@ -5,9 +5,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillbend)
 set(CPACK_PACKAGE_VENDOR Velmorant)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop reader for RSS and Atom feeds")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop reader for RSS, Atom and JSON feeds")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Quillbend subscribes to web feeds (RSS 2.0 and Atom) by their address, keeps
+  "Quillbend subscribes to web feeds (RSS, Atom, JSON Feed) by their address, keeps
 them in a tree of groups, downloads each when its refresh interval has elapsed
 and keeps every article in one data file. Articles that were deleted do not
 come back. quillbend-cli does the same work without a window.")

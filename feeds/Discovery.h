@@ -1,14 +1,15 @@
 // Finding the feed behind what the user typed into the add-feed dialog: the
 // address of a feed itself, or of a web page that announces its feeds with
 // <link rel="alternate" type="application/rss+xml" href="..." title="...">
-// (or "application/atom+xml").
+// (or "application/atom+xml", "application/feed+json").
 //
 // The text is checked first (CheckFeedAddress): refused text never touches
 // the network. Then each candidate URL is fetched in turn; without a typed
 // scheme https comes first and http is tried only when the https transfer
 // fails (no connection, no secure connection, a timeout); an answer with
-// any HTTP status is final. A body whose root element is "rss" or "feed" is
-// a feed, and the result is the address itself; otherwise the body is read
+// any HTTP status is final. A body that holds a feed (RSS, RSS 1.0, Atom or
+// JSON Feed, as the interpretation understands it) is a feed, and the result
+// is the address itself; otherwise the body is read
 // as HTML and its announced feeds, resolved against the page (or its
 // <base href>), are the result, in document order and without repeats.
 //
