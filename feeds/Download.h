@@ -146,8 +146,11 @@ class CTransferSet;
 // libcurl's multi interface, admitting them in the order started while at
 // most `maxPerHost` run to one host name and `maxTotal` in all. The worker
 // starts with the pool and ends with Stop (or the destructor); `done` runs
-// on it, so it should be quick (hand the result on, do not parse it), and
-// it must not cancel. libcurl stays initialised until the pool is gone.
+// on it and every other transfer waits while it runs, as does a Cancel, so
+// it does no more than ready the result for its owner (the update engine
+// decodes and parses the document there: milliseconds, even for a document
+// of a few megabytes), and it must not cancel. libcurl stays initialised
+// until the pool is gone.
 class CDownloadPool final : public IDownloader {
  public:
   explicit CDownloadPool(const DownloadOptions& options = {});

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "model/FeedsManager.h"
@@ -28,14 +27,11 @@ inline constexpr char16_t kCommsDownloadError[] =
 // wrapped since the last update makes the source due.
 bool IsSourceDue(uint32_t now, uint32_t lastTick, int32_t refreshMinutes);
 
-// Turns a fetched document into articles of the source. `tick` is the tick
-// taken when the pass began. True when it added at least one article.
-using InterpretFunction = std::function<bool(CFeedsManager& manager, CFeedSource& source,
-                                             const SharedText& text, uint32_t tick)>;
-
-// The real interpretation step, both halves on the calling thread:
+// Both halves of reading a fetched document on the calling thread:
 // ParseFeed (feeds/ParsedFeed.h), which may run on any thread, then
-// InterpretFeed (feeds/Interpret.h), which runs on the model's.
+// InterpretFeed (feeds/Interpret.h), which runs on the model's. `tick` is
+// the tick taken when the pass began. True when it added at least one
+// article. (The update engine runs the halves on different threads.)
 bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                        uint32_t tick);
 

@@ -43,9 +43,20 @@ bool IsSuccess(long status) { return status >= 200 && status < 300; }
 
 }  // namespace
 
-CUpdateEngine::Arrived CUpdateEngine::Decoded(DownloadResult r) {
+CUpdateEngine::Arrived CUpdateEngine::Parsed(DownloadResult r, const ParseFunction& parse) {
   Arrived a;
-  a.text = SharedText(DecodeDownload(r));
+  try {
+    // The body goes as soon as it is decoded; the text lives on in the
+    // parsed document.
+    const SharedText text(DecodeDownload(r));
+    r.body = std::string();
+    a.feed = parse ? parse(text) : ParseFeed(text);
+  } catch (...) {
+    // Out of memory on the worker: the source gets the status of a failed
+    // transfer, as when its interpretation fails so.
+    a.feed = CParsedFeed();
+    a.failed = true;
+  }
   r.body = std::string();
   a.result = std::move(r);
   return a;
@@ -54,15 +65,28 @@ CUpdateEngine::Arrived CUpdateEngine::Decoded(DownloadResult r) {
 struct CUpdateEngine::Inbox {
   std::mutex mutex;
   std::map<uint64_t, Arrived> results;
+  // The serials whose results the pass still waits for; a result of any
+  // other serial (its source left the pass, the pass was cancelled) is
+  // dropped when it arrives.
+  std::unordered_set<uint64_t> awaited;
   // Posts the engine's task; null once the engine has closed the inbox.
   std::function<void()> post;
   bool posted = false;  // a task is on its way and has not drained yet
+  ParseFunction parse;  // set before the first download starts, then only read
+
+  bool Awaits(uint64_t serial) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return post && awaited.count(serial) != 0;
+  }
 
   void Deliver(uint64_t serial, DownloadResult r) {
-    // Decoding happens here, off the owner's thread.
-    Arrived a = Decoded(std::move(r));
+    // Not worth parsing when nobody waits for it.
+    if (!Awaits(serial)) return;
+    // Decoding and parsing happen here, off the owner's thread.
+    Arrived a = Parsed(std::move(r), parse);
     std::lock_guard<std::mutex> lock(mutex);
-    if (!post) return;
+    // It may have been given up while it was parsed.
+    if (!post || awaited.erase(serial) == 0) return;
     results.insert_or_assign(serial, std::move(a));
     // Under the lock, so that nothing is posted once the engine has closed
     // the inbox; one task serves every result that came before it runs.
@@ -81,6 +105,7 @@ CUpdateEngine::CUpdateEngine(CFeedsManager& manager, IDownloader& downloader, IE
       m_inbox(std::make_shared<Inbox>()),
       m_tasks(std::make_unique<CExecutorScope>(executor)) {
   m_inbox->post = [this] { m_tasks->Post([this] { ApplyPosted(); }); };
+  m_inbox->parse = m_hooks.parse;
 }
 
 CUpdateEngine::CUpdateEngine(CFeedsManager& manager, Hooks hooks,
@@ -93,12 +118,16 @@ CUpdateEngine::CUpdateEngine(CFeedsManager& manager, Hooks hooks,
       m_inbox(std::make_shared<Inbox>()),
       m_tasks(std::make_unique<CExecutorScope>(*m_ownQueue)) {
   m_inbox->post = [this] { m_tasks->Post([this] { ApplyPosted(); }); };
+  m_inbox->parse = m_hooks.parse;
 }
 
 CUpdateEngine::~CUpdateEngine() {
+  std::map<uint64_t, Arrived> dropped;
   {
     std::lock_guard<std::mutex> lock(m_inbox->mutex);
     m_inbox->post = nullptr;
+    m_inbox->awaited.clear();
+    dropped.swap(m_inbox->results);
   }
   if (m_downloader != nullptr) m_downloader->Cancel(m_group);
 }
@@ -180,11 +209,20 @@ bool CUpdateEngine::Enqueue(const IdList& sources, bool force, const DownloadRes
       e.holdUntil = until;
     } else if (fetched != nullptr) {
       // Already here: applied in its turn like any download that arrived.
+      // It is parsed here, on the owner's thread: there is no download to
+      // do it on.
       e.prefetched = true;
-      m_arrived.insert_or_assign(e.serial, Decoded(*fetched));
+      m_arrived.insert_or_assign(e.serial, Parsed(*fetched, m_hooks.parse));
     }
     m_queue.push_back(e);
     ++taken;
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_inbox->mutex);
+    for (size_t i = m_queue.size() - taken; i < m_queue.size(); ++i) {
+      const Entry& e = m_queue[i];
+      if (!e.held && !e.prefetched) m_inbox->awaited.insert(e.serial);
+    }
   }
   // Every request goes out at once, in pass order; the downloader admits
   // them in that order as its limits allow.
@@ -218,8 +256,16 @@ ObjectId CUpdateEngine::WaitingFor() const {
 
 void CUpdateEngine::DrainInbox() {
   std::lock_guard<std::mutex> lock(m_inbox->mutex);
-  for (auto& [serial, a] : m_inbox->results) m_arrived.insert_or_assign(serial, std::move(a));
+  m_arrived.merge(m_inbox->results);
   m_inbox->results.clear();
+}
+
+void CUpdateEngine::Drop(uint64_t serial) {
+  m_arrived.erase(serial);
+  std::map<uint64_t, Arrived>::node_type dropped;
+  std::lock_guard<std::mutex> lock(m_inbox->mutex);
+  m_inbox->awaited.erase(serial);
+  dropped = m_inbox->results.extract(serial);
 }
 
 bool CUpdateEngine::ApplyReady(std::chrono::milliseconds budget) {
@@ -239,7 +285,7 @@ bool CUpdateEngine::ApplyReady(std::chrono::milliseconds budget) {
     CFeedSource* source = m_manager.GetFeedSource(head.source);
     if (source == nullptr || source->m_url != head.url) {
       // Deleted, or its address changed, while the document was on the way.
-      m_arrived.erase(head.serial);
+      Drop(head.serial);
       m_queue.pop_front();
       continue;
     }
@@ -302,10 +348,12 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
     } else {
       const size_t count = source.m_articles.size();
       try {
-        if (m_hooks.interpret) {
-          m_hooks.interpret(m_manager, source, a.text, e.tick);
+        if (a.failed) {
+          source.m_commsStatus = kCommsDownloadError;
+        } else if (m_hooks.interpret) {
+          m_hooks.interpret(m_manager, source, a.feed, e.tick);
         } else {
-          ParseAndInterpret(m_manager, source, a.text, e.tick);
+          InterpretFeed(m_manager, source, a.feed, e.tick);
         }
       } catch (...) {
         source.m_commsStatus = kCommsDownloadError;
@@ -361,11 +409,16 @@ void CUpdateEngine::RunToCompletion() {
 
 void CUpdateEngine::Cancel() {
   if (!m_running) return;
-  if (m_downloader != nullptr) m_downloader->Cancel(m_group);
+  std::map<uint64_t, Arrived> dropped;
   {
+    // First, so that a download being parsed right now is dropped when it
+    // is done instead of being waited for.
     std::lock_guard<std::mutex> lock(m_inbox->mutex);
-    m_inbox->results.clear();
+    m_inbox->awaited.clear();
+    dropped.swap(m_inbox->results);
   }
+  if (m_downloader != nullptr) m_downloader->Cancel(m_group);
+  dropped.clear();
   Finish(true);
 }
 

@@ -7,13 +7,20 @@
 // due test taken once; sources without an address are never fetched. Their
 // documents are fetched together by an IDownloader (the program's one
 // CDownloadPool: politeness limits), the engine's transfers a group of their
-// own; each finished download is decoded there and queued, and the engine
-// posts itself a task on its IExecutor, which runs it on the owner's thread.
-// That task parses and interprets the results strictly in pass order: the
-// next source only once its own result is in. Only the owner's thread
-// touches the model, so a pass leaves exactly the model (records,
-// identifiers, histories, statuses) that updating the sources one after
-// another would leave.
+// own; each finished download is decoded and parsed (ParseFeed) on the
+// thread that delivers it and queued, and the engine posts itself a task on
+// its IExecutor, which runs it on the owner's thread. That task interprets
+// the parsed documents (InterpretFeed) strictly in pass order: the next
+// source only once its own result is in. Only the owner's thread touches
+// the model, so a pass leaves exactly the model (records, identifiers,
+// histories, statuses) that updating the sources one after another would
+// leave.
+//
+// A parsed document (its text and its element tree, a few times the size of
+// the download) is kept only until its source has been interpreted; one
+// whose source left the pass, or whose pass was cancelled, is dropped when
+// that happens, or as soon as it arrives if its download was still on the
+// way.
 //
 // The engine holds source identifiers, never records: a source deleted
 // while its document is on the way is dropped, one moved is applied where it
@@ -33,6 +40,7 @@
 #include <vector>
 
 #include "feeds/Download.h"
+#include "feeds/ParsedFeed.h"
 #include "feeds/UpdateCycle.h"
 #include "feeds/Validators.h"
 #include "model/Executor.h"
@@ -76,8 +84,15 @@ class CUpdateEngine {
     std::function<void(const SourceReport&)> sourceApplied;
     // The pass has ended (the engine is idle again when this runs).
     std::function<void(const PassReport&)> passFinished;
-    // Replaces ParseAndInterpret (tests).
-    InterpretFunction interpret;
+    // Replaces ParseFeed (tests). Called on the thread that delivers the
+    // download (any thread), so it must touch nothing but its argument and
+    // state of its own that is safe across threads.
+    std::function<CParsedFeed(const SharedText& text)> parse;
+    // Replaces InterpretFeed (tests); on the owner's thread. `tick` is the
+    // tick taken when the source joined the pass.
+    std::function<bool(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed,
+                       uint32_t tick)>
+        interpret;
     // How long one task of the executor may apply results before it posts
     // the rest as another task, so that an event loop runs in between;
     // unset: no limit.
@@ -147,11 +162,13 @@ class CUpdateEngine {
   void ForgetSource(ObjectId source) { m_validators.ForgetValidators(source); }
 
  private:
+  using ParseFunction = std::function<CParsedFeed(const SharedText& text)>;
   struct Arrived {
-    DownloadResult result;  // without its body, which is decoded into `text`
-    SharedText text;
+    DownloadResult result;  // without its body, which is decoded and parsed into `feed`
+    CParsedFeed feed;
+    bool failed = false;  // decoding or parsing threw: the feed is empty
   };
-  static Arrived Decoded(DownloadResult result);
+  static Arrived Parsed(DownloadResult result, const ParseFunction& parse);
   // Shared with the download callbacks, which may outlive a pass.
   struct Inbox;
 
@@ -172,6 +189,9 @@ class CUpdateEngine {
   void Finish(bool cancelled);
   void SetStatus(const std::u16string& text);
   void DrainInbox();
+  // Drops the result of `serial`, here or on its way (its source left the
+  // pass).
+  void Drop(uint64_t serial);
   IDownloader& Downloader();
   // The engine's task: applies a slice, and posts the next when more waits.
   void ApplyPosted();
@@ -191,7 +211,7 @@ class CUpdateEngine {
   uint64_t m_nextSerial = 1;
   std::deque<Entry> m_queue;
   std::unordered_set<ObjectId> m_inPass;  // every source the pass has taken
-  std::map<uint64_t, Arrived> m_arrived;   // by serial, drained from the inbox
+  std::map<uint64_t, Arrived> m_arrived;   // by serial, drained from the inbox (or prefetched)
   PassReport m_report;
   // Last: its tasks are dropped before anything else goes.
   std::unique_ptr<CExecutorScope> m_tasks;

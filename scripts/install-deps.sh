@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev zlib1g-dev nlohmann-json3-dev
   qt6-base-dev qt6-webengine-dev
   xvfb xauth libpugixml-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
   # packaging and the checks of the installed files
   dpkg-dev file gzip man-db desktop-file-utils appstream
   # the notification test runs its own session bus

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <random>
 #include <string>
@@ -54,7 +56,8 @@ class UpdateEngineTest : public ::testing::Test {
     MakeEngine();
   }
 
-  void MakeEngine(InterpretFunction interpret = nullptr) {
+  void MakeEngine(decltype(CUpdateEngine::Hooks::interpret) interpret = nullptr,
+                  decltype(CUpdateEngine::Hooks::parse) parse = nullptr) {
     m_engine.reset();
     m_fakeOwned = std::make_unique<FakeDownloader>();
     m_fake = m_fakeOwned.get();
@@ -62,6 +65,7 @@ class UpdateEngineTest : public ::testing::Test {
     hooks.sourceApplied = [this](const SourceReport& r) { m_applied.push_back(r); };
     hooks.passFinished = [this](const PassReport& r) { m_finished.push_back(r); };
     hooks.interpret = std::move(interpret);
+    hooks.parse = std::move(parse);
     m_engine = std::make_unique<CUpdateEngine>(m_manager, *m_fake, m_queue, std::move(hooks));
   }
 
@@ -368,11 +372,166 @@ TEST_F(UpdateEngineTest, CancelAbandonsThePass) {
   EXPECT_EQ(m_fake->StartedCount(), 6u);
 }
 
+// The parser's half of reading a document runs where the download is
+// delivered; the model's half on the owner's thread, each source with the
+// document of its own address.
+TEST_F(UpdateEngineTest, DocumentsAreParsedWhereTheyArriveAndInterpretedByTheOwner) {
+  std::mutex mutex;
+  std::vector<std::thread::id> parsedOn;
+  struct Interpreted {
+    std::thread::id thread;
+    ObjectId source;
+    std::u16string text;
+    bool holdsFeed;
+  };
+  std::vector<Interpreted> interpreted;
+  MakeEngine(
+      [&](CFeedsManager& m, CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
+        interpreted.push_back({std::this_thread::get_id(), s.m_id, feed.Text().str(), HoldsFeed(feed)});
+        return InterpretFeed(m, s, feed, tick);
+      },
+      [&](const SharedText& text) {
+        std::lock_guard<std::mutex> lock(mutex);
+        parsedOn.push_back(std::this_thread::get_id());
+        return ParseFeed(text);
+      });
+  const std::vector<std::string> documents = {Rss("A", {"1"}), Atom("B", {"2", "3"}), Rss("C", {"4"})};
+  std::vector<ObjectId> ids;
+  for (int i = 0; i < 3; ++i) ids.push_back(Add("u" + std::to_string(i)));
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+
+  std::thread network([&] {
+    for (size_t i : {2, 0, 1}) m_fake->Complete(i, FakeDownloader::Body(documents[i]));
+  });
+  const std::thread::id networkId = network.get_id();
+  network.join();
+  EXPECT_TRUE(interpreted.empty()) << "nothing touches the model before the owner runs its tasks";
+  m_queue.RunPending();
+
+  EXPECT_FALSE(m_engine->Busy());
+  EXPECT_EQ(parsedOn, std::vector<std::thread::id>(3, networkId));
+  ASSERT_EQ(interpreted.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(interpreted[i].thread, std::this_thread::get_id());
+    EXPECT_EQ(interpreted[i].source, ids[i]);
+    EXPECT_EQ(interpreted[i].text, Widen(documents[i]));
+    EXPECT_TRUE(interpreted[i].holdsFeed);
+  }
+  EXPECT_EQ(m_manager.GetFeedSource(ids[1])->m_articles.size(), 2u);
+}
+
+// Records the text of every document parsed, so that a test can tell
+// whether anything still holds it.
+class ParseLog {
+ public:
+  decltype(CUpdateEngine::Hooks::parse) Hook() {
+    return [this](const SharedText& text) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_texts.emplace(text.str(), text.handle());
+      return ParseFeed(text);
+    };
+  }
+  size_t Count() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_texts.size();
+  }
+  bool Parsed(const std::string& document) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_texts.count(Widen(document)) != 0;
+  }
+  // Whether the parsed document of this text is still alive somewhere.
+  bool Held(const std::string& document) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_texts.find(Widen(document));
+    return it != m_texts.end() && !it->second.expired();
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::multimap<std::u16string, std::weak_ptr<const std::u16string>> m_texts;
+};
+
+TEST_F(UpdateEngineTest, AParsedDocumentIsHeldOnlyUntilItsSourceIsDone) {
+  ParseLog log;
+  std::vector<std::string> heldWhenApplied;
+  std::map<ObjectId, std::string> documentOf;
+  CUpdateEngine::Hooks hooks;
+  hooks.parse = log.Hook();
+  hooks.sourceApplied = [&](const SourceReport& r) {
+    m_applied.push_back(r);
+    if (log.Held(documentOf[r.source])) heldWhenApplied.push_back(documentOf[r.source]);
+  };
+  m_engine = std::make_unique<CUpdateEngine>(m_manager, *m_fake, m_queue, std::move(hooks));
+  std::vector<ObjectId> ids;
+  std::vector<std::string> documents;
+  for (int i = 0; i < 4; ++i) {
+    ids.push_back(Add("u" + std::to_string(i)));
+    documents.push_back(Rss("T" + std::to_string(i), {"k" + std::to_string(i)}));
+    documentOf[ids.back()] = documents.back();
+  }
+
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+  Answer(1, FakeDownloader::Body(documents[1]));
+  EXPECT_TRUE(log.Held(documents[1])) << "waits, parsed, for the source before it";
+  Answer(0, FakeDownloader::Body(documents[0]));
+  EXPECT_EQ(AppliedIds(), (std::vector<ObjectId>{ids[0], ids[1]}));
+  EXPECT_FALSE(log.Held(documents[0]));
+  EXPECT_FALSE(log.Held(documents[1]));
+
+  // The last source goes while its document waits: dropped in its turn.
+  Answer(3, FakeDownloader::Body(documents[3]));
+  EXPECT_TRUE(log.Held(documents[3]));
+  m_manager.DeleteSource(m_root, ids[3]);
+  Answer(2, FakeDownloader::Body(documents[2]));
+  EXPECT_FALSE(m_engine->Busy());
+  EXPECT_FALSE(log.Held(documents[2]));
+  EXPECT_FALSE(log.Held(documents[3]));
+  EXPECT_TRUE(heldWhenApplied.empty()) << "a document is gone before its source is reported";
+
+  // A source that left the pass before its download came: the download is
+  // neither parsed nor kept.
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+  ASSERT_EQ(m_fake->Urls().back(), "u2");
+  m_manager.DeleteSource(m_root, ids[1]);
+  const std::string late = Rss("Late", {"late"});
+  Answer(4, FakeDownloader::Body(documents[0]));
+  EXPECT_TRUE(m_engine->Busy()) << "waits for the third source";
+  Answer(5, FakeDownloader::Body(late));
+  EXPECT_FALSE(log.Parsed(late));
+  Answer(6, FakeDownloader::Body(documents[2]));
+  EXPECT_FALSE(m_engine->Busy());
+  EXPECT_EQ(log.Count(), 6u);
+}
+
+TEST_F(UpdateEngineTest, CancelDropsParsedDocumentsAndTheNextPassGetsItsOwn) {
+  ParseLog log;
+  MakeEngine(nullptr, log.Hook());
+  const ObjectId a = Add("a");
+  const ObjectId b = Add("b");
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+  const std::string stale = Rss("Stale", {"stale"});
+  Answer(1, FakeDownloader::Body(stale));
+  ASSERT_TRUE(log.Held(stale));
+  m_engine->Cancel();
+  EXPECT_FALSE(log.Held(stale)) << "nothing of a cancelled pass is kept";
+  EXPECT_EQ(m_queue.Pending(), 0u);
+
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+  Answer(3, FakeDownloader::Body(Rss("B", {"b1", "b2"})));
+  Answer(2, FakeDownloader::Body(Rss("A", {"a1"})));
+  EXPECT_FALSE(m_engine->Busy());
+  EXPECT_EQ(m_manager.GetFeedSource(a)->m_title, u"A");
+  EXPECT_EQ(m_manager.GetFeedSource(b)->m_title, u"B");
+  EXPECT_EQ(m_manager.GetFeedSource(b)->m_articles.size(), 2u);
+  EXPECT_EQ(m_manager.GetFeedSource(a)->m_articles.size(), 1u);
+}
+
 TEST_F(UpdateEngineTest, ValidatorsAskOnlyForChangedDocuments) {
   int interpreted = 0;
-  MakeEngine([&](CFeedsManager& m, CFeedSource& s, const SharedText& text, uint32_t tick) {
+  MakeEngine([&](CFeedsManager& m, CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
     ++interpreted;
-    return ParseAndInterpret(m, s, text, tick);
+    return InterpretFeed(m, s, feed, tick);
   });
   const ObjectId id = Add("feed");
   CFeedSource& s = *m_manager.GetFeedSource(id);
@@ -477,12 +636,18 @@ TEST_F(UpdateEngineTest, EachFailureHasAReasonBesideTheStoredStatus) {
       {FakeDownloader::Body("<html>gone</html>", 410), u"HTTP status 410", kCommsStatusNotUnderstood},
       {FakeDownloader::Body("<html>a page</html>"), u"not a feed", kCommsStatusNotUnderstood},
       {FakeDownloader::Body("throw"), u"transfer failed", kCommsDownloadError},
+      {FakeDownloader::Body("parse throws"), u"transfer failed", kCommsDownloadError},
       {FakeDownloader::Body(Rss("Fine", {})), u"", kCommsStatusOk},
   };
-  MakeEngine([](CFeedsManager& m, CFeedSource& s, const SharedText& text, uint32_t tick) {
-    if (text.str() == u"throw") throw std::bad_alloc();
-    return ParseAndInterpret(m, s, text, tick);
-  });
+  MakeEngine(
+      [](CFeedsManager& m, CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
+        if (feed.Text().str() == u"throw") throw std::bad_alloc();
+        return InterpretFeed(m, s, feed, tick);
+      },
+      [](const SharedText& text) {
+        if (text.str() == u"parse throws") throw std::bad_alloc();
+        return ParseFeed(text);
+      });
   std::vector<ObjectId> ids;
   for (size_t i = 0; i < std::size(cases); ++i) ids.push_back(Add("u" + std::to_string(i)));
   ASSERT_TRUE(m_engine->UpdateAll(true));
