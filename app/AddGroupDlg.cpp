@@ -9,7 +9,8 @@
 
 namespace qb {
 
-CAddGroupDlg::CAddGroupDlg(QWidget* parent) : QDialog(parent, kDialogWindowFlags) {
+CAddGroupDlg::CAddGroupDlg(IDesktop& desktop, QWidget* parent)
+    : QDialog(parent, kDialogWindowFlags), m_desktop(desktop) {
   setWindowTitle(QStringLiteral("Add New Group"));
   auto* layout = new QGridLayout(this);
   // A dialog keeps the size its controls need: nothing to resize or maximise.
@@ -33,6 +34,11 @@ void CAddGroupDlg::showEvent(QShowEvent* event) {
 }
 
 void CAddGroupDlg::accept() {
+  if (m_nameEdit->text().trimmed().isEmpty()) {
+    m_desktop.ShowMessage(this, MsgIcon::Warning, QString::fromLatin1(kEmptyGroupNameText));
+    m_nameEdit->setFocus();
+    return;
+  }
   m_strName = m_nameEdit->text();
   QDialog::accept();
 }

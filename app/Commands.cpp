@@ -145,7 +145,7 @@ void CCommands::OnPassFinished(const PassReport& report) {
 }
 
 void CCommands::AddGroup(ObjectId parentGroup) {
-  CAddGroupDlg dlg(m_frame.Window());
+  CAddGroupDlg dlg(m_frame.Desktop(), m_frame.Window());
   if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
   const std::u16string name = Trim(FromQString(dlg.m_strName));
   if (name.empty()) return;
@@ -156,7 +156,7 @@ void CCommands::AddGroup(ObjectId parentGroup) {
   emit modelChanged(change);
 }
 
-void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl) {
+void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl, AddFeedOrigin origin) {
   const CGroup* group = Model().GetGroup(groupId);
   if (group == nullptr) return;
   CAddNewFeedDlg dlg(m_frame.Desktop(), Model(), groupId, m_updater.NewDiscovery(), m_frame.Window());
@@ -168,7 +168,9 @@ void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl) {
   const CFeedSource* source = Model().SubscribeSource(groupId, ViewOf(dlg.m_strUrl));
   if (source == nullptr) return;
   const ObjectId sourceId = source->m_id;
-  emit modelChanged({});
+  ModelChange change;
+  if (origin == AddFeedOrigin::User) change.selectNode = sourceId;
+  emit modelChanged(change);
   // Fetched at once, forced, through the same entry point as every update:
   // its articles and its channel title arrive with it, in the background.
   // When the search has just fetched the feed itself, that document is
@@ -433,8 +435,8 @@ void CCommands::ExportOpml(const QString& path) {
       QStringLiteral("The list of feeds has been exported to '%1'.").arg(shown));
 }
 
-void CCommands::ExportSettings(const QString& path) {
-  if (qb::ExportSettings(path)) {
+void CCommands::ExportSettings(const QString& path, const CRSSReaderSettingsManager* inUse) {
+  if (qb::ExportSettings(path, inUse)) {
     m_frame.Desktop().ShowMessage(
         m_frame.Window(), MsgIcon::Information,
         QStringLiteral("Settings have been exported. To import them at a later time, simply "

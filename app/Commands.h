@@ -20,6 +20,7 @@ class QTimer;
 namespace qb {
 
 class CFeedsManager;
+class CRSSReaderSettingsManager;
 class IFeedUpdater;
 class IMainFrame;
 struct PassReport;
@@ -69,9 +70,15 @@ class CCommands : public QObject, public IStatusHandler {
   // --- the tree's requests
   // A group named in a dialog, at the root level (0) or inside the group.
   void AddGroup(ObjectId parentGroup);
+  // Who asked for a feed to be added: the user, from the window, or the
+  // desktop, which handed an address over while the user may be reading.
+  enum class AddFeedOrigin { User, Desktop };
   // A source for the address typed in the dialog, fetched at once. The
-  // dialog starts with `presetUrl` (an address handed over by the desktop).
-  void AddFeed(ObjectId group, const QString& presetUrl = QString());
+  // dialog starts with `presetUrl`. A feed the user added is selected in the
+  // tree (and scrolled to); one the desktop handed over leaves the selection
+  // as it is.
+  void AddFeed(ObjectId group, const QString& presetUrl = QString(),
+               AddFeedOrigin origin = AddFeedOrigin::User);
   // Each asks first; the tree then selects the group that held the node
   // (the root item for a root group). The last root group is never deleted.
   void DeleteSource(ObjectId source, ObjectId group);
@@ -117,7 +124,8 @@ class CCommands : public QObject, public IStatusHandler {
   bool NewSourcesPending() const { return !m_newSources.empty(); }
   // Both sections of the settings, as a file that imports them again when
   // opened; tells the user whether it was written.
-  void ExportSettings(const QString& path);
+  // `inUse` adds the values still at their defaults (see CollectSettings).
+  void ExportSettings(const QString& path, const CRSSReaderSettingsManager* inUse = nullptr);
 
  signals:
   void modelChanged(const qb::ModelChange& change);

@@ -4,6 +4,8 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QFile>
+#include <QStandardPaths>
 
 namespace qb {
 
@@ -31,7 +33,74 @@ ColorPreference ReadPortal(const QDBusConnection& bus) {
   return PreferenceFromPortalValue(reply.arguments().constFirst());
 }
 
+// The value of `key` in `group` of an ini text ("key=value" lines under
+// "[group]"); empty when absent. The last one wins, as in the desktops' own
+// readers.
+QString IniValue(const QString& text, const QString& group, const QString& key) {
+  QString value;
+  QString current;
+  for (const QString& raw : text.split(u'\n')) {
+    const QString line = raw.trimmed();
+    if (line.startsWith(u'[') && line.endsWith(u']')) {
+      current = line.mid(1, line.size() - 2).trimmed();
+      continue;
+    }
+    const qsizetype eq = line.indexOf(u'=');
+    if (eq <= 0 || current != group) continue;
+    if (line.left(eq).trimmed() == key) value = line.mid(eq + 1).trimmed();
+  }
+  return value;
+}
+
+QString ReadText(const QString& path) {
+  QFile file(path);
+  // A settings file is small; anything larger is not one.
+  if (!file.open(QIODevice::ReadOnly) || file.size() > (1 << 20)) return {};
+  return QString::fromUtf8(file.readAll());
+}
+
 }  // namespace
+
+ColorPreference PreferenceFromGtkSettings(const QString& iniText) {
+  const QString group = QStringLiteral("Settings");
+  const QString prefer = IniValue(iniText, group, QStringLiteral("gtk-application-prefer-dark-theme")).toLower();
+  if (prefer == QLatin1String("true") || prefer == QLatin1String("1")) return ColorPreference::Dark;
+  const QString theme = IniValue(iniText, group, QStringLiteral("gtk-theme-name"));
+  if (theme.endsWith(QLatin1String("-dark"), Qt::CaseInsensitive) ||
+      theme.endsWith(QLatin1String(":dark"), Qt::CaseInsensitive)) {
+    return ColorPreference::Dark;
+  }
+  return ColorPreference::None;
+}
+
+ColorPreference PreferenceFromKdeGlobals(const QString& iniText) {
+  const QStringList rgb =
+      IniValue(iniText, QStringLiteral("Colors:Window"), QStringLiteral("BackgroundNormal")).split(u',');
+  if (rgb.size() >= 3) {
+    bool ok[3] = {false, false, false};
+    const QColor background(rgb[0].trimmed().toInt(&ok[0]), rgb[1].trimmed().toInt(&ok[1]),
+                            rgb[2].trimmed().toInt(&ok[2]));
+    if (ok[0] && ok[1] && ok[2] && background.isValid())
+      return background.lightness() < 128 ? ColorPreference::Dark : ColorPreference::Light;
+  }
+  const QString scheme = IniValue(iniText, QStringLiteral("General"), QStringLiteral("ColorScheme"));
+  if (scheme.contains(QLatin1String("dark"), Qt::CaseInsensitive)) return ColorPreference::Dark;
+  return ColorPreference::None;
+}
+
+ColorPreference PreferenceFromConfigFiles(const QString& configHome, bool kdeFirst) {
+  const auto gtk = [&] {
+    for (const char* folder : {"/gtk-3.0/settings.ini", "/gtk-4.0/settings.ini"}) {
+      const ColorPreference p = PreferenceFromGtkSettings(ReadText(configHome + QLatin1String(folder)));
+      if (p != ColorPreference::None) return p;
+    }
+    return ColorPreference::None;
+  };
+  const auto kde = [&] { return PreferenceFromKdeGlobals(ReadText(configHome + QStringLiteral("/kdeglobals"))); };
+  const ColorPreference first = kdeFirst ? kde() : gtk();
+  if (first != ColorPreference::None) return first;
+  return kdeFirst ? gtk() : kde();
+}
 
 ColorPreference PreferenceFromPortalValue(const QVariant& value) {
   QVariant v = value;
@@ -102,6 +171,11 @@ CDesktopColorScheme::CDesktopColorScheme(QObject* parent, const QString& busConn
   ColorPreference preference = ReadPortal(bus);
   if (preference == ColorPreference::None) {
     preference = PreferenceFromGtkTheme(QString::fromLocal8Bit(qgetenv("GTK_THEME")));
+  }
+  if (preference == ColorPreference::None) {
+    const QString desktop = QString::fromLocal8Bit(qgetenv("XDG_CURRENT_DESKTOP"));
+    preference = PreferenceFromConfigFiles(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+                                           desktop.contains(QLatin1String("KDE"), Qt::CaseInsensitive));
   }
   Apply(preference);
   if (bus.isConnected()) {

@@ -2,7 +2,9 @@
 // our Qt version pass the desktop's fonts and scale on, but not whether the
 // user asked for dark windows, so the preference is read here: from the
 // desktop portal's "color-scheme" setting (GNOME, KDE and others), else from
-// a GTK_THEME that names a dark variant. A preference for dark over a light
+// a GTK_THEME that names a dark variant, else from the files the desktops'
+// settings tools write: GTK's settings.ini (gtk-3.0, gtk-4.0) and KDE's
+// kdeglobals (under XDG_CONFIG_HOME), KDE's first on a KDE desktop. A preference for dark over a light
 // palette gives the application a dark palette; a change back restores the
 // palette Qt chose. A palette that is dark already is left alone.
 #pragma once
@@ -23,6 +25,20 @@ ColorPreference PreferenceFromPortalValue(const QVariant& value);
 
 // "Adwaita:dark" prefers dark; any other theme says nothing.
 ColorPreference PreferenceFromGtkTheme(const QString& gtkTheme);
+
+// A GTK settings.ini: gtk-application-prefer-dark-theme=true (or 1), or a
+// gtk-theme-name ending in "-dark" or ":dark", in its [Settings] group,
+// prefers dark; anything else says nothing.
+ColorPreference PreferenceFromGtkSettings(const QString& iniText);
+
+// KDE's kdeglobals: the colour scheme's window background ([Colors:Window]
+// BackgroundNormal=r,g,b) decides; without it, a [General] ColorScheme
+// whose name contains "Dark". Nothing usable says nothing.
+ColorPreference PreferenceFromKdeGlobals(const QString& iniText);
+
+// The preference the files under `configHome` state (see above); `kdeFirst`
+// on a KDE desktop. Missing or unreadable files say nothing.
+ColorPreference PreferenceFromConfigFiles(const QString& configHome, bool kdeFirst);
 
 // Whether the palette draws light text on dark windows.
 bool IsDarkPalette(const QPalette& palette);

@@ -3,7 +3,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
@@ -24,6 +27,7 @@
 #include <QToolBar>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QWebEngineView>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
 
@@ -544,7 +548,43 @@ bool CMainFrame::event(QEvent* event) {
   return QMainWindow::event(event);
 }
 
+namespace {
+
+// Shift+F10 asks for the context menu as the menu key does. The web page
+// answers it itself (the engine knows the page's focused element).
+bool IsContextMenuKey(const QKeyEvent* key) {
+  return key->key() == Qt::Key_F10 && (key->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier;
+}
+
+bool IsInsideWebPage(const QWidget* widget) {
+  for (const QWidget* w = widget; w != nullptr; w = w->parentWidget()) {
+    if (qobject_cast<const QWebEngineView*>(w) != nullptr) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CMainFrame::OpenKeyboardContextMenu(QWidget* widget) {
+  if (widget == nullptr || !widget->isEnabled() || IsInsideWebPage(widget)) return false;
+  // Where the menu key puts it: at the text cursor, else the widget's middle.
+  const QRect cursor = widget->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+  const QPoint pos = cursor.isValid() ? cursor.center() : widget->rect().center();
+  QContextMenuEvent menu(QContextMenuEvent::Keyboard, pos, widget->mapToGlobal(pos), Qt::NoModifier);
+  QCoreApplication::sendEvent(widget, &menu);
+  return true;
+}
+
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && IsContextMenuKey(static_cast<QKeyEvent*>(event)) &&
+      QApplication::activePopupWidget() == nullptr) {
+    QWidget* focus = QApplication::focusWidget();
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (focus != nullptr && widget != nullptr && widget->window() == focus->window() &&
+        OpenKeyboardContextMenu(focus)) {
+      return true;
+    }
+  }
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget != nullptr && widget->window() == this) {
@@ -604,37 +644,51 @@ void CMainFrame::OnAbout() {
 
 namespace {
 
-// The file dialog of the File menu's commands; empty when cancelled.
+// The file dialog of the File menu's commands, opened in `folder`: for a
+// save with `fileName` filled in. Empty when cancelled.
 QString AskPath(IDesktop& desktop, QWidget* parent, bool save, const QStringList& filters,
-                const QString& suffix) {
-  QFileDialog dialog(parent);
+                const QString& suffix, const QString& folder, const QString& fileName) {
+  QFileDialog dialog(parent, kDialogWindowFlags);
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setNameFilters(filters);
-  if (save) dialog.setDefaultSuffix(suffix);
-  if (save) dialog.selectFile(QStringLiteral("*.") + suffix);
+  dialog.setDirectory(folder);
+  if (save) {
+    dialog.setDefaultSuffix(suffix);
+    dialog.selectFile(fileName);
+  }
   if (desktop.RunDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().front();
 }
 
-QString AskOpmlPath(IDesktop& desktop, QWidget* parent, bool save) {
-  return AskPath(desktop, parent, save,
-                 {QStringLiteral("OPML files (*.opml)"), QStringLiteral("All files (*)")},
-                 QStringLiteral("opml"));
+const QStringList& OpmlFilters() {
+  static const QStringList filters{QStringLiteral("OPML files (*.opml)"), QStringLiteral("All files (*)")};
+  return filters;
 }
 
 }  // namespace
 
+QString CMainFrame::FileDialogFolder() const {
+  if (!m_lastFolder.isEmpty() && QDir(m_lastFolder).exists()) return m_lastFolder;
+  return QDir::homePath();
+}
+
+QString CMainFrame::AskFilePath(bool save, const QStringList& filters, const QString& suffix,
+                                const QString& fileName) {
+  const QString path = AskPath(m_desktop, this, save, filters, suffix, FileDialogFolder(), fileName);
+  if (!path.isEmpty()) m_lastFolder = QFileInfo(path).absolutePath();
+  return path;
+}
+
 void CMainFrame::OnImportOpml() {
-  const QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(m_desktop, this, false);
+  const QString path = m_askOpmlPath ? m_askOpmlPath() : AskFilePath(false, OpmlFilters(), QStringLiteral("opml"));
   if (path.isEmpty()) return;
   const ObjectId target = m_commands->ImportTarget(m_sourceTree->SelectedNode());
   // The import changes the model on this thread, so the event loop does not
   // run until it is over (nothing may see or save half a list). The status
-  // bar's progress bar is drawn at once at each step instead, and handed
-  // back to the update pass when the last outline is in.
-  const QString importing = QStringLiteral("Importing feeds...");
-  const QString shownBefore = m_messagePane->text();
+  // bar's progress bar is drawn at once at each step instead (the status
+  // text comes from the router, like every status text), and handed back to
+  // the update pass when the last outline is in.
   const int minimum = m_busyIndicator->minimum();
   const int maximum = m_busyIndicator->maximum();
   const bool busyShown = m_busyIndicator->isVisible();
@@ -642,7 +696,6 @@ void CMainFrame::OnImportOpml() {
   auto restore = [&] {
     m_busyIndicator->setRange(minimum, maximum);
     m_busyIndicator->setVisible(busyShown || m_updater.Busy());
-    if (m_messagePane->text() == importing) m_messagePane->setText(shownBefore);
   };
   const QMetaObject::Connection progress =
       connect(m_commands, &CCommands::importProgress, this, [&](int done, int total) {
@@ -652,7 +705,6 @@ void CMainFrame::OnImportOpml() {
         }
         if (!started) {
           started = true;
-          m_messagePane->setText(importing);
           m_busyIndicator->show();
         }
         m_busyIndicator->setRange(0, std::max(total, 1));
@@ -665,7 +717,9 @@ void CMainFrame::OnImportOpml() {
 }
 
 void CMainFrame::OnExportOpml() {
-  QString path = m_askOpmlPath ? m_askOpmlPath() : AskOpmlPath(m_desktop, this, true);
+  QString path = m_askOpmlPath ? m_askOpmlPath()
+                               : AskFilePath(true, OpmlFilters(), QStringLiteral("opml"),
+                                             QString::fromLatin1(kOpmlExportFileName));
   if (path.isEmpty()) return;
   if (!path.toLower().endsWith(QLatin1String(".opml"))) path += QStringLiteral(".opml");
   m_commands->ExportOpml(path);
@@ -674,9 +728,9 @@ void CMainFrame::OnExportOpml() {
 void CMainFrame::OnExportSettings() {
   const QString path =
       m_askExportPath ? m_askExportPath()
-                      : AskPath(m_desktop, this, true,
-                                {QStringLiteral("Registry settings files (*.reg)")}, QStringLiteral("reg"));
-  if (!path.isEmpty()) m_commands->ExportSettings(WithRegExtension(path));
+                      : AskFilePath(true, {QStringLiteral("Registry settings files (*.reg)")},
+                                    QStringLiteral("reg"), QString::fromLatin1(kSettingsExportFileName));
+  if (!path.isEmpty()) m_commands->ExportSettings(WithRegExtension(path), &m_doc.m_settingsManager);
 }
 
 }  // namespace qb

@@ -33,6 +33,10 @@ class CSourceListView;
 class IFeedUpdater;
 struct PassReport;
 
+// The names the File menu's exports suggest.
+inline constexpr char kOpmlExportFileName[] = "Quillbend subscriptions.opml";
+inline constexpr char kSettingsExportFileName[] = "Quillbend settings.reg";
+
 inline constexpr int kTrayIconId = 137;     // IDI_TRAY
 inline constexpr int kTrayIconAltId = 138;  // IDI_TRAY_ALT
 
@@ -41,6 +45,12 @@ inline constexpr int kTrayIconAltId = 138;  // IDI_TRAY_ALT
 // the commands and the mark-read delay to the article list, and the frame
 // reaches them by these names too.
 enum class FrameTimer : int { Update = 1234, Tick = 1235, MarkRead = 1236, Save = 1237 };
+
+// The stored window rectangle on the screen's work area: no larger than it,
+// no smaller than kMinimumPlacedSize (nor than it), and moved inside it.
+// An empty work area leaves the rectangle as stored.
+inline constexpr int kMinimumPlacedSize = 200;
+QRect PlacementOnScreen(const QRect& stored, const QRect& work);
 
 // The timers' standard intervals in milliseconds.
 int DefaultTimerInterval(FrameTimer timer);
@@ -84,15 +94,19 @@ class CMainFrame : public QMainWindow, public IMainFrame {
 
   // --- placement in the "WindowSettings" section.
   // Moves the window and the splitters to the stored placement (defaults:
-  // 25 pixels inside the work area, the tree a fifth of the client width,
+  // 25 pixels inside the work area, the tree as wide as DefaultTreeWidth,
   // the list a third of its height) and the list's columns to their stored
-  // widths. Nothing is written while it runs.
+  // widths. The window is kept on the work area (PlacementOnScreen).
+  // Nothing is written while it runs.
   void RestorePlacement();
   // Writes the placement at once, while tracking is on. A hidden window
   // writes only MainFrameIsHidden; a maximised or minimised one only its
   // state, so the last normal rectangle stays stored.
   void SavePlacement();
   void SetTrackPlacement(bool on) { m_bTrackPlacement = on; }
+  // The tree's width when none is stored: a fifth of the client width, or
+  // what its longest label needs, up to half the client width.
+  int DefaultTreeWidth(int clientWidth) const;
   bool TrackPlacement() const { return m_bTrackPlacement; }
 
   // --- commands
@@ -113,6 +127,10 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   bool IsClosed() const { return m_closed; }
   // Escape, whichever pane has the focus.
   void StopArticleLoading();
+  // Shift+F10 in any of the program's windows: the focused widget's context
+  // menu, as the menu key opens it. False for the web page, which answers
+  // the key itself, and for a disabled widget.
+  bool OpenKeyboardContextMenu(QWidget* widget);
   // --- reading (MainFrameReading.cpp)
   // Ctrl+F: the filter bar above the article list, with the cursor in it.
   void OnFindArticles();
@@ -156,6 +174,9 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   void SetExportPathAsker(PathAsker asker) { m_askExportPath = std::move(asker); }
   // Asks for the OPML file to import or to export to; empty means cancelled.
   void SetOpmlPathAsker(PathAsker asker) { m_askOpmlPath = std::move(asker); }
+  // Where the next file dialog opens: the folder of the last file chosen in
+  // one (this session), while it exists, else the home folder.
+  QString FileDialogFolder() const;
 
  signals:
   void articleLoadingStopped();
@@ -190,6 +211,10 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   // Whether our icon is in the tray, with its picture: the only tray the
   // window may hide into.
   bool TrayIconShown() const;
+  // The file dialog in FileDialogFolder(), a save with `fileName` filled
+  // in; notes the folder of the file chosen. Empty when cancelled.
+  QString AskFilePath(bool save, const QStringList& filters, const QString& suffix,
+                      const QString& fileName = QString());
   // The frame's own timers (Tick and Save); null for the others.
   QTimer* Timer(FrameTimer timer) const;
 
@@ -242,6 +267,7 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   QDialog* m_confirmExit = nullptr;
   PathAsker m_askExportPath;
   PathAsker m_askOpmlPath;
+  QString m_lastFolder;
 };
 
 }  // namespace qb

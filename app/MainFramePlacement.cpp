@@ -9,6 +9,8 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSplitter>
+#include <QStyle>
+#include <algorithm>
 
 #include "app/MainFrame.h"
 #include "app/RSSReaderDoc.h"
@@ -16,6 +18,17 @@
 #include "views/SourceListView.h"
 
 namespace qb {
+
+QRect PlacementOnScreen(const QRect& stored, const QRect& work) {
+  if (work.isEmpty()) return stored;
+  // A placement saved at another scale (or on a larger screen) would
+  // reach past the screen: it shrinks to the work area, then moves into it.
+  const int width = std::clamp(stored.width(), std::min(kMinimumPlacedSize, work.width()), work.width());
+  const int height = std::clamp(stored.height(), std::min(kMinimumPlacedSize, work.height()), work.height());
+  const int x = std::clamp(stored.x(), work.x(), work.x() + work.width() - width);
+  const int y = std::clamp(stored.y(), work.y(), work.y() + work.height() - height);
+  return QRect(x, y, width, height);
+}
 
 void CMainFrame::PostSavePlacement() {
   if (m_savePlacementPosted) return;
@@ -29,6 +42,15 @@ void CMainFrame::PostSavePlacement() {
       Qt::QueuedConnection);
 }
 
+int CMainFrame::DefaultTreeWidth(int clientWidth) const {
+  // A fifth of the window, or what the longest label with its counts needs
+  // (up to half the window), so "(unread / total)" is not cut off.
+  const int frame = 2 * m_sourceTree->frameWidth();
+  const int scrollBar = m_sourceTree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_sourceTree);
+  const int needed = m_sourceTree->LabelsWidth() + frame + scrollBar;
+  return std::max(clientWidth / 5, std::min(needed, clientWidth / 2));
+}
+
 void CMainFrame::RestorePlacement() {
   const bool track = m_bTrackPlacement;
   m_bTrackPlacement = false;
@@ -39,14 +61,14 @@ void CMainFrame::RestorePlacement() {
   const int top = ws.ReadInt(setting::kMainFrameTop, work.y() + 25);
   const int right = ws.ReadInt(setting::kMainFrameRight, work.x() + work.width() - 25);
   const int bottom = ws.ReadInt(setting::kMainFrameBottom, work.y() + work.height() - 25);
-  setGeometry(left, top, right - left, bottom - top);
+  setGeometry(PlacementOnScreen(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)), work));
   // Lay the window out now, so the panes have their sizes before it shows.
   if (layout() != nullptr) layout()->activate();
 
   const int clientWidth = width();
   // The menu bar is not part of the client area.
   const int clientHeight = height() - menuBar()->height();
-  const int treeWidth = ws.ReadInt(setting::kSourceListViewWidth, clientWidth / 5);
+  const int treeWidth = ws.ReadInt(setting::kSourceListViewWidth, DefaultTreeWidth(clientWidth));
   const int outerTotal = m_outerSplitter->width() - m_outerSplitter->handleWidth();
   m_outerSplitter->setSizes({std::max(0, treeWidth), std::max(0, outerTotal - treeWidth)});
   const int listHeight = ws.ReadInt(setting::kFeedListViewHeight, clientHeight / 3);

@@ -36,6 +36,13 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
   connect(&commands, &CCommands::modelChanged, this, &CPaneRouter::ApplyModelChange);
   connect(&commands, &CCommands::updateFinished, this, &CPaneRouter::ShowSelectionStatus);
   connect(&commands, &CCommands::progressReported, this, &CPaneRouter::ShowStatus);
+  connect(&commands, &CCommands::importProgress, this, [this](int done, int total) {
+    if (done < total) {
+      ShowStatus(kStatusImporting);
+    } else {
+      ShowSelectionStatus();
+    }
+  });
 
   CCommands* c = &commands;
   connect(&tree, &CSourceListView::updateAllRequested, c, [c] { c->UpdateAll(false); });
@@ -179,8 +186,10 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
   m_listCleared = false;
   m_tree.RefreshAll();
   if (change.selectNode) {
-    if (QTreeWidgetItem* item = m_tree.FindItem(*change.selectNode))
+    if (QTreeWidgetItem* item = m_tree.FindItem(*change.selectNode)) {
       m_tree.SelectItem(item);
+      m_tree.scrollToItem(item);
+    }
   }
   m_list.ShowNode(m_tree.SelectedNode());
   m_applying = false;

@@ -11,8 +11,8 @@
 //                             in line with the model once, in a fixed order
 //                             (tree, list, page)
 //   the status line        -> written here only: the update pass's progress,
-//                             the selected source's state, the navigator's
-//                             notices
+//                             an import's "Importing feeds...", the selected
+//                             source's state, the navigator's notices
 #pragma once
 
 #include <QObject>
@@ -23,6 +23,8 @@
 #include "app/UnreadNavigator.h"
 
 namespace qb {
+
+inline constexpr char16_t kStatusImporting[] = u"Importing feeds...";
 
 class CCommands;
 class CFeedListView;

@@ -34,7 +34,7 @@ CRSSReaderApp::~CRSSReaderApp() {
   m_network.reset();
 }
 
-bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
+bool CRSSReaderApp::InitInstance(const QStringList& arguments, bool startHidden) {
   InitResources();
   QApplication::setOrganizationName(QString::fromLatin1(kOrganisationName));
   QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
@@ -71,11 +71,12 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   // window shows, so it never appears elsewhere.
   m_frame->RestorePlacement();
   SettingsSection& ws = m_doc->m_settingsManager.m_windowSettings;
-  bool hidden = ws.ReadBool(setting::kMainFrameIsHidden, false);
+  // A start from the menu is a wish to see the window, however the last
+  // session ended; the autostart asks for the tray. Without a tray there
+  // would be no way back to a hidden window.
+  const bool hidden = startHidden && m_env.desktop.SystemTrayAvailable();
   const bool maximized = ws.ReadBool(setting::kMainFrameIsMaximized, false);
   const bool minimized = ws.ReadBool(setting::kMainFrameIsMinimized, false);
-  // Without a tray there would be no way back to a hidden window.
-  if (hidden && !m_env.desktop.SystemTrayAvailable()) hidden = false;
   if (!hidden) {
     if (minimized) {
       m_frame->setAttribute(Qt::WA_ShowWithoutActivating);

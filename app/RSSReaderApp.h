@@ -40,8 +40,12 @@ class CRSSReaderApp {
   // Runs start-up with the program's arguments (without the program name).
   // A settings file (*.reg) among them is imported after the user agrees,
   // before anything reads the settings; feed addresses and feed documents
-  // open the add-feed dialog once the window shows. False ends the program.
-  bool InitInstance(const QStringList& arguments);
+  // open the add-feed dialog once the window shows. The window shows with
+  // its stored state (normal, maximised, minimised), also when the last
+  // session ended with it hidden in the tray: only `startHidden` (the
+  // autostart's --hidden) keeps it there, when there is a tray to keep it
+  // in. False ends the program.
+  bool InitInstance(const QStringList& arguments, bool startHidden = false);
 
   // A later start handed over its arguments: none raises the window; a
   // settings file is imported as at start-up (then used at once); a feed

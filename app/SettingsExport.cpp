@@ -9,6 +9,7 @@
 
 #include "app/SettingsManager.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace qb {
@@ -77,7 +78,7 @@ std::optional<std::vector<ExportedValue>> ParseSettingsFile(const QString& text)
   return values;
 }
 
-std::vector<ExportedValue> CollectSettings() {
+std::vector<ExportedValue> CollectSettings(const CRSSReaderSettingsManager* inUse) {
   std::vector<ExportedValue> values;
   QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kApplicationName));
   for (const QString& section : Sections()) {
@@ -90,14 +91,23 @@ std::vector<ExportedValue> CollectSettings() {
     }
     settings.endGroup();
   }
+  if (inUse == nullptr) return values;
+  for (const SettingsSection* section : {&inUse->m_settings, &inUse->m_windowSettings}) {
+    for (const QString& name : section->Names()) {
+      const bool stored = std::any_of(values.begin(), values.end(), [&](const ExportedValue& v) {
+        return v.section == section->Name() && v.name == name;
+      });
+      if (!stored) values.push_back({section->Name(), name, section->Value(name)});
+    }
+  }
   return values;
 }
 
-bool ExportSettings(const QString& path) {
+bool ExportSettings(const QString& path, const CRSSReaderSettingsManager* inUse) {
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) return false;
   QStringEncoder encoder(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
-  const QByteArray bytes = encoder(FormatSettingsFile(CollectSettings()));
+  const QByteArray bytes = encoder(FormatSettingsFile(CollectSettings(inUse)));
   if (file.write(bytes) != bytes.size()) {
     file.cancelWriting();
     return false;

@@ -29,11 +29,16 @@ QString FormatSettingsFile(const std::vector<ExportedValue>& values);
 // not dwords are skipped.
 std::optional<std::vector<ExportedValue>> ParseSettingsFile(const QString& text);
 
-// Every integer value of the two sections in the settings file.
-std::vector<ExportedValue> CollectSettings();
+class CRSSReaderSettingsManager;
+
+// Every integer value of the two sections in the settings file, and, with
+// `inUse`, every value the program holds that the file lacks (a setting
+// still at its default), so the export restores the whole configuration.
+std::vector<ExportedValue> CollectSettings(const CRSSReaderSettingsManager* inUse = nullptr);
 // Writes the file (UTF-16 with byte order mark, as the registry editor
-// writes it); false when it could not be written whole.
-bool ExportSettings(const QString& path);
+// writes it) with CollectSettings(inUse); false when it could not be
+// written whole.
+bool ExportSettings(const QString& path, const CRSSReaderSettingsManager* inUse = nullptr);
 // Reads a file written by ExportSettings (or the registry editor) and stores
 // its values; false (nothing stored) when it cannot be read or is no
 // registry file.

@@ -85,6 +85,18 @@ void SettingsSection::WriteInt(const QString& name, int32_t value) {
   WriteIntSetting(m_name, Get(name), value);
 }
 
+int32_t SettingsSection::Value(const QString& name) const {
+  const auto it = m_values.find(name);
+  return it == m_values.end() ? 0 : it->second.nValue;
+}
+
+std::vector<QString> SettingsSection::Names() const {
+  std::vector<QString> names;
+  names.reserve(m_values.size());
+  for (const auto& [name, value] : m_values) names.push_back(name);
+  return names;
+}
+
 void CRSSReaderSettingsManager::LoadSave(bool load) {
   for (const QString* name : {&setting::kMinimizeToSysTray, &setting::kCloseToSysTray,
                               &setting::kConfirmExit, &setting::kFirstRun,

@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 #include <map>
+#include <vector>
 
 namespace qb {
 
@@ -43,6 +44,10 @@ class SettingsSection {
   // (false, 0, empty text).
   SettingValue& Get(const QString& name);
   bool Contains(const QString& name) const { return m_values.count(name) != 0; }
+  // The integer of the record of that name; 0 when there is none.
+  int32_t Value(const QString& name) const;
+  // The names of the records held, in name order.
+  std::vector<QString> Names() const;
   const QString& Name() const { return m_name; }
 
   // The record operations on the record of that name.

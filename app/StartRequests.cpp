@@ -127,7 +127,7 @@ void AddFeedFromDesktop(CMainFrame& frame, const QString& address) {
   frame.ShowMainWindow();
   // The tree's selection stays as it is: the user may be reading.
   const ObjectId group = GroupForNewFeed(frame.Model(), frame.SourceTree()->SelectedNode());
-  if (group != 0) frame.Commands().AddFeed(group, address);
+  if (group != 0) frame.Commands().AddFeed(group, address, CCommands::AddFeedOrigin::Desktop);
 }
 
 }  // namespace

@@ -32,6 +32,10 @@ void Describe(QCommandLineParser& parser) {
       "window and ends: without arguments the window comes to the front."));
   parser.addHelpOption();
   parser.addVersionOption();
+  parser.addOption(QCommandLineOption(
+      QStringLiteral("hidden"),
+      QStringLiteral("Start with the window hidden in the system tray (for starting with the "
+                     "desktop session). Without a tray the window shows.")));
   parser.addPositionalArgument(
       QStringLiteral("address|file"),
       QStringLiteral("A feed's address (http:, https: or feed:) or a feed document to "
@@ -105,7 +109,7 @@ int main(int argc, char** argv) {
     const QMetaObject::Connection handOver =
         QObject::connect(&instance, &qb::CSingleInstance::commandLineReceived,
                          [&app](const QStringList& received) { app.HandleCommandLine(received); });
-    if (app.InitInstance(arguments)) {
+    if (app.InitInstance(arguments, parser.isSet(QStringLiteral("hidden")))) {
       app.Frame()->SourceTree()->SetSiteIcons(&siteIcons);
       status = QApplication::exec();
     }

@@ -20,6 +20,8 @@ QMessageBox::StandardButton CDesktop::ShowMessage(QWidget* parent, MsgIcon icon,
     case MsgIcon::Critical: qtIcon = QMessageBox::Critical; break;
   }
   QMessageBox box(qtIcon, QApplication::applicationName(), text, buttons, parent, kDialogWindowFlags);
+  // A message may name an address or a file for the user to copy.
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

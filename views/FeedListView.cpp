@@ -497,7 +497,9 @@ void CFeedListView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void CFeedListView::contextMenuEvent(QContextMenuEvent* event) {
-  const QModelIndex index = indexAt(event->pos());
+  // From the keyboard the menu is for the rows already selected.
+  const QModelIndex index =
+      event->reason() == QContextMenuEvent::Mouse ? indexAt(event->pos()) : QModelIndex();
   if (index.isValid())
     selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
   const IdList ids = SelectedArticles();

@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineHistory>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <memory>
@@ -23,28 +24,6 @@
 namespace qb {
 
 namespace {
-
-// A page for a link with a target: its first navigation goes to the user's
-// browser, then it goes away. The pane itself never opens windows.
-class CExternalLinkPage : public QWebEnginePage {
- public:
-  CExternalLinkPage(CFeedView& view, QWebEngineProfile* profile, QObject* parent)
-      : QWebEnginePage(profile, parent), m_view(view) {}
-
- protected:
-  bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
-    if (!m_done) {
-      m_done = true;
-      m_view.OpenInBrowser(url);
-      deleteLater();
-    }
-    return false;
-  }
-
- private:
-  CFeedView& m_view;
-  bool m_done = false;
-};
 
 // Every request of the pane, the page's own and those of everything in it,
 // passes here: what IsAllowedPageRequest refuses is never fetched.
@@ -131,10 +110,6 @@ bool CArticleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType ty
   return HandleNavigation(url, isMainFrame);
 }
 
-QWebEnginePage* CArticleWebPage::createWindow(WebWindowType) {
-  return new CExternalLinkPage(m_view, profile(), this);
-}
-
 CFeedView::CFeedView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent)
     : QWebEngineView(parent), m_model(model), m_desktop(desktop) {
   m_page = new CArticleWebPage(*this, this);
@@ -154,6 +129,11 @@ CFeedView::CFeedView(const CFeedsManager& model, IDesktop& desktop, QWidget* par
   CreateBackBar();
   connect(m_page, &QWebEnginePage::urlChanged, this, &CFeedView::UpdateBackState);
   connect(m_page, &QWebEnginePage::loadFinished, this, [this] { m_page->m_userNavigation = false; });
+  // A link with a target (the article's "new window" link among them) asks
+  // for a window: its address goes to the user's browser, and the pane
+  // itself never opens one.
+  connect(m_page, &QWebEnginePage::newWindowRequested, this,
+          [this](QWebEngineNewWindowRequest& request) { OpenInBrowser(request.requestedUrl()); });
 }
 
 // The page is a child of the view and goes after it; its guard reads the

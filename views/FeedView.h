@@ -40,7 +40,6 @@ class CArticleWebPage : public QWebEnginePage {
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
-  QWebEnginePage* createWindow(WebWindowType type) override;
 
  private:
   friend class CFeedView;

@@ -82,6 +82,9 @@ class CSourceListView : public QTreeWidget {
   // Starts editing the selected item's name (not for the root item).
   void StartRename();
   bool IsEditing() const { return m_editing; }
+  // The width the expanded items' labels (with their counts) need, their
+  // indentation and icons included.
+  int LabelsWidth() const { return sizeHintForColumn(0); }
   void ShowProperties();
   void ClearHistory();
   // For a group or source (SourceListViewReading.cpp): its articles,

@@ -72,7 +72,7 @@ class AppHarness {
 
   // Starts a fresh program instance (the previous one is dropped without
   // its close sequence, like a killed process) and runs the queued work.
-  bool Start(const QStringList& arguments = {}) {
+  bool Start(const QStringList& arguments = {}, bool startHidden = false) {
     app.reset();
     app = std::make_unique<CRSSReaderApp>(AppEnvironment{scope, dataFile, updater});
     app->m_configureFrame = [](CMainFrame& frame) {
@@ -80,7 +80,7 @@ class AppHarness {
         frame.SetTimerInterval(t, 3600 * 1000);
       }
     };
-    const bool ok = app->InitInstance(arguments);
+    const bool ok = app->InitInstance(arguments, startHidden);
     Pump();
     return ok;
   }

@@ -190,16 +190,20 @@ TEST(AppStartTest, LoadProblemIsShownOnceAtStartUp) {
 TEST(AppStartTest, ShowState) {
   struct Case {
     int hidden, maximized, minimized;
-    bool tray;
+    bool startHidden, tray;
     bool visible, isMax, isMin;
   };
   const Case cases[] = {
-      {0, 0, 0, true, true, false, false},
-      {1, 0, 0, true, false, false, false},
+      {0, 0, 0, false, true, true, false, false},
+      // A start from the menu shows the window, although the last session
+      // ended with it in the tray; only the autostart's --hidden keeps it there.
+      {1, 0, 0, false, true, true, false, false},
+      {1, 0, 0, true, true, false, false, false},
+      {0, 0, 0, true, true, false, false, false},
       // Without a tray a hidden start would leave no way to the window.
-      {1, 0, 0, false, true, false, false},
-      {0, 1, 0, true, true, true, false},
-      {0, 1, 1, true, true, false, true},  // minimised wins
+      {1, 0, 0, true, false, true, false, false},
+      {0, 1, 0, false, true, true, true, false},
+      {0, 1, 1, false, true, true, false, true},  // minimised wins
   };
   for (const Case& c : cases) {
     AppHarness h(c.tray);
@@ -207,8 +211,8 @@ TEST(AppStartTest, ShowState) {
     UiTestScope::Store(kWindow, QStringLiteral("MainFrameIsHidden"), c.hidden);
     UiTestScope::Store(kWindow, QStringLiteral("MainFrameIsMaximized"), c.maximized);
     UiTestScope::Store(kWindow, QStringLiteral("MainFrameIsMinimized"), c.minimized);
-    ASSERT_TRUE(h.Start());
-    SCOPED_TRACE(testing::Message() << c.hidden << c.maximized << c.minimized << c.tray);
+    ASSERT_TRUE(h.Start({}, c.startHidden));
+    SCOPED_TRACE(testing::Message() << c.hidden << c.maximized << c.minimized << c.startHidden << c.tray);
     EXPECT_EQ(h.Frame().isVisible(), c.visible);
     EXPECT_EQ(h.Frame().isMaximized(), c.isMax);
     EXPECT_EQ(h.Frame().isMinimized(), c.isMin);
@@ -239,29 +243,59 @@ TEST(PlacementTest, PanesHaveTheirSizesBeforeTheWindowShows) {
   // which must already have the list's real width.
   AppHarness h;
   UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
-  UiTestScope::Store(kWindow, QStringLiteral("MainFrameIsHidden"), 1);
-  ASSERT_TRUE(h.Start());
+  ASSERT_TRUE(h.Start({}, true));
   ASSERT_FALSE(h.Frame().isVisible());
   const QWidget* list = h.Frame().ArticleList();
   EXPECT_GT(list->width(), 300);
   EXPECT_GE(h.Frame().ArticleList()->viewport()->width(), list->width() - 40);
 }
 
-TEST(PlacementTest, StoredOffScreenRectangleIsUsedUnchangedButNeverWritten) {
+// A placement saved at another scale, on a larger screen or off the screen
+// comes back on the work area: no larger than it, and inside it.
+TEST(PlacementTest, AStoredRectangleIsKeptOnTheWorkArea) {
+  const QRect work(0, 0, 1600, 1000);
+  struct Case {
+    QRect stored, placed;
+  };
+  const Case cases[] = {
+      {{25, 25, 1550, 950}, {25, 25, 1550, 950}},           // fits: as stored
+      {{50, 50, 3100, 1900}, {0, 0, 1600, 1000}},           // saved at half the scale
+      {{-1000, -900, 800, 600}, {0, 0, 800, 600}},          // off the screen
+      {{1500, 900, 800, 600}, {800, 400, 800, 600}},        // hanging off the far side
+      {{300, 300, 20, 10}, {300, 300, 200, 200}},           // too small to find
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.stored.x() << "," << c.stored.y() << " " << c.stored.width()
+                                    << "x" << c.stored.height());
+    EXPECT_EQ(PlacementOnScreen(c.stored, work), c.placed);
+  }
+  EXPECT_EQ(PlacementOnScreen(QRect(5, 5, 3000, 3000), QRect()), QRect(5, 5, 3000, 3000));
+  EXPECT_EQ(PlacementOnScreen(QRect(5, 5, 300, 300), QRect(100, 50, 150, 120)), QRect(100, 50, 150, 120));
+
   AppHarness h;
   UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
-  UiTestScope::Store(kWindow, QStringLiteral("MainFrameLeft"), -1000);
-  UiTestScope::Store(kWindow, QStringLiteral("MainFrameTop"), -900);
-  UiTestScope::Store(kWindow, QStringLiteral("MainFrameRight"), -200);
-  UiTestScope::Store(kWindow, QStringLiteral("MainFrameBottom"), -300);
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameLeft"), 50);
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameTop"), 40);
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameRight"), 3150);
+  UiTestScope::Store(kWindow, QStringLiteral("MainFrameBottom"), 1940);
   UiTestScope::Store(kWindow, QStringLiteral("SourceListViewWidth"), 150);
   ASSERT_TRUE(h.Start());
-  // Qt's offscreen platform keeps the frame, not the client area, at a
-  // negative position; either way the stored values are what was asked for.
-  EXPECT_EQ(h.Frame().geometry().size(), QSize(800, 600));
-  EXPECT_TRUE(h.Frame().geometry().topLeft() == QPoint(-1000, -900) ||
-              h.Frame().frameGeometry().topLeft() == QPoint(-1000, -900));
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  const QRect placed = PlacementOnScreen(QRect(50, 40, 3100, 1900), screen);
+  ASSERT_LT(placed.width(), 3100);
+  // Qt's offscreen platform puts the frame, not the client area, where asked.
+  EXPECT_EQ(h.Frame().geometry().size(), placed.size());
+  EXPECT_TRUE(h.Frame().geometry().topLeft() == placed.topLeft() ||
+              h.Frame().frameGeometry().topLeft() == placed.topLeft());
   EXPECT_EQ(h.Frame().OuterSplitter()->sizes().at(0), 150);
+}
+
+TEST(PlacementTest, AnOffScreenPositionIsNeverWritten) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  h.Frame().SetTrackPlacement(true);
+  h.Frame().setGeometry(-1000, -900, 400, 300);
   UiTestScope::Store(kWindow, QStringLiteral("MainFrameLeft"), 5);
   h.Frame().SavePlacement();
   // Wholly left of and above the screen: not a position to keep.
@@ -414,10 +448,8 @@ TEST(CloseSequenceTest, WindowCloseHidesToTheTrayOnlyWhereOneExists) {
       // The tray menu's Exit from the hidden window ends the program...
       h.Frame().OnExit();
       EXPECT_TRUE(h.Frame().IsClosed());
-      // ...and the next start begins hidden.
+      // ...and the next start from the menu shows the window again.
       ASSERT_TRUE(h.Start());
-      EXPECT_FALSE(h.Frame().isVisible());
-      h.Frame().ShowMainWindow();
       EXPECT_TRUE(h.Frame().isVisible());
     }
   }
@@ -571,7 +603,7 @@ TEST(SettingsImportTest, StartingWithASettingsFileImportsItAfterConfirmation) {
   {
     UiTestScope scope;
     UiTestScope::Store(kSettings, QStringLiteral("ConfirmExit"), 0);
-    UiTestScope::Store(kWindow, QStringLiteral("MainFrameLeft"), -40);
+    UiTestScope::Store(kWindow, QStringLiteral("MainFrameLeft"), 40);
     ASSERT_TRUE(ExportSettings(path));
   }
   for (bool agree : {false, true}) {
@@ -583,7 +615,7 @@ TEST(SettingsImportTest, StartingWithASettingsFileImportsItAfterConfirmation) {
     EXPECT_TRUE(h.scope.messages[0].text.contains(QStringLiteral("saved.REG")));
     SCOPED_TRACE(agree);
     EXPECT_EQ(h.Doc().m_settingsManager.Setting(setting::kConfirmExit), !agree);
-    const bool placed = h.Frame().geometry().x() == -40 || h.Frame().frameGeometry().x() == -40;
+    const bool placed = h.Frame().geometry().x() == 40 || h.Frame().frameGeometry().x() == 40;
     EXPECT_EQ(placed, agree);
   }
 }

@@ -191,6 +191,38 @@ TEST_F(CommandsTest, AddFeedNeedsAGroupAndPassesTheTrimmedGroupName) {
   EXPECT_NE(Item(added->m_id), nullptr);
 }
 
+// The feed the user added from the dialog is selected and brought into view
+// at the end of a long group; one handed over by the desktop leaves the
+// selection where the user was reading.
+TEST_F(CommandsTest, AnAddedFeedIsSelectedAndShownUnlessTheDesktopHandedItOver) {
+  CGroup* g = f.Group(0, u"G");
+  std::vector<ObjectId> sources;
+  for (int i = 0; i < 60; ++i) {
+    sources.push_back(f.Source(g->m_id, u"S" + FromQString(QString::number(i)))->m_id);
+  }
+  f.CreateViews();
+  f.window.show();
+  Select(sources[0]);
+  f.tree->scrollToItem(Item(sources[0]));
+  int added = 0;
+  f.answerDialog = [&](QDialog& dialog) {
+    dynamic_cast<CAddNewFeedDlg&>(dialog).m_strUrl =
+        QStringLiteral("http://new.example/feed%1").arg(++added);
+    return int(QDialog::Accepted);
+  };
+  f.commands->AddFeed(g->m_id, QString(), CCommands::AddFeedOrigin::Desktop);
+  ASSERT_EQ(g->m_sources.size(), 61u);
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(sources[0]));
+
+  f.commands->AddFeed(g->m_id);  // the File menu's "Add feed..."
+  ASSERT_EQ(g->m_sources.size(), 62u);
+  const ObjectId newest = g->m_sources.back();
+  EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(newest));
+  const QRect shown = f.tree->visualItemRect(Item(newest));
+  EXPECT_GE(shown.top(), 0);
+  EXPECT_LE(shown.bottom(), f.tree->viewport()->height()) << shown.y();
+}
+
 TEST_F(CommandsTest, AddGroupAtRootOrInsideTheSelectedGroup) {
   CGroup* g = f.Group(0, u"G");
   f.CreateViews();

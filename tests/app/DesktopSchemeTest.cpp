@@ -2,6 +2,10 @@
 
 #include <QApplication>
 #include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <atomic>
@@ -44,6 +48,53 @@ TEST(DesktopSchemeTest, ThePortalsValueNamesThePreference) {
   EXPECT_EQ(PreferenceFromGtkTheme(QStringLiteral("Adwaita")), ColorPreference::None);
   EXPECT_EQ(PreferenceFromGtkTheme(QStringLiteral("darkness")), ColorPreference::None);
   EXPECT_EQ(PreferenceFromGtkTheme(QString()), ColorPreference::None);
+}
+
+// The dark preference as Debian's desktops store it: GTK's settings.ini
+// (written by the GNOME, Xfce and MATE tools and read by Qt's gtk3 theme)
+// and KDE's kdeglobals.
+TEST(DesktopSchemeTest, TheDesktopsSettingsFilesNameThePreference) {
+  struct Case {
+    const char* text;
+    ColorPreference gtk;
+    ColorPreference kde;
+  };
+  const Case cases[] = {
+      {"[Settings]\ngtk-application-prefer-dark-theme=true\n", ColorPreference::Dark, ColorPreference::None},
+      {"[Settings]\ngtk-application-prefer-dark-theme = 1\n", ColorPreference::Dark, ColorPreference::None},
+      {"[Settings]\ngtk-application-prefer-dark-theme=0\ngtk-theme-name=Adwaita\n", ColorPreference::None,
+       ColorPreference::None},
+      {"[Settings]\ngtk-theme-name=Adwaita-dark\n", ColorPreference::Dark, ColorPreference::None},
+      {"[Settings]\ngtk-theme-name=Arc-Dark\n", ColorPreference::Dark, ColorPreference::None},
+      {"[Settings]\ngtk-theme-name=Darkroom\n", ColorPreference::None, ColorPreference::None},
+      {"[Other]\ngtk-application-prefer-dark-theme=true\n", ColorPreference::None, ColorPreference::None},
+      {"[General]\nColorScheme=BreezeDark\n", ColorPreference::None, ColorPreference::Dark},
+      {"[General]\nColorScheme=BreezeLight\n[Colors:Window]\nBackgroundNormal=239,240,241\n",
+       ColorPreference::None, ColorPreference::Light},
+      {"[General]\nColorScheme=Mine\n[Colors:Window]\nBackgroundNormal=49,54,59\n", ColorPreference::None,
+       ColorPreference::Dark},
+      {"[Colors:Window]\nBackgroundNormal=not,a,colour\n", ColorPreference::None, ColorPreference::None},
+      {"", ColorPreference::None, ColorPreference::None},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(PreferenceFromGtkSettings(QString::fromLatin1(c.text)), c.gtk);
+    EXPECT_EQ(PreferenceFromKdeGlobals(QString::fromLatin1(c.text)), c.kde);
+  }
+
+  QTemporaryDir home;
+  auto write = [&](const QString& name, const QByteArray& text) {
+    QDir(home.path()).mkpath(QFileInfo(home.filePath(name)).path());
+    QFile file(home.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+  };
+  EXPECT_EQ(PreferenceFromConfigFiles(home.path(), false), ColorPreference::None);
+  write(QStringLiteral("gtk-4.0/settings.ini"), "[Settings]\ngtk-application-prefer-dark-theme=true\n");
+  EXPECT_EQ(PreferenceFromConfigFiles(home.path(), false), ColorPreference::Dark);
+  write(QStringLiteral("kdeglobals"), "[Colors:Window]\nBackgroundNormal=239,240,241\n");
+  EXPECT_EQ(PreferenceFromConfigFiles(home.path(), false), ColorPreference::Dark) << "GTK's first";
+  EXPECT_EQ(PreferenceFromConfigFiles(home.path(), true), ColorPreference::Light) << "on KDE, KDE's first";
 }
 
 TEST(DesktopSchemeTest, TheDarkPaletteIsReadableEverywhere) {

@@ -353,11 +353,21 @@ TEST(ConfirmExitDlgTest, YesNoAndDontAskAgain) {
   }
 }
 
-TEST(AddGroupDlgTest, ReturnsTheTypedName) {
+TEST(AddGroupDlgTest, ReturnsTheTypedNameAndAsksForOneWhenEmpty) {
   UiTestScope scope;
-  CAddGroupDlg dlg;
+  CAddGroupDlg dlg(scope);
   dlg.show();
   EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Add New Group"));
+  for (const QString& typed : {QString(), QStringLiteral("   ")}) {
+    dlg.NameEdit()->setText(typed);
+    QTest::keyClick(dlg.NameEdit(), Qt::Key_Return);
+    EXPECT_TRUE(dlg.isVisible()) << "an empty name is no group";
+    ASSERT_FALSE(scope.messages.empty());
+    EXPECT_EQ(scope.messages.back().icon, MsgIcon::Warning);
+    EXPECT_EQ(scope.messages.back().text, QStringLiteral("Please enter a name for the new group."));
+  }
+  EXPECT_EQ(scope.messages.size(), 2u);
+  dlg.NameEdit()->clear();
   QTest::keyClicks(dlg.NameEdit(), QStringLiteral("Science"));
   QTest::keyClick(dlg.NameEdit(), Qt::Key_Return);
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
@@ -386,7 +396,7 @@ TEST(DialogFlagsTest, TitleCloseAndPlatformButtons) {
   COptionsDlg options(settings);
   CConfirmExitDlg confirm;
   CAboutDlg about(scope);
-  CAddGroupDlg addGroup;
+  CAddGroupDlg addGroup(scope);
   using Role = QDialogButtonBox::ButtonRole;
   struct Case {
     QDialog* dialog;

@@ -2,16 +2,22 @@
 
 #include <QApplication>
 #include <QToolBar>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSettings>
+#include <QSplitter>
 #include <QStringDecoder>
 #include <QStatusTipEvent>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 #include "app/SettingsExport.h"
 #include "tests/app/AppHarness.h"
@@ -19,6 +25,7 @@
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
 #include "views/SourceListView.h"
+#include "views/ViewText.h"
 
 namespace qb {
 namespace {
@@ -228,6 +235,37 @@ TEST(MainFrameTest, ExportOfTheSettings) {
     EXPECT_TRUE(text.contains(QStringLiteral("[HKEY_CURRENT_USER\\Software\\Velmorant\\Quillbend\\WindowSettings]\r\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("\"MainFrameLeft\"=dword:ffffff9c\r\n")));
   }
+  // Settings never changed from their defaults are written too, so the file
+  // brings back the whole configuration on another machine.
+  {
+    const QString path = dir.filePath(QStringLiteral("all.reg"));
+    QSettings file(QStringLiteral("Velmorant"), QStringLiteral("Quillbend"));
+    file.remove(QStringLiteral("Settings/ConfirmExit"));
+    file.remove(QStringLiteral("WindowSettings/FeedListViewHeight"));
+    file.sync();
+    h.Frame().SetExportPathAsker([&] { return path; });
+    h.Frame().OnExportSettings();
+    const auto values = ParseSettingsFile(ReadExport(path));
+    ASSERT_TRUE(values.has_value());
+    auto valueOf = [&](const QString& section, const QString& name) -> std::optional<int32_t> {
+      for (const ExportedValue& v : *values)
+        if (v.section == section && v.name == name) return v.value;
+      return std::nullopt;
+    };
+    const SettingsSection& window = h.Doc().m_settingsManager.m_windowSettings;
+    for (const QString& name : {QStringLiteral("MinimizeToSysTray"), QStringLiteral("CloseToSysTray"),
+                                QStringLiteral("ConfirmExit"), QStringLiteral("NotifyNewArticles")}) {
+      EXPECT_EQ(valueOf(kSettings, name), std::optional<int32_t>(1)) << name.toStdString();
+    }
+    EXPECT_EQ(valueOf(kSettings, QStringLiteral("FirstRun")), std::optional<int32_t>(0));
+    EXPECT_EQ(valueOf(kWindow, QStringLiteral("FeedListViewHeight")),
+              std::optional<int32_t>(window.Value(QStringLiteral("FeedListViewHeight"))));
+    EXPECT_EQ(valueOf(kWindow, QStringLiteral("MainFrameLeft")), std::optional<int32_t>(-100))
+        << "what the file holds wins";
+    int once = 0;
+    for (const ExportedValue& v : *values) once += v.name == QStringLiteral("MainFrameLeft") ? 1 : 0;
+    EXPECT_EQ(once, 1);
+  }
   // Cancelled: nothing written, nothing said.
   h.scope.messages.clear();
   h.Frame().SetExportPathAsker([] { return QString(); });
@@ -357,6 +395,100 @@ TEST(MainFrameTest, EscapeIsTakenByTheFrameInEveryPane) {
   EXPECT_EQ(stopped, 3);
 }
 
+// Shift+F10 opens the focused pane's menu as the menu key does, for the
+// node or rows already selected (not whatever lies under the pane's middle).
+TEST(MainFrameTest, ShiftF10OpensTheFocusedPanesMenu) {
+  test::AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  CMainFrame& f = h.Frame();
+  CGroup* g = h.Model().AddGroup(0, u"G");
+  CFeedSource* s = h.Model().AddSource(g->m_id, u"http://example.com/f");
+  std::vector<ObjectId> articles;
+  for (int i = 0; i < 40; ++i) {
+    CFeed* a = h.Model().NewFeed();
+    a->m_title = u"A" + FromQString(QString::number(i));
+    a->m_read = i == 0;
+    s->m_articles.push_back(a->m_id);
+    articles.push_back(a->m_id);
+  }
+  f.SourceTree()->RefreshAll();
+  f.SourceTree()->SelectItem(f.SourceTree()->FindItem(s->m_id));
+  f.show();
+  f.resize(1000, 700);
+  test::AppHarness::Pump();
+  auto* list = f.ArticleList();
+  const int row = list->FindRow(articles[0]);
+  ASSERT_GE(row, 0);
+  list->SelectRow(row);
+
+  f.SourceTree()->setFocus();
+  QTest::keyClick(f.SourceTree(), Qt::Key_F10, Qt::ShiftModifier);
+  ASSERT_EQ(h.scope.menus.size(), 1u);
+  EXPECT_EQ(h.scope.menus.back().title, QStringLiteral("For Sources"));
+
+  list->setFocus();
+  QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+  ASSERT_EQ(h.scope.menus.size(), 2u);
+  const test::MenuRecord& menu = h.scope.menus.back();
+  ASSERT_FALSE(menu.texts.empty());
+  EXPECT_EQ(menu.texts.front(), QStringLiteral("Mark item as &read")) << "one row: the selected one";
+  EXPECT_FALSE(menu.enabled.front()) << "the selected (read) article, not a row in the middle";
+  EXPECT_EQ(list->SelectedArticles(), IdList{articles[0]});
+
+  // F10 alone and Shift+F9 open nothing.
+  QTest::keyClick(list, Qt::Key_F10);
+  QTest::keyClick(list, Qt::Key_F9, Qt::ShiftModifier);
+  EXPECT_EQ(h.scope.menus.size(), 2u);
+}
+
+// The File menu's file dialogs: a dialog's buttons only, the home folder at
+// first, then the folder of the last file chosen; a save offers a name.
+TEST(MainFrameTest, FileDialogsOpenInTheLastFolderWithANameToSaveUnder) {
+  QTemporaryDir home;
+  QTemporaryDir elsewhere;
+  const QByteArray oldHome = qgetenv("HOME");
+  qputenv("HOME", home.path().toLocal8Bit());
+  test::AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  struct Seen {
+    Qt::WindowFlags flags;
+    QString folder;
+    QString name;
+  };
+  std::vector<Seen> seen;
+  QString choose;  // the file the user picks; empty: Cancel
+  h.scope.answerDialog = [&](QDialog& dialog) {
+    auto* files = dynamic_cast<QFileDialog*>(&dialog);
+    if (files == nullptr) return int(QDialog::Rejected);
+    const QStringList selected = files->selectedFiles();
+    seen.push_back({files->windowFlags(), QDir(files->directory()).absolutePath(),
+                    selected.isEmpty() ? QString() : QFileInfo(selected.front()).fileName()});
+    if (choose.isEmpty()) return int(QDialog::Rejected);
+    files->selectFile(choose);
+    return int(QDialog::Accepted);
+  };
+  choose = elsewhere.filePath(QStringLiteral("mine.opml"));
+  h.Frame().OnExportOpml();
+  EXPECT_TRUE(QFile::exists(choose));
+  choose.clear();
+  h.Frame().OnImportOpml();
+  h.Frame().OnExportSettings();
+  qputenv("HOME", oldHome);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].folder, QDir(home.path()).absolutePath());
+  EXPECT_EQ(seen[0].name, QStringLiteral("Quillbend subscriptions.opml"));
+  EXPECT_EQ(seen[1].folder, QDir(elsewhere.path()).absolutePath());
+  EXPECT_EQ(seen[2].folder, QDir(elsewhere.path()).absolutePath());
+  EXPECT_EQ(seen[2].name, QStringLiteral("Quillbend settings.reg"));
+  for (const Seen& s : seen) {
+    EXPECT_TRUE(s.flags.testFlag(Qt::CustomizeWindowHint));
+    EXPECT_FALSE(s.flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(s.flags.testFlag(Qt::WindowMaximizeButtonHint));
+  }
+}
+
 TEST(MainFrameTest, SessionEndSavesWithoutAsking) {
   test::AppHarness h;
   ASSERT_TRUE(h.Start());
@@ -371,28 +503,55 @@ TEST(MainFrameTest, SessionEndSavesWithoutAsking) {
   EXPECT_EQ(test::UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("ConfirmExit")).toInt(), 1);
 }
 
-TEST(MainFrameTest, ThreePanesLaidOut) {
+// The panes at their default sizes: the tree on the left, a fifth of the
+// window unless a label with its counts needs more; the list over the page,
+// a third of the height.
+TEST(MainFrameTest, ThreePanesLaidOutWithTheTreesLabelsWhole) {
   test::AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
   ASSERT_TRUE(h.Start());
   CMainFrame& f = h.Frame();
-  f.setGeometry(40, 40, 1000, 700);
-  f.RestorePlacement();
-  test::AppHarness::Pump();
-  const QRect tree = f.SourceTree()->geometry();
-  const QRect list = f.ArticleList()->geometry();
-  const QRect view = f.ArticleView()->geometry();
-  EXPECT_GT(tree.width(), 0);
-  EXPECT_GT(list.height(), 0);
-  EXPECT_GT(view.height(), 0);
+  f.SetTrackPlacement(false);
+  {
+    QSettings file(QStringLiteral("Velmorant"), QStringLiteral("Quillbend"));
+    file.remove(QStringLiteral("WindowSettings"));
+  }
+  CGroup* g = h.Model().AddGroup(0, u"G");
+  CFeedSource* s = h.Model().AddSource(g->m_id, u"http://example.com/f");
+  s->m_title = u"S";
+  for (int i = 0; i < 1234; ++i) {
+    CFeed* a = h.Model().NewFeed();
+    s->m_articles.push_back(a->m_id);
+  }
+  CSourceListView* tree = f.SourceTree();
+  for (const std::u16string& title : {std::u16string(u"S"), std::u16string(u"A feed with long title")}) {
+    SCOPED_TRACE(QString::fromStdU16String(title).toStdString());
+    s->m_title = title;
+    tree->RefreshAll();
+    tree->expandAll();
+    f.RestorePlacement();
+    test::AppHarness::Pump();
+    const int clientWidth = f.width();
+    const int treeWidth = f.OuterSplitter()->sizes().at(0);
+    const int needed = tree->LabelsWidth();
+    ASSERT_LT(needed, clientWidth / 2);
+    EXPECT_GE(treeWidth, clientWidth / 5);
+    EXPECT_GE(tree->viewport()->width(), needed) << "no count cut off";
+    if (title != u"S") {
+      ASSERT_GT(needed, clientWidth / 5) << "the label must need more than a fifth";
+      EXPECT_GT(treeWidth, clientWidth / 5);
+    }
+    EXPECT_EQ(tree->FindItem(s->m_id)->text(0), QString::fromStdU16String(title) + QStringLiteral(" (1234 / 1234)"));
+    const int clientHeight = f.height() - f.menuBar()->height();
+    EXPECT_EQ(f.InnerSplitter()->sizes().at(0), clientHeight / 3);
+  }
   // Tree on the left; list above the article view on the right.
   EXPECT_LT(f.SourceTree()->mapTo(&f, QPoint(0, 0)).x(), f.ArticleList()->mapTo(&f, QPoint(0, 0)).x());
   EXPECT_LT(f.ArticleList()->mapTo(&f, QPoint(0, 0)).y(), f.ArticleView()->mapTo(&f, QPoint(0, 0)).y());
-  const QPixmap shot = f.grab();
-  EXPECT_FALSE(shot.isNull());
   // QB_SCREENSHOT=file.png keeps a picture of the window for a look.
   const QString keep = qEnvironmentVariable("QB_SCREENSHOT");
   if (!keep.isEmpty()) {
-    EXPECT_TRUE(shot.save(keep));
+    EXPECT_TRUE(f.grab().save(keep));
   }
 }
 

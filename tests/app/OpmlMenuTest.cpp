@@ -1,6 +1,8 @@
 // The File menu's OPML commands in the window.
 #include <gtest/gtest.h>
 
+#include <QStatusTipEvent>
+
 #include <QFile>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -249,10 +251,17 @@ TEST(OpmlMenuTest, ImportShowsItsProgressAndHandsEachNewFeedOverOnce) {
     bool barShown;
     int barValue;
     QString status;
+    // Once a menu's prompt has gone again: the one status text is back.
+    QString afterPrompt;
   };
   std::vector<Step> steps;
   QObject::connect(&h.Frame().Commands(), &CCommands::importProgress, [&](int done, int total) {
-    steps.push_back({done, total, bar->isVisible(), bar->value(), h.Frame().StatusText()});
+    steps.push_back({done, total, bar->isVisible(), bar->value(), h.Frame().StatusText(), QString()});
+    QStatusTipEvent prompt(QStringLiteral("Import a list of feeds"));
+    QCoreApplication::sendEvent(&h.Frame(), &prompt);
+    QStatusTipEvent gone{QString()};
+    QCoreApplication::sendEvent(&h.Frame(), &gone);
+    steps.back().afterPrompt = h.Frame().StatusText();
   });
   const QString statusBefore = h.Frame().StatusText();
   h.Frame().SetOpmlPathAsker([&] { return path; });
@@ -279,7 +288,14 @@ TEST(OpmlMenuTest, ImportShowsItsProgressAndHandsEachNewFeedOverOnce) {
     EXPECT_LE(steps[i - 1].done, steps[i].done);
     EXPECT_TRUE(steps[i].barShown);
     EXPECT_EQ(steps[i].barValue, steps[i - 1].done);
-    EXPECT_EQ(steps[i].status, QStringLiteral("Importing feeds..."));
+    if (i + 1 < steps.size()) {
+      EXPECT_EQ(steps[i].status, QStringLiteral("Importing feeds..."));
+    }
+  }
+  // The last step hands the status line back to the selection's state.
+  EXPECT_EQ(steps.back().status, statusBefore);
+  for (size_t i = 0; i + 1 < steps.size(); ++i) {
+    EXPECT_EQ(steps[i].afterPrompt, QStringLiteral("Importing feeds...")) << i;
   }
   // Afterwards the bar is the update pass's again: idle and hidden.
   EXPECT_FALSE(bar->isVisible());

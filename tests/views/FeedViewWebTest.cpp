@@ -306,6 +306,47 @@ TEST_F(FeedViewWebTest, NoBackToAnArticleThatHasGone) {
   EXPECT_EQ(Page()->url(), QUrl(QString::fromStdString(server.Url("/page.html"))));
 }
 
+// A click on a link with a target (the page's "new window" link, a feed's
+// target="_blank") asks the user's browser; when none can be started the
+// user is told, with the address to copy. A real click: a script's click
+// on such a link is a pop-up the page may not open.
+TEST_F(FeedViewWebTest, LinksWithATargetGoToTheBrowserOrSaySoWhenThereIsNone) {
+  article->m_link = u"https://example.com/story?id=7";
+  article->m_description = u"<p><a id=\"blank\" href=\"https://example.org/more\" target=\"_blank\">more</a></p>";
+  f.window.resize(900, 700);
+  f.view->resize(800, 500);
+  ShowArticle();
+  f.shellSucceeds = false;
+  QWidget* render = f.view->focusProxy();
+  ASSERT_NE(render, nullptr);
+  struct Case {
+    QString selector;
+    QString opened;
+  };
+  const Case cases[] = {
+      {QStringLiteral("a[target]:not([target=_blank])"), QStringLiteral("https://example.com/story?id=7")},
+      {QStringLiteral("#blank"), QStringLiteral("https://example.org/more")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.selector.toStdString());
+    const size_t before = f.messages.size();
+    const QVariant at = Evaluate(QStringLiteral(
+        "(function(){var r=document.querySelector('%1').getBoundingClientRect();"
+        "return [Math.round(r.left+r.width/2), Math.round(r.top+r.height/2)];})()").arg(c.selector));
+    const QVariantList xy = at.toList();
+    ASSERT_EQ(xy.size(), 2);
+    const QPoint point(xy[0].toInt(), xy[1].toInt());
+    QTest::mouseMove(render, point);
+    QTest::mouseClick(render, Qt::LeftButton, Qt::NoModifier, point);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.messages.size() > before; }, 20000));
+    ASSERT_FALSE(f.opened.empty());
+    EXPECT_EQ(f.opened.back(), QUrl(c.opened));
+    EXPECT_EQ(f.messages.back().icon, MsgIcon::Warning);
+    EXPECT_EQ(f.messages.back().text, QStringLiteral("No web browser could be started to open %1.").arg(c.opened));
+    EXPECT_EQ(f.view->CurrentFeedId(), article->m_id) << "the pane keeps the article";
+  }
+}
+
 // "Open this article (new window)" goes to the user's browser; when none
 // can be started the user is told, and a refused address stays silent.
 TEST_F(FeedViewWebTest, ABrowserThatCannotBeStartedIsReported) {
