@@ -36,7 +36,8 @@ bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const Shared
                        uint32_t tick) {
   CXMLParser parser;
   const CXMLNode& document = parser.ParseShared(text);
-  return InterpretDocument(manager, source, text, document, tick);
+  return manager.InterpretSource(
+      source, [&](CFeedSource& s) { return InterpretDocument(manager, s, text, document, tick); });
 }
 
 bool IsSourceDue(uint32_t now, uint32_t lastTick, int32_t refreshMinutes) {

@@ -224,11 +224,10 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
     } else {
       const size_t count = source.m_articles.size();
       try {
-        if (m_hooks.interpret) {
-          m_hooks.interpret(m_manager, source, a.text, e.tick);
-        } else {
-          ParseAndInterpret(m_manager, source, a.text, e.tick);
-        }
+        m_manager.InterpretSource(source, [&](CFeedSource& s) {
+          return m_hooks.interpret ? m_hooks.interpret(m_manager, s, a.text, e.tick)
+                                   : ParseAndInterpret(m_manager, s, a.text, e.tick);
+        });
       } catch (...) {
         source.m_commsStatus = kCommsDownloadError;
       }

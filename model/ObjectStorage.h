@@ -2,6 +2,7 @@
 // 32-bit identifier. Everything else holds identifiers and looks records up.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -12,6 +13,7 @@
 namespace qb {
 
 class CArchive;
+class CFeed;
 
 class CObjectStorage {
  public:
@@ -48,6 +50,9 @@ class CObjectStorage {
   // order. A load replaces every record; when it fails part-way the store
   // keeps the records read whole, indexed, and the exception goes on.
   void Serialize(CArchive& ar);
+  // Storing, with the texts of the articles that hold them only in the
+  // library (CFeed::m_textsStored) filled in by `fill` on a copy of each.
+  void Store(CArchive& ar, const std::function<void(CFeed& copy)>& fill);
   // After a load: rebuilds the identifier index.
   void AfterSerialize(CArchive& ar, uint8_t version);
 
