@@ -24,7 +24,10 @@ bool Contains(const IdList& list, ObjectId id) {
 
 CFeedsManager::CFeedsManager() = default;
 
-CFeedsManager::~CFeedsManager() = default;
+CFeedsManager::~CFeedsManager() {
+  const std::vector<IModelObserver*> observers = std::move(m_observers);
+  for (IModelObserver* o : observers) o->OnModelGone(*this);
+}
 
 // --- change scopes
 

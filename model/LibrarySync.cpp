@@ -55,13 +55,18 @@ CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const Librar
 }
 
 CLibrarySync::~CLibrarySync() {
-  m_model.RemoveObserver(this);
+  if (!m_modelGone) m_model.RemoveObserver(this);
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_stopping = true;
   }
   m_wake.notify_all();
   m_worker.join();
+}
+
+void CLibrarySync::OnModelGone(const CFeedsManager&) {
+  m_modelGone = true;
+  m_pending = Pending{};
 }
 
 // --- what changed
@@ -455,6 +460,7 @@ void CLibrarySync::Collect(LibraryFlushReport& report) {
 
 LibraryFlushReport CLibrarySync::Flush() {
   LibraryFlushReport report;
+  if (m_modelGone) return report;
   Collect(report);
   bool busy = false;
   {
@@ -476,6 +482,7 @@ LibraryFlushReport CLibrarySync::Flush() {
 LibraryFlushReport CLibrarySync::FlushAndWait(std::chrono::milliseconds patience) {
   const auto deadline = std::chrono::steady_clock::now() + patience;
   LibraryFlushReport report;
+  if (m_modelGone) return report;
   auto waitIdle = [&] {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_wake.wait(lock, [&] { return !m_job && !m_writing; });
@@ -546,6 +553,7 @@ CLibrarySync::RowState CLibrarySync::LocalRow(std::unordered_map<ObjectId, RowSt
 }
 
 bool CLibrarySync::Refresh() {
+  if (m_modelGone) return false;
   if (!m_library.IsOpen() || !m_library.OthersCommitted()) return m_library.IsOpen();
   LibraryChanges changes = m_library.ChangesSince(m_lastSeen);
   if (!changes.ok) return false;

@@ -90,6 +90,8 @@ class CLibrarySync final : public IModelObserver {
   bool HasPending() const;
 
   void OnModelChanged(const CFeedsManager& model, const CModelChange& change) override;
+  // The model went first: what is pending is dropped, and Flush does nothing.
+  void OnModelGone(const CFeedsManager& model) override;
 
  private:
   // What a row needs written.
@@ -139,6 +141,7 @@ class CLibrarySync final : public IModelObserver {
   RowState LocalRow(std::unordered_map<ObjectId, RowState> Pending::*rows, ObjectId id) const;
 
   CFeedsManager& m_model;
+  bool m_modelGone = false;
   CLibrary& m_library;
   const Options m_options;
 

@@ -105,6 +105,9 @@ class CModelChange {
 class IModelObserver {
  public:
   virtual void OnModelChanged(const CFeedsManager& model, const CModelChange& change) = 0;
+  // The model is being destroyed while the observer is still attached; it
+  // must not be used from now on.
+  virtual void OnModelGone(const CFeedsManager& model) { (void)model; }
 
  protected:
   ~IModelObserver() = default;
