@@ -1,6 +1,7 @@
 #include "model/FeedsManager.h"
 
 #include <algorithm>
+#include <limits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -1160,37 +1161,61 @@ void CFeedsManager::RemoveNode(ObjectId id) {
 // --- search
 
 IdList CFeedsManager::SearchArticles(std::u16string_view query, ObjectId node) const {
-  IdList candidates;
-  CollectFeeds(node, candidates);
   const std::vector<std::u16string> words = SearchWords(query);
-  IdList found;
-  found.reserve(candidates.size());
-  std::unordered_set<ObjectId> stored;
-  if (!words.empty() && m_articleStore != nullptr && m_storedTexts > 0) {
-    IdList matches;
-    m_articleStore->MatchArticles(words, matches);
-    stored.insert(matches.begin(), matches.end());
-  }
-  std::unordered_set<ObjectId> taken;
-  for (ObjectId id : candidates) {
-    const CFeed* a = GetFeed(id);
-    if (a == nullptr || !taken.insert(id).second) continue;
-    bool match = words.empty();
-    if (!match && a->m_textsStored) {
-      match = stored.count(id) != 0;
-    } else if (!match) {
-      match = WordsMatch(ArticleWords(a->m_title, a->m_channel, a->m_description), words);
+  struct Found {
+    double key;  // the date on a continuous scale; undated last
+    ObjectId id;
+  };
+  std::vector<Found> found;
+  auto take = [&](const CFeed& a) {
+    found.push_back({a.m_date.IsValid() ? a.m_date.LinearDays() : -std::numeric_limits<double>::infinity(), a.m_id});
+  };
+  auto inMemory = [&](const CFeed& a) {
+    return WordsMatch(ArticleWords(a.m_title, a.m_channel, a.m_description), words);
+  };
+  IdList matches;
+  const bool indexed = !words.empty() && m_articleStore != nullptr && m_storedTexts > 0 &&
+                       m_articleStore->MatchArticles(words, matches);
+  if (node == 0 && indexed) {
+    // The whole library: the index names the stored articles, and only the
+    // articles not yet written (if any) are read here.
+    found.reserve(matches.size());
+    for (ObjectId id : matches) {
+      const CFeed* a = GetFeed(id);
+      if (a != nullptr && a->m_textsStored && a->m_source != 0) take(*a);
     }
-    if (match) found.push_back(id);
+    if (static_cast<size_t>(Counts(0).total()) != m_storedTexts) {
+      IdList all;
+      CollectFeeds(0, all);
+      std::unordered_set<ObjectId> seen;
+      for (ObjectId id : all) {
+        const CFeed* a = GetFeed(id);
+        if (a != nullptr && !a->m_textsStored && seen.insert(id).second && inMemory(*a)) take(*a);
+      }
+    }
+  } else {
+    IdList candidates;
+    CollectFeeds(node, candidates);
+    std::vector<ObjectId> stored(matches.begin(), matches.end());
+    std::sort(stored.begin(), stored.end());
+    std::unordered_set<ObjectId> seen;
+    found.reserve(candidates.size());
+    for (ObjectId id : candidates) {
+      const CFeed* a = GetFeed(id);
+      if (a == nullptr || !seen.insert(id).second) continue;
+      const bool match = words.empty() ? true
+                         : a->m_textsStored ? std::binary_search(stored.begin(), stored.end(), id)
+                                            : inMemory(*a);
+      if (match) take(*a);
+    }
   }
-  std::sort(found.begin(), found.end(), [&](ObjectId x, ObjectId y) {
-    const CDateTime& a = GetFeed(x)->m_date;
-    const CDateTime& b = GetFeed(y)->m_date;
-    if (a.IsValid() != b.IsValid()) return a.IsValid();
-    if (a.IsValid() && a.LinearDays() != b.LinearDays()) return a.LinearDays() > b.LinearDays();
-    return x > y;
+  std::sort(found.begin(), found.end(), [](const Found& x, const Found& y) {
+    return x.key != y.key ? x.key > y.key : x.id > y.id;
   });
-  return found;
+  IdList ids;
+  ids.reserve(found.size());
+  for (const Found& f : found) ids.push_back(f.id);
+  return ids;
 }
 
 }  // namespace qb

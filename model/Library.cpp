@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <unordered_set>
 
@@ -418,8 +419,11 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
     std::unordered_map<ObjectId, ObjectId> parentOf;  // listed groups
 
     CSqliteStatement groups = m_read.Prepare(std::string("SELECT ") + kGroupColumns + " FROM groups");
+    // An identifier stored twice (only a damaged file holds one) keeps the
+    // first row read.
     while (groups.Step()) {
       const CLibraryBatch::Group row = GroupRow(groups);
+      if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
       auto record = std::make_unique<CGroup>();
       record->m_id = row.id;
       record->m_name = row.name;
@@ -447,6 +451,7 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
     std::vector<Member> homeless;
     while (sources.Step()) {
       const CLibraryBatch::Source row = SourceRow(sources);
+      if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
       auto record = std::make_unique<CFeedSource>();
       record->m_id = row.id;
       FillSource(*record, row);
@@ -462,6 +467,7 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
       CSqliteStatement articles = m_read.Prepare(std::string("SELECT ") + kArticleColumns + " FROM articles");
       while (articles.Step()) {
         const CLibraryBatch::Article row = ArticleRow(articles);
+        if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
         auto record = std::make_unique<CFeed>();
         record->m_id = row.id;
         FillArticle(*record, row);
@@ -606,8 +612,8 @@ IdList CLibrary::Search(std::u16string_view query, const IdList* sources) {
   std::unordered_set<ObjectId> wanted;
   if (sources != nullptr) wanted.insert(sources->begin(), sources->end());
   struct Found {
+    double key;  // the date on a continuous scale; undated last
     ObjectId id;
-    CDateTime date;
   };
   std::vector<Found> found;
   try {
@@ -619,16 +625,16 @@ IdList CLibrary::Search(std::u16string_view query, const IdList* sources) {
     if (!words.empty()) s.BindText(1, FullTextQuery(words));
     while (s.Step()) {
       if (sources != nullptr && (s.IsNull(2) || wanted.count(static_cast<ObjectId>(s.Int(2))) == 0)) continue;
-      found.push_back({static_cast<ObjectId>(s.Int(0)), ColumnDate(s, 1)});
+      const CDateTime date = ColumnDate(s, 1);
+      found.push_back({date.IsValid() ? date.LinearDays() : -std::numeric_limits<double>::infinity(),
+                       static_cast<ObjectId>(s.Int(0))});
     }
     s.Reset();
   } catch (const CSqliteError&) {
     return result;
   }
   std::sort(found.begin(), found.end(), [](const Found& x, const Found& y) {
-    if (x.date.IsValid() != y.date.IsValid()) return x.date.IsValid();
-    if (x.date.IsValid() && x.date.LinearDays() != y.date.LinearDays()) return x.date.LinearDays() > y.date.LinearDays();
-    return x.id > y.id;
+    return x.key != y.key ? x.key > y.key : x.id > y.id;
   });
   result.reserve(found.size());
   for (const Found& f : found) result.push_back(f.id);

@@ -262,6 +262,9 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
     return order;
   };
   CLibraryBatch b;
+  for (auto* rows : {&pending.groups, &pending.sources, &pending.articles}) {
+    for (ObjectId id : m_foreign) rows->erase(id);
+  }
 
   for (const auto& [order, id] : inOrder(pending.groups)) {
     const RowState& st = pending.groups.at(id);
@@ -439,6 +442,7 @@ void CLibrarySync::Collect(LibraryFlushReport& report) {
     report.written = true;
     m_failure.reset();
     m_collisions += result->collisions.size();
+    m_foreign.insert(result->collisions.begin(), result->collisions.end());
     // Written: the texts are read from the library from now on, unless the
     // record was made anew meanwhile.
     for (ObjectId id : m_inFlightArticles) {

@@ -156,6 +156,9 @@ class CLibrarySync final : public IModelObserver {
   int64_t m_lastSeen = 0;
   uint64_t m_sweptAt = 0;
   std::unordered_map<ObjectId, uint64_t> m_shadow;  // field hash of each group and source
+  // Identifiers another process had stored first (collisions): this
+  // process's records under them are kept in memory only, never written.
+  std::unordered_set<ObjectId> m_foreign;
   std::optional<std::string> m_failure;
   std::chrono::steady_clock::time_point m_retryAt{};
   size_t m_collisions = 0;

@@ -31,7 +31,7 @@ class CObjectStorage {
   void SeedRandom(uint32_t seed) { m_random.Seed(seed); }
 
   // Takes ownership and enters the pair into both indexes. Returns the record.
-  // A record that is already registered changes nothing.
+  // A record registered before under the same identifier is destroyed.
   RSSObject* Register(std::unique_ptr<RSSObject> object, ObjectId id);
 
   // The record, or null for 0 or an identifier that is not registered.
@@ -60,17 +60,12 @@ class CObjectStorage {
   const std::map<ObjectId, RSSObject*>& IdIndex() const { return m_idIndex; }
 
  private:
-  struct OwnedRecord {
-    std::unique_ptr<RSSObject> record;
-    ObjectId id = 0;
-  };
-  // Record to its identifier; owns the records.
-  std::map<const RSSObject*, OwnedRecord> m_objectIndex;
   // Identifier to record, ordered by identifier.
   std::map<ObjectId, RSSObject*> m_idIndex;
-  // The same pairs hashed: every lookup uses it, since the views look up
-  // each of tens of thousands of articles on every refresh.
-  std::unordered_map<ObjectId, RSSObject*> m_lookup;
+  // The same pairs hashed, owning the records: every lookup uses it, since
+  // the views look up each of tens of thousands of articles on every
+  // refresh.
+  std::unordered_map<ObjectId, std::unique_ptr<RSSObject>> m_lookup;
   CRandom m_random;
 };
 

@@ -158,20 +158,11 @@ void CObjectStorage::Serialize(CArchive& ar) {
   const uint8_t v = ar.SerializeHeader(1, u"CObjectStorage");
 
   Clear();
-  // Every record read whole is owned by the object index at once, so a
-  // failure further on leaves a store that knows each record it holds.
-  auto adopt = [this](std::unique_ptr<RSSObject> record, ObjectId id) {
-    // A later record with the same identifier replaces the earlier one, so
-    // no identifier ever names two records.
-    auto old = m_idIndex.find(id);
-    if (old != m_idIndex.end()) {
-      m_objectIndex.erase(old->second);
-      m_idIndex.erase(old);
-    }
-    RSSObject* raw = record.get();
-    m_objectIndex.emplace(raw, OwnedRecord{std::move(record), id});
-    m_idIndex[id] = raw;
-  };
+  // Every record read whole is owned by the store at once, so a failure
+  // further on leaves a store that knows each record it holds. A later
+  // record with the same identifier replaces the earlier one, so no
+  // identifier ever names two records.
+  auto adopt = [this](std::unique_ptr<RSSObject> record, ObjectId id) { Register(std::move(record), id); };
   try {
     if (v >= 1) {
       const uint32_t count = ar.ReadU32();
@@ -194,13 +185,8 @@ void CObjectStorage::Serialize(CArchive& ar) {
   AfterSerialize(ar, v);
 }
 
-void CObjectStorage::AfterSerialize(CArchive& ar, uint8_t) {
-  if (!ar.IsLoading()) return;
-  // The identifier index is kept whole while reading (adopt); the hashed
-  // lookup is rebuilt from it.
-  m_lookup.clear();
-  m_lookup.reserve(m_idIndex.size());
-  for (const auto& [id, record] : m_idIndex) m_lookup.emplace(id, record);
+void CObjectStorage::AfterSerialize(CArchive&, uint8_t) {
+  // Both indexes are kept whole while reading (adopt): nothing to rebuild.
 }
 
 // --- CFeedsManager

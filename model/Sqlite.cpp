@@ -156,6 +156,7 @@ CSqliteDb& CSqliteDb::operator=(CSqliteDb&& o) noexcept {
     Close();
     m_db = o.m_db;
     m_statements = std::move(o.m_statements);
+    m_literals = std::move(o.m_literals);
     o.m_db = nullptr;
   }
   return *this;
@@ -186,6 +187,7 @@ void CSqliteDb::Open(const std::string& path, int flags) {
 }
 
 void CSqliteDb::Close() {
+  m_literals.clear();
   m_statements.clear();
   if (m_db == nullptr) return;
   // Statements are finalised by their owners first; _v2 keeps the handle

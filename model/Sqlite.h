@@ -80,7 +80,10 @@ class CSqliteStatement {
 class CSqliteDb {
  public:
   CSqliteDb() = default;
-  CSqliteDb(CSqliteDb&& o) noexcept : m_db(o.m_db), m_statements(std::move(o.m_statements)) { o.m_db = nullptr; }
+  CSqliteDb(CSqliteDb&& o) noexcept
+      : m_db(o.m_db), m_statements(std::move(o.m_statements)), m_literals(std::move(o.m_literals)) {
+    o.m_db = nullptr;
+  }
   CSqliteDb& operator=(CSqliteDb&& o) noexcept;
   CSqliteDb(const CSqliteDb&) = delete;
   CSqliteDb& operator=(const CSqliteDb&) = delete;
@@ -99,6 +102,19 @@ class CSqliteDb {
   // A statement prepared once per connection and kept, reset and with its
   // bindings cleared. Valid until the connection closes.
   CSqliteStatement& Statement(std::string_view sql);
+  // The same for a string literal, found again by its address: the
+  // statements a writer runs once per row cost no hashing of their text.
+  template <size_t N>
+  CSqliteStatement& Statement(const char (&sql)[N]) {
+    auto it = m_literals.find(sql);
+    if (it != m_literals.end()) {
+      it->second->Reset();
+      return *it->second;
+    }
+    CSqliteStatement& s = Statement(std::string_view(sql, N - 1));
+    m_literals.emplace(sql, &s);
+    return s;
+  }
   // The first column of the first row as an integer; `fallback` when there
   // is no row.
   int64_t QueryInt(std::string_view sql, int64_t fallback = 0);
@@ -110,6 +126,7 @@ class CSqliteDb {
  private:
   sqlite3* m_db = nullptr;
   std::unordered_map<std::string, std::unique_ptr<CSqliteStatement>> m_statements;
+  std::unordered_map<const char*, CSqliteStatement*> m_literals;
 };
 
 // Rolls back the transaction it began unless Commit is called; the only way

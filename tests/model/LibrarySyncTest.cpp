@@ -312,6 +312,35 @@ TEST(LibrarySyncTest, WhatThisUserHasNotWrittenYetWinsOverWhatItReads) {
   ExpectLibraryHolds(path, a.model);
 }
 
+TEST(LibrarySyncTest, RetentionDeletesWhatItShouldAndKeepsTheKeysInTheLibrary) {
+  test::TempDir dir;
+  const std::string path = LibraryWithSample(dir);
+  User user(path);
+  CFeedsManager& m = user.model;
+  std::mt19937 rng(4);
+  const ObjectId source = m.GetGroup(m.m_rootGroups[0])->m_sources[0];
+  const IdList fresh = Update(m, source, 4, rng);
+  const int64_t now = 1'900'000'000;
+  for (size_t i = 0; i < fresh.size(); ++i) m.GetFeed(fresh[i])->m_date = CDateTime::FromTime(now - 86400 * 100);
+  m.MarkRead({fresh[0], fresh[1]}, true);
+  m.SetRetentionDays(30);
+  ASSERT_TRUE(user.sync->FlushAndWait().written);
+  const size_t history = m.GetFeedSource(source)->m_history.size();
+  EXPECT_GE(m.ApplyRetention(now), 2u);
+  EXPECT_EQ(m.GetFeed(fresh[0]), nullptr);
+  EXPECT_NE(m.GetFeed(fresh[2]), nullptr) << "unread: kept";
+  ASSERT_TRUE(user.sync->FlushAndWait().written);
+  ExpectLibraryHolds(path, m);
+  CLibrary again;
+  ASSERT_TRUE(again.Open(path).opened);
+  CFeedsManager reloaded;
+  ASSERT_TRUE(again.Load(reloaded).ok);
+  EXPECT_EQ(reloaded.RetentionDays(), 30);
+  EXPECT_EQ(reloaded.GetFeedSource(source)->m_history.size(), history) << "the keys stay, so they do not return";
+  EXPECT_TRUE(reloaded.GetFeedSource(source)->IsInHistory(m.GetFeedSource(source)->m_history.rbegin()->first));
+  reloaded.SetArticleStore(nullptr);
+}
+
 TEST(LibrarySyncTest, AUserFarBehindTheChangeLogLoadsEverythingAgain) {
   test::TempDir dir;
   const std::string path = LibraryWithSample(dir);
