@@ -383,12 +383,15 @@ LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const Library
                     Utf8ToUtf16(e.what()) + u"), so changes made now will not be saved.";
       return out;
     }
-  } else if (version < kLibrarySchemaVersion) {
-    // An older library that this session may not bring up to date.
+  } else if (version == 0) {
+    // An empty file: no library yet, and this session may not make one.
     m_read.Close();
-    out.message = LibraryReadOnlyMessage(folder);
+    if (out.message.empty()) out.message = LibraryReadOnlyMessage(folder);
     return out;
   }
+  // An older library read as it is: its first version's tables hold the
+  // whole model; what later versions added (the search index, the change
+  // log) is missing until a writer brings it up to date.
   out.opened = true;
   out.writable = writable;
   return out;
@@ -397,13 +400,26 @@ LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const Library
 // --- loading
 
 int64_t CLibrary::NextPosition() {
-  return m_read.QueryInt(
-             "SELECT max(coalesce((SELECT max(position) FROM groups), 0), "
-             "coalesce((SELECT max(position) FROM sources), 0), coalesce((SELECT max(position) FROM articles), 0))") +
-         1;
+  if (!m_read.IsOpen()) return 1;
+  try {
+    return m_read.QueryInt(
+               "SELECT max(coalesce((SELECT max(position) FROM groups), 0), "
+               "coalesce((SELECT max(position) FROM sources), 0), "
+               "coalesce((SELECT max(position) FROM articles), 0))") +
+           1;
+  } catch (const CSqliteError&) {
+    return 1;
+  }
 }
 
-int64_t CLibrary::NextHistorySeq() { return m_read.QueryInt("SELECT coalesce(max(seq), 0) FROM history") + 1; }
+int64_t CLibrary::NextHistorySeq() {
+  if (!m_read.IsOpen()) return 1;
+  try {
+    return m_read.QueryInt("SELECT coalesce(max(seq), 0) FROM history") + 1;
+  } catch (const CSqliteError&) {
+    return 1;
+  }
+}
 
 LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
   LibraryLoadResult result;

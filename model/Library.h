@@ -170,9 +170,9 @@ class CLibrary final : public IArticleStore {
   // Replaces what the model holds with the library's contents, then runs
   // FixUpAfterLoad. The model's article store becomes this library.
   LibraryLoadResult Load(CFeedsManager& manager, LoadScope scope = LoadScope::Everything);
-  // The next free list position (one more than the greatest stored).
+  // The next free list position (one more than the greatest stored), and
+  // the next sequence number of a history key; 1 when they cannot be read.
   int64_t NextPosition();
-  // The next sequence number of a history key.
   int64_t NextHistorySeq();
 
   // --- IArticleStore (owner's thread).

@@ -283,10 +283,12 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
     row.fields = st.fields;
     row.name = g->m_name;
     row.expanded = g->m_expanded;
-    const CGroup* parent = m_model.FindParentGroup(id);
-    row.place.position = st.place.position;
-    row.place.listed = parent != nullptr || Contains(m_model.m_rootGroups, id);
-    row.place.parent = parent != nullptr ? parent->m_id : 0;
+    if (row.write & (kRowInsert | kRowPlace)) {
+      const CGroup* parent = m_model.FindParentGroup(id);
+      row.place.position = st.place.position;
+      row.place.listed = parent != nullptr || Contains(m_model.m_rootGroups, id);
+      row.place.parent = parent != nullptr ? parent->m_id : 0;
+    }
     b.groups.push_back(std::move(row));
   }
   for (const auto& [order, id] : inOrder(pending.sources)) {
@@ -315,8 +317,10 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
     row.sortDirection = s->m_sortDirection;
     row.refreshInterval = s->m_refreshInterval;
     row.retentionDays = s->m_retentionDays;
-    const CGroup* group = m_model.FindGroupOfSource(id);
-    row.place = {group != nullptr ? group->m_id : 0, group != nullptr, st.place.position};
+    if (row.write & (kRowInsert | kRowPlace)) {
+      const CGroup* group = m_model.FindGroupOfSource(id);
+      row.place = {group != nullptr ? group->m_id : 0, group != nullptr, st.place.position};
+    }
     b.sources.push_back(std::move(row));
   }
   for (const auto& [order, id] : inOrder(pending.articles)) {
@@ -344,8 +348,10 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
       row.texts = m_model.ArticleTexts(id);
       createdArticles.push_back(id);
     }
-    const CFeedSource* source = m_model.FindSourceOfFeed(id);
-    row.place = {source != nullptr ? source->m_id : 0, source != nullptr, st.place.position};
+    if (row.write & (kRowInsert | kRowPlace)) {
+      const CFeedSource* source = m_model.FindSourceOfFeed(id);
+      row.place = {source != nullptr ? source->m_id : 0, source != nullptr, st.place.position};
+    }
     b.articles.push_back(std::move(row));
   }
   std::vector<std::pair<uint64_t, ObjectId>> histories;

@@ -294,6 +294,8 @@ bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath,
     m.FixUpAfterLoad();
     CLibrary::RepairForLibrary(m, report);
     WriteRows(db, m);
+    // One segment for the whole index: the searches that follow read one.
+    db.Exec("INSERT INTO search(search) VALUES('optimize')");
     report.sharedTexts = static_cast<size_t>(db.QueryInt("SELECT count(*) FROM texts WHERE refs > 1"));
     for (const auto& [id, record] : m.m_storage.IdIndex()) {
       switch (record->Type()) {
@@ -307,6 +309,10 @@ bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath,
   } catch (const CSqliteError& e) {
     ::close(fd);
     if (error != nullptr) *error = e.what();
+    return false;
+  } catch (const std::bad_alloc&) {
+    ::close(fd);
+    if (error != nullptr) *error = "out of memory";
     return false;
   }
   ::close(fd);

@@ -255,38 +255,38 @@ TEST(LibrarySyncTest, TwoUsersSeeEachOthersChanges) {
   const ObjectId root = a.model.m_rootGroups[0];
 
   // A subscribes and updates; B picks it all up, as an external change.
-  CFeedSource* s = a.model.SubscribeSource(root, u"http://new.example/");
-  const IdList added = Update(a.model, s->m_id, 4, rng);
+  const ObjectId sid = a.model.SubscribeSource(root, u"http://new.example/")->m_id;
+  const IdList added = Update(a.model, sid, 4, rng);
   ASSERT_TRUE(a.sync->FlushAndWait().written);
   ASSERT_TRUE(b.sync->Refresh());
   ASSERT_FALSE(seen.changes.empty());
   EXPECT_TRUE(seen.changes.back().external);
   EXPECT_EQ(seen.changes.back().IdsOf(ChangeKind::ArticleAdded), added);
-  ASSERT_NE(b.model.GetFeedSource(s->m_id), nullptr);
-  EXPECT_EQ(b.model.GetFeedSource(s->m_id)->m_articles, added);
-  EXPECT_EQ(b.model.Counts(s->m_id), (FeedCounts{4, 0}));
+  ASSERT_NE(b.model.GetFeedSource(sid), nullptr);
+  EXPECT_EQ(b.model.GetFeedSource(sid)->m_articles, added);
+  EXPECT_EQ(b.model.Counts(sid), (FeedCounts{4, 0}));
   EXPECT_EQ(b.model.ArticleTexts(added[0]), a.model.ArticleTexts(added[0]));
   test::ExpectSameModel(a.model, b.model);
 
   // Both change different rows at once; neither change is lost.
   a.model.MarkRead({added[0]}, true);
   b.model.MarkRead({added[1]}, true);
-  b.model.Rename(s->m_id, u"Named by B");
-  a.model.SetRefreshInterval(s->m_id, 99);
+  b.model.Rename(sid, u"Named by B");
+  a.model.SetRefreshInterval(sid, 99);
   ASSERT_TRUE(a.sync->FlushAndWait().written);
   ASSERT_TRUE(b.sync->FlushAndWait().written);
   ASSERT_TRUE(a.sync->Refresh());
   test::ExpectSameModel(a.model, b.model);
-  EXPECT_EQ(a.model.GetFeedSource(s->m_id)->m_title, u"Named by B");
-  EXPECT_EQ(b.model.GetFeedSource(s->m_id)->m_refreshInterval, 99);
+  EXPECT_EQ(a.model.GetFeedSource(sid)->m_title, u"Named by B");
+  EXPECT_EQ(b.model.GetFeedSource(sid)->m_refreshInterval, 99);
   ExpectLibraryHolds(path, a.model);
 
   // B deletes the source while A adds to it: the articles go with it.
-  b.model.DeleteSource(root, s->m_id);
+  b.model.DeleteSource(root, sid);
   ASSERT_TRUE(b.sync->FlushAndWait().written);
-  Update(a.model, s->m_id, 2, rng);
+  Update(a.model, sid, 2, rng);
   ASSERT_FALSE(a.sync->FlushAndWait().failure);
-  EXPECT_EQ(a.model.GetFeedSource(s->m_id), nullptr) << "picked up before writing";
+  EXPECT_EQ(a.model.GetFeedSource(sid), nullptr) << "picked up before writing";
   ExpectLibraryHolds(path, b.model);
   b.model.RemoveObserver(&seen);
 }

@@ -309,6 +309,21 @@ TEST(LibraryTest, LibrariesOfEveryEarlierVersionAreBroughtUpToDate) {
       old.Exec("DETACH now");
       EXPECT_EQ(old.QueryInt("PRAGMA user_version"), version);
     }
+    {
+      // Only read, it is read as it is and stays at its version.
+      CLibrary reader;
+      LibraryOpenOptions readOnly;
+      readOnly.readOnly = true;
+      const LibraryOpenOutcome opened = reader.Open(path, readOnly);
+      ASSERT_TRUE(opened.opened) << opened.detail << " / " << std::string(opened.message.begin(), opened.message.end());
+      CFeedsManager m;
+      ASSERT_TRUE(reader.Load(m).ok);
+      test::ExpectSameModel(expected, m);
+      m.SetArticleStore(nullptr);
+      CSqliteDb db;
+      db.Open(path, SQLITE_OPEN_READONLY);
+      EXPECT_EQ(db.QueryInt("PRAGMA user_version"), version);
+    }
     CLibrary library;
     ASSERT_TRUE(library.Open(path).opened);
     CFeedsManager m;
