@@ -20,12 +20,12 @@ const QString kTitle = QStringLiteral("Add New Feed");
 }
 
 CAddNewFeedDlg::CAddNewFeedDlg(IDesktop& desktop, const CFeedsManager& model, ObjectId group,
-                               QWidget* parent, DiscoveryOptions options)
+                               std::unique_ptr<CFeedDiscovery> discovery, QWidget* parent)
     : QDialog(parent, kDialogWindowFlags),
       m_desktop(desktop),
       m_model(model),
       m_group(group),
-      m_discovery(std::make_unique<CFeedDiscovery>(std::move(options))) {
+      m_discovery(std::move(discovery)) {
   setWindowTitle(kTitle);
   auto* layout = new QGridLayout(this);
   // A dialog keeps the size its controls need: nothing to resize or maximise.
@@ -97,12 +97,19 @@ void CAddNewFeedDlg::accept() {
   }
   SetSearching(true);
   const uint64_t request = ++m_request;
-  // The answer comes on the search's own thread and is handed to this one;
-  // an answer still queued when the dialog goes is dropped with it.
+  // The answer comes on this thread, from the event loop; the search (and
+  // any answer still on its way) ends with the dialog.
   m_discovery->Start(cleaned, [this, request](const DiscoveryResult& result) {
-    QMetaObject::invokeMethod(
-        this, [this, request, result] { OnDiscovered(request, result); }, Qt::QueuedConnection);
+    OnDiscovered(request, result);
   });
+}
+
+const DownloadResult* CAddNewFeedDlg::FetchedDocument() const {
+  if (result() != QDialog::Accepted || !m_found.addressIsFeed || m_found.feeds.size() != 1 ||
+      ToQString(m_found.feeds.front().url) != m_strUrl) {
+    return nullptr;
+  }
+  return &m_found.document;
 }
 
 void CAddNewFeedDlg::reject() {
@@ -117,6 +124,7 @@ void CAddNewFeedDlg::reject() {
 void CAddNewFeedDlg::OnDiscovered(uint64_t request, const DiscoveryResult& result) {
   if (!m_searching || request != m_request) return;
   SetSearching(false);
+  m_found = DiscoveryResult{};
   if (result.status != DiscoveryStatus::kFound || result.feeds.empty()) {
     const QString message = result.message.empty() ? ToQString(kNoFeedFoundMessage)
                                                    : ToQString(result.message);
@@ -125,6 +133,7 @@ void CAddNewFeedDlg::OnDiscovered(uint64_t request, const DiscoveryResult& resul
     return;
   }
   if (result.feeds.size() == 1) {
+    m_found = result;
     Choose(result.feeds.front().url);
     emit searchFinished();
     return;

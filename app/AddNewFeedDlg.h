@@ -6,8 +6,10 @@
 // The user may type the feed's own address, the address of a web page that
 // announces its feeds, or either without "http://": OK checks the text
 // (refused text gets a message at once and never touches the network), then
-// looks for the feed in the background (CFeedDiscovery) while the dialog
-// stays responsive, shows that it is looking and keeps OK disabled. A page
+// looks for the feed in the background (CFeedDiscovery, on the program's
+// download pool) while the dialog stays responsive, shows that it is
+// looking and keeps OK disabled. When the address is the feed itself, the
+// document the search fetched is kept for the first update. A page
 // announcing several feeds lets the user pick one (CPickFeedDlg). When
 // nothing usable is found the dialog says why and stays open with the text
 // as typed. The duplicate test applies to the address finally chosen, as
@@ -34,8 +36,9 @@ enum class MsgIcon;
 class CAddNewFeedDlg : public QDialog {
   Q_OBJECT
  public:
+  // `discovery` runs the searches (IFeedUpdater::NewDiscovery).
   CAddNewFeedDlg(IDesktop& desktop, const CFeedsManager& model, ObjectId group,
-                 QWidget* parent = nullptr, DiscoveryOptions options = {});
+                 std::unique_ptr<CFeedDiscovery> discovery, QWidget* parent = nullptr);
   // Abandons a search that is still running; its result is dropped.
   ~CAddNewFeedDlg() override;
 
@@ -49,6 +52,10 @@ class CAddNewFeedDlg : public QDialog {
   QPushButton* OkButton() const { return m_okButton; }
   // A search started by OK is running.
   bool Searching() const { return m_searching; }
+  // After the dialog was accepted: the document the search fetched from
+  // m_strUrl when that address is the feed itself (null when the search
+  // read a page that announced it, or the text was changed since).
+  const DownloadResult* FetchedDocument() const;
 
   // OK: an empty address (once cleaned) keeps the dialog open silently;
   // text that cannot be an address, or an address that is already
@@ -84,6 +91,7 @@ class CAddNewFeedDlg : public QDialog {
   // Numbers the searches, so that a late answer to an abandoned one is
   // recognised and dropped.
   uint64_t m_request = 0;
+  DiscoveryResult m_found;  // of the search that closed the dialog
   std::unique_ptr<CFeedDiscovery> m_discovery;
 };
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 
@@ -15,6 +16,7 @@
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
+#include "model/TreeOrder.h"
 #include "opml/Opml.h"
 #include "views/Desktop.h"
 #include "views/IMainFrame.h"
@@ -44,13 +46,31 @@ QMessageBox::StandardButton Ask(IMainFrame& frame, const QString& question,
 
 CCommands::CCommands(IMainFrame& frame, IFeedUpdater& updater, QObject* parent)
     : QObject(parent), m_frame(frame), m_updater(updater) {
+  m_updateTimer = new QTimer(this);
+  m_updateTimer->setInterval(kUpdateIntervalMs);
+  m_updateTimer->setSingleShot(true);
+  connect(m_updateTimer, &QTimer::timeout, this, [this] { UpdateAll(true); });
+  Model().m_statusHandler = this;
   IFeedUpdater::Listener listener;
   listener.sourceApplied = [this](const SourceReport& report) { OnSourceApplied(report); };
   listener.passFinished = [this](const PassReport& report) { OnPassFinished(report); };
   m_updater.SetListener(std::move(listener));
 }
 
-CCommands::~CCommands() { m_updater.SetListener({}); }
+CCommands::~CCommands() {
+  m_updater.SetListener({});
+  if (Model().m_statusHandler == this) Model().m_statusHandler = nullptr;
+}
+
+void CCommands::SetUpdateInterval(int milliseconds) { m_updateTimer->setInterval(milliseconds); }
+int CCommands::UpdateInterval() const { return m_updateTimer->interval(); }
+bool CCommands::UpdateTimerActive() const { return m_updateTimer->isActive(); }
+void CCommands::StartUpdateTimer() { m_updateTimer->start(); }
+void CCommands::StopUpdateTimer() { m_updateTimer->stop(); }
+
+SourceUpdateState CCommands::SourceState(ObjectId source) const { return m_updater.StateOf(source); }
+
+void CCommands::SetStatusText(const std::u16string& text) { emit progressReported(text); }
 
 CFeedsManager& CCommands::Model() { return m_frame.Model(); }
 
@@ -79,7 +99,7 @@ void CCommands::StartPass(PassKind kind, const std::function<bool()>& start) {
   if (!joining) {
     m_passKind = kind;
     // The automatic update waits until this pass is over.
-    m_frame.StopFrameTimer(FrameTimer::Update);
+    m_updateTimer->stop();
   } else if (kind != PassKind::Automatic && m_passKind == PassKind::Automatic) {
     // The user asked while the automatic pass ran: its news is not announced.
     m_passKind = kind;
@@ -96,6 +116,11 @@ void CCommands::OnSourceApplied(const SourceReport& report) {
   change.scope = ModelChange::Scope::SourceUpdated;
   change.source = report.source;
   change.save = false;
+  // An update appends what it brings to the source's articles.
+  if (const CFeedSource* source = Model().GetFeedSource(report.source); source != nullptr && report.added > 0) {
+    const size_t added = std::min(static_cast<size_t>(report.added), source->m_articles.size());
+    change.articlesAdded.assign(source->m_articles.end() - static_cast<ptrdiff_t>(added), source->m_articles.end());
+  }
   emit modelChanged(change);
   emit sourceUpdated(report.source);
 }
@@ -104,11 +129,14 @@ void CCommands::OnPassFinished(const PassReport& report) {
   const PassKind kind = m_passKind;
   m_passKind = PassKind::None;
   if (report.news) {
-    emit modelChanged({});
+    // Every source was shown as it was applied: only the save is left.
+    ModelChange change;
+    change.scope = ModelChange::Scope::Shown;
+    emit modelChanged(change);
     // Only news the user did not ask for is announced in the tray.
     if (kind == PassKind::Automatic) m_frame.SetNewArticles(true);
   }
-  m_frame.StartFrameTimer(FrameTimer::Update);
+  m_updateTimer->start();
   emit busyChanged(false);
   emit passFinished(report, kind == PassKind::Automatic);
   // After "Update all feeds" the status line shows the selected source's
@@ -131,7 +159,7 @@ void CCommands::AddGroup(ObjectId parentGroup) {
 void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl) {
   const CGroup* group = Model().GetGroup(groupId);
   if (group == nullptr) return;
-  CAddNewFeedDlg dlg(m_frame.Desktop(), Model(), groupId, m_frame.Window());
+  CAddNewFeedDlg dlg(m_frame.Desktop(), Model(), groupId, m_updater.NewDiscovery(), m_frame.Window());
   dlg.m_strUrl = presetUrl;
   dlg.m_strGroupName = GroupNameForDialog(group->m_name);
   if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
@@ -143,6 +171,13 @@ void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl) {
   emit modelChanged({});
   // Fetched at once, forced, through the same entry point as every update:
   // its articles and its channel title arrive with it, in the background.
+  // When the search has just fetched the feed itself, that document is
+  // applied instead of asking the server again.
+  if (const DownloadResult* fetched = dlg.FetchedDocument()) {
+    const std::u16string url = FromQString(dlg.m_strUrl);
+    StartPass(PassKind::Sources, [&] { return m_updater.UpdateSourceFrom(sourceId, url, *fetched); });
+    return;
+  }
   UpdateSources({sourceId});
 }
 
@@ -188,7 +223,7 @@ void CCommands::Rename(ObjectId node, const QString& name) {
 void CCommands::ShowProperties(ObjectId sourceId) {
   const CFeedSource* source = Model().GetFeedSource(sourceId);
   if (source == nullptr) return;
-  const SourceUpdateState state = m_frame.SourceState(sourceId);
+  const SourceUpdateState state = SourceState(sourceId);
   CFeedPropertiesDlg dlg(m_frame.Desktop(), m_frame.Window());
   dlg.m_strName = ToQString(source->m_title);
   dlg.m_strUrl = ToQString(source->m_url);
@@ -325,20 +360,10 @@ void CCommands::SortSources(const IdList& sources, int column, bool ascending) {
 }
 
 ObjectId CCommands::ImportTarget(std::optional<ObjectId> selected) {
-  const CFeedsManager& model = Model();
-  if (selected.has_value()) {
-    // The tree's root item: new groups at the root level, loose feeds in
-    // the first root group.
-    if (*selected == 0) return 0;
-    if (model.GetGroup(*selected) != nullptr) return *selected;
-    if (model.GetFeedSource(*selected) != nullptr) {
-      if (const CGroup* group = model.FindGroupOfSource(*selected)) return group->m_id;
-    }
-  }
-  for (ObjectId id : model.m_rootGroups) {
-    if (model.GetGroup(id) != nullptr) return id;
-  }
-  return 0;
+  // The tree's root item: new groups at the root level, loose feeds in
+  // the first root group.
+  if (selected == std::optional<ObjectId>(0)) return 0;
+  return GroupForNewFeed(Model(), selected);
 }
 
 void CCommands::ImportOpml(const QString& path, ObjectId targetGroup) {

@@ -12,6 +12,10 @@
 
 #include "app/ModelChange.h"
 #include "model/RSSObject.h"
+#include "model/StatusHandler.h"
+#include "views/IMainFrame.h"
+
+class QTimer;
 
 namespace qb {
 
@@ -21,12 +25,33 @@ class IMainFrame;
 struct PassReport;
 struct SourceReport;
 
-class CCommands : public QObject {
+// The commands are also the model's status handler: what an update pass
+// reports about its progress comes out as progressReported, for the status
+// line's one writer (CPaneRouter) to show.
+class CCommands : public QObject, public IStatusHandler {
   Q_OBJECT
  public:
   // `updater` is the one way sources are fetched; both must outlive this.
   CCommands(IMainFrame& frame, IFeedUpdater& updater, QObject* parent = nullptr);
   ~CCommands() override;
+
+  // --- the automatic update: a pass over the due sources this long after
+  // the last pass ended (60,005 ms). Tests shorten the interval.
+  static constexpr int kUpdateIntervalMs = 60005;
+  void SetUpdateInterval(int milliseconds);
+  int UpdateInterval() const;
+  bool UpdateTimerActive() const;
+  // Starts the timer once the panes show the model; a pass restarts it
+  // when it ends.
+  void StartUpdateTimer();
+  // At exit: no automatic update starts any more.
+  void StopUpdateTimer();
+
+  // How the source's last update went in this run.
+  SourceUpdateState SourceState(ObjectId source) const;
+
+  // --- IStatusHandler: the update pass's progress ("Updating...").
+  void SetStatusText(const std::u16string& text) override;
 
   // "Update all feeds" fetches every source; the automatic update only the
   // due ones, and news from it raises the new-articles notice. Both return
@@ -103,6 +128,8 @@ class CCommands : public QObject {
   void busyChanged(bool busy);
   // A source has been applied: its state (failure, last update) may differ.
   void sourceUpdated(qb::ObjectId source);
+  // What the update pass says it is doing, for the status line.
+  void progressReported(const std::u16string& text);
   // A pass is over; `automatic` when the update timer started it and the
   // user asked for nothing during it.
   void passFinished(const qb::PassReport& report, bool automatic);
@@ -123,6 +150,7 @@ class CCommands : public QObject {
 
   IMainFrame& m_frame;
   IFeedUpdater& m_updater;
+  QTimer* m_updateTimer = nullptr;
   // What started the pass that runs.
   PassKind m_passKind = PassKind::None;
   IdList m_newSources;

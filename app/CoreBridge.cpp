@@ -1,11 +1,9 @@
 #include "app/CoreBridge.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QObject>
 #include <map>
 #include <mutex>
 
+#include "app/QtExecutor.h"
 #include "model/BackgroundSaver.h"
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
@@ -15,11 +13,16 @@ namespace qb {
 
 std::string DataFilePath() { return GetDataFilePath(); }
 
-// One saver per data file path, made on first use. `context` lives on the
-// window's thread; results are handed to it with queued calls, which Qt
-// drops once it is gone.
+// One saver per data file path, made on first use. Results are handed to
+// the window's thread through the executor; those still queued are dropped
+// with `tasks`, which goes after the savers have finished.
 struct CDataFileIo::Background {
-  QObject context;
+  explicit Background(IExecutor* executor)
+      : own(executor == nullptr ? std::make_unique<CQtExecutor>() : nullptr),
+        tasks(executor != nullptr ? *executor : *own) {}
+
+  std::unique_ptr<CQtExecutor> own;
+  CExecutorScope tasks;
   std::map<std::string, std::unique_ptr<CBackgroundSaver>> savers;
 
   CBackgroundSaver& SaverFor(const std::string& path) {
@@ -29,9 +32,14 @@ struct CDataFileIo::Background {
   }
 };
 
-CDataFileIo::CDataFileIo() : m_background(std::make_unique<Background>()) {}
+CDataFileIo::CDataFileIo(IExecutor* executor)
+    : m_background(std::make_unique<Background>(executor)) {}
 
-CDataFileIo::~CDataFileIo() { WaitForSaves(); }
+CDataFileIo::~CDataFileIo() {
+  WaitForSaves();
+  // The savers' threads end before the tasks they posted are dropped.
+  m_background->savers.clear();
+}
 
 DataFileLoadReport CDataFileIo::Load(CFeedsManager& model, const std::string& path) {
   DataFileLoadReport report;
@@ -62,16 +70,15 @@ void CDataFileIo::SaveInBackground(const CFeedsManager& model, const std::string
     afterWrite = CValidatorStore::WriteAfterSave(fetchState->CopyFor(model), path);
   }
   // The saver's thread reads it; it outlives every saver (see ~CDataFileIo).
-  QObject* context = &m_background->context;
+  CExecutorScope* tasks = &m_background->tasks;
   m_background->SaverFor(path).Save(
       model, [afterWrite = std::move(afterWrite), done = std::move(done),
-              context](const SaveResult& result) {
+              tasks](const SaveResult& result) {
         if (afterWrite) afterWrite(result);
         if (!done) return;
         const bool written = result.ok;
         // The saver's thread: the window hears of it from its event loop.
-        QMetaObject::invokeMethod(
-            context, [done, written] { done(written); }, Qt::QueuedConnection);
+        tasks->Post([done, written] { done(written); });
       });
 }
 

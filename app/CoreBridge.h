@@ -8,7 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "feeds/Discovery.h"
 #include "feeds/UpdateEngine.h"
+#include "model/Executor.h"
 #include "model/RSSObject.h"
 #include "views/IMainFrame.h"
 
@@ -52,10 +54,12 @@ class IDataFileIo {
 };
 
 // The real data file: the core's safe load and save, background saves on
-// a CBackgroundSaver per path.
+// a CBackgroundSaver per path, whose results come back through the
+// executor (null: one of its own on this thread's event loop), which must
+// outlive this object.
 class CDataFileIo final : public IDataFileIo {
  public:
-  CDataFileIo();
+  explicit CDataFileIo(IExecutor* executor = nullptr);
   ~CDataFileIo();
   CDataFileIo(const CDataFileIo&) = delete;
   CDataFileIo& operator=(const CDataFileIo&) = delete;
@@ -100,6 +104,14 @@ class IFeedUpdater {
   virtual bool UpdateAll(bool force) = 0;
   // The same for the sources named.
   virtual bool UpdateSources(const IdList& sources, bool force) = 0;
+  // The first update of a source just subscribed (forced), from the
+  // document the add-feed search fetched from `fetchedUrl`, so that the
+  // server is not asked twice; a document for another address is ignored.
+  virtual bool UpdateSourceFrom(ObjectId source, const std::u16string& fetchedUrl,
+                                const DownloadResult& document) = 0;
+  // A search for the feed behind an address (the add-feed dialog), on the
+  // same downloads as the updates, answering on the window's thread.
+  virtual std::unique_ptr<CFeedDiscovery> NewDiscovery() = 0;
   virtual bool Busy() const = 0;
   // How the source's last update went in this run.
   virtual SourceUpdateState StateOf(ObjectId source) const = 0;

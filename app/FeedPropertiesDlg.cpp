@@ -16,6 +16,7 @@
 #include "app/Hyperlink.h"
 #include "feeds/WebAddress.h"
 #include "model/FeedsManager.h"
+#include "views/DateText.h"
 #include "views/Desktop.h"
 #include "views/IMainFrame.h"
 #include "views/ViewText.h"
@@ -25,8 +26,7 @@ namespace qb {
 namespace {
 
 QString LocalTimeText(int64_t secondsSince1970) {
-  return QLocale().toString(QDateTime::fromSecsSinceEpoch(secondsSince1970).toLocalTime(),
-                            QLocale::ShortFormat);
+  return FormatDisplayDateTime(QDateTime::fromSecsSinceEpoch(secondsSince1970).toLocalTime());
 }
 
 }  // namespace

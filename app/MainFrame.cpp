@@ -21,6 +21,8 @@
 #include <QStatusTipEvent>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolBar>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
@@ -31,12 +33,15 @@
 #include "app/Notifier.h"
 #include "app/OptionsDlg.h"
 #include "app/PaneRouter.h"
+#include "app/Panes.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsExport.h"
 #include "app/WaitCursor.h"
 #include "feeds/UpdateCycle.h"
 #include "model/Clock.h"
 #include "model/DateTime.h"
+#include "model/TreeOrder.h"
+#include "views/DateText.h"
 #include "views/ArticleFilterBar.h"
 #include "views/Desktop.h"
 #include "views/FeedListView.h"
@@ -47,13 +52,6 @@
 namespace qb {
 
 namespace {
-
-constexpr FrameTimer kTimers[] = {FrameTimer::Update, FrameTimer::Tick, FrameTimer::MarkRead,
-                                  FrameTimer::Save};
-
-size_t TimerIndex(FrameTimer timer) {
-  return static_cast<size_t>(static_cast<int>(timer) - static_cast<int>(FrameTimer::Update));
-}
 
 QIcon TrayIconImage(int id) {
   return QIcon(id == kTrayIconAltId ? QStringLiteral(":/icons/tray138.png")
@@ -71,9 +69,9 @@ bool IsInside(const QWidget* widget, const QWidget* pane) {
 
 int DefaultTimerInterval(FrameTimer timer) {
   switch (timer) {
-    case FrameTimer::Update: return 60005;
+    case FrameTimer::Update: return CCommands::kUpdateIntervalMs;
     case FrameTimer::Tick: return 500;
-    case FrameTimer::MarkRead: return 10000;
+    case FrameTimer::MarkRead: return CFeedListView::kMarkReadDelayMs;
     case FrameTimer::Save: return 5000;
   }
   return 0;
@@ -96,8 +94,6 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& upda
   // Logging off ends the program without the close sequence: keep the
   // settings and the model rather than only what the last timed save wrote.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { SaveAtSessionEnd(); });
-  connect(qApp, &QApplication::focusChanged, this,
-          [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
 }
 
 CMainFrame::~CMainFrame() {
@@ -108,12 +104,12 @@ CMainFrame::~CMainFrame() {
 // ---------------------------------------------------------------- creation
 
 void CMainFrame::CreateTimers() {
-  for (FrameTimer t : kTimers) {
+  for (FrameTimer t : {FrameTimer::Tick, FrameTimer::Save}) {
     auto* timer = new QTimer(this);
     timer->setInterval(DefaultTimerInterval(t));
     timer->setSingleShot(t == FrameTimer::Save);
     connect(timer, &QTimer::timeout, this, [this, t] { OnTimer(t); });
-    m_timers[TimerIndex(t)] = timer;
+    (t == FrameTimer::Tick ? m_tickTimer : m_saveTimer) = timer;
   }
 }
 
@@ -140,21 +136,18 @@ void CMainFrame::CreateStatusBar() {
 }
 
 void CMainFrame::CreatePanes() {
+  m_panes = std::make_unique<CPanes>(*this, m_updater, this);
+  m_sourceTree = &m_panes->Tree();
+  m_listPane = &m_panes->ListPane();
+  m_filterBar = &m_panes->FilterBar();
+  m_articleList = &m_panes->List();
+  m_articleView = m_panes->Page();
+  m_commands = &m_panes->Commands();
+  m_router = &m_panes->Router();
   m_outerSplitter = new QSplitter(Qt::Horizontal, this);
   m_outerSplitter->setChildrenCollapsible(false);
-  m_sourceTree = new CSourceListView(*this, m_outerSplitter);
   m_innerSplitter = new QSplitter(Qt::Vertical, m_outerSplitter);
   m_innerSplitter->setChildrenCollapsible(false);
-  // The article list with its filter bar above it, hidden until asked for.
-  m_listPane = new QWidget(m_innerSplitter);
-  auto* listLayout = new QVBoxLayout(m_listPane);
-  listLayout->setContentsMargins(0, 0, 0, 0);
-  listLayout->setSpacing(0);
-  m_filterBar = new CArticleFilterBar(m_listPane);
-  m_articleList = new CFeedListView(*this, m_listPane);
-  listLayout->addWidget(m_filterBar);
-  listLayout->addWidget(m_articleList, 1);
-  m_articleView = new CFeedView(*this, m_innerSplitter);
   m_outerSplitter->addWidget(m_sourceTree);
   m_outerSplitter->addWidget(m_innerSplitter);
   m_innerSplitter->addWidget(m_listPane);
@@ -162,12 +155,6 @@ void CMainFrame::CreatePanes() {
   m_outerSplitter->setStretchFactor(1, 1);
   m_innerSplitter->setStretchFactor(1, 1);
   setCentralWidget(m_outerSplitter);
-  m_commands = new CCommands(*this, m_updater, this);
-  m_router = new CPaneRouter(*this, *m_sourceTree, *m_articleList, m_articleView, *m_commands, this);
-  connect(m_filterBar, &CArticleFilterBar::filterChanged, m_articleList, &CFeedListView::SetFilter);
-  connect(m_filterBar, &CArticleFilterBar::accepted, this, [this] { m_articleList->setFocus(); });
-  connect(m_filterBar, &CArticleFilterBar::opened, m_articleList, &CFeedListView::PrepareFilter);
-  connect(m_filterBar, &CArticleFilterBar::closed, m_articleList, &CFeedListView::ForgetFilterTexts);
   m_selectionSaveTimer = new QTimer(this);
   m_selectionSaveTimer->setSingleShot(true);
   m_selectionSaveTimer->setInterval(2000);
@@ -180,8 +167,56 @@ void CMainFrame::CreatePanes() {
   connect(m_innerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
 }
 
+namespace {
+
+// The theme's icon, else the style's own.
+QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback) {
+  return QIcon::fromTheme(QString::fromLatin1(name), widget.style()->standardIcon(fallback));
+}
+
+}  // namespace
+
 void CMainFrame::CreateMenus() {
+  // The commands used most, in the File menu and on the toolbar; F5 and
+  // Ctrl+F whichever pane has the focus.
+  QAction* addFeed = new QAction(ThemeIcon(*this, "list-add", QStyle::SP_FileDialogNewFolder),
+                                 QStringLiteral("&Add feed..."), this);
+  addFeed->setStatusTip(QStringLiteral("Subscribe to a feed in the selected group"));
+  connect(addFeed, &QAction::triggered, this, [this] {
+    const ObjectId group = GroupForNewFeed(Model(), m_sourceTree->SelectedNode());
+    if (group != 0) m_commands->AddFeed(group);
+  });
+  QAction* updateAll = new QAction(ThemeIcon(*this, "view-refresh", QStyle::SP_BrowserReload),
+                                   QStringLiteral("&Update all feeds"), this);
+  updateAll->setShortcut(QKeySequence(Qt::Key_F5));
+  updateAll->setShortcutContext(Qt::WindowShortcut);
+  updateAll->setStatusTip(QStringLiteral("Download every feed's articles now"));
+  connect(updateAll, &QAction::triggered, this, [this] {
+    // While a name is being edited F5 belongs to the edit box.
+    if (!m_sourceTree->IsEditing()) m_commands->UpdateAll(false);
+  });
+  m_markAllReadAction = new QAction(ThemeIcon(*this, "mail-mark-read", QStyle::SP_DialogApplyButton),
+                                    QStringLiteral("&Mark all as read"), this);
+  m_markAllReadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+  m_markAllReadAction->setStatusTip(QStringLiteral("Mark every article of the selected group or feed as read"));
+  connect(m_markAllReadAction, &QAction::triggered, this, &CMainFrame::OnMarkAllRead);
+  m_filterAction = new QAction(ThemeIcon(*this, "edit-find", QStyle::SP_FileDialogContentsView),
+                               QStringLiteral("&Filter articles..."), this);
+  m_filterAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  m_filterAction->setStatusTip(QStringLiteral("Show only the articles that contain the words you type"));
+  connect(m_filterAction, &QAction::triggered, this, &CMainFrame::OnFindArticles);
+  QToolBar* toolBar = addToolBar(QStringLiteral("Commands"));
+  toolBar->setObjectName(QStringLiteral("commands"));
+  toolBar->setMovable(false);
+  toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  for (QAction* a : {addFeed, updateAll, m_markAllReadAction, m_filterAction}) toolBar->addAction(a);
+
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->addAction(addFeed);
+  file->addAction(updateAll);
+  file->addAction(m_markAllReadAction);
+  file->addAction(m_filterAction);
+  file->addSeparator();
   QAction* importOpml = file->addAction(QStringLiteral("&Import (OPML)..."));
   importOpml->setStatusTip(QStringLiteral("Import a list of feeds"));
   connect(importOpml, &QAction::triggered, this, &CMainFrame::OnImportOpml);
@@ -241,22 +276,62 @@ void CMainFrame::SetStatusText(const std::u16string& text) {
 
 QString CMainFrame::StatusText() const { return m_messagePane->text(); }
 
-QTimer* CMainFrame::Timer(FrameTimer timer) const { return m_timers[TimerIndex(timer)]; }
+QTimer* CMainFrame::Timer(FrameTimer timer) const {
+  switch (timer) {
+    case FrameTimer::Tick: return m_tickTimer;
+    case FrameTimer::Save: return m_saveTimer;
+    default: return nullptr;
+  }
+}
+
+void CMainFrame::InitialUpdate() {
+  m_panes->InitialUpdate();
+  StartFrameTimer(FrameTimer::Tick);
+}
 
 void CMainFrame::StartFrameTimer(FrameTimer timer) {
-  Timer(timer)->start();
+  switch (timer) {
+    case FrameTimer::Update:
+      m_commands->StartUpdateTimer();
+      return;
+    case FrameTimer::MarkRead:
+      return;  // the list starts its own when an article is chosen
+    default:
+      Timer(timer)->start();
+  }
   // The tray icon is up as soon as the ticking starts, not half a second
   // later: closing or minimising may hide the window into it at once.
   if (timer == FrameTimer::Tick && !m_closed) UpdateTrayIcon();
 }
-void CMainFrame::StopFrameTimer(FrameTimer timer) { Timer(timer)->stop(); }
-bool CMainFrame::IsFrameTimerActive(FrameTimer timer) const { return Timer(timer)->isActive(); }
 
-void CMainFrame::SetTimerInterval(FrameTimer timer, int milliseconds) {
-  Timer(timer)->setInterval(milliseconds);
+void CMainFrame::StopFrameTimer(FrameTimer timer) {
+  if (timer == FrameTimer::Update) m_commands->StopUpdateTimer();
+  if (QTimer* t = Timer(timer)) t->stop();
 }
 
-int CMainFrame::TimerInterval(FrameTimer timer) const { return Timer(timer)->interval(); }
+bool CMainFrame::IsFrameTimerActive(FrameTimer timer) const {
+  switch (timer) {
+    case FrameTimer::Update: return m_commands->UpdateTimerActive();
+    case FrameTimer::MarkRead: return m_articleList->MarkReadPending();
+    default: return Timer(timer)->isActive();
+  }
+}
+
+void CMainFrame::SetTimerInterval(FrameTimer timer, int milliseconds) {
+  switch (timer) {
+    case FrameTimer::Update: m_commands->SetUpdateInterval(milliseconds); break;
+    case FrameTimer::MarkRead: m_articleList->SetMarkReadDelay(milliseconds); break;
+    default: Timer(timer)->setInterval(milliseconds);
+  }
+}
+
+int CMainFrame::TimerInterval(FrameTimer timer) const {
+  switch (timer) {
+    case FrameTimer::Update: return m_commands->UpdateInterval();
+    case FrameTimer::MarkRead: return m_articleList->MarkReadDelay();
+    default: return Timer(timer)->interval();
+  }
+}
 
 void CMainFrame::SetNewArticles(bool on) { m_bNewArticles = on; }
 
@@ -299,10 +374,8 @@ void CMainFrame::OnPassFinished(const PassReport& report, bool automatic) {
 
 void CMainFrame::ShowBusy(bool busy) { m_busyIndicator->setVisible(busy); }
 
-SourceUpdateState CMainFrame::SourceState(ObjectId source) const { return m_updater.StateOf(source); }
-
 void CMainFrame::UpdateClock() {
-  const QString text = ToQString(CDateTime::FromTime(Model().Clock().CurrentTime()).Format());
+  const QString text = FormatDisplayDate(CDateTime::FromTime(Model().Clock().CurrentTime()), true);
   if (text == m_lastClockText) return;
   const int needed = m_clockPane->fontMetrics().horizontalAdvance(text) + 10;
   if (m_clockPane->minimumWidth() < needed) m_clockPane->setMinimumWidth(needed);
@@ -322,6 +395,9 @@ void CMainFrame::UpdateTrayIcon() {
     m_unreadCountStale = false;
   }
   const QString tip = TrayToolTip(m_bNewArticles, m_unreadCount);
+  const QString title = m_unreadCount > 0 ? QStringLiteral("%1 (%2 unread)").arg(QString::fromLatin1(kApplicationName)).arg(m_unreadCount)
+                                          : QString::fromLatin1(kApplicationName);
+  if (windowTitle() != title) setWindowTitle(title);
   const bool changed = !m_trayAdded || icon != m_trayIconId || tip != m_trayTip;
   m_trayIconId = icon;
   m_trayTip = tip;
@@ -354,17 +430,6 @@ void CMainFrame::RemoveTrayIcon() {
     m_trayIcon = nullptr;
   }
   m_trayAdded = false;
-}
-
-void CMainFrame::OnFocusChanged(QWidget* now) {
-  if (now == nullptr) return;
-  for (const QWidget* pane : {static_cast<QWidget*>(m_sourceTree), static_cast<QWidget*>(m_articleList),
-                              static_cast<QWidget*>(m_articleView)}) {
-    if (IsInside(now, pane)) {
-      SetNewArticles(false);
-      return;
-    }
-  }
 }
 
 // ---------------------------------------------------------------- events
@@ -447,7 +512,9 @@ bool CMainFrame::RunCloseSequence() {
   m_bTrackPlacement = false;
   RemoveTrayIcon();
   m_closed = true;
-  for (QTimer* timer : m_timers) timer->stop();
+  m_tickTimer->stop();
+  m_saveTimer->stop();
+  m_commands->StopUpdateTimer();
   return true;
 }
 

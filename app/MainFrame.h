@@ -6,10 +6,9 @@
 #pragma once
 
 #include <QMainWindow>
-#include <array>
 #include <functional>
+#include <memory>
 
-#include "model/StatusHandler.h"
 #include "views/IMainFrame.h"
 
 class QDialog;
@@ -28,6 +27,7 @@ class CFeedListView;
 class CFeedView;
 class CNotifier;
 class CPaneRouter;
+class CPanes;
 class CRSSReaderDoc;
 class CSourceListView;
 class IFeedUpdater;
@@ -36,10 +36,16 @@ struct PassReport;
 inline constexpr int kTrayIconId = 137;     // IDI_TRAY
 inline constexpr int kTrayIconAltId = 138;  // IDI_TRAY_ALT
 
+// The window's four timers, by their historical ids. The frame runs the
+// clock and tray tick and the timed save; the automatic update belongs to
+// the commands and the mark-read delay to the article list, and the frame
+// reaches them by these names too.
+enum class FrameTimer : int { Update = 1234, Tick = 1235, MarkRead = 1236, Save = 1237 };
+
 // The timers' standard intervals in milliseconds.
 int DefaultTimerInterval(FrameTimer timer);
 
-class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler {
+class CMainFrame : public QMainWindow, public IMainFrame {
   Q_OBJECT
  public:
   // The desktop and the updater must outlive the frame.
@@ -47,18 +53,18 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
              QWidget* parent = nullptr);
   ~CMainFrame() override;
 
-  // --- IMainFrame and IStatusHandler
+  // --- IMainFrame
   CFeedsManager& Model() override;
   IDesktop& Desktop() override { return m_desktop; }
   void ScheduleSave() override;
   void SetStatusText(const std::u16string& text) override;
-  void StartFrameTimer(FrameTimer timer) override;
-  void StopFrameTimer(FrameTimer timer) override;
-  bool IsFrameTimerActive(FrameTimer timer) const override;
   void SetNewArticles(bool on) override;
   void PostSavePlacement() override;
   QWidget* Window() override { return this; }
-  SourceUpdateState SourceState(ObjectId source) const override;
+
+  // Fills the panes from the model and starts the timers that run from
+  // then on: the automatic update and the clock with the tray icon.
+  void InitialUpdate();
 
   // --- the panes and what connects them
   CSourceListView* SourceTree() const { return m_sourceTree; }
@@ -69,6 +75,10 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   // --- timers. Tests shorten the intervals or fire a timer directly.
   void SetTimerInterval(FrameTimer timer, int milliseconds);
   int TimerInterval(FrameTimer timer) const;
+  // Starts (or restarts) a timer with its interval; stops it.
+  void StartFrameTimer(FrameTimer timer);
+  void StopFrameTimer(FrameTimer timer);
+  bool IsFrameTimerActive(FrameTimer timer) const;
   // What happens when the timer expires.
   void OnTimer(FrameTimer timer);
 
@@ -180,13 +190,14 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   // Whether our icon is in the tray, with its picture: the only tray the
   // window may hide into.
   bool TrayIconShown() const;
-  void OnFocusChanged(QWidget* now);
+  // The frame's own timers (Tick and Save); null for the others.
   QTimer* Timer(FrameTimer timer) const;
 
   CRSSReaderDoc& m_doc;
   IDesktop& m_desktop;
   IFeedUpdater& m_updater;
-  std::array<QTimer*, 4> m_timers{};
+  QTimer* m_tickTimer = nullptr;
+  QTimer* m_saveTimer = nullptr;
   bool m_bTrackPlacement = false;
   bool m_bNewArticles = false;
   QSplitter* m_outerSplitter = nullptr;
@@ -198,10 +209,14 @@ class CMainFrame : public QMainWindow, public IMainFrame, public IStatusHandler 
   CArticleFilterBar* m_filterBar = nullptr;
   QMenu* m_viewMenu = nullptr;
   QAction* m_markAllReadAction = nullptr;
+  QAction* m_filterAction = nullptr;
   QAction* m_updateSelectedAction = nullptr;
   QTimer* m_selectionSaveTimer = nullptr;
   // What SelectedNode and SelectedArticle hold.
   std::pair<uint32_t, uint32_t> m_storedSelection{0, 0};
+  // The panes with the commands and the router; the pointers above and
+  // below name what it holds.
+  std::unique_ptr<CPanes> m_panes;
   CCommands* m_commands = nullptr;
   CPaneRouter* m_router = nullptr;
   QLabel* m_clockPane = nullptr;

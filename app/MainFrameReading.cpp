@@ -34,15 +34,9 @@ void CMainFrame::CreateViewMenu() {
   readOn->setStatusTip(QStringLiteral("Page down through the article, then go to the next unread article"));
   connect(readOn, &QAction::triggered, this, &CMainFrame::OnReadOn);
   m_viewMenu->addSeparator();
-  QAction* find = m_viewMenu->addAction(QStringLiteral("&Filter articles..."));
-  find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-  find->setStatusTip(QStringLiteral("Show only the articles that contain the words you type"));
-  connect(find, &QAction::triggered, this, &CMainFrame::OnFindArticles);
+  m_viewMenu->addAction(m_filterAction);
   m_viewMenu->addSeparator();
-  m_markAllReadAction = m_viewMenu->addAction(QStringLiteral("&Mark all as read"));
-  m_markAllReadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
-  m_markAllReadAction->setStatusTip(QStringLiteral("Mark every article of the selected group or feed as read"));
-  connect(m_markAllReadAction, &QAction::triggered, this, &CMainFrame::OnMarkAllRead);
+  m_viewMenu->addAction(m_markAllReadAction);
   m_updateSelectedAction = m_viewMenu->addAction(QStringLiteral("&Update this feed"));
   m_updateSelectedAction->setStatusTip(QStringLiteral("Download the selected group's or feed's articles now"));
   connect(m_updateSelectedAction, &QAction::triggered, this, &CMainFrame::OnUpdateSelected);

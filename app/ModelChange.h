@@ -19,15 +19,18 @@ struct ModelChange {
     // Only what the panes already show changed (a group's expanded flag, the
     // sort stored on the shown sources): nothing is drawn again.
     Shown,
-    // An update applied `source`: its articles, title and status may have
-    // changed. The tree is brought in line; the list only when it shows the
-    // source; the page keeps its article.
+    // An update applied `source`: `articlesAdded` are new in it, its title
+    // and status may have changed. The tree relabels the source and the
+    // groups above it; the list, when it shows the source, inserts the new
+    // rows; the page keeps its article.
     SourceUpdated,
   };
 
   Scope scope = Scope::Everything;
   ObjectId article = 0;
   ObjectId source = 0;
+  // The articles an update added to `source`.
+  IdList articlesAdded;
   // Afterwards the tree selects this node...
   std::optional<ObjectId> selectNode;
   // ...and the list this article's row.

@@ -35,6 +35,7 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
   connect(&list, &CFeedListView::unreadRequested, this, &CPaneRouter::GoToUnread);
   connect(&commands, &CCommands::modelChanged, this, &CPaneRouter::ApplyModelChange);
   connect(&commands, &CCommands::updateFinished, this, &CPaneRouter::ShowSelectionStatus);
+  connect(&commands, &CCommands::progressReported, this, &CPaneRouter::ShowStatus);
 
   CCommands* c = &commands;
   connect(&tree, &CSourceListView::updateAllRequested, c, [c] { c->UpdateAll(false); });
@@ -90,18 +91,19 @@ void CPaneRouter::ShowSelectionStatus() {
   const std::optional<ObjectId> node = m_tree.SelectedNode();
   const CFeedSource* source = node ? m_frame.Model().GetFeedSource(*node) : nullptr;
   if (source == nullptr) {
-    m_frame.SetStatusText(kStatusReady);
+    ShowStatus(kStatusReady);
     return;
   }
   // The stored status as it is, and why the last attempt failed beside it.
-  const std::u16string failure = m_frame.SourceState(source->m_id).failure;
-  m_frame.SetStatusText(failure.empty() ? source->m_commsStatus
-                                        : source->m_commsStatus + u" (" + failure + u")");
+  const std::u16string failure = m_commands.SourceState(source->m_id).failure;
+  ShowStatus(failure.empty() ? source->m_commsStatus : source->m_commsStatus + u" (" + failure + u")");
 }
+
+void CPaneRouter::ShowStatus(const std::u16string& text) { m_frame.SetStatusText(text); }
 
 void CPaneRouter::GoToUnread(bool forward) {
   if (!m_navigator.Go(forward)) {
-    m_frame.SetStatusText(u"There are no more unread articles.");
+    ShowStatus(u"There are no more unread articles.");
   } else {
     // The notice of an earlier try must not outlive the next article found.
     ShowSelectionStatus();
@@ -127,7 +129,7 @@ void CPaneRouter::ReadOn() {
 void CPaneRouter::SelectNodeAndArticle(ObjectId node, ObjectId article) {
   QTreeWidgetItem* item = m_tree.FindItem(node);
   if (item == nullptr) return;
-  m_tree.ApplyUpdate(UpdateCode::SelectItem, {item, -1}, {});
+  m_tree.SelectItem(item);
   m_tree.scrollToItem(item);
   if (article == 0) return;
   const int row = m_list.FindRow(article);
@@ -155,10 +157,13 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
       // Only the source changed: its item and the groups above it, not the
       // whole tree, or a pass over many sources costs the square of them.
       // A source the tree does not show yet brings the whole tree in line.
-      if (!m_tree.RefreshSourceCounts(change.source)) m_tree.ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+      if (!m_tree.RefreshSourceCounts(change.source)) m_tree.RefreshAll();
       const IdList& shown = m_list.ShownSources();
-      if (m_selectionMoved || std::find(shown.begin(), shown.end(), change.source) != shown.end())
+      if (m_selectionMoved) {
         m_list.ShowNode(m_tree.SelectedNode());
+      } else if (std::find(shown.begin(), shown.end(), change.source) != shown.end()) {
+        m_list.InsertArticles(change.articlesAdded);
+      }
       m_applying = false;
       if (m_selectionMoved) {
         ShowSelectionStatus();
@@ -172,10 +177,10 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
   m_applying = true;
   m_selectionMoved = false;
   m_listCleared = false;
-  m_tree.ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  m_tree.RefreshAll();
   if (change.selectNode) {
     if (QTreeWidgetItem* item = m_tree.FindItem(*change.selectNode))
-      m_tree.ApplyUpdate(UpdateCode::SelectItem, {item, -1}, {});
+      m_tree.SelectItem(item);
   }
   m_list.ShowNode(m_tree.SelectedNode());
   m_applying = false;
@@ -184,7 +189,7 @@ void CPaneRouter::ApplyModelChange(const ModelChange& change) {
   if (m_page != nullptr) m_page->Refresh();
   if (change.selectArticle != 0) {
     const int row = m_list.FindRow(change.selectArticle);
-    if (row >= 0) m_list.ApplyUpdate(UpdateCode::SelectItem, {nullptr, row}, {});
+    if (row >= 0) m_list.SelectRow(row);
   }
 }
 

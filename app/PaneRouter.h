@@ -10,10 +10,14 @@
 //   a model-changed notice -> the save is scheduled and each pane is brought
 //                             in line with the model once, in a fixed order
 //                             (tree, list, page)
+//   the status line        -> written here only: the update pass's progress,
+//                             the selected source's state, the navigator's
+//                             notices
 #pragma once
 
 #include <QObject>
 #include <memory>
+#include <string>
 
 #include "app/ModelChange.h"
 #include "app/UnreadNavigator.h"
@@ -52,6 +56,8 @@ class CPaneRouter : public QObject {
   void SelectNodeAndArticle(ObjectId node, ObjectId article);
 
  private:
+  // The one writer of the status line.
+  void ShowStatus(const std::u16string& text);
   void OnNodeSelected();
   void OnListSelectionCleared();
   void ShowArticle(ObjectId article);

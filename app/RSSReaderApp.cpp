@@ -1,7 +1,5 @@
 #include "app/RSSReaderApp.h"
 
-#include <curl/curl.h>
-
 #include <QApplication>
 #include <QIcon>
 #include <QMetaObject>
@@ -11,7 +9,8 @@
 #include "app/MainFrame.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsManager.h"
-#include "app/SingleInstance.h"
+#include "app/StartRequests.h"
+#include "feeds/Download.h"
 #include "views/Desktop.h"
 #include "views/FeedListView.h"
 #include "views/SourceListView.h"
@@ -30,7 +29,9 @@ CRSSReaderApp::~CRSSReaderApp() {
   if (m_doc) m_doc->m_feedsManager.m_statusHandler = nullptr;
   m_frame.reset();
   m_doc.reset();
-  if (m_networkInitialised) curl_global_cleanup();
+  // libcurl itself is cleaned up by its last holder: the download pool,
+  // once its transfers have ended.
+  m_network.reset();
 }
 
 bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
@@ -42,12 +43,12 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   // program.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+  m_network = std::make_unique<CNetworkLibrary>();
+  if (!m_network->ok()) {
     m_env.desktop.ShowMessage(nullptr, MsgIcon::Critical,
                               QStringLiteral("Network initialization failed."));
     return false;
   }
-  m_networkInitialised = true;
 
   for (const QString& argument : arguments) {
     const StartRequest request = ClassifyArgument(argument);
@@ -62,8 +63,7 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
   // The window takes its stored size before the views set up, so that the
   // article list sizes its columns to its real width.
   m_frame->RestorePlacement();
-  m_frame->SourceTree()->InitialUpdate();
-  m_frame->ArticleList()->InitialUpdate();
+  m_frame->InitialUpdate();
   // The node and article selected when the program last ended.
   m_frame->RestoreSelection();
 
@@ -87,8 +87,6 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments) {
       m_frame->showNormal();
     }
   }
-
-  m_doc->m_feedsManager.m_statusHandler = m_frame.get();
 
   CMainFrame* frame = m_frame.get();
   QMetaObject::invokeMethod(frame, [frame] { frame->SetTrackPlacement(true); },

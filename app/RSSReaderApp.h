@@ -11,13 +11,16 @@
 namespace qb {
 
 class CMainFrame;
+class CNetworkLibrary;
 class CRSSReaderDoc;
 class IDataFileIo;
 class IDesktop;
 class IFeedUpdater;
 
 // What the program reaches outside itself. main() passes the real ones;
-// tests pass doubles. All must outlive the application object.
+// tests pass doubles. All must outlive the application object; the updater
+// (with the download pool and the executor behind it) is stopped after the
+// window is gone.
 struct AppEnvironment {
   IDesktop& desktop;
   IDataFileIo& dataFile;
@@ -56,9 +59,9 @@ class CRSSReaderApp {
   void RunPending();
 
   AppEnvironment m_env;
+  std::unique_ptr<CNetworkLibrary> m_network;
   std::unique_ptr<CRSSReaderDoc> m_doc;
   std::unique_ptr<CMainFrame> m_frame;
-  bool m_networkInitialised = false;
   bool m_started = false;
   std::vector<QStringList> m_pending;
 };

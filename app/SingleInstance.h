@@ -6,65 +6,22 @@
 // A socket left behind by a program that crashed is recognised because
 // nobody answers on it; it is replaced. A lock file beside it keeps two
 // simultaneous starts from both deciding they are the first.
+//
+// A message is read whole and confirmed inside the socket's handler, but
+// handed on only from the event loop once that handler has returned: what
+// it asks for may run dialogs with event loops of their own, during which
+// the socket disconnects and is freed.
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <deque>
 
 class QLocalServer;
 class QLocalSocket;
 
 namespace qb {
-
-class CMainFrame;
-class CRSSReaderDoc;
-class IDesktop;
-
-// What one command-line argument asks of the program.
-struct StartRequest {
-  enum class Kind {
-    AddFeed,         // value: the feed's web address
-    ImportSettings,  // value: the path of a settings (.reg) file
-    FeedDocument,    // value: the path of a local feed document
-    Unusable,        // value: the argument as given
-  };
-  Kind kind = Kind::Unusable;
-  QString value;
-
-  friend bool operator==(const StartRequest&, const StartRequest&) = default;
-};
-
-// http: and https: addresses are taken as given. A feed: address maps to its
-// web form: "feed:https://x" to "https://x", "feed://x" and "feed:x" to
-// "http://x". A file: URL or a path names a local file: a settings file when
-// it ends in ".reg" (any case), a feed document otherwise. Relative paths are
-// taken from the current folder. Anything else (other schemes, an empty
-// argument) is unusable.
-StartRequest ClassifyArgument(const QString& argument);
-
-// The arguments as another process can read them: relative paths become
-// absolute against `workingDirectory`; addresses stay as they are.
-QStringList ResolveArguments(const QStringList& arguments, const QString& workingDirectory);
-
-// The address a feed document gives for itself: the href of a link with
-// rel="self" in an Atom feed or an RSS channel, entities decoded. Empty when
-// there is none or it is not an http(s) address.
-QString FeedSelfAddress(const QByteArray& document);
-
-// Asks whether to import the settings file and imports it, telling the user
-// how it went. True when it was imported.
-bool ImportSettingsFile(IDesktop& desktop, const QString& path);
-
-// Carries out what the arguments ask of the running window, in their order:
-// a settings file is imported and used at once (at start-up it was imported
-// before the settings were read, so it is skipped); a feed address opens the
-// add-feed dialog filled with it, in the selected group, the selected feed's
-// group or the first group; a feed document does the same with the address
-// it gives for itself. What cannot be used is reported and skipped.
-void RunStartRequests(CMainFrame& frame, CRSSReaderDoc& doc, const QStringList& arguments,
-                      bool atStart);
 
 class CSingleInstance : public QObject {
   Q_OBJECT
@@ -94,6 +51,8 @@ class CSingleInstance : public QObject {
 
  signals:
   // A later start handed over its (resolved) arguments; empty for none.
+  // Emitted from the event loop, one command line at a time in the order
+  // received: the next waits until the handler of this one has returned.
   void commandLineReceived(const QStringList& arguments);
 
  private:
@@ -101,9 +60,13 @@ class CSingleInstance : public QObject {
   void Listen();
   void OnNewConnection();
   void ReadMessage(QLocalSocket* socket);
+  void DeliverReceived();
 
   QString m_serverPath;
   QLocalServer* m_server = nullptr;
+  std::deque<QStringList> m_received;  // confirmed, not yet handed on
+  bool m_deliveryPosted = false;
+  bool m_delivering = false;
 };
 
 }  // namespace qb

@@ -15,8 +15,11 @@ constexpr int kMaxPictures = 16;
 
 }  // namespace
 
-CSiteIconProvider::CSiteIconProvider(IconCacheOptions options, QObject* parent)
-    : ISiteIcons(parent), m_cache(std::make_unique<CIconCache>(std::move(options))) {}
+CSiteIconProvider::CSiteIconProvider(IDownloader& downloader, IExecutor& executor,
+                                     IconCacheOptions options, QObject* parent)
+    : ISiteIcons(parent),
+      m_tasks(executor),
+      m_cache(std::make_unique<CIconCache>(downloader, executor, std::move(options))) {}
 
 CSiteIconProvider::~CSiteIconProvider() { m_cache.reset(); }
 
@@ -40,14 +43,9 @@ QIcon CSiteIconProvider::SiteIcon(const std::u16string& address) {
   if (site.empty()) return QIcon();
   if (auto it = m_icons.find(site); it != m_icons.end()) return it->second;
   if (m_asked.insert(site).second) {
-    // The answer comes on a worker thread of the cache, while this object
-    // is whole (the cache goes first and waits for a running answer); the
-    // call queued to the window's thread is dropped if this goes meanwhile.
+    // On this thread, while this object is whole: the cache goes first.
     m_cache->Request(address, [this, site](const qb::SiteIcon& icon) {
-      std::vector<QImage> images = DecodeIcon(icon.bytes);
-      QMetaObject::invokeMethod(
-          this, [this, site, images = std::move(images)] { Arrived(site, images); },
-          Qt::QueuedConnection);
+      Arrived(site, DecodeIcon(icon.bytes));
     });
   }
   return QIcon();
@@ -60,13 +58,10 @@ void CSiteIconProvider::Arrived(const std::u16string& site, const std::vector<QI
   if (icon.isNull() || m_notifyPosted) return;
   // Many sites answer at once at start-up: the tree is told once per turn.
   m_notifyPosted = true;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        m_notifyPosted = false;
-        emit iconsArrived();
-      },
-      Qt::QueuedConnection);
+  m_tasks.Post([this] {
+    m_notifyPosted = false;
+    emit iconsArrived();
+  });
 }
 
 }  // namespace qb

@@ -1,8 +1,9 @@
-// The window's site icons: the core's icon cache (fetched once per site,
-// kept under the user's cache folder, refreshed rarely) behind the tree's
-// ISiteIcons. The cache answers on its worker threads; the bytes are decoded
-// there too, and only the finished pictures are handed to the window's
-// thread, so nothing here ever waits for the network or the disk.
+// The window's site icons: the core's icon cache (fetched once per site
+// through the program's download pool, kept under the user's cache folder,
+// refreshed rarely) behind the tree's ISiteIcons. The cache's own thread
+// does the disk work and answers through the window's executor; an icon's
+// few bytes are decoded on the window's thread, which never waits for the
+// network or the disk.
 #pragma once
 
 #include <QImage>
@@ -20,8 +21,11 @@ namespace qb {
 class CSiteIconProvider final : public ISiteIcons {
   Q_OBJECT
  public:
-  explicit CSiteIconProvider(IconCacheOptions options = {}, QObject* parent = nullptr);
-  // Answers still on their way are dropped.
+  // `downloader` and `executor` (which runs its tasks on this thread) must
+  // outlive the provider.
+  CSiteIconProvider(IDownloader& downloader, IExecutor& executor, IconCacheOptions options = {},
+                    QObject* parent = nullptr);
+  // Answers still on their way are dropped; the cache's thread is joined.
   ~CSiteIconProvider() override;
 
   // Each site is asked for once in a run; the cache decides whether that
@@ -39,6 +43,7 @@ class CSiteIconProvider final : public ISiteIcons {
   std::unordered_map<std::u16string, QIcon> m_icons;
   std::unordered_set<std::u16string> m_asked;
   bool m_notifyPosted = false;
+  CExecutorScope m_tasks;
   // Last, so it goes first: no answer starts once the rest is being torn down.
   std::unique_ptr<CIconCache> m_cache;
 };

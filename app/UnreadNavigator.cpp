@@ -1,7 +1,9 @@
 #include "app/UnreadNavigator.h"
 
-#include <QTreeWidgetItemIterator>
 #include <algorithm>
+
+#include "model/FeedsManager.h"
+#include "model/TreeOrder.h"
 
 #include "views/ArticleTableModel.h"
 #include "views/FeedListView.h"
@@ -9,33 +11,37 @@
 
 namespace qb {
 
-std::vector<QTreeWidgetItem*> CUnreadNavigator::SourcesToTry(bool forward) const {
-  // Every item depth first, as shown; where the selected item's subtree
+IdList CUnreadNavigator::SourcesToTry(bool forward) const {
+  // Every node as the tree shows it; where the selected node's subtree
   // begins and ends in that order.
-  std::vector<QTreeWidgetItem*> items;
-  for (QTreeWidgetItemIterator it(&m_tree); *it != nullptr; ++it) items.push_back(*it);
-  const QList<QTreeWidgetItem*> selected = m_tree.selectedItems();
-  QTreeWidgetItem* current = selected.isEmpty() ? nullptr : selected.front();
+  struct Node {
+    ObjectId id;
+    size_t depth;
+    bool isSource;
+  };
+  std::vector<Node> nodes;
+  TreeVisitor visitor;
+  visitor.enterGroup = [&](const CGroup& g, size_t depth) { nodes.push_back({g.m_id, depth, false}); };
+  visitor.source = [&](const CFeedSource& s, size_t depth) { nodes.push_back({s.m_id, depth, true}); };
+  VisitInDisplayOrder(m_tree.Model(), visitor);
+  const std::optional<ObjectId> selected = m_tree.SelectedNode();
   size_t begin = 0;
   size_t end = 0;
-  if (current != nullptr && current != m_tree.RootItem()) {
-    begin = static_cast<size_t>(std::find(items.begin(), items.end(), current) - items.begin());
-    end = begin;
-    auto inside = [current](QTreeWidgetItem* item) {
-      for (; item != nullptr; item = item->parent())
-        if (item == current) return true;
-      return false;
-    };
-    while (end < items.size() && inside(items[end])) ++end;
+  if (selected.has_value() && *selected != 0) {
+    begin = static_cast<size_t>(std::find_if(nodes.begin(), nodes.end(),
+                                             [&](const Node& n) { return n.id == *selected; }) -
+                                nodes.begin());
+    end = begin < nodes.size() ? begin + 1 : begin;
+    while (end < nodes.size() && nodes[end].depth > nodes[begin].depth) ++end;
   }
   // Forward: what follows the subtree, then from the top round to it;
   // backward the same in reverse.
-  std::vector<QTreeWidgetItem*> order(items.begin() + static_cast<std::ptrdiff_t>(end), items.end());
-  order.insert(order.end(), items.begin(), items.begin() + static_cast<std::ptrdiff_t>(begin));
+  std::vector<Node> order(nodes.begin() + static_cast<std::ptrdiff_t>(end), nodes.end());
+  order.insert(order.end(), nodes.begin(), nodes.begin() + static_cast<std::ptrdiff_t>(begin));
   if (!forward) std::reverse(order.begin(), order.end());
-  std::vector<QTreeWidgetItem*> sources;
-  for (QTreeWidgetItem* item : order)
-    if (m_tree.KindOf(item) == CSourceListView::NodeKind::Source) sources.push_back(item);
+  IdList sources;
+  for (const Node& n : order)
+    if (n.isSource) sources.push_back(n.id);
   return sources;
 }
 
@@ -46,9 +52,11 @@ bool CUnreadNavigator::Go(bool forward) {
     m_list.ReadRow(row);
     return true;
   }
-  for (QTreeWidgetItem* item : SourcesToTry(forward)) {
-    if (!m_list.HasUnreadShown(CSourceListView::IdOf(item))) continue;
-    m_tree.ApplyUpdate(UpdateCode::SelectItem, {item, -1}, {});
+  for (ObjectId source : SourcesToTry(forward)) {
+    if (!m_list.HasUnreadShown(source)) continue;
+    QTreeWidgetItem* item = m_tree.FindItem(source);
+    if (item == nullptr) continue;
+    m_tree.SelectItem(item);
     row = m_list.FindUnreadRow(forward ? -1 : m_list.ArticleModel()->rowCount(), forward);
     if (row >= 0) {
       m_list.ReadRow(row);

@@ -7,9 +7,7 @@
 // navigator only decides where to go.
 #pragma once
 
-#include <vector>
-
-class QTreeWidgetItem;
+#include "model/RSSObject.h"
 
 namespace qb {
 
@@ -26,9 +24,9 @@ class CUnreadNavigator {
   bool Go(bool forward);
 
  private:
-  // The source items in the order to try them, the selected node's own
-  // subtree (which the list shows) left out.
-  std::vector<QTreeWidgetItem*> SourcesToTry(bool forward) const;
+  // The sources in the order to try them, the selected node's own subtree
+  // (which the list shows) left out.
+  IdList SourcesToTry(bool forward) const;
 
   CSourceListView& m_tree;
   CFeedListView& m_list;

@@ -1,8 +1,8 @@
 #include "app/UpdateService.h"
 
-#include <QMetaObject>
 #include <chrono>
 
+#include "app/QtExecutor.h"
 #include "model/FeedsManager.h"
 
 namespace qb {
@@ -12,37 +12,35 @@ namespace {
 constexpr std::chrono::milliseconds kApplySlice{8};
 }  // namespace
 
-CUpdateService::CUpdateService(DownloaderFactory makeDownloader, QObject* parent)
-    : QObject(parent), m_makeDownloader(std::move(makeDownloader)) {}
+CUpdateService::CUpdateService(IDownloader& downloader, IExecutor& executor, QObject* parent)
+    : QObject(parent), m_downloader(downloader), m_executor(executor) {}
+
+CUpdateService::CUpdateService(QObject* parent)
+    : QObject(parent),
+      m_ownPool(std::make_unique<CDownloadPool>()),
+      m_ownExecutor(std::make_unique<CQtExecutor>()),
+      m_downloader(*m_ownPool),
+      m_executor(*m_ownExecutor) {}
 
 CUpdateService::~CUpdateService() {
-  // No hook runs once the engine is gone, so nothing queues another call.
+  // No hook runs once the engine is gone, and its queued tasks do nothing.
   m_engine.reset();
 }
 
 void CUpdateService::Attach(CFeedsManager* model) {
   if (model == m_model) return;
   m_engine.reset();
-  m_states.clear();
   m_model = model;
   if (model == nullptr) return;
   CUpdateEngine::Hooks hooks;
-  hooks.wake = [this] {
-    if (m_applyPosted.exchange(true)) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          m_applyPosted = false;
-          ApplyArrived();
-        },
-        Qt::QueuedConnection);
+  hooks.applySlice = kApplySlice;
+  hooks.sourceApplied = [this](const SourceReport& report) {
+    if (m_listener.sourceApplied) m_listener.sourceApplied(report);
   };
-  hooks.sourceApplied = [this](const SourceReport& report) { OnSourceApplied(report); };
   hooks.passFinished = [this](const PassReport& report) {
     if (m_listener.passFinished) m_listener.passFinished(report);
   };
-  m_engine = std::make_unique<CUpdateEngine>(*model, std::move(hooks),
-                                             m_makeDownloader ? m_makeDownloader() : nullptr);
+  m_engine = std::make_unique<CUpdateEngine>(*model, m_downloader, m_executor, std::move(hooks));
 }
 
 bool CUpdateService::UpdateAll(bool force) { return m_engine && m_engine->UpdateAll(force); }
@@ -51,21 +49,28 @@ bool CUpdateService::UpdateSources(const IdList& sources, bool force) {
   return m_engine && m_engine->UpdateSources(sources, force);
 }
 
+bool CUpdateService::UpdateSourceFrom(ObjectId source, const std::u16string& fetchedUrl,
+                                      const DownloadResult& document) {
+  return m_engine && m_engine->UpdateSourceFrom(source, fetchedUrl, document);
+}
+
+std::unique_ptr<CFeedDiscovery> CUpdateService::NewDiscovery() {
+  return std::make_unique<CFeedDiscovery>(m_downloader, m_executor);
+}
+
 bool CUpdateService::Busy() const { return m_engine && m_engine->Busy(); }
 
 SourceUpdateState CUpdateService::StateOf(ObjectId source) const {
-  auto it = m_states.find(source);
-  return it == m_states.end() ? SourceUpdateState{} : it->second;
+  if (!m_engine || m_model == nullptr) return {};
+  const CFeedSource* s = m_model->GetFeedSource(source);
+  // The state of an earlier address says nothing about this one.
+  const SourceUpdateState* state = s != nullptr ? m_engine->Validators().Find(source, s->m_url) : nullptr;
+  return state != nullptr ? *state : SourceUpdateState{};
 }
 
 void CUpdateService::SourcesRemoved() {
-  if (m_model != nullptr) {
-    for (auto it = m_states.begin(); it != m_states.end();) {
-      it = m_model->GetFeedSource(it->first) == nullptr ? m_states.erase(it) : std::next(it);
-    }
-  }
   // A pass waiting for a source that is gone moves on.
-  ApplyArrived();
+  if (m_engine) m_engine->ApplySoon();
 }
 
 void CUpdateService::ForgetSource(ObjectId source) {
@@ -77,33 +82,5 @@ void CUpdateService::Cancel() {
 }
 
 CValidatorStore* CUpdateService::FetchState() { return m_engine ? &m_engine->Validators() : nullptr; }
-
-void CUpdateService::ApplyArrived() {
-  if (!m_engine || !m_engine->Busy()) return;
-  // More is waiting once the slice is spent: the rest follows after the
-  // events that queued up meanwhile.
-  if (m_engine->ApplyReady(kApplySlice) && !m_applyPosted.exchange(true)) {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          m_applyPosted = false;
-          ApplyArrived();
-        },
-        Qt::QueuedConnection);
-  }
-}
-
-void CUpdateService::OnSourceApplied(const SourceReport& report) {
-  if (report.fetched && m_model != nullptr) {
-    SourceUpdateState& state = m_states[report.source];
-    const int64_t now = m_model->Clock().CurrentTime();
-    state.lastAttempt = now;
-    state.failure = report.reason;
-    if (report.reason.empty()) state.lastSuccess = now;
-  } else if (!report.fetched) {
-    m_states[report.source].failure = report.reason;
-  }
-  if (m_listener.sourceApplied) m_listener.sourceApplied(report);
-}
 
 }  // namespace qb

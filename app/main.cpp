@@ -7,9 +7,11 @@
 #include "app/CoreBridge.h"
 #include "app/DesktopScheme.h"
 #include "app/MainFrame.h"
+#include "app/QtExecutor.h"
 #include "app/RSSReaderApp.h"
 #include "app/SettingsManager.h"
 #include "app/SingleInstance.h"
+#include "app/StartRequests.h"
 #include "app/SiteIconProvider.h"
 #include "app/UpdateService.h"
 #include "views/Desktop.h"
@@ -87,11 +89,18 @@ int main(int argc, char** argv) {
   qb::CDesktopColorScheme colorScheme;
   int status = 1;
   {
+    // Declared in this order so that they go in the reverse one: the window,
+    // then the icons and the updater (each abandons its transfers and joins
+    // its threads), the saves, then the pool's worker, then the executor
+    // with whatever was still queued for this thread.
+    qb::CQtExecutor executor;
+    // Every background fetch goes through it, under its politeness limits.
+    qb::CDownloadPool downloads;
     qb::CDesktop desktop;
-    qb::CDataFileIo dataFile;
-    qb::CUpdateService updater;
+    qb::CDataFileIo dataFile(&executor);
+    qb::CUpdateService updater(downloads, executor);
     // Before the window, which shows them, and gone after it.
-    qb::CSiteIconProvider siteIcons;
+    qb::CSiteIconProvider siteIcons(downloads, executor);
     qb::CRSSReaderApp app({desktop, dataFile, updater});
     const QMetaObject::Connection handOver =
         QObject::connect(&instance, &qb::CSingleInstance::commandLineReceived,

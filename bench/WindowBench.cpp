@@ -29,6 +29,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/EventLoopGap.h"
 #include "bench/QuietDesktop.h"
 #include "app/Commands.h"
 #include "app/CoreBridge.h"
@@ -46,30 +47,8 @@ namespace {
 using namespace std::chrono_literals;
 
 
-// The longest time between two callbacks of a 10 ms timer while `work` is
-// running the event loop, in milliseconds.
-using Spin = std::function<void(const std::function<bool()>& done)>;
-double LongestGap(const std::function<void(const Spin& spin)>& work) {
-  QTimer timer;
-  timer.setInterval(10);
-  timer.setTimerType(Qt::PreciseTimer);
-  QElapsedTimer clock;
-  qint64 last = 0;
-  qint64 longest = 0;
-  QObject::connect(&timer, &QTimer::timeout, [&] {
-    const qint64 now = clock.nsecsElapsed();
-    if (last != 0) longest = std::max(longest, now - last);
-    last = now;
-  });
-  clock.start();
-  timer.start();
-  // Runs the loop until `done` holds.
-  const Spin spin = [](const std::function<bool()>& done) {
-    while (!done()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  };
-  work(spin);
-  return static_cast<double>(longest) / 1e6;
-}
+using bench::LongestGap;
+using bench::Spin;
 
 // A started program on a data file of its own.
 struct Program {

@@ -1,32 +1,26 @@
 #include "feeds/Discovery.h"
 
-#include <mutex>
-#include <thread>
 #include <unordered_set>
 #include <utility>
 
 #include "feeds/HtmlLinks.h"
-#include "feeds/XMLParser.h"
+#include "feeds/Interpret.h"
+#include "feeds/ParsedFeed.h"
+#include "feeds/Validators.h"
+#include "model/Clock.h"
+#include "model/DateTime.h"
 #include "model/Text.h"
 
 namespace qb {
 
 namespace {
 
-// What the update cycle can read: the interpretation looks for a top-level
-// "rss" or "feed" element and nothing else.
-bool IsFeedDocument(std::u16string_view text) {
-  CXMLParser parser;
-  const CXMLNode& document = parser.Parse(text);
-  for (const CXMLNode* child : document.Children()) {
-    if (child->Name() == u"rss" || child->Name() == u"feed") return true;
-  }
-  return false;
-}
+// What the update cycle can read.
+bool IsFeedDocument(std::u16string_view text) { return HoldsFeed(ParseFeed(SharedText(std::u16string(text)))); }
 
 bool IsFeedType(std::u16string_view type) {
   const std::u16string bare = BareMimeType(type);
-  return bare == u"application/rss+xml" || bare == u"application/atom+xml";
+  return bare == u"application/rss+xml" || bare == u"application/atom+xml" || bare == u"application/feed+json";
 }
 
 // Runs of white space become one space; none at the ends.
@@ -63,8 +57,15 @@ std::vector<DiscoveredFeed> AnnouncedFeeds(std::u16string_view pageUrl, std::u16
   return feeds;
 }
 
-std::u16string HttpErrorText(long status) {
-  return u"The site answered with an error (HTTP status " + Widen(std::to_string(status)) + u").";
+// `retryUntil`: when a 429 or 503 answer allows the next try (0: it says
+// nothing).
+std::u16string HttpErrorText(long status, int64_t retryUntil) {
+  std::u16string text =
+      u"The site answered with an error (HTTP status " + Widen(std::to_string(status)) + u").";
+  if (retryUntil != 0) {
+    text += u" It allows the next try at " + CDateTime::FromTime(retryUntil).Format() + u".";
+  }
+  return text;
 }
 
 }  // namespace
@@ -90,6 +91,32 @@ DiscoveryResult ExamineFetchedBody(std::u16string_view url, std::string_view bod
   return result;
 }
 
+bool JudgeCandidate(const std::u16string& candidate, DownloadResult download, int64_t now,
+                    DiscoveryResult& result) {
+  result.fetchedUrl = candidate;
+  if (!download.ok) {
+    // No answer: the next candidate (http after https) may have one.
+    result.status = DiscoveryStatus::kFetchFailed;
+    result.message = download.error == DownloadError::TimedOut ? kSiteTimedOutMessage
+                                                               : kSiteUnreachableMessage;
+    return false;
+  }
+  if (download.httpStatus < 200 || download.httpStatus > 299) {
+    result = DiscoveryResult{};
+    result.fetchedUrl = candidate;
+    result.status = DiscoveryStatus::kHttpError;
+    result.httpStatus = download.httpStatus;
+    const bool mayRetry = download.httpStatus == 429 || download.httpStatus == 503;
+    result.message =
+        HttpErrorText(download.httpStatus, mayRetry ? ParseRetryAfter(download.retryAfter, now) : 0);
+    return true;
+  }
+  result = ExamineFetchedBody(candidate, download.body, download.contentType);
+  result.httpStatus = download.httpStatus;
+  if (result.addressIsFeed) result.document = std::move(download);
+  return true;
+}
+
 DiscoveryResult DiscoverFeeds(std::u16string_view typed, const DiscoveryOptions& options,
                               const std::function<bool()>& cancelled) {
   DiscoveryResult result;
@@ -103,59 +130,75 @@ DiscoveryResult DiscoverFeeds(std::u16string_view typed, const DiscoveryOptions&
   for (const std::u16string& candidate : address.candidates) {
     if (cancelled && cancelled()) break;
     result.fetchedUrl = candidate;
-    const DownloadResult download = DownloadBytes(Utf16ToUtf8(candidate), options.download);
-    if (!download.ok) {
-      // No answer: the next candidate (http after https) may have one.
-      result.status = DiscoveryStatus::kFetchFailed;
-      result.message = kSiteUnreachableMessage;
-      continue;
+    if (JudgeCandidate(candidate, DownloadBytes(Utf16ToUtf8(candidate), options.download),
+                       SystemClock().CurrentTime(), result)) {
+      break;
     }
-    if (download.httpStatus < 200 || download.httpStatus > 299) {
-      result.status = DiscoveryStatus::kHttpError;
-      result.httpStatus = download.httpStatus;
-      result.message = HttpErrorText(download.httpStatus);
-      return result;
-    }
-    DiscoveryResult examined = ExamineFetchedBody(candidate, download.body, download.contentType);
-    examined.httpStatus = download.httpStatus;
-    return examined;
   }
   return result;
 }
 
-struct CFeedDiscovery::Shared {
-  // Held while a callback runs, so Cancel can wait for it; recursive so
-  // that the callback itself may cancel or start a request.
-  std::recursive_mutex mutex;
-  uint64_t generation = 0;
-};
-
-CFeedDiscovery::CFeedDiscovery(DiscoveryOptions options)
-    : m_options(std::move(options)), m_shared(std::make_shared<Shared>()) {}
+CFeedDiscovery::CFeedDiscovery(IDownloader& downloader, IExecutor& executor)
+    : m_downloader(downloader), m_tasks(executor) {}
 
 CFeedDiscovery::~CFeedDiscovery() { Cancel(); }
 
 void CFeedDiscovery::Start(std::u16string typed, Callback done) {
-  uint64_t generation = 0;
-  {
-    std::lock_guard<std::recursive_mutex> lock(m_shared->mutex);
-    generation = ++m_shared->generation;
+  Cancel();
+  m_done = std::move(done);
+  m_result = DiscoveryResult{};
+  m_candidates.clear();
+  m_next = 0;
+  const CheckedAddress address = CheckFeedAddress(typed);
+  if (!address.ok()) {
+    m_result.status = DiscoveryStatus::kBadAddress;
+    m_result.addressProblem = address.problem;
+    m_result.message = AddressProblemText(address.problem);
+    // Never from within Start: the caller may not be ready for it yet.
+    m_tasks.Post([this, request = m_request] {
+      if (request == m_request) Finish();
+    });
+    return;
   }
-  std::thread([shared = m_shared, generation, typed = std::move(typed), options = m_options,
-               done = std::move(done)] {
-    auto current = [&] {
-      std::lock_guard<std::recursive_mutex> lock(shared->mutex);
-      return shared->generation == generation;
-    };
-    const DiscoveryResult result = DiscoverFeeds(typed, options, [&] { return !current(); });
-    std::lock_guard<std::recursive_mutex> lock(shared->mutex);
-    if (shared->generation == generation) done(result);
-  }).detach();
+  m_candidates = address.candidates;
+  Fetch();
+}
+
+void CFeedDiscovery::Fetch() {
+  DownloadRequest request;
+  request.url = Utf16ToUtf8(m_candidates[m_next]);
+  request.group = m_group;
+  // The pool's thread only hands the answer over; it is judged here.
+  m_downloader.Start(std::move(request), [this, id = m_request](DownloadResult download) {
+    m_tasks.Post([this, id, download = std::move(download)]() mutable {
+      Fetched(id, std::move(download));
+    });
+  });
+}
+
+void CFeedDiscovery::Fetched(uint64_t request, DownloadResult download) {
+  if (request != m_request) return;
+  const std::u16string& candidate = m_candidates[m_next++];
+  if (!JudgeCandidate(candidate, std::move(download), SystemClock().CurrentTime(), m_result) &&
+      m_next < m_candidates.size()) {
+    Fetch();
+    return;
+  }
+  Finish();
+}
+
+void CFeedDiscovery::Finish() {
+  Callback done = std::move(m_done);
+  m_done = nullptr;
+  // The callback may start the next request or destroy this object.
+  const DiscoveryResult result = std::move(m_result);
+  if (done) done(result);
 }
 
 void CFeedDiscovery::Cancel() {
-  std::lock_guard<std::recursive_mutex> lock(m_shared->mutex);
-  ++m_shared->generation;
+  ++m_request;
+  m_downloader.Cancel(m_group);
+  m_done = nullptr;
 }
 
 }  // namespace qb

@@ -12,8 +12,9 @@
 // as HTML and its announced feeds, resolved against the page (or its
 // <base href>), are the result, in document order and without repeats.
 //
-// Nothing here blocks a window: DiscoverFeeds runs on the calling thread,
-// and CFeedDiscovery runs it on a thread of its own.
+// Nothing here blocks a window: DiscoverFeeds runs on the calling thread;
+// CFeedDiscovery does the same through the program's download pool and
+// answers on its owner's thread.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,7 @@
 
 #include "feeds/Download.h"
 #include "feeds/WebAddress.h"
+#include "model/Executor.h"
 
 namespace qb {
 
@@ -54,6 +56,10 @@ struct DiscoveryResult {
   long httpStatus = 0;
   // What the dialog shows; empty when found.
   std::u16string message;
+  // The answer to `fetchedUrl` when the address is a feed, body and
+  // validators included, so that the first update of the new source need
+  // not fetch it again.
+  DownloadResult document;
 };
 
 struct DiscoveryOptions {
@@ -62,6 +68,7 @@ struct DiscoveryOptions {
 
 inline constexpr char16_t kNoFeedFoundMessage[] = u"No feed was found at this address.";
 inline constexpr char16_t kSiteUnreachableMessage[] = u"The site could not be reached.";
+inline constexpr char16_t kSiteTimedOutMessage[] = u"The site did not answer in time.";
 
 // Checks, fetches and examines, on the calling thread (one or two
 // downloads). A page reached through a redirect has its relative links
@@ -77,34 +84,51 @@ DiscoveryResult DiscoverFeeds(std::u16string_view typed, const DiscoveryOptions&
 DiscoveryResult ExamineFetchedBody(std::u16string_view url, std::string_view body,
                                    std::string_view contentType);
 
-// Runs DiscoverFeeds on a thread of its own per request and reports through
-// a callback on that thread; the window forwards it to its own thread.
-// Nothing here waits for a transfer: destroying the object or cancelling
-// only drops the result, and the thread ends when its downloads end (within
-// the download limits).
+// What one candidate's answer means, received at `now` (seconds since
+// 1970): true when it decides the search, with the outcome in `result`;
+// false when the next candidate should be tried (`result` says why this one
+// failed).
+bool JudgeCandidate(const std::u16string& candidate, DownloadResult download, int64_t now,
+                    DiscoveryResult& result);
+
+// DiscoverFeeds through a downloader shared with the rest of the program
+// (its transfers are a group of their own), answering on the owner's thread
+// through an executor. Every method is for the owner's thread. Destroying
+// the object or cancelling abandons the transfers at once.
 class CFeedDiscovery {
  public:
   using Callback = std::function<void(const DiscoveryResult&)>;
 
-  explicit CFeedDiscovery(DiscoveryOptions options = {});
+  // Both must outlive the object.
+  CFeedDiscovery(IDownloader& downloader, IExecutor& executor);
   // Cancels; see Cancel.
   ~CFeedDiscovery();
   CFeedDiscovery(const CFeedDiscovery&) = delete;
   CFeedDiscovery& operator=(const CFeedDiscovery&) = delete;
 
-  // Returns at once. `done` is called exactly once, on another thread,
-  // unless the request is cancelled first. Starting a request cancels the
-  // one before it.
+  // Returns at once. `done` is called exactly once, from a task of the
+  // executor (never from within Start), unless the request is cancelled
+  // first. Starting a request cancels the one before it.
   void Start(std::u16string typed, Callback done);
 
-  // After this returns no callback of an earlier request starts, and none is
-  // running on another thread. May be called from within a callback.
+  // After this returns no callback of an earlier request runs and none of
+  // its transfers goes on. May be called from within a callback.
   void Cancel();
 
  private:
-  struct Shared;
-  DiscoveryOptions m_options;
-  std::shared_ptr<Shared> m_shared;
+  void Fetch();
+  void Fetched(uint64_t request, DownloadResult download);
+  void Finish();
+
+  IDownloader& m_downloader;
+  const uint64_t m_group = NewDownloadGroup();
+  uint64_t m_request = 0;  // numbers the requests; a late answer is dropped
+  std::vector<std::u16string> m_candidates;
+  size_t m_next = 0;
+  DiscoveryResult m_result;
+  Callback m_done;
+  // Last: its tasks are dropped before anything else goes.
+  CExecutorScope m_tasks;
 };
 
 }  // namespace qb

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <list>
 #include <map>
 #include <vector>
@@ -16,10 +17,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
+std::mutex g_libraryMutex;
+int g_libraryHolders = 0;
+bool g_libraryOk = false;
 
 // Watches the bytes moved: a transfer is stalled when, over the last
 // `window`, fewer than one byte per second of it has moved.
@@ -120,8 +120,7 @@ class CTransferSet {
   };
 
   explicit CTransferSet(const DownloadOptions& options) : m_options(options) {
-    InitCurlOnce();
-    m_multi = curl_multi_init();
+    if (m_library.ok()) m_multi = curl_multi_init();
     if (m_multi != nullptr) {
       // libcurl's own limits back ours up for redirects to other hosts.
       curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(options.maxPerHost));
@@ -173,6 +172,27 @@ class CTransferSet {
   // Makes a Step that waits return at once. Any thread.
   void Wakeup() {
     if (m_multi != nullptr) curl_multi_wakeup(m_multi);
+  }
+
+  // Abandons the transfers whose tag `drop` names, waiting or running.
+  void Remove(const std::function<bool(uint64_t tag)>& drop) {
+    for (auto it = m_active.begin(); it != m_active.end();) {
+      if (drop((*it)->tag)) {
+        Detach(**it);
+        it = m_active.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+      if (drop((*it)->tag)) {
+        auto w = m_waitingPerHost.find((*it)->host);
+        if (w != m_waitingPerHost.end() && --w->second <= 0) m_waitingPerHost.erase(w);
+        it = m_waiting.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
 
   // Abandons every transfer, waiting or running.
@@ -253,7 +273,8 @@ class CTransferSet {
     t.easy.reset(curl_easy_init());
     if (!t.easy) return false;
     CURL* h = t.easy.get();
-    t.limit = m_options.maxBodyBytes;
+    t.limit = t.request.maxBodyBytes != 0 ? std::min(t.request.maxBodyBytes, m_options.maxBodyBytes)
+                                          : m_options.maxBodyBytes;
     curl_easy_setopt(h, CURLOPT_URL, t.request.url.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -280,7 +301,7 @@ class CTransferSet {
     // A declared length over the limit is refused before the body is read;
     // the write callback enforces the limit for undeclared and compressed
     // bodies.
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_options.maxBodyBytes));
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.limit));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, ReadHeader);
@@ -420,6 +441,7 @@ class CTransferSet {
     }
   }
 
+  CNetworkLibrary m_library;  // first: it outlives the handles
   DownloadOptions m_options;
   CURLM* m_multi = nullptr;
   std::list<std::unique_ptr<Transfer>> m_waiting;
@@ -429,8 +451,29 @@ class CTransferSet {
   std::map<std::string, int> m_waitingPerHost;
 };
 
+CNetworkLibrary::CNetworkLibrary() {
+  std::lock_guard<std::mutex> lock(g_libraryMutex);
+  if (g_libraryHolders++ == 0) g_libraryOk = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  m_ok = g_libraryOk;
+}
+
+CNetworkLibrary::~CNetworkLibrary() {
+  std::lock_guard<std::mutex> lock(g_libraryMutex);
+  if (--g_libraryHolders == 0 && g_libraryOk) {
+    curl_global_cleanup();
+    g_libraryOk = false;
+  }
+}
+
+uint64_t NewDownloadGroup() {
+  static std::atomic<uint64_t> next{1};
+  return next.fetch_add(1);
+}
+
 DownloadResult DownloadBytes(const std::string& url, const DownloadOptions& options) {
-  return DownloadBytes(DownloadRequest{url, {}, {}}, options);
+  DownloadRequest request;
+  request.url = url;
+  return DownloadBytes(request, options);
 }
 
 DownloadResult DownloadBytes(const DownloadRequest& request, const DownloadOptions& options) {
@@ -473,7 +516,7 @@ std::u16string DescribeDownloadError(DownloadError error) {
     case DownloadError::BadAddress: return u"not an http or https address";
     case DownloadError::HostNotFound: return u"host not found";
     case DownloadError::Refused: return u"connection refused";
-    case DownloadError::TimedOut: return u"timed out";
+    case DownloadError::TimedOut: return u"did not answer in time";
     case DownloadError::TooLarge: return u"document too large";
     case DownloadError::TooManyRedirects: return u"too many redirects";
     case DownloadError::Cancelled: return u"cancelled";
@@ -485,56 +528,69 @@ std::u16string DescribeDownloadError(DownloadError error) {
 CDownloadPool::CDownloadPool(const DownloadOptions& options)
     : m_transfers(std::make_unique<CTransferSet>(options)), m_worker([this] { Run(); }) {}
 
-CDownloadPool::~CDownloadPool() {
+CDownloadPool::~CDownloadPool() { Stop(); }
+
+void CDownloadPool::Stop() {
+  std::lock_guard<std::mutex> once(m_stop);
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_stopping = true;
+    m_incoming.clear();
   }
   m_transfers->Wakeup();
   m_wake.notify_all();
-  m_worker.join();
+  if (m_worker.joinable()) m_worker.join();
 }
 
 void CDownloadPool::Start(DownloadRequest request, Done done) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_incoming.push_back({std::move(request), std::move(done), m_generation});
+    if (m_stopping) return;
+    m_incoming.push_back({std::move(request), std::move(done), m_nextSerial++});
   }
   m_transfers->Wakeup();
   m_wake.notify_all();
 }
 
-void CDownloadPool::CancelAll() {
+bool CDownloadPool::Cancelled(const Job& job) const {
+  auto it = m_cancelledBefore.find(job.request.group);
+  return it != m_cancelledBefore.end() && job.serial < it->second;
+}
+
+void CDownloadPool::Cancel(uint64_t group) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_generation;
-    m_incoming.clear();
+    m_cancelledBefore[group] = m_nextSerial;
+    std::erase_if(m_incoming, [&](const Job& job) { return job.request.group == group; });
+    m_cancelPending = true;
   }
   m_transfers->Wakeup();
   m_wake.notify_all();
-  // A result is delivered only for the generation current when its delivery
-  // began; waiting out the delivery in progress means none of an earlier
-  // generation runs from now on.
+  // A result is delivered only if its job was not cancelled when the
+  // delivery began; waiting out the delivery in progress means none of the
+  // group's runs from now on.
   std::lock_guard<std::mutex> delivering(m_delivery);
 }
 
 void CDownloadPool::Run() {
   std::map<uint64_t, Job> jobs;  // by tag, while their transfer runs
   uint64_t nextTag = 1;
-  uint64_t generation = 0;
   std::vector<CTransferSet::Finished> finished;
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(m_mutex);
       m_wake.wait(lock, [&] {
-        return m_stopping || !m_incoming.empty() || generation != m_generation ||
-               !m_transfers->Empty();
+        return m_stopping || !m_incoming.empty() || m_cancelPending || !m_transfers->Empty();
       });
       if (m_stopping) break;
-      if (generation != m_generation) {
-        generation = m_generation;
-        m_transfers->Clear();
-        jobs.clear();
+      if (m_cancelPending) {
+        m_cancelPending = false;
+        m_transfers->Remove([&](uint64_t tag) {
+          auto it = jobs.find(tag);
+          if (it == jobs.end() || !Cancelled(it->second)) return false;
+          jobs.erase(it);
+          return true;
+        });
       }
       while (!m_incoming.empty()) {
         const uint64_t tag = nextTag++;
@@ -555,7 +611,7 @@ void CDownloadPool::Run() {
       bool current = false;
       {
         std::lock_guard<std::mutex> lock(m_mutex);
-        current = job.generation == m_generation;
+        current = !m_stopping && !Cancelled(job);
       }
       if (current && job.done) job.done(std::move(f.result));
     }

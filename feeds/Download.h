@@ -3,8 +3,12 @@
 // Two ways in: DownloadBytes/DownloadText fetch one URL on the caller's
 // thread; CDownloadPool runs many transfers at once on one worker thread of
 // its own and reports each as it ends. Both share the same transfer code and
-// limits. Nothing here throws or touches the feed model: a failed transfer is
-// a result with an error, never an exception.
+// limits. The program makes one pool, and everything it fetches in the
+// background (updates, the search behind the add-feed dialog, site icons)
+// goes through it, each user's transfers a group of their own, so the
+// politeness limits hold for every request. Nothing here throws or touches
+// the feed model: a failed transfer is a result with an error, never an
+// exception.
 #pragma once
 
 #include <chrono>
@@ -13,6 +17,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -62,6 +67,12 @@ struct DownloadRequest {
   // If-Modified-Since when not empty.
   std::string etag;
   std::string lastModified;
+  // The owner's group (NewDownloadGroup): IDownloader::Cancel abandons the
+  // transfers of one group and leaves the others running.
+  uint64_t group = 0;
+  // A body larger than this is given up (0: the downloader's own limit,
+  // which a larger value cannot raise).
+  size_t maxBodyBytes = 0;
 };
 
 struct DownloadResult {
@@ -91,19 +102,42 @@ std::u16string DownloadText(const std::u16string& url);
 std::u16string DownloadText(const std::u16string& url, const DownloadOptions& options);
 std::u16string DecodeDownload(const DownloadResult& result);
 
-// A short description of the error for the user ("host not found").
+// A short description of the error for the user ("host not found", "did
+// not answer in time").
 std::u16string DescribeDownloadError(DownloadError error);
 
+// Holds libcurl initialised while it exists. The library is set up by the
+// first holder and cleaned up when the last one goes; every transfer and
+// every pool holds one, so the clean-up can never come while a transfer
+// runs. Any thread.
+class CNetworkLibrary {
+ public:
+  CNetworkLibrary();
+  ~CNetworkLibrary();
+  CNetworkLibrary(const CNetworkLibrary&) = delete;
+  CNetworkLibrary& operator=(const CNetworkLibrary&) = delete;
+  // False when libcurl could not be initialised (nothing can be fetched).
+  bool ok() const { return m_ok; }
+
+ private:
+  bool m_ok = false;
+};
+
+// A group number no one else has (never 0). Any thread.
+uint64_t NewDownloadGroup();
+
 // Runs transfers asynchronously. Each started transfer ends in exactly one
-// call of its `done` function, from any thread, unless CancelAll comes first.
+// call of its `done` function, from any thread, unless its group is
+// cancelled first (or the downloader stops).
 class IDownloader {
  public:
   using Done = std::function<void(DownloadResult result)>;
   virtual ~IDownloader() = default;
   virtual void Start(DownloadRequest request, Done done) = 0;
-  // Abandons every transfer started so far. Once it returns, none of their
-  // `done` functions is running or will run.
-  virtual void CancelAll() = 0;
+  // Abandons every transfer of `group` started so far; the group may start
+  // new ones at once. Once it returns, none of their `done` functions is
+  // running or will run. REQUIRES: not called from within a `done`.
+  virtual void Cancel(uint64_t group) = 0;
 };
 
 class CTransferSet;
@@ -111,33 +145,46 @@ class CTransferSet;
 // The real downloader: one worker thread drives every transfer through
 // libcurl's multi interface, admitting them in the order started while at
 // most `maxPerHost` run to one host name and `maxTotal` in all. The worker
-// starts with the pool and ends with it; `done` runs on it and must not call
-// back into the pool.
+// starts with the pool and ends with Stop (or the destructor); `done` runs
+// on it, so it should be quick (hand the result on, do not parse it), and
+// it must not cancel. libcurl stays initialised until the pool is gone.
 class CDownloadPool final : public IDownloader {
  public:
   explicit CDownloadPool(const DownloadOptions& options = {});
+  // Stops.
   ~CDownloadPool() override;
   CDownloadPool(const CDownloadPool&) = delete;
   CDownloadPool& operator=(const CDownloadPool&) = delete;
 
   void Start(DownloadRequest request, Done done) override;
-  void CancelAll() override;
+  void Cancel(uint64_t group) override;
+  // Abandons every transfer and ends the worker; it has been joined when
+  // this returns (transfers end at once, none waits for the network).
+  // Later Starts are dropped without a call of their `done`.
+  void Stop();
 
  private:
   struct Job {
     DownloadRequest request;
     Done done;
-    uint64_t generation;
+    uint64_t serial;  // the order of Start
   };
   void Run();
+  // Whether Cancel has abandoned the job. Under m_mutex.
+  bool Cancelled(const Job& job) const;
 
+  CNetworkLibrary m_library;  // first: it outlives the transfers
   std::unique_ptr<CTransferSet> m_transfers;
   std::mutex m_mutex;
   std::mutex m_delivery;           // held while a `done` runs
   std::condition_variable m_wake;  // the worker waits on it while idle
   std::deque<Job> m_incoming;  // started, not yet taken by the worker
-  uint64_t m_generation = 0;   // raised by CancelAll; older jobs are dropped
+  uint64_t m_nextSerial = 1;
+  // Per group: its jobs started before this serial are cancelled.
+  std::map<uint64_t, uint64_t> m_cancelledBefore;
+  bool m_cancelPending = false;  // the worker has running jobs to drop
   bool m_stopping = false;
+  std::mutex m_stop;  // one Stop at a time
   std::thread m_worker;
 };
 

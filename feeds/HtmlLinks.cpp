@@ -15,16 +15,7 @@ constexpr size_t npos = std::u16string_view::npos;
 bool IsHtmlSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
 }
-bool IsAsciiAlpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-char16_t LowerAscii(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-}
 
-std::u16string Lower(std::u16string_view s) {
-  std::u16string out(s);
-  for (char16_t& c : out) c = LowerAscii(c);
-  return out;
-}
 
 void AppendCodePoint(std::u16string& out, uint32_t cp) {
   if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
@@ -63,8 +54,8 @@ std::u16string DecodeReferences(std::u16string_view s) {
         uint32_t d;
         if (c >= u'0' && c <= u'9') {
           d = c - u'0';
-        } else if (hex && LowerAscii(c) >= u'a' && LowerAscii(c) <= u'f') {
-          d = LowerAscii(c) - u'a' + 10;
+        } else if (hex && AsciiLower(c) >= u'a' && AsciiLower(c) <= u'f') {
+          d = AsciiLower(c) - u'a' + 10;
         } else {
           break;
         }
@@ -123,7 +114,7 @@ size_t ReadAttributes(std::u16string_view s, size_t j, HtmlTag* tag) {
       }
     }
     if (tag != nullptr) {
-      std::u16string lowered = Lower(name);
+      std::u16string lowered = AsciiLowered(name);
       if (!tag->Has(lowered))
         tag->attributes.emplace_back(std::move(lowered), DecodeReferences(value));
     }
@@ -141,7 +132,7 @@ bool IsRawText(std::u16string_view name) {
 size_t FindEndTag(std::u16string_view s, std::u16string_view name, size_t from) {
   for (size_t p = s.find(u"</", from); p != npos; p = s.find(u"</", p + 2)) {
     const std::u16string_view after = s.substr(p + 2, name.size());
-    if (after.size() == name.size() && Lower(after) == name) return p;
+    if (after.size() == name.size() && AsciiLowered(after) == name) return p;
   }
   return npos;
 }
@@ -165,13 +156,13 @@ void ScanTags(std::u16string_view s, Wanted wanted, OnTag onTag) {
       i = end + 1;
       continue;
     }
-    if (i + 1 >= n || !IsAsciiAlpha(s[i + 1])) {
+    if (i + 1 >= n || !IsAsciiLetter(s[i + 1])) {
       ++i;
       continue;
     }
     size_t j = i + 1;
     while (j < n && !IsHtmlSpace(s[j]) && s[j] != u'/' && s[j] != u'>') ++j;
-    const std::u16string name = Lower(s.substr(i + 1, j - i - 1));
+    const std::u16string name = AsciiLowered(s.substr(i + 1, j - i - 1));
     if (wanted(name)) {
       HtmlTag tag;
       j = ReadAttributes(s, j, &tag);
@@ -242,7 +233,7 @@ bool HasToken(std::u16string_view list, std::u16string_view token) {
 }
 
 std::u16string BareMimeType(std::u16string_view type) {
-  return Lower(TrimView(type.substr(0, std::min(type.find(u';'), type.size()))));
+  return AsciiLowered(TrimView(type.substr(0, std::min(type.find(u';'), type.size()))));
 }
 
 std::string FindHtmlDeclaredEncoding(std::string_view bytes) {
@@ -256,7 +247,7 @@ std::string FindHtmlDeclaredEncoding(std::string_view bytes) {
         if (!found.empty()) return;
         if (tag.Has(u"charset")) {
           found = Utf16ToUtf8(TrimView(tag.Get(u"charset")));
-        } else if (Lower(TrimView(tag.Get(u"http-equiv"))) == u"content-type") {
+        } else if (AsciiLowered(TrimView(tag.Get(u"http-equiv"))) == u"content-type") {
           found = CharsetFromContentType(Utf16ToUtf8(tag.Get(u"content")));
         }
       });

@@ -10,10 +10,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
-#include <mutex>
-#include <optional>
 #include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -148,24 +145,6 @@ std::vector<std::u16string> IconCandidates(const std::u16string& home, const Dow
   return icons;
 }
 
-std::optional<std::string> FetchIcon(const std::u16string& home, const IconCacheOptions& options) {
-  DownloadOptions pageOptions = options.download;
-  pageOptions.maxBodyBytes = options.maxPageBytes;
-  const DownloadResult page = DownloadBytes(Utf16ToUtf8(home), pageOptions);
-  DownloadOptions iconOptions = options.download;
-  iconOptions.maxBodyBytes = options.maxIconBytes;
-  for (const std::u16string& url : IconCandidates(home, page)) {
-    DownloadResult icon = DownloadBytes(Utf16ToUtf8(url), iconOptions);
-    if (IsSuccess(icon) && LooksLikeImage(icon.body)) return std::move(icon.body);
-  }
-  return std::nullopt;
-}
-
-struct Job {
-  std::u16string site;
-  std::u16string home;
-};
-
 }  // namespace
 
 std::string DefaultIconFolder() { return ProgramFolderIn(UserCacheFolder()) + "/icons"; }
@@ -178,125 +157,184 @@ bool LooksLikeImage(std::string_view b) {
          (StartsWith(b, "RIFF") && b.size() >= 12 && b.substr(8, 4) == "WEBP") || IsSvg(b);
 }
 
-struct CIconCache::Shared {
-  IconCacheOptions options;
-  std::mutex mutex;  // guards everything below
-  std::deque<Job> queue;
-  std::map<std::u16string, std::vector<Callback>> waiting;  // by site
-  int workers = 0;
-  bool stopped = false;
-  // Held while callbacks run, so the destructor can wait for them;
-  // recursive so that a callback may destroy the cache.
-  std::recursive_mutex delivering;
-
-  SiteIcon Resolve(const Job& job) const;
-  static void Work(const std::shared_ptr<Shared>& self);
+// One site being fetched, on the cache's thread.
+struct CIconCache::Fetch {
+  std::u16string site;
+  std::u16string home;
+  std::string folder;
+  std::string iconPath;
+  std::string markerPath;
+  int64_t now = 0;
+  SiteIcon icon;  // what is cached, kept when the fetch finds nothing better
+  std::vector<std::u16string> candidates;
+  size_t next = 0;
 };
 
-SiteIcon CIconCache::Shared::Resolve(const Job& job) const {
-  SiteIcon icon;
-  icon.site = job.site;
-  if (job.site.empty()) return icon;
-  const IClock& clock = options.clock != nullptr ? *options.clock : SystemClock();
-  const std::string folder = options.folder.empty() ? DefaultIconFolder() : options.folder;
-  const std::string stem = folder + "/" + FileStem(job.site);
-  const std::string iconPath = stem + ".icon";
-  const std::string markerPath = stem + ".none";
-  const int64_t now = clock.CurrentTime();
-  // A time in the future (the clock was set back) counts as old.
-  auto young = [&](int64_t mtime, std::chrono::seconds limit) {
-    return mtime <= now && now - mtime < limit.count();
-  };
-
-  // A damaged file is no icon: it is fetched again.
-  if (CachedFile cached;
-      ReadCached(iconPath, options.maxIconBytes, cached) && LooksLikeImage(cached.bytes)) {
-    icon.bytes = std::move(cached.bytes);
-    icon.file = iconPath;
-    if (young(cached.mtime, options.refreshAfter)) return icon;
-  }
-  if (CachedFile marker;
-      ReadCached(markerPath, 0, marker) && young(marker.mtime, options.retryFailureAfter)) {
-    return icon;
-  }
-
-  std::optional<std::string> fetched = FetchIcon(job.home, options);
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  if (!fetched) {
-    // The old icon, if any, stays in use until a later try succeeds.
-    WriteCached(markerPath, {}, now);
-    return icon;
-  }
-  icon.bytes = std::move(*fetched);
-  icon.file = WriteCached(iconPath, icon.bytes, now) ? iconPath : std::string();
-  ::unlink(markerPath.c_str());
-  return icon;
-}
-
-void CIconCache::Shared::Work(const std::shared_ptr<Shared>& self) {
-  for (;;) {
-    Job job;
-    {
-      std::lock_guard<std::mutex> lock(self->mutex);
-      if (self->stopped || self->queue.empty()) {
-        --self->workers;
-        return;
-      }
-      job = std::move(self->queue.front());
-      self->queue.pop_front();
-    }
-    SiteIcon icon;
-    try {
-      icon = self->Resolve(job);
-    } catch (...) {
-      // Out of memory or a file system error: no icon this time.
-      icon = SiteIcon{job.site, {}, {}};
-    }
-    std::lock_guard<std::recursive_mutex> delivering(self->delivering);
-    std::vector<Callback> callbacks;
-    {
-      std::lock_guard<std::mutex> lock(self->mutex);
-      if (self->stopped) continue;
-      auto it = self->waiting.find(job.site);
-      if (it != self->waiting.end()) {
-        callbacks = std::move(it->second);
-        self->waiting.erase(it);
-      }
-    }
-    for (const Callback& done : callbacks) done(icon);
-  }
-}
-
-CIconCache::CIconCache(IconCacheOptions options) : m_shared(std::make_shared<Shared>()) {
-  m_shared->options = std::move(options);
-  if (m_shared->options.maxWorkers < 1) m_shared->options.maxWorkers = 1;
+CIconCache::CIconCache(IDownloader& downloader, IExecutor& executor, IconCacheOptions options)
+    : m_downloader(downloader), m_options(std::move(options)), m_tasks(executor) {
+  if (m_options.maxSitesAtOnce < 1) m_options.maxSitesAtOnce = 1;
+  m_thread = std::thread([this] { Run(); });
 }
 
 CIconCache::~CIconCache() {
-  std::lock_guard<std::recursive_mutex> delivering(m_shared->delivering);
-  std::lock_guard<std::mutex> lock(m_shared->mutex);
-  m_shared->stopped = true;
-  m_shared->queue.clear();
-  m_shared->waiting.clear();
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopping = true;
+    m_events.clear();
+  }
+  m_wake.notify_all();
+  m_thread.join();
+  // After the join nothing starts another transfer; after this no answer
+  // of one comes in.
+  m_downloader.Cancel(m_group);
+}
+
+void CIconCache::Post(std::function<void()> event) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping) return;
+    m_events.push_back(std::move(event));
+  }
+  m_wake.notify_all();
+}
+
+void CIconCache::Run() {
+  for (;;) {
+    std::function<void()> event;
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_wake.wait(lock, [this] { return m_stopping || !m_events.empty(); });
+      if (m_stopping) return;
+      event = std::move(m_events.front());
+      m_events.pop_front();
+    }
+    event();
+  }
 }
 
 void CIconCache::Request(std::u16string_view url, Callback done) {
-  Job job{SiteKey(url), SiteHomeUrl(url)};
-  std::lock_guard<std::mutex> lock(m_shared->mutex);
-  if (m_shared->stopped) return;
-  std::vector<Callback>& callbacks = m_shared->waiting[job.site];
+  std::u16string site = SiteKey(url);
+  std::vector<Callback>& callbacks = m_waiting[site];
   callbacks.push_back(std::move(done));
   if (callbacks.size() > 1) return;  // a fetch for the site is queued or running
-  m_shared->queue.push_back(std::move(job));
-  if (m_shared->workers < m_shared->options.maxWorkers) {
-    try {
-      std::thread(&Shared::Work, m_shared).detach();
-      ++m_shared->workers;
-    } catch (const std::system_error&) {
-      // No thread to be had now: the job waits for the next worker.
+  Post([this, site = std::move(site), home = SiteHomeUrl(url)]() mutable {
+    Look(std::move(site), std::move(home));
+  });
+}
+
+void CIconCache::Answer(SiteIcon icon) {
+  m_tasks.Post([this, icon = std::move(icon)] {
+    auto it = m_waiting.find(icon.site);
+    if (it == m_waiting.end()) return;
+    const std::vector<Callback> callbacks = std::move(it->second);
+    m_waiting.erase(it);
+    for (const Callback& done : callbacks) done(icon);
+  });
+}
+
+void CIconCache::Look(std::u16string site, std::u16string home) {
+  auto fetch = std::make_shared<Fetch>();
+  fetch->icon.site = site;
+  try {
+    if (site.empty()) {
+      Answer(std::move(fetch->icon));
+      return;
     }
+    const IClock& clock = m_options.clock != nullptr ? *m_options.clock : SystemClock();
+    fetch->site = std::move(site);
+    fetch->home = std::move(home);
+    fetch->folder = m_options.folder.empty() ? DefaultIconFolder() : m_options.folder;
+    const std::string stem = fetch->folder + "/" + FileStem(fetch->site);
+    fetch->iconPath = stem + ".icon";
+    fetch->markerPath = stem + ".none";
+    fetch->now = clock.CurrentTime();
+    const int64_t now = fetch->now;
+    // A time in the future (the clock was set back) counts as old.
+    auto young = [&](int64_t mtime, std::chrono::seconds limit) {
+      return mtime <= now && now - mtime < limit.count();
+    };
+    // A damaged file is no icon: it is fetched again.
+    if (CachedFile cached; ReadCached(fetch->iconPath, m_options.maxIconBytes, cached) &&
+                           LooksLikeImage(cached.bytes)) {
+      fetch->icon.bytes = std::move(cached.bytes);
+      fetch->icon.file = fetch->iconPath;
+      if (young(cached.mtime, m_options.refreshAfter)) {
+        Answer(std::move(fetch->icon));
+        return;
+      }
+    }
+    if (CachedFile marker; ReadCached(fetch->markerPath, 0, marker) &&
+                           young(marker.mtime, m_options.retryFailureAfter)) {
+      Answer(std::move(fetch->icon));
+      return;
+    }
+  } catch (...) {
+    // Out of memory or a file system error: no icon this time.
+    Answer(SiteIcon{fetch->icon.site, {}, {}});
+    return;
   }
+  m_queued.push_back(std::move(fetch));
+  StartFetches();
+}
+
+void CIconCache::StartFetches() {
+  while (m_fetching < m_options.maxSitesAtOnce && !m_queued.empty()) {
+    std::shared_ptr<Fetch> fetch = std::move(m_queued.front());
+    m_queued.pop_front();
+    ++m_fetching;
+    DownloadRequest request;
+    request.url = Utf16ToUtf8(fetch->home);
+    request.group = m_group;
+    request.maxBodyBytes = m_options.maxPageBytes;
+    m_downloader.Start(std::move(request), [this, fetch](DownloadResult page) {
+      Post([this, fetch, page = std::move(page)]() mutable { PageArrived(fetch, std::move(page)); });
+    });
+  }
+}
+
+void CIconCache::PageArrived(const std::shared_ptr<Fetch>& fetch, DownloadResult page) {
+  try {
+    fetch->candidates = IconCandidates(fetch->home, page);
+  } catch (...) {
+    fetch->candidates.assign(1, fetch->home + u"favicon.ico");
+  }
+  FetchNextIcon(fetch);
+}
+
+void CIconCache::FetchNextIcon(const std::shared_ptr<Fetch>& fetch) {
+  if (fetch->next < fetch->candidates.size()) {
+    DownloadRequest request;
+    request.url = Utf16ToUtf8(fetch->candidates[fetch->next++]);
+    request.group = m_group;
+    request.maxBodyBytes = m_options.maxIconBytes;
+    m_downloader.Start(std::move(request), [this, fetch](DownloadResult icon) {
+      Post([this, fetch, icon = std::move(icon)]() mutable { IconArrived(fetch, std::move(icon)); });
+    });
+    return;
+  }
+  // No icon: the old one, if any, stays in use until a later try succeeds.
+  std::error_code ignored;
+  std::filesystem::create_directories(fetch->folder, ignored);
+  WriteCached(fetch->markerPath, {}, fetch->now);
+  --m_fetching;
+  Answer(std::move(fetch->icon));
+  StartFetches();
+}
+
+void CIconCache::IconArrived(const std::shared_ptr<Fetch>& fetch, DownloadResult icon) {
+  if (!IsSuccess(icon) || !LooksLikeImage(icon.body)) {
+    FetchNextIcon(fetch);
+    return;
+  }
+  std::error_code ignored;
+  std::filesystem::create_directories(fetch->folder, ignored);
+  fetch->icon.bytes = std::move(icon.body);
+  fetch->icon.file =
+      WriteCached(fetch->iconPath, fetch->icon.bytes, fetch->now) ? fetch->iconPath : std::string();
+  ::unlink(fetch->markerPath.c_str());
+  --m_fetching;
+  Answer(std::move(fetch->icon));
+  StartFetches();
 }
 
 }  // namespace qb

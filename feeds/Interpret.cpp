@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "feeds/Markup.h"
 #include "feeds/PubDate.h"
+#include "feeds/WebAddress.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -13,17 +16,18 @@
 namespace qb {
 namespace {
 
-// The text of the first child named exactly `name`; empty when there is
-// none. Every field that is shown is read this way.
-std::u16string FieldText(const CXMLNode& node, std::u16string_view name) {
-  const CXMLNode* child = node.FindChildExact(name);
+// ---------------------------------------------------------------- keys
+
+// The parser's text of the first child whose name is not less than `name`
+// (FindChild): the lookup the keys have always been made with.
+std::u16string KeyLookupText(const CXMLNode& node, std::u16string_view name) {
+  const CXMLNode* child = node.FindChild(name);
   return child != nullptr ? std::u16string(child->Text()) : std::u16string();
 }
 
-// The text of the first child whose name is not less than `name` (FindChild):
-// the lookup the keys have always been made with.
-std::u16string KeyLookupText(const CXMLNode& node, std::u16string_view name) {
-  const CXMLNode* child = node.FindChild(name);
+// The parser's text of the first child named exactly `name`.
+std::u16string ExactText(const CXMLNode& node, std::u16string_view name) {
+  const CXMLNode* child = node.FindChildExact(name);
   return child != nullptr ? std::u16string(child->Text()) : std::u16string();
 }
 
@@ -33,7 +37,7 @@ std::u16string KeyLookupText(const CXMLNode& node, std::u16string_view name) {
 // Atom entry that is its "id" whenever no name sorts between the two), else
 // title + "@" + link with the title (and an RSS item's link) also found by
 // FindChild, "<Untitled>" standing for an empty title. `atomLink` is the
-// Atom feed's self link, null for an RSS item.
+// Atom feed's self link as written, null for an RSS item.
 std::u16string ItemKey(const CXMLNode& item, const std::u16string* atomLink) {
   std::u16string key = KeyLookupText(item, u"guid");
   if (!key.empty()) return key;
@@ -41,6 +45,271 @@ std::u16string ItemKey(const CXMLNode& item, const std::u16string* atomLink) {
   if (title.empty()) title = kUntitled;
   return title + u"@" + (atomLink != nullptr ? *atomLink : KeyLookupText(item, u"link"));
 }
+
+std::u16string TitleAtLink(std::u16string title, std::u16string_view link) {
+  if (title.empty()) title = kUntitled;
+  title += u'@';
+  title += link;
+  return title;
+}
+
+// An RSS 1.0 item's key: its rdf:about, else title@link by the exact lookups.
+std::u16string Rss1Key(const CXMLNode& item) {
+  const std::u16string_view about = item.GetAttribute(u"rdf:about");
+  if (!about.empty()) return std::u16string(about);
+  return TitleAtLink(ExactText(item, u"title"), ExactText(item, u"link"));
+}
+
+// ---------------------------------------------------------------- reading markup
+
+// The element name of a tag's inside: the leading run up to a space or a
+// tab, as the parser reads it.
+std::u16string_view TagName(std::u16string_view inside) {
+  inside = TrimView(inside);
+  size_t k = 0;
+  while (k < inside.size() && inside[k] != u' ' && inside[k] != u'\t') ++k;
+  return TrimView(inside.substr(0, k));
+}
+
+// What lies between the node's start tag and the end tag that closed it, as
+// written; empty for an empty-element tag. Nothing when no end tag of its
+// own closed it (the parser then let it run on over what followed).
+std::optional<std::u16string_view> InnerMarkup(std::u16string_view text, const CXMLNode& node) {
+  const size_t begin = node.MarkupBegin();
+  const size_t end = node.MarkupEnd();
+  if (end > text.size() || begin >= end) return std::nullopt;
+  const std::u16string_view markup = text.substr(begin, end - begin);
+  const size_t startTagEnd = markup.find(u'>');
+  if (startTagEnd == std::u16string_view::npos) return std::nullopt;
+  if (startTagEnd + 1 == markup.size()) {
+    // The start tag is all there is: closed only when it closes itself.
+    if (TrimView(markup.substr(0, startTagEnd)).ends_with(u'/')) return std::u16string_view();
+    return std::nullopt;
+  }
+  const size_t endTag = markup.rfind(u'<');
+  if (endTag == std::u16string_view::npos || endTag <= startTagEnd || markup.back() != u'>') return std::nullopt;
+  const std::u16string_view inside = TrimView(markup.substr(endTag + 1, markup.size() - endTag - 2));
+  if (inside.empty() || inside[0] != u'/' || TagName(inside.substr(1)) != node.Name()) return std::nullopt;
+  // An end tag that did not close this node opened an element inside it,
+  // which then reaches to the end of the markup.
+  for (const CXMLNode* child : node.Children()) {
+    if (child->MarkupEnd() > begin + endTag) return std::nullopt;
+  }
+  return markup.substr(startTagEnd + 1, endTag - startTagEnd - 1);
+}
+
+// The node's character content, decoded once from its markup; empty for an
+// element with children or one that was never closed, as the parser's own
+// text is.
+std::u16string DecodedText(std::u16string_view text, const CXMLNode* node) {
+  if (node == nullptr || !node->Children().empty()) return {};
+  const std::optional<std::u16string_view> inner = InnerMarkup(text, *node);
+  return inner ? DecodeXmlText(*inner) : std::u16string();
+}
+
+// HTML carried by an element: escaped in its text, or (when a feed wrote
+// it unescaped) the markup inside it as written.
+std::u16string HtmlOf(std::u16string_view text, const CXMLNode* node) {
+  if (node == nullptr) return {};
+  if (node->Children().empty()) return DecodedText(text, node);
+  const std::optional<std::u16string_view> inner = InnerMarkup(text, *node);
+  return inner ? std::u16string(*inner) : std::u16string();
+}
+
+std::u16string AttributeText(const CXMLNode& node, std::u16string_view name) {
+  return DecodeXmlText(node.GetAttribute(name));
+}
+
+// Text shown as text on the page: escaped, line breaks kept.
+std::u16string TextAsHtml(std::u16string_view text) {
+  std::u16string out;
+  for (char16_t c : EscapeHtml(text)) {
+    if (c == u'\n') out += u"<br>";
+    out.push_back(c);
+  }
+  return out;
+}
+
+bool IsWordChar(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
+}
+
+// Whether a title that may be text or HTML reads as HTML: it has an end tag
+// or an entity. Without either, a "<" in it is text ("a <b> tag").
+bool LooksLikeHtml(std::u16string_view s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == u'<' && i + 1 < s.size() && s[i + 1] == u'/') {
+      size_t k = i + 2;
+      while (k < s.size() && IsWordChar(s[k])) ++k;
+      if (k > i + 2 && k < s.size() && s[k] == u'>') return true;
+    } else if (s[i] == u'&') {
+      size_t k = i + 1;
+      if (k < s.size() && s[k] == u'#') ++k;
+      const size_t word = k;
+      while (k < s.size() && IsWordChar(s[k])) ++k;
+      if (k > word && k < s.size() && s[k] == u';') return true;
+    }
+  }
+  return false;
+}
+
+// An RSS title as it is kept: HTML when it reads as HTML, else text.
+std::u16string RssTitle(std::u16string_view text, const CXMLNode* node) {
+  std::u16string title = HtmlOf(text, node);
+  return LooksLikeHtml(title) ? title : TextAsTitle(title);
+}
+
+// `reference` resolved against `base`; as written (trimmed) when it cannot
+// be resolved (no base, or a relative reference against a relative base).
+std::u16string Resolve(std::u16string_view base, std::u16string_view reference) {
+  const std::u16string ref = Trim(reference);
+  if (ref.empty()) return ref;
+  std::u16string resolved = ResolveUrl(base, ref);
+  return resolved.empty() ? ref : resolved;
+}
+
+// The base for the node's links: its xml:base resolved against the base of
+// its parent.
+std::u16string Rebase(const std::u16string& base, const CXMLNode& node) {
+  const std::u16string_view xmlBase = node.GetAttribute(u"xml:base");
+  if (xmlBase.empty()) return base;
+  return Resolve(base, DecodeXmlText(xmlBase));
+}
+
+bool IsWebAddress(std::u16string_view s) {
+  return CompareAsciiNoCase(s.substr(0, 7), u"http://") == 0 || CompareAsciiNoCase(s.substr(0, 8), u"https://") == 0;
+}
+
+// The first child of these names whose decoded text is not only white space.
+const CXMLNode* FirstWithText(std::u16string_view text, const CXMLNode& node,
+                              std::initializer_list<std::u16string_view> names, std::u16string& out) {
+  for (std::u16string_view name : names) {
+    const CXMLNode* child = node.FindChildExact(name);
+    if (child == nullptr) continue;
+    std::u16string value = DecodedText(text, child);
+    if (!TrimView(value).empty()) {
+      out = std::move(value);
+      return child;
+    }
+  }
+  out.clear();
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- Atom constructs
+
+std::u16string LowerAscii(std::u16string_view s) {
+  std::u16string out = Trim(s);
+  for (char16_t& c : out) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  }
+  return out;
+}
+
+enum class ConstructType { kText, kHtml, kXhtml, kOther };
+
+ConstructType TypeOf(const CXMLNode& node) {
+  const std::u16string type = LowerAscii(node.GetAttribute(u"type"));
+  // Atom 0.3 says how the content is written apart from its type.
+  const std::u16string mode = LowerAscii(node.GetAttribute(u"mode"));
+  if (mode == u"escaped") return type == u"text/plain" || type == u"text" ? ConstructType::kText : ConstructType::kHtml;
+  if (mode == u"base64") return ConstructType::kOther;
+  if (type.empty() || type == u"text" || type == u"text/plain") return ConstructType::kText;
+  if (type == u"html" || type == u"text/html") return ConstructType::kHtml;
+  if (type == u"xhtml" || type == u"application/xhtml+xml") return ConstructType::kXhtml;
+  return ConstructType::kOther;
+}
+
+// The markup inside the wrapping div of xhtml content, as written; the
+// markup inside the element itself when there is no div.
+std::u16string XhtmlOf(std::u16string_view text, const CXMLNode& node) {
+  const CXMLNode* div = nullptr;
+  for (const CXMLNode* child : node.Children()) {
+    const std::u16string_view name = child->Name();
+    if (name == u"div" || name.ends_with(u":div")) {
+      div = child;
+      break;
+    }
+  }
+  const std::optional<std::u16string_view> inner = InnerMarkup(text, div != nullptr ? *div : node);
+  return inner ? std::u16string(*inner) : std::u16string();
+}
+
+// An Atom text construct as HTML.
+std::u16string AtomHtml(std::u16string_view text, const CXMLNode* node) {
+  if (node == nullptr) return {};
+  switch (TypeOf(*node)) {
+    case ConstructType::kText: return TextAsHtml(DecodedText(text, node));
+    case ConstructType::kHtml: return HtmlOf(text, node);
+    case ConstructType::kXhtml: return XhtmlOf(text, *node);
+    case ConstructType::kOther: break;
+  }
+  // Content of another type: shown as its text, unless it lives elsewhere
+  // (src) or is written in base64.
+  if (!node->GetAttribute(u"src").empty() || LowerAscii(node->GetAttribute(u"mode")) == u"base64") return {};
+  if (node->Children().empty()) return TextAsHtml(DecodedText(text, node));
+  const std::optional<std::u16string_view> inner = InnerMarkup(text, *node);
+  return inner ? TextAsHtml(*inner) : std::u16string();
+}
+
+// An Atom title as it is kept.
+std::u16string AtomTitle(std::u16string_view text, const CXMLNode* node) {
+  if (node == nullptr) return {};
+  switch (TypeOf(*node)) {
+    case ConstructType::kHtml: return HtmlOf(text, node);
+    case ConstructType::kXhtml: return XhtmlOf(text, *node);
+    case ConstructType::kText:
+    case ConstructType::kOther: break;
+  }
+  return TextAsTitle(DecodedText(text, node));
+}
+
+// An entry's own link: the first link whose rel is "alternate" or absent,
+// with an href.
+std::u16string AtomEntryLink(const CXMLNode& entry, const std::u16string& base) {
+  for (const CXMLNode* l = entry.FindChildExact(u"link"); l != nullptr; l = entry.FindNextChild(u"link")) {
+    const std::u16string rel = Trim(AttributeText(*l, u"rel"));
+    if (!rel.empty() && rel != u"alternate") continue;
+    const std::u16string href = Trim(AttributeText(*l, u"href"));
+    if (!href.empty()) return Resolve(Rebase(base, *l), href);
+  }
+  return {};
+}
+
+// An Atom link in an RSS item ("atom:link", under any prefix) whose rel is
+// "alternate" or absent.
+std::u16string AtomLinkInRss(const CXMLNode& item, const std::u16string& base) {
+  for (const CXMLNode* child : item.Children()) {
+    if (!child->Name().ends_with(u":link")) continue;
+    const std::u16string rel = Trim(AttributeText(*child, u"rel"));
+    const std::u16string href = Trim(AttributeText(*child, u"href"));
+    if ((rel.empty() || rel == u"alternate") && !href.empty()) return Resolve(Rebase(base, *child), href);
+  }
+  return {};
+}
+
+// The "media:title" of an entry or item (in its "media:group" or its own),
+// for one that has no title of its own.
+std::u16string MediaTitle(std::u16string_view text, const CXMLNode& item) {
+  const CXMLNode* title = nullptr;
+  if (const CXMLNode* group = item.FindChildExact(u"media:group")) title = group->FindChildExact(u"media:title");
+  if (title == nullptr) title = item.FindChildExact(u"media:title");
+  if (title == nullptr) return {};
+  if (LowerAscii(title->GetAttribute(u"type")) == u"html") return HtmlOf(text, title);
+  return TextAsTitle(DecodedText(text, title));
+}
+
+// A media description (YouTube's), by its type: plain text unless it says html.
+std::u16string MediaDescription(std::u16string_view text, const CXMLNode& entry) {
+  const CXMLNode* description = nullptr;
+  if (const CXMLNode* group = entry.FindChildExact(u"media:group")) description = group->FindChildExact(u"media:description");
+  if (description == nullptr) description = entry.FindChildExact(u"media:description");
+  if (description == nullptr) return {};
+  if (LowerAscii(description->GetAttribute(u"type")) == u"html") return HtmlOf(text, description);
+  return TextAsHtml(DecodedText(text, description));
+}
+
+// ---------------------------------------------------------------- merging
 
 CFeed* NewCandidate(CFeedsManager& manager) {
   try {
@@ -52,21 +321,15 @@ CFeed* NewCandidate(CFeedsManager& manager) {
 
 // The item's or entry's own markup as it stands in the document. The node
 // comes from parsing `text`; offsets beyond it are cut to it.
-std::u16string_view ItemMarkup(const SharedText& text, const CXMLNode& item) {
+std::u16string_view MarkupSlice(const SharedText& text, size_t from, size_t to) {
   const std::u16string_view s = text.str();
-  const size_t begin = std::min(item.MarkupBegin(), s.size());
-  const size_t end = std::clamp(item.MarkupEnd(), begin, s.size());
+  const size_t begin = std::min(from, s.size());
+  const size_t end = std::clamp(to, begin, s.size());
   return s.substr(begin, end - begin);
 }
 
-void AppendOrDiscard(CFeedsManager& manager, CFeedSource& source, std::u16string_view markup, CFeed& article,
-                     const KeySet& protectedKeys, bool& result) {
-  const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
-  if (MergeArticle(source, markup, article, now, &protectedKeys)) {
-    result = true;
-  } else {
-    manager.DeleteObject(article.m_id);
-  }
+std::u16string_view ItemMarkup(const SharedText& text, const CXMLNode& item) {
+  return MarkupSlice(text, item.MarkupBegin(), item.MarkupEnd());
 }
 
 void ApplyAutoName(CFeedSource& source, const std::u16string& joined) {
@@ -76,16 +339,113 @@ void ApplyAutoName(CFeedSource& source, const std::u16string& joined) {
   }
 }
 
+// Merges the candidates whose keys are given, in order. `fill(n, article)`
+// reads the fields of candidate n and returns its source text; it is called
+// only for a key the source has not delivered, so an update that brings
+// nothing new reads no bodies. The keys of the whole document stay in the
+// history while it is merged; otherwise a feed of more than 500 items would
+// evict its own first keys and add those items again at every update.
+template <class Fill>
+bool MergeCandidates(CFeedsManager& manager, CFeedSource& source, std::vector<std::u16string>& keys,
+                     const Fill& fill) {
+  KeySet protectedKeys;
+  for (const std::u16string& key : keys) protectedKeys.insert(key);
+  protectedKeys.SetStamp(manager.NewKeySetStamp());
+  bool result = false;
+  for (size_t n = 0; n < keys.size(); ++n) {
+    if (source.IsInHistory(keys[n])) continue;
+    CFeed* a = NewCandidate(manager);
+    if (a == nullptr) continue;
+    a->m_key = std::move(keys[n]);
+    const std::u16string_view markup = fill(n, *a);
+    const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
+    if (MergeArticle(source, markup, *a, now, &protectedKeys)) {
+      result = true;
+    } else {
+      manager.DeleteObject(a->m_id);
+    }
+  }
+  return result;
+}
+
+void Succeed(CFeedSource& source, const std::u16string& joined, uint32_t tick) {
+  ApplyAutoName(source, joined);
+  source.m_lastUpdateTick = tick;
+  source.m_commsStatus = kCommsStatusOk;
+}
+
+// What the root of a document is.
+enum class RootKind { kNone, kRss, kAtom, kRss1 };
+
+const CXMLNode* FindRdf(const CXMLNode& container) {
+  for (const CXMLNode* child : container.Children()) {
+    if (child->Name() == u"rdf:RDF" || child->Name().ends_with(u":RDF")) return child;
+  }
+  return nullptr;
+}
+
+// The feed element: "rss" or "feed" by the lookups they have always been
+// found with (so every document read before is read the same way), else an
+// "rdf:RDF". When the top level has none, the search goes on inside an
+// element that the parser let run to the end of the document: a leading
+// "<!DOCTYPE ...>" (each declaration of its internal subset likewise holds
+// what follows it), or a comment that a ">" in it broke, inside which an
+// end tag may have opened one more such element.
+const CXMLNode* FindRoot(const CXMLNode& document, size_t textSize, RootKind& kind) {
+  constexpr int kDepthLimit = 16;
+  const CXMLNode* container = &document;
+  bool inDeclaration = false;
+  for (int depth = 0; depth <= kDepthLimit && container != nullptr; ++depth) {
+    const CXMLNode* e = container->FindChild(u"rss");
+    if (e == nullptr) e = container->FindChild(u"feed");
+    if (e != nullptr && e->Name() == u"rss") {
+      kind = RootKind::kRss;
+      return e;
+    }
+    if (e != nullptr && e->Name() == u"feed") {
+      kind = RootKind::kAtom;
+      return e;
+    }
+    if (const CXMLNode* rdf = FindRdf(*container)) {
+      kind = RootKind::kRss1;
+      return rdf;
+    }
+    const CXMLNode* next = nullptr;
+    for (const CXMLNode* child : container->Children()) {
+      const bool runsToTheEnd = child->MarkupEnd() >= textSize && !child->Children().empty();
+      if (runsToTheEnd && (inDeclaration || child->Name().starts_with(u"!"))) next = child;
+    }
+    if (next != nullptr && next->Name().starts_with(u"!")) inDeclaration = true;
+    container = next;
+  }
+  kind = RootKind::kNone;
+  return nullptr;
+}
+
 }  // namespace
+
+bool InterpretFeed(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed, uint32_t tick) {
+  if (const JsonFeedDocument* json = feed.JsonFeed()) {
+    return InterpretJsonFeed(manager, source, feed.Text(), *json, tick);
+  }
+  return InterpretDocument(manager, source, feed.Text(), feed.Document(), tick);
+}
+
+bool HoldsFeed(const CParsedFeed& feed) {
+  RootKind kind = RootKind::kNone;
+  return feed.JsonFeed() != nullptr || FindRoot(feed.Document(), feed.Text().size(), kind) != nullptr;
+}
 
 bool InterpretDocument(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                        const CXMLNode& document, uint32_t tick) {
-  const CXMLNode* e = document.FindChild(u"rss");
-  if (e == nullptr) e = document.FindChild(u"feed");
-  if (e != nullptr && e->Name() == u"rss") return InterpretRss(manager, source, text, *e, tick);
-  if (e != nullptr && e->Name() == u"feed") return InterpretAtom(manager, source, text, *e, tick);
-  // Nothing, or only an element that sorts after the name asked for (such as
-  // "rdf:RDF").
+  RootKind kind = RootKind::kNone;
+  const CXMLNode* root = FindRoot(document, text.size(), kind);
+  switch (kind) {
+    case RootKind::kRss: return InterpretRss(manager, source, text, *root, tick);
+    case RootKind::kAtom: return InterpretAtom(manager, source, text, *root, tick);
+    case RootKind::kRss1: return InterpretRss1(manager, source, text, *root, tick);
+    case RootKind::kNone: break;
+  }
   source.m_commsStatus = kCommsStatusNotUnderstood;
   return false;
 }
@@ -95,68 +455,78 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
   struct Item {
     const CXMLNode* node;
     size_t channel;
+    std::u16string base;
   };
+  const std::u16string_view s = text.str();
+  const std::u16string rssBase = Rebase(source.m_url, rss);
   std::vector<std::u16string> channelTitles;
   std::vector<Item> items;
   std::u16string joined;
   // Exactly "channel": an rss element without one (items straight under it)
   // is not a feed this reads, rather than one named after its first item.
   for (const CXMLNode* c = rss.FindChildExact(u"channel"); c != nullptr; c = rss.FindNextChild(u"channel")) {
-    std::u16string title = Trim(FieldText(*c, u"title"));
+    std::u16string title = Trim(RssTitle(s, c->FindChildExact(u"title")));
     if (!title.empty()) {
       if (!joined.empty()) joined += u" / ";
       joined += title;
     }
+    const std::u16string channelBase = Rebase(rssBase, *c);
     for (const CXMLNode* i = c->FindChildExact(u"item"); i != nullptr; i = c->FindNextChild(u"item")) {
-      items.push_back({i, channelTitles.size()});
+      items.push_back({i, channelTitles.size(), Rebase(channelBase, *i)});
     }
     channelTitles.push_back(std::move(title));
   }
 
-  // The keys of the whole document stay in the history while it is merged;
-  // otherwise a feed of more than 500 items would evict its own first keys
-  // and add those items again at every update.
   std::vector<std::u16string> keys;
   keys.reserve(items.size());
-  KeySet protectedKeys;
-  for (const Item& it : items) {
-    keys.push_back(ItemKey(*it.node, nullptr));
-    protectedKeys.insert(keys.back());
-  }
-  protectedKeys.SetStamp(manager.NewKeySetStamp());
+  for (const Item& it : items) keys.push_back(ItemKey(*it.node, nullptr));
 
-  bool result = false;
-  for (size_t n = 0; n < items.size(); ++n) {
+  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
     const CXMLNode& item = *items[n].node;
-    CFeed* a = NewCandidate(manager);
-    if (a == nullptr) continue;
-    a->m_channel = channelTitles[items[n].channel];
-    a->m_title = FieldText(item, u"title");
-    a->m_link = FieldText(item, u"link");
-    a->m_description = FieldText(item, u"description");
-    a->m_dateText = FieldText(item, u"pubDate");
-    a->m_key = std::move(keys[n]);
-    AppendOrDiscard(manager, source, ItemMarkup(text, item), *a, protectedKeys, result);
-  }
+    const std::u16string& base = items[n].base;
+    a.m_channel = channelTitles[items[n].channel];
+    a.m_title = RssTitle(s, item.FindChildExact(u"title"));
+    if (TrimView(a.m_title).empty()) a.m_title = MediaTitle(s, item);
+    if (const CXMLNode* link = item.FindChildExact(u"link")) a.m_link = Resolve(Rebase(base, *link), DecodedText(s, link));
+    if (a.m_link.empty()) {
+      // A guid that is a permalink (the default) and a web address.
+      const CXMLNode* guid = item.FindChildExact(u"guid");
+      if (guid != nullptr && Trim(AttributeText(*guid, u"isPermaLink")) != u"false") {
+        const std::u16string address = Trim(DecodedText(s, guid));
+        if (IsWebAddress(address)) a.m_link = Resolve(base, address);
+      }
+    }
+    if (a.m_link.empty()) a.m_link = AtomLinkInRss(item, base);
+    a.m_description = HtmlOf(s, item.FindChildExact(u"content:encoded"));
+    if (TrimView(a.m_description).empty()) a.m_description = HtmlOf(s, item.FindChildExact(u"description"));
+    // A podcast's episode may have only its iTunes summary, a video its
+    // media description.
+    if (TrimView(a.m_description).empty()) a.m_description = TextAsHtml(DecodedText(s, item.FindChildExact(u"itunes:summary")));
+    if (TrimView(a.m_description).empty()) a.m_description = MediaDescription(s, item);
+    FirstWithText(s, item, {u"pubDate", u"dc:date"}, a.m_dateText);
+    return ItemMarkup(text, item);
+  });
 
   if (channelTitles.empty()) {
     source.m_commsStatus = kCommsStatusNotUnderstood;
     return result;
   }
-  ApplyAutoName(source, joined);
-  source.m_lastUpdateTick = tick;
-  source.m_commsStatus = kCommsStatusOk;
+  Succeed(source, joined, tick);
   return result;
 }
 
 bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText& text, const CXMLNode& feed,
                    uint32_t tick) {
-  const std::u16string title = Trim(FieldText(feed, u"title"));
+  const std::u16string_view s = text.str();
+  const std::u16string title = Trim(AtomTitle(s, feed.FindChildExact(u"title")));
+  const std::u16string feedBase = Rebase(source.m_url, feed);
   std::u16string selfLink;
+  std::u16string selfLinkShown;
   // FindChild as always: the self link is part of the entries' keys.
   for (const CXMLNode* l = feed.FindChild(u"link"); l != nullptr; l = feed.FindNextChild(u"link")) {
     if (l->GetAttribute(u"rel") == u"self") {
       selfLink = l->GetAttribute(u"href");
+      selfLinkShown = Resolve(Rebase(feedBase, *l), DecodeXmlText(selfLink));
       break;  // the first self link decides, even with an empty href
     }
   }
@@ -167,33 +537,104 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
   }
   std::vector<std::u16string> keys;
   keys.reserve(entries.size());
-  KeySet protectedKeys;
-  for (const CXMLNode* e : entries) {
-    keys.push_back(ItemKey(*e, &selfLink));
-    protectedKeys.insert(keys.back());
-  }
-  protectedKeys.SetStamp(manager.NewKeySetStamp());
+  for (const CXMLNode* e : entries) keys.push_back(ItemKey(*e, &selfLink));
 
-  bool result = false;
-  for (size_t n = 0; n < entries.size(); ++n) {
+  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
     const CXMLNode& entry = *entries[n];
-    CFeed* a = NewCandidate(manager);
-    if (a == nullptr) continue;
-    a->m_channel = title;
-    a->m_title = FieldText(entry, u"title");
-    // Every article carries the feed's self link; links inside entries are
-    // not read.
-    a->m_link = selfLink;
-    a->m_description = FieldText(entry, u"content");
-    a->m_dateText = FieldText(entry, u"published");
-    if (a->m_dateText.empty()) a->m_dateText = FieldText(entry, u"updated");
-    a->m_key = std::move(keys[n]);
-    AppendOrDiscard(manager, source, ItemMarkup(text, entry), *a, protectedKeys, result);
+    const std::u16string base = Rebase(feedBase, entry);
+    a.m_channel = title;
+    a.m_title = AtomTitle(s, entry.FindChildExact(u"title"));
+    if (TrimView(a.m_title).empty()) a.m_title = MediaTitle(s, entry);
+    a.m_link = AtomEntryLink(entry, base);
+    // An entry without a link of its own leads to the feed, as ever; in a
+    // feed without a self link, to its id when that is a web address.
+    if (a.m_link.empty()) a.m_link = selfLinkShown;
+    if (a.m_link.empty()) {
+      const std::u16string id = Trim(DecodedText(s, entry.FindChildExact(u"id")));
+      if (IsWebAddress(id)) a.m_link = Resolve(base, id);
+    }
+    a.m_description = AtomHtml(s, entry.FindChildExact(u"content"));
+    if (TrimView(a.m_description).empty()) a.m_description = AtomHtml(s, entry.FindChildExact(u"summary"));
+    if (TrimView(a.m_description).empty()) a.m_description = MediaDescription(s, entry);
+    FirstWithText(s, entry, {u"published", u"updated", u"issued", u"modified", u"created"}, a.m_dateText);
+    return ItemMarkup(text, entry);
+  });
+
+  Succeed(source, title, tick);
+  return result;
+}
+
+bool InterpretRss1(CFeedsManager& manager, CFeedSource& source, const SharedText& text, const CXMLNode& rdf,
+                   uint32_t tick) {
+  const std::u16string_view s = text.str();
+  const std::u16string rdfBase = Rebase(source.m_url, rdf);
+  const CXMLNode* channel = rdf.FindChildExact(u"channel");
+  const std::u16string title = channel != nullptr ? Trim(RssTitle(s, channel->FindChildExact(u"title"))) : u"";
+  // Items are the channel's siblings; a few feeds put them inside it.
+  std::vector<const CXMLNode*> items;
+  for (const CXMLNode* i = rdf.FindChildExact(u"item"); i != nullptr; i = rdf.FindNextChild(u"item")) {
+    items.push_back(i);
+  }
+  if (items.empty() && channel != nullptr) {
+    for (const CXMLNode* i = channel->FindChildExact(u"item"); i != nullptr; i = channel->FindNextChild(u"item")) {
+      items.push_back(i);
+    }
+  }
+  if (channel == nullptr && items.empty()) {
+    source.m_commsStatus = kCommsStatusNotUnderstood;
+    return false;
   }
 
-  ApplyAutoName(source, title);
-  source.m_lastUpdateTick = tick;
-  source.m_commsStatus = kCommsStatusOk;
+  std::vector<std::u16string> keys;
+  keys.reserve(items.size());
+  for (const CXMLNode* i : items) keys.push_back(Rss1Key(*i));
+
+  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
+    const CXMLNode& item = *items[n];
+    const std::u16string base = Rebase(rdfBase, item);
+    a.m_channel = title;
+    a.m_title = RssTitle(s, item.FindChildExact(u"title"));
+    if (const CXMLNode* link = item.FindChildExact(u"link")) a.m_link = Resolve(Rebase(base, *link), DecodedText(s, link));
+    if (a.m_link.empty()) {
+      const std::u16string about = Trim(AttributeText(item, u"rdf:about"));
+      if (IsWebAddress(about)) a.m_link = Resolve(base, about);
+    }
+    a.m_description = HtmlOf(s, item.FindChildExact(u"content:encoded"));
+    if (TrimView(a.m_description).empty()) a.m_description = HtmlOf(s, item.FindChildExact(u"description"));
+    FirstWithText(s, item, {u"dc:date", u"pubDate"}, a.m_dateText);
+    return ItemMarkup(text, item);
+  });
+
+  Succeed(source, title, tick);
+  return result;
+}
+
+bool InterpretJsonFeed(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
+                       const JsonFeedDocument& feed, uint32_t tick) {
+  const std::u16string title = TextAsTitle(Trim(feed.title));
+  const std::u16string& base = source.m_url;
+  std::vector<std::u16string> keys;
+  keys.reserve(feed.items.size());
+  for (const JsonFeedItem& item : feed.items) {
+    keys.push_back(!item.id.empty() ? item.id
+                                    : TitleAtLink(item.title, !item.url.empty() ? item.url : item.externalUrl));
+  }
+  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
+    const JsonFeedItem& item = feed.items[n];
+    a.m_channel = title;
+    a.m_title = TextAsTitle(item.title);
+    a.m_link = Resolve(base, !TrimView(item.url).empty() ? item.url : item.externalUrl);
+    if (!item.contentHtml.empty()) {
+      a.m_description = item.contentHtml;
+    } else if (!item.contentText.empty()) {
+      a.m_description = TextAsHtml(item.contentText);
+    } else {
+      a.m_description = TextAsHtml(item.summary);
+    }
+    a.m_dateText = !TrimView(item.datePublished).empty() ? item.datePublished : item.dateModified;
+    return MarkupSlice(text, item.markupBegin, item.markupEnd);
+  });
+  Succeed(source, title, tick);
   return result;
 }
 

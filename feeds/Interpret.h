@@ -1,13 +1,15 @@
-// Feed interpretation: turns a parsed RSS 2.0 or Atom document into candidate
-// articles and merges those the source has never delivered into its article
-// list, through the source's seen-history. Sets the source's comms status and,
-// on success, its last update tick. Never throws and never fails other than
-// by the error status.
+// Feed interpretation: turns a parsed feed (RSS 2.0 and 0.9x, RSS 1.0, Atom
+// 1.0 and 0.3, JSON Feed 1.0 and 1.1) into candidate articles and merges
+// those the source has never delivered into its article list, through the
+// source's seen-history. Sets the source's comms status and, on success,
+// its last update tick. Runs on the thread that owns the model. Never throws
+// and never fails other than by the error status.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
+#include "feeds/ParsedFeed.h"
 #include "feeds/XMLParser.h"
 #include "model/FeedSource.h"
 #include "model/SharedText.h"
@@ -22,21 +24,58 @@ inline constexpr char16_t kCommsStatusNotUnderstood[] =
     u"Comms status: ERROR - unable to understand feed contents";
 inline constexpr char16_t kUntitled[] = u"<Untitled>";
 
-// Fields shown to the user (channel and feed titles, an item's title, link,
-// description and date text, an entry's title, content and date text: its
-// "published", or its "updated" when that gives no text) come from the
-// first child named exactly so and stay empty without one; items and entries
-// are the children named exactly "item" and "entry". Keys are made
-// with the name-order lookup (FindChild) they have always been made with, so
-// the seen-histories of existing data files keep matching.
+// Keys never change: the seen-histories of existing data files hold keys
+// made by the name-order lookup (FindChild) from the parser's texts, and a
+// key made otherwise would bring deleted articles back or double them. An
+// RSS item's and an Atom entry's key is the text of the child FindChild
+// finds for "guid" (for an entry its "id" whenever no name sorts between the
+// two), else title + "@" + link, with the title (and an RSS item's link)
+// found the same way, "<Untitled>" standing for an empty title and an Atom
+// entry taking the feed's rel="self" link. The formats added since have keys
+// of their own: an RSS 1.0 item its rdf:about, a JSON Feed item its id, each
+// else title@link.
 //
-// Picks RSS ("rss") or Atom ("feed") among the document node's children and
-// interprets it. `text` is the whole downloaded document, the one `document`
-// was parsed from; each new article keeps its own item's or entry's markup
-// from it as its source text (from the start tag through the end tag that
-// closed it, or through the end of the document when nothing closed it).
-// `tick` is the tick count taken when the update began. True when at least
-// one new article was added.
+// What is shown is read apart from the keys, as the feed means it:
+// - Texts are decoded from the markup as written: every character reference
+//   and the five predefined entities, once (the parser's own texts decode
+//   only four entities and stay as they are for the keys).
+// - A title is kept as HTML (the tree and the list show it as text, see
+//   TitleText): an RSS title as written, an Atom or JSON Feed title of type
+//   text escaped where its text would otherwise read as markup.
+// - The link: an RSS item's "link", else a "guid" that is a permalink web
+//   address; an Atom entry's first link whose rel is "alternate" or absent,
+//   else the feed's self link; a JSON Feed item's "url", else its
+//   "external_url". Relative links are resolved against the xml:base in
+//   scope and the source's address.
+// - The body, as HTML: RSS "content:encoded" when it has text, else
+//   "description"; Atom "content", else "summary", else the entry's
+//   "media:description" (YouTube), by their type (html as is, xhtml as the
+//   markup inside its div, text escaped; Atom 0.3 mode="escaped" is html);
+//   JSON Feed "content_html", else "content_text" or "summary" escaped.
+// - The date: RSS "pubDate", else "dc:date"; Atom "published", else
+//   "updated", "issued", "modified", "created"; JSON Feed
+//   "date_published", else "date_modified".
+// - An element whose markup holds further elements (an unescaped "<p>" in a
+//   description) gives that markup as written, when the element was closed.
+//
+// Each new article keeps its own item's markup as its source text, from the
+// start tag through the end tag that closed it (or through the end of the
+// document when nothing closed it); a JSON Feed item keeps its own JSON
+// object as it stands in the document.
+
+// Interprets a parsed feed: RSS ("rss"), Atom ("feed") or RSS 1.0
+// ("rdf:RDF") among the document node's children, looking inside a leading
+// "<!DOCTYPE ...>" (which the parser makes an element holding the rest of
+// the document); or a JSON Feed. `tick` is the tick count taken when the
+// update began. True when at least one new article was added.
+bool InterpretFeed(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed, uint32_t tick);
+
+// Whether the parsed text holds a feed that InterpretFeed reads (its root
+// element, or a JSON Feed); touches no model.
+bool HoldsFeed(const CParsedFeed& feed);
+
+// The same for an XML document parsed from `text` (the whole downloaded
+// document, the one `document` was parsed from).
 bool InterpretDocument(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                        const CXMLNode& document, uint32_t tick);
 
@@ -45,9 +84,17 @@ bool InterpretDocument(CFeedsManager& manager, CFeedSource& source, const Shared
 bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                   const CXMLNode& rss, uint32_t tick);
 
-// Every entry; each article's link is the feed's rel="self" link.
+// Every entry.
 bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                    const CXMLNode& feed, uint32_t tick);
+
+// The channel and the items of an "rdf:RDF" element.
+bool InterpretRss1(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
+                   const CXMLNode& rdf, uint32_t tick);
+
+// Every item of a JSON Feed read from `text`.
+bool InterpretJsonFeed(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
+                       const JsonFeedDocument& feed, uint32_t tick);
 
 // Completes a candidate ("<Untitled>", the title@link key, the parsed date)
 // and appends it to the source when its key is not in the seen-history,

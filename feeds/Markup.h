@@ -39,4 +39,38 @@ std::u16string EncodeCharRefs(std::u16string_view s);
 // search the parser and the entity decoder use over long document texts.
 size_t FindCodeUnit(std::u16string_view s, char16_t c, size_t pos = 0);
 
+// --- Texts as readers see them
+
+// The character content of an element exactly as XML means it, from its
+// markup as written (what lies between its start and end tags): CDATA
+// sections verbatim, and outside them the five predefined entities
+// ("&lt;", "&gt;", "&amp;", "&apos;", "&quot;") and every character
+// reference ("&#233;", "&#x2019;") decoded, each once, so "&amp;quot;" gives
+// "&quot;". A reference to a character XML cannot hold (NUL, a surrogate,
+// beyond U+10FFFF), an unknown entity and a lone "&" stay as written.
+std::u16string DecodeXmlText(std::u16string_view markup);
+
+// Writes text so that HTML shows it as it is: "&", "<", ">" and '"' become
+// entities. Safe inside element content and double-quoted attributes.
+std::u16string EscapeHtml(std::u16string_view text);
+
+// HTML as text: the tags of HTML elements and comments removed (a line
+// break becomes a space), and the entities of HTML 4 ("&eacute;", "&rsquo;",
+// "&nbsp;", ...), "&apos;" and character references decoded, each once, as a
+// browser reads them (a reference to no character is U+FFFD, 0x80 to 0x9F
+// are windows-1252). Everything else stays as written: a "<" that starts
+// no tag of an HTML element ("x < y", "Tech & <Science>", "<Untitled>"),
+// an unknown entity, a lone "&".
+std::u16string HtmlToText(std::u16string_view html);
+
+// A title (of an article, a channel, a source or a group) as the tree, the
+// list, the page header and an export show it: HtmlToText. Text without "&"
+// and "<" comes back unchanged.
+std::u16string TitleText(std::u16string_view title);
+
+// Plain text stored as a title, so that TitleText shows exactly that text:
+// unchanged when TitleText already shows it so (the usual case: "AT&T"),
+// else written with EscapeHtml.
+std::u16string TextAsTitle(std::u16string_view text);
+
 }  // namespace qb

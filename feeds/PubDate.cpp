@@ -1,5 +1,7 @@
 #include "feeds/PubDate.h"
 
+#include <optional>
+
 #include "model/Feed.h"
 #include "model/Text.h"
 
@@ -52,38 +54,93 @@ bool LooksIso8601(std::u16string_view text) {
          text[4] == u'-';
 }
 
-// An RFC 3339 timestamp, "2009-05-04T10:20:30.25+02:00": "t" or a space may
-// stand for the "T", fractional seconds are dropped, and the offset ("Z",
-// "z", "+hh:mm" or "-hh:mm", or none) is checked but, as with the token
-// rules, does not change the clock time. Anything else in the text makes
-// the value invalid.
+// A clock time, with the zone it was written in when the text names one.
+CDateTime Zoned(const DateFields& f, std::optional<int32_t> offsetMinutes) {
+  if (offsetMinutes) return CDateTime::FromZonedFields(f, *offsetMinutes);
+  return CDateTime::FromFields(f);
+}
+
+// "+hh:mm", "+hhmm" or "+hh" (or with "-") at `pos`, as minutes east of UTC.
+bool ReadOffset(std::u16string_view text, size_t& pos, int32_t& minutes) {
+  if (pos >= text.size() || (text[pos] != u'+' && text[pos] != u'-')) return false;
+  const int32_t sign = text[pos] == u'-' ? -1 : 1;
+  ++pos;
+  int32_t hours = 0, mins = 0;
+  if (!ReadDigits(text, pos, 2, hours)) return false;
+  if (pos < text.size() && text[pos] == u':') {
+    ++pos;
+    if (!ReadDigits(text, pos, 2, mins)) return false;
+  } else if (pos < text.size()) {
+    if (!ReadDigits(text, pos, 2, mins)) return false;
+  }
+  if (hours > 23 || mins > 59) return false;
+  minutes = sign * (hours * 60 + mins);
+  return true;
+}
+
+// An ISO 8601 timestamp in the forms feeds use (RFC 3339 and the W3C's
+// profile that Dublin Core dates follow): "2009-05-04T10:20:30.25+02:00",
+// where "t" or a space may stand for the "T", the seconds and the time may
+// be left out ("2009-05-04T10:20Z", "2009-05-04"), fractional seconds are
+// dropped and the offset is "Z", "z", "+hh:mm", "+hhmm" or "+hh". With an
+// offset the time is converted to local time; without one it stays as
+// written. Anything else in the text makes the value invalid.
 CDateTime ParseIso8601(std::u16string_view text) {
   size_t pos = 0;
-  int32_t year, month, day, hour, minute, second;
-  const bool ok = ReadDigits(text, pos, 4, year) && Expect(text, pos, u"-") && ReadDigits(text, pos, 2, month) &&
-                  Expect(text, pos, u"-") && ReadDigits(text, pos, 2, day) && Expect(text, pos, u"Tt ") &&
-                  ReadDigits(text, pos, 2, hour) && Expect(text, pos, u":") && ReadDigits(text, pos, 2, minute) &&
-                  Expect(text, pos, u":") && ReadDigits(text, pos, 2, second);
-  if (!ok) return CDateTime::Invalid();
-  if (pos < text.size() && text[pos] == u'.') {
-    ++pos;
-    const size_t digits = pos;
-    while (pos < text.size() && IsDigit(text[pos])) ++pos;
-    if (pos == digits) return CDateTime::Invalid();
+  DateFields f;
+  if (!ReadDigits(text, pos, 4, f.year) || !Expect(text, pos, u"-") || !ReadDigits(text, pos, 2, f.month)) {
+    return CDateTime::Invalid();
   }
-  if (Expect(text, pos, u"+-")) {
-    int32_t offsetHours, offsetMinutes;
-    if (!ReadDigits(text, pos, 2, offsetHours) || !Expect(text, pos, u":") ||
-        !ReadDigits(text, pos, 2, offsetMinutes) || offsetHours > 23 || offsetMinutes > 59) {
-      return CDateTime::Invalid();
+  f.day = 1;
+  if (pos < text.size() && !(Expect(text, pos, u"-") && ReadDigits(text, pos, 2, f.day))) return CDateTime::Invalid();
+  if (pos == text.size()) return CDateTime::FromFields(f);
+  if (!Expect(text, pos, u"Tt ") || !ReadDigits(text, pos, 2, f.hour) || !Expect(text, pos, u":") ||
+      !ReadDigits(text, pos, 2, f.minute)) {
+    return CDateTime::Invalid();
+  }
+  if (pos < text.size() && text[pos] == u':') {
+    ++pos;
+    // Two digits, or one as some feeds write it ("12:35:9").
+    size_t digits = 0;
+    while (digits < 2 && pos + digits < text.size() && IsDigit(text[pos + digits])) ++digits;
+    if (digits == 0 || !ReadDigits(text, pos, digits, f.second)) return CDateTime::Invalid();
+    if (pos < text.size() && text[pos] == u'.') {
+      ++pos;
+      const size_t digits = pos;
+      while (pos < text.size() && IsDigit(text[pos])) ++pos;
+      if (pos == digits) return CDateTime::Invalid();
     }
-  } else {
-    Expect(text, pos, u"Zz");
+  }
+  std::optional<int32_t> offset;
+  int32_t minutes = 0;
+  if (pos < text.size() && (text[pos] == u'Z' || text[pos] == u'z')) {
+    ++pos;
+    offset = 0;
+  } else if (pos < text.size()) {
+    if (!ReadOffset(text, pos, minutes)) return CDateTime::Invalid();
+    offset = minutes;
   }
   if (pos != text.size()) return CDateTime::Invalid();
-  CDateTime value;
-  value.SetDateTime(year, month, day, hour, minute, second);
-  return value;
+  return Zoned(f, offset);
+}
+
+// The zone of an RFC 822 date: "UT", "GMT", the North American names and
+// "+hhmm" (or "-hhmm"; "UTC", "Z" and "+hh:mm" as feeds also write them),
+// as minutes east of UTC. Nothing for another text: the clock time then
+// stays as written.
+std::optional<int32_t> Rfc822Zone(std::u16string_view token) {
+  static constexpr struct {
+    std::u16string_view name;
+    int32_t hours;
+  } kZones[] = {{u"UT", 0},   {u"UTC", 0},  {u"GMT", 0},  {u"Z", 0},    {u"EST", -5}, {u"EDT", -4},
+                {u"CST", -6}, {u"CDT", -5}, {u"MST", -7}, {u"MDT", -6}, {u"PST", -8}, {u"PDT", -7}};
+  for (const auto& zone : kZones) {
+    if (CompareAsciiNoCase(token, zone.name) == 0) return zone.hours * 60;
+  }
+  size_t pos = 0;
+  int32_t minutes = 0;
+  if (token.size() >= 5 && ReadOffset(token, pos, minutes) && pos == token.size()) return minutes;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -117,11 +174,8 @@ CDateTime ParsePubDateText(std::u16string_view text) {
   const int32_t minute = DecimalAt(clock, 3, 5);
   const int32_t second = DecimalAt(clock, 6, 8);
 
-  TakeToken(text);  // the time zone: the clock time stays as written
-
-  CDateTime value;
-  value.SetDateTime(year, month, day, hour, minute, second);
-  return value;
+  const std::optional<int32_t> zone = Rfc822Zone(TakeToken(text));
+  return Zoned({year, month, day, hour, minute, second}, zone);
 }
 
 void ParsePubDate(CFeed& article) { article.m_date = ParsePubDateText(article.m_dateText); }

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -74,6 +75,56 @@ bool KeepsDeclaration(std::string_view bytes, const std::u16string& text) {
   std::u16string_view t = text;
   if (!t.empty() && t.front() == 0xFEFF) t.remove_prefix(1);
   return t.substr(0, 5) == u"<?xml";
+}
+
+// How many bytes one code unit of the encoding takes: a byte that cannot be
+// decoded is skipped with the rest of its unit, so the text after it stays
+// in step.
+size_t CodeUnitBytes(std::string_view encoding) {
+  const std::string n = NormalizeLabel(encoding);
+  if (StartsWith(n, "utf16") || StartsWith(n, "ucs2")) return 2;
+  if (StartsWith(n, "utf32") || StartsWith(n, "ucs4")) return 4;
+  return 1;
+}
+
+// Whether the bytes at `pos` hold the ASCII character `c` as one code unit
+// of `width` bytes in the given byte order (the others NUL).
+bool HasUnit(std::string_view bytes, size_t pos, size_t width, bool bigEndian, char c) {
+  if (pos > bytes.size() || bytes.size() - pos < width) return false;
+  for (size_t k = 0; k < width; ++k) {
+    const char want = (bigEndian ? k == width - 1 : k == 0) ? c : '\0';
+    if (bytes[pos + k] != want) return false;
+  }
+  return true;
+}
+
+bool HasMarkupStart(std::string_view bytes, size_t width, bool bigEndian) {
+  size_t pos = 0;
+  while (HasUnit(bytes, pos, width, bigEndian, ' ') || HasUnit(bytes, pos, width, bigEndian, '\t') ||
+         HasUnit(bytes, pos, width, bigEndian, '\r') || HasUnit(bytes, pos, width, bigEndian, '\n')) {
+    pos += width;
+  }
+  if (!HasUnit(bytes, pos, width, bigEndian, '<')) return false;
+  pos += width;
+  if (pos > bytes.size() || bytes.size() - pos < width) return false;
+  const char c = bigEndian ? bytes[pos + width - 1] : bytes[pos];
+  const bool opens = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '?' || c == '!';
+  return opens && HasUnit(bytes, pos, width, bigEndian, c);
+}
+
+// UTF-32 (with or without a byte-order mark) and UTF-16 without one: their
+// ASCII characters come with NUL bytes, which are valid UTF-8, so they are
+// recognised before UTF-8 is tried. A document without a mark is known by
+// the NUL pattern of its first "<" and the character after it (the
+// "<?xml" of a declaration, say); null when the bytes are none of these.
+const char* WideEncoding(std::string_view bytes) {
+  if (StartsWith(bytes, std::string_view("\x00\x00\xFE\xFF", 4))) return "UTF-32BE";
+  if (StartsWith(bytes, std::string_view("\xFF\xFE\x00\x00", 4))) return "UTF-32LE";
+  if (HasMarkupStart(bytes, 4, true)) return "UTF-32BE";
+  if (HasMarkupStart(bytes, 4, false)) return "UTF-32LE";
+  if (HasMarkupStart(bytes, 2, true)) return "UTF-16BE";
+  if (HasMarkupStart(bytes, 2, false)) return "UTF-16LE";
+  return nullptr;
 }
 
 class IconvHandle {
@@ -186,6 +237,7 @@ std::string CharsetFromContentType(std::string_view contentType) {
 bool DecodeWithEncoding(std::string_view bytes, std::string_view encoding, std::u16string& out) {
   if (!IsPlainEncodingName(encoding)) return false;
   const bool latin1 = IsLatin1Label(encoding);
+  const size_t unit = CodeUnitBytes(encoding);
   const std::string from = latin1 ? std::string("WINDOWS-1252") : std::string(encoding);
   IconvHandle cd("UTF-16LE", from.c_str());
   if (!cd.ok()) return false;
@@ -214,8 +266,9 @@ bool DecodeWithEncoding(std::string_view bytes, std::string_view encoding, std::
       // undefined windows-1252 bytes keep their Latin-1 meaning.
       const auto b = static_cast<unsigned char>(*in);
       text.push_back(latin1 ? static_cast<char16_t>(b) : kReplacement);
-      ++in;
-      --inLeft;
+      const size_t skip = std::min(unit, inLeft);
+      in += skip;
+      inLeft -= skip;
       continue;
     }
     // EINVAL: the input ends inside a multi-byte sequence.
@@ -232,6 +285,10 @@ bool DecodeWithEncoding(std::string_view bytes, std::string_view encoding, std::
 }
 
 std::u16string DecodeFeedBytes(std::string_view bytes, std::string_view httpCharset) {
+  if (const char* wide = WideEncoding(bytes)) {
+    std::u16string text;
+    if (DecodeWithEncoding(bytes, wide, text)) return text;
+  }
   if (IsValidUtf8(bytes)) return Utf8ToUtf16(bytes);
 
   std::string candidates[3];

@@ -3,8 +3,8 @@
 #include <limits>
 
 #include "feeds/Interpret.h"
+#include "feeds/ParsedFeed.h"
 #include "feeds/UpdateEngine.h"
-#include "feeds/XMLParser.h"
 
 namespace qb {
 
@@ -34,10 +34,9 @@ std::u16string UpdatingSourceStatus(const std::u16string& title) {
 
 bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                        uint32_t tick) {
-  CXMLParser parser;
-  const CXMLNode& document = parser.ParseShared(text);
+  const CParsedFeed parsed = ParseFeed(text);
   return manager.InterpretSource(
-      source, [&](CFeedSource& s) { return InterpretDocument(manager, s, text, document, tick); });
+      source, [&](CFeedSource& s) { return InterpretFeed(manager, s, parsed, tick); });
 }
 
 bool IsSourceDue(uint32_t now, uint32_t lastTick, int32_t refreshMinutes) {

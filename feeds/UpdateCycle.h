@@ -33,7 +33,9 @@ bool IsSourceDue(uint32_t now, uint32_t lastTick, int32_t refreshMinutes);
 using InterpretFunction = std::function<bool(CFeedsManager& manager, CFeedSource& source,
                                              const SharedText& text, uint32_t tick)>;
 
-// The real interpretation step: parse the text, then InterpretDocument.
+// The real interpretation step, both halves on the calling thread:
+// ParseFeed (feeds/ParsedFeed.h), which may run on any thread, then
+// InterpretFeed (feeds/Interpret.h), which runs on the model's.
 bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                        uint32_t tick);
 

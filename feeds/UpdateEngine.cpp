@@ -1,6 +1,5 @@
 #include "feeds/UpdateEngine.h"
 
-#include <condition_variable>
 #include <mutex>
 #include <unordered_set>
 
@@ -27,9 +26,16 @@ struct SourceSignature {
   }
 };
 
-std::u16string FailureReason(const DownloadResult& r) {
+// `retryUntil`: the time a 429 or 503 answer allows the next try (0: none).
+std::u16string FailureReason(const DownloadResult& r, int64_t retryUntil) {
   if (!r.ok) return DescribeDownloadError(r.error);
-  if (r.httpStatus >= 400) return u"HTTP status " + Widen(std::to_string(r.httpStatus));
+  if (r.httpStatus >= 400) {
+    std::u16string reason = u"HTTP status " + Widen(std::to_string(r.httpStatus));
+    if (retryUntil != 0) {
+      reason += u"; the server allows the next try at " + CDateTime::FromTime(retryUntil).Format();
+    }
+    return reason;
+  }
   return u"not a feed";
 }
 
@@ -37,44 +43,88 @@ bool IsSuccess(long status) { return status >= 200 && status < 300; }
 
 }  // namespace
 
+CUpdateEngine::Arrived CUpdateEngine::Decoded(DownloadResult r) {
+  Arrived a;
+  a.text = SharedText(DecodeDownload(r));
+  r.body = std::string();
+  a.result = std::move(r);
+  return a;
+}
+
 struct CUpdateEngine::Inbox {
   std::mutex mutex;
-  std::condition_variable arrived;
   std::map<uint64_t, Arrived> results;
-  std::function<void()> wake;
-  bool closed = false;
+  // Posts the engine's task; null once the engine has closed the inbox.
+  std::function<void()> post;
+  bool posted = false;  // a task is on its way and has not drained yet
 
   void Deliver(uint64_t serial, DownloadResult r) {
-    Arrived a;
     // Decoding happens here, off the owner's thread.
-    a.text = SharedText(DecodeDownload(r));
-    r.body = std::string();
-    a.result = std::move(r);
+    Arrived a = Decoded(std::move(r));
     std::lock_guard<std::mutex> lock(mutex);
-    if (closed) return;
+    if (!post) return;
     results.insert_or_assign(serial, std::move(a));
-    arrived.notify_all();
-    // Under the lock, so that no wake can run once the engine has closed
-    // the inbox.
-    if (wake) wake();
+    // Under the lock, so that nothing is posted once the engine has closed
+    // the inbox; one task serves every result that came before it runs.
+    if (!posted) {
+      posted = true;
+      post();
+    }
   }
 };
+
+CUpdateEngine::CUpdateEngine(CFeedsManager& manager, IDownloader& downloader, IExecutor& executor,
+                             Hooks hooks)
+    : m_manager(manager),
+      m_hooks(std::move(hooks)),
+      m_downloader(&downloader),
+      m_inbox(std::make_shared<Inbox>()),
+      m_tasks(std::make_unique<CExecutorScope>(executor)) {
+  m_inbox->post = [this] { m_tasks->Post([this] { ApplyPosted(); }); };
+}
 
 CUpdateEngine::CUpdateEngine(CFeedsManager& manager, Hooks hooks,
                              std::unique_ptr<IDownloader> downloader)
     : m_manager(manager),
       m_hooks(std::move(hooks)),
-      m_downloader(std::move(downloader)),
-      m_inbox(std::make_shared<Inbox>()) {
-  m_inbox->wake = m_hooks.wake;
+      m_ownDownloader(std::move(downloader)),
+      m_ownQueue(std::make_unique<CTaskQueue>()),
+      m_downloader(m_ownDownloader.get()),
+      m_inbox(std::make_shared<Inbox>()),
+      m_tasks(std::make_unique<CExecutorScope>(*m_ownQueue)) {
+  m_inbox->post = [this] { m_tasks->Post([this] { ApplyPosted(); }); };
 }
 
 CUpdateEngine::~CUpdateEngine() {
   {
     std::lock_guard<std::mutex> lock(m_inbox->mutex);
-    m_inbox->closed = true;
+    m_inbox->post = nullptr;
   }
-  if (m_downloader) m_downloader->CancelAll();
+  if (m_downloader != nullptr) m_downloader->Cancel(m_group);
+}
+
+IDownloader& CUpdateEngine::Downloader() {
+  if (m_downloader == nullptr) {
+    m_ownDownloader = std::make_unique<CDownloadPool>();
+    m_downloader = m_ownDownloader.get();
+  }
+  return *m_downloader;
+}
+
+void CUpdateEngine::ApplyPosted() {
+  {
+    std::lock_guard<std::mutex> lock(m_inbox->mutex);
+    m_inbox->posted = false;
+  }
+  if (ApplyReady(m_hooks.applySlice.value_or(std::chrono::milliseconds::max()))) ApplySoon();
+}
+
+void CUpdateEngine::ApplySoon() {
+  std::lock_guard<std::mutex> lock(m_inbox->mutex);
+  if (m_inbox->post && !m_inbox->posted) {
+    m_inbox->posted = true;
+    m_inbox->post();
+  }
 }
 
 void CUpdateEngine::SetStatus(const std::u16string& text) {
@@ -92,7 +142,14 @@ bool CUpdateEngine::UpdateSources(const IdList& sources, bool force) {
   return Enqueue(sources, force);
 }
 
-bool CUpdateEngine::Enqueue(const IdList& sources, bool force) {
+bool CUpdateEngine::UpdateSourceFrom(ObjectId source, std::u16string_view fetchedUrl,
+                                     DownloadResult document) {
+  const CFeedSource* s = m_manager.GetFeedSource(source);
+  if (s == nullptr || s->m_url != fetchedUrl || !document.ok) return Enqueue({source}, true);
+  return Enqueue({source}, true, &document);
+}
+
+bool CUpdateEngine::Enqueue(const IdList& sources, bool force, const DownloadResult* fetched) {
   const bool joining = m_running;
   const uint32_t tick = m_manager.Clock().GetTickCount32();
   const int64_t now = m_manager.Clock().CurrentTime();
@@ -104,7 +161,8 @@ bool CUpdateEngine::Enqueue(const IdList& sources, bool force) {
   size_t taken = 0;
   for (ObjectId id : sources) {
     const CFeedSource* s = m_manager.GetFeedSource(id);
-    if (s == nullptr || m_inPass.count(id) != 0) continue;
+    // A source without an address (the welcome page) has nothing to fetch.
+    if (s == nullptr || s->m_url.empty() || m_inPass.count(id) != 0) continue;
     if (!force && !IsSourceDue(tick, s->m_lastUpdateTick, s->m_refreshInterval)) continue;
     int64_t until = 0;
     const CValidatorStore::Hold hold =
@@ -120,6 +178,10 @@ bool CUpdateEngine::Enqueue(const IdList& sources, bool force) {
     if (hold == CValidatorStore::Hold::RetryAfter) {
       e.held = true;
       e.holdUntil = until;
+    } else if (fetched != nullptr) {
+      // Already here: applied in its turn like any download that arrived.
+      e.prefetched = true;
+      m_arrived.insert_or_assign(e.serial, Decoded(*fetched));
     }
     m_queue.push_back(e);
     ++taken;
@@ -128,21 +190,25 @@ bool CUpdateEngine::Enqueue(const IdList& sources, bool force) {
   // them in that order as its limits allow.
   for (size_t i = m_queue.size() - taken; i < m_queue.size(); ++i) {
     Entry& e = m_queue[i];
-    if (e.held) continue;
+    if (e.held || e.prefetched) continue;
     DownloadRequest request;
     request.url = Utf16ToUtf8(e.url);
-    if (const SourceFetchState* st = m_validators.Find(e.source, e.url)) {
+    request.group = m_group;
+    if (const SourceUpdateState* st = m_validators.Find(e.source, e.url)) {
       request.etag = st->etag;
       request.lastModified = st->lastModified;
     }
     e.sentValidators = !request.etag.empty() || !request.lastModified.empty();
-    if (!m_downloader) m_downloader = std::make_unique<CDownloadPool>();
-    m_downloader->Start(std::move(request),
-                        [inbox = m_inbox, serial = e.serial](DownloadResult r) {
-                          inbox->Deliver(serial, std::move(r));
-                        });
+    Downloader().Start(std::move(request), [inbox = m_inbox, serial = e.serial](DownloadResult r) {
+      inbox->Deliver(serial, std::move(r));
+    });
   }
-  if (!joining) ApplyReady();
+  if (!joining) {
+    ApplyReady();
+  } else if (fetched != nullptr) {
+    // No download of it will come to apply it when its turn is there.
+    ApplySoon();
+  }
   return !joining || taken > 0;
 }
 
@@ -186,7 +252,12 @@ bool CUpdateEngine::ApplyReady(std::chrono::milliseconds budget) {
       source = m_manager.GetFeedSource(id);
       if (source == nullptr) continue;
     }
-    if (!head.held && m_arrived.count(head.serial) == 0) break;
+    if (!head.held && m_arrived.count(head.serial) == 0) {
+      // It may have come while a hook ran (and its task found this loop
+      // busy).
+      DrainInbox();
+      if (m_arrived.count(head.serial) == 0) break;
+    }
     if (spent) {
       m_applying = false;
       return true;
@@ -211,10 +282,17 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
     report.fetched = false;
     report.retryUntil = e.holdUntil;
     report.reason = u"the server asked to wait until " + CDateTime::FromTime(e.holdUntil).Format();
+    m_validators.Get(e.source, e.url).failure = report.reason;
   } else {
     auto node = m_arrived.extract(e.serial);
     const Arrived& a = node.mapped();
-    SourceFetchState& state = m_validators.Get(e.source, e.url);
+    SourceUpdateState& state = m_validators.Get(e.source, e.url);
+    state.lastAttempt = now;
+    state.retryUntil = 0;
+    if (a.result.ok && (a.result.httpStatus == 429 || a.result.httpStatus == 503)) {
+      state.retryUntil = ParseRetryAfter(a.result.retryAfter, now);
+      report.retryUntil = state.retryUntil;
+    }
     if (a.result.ok && a.result.httpStatus == 304 && e.sentValidators) {
       // Unchanged since the document whose articles the model holds.
       source.m_commsStatus = kCommsStatusOk;
@@ -242,20 +320,13 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
         state.etag.clear();
         state.lastModified.clear();
         ++state.failures;
-        state.lastFailure = now;
-        report.reason = source.m_commsStatus == kCommsDownloadError ? std::u16string(u"transfer failed")
-                                                                   : FailureReason(a.result);
+        report.reason = source.m_commsStatus == kCommsDownloadError
+                            ? std::u16string(u"transfer failed")
+                            : FailureReason(a.result, state.retryUntil);
       }
     }
-    state.retryUntil = 0;
-    if (a.result.ok && (a.result.httpStatus == 429 || a.result.httpStatus == 503)) {
-      state.retryUntil = ParseRetryAfter(a.result.retryAfter, now);
-      report.retryUntil = state.retryUntil;
-    }
-    if (state.etag.empty() && state.lastModified.empty() && state.failures == 0 &&
-        state.retryUntil == 0) {
-      m_validators.Forget(e.source);
-    }
+    state.failure = report.reason;
+    if (report.reason.empty()) state.lastSuccess = now;
   }
 
   if (!(SourceSignature::Of(source) == before)) m_manager.NoteChange();
@@ -282,17 +353,14 @@ void CUpdateEngine::Finish(bool cancelled) {
 }
 
 void CUpdateEngine::RunToCompletion() {
-  while (m_running) {
-    ApplyReady();
-    if (!m_running) break;
-    std::unique_lock<std::mutex> lock(m_inbox->mutex);
-    m_inbox->arrived.wait(lock, [&] { return !m_inbox->results.empty(); });
-  }
+  if (!m_ownQueue) return;
+  ApplyReady();
+  m_ownQueue->RunUntil([this] { return !m_running; });
 }
 
 void CUpdateEngine::Cancel() {
   if (!m_running) return;
-  if (m_downloader) m_downloader->CancelAll();
+  if (m_downloader != nullptr) m_downloader->Cancel(m_group);
   {
     std::lock_guard<std::mutex> lock(m_inbox->mutex);
     m_inbox->results.clear();

@@ -4,19 +4,21 @@
 // The owner is the thread that owns the model (the window's, or the command
 // line's main thread). A pass collects the due sources when it starts, depth
 // first (a group's sources, then its child groups), with the tick and the
-// due test taken once. Their documents are fetched together by an
-// IDownloader (CDownloadPool: one worker thread, politeness limits); each
-// finished download is decoded there, queued, and announced through the
-// `wake` hook. The owner then calls ApplyReady, which parses and interprets
-// the results strictly in pass order: the next source only once its own
-// result is in. Only the owner's thread touches the model, so a pass leaves
-// exactly the model (records, identifiers, histories, statuses) that
-// updating the sources one after another would leave.
+// due test taken once; sources without an address are never fetched. Their
+// documents are fetched together by an IDownloader (the program's one
+// CDownloadPool: politeness limits), the engine's transfers a group of their
+// own; each finished download is decoded there and queued, and the engine
+// posts itself a task on its IExecutor, which runs it on the owner's thread.
+// That task parses and interprets the results strictly in pass order: the
+// next source only once its own result is in. Only the owner's thread
+// touches the model, so a pass leaves exactly the model (records,
+// identifiers, histories, statuses) that updating the sources one after
+// another would leave.
 //
 // The engine holds source identifiers, never records: a source deleted
 // while its document is on the way is dropped, one moved is applied where it
 // now is, one whose address changed is dropped. Every method is for the
-// owner's thread only, except that `wake` may be called from any thread.
+// owner's thread only.
 #pragma once
 
 #include <chrono>
@@ -25,6 +27,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -32,6 +35,7 @@
 #include "feeds/Download.h"
 #include "feeds/UpdateCycle.h"
 #include "feeds/Validators.h"
+#include "model/Executor.h"
 #include "model/FeedsManager.h"
 
 namespace qb {
@@ -45,7 +49,8 @@ struct SourceReport {
   bool fetched = true;         // false: held back by a server's Retry-After
   bool notModified = false;    // the server answered 304: nothing changed
   // Why the attempt failed ("host not found", "HTTP status 404", "not a
-  // feed", ...), shown beside the comms status; empty when it did not.
+  // feed", "did not answer in time", ...), shown beside the comms status;
+  // empty when it did not.
   std::u16string reason;
   int64_t retryUntil = 0;      // not fetched before this time (0: no limit)
 };
@@ -66,10 +71,6 @@ struct PassReport {
 class CUpdateEngine {
  public:
   struct Hooks {
-    // A result is waiting: arrange for ApplyReady on the owner's thread (a
-    // queued call). Called from any thread, possibly under an internal lock:
-    // it must not call the engine.
-    std::function<void()> wake;
     // A source has been applied (also when its fetch failed or was held
     // back).
     std::function<void(const SourceReport&)> sourceApplied;
@@ -77,13 +78,23 @@ class CUpdateEngine {
     std::function<void(const PassReport&)> passFinished;
     // Replaces ParseAndInterpret (tests).
     InterpretFunction interpret;
+    // How long one task of the executor may apply results before it posts
+    // the rest as another task, so that an event loop runs in between;
+    // unset: no limit.
+    std::optional<std::chrono::milliseconds> applySlice;
   };
 
-  // `downloader` null: a CDownloadPool with the standard limits, made when
-  // the first document is fetched.
+  // Fetches through `downloader` and applies from tasks on `executor`; both
+  // must outlive the engine.
+  CUpdateEngine(CFeedsManager& manager, IDownloader& downloader, IExecutor& executor,
+                Hooks hooks = {});
+  // With a downloader and a task queue of its own, for a thread that waits
+  // for the pass (RunToCompletion). `downloader` null: a CDownloadPool with
+  // the standard limits, made when the first document is fetched.
   CUpdateEngine(CFeedsManager& manager, Hooks hooks = {},
                 std::unique_ptr<IDownloader> downloader = nullptr);
-  // Abandons a pass in flight; no hook is called from then on.
+  // Abandons a pass in flight; no hook is called from then on, and no task
+  // posted by the engine does anything.
   ~CUpdateEngine();
   CUpdateEngine(const CUpdateEngine&) = delete;
   CUpdateEngine& operator=(const CUpdateEngine&) = delete;
@@ -101,14 +112,25 @@ class CUpdateEngine {
   ObjectId WaitingFor() const;
 
   // Applies, in pass order, the results that have arrived, and ends the
-  // pass when nothing is left. Call it after `wake`, and after deleting
-  // sources, so that a pass does not wait for a source that is gone. Once
+  // pass when nothing is left; the engine's own tasks call it. Once
   // `budget` has been spent it stops after the source in hand and returns
   // true when the next result is already there: call again soon (an event
   // loop stays responsive between the calls).
   bool ApplyReady(std::chrono::milliseconds budget = std::chrono::milliseconds::max());
+  // Posts a task that applies what has arrived, a slice at a time. Call it
+  // after deleting sources, so that a pass does not wait for one that is
+  // gone.
+  void ApplySoon();
+
+  // The first update of a source just subscribed, from the document the
+  // add-feed search already fetched for its address: applied as a download
+  // that has just arrived, so the server is not asked twice. A document for
+  // another address, or one that did not complete, is fetched as usual.
+  // Forced; joins a running pass like UpdateSources.
+  bool UpdateSourceFrom(ObjectId source, std::u16string_view fetchedUrl, DownloadResult document);
 
   // Applies results on this thread as they arrive until the pass ends.
+  // REQUIRES: made with the constructor that gives the engine its own queue.
   void RunToCompletion();
 
   // Abandons the pass: transfers stop at once, results not yet applied are
@@ -122,13 +144,14 @@ class CUpdateEngine {
   const CValidatorStore& Validators() const { return m_validators; }
   // The source's articles may have changed outside a pass (its history was
   // cleared): its next fetch asks for the whole document.
-  void ForgetSource(ObjectId source) { m_validators.Forget(source); }
+  void ForgetSource(ObjectId source) { m_validators.ForgetValidators(source); }
 
  private:
   struct Arrived {
     DownloadResult result;  // without its body, which is decoded into `text`
     SharedText text;
   };
+  static Arrived Decoded(DownloadResult result);
   // Shared with the download callbacks, which may outlive a pass.
   struct Inbox;
 
@@ -139,19 +162,27 @@ class CUpdateEngine {
     uint64_t serial = 0;
     bool sentValidators = false;
     bool held = false;  // not fetched: Retry-After
+    bool prefetched = false;  // its document came with the request
     int64_t holdUntil = 0;
     bool announced = false;
   };
 
-  bool Enqueue(const IdList& sources, bool force);
+  bool Enqueue(const IdList& sources, bool force, const DownloadResult* fetched = nullptr);
   void Apply(const Entry& e, CFeedSource& source);
   void Finish(bool cancelled);
   void SetStatus(const std::u16string& text);
   void DrainInbox();
+  IDownloader& Downloader();
+  // The engine's task: applies a slice, and posts the next when more waits.
+  void ApplyPosted();
 
   CFeedsManager& m_manager;
   Hooks m_hooks;
-  std::unique_ptr<IDownloader> m_downloader;
+  // Set by the second constructor; declared before the references to them.
+  std::unique_ptr<IDownloader> m_ownDownloader;
+  std::unique_ptr<CTaskQueue> m_ownQueue;
+  IDownloader* m_downloader = nullptr;
+  const uint64_t m_group = NewDownloadGroup();
   std::shared_ptr<Inbox> m_inbox;
   CValidatorStore m_validators;
 
@@ -162,6 +193,8 @@ class CUpdateEngine {
   std::unordered_set<ObjectId> m_inPass;  // every source the pass has taken
   std::map<uint64_t, Arrived> m_arrived;   // by serial, drained from the inbox
   PassReport m_report;
+  // Last: its tasks are dropped before anything else goes.
+  std::unique_ptr<CExecutorScope> m_tasks;
 };
 
 }  // namespace qb

@@ -21,7 +21,9 @@ namespace qb {
 
 namespace {
 
-constexpr std::string_view kHeader = "Quillbend fetch state 1";
+// Version 1 had no record of the last attempt's outcome; it is still read.
+constexpr std::string_view kHeaderV1 = "Quillbend fetch state 1";
+constexpr std::string_view kHeader = "Quillbend fetch state 2";
 
 std::string Encode(std::string_view bytes) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -123,21 +125,28 @@ int64_t ParseRetryAfter(std::string_view value, int64_t now) {
   return until > now ? until : 0;
 }
 
-const SourceFetchState* CValidatorStore::Find(ObjectId source, std::u16string_view url) const {
+const SourceUpdateState* CValidatorStore::Find(ObjectId source, std::u16string_view url) const {
   auto it = m_states.find(source);
   return it != m_states.end() && it->second.url == url ? &it->second : nullptr;
 }
 
-SourceFetchState& CValidatorStore::Get(ObjectId source, const std::u16string& url) {
-  SourceFetchState& s = m_states[source];
+SourceUpdateState& CValidatorStore::Get(ObjectId source, const std::u16string& url) {
+  SourceUpdateState& s = m_states[source];
   if (s.url != url) {
-    s = SourceFetchState{};
+    s = SourceUpdateState{};
     s.url = url;
   }
   return s;
 }
 
 void CValidatorStore::Forget(ObjectId source) { m_states.erase(source); }
+
+void CValidatorStore::ForgetValidators(ObjectId source) {
+  auto it = m_states.find(source);
+  if (it == m_states.end()) return;
+  it->second.etag.clear();
+  it->second.lastModified.clear();
+}
 
 void CValidatorStore::Retain(const std::unordered_set<ObjectId>& sources) {
   std::erase_if(m_states, [&](const auto& entry) { return sources.count(entry.first) == 0; });
@@ -164,7 +173,7 @@ std::function<void(const SaveResult&)> CValidatorStore::WriteAfterSave(CValidato
 CValidatorStore::Hold CValidatorStore::HoldOf(ObjectId source, std::u16string_view url,
                                               int32_t refreshMinutes, bool force, int64_t now,
                                               int64_t* until) const {
-  const SourceFetchState* s = Find(source, url);
+  const SourceUpdateState* s = Find(source, url);
   if (s == nullptr) return Hold::None;
   // A time further ahead than any Retry-After can be means the clock went
   // back; it holds nothing.
@@ -172,8 +181,9 @@ CValidatorStore::Hold CValidatorStore::HoldOf(ObjectId source, std::u16string_vi
     if (until != nullptr) *until = s->retryUntil;
     return Hold::RetryAfter;
   }
-  if (!force && s->failures > 0 && now >= s->lastFailure) {
-    const int64_t end = s->lastFailure + BackoffSeconds(s->failures, refreshMinutes);
+  // With failures in a row, the last attempt is the latest of them.
+  if (!force && s->failures > 0 && now >= s->lastAttempt) {
+    const int64_t end = s->lastAttempt + BackoffSeconds(s->failures, refreshMinutes);
     if (now < end) {
       if (until != nullptr) *until = end;
       return Hold::Backoff;
@@ -208,8 +218,9 @@ std::string CValidatorStore::Serialize() const {
          std::to_string(f.ctimeNsec) + "\n";
   for (const auto& [id, s] : m_states) {
     out += "source " + std::to_string(id) + " " + std::to_string(s.failures) + " " +
-           std::to_string(s.lastFailure) + " " + std::to_string(s.retryUntil) + " " +
-           Encode(Utf16ToUtf8(s.url)) + " " + Encode(s.etag) + " " + Encode(s.lastModified) + "\n";
+           std::to_string(s.lastAttempt) + " " + std::to_string(s.retryUntil) + " " +
+           std::to_string(s.lastSuccess) + " " + Encode(Utf16ToUtf8(s.url)) + " " + Encode(s.etag) +
+           " " + Encode(s.lastModified) + " " + Encode(Utf16ToUtf8(s.failure)) + "\n";
   }
   return out;
 }
@@ -223,7 +234,8 @@ bool CValidatorStore::Deserialize(std::string_view text) {
     lines.push_back(text.substr(pos, nl - pos));
     pos = nl + 1;
   }
-  if (lines.size() < 2 || lines[0] != kHeader) return false;
+  if (lines.size() < 2 || (lines[0] != kHeader && lines[0] != kHeaderV1)) return false;
+  const bool v1 = lines[0] == kHeaderV1;
 
   CValidatorStore read;
   const std::vector<std::string_view> file = Split(lines[1]);
@@ -239,14 +251,21 @@ bool CValidatorStore::Deserialize(std::string_view text) {
   for (size_t i = 2; i < lines.size(); ++i) {
     const std::vector<std::string_view> t = Split(lines[i]);
     ObjectId id = 0;
-    SourceFetchState s;
+    SourceUpdateState s;
     std::string url;
-    if (t.size() != 8 || t[0] != "source" || !Number(t[1], id) || id == 0 ||
-        !Number(t[2], s.failures) || !Number(t[3], s.lastFailure) || !Number(t[4], s.retryUntil) ||
-        !Decode(t[5], url) || !Decode(t[6], s.etag) || !Decode(t[7], s.lastModified)) {
+    std::string failure;
+    // Version 1: source ID FAILURES LAST-FAILURE RETRY-UNTIL =URL =ETAG
+    // =LAST-MODIFIED; version 2 adds LAST-SUCCESS before the URL and the
+    // failure's text at the end.
+    const size_t at = v1 ? 5 : 6;
+    if (t.size() != (v1 ? 8u : 10u) || t[0] != "source" || !Number(t[1], id) || id == 0 ||
+        !Number(t[2], s.failures) || !Number(t[3], s.lastAttempt) || !Number(t[4], s.retryUntil) ||
+        (!v1 && !Number(t[5], s.lastSuccess)) || !Decode(t[at], url) || !Decode(t[at + 1], s.etag) ||
+        !Decode(t[at + 2], s.lastModified) || (!v1 && !Decode(t[at + 3], failure))) {
       return false;
     }
     s.url = Utf8ToUtf16(url);
+    s.failure = Utf8ToUtf16(failure);
     if (!read.m_states.emplace(id, std::move(s)).second) return false;
   }
   *this = std::move(read);

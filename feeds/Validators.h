@@ -1,7 +1,8 @@
-// What the update engine remembers about fetching each source, beyond the
-// data file: the validators of the last document applied whole (ETag,
-// Last-Modified) for conditional requests, the run of failed attempts for
-// the back-off, and a server's Retry-After.
+// What the update engine remembers about updating each source, beyond the
+// data file (SourceUpdateState): how the last attempt went, the validators
+// of the last document applied whole (ETag, Last-Modified) for conditional
+// requests, the run of failed attempts for the back-off, and a server's
+// Retry-After.
 //
 // Validators can hide articles: a 304 answer skips the document, so they
 // are only worth anything when the model holds what that document brought.
@@ -10,8 +11,9 @@
 // and change times), and trusted only while the data file is exactly that
 // one. A data file replaced, restored from a backup, written by another copy
 // of the program or edited elsewhere voids every validator, so the next pass
-// fetches whole documents. State is keyed by source identifier and URL: a
-// source whose address changed starts afresh.
+// fetches whole documents; how the last attempts went is kept. State is
+// keyed by source identifier and URL: a source whose address changed starts
+// afresh.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +23,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "feeds/SourceUpdateState.h"
 #include "model/RSSObject.h"
 
 namespace qb {
@@ -32,15 +35,6 @@ struct SaveResult;
 // mistaken or hostile answer cannot shut a source out for good.
 inline constexpr int64_t kMaxRetryAfterSeconds = 24 * 60 * 60;
 
-struct SourceFetchState {
-  std::u16string url;        // the state is for this address only
-  std::string etag;          // validators of the last document applied whole
-  std::string lastModified;
-  uint32_t failures = 0;     // attempts in a row that did not end "Comms status: OK"
-  int64_t lastFailure = 0;   // seconds since 1970 of the latest of them
-  int64_t retryUntil = 0;    // not fetched before this time (0: no limit)
-  bool operator==(const SourceFetchState&) const = default;
-};
 
 // The identity of the data file as the file system reports it. Two stats of
 // one unchanged file are equal; any write, rename over it or copy changes at
@@ -70,13 +64,16 @@ int64_t ParseRetryAfter(std::string_view value, int64_t now);
 class CValidatorStore {
  public:
   // The state of the source when it is for this URL; null otherwise.
-  const SourceFetchState* Find(ObjectId source, std::u16string_view url) const;
+  const SourceUpdateState* Find(ObjectId source, std::u16string_view url) const;
   // The state of the source for this URL, created empty (and any state for
   // another URL dropped) when there is none.
-  SourceFetchState& Get(ObjectId source, const std::u16string& url);
-  // Drops everything about the source: for a deleted source, and when its
-  // history is cleared (a 304 would otherwise keep its articles away).
+  SourceUpdateState& Get(ObjectId source, const std::u16string& url);
+  // Drops everything about the source.
   void Forget(ObjectId source);
+  // Drops the source's validators, so that its next fetch asks for the
+  // whole document: when its history is cleared (a 304 would otherwise keep
+  // its articles away).
+  void ForgetValidators(ObjectId source);
   // Drops the state of every source not in `sources`.
   void Retain(const std::unordered_set<ObjectId>& sources);
   // A copy with the sources the model still holds, to go with a snapshot.
@@ -129,7 +126,7 @@ class CValidatorStore {
                                                                std::string dataPath);
 
  private:
-  std::map<ObjectId, SourceFetchState> m_states;
+  std::map<ObjectId, SourceUpdateState> m_states;
   DataFileFingerprint m_dataFile;
 };
 

@@ -11,18 +11,9 @@ namespace qb {
 
 namespace {
 
-bool IsAsciiAlpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-char16_t LowerAscii(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-}
 
-std::u16string Lower(std::u16string_view s) {
-  std::u16string out(s);
-  for (char16_t& c : out) c = LowerAscii(c);
-  return out;
-}
 
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && CompareAsciiNoCase(a, b) == 0;
@@ -39,9 +30,9 @@ bool AllDigits(std::u16string_view s) {
 // and ".". Returns its length, or 0 when `s` does not start with one and a
 // colon.
 size_t SchemeLength(std::u16string_view s) {
-  if (s.empty() || !IsAsciiAlpha(s[0])) return 0;
+  if (s.empty() || !IsAsciiLetter(s[0])) return 0;
   size_t i = 1;
-  while (i < s.size() && (IsAsciiAlpha(s[i]) || IsAsciiDigit(s[i]) || s[i] == u'+' ||
+  while (i < s.size() && (IsAsciiLetter(s[i]) || IsAsciiDigit(s[i]) || s[i] == u'+' ||
                           s[i] == u'-' || s[i] == u'.')) {
     ++i;
   }
@@ -114,7 +105,7 @@ AddressProblem CheckHost(std::u16string_view host, bool schemeGiven) {
     for (char16_t c : label) {
       if (c >= 0x80) {
         ascii = false;
-      } else if (!IsAsciiAlpha(c) && !IsAsciiDigit(c) && c != u'-' && c != u'_') {
+      } else if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != u'-' && c != u'_') {
         return AddressProblem::kBadHost;
       }
     }
@@ -213,7 +204,7 @@ CheckedAddress CheckTyped(std::u16string_view s, bool allowFeed) {
     out.candidates.push_back(u"http" + url.substr(5));
     return out;
   }
-  const std::u16string lower = Lower(scheme);
+  const std::u16string lower = AsciiLowered(scheme);
   std::u16string_view after = s.substr(scheme.size() + 1);
   if (lower == u"feed" && allowFeed) {
     if (!TypedScheme(after).empty()) return CheckTyped(after, false);
@@ -318,7 +309,7 @@ std::u16string CleanReference(std::u16string_view s) {
 bool ParseSite(std::u16string_view url, std::u16string& scheme, Authority& parts) {
   const UriParts u = SplitUri(url);
   if (!u.hasScheme || !u.hasAuthority) return false;
-  scheme = Lower(u.scheme);
+  scheme = AsciiLowered(u.scheme);
   if (scheme != u"http" && scheme != u"https") return false;
   return SplitAuthority(u.authority, true, parts) == AddressProblem::kNone;
 }
@@ -407,7 +398,7 @@ std::u16string ResolveUrl(std::u16string_view baseText, std::u16string_view refe
     }
   }
 
-  std::u16string out = Lower(scheme);
+  std::u16string out = AsciiLowered(scheme);
   out += u':';
   if (hasAuthority) {
     out += u"//";
@@ -443,7 +434,7 @@ std::u16string SiteKey(std::u16string_view url) {
   std::u16string scheme;
   Authority parts;
   if (!ParseSite(url, scheme, parts)) return {};
-  std::u16string key = Lower(parts.host);
+  std::u16string key = AsciiLowered(parts.host);
   if (!key.empty() && key.back() == u'.') key.pop_back();
   const int32_t defaultPort = scheme == u"https" ? 443 : 80;
   if (!parts.port.empty() && ParseDecimalPrefix(parts.port) != defaultPort) {

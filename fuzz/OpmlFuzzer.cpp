@@ -31,26 +31,15 @@ struct Node {
   bool operator==(const Node&) const = default;
 };
 
-// Pre-order in display order, without recursion.
+// Pre-order in display order.
 std::vector<Node> Tree(const CFeedsManager& m) {
   std::vector<Node> nodes;
-  std::vector<std::pair<ObjectId, size_t>> stack;
-  const IdList roots = GroupsInDisplayOrder(m, m.m_rootGroups);
-  for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.push_back({*it, 0});
-  std::unordered_set<ObjectId> seen;
-  while (!stack.empty()) {
-    const auto [id, depth] = stack.back();
-    stack.pop_back();
-    if (!seen.insert(id).second) continue;
-    const CGroup* g = m.GetGroup(id);
-    nodes.push_back({depth, true, g->m_name, u"", false});
-    for (ObjectId sid : SourcesInDisplayOrder(m, g->m_sources)) {
-      const CFeedSource* s = m.GetFeedSource(sid);
-      nodes.push_back({depth + 1, false, s->m_title, s->m_url, s->m_autoName});
-    }
-    const IdList children = GroupsInDisplayOrder(m, g->m_childGroups);
-    for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back({*it, depth + 1});
-  }
+  TreeVisitor visitor;
+  visitor.enterGroup = [&](const CGroup& g, size_t depth) { nodes.push_back({depth, true, g.m_name, u"", false}); };
+  visitor.source = [&](const CFeedSource& s, size_t depth) {
+    nodes.push_back({depth, false, s.m_title, s.m_url, s.m_autoName});
+  };
+  VisitInDisplayOrder(m, visitor);
   return nodes;
 }
 

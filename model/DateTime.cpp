@@ -115,6 +115,13 @@ CDateTime CDateTime::FromTime(int64_t t) {
   return v;
 }
 
+CDateTime CDateTime::FromZonedFields(const DateFields& f, int32_t offsetMinutes) {
+  if (!Convertible(f)) return Invalid();
+  const int64_t t = DaysFromCivil(f.year, f.month, f.day) * kSecondsPerDay + f.hour * 3600 + f.minute * 60 +
+                    f.second - int64_t{offsetMinutes} * 60;
+  return FromTime(t);
+}
+
 CDateTime CDateTime::FromOleDate(double date) {
   CDateTime v;
   v.m_date = date;

@@ -33,6 +33,12 @@ class CDateTime {
   // if the conversion fails.
   static CDateTime FromTime(int64_t t);
 
+  // A clock time written in a zone `offsetMinutes` east of UTC, converted to
+  // local time (the zone TZ names, else the system's). Invalid when the six
+  // numbers name no real date and time (by the rule of SetDateTime) or the
+  // local time falls outside the years 100 to 9999.
+  static CDateTime FromZonedFields(const DateFields& f, int32_t offsetMinutes);
+
   // A valid value holding the given OLE Automation date.
   static CDateTime FromOleDate(double date);
   static CDateTime Invalid();

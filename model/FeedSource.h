@@ -17,6 +17,8 @@ class CFeed;
 // Article list sort directions stored on a source.
 inline constexpr int32_t kSortAscending = 1024;
 inline constexpr int32_t kSortDescending = 512;
+// The article list's date column, by which new sources sort (newest first).
+inline constexpr int32_t kSortColumnDate = 2;
 
 // The history keeps at most this many keys after an addition.
 inline constexpr size_t kHistoryLimit = 500;

@@ -628,6 +628,10 @@ CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& ur
   s->m_title = url;
   s->m_url = url;
   s->m_autoName = true;
+  // A new source lists its newest articles first; a stored source keeps
+  // the sort saved with it.
+  s->m_sortColumn = kSortColumnDate;
+  s->m_sortDirection = kSortDescending;
   LinkSource(*s, *g);
   Note(ChangeKind::SourceAdded, s->m_id, groupId);
   return s;

@@ -116,6 +116,7 @@ class CFeedsManager {
 
   // A new source titled with the URL and auto-name set, appended to the group.
   // Null when `groupId` is not a group. No checks: see SubscribeSource.
+  // The new source sorts its articles newest first.
   CFeedSource* AddSource(ObjectId groupId, const std::u16string& url);
   // Whether any source has exactly this URL (UTF-16 code units, case-sensitive).
   bool HasSourceWithUrl(std::u16string_view url) const;

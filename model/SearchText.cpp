@@ -9,9 +9,7 @@ namespace qb {
 
 namespace {
 
-bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
 // Whether `s` at `pos` begins with `lower` (lower-case ASCII), ignoring case.
 bool StartsWithNoCase(std::u16string_view s, size_t pos, std::string_view lower) {

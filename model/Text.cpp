@@ -165,6 +165,12 @@ std::u16string_view TrimView(std::u16string_view s) {
 
 std::u16string Trim(std::u16string_view s) { return std::u16string(TrimView(s)); }
 
+std::u16string AsciiLowered(std::u16string_view s) {
+  std::u16string out(s);
+  for (char16_t& c : out) c = AsciiLower(c);
+  return out;
+}
+
 int CompareAsciiNoCase(std::u16string_view a, std::u16string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {

@@ -27,6 +27,15 @@ bool IsWideSpace(char16_t c);
 std::u16string Trim(std::u16string_view s);
 std::u16string_view TrimView(std::u16string_view s);
 
+// The ASCII letters A-Z and a-z; no other letter counts.
+constexpr bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+// Folds A-Z onto a-z; every other code unit stays as it is.
+constexpr char16_t AsciiLower(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+// The text with A-Z folded onto a-z.
+std::u16string AsciiLowered(std::u16string_view s);
+
 // Ordinal comparison after folding only a-z onto A-Z. Returns <0, 0 or >0.
 int CompareAsciiNoCase(std::u16string_view a, std::u16string_view b);
 

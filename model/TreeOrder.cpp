@@ -1,6 +1,8 @@
 #include "model/TreeOrder.h"
 
 #include <algorithm>
+#include <unordered_set>
+#include <vector>
 
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -33,6 +35,52 @@ IdList GroupsInDisplayOrder(const CFeedsManager& manager, const IdList& ids) {
 IdList SourcesInDisplayOrder(const CFeedsManager& manager, const IdList& ids) {
   return Sorted<CFeedSource>(manager, ids,
                              [](const CFeedSource& s) -> const std::u16string& { return s.m_title; });
+}
+
+void VisitInDisplayOrder(const CFeedsManager& manager, const TreeVisitor& visitor) {
+  struct Frame {
+    const CGroup* group;
+    IdList groups;
+    size_t next = 0;
+  };
+  std::vector<Frame> stack;
+  std::unordered_set<const CGroup*> seen;
+  auto enter = [&](const CGroup& g) {
+    if (visitor.enterGroup) visitor.enterGroup(g, stack.size());
+    stack.push_back({&g, GroupsInDisplayOrder(manager, g.m_childGroups)});
+  };
+  for (ObjectId rootId : GroupsInDisplayOrder(manager, manager.m_rootGroups)) {
+    const CGroup* root = manager.GetGroup(rootId);
+    if (!seen.insert(root).second) continue;
+    enter(*root);
+    while (!stack.empty()) {
+      Frame& top = stack.back();
+      if (top.next < top.groups.size()) {
+        const CGroup* child = manager.GetGroup(top.groups[top.next++]);
+        if (child != nullptr && seen.insert(child).second) enter(*child);
+        continue;
+      }
+      const CGroup& group = *top.group;
+      const size_t depth = stack.size() - 1;
+      if (visitor.source) {
+        for (ObjectId sid : SourcesInDisplayOrder(manager, group.m_sources))
+          visitor.source(*manager.GetFeedSource(sid), depth + 1);
+      }
+      stack.pop_back();
+      if (visitor.leaveGroup) visitor.leaveGroup(group, depth);
+    }
+  }
+}
+
+ObjectId GroupForNewFeed(const CFeedsManager& manager, std::optional<ObjectId> selected) {
+  if (selected.has_value() && *selected != 0) {
+    if (manager.GetGroup(*selected) != nullptr) return *selected;
+    if (manager.GetFeedSource(*selected) != nullptr) {
+      if (const CGroup* group = manager.FindGroupOfSource(*selected)) return group->m_id;
+    }
+  }
+  const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
+  return roots.empty() ? 0 : roots.front();
 }
 
 }  // namespace qb

@@ -28,7 +28,7 @@ QString ToQ(const std::u16string& s) {
 std::u16string FromQ(const QString& s) { return s.toStdU16String(); }
 
 // The name as the tree shows it.
-std::u16string Displayed(const std::u16string& name) { return DecodeEntities(DecodeCharRefs(name)); }
+std::u16string Displayed(const std::u16string& name) { return TitleText(name); }
 
 // What XML 1.0 can carry: every character but the C0 controls other than
 // tab, line feed and carriage return, U+FFFE, U+FFFF and lone surrogates.
@@ -53,6 +53,10 @@ QString XmlSafe(const QString& s) {
 // carry.
 QString ExportedName(const std::u16string& name) { return XmlSafe(ToQ(Displayed(name))); }
 
+// The head's title of every file the export writes: a file that has it
+// holds a whole tree, its top outlines the root groups.
+constexpr char kOwnTitle[] = "Quillbend subscriptions";
+
 QString Rfc822(const QDateTime& t) {
   return QLocale::c().toString(t.toUTC(), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss")) +
          QStringLiteral(" GMT");
@@ -72,16 +76,26 @@ struct Outline {
   const QString& Name() const { return hasTitle ? title : text; }
 };
 
-bool ReadOutlines(const QByteArray& data, std::vector<Outline>& outlines, QString& error, qint64& line) {
+// `title`, when given, gets the text of the head's <title>.
+bool ReadOutlines(const QByteArray& data, std::vector<Outline>& outlines, QString& error, qint64& line,
+                  QString* title = nullptr) {
   QXmlStreamReader r(data);
   outlines.assign(1, Outline{});
   bool sawOpml = false, sawBody = false;
   std::vector<size_t> stack;  // open outlines; empty while outside <body>
   int bodyDepth = -1, depth = 0;
+  bool inHead = false;
   while (!r.atEnd()) {
     r.readNext();
     if (r.isStartElement()) {
       ++depth;
+      if (depth == 2) inHead = r.name() == QLatin1String("head");
+      if (depth == 3 && inHead && title != nullptr && r.name() == QLatin1String("title")) {
+        // Reads up to and with the end tag.
+        *title = r.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+        --depth;
+        continue;
+      }
       if (depth == 1) {
         if (r.name() != QLatin1String("opml")) {
           error = QStringLiteral("The file is not an OPML file (its root element is <%1>).")
@@ -156,50 +170,29 @@ std::vector<WrittenOutline> Flatten(const std::vector<Outline>& outlines) {
 
 // Writes the body's outlines and records each as the reader should see it.
 void WriteOutlines(QXmlStreamWriter& w, const CFeedsManager& m, std::vector<WrittenOutline>& written) {
-  // Iterative, so a deep tree cannot exhaust the stack. Each group is
-  // written once, where it is first met: a damaged file may list a group in
-  // two places, or inside itself.
-  struct Frame {
-    const CGroup* group;
-    IdList groups;
-    size_t next = 0;
-  };
-  std::vector<Frame> stack;
-  std::unordered_set<const CGroup*> seen;
-  auto start = [&](const CGroup& g) {
+  // In the tree's order; each group is written once, where it is first met
+  // (a damaged file may list a group in two places, or inside itself).
+  TreeVisitor visitor;
+  visitor.enterGroup = [&](const CGroup& g, size_t depth) {
     const QString name = ExportedName(g.m_name);
     w.writeStartElement(QStringLiteral("outline"));
     w.writeAttribute(QStringLiteral("text"), name);
     w.writeAttribute(QStringLiteral("title"), name);
-    written.push_back({stack.size(), false, name.trimmed(), QString()});
-    stack.push_back({&g, GroupsInDisplayOrder(m, g.m_childGroups)});
+    written.push_back({depth, false, name.trimmed(), QString()});
   };
-  for (ObjectId gid : GroupsInDisplayOrder(m, m.m_rootGroups)) {
-    if (!seen.insert(m.GetGroup(gid)).second) continue;
-    start(*m.GetGroup(gid));
-    while (!stack.empty()) {
-      Frame& f = stack.back();
-      if (f.next < f.groups.size()) {
-        const CGroup* child = m.GetGroup(f.groups[f.next++]);
-        if (child != nullptr && seen.insert(child).second) start(*child);
-        continue;
-      }
-      for (ObjectId sid : SourcesInDisplayOrder(m, f.group->m_sources)) {
-        const CFeedSource* s = m.GetFeedSource(sid);
-        const QString url = XmlSafe(ToQ(s->m_url));
-        if (url.trimmed().isEmpty()) continue;  // nothing another reader could fetch
-        const QString title = ExportedName(s->m_title);
-        w.writeEmptyElement(QStringLiteral("outline"));
-        w.writeAttribute(QStringLiteral("type"), QStringLiteral("rss"));
-        w.writeAttribute(QStringLiteral("text"), title);
-        w.writeAttribute(QStringLiteral("title"), title);
-        w.writeAttribute(QStringLiteral("xmlUrl"), url);
-        written.push_back({stack.size(), true, title.trimmed(), url.trimmed()});
-      }
-      w.writeEndElement();
-      stack.pop_back();
-    }
-  }
+  visitor.source = [&](const CFeedSource& s, size_t depth) {
+    const QString url = XmlSafe(ToQ(s.m_url));
+    if (url.trimmed().isEmpty()) return;  // nothing another reader could fetch
+    const QString title = ExportedName(s.m_title);
+    w.writeEmptyElement(QStringLiteral("outline"));
+    w.writeAttribute(QStringLiteral("type"), QStringLiteral("rss"));
+    w.writeAttribute(QStringLiteral("text"), title);
+    w.writeAttribute(QStringLiteral("title"), title);
+    w.writeAttribute(QStringLiteral("xmlUrl"), url);
+    written.push_back({depth, true, title.trimmed(), url.trimmed()});
+  };
+  visitor.leaveGroup = [&](const CGroup&, size_t) { w.writeEndElement(); };
+  VisitInDisplayOrder(m, visitor);
 }
 
 // How deep the groups nest (a root group is at depth 1).
@@ -233,7 +226,7 @@ QByteArray WriteDocument(const CFeedsManager& manager, const QDateTime& created,
   w.writeStartElement(QStringLiteral("opml"));
   w.writeAttribute(QStringLiteral("version"), QStringLiteral("2.0"));
   w.writeStartElement(QStringLiteral("head"));
-  w.writeTextElement(QStringLiteral("title"), QStringLiteral("Quillbend subscriptions"));
+  w.writeTextElement(QStringLiteral("title"), QString::fromLatin1(kOwnTitle));
   w.writeTextElement(QStringLiteral("dateCreated"), Rfc822(created));
   w.writeEndElement();
   w.writeStartElement(QStringLiteral("body"));
@@ -436,7 +429,13 @@ OpmlImportResult ImportOpml(CFeedsManager& manager, const QByteArray& data, Obje
     return result;
   }
   std::vector<Outline> outlines;
-  if (!ReadOutlines(data, outlines, result.error, result.errorLine)) return result;
+  QString title;
+  if (!ReadOutlines(data, outlines, result.error, result.errorLine, &title)) return result;
+  // A file of this program's export is the whole tree: its top outlines are
+  // root groups, which go to the root level and merge with the root groups
+  // of the same name, so that an export imports as the same tree (and a
+  // second import adds nothing) wherever the selection is.
+  if (title == QLatin1String(kOwnTitle)) targetGroup = 0;
   Importer importer(manager, result, progress, static_cast<int>(outlines.size() - 1));
   importer.Apply(outlines, targetGroup);
   result.ok = true;

@@ -62,8 +62,11 @@ using OpmlProgress = std::function<void(int done, int total)>;
 // groups, or its sources. With `targetGroup` 0 they go to the root level:
 // groups become root groups and feeds join the first root group in display
 // order ("All Sources" is created when there is none). A group of the same
-// name at the same place is merged into. A `targetGroup` that names no group
-// changes nothing and is reported as an error.
+// name at the same place is merged into. A file this program exported (its
+// head's title is the one ExportOpml writes) holds the whole tree and always
+// goes to the root level, so that it imports as the tree it was written
+// from. A `targetGroup` that names no group changes nothing and is reported
+// as an error.
 //
 // A feed whose URL exists anywhere (or earlier in the file) is skipped. New
 // sources take the name the file gives (the title, else the text) and keep

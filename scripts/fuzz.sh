@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs each for SECONDS (default 60).
+# UndefinedBehaviorSanitizer) and runs each for SECONDS (default 60), as
+# many at once as there are processors (FUZZ_JOBS).
 # New inputs go to the build folder's working corpus, seeded from the
 # committed corpus; a crash leaves its input in <build>/artifacts and fails.
 set -euo pipefail
@@ -22,22 +23,42 @@ cmake --build "$build" -j "$(nproc)" --target fuzzers >/dev/null
 mkdir -p "$build/artifacts"
 status=0
 shopt -s nullglob
-for fuzzer in "$build"/fuzz/*Fuzzer; do
-  name=$(basename "$fuzzer" Fuzzer)
-  work="$build/corpus/$name"
+# The targets run side by side, one per processor: each still gets SECONDS.
+jobs=${FUZZ_JOBS:-$(nproc)}
+fuzz() {
+  local fuzzer=$1 name=$2
+  local work="$build/corpus/$name"
   mkdir -p "$work"
-  args=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$build/artifacts/$name-")
+  local args=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$build/artifacts/$name-")
   [ -f "fuzz/dict/$name.dict" ] && args+=(-dict="fuzz/dict/$name.dict")
-  seeds=()
+  local seeds=()
   [ -d "fuzz/corpus/$name" ] && seeds+=("fuzz/corpus/$name")
+  "$fuzzer" "${args[@]}" "$work" "${seeds[@]}" 2>"$build/$name.log"
+}
+names=()
+pids=()
+reported=0
+# Waits for the oldest target still running and reports it; they all run
+# equally long, so it is the next to end.
+report() {
+  local name=${names[$reported]}
   echo "== $name: ${seconds}s"
-  if ! "$fuzzer" "${args[@]}" "$work" "${seeds[@]}" 2>"$build/$name.log"; then
+  if ! wait "${pids[$reported]}"; then
     echo "$name failed; see $build/$name.log and $build/artifacts/" >&2
     tail -n 40 "$build/$name.log" >&2
     status=1
   fi
   grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec' "$build/$name.log" | sed 's/^/   /'
+  reported=$((reported + 1))
+}
+for fuzzer in "$build"/fuzz/*Fuzzer; do
+  name=$(basename "$fuzzer" Fuzzer)
+  fuzz "$fuzzer" "$name" &
+  names+=("$name")
+  pids+=($!)
+  while [ $((${#pids[@]} - reported)) -ge "$jobs" ]; do report; done
 done
+while [ "$reported" -lt "${#pids[@]}" ]; do report; done
 
 # quillbend-cli killed at random moments of a large load and save, many
 # times: the data file must load as the old or the new model after every

@@ -20,6 +20,9 @@ void PrintHelp(std::ostream& out) {
          "Usage: quillbend-cli [--data FILE] COMMAND [ARGS]\n\n"
          "Commands:\n";
   for (const auto& [name, command] : Registry()) out << "  " << command.usage << "\n";
+  for (const auto& [name, command] : Registry()) {
+    if (!command.notes.empty()) out << "\n" << command.notes << "\n";
+  }
   out << "\nOptions:\n"
          "  --data FILE   use FILE as the data file instead of the user's own\n"
          "  --help        show this help\n"

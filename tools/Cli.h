@@ -29,6 +29,9 @@ struct CliCommand {
   std::string name;
   std::string usage;    // one line for --help
   std::function<int(CliContext&)> run;  // returns the exit status
+  // More for --help, a paragraph of its own after the list of commands;
+  // empty for none.
+  std::string notes = {};
 };
 
 bool RegisterCommand(CliCommand command);

@@ -3,8 +3,6 @@
 // saved.
 #include <optional>
 #include <string>
-#include <unordered_set>
-#include <vector>
 
 #include "feeds/UpdateEngine.h"
 #include "model/Text.h"
@@ -15,23 +13,15 @@
 namespace qb::cli {
 namespace {
 
-// The first group with exactly this name in the tree's display order
-// (pre-order; sub-groups by name), or 0.
+// The first group with exactly this name in the tree's display order, or 0.
 ObjectId FindGroupInTreeOrder(const CFeedsManager& manager, const std::u16string& name) {
-  std::unordered_set<ObjectId> seen;
-  IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
-  std::vector<ObjectId> stack(roots.rbegin(), roots.rend());
-  while (!stack.empty()) {
-    const ObjectId id = stack.back();
-    stack.pop_back();
-    if (!seen.insert(id).second) continue;
-    const CGroup* g = manager.GetGroup(id);
-    if (g == nullptr) continue;
-    if (g->m_name == name) return id;
-    const IdList children = GroupsInDisplayOrder(manager, g->m_childGroups);
-    stack.insert(stack.end(), children.rbegin(), children.rend());
-  }
-  return 0;
+  ObjectId found = 0;
+  TreeVisitor visitor;
+  visitor.enterGroup = [&](const CGroup& g, size_t) {
+    if (found == 0 && g.m_name == name) found = g.m_id;
+  };
+  VisitInDisplayOrder(manager, visitor);
+  return found;
 }
 
 int RunAdd(CliContext& ctx) {
@@ -69,8 +59,7 @@ int RunAdd(CliContext& ctx) {
       return 1;
     }
   } else {
-    const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
-    if (!roots.empty()) target = roots.front();
+    target = GroupForNewFeed(manager, std::nullopt);
   }
   CFeedsManager::AddSourceStatus status{};
   CFeedSource* source = manager.SubscribeSource(target, url16, &status);

@@ -1,11 +1,11 @@
 // quillbend-cli interpret FILE [--title T] [--autoname]: interprets a feed
-// document into a fresh source and prints the articles added and the
-// source's state as canonical JSON.
+// document (RSS, Atom, RSS 1.0 or JSON Feed) into a fresh source and prints
+// the articles added and the source's state as canonical JSON.
 #include <optional>
 
 #include "feeds/Interpret.h"
+#include "feeds/ParsedFeed.h"
 #include "feeds/TextDecoding.h"
-#include "feeds/XMLParser.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
 #include "tools/Cli.h"
@@ -64,8 +64,7 @@ int RunInterpret(CliContext& ctx) {
   CFeedSource* source = manager.NewFeedSource();
   source->m_title = title;
   source->m_autoName = autoName;
-  CXMLParser parser;
-  const bool result = InterpretDocument(manager, *source, text, parser.ParseShared(text), kUpdateTick);
+  const bool result = InterpretFeed(manager, *source, ParseFeed(text), kUpdateTick);
 
   JsonArray articles;
   for (ObjectId id : source->m_articles) {

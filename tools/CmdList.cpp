@@ -1,7 +1,7 @@
 // quillbend-cli list: the source tree of the user's library (or data file),
 // one line per group and source, each labelled as the tree labels it.
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "feeds/Markup.h"
@@ -33,17 +33,6 @@ int RunList(CliContext& ctx) {
   // Only reads: a file that cannot be read whole is left as it is.
   if (!ReadUserData(ctx, manager, path)) return 1;
 
-  struct Entry {
-    ObjectId id;
-    bool isGroup;
-    size_t depth;
-  };
-  // Pre-order over the display order, iterative, each group once (a damaged
-  // file may hold a cycle).
-  std::vector<Entry> stack;
-  const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
-  for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.push_back({*it, true, 0});
-  std::unordered_set<ObjectId> seen;
   // A library's tree comes with the counts of each node; a data file's
   // articles are counted as the tree always counted them.
   const bool library = UsesLibrary(ctx);
@@ -60,30 +49,18 @@ int RunList(CliContext& ctx) {
     if (spaces.size() < 2 * depth) spaces.resize(2 * depth, ' ');
     ctx.out.write(spaces.data(), static_cast<std::streamsize>(2 * depth));
   };
-  while (!stack.empty()) {
-    const Entry e = stack.back();
-    stack.pop_back();
-    if (!e.isGroup) {
-      const CFeedSource* s = manager.GetFeedSource(e.id);
-      const auto c = countsOf(e.id);
-      indent(e.depth);
-      ctx.out << Label(s->m_title, c.unread, c.read) << "\n";
-      continue;
-    }
-    if (!seen.insert(e.id).second) continue;
-    const CGroup* g = manager.GetGroup(e.id);
-    const auto c = countsOf(e.id);
-    indent(e.depth);
-    ctx.out << Label(g->m_name, c.unread, c.read) << "\n";
-    const IdList groups = GroupsInDisplayOrder(manager, g->m_childGroups);
-    const IdList sources = SourcesInDisplayOrder(manager, g->m_sources);
-    for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
-      stack.push_back({*it, false, e.depth + 1});
-    }
-    for (auto it = groups.rbegin(); it != groups.rend(); ++it) {
-      stack.push_back({*it, true, e.depth + 1});
-    }
-  }
+  TreeVisitor visitor;
+  visitor.enterGroup = [&](const CGroup& g, size_t depth) {
+    const auto c = countsOf(g.m_id);
+    indent(depth);
+    ctx.out << Label(g.m_name, c.unread, c.read) << "\n";
+  };
+  visitor.source = [&](const CFeedSource& s, size_t depth) {
+    const auto c = countsOf(s.m_id);
+    indent(depth);
+    ctx.out << Label(s.m_title, c.unread, c.read) << "\n";
+  };
+  VisitInDisplayOrder(manager, visitor);
   ctx.out.flush();
   return 0;
 }

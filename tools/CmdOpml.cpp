@@ -59,9 +59,9 @@ int RunImport(CliContext& ctx) {
   CValidatorStore fetchState;
   if (!LoadUserData(ctx, manager, path, &fetchState)) return 1;
   // New outlines go into the first root group the tree shows (the root
-  // level, which makes one, when no root group resolves).
-  const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
-  const OpmlImportResult result = ImportOpml(manager, data, roots.empty() ? 0 : roots.front());
+  // level, which makes one, when no root group resolves); a file of this
+  // program's export holds a whole tree and goes to the root level.
+  const OpmlImportResult result = ImportOpml(manager, data, GroupForNewFeed(manager, std::nullopt));
   if (!result.ok) {
     ctx.err << OpmlImportWarning(QString::fromStdString(file), result).toStdString() << "\n";
     return 1;

@@ -6,6 +6,7 @@
 #include "feeds/Markup.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
+#include "model/Text.h"
 #include "views/ViewText.h"
 
 namespace qb {
@@ -13,8 +14,6 @@ namespace qb {
 namespace {
 
 bool IsSpace(char16_t c) { return c <= u' ' || c == 0x00A0; }
-bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
 // Whether `s` at `pos` starts with `word` (lower-case ASCII), ignoring case.
 bool StartsWithNoCase(std::u16string_view s, size_t pos, std::string_view word) {

@@ -8,7 +8,10 @@
 #include <cstdio>
 
 #include "feeds/Markup.h"
+#include "feeds/WebAddress.h"
 #include "model/Feed.h"
+#include "model/FeedsManager.h"
+#include "model/Text.h"
 #include "views/Shell.h"
 
 namespace qb {
@@ -86,49 +89,116 @@ std::string ColorToHex(const QColor& color) {
   return buf;
 }
 
-std::string ArticlePageBytes(ObjectId id, const std::u16string& title, const std::u16string& link,
-                             const std::u16string& description, const ArticlePageColors& colors) {
+namespace {
+
+bool IsWebAddress(std::u16string_view s) {
+  return CompareAsciiNoCase(s.substr(0, 7), u"http://") == 0 || CompareAsciiNoCase(s.substr(0, 8), u"https://") == 0;
+}
+
+// What an enclosure's link says: its title, else the file's name in its
+// address, else the address.
+std::u16string EnclosureName(const Enclosure& e) {
+  if (!TrimView(e.title).empty()) return e.title;
+  std::u16string_view path = e.url;
+  path = path.substr(0, std::min(path.find(u'?'), path.find(u'#')));
+  const size_t slash = path.rfind(u'/');
+  const std::u16string_view file = slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+  return file.empty() ? e.url : std::u16string(file);
+}
+
+}  // namespace
+
+ArticlePageContent PageContentOf(const CFeed& article, const std::u16string& feedAddress) {
+  ArticlePageContent content;
+  content.id = article.m_id;
+  content.title = article.m_title;
+  content.description = article.m_description;
+  const std::u16string link = Trim(article.m_link);
+  if (!link.empty()) {
+    const std::u16string resolved = ResolveUrl(feedAddress, link);
+    content.link = resolved.empty() ? link : resolved;
+  }
+  if (IsWebAddress(content.link)) {
+    content.baseUrl = content.link;
+  } else if (IsWebAddress(feedAddress)) {
+    content.baseUrl = feedAddress;
+  }
+  content.enclosures = FindEnclosures(article.m_sourceText.str());
+  return content;
+}
+
+std::string ArticlePageBytes(const ArticlePageContent& content, const ArticlePageColors& colors) {
   const std::string crlf = "\r\n";
-  const std::u16string encodedTitle = EncodeForPage(DecodeEntities(title));
-  const std::u16string encodedDesc = EncodeForPage(DecodeEntities(description));
-  // The link is written as stored; only characters the single-byte file
-  // cannot hold are written as references, which the browser reads back.
-  const std::u16string encodedLink = EncodeForPage(link);
+  // The title is text: whatever markup it holds is shown, never rendered.
+  const std::u16string encodedTitle = EncodeForPage(EscapeHtml(TitleText(content.title)));
+  const std::u16string encodedLink = EncodeForPage(EscapeHtml(content.link));
+  const std::string font = "<font face=\"sans-serif\" size=\"2\">";
   std::u16string page;
   // Whatever a feed's text holds, nothing in the page runs: no scripts, no
   // inline handlers, no plugins (the pane also switches scripts off).
   Append(page, "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'; object-src 'none'\">" + crlf);
   if (colors.dark) Append(page, "<meta name=\"color-scheme\" content=\"dark\">" + crlf);
+  if (!content.baseUrl.empty()) {
+    // The article's relative links and pictures are its site's. The page's
+    // own links are absolute, so the base leaves them alone.
+    Append(page, "<base href=\"");
+    page += EncodeForPage(EscapeHtml(content.baseUrl));
+    Append(page, "\">" + crlf);
+  }
+  Append(page, "<style>body { font-family: sans-serif; }</style>" + crlf);
   if (!colors.background.empty()) {
     Append(page, "<body bgcolor=\"#" + colors.background + "\" text=\"#" + colors.text + "\" link=\"#" +
                      colors.link + "\" vlink=\"#" + colors.visitedLink + "\">" + crlf);
   }
   Append(page, "<p>" + crlf);
   Append(page, "<table width=\"100%\" border=\"0\" align=\"center\" cellpadding=\"4\"><tr>" + crlf);
-  Append(page, "<td bgcolor=\"#" + colors.highlight + "\"><font face=\"Arial\" size=\"3\" color=\"#" +
+  Append(page, "<td bgcolor=\"#" + colors.highlight + "\"><font face=\"sans-serif\" size=\"3\" color=\"#" +
                    colors.highlightText + "\">");
   page += encodedTitle;
   Append(page, "</font></td>" + crlf);
   Append(page, "</tr></table>" + crlf);
   Append(page, "<table border=\"0\" align=\"center\" cellpadding=\"4\"><tr>" + crlf);
-  Append(page, "<td><font face=\"Arial\" size=\"2\">" + crlf);
-  Append(page, "<a href=\"");
-  page += encodedLink;
-  Append(page, "\">Open this article (this window)</a>" + crlf);
-  Append(page, "</font></td>" + crlf);
-  Append(page, "<td><font face=\"Arial\" size=\"2\">" + crlf);
-  Append(page, "<a href=\"");
-  page += encodedLink;
-  Append(page, "\" target=\"" + std::to_string(static_cast<unsigned long>(id)) +
-                   "\">Open this article (new window)</a>" + crlf);
-  Append(page, "</font></td>" + crlf);
-  Append(page, "<td><font face=\"Arial\" size=\"2\">" + crlf);
+  // An article without a link has nothing to open.
+  if (!content.link.empty()) {
+    Append(page, "<td>" + font + crlf);
+    Append(page, "<a href=\"");
+    page += encodedLink;
+    Append(page, "\">Open this article (this window)</a>" + crlf);
+    Append(page, "</font></td>" + crlf);
+    Append(page, "<td>" + font + crlf);
+    Append(page, "<a href=\"");
+    page += encodedLink;
+    Append(page, "\" target=\"" + std::to_string(static_cast<unsigned long>(content.id)) +
+                     "\">Open this article (new window)</a>" + crlf);
+    Append(page, "</font></td>" + crlf);
+  }
+  Append(page, "<td>" + font + crlf);
   Append(page, std::string("<a href=\"") + kDeleteArticleUrl + "\">Delete this article</a>" + crlf);
   Append(page, "</font></td>" + crlf);
   Append(page, "</tr></table>" + crlf);
   Append(page, "<hr width=\"100%\" size=\"1\">" + crlf);
   Append(page, "</p>" + crlf);
-  page += encodedDesc;
+  page += EncodeForPage(content.description);
+  if (!content.enclosures.empty()) {
+    // The files the article comes with, each opened in the user's browser.
+    Append(page, crlf + "<hr width=\"100%\" size=\"1\">" + crlf);
+    for (const Enclosure& e : content.enclosures) {
+      Append(page, "<p class=\"enclosure\">" + font + "<a href=\"");
+      page += EncodeForPage(EscapeHtml(e.url));
+      Append(page, "\" target=\"_blank\">");
+      page += EncodeForPage(EscapeHtml(EnclosureName(e)));
+      Append(page, "</a>");
+      std::u16string details = e.type;
+      const std::u16string size = FormatFileSize(e.length);
+      if (!size.empty()) details += (details.empty() ? u"" : u", ") + size;
+      if (!details.empty()) {
+        Append(page, " (");
+        page += EncodeForPage(EscapeHtml(details));
+        Append(page, ")");
+      }
+      Append(page, "</font></p>" + crlf);
+    }
+  }
 
   // The file is written as a text stream of single bytes: each line feed
   // becomes a carriage return and a line feed.
@@ -166,13 +236,14 @@ QString ArticlePagePath() {
   return folder + QLatin1Char('/') + QLatin1String(kArticlePageName);
 }
 
-QString WriteArticlePage(const CFeed& article, const ArticlePageColors& colors) {
+QString WriteArticlePage(const CFeedsManager& model, const CFeed& article, const ArticlePageColors& colors) {
   const QString path = ArticlePagePath();
   if (path.isEmpty()) return path;
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return path;
+  const CFeedSource* source = model.FindSourceOfFeed(article.m_id);
   const std::string bytes =
-      ArticlePageBytes(article.m_id, article.m_title, article.m_link, article.m_description, colors);
+      ArticlePageBytes(PageContentOf(article, source != nullptr ? source->m_url : std::u16string()), colors);
   file.write(bytes.data(), static_cast<qint64>(bytes.size()));
   return path;
 }

@@ -9,12 +9,15 @@
 #include <QUrl>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "feeds/Enclosures.h"
 #include "model/RSSObject.h"
 
 namespace qb {
 
 class CFeed;
+class CFeedsManager;
 
 // The name of the page file inside the private temporary folder.
 inline constexpr char kArticlePageName[] = "~feed_contents.html";
@@ -46,16 +49,34 @@ double ContrastRatio(const QColor& a, const QColor& b);
 // black). A colour that already reaches it comes back unchanged.
 QColor ReadableOn(const QColor& foreground, const QColor& background, double minimumContrast = 4.5);
 
+// What the page of one article shows.
+struct ArticlePageContent {
+  ObjectId id = 0;
+  std::u16string title;        // as stored: shown as text (TitleText), never as markup
+  std::u16string link;         // absolute, or empty: then no "Open this article" links
+  std::u16string description;  // HTML, as stored
+  // What the description's relative links and pictures resolve against;
+  // empty for none.
+  std::u16string baseUrl;
+  std::vector<Enclosure> enclosures;  // listed under the text
+};
+
+// An article's page content: its link resolved against the feed's address
+// (`feedAddress`, empty when unknown), the base its link when that is a web
+// address, else the feed's address, and the enclosures its own source text
+// names.
+ArticlePageContent PageContentOf(const CFeed& article, const std::u16string& feedAddress);
+
 // The page for one article as the bytes of the file: every character is one
 // byte (0 to 255), characters above 255 are written as decimal character
 // references, and every line feed is written as a carriage return and a line
-// feed. Title and description are entity-decoded once more, so text that a
-// feed escaped twice arrives as markup; the link is written as stored. The
-// page's colours come first, as attributes of its body (and, when dark, a
-// colour-scheme declaration), so that the feed's own inline styles still
-// win over them.
-std::string ArticlePageBytes(ObjectId id, const std::u16string& title, const std::u16string& link,
-                             const std::u16string& description, const ArticlePageColors& colors);
+// feed. The title is written as text (escaped), the description as the HTML
+// it is; the link, the base and the enclosures' addresses are escaped for
+// their attributes. Text in the page's own parts uses the desktop's
+// sans-serif font. The page's colours come first, as attributes of its body
+// (and, when dark, a colour-scheme declaration), so that the feed's own
+// inline styles still win over them.
+std::string ArticlePageBytes(const ArticlePageContent& content, const ArticlePageColors& colors);
 
 // The page's colours from a window palette: the title bar in the highlight
 // colours, the page in the base and text colours, links in the palette's
@@ -66,9 +87,10 @@ ArticlePageColors PageColorsFrom(const QPalette& palette);
 ArticlePageColors SystemPageColors();
 
 // Writes the article's page (or an empty page) to the private temporary
-// folder and returns its path. A file that cannot be written leaves what was
-// there; the path is returned all the same.
-QString WriteArticlePage(const CFeed& article, const ArticlePageColors& colors);
+// folder and returns its path; `model` tells the address of the article's
+// feed. A file that cannot be written leaves what was there; the path is
+// returned all the same.
+QString WriteArticlePage(const CFeedsManager& model, const CFeed& article, const ArticlePageColors& colors);
 QString WriteEmptyPage();
 QString ArticlePagePath();
 

@@ -1,9 +1,11 @@
+#include "views/DateText.h"
 #include "views/ArticleTableModel.h"
 
 #include <QFont>
 #include <algorithm>
 
 #include "model/FeedsManager.h"
+#include "model/Text.h"
 #include "views/ViewText.h"
 
 namespace qb {
@@ -32,7 +34,7 @@ QVariant CArticleTableModel::data(const QModelIndex& index, int role) const {
       switch (index.column()) {
         case kTitle: return ToQString(DecodeForDisplay(article->m_title));
         case kChannel: return ToQString(DecodeForDisplay(article->m_channel));
-        default: return FormatArticleDate(article->m_date);
+        default: return FormatDisplayDate(article->m_date);
       }
     case Qt::FontRole:
       if (article != nullptr && !article->m_read) {
@@ -61,11 +63,13 @@ ObjectId CArticleTableModel::IdAt(int row) const {
 }
 
 int CArticleTableModel::FindRow(ObjectId id) const {
+  EnsureRowMap();
   auto it = m_rowOf.find(id);
   return it == m_rowOf.end() ? -1 : it->second;
 }
 
 int CArticleTableModel::InsertRow(int row, ObjectId id) {
+  EnsureRowMap();
   row = std::clamp(row, 0, rowCount());
   beginInsertRows(QModelIndex(), row, row);
   m_ids.insert(m_ids.begin() + row, id);
@@ -80,6 +84,7 @@ int CArticleTableModel::InsertRow(int row, ObjectId id) {
 
 void CArticleTableModel::AppendRows(const IdList& ids) {
   if (ids.empty()) return;
+  EnsureRowMap();
   const int first = rowCount();
   // Entered into the map first, which also drops identifiers that already
   // have a row or come twice; the map is not read until the rows exist.
@@ -211,6 +216,7 @@ void CArticleTableModel::SortRows(int column, bool ascending) {
 
 void CArticleTableModel::ApplyOrder(const std::vector<int>& newToOld, qsizetype newCount,
                                     QAbstractItemModel::LayoutChangeHint hint) {
+  EnsureRowMap();
   emit layoutAboutToBeChanged({}, hint);
   std::vector<int> oldToNew(m_ids.size(), -1);
   for (qsizetype i = 0; i < newCount; ++i) oldToNew[static_cast<size_t>(newToOld[i])] = static_cast<int>(i);
@@ -236,7 +242,72 @@ void CArticleTableModel::ApplyOrder(const std::vector<int>& newToOld, qsizetype 
   emit layoutChanged({}, hint);
 }
 
+void CArticleTableModel::EnsureRowMap() const {
+  if (!m_rowMapStale) return;
+  m_rowMapStale = false;
+  const_cast<CArticleTableModel*>(this)->RebuildRowMap();
+}
+
+void CArticleTableModel::InsertSorted(const IdList& ids, int column, bool ascending) {
+  // The map's keys are kept exact here (its rows go stale): they tell which
+  // articles have a row without building it again for every call.
+  std::vector<const CFeed*> fresh;
+  for (ObjectId id : ids) {
+    const CFeed* article = m_model.GetFeed(id);
+    if (article != nullptr && m_rowOf.try_emplace(id, -1).second) fresh.push_back(article);
+  }
+  if (fresh.empty()) return;
+  // The sort's order: texts decoded and compared with A-Z folded, dates
+  // earlier first (undated last); reversed for descending. Rows whose
+  // article is gone stay at the end, where a sort puts them.
+  auto key = [column](const CFeed& a) {
+    return DecodeForDisplay(column == kChannel ? a.m_channel : a.m_title);
+  };
+  auto less = [&](const CFeed& a, const CFeed& b) {
+    const int c = column == kDate ? CompareDates(a.m_date, b.m_date) : CompareAsciiNoCase(key(a), key(b));
+    return ascending ? c < 0 : c > 0;
+  };
+  std::stable_sort(fresh.begin(), fresh.end(), [&](const CFeed* a, const CFeed* b) { return less(*a, *b); });
+  size_t live = m_ids.size();
+  while (live > 0 && m_model.GetFeed(m_ids[live - 1]) == nullptr) --live;
+  // Where each goes among the rows as they stand (after its equals).
+  std::vector<size_t> at;
+  at.reserve(fresh.size());
+  for (const CFeed* article : fresh) {
+    size_t lo = 0;
+    size_t hi = live;
+    while (lo < hi) {
+      const size_t mid = (lo + hi) / 2;
+      const CFeed* there = m_model.GetFeed(m_ids[mid]);
+      if (there != nullptr && less(*article, *there)) {
+        hi = mid;
+      } else {
+        lo = mid + 1;
+      }
+    }
+    at.push_back(lo);
+  }
+  // Bottom first, each run of rows that go to one place in one insertion,
+  // so the positions above stay valid.
+  size_t end = fresh.size();
+  while (end > 0) {
+    size_t begin = end - 1;
+    while (begin > 0 && at[begin - 1] == at[end - 1]) --begin;
+    const int row = static_cast<int>(at[end - 1]);
+    const int count = static_cast<int>(end - begin);
+    beginInsertRows(QModelIndex(), row, row + count - 1);
+    IdList block;
+    block.reserve(static_cast<size_t>(count));
+    for (size_t i = begin; i < end; ++i) block.push_back(fresh[i]->m_id);
+    m_ids.insert(m_ids.begin() + row, block.begin(), block.end());
+    m_rowMapStale = true;
+    endInsertRows();
+    end = begin;
+  }
+}
+
 void CArticleTableModel::RebuildRowMap() {
+  m_rowMapStale = false;
   m_rowOf.clear();
   m_rowOf.reserve(m_ids.size());
   // The first row showing an identifier wins, as a search from the top would.

@@ -37,6 +37,12 @@ class CArticleTableModel : public QAbstractTableModel {
 
   // Inserts one row at `row` (clamped to 0..rowCount); returns its index.
   int InsertRow(int row, ObjectId id);
+  // Inserts rows where the sort by `column` puts them, as SortRows would
+  // after appending them: each after the rows that compare equal to it.
+  // Identifiers that have a row, come twice or name no article are skipped.
+  // Costs a search per row and one move of the rows below each insertion,
+  // not a sort of the whole list.
+  void InsertSorted(const IdList& ids, int column, bool ascending);
   // Appends rows in one insertion, skipping identifiers that have a row.
   void AppendRows(const IdList& ids);
   // Removes the rows, given in increasing order. Few blocks of adjacent rows
@@ -54,12 +60,16 @@ class CArticleTableModel : public QAbstractTableModel {
 
  private:
   void RebuildRowMap();
+  // The map follows the rows lazily: insertions in the middle keep its keys
+  // but mark its rows stale, and the next look-up builds it again, once.
+  void EnsureRowMap() const;
   void ApplyOrder(const std::vector<int>& newToOld, qsizetype newCount,
                   QAbstractItemModel::LayoutChangeHint hint);
 
   const CFeedsManager& m_model;
   std::vector<ObjectId> m_ids;
-  std::unordered_map<ObjectId, int> m_rowOf;
+  mutable std::unordered_map<ObjectId, int> m_rowOf;
+  mutable bool m_rowMapStale = false;
 };
 
 }  // namespace qb

@@ -1,3 +1,4 @@
+#include "views/DateText.h"
 #include "views/FeedListView.h"
 
 #include <QContextMenuEvent>
@@ -44,9 +45,14 @@ class CArticleDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-CFeedListView::CFeedListView(IMainFrame& frame, QWidget* parent)
-    : QTreeView(parent), m_frame(frame) {
-  m_model = new CArticleTableModel(frame.Model(), this);
+CFeedListView::CFeedListView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent)
+    : QTreeView(parent), m_feedModel(model), m_desktop(desktop) {
+  m_markReadTimer = new QTimer(this);
+  m_markReadTimer->setObjectName(QStringLiteral("markRead"));
+  m_markReadTimer->setSingleShot(true);
+  m_markReadTimer->setInterval(kMarkReadDelayMs);
+  connect(m_markReadTimer, &QTimer::timeout, this, &CFeedListView::MarkPendingRead);
+  m_model = new CArticleTableModel(model, this);
   setModel(m_model);
   setItemDelegate(new CArticleDelegate(this));
   setRootIsDecorated(false);
@@ -73,6 +79,10 @@ CFeedListView::~CFeedListView() {
   header()->disconnect(this);
 }
 
+void CFeedListView::SetMarkReadDelay(int milliseconds) { m_markReadTimer->setInterval(milliseconds); }
+int CFeedListView::MarkReadDelay() const { return m_markReadTimer->interval(); }
+bool CFeedListView::MarkReadPending() const { return m_markReadTimer->isActive(); }
+
 void CFeedListView::InitialUpdate() {
   SetInitialColumnWidths();
   // Before the window is first shown the list does not have its real width
@@ -97,7 +107,7 @@ int CFeedListView::DateColumnWidth() const {
     for (int hour : {10, 22}) {
       CDateTime sample;
       sample.SetDateTime(2000, month, 28, hour, 58, 58);
-      widest = std::max(widest, metrics.horizontalAdvance(FormatArticleDate(sample)));
+      widest = std::max(widest, metrics.horizontalAdvance(FormatDisplayDate(sample)));
     }
   }
   // The cell's text margins on both sides, and a little air.
@@ -135,29 +145,6 @@ void CFeedListView::showEvent(QShowEvent* event) {
   ApplyPendingColumnWidths();
 }
 
-ViewPosition CFeedListView::ApplyUpdate(UpdateCode code, ViewPosition position,
-                                        const ViewUpdate& request) {
-  ViewPosition result;
-  switch (code) {
-    case UpdateCode::AddItem:
-      if (position.row >= 0) result.row = m_model->InsertRow(position.row, request.article);
-      break;
-    case UpdateCode::RemoveItem:
-      if (position.row >= 0 && position.row < m_model->rowCount())
-        m_model->RemoveRowList({position.row});
-      break;
-    case UpdateCode::SelectItem:
-      if (position.row >= 0) SelectRow(position.row);
-      break;
-    case UpdateCode::RefreshAll:
-      RefreshAll();
-      break;
-    case UpdateCode::CopySubtree:
-      break;
-  }
-  return result;
-}
-
 void CFeedListView::ShowNode(std::optional<ObjectId> node) {
   m_node = node;
   RefreshAll();
@@ -165,9 +152,20 @@ void CFeedListView::ShowNode(std::optional<ObjectId> node) {
 
 void CFeedListView::RefreshArticle(ObjectId article) { m_model->TouchRow(m_model->FindRow(article)); }
 
+void CFeedListView::InsertArticles(const IdList& articles) {
+  if (!m_node.has_value() || *m_node == 0 || articles.empty()) return;
+  IdList added = articles;
+  if (m_filter.IsActive()) FilterArticles(added);
+  if (m_sortedColumn < 0) {
+    m_model->AppendRows(added);
+  } else {
+    m_model->InsertSorted(added, m_sortedColumn, m_sortedAscending);
+  }
+}
+
 void CFeedListView::RefreshAll() {
   m_filterPending = false;
-  const CFeedsManager& model = m_frame.Model();
+  const CFeedsManager& model = m_feedModel;
   const std::optional<ObjectId> node = m_node;
   IdList wanted;
   const bool realNode = node.has_value() && *node != 0;
@@ -242,14 +240,14 @@ void CFeedListView::SetFilter(const QString& text, bool unreadOnly) {
 void CFeedListView::PrepareFilter() {
   m_preparing.clear();
   m_prepared = 0;
-  if (m_node.has_value() && *m_node != 0) m_frame.Model().CollectFeeds(*m_node, m_preparing);
+  if (m_node.has_value() && *m_node != 0) m_feedModel.CollectFeeds(*m_node, m_preparing);
   if (m_prepareTimer == nullptr) {
     m_prepareTimer = new QTimer(this);
     m_prepareTimer->setInterval(0);
     connect(m_prepareTimer, &QTimer::timeout, this, [this] {
       // A slice takes a few milliseconds.
       constexpr size_t kSlice = 1000;
-      m_filter.Prepare(m_frame.Model(), m_preparing, m_prepared, kSlice);
+      m_filter.Prepare(m_feedModel, m_preparing, m_prepared, kSlice);
       m_prepared += kSlice;
       if (m_prepared >= m_preparing.size()) {
         m_prepareTimer->stop();
@@ -276,7 +274,7 @@ void CFeedListView::FilterArticles(IdList& articles) const {
     const IdList ids = SelectedArticles();
     selected.insert(ids.begin(), ids.end());
   }
-  m_filter.Apply(m_frame.Model(), articles, selected);
+  m_filter.Apply(m_feedModel, articles, selected);
 }
 
 int CFeedListView::ReadingRow() const {
@@ -289,7 +287,7 @@ int CFeedListView::ReadingRow() const {
 }
 
 int CFeedListView::FindUnreadRow(int row, bool forward) const {
-  const CFeedsManager& model = m_frame.Model();
+  const CFeedsManager& model = m_feedModel;
   const int count = m_model->rowCount();
   for (int r = forward ? std::max(row + 1, 0) : std::min(row - 1, count - 1);
        forward ? r < count : r >= 0; r += forward ? 1 : -1) {
@@ -300,7 +298,7 @@ int CFeedListView::FindUnreadRow(int row, bool forward) const {
 }
 
 bool CFeedListView::HasUnreadShown(ObjectId sourceId) const {
-  const CFeedsManager& model = m_frame.Model();
+  const CFeedsManager& model = m_feedModel;
   const CFeedSource* source = model.GetFeedSource(sourceId);
   if (source == nullptr) return false;
   for (ObjectId id : source->m_articles) {
@@ -367,11 +365,11 @@ void CFeedListView::OnSelectionChanged(const QItemSelection& selected) {
 }
 
 void CFeedListView::OnRowSelected(int row) {
-  m_frame.StopFrameTimer(FrameTimer::MarkRead);
+  m_markReadTimer->stop();
   const ObjectId id = m_model->IdAt(row);
-  emit articleChosen(m_frame.Model().GetFeed(id) != nullptr ? id : 0);
+  emit articleChosen(m_feedModel.GetFeed(id) != nullptr ? id : 0);
   m_pendingArticle = id;
-  m_frame.StartFrameTimer(FrameTimer::MarkRead);
+  m_markReadTimer->start();
 }
 
 void CFeedListView::SelectRow(int row) {
@@ -388,7 +386,7 @@ void CFeedListView::SelectOnly(int row) {
 }
 
 void CFeedListView::MarkPendingRead() {
-  m_frame.StopFrameTimer(FrameTimer::MarkRead);
+  m_markReadTimer->stop();
   emit markReadRequested({m_pendingArticle}, true);
 }
 
@@ -416,14 +414,14 @@ IdList CFeedListView::SelectedArticles() const {
 
 void CFeedListView::MarkSelected(bool read) {
   const IdList ids = SelectedArticles();
-  m_frame.StopFrameTimer(FrameTimer::MarkRead);
+  m_markReadTimer->stop();
   emit markReadRequested(ids, read);
 }
 
 void CFeedListView::DeleteSelected() { DeleteArticles(SelectedArticles()); }
 
 void CFeedListView::DeleteArticles(const IdList& articles) {
-  m_frame.StopFrameTimer(FrameTimer::MarkRead);
+  m_markReadTimer->stop();
   const std::unordered_set<ObjectId> doomed(articles.begin(), articles.end());
   const int count = m_model->rowCount();
   const std::vector<char> selected = SelectedRowFlags();
@@ -507,7 +505,7 @@ void CFeedListView::contextMenuEvent(QContextMenuEvent* event) {
   bool anyUnread = false;
   bool anyRead = false;
   for (ObjectId id : ids) {
-    if (const CFeed* a = m_frame.Model().GetFeed(id)) (a->m_read ? anyRead : anyUnread) = true;
+    if (const CFeed* a = m_feedModel.GetFeed(id)) (a->m_read ? anyRead : anyUnread) = true;
   }
   const bool single = ids.size() == 1;
   QMenu menu(this);
@@ -528,7 +526,7 @@ void CFeedListView::contextMenuEvent(QContextMenuEvent* event) {
   const QPoint global = event->reason() == QContextMenuEvent::Mouse
                             ? event->globalPos()
                             : viewport()->mapToGlobal(visualRect(currentIndex()).bottomLeft());
-  QAction* chosen = m_frame.Desktop().RunPopupMenu(menu, global);
+  QAction* chosen = m_desktop.RunPopupMenu(menu, global);
   if (chosen == nullptr || !chosen->isEnabled()) return;
   if (chosen == markRead) {
     MarkSelected(true);
@@ -543,14 +541,14 @@ void CFeedListView::contextMenuEvent(QContextMenuEvent* event) {
 
 void CFeedListView::focusInEvent(QFocusEvent* event) {
   QTreeView::focusInEvent(event);
-  m_frame.SetNewArticles(false);
+  emit focusReceived();
 }
 
 void CFeedListView::resizeEvent(QResizeEvent* event) {
   QTreeView::resizeEvent(event);
   ApplyPendingColumnWidths();
   FitTitleColumn();
-  m_frame.PostSavePlacement();
+  emit resized();
 }
 
 }  // namespace qb

@@ -13,7 +13,6 @@
 #include "model/RSSObject.h"
 #include "views/ArticleFilter.h"
 #include "views/IMainFrame.h"
-#include "views/ViewUpdate.h"
 
 class QMenu;
 class QTimer;
@@ -21,20 +20,34 @@ class QTimer;
 namespace qb {
 
 class CArticleTableModel;
+class CFeedsManager;
+class IDesktop;
 
 class CFeedListView : public QTreeView {
   Q_OBJECT
  public:
-  explicit CFeedListView(IMainFrame& frame, QWidget* parent = nullptr);
+  // The list shows articles of `model` and asks the user through `desktop`
+  // (its menus); both must outlive it.
+  CFeedListView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent = nullptr);
   ~CFeedListView() override;
+
+  // An article selected alone becomes read this long after (10 s);
+  // tests shorten it.
+  static constexpr int kMarkReadDelayMs = 10000;
+  void SetMarkReadDelay(int milliseconds);
+  int MarkReadDelay() const;
+  // Whether an article is waiting to become read.
+  bool MarkReadPending() const;
 
   // Inserts the three columns with their initial widths.
   void InitialUpdate();
 
-  // 1 inserts a row for the request's article at the position's row, 2
-  // removes the row, 3 adds the row to the selection, 4 rebuilds the rows
-  // from the node shown. Codes 1-3 ignore a negative row.
-  ViewPosition ApplyUpdate(UpdateCode code, ViewPosition position, const ViewUpdate& request);
+  // Rebuilds the rows from the node shown: rows added, texts refreshed,
+  // sorted, stale rows removed; the selection stays with its articles.
+  void RefreshAll();
+  // Adds the row to the selection (nothing for a row out of range); alone
+  // selected, its article is shown and the mark-read delay starts.
+  void SelectRow(int row);
 
   // The tree's selected node (none without a selection): the rows are
   // rebuilt from its articles. Node 0 (the root item) and none show nothing.
@@ -43,13 +56,19 @@ class CFeedListView : public QTreeView {
 
   // Only this article's read flag changed: its row is drawn again.
   void RefreshArticle(ObjectId article);
+  // Articles were added to a source the list shows (an update applied it):
+  // rows for those the filter lets through, each sorted into its place; the
+  // other rows, their selection and the article being read stay. The cost
+  // grows with the articles added, not with the rows shown.
+  void InsertArticles(const IdList& articles);
 
   // Asks for the articles to be deleted, then selects the next article: the
   // row that stays selected, or the one that took the first deleted row's
   // place. Articles without a row are left alone.
   void DeleteArticles(const IdList& articles);
 
-  // The mark-read timer fired: asks for the pending article to become read.
+  // The mark-read delay is over (the list's own timer calls it): asks for
+  // the pending article to become read.
   void MarkPendingRead();
 
   // The first row showing the article, or -1.
@@ -104,6 +123,10 @@ class CFeedListView : public QTreeView {
  signals:
   // One row became selected alone: the article (0 when the row's article is gone).
   void articleChosen(ObjectId article);
+  // The list got the keyboard focus: the user looks at the window.
+  void focusReceived();
+  // The list was resized (a splitter moved): the placement is worth saving.
+  void resized();
   // No row is selected any more.
   void selectionCleared();
   // The rows were rebuilt from the node (code 4).
@@ -128,7 +151,6 @@ class CFeedListView : public QTreeView {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void RefreshAll();
   // Drops the articles the filter does not let through.
   void FilterArticles(IdList& articles) const;
   void Sort(int column, bool ascending);
@@ -143,7 +165,6 @@ class CFeedListView : public QTreeView {
   void ApplyPendingColumnWidths();
   void OnSelectionChanged(const QItemSelection& selected);
   void OnRowSelected(int row);
-  void SelectRow(int row);
   void SelectOnly(int row);
   // One flag per row: whether it is selected.
   std::vector<char> SelectedRowFlags() const;
@@ -151,7 +172,9 @@ class CFeedListView : public QTreeView {
   // Whether a keypress is one of the reading keys; emits its request.
   bool HandleReadingKey(QKeyEvent* event);
 
-  IMainFrame& m_frame;
+  const CFeedsManager& m_feedModel;
+  IDesktop& m_desktop;
+  QTimer* m_markReadTimer = nullptr;
   CArticleTableModel* m_model = nullptr;
   CArticleFilter m_filter;
   QTimer* m_prepareTimer = nullptr;

@@ -124,6 +124,7 @@ bool CArticleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType ty
     if (type == NavigationTypeLinkClicked || type == NavigationTypeFormSubmitted) {
       m_userNavigation = true;
     } else if (!(type == NavigationTypeRedirect && m_userNavigation)) {
+      emit navigationRefused(url);
       return false;
     }
   }
@@ -134,7 +135,8 @@ QWebEnginePage* CArticleWebPage::createWindow(WebWindowType) {
   return new CExternalLinkPage(m_view, profile(), this);
 }
 
-CFeedView::CFeedView(IMainFrame& frame, QWidget* parent) : QWebEngineView(parent), m_frame(frame) {
+CFeedView::CFeedView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent)
+    : QWebEngineView(parent), m_model(model), m_desktop(desktop) {
   m_page = new CArticleWebPage(*this, this);
   QWebEngineSettings* settings = m_page->settings();
   settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
@@ -166,8 +168,9 @@ void CFeedView::ShowArticle(ObjectId id) {
   m_currentFeedId = id;
   m_backArticle = 0;
   m_page->m_userNavigation = false;
-  const CFeed* article = m_frame.Model().GetFeed(m_currentFeedId);
-  m_pagePath = article != nullptr ? WriteArticlePage(*article, PageColorsFrom(palette())) : WriteEmptyPage();
+  const CFeed* article = m_model.GetFeed(m_currentFeedId);
+  m_pagePath = article != nullptr ? WriteArticlePage(m_model, *article, PageColorsFrom(palette()))
+                                  : WriteEmptyPage();
   SetScriptsEnabled(false);
   if (m_pagePath.isEmpty()) {
     m_page->setHtml(QString());
@@ -185,7 +188,7 @@ void CFeedView::ShowArticle(ObjectId id) {
 void CFeedView::Refresh() {
   // Articles never change once stored: only one that has gone needs the page
   // written again.
-  if (m_currentFeedId != 0 && m_frame.Model().GetFeed(m_currentFeedId) == nullptr) ShowArticle(0);
+  if (m_currentFeedId != 0 && m_model.GetFeed(m_currentFeedId) == nullptr) ShowArticle(0);
   UpdateBackState();
   emit refreshed();
 }
@@ -223,7 +226,7 @@ bool CFeedView::eventFilter(QObject* watched, QEvent* event) {
   }
   if (event->type() == QEvent::KeyPress && HandleBackKey(static_cast<QKeyEvent*>(event))) return true;
   if (event->type() == QEvent::KeyPress && HandleReadingKey(static_cast<QKeyEvent*>(event))) return true;
-  if (event->type() == QEvent::FocusIn) m_frame.SetNewArticles(false);
+  if (event->type() == QEvent::FocusIn) emit focusReceived();
   return QWebEngineView::eventFilter(watched, event);
 }
 
@@ -245,13 +248,13 @@ void CFeedView::changeEvent(QEvent* event) {
 
 void CFeedView::focusInEvent(QFocusEvent* event) {
   QWebEngineView::focusInEvent(event);
-  m_frame.SetNewArticles(false);
+  emit focusReceived();
 }
 
 void CFeedView::resizeEvent(QResizeEvent* event) {
   QWebEngineView::resizeEvent(event);
   LayOutBackBar();
-  m_frame.PostSavePlacement();
+  emit resized();
 }
 
 // ---------------------------------------------------------------- Back
@@ -262,7 +265,7 @@ bool CFeedView::ShowsArticlePage() const {
 }
 
 bool CFeedView::CanGoBack() const {
-  return m_backArticle != 0 && !ShowsArticlePage() && m_frame.Model().GetFeed(m_backArticle) != nullptr;
+  return m_backArticle != 0 && !ShowsArticlePage() && m_model.GetFeed(m_backArticle) != nullptr;
 }
 
 void CFeedView::GoBack() {
@@ -362,7 +365,7 @@ void CFeedView::ShowContextMenu(const QPoint& globalPos, bool fromEngine) {
   menu->insertAction(first, back);
   if (first != nullptr && !first->isSeparator() && first != m_page->action(QWebEnginePage::Forward))
     menu->insertSeparator(first);
-  if (m_frame.Desktop().RunPopupMenu(*menu, globalPos) == back) GoBack();
+  if (m_desktop.RunPopupMenu(*menu, globalPos) == back) GoBack();
 }
 
 // ---------------------------------------------------------------- the browser
@@ -370,11 +373,11 @@ void CFeedView::ShowContextMenu(const QPoint& globalPos, bool fromEngine) {
 void CFeedView::OpenInBrowser(const QUrl& url) {
   // A refused link stays silent: a feed may not make the desktop open
   // files or programs, and there is nothing the user could do about it.
-  if (!IsExternalLink(url) || OpenLinkExternally(m_frame.Desktop(), url)) return;
+  if (!IsExternalLink(url) || OpenLinkExternally(m_desktop, url)) return;
   const QString text =
       QStringLiteral("No web browser could be started to open %1.").arg(url.toDisplayString());
   QMetaObject::invokeMethod(
-      this, [this, text] { m_frame.Desktop().ShowMessage(m_frame.Window(), MsgIcon::Warning, text); },
+      this, [this, text] { m_desktop.ShowMessage(window(), MsgIcon::Warning, text); },
       Qt::QueuedConnection);
 }
 

@@ -16,11 +16,12 @@ class QAction;
 class QLabel;
 
 #include "model/RSSObject.h"
-#include "views/IMainFrame.h"
 
 namespace qb {
 
 class CFeedView;
+class CFeedsManager;
+class IDesktop;
 
 // The pane's page: intercepts navigations before they happen.
 class CArticleWebPage : public QWebEnginePage {
@@ -31,6 +32,11 @@ class CArticleWebPage : public QWebEnginePage {
   // What a navigation to `url` does: false cancels it. Public so the rules
   // can be exercised without a browser round trip.
   bool HandleNavigation(const QUrl& url, bool isMainFrame);
+
+ signals:
+  // The page asked to leave the article by itself (a refresh, a script)
+  // and was kept where it is.
+  void navigationRefused(const QUrl& url);
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
@@ -48,7 +54,9 @@ class CArticleWebPage : public QWebEnginePage {
 class CFeedView : public QWebEngineView {
   Q_OBJECT
  public:
-  explicit CFeedView(IMainFrame& frame, QWidget* parent = nullptr);
+  // The page shows articles of `model` and reaches the user's browser and
+  // message boxes through `desktop`; both must outlive it.
+  CFeedView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent = nullptr);
   ~CFeedView() override;
 
   // Writes the article's page (an empty page for 0 or an identifier that
@@ -105,6 +113,10 @@ class CFeedView : public QWebEngineView {
  signals:
   void deleteRequested(ObjectId article);
   void refreshed();
+  // The page got the keyboard focus: the user looks at the window.
+  void focusReceived();
+  // The pane was resized (a splitter moved): the placement is worth saving.
+  void resized();
   // Space, N and P on the article page: read on, next or previous unread.
   void readOnRequested();
   void unreadRequested(bool forward);
@@ -133,7 +145,8 @@ class CFeedView : public QWebEngineView {
   // pages keep their keys.
   bool HandleReadingKey(const QKeyEvent* event);
 
-  IMainFrame& m_frame;
+  const CFeedsManager& m_model;
+  IDesktop& m_desktop;
   ObjectId m_currentFeedId = 0;
   CArticleWebPage* m_page = nullptr;
   QString m_pagePath;

@@ -1,12 +1,14 @@
-// What the views, the commands and the pane router need from the main
-// frame. CMainFrame implements it; tests use a fake. The panes never reach
-// each other through it: they emit their requests, and the application layer
-// routes them.
+// What the commands and the pane router need from the main frame.
+// CMainFrame implements it; tests use a fake. The panes never see it: they
+// read the model through a const reference, reach the desktop through
+// IDesktop and emit their requests, which the application layer carries out.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "feeds/SourceUpdateState.h"
 #include "model/RSSObject.h"
 
 class QWidget;
@@ -16,41 +18,26 @@ namespace qb {
 class CFeedsManager;
 class IDesktop;
 
-// How the last update of a source went in this run, as the panes and the
-// feed's properties show it.
-struct SourceUpdateState {
-  // Why the last attempt failed ("host not found", "HTTP status 404", "not
-  // a feed", ...); empty when it did not fail or was not made.
-  std::u16string failure;
-  int64_t lastAttempt = 0;  // seconds since 1970; 0 when not tried yet
-  int64_t lastSuccess = 0;  // the latest attempt that did not fail
-  bool operator==(const SourceUpdateState&) const = default;
-};
-
-// The frame's four timers, by their historical ids.
-enum class FrameTimer : int { Update = 1234, Tick = 1235, MarkRead = 1236, Save = 1237 };
+// How the tree learns a source's update state; empty gives every source
+// the state of one never tried.
+using SourceStateLookup = std::function<SourceUpdateState(ObjectId source)>;
 
 class IMainFrame {
  public:
+  // The model the commands change; the panes get it read-only.
   virtual CFeedsManager& Model() = 0;
   // Message boxes, dialogs, menus, opening links, the tray.
   virtual IDesktop& Desktop() = 0;
   // Restarts the one-shot five-second save timer.
   virtual void ScheduleSave() = 0;
-  // The status bar's message pane.
+  // The status bar's message pane. The pane router is its one writer.
   virtual void SetStatusText(const std::u16string& text) = 0;
-  // Starts (or restarts) a timer with its standard interval; stops it.
-  virtual void StartFrameTimer(FrameTimer timer) = 0;
-  virtual void StopFrameTimer(FrameTimer timer) = 0;
-  virtual bool IsFrameTimerActive(FrameTimer timer) const = 0;
-  // The new-articles notice (tray blink); the views switch it off on focus.
+  // The new-articles notice (tray blink); off once a pane has the focus.
   virtual void SetNewArticles(bool on) = 0;
   // Queues a save of the window placement (after a pane was resized).
   virtual void PostSavePlacement() = 0;
   // Parent for dialogs and message boxes.
   virtual QWidget* Window() = 0;
-  // How the source's last update went.
-  virtual SourceUpdateState SourceState(ObjectId source) const = 0;
 
  protected:
   ~IMainFrame() = default;

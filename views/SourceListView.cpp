@@ -11,6 +11,7 @@
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
+#include "model/TreeOrder.h"
 #include "views/Desktop.h"
 #include "views/SourceTreeItem.h"
 #include "views/ViewText.h"
@@ -33,9 +34,8 @@ QIcon NodeIcon(CSourceListView::NodeKind kind) {
 
 }  // namespace
 
-CSourceListView::CSourceListView(IMainFrame& frame, QWidget* parent)
-    : QTreeWidget(parent), m_frame(frame) {
-  m_frameObject = dynamic_cast<QObject*>(&frame);
+CSourceListView::CSourceListView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent)
+    : QTreeWidget(parent), m_model(model), m_desktop(desktop) {
   setHeaderHidden(true);
   setColumnCount(1);
   setRootIsDecorated(false);
@@ -64,23 +64,17 @@ CSourceListView::CSourceListView(IMainFrame& frame, QWidget* parent)
   });
 }
 
-bool CSourceListView::FrameAlive() const {
-  // A frame that is a QObject is whole only while it still is an IMainFrame:
-  // while its base classes are being destroyed the cast fails.
-  if (m_frameObject.isNull()) return dynamic_cast<QObject*>(&m_frame) == nullptr;
-  return dynamic_cast<IMainFrame*>(m_frameObject.data()) != nullptr;
-}
-
 CSourceListView::~CSourceListView() {
   disconnect(this, nullptr, this, nullptr);
   blockSignals(true);
-  if (m_timersStarted && FrameAlive()) {
-    m_frame.StopFrameTimer(FrameTimer::Tick);
-    m_frame.StopFrameTimer(FrameTimer::Update);
-  }
 }
 
-const CFeedsManager& CSourceListView::Model() const { return m_frame.Model(); }
+const CFeedsManager& CSourceListView::Model() const { return m_model; }
+
+void CSourceListView::SetSourceStates(SourceStateLookup states) {
+  m_sourceStates = std::move(states);
+  UpdateAllDecorations();
+}
 
 ObjectId CSourceListView::IdOf(const QTreeWidgetItem* item) {
   return item == nullptr ? 0 : item->data(0, CSourceTreeItem::kIdRole).toUInt();
@@ -101,12 +95,7 @@ std::u16string CSourceListView::NameOf(ObjectId id) const {
   return std::u16string();
 }
 
-void CSourceListView::InitialUpdate() {
-  Fill();
-  m_frame.StartFrameTimer(FrameTimer::Update);
-  m_frame.StartFrameTimer(FrameTimer::Tick);
-  m_timersStarted = true;
-}
+void CSourceListView::InitialUpdate() { Fill(); }
 
 QTreeWidgetItem* CSourceListView::SelectedItem() const {
   const QList<QTreeWidgetItem*> items = selectedItems();
@@ -248,20 +237,6 @@ void CSourceListView::SortChildren(QTreeWidgetItem* item) {
   if (item->childCount() > 1) item->sortChildren(0, Qt::AscendingOrder);
 }
 
-void CSourceListView::AddGroupItems(QTreeWidgetItem* parent, ObjectId groupId, int depth) {
-  const CGroup* g = Model().GetGroup(groupId);
-  if (g == nullptr || depth > kMaxDepth) return;
-  QTreeWidgetItem* item = NewItem(parent, groupId, NodeKind::Group);
-  UpdateAppearance(item);
-  for (ObjectId child : g->m_childGroups) AddGroupItems(item, child, depth + 1);
-  for (ObjectId sid : g->m_sources) {
-    if (Model().GetFeedSource(sid) == nullptr) continue;
-    UpdateAppearance(NewItem(item, sid, NodeKind::Source));
-  }
-  SortChildren(item);
-  ApplyExpansion(item);
-}
-
 void CSourceListView::Fill() {
   QTreeWidgetItem* selected = SelectedItem();
   const ObjectId selectedId = IdOf(selected);
@@ -274,8 +249,24 @@ void CSourceListView::Fill() {
   }
   m_root = NewItem(nullptr, 0, NodeKind::Root);
   m_root->setText(0, QStringLiteral("Feed Sources"));
-  for (ObjectId gid : Model().m_rootGroups) AddGroupItems(m_root, gid, 0);
-  SortChildren(m_root);
+  // The model's walk in display order makes the items already sorted.
+  std::vector<QTreeWidgetItem*> open{m_root};
+  TreeVisitor visitor;
+  visitor.enterGroup = [&](const CGroup& g, size_t depth) {
+    // A damaged file's groups nested deeper than this are not shown.
+    QTreeWidgetItem* parent = depth < static_cast<size_t>(kMaxDepth) ? open.back() : nullptr;
+    QTreeWidgetItem* item = parent != nullptr ? NewItem(parent, g.m_id, NodeKind::Group) : nullptr;
+    if (item != nullptr) UpdateAppearance(item);
+    open.push_back(item);
+  };
+  visitor.source = [&](const CFeedSource& s, size_t) {
+    if (open.back() != nullptr) UpdateAppearance(NewItem(open.back(), s.m_id, NodeKind::Source));
+  };
+  visitor.leaveGroup = [&](const CGroup&, size_t) {
+    if (QTreeWidgetItem* item = open.back()) ApplyExpansion(item);
+    open.pop_back();
+  };
+  VisitInDisplayOrder(Model(), visitor);
   ApplyExpansion(m_root);
   QTreeWidgetItem* target = FindItem(selectedId);
   if (target == nullptr) target = FindItem(parentId);
@@ -284,16 +275,13 @@ void CSourceListView::Fill() {
   RefreshAll();
 }
 
-QTreeWidgetItem* CSourceListView::AddItem(QTreeWidgetItem* parent, const ViewUpdate& request) {
+QTreeWidgetItem* CSourceListView::AddItem(QTreeWidgetItem* parent, ObjectId id, NodeKind kind) {
   const NodeKind parentKind = KindOf(parent);
   QTreeWidgetItem* item = nullptr;
-  if (parentKind == NodeKind::Group || parentKind == NodeKind::Root) {
-    if (request.group != 0 && Model().GetGroup(request.group) != nullptr) {
-      item = NewItem(parent, request.group, NodeKind::Group);
-    } else if (parentKind == NodeKind::Group && request.source != 0 &&
-               Model().GetFeedSource(request.source) != nullptr) {
-      item = NewItem(parent, request.source, NodeKind::Source);
-    }
+  if (kind == NodeKind::Group && (parentKind == NodeKind::Group || parentKind == NodeKind::Root)) {
+    if (Model().GetGroup(id) != nullptr) item = NewItem(parent, id, NodeKind::Group);
+  } else if (kind == NodeKind::Source && parentKind == NodeKind::Group) {
+    if (Model().GetFeedSource(id) != nullptr) item = NewItem(parent, id, NodeKind::Source);
   }
   if (item == nullptr) return nullptr;
   // The label carries the counts; the weight is the full refresh's to set.
@@ -334,18 +322,14 @@ void CSourceListView::RefreshLevel(QTreeWidgetItem* item, const IdList& groups,
   bool added = false;
   for (ObjectId gid : groups) {
     if (Model().GetGroup(gid) == nullptr || children.count(gid) != 0) continue;
-    ViewUpdate request;
-    request.group = gid;
-    if (QTreeWidgetItem* child = AddItem(item, request)) {
+    if (QTreeWidgetItem* child = AddItem(item, gid, NodeKind::Group)) {
       children.emplace(gid, child);
       added = true;
     }
   }
   for (ObjectId sid : sources) {
     if (Model().GetFeedSource(sid) == nullptr || children.count(sid) != 0) continue;
-    ViewUpdate request;
-    request.source = sid;
-    if (QTreeWidgetItem* child = AddItem(item, request)) {
+    if (QTreeWidgetItem* child = AddItem(item, sid, NodeKind::Source)) {
       children.emplace(sid, child);
       added = true;
     }
@@ -431,43 +415,6 @@ void CSourceListView::SelectItem(QTreeWidgetItem* item) {
   if (!item->isSelected()) item->setSelected(true);
 }
 
-QTreeWidgetItem* CSourceListView::CopySubtree(QTreeWidgetItem* newParent, QTreeWidgetItem* copied) {
-  if (newParent == nullptr || copied == nullptr) return nullptr;
-  for (QTreeWidgetItem* p = newParent; p != nullptr; p = p->parent()) {
-    if (p == copied) return nullptr;
-  }
-  const NodeKind kind = KindOf(copied);
-  if (kind != NodeKind::Group && kind != NodeKind::Source) return nullptr;
-  QTreeWidgetItem* copy = NewItem(newParent, IdOf(copied), kind);
-  copy->setText(0, copied->text(0));
-  for (int i = 0; i < copied->childCount(); ++i) CopySubtree(copy, copied->child(i));
-  return copy;
-}
-
-ViewPosition CSourceListView::ApplyUpdate(UpdateCode code, ViewPosition position,
-                                          const ViewUpdate& request) {
-  ViewPosition result;
-  QTreeWidgetItem* item = position.item;
-  switch (code) {
-    case UpdateCode::AddItem:
-      if (item != nullptr) result.item = AddItem(item, request);
-      break;
-    case UpdateCode::RemoveItem:
-      RemoveItem(item);
-      break;
-    case UpdateCode::SelectItem:
-      SelectItem(item);
-      break;
-    case UpdateCode::RefreshAll:
-      RefreshAll();
-      break;
-    case UpdateCode::CopySubtree:
-      if (item != nullptr) result.item = CopySubtree(item, request.treeItem);
-      break;
-  }
-  return result;
-}
-
 // --- selection, expansion, focus
 
 void CSourceListView::OnSelectionChanged() {
@@ -483,7 +430,7 @@ void CSourceListView::OnExpandedChanged(QTreeWidgetItem* item, bool expanded) {
 
 void CSourceListView::focusInEvent(QFocusEvent* event) {
   QTreeWidget::focusInEvent(event);
-  m_frame.SetNewArticles(false);
+  emit focusReceived();
 }
 
 // --- keyboard and context menus
@@ -565,7 +512,7 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
     case NodeKind::None:
       return;
   }
-  QAction* chosen = m_frame.Desktop().RunPopupMenu(menu, globalPos);
+  QAction* chosen = m_desktop.RunPopupMenu(menu, globalPos);
   for (const auto& [action, command] : actions) {
     if (action == chosen) {
       (this->*command)();

@@ -3,7 +3,7 @@
 // model. The tree changes nothing itself: the user's gestures (menu entries,
 // keys, label edits, drops) become requests, emitted as signals, which the
 // application carries out; it then brings the tree in line with the model
-// through ApplyUpdate. Drag and drop lives in SourceListViewDrag.cpp (the
+// (RefreshAll, or RefreshSourceCounts for one source). Drag and drop lives in SourceListViewDrag.cpp (the
 // Drag* methods hold the rules, so they work without a real mouse drag),
 // renaming in place in SourceListViewEdit.cpp, the sources' icons and
 // tooltips (site icon, failed update) in SourceListViewIcons.cpp.
@@ -16,11 +16,11 @@
 
 #include "model/RSSObject.h"
 #include "views/IMainFrame.h"
-#include "views/ViewUpdate.h"
 
 namespace qb {
 
 class CFeedsManager;
+class IDesktop;
 class ISiteIcons;
 
 class CSourceListView : public QTreeWidget {
@@ -28,17 +28,22 @@ class CSourceListView : public QTreeWidget {
  public:
   enum class NodeKind { None, Root, Group, Source };
 
-  explicit CSourceListView(IMainFrame& frame, QWidget* parent = nullptr);
+  // The tree shows `model` and asks the user through `desktop` (its
+  // menus); both must outlive it.
+  CSourceListView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent = nullptr);
   ~CSourceListView() override;
 
-  // Fills the tree, selects the root item and starts the update and tick timers.
+  // Fills the tree and selects the root item.
   void InitialUpdate();
 
-  // 1 adds a group or source item under the position's item, 2 removes the
-  // position's item with its subtree, 3 selects it, 4 brings the whole tree
-  // in line with the model, 5 copies the request's item with its subtree
-  // under the position's item. Codes 1, 2, 3 and 5 need a position item.
-  ViewPosition ApplyUpdate(UpdateCode code, ViewPosition position, const ViewUpdate& request);
+  // How each source's last update went: a failed one shows the warning mark.
+  void SetSourceStates(SourceStateLookup states);
+
+  // Brings the whole tree in line with the model: items added, relabelled,
+  // sorted and removed; the selection stays where it can.
+  void RefreshAll();
+  // Makes the item the selected (and current) item; nothing for null.
+  void SelectItem(QTreeWidgetItem* item);
 
   // The selected item's identifier (0 for the root item); none without a selection.
   std::optional<ObjectId> SelectedNode() const;
@@ -104,6 +109,8 @@ class CSourceListView : public QTreeWidget {
  signals:
   // The selection moved to an item (not emitted when it goes to none).
   void nodeSelected();
+  // The tree got the keyboard focus: the user looks at the window.
+  void focusReceived();
   // Bring the tree in line with the model finished (code 4).
   void refreshed();
   // --- requests
@@ -139,15 +146,13 @@ class CSourceListView : public QTreeWidget {
   using Counts = std::unordered_map<ObjectId, std::pair<int, int>>;
 
   void Fill();
-  void AddGroupItems(QTreeWidgetItem* parent, ObjectId groupId, int depth);
   QTreeWidgetItem* NewItem(QTreeWidgetItem* parent, ObjectId id, NodeKind kind);
-  QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, const ViewUpdate& request);
-  void RefreshAll();
+  // An item for the group or source under `parent` (a group, or the root
+  // item for a group), labelled and sorted in; null for anything else.
+  QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, ObjectId id, NodeKind kind);
   void RefreshLevel(QTreeWidgetItem* item, const IdList& groups, const IdList& sources, int depth);
   void RemoveStaleItems();
-  QTreeWidgetItem* CopySubtree(QTreeWidgetItem* newParent, QTreeWidgetItem* copied);
   void RemoveItem(QTreeWidgetItem* item);
-  void SelectItem(QTreeWidgetItem* item);
   // Unread and read articles of a node, from m_counts during a refresh.
   std::pair<int, int> CountsOf(ObjectId id) const;
   Counts ModelCounts() const;
@@ -169,11 +174,11 @@ class CSourceListView : public QTreeWidget {
   void EndLabelEdit(QTreeWidgetItem* item, const std::optional<QString>& text);
   void ShowMenuFor(const QPoint& globalPos);
   void EndDrag();
-  bool FrameAlive() const;
 
-  IMainFrame& m_frame;
+  const CFeedsManager& m_model;
+  IDesktop& m_desktop;
+  SourceStateLookup m_sourceStates;
   QTreeWidgetItem* m_root = nullptr;
-  bool m_timersStarted = false;
   // Set while the view expands or collapses items itself, so only the
   // user's changes become requests.
   bool m_settingExpansion = false;
@@ -192,10 +197,6 @@ class CSourceListView : public QTreeWidget {
   ObjectId m_dragSource = 0;
   ObjectId m_dragGroup = 0;
   QTreeWidgetItem* m_dragItem = nullptr;
-
-  // The frame as a QObject when it is one: lets the destructor tell whether
-  // the frame is still whole.
-  QPointer<QObject> m_frameObject;
 
   QPointer<ISiteIcons> m_siteIcons;
   // Made once, so an unchanged icon is recognised and not set again.

@@ -35,7 +35,7 @@ void CSourceListView::UpdateDecoration(QTreeWidgetItem* item) {
   const CFeedSource* source = Model().GetFeedSource(id);
   if (source == nullptr) return;
   if (m_sourceIcon.isNull()) m_sourceIcon = QIcon(QStringLiteral(":/icons/source.png"));
-  const SourceUpdateState state = m_frame.SourceState(id);
+  const SourceUpdateState state = m_sourceStates ? m_sourceStates(id) : SourceUpdateState{};
   QIcon icon;
   QString tip;
   if (!state.failure.empty()) {

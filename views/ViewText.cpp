@@ -8,8 +8,8 @@
 namespace qb {
 
 std::u16string DecodeForDisplay(const std::u16string& text) {
-  if (text.find(u'&') == std::u16string::npos) return text;
-  return DecodeEntities(DecodeCharRefs(text));
+  if (text.find_first_of(u"&<") == std::u16string::npos) return text;
+  return TitleText(text);
 }
 
 QString NodeLabel(const std::u16string& name, int unread, int read) {

@@ -23,8 +23,10 @@ inline std::u16string_view ViewOf(const QString& s) {
                              static_cast<size_t>(s.size()));
 }
 
-// Numeric character references first, then the four named ones. Text without
-// an ampersand comes back unchanged without being copied through the decoders.
+// A title (of an article, a channel, a source or a group) as text: markup
+// removed and HTML entities and character references decoded (TitleText).
+// Text without "&" and "<" comes back unchanged without being copied
+// through the decoder.
 std::u16string DecodeForDisplay(const std::u16string& text);
 
 // A group's or source's tree label: the decoded name, followed by

@@ -16,6 +16,8 @@
 #include "tests/app/AppHarness.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/HttpServer.h"
+#include "feeds/Interpret.h"
+#include "views/SourceListView.h"
 #include "views/ViewText.h"
 
 namespace qb {
@@ -78,7 +80,7 @@ TEST_F(AddFeedSearchTest, AFeedOrAPageWithOneFeedIsSubscribedByTheFeedsAddress) 
   };
   for (const Case& c : {Case{"/feed", "/feed"}, Case{"/page", "/feed"}, Case{"/atom-page", "/atom"}}) {
     SCOPED_TRACE(c.typed);
-    CAddNewFeedDlg dlg(scope, model, group);
+    CAddNewFeedDlg dlg(scope, model, group, test::NewSearch());
     dlg.show();
     EXPECT_TRUE(Submit(dlg, Url(c.typed)));
     EXPECT_EQ(dlg.m_strUrl, Url(c.subscribed));
@@ -93,7 +95,7 @@ TEST_F(AddFeedSearchTest, AddressesDifferingInCaseOrATrailingSlashAreNotDuplicat
   model.AddSource(group, FromQString(Url("/feed")));
   for (const std::string path : {"/Feed", "/feed/"}) {
     SCOPED_TRACE(path);
-    CAddNewFeedDlg dlg(scope, model, group);
+    CAddNewFeedDlg dlg(scope, model, group, test::NewSearch());
     dlg.show();
     EXPECT_TRUE(Submit(dlg, Url(path)));
     EXPECT_EQ(dlg.m_strUrl, Url(path));
@@ -105,7 +107,7 @@ TEST_F(AddFeedSearchTest, WhileLookingOkIsOffAndTheDialogSaysSo) {
   HttpResponse slow = HttpResponse::Ok(kFeed);
   slow.delay = std::chrono::milliseconds(400);
   server.Set("/slow", slow);
-  CAddNewFeedDlg dlg(scope, model, group);
+  CAddNewFeedDlg dlg(scope, model, group, test::NewSearch());
   dlg.show();
   dlg.UrlEdit()->setText(Url("/slow"));
   dlg.accept();
@@ -125,7 +127,7 @@ TEST_F(AddFeedSearchTest, CancelAbandonsTheSearch) {
   HttpResponse slow = HttpResponse::Ok(kFeed);
   slow.delay = std::chrono::milliseconds(500);
   server.Set("/slow", slow);
-  CAddNewFeedDlg dlg(scope, model, group);
+  CAddNewFeedDlg dlg(scope, model, group, test::NewSearch());
   dlg.show();
   dlg.UrlEdit()->setText(Url("/slow"));
   dlg.accept();
@@ -168,7 +170,7 @@ TEST_F(AddFeedSearchTest, APageWithSeveralFeedsLetsTheUserPick) {
       }
       return pick.result();
     };
-    CAddNewFeedDlg dlg(scope, model, group);
+    CAddNewFeedDlg dlg(scope, model, group, test::NewSearch());
     dlg.show();
     const bool accepted = Submit(dlg, Url("/page"));
     // Repeats are shown once, in the page's order.
@@ -209,7 +211,7 @@ TEST_F(AddFeedSearchTest, NothingUsableKeepsTheDialogOpenWithTheReason) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed.toStdString());
     scope.messages.clear();
-    CAddNewFeedDlg dlg(scope, model, group);
+    CAddNewFeedDlg dlg(scope, model, group, test::NewSearch());
     dlg.show();
     EXPECT_FALSE(Submit(dlg, c.typed));
     EXPECT_TRUE(dlg.isVisible());
@@ -228,7 +230,7 @@ TEST_F(AddFeedSearchTest, AnAddressWithoutSchemeTriesHttpsThenHttp) {
   for (const std::string path : {"/feed", "/page"}) {
     SCOPED_TRACE(path);
     const size_t tlsBefore = server.TlsAttempts();
-    CAddNewFeedDlg dlg(scope, model, group);
+    CAddNewFeedDlg dlg(scope, model, group, test::NewSearch());
     dlg.show();
     EXPECT_TRUE(Submit(dlg, QStringLiteral("127.0.0.1:") + port + QString::fromStdString(path)));
     EXPECT_EQ(dlg.m_strUrl, Url("/feed"));
@@ -253,7 +255,7 @@ TEST_F(AddFeedSearchTest, TextThatCannotBeAnAddressIsRefusedAtOnce) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed.toStdString());
     scope.messages.clear();
-    CAddNewFeedDlg dlg(scope, model, group);
+    CAddNewFeedDlg dlg(scope, model, group, test::NewSearch());
     dlg.show();
     dlg.UrlEdit()->setText(c.typed);
     dlg.accept();
@@ -277,7 +279,7 @@ TEST_F(AddFeedSearchTest, TheDuplicateTestAppliesToTheAddressFinallyChosen) {
                                Url("/feed")}) {
     SCOPED_TRACE(typed.toStdString());
     scope.messages.clear();
-    CAddNewFeedDlg dlg(scope, model, group);
+    CAddNewFeedDlg dlg(scope, model, group, test::NewSearch());
     dlg.show();
     EXPECT_FALSE(Submit(dlg, typed));
     EXPECT_TRUE(dlg.isVisible());
@@ -314,6 +316,44 @@ TEST_F(AddFeedSearchTest, ASiteAddressPastedIntoTheProgramSubscribesToItsFeed) {
   EXPECT_EQ(source->m_url, FromQString(Url("/news")));
   EXPECT_EQ(source->m_title, u"Loop News");
   EXPECT_EQ(source->m_articles.size(), 1u);
+}
+
+// A feed's address handed over by a second start: the dialog opens filled
+// in, Enter subscribes, and the feed is fetched once (the search's download
+// is the first update), while the user goes on reading what was selected.
+TEST_F(AddFeedSearchTest, AHandedOverFeedIsFetchedOnceAndTheReadingStays) {
+  test::AppHarness h;
+  UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  const ObjectId group = h.Model().m_rootGroups[0];
+  CFeedSource* reading = h.Model().AddSource(group, u"");
+  reading->m_title = u"Being read";
+  CFeed* article = h.Model().NewFeed();
+  article->m_title = u"An article";
+  reading->m_articles.push_back(article->m_id);
+  CSourceListView* tree = h.Frame().SourceTree();
+  tree->RefreshAll();
+  tree->SelectItem(tree->FindItem(reading->m_id));
+  const ObjectId readingId = reading->m_id;
+  ASSERT_EQ(tree->SelectedNode(), std::optional<ObjectId>(readingId));
+
+  h.scope.answerDialog = [&](QDialog& dialog) {
+    auto& dlg = dynamic_cast<CAddNewFeedDlg&>(dialog);
+    dlg.show();
+    dlg.accept();  // Enter, on the address as it came
+    EXPECT_TRUE(test::WaitUntil([&] { return !dlg.Searching(); }));
+    return dlg.result();
+  };
+  h.app->HandleCommandLine({Url("/feed")});
+  ASSERT_TRUE(h.WaitForUpdates());
+  ASSERT_EQ(h.Model().GetGroup(group)->m_sources.size(), 2u);
+  const CFeedSource* added = h.Model().GetFeedSource(h.Model().GetGroup(group)->m_sources[1]);
+  EXPECT_EQ(added->m_url, FromQString(Url("/feed")));
+  EXPECT_EQ(added->m_title, u"Loop");
+  EXPECT_EQ(added->m_commsStatus, kCommsStatusOk);
+  EXPECT_EQ(server.Requests().size(), 1u) << "one GET for the search and the first update";
+  EXPECT_EQ(h.updater.prefetchedUpdates, 1);
+  EXPECT_EQ(tree->SelectedNode(), std::optional<ObjectId>(readingId));
 }
 
 TEST(PickFeedDlgTest, RowsNameEachFeedAndOkNeedsARow) {

@@ -1,3 +1,4 @@
+#include <QDate>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include "app/SettingsExport.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/FakeClock.h"
+#include "views/DateText.h"
 #include "views/FeedListView.h"
 #include "views/SourceListView.h"
 #include "views/ViewText.h"
@@ -99,20 +101,29 @@ TEST(AppStartTest, FirstStartInstallsTheWelcomeArticleOnce) {
   EXPECT_TRUE(WelcomeSources(h.Model()).empty());
 }
 
-TEST(AppStartTest, StartsTheUpdateAndTickTimers) {
+// From the start the automatic update and the clock run: the update timer
+// starts a pass over the due sources and runs again once the pass is over;
+// the clock shows the date with its four-digit year; what the pass says it
+// is doing reaches the status line.
+TEST(AppStartTest, TheUpdateAndTheClockRunFromTheStart) {
   AppHarness h;
+  h.updater.updateAll = [](CFeedsManager&, bool) { return false; };
   ASSERT_TRUE(h.Start());
-  EXPECT_TRUE(h.Frame().IsFrameTimerActive(FrameTimer::Update));
-  EXPECT_TRUE(h.Frame().IsFrameTimerActive(FrameTimer::Tick));
-  EXPECT_FALSE(h.Frame().IsFrameTimerActive(FrameTimer::Save));
-  EXPECT_EQ(DefaultTimerInterval(FrameTimer::Update), 60005);
-  EXPECT_EQ(DefaultTimerInterval(FrameTimer::Tick), 500);
-  EXPECT_EQ(DefaultTimerInterval(FrameTimer::MarkRead), 10000);
-  EXPECT_EQ(DefaultTimerInterval(FrameTimer::Save), 5000);
-  // The model reports to the status line through the frame.
+  CMainFrame& f = h.Frame();
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Tick));
+  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Save));
+  f.StopFrameTimer(FrameTimer::Update);
+  f.OnTimer(FrameTimer::Update);
+  EXPECT_EQ(h.updater.updateAllCalls, std::vector<bool>{false});  // not forced: the due ones
+  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
+
+  f.OnTimer(FrameTimer::Tick);
+  EXPECT_TRUE(f.ClockText().contains(QString::number(QDate::currentDate().year()))) << f.ClockText().toStdString();
+
   ASSERT_NE(h.Model().m_statusHandler, nullptr);
   h.Model().m_statusHandler->SetStatusText(u"Updating...");
-  EXPECT_EQ(h.Frame().StatusText(), QStringLiteral("Updating..."));
+  EXPECT_EQ(f.StatusText(), QStringLiteral("Updating..."));
 }
 
 TEST(AppStartTest, HelpFeedReplacesAnEarlierWelcomeSource) {
@@ -509,7 +520,7 @@ TEST(AppStartTest, IconsHaveTheirPictures) {
   CSourceListView* tree = h.Frame().SourceTree();
   const ObjectId group = h.Model().m_rootGroups[0];
   CFeedSource* source = h.Model().AddSource(group, u"http://icons.example/");
-  tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  tree->RefreshAll();
   for (ObjectId id : {ObjectId{0}, group, source->m_id}) {
     ASSERT_NE(tree->FindItem(id), nullptr);
     EXPECT_FALSE(tree->FindItem(id)->icon(0).pixmap(16).isNull()) << id;
@@ -531,8 +542,8 @@ TEST(AppStartTest, WelcomeArticleIsDatedWhenInstalled) {
   ASSERT_NE(welcome, nullptr);
   EXPECT_TRUE(welcome->m_dateText.empty());
   EXPECT_EQ(CompareDates(welcome->m_date, CDateTime::FromTime(installed)), 0);
-  EXPECT_EQ(FormatArticleDate(welcome->m_date, QLocale::c()),
-            FormatArticleDate(CDateTime::FromTime(installed), QLocale::c()));
+  EXPECT_EQ(FormatDisplayDate(welcome->m_date, false, QLocale::c()),
+            FormatDisplayDate(CDateTime::FromTime(installed), false, QLocale::c()));
   h.Model().SetClock(SystemClock());
 }
 

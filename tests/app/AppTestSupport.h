@@ -8,9 +8,12 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <vector>
 
+#include "app/QtExecutor.h"
+#include "feeds/Discovery.h"
 #include "tests/support/FakeDesktop.h"
 
 // Readable QString values in test failures.
@@ -54,6 +57,15 @@ class UiTestScope : public FakeDesktop {
     return s.fileName();
   }
 };
+
+// A feed search for a dialog made by a test, on a download pool and an
+// executor that every such test shares, as the program's dialogs share the
+// program's.
+inline std::unique_ptr<CFeedDiscovery> NewSearch() {
+  static CQtExecutor executor;
+  static CDownloadPool pool;
+  return std::make_unique<CFeedDiscovery>(pool, executor);
+}
 
 // Runs the event loop until `done` answers true, at most `limitMs`; whether
 // it did.

@@ -191,6 +191,34 @@ TEST_F(BackgroundUpdateTest, TheTimedSaveIsWrittenInTheBackground) {
   EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Save));
 }
 
+// The warning mark of a source whose last update failed is there again
+// after a restart (it is kept with the validators, beside the data file);
+// a source without an address is never fetched and never gets one.
+TEST_F(BackgroundUpdateTest, AWarningMarkSurvivesARestart) {
+  h.realDataFile = true;
+  HttpResponse gone = HttpResponse::Ok("<html>gone</html>", "text/html");
+  gone.status = 410;
+  server.Set("/gone", gone);
+  const ObjectId failing = AddSource("/gone");
+  CFeedSource* welcome = h.Model().AddSource(root, u"");
+  welcome->m_title = u"Welcome!";
+  const ObjectId welcomeId = welcome->m_id;
+  h.Frame().Commands().UpdateAll(false);
+  ASSERT_TRUE(h.WaitForUpdates());
+  ASSERT_EQ(server.Requests().size(), 1u) << "the source without an address is not fetched";
+  EXPECT_EQ(h.Frame().Commands().SourceState(failing).failure, u"HTTP status 410");
+  EXPECT_EQ(h.Frame().Commands().SourceState(welcomeId).failure, u"");
+  h.Doc().SaveDataFile();
+
+  ASSERT_TRUE(h.Start());
+  ASSERT_NE(h.Model().GetFeedSource(failing), nullptr);
+  EXPECT_EQ(h.Frame().Commands().SourceState(failing).failure, u"HTTP status 410");
+  EXPECT_EQ(h.Frame().Commands().SourceState(welcomeId).failure, u"");
+  CSourceListView* tree = h.Frame().SourceTree();
+  EXPECT_EQ(tree->FindItem(failing)->icon(0).cacheKey(), tree->FailureIcon().cacheKey());
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
 // The real writer: a snapshot is taken when the save is asked for, written
 // on another thread, and the window hears of it from its event loop. A
 // change made meanwhile is in the next save; the final save at exit waits

@@ -26,13 +26,13 @@ class CommandsTest : public ::testing::Test {
   void SetUp() override { f.model.SeedRandom(7); }
 
   QTreeWidgetItem* Item(ObjectId id) { return f.tree->FindItem(id); }
-  void Select(ObjectId id) { f.tree->ApplyUpdate(UpdateCode::SelectItem, {Item(id), -1}, {}); }
+  void Select(ObjectId id) { f.tree->SelectItem(Item(id)); }
   void RightClick(QTreeWidgetItem* item) {
     const QPoint pos = f.tree->visualItemRect(item).center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, f.tree->viewport()->mapToGlobal(pos));
     QCoreApplication::sendEvent(f.tree->viewport(), &event);
   }
-  void Key(Qt::Key key) { QTest::keyClick(f.tree.get(), key); }
+  void Key(Qt::Key key) { QTest::keyClick(f.tree, key); }
 
   FakeMainFrame f;
 };
@@ -68,7 +68,7 @@ TEST_F(CommandsTest, DeleteGroupRefusesTheLastRootGroupAndAsksOtherwise) {
   // With two root groups a root group is asked for and deleted; the root
   // item becomes selected.
   CGroup* second = f.Group(0, u"Second");
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   Select(second->m_id);
   const ObjectId secondId = second->m_id;
   Key(Qt::Key_Delete);
@@ -126,10 +126,10 @@ TEST_F(CommandsTest, F5UpdatesAllButGoesToTheEditorWhileEditing) {
   f.CreateViews();
   f.window.show();
   Select(s->m_id);
-  f.StopFrameTimer(FrameTimer::Update);
+  f.commands->StopUpdateTimer();
   Key(Qt::Key_F5);
   ASSERT_EQ(f.updateAllCalls, std::vector<bool>{true});
-  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
+  EXPECT_TRUE(f.commands->UpdateTimerActive());
   EXPECT_EQ(f.status.back(), u"Comms status: OK");
 
   f.tree->StartRename();
@@ -395,9 +395,9 @@ TEST_F(CommandsTest, ACommandFromTheTreeRefreshesEachPaneOnce) {
     SCOPED_TRACE(c.name);
     c.prepare();
     QCoreApplication::processEvents();
-    QSignalSpy tree(f.tree.get(), &CSourceListView::refreshed);
-    QSignalSpy list(f.list.get(), &CFeedListView::refreshed);
-    QSignalSpy page(f.view.get(), &CFeedView::refreshed);
+    QSignalSpy tree(f.tree, &CSourceListView::refreshed);
+    QSignalSpy list(f.list, &CFeedListView::refreshed);
+    QSignalSpy page(f.view, &CFeedView::refreshed);
     const int saves = f.saves;
     c.command();
     EXPECT_EQ(tree.count(), 1);

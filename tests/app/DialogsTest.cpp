@@ -46,7 +46,7 @@ TEST(AddNewFeedDlgTest, TitleNamesTheGroupWhenThereIsOne) {
   for (const Case& c : {Case{QString(), QStringLiteral("Add New Feed")},
                         Case{QStringLiteral("News"), QStringLiteral("Add New Feed to 'News'")}}) {
     SubscribedModel m({});
-    CAddNewFeedDlg dlg(scope, m.model, m.group);
+    CAddNewFeedDlg dlg(scope, m.model, m.group, test::NewSearch());
     dlg.m_strGroupName = c.group;
     dlg.show();
     EXPECT_EQ(dlg.windowTitle(), c.title);
@@ -70,7 +70,7 @@ TEST(AddNewFeedDlgTest, OkRefusesEmptyAndSubscribedAddressesAtOnce) {
   for (const Case& c : cases) {
     UiTestScope scope;
     SubscribedModel m({u"http://a.example/feed", u"http://c.example/"});
-    CAddNewFeedDlg dlg(scope, m.model, m.group);
+    CAddNewFeedDlg dlg(scope, m.model, m.group, test::NewSearch());
     dlg.show();
     dlg.UrlEdit()->setText(c.typed);
     dlg.accept();
@@ -381,7 +381,7 @@ TEST(DialogFlagsTest, TitleCloseAndPlatformButtons) {
   UiTestScope scope;
   CRSSReaderSettingsManager settings;
   SubscribedModel m({});
-  CAddNewFeedDlg addFeed(scope, m.model, m.group);
+  CAddNewFeedDlg addFeed(scope, m.model, m.group, test::NewSearch());
   CFeedPropertiesDlg properties(scope);
   COptionsDlg options(settings);
   CConfirmExitDlg confirm;

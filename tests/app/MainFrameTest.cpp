@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QToolBar>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -42,9 +43,15 @@ TEST(MainFrameTest, MenusAndPrompts) {
   ASSERT_EQ(bar.size(), 4);
   EXPECT_EQ(MenuTexts(bar), (QStringList{"&File", "&View", "&Options", "&Help"}));
   EXPECT_EQ(MenuTexts(bar[0]->menu()->actions()),
-            (QStringList{"&Import (OPML)...", "&Export (OPML)...", "-", "Export &settings...", "-", "E&xit"}));
-  EXPECT_EQ(bar[0]->menu()->actions()[0]->statusTip(), QStringLiteral("Import a list of feeds"));
-  EXPECT_EQ(bar[0]->menu()->actions()[1]->statusTip(), QStringLiteral("Export the list of feeds"));
+            (QStringList{"&Add feed...", "&Update all feeds", "&Mark all as read", "&Filter articles...", "-",
+                         "&Import (OPML)...", "&Export (OPML)...", "-", "Export &settings...", "-", "E&xit"}));
+  EXPECT_EQ(bar[0]->menu()->actions()[5]->statusTip(), QStringLiteral("Import a list of feeds"));
+  EXPECT_EQ(bar[0]->menu()->actions()[6]->statusTip(), QStringLiteral("Export the list of feeds"));
+  // The same commands on the toolbar, each with an icon.
+  const QToolBar* toolBar = h.Frame().findChild<QToolBar*>(QStringLiteral("commands"));
+  ASSERT_NE(toolBar, nullptr);
+  EXPECT_EQ(MenuTexts(toolBar->actions()), MenuTexts(bar[0]->menu()->actions().mid(0, 4)));
+  for (const QAction* a : toolBar->actions()) EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
   EXPECT_EQ(MenuTexts(bar[3]->menu()->actions()),
             (QStringList{"Show &help feed", "-", "&About Quillbend..."}));
   EXPECT_EQ(MenuTexts(h.Frame().TrayMenu()->actions()), (QStringList{"&Show main window", "-", "E&xit"}));
@@ -118,7 +125,7 @@ TEST(MainFrameTest, AutomaticUpdate) {
       return c.news;
     };
     if (c.selectSource) {
-      f.SourceTree()->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+      f.SourceTree()->RefreshAll();
       if (QTreeWidgetItem* item = f.SourceTree()->FindItem(source->m_id)) {
         f.SourceTree()->setCurrentItem(item);
       } else {
@@ -297,6 +304,30 @@ TEST(SettingsFileTest, ImportRefusesAFileThatIsNotOne) {
   }
   EXPECT_TRUE(ImportSettings(path));
   EXPECT_EQ(UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("ConfirmExit")).toInt(), 0);
+}
+
+// F5 updates every feed whichever pane has the focus (not while a name is
+// edited), and the title counts the unread articles.
+TEST(MainFrameTest, F5IsWindowWideAndTheTitleCountsUnread) {
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  h.updater.updateAll = [](CFeedsManager&, bool) { return false; };
+  ASSERT_TRUE(h.Start());
+  CMainFrame& f = h.Frame();
+  CGroup* g = h.Model().AddGroup(0, u"G");
+  CFeedSource* s = h.Model().AddSource(g->m_id, u"http://example.com/f");
+  for (bool read : {false, false, true}) {
+    CFeed* a = h.Model().NewFeed();
+    a->m_read = read;
+    s->m_articles.push_back(a->m_id);
+  }
+  f.ScheduleSave();
+  f.OnTimer(FrameTimer::Tick);
+  EXPECT_EQ(f.windowTitle(), QStringLiteral("Quillbend (2 unread)"));
+  f.activateWindow();
+  f.ArticleList()->setFocus();
+  QTest::keyClick(f.ArticleList(), Qt::Key_F5);
+  EXPECT_EQ(h.updater.updateAllCalls, std::vector<bool>{true});
 }
 
 }  // namespace

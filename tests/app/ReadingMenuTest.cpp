@@ -41,7 +41,7 @@ struct Daily {
       s->m_articles.push_back(a->m_id);
       articles.push_back(a->m_id);
     }
-    h.Frame().SourceTree()->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+    h.Frame().SourceTree()->RefreshAll();
   }
   ObjectId group = 0;
   ObjectId source = 0;
@@ -56,7 +56,7 @@ QAction* Find(QMenu* menu, const QString& text) {
 
 void SelectNode(AppHarness& h, ObjectId id) {
   CSourceListView* tree = h.Frame().SourceTree();
-  tree->ApplyUpdate(UpdateCode::SelectItem, {tree->FindItem(id), -1}, {});
+  tree->SelectItem(tree->FindItem(id));
 }
 
 TEST(ReadingMenuTest, TheViewMenuNamesEveryKeyAndFollowsTheSelection) {

@@ -1,4 +1,5 @@
 #include "app/SingleInstance.h"
+#include "app/StartRequests.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "app/QtExecutor.h"
 #include "app/RSSReaderApp.h"
 #include "app/SiteIconProvider.h"
 #include "tests/support/FakeMainFrame.h"
@@ -46,7 +47,7 @@ class SourceIconsTest : public ::testing::Test {
   void Update(ObjectId source, const std::u16string& failure) {
     f.states[source].failure = failure;
     f.updateSource = [](CFeedsManager&, ObjectId, bool) { return false; };
-    f.commands.UpdateSources({source});
+    f.commands->UpdateSources({source});
   }
 
   test::FakeMainFrame f;
@@ -75,7 +76,7 @@ TEST_F(SourceIconsTest, AFailedUpdateShowsTheWarningMarkAndItsReasonUntilOneSucc
 
   // Another reason replaces the first; the mark stays through a refresh of the whole tree.
   Update(s->m_id, u"HTTP status 404");
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   EXPECT_EQ(Item(s->m_id)->toolTip(0), QStringLiteral("The last update failed: HTTP status 404"));
   EXPECT_EQ(Picture(Item(s->m_id)->icon(0)), warning);
 
@@ -112,6 +113,8 @@ class SiteIconTreeTest : public SourceIconsTest {
   test::TempDir cache;
   test::HttpServer server;
   IconCacheOptions options;
+  CQtExecutor executor;
+  CDownloadPool pool;
 };
 
 TEST_F(SiteIconTreeTest, TheSitesIconIsShownOnceFetchedWithoutWaitingForIt) {
@@ -121,7 +124,7 @@ TEST_F(SiteIconTreeTest, TheSitesIconIsShownOnceFetchedWithoutWaitingForIt) {
   server.Set("/favicon.ico", icon);
   f.CreateViews();
   const QImage standard = Picture(Item(s->m_id)->icon(0));
-  CSiteIconProvider provider(options);
+  CSiteIconProvider provider(pool, executor, options);
   QSignalSpy arrived(&provider, &ISiteIcons::iconsArrived);
   f.tree->SetSiteIcons(&provider);
   EXPECT_EQ(Picture(Item(s->m_id)->icon(0)), standard);
@@ -134,12 +137,15 @@ TEST_F(SiteIconTreeTest, TheSitesIconIsShownOnceFetchedWithoutWaitingForIt) {
   EXPECT_TRUE(std::filesystem::exists(options.folder));
 
   // Asked once however often the tree is refreshed.
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  QTest::qWait(100);
-  int asked = 0;
-  for (const test::HttpRequest& r : server.Requests()) asked += r.path == "/favicon.ico";
-  EXPECT_EQ(asked, 1);
+  f.tree->RefreshAll();
+  f.tree->RefreshAll();
+  auto asked = [&] {
+    int n = 0;
+    for (const test::HttpRequest& r : server.Requests()) n += r.path == "/favicon.ico";
+    return n;
+  };
+  EXPECT_FALSE(QTest::qWaitFor([&] { return asked() > 1; }, 1000));
+  EXPECT_EQ(asked(), 1);
 
   // A failed update puts the warning mark in its place, success brings it back.
   Update(s->m_id, u"timed out");
@@ -152,10 +158,11 @@ TEST_F(SiteIconTreeTest, ASiteWithoutAnIconKeepsTheStandardOne) {
   server.Set("/favicon.ico", HttpResponse::Ok("<html>no icon here</html>", "image/x-icon"));
   f.CreateViews();
   const QImage standard = Picture(Item(s->m_id)->icon(0));
-  CSiteIconProvider provider(options);
+  CSiteIconProvider provider(pool, executor, options);
+  QSignalSpy arrived(&provider, &ISiteIcons::iconsArrived);
   f.tree->SetSiteIcons(&provider);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !server.Requests().empty(); }, 10000));
-  QTest::qWait(300);
+  EXPECT_FALSE(arrived.wait(1000));
   EXPECT_EQ(Picture(Item(s->m_id)->icon(0)), standard);
   EXPECT_TRUE(provider.SiteIcon(s->m_url).isNull());
 }
@@ -166,11 +173,13 @@ TEST_F(SiteIconTreeTest, TheTreeOutlivesItsProvider) {
   server.Set("/favicon.ico", HttpResponse::Ok(PngBytes(Qt::green), "image/png"));
   f.CreateViews();
   {
-    CSiteIconProvider provider(options);
+    CSiteIconProvider provider(pool, executor, options);
     f.tree->SetSiteIcons(&provider);
   }
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
-  QTest::qWait(200);
+  f.tree->RefreshAll();
+  // Whatever the gone provider had posted is delivered (or dropped) now.
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
   EXPECT_NE(Picture(Item(s->m_id)->icon(0)).pixelColor(8, 8), QColor(Qt::green));
 }
 

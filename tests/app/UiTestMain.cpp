@@ -1,10 +1,11 @@
 // The one main of the window tests: a QApplication on the offscreen platform,
-// with the settings file and the data folder pointed at a private temporary
-// folder so that no test touches the real user's files.
+// with the settings file, the data folder and the cache folder pointed at a
+// private temporary folder so that no test touches the real user's files.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -20,10 +21,20 @@ int main(int argc, char** argv) {
   if (!home.isValid()) return 2;
   const QString config = home.filePath(QStringLiteral("config"));
   const QString data = home.filePath(QStringLiteral("data"));
+  // The article page, the source text and the single-instance socket live
+  // here: tests running side by side must not share them.
+  const QString runtime = home.filePath(QStringLiteral("runtime"));
+  const QString cache = home.filePath(QStringLiteral("cache"));
   QDir().mkpath(config);
   QDir().mkpath(data);
+  QDir().mkpath(runtime);
+  QDir().mkpath(cache);
+  QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
   qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+  qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+  // The fetch state and the site icons.
+  qputenv("XDG_CACHE_HOME", cache.toLocal8Bit());
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);

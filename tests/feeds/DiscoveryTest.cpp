@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <future>
 #include <string>
 #include <vector>
 
+#include "model/DateTime.h"
 #include "model/Text.h"
 #include "tests/support/HttpServer.h"
 
@@ -81,6 +83,13 @@ TEST(DiscoveryTest, FeedsBehindAnAddress) {
       Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" href=\"javascript:alert(1)\">"
                 "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"file:///etc/passwd\">"
                 "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"\">")));
+  server.Set("/json", HttpResponse::Ok("{\"version\":\"https://jsonfeed.org/version/1.1\",\"items\":[]}",
+                                       "application/feed+json"));
+  server.Set("/rdf", HttpResponse::Ok("<?xml version=\"1.0\"?><rdf:RDF><channel><title>R</title></channel>"
+                                      "<item><title>i</title></item></rdf:RDF>", "application/rdf+xml"));
+  server.Set("/doctype", HttpResponse::Ok("<!DOCTYPE rss SYSTEM \"rss-0.91.dtd\">" + std::string(kRss + 21)));
+  server.Set("/announces-json", Html(Page("<link rel=\"alternate\" type=\"application/feed+json\" "
+                                          "title=\"JSON\" href=\"/json\">")));
   server.Set("/go", HttpResponse::Redirect(server.Url("/one")));
   server.Set("/go-feed", HttpResponse::Redirect("/rss", 301));
   server.Set("/empty", Html(""));
@@ -101,6 +110,11 @@ TEST(DiscoveryTest, FeedsBehindAnAddress) {
       {"/two", found, false, Feeds({{"/atom", u""}, {"/rss", u"RSS"}}, server)},
       {"/blog/", found, false, Feeds({{"/blog/feed.xml?a=1&b=2", u""}}, server)},
       {"/based", found, false, Feeds({{"/blog/atom.xml", u""}}, server)},
+      // every format the update reads, whatever it is served as
+      {"/json", found, true, Feeds({{"/json", u""}}, server)},
+      {"/rdf", found, true, Feeds({{"/rdf", u""}}, server)},
+      {"/doctype", found, true, Feeds({{"/doctype", u""}}, server)},
+      {"/announces-json", found, false, Feeds({{"/json", u"JSON"}}, server)},
       // A redirect to the feed subscribes the address given, which the
       // update follows as well.
       {"/go-feed", found, true, Feeds({{"/go-feed", u""}}, server)},
@@ -144,6 +158,29 @@ TEST(DiscoveryTest, FailuresHaveTheirReason) {
   EXPECT_EQ(r.status, DiscoveryStatus::kFetchFailed);
   EXPECT_EQ(r.message, kSiteUnreachableMessage);
   EXPECT_EQ(r.fetchedUrl, closed);
+
+  // A site that accepts the connection and says nothing.
+  HttpResponse silent;
+  silent.neverAnswer = true;
+  server.Set("/silent", silent);
+  DiscoveryOptions quick = FastOptions();
+  quick.download.stallTime = 300ms;
+  r = DiscoverFeeds(server.Url16("/silent"), quick);
+  EXPECT_EQ(r.status, DiscoveryStatus::kFetchFailed);
+  EXPECT_EQ(r.message, u"The site did not answer in time.");
+
+  // A server that is busy says when to try again (an hour from now); the
+  // message passes it on.
+  const std::time_t later = std::time(nullptr) + 3600;
+  char date[64];
+  std::tm utc{};
+  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", gmtime_r(&later, &utc));
+  server.Set("/busy", HttpResponse::RetryLater(429, date));
+  r = DiscoverFeeds(server.Url16("/busy"), FastOptions());
+  EXPECT_EQ(r.status, DiscoveryStatus::kHttpError);
+  EXPECT_EQ(r.httpStatus, 429);
+  EXPECT_EQ(r.message, u"The site answered with an error (HTTP status 429). It allows the next try at " +
+                           CDateTime::FromTime(later).Format() + u".");
 
   // Refused text never reaches the network.
   const size_t before = server.Requests().size();
@@ -199,6 +236,8 @@ TEST(DiscoveryTest, ReadsAPageInTheEncodingItDeclares) {
   EXPECT_EQ(r.feeds[0].title, u"Caf\u00e9");
 }
 
+// Through the shared pool: answers come from the owner's task queue, in
+// the order the searches end, and only for the latest request.
 TEST(DiscoveryTest, RunsInTheBackgroundAndReportsOnce) {
   HttpServer server;
   server.Set("/rss", HttpResponse::Ok(kRss));
@@ -207,34 +246,47 @@ TEST(DiscoveryTest, RunsInTheBackgroundAndReportsOnce) {
   server.Set("/slow", slow);
   slow.delay = 600ms;
   server.Set("/slower", slow);
+  server.Set("/page", Html(Page("<link rel=\"alternate\" type=\"application/rss+xml\" href=\"/rss\">")));
 
-  CFeedDiscovery discovery(FastOptions());
-  std::promise<DiscoveryResult> first;
-  auto future = first.get_future();
-  discovery.Start(server.Url16("/rss"), [&](const DiscoveryResult& r) { first.set_value(r); });
-  ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
-  EXPECT_EQ(future.get().feeds, Feeds({{"/rss", u""}}, server));
+  CDownloadPool pool(FastOptions().download);
+  CTaskQueue owner;
+  CFeedDiscovery discovery(pool, owner);
+  std::vector<DiscoveryResult> answers;
+  auto keep = [&](const DiscoveryResult& r) { answers.push_back(r); };
 
-  std::promise<DiscoveryResult> refused;
-  auto refusedFuture = refused.get_future();
-  discovery.Start(u"example.com:0", [&](const DiscoveryResult& r) { refused.set_value(r); });
-  ASSERT_EQ(refusedFuture.wait_for(10s), std::future_status::ready);
-  EXPECT_EQ(refusedFuture.get().addressProblem, AddressProblem::kBadPort);
+  discovery.Start(server.Url16("/rss"), keep);
+  ASSERT_TRUE(owner.RunUntil([&] { return !answers.empty(); }, 10s));
+  EXPECT_EQ(answers[0].feeds, Feeds({{"/rss", u""}}, server));
+  // The feed's own answer is kept for the first update.
+  EXPECT_TRUE(answers[0].addressIsFeed);
+  EXPECT_TRUE(answers[0].document.ok);
+  EXPECT_EQ(answers[0].document.body, kRss);
+
+  // A page only announces: nothing of it is kept.
+  discovery.Start(server.Url16("/page"), keep);
+  ASSERT_TRUE(owner.RunUntil([&] { return answers.size() == 2; }, 10s));
+  EXPECT_EQ(answers[1].feeds, Feeds({{"/rss", u""}}, server));
+  EXPECT_FALSE(answers[1].addressIsFeed);
+  EXPECT_TRUE(answers[1].document.body.empty());
+
+  // Refused text is answered from the queue too, never from within Start.
+  discovery.Start(u"example.com:0", keep);
+  EXPECT_EQ(answers.size(), 2u);
+  ASSERT_TRUE(owner.RunUntil([&] { return answers.size() == 3; }, 10s));
+  EXPECT_EQ(answers[2].addressProblem, AddressProblem::kBadPort);
 
   // A request replaced by a newer one, or whose discovery is destroyed,
   // never reports, though its answer comes well before the newer one's.
-  std::atomic<int> droppedCalls{0};
   {
-    CFeedDiscovery shortLived(FastOptions());
-    shortLived.Start(server.Url16("/slow"), [&](const DiscoveryResult&) { ++droppedCalls; });
+    CFeedDiscovery shortLived(pool, owner);
+    shortLived.Start(server.Url16("/slow"), keep);
   }
-  discovery.Start(server.Url16("/slow"), [&](const DiscoveryResult&) { ++droppedCalls; });
-  std::promise<DiscoveryResult> last;
-  auto lastFuture = last.get_future();
-  discovery.Start(server.Url16("/slower"), [&](const DiscoveryResult& r) { last.set_value(r); });
-  ASSERT_EQ(lastFuture.wait_for(10s), std::future_status::ready);
-  EXPECT_EQ(lastFuture.get().feeds, Feeds({{"/slower", u""}}, server));
-  EXPECT_EQ(droppedCalls.load(), 0);
+  discovery.Start(server.Url16("/slow"), keep);
+  discovery.Start(server.Url16("/slower"), keep);
+  ASSERT_TRUE(owner.RunUntil([&] { return answers.size() == 4; }, 10s));
+  EXPECT_EQ(answers[3].feeds, Feeds({{"/slower", u""}}, server));
+  owner.RunPending();
+  EXPECT_EQ(answers.size(), 4u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "model/Text.h"
@@ -350,30 +351,84 @@ TEST(DownloadTest, ThePoolKeepsToItsConnectionLimits) {
   EXPECT_LT(took, 10s);
 }
 
-TEST(DownloadTest, CancelAllEndsTransfersAtOnce) {
+// Each user of the pool abandons its own transfers; the others' go on.
+TEST(DownloadTest, CancellingAGroupEndsItsTransfersAtOnce) {
   HttpServer server;
   HttpResponse silent;
   silent.neverAnswer = true;
   server.Set("/silent", silent);
+  HttpResponse slow = HttpResponse::Ok(kFeed);
+  slow.delay = 300ms;
+  server.Set("/slow", slow);
   server.Set("/feed", HttpResponse::Ok(kFeed));
   CDownloadPool pool;
+  const uint64_t mine = NewDownloadGroup();
+  const uint64_t theirs = NewDownloadGroup();
+  ASSERT_NE(mine, theirs);
   std::atomic<int> calls{0};
-  for (int i = 0; i < 6; ++i) pool.Start({server.Url("/silent"), "", ""}, [&](DownloadResult) { ++calls; });
+  for (int i = 0; i < 6; ++i) {
+    DownloadRequest r{server.Url("/silent"), "", ""};
+    r.group = mine;
+    pool.Start(r, [&](DownloadResult) { ++calls; });
+  }
   while (server.Counts().accepted < 4) std::this_thread::sleep_for(5ms);
+  // Behind the per-host limit, waiting for one of the silent ones.
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::optional<DownloadResult> other;
+  DownloadRequest r{server.Url("/slow"), "", ""};
+  r.group = theirs;
+  pool.Start(r, [&](DownloadResult result) {
+    std::lock_guard<std::mutex> lock(mutex);
+    other = std::move(result);
+    cv.notify_all();
+  });
 
   const auto start = std::chrono::steady_clock::now();
-  pool.CancelAll();
-  while (server.Counts().open > 0 && std::chrono::steady_clock::now() - start < 5s) {
+  pool.Cancel(mine);
+  while (server.Counts().open > 1 && std::chrono::steady_clock::now() - start < 5s) {
     std::this_thread::sleep_for(5ms);
   }
-  EXPECT_EQ(server.Counts().open, 0);
+  EXPECT_LE(server.Counts().open, 1);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-  EXPECT_EQ(server.Counts().accepted, 4) << "the queued ones never started";
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, 10s, [&] { return other.has_value(); }));
+  }
+  EXPECT_EQ(other->httpStatus, 200) << "another group's transfer is not touched";
+  EXPECT_EQ(server.Counts().accepted, 5) << "the queued ones never started";
   EXPECT_EQ(calls, 0);
 
   // The pool goes on serving later requests.
   const std::vector<DownloadResult> after = FetchAll(pool, {{server.Url("/feed"), "", ""}});
   EXPECT_EQ(after[0].httpStatus, 200);
+}
+
+// The pool stops at once, whatever hangs, and starts nothing afterwards.
+TEST(DownloadTest, StopEndsEveryTransferAndJoinsTheWorker) {
+  HttpServer server;
+  HttpResponse silent;
+  silent.neverAnswer = true;
+  server.Set("/silent", silent);
+  CDownloadPool pool;
+  std::atomic<int> calls{0};
+  for (int i = 0; i < 3; ++i) {
+    DownloadRequest r{server.Url("/silent"), "", ""};
+    r.group = NewDownloadGroup();
+    pool.Start(r, [&](DownloadResult) { ++calls; });
+  }
+  while (server.Counts().accepted < 3) std::this_thread::sleep_for(5ms);
+  const auto start = std::chrono::steady_clock::now();
+  pool.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  pool.Start({server.Url("/silent"), "", ""}, [&](DownloadResult) { ++calls; });
+  pool.Stop();
+  while (server.Counts().open > 0 && std::chrono::steady_clock::now() - start < 5s) {
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(server.Counts().open, 0);
+  EXPECT_EQ(server.Counts().accepted, 3);
+  EXPECT_EQ(calls, 0);
 }
 
 }  // namespace

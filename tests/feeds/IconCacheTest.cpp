@@ -4,10 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -39,15 +39,21 @@ HttpResponse Html(const std::string& head) {
 }
 HttpResponse Image(const std::string& bytes) { return HttpResponse::Ok(bytes, "image/x-icon"); }
 
-// A cache over a private folder, with a clock the test moves.
+DownloadOptions FastDownloads() {
+  DownloadOptions o;
+  o.connectTimeoutMs = 1000;
+  o.stallTime = 2000ms;
+  return o;
+}
+
+// A cache over a private folder, with a clock the test moves; it answers
+// on the test's thread, from its task queue.
 class IconCacheTest : public ::testing::Test {
  protected:
   IconCacheTest() {
     clock.time = [this] { return now.load(); };
     options.folder = dir.path() + "/icons";
     options.clock = &clock;
-    options.download.connectTimeoutMs = 1000;
-    options.download.stallTime = 2000ms;
   }
 
   // Asks a cache (the test's own, or a new one over the same folder, as the
@@ -55,17 +61,16 @@ class IconCacheTest : public ::testing::Test {
   SiteIcon Get(const std::u16string& url, CIconCache* cache = nullptr) {
     std::unique_ptr<CIconCache> own;
     if (cache == nullptr) {
-      own = std::make_unique<CIconCache>(options);
+      own = std::make_unique<CIconCache>(pool, owner, options);
       cache = own.get();
     }
-    auto promise = std::make_shared<std::promise<SiteIcon>>();
-    auto future = promise->get_future();
-    cache->Request(url, [promise](const SiteIcon& icon) { promise->set_value(icon); });
-    if (future.wait_for(10s) != std::future_status::ready) {
+    std::optional<SiteIcon> answer;
+    cache->Request(url, [&](const SiteIcon& icon) { answer = icon; });
+    if (!owner.RunUntil([&] { return answer.has_value(); }, 10s)) {
       ADD_FAILURE() << "no answer for " << Utf16ToUtf8(url);
       return {};
     }
-    return future.get();
+    return *answer;
   }
 
   std::vector<std::string> Paths(const HttpServer& server) const {
@@ -78,6 +83,8 @@ class IconCacheTest : public ::testing::Test {
   std::atomic<int64_t> now{kStart};
   test::FakeClock clock;
   IconCacheOptions options;
+  CDownloadPool pool{FastDownloads()};
+  CTaskQueue owner;
 };
 
 TEST_F(IconCacheTest, WhereTheIconComesFrom) {
@@ -232,28 +239,45 @@ TEST_F(IconCacheTest, OneFetchPerSiteHoweverManyAsk) {
   slow.delay = 200ms;
   server.Set("/favicon.ico", slow);
 
-  CIconCache cache(options);
+  CIconCache cache(pool, owner, options);
   constexpr int kAsks = 20;
-  std::vector<std::promise<SiteIcon>> answers(kAsks);
-  std::vector<std::future<SiteIcon>> futures;
-  for (auto& answer : answers) futures.push_back(answer.get_future());
+  std::vector<std::optional<SiteIcon>> answers(kAsks);
   for (int i = 0; i < kAsks; ++i) {
     cache.Request(server.Url16("/feed" + std::to_string(i)),
-                  [&answers, i](const SiteIcon& icon) { answers[i].set_value(icon); });
+                  [&answers, i](const SiteIcon& icon) { answers[i] = icon; });
   }
   // URLs that name no site are answered too, with nothing.
-  std::promise<SiteIcon> none;
-  auto noneFuture = none.get_future();
-  cache.Request(u"ftp://example.com/feed", [&](const SiteIcon& icon) { none.set_value(icon); });
-  for (auto& future : futures) {
-    ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(future.get().bytes, kIco);
-  }
-  ASSERT_EQ(noneFuture.wait_for(10s), std::future_status::ready);
-  const SiteIcon nothing = noneFuture.get();
-  EXPECT_EQ(nothing.site, u"");
-  EXPECT_EQ(nothing.bytes, "");
+  std::optional<SiteIcon> none;
+  cache.Request(u"ftp://example.com/feed", [&](const SiteIcon& icon) { none = icon; });
+  ASSERT_TRUE(owner.RunUntil(
+      [&] {
+        return none && std::all_of(answers.begin(), answers.end(), [](const auto& a) { return a.has_value(); });
+      },
+      10s));
+  for (const auto& answer : answers) EXPECT_EQ(answer->bytes, kIco);
+  EXPECT_EQ(none->site, u"");
+  EXPECT_EQ(none->bytes, "");
   EXPECT_EQ(Paths(server), (std::vector<std::string>{"/", "/favicon.ico"}));
+}
+
+// At most a few sites at once, however many are asked for: the rest wait,
+// so the feeds' transfers are not queued behind them all.
+TEST_F(IconCacheTest, AFewSitesAtATime) {
+  test::HttpServer server(6);
+  HttpResponse slow = Image(kIco);
+  slow.delay = 100ms;
+  server.Set("/favicon.ico", slow);
+  options.maxSitesAtOnce = 2;
+  CIconCache cache(pool, owner, options);
+  int answered = 0;
+  for (int address = 1; address <= 6; ++address) {
+    cache.Request(server.Url16("/feed", address), [&](const SiteIcon& icon) {
+      EXPECT_EQ(icon.bytes, kIco);
+      ++answered;
+    });
+  }
+  ASSERT_TRUE(owner.RunUntil([&] { return answered == 6; }, 10s));
+  EXPECT_LE(server.Counts().maxOpen, 2);
 }
 
 TEST_F(IconCacheTest, NoAnswerAfterTheCacheIsGone) {
@@ -261,17 +285,19 @@ TEST_F(IconCacheTest, NoAnswerAfterTheCacheIsGone) {
   HttpResponse slow = Image(kIco);
   slow.delay = 100ms;
   server.Set("/favicon.ico", slow);
-  std::atomic<int> calls{0};
+  int calls = 0;
   {
-    CIconCache cache(options);
+    CIconCache cache(pool, owner, options);
     cache.Request(server.Url16("/feed"), [&](const SiteIcon&) { ++calls; });
   }
-  // A second site, slower than the first, answers after the first is done.
+  // A second site, slower than the first, answers after the first would
+  // have.
   HttpServer later;
   slow.delay = 600ms;
   later.Set("/favicon.ico", slow);
   EXPECT_EQ(Get(later.Url16("/feed")).bytes, kIco);
-  EXPECT_EQ(calls.load(), 0);
+  owner.RunPending();
+  EXPECT_EQ(calls, 0);
 }
 
 TEST(IconCacheFormatTest, RecognisesImages) {

@@ -7,14 +7,23 @@
 #include <unordered_set>
 #include <vector>
 
+#include "feeds/Markup.h"
+#include "feeds/ParsedFeed.h"
 #include "feeds/PubDate.h"
+#include "feeds/TextDecoding.h"
+#include "feeds/UpdateCycle.h"
 #include "feeds/XMLParser.h"
+#include "model/DataFile.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/ScopedTimeZone.h"
+#include "tests/support/TempDir.h"
 
 namespace qb {
 namespace {
+
+using test::ScopedTimeZone;
 
 constexpr uint32_t kTick = 4242;
 
@@ -30,8 +39,7 @@ class InterpretTest : public ::testing::Test {
 
   bool Update(const std::u16string& document, uint32_t tick = kTick) {
     m_text = SharedText(document);
-    CXMLParser parser;
-    return InterpretDocument(m_manager, *m_source, m_text, parser.ParseShared(m_text), tick);
+    return InterpretFeed(m_manager, *m_source, ParseFeed(m_text), tick);
   }
 
   std::vector<const CFeed*> Articles() const {
@@ -112,12 +120,16 @@ TEST_F(InterpretTest, ItemFieldsByExactLookupKeysByNameOrder) {
       // An empty guid: title@link, both found by FindChild ("link" finds "pubDate").
       {u"<guid></guid><pubDate>P</pubDate>", u"<Untitled>", u"", u"", u"P", u"<Untitled>@P"},
       {u"<description>D</description><category>c</category>", u"<Untitled>", u"", u"D", u"", u"<Untitled>@"},
-      // Namespaced extension elements are not taken for the fields.
+      // Extension elements are not taken for the fields, but the full
+      // content is the body.
       {u"<dc:creator>W</dc:creator><content:encoded>C</content:encoded><title>T</title><guid>G</guid>",
-       u"T", u"", u"", u"", u"G"},
-      // An unescaped start tag: the description has a child, so no text, and
-      // the guid is nested inside it.
+       u"T", u"", u"C", u"", u"G"},
+      // An unescaped start tag: the description has a child and is never
+      // closed, so no text, and the guid is nested inside it.
       {u"<title>T</title><description>a<br>b</description><guid>G</guid>", u"T", u"", u"", u"", u"T"},
+      // Markup written unescaped but closed is the body as written.
+      {u"<title>T</title><description>a<br/>b &amp; <i>c</i></description>", u"T", u"", u"a<br/>b &amp; <i>c</i>",
+       u"", u"T"},
   };
   for (const auto& c : cases) {
     CFeedsManager manager;
@@ -437,15 +449,18 @@ TEST_F(InterpretTest, AtomEntries) {
       u"</feed>"));
   EXPECT_EQ(m_source->m_title, u"Atom & Co");
   EXPECT_EQ(Field(&CFeed::m_title), (std::vector<std::u16string>{u"One", u"Two"}));
-  EXPECT_EQ(Field(&CFeed::m_link), (std::vector<std::u16string>{u"S", u"S"}));
+  // An entry's own link, else the feed's self link.
+  EXPECT_EQ(Field(&CFeed::m_link), (std::vector<std::u16string>{u"http://example.org/1", u"S"}));
   EXPECT_EQ(Field(&CFeed::m_channel), (std::vector<std::u16string>{u"Atom & Co", u"Atom & Co"}));
-  // Without "content" no description; the key's "guid" lookup finds "id".
-  EXPECT_EQ(Field(&CFeed::m_description), (std::vector<std::u16string>{u"<p>c</p>", u""}));
+  // Without "content" the summary; the key's "guid" lookup finds "id".
+  EXPECT_EQ(Field(&CFeed::m_description), (std::vector<std::u16string>{u"<p>c</p>", u"s"}));
   EXPECT_EQ(Field(&CFeed::m_key), (std::vector<std::u16string>{u"urn:1", u"urn:2"}));
   EXPECT_TRUE(Articles()[0]->m_date.IsValid());
   EXPECT_EQ(m_source->m_commsStatus, u"Comms status: OK");
 }
 
+// Without a link of its own an entry leads to the feed's self link, as it
+// always did (and that link stays part of its key).
 TEST_F(InterpretTest, AtomSelfLink) {
   const struct {
     std::u16string links;
@@ -479,12 +494,14 @@ TEST_F(InterpretTest, DocumentsThatAreNotUnderstood) {
   const std::u16string documents[] = {
       u"",
       u"<html><body>Not a feed</body></html>",
-      // RSS 1.0: "rdf:RDF" sorts after "feed", before "rss".
-      u"<?xml version=\"1.0\"?><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
-      u"<channel><title>R</title></channel><item><title>i</title></item></rdf:RDF>",
-      // The DOCTYPE element swallows the rss element.
-      u"<!DOCTYPE rss PUBLIC \"-//Netscape Communications//DTD RSS 0.91//EN\">"
-      u"<rss version=\"0.91\"><channel><title>D</title><item><title>i</title></item></channel></rss>",
+      u"<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description/></rdf:RDF>",
+      // a DOCTYPE holding no feed
+      u"<!DOCTYPE html><html><body><p>Not a feed</p></body></html>",
+      // JSON that is not a JSON Feed, or not JSON at all
+      u"{\"version\": \"https://example.org/version/1\", \"items\": []}",
+      u"{\"version\": \"https://jsonfeed.org/version/1.1\", \"items\": [}",
+      u"{\"version\": 1, \"title\": \"x\"}",
+      u"[{\"version\": \"https://jsonfeed.org/version/1\"}]",
       u"<rss version=\"2.0\"/>",  // no channel
       u"<rss><category>c</category></rss>",  // "category" sorts before "channel": no channel
   };
@@ -527,6 +544,349 @@ TEST_F(InterpretTest, ARealFeedDecodedFromBytes) {
   EXPECT_EQ(articles[0]->m_key, u"http://example.org/1");
   EXPECT_TRUE(articles[0]->m_date.IsValid());
   EXPECT_EQ(articles[1]->m_key, u"http://example.org/2");  // "guid" finds "link"
+}
+
+// ---------------------------------------------------------------- what is shown
+
+// One document interpreted into a fresh model.
+struct Interpreted {
+  std::unique_ptr<CFeedsManager> manager = std::make_unique<CFeedsManager>();
+  CFeedSource* source = nullptr;
+  bool added = false;
+  std::vector<const CFeed*> articles;
+
+  const CFeed& operator[](size_t n) const { return *articles.at(n); }
+};
+
+Interpreted Interpret(const std::u16string& document, const std::u16string& url = {}) {
+  Interpreted r;
+  r.source = r.manager->NewFeedSource();
+  r.source->m_url = url;
+  r.source->m_autoName = true;
+  r.added = InterpretFeed(*r.manager, *r.source, ParseFeed(SharedText(document)), 1);
+  for (ObjectId id : r.source->m_articles) r.articles.push_back(r.manager->GetFeed(id));
+  return r;
+}
+
+std::u16string RssItem(const std::u16string& children) {
+  return Rss(u"<channel><title>C</title><item>" + children + u"</item></channel>");
+}
+
+std::u16string AtomEntry(const std::u16string& children, const std::u16string& feedChildren = u"") {
+  return u"<feed xmlns=\"http://www.w3.org/2005/Atom\">" + feedChildren + u"<entry>" + children + u"</entry></feed>";
+}
+
+// Titles, links and bodies decode every character reference and the five
+// entities, once; the keys are made from the parser's texts as before.
+TEST(InterpretShownTest, ReferencesAreDecodedOnceAndKeysStay) {
+  const Interpreted rss = Interpret(Rss(
+      u"<channel><title>&quot;Q&quot; &#38; co</title><item>"
+      u"<title>He said &quot;hi&quot; &#8211; it&#39;s &amp;quot;</title>"
+      u"<link>http://e.org/?a=1&amp;b=2&#38;c=3</link>"
+      u"<description>&lt;img src=&quot;http://e.org/p.png&quot;&gt; &amp;quot;x&amp;quot; &#x263A;</description>"
+      u"</item></channel>"));
+  ASSERT_EQ(rss.articles.size(), 1u);
+  EXPECT_EQ(rss[0].m_title, u"He said \"hi\" \u2013 it's &quot;");
+  EXPECT_EQ(TitleText(rss[0].m_title), u"He said \"hi\" \u2013 it's \"");  // the feed's HTML, shown as text
+  EXPECT_EQ(rss[0].m_link, u"http://e.org/?a=1&b=2&c=3");
+  EXPECT_EQ(rss[0].m_description, u"<img src=\"http://e.org/p.png\"> &quot;x&quot; \u263A");
+  EXPECT_EQ(rss[0].m_channel, u"\"Q\" & co");
+  EXPECT_EQ(rss.source->m_title, u"\"Q\" & co");
+  // "guid" finds "link": its text as the parser stores it.
+  EXPECT_EQ(rss[0].m_key, u"http://e.org/?a=1&b=2&#38;c=3");
+
+  const Interpreted atom = Interpret(AtomEntry(
+      u"<title>&#233;t&#xE9; &amp;amp;</title><link href=\"http://e.org/?a=1&amp;b=&#50;\"/>"
+      u"<content type=\"html\">&lt;p&gt;&amp;lt;tag&amp;gt; &#169;&lt;/p&gt;</content>"));
+  ASSERT_EQ(atom.articles.size(), 1u);
+  EXPECT_EQ(TitleText(atom[0].m_title), u"\u00e9t\u00e9 &amp;");
+  EXPECT_EQ(atom[0].m_link, u"http://e.org/?a=1&b=2");
+  EXPECT_EQ(atom[0].m_description, u"<p>&lt;tag&gt; \u00a9</p>");
+  EXPECT_EQ(atom[0].m_key, u"&#233;t&#xE9; &amp;@");  // no id, no self link: title@link as ever
+}
+
+// A title is kept as the HTML the feed means and shown as text.
+TEST(InterpretShownTest, TitlesShowAsText) {
+  const struct {
+    std::u16string document;
+    std::u16string shown;
+  } cases[] = {
+      {AtomEntry(u"<title type=\"html\">&lt;b&gt;bold?&lt;/b&gt;</title>"), u"bold?"},
+      {AtomEntry(u"<title type=\"text\">a &lt;b&gt; c</title>"), u"a <b> c"},
+      {AtomEntry(u"<title>AT&amp;T &lt;3</title>"), u"AT&T <3"},
+      {AtomEntry(u"<title type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\"><i>x</i> y</div></title>"),
+       u"x y"},
+      {AtomEntry(u"<title mode=\"escaped\" type=\"text/html\">&lt;b&gt;&amp;amp;&lt;/b&gt;</title>"), u"&"},
+      {RssItem(u"<title>&lt;i&gt;x&lt;/i&gt; &amp;amp; y</title>"), u"x & y"},
+      {RssItem(u"<title>Use &lt;b&gt; for bold</title>"), u"Use <b> for bold"},  // no end tag: text
+      {RssItem(u"<title><![CDATA[Q&A <3]]></title>"), u"Q&A <3"},
+      {RssItem(u"<title></title><media:title>From the media</media:title>"), u"From the media"},
+      {RssItem(u"<description>d</description>"), u"<Untitled>"},
+      {u"{\"version\":\"https://jsonfeed.org/version/1.1\",\"items\":[{\"id\":\"1\",\"title\":\"a <b> &amp;\"}]}",
+       u"a <b> &amp;"},
+  };
+  for (const auto& c : cases) {
+    const Interpreted r = Interpret(c.document);
+    ASSERT_EQ(r.articles.size(), 1u) << Utf16ToUtf8(c.document);
+    EXPECT_EQ(TitleText(r[0].m_title), c.shown) << Utf16ToUtf8(c.document);
+  }
+}
+
+TEST(InterpretShownTest, AnAtomEntryLinksToItsOwnPage) {
+  const struct {
+    std::u16string feedChildren, entryChildren, url, link;
+  } cases[] = {
+      {u"<link rel='self' href='http://e.org/feed'/>",
+       u"<link rel='self' href='http://e.org/e1.atom'/><link rel='alternate' href='http://e.org/1'/>", u"",
+       u"http://e.org/1"},
+      {u"", u"<link rel='enclosure' href='http://e.org/a.mp3'/><link href='http://e.org/2'/>", u"", u"http://e.org/2"},
+      {u"", u"<link rel='alternate' href=''/><link rel='related' href='http://r/'/><link href='http://e.org/3'/>", u"",
+       u"http://e.org/3"},
+      // relative: against the xml:base in scope, then the feed's address
+      {u"", u"<link href='posts/4'/>", u"https://e.org/blog/feed.xml", u"https://e.org/blog/posts/4"},
+      {u"", u"<link href='/4'/>", u"", u"/4"},
+      {u"", u"<link xml:base='../x/' href='5'/>", u"https://e.org/a/b/feed", u"https://e.org/a/x/5"},
+      {u"", u"<link href='6?a=1&amp;b=2'/>", u"http://e.org/", u"http://e.org/6?a=1&b=2"},
+      // no link of its own: the feed's self link, as always; without one
+      // its id when that is a web address
+      {u"<link rel='self' href='http://e.org/feed'/>", u"<id>http://e.org/id/7</id>", u"", u"http://e.org/feed"},
+      {u"", u"<id>http://e.org/id/8</id>", u"", u"http://e.org/id/8"},
+      {u"", u"<id>tag:e.org,2009:9</id>", u"", u""},
+  };
+  for (const auto& c : cases) {
+    const std::u16string doc = u"<feed xml:base='" + std::u16string(c.url.empty() ? u"" : u"") + u"'>" +
+                               c.feedChildren + u"<entry>" + c.entryChildren + u"<title>t</title></entry></feed>";
+    const Interpreted r = Interpret(doc, c.url);
+    ASSERT_EQ(r.articles.size(), 1u) << Utf16ToUtf8(doc);
+    EXPECT_EQ(r[0].m_link, c.link) << Utf16ToUtf8(doc);
+  }
+  // xml:base on the feed and on the entry.
+  const Interpreted based = Interpret(
+      u"<feed xml:base='http://e.org/a/'><entry xml:base='b/'><title>t</title><link href='c.html'/></entry>"
+      u"<entry xml:base='http://other.org/'><title>u</title><link href='/d.html'/></entry></feed>",
+      u"http://ignored.org/feed");
+  ASSERT_EQ(based.articles.size(), 2u);
+  EXPECT_EQ(based[0].m_link, u"http://e.org/a/b/c.html");
+  EXPECT_EQ(based[1].m_link, u"http://other.org/d.html");
+}
+
+TEST(InterpretShownTest, AnAtomEntrysBody) {
+  const struct {
+    std::u16string children, body;
+  } cases[] = {
+      {u"<content type='html'>&lt;p&gt;c&lt;/p&gt;</content><summary>s</summary>", u"<p>c</p>"},
+      {u"<summary type='html'>&lt;p&gt;only a summary&lt;/p&gt;</summary>", u"<p>only a summary</p>"},
+      {u"<content type='html'>  </content><summary>s</summary>", u"s"},
+      {u"<content type='xhtml'><div xmlns='http://www.w3.org/1999/xhtml'><p>In <b>xhtml</b> &amp; &#233;</p></div>"
+       u"</content>",
+       u"<p>In <b>xhtml</b> &amp; &#233;</p>"},
+      {u"<content type='text'>x &lt; y &amp; z\nnext</content>", u"x &lt; y &amp; z<br>\nnext"},
+      {u"<content>plain &lt;b&gt;</content>", u"plain &lt;b&gt;"},  // no type: text
+      {u"<content type='text/plain'>t</content>", u"t"},
+      {u"<content type='application/json'>{\"a\":1}</content>", u"{&quot;a&quot;:1}"},
+      {u"<content type='image/png' src='http://e.org/a.png'/><summary>s</summary>", u"s"},
+      // YouTube
+      {u"<media:group><media:title>t</media:title><media:description>Line one\nLine &amp; two</media:description>"
+       u"</media:group>",
+       u"Line one<br>\nLine &amp; two"},
+      // Atom 0.3
+      {u"<content type='text/html' mode='escaped'>&lt;i&gt;e&lt;/i&gt;</content>", u"<i>e</i>"},
+      {u"<content type='application/xhtml+xml' mode='xml'><div xmlns='http://www.w3.org/1999/xhtml'><i>x</i></div>"
+       u"</content>",
+       u"<i>x</i>"},
+  };
+  for (const auto& c : cases) {
+    const Interpreted r = Interpret(AtomEntry(u"<title>t</title>" + c.children));
+    ASSERT_EQ(r.articles.size(), 1u) << Utf16ToUtf8(c.children);
+    EXPECT_EQ(r[0].m_description, c.body) << Utf16ToUtf8(c.children);
+  }
+}
+
+TEST(InterpretShownTest, TheDateOfEachFormat) {
+  const ScopedTimeZone utc("UTC0");
+  const struct {
+    std::u16string document, dateText;
+  } cases[] = {
+      {AtomEntry(u"<published>2009-05-04T10:00:00Z</published><updated>2010-01-01T00:00:00Z</updated>"),
+       u"2009-05-04T10:00:00Z"},
+      // Atom 0.3
+      {AtomEntry(u"<modified>2009-05-05T10:00:00Z</modified><issued>2009-05-04T10:00:00Z</issued>"
+                 u"<created>2009-05-03T10:00:00Z</created>"),
+       u"2009-05-04T10:00:00Z"},
+      {AtomEntry(u"<created>2009-05-03T10:00:00Z</created><modified>2009-05-05T10:00:00Z</modified>"),
+       u"2009-05-05T10:00:00Z"},
+      {AtomEntry(u"<created>2009-05-03T10:00:00Z</created>"), u"2009-05-03T10:00:00Z"},
+      {RssItem(u"<pubDate>Mon, 04 May 2009 10:00:00 GMT</pubDate><dc:date>2010-01-01T00:00:00Z</dc:date>"),
+       u"Mon, 04 May 2009 10:00:00 GMT"},
+      {RssItem(u"<dc:date>2009-05-04T10:00:00Z</dc:date>"), u"2009-05-04T10:00:00Z"},
+      {RssItem(u"<pubDate> </pubDate><dc:date>2009-05-04T10:00:00Z</dc:date>"), u"2009-05-04T10:00:00Z"},
+  };
+  for (const auto& c : cases) {
+    const Interpreted r = Interpret(c.document);
+    ASSERT_EQ(r.articles.size(), 1u) << Utf16ToUtf8(c.document);
+    EXPECT_EQ(r[0].m_dateText, c.dateText) << Utf16ToUtf8(c.document);
+    EXPECT_TRUE(r[0].m_date.IsValid()) << Utf16ToUtf8(c.document);
+  }
+  // A zone converts; the date sorts at the moment it names.
+  const Interpreted zoned = Interpret(Rss(u"<channel><item><guid>1</guid><pubDate>Tue, 05 May 2009 01:30:00 +0900"
+                                          u"</pubDate></item><item><guid>2</guid><pubDate>Mon, 04 May 2009 "
+                                          u"17:00:00 GMT</pubDate></item></channel>"));
+  ASSERT_EQ(zoned.articles.size(), 2u);
+  EXPECT_EQ(zoned[0].m_date, CDateTime::FromFields({2009, 5, 4, 16, 30, 0}));
+  EXPECT_EQ(CompareDates(zoned[0].m_date, zoned[1].m_date), -1);
+}
+
+TEST(InterpretShownTest, AnRssItemsBodyAndLink) {
+  const struct {
+    std::u16string children, url, link, body;
+  } cases[] = {
+      {u"<description>short</description><content:encoded><![CDATA[<p>full</p>]]></content:encoded>", u"", u"",
+       u"<p>full</p>"},
+      {u"<content:encoded></content:encoded><description>short</description>", u"", u"", u"short"},
+      {u"<itunes:summary>An episode &amp; more</itunes:summary>", u"", u"", u"An episode &amp; more"},
+      // the link, else a guid that is a permalink and a web address
+      {u"<guid>https://e.org/p/1</guid>", u"", u"https://e.org/p/1", u""},
+      {u"<guid isPermaLink='true'> http://e.org/p/2 </guid>", u"", u"http://e.org/p/2", u""},
+      {u"<guid isPermaLink='false'>http://e.org/p/3</guid>", u"", u"", u""},
+      {u"<guid>urn:uuid:4</guid>", u"", u"", u""},
+      {u"<link>http://e.org/5</link><guid>http://e.org/p/5</guid>", u"", u"http://e.org/5", u""},
+      {u"<atom:link rel='alternate' href='http://e.org/6'/>", u"", u"http://e.org/6", u""},
+      // relative, against the feed's address
+      {u"<link>\n  posts/7  \n</link>", u"http://e.org/blog/rss", u"http://e.org/blog/posts/7", u""},
+  };
+  for (const auto& c : cases) {
+    const Interpreted r = Interpret(RssItem(u"<title>t</title>" + c.children), c.url);
+    ASSERT_EQ(r.articles.size(), 1u) << Utf16ToUtf8(c.children);
+    EXPECT_EQ(r[0].m_link, c.link) << Utf16ToUtf8(c.children);
+    EXPECT_EQ(r[0].m_description, c.body) << Utf16ToUtf8(c.children);
+  }
+}
+
+// The parser leaves the document inside an element it takes a declaration
+// (or a comment broken by a ">") for: the feed is looked for inside.
+TEST(InterpretShownTest, TheFeedInsideADoctype) {
+  const std::u16string items = u"<item><title>i</title><guid>g</guid></item>";
+  const std::u16string documents[] = {
+      u"<?xml version=\"1.0\"?>\n<!DOCTYPE rss PUBLIC \"-//Netscape Communications//DTD RSS 0.91//EN\"\n"
+      u" \"http://my.netscape.com/publish/formats/rss-0.91.dtd\">\n<rss version=\"0.91\"><channel><title>D</title>" +
+          items + u"</channel></rss>",
+      u"<!DOCTYPE rss [<!ENTITY a \"x\"><!ENTITY b \"y\">]><rss><channel><title>D</title>" + items + u"</channel></rss>",
+      u"<!--\nExpect: title == '<b>'\n--><rss><channel><title>D</title>" + items + u"</channel></rss>",
+      u"<!DOCTYPE feed><feed><title>D</title><entry><title>i</title><id>g</id></entry></feed>",
+  };
+  for (const std::u16string& doc : documents) {
+    const Interpreted r = Interpret(doc);
+    EXPECT_EQ(r.source->m_commsStatus, kCommsStatusOk) << Utf16ToUtf8(doc);
+    ASSERT_EQ(r.articles.size(), 1u) << Utf16ToUtf8(doc);
+    EXPECT_EQ(r[0].m_title, u"i");
+    EXPECT_EQ(r[0].m_key, u"g");
+    EXPECT_EQ(r.source->m_title, u"D");
+  }
+}
+
+TEST(InterpretShownTest, Rss1) {
+  const ScopedTimeZone utc("UTC0");
+  const std::u16string doc =
+      u"<?xml version=\"1.0\"?>\n<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
+      u"xmlns=\"http://purl.org/rss/1.0/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
+      u"<channel rdf:about=\"http://e.org/\"><title>RDF &amp; co</title><link>http://e.org/</link>"
+      u"<items><rdf:Seq><rdf:li rdf:resource=\"http://e.org/1\"/></rdf:Seq></items></channel>"
+      u"<item rdf:about=\"http://e.org/1\"><title>One</title><link>http://e.org/1</link>"
+      u"<description>short</description><dc:date>2009-05-04T10:00:00+02:00</dc:date></item>"
+      u"<item><title>Two</title><link> http://e.org/2 </link>"
+      u"<content:encoded><![CDATA[<p>full</p>]]></content:encoded><description>short</description></item>"
+      u"<item rdf:about=\"urn:3\"><title>Three</title></item>"
+      u"</rdf:RDF>";
+  Interpreted r = Interpret(doc);
+  EXPECT_TRUE(r.added);
+  EXPECT_EQ(r.source->m_commsStatus, kCommsStatusOk);
+  EXPECT_EQ(r.source->m_title, u"RDF & co");
+  ASSERT_EQ(r.articles.size(), 3u);
+  EXPECT_EQ(r[0].m_key, u"http://e.org/1");
+  EXPECT_EQ(r[1].m_key, u"Two@ http://e.org/2 ");
+  EXPECT_EQ(r[2].m_key, u"urn:3");
+  EXPECT_EQ(r[0].m_description, u"short");
+  EXPECT_EQ(r[1].m_description, u"<p>full</p>");
+  EXPECT_EQ(r[1].m_link, u"http://e.org/2");
+  EXPECT_EQ(r[0].m_date, CDateTime::FromFields({2009, 5, 4, 8, 0, 0}));
+  EXPECT_EQ(r[0].m_channel, u"RDF & co");
+  EXPECT_EQ(r[0].m_sourceText.str().substr(0, 31), u"<item rdf:about=\"http://e.org/1");
+  // The same document again brings nothing new.
+  EXPECT_FALSE(InterpretFeed(*r.manager, *r.source, ParseFeed(SharedText(doc)), 2));
+  EXPECT_EQ(r.source->m_articles.size(), 3u);
+}
+
+TEST(InterpretShownTest, JsonFeed) {
+  const ScopedTimeZone utc("UTC0");
+  for (const std::u16string version : {u"https://jsonfeed.org/version/1", u"https://jsonfeed.org/version/1.1"}) {
+    const std::u16string doc =
+        u"\uFEFF {\"version\": \"" + version + u"\", \"title\": \"JSON & co\", \"home_page_url\": \"https://e.org/\","
+        u" \"items\": [\n"
+        u"  {\"id\": \"1\", \"url\": \"https://e.org/1\", \"title\": \"One\", \"content_html\": \"<p>html</p>\","
+        u" \"content_text\": \"text\", \"date_published\": \"2009-05-04T10:00:00+02:00\"},\n"
+        u"  {\"id\": 2, \"external_url\": \"https://other.org/2\", \"content_text\": \"a < b\\nc\","
+        u" \"summary\": \"s\", \"date_modified\": \"2009-05-05T10:00:00Z\"},\n"
+        u"  {\"id\": \"3\", \"url\": \"posts/3\", \"summary\": \"only a \\\"summary\\\" {}\"},\n"
+        u"  \"not an item\",\n"
+        u"  {\"title\": \"No id\", \"url\": \"https://e.org/4\", \"attachments\": [{\"url\": \"https://e.org/4.mp3\","
+        u" \"mime_type\": \"audio/mpeg\", \"size_in_bytes\": 1024}]}\n"
+        u"]}";
+    Interpreted r = Interpret(doc, u"https://e.org/feed.json");
+    SCOPED_TRACE(Utf16ToUtf8(version));
+    EXPECT_TRUE(r.added);
+    EXPECT_EQ(r.source->m_commsStatus, kCommsStatusOk);
+    EXPECT_EQ(r.source->m_title, u"JSON & co");
+    ASSERT_EQ(r.articles.size(), 4u);
+    EXPECT_EQ(r[0].m_key, u"1");
+    EXPECT_EQ(r[1].m_key, u"2");
+    EXPECT_EQ(r[3].m_key, u"No id@https://e.org/4");
+    EXPECT_EQ(r[0].m_link, u"https://e.org/1");
+    EXPECT_EQ(r[1].m_link, u"https://other.org/2");
+    EXPECT_EQ(r[2].m_link, u"https://e.org/posts/3");
+    EXPECT_EQ(r[0].m_description, u"<p>html</p>");
+    EXPECT_EQ(r[1].m_description, u"a &lt; b<br>\nc");
+    EXPECT_EQ(r[2].m_description, u"only a &quot;summary&quot; {}");
+    EXPECT_EQ(r[1].m_title, u"<Untitled>");
+    EXPECT_EQ(r[0].m_date, CDateTime::FromFields({2009, 5, 4, 8, 0, 0}));
+    EXPECT_EQ(r[1].m_dateText, u"2009-05-05T10:00:00Z");
+    EXPECT_EQ(r[0].m_channel, u"JSON & co");
+    // Each keeps its own JSON as it stands in the document.
+    EXPECT_EQ(r[2].m_sourceText.str(), u"{\"id\": \"3\", \"url\": \"posts/3\", \"summary\": \"only a \\\"summary\\\" {}\"}");
+    EXPECT_TRUE(r[3].m_sourceText.str().starts_with(u"{\"title\": \"No id\""));
+    EXPECT_TRUE(r[3].m_sourceText.str().ends_with(u"\"size_in_bytes\": 1024}]}"));
+    EXPECT_FALSE(InterpretFeed(*r.manager, *r.source, ParseFeed(SharedText(doc)), 2));
+  }
+}
+
+// The keys never move: a data file as the last release wrote it (after
+// adding these documents with its quillbend-cli), updated with the same
+// documents, gains no article and keeps its histories.
+TEST(InterpretKeysTest, ADataFileOfTheLastReleaseGainsNothing) {
+  const std::string folder = std::string(QB_SOURCE_DIR) + "/tests/feeds/data/last-release/";
+  CFeedsManager manager;
+  ASSERT_TRUE(LoadFromBytes(manager, test::ReadFile(folder + "Feeds")).ok());
+  std::vector<CFeedSource*> sources;
+  for (const auto& [id, record] : manager.m_storage.IdIndex()) {
+    if (CFeedSource* s = manager.GetFeedSource(id)) sources.push_back(s);
+  }
+  ASSERT_EQ(sources.size(), 7u);
+  size_t articles = 0;
+  for (CFeedSource* s : sources) {
+    const std::string name = Utf16ToUtf8(s->m_url.substr(s->m_url.rfind(u'/') + 1));
+    SCOPED_TRACE(name);
+    const std::vector<ObjectId> before = s->m_articles;
+    std::vector<std::u16string> keys;
+    for (const auto& [key, entry] : s->m_history) keys.push_back(key);
+    ASSERT_FALSE(before.empty());
+    EXPECT_FALSE(ParseAndInterpret(manager, *s, SharedText(DecodeFeedBytes(test::ReadFile(folder + name))), 9));
+    EXPECT_EQ(s->m_articles, before);
+    std::vector<std::u16string> after;
+    for (const auto& [key, entry] : s->m_history) after.push_back(key);
+    EXPECT_EQ(after, keys);
+    EXPECT_EQ(s->m_commsStatus, kCommsStatusOk);
+    articles += before.size();
+  }
+  EXPECT_EQ(articles, 20u);
 }
 
 TEST_F(InterpretTest, DeepDocumentsAreInterpretedWithoutRecursion) {

@@ -155,6 +155,66 @@ TEST(MarkupTest, EncodeCharRefs) {
   EXPECT_EQ(DecodeCharRefs(EncodeCharRefs(text)), text);
 }
 
+TEST(MarkupTest, DecodeXmlTextDecodesEachReferenceOnce) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"&lt;&gt;&amp;&apos;&quot;", u"<>&'\""},
+      {u"&#39;&#x2019;&#X2019;&#233;", u"'\u2019\u2019\u00e9"},
+      {u"&#128512; &#x1F600;", u"\U0001F600 \U0001F600"},
+      // once: the text "&quot;" written as "&amp;quot;", and so on
+      {u"&amp;quot; &amp;lt;b&amp;gt; &amp;#39; &amp;amp;", u"&quot; &lt;b&gt; &#39; &amp;"},
+      // CDATA stays as it is, "&apos;" in it included
+      {u"a<![CDATA[<b>&amp;&apos;</b>]]>b&amp;", u"a<b>&amp;&apos;</b>b&"},
+      {u"<![CDATA[no end", u"no end"},
+      // what names no character stays as written
+      {u"&#0; &#xD800; &#x110000; &#65 &#; &#x; &nbsp; & &amp", u"&#0; &#xD800; &#x110000; &#65 &#; &#x; &nbsp; & &amp"},
+      {u"&#99999999999999999999;", u"&#99999999999999999999;"},
+      {u"", u""},
+  };
+  for (const auto& [in, want] : cases) EXPECT_EQ(DecodeXmlText(in), want) << Utf16ToUtf8(in);
+}
+
+TEST(MarkupTest, TitlesAreText) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"<b>bold?</b>", u"bold?"},
+      {u"A &amp; B &quot;q&quot; &eacute;t&eacute; &rsquo;s &hellip; &#8211; &#x41;", u"A & B \"q\" \u00e9t\u00e9 \u2019s \u2026 \u2013 A"},
+      {u"Tom & Jerry, AT&T, x < y, 3<4", u"Tom & Jerry, AT&T, x < y, 3<4"},  // nothing that reads as markup
+      {u"line<br>break<BR/>again", u"line break again"},
+      {u"a<!-- note -->b<SPAN class='c'>c</SPAN>", u"abc"},
+      {u"<img src=x>picture<p>para</p>", u"picturepara"},
+      {u"unclosed <b", u"unclosed <b"},
+      {u"&amp;lt;b&amp;gt;", u"&lt;b&gt;"},  // decoded once
+      {u"&nosuch; &nbsp;", u"&nosuch; \u00a0"},
+      // a browser's reading of references to no character, and of 0x80-0x9F
+      {u"&#0;&#xD800;&#x110000;&#1;&#150;&#x92;", u"\uFFFD\uFFFD\uFFFD\u0001\u2013\u2019"},
+      // not HTML's markup
+      {u"<Untitled>", u"<Untitled>"},  // the stand-in for no title
+      {u"&lt;Untitled&gt;", u"<Untitled>"},
+      {u"Tech & <Science> <b>x</b>", u"Tech & <Science> x"},
+      {u"<?pi?><!doctype x><bx>", u"<?pi?><!doctype x><bx>"},
+  };
+  for (const auto& [in, want] : cases) EXPECT_EQ(TitleText(in), want) << Utf16ToUtf8(in);
+  EXPECT_EQ(EscapeHtml(u"<a href=\"x\">&amp;'</a>"), u"&lt;a href=&quot;x&quot;&gt;&amp;amp;'&lt;/a&gt;");
+}
+
+// Text kept as a title shows as itself, and is kept unchanged whenever it
+// already would.
+TEST(MarkupTest, TextAsTitleShowsExactlyTheText) {
+  EXPECT_EQ(TextAsTitle(u"AT&T"), u"AT&T");
+  EXPECT_EQ(TextAsTitle(u"Use <b> for bold"), u"Use &lt;b&gt; for bold");
+  EXPECT_EQ(TextAsTitle(u"&amp;"), u"&amp;amp;");
+  std::mt19937 rng(77);
+  const std::u16string pieces[] = {u"a", u" ", u"&", u"<", u">", u"b", u"amp;", u"#39;", u"/", u"\"",
+                                   u"br", u"!", u"-", u"\u00e9", u"Untitled", u"x;"};
+  for (int n = 0; n < 3000; ++n) {
+    std::u16string text;
+    for (size_t k = rng() % 12; k > 0; --k) text += pieces[rng() % std::size(pieces)];
+    EXPECT_EQ(TitleText(TextAsTitle(text)), text) << Utf16ToUtf8(text);
+    if (TitleText(text) == text) {
+      EXPECT_EQ(TextAsTitle(text), text);
+    }
+  }
+}
+
 TEST(MarkupTest, FindCodeUnit) {
   const std::u16string s = u"0123456789abcdef<ghijklmnop<";
   EXPECT_EQ(FindCodeUnit(s, u'<'), 16u);

@@ -51,6 +51,57 @@ TEST(TextDecodingTest, ChoosesTheDeclaredEncodingOnlyForInvalidUtf8) {
   for (const Case& c : cases) EXPECT_EQ(DecodeFeedBytes(c.bytes, c.httpCharset), c.text) << c.what;
 }
 
+// The text in UTF-16 or UTF-32, in either byte order, with or without a
+// byte-order mark.
+std::string Wide(std::u16string_view text, int width, bool bigEndian, bool mark) {
+  std::u32string units;
+  if (mark) units.push_back(0xFEFF);
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (width == 4 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    units.push_back(c);
+  }
+  std::string out;
+  for (char32_t u : units) {
+    for (int k = 0; k < width; ++k) {
+      const int shift = 8 * (bigEndian ? width - 1 - k : k);
+      out.push_back(static_cast<char>((u >> shift) & 0xFF));
+    }
+  }
+  return out;
+}
+
+TEST(TextDecodingTest, WideEncodingsAreKnownByTheirBytes) {
+  const std::u16string declared = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><rss>\u00e9t\u00e9 \u20ac \U0001F600</rss>";
+  const std::u16string bare = u"\n <rss version=\"2.0\"><channel/></rss>";
+  const std::u16string mislabelled = u"<?xml version=\"1.0\" encoding=\"utf-8\"?><feed/>";
+  for (const std::u16string& text : {declared, bare, mislabelled}) {
+    for (const int width : {2, 4}) {
+      for (const bool bigEndian : {false, true}) {
+        for (const bool mark : {false, true}) {
+          const std::string bytes = Wide(text, width, bigEndian, mark);
+          const std::u16string want = mark ? u"\uFEFF" + text : text;
+          EXPECT_EQ(DecodeFeedBytes(bytes), want) << width << bigEndian << mark << " " << bytes.size();
+          // A server's charset does not change what the bytes show.
+          EXPECT_EQ(DecodeFeedBytes(bytes, "iso-8859-1"), want) << width << bigEndian << mark;
+        }
+      }
+    }
+  }
+  // Not wide: a leading NUL pattern that is no markup, and UTF-8 text.
+  EXPECT_EQ(DecodeFeedBytes(std::string("a\0b\0", 4)), std::u16string(u"a\0b\0", 4));
+  EXPECT_EQ(DecodeFeedBytes(std::string("<\0 \0", 4)), std::u16string(u"<\0 \0", 4));
+  EXPECT_EQ(DecodeFeedBytes("<rss/>"), u"<rss/>");
+  // An odd last byte, and a lone surrogate in UTF-16: replaced, and the
+  // text after it stays in step.
+  EXPECT_EQ(DecodeFeedBytes(std::string("<\0a\0/\0>\0x", 9)), u"<a/>\uFFFD");
+  EXPECT_EQ(DecodeFeedBytes(std::string("<\0a\0\x00\xDC>\0", 8)), u"<a\uFFFD>");
+  // A code point beyond U+10FFFF in UTF-32.
+  EXPECT_EQ(DecodeFeedBytes(std::string("<\0\0\0a\0\0\0\0\0\x11\0>\0\0\0", 16)), u"<a\uFFFD>");
+}
+
 TEST(TextDecodingTest, ValidUtf8) {
   // Runs of ASCII are skipped in blocks: put the interesting byte before,
   // across and after block boundaries.

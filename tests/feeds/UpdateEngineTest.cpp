@@ -55,14 +55,14 @@ class UpdateEngineTest : public ::testing::Test {
   }
 
   void MakeEngine(InterpretFunction interpret = nullptr) {
-    auto fake = std::make_unique<FakeDownloader>();
-    m_fake = fake.get();
+    m_engine.reset();
+    m_fakeOwned = std::make_unique<FakeDownloader>();
+    m_fake = m_fakeOwned.get();
     CUpdateEngine::Hooks hooks;
-    hooks.wake = [this] { ++m_wakes; };
     hooks.sourceApplied = [this](const SourceReport& r) { m_applied.push_back(r); };
     hooks.passFinished = [this](const PassReport& r) { m_finished.push_back(r); };
     hooks.interpret = std::move(interpret);
-    m_engine = std::make_unique<CUpdateEngine>(m_manager, std::move(hooks), std::move(fake));
+    m_engine = std::make_unique<CUpdateEngine>(m_manager, *m_fake, m_queue, std::move(hooks));
   }
 
   ObjectId Add(const std::string& url, int32_t minutes = 15, ObjectId group = 0) {
@@ -71,10 +71,10 @@ class UpdateEngineTest : public ::testing::Test {
     return s->m_id;
   }
 
-  // Completes the i-th request and applies what is ready.
+  // Completes the i-th request and runs the tasks the engine posted.
   void Answer(size_t i, DownloadResult r) {
     m_fake->Complete(i, std::move(r));
-    m_engine->ApplyReady();
+    m_queue.RunPending();
   }
 
   std::vector<ObjectId> AppliedIds() const {
@@ -89,9 +89,10 @@ class UpdateEngineTest : public ::testing::Test {
   RecordingStatus m_status;
   CFeedsManager m_manager;
   ObjectId m_root = 0;
+  CTaskQueue m_queue;
+  std::unique_ptr<FakeDownloader> m_fakeOwned;
   FakeDownloader* m_fake = nullptr;
   std::unique_ptr<CUpdateEngine> m_engine;
-  std::atomic<int> m_wakes{0};
   std::vector<SourceReport> m_applied;
   std::vector<PassReport> m_finished;
 };
@@ -344,9 +345,10 @@ TEST_F(UpdateEngineTest, CancelAbandonsThePass) {
   Add("s2");
   Add("s3");
   ASSERT_TRUE(m_engine->UpdateAll(true));
-  Answer(0, FakeDownloader::Body(Rss("One", {"1"})));
+  m_fake->Complete(0, FakeDownloader::Body(Rss("One", {"1"})));
+  EXPECT_EQ(m_queue.Pending(), 1u) << "an arrival posts a task to the owner";
+  m_queue.RunPending();
   ASSERT_EQ(AppliedIds(), std::vector<ObjectId>{s1});
-  EXPECT_EQ(m_wakes, 1) << "each arrival wakes the owner";
   const uint64_t changes = m_manager.ChangeCount();
 
   m_engine->Cancel();
@@ -356,9 +358,9 @@ TEST_F(UpdateEngineTest, CancelAbandonsThePass) {
   EXPECT_TRUE(m_finished[0].cancelled);
   EXPECT_TRUE(m_finished[0].news) << "what was applied stays";
   EXPECT_EQ(m_status.texts.back(), kStatusReady);
-  const int wakes = m_wakes;
-  Answer(1, FakeDownloader::Body(Rss("Two", {"2"})));
-  EXPECT_EQ(m_wakes, wakes);
+  EXPECT_FALSE(m_fake->Running(1));
+  m_fake->Complete(1, FakeDownloader::Body(Rss("Two", {"2"})));
+  EXPECT_EQ(m_queue.Pending(), 0u);
   EXPECT_EQ(m_manager.ChangeCount(), changes);
 
   // A new pass takes every source again.
@@ -471,7 +473,7 @@ TEST_F(UpdateEngineTest, EachFailureHasAReasonBesideTheStoredStatus) {
   };
   const Case cases[] = {
       {FakeDownloader::Failure(DownloadError::HostNotFound), u"host not found", kCommsStatusNotUnderstood},
-      {FakeDownloader::Failure(DownloadError::TimedOut), u"timed out", kCommsStatusNotUnderstood},
+      {FakeDownloader::Failure(DownloadError::TimedOut), u"did not answer in time", kCommsStatusNotUnderstood},
       {FakeDownloader::Body("<html>gone</html>", 410), u"HTTP status 410", kCommsStatusNotUnderstood},
       {FakeDownloader::Body("<html>a page</html>"), u"not a feed", kCommsStatusNotUnderstood},
       {FakeDownloader::Body("throw"), u"transfer failed", kCommsDownloadError},
@@ -500,7 +502,9 @@ TEST_F(UpdateEngineTest, RetryAfterHoldsBackEvenForcedUpdates) {
   busy.retryAfter = "120";
   Answer(0, busy);
   EXPECT_EQ(m_applied.back().retryUntil, m_now + 120);
-  EXPECT_EQ(m_applied.back().reason, u"HTTP status 503");
+  EXPECT_EQ(m_applied.back().reason,
+            u"HTTP status 503; the server allows the next try at " +
+                CDateTime::FromTime(m_now + 120).Format());
 
   m_now += 60;
   ASSERT_TRUE(m_engine->UpdateAll(true));
@@ -528,36 +532,137 @@ TEST_F(UpdateEngineTest, AnUnchangedDocumentLeavesTheChangeCount) {
   EXPECT_FALSE(m_finished.back().news);
 }
 
-// Exit during a pass: the real transfers end within a second of Cancel.
+TEST_F(UpdateEngineTest, SourcesWithoutAnAddressAreNeverFetched) {
+  CFeedSource* welcome = m_manager.AddSource(m_root, u"");
+  welcome->m_title = u"Welcome!";
+  const ObjectId fed = Add("u");
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+  EXPECT_EQ(m_fake->Urls(), std::vector<std::string>{"u"});
+  Answer(0, FakeDownloader::Body(Rss("T", {"1"})));
+  EXPECT_FALSE(m_engine->Busy());
+  EXPECT_EQ(AppliedIds(), std::vector<ObjectId>{fed});
+  // Nothing failed, so it carries no warning.
+  EXPECT_EQ(m_engine->Validators().Find(welcome->m_id, u""), nullptr);
+  // Alone, it makes a pass with nothing to fetch.
+  m_applied.clear();
+  ASSERT_TRUE(m_engine->UpdateSources({welcome->m_id}, true));
+  EXPECT_FALSE(m_engine->Busy());
+  EXPECT_TRUE(m_applied.empty());
+  EXPECT_EQ(m_fake->StartedCount(), 1u);
+}
+
+TEST_F(UpdateEngineTest, TheLastAttemptIsKeptWithTheValidators) {
+  const ObjectId id = Add("u");
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+  Answer(0, FakeDownloader::Failure(DownloadError::HostNotFound));
+  const SourceUpdateState* failed = m_engine->Validators().Find(id, u"u");
+  ASSERT_NE(failed, nullptr);
+  EXPECT_EQ(failed->failure, u"host not found");
+  EXPECT_EQ(failed->lastAttempt, m_now);
+  EXPECT_EQ(failed->lastSuccess, 0);
+  EXPECT_EQ(failed->failures, 1u);
+
+  m_now += 100;
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+  DownloadResult ok = FakeDownloader::Body(Rss("T", {"1"}));
+  ok.etag = "\"v1\"";
+  Answer(1, ok);
+  const SourceUpdateState* fine = m_engine->Validators().Find(id, u"u");
+  ASSERT_NE(fine, nullptr);
+  EXPECT_EQ(fine->failure, u"");
+  EXPECT_EQ(fine->lastAttempt, m_now);
+  EXPECT_EQ(fine->lastSuccess, m_now);
+  EXPECT_EQ(fine->failures, 0u);
+  EXPECT_EQ(fine->etag, "\"v1\"");
+
+  // Clearing the history forgets the validators, not how the source did.
+  m_engine->ForgetSource(id);
+  ASSERT_NE(m_engine->Validators().Find(id, u"u"), nullptr);
+  EXPECT_EQ(m_engine->Validators().Find(id, u"u")->etag, "");
+  EXPECT_EQ(m_engine->Validators().Find(id, u"u")->lastSuccess, m_now);
+}
+
+TEST_F(UpdateEngineTest, ADocumentAlreadyFetchedIsAppliedWithoutAskingAgain) {
+  const ObjectId id = Add("http://x/feed");
+  DownloadResult fetched = FakeDownloader::Body(Rss("Fetched", {"1", "2"}));
+  fetched.etag = "\"e\"";
+  ASSERT_TRUE(m_engine->UpdateSourceFrom(id, u"http://x/feed", fetched));
+  m_queue.RunPending();
+  EXPECT_EQ(m_fake->StartedCount(), 0u);
+  EXPECT_FALSE(m_engine->Busy());
+  EXPECT_EQ(m_manager.GetFeedSource(id)->m_title, u"Fetched");
+  EXPECT_EQ(m_manager.GetFeedSource(id)->m_articles.size(), 2u);
+  ASSERT_EQ(m_finished.size(), 1u);
+  EXPECT_EQ(m_finished[0].added, 2);
+  // Its validators serve the next update, as for any download.
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+  EXPECT_EQ(m_fake->Request(0).etag, "\"e\"");
+  Answer(0, FakeDownloader::Body("", 304));
+
+  // A document of another address, or a transfer that failed, is not used.
+  const ObjectId other = Add("http://y/feed");
+  ASSERT_TRUE(m_engine->UpdateSourceFrom(other, u"http://x/feed", fetched));
+  EXPECT_EQ(m_fake->Urls().back(), "http://y/feed");
+  Answer(1, FakeDownloader::Body(Rss("Y", {"y"})));
+  EXPECT_EQ(m_manager.GetFeedSource(other)->m_title, u"Y");
+  ASSERT_TRUE(m_engine->UpdateSourceFrom(other, u"http://y/feed", FakeDownloader::Failure(DownloadError::Refused)));
+  EXPECT_EQ(m_fake->StartedCount(), 3u);
+
+  // Joining a pass that runs, it is applied in its turn, after the source
+  // the pass waits for.
+  const ObjectId third = Add("http://z/feed");
+  ASSERT_TRUE(m_engine->UpdateSourceFrom(third, u"http://z/feed", FakeDownloader::Body(Rss("Z", {"z"}))));
+  m_queue.RunPending();
+  EXPECT_TRUE(m_manager.GetFeedSource(third)->m_articles.empty());
+  Answer(2, FakeDownloader::Body(Rss("Y", {"y"})));
+  EXPECT_FALSE(m_engine->Busy());
+  EXPECT_EQ(m_manager.GetFeedSource(third)->m_title, u"Z");
+  EXPECT_EQ(AppliedIds().back(), third);
+  EXPECT_EQ(m_fake->StartedCount(), 3u);
+}
+
+// Exit during a pass: the real transfers end within a second of Cancel,
+// and a pass on the same pool of another owner is left alone.
 TEST(UpdateEngineNetworkTest, CancelEndsRealTransfersWithinASecond) {
   using namespace std::chrono_literals;
   test::HttpServer server;
   test::HttpResponse silent;
   silent.neverAnswer = true;
   server.Set("/silent", silent);
+  test::HttpResponse slow = test::HttpResponse::Ok(Rss("Slow", {"1"}));
+  slow.delay = 300ms;
+  server.Set("/slow", slow);
   CFeedsManager m;
   m.FixUpAfterLoad();
   for (int i = 0; i < 3; ++i) m.AddSource(m.m_rootGroups.front(), server.Url16("/silent"));
-  std::atomic<int> wakes{0};
-  CUpdateEngine::Hooks hooks;
-  hooks.wake = [&] { ++wakes; };
-  CUpdateEngine engine(m, std::move(hooks));
+  CFeedsManager other;
+  other.FixUpAfterLoad();
+  const ObjectId slowSource = other.AddSource(other.m_rootGroups.front(), server.Url16("/slow"))->m_id;
+
+  CDownloadPool pool;
+  CTaskQueue queue;
+  CUpdateEngine engine(m, pool, queue);
+  CUpdateEngine neighbour(other, pool, queue);
   ASSERT_TRUE(engine.UpdateAll(true));
+  ASSERT_TRUE(neighbour.UpdateAll(true));
   const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (server.Counts().accepted < 3 && std::chrono::steady_clock::now() < deadline) {
+  while (server.Counts().accepted < 4 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(5ms);
   }
-  ASSERT_EQ(server.Counts().open, 3);
+  ASSERT_EQ(server.Counts().accepted, 4);
 
   const auto start = std::chrono::steady_clock::now();
   engine.Cancel();
   EXPECT_FALSE(engine.Busy());
-  while (server.Counts().open > 0 && std::chrono::steady_clock::now() - start < 5s) {
+  while (server.Counts().open > 1 && std::chrono::steady_clock::now() - start < 5s) {
     std::this_thread::sleep_for(5ms);
   }
-  EXPECT_EQ(server.Counts().open, 0);
+  EXPECT_LE(server.Counts().open, 1);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-  EXPECT_EQ(wakes, 0);
+  // The neighbour's transfer was not touched: its pass ends with the feed.
+  ASSERT_TRUE(queue.RunUntil([&] { return !neighbour.Busy(); }, 10s));
+  EXPECT_EQ(other.GetFeedSource(slowSource)->m_articles.size(), 1u);
+  EXPECT_EQ(queue.Pending(), 0u);
 }
 
 }  // namespace

@@ -18,13 +18,15 @@ namespace {
 
 CValidatorStore SampleStore() {
   CValidatorStore store;
-  SourceFetchState& a = store.Get(7, u"http://example.org/feed?a=1&b=%20");
+  SourceUpdateState& a = store.Get(7, u"http://example.org/feed?a=1&b=%20");
   a.etag = "W/\"x y=z%\"";
   a.lastModified = "Tue, 05 May 2009 10:00:00 GMT";
-  SourceFetchState& b = store.Get(0xFFFFFFFFu, u"http://caf\u00E9.example/\U0001F600");
+  SourceUpdateState& b = store.Get(0xFFFFFFFFu, u"http://caf\u00E9.example/\U0001F600");
   b.failures = 3;
-  b.lastFailure = 1'600'000'000;
+  b.lastAttempt = 1'600'000'000;
+  b.lastSuccess = 1'500'000'000;
   b.retryUntil = 1'600'000'600;
+  b.failure = u"HTTP status 429; the server allows the next try at 13.09.2020 12:36 \u00E9 %=";
   store.Get(12, u"");  // all empty
   DataFileFingerprint f;
   f.present = true;
@@ -72,7 +74,10 @@ TEST(ValidatorsTest, DamagedCacheTextIsRefusedOrLosesOnlyWholeSources) {
     }
   }
   const std::string damaged[] = {
-      "Quillbend fetch state 2\nfile 0 0 0 0 0 0 0 0\n",
+      "Quillbend fetch state 3\nfile 0 0 0 0 0 0 0 0\n",
+      "Quillbend fetch state 2\nfile 0 0 0 0 0 0 0 0\nsource 5 0 0 0 = = =\n",
+      "Quillbend fetch state 2\nfile 0 0 0 0 0 0 0 0\nsource 5 0 0 0 x = = = =\n",
+      "Quillbend fetch state 2\nfile 0 0 0 0 0 0 0 0\nsource 5 0 0 0 0 = = = %\n",
       "Quillbend fetch state 1\nfile 2 0 0 0 0 0 0 0\n",
       "Quillbend fetch state 1\nfile 0 0 0 0 0 0 0\n",
       "Quillbend fetch state 1\nfile 0 0 0 0 0 0 0 0\nsource 0 0 0 0 = = =\n",
@@ -86,6 +91,24 @@ TEST(ValidatorsTest, DamagedCacheTextIsRefusedOrLosesOnlyWholeSources) {
     CValidatorStore read;
     EXPECT_FALSE(read.Deserialize(d)) << d;
   }
+}
+
+// A file written before the outcome of the last attempt was kept: its
+// sources read as they were, their latest failure as the last attempt.
+TEST(ValidatorsTest, AnOlderCacheFileStillReads) {
+  CValidatorStore read;
+  ASSERT_TRUE(read.Deserialize("Quillbend fetch state 1\nfile 1 2 3 4 5 6 7 8\n"
+                               "source 9 2 1600000000 1600000600 =http://a/%20b =%22e%22 =m\n"));
+  const SourceUpdateState* s = read.Find(9, u"http://a/ b");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->failures, 2u);
+  EXPECT_EQ(s->lastAttempt, 1'600'000'000);
+  EXPECT_EQ(s->retryUntil, 1'600'000'600);
+  EXPECT_EQ(s->etag, "\"e\"");
+  EXPECT_EQ(s->lastModified, "m");
+  EXPECT_EQ(s->failure, u"");
+  EXPECT_EQ(s->lastSuccess, 0);
+  EXPECT_EQ(read.DataFile().inode, 3u);
 }
 
 TEST(ValidatorsTest, StateBelongsToOneAddress) {
@@ -136,9 +159,9 @@ TEST(ValidatorsTest, BackoffAndRetryAfterTimes) {
   for (const Retry& r : retries) EXPECT_EQ(ParseRetryAfter(r.value, now), r.until) << r.value;
 
   CValidatorStore store;
-  SourceFetchState& s = store.Get(1, u"u");
+  SourceUpdateState& s = store.Get(1, u"u");
   s.failures = 2;
-  s.lastFailure = now;
+  s.lastAttempt = now;
   struct Hold {
     int64_t at;
     bool force;
@@ -194,11 +217,12 @@ TEST(ValidatorsTest, ValidatorsCountOnlyWithTheFileTheyWereSavedWith) {
   const std::string cache = dir.File("cache/state");
   test::WriteFile(data, "model");
   CValidatorStore store;
-  SourceFetchState& s = store.Get(1, u"u");
+  SourceUpdateState& s = store.Get(1, u"u");
   s.etag = "e";
   s.lastModified = "m";
   s.failures = 2;
-  s.lastFailure = 100;
+  s.lastAttempt = 100;
+  s.failure = u"host not found";
   s.retryUntil = 200;
   store.SetDataFile(DataFileFingerprint::Of(data));
   ASSERT_TRUE(store.Save(cache));
@@ -218,11 +242,12 @@ TEST(ValidatorsTest, ValidatorsCountOnlyWithTheFileTheyWereSavedWith) {
   for (const auto& v : voiding) {
     CValidatorStore read;
     read.Load(cache, v.file, v.whole);
-    const SourceFetchState* r = read.Find(1, u"u");
+    const SourceUpdateState* r = read.Find(1, u"u");
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(r->etag.empty());
     EXPECT_TRUE(r->lastModified.empty());
     EXPECT_EQ(r->failures, 2u) << "the back-off stays";
+    EXPECT_EQ(r->failure, u"host not found") << "and so does the warning";
     EXPECT_EQ(r->retryUntil, 200);
     EXPECT_EQ(read.DataFile(), v.whole ? v.file : DataFileFingerprint{});
   }

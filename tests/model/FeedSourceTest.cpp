@@ -33,25 +33,17 @@ class FeedSourceTest : public ::testing::Test {
   CFeedSource* m_source = nullptr;
 };
 
-TEST_F(FeedSourceTest, NewRecordsHaveTheirDefaults) {
-  const CFeedSource s;
-  EXPECT_TRUE(s.m_title.empty() && s.m_url.empty() && s.m_commsStatus.empty());
-  EXPECT_FALSE(s.m_autoName);
-  EXPECT_EQ(s.m_sortColumn, 0);
-  EXPECT_EQ(s.m_sortDirection, kSortAscending);
-  EXPECT_EQ(s.m_refreshInterval, 15);
-  EXPECT_TRUE(s.m_history.empty() && s.m_articles.empty());
-  EXPECT_EQ(s.m_lastUpdateTick, 0u);
-
-  const CFeed f;
-  EXPECT_FALSE(f.m_read);
-  EXPECT_TRUE(f.m_date.IsValid());
-  EXPECT_EQ(f.m_date.GetOleDate(), 0.0);
-  EXPECT_TRUE(f.m_title.empty() && f.m_key.empty() && f.m_sourceText.empty());
-
-  const CGroup g;
-  EXPECT_TRUE(g.m_expanded);
-  EXPECT_TRUE(g.m_name.empty() && g.m_sources.empty() && g.m_childGroups.empty());
+// A source the user adds lists its newest articles first, whether it is
+// subscribed to or imported; the records a data file holds keep their own.
+TEST_F(FeedSourceTest, NewSourcesSortNewestFirst) {
+  const ObjectId group = m_manager.AddGroup(0, u"G")->m_id;
+  const CFeedSource* subscribed = m_manager.SubscribeSource(group, u"http://example.com/new");
+  const CFeedSource* imported = m_manager.AddSource(group, u"http://example.com/imported");
+  for (const CFeedSource* s : {subscribed, imported}) {
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->m_sortColumn, kSortColumnDate);
+    EXPECT_EQ(s->m_sortDirection, kSortDescending);
+  }
 }
 
 TEST_F(FeedSourceTest, EvictsOldestFirstAndTiesInOrderOfAddition) {

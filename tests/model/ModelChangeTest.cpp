@@ -109,7 +109,7 @@ TEST_F(ModelChangeTest, EachOperationReportsWhatItChanged) {
       {"a group expanded", [&] { m.SetExpanded(group, false); },
        [&] { return std::vector<ChangeEntry>{{ChangeKind::GroupChanged, kGroupExpanded, group}}; }},
       {"the same expanded flag", [&] { m.SetExpanded(group, false); }, [] { return std::vector<ChangeEntry>{}; }},
-      {"a sort", [&] { m.SetSort({s1, s2, 0xDEAD}, 2, kSortDescending); },
+      {"a sort", [&] { m.SetSort({s1, s2, 0xDEAD}, 1, kSortAscending); },
        [&] {
          return std::vector<ChangeEntry>{{ChangeKind::SourceChanged, kSourceSort, s1},
                                          {ChangeKind::SourceChanged, kSourceSort, s2}};

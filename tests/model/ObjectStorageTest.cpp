@@ -6,7 +6,6 @@
 
 #include "model/FeedsManager.h"
 #include "model/Random.h"
-#include "model/VectorIterator.h"
 
 namespace qb {
 namespace {
@@ -71,26 +70,6 @@ TEST(ObjectStorageTest, LookupRegisterAndRemove) {
   store.Remove(42);
   EXPECT_EQ(store.Lookup(42), nullptr);
   EXPECT_EQ(store.Size(), 0u);
-}
-
-TEST(VectorIteratorTest, WalksInOrderAndYieldsZeroPastTheEnd) {
-  IdList empty;
-  VectorIterator<ObjectId> none(empty);
-  EXPECT_EQ(none.Count(), 0u);
-  EXPECT_FALSE(none.IsValid());
-  EXPECT_EQ(none.Current(), 0u);
-
-  IdList ids{5, 6, 7};
-  std::vector<ObjectId> walked;
-  for (VectorIterator<ObjectId> it(ids); it.IsValid(); it.Advance()) walked.push_back(it.Current());
-  EXPECT_EQ(walked, ids);
-
-  VectorIterator<ObjectId> own(IdList{1, 2});
-  own.Advance();
-  own.Advance();
-  own.Advance();
-  EXPECT_FALSE(own.IsValid());
-  EXPECT_EQ(own.Current(), 0u);
 }
 
 // Each manager's walks and counts resolve identifiers in its own store, and

@@ -91,6 +91,66 @@ TEST(OpmlTest, ExportThenImportIntoAnEmptyModelGivesTheSameTree) {
   EXPECT_EQ(Describe(copy), Describe(m));
 }
 
+// A fresh install has one root group "All Sources" holding the welcome
+// page; the window imports into the selected group (there: that root
+// group), the command line into the first root group. Either way the
+// export comes back as the tree it was written from, and a second import
+// adds nothing.
+TEST(OpmlTest, AnExportImportsIntoAFreshInstallAsTheSameTree) {
+  CFeedsManager m;
+  m.SeedRandom(5);
+  CGroup* all = m.AddGroup(0, u"All Sources");
+  CGroup* tech = m.AddGroup(all->m_id, u"Tech");
+  m.AddGroup(tech->m_id, u"Deep");
+  m.AddSource(tech->m_id, u"http://t.example/feed")->m_title = u"T";
+  m.AddSource(all->m_id, u"http://a.example/feed")->m_title = u"A";
+  CGroup* news = m.AddGroup(0, u"News");
+  m.AddSource(news->m_id, u"http://n.example/feed")->m_title = u"N";
+  for (ObjectId id : {tech->m_sources[0], all->m_sources[0], news->m_sources[0]}) {
+    m.GetFeedSource(id)->m_autoName = false;
+  }
+  const QByteArray xml = ExportOpml(m, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+
+  for (bool intoFirstRootGroup : {false, true}) {
+    SCOPED_TRACE(intoFirstRootGroup ? "into the first root group" : "at the root level");
+    CFeedsManager fresh;
+    fresh.SeedRandom(6);
+    fresh.FixUpAfterLoad();
+    const ObjectId root = fresh.m_rootGroups.front();
+    CFeedSource* welcome = fresh.AddSource(root, u"");
+    welcome->m_title = u"Welcome!";
+    welcome->m_autoName = false;
+    const OpmlImportResult r = ImportOpml(fresh, xml, intoFirstRootGroup ? root : 0);
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.groupsAdded, 3) << "All Sources is merged into";
+    EXPECT_EQ(r.feedsAdded, 3);
+    EXPECT_EQ(Describe(fresh),
+              "G All Sources\n"
+              "  G Tech\n"
+              "    G Deep\n"
+              "    S T <http://t.example/feed>\n"
+              "  S A <http://a.example/feed>\n"
+              "  S Welcome! <>\n"
+              "G News\n"
+              "  S N <http://n.example/feed>\n");
+    const std::string once = Describe(fresh);
+    const OpmlImportResult again = ImportOpml(fresh, xml, intoFirstRootGroup ? root : 0);
+    ASSERT_TRUE(again.ok);
+    EXPECT_EQ(again.feedsAdded + again.groupsAdded, 0);
+    EXPECT_EQ(Describe(fresh), once);
+  }
+
+  // A file that only looks the same but comes from another reader goes
+  // where it is put.
+  QByteArray foreign = xml;
+  foreign.replace("Quillbend subscriptions", "My feeds");
+  CFeedsManager other;
+  other.SeedRandom(7);
+  other.FixUpAfterLoad();
+  ASSERT_TRUE(ImportOpml(other, foreign, other.m_rootGroups.front()).ok);
+  EXPECT_EQ(Describe(other).substr(0, 30), "G All Sources\n  G All Sources\n");
+}
+
 TEST(OpmlTest, FilesAsOtherReadersWriteThem) {
   struct Case {
     const char* name;

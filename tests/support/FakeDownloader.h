@@ -15,12 +15,14 @@ class FakeDownloader : public IDownloader {
  public:
   void Start(DownloadRequest request, Done done) override {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_started.push_back({std::move(request), std::move(done), m_generation, false});
+    m_started.push_back({std::move(request), std::move(done), false});
   }
 
-  void CancelAll() override {
+  void Cancel(uint64_t group) override {
     std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_generation;
+    for (Started& s : m_started) {
+      if (s.request.group == group) s.ended = true;
+    }
     ++m_cancels;
   }
 
@@ -29,9 +31,14 @@ class FakeDownloader : public IDownloader {
   void Complete(size_t i, DownloadResult result) {
     std::lock_guard<std::mutex> lock(m_mutex);
     Started& s = m_started.at(i);
-    if (s.ended || s.generation != m_generation) return;
+    if (s.ended) return;
     s.ended = true;
     s.done(std::move(result));
+  }
+  // Whether the i-th transfer is still running (not ended, not cancelled).
+  bool Running(size_t i) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_started.at(i).ended;
   }
 
   size_t StartedCount() const {
@@ -72,12 +79,10 @@ class FakeDownloader : public IDownloader {
   struct Started {
     DownloadRequest request;
     Done done;
-    int generation;
     bool ended;
   };
   mutable std::mutex m_mutex;
   std::vector<Started> m_started;
-  int m_generation = 0;
   int m_cancels = 0;
 };
 

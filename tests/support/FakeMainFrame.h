@@ -1,18 +1,17 @@
-// A stand-in for the main frame: owns the model and the three panes, wired
-// as the frame wires them (the real commands and pane router), records what
-// the panes and commands ask of the frame, and answers message boxes,
-// dialogs, menus and updates without a person or a network.
+// A stand-in for the main frame: owns the model and the panes, made and
+// wired by the frame's own CPanes (the real commands and pane router),
+// records what the panes and commands ask of the frame, and answers message
+// boxes, dialogs, menus and updates without a person or a network.
 #pragma once
 
 #include <QWidget>
-#include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "app/Commands.h"
 #include "app/PaneRouter.h"
+#include "app/Panes.h"
 #include "model/FeedsManager.h"
 #include "tests/support/FakeDesktop.h"
 #include "tests/support/FakeUpdater.h"
@@ -31,45 +30,34 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
     Attach(&model);
   }
 
-  ~FakeMainFrame() {
-    router.reset();
-    view.reset();
-    list.reset();
-    tree.reset();
-  }
+  ~FakeMainFrame() { panes.reset(); }
 
   // withPage: also the article pane (starts the web engine).
   void CreateViews(bool withPage = false) {
     window.resize(800, 600);
-    tree = std::make_unique<CSourceListView>(*this, &window);
-    list = std::make_unique<CFeedListView>(*this, &window);
-    if (withPage) view = std::make_unique<CFeedView>(*this, &window);
-    router = std::make_unique<CPaneRouter>(*this, *tree, *list, view.get(), commands);
+    panes = std::make_unique<CPanes>(*this, *this, &window, withPage);
+    tree = &panes->Tree();
+    list = &panes->List();
+    view = panes->Page();
+    commands = &panes->Commands();
+    router = &panes->Router();
     tree->resize(200, 400);
+    panes->ListPane().resize(500, 300);
     list->resize(500, 300);
-    list->InitialUpdate();
-    tree->InitialUpdate();
+    panes->InitialUpdate();
   }
 
   CFeedsManager& Model() override { return model; }
   IDesktop& Desktop() override { return *this; }
   void ScheduleSave() override { ++saves; }
   void SetStatusText(const std::u16string& text) override { status.push_back(text); }
-  void StartFrameTimer(FrameTimer timer) override {
-    active.insert(timer);
-    ++starts[timer];
-  }
-  void StopFrameTimer(FrameTimer timer) override { active.erase(timer); }
-  bool IsFrameTimerActive(FrameTimer timer) const override { return active.count(timer) != 0; }
   void SetNewArticles(bool on) override { newArticles = on; }
   void PostSavePlacement() override { ++placementPosts; }
   QWidget* Window() override { return &window; }
-  SourceUpdateState SourceState(ObjectId source) const override { return StateOf(source); }
 
-  // What the frame does when a timer fires.
-  void Fire(FrameTimer timer) {
-    if (!IsFrameTimerActive(timer)) return;
-    if (timer == FrameTimer::MarkRead) list->MarkPendingRead();
+  // The list's mark-read delay is over, without waiting for it.
+  void FireMarkRead() {
+    if (list->MarkReadPending()) list->MarkPendingRead();
   }
 
   // --- model building
@@ -82,6 +70,9 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
     CFeedSource* s = model.AddSource(group, u"http://example.com/" + title);
     s->m_title = title;
     s->m_autoName = false;
+    // As stored sources often are: by title, A to Z.
+    s->m_sortColumn = 0;
+    s->m_sortDirection = kSortAscending;
     return s;
   }
   CFeed* Article(CFeedSource* s, const std::u16string& title, bool read = false,
@@ -98,18 +89,18 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
 
   CFeedsManager model;
   QWidget window;
-  CCommands commands{*this, *this};
-  std::unique_ptr<CSourceListView> tree;
-  std::unique_ptr<CFeedListView> list;
-  std::unique_ptr<CFeedView> view;
-  std::unique_ptr<CPaneRouter> router;
+  std::unique_ptr<CPanes> panes;
+  // What `panes` holds, once CreateViews has made them.
+  CSourceListView* tree = nullptr;
+  CFeedListView* list = nullptr;
+  CFeedView* view = nullptr;
+  CCommands* commands = nullptr;
+  CPaneRouter* router = nullptr;
 
   int saves = 0;
   int placementPosts = 0;
   bool newArticles = true;
   std::vector<std::u16string> status;
-  std::set<FrameTimer> active;
-  std::map<FrameTimer, int> starts;
 };
 
 // The labels of an item's children, in order.

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "app/CoreBridge.h"
+#include "app/QtExecutor.h"
 #include "model/FeedsManager.h"
 
 namespace qb::test {
@@ -44,6 +46,24 @@ class FakeUpdater : public IFeedUpdater {
     });
     return true;
   }
+  bool UpdateSourceFrom(ObjectId source, const std::u16string& fetchedUrl,
+                        const DownloadResult& document) override {
+    ++prefetchedUpdates;
+    if (m_passOn != nullptr && !updateSource) {
+      updateSourceCalls.push_back({source, true});
+      return m_passOn->UpdateSourceFrom(source, fetchedUrl, document);
+    }
+    return UpdateSources({source}, true);
+  }
+  // Real searches (tests serve the pages from a loopback server).
+  std::unique_ptr<CFeedDiscovery> NewDiscovery() override {
+    if (m_passOn != nullptr) return m_passOn->NewDiscovery();
+    if (!m_pool) {
+      m_executor = std::make_unique<CQtExecutor>();
+      m_pool = std::make_unique<CDownloadPool>();
+    }
+    return std::make_unique<CFeedDiscovery>(*m_pool, *m_executor);
+  }
   bool Busy() const override { return m_passOn != nullptr && m_passOn->Busy(); }
   SourceUpdateState StateOf(ObjectId source) const override {
     auto it = states.find(source);
@@ -73,6 +93,8 @@ class FakeUpdater : public IFeedUpdater {
   std::vector<std::pair<ObjectId, bool>> updateSourceCalls;
   std::vector<ObjectId> forgotten;
   int sourcesRemovedCalls = 0;
+  // Updates that came with the document the add-feed search fetched.
+  int prefetchedUpdates = 0;
   int cancels = 0;
   // What StateOf answers for a source (before asking the updater passed on).
   std::unordered_map<ObjectId, SourceUpdateState> states;
@@ -112,6 +134,8 @@ class FakeUpdater : public IFeedUpdater {
         if (const CFeedSource* s = m_model->GetFeedSource(id)) {
           report.title = s->m_title;
           report.commsStatus = s->m_commsStatus;
+          const size_t was = before.count(id) != 0 ? before[id] : 0;
+          report.added = s->m_articles.size() > was ? static_cast<int>(s->m_articles.size() - was) : 0;
         }
       }
       if (m_listener.sourceApplied) m_listener.sourceApplied(report);
@@ -122,6 +146,8 @@ class FakeUpdater : public IFeedUpdater {
   IFeedUpdater* m_passOn;
   CFeedsManager* m_model = nullptr;
   Listener m_listener;
+  std::unique_ptr<CQtExecutor> m_executor;
+  std::unique_ptr<CDownloadPool> m_pool;
 };
 
 }  // namespace qb::test

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ScopedTimeZone.h"
 #include "tests/support/TempDir.h"
 #include "tools/Cli.h"
 
@@ -84,6 +85,7 @@ TEST_F(FeedCommandsTest, ParsePrintsDeepTrees) {
 }
 
 TEST_F(FeedCommandsTest, InterpretPrintsTheArticlesAndTheSource) {
+  const test::ScopedTimeZone utc("UTC0");
   const std::string feed =
       "<rss version=\"2.0\"><channel><title> News </title>"
       "<item><title>One</title><link>L1</link><guid>g1</guid>"
@@ -108,6 +110,45 @@ TEST_F(FeedCommandsTest, InterpretPrintsTheArticlesAndTheSource) {
             R"("commsStatus":"Comms status: ERROR - unable to understand feed contents",)"
             R"("tickSet":false,"title":"Mine"}})"
             "\n");
+}
+
+// A JSON Feed: interpret prints what it prints for any feed; parse prints
+// the members read of each item and its JSON as it stands.
+TEST_F(FeedCommandsTest, JsonFeedsAreReadToo) {
+  const test::ScopedTimeZone tokyo("JST-9");
+  const std::string feed =
+      "{\"version\":\"https://jsonfeed.org/version/1.1\",\"title\":\"J\",\"items\":["
+      "{\"id\":\"i1\",\"url\":\"https://e.org/1\",\"title\":\"One\",\"content_text\":\"a<b\","
+      "\"date_published\":\"2009-05-04T20:00:00Z\"}, {\"id\":2,\"summary\":\"s\"}]}";
+  const std::string path = File(feed);
+  CliRun r = Cli({"interpret", path, "--autoname"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            R"({"articles":[{"channel":"J","date":{"H":5,"M":0,"S":0,"d":5,"m":5,"status":"valid","y":2009},)"
+            R"("dateText":"2009-05-04T20:00:00Z","description":"a&lt;b","key":"i1","link":"https://e.org/1",)"
+            R"("read":false,"sourceText":"{\"id\":\"i1\",\"url\":\"https://e.org/1\",\"title\":\"One\",)"
+            R"(\"content_text\":\"a<b\",\"date_published\":\"2009-05-04T20:00:00Z\"}","title":"One"},)"
+            R"({"channel":"J","date":{"status":"invalid"},"dateText":"","description":"s","key":"2","link":"",)"
+            R"("read":false,"sourceText":"{\"id\":2,\"summary\":\"s\"}","title":"<Untitled>"}],"result":true,)"
+            R"("source":{"autoName":false,"commsStatus":"Comms status: OK","tickSet":true,"title":"J"}})"
+            "\n");
+
+  r = Cli({"parse", path});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            R"({"items":[{"content_html":"","content_text":"a<b","date_modified":"",)"
+            R"("date_published":"2009-05-04T20:00:00Z","external_url":"","id":"i1",)"
+            R"("sourceText":"{\"id\":\"i1\",\"url\":\"https://e.org/1\",\"title\":\"One\",)"
+            R"(\"content_text\":\"a<b\",\"date_published\":\"2009-05-04T20:00:00Z\"}","summary":"",)"
+            R"("title":"One","url":"https://e.org/1"},{"content_html":"","content_text":"","date_modified":"",)"
+            R"("date_published":"","external_url":"","id":"2","sourceText":"{\"id\":2,\"summary\":\"s\"}",)"
+            R"("summary":"s","title":"","url":""}],"title":"J","version":"https://jsonfeed.org/version/1.1"})"
+            "\n");
+
+  // Malformed JSON is parsed as XML, which finds nothing in it.
+  r = Cli({"parse", File("{\"version\":\"https://jsonfeed.org/version/1\",")});
+  EXPECT_EQ(r.out, R"({"attributes":{},"children":[],"name":"","text":""})" "\n");
+  EXPECT_NE(Cli({"--help"}).out.find("For a JSON Feed,\nparse prints {\"items\":[ITEM,...]"), std::string::npos);
 }
 
 TEST_F(FeedCommandsTest, MarkupAppliesOneFunction) {

@@ -295,6 +295,32 @@ TEST_F(UserDataCommandsTest, OpmlImportGoesIntoTheFirstRootGroupShownAndExportRe
   EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
 }
 
+// Import into one empty data file, export, import into another: the same
+// tree, and a second import changes nothing.
+TEST_F(UserDataCommandsTest, AnOpmlRoundTripGivesTheSameTree) {
+  const std::string in = m_dir.File("in.opml");
+  test::WriteFile(in,
+                  "<opml version=\"2.0\"><body><outline text=\"Tech\">"
+                  "<outline text=\"Deep\"><outline text=\"D\" xmlUrl=\"http://d.example/\"/></outline>"
+                  "<outline text=\"T\" xmlUrl=\"http://t.example/\"/></outline>"
+                  "<outline text=\"Loose\" xmlUrl=\"http://l.example/\"/></body></opml>");
+  ASSERT_EQ(Cli({"opml-import", in}).status, 0);
+  const std::string tree = Cli({"list"}).out;
+  EXPECT_EQ(tree, "All Sources\n  Tech\n    Deep\n      D\n    T\n  Loose\n");
+  const std::string out = m_dir.File("out.opml");
+  ASSERT_EQ(Cli({"opml-export", out}).status, 0);
+
+  m_data = m_dir.File("Other");
+  CliRun r = Cli({"opml-import", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Cli({"list"}).out, tree);
+  r = Cli({"opml-import", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Imported 0 new feed(s) and 0 new group(s). 3 feed(s) were skipped because they are "
+                   "already in your list.\n");
+  EXPECT_EQ(Cli({"list"}).out, tree);
+}
+
 // The real tool, run as a separate process each time.
 TEST_F(UserDataCommandsTest, TheToolItself) {
   m_server.Set("/news", HttpResponse::Ok(Rss("Separate", {"x", "y"})));

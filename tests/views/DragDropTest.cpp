@@ -140,12 +140,12 @@ TEST_F(DragDropTest, SourceMovesToAnotherGroupSortedWithItsCounts) {
   EXPECT_GE(f.saves, 1);
   // Exactly one item for the source.
   int found = 0;
-  for (QTreeWidgetItemIterator it(f.tree.get()); *it; ++it) found += f.tree->IdOf(*it) == src1->m_id;
+  for (QTreeWidgetItemIterator it(f.tree); *it; ++it) found += f.tree->IdOf(*it) == src1->m_id;
   EXPECT_EQ(found, 1);
 }
 
 TEST_F(DragDropTest, SourceDroppedIntoTheSelectedGroupShowsInTheList) {
-  f.tree->ApplyUpdate(UpdateCode::SelectItem, {Item(r2->m_id), -1}, {});
+  f.tree->SelectItem(Item(r2->m_id));
   ASSERT_EQ(f.list->model()->rowCount(), 0);
   EXPECT_TRUE(DragTo(src1->m_id, Item(r2->m_id)));
   EXPECT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(r2->m_id));
@@ -154,7 +154,7 @@ TEST_F(DragDropTest, SourceDroppedIntoTheSelectedGroupShowsInTheList) {
 
 TEST_F(DragDropTest, SourceDroppedOnItsOwnGroupGoesToTheEndOfItsList) {
   CFeedSource* extra = f.Source(r1->m_id, u"Extra");
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   EXPECT_TRUE(DragTo(src1->m_id, Item(r1->m_id)));
   EXPECT_EQ(r1->m_sources, (IdList{extra->m_id, src1->m_id}));
   EXPECT_EQ(Item(src1->m_id)->parent(), Item(r1->m_id));
@@ -186,17 +186,6 @@ TEST_F(DragDropTest, MovesSurviveASaveAndReload) {
   ASSERT_TRUE(LoadDataFile(reloaded.model, dir.File("Feeds")).ok());
   reloaded.CreateViews();
   EXPECT_EQ(Shape(reloaded.tree->RootItem()), shape);
-}
-
-TEST_F(DragDropTest, CopySubtreeRefusesToCopyIntoItself) {
-  ViewUpdate request;
-  request.treeItem = Item(g->m_id);
-  EXPECT_EQ(f.tree->ApplyUpdate(UpdateCode::CopySubtree, {Item(sub->m_id), -1}, request).item, nullptr);
-  EXPECT_EQ(f.tree->ApplyUpdate(UpdateCode::CopySubtree, {Item(g->m_id), -1}, request).item, nullptr);
-  EXPECT_EQ(f.tree->ApplyUpdate(UpdateCode::CopySubtree, {nullptr, -1}, request).item, nullptr);
-  QTreeWidgetItem* copy = f.tree->ApplyUpdate(UpdateCode::CopySubtree, {Item(r2->m_id), -1}, request).item;
-  ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(Shape(copy), "G{Sub{SubSrc},GSrc}");  // bold and expansion are not copied
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include <QHeaderView>
 #include <QStyle>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "model/Text.h"
+#include "views/DateText.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/FakeMainFrame.h"
 #include "views/ArticleTableModel.h"
@@ -42,7 +44,7 @@ class FeedListViewTest : public ::testing::Test {
     f.CreateViews();
     tester = std::make_unique<QAbstractItemModelTester>(
         f.list->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
-    f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+    f.tree->SelectItem(f.tree->FindItem(s->m_id));
   }
   void TearDown() override { qunsetenv("XDG_RUNTIME_DIR"); }
 
@@ -79,7 +81,7 @@ TEST_F(FeedListViewTest, ColumnsTextsAndBoldUnread) {
   ASSERT_EQ(M()->rowCount(), 5);
   const int row = f.list->FindRow(a->m_id);
   EXPECT_EQ(M()->index(row, 1).data().toString(), QStringLiteral("S"));
-  EXPECT_EQ(M()->index(row, 2).data().toString(), FormatArticleDate(a->m_date));
+  EXPECT_EQ(M()->index(row, 2).data().toString(), FormatDisplayDate(a->m_date));
   EXPECT_TRUE(M()->index(row, 0).data(Qt::FontRole).value<QFont>().bold());
   EXPECT_FALSE(M()->index(f.list->FindRow(b->m_id), 0).data(Qt::FontRole).value<QFont>().bold());
   EXPECT_EQ(M()->index(f.list->FindRow(b->m_id), 2).data().toString(), QString());
@@ -90,7 +92,8 @@ TEST(FeedListViewWidthsTest, InitialWidthsFollowTheWidthTheListHasWhenFirstShown
   for (bool stored : {false, true}) {
     FakeMainFrame f;
     f.window.resize(100, 100);
-    f.list = std::make_unique<CFeedListView>(f, &f.window);
+    auto own = std::make_unique<CFeedListView>(f.model, f, &f.window);
+    f.list = own.get();
     f.list->resize(100, 100);
     f.list->InitialUpdate();  // before the window shows, at a provisional width
     if (stored) f.list->setColumnWidth(1, 333);
@@ -109,11 +112,11 @@ TEST(FeedListViewWidthsTest, InitialWidthsFollowTheWidthTheListHasWhenFirstShown
 
 TEST_F(FeedListViewTest, DateColumnFitsABoldDateAndTheTitleTakesTheRest) {
   CFeed* late = f.Article(s, u"late", false, Date(2000, 12, 28, 22, 58, 58));
-  f.list->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.list->RefreshAll();
   f.window.show();
   QFont bold = f.list->font();
   bold.setBold(true);
-  const int dateText = QFontMetrics(bold).horizontalAdvance(FormatArticleDate(late->m_date));
+  const int dateText = QFontMetrics(bold).horizontalAdvance(FormatDisplayDate(late->m_date));
   for (int width : {360, 900, 1300}) {
     SCOPED_TRACE(width);
     f.list->resize(width, 300);
@@ -124,14 +127,37 @@ TEST_F(FeedListViewTest, DateColumnFitsABoldDateAndTheTitleTakesTheRest) {
   }
 }
 
-TEST(ArticleDateTextTest, DateAloneAtMidnightAndEmptyWithoutADate) {
-  const QLocale c = QLocale::c();
-  EXPECT_EQ(FormatArticleDate(Date(2009, 5, 4, 0, 0, 0), c), c.toString(QDate(2009, 5, 4), QLocale::ShortFormat));
-  EXPECT_EQ(FormatArticleDate(Date(2009, 5, 4, 10, 20, 30), c),
-            c.toString(QDate(2009, 5, 4), QLocale::ShortFormat) + QLatin1Char(' ') +
-                c.toString(QTime(10, 20, 30), QLocale::ShortFormat));
-  EXPECT_EQ(FormatArticleDate(CDateTime::Invalid(), c), QString());
-  EXPECT_EQ(FormatArticleDate(CDateTime::Null(), c), QString());
+// One format for the list, its tooltips, the clock and the properties: the
+// locale's short date with a four-digit year, then its short time; the
+// clock adds seconds; the date alone at midnight; nothing without a date.
+TEST(DisplayDateTextTest, TheLocalesShortFormatWithAFourDigitYear) {
+  struct Case {
+    const char* locale;
+    CDateTime date;
+    const char* list;
+    const char* clock;
+  };
+  const Case cases[] = {
+      {"en_US", Date(2009, 5, 4, 15, 20, 30), "5/4/2009 3:20\u202fPM", "5/4/2009 3:20:30\u202fPM"},
+      {"de_DE", Date(2009, 5, 4, 15, 20, 30), "04.05.2009 15:20", "04.05.2009 15:20:30"},
+      {"en_GB", Date(2031, 12, 24, 9, 5, 0), "24/12/2031 09:05", "24/12/2031 09:05:00"},
+      {"de_DE", Date(2009, 5, 4, 0, 0, 0), "04.05.2009", "04.05.2009"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.locale);
+    const QLocale locale(QString::fromLatin1(c.locale));
+    // Qt's locale data writes the en_US time with a narrow no-break space or
+    // a plain one, depending on its version.
+    auto same = [](QString a, QString b) {
+      a.replace(QChar(0x202F), QLatin1Char(' '));
+      b.replace(QChar(0x202F), QLatin1Char(' '));
+      return a == b;
+    };
+    EXPECT_PRED2(same, FormatDisplayDate(c.date, false, locale), QString::fromUtf8(c.list));
+    EXPECT_PRED2(same, FormatDisplayDate(c.date, true, locale), QString::fromUtf8(c.clock));
+  }
+  EXPECT_EQ(FormatDisplayDate(CDateTime::Invalid()), QString());
+  EXPECT_EQ(FormatDisplayDate(CDateTime::Null()), QString());
 }
 
 TEST_F(FeedListViewTest, HeaderClicksToggleTheSortAndStoreItOnTheShownSources) {
@@ -154,15 +180,15 @@ TEST_F(FeedListViewTest, HeaderClicksToggleTheSortAndStoreItOnTheShownSources) {
   EXPECT_EQ(f.list->header()->sortIndicatorOrder(), Qt::AscendingOrder);
 
   // The choice comes back when the source is selected again.
-  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(other->m_id), -1}, {});
+  f.tree->SelectItem(f.tree->FindItem(other->m_id));
   EXPECT_EQ(M()->rowCount(), 0);
-  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+  f.tree->SelectItem(f.tree->FindItem(s->m_id));
   EXPECT_EQ(Titles(), (std::vector<QString>{"Bravo", "Delta", "echo", "alpha", "charlie"}));
   EXPECT_EQ(f.list->SortColumn(), 2);
   EXPECT_FALSE(f.list->SortAscending());
 
   // Another column starts ascending; a group stores the choice on all its sources.
-  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(g->m_id), -1}, {});
+  f.tree->SelectItem(f.tree->FindItem(g->m_id));
   ClickHeader(1);
   EXPECT_TRUE(f.list->SortAscending());
   EXPECT_EQ(s->m_sortColumn, 1);
@@ -173,13 +199,13 @@ TEST_F(FeedListViewTest, SingleSelectionShowsTheArticleAndMarksItReadWhenTheTime
   f.window.show();
   Click(f.list->FindRow(a->m_id));
   EXPECT_EQ(f.list->PendingArticle(), a->m_id);
-  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::MarkRead));
+  EXPECT_TRUE(f.list->MarkReadPending());
+  EXPECT_EQ(f.list->MarkReadDelay(), 10000);
   // Another row within the ten seconds: only that one is marked.
   Click(f.list->FindRow(c->m_id));
   EXPECT_EQ(f.list->PendingArticle(), c->m_id);
-  EXPECT_EQ(f.starts[FrameTimer::MarkRead], 2);
-  f.Fire(FrameTimer::MarkRead);
-  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::MarkRead));
+  f.FireMarkRead();
+  EXPECT_FALSE(f.list->MarkReadPending());
   EXPECT_FALSE(a->m_read);
   EXPECT_TRUE(c->m_read);
   EXPECT_FALSE(M()->index(f.list->FindRow(c->m_id), 0).data(Qt::FontRole).value<QFont>().bold());
@@ -187,20 +213,26 @@ TEST_F(FeedListViewTest, SingleSelectionShowsTheArticleAndMarksItReadWhenTheTime
   EXPECT_EQ(f.tree->FindItem(g->m_id)->text(0), QStringLiteral("G (2 / 5)"));
   EXPECT_EQ(Selected(), IdList{c->m_id});  // the refresh kept the selection
   // Counts kept up to date by the timer agree with a full refresh.
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   EXPECT_EQ(f.tree->FindItem(g->m_id)->text(0), QStringLiteral("G (2 / 5)"));
   EXPECT_EQ(f.saves, 1);
 }
 
 TEST_F(FeedListViewTest, ShiftAndControlSelectionsLeaveTheTimerAlone) {
   f.window.show();
+  f.list->SetMarkReadDelay(3600 * 1000);
   Click(0);
   const ObjectId first = f.list->PendingArticle();
-  const int starts = f.starts[FrameTimer::MarkRead];
+  // The timer is not restarted: what it has left only goes down.
+  QTest::qWait(20);
+  const QTimer* timer = f.list->findChild<QTimer*>(QStringLiteral("markRead"));
+  ASSERT_NE(timer, nullptr);
+  const int left = timer->remainingTime();
   Click(2, Qt::ControlModifier);
   Click(4, Qt::ShiftModifier);
   EXPECT_EQ(f.list->PendingArticle(), first);
-  EXPECT_EQ(f.starts[FrameTimer::MarkRead], starts);
+  EXPECT_TRUE(f.list->MarkReadPending());
+  EXPECT_LE(timer->remainingTime(), left);
   EXPECT_GE(Selected().size(), 3u);
 }
 
@@ -209,9 +241,9 @@ TEST_F(FeedListViewTest, ControlHomeAndEndKeepOnlyTheFirstOrLastRow) {
   f.list->setFocus();
   Click(1);
   Click(3, Qt::ControlModifier);
-  QTest::keyClick(f.list.get(), Qt::Key_Home, Qt::ControlModifier);
+  QTest::keyClick(f.list, Qt::Key_Home, Qt::ControlModifier);
   EXPECT_EQ(Selected(), IdList{f.list->ArticleModel()->IdAt(0)});
-  QTest::keyClick(f.list.get(), Qt::Key_End, Qt::ControlModifier);
+  QTest::keyClick(f.list, Qt::Key_End, Qt::ControlModifier);
   EXPECT_EQ(Selected(), IdList{f.list->ArticleModel()->IdAt(4)});
 }
 
@@ -235,7 +267,7 @@ TEST_F(FeedListViewTest, ContextMenusPerSelectionSizeWithGreyedEntries) {
   EXPECT_EQ(f.menus[1].texts, multiple);
   EXPECT_TRUE(f.menus[1].enabled[0]);
   EXPECT_TRUE(a->m_read);
-  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::MarkRead));
+  EXPECT_FALSE(f.list->MarkReadPending());
   EXPECT_EQ(f.tree->FindItem(s->m_id)->text(0), QStringLiteral("S (2 / 5)"));
 
   f.chooseInMenu = QStringLiteral("Mark items as &unread");
@@ -250,7 +282,7 @@ TEST_F(FeedListViewTest, DeleteKeepsTheRightSelection) {
   const ObjectId ids[] = {a->m_id, b->m_id, c->m_id, d->m_id, e->m_id};
   // Deleting the last row selects the new last row.
   Click(4);
-  QTest::keyClick(f.list.get(), Qt::Key_Delete);
+  QTest::keyClick(f.list, Qt::Key_Delete);
   EXPECT_EQ(f.model.GetFeed(ids[4]), nullptr);
   EXPECT_EQ(M()->rowCount(), 4);
   EXPECT_EQ(Selected(), IdList{ids[3]});
@@ -259,7 +291,7 @@ TEST_F(FeedListViewTest, DeleteKeepsTheRightSelection) {
 
   // A middle row: the row that moves into its place is selected.
   Click(1);
-  QTest::keyClick(f.list.get(), Qt::Key_Delete);
+  QTest::keyClick(f.list, Qt::Key_Delete);
   EXPECT_EQ(Selected(), IdList{ids[2]});
 
   // Deleting an article with no row changes nothing.
@@ -290,27 +322,12 @@ TEST_F(FeedListViewTest, RefreshInsertsAndRemovesOnlyWhatChangedAndKeepsTheSelec
   int removed = 0;
   QObject::connect(M(), &QAbstractItemModel::rowsInserted, [&] { ++inserted; });
   QObject::connect(M(), &QAbstractItemModel::rowsRemoved, [&] { ++removed; });
-  f.list->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.list->RefreshAll();
   EXPECT_EQ(inserted, 1);
   EXPECT_EQ(removed, 1);
   EXPECT_EQ(Titles(), (std::vector<QString>{"aardvark", "alpha", "Bravo", "charlie", "Delta"}));
   EXPECT_EQ(Selected(), IdList{c->m_id});
   EXPECT_NE(f.list->FindRow(fresh->m_id), -1);
-}
-
-TEST_F(FeedListViewTest, ListCodesOneToThreeWorkOnRowIndexes) {
-  ViewUpdate request;
-  request.article = a->m_id;
-  EXPECT_EQ(f.list->ApplyUpdate(UpdateCode::AddItem, {nullptr, 0}, request).row, 0);
-  EXPECT_EQ(M()->rowCount(), 6);
-  EXPECT_EQ(f.list->ApplyUpdate(UpdateCode::AddItem, {nullptr, -1}, request).row, -1);
-  f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, 2}, {});
-  f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, 3}, {});
-  EXPECT_EQ(Selected().size(), 2u);
-  f.list->ApplyUpdate(UpdateCode::RemoveItem, {nullptr, 0}, {});
-  f.list->ApplyUpdate(UpdateCode::RemoveItem, {nullptr, 99}, {});
-  EXPECT_EQ(M()->rowCount(), 5);
-  EXPECT_EQ(f.list->FindRow(a->m_id), 0);
 }
 
 TEST_F(FeedListViewTest, SourceXmlIsWrittenWithAByteOrderMarkOrWarns) {

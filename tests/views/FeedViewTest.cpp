@@ -9,6 +9,8 @@
 #include <QWebEngineSettings>
 #include <gtest/gtest.h>
 
+#include "model/Feed.h"
+#include "model/Text.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/FakeMainFrame.h"
 #include "views/ArticlePage.h"
@@ -27,30 +29,42 @@ ArticlePageColors TitleBarColors() {
 }
 const ArticlePageColors kColors = TitleBarColors();
 
+ArticlePageContent Content(ObjectId id, const std::u16string& title, const std::u16string& link,
+                           const std::u16string& desc) {
+  ArticlePageContent c;
+  c.id = id;
+  c.title = title;
+  c.link = link;
+  c.description = desc;
+  return c;
+}
+
 std::string Page(ObjectId id, const std::u16string& title, const std::u16string& link,
                  const std::u16string& desc) {
-  return ArticlePageBytes(id, title, link, desc, kColors);
+  return ArticlePageBytes(Content(id, title, link, desc), kColors);
 }
 
 // The first line of every page: nothing in it may run. It must come before
 // anything else, or the browser does not take it for the page's policy.
 const std::string kPolicy =
     "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'; object-src 'none'\">\r\r\n";
+// The page's text in the desktop's sans-serif font.
+const std::string kStyle = "<style>body { font-family: sans-serif; }</style>\r\r\n";
 
-// The page of the article used below after that line, without page colours.
+// The page of the article used below after those lines, without page colours.
 const std::string kTemplate =
     "<p>\r\r\n"
     "<table width=\"100%\" border=\"0\" align=\"center\" cellpadding=\"4\"><tr>\r\r\n"
-    "<td bgcolor=\"#316AC5\"><font face=\"Arial\" size=\"3\" color=\"#FFFFFF\">A & B</font></td>\r\r\n"
+    "<td bgcolor=\"#316AC5\"><font face=\"sans-serif\" size=\"3\" color=\"#FFFFFF\">A &amp; B</font></td>\r\r\n"
     "</tr></table>\r\r\n"
     "<table border=\"0\" align=\"center\" cellpadding=\"4\"><tr>\r\r\n"
-    "<td><font face=\"Arial\" size=\"2\">\r\r\n"
-    "<a href=\"http://x/?a=1&b=2\">Open this article (this window)</a>\r\r\n"
+    "<td><font face=\"sans-serif\" size=\"2\">\r\r\n"
+    "<a href=\"http://x/?a=1&amp;b=2\">Open this article (this window)</a>\r\r\n"
     "</font></td>\r\r\n"
-    "<td><font face=\"Arial\" size=\"2\">\r\r\n"
-    "<a href=\"http://x/?a=1&b=2\" target=\"2147483648\">Open this article (new window)</a>\r\r\n"
+    "<td><font face=\"sans-serif\" size=\"2\">\r\r\n"
+    "<a href=\"http://x/?a=1&amp;b=2\" target=\"2147483648\">Open this article (new window)</a>\r\r\n"
     "</font></td>\r\r\n"
-    "<td><font face=\"Arial\" size=\"2\">\r\r\n"
+    "<td><font face=\"sans-serif\" size=\"2\">\r\r\n"
     "<a href=\"http://DELETE_ARTICLE/\">Delete this article</a>\r\r\n"
     "</font></td>\r\r\n"
     "</tr></table>\r\r\n"
@@ -59,7 +73,92 @@ const std::string kTemplate =
     "<p>one\r\ntwo</p>";
 
 TEST(ArticlePageTest, WritesTheTemplateExactly) {
-  EXPECT_EQ(Page(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>"), kPolicy + kTemplate);
+  EXPECT_EQ(Page(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>"), kPolicy + kStyle + kTemplate);
+}
+
+// The header shows the title as text: an untitled article says "<Untitled>"
+// as the list does, and no markup in a title is ever rendered.
+TEST(ArticlePageTest, TheHeaderIsText) {
+  const struct {
+    std::u16string title;
+    std::string cell;
+  } cases[] = {
+      {u"<Untitled>", "&lt;Untitled&gt;"},
+      {u"<b>bold?</b>", "bold?"},
+      {u"&lt;img src=x onerror=alert(1)&gt; &quot;q&quot;", "&lt;img src=x onerror=alert(1)&gt; &quot;q&quot;"},
+      {u"a <img src=\"http://tracker/p.png\"> b", "a  b"},
+      {u"x < y & z", "x &lt; y &amp; z"},
+  };
+  for (const auto& c : cases) {
+    const std::string page = Page(1, c.title, u"http://l/", u"");
+    EXPECT_NE(page.find("color=\"#FFFFFF\">" + c.cell + "</font>"), std::string::npos) << c.cell << "\n" << page;
+  }
+}
+
+// Without a link there is nothing to open; delete stays.
+TEST(ArticlePageTest, AnArticleWithoutALinkHasNoOpenLinks) {
+  for (const std::u16string link : {u"", u"   "}) {
+    const std::string page = ArticlePageBytes(PageContentOf([&] {
+                                                CFeed a;
+                                                a.m_title = u"t";
+                                                a.m_link = link;
+                                                return a;
+                                              }(), u""),
+                                              kColors);
+    EXPECT_EQ(page.find("Open this article"), std::string::npos);
+    EXPECT_NE(page.find("Delete this article"), std::string::npos);
+    EXPECT_EQ(page.find("<base"), std::string::npos);
+  }
+}
+
+// Relative addresses in the text resolve against the article's link, else
+// the feed's; the page's own links are absolute.
+TEST(ArticlePageTest, TheBaseIsTheArticlesLinkElseTheFeedsAddress) {
+  const struct {
+    std::u16string link, feed, base, open;
+  } cases[] = {
+      {u"https://e.org/posts/1.html", u"https://e.org/feed.xml", u"https://e.org/posts/1.html",
+       u"https://e.org/posts/1.html"},
+      {u"posts/2.html", u"https://e.org/blog/feed.xml", u"https://e.org/blog/posts/2.html",
+       u"https://e.org/blog/posts/2.html"},
+      {u"", u"https://e.org/blog/feed.xml", u"https://e.org/blog/feed.xml", u""},
+      {u"urn:x", u"http://e.org/feed?a=1&b=\"2\"", u"http://e.org/feed?a=1&b=\"2\"", u"urn:x"},
+      {u"", u"", u"", u""},
+  };
+  for (const auto& c : cases) {
+    CFeed a;
+    a.m_link = c.link;
+    const ArticlePageContent content = PageContentOf(a, c.feed);
+    EXPECT_EQ(content.baseUrl, c.base) << Utf16ToUtf8(c.link);
+    EXPECT_EQ(content.link, c.open) << Utf16ToUtf8(c.link);
+  }
+  ArticlePageContent content = Content(1, u"t", u"https://e.org/1", u"<img src=\"p.png\">");
+  content.baseUrl = u"http://e.org/feed?a=1&b=\"2\"";
+  const std::string page = ArticlePageBytes(content, kColors);
+  EXPECT_EQ(page.find(kPolicy + "<base href=\"http://e.org/feed?a=1&amp;b=&quot;2&quot;\">\r\r\n" + kStyle), 0u);
+}
+
+// A podcast's file, read from the article's own source text, is listed
+// under the text with its type and size.
+TEST(ArticlePageTest, EnclosuresUnderTheText) {
+  CFeed a;
+  a.m_title = u"Episode 3";
+  a.m_link = u"https://e.org/3";
+  a.m_description = u"<p>Notes</p>";
+  a.m_sourceText = SharedText(std::u16string(
+      u"<item><title>Episode 3</title><enclosure url=\"https://e.org/ep3.mp3?x=1&amp;y=2\" length=\"8727310\" "
+      u"type=\"audio/mpeg\"/><media:content url=\"https://e.org/cover.jpg\"/></item>"));
+  const std::string page = ArticlePageBytes(PageContentOf(a, u""), kColors);
+  EXPECT_TRUE(page.ends_with(
+      "<p>Notes</p>\r\r\n<hr width=\"100%\" size=\"1\">\r\r\n"
+      "<p class=\"enclosure\"><font face=\"sans-serif\" size=\"2\"><a href=\"https://e.org/ep3.mp3?x=1&amp;y=2\" "
+      "target=\"_blank\">ep3.mp3</a> (audio/mpeg, 8.3 MB)</font></p>\r\r\n"
+      "<p class=\"enclosure\"><font face=\"sans-serif\" size=\"2\"><a href=\"https://e.org/cover.jpg\" "
+      "target=\"_blank\">cover.jpg</a></font></p>\r\r\n"))
+      << page;
+  // An older article keeps the whole document: no enclosures from it.
+  a.m_sourceText = SharedText(std::u16string(u"<rss><channel><item><enclosure url=\"x.mp3\"/></item></channel></rss>"));
+  EXPECT_EQ(ArticlePageBytes(PageContentOf(a, u""), kColors).find("enclosure"), std::string::npos);
 }
 
 QPalette Palette(QColor base, QColor text, QColor link, QColor visited) {
@@ -122,14 +221,14 @@ TEST(ArticlePageTest, ADarkPaletteGivesADarkPageAndLeavesTheFeedsStyles) {
     EXPECT_GE(ContrastRatio(c, QColor(0x23, 0x26, 0x27)), 4.5) << link;
   }
   const std::string page =
-      ArticlePageBytes(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>", colors);
-  const std::string head = "<meta name=\"color-scheme\" content=\"dark\">\r\r\n"
+      ArticlePageBytes(Content(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>"), colors);
+  const std::string head = "<meta name=\"color-scheme\" content=\"dark\">\r\r\n" + kStyle +
                            "<body bgcolor=\"#232627\" text=\"#EFF0F1\" link=\"#" + colors.link +
                            "\" vlink=\"#" + colors.visitedLink + "\">\r\r\n";
   EXPECT_EQ(page, kPolicy + head + kTemplate);
   // A feed's own colours stay as the feed wrote them.
   const std::string styled =
-      ArticlePageBytes(1, u"t", u"http://l/", u"<p style=\"color:#000;background:#fff\">x</p>", colors);
+      ArticlePageBytes(Content(1, u"t", u"http://l/", u"<p style=\"color:#000;background:#fff\">x</p>"), colors);
   EXPECT_TRUE(styled.ends_with("</p>\r\r\n<p style=\"color:#000;background:#fff\">x</p>")) << styled;
 
   const ArticlePageColors light =
@@ -137,34 +236,38 @@ TEST(ArticlePageTest, ADarkPaletteGivesADarkPageAndLeavesTheFeedsStyles) {
   EXPECT_FALSE(light.dark);
   EXPECT_EQ(light.background, "FFFFFF");
   EXPECT_EQ(light.link, "0000FF");
-  const std::string lightPage = ArticlePageBytes(1, u"t", u"http://l/", u"", light);
+  const std::string lightPage = ArticlePageBytes(Content(1, u"t", u"http://l/", u""), light);
   EXPECT_EQ(lightPage.find("color-scheme"), std::string::npos);
-  EXPECT_EQ(lightPage.rfind(kPolicy + "<body bgcolor=\"#FFFFFF\" text=\"#000000\" link=\"#0000FF\"", 0), 0u);
+  EXPECT_EQ(lightPage.rfind(kPolicy + kStyle + "<body bgcolor=\"#FFFFFF\" text=\"#000000\" link=\"#0000FF\"", 0), 0u);
 }
 
 TEST(ArticlePageTest, CharactersBecomeSingleBytesOrReferences) {
   struct Case {
     std::u16string text;
-    std::string bytes;
+    std::string title;
+    std::string body;
   };
   const Case cases[] = {
-      {u"caf\u00e9", "caf\xE9"},
-      {u"\u00ff", "\xFF"},
-      {u"5 \u20ac", "5 &#8364;"},
-      {u"\u0100", "&#256;"},
-      {u"&amp;lt;b&amp;gt;", "&lt;b&gt;"},  // decoded once more
-      {u"smile \U0001F600", "smile &#128512;"},
+      {u"caf\u00e9", "caf\xE9", "caf\xE9"},
+      {u"\u00ff", "\xFF", "\xFF"},
+      {u"5 \u20ac", "5 &#8364;", "5 &#8364;"},
+      {u"\u0100", "&#256;", "&#256;"},
+      // The body is the HTML it is; the title is text, escaped.
+      {u"&amp;lt;b&amp;gt;", "&amp;lt;b&amp;gt;", "&amp;lt;b&amp;gt;"},
+      {u"&lt;i&gt;", "&lt;i&gt;", "&lt;i&gt;"},
+      {u"smile \U0001F600", "smile &#128512;", "smile &#128512;"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.bytes));
+    SCOPED_TRACE(std::string(c.body));
     const std::string page = Page(1, c.text, u"http://l/", c.text);
-    const std::string titleCell = "color=\"#FFFFFF\">" + c.bytes + "</font>";
+    const std::string titleCell = "color=\"#FFFFFF\">" + c.title + "</font>";
     EXPECT_NE(page.find(titleCell), std::string::npos);
-    EXPECT_EQ(page.substr(page.size() - c.bytes.size()), c.bytes);
+    EXPECT_EQ(page.substr(page.size() - c.body.size()), c.body);
   }
-  // A link is written as stored, apart from characters a byte cannot hold.
-  const std::string page = Page(7, u"t", u"http://l/\u20ac?x=&amp;", u"");
-  EXPECT_NE(page.find("<a href=\"http://l/&#8364;?x=&amp;\" target=\"7\">"), std::string::npos);
+  // A link is written as its attribute needs, and with characters a byte
+  // cannot hold as references.
+  const std::string page = Page(7, u"t", u"http://l/\u20ac?x=&y=\"", u"");
+  EXPECT_NE(page.find("<a href=\"http://l/&#8364;?x=&amp;y=&quot;\" target=\"7\">"), std::string::npos);
 }
 
 TEST(ArticlePageTest, ColoursAreRedGreenBlueInUpperCaseHex) {
@@ -231,14 +334,14 @@ class FeedViewTest : public ::testing::Test {
     c = f.Article(s, u"charlie");
     f.CreateViews(true);
     f.window.show();
-    f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(s->m_id), -1}, {});
+    f.tree->SelectItem(f.tree->FindItem(s->m_id));
   }
   void TearDown() override { qunsetenv("XDG_RUNTIME_DIR"); }
 
   CArticleWebPage* Page() { return static_cast<CArticleWebPage*>(f.view->page()); }
   void SelectRow(int row) {
     f.list->selectionModel()->clearSelection();
-    f.list->ApplyUpdate(UpdateCode::SelectItem, {nullptr, row}, {});
+    f.list->SelectRow(row);
   }
 
   test::TempDir tmp;
@@ -254,7 +357,7 @@ TEST_F(FeedViewTest, SelectingAnArticleWritesItsPageWithoutScripts) {
   const QString path = f.view->PagePath();
   EXPECT_EQ(path, QString::fromStdString(tmp.path()) + "/quillbend/~feed_contents.html");
   const std::string bytes = test::ReadFile(path.toStdString());
-  EXPECT_NE(bytes.find("alpha & \xE9</font>"), std::string::npos);
+  EXPECT_NE(bytes.find("alpha &amp; \xE9</font>"), std::string::npos);
   const QWebEngineSettings* settings = f.view->page()->settings();
   EXPECT_FALSE(settings->testAttribute(QWebEngineSettings::JavascriptEnabled));
   EXPECT_FALSE(settings->testAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls));
@@ -267,7 +370,7 @@ TEST_F(FeedViewTest, SelectingAnArticleWritesItsPageWithoutScripts) {
   EXPECT_EQ(f.view->page()->url().toLocalFile(), path);
 
   // A tree selection clears the pane to an empty page.
-  f.tree->ApplyUpdate(UpdateCode::SelectItem, {f.tree->FindItem(g->m_id), -1}, {});
+  f.tree->SelectItem(f.tree->FindItem(g->m_id));
   EXPECT_EQ(f.view->CurrentFeedId(), 0u);
   EXPECT_EQ(test::ReadFile(path.toStdString()), "");
 }
@@ -322,19 +425,20 @@ TEST_F(FeedViewTest, ANewColourSchemeRepaintsTheShownArticle) {
   f.view->setPalette(Palette(QColor(20, 20, 24), QColor(230, 230, 230), QColor(0, 0, 255), QColor(128, 0, 128)));
   EXPECT_EQ(f.view->page()->backgroundColor(), QColor(20, 20, 24));
   const std::string bytes = test::ReadFile(path.toStdString());
-  EXPECT_EQ(bytes.rfind(kPolicy + "<meta name=\"color-scheme\" content=\"dark\">\r\r\n<body bgcolor=\"#141418\"", 0), 0u);
-  EXPECT_NE(bytes.find("alpha & \xE9</font>"), std::string::npos);
+  EXPECT_EQ(bytes.rfind(kPolicy + "<meta name=\"color-scheme\" content=\"dark\">\r\r\n", 0), 0u);
+  EXPECT_NE(bytes.find(kStyle + "<body bgcolor=\"#141418\""), std::string::npos);
+  EXPECT_NE(bytes.find("alpha &amp; \xE9</font>"), std::string::npos);
   EXPECT_EQ(f.view->CurrentFeedId(), a->m_id);
 }
 
 TEST_F(FeedViewTest, DeleteKeyAndFocus) {
   SelectRow(f.list->FindRow(a->m_id));
   const ObjectId aId = a->m_id;
-  QTest::keyClick(f.view.get(), Qt::Key_Delete);
+  QTest::keyClick(f.view, Qt::Key_Delete);
   EXPECT_EQ(f.model.GetFeed(aId), nullptr);
   f.newArticles = true;
   QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
-  QCoreApplication::sendEvent(f.view.get(), &in);
+  QCoreApplication::sendEvent(f.view, &in);
   EXPECT_FALSE(f.newArticles);
 }
 
@@ -343,7 +447,7 @@ TEST_F(FeedViewTest, DeleteKeyAndFocus) {
 TEST_F(FeedViewTest, ClickOnTheShownNodeChangesNothing) {
   SelectRow(f.list->FindRow(b->m_id));
   ASSERT_EQ(f.view->CurrentFeedId(), b->m_id);
-  QSignalSpy refreshed(f.list.get(), &CFeedListView::refreshed);
+  QSignalSpy refreshed(f.list, &CFeedListView::refreshed);
   QTreeWidgetItem* item = f.tree->FindItem(s->m_id);
   QTest::mouseClick(f.tree->viewport(), Qt::LeftButton, {}, f.tree->visualItemRect(item).center());
   f.tree->BeginDrag(item);

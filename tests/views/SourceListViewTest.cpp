@@ -23,13 +23,13 @@ class SourceListViewTest : public ::testing::Test {
   void SetUp() override { f.model.SeedRandom(7); }
 
   QTreeWidgetItem* Item(ObjectId id) { return f.tree->FindItem(id); }
-  void Select(ObjectId id) { f.tree->ApplyUpdate(UpdateCode::SelectItem, {Item(id), -1}, {}); }
+  void Select(ObjectId id) { f.tree->SelectItem(Item(id)); }
   void RightClick(QTreeWidgetItem* item) {
     const QPoint pos = f.tree->visualItemRect(item).center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, f.tree->viewport()->mapToGlobal(pos));
     QCoreApplication::sendEvent(f.tree->viewport(), &event);
   }
-  void Key(Qt::Key key) { QTest::keyClick(f.tree.get(), key); }
+  void Key(Qt::Key key) { QTest::keyClick(f.tree, key); }
 
   FakeMainFrame f;
 };
@@ -44,8 +44,7 @@ TEST_F(SourceListViewTest, InitialFillSelectsRootWithAnEmptyListAndStartsTimers)
   ASSERT_EQ(f.tree->SelectedNode(), std::optional<ObjectId>(0));
   EXPECT_TRUE(f.tree->RootItem()->isExpanded());
   EXPECT_EQ(f.list->model()->rowCount(), 0);
-  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
-  EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Tick));
+  EXPECT_TRUE(f.commands->UpdateTimerActive());
   ASSERT_FALSE(f.status.empty());
   EXPECT_EQ(f.status.back(), u"Ready");
   EXPECT_EQ(f.saves, 0);  // filling changes nothing in the model
@@ -77,7 +76,7 @@ TEST_F(SourceListViewTest, LabelsShowDecodedNamesCountsAndBoldWhileUnread) {
     EXPECT_EQ(Item(c.id)->font(0).bold(), c.bold);
   }
   for (CFeed* a : articles) a->m_read = true;
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   EXPECT_EQ(Item(s->m_id)->text(0), QString::fromUtf8("Tom & Jerry \xC3\xA9 (0 / 10)"));
   EXPECT_FALSE(Item(s->m_id)->font(0).bold());
   EXPECT_FALSE(Item(top->m_id)->font(0).bold());
@@ -98,7 +97,7 @@ TEST_F(SourceListViewTest, OneSourceRefreshedLeavesEveryLabelAsAFullRefreshWould
 
   const auto snapshot = [&] {
     std::vector<std::pair<QString, bool>> all;
-    for (QTreeWidgetItemIterator it(f.tree.get()); *it != nullptr; ++it)
+    for (QTreeWidgetItemIterator it(f.tree); *it != nullptr; ++it)
       all.emplace_back((*it)->text(0), (*it)->font(0).bold());
     return all;
   };
@@ -127,7 +126,7 @@ TEST_F(SourceListViewTest, OneSourceRefreshedLeavesEveryLabelAsAFullRefreshWould
     // Several quick steps in a row, so differences add up before the check.
     if (rng() % 3 != 0) continue;
     const auto quick = snapshot();
-    f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+    f.tree->RefreshAll();
     ASSERT_EQ(quick, snapshot());
   }
 }
@@ -148,7 +147,7 @@ TEST_F(SourceListViewTest, ChildrenAreGroupsThenSourcesFoldingOnlyAsciiLetters) 
   // A rename re-sorts; the sort uses the stored name, not the decoded label.
   CFeedSource* zeta = f.model.FindSourceByTitle(g, u"zeta");
   zeta->m_title = u"&amp;zeta";
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   EXPECT_EQ(ChildLabels(Item(g->m_id))[2], QStringLiteral("&zeta"));
 }
 
@@ -164,7 +163,7 @@ TEST_F(SourceListViewTest, ExpandedStateFollowsGroupsAndUserChangesAreSaved) {
   Item(open->m_id)->setExpanded(false);  // as the user's click does
   EXPECT_FALSE(open->m_expanded);
   EXPECT_EQ(f.saves, 1);
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   EXPECT_FALSE(Item(open->m_id)->isExpanded());
   EXPECT_EQ(f.saves, 1);
 }
@@ -181,7 +180,7 @@ TEST_F(SourceListViewTest, RefreshAddsNewNodesAndDropsRemovedOnesWithTheirSubtre
   const ObjectId sId = s->m_id;
   a->RemoveSubgroup(bId);
   f.model.DeleteObject(bId);
-  f.tree->ApplyUpdate(UpdateCode::RefreshAll, {}, {});
+  f.tree->RefreshAll();
   EXPECT_EQ(Item(bId), nullptr);
   EXPECT_EQ(Item(sId), nullptr);
   ASSERT_NE(Item(t->m_id), nullptr);
@@ -296,16 +295,8 @@ TEST_F(SourceListViewTest, FocusEndsTheNewArticlesNotice) {
   f.CreateViews();
   f.newArticles = true;
   QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
-  QCoreApplication::sendEvent(f.tree.get(), &in);
+  QCoreApplication::sendEvent(f.tree, &in);
   EXPECT_FALSE(f.newArticles);
-}
-
-TEST_F(SourceListViewTest, DestroyingTheTreeStopsItsTimers) {
-  f.Group(0, u"G");
-  f.CreateViews();
-  f.tree.reset();
-  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Update));
-  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Tick));
 }
 
 }  // namespace
