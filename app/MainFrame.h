@@ -105,6 +105,10 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   // File "&Import (OPML)..." and "&Export (OPML)...".
   void OnImportOpml();
   void OnExportOpml();
+  // File "Import data file..." and "Export data file...": the classic data
+  // file format, into and out of the library.
+  void OnImportDataFile();
+  void OnExportDataFile();
   void OnAbout();
   void OnShowHelpFeed();
   // Confirmation, then the settings and the data file are saved, tracking
@@ -156,6 +160,8 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   void SetExportPathAsker(PathAsker asker) { m_askExportPath = std::move(asker); }
   // Asks for the OPML file to import or to export to; empty means cancelled.
   void SetOpmlPathAsker(PathAsker asker) { m_askOpmlPath = std::move(asker); }
+  // Asks for the data file to import or to export to.
+  void SetDataFilePathAsker(PathAsker asker) { m_askDataFilePath = std::move(asker); }
 
  signals:
   void articleLoadingStopped();
@@ -242,6 +248,9 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   QDialog* m_confirmExit = nullptr;
   PathAsker m_askExportPath;
   PathAsker m_askOpmlPath;
+  PathAsker m_askDataFilePath;
+  class ExternalChanges;
+  std::unique_ptr<ExternalChanges> m_external;
 };
 
 }  // namespace qb
