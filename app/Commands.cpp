@@ -328,7 +328,9 @@ QString CCommands::SourceXmlPath() {
 void CCommands::ShowSourceXml(ObjectId articleId) {
   const CFeed* article = Model().GetFeed(articleId);
   IDesktop& desktop = m_frame.Desktop();
-  if (article == nullptr || article->m_sourceText.empty()) {
+  // A stored article's text is read from the library.
+  const SharedText sourceText = article != nullptr ? Model().ArticleTexts(articleId).sourceText : SharedText();
+  if (article == nullptr || sourceText.str().empty()) {
     desktop.ShowMessage(m_frame.Window(), MsgIcon::Warning,
                         QStringLiteral("There was a problem displaying the source for the selected feed."));
     return;
@@ -337,7 +339,7 @@ void CCommands::ShowSourceXml(ObjectId articleId) {
   if (!path.isEmpty()) {
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-      const std::string utf8 = "\xEF\xBB\xBF" + Utf16ToUtf8(article->m_sourceText.str());
+      const std::string utf8 = "\xEF\xBB\xBF" + Utf16ToUtf8(sourceText.str());
       file.write(utf8.data(), static_cast<qint64>(utf8.size()));
     }
   }

@@ -10,6 +10,7 @@
 
 #include "feeds/Discovery.h"
 #include "feeds/UpdateEngine.h"
+#include "model/DataFile.h"
 #include "model/Executor.h"
 #include "model/RSSObject.h"
 #include "views/IMainFrame.h"
@@ -25,6 +26,8 @@ struct DataFileLoadReport {
   QString preservedCopy;  // where the unreadable file was kept, if it was
   // The model is the file's whole content (or there was no file).
   bool loadedWhole = false;
+  // For the status line, once (the data file was imported into the library).
+  QString statusNote;
 };
 
 // The data file in the per-user data folder; its folder is created.
@@ -32,49 +35,55 @@ std::string DataFilePath();
 
 class IDataFileIo {
  public:
-  // Reads the file into the model; what the user is to be told.
-  virtual DataFileLoadReport Load(CFeedsManager& model, const std::string& path) = 0;
+  // Reads the file into the model; what the user is to be told. With
+  // `fetchState`, the fetch state saved with the data is loaded into it; its
+  // validators count only when the data is exactly what they were saved
+  // with.
+  virtual DataFileLoadReport Load(CFeedsManager& model, const std::string& path,
+                                  CValidatorStore* fetchState = nullptr) = 0;
   // Writes the model now, on the calling thread (at exit). True when the
   // whole file was written and replaced the old one; `fetchState`, when
   // given, is then written beside it, stamped with the new file.
   virtual bool Save(const CFeedsManager& model, const std::string& path,
                     const CValidatorStore* fetchState = nullptr) = 0;
-  // Takes a snapshot of the model now and writes it on a thread of its own,
-  // so the window never waits for the disk. Saves never overlap and the
-  // file ends with the latest snapshot. `done` runs afterwards on the
-  // window's thread with whether the file was written.
+  // Writes what changed without making the window wait for the disk where
+  // the store allows it (the library: the changed rows, on its writer
+  // thread). `done` runs on the window's thread with whether the latest
+  // write succeeded.
   virtual void SaveInBackground(const CFeedsManager& model, const std::string& path,
                                 const CValidatorStore* fetchState,
                                 std::function<void(bool written)> done) = 0;
   // Returns once every background save handed over has been written.
   virtual void WaitForSaves() = 0;
+  // The model is about to go: nothing of it is used from now on.
+  virtual void Detach(const CFeedsManager& model) { (void)model; }
+  // Writes the user's feeds to `path` in the classic data file format, the
+  // safe way (the old file stays whole until the new one is complete).
+  virtual SaveResult ExportDataFile(const CFeedsManager& model, const std::string& path);
 
  protected:
   ~IDataFileIo() = default;
 };
 
-// The real data file: the core's safe load and save, background saves on
-// a CBackgroundSaver per path, whose results come back through the
-// executor (null: one of its own on this thread's event loop), which must
-// outlive this object.
+// A classic data file as the window's store (tests; the program keeps the
+// library, app/LibraryDataIo.h): the core's safe load and save, the whole
+// file on this thread each time.
 class CDataFileIo final : public IDataFileIo {
  public:
-  explicit CDataFileIo(IExecutor* executor = nullptr);
+  CDataFileIo();
   ~CDataFileIo();
   CDataFileIo(const CDataFileIo&) = delete;
   CDataFileIo& operator=(const CDataFileIo&) = delete;
 
-  DataFileLoadReport Load(CFeedsManager& model, const std::string& path) override;
+  DataFileLoadReport Load(CFeedsManager& model, const std::string& path,
+                          CValidatorStore* fetchState = nullptr) override;
   bool Save(const CFeedsManager& model, const std::string& path,
             const CValidatorStore* fetchState = nullptr) override;
+  // Written at once: a classic file is written whole.
   void SaveInBackground(const CFeedsManager& model, const std::string& path,
                         const CValidatorStore* fetchState,
                         std::function<void(bool written)> done) override;
   void WaitForSaves() override;
-
- private:
-  struct Background;
-  std::unique_ptr<Background> m_background;
 };
 
 // The one way the window updates sources: "Update all feeds", the automatic

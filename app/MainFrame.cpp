@@ -40,6 +40,7 @@
 #include "app/Panes.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsExport.h"
+#include "model/DataFileImport.h"
 #include "app/WaitCursor.h"
 #include "feeds/UpdateCycle.h"
 #include "model/Clock.h"
@@ -76,10 +77,47 @@ int DefaultTimerInterval(FrameTimer timer) {
     case FrameTimer::Update: return CCommands::kUpdateIntervalMs;
     case FrameTimer::Tick: return 500;
     case FrameTimer::MarkRead: return CFeedListView::kMarkReadDelayMs;
-    case FrameTimer::Save: return 5000;
+    // The library writes each change a turn of the event loop after it is
+    // made; the timed save only catches what reached it otherwise, and
+    // tries a failed write again.
+    case FrameTimer::Save: return 1000;
   }
   return 0;
 }
+
+// Rows another process (quillbend-cli) committed to the library come into
+// the model as one change marked external: the panes are brought in line
+// once, a turn of the event loop later, and nothing is written back.
+class CMainFrame::ExternalChanges final : public IModelObserver {
+ public:
+  explicit ExternalChanges(CMainFrame& frame) : m_frame(frame) { frame.m_doc.m_feedsManager.AddObserver(this); }
+  ~ExternalChanges() {
+    if (m_attached) m_frame.m_doc.m_feedsManager.RemoveObserver(this);
+  }
+  ExternalChanges(const ExternalChanges&) = delete;
+  ExternalChanges& operator=(const ExternalChanges&) = delete;
+
+  void OnModelChanged(const CFeedsManager&, const CModelChange& change) override {
+    if (!change.external || m_posted) return;
+    m_posted = true;
+    QMetaObject::invokeMethod(
+        &m_frame,
+        [this] {
+          m_posted = false;
+          ModelChange all;
+          all.save = false;
+          m_frame.m_router->ApplyModelChange(all);
+          m_frame.m_unreadCountStale = true;
+        },
+        Qt::QueuedConnection);
+  }
+  void OnModelGone(const CFeedsManager&) override { m_attached = false; }
+
+ private:
+  CMainFrame& m_frame;
+  bool m_attached = true;
+  bool m_posted = false;
+};
 
 CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& updater,
                        QWidget* parent)
@@ -98,9 +136,11 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& upda
   // Logging off ends the program without the close sequence: keep the
   // settings and the model rather than only what the last timed save wrote.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { SaveAtSessionEnd(); });
+  m_external = std::make_unique<ExternalChanges>(*this);
 }
 
 CMainFrame::~CMainFrame() {
+  m_external.reset();
   qApp->removeEventFilter(this);
   RemoveTrayIcon();
 }
@@ -227,6 +267,13 @@ void CMainFrame::CreateMenus() {
   QAction* exportOpml = file->addAction(QStringLiteral("&Export (OPML)..."));
   exportOpml->setStatusTip(QStringLiteral("Export the list of feeds"));
   connect(exportOpml, &QAction::triggered, this, &CMainFrame::OnExportOpml);
+  file->addSeparator();
+  QAction* importData = file->addAction(QStringLiteral("Import &data file\u2026"));
+  importData->setStatusTip(QStringLiteral("Add the feeds of a data file to the library"));
+  connect(importData, &QAction::triggered, this, &CMainFrame::OnImportDataFile);
+  QAction* exportData = file->addAction(QStringLiteral("Export data &file\u2026"));
+  exportData->setStatusTip(QStringLiteral("Write the library as a data file"));
+  connect(exportData, &QAction::triggered, this, &CMainFrame::OnExportDataFile);
   file->addSeparator();
   QAction* exportSettings = file->addAction(QStringLiteral("Export &settings..."));
   exportSettings->setStatusTip(QStringLiteral("Export the settings to a file"));
@@ -723,6 +770,41 @@ void CMainFrame::OnExportOpml() {
   if (path.isEmpty()) return;
   if (!path.toLower().endsWith(QLatin1String(".opml"))) path += QStringLiteral(".opml");
   m_commands->ExportOpml(path);
+}
+
+void CMainFrame::OnExportDataFile() {
+  const QString path = m_askDataFilePath ? m_askDataFilePath()
+                                       // A data file has no extension of its own.
+                                       : AskFilePath(true, {QStringLiteral("All files (*)")}, QString(), QStringLiteral("Feeds"));
+  if (path.isEmpty()) return;
+  const SaveResult result = m_doc.ExportDataFile(path.toStdString());
+  const QString shown = QDir::toNativeSeparators(path);
+  if (!result.ok) {
+    m_desktop.ShowMessage(this, MsgIcon::Warning,
+                          QStringLiteral("There was a problem writing the data file '%1': %2")
+                              .arg(shown, QString::fromStdString(result.error)));
+    return;
+  }
+  m_desktop.ShowMessage(this, MsgIcon::Information,
+                        QStringLiteral("The library has been written to the data file '%1'.").arg(shown));
+}
+
+void CMainFrame::OnImportDataFile() {
+  const QString path = m_askDataFilePath ? m_askDataFilePath()
+                                       : AskFilePath(false, {QStringLiteral("All files (*)")}, QString());
+  if (path.isEmpty()) return;
+  DataFileImportResult result;
+  {
+    WaitCursor wait;
+    result = ImportDataFileInto(m_doc.m_feedsManager, path.toStdString());
+  }
+  if (result.imported) {
+    // New groups at the root level: every pane is brought in line once.
+    m_router->ApplyModelChange(ModelChange{});
+    m_unreadCountStale = true;
+  }
+  m_desktop.ShowMessage(this, result.imported ? MsgIcon::Information : MsgIcon::Warning,
+                        ToQString(result.Summary(QDir::toNativeSeparators(path).toStdString())));
 }
 
 void CMainFrame::OnExportSettings() {

@@ -119,6 +119,10 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   // File "&Import (OPML)..." and "&Export (OPML)...".
   void OnImportOpml();
   void OnExportOpml();
+  // File "Import data file..." and "Export data file...": the classic data
+  // file format, into and out of the library.
+  void OnImportDataFile();
+  void OnExportDataFile();
   void OnAbout();
   void OnShowHelpFeed();
   // Confirmation, then the settings and the data file are saved, tracking
@@ -177,6 +181,8 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   // Where the next file dialog opens: the folder of the last file chosen in
   // one (this session), while it exists, else the home folder.
   QString FileDialogFolder() const;
+  // Asks for the data file to import or to export to.
+  void SetDataFilePathAsker(PathAsker asker) { m_askDataFilePath = std::move(asker); }
 
  signals:
   void articleLoadingStopped();
@@ -268,6 +274,9 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   PathAsker m_askExportPath;
   PathAsker m_askOpmlPath;
   QString m_lastFolder;
+  PathAsker m_askDataFilePath;
+  class ExternalChanges;
+  std::unique_ptr<ExternalChanges> m_external;
 };
 
 }  // namespace qb

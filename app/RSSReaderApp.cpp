@@ -14,6 +14,7 @@
 #include "views/Desktop.h"
 #include "views/FeedListView.h"
 #include "views/SourceListView.h"
+#include "views/ViewText.h"
 
 // The icons are linked from a static library, which keeps only what is
 // referred to: they are registered by name. Outside any namespace, as Qt asks.
@@ -101,6 +102,9 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments, bool startHidden)
       frame,
       [this, arguments] {
         RunStartRequests(*m_frame, *m_doc, arguments, true);
+        // Said once, after the first-run work has shown its own status:
+        // the next start finds the library.
+        if (!m_doc->StatusNote().isEmpty()) m_frame->SetStatusText(FromQString(m_doc->StatusNote()));
         m_started = true;
         RunPending();
       },

@@ -52,6 +52,7 @@ CRSSReaderDoc::~CRSSReaderDoc() {
   m_alive.reset();
   m_updater.Attach(nullptr);
   m_dataFile.WaitForSaves();
+  m_dataFile.Detach(m_feedsManager);
 }
 
 bool CRSSReaderDoc::OnNewDocument() {
@@ -64,19 +65,13 @@ bool CRSSReaderDoc::OnNewDocument() {
 std::string CRSSReaderDoc::GetDataFilePath() const { return DataFilePath(); }
 
 void CRSSReaderDoc::LoadDataFile() {
-  const std::string path = GetDataFilePath();
-  // Taken before the load: the validators saved with this very file are
-  // used only if nothing has written it since.
-  const DataFileFingerprint before = DataFileFingerprint::Of(path);
-  const DataFileLoadReport report = m_dataFile.Load(m_feedsManager, path);
+  const DataFileLoadReport report = m_dataFile.Load(m_feedsManager, GetDataFilePath(), m_updater.FetchState());
   m_feedsManager.FixUpAfterLoad();
-  if (CValidatorStore* state = m_updater.FetchState()) {
-    state->Load(CValidatorStore::CachePathFor(path), before, report.loadedWhole);
-  }
   if (!report.message.isEmpty()) {
     m_desktop.ShowMessage(nullptr, report.warning ? MsgIcon::Warning : MsgIcon::Critical,
                           report.message);
   }
+  m_statusNote = report.statusNote;
 }
 
 bool CRSSReaderDoc::SaveDataFile() {
@@ -85,6 +80,11 @@ bool CRSSReaderDoc::SaveDataFile() {
   const bool ok = m_dataFile.Save(m_feedsManager, path, m_updater.FetchState());
   m_lastSaveFailed = !ok;
   return ok;
+}
+
+SaveResult CRSSReaderDoc::ExportDataFile(const std::string& path) {
+  WaitCursor wait;
+  return m_dataFile.ExportDataFile(m_feedsManager, path);
 }
 
 void CRSSReaderDoc::SaveInBackground(std::function<void(bool written)> done) {
@@ -100,46 +100,20 @@ void CRSSReaderDoc::SaveInBackground(std::function<void(bool written)> done) {
 CRSSReaderDoc::WelcomeIds CRSSReaderDoc::ShowHelpFeed() {
   CFeedsManager& m = m_feedsManager;
   const QString welcome = WelcomePagePath();
-
-  CFeed* article = m.NewFeed();
-  article->m_read = false;
-  article->m_channel = u"Help";
+  CFeed article;
+  article.m_channel = u"Help";
   // Dated when installed, so it sorts among the other articles and shows a
   // real date; the date text stays empty.
-  article->m_date = CDateTime::FromTime(m.Clock().CurrentTime());
-  article->m_dateText.clear();
-  article->m_description = FromQString(ReadTextFile(welcome));
-  article->m_sourceText = SharedText(std::u16string(u"welcome.htm"));
-  article->m_key = u"welcome.htm";
-  article->m_link = FromQString(welcome);
-  article->m_title = kWelcomeTitle;
-  const ObjectId articleId = article->m_id;
-
-  CFeedSource* source = m.NewFeedSource();
-  source->m_title = kWelcomeTitle;
-  source->m_url.clear();
-  source->m_refreshInterval = 525600;
-  source->m_commsStatus = u"OK";
-  source->m_autoName = false;
-  source->m_lastUpdateTick = 0;
-  source->m_sortColumn = 0;
-  source->m_sortDirection = kSortAscending;
-  source->m_articles.push_back(articleId);
-  const ObjectId sourceId = source->m_id;
-
-  CGroup* group = m.FindRootGroupByName(kAllSourcesName);
-  if (group == nullptr) {
-    group = m.NewGroup();
-    group->m_name = kAllSourcesName;
-    m.m_rootGroups.push_back(group->m_id);
-  }
-  if (CFeedSource* old = m.FindSourceByTitle(group, kWelcomeTitle)) {
-    const ObjectId oldId = old->m_id;
-    group->RemoveSource(oldId);
-    m.DeleteObject(oldId);
-  }
-  group->m_sources.push_back(sourceId);
-  return {sourceId, articleId};
+  article.m_date = CDateTime::FromTime(m.Clock().CurrentTime());
+  article.m_description = FromQString(ReadTextFile(welcome));
+  article.m_sourceText = SharedText(std::u16string(u"welcome.htm"));
+  article.m_key = u"welcome.htm";
+  article.m_link = FromQString(welcome);
+  article.m_title = kWelcomeTitle;
+  // One operation, so the change names the new source and article and the
+  // library stores them.
+  const CFeedsManager::WelcomeIds ids = m.InstallWelcomeSource(article);
+  return {ids.source, ids.article};
 }
 
 }  // namespace qb

@@ -1,6 +1,7 @@
 // The one document: it owns the feed model and the settings for the whole
-// run. The data file is read once at creation and written by the frame's
-// save timer and at exit.
+// run. The user's feeds are read once at creation; what changes is written
+// as the frame's save timer asks (the library: the changed rows, a turn of
+// the event loop after each change) and at exit.
 #pragma once
 
 #include <QString>
@@ -51,6 +52,11 @@ class CRSSReaderDoc {
   // runs on this thread afterwards (not once the document is gone).
   void SaveInBackground(std::function<void(bool written)> done = nullptr);
   bool LastSaveFailed() const { return m_lastSaveFailed; }
+  // The user's feeds in the classic data file format at `path` (File >
+  // "Export data file..."), written the safe way.
+  SaveResult ExportDataFile(const std::string& path);
+  // What the load has to say on the status line once (an import), or empty.
+  const QString& StatusNote() const { return m_statusNote; }
 
   // Installs a fresh "Welcome!" source with the welcome article at the end
   // of the root group "All Sources" (created when missing), replacing an
@@ -71,6 +77,7 @@ class CRSSReaderDoc {
   IFeedUpdater& m_updater;
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
   bool m_lastSaveFailed = false;
+  QString m_statusNote;
 };
 
 }  // namespace qb

@@ -6,6 +6,7 @@
 
 #include "app/CoreBridge.h"
 #include "app/DesktopScheme.h"
+#include "app/LibraryDataIo.h"
 #include "app/MainFrame.h"
 #include "app/QtExecutor.h"
 #include "app/RSSReaderApp.h"
@@ -101,7 +102,8 @@ int main(int argc, char** argv) {
     // Every background fetch goes through it, under its politeness limits.
     qb::CDownloadPool downloads;
     qb::CDesktop desktop;
-    qb::CDataFileIo dataFile(&executor);
+    // The user's library, shared with quillbend-cli.
+    qb::CLibraryDataIo dataFile(executor);
     qb::CUpdateService updater(downloads, executor);
     // Before the window, which shows them, and gone after it.
     qb::CSiteIconProvider siteIcons(downloads, executor);

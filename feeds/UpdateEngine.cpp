@@ -350,10 +350,11 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
       try {
         if (a.failed) {
           source.m_commsStatus = kCommsDownloadError;
-        } else if (m_hooks.interpret) {
-          m_hooks.interpret(m_manager, source, a.feed, e.tick);
         } else {
-          InterpretFeed(m_manager, source, a.feed, e.tick);
+          m_manager.InterpretSource(source, [&](CFeedSource& s) {
+            return m_hooks.interpret ? m_hooks.interpret(m_manager, s, a.feed, e.tick)
+                                     : InterpretFeed(m_manager, s, a.feed, e.tick);
+          });
         }
       } catch (...) {
         source.m_commsStatus = kCommsDownloadError;

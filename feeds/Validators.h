@@ -76,7 +76,7 @@ class CValidatorStore {
   void ForgetValidators(ObjectId source);
   // Drops the state of every source not in `sources`.
   void Retain(const std::unordered_set<ObjectId>& sources);
-  // A copy with the sources the model still holds, to go with a snapshot.
+  // A copy with the sources the model still holds, to save with the data.
   CValidatorStore CopyFor(const CFeedsManager& manager) const;
   size_t Size() const { return m_states.size(); }
 
@@ -118,10 +118,10 @@ class CValidatorStore {
 
   bool operator==(const CValidatorStore&) const = default;
 
-  // For a save of the data file at `dataPath` (CBackgroundSaver's hook, or
-  // called with the result of SaveDataFile): once the file is written,
-  // stamps the state with it and writes the state beside it. A failed save
-  // writes nothing; the cache then still names the old file.
+  // For a save of the data file at `dataPath` (called with the result of
+  // SaveDataFile): once the file is written, stamps the state with it and
+  // writes the state beside it. A failed save writes nothing; the cache
+  // then still names the old file.
   static std::function<void(const SaveResult&)> WriteAfterSave(CValidatorStore state,
                                                                std::string dataPath);
 

@@ -336,6 +336,7 @@ SharedText CArchive::ReadSharedString() {
   const uint64_t length = ReadStringLength(wide);
   if (length == 0) return SharedText();
   ReadChars(length, wide, m_scratch);
+  if (!m_shareTexts) return SharedText(std::u16string(m_scratch));
   auto it = m_interned.find(std::u16string_view(m_scratch));
   if (it != m_interned.end()) return SharedText(it->second);
   auto text = std::make_shared<const std::u16string>(m_scratch);

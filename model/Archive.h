@@ -150,8 +150,13 @@ class CArchive {
   // characters are Windows-1252.
   std::u16string ReadString();
   // A string that is likely to repeat (the feed text every article of one
-  // download carries): equal texts read by one archive share one copy.
+  // download carries): equal texts read by one archive share one copy,
+  // unless SetShareTexts(false) was called.
   SharedText ReadSharedString();
+  // Loading: whether ReadSharedString shares equal texts. Sharing keeps
+  // every text read alive for as long as the archive; a reader that lets
+  // each text go once it is stored elsewhere turns it off.
+  void SetShareTexts(bool share) { m_shareTexts = share; }
   IdList ReadIdList();
   // Invalid unless the six numbers name a real date and time.
   CDateTime ReadDateTime();
@@ -201,6 +206,7 @@ class CArchive {
   size_t m_pos = 0;  // next byte of the buffer to consume (load) or fill (store)
   size_t m_end = 0;  // loading: bytes valid in the buffer
   uint64_t m_largestReservation = 0;
+  bool m_shareTexts = true;
 
   // Loading: the shared texts read so far, keyed by their content (the view
   // points into the text it names, which the map keeps alive).

@@ -26,7 +26,8 @@ namespace {
 
 std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-// A free name beside `path` that says when the file was put aside.
+}  // namespace
+
 std::string PreservedName(const std::string& path, const IClock& clock) {
   const std::time_t now = static_cast<std::time_t>(clock.CurrentTime());
   std::tm tm{};
@@ -39,6 +40,8 @@ std::string PreservedName(const std::string& path, const IClock& clock) {
   for (int n = 2; ::lstat(name.c_str(), &st) == 0; ++n) name = base + "-" + std::to_string(n);
   return name;
 }
+
+namespace {
 
 // Copies everything `fd` holds to a new file `to`, flushed to disk.
 bool CopyFile(int fd, const std::string& to) {
@@ -100,9 +103,9 @@ std::string SaveTarget(const std::string& path) {
 constexpr char kSavingInfix[] = ".saving-";
 constexpr size_t kSavingSuffix = 6;  // the letters and digits mkostemp puts for XXXXXX
 
-// Whether `name` is a temporary file of a save to the file named `base`.
-bool IsSavingName(const std::string& name, const std::string& base) {
-  const std::string prefix = base + kSavingInfix;
+// Whether `name` is a temporary file beside the file named `base`.
+bool IsTemporaryName(const std::string& name, const std::string& base, const std::string& infix) {
+  const std::string prefix = base + infix;
   if (name.size() != prefix.size() + kSavingSuffix || name.compare(0, prefix.size(), prefix) != 0) {
     return false;
   }
@@ -113,14 +116,11 @@ bool IsSavingName(const std::string& name, const std::string& base) {
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// A new temporary file beside `target`, locked for as long as `fd` stays
-// open. A cleaner may remove the file between its creation and the lock;
-// then the lock is on a file that no longer has the name, and another is
-// made. On a file system without locks the file stays unlocked, and
-// cleaners, which cannot lock it either, leave it alone.
-int CreateLockedTemp(const std::string& target, std::string& temp) {
+}  // namespace
+
+int CreateLockedTemporary(const std::string& target, const std::string& infix, std::string& temp) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = target + kSavingInfix + "XXXXXX";
+    temp = target + infix + "XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return -1;
     if (::flock(fd, LOCK_EX) != 0) return fd;
@@ -132,10 +132,9 @@ int CreateLockedTemp(const std::string& target, std::string& temp) {
   return -1;
 }
 
-}  // namespace
+int RemoveStaleSaves(const std::string& path) { return RemoveStaleTemporaries(SaveTarget(path), kSavingInfix); }
 
-int RemoveStaleSaves(const std::string& path) {
-  const std::string target = SaveTarget(path);
+int RemoveStaleTemporaries(const std::string& target, const std::string& infix) {
   const std::string folder = FolderOf(target);
   const size_t slash = target.rfind('/');
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -143,7 +142,7 @@ int RemoveStaleSaves(const std::string& path) {
   if (dir == nullptr) return 0;
   std::vector<std::string> names;
   while (const dirent* e = ::readdir(dir)) {
-    if (IsSavingName(e->d_name, base)) names.emplace_back(e->d_name);
+    if (IsTemporaryName(e->d_name, base, infix)) names.emplace_back(e->d_name);
   }
   ::closedir(dir);
 
@@ -358,10 +357,18 @@ SaveResult SaveDataFile(const CFeedsManager& manager, const std::string& path,
     result.error = "the unreadable file " + path + " could not be put aside; not replacing it";
     return result;
   }
+  // Storing reads the model and changes nothing.
+  return WriteFileSafely(path, [&](CArchive& ar) { const_cast<CFeedsManager&>(manager).Serialize(ar); }, wrap);
+}
+
+SaveResult WriteFileSafely(const std::string& path, const std::function<void(CArchive&)>& write,
+                           const WriterWrapper& wrap) {
+  SaveResult result;
+  const std::string target = SaveTarget(path);
   RemoveStaleSaves(target);
 
   std::string temp;
-  const int fd = CreateLockedTemp(target, temp);
+  const int fd = CreateLockedTemporary(target, kSavingInfix, temp);
   if (fd < 0) {
     result.error = ErrnoText("cannot create a file beside " + target);
     return result;
@@ -378,7 +385,7 @@ SaveResult SaveDataFile(const CFeedsManager& manager, const std::string& path,
     std::unique_ptr<IArchiveWriter> writer = std::make_unique<CFileWriter>(fd);
     if (wrap) writer = wrap(std::move(writer));
     CArchive ar(*writer);
-    const_cast<CFeedsManager&>(manager).Serialize(ar);
+    write(ar);
     ar.Flush();
   } catch (const CArchiveException& e) {
     return fail(e.what());
@@ -393,13 +400,17 @@ SaveResult SaveDataFile(const CFeedsManager& manager, const std::string& path,
   // lock.
   ::close(fd);
   // The rename itself reaches the disk with the folder.
-  const int dirFd = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  SyncFolderOf(target);
+  result.ok = true;
+  return result;
+}
+
+void SyncFolderOf(const std::string& path) {
+  const int dirFd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {
     ::fsync(dirFd);
     ::close(dirFd);
   }
-  result.ok = true;
-  return result;
 }
 
 }  // namespace qb

@@ -21,6 +21,7 @@
 namespace qb {
 
 class CFeedsManager;
+class IClock;
 
 // $XDG_DATA_HOME/Velmorant/Quillbend/Feeds ($HOME/.local/share when
 // XDG_DATA_HOME is unset or not absolute). Creates the folder, readable by the
@@ -100,6 +101,20 @@ std::string UnreadableFileNote(const LoadOutcome& outcome, const std::string& pa
 // else is touched. Returns how many were removed.
 int RemoveStaleSaves(const std::string& path);
 
+// The same for temporary files named `target` + `infix` + six letters or
+// digits (saves use ".saving-", the library's import ".importing-").
+int RemoveStaleTemporaries(const std::string& target, const std::string& infix);
+// A new temporary file beside `target` named the same way, locked (flock)
+// for as long as the descriptor returned stays open; -1 on failure (errno
+// set). A cleaner may remove the file between its creation and the lock;
+// then another is made.
+int CreateLockedTemporary(const std::string& target, const std::string& infix, std::string& temp);
+// A free name beside `path` for a file put aside now:
+// PATH.unreadable-YYYYMMDD-HHMMSS (with -2, -3 ... when taken).
+std::string PreservedName(const std::string& path, const IClock& clock);
+// Flushes the folder that holds `path`, so a rename in it reaches the disk.
+void SyncFolderOf(const std::string& path);
+
 // Reads the model from an archive, catching its failure; no repair. The
 // building block of LoadDataFile, also used on bytes in memory.
 LoadStatus LoadFromArchive(CFeedsManager& manager, CArchive& ar, std::string* detail = nullptr);
@@ -133,6 +148,13 @@ using WriterWrapper =
 SaveResult SaveDataFile(const CFeedsManager& manager, const std::string& path);
 SaveResult SaveDataFile(const CFeedsManager& manager, const std::string& path,
                         const WriterWrapper& wrap);
+
+// The safe save of any file in the data file's form: `write` fills a
+// storing archive over a new file beside `path`, which is flushed and
+// renamed over `path`; on failure the old file stays as it was. `write` may
+// throw CArchiveException to abandon the file.
+SaveResult WriteFileSafely(const std::string& path, const std::function<void(CArchive&)>& write,
+                           const WriterWrapper& wrap = nullptr);
 
 // The bytes of the data file for the model.
 std::string SaveToBytes(const CFeedsManager& manager);

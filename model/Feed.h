@@ -23,7 +23,14 @@ class CFeed : public RSSObject {
   std::u16string m_key;          // guid, Atom id, or title + "@" + link
   CDateTime m_date;              // parsed from m_dateText; invalid when unrecognised
   bool m_read = false;
+  // The texts live in the library and these two fields are empty: read
+  // them through CFeedsManager::ArticleTexts. Not saved.
+  bool m_textsStored = false;
   SharedText m_sourceText;       // its item's markup (older files: the whole document)
+  // The source whose list names this article, as the manager's operations
+  // left it (0: none known). A hint the manager checks before it trusts
+  // it; not saved.
+  ObjectId m_source = 0;
 };
 
 }  // namespace qb

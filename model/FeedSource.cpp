@@ -58,6 +58,20 @@ void CFeedSource::RebuildHistoryIndex() {
   for (const auto& [key, entry] : m_history) IndexHistoryKey(key, entry.firstSeen);
 }
 
+void CFeedSource::RebuildHistoryIndex(const std::vector<std::u16string>& additions) {
+  m_historyTimeIndex.clear();
+  m_evictionCursor.valid = false;
+  std::unordered_set<std::u16string> indexed;
+  for (const std::u16string& key : additions) {
+    auto it = m_history.find(key);
+    if (it == m_history.end() || !indexed.insert(key).second) continue;
+    IndexHistoryKey(key, it->second.firstSeen);
+  }
+  for (const auto& [key, entry] : m_history) {
+    if (indexed.count(key) == 0) IndexHistoryKey(key, entry.firstSeen);
+  }
+}
+
 void CFeedSource::RemoveFeed(ObjectId id) {
   auto it = std::find(m_articles.begin(), m_articles.end(), id);
   if (it != m_articles.end()) m_articles.erase(it);

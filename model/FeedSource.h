@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "model/DateTime.h"
 #include "model/RSSObject.h"
@@ -127,6 +128,10 @@ class CFeedSource : public RSSObject {
 
   // Rebuilds the time index from the history, in key order. Run after a load.
   void RebuildHistoryIndex();
+  // The same with the keys that share a first-seen time in the order
+  // `additions` gives (the order they were added in); keys it leaves out
+  // follow in key order, names that are no key are ignored.
+  void RebuildHistoryIndex(const std::vector<std::u16string>& additions);
 
   // Removes the first occurrence of the identifier from the article list.
   void RemoveFeed(ObjectId id);
@@ -150,6 +155,10 @@ class CFeedSource : public RSSObject {
   std::map<std::u16string, HistoryEntry> m_history;
   std::u16string m_commsStatus;
   int32_t m_refreshInterval = 15;  // minutes
+  // Read articles older than this many days are deleted: 0 follows the
+  // library's setting, a negative value keeps them all. Kept by the
+  // library only; the classic data file has no field for it.
+  int32_t m_retentionDays = 0;
 
  private:
   static double TimeIndexKey(const CDateTime& t);

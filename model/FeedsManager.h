@@ -1,19 +1,32 @@
 // The root of the feed model: the object store with every record, and the
 // list of root groups. Also the operations on the tree that the views, the
 // update cycle and start-up use. Nothing here shows anything to the user.
+//
+// Every change goes through an operation (below, "the model side of the user
+// commands" and after). Each operation keeps the unread and total counts of
+// every node, and reports what it changed to the observers as one
+// CModelChange (model/ModelChange.h); Batch joins several into one. The
+// record fields stay public for reading; a field or list written directly
+// is not reported and not counted, and leaves the counts of the operations
+// stale until the next load or RebuildIndexes.
 #pragma once
 
+#include <functional>
+#include <list>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+#include <map>
 
+#include "model/ArticleStore.h"
 #include "model/Clock.h"
 #include "model/Feed.h"
 #include "model/FeedSource.h"
 #include "model/Group.h"
+#include "model/ModelChange.h"
 #include "model/ObjectStorage.h"
 #include "model/StatusHandler.h"
 
@@ -62,11 +75,7 @@ class CFeedsManager {
   // whole subtree, or the whole tree for node 0.
   void CountFeeds(ObjectId node, int& unread, int& read) const;
 
-  struct FeedCounts {
-    int unread = 0;
-    int read = 0;
-    bool operator==(const FeedCounts&) const = default;
-  };
+  using FeedCounts = qb::FeedCounts;
   // The counts of every group and source in the tree, computed once and
   // bottom-up: each source counts its own articles and each group adds up
   // its sources and child groups. Linear in the size of the tree.
@@ -85,14 +94,25 @@ class CFeedsManager {
 
   // --- list removal and repair.
   void RemoveRootGroup(ObjectId id);
-  // After every load attempt: an empty root list gets a group "All Sources".
+  // After every load attempt: rebuilds the links and counts the operations
+  // keep, and an empty root list gets a group "All Sources".
   void FixUpAfterLoad();
   // Destroys the node and everything below it. Does not remove `id` from its
-  // parent's list: the caller does that first.
+  // parent's list: the caller does that first. A node that an operation had
+  // linked is reported removed and leaves the counts; a record never linked
+  // (a candidate article of an update) goes silently.
   void DeleteObject(ObjectId id);
 
-  // --- the model side of the user commands. The caller schedules the save
-  // and refreshes the views.
+  // --- observers. Not owned; an observer must be removed before it goes.
+  void AddObserver(IModelObserver* observer);
+  void RemoveObserver(IModelObserver* observer);
+
+  // Runs `work` (which calls operations) and reports everything it changed
+  // as one change. Batches nest; the outermost one reports.
+  void Batch(const std::function<void()>& work);
+
+  // --- the model side of the user commands. Each reports its change; the
+  // caller refreshes what the change does not cover.
 
   // A new source titled with the URL and auto-name set, appended to the group.
   // Null when `groupId` is not a group. No checks: see SubscribeSource.
@@ -141,6 +161,91 @@ class CFeedsManager {
   // group.
   CGroup* AddGroup(ObjectId parentId, const std::u16string& name);
 
+  // Empties the source's seen-history; its articles stay, so the next update
+  // adds again every item of the feed not among them. False for no source.
+  bool ClearHistory(ObjectId sourceId);
+  // Whether the tree shows the group expanded. False when nothing changed.
+  bool SetExpanded(ObjectId groupId, bool expanded);
+  // The article list's sort stored on each source named (others skipped).
+  void SetSort(const IdList& sources, int32_t column, int32_t direction);
+  // The feed properties. The URL is taken as given (the dialog checks it);
+  // the interval is in minutes. False when nothing changed.
+  bool SetSourceUrl(ObjectId sourceId, const std::u16string& url);
+  bool SetRefreshInterval(ObjectId sourceId, int32_t minutes);
+
+  // The welcome source of the first start: a new source "Welcome!" with the
+  // one article given (read false, its key, texts and date as given), at
+  // the end of the root group "All Sources" (made when there is none),
+  // replacing a source of that title there.
+  struct WelcomeIds {
+    ObjectId group = 0;
+    ObjectId source = 0;
+    ObjectId article = 0;
+  };
+  WelcomeIds InstallWelcomeSource(const CFeed& article);
+
+  // --- retention: read articles older than a number of days are deleted;
+  // unread ones never are, and their keys stay in the histories, so they do
+  // not come back. Off by default.
+
+  // The library's setting: 0 (or less) keeps everything.
+  int32_t RetentionDays() const { return m_retentionDays; }
+  void SetRetentionDays(int32_t days);
+  // The setting as a load finds it: nothing is reported.
+  void RestoreRetentionDays(int32_t days) { m_retentionDays = days > 0 ? days : 0; }
+  // The source's own: 0 follows the library's, a negative value keeps all.
+  bool SetSourceRetention(ObjectId sourceId, int32_t days);
+  // The days that apply to the source (0: keep everything).
+  int32_t EffectiveRetention(const CFeedSource& source) const;
+  // Deletes the read articles whose age at `now` (seconds since 1970) is
+  // more than their source's retention. The age is counted from the
+  // publication date, or, without a valid one, from the time the key was
+  // first seen; an article with neither is kept. Returns how many went.
+  size_t ApplyRetention(int64_t now);
+
+  // --- updates.
+
+  // Runs the interpretation of a downloaded document for the source (the
+  // update engine's step) and reports what it changed: the source's fields,
+  // its history, the articles it appended. Returns what `interpret` returns.
+  // A nested call for the same source just runs `interpret`. An exception
+  // from `interpret` is reported as far as it got, then goes on.
+  bool InterpretSource(CFeedSource& source, const std::function<bool(CFeedSource&)>& interpret);
+
+  // --- counts kept by the operations: a source's own articles, a group's
+  // whole subtree, the whole tree for node 0.
+  FeedCounts Counts(ObjectId node) const;
+  // Recomputes the parent links and counts from the lists (after a load, or
+  // after lists were written directly).
+  void RebuildIndexes();
+  // A model loaded without its articles (the tree only) takes the counts of
+  // each source from the library; groups add them up. Replaces all counts.
+  void SetStoredCounts(const std::unordered_map<ObjectId, FeedCounts>& sourceCounts);
+
+  // --- the long texts of articles.
+
+  // The description and source text of an article: from the record when it
+  // holds them (a classic data file, an article not yet written), otherwise
+  // read from the article store through a small cache. Empty for an
+  // identifier that names no article.
+  CArticleTexts ArticleTexts(ObjectId articleId) const;
+  // Where the texts of stored articles are read from (null: nowhere). Not
+  // owned; it must outlive the manager or be reset first.
+  void SetArticleStore(IArticleStore* store);
+  IArticleStore* ArticleStore() const { return m_articleStore; }
+  // The article's texts have been written to the store: the record lets
+  // them go and reads them from the store from now on.
+  void ReleaseTexts(ObjectId articleId);
+  // How many articles hold their texts only in the store.
+  size_t StoredTextCount() const { return m_storedTexts; }
+
+  // --- search. The articles of the node (0: the whole library) matching
+  // the query by the rule of model/SearchText.h, newest first (by
+  // publication date, articles without a valid one last, ties by
+  // identifier, higher first). An empty query matches every article. Stored
+  // articles are matched by the store's index, the others in memory.
+  IdList SearchArticles(std::u16string_view query, ObjectId node = 0) const;
+
   // A counter of the operations that changed what the data file holds: the
   // commands above, the repair after a load when it adds the root group, and
   // each source an update changed (NoteChange). Lower-level writes (NewFeed,
@@ -161,6 +266,29 @@ class CFeedsManager {
   const IClock& Clock() const { return *m_clock; }
   void SetClock(const IClock& clock) { m_clock = &clock; }
 
+  // --- rows another process committed to the library: applied as one
+  // change marked external (see CLibrarySync::Refresh).
+  CGroup* AdoptGroup(ObjectId id);
+  CFeedSource* AdoptSource(ObjectId id);
+  CFeed* AdoptArticle(ObjectId id);
+  // Makes the record's list membership the one given: a group under
+  // `parent` (0 and `root`: the root list; neither: listed nowhere), a
+  // source in group `parent`, an article in source `parent`. A member that
+  // changes list goes to the end of its new one.
+  void PlaceGroup(ObjectId id, ObjectId parent, bool root);
+  void PlaceSource(ObjectId id, ObjectId group);
+  void PlaceArticle(ObjectId id, ObjectId source);
+  // The fields of a stored row, with the change they make reported.
+  void SetGroupFields(ObjectId id, const std::u16string& name, bool expanded);
+  void SetSourceFields(ObjectId id, const CFeedSource& fields);
+  void SetArticleFields(ObjectId id, const CFeed& fields);
+  void SetHistory(ObjectId sourceId, std::map<std::u16string, HistoryEntry> history,
+                  const std::vector<std::u16string>& timeOrder);
+  // Removes and destroys a node wherever it is listed.
+  void RemoveNode(ObjectId id);
+  // Runs `work` as one change marked external.
+  void ApplyExternal(const std::function<void()>& work);
+
   IStatusHandler* m_statusHandler = nullptr;  // not owned
   CObjectStorage m_storage;
   IdList m_rootGroups;
@@ -172,10 +300,54 @@ class CFeedsManager {
  private:
   template <typename T>
   T* Create();
+  template <typename T>
+  T* Adopt(ObjectId id);
+
+  // One change being gathered; the outermost scope reports it.
+  class ChangeScope;
+  void Note(ChangeKind kind, ObjectId id, ObjectId parent = 0, ObjectId from = 0, uint32_t fields = 0);
+  void NoteCounts(ObjectId node);
+  void Report();
+
+  // The list links the operations keep.
+  ObjectId GroupOfSource(ObjectId sourceId) const;
+  // The parent of a linked group (0: a root group); false when not linked.
+  bool ParentOfGroup(ObjectId groupId, ObjectId& parent) const;
+  // Adds `delta` to the counts of the node and of every group above it.
+  void AddCounts(ObjectId node, bool isSource, const FeedCounts& delta, bool subtract);
+  void LinkArticle(CFeed& article, CFeedSource& source);
+  void LinkSource(CFeedSource& source, CGroup& group);
+  void LinkGroup(CGroup& group, ObjectId parent);
+  void UnlinkSource(ObjectId sourceId);
+  void UnlinkGroup(ObjectId groupId);
+  void ForgetTexts(ObjectId articleId);
+  // The source that lists the article, checked against its list.
+  CFeedSource* SourceListing(ObjectId articleId) const;
 
   const IClock* m_clock = &SystemClock();
   uint64_t m_changes = 0;
   uint64_t m_keySetStamps = 0;
+
+  std::vector<IModelObserver*> m_observers;
+  int m_scopeDepth = 0;
+  bool m_scopeExternal = false;
+  CModelChange m_pending;
+  // The counts of each node an open change touched, as they were before.
+  std::unordered_map<ObjectId, FeedCounts> m_countsBefore;
+  std::unordered_set<ObjectId> m_interpreting;
+
+  // Group of each linked source; parent of each linked group (0: root).
+  std::unordered_map<ObjectId, ObjectId> m_groupOfSource;
+  std::unordered_map<ObjectId, ObjectId> m_parentOfGroup;
+  std::unordered_map<ObjectId, FeedCounts> m_counts;
+
+  int32_t m_retentionDays = 0;
+
+  IArticleStore* m_articleStore = nullptr;
+  size_t m_storedTexts = 0;
+  // The texts read last from the store, most recent first.
+  static constexpr size_t kTextCacheSize = 32;
+  mutable std::list<std::pair<ObjectId, CArticleTexts>> m_textCache;
 };
 
 template <typename Visit>
@@ -194,6 +366,9 @@ void CFeedsManager::VisitGroups(const IdList& roots, Visit visit) const {
 
 // The name of the group the system creates when the root list is empty.
 inline constexpr char16_t kAllSourcesName[] = u"All Sources";
+
+// The title of the source the first start installs.
+inline constexpr char16_t kWelcomeSourceTitle[] = u"Welcome!";
 
 // What the user is told when SubscribeSource answers Duplicate.
 inline constexpr char16_t kDuplicateSourceMessage[] =

@@ -2,6 +2,7 @@
 // 32-bit identifier. Everything else holds identifiers and looks records up.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -12,6 +13,7 @@
 namespace qb {
 
 class CArchive;
+class CFeed;
 
 class CObjectStorage {
  public:
@@ -29,7 +31,7 @@ class CObjectStorage {
   void SeedRandom(uint32_t seed) { m_random.Seed(seed); }
 
   // Takes ownership and enters the pair into both indexes. Returns the record.
-  // A record that is already registered changes nothing.
+  // A record registered before under the same identifier is destroyed.
   RSSObject* Register(std::unique_ptr<RSSObject> object, ObjectId id);
 
   // The record, or null for 0 or an identifier that is not registered.
@@ -48,6 +50,9 @@ class CObjectStorage {
   // order. A load replaces every record; when it fails part-way the store
   // keeps the records read whole, indexed, and the exception goes on.
   void Serialize(CArchive& ar);
+  // Storing, with the texts of the articles that hold them only in the
+  // library (CFeed::m_textsStored) filled in by `fill` on a copy of each.
+  void Store(CArchive& ar, const std::function<void(CFeed& copy)>& fill);
   // After a load: rebuilds the identifier index.
   void AfterSerialize(CArchive& ar, uint8_t version);
 
@@ -55,17 +60,12 @@ class CObjectStorage {
   const std::map<ObjectId, RSSObject*>& IdIndex() const { return m_idIndex; }
 
  private:
-  struct OwnedRecord {
-    std::unique_ptr<RSSObject> record;
-    ObjectId id = 0;
-  };
-  // Record to its identifier; owns the records.
-  std::map<const RSSObject*, OwnedRecord> m_objectIndex;
   // Identifier to record, ordered by identifier.
   std::map<ObjectId, RSSObject*> m_idIndex;
-  // The same pairs hashed: every lookup uses it, since the views look up
-  // each of tens of thousands of articles on every refresh.
-  std::unordered_map<ObjectId, RSSObject*> m_lookup;
+  // The same pairs hashed, owning the records: every lookup uses it, since
+  // the views look up each of tens of thousands of articles on every
+  // refresh.
+  std::unordered_map<ObjectId, std::unique_ptr<RSSObject>> m_lookup;
   CRandom m_random;
 };
 

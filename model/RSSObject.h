@@ -17,6 +17,14 @@ using ObjectId = uint32_t;
 // children.
 using IdList = std::vector<ObjectId>;
 
+// The unread and read articles of a node of the tree.
+struct FeedCounts {
+  int unread = 0;
+  int read = 0;
+  int total() const { return unread + read; }
+  bool operator==(const FeedCounts&) const = default;
+};
+
 // Record type codes of the data file's store block.
 enum class RecordType : uint32_t { Feed = 1, FeedSource = 2, Group = 3 };
 

@@ -133,34 +133,36 @@ void CGroup::Serialize(CArchive& ar) {
 
 // --- CObjectStorage
 
-void CObjectStorage::Serialize(CArchive& ar) {
+void CObjectStorage::Store(CArchive& ar, const std::function<void(CFeed&)>& fill) {
   const uint8_t v = ar.SerializeHeader(1, u"CObjectStorage");
-  if (ar.IsStoring()) {
-    ar.WriteU32(static_cast<uint32_t>(m_idIndex.size()));
-    for (const auto& [id, record] : m_idIndex) {
-      ar.WriteU32(static_cast<uint32_t>(record->Type()));
+  ar.WriteU32(static_cast<uint32_t>(m_idIndex.size()));
+  for (const auto& [id, record] : m_idIndex) {
+    ar.WriteU32(static_cast<uint32_t>(record->Type()));
+    if (fill && record->Type() == RecordType::Feed && static_cast<const CFeed*>(record)->m_textsStored) {
+      CFeed copy(*static_cast<const CFeed*>(record));
+      fill(copy);
+      copy.Serialize(ar);
+    } else {
       record->Serialize(ar);
-      ar.WriteU32(id);
     }
-    AfterSerialize(ar, v);
+    ar.WriteU32(id);
+  }
+  AfterSerialize(ar, v);
+}
+
+void CObjectStorage::Serialize(CArchive& ar) {
+  if (ar.IsStoring()) {
+    Store(ar, nullptr);
     return;
   }
+  const uint8_t v = ar.SerializeHeader(1, u"CObjectStorage");
 
   Clear();
-  // Every record read whole is owned by the object index at once, so a
-  // failure further on leaves a store that knows each record it holds.
-  auto adopt = [this](std::unique_ptr<RSSObject> record, ObjectId id) {
-    // A later record with the same identifier replaces the earlier one, so
-    // no identifier ever names two records.
-    auto old = m_idIndex.find(id);
-    if (old != m_idIndex.end()) {
-      m_objectIndex.erase(old->second);
-      m_idIndex.erase(old);
-    }
-    RSSObject* raw = record.get();
-    m_objectIndex.emplace(raw, OwnedRecord{std::move(record), id});
-    m_idIndex[id] = raw;
-  };
+  // Every record read whole is owned by the store at once, so a failure
+  // further on leaves a store that knows each record it holds. A later
+  // record with the same identifier replaces the earlier one, so no
+  // identifier ever names two records.
+  auto adopt = [this](std::unique_ptr<RSSObject> record, ObjectId id) { Register(std::move(record), id); };
   try {
     if (v >= 1) {
       const uint32_t count = ar.ReadU32();
@@ -183,13 +185,8 @@ void CObjectStorage::Serialize(CArchive& ar) {
   AfterSerialize(ar, v);
 }
 
-void CObjectStorage::AfterSerialize(CArchive& ar, uint8_t) {
-  if (!ar.IsLoading()) return;
-  // The identifier index is kept whole while reading (adopt); the hashed
-  // lookup is rebuilt from it.
-  m_lookup.clear();
-  m_lookup.reserve(m_idIndex.size());
-  for (const auto& [id, record] : m_idIndex) m_lookup.emplace(id, record);
+void CObjectStorage::AfterSerialize(CArchive&, uint8_t) {
+  // Both indexes are kept whole while reading (adopt): nothing to rebuild.
 }
 
 // --- CFeedsManager
@@ -198,7 +195,21 @@ void CFeedsManager::Serialize(CArchive& ar) {
   const uint8_t v = ar.SerializeHeader(1, u"CFeedsManager");
   if (v >= 1) {
     ar.Serialize(m_rootGroups);
-    m_storage.Serialize(ar);
+    if (ar.IsStoring() && m_storedTexts > 0) {
+      // The texts that live in the library are read one article at a time,
+      // past the cache, so the save holds no more than one in memory.
+      m_storage.Store(ar, [this](CFeed& copy) {
+        CArticleTexts texts;
+        if (m_articleStore == nullptr || !m_articleStore->ReadArticleTexts(copy.m_id, texts)) {
+          CArchive::Fail(ArchiveCause::Generic, "the texts of article " + std::to_string(copy.m_id) +
+                                                    " cannot be read from the library");
+        }
+        copy.m_description = texts.description.str();
+        copy.m_sourceText = texts.sourceText;
+      });
+    } else {
+      m_storage.Serialize(ar);
+    }
   }
   AfterSerialize(ar, v);
 }

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcurl4-openssl-dev zlib1g-dev nlohmann-json3-dev
+  libcurl4-openssl-dev zlib1g-dev libsqlite3-dev nlohmann-json3-dev
   qt6-base-dev qt6-webengine-dev
   xvfb xauth libpugixml-dev
   clang libclang-rt-14-dev lld

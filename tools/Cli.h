@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,12 +13,16 @@
 
 namespace qb::cli {
 
+class CUserDataSession;
+
 struct CliContext {
   std::vector<std::string> args;      // after the command name, --data removed
   std::optional<std::string> dataFile;  // --data FILE, before or after the command
   std::ostream& out;
   std::ostream& err;
   const IClock& clock;  // given to every model the command loads
+  // The library a command loaded, until it saves (tools/UserData.h).
+  std::shared_ptr<CUserDataSession> session;
 };
 
 struct CliCommand {

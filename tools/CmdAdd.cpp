@@ -1,5 +1,6 @@
 // quillbend-cli add URL [--group NAME]: the add-feed command on the user's
-// data file. The new source is updated at once, forced, and saved.
+// library (or data file). The new source is updated at once, forced, and
+// saved.
 #include <optional>
 #include <string>
 

@@ -1,6 +1,7 @@
-// quillbend-cli list: the source tree of the user's data file, one line per
-// group and source, each labelled as the tree labels it.
+// quillbend-cli list: the source tree of the user's library (or data file),
+// one line per group and source, each labelled as the tree labels it.
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "feeds/Markup.h"
@@ -32,10 +33,14 @@ int RunList(CliContext& ctx) {
   // Only reads: a file that cannot be read whole is left as it is.
   if (!ReadUserData(ctx, manager, path)) return 1;
 
-  const auto counts = manager.CountAll();
+  // A library's tree comes with the counts of each node; a data file's
+  // articles are counted as the tree always counted them.
+  const bool library = UsesLibrary(ctx);
+  const auto counts = library ? std::unordered_map<ObjectId, FeedCounts>{} : manager.CountAll();
   const auto countsOf = [&](ObjectId id) {
+    if (library) return manager.Counts(id);
     auto it = counts.find(id);
-    return it == counts.end() ? CFeedsManager::FeedCounts{} : it->second;
+    return it == counts.end() ? FeedCounts{} : it->second;
   };
   // Indentation is written from one run of spaces, as long as the deepest
   // line needs, rather than built for every line.

@@ -1,5 +1,7 @@
-// quillbend-cli update [--force]: one update pass over the user's data file,
-// as the program's update timer (or, forced, its "Update all feeds") runs it.
+// quillbend-cli update [--force]: one update pass over the user's library
+// (or data file), as the program's update timer (or, forced, its "Update
+// all feeds") runs it. In a library, read articles older than the
+// retention the user set are deleted afterwards.
 #include <string>
 
 #include "feeds/UpdateEngine.h"
@@ -41,6 +43,7 @@ int RunUpdate(CliContext& ctx) {
   engine.RunToCompletion();
   ctx.out << "New articles: " << added << "\n";
   ctx.out.flush();
+  if (UsesLibrary(ctx)) manager.ApplyRetention(manager.Clock().CurrentTime());
 
   // The counter says whether any source changed (titles and comms statuses
   // too, not only the articles); an unchanged file is not written again.

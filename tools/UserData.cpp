@@ -1,20 +1,36 @@
 #include "tools/UserData.h"
 
+#include <sys/stat.h>
+
 #include "model/DataFile.h"
 #include "model/Text.h"
 
 namespace qb::cli {
 
-std::string UserDataPath(const CliContext& ctx) {
-  return ctx.dataFile ? *ctx.dataFile : GetDataFilePath();
-}
-
 namespace {
 
-bool Load(CliContext& ctx, CFeedsManager& manager, const std::string& path, CValidatorStore* fetchState,
-          bool readOnly) {
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The library as it was after its last commit: the stamp the fetch state
+// is saved with, trusted only while no process has committed since.
+DataFileFingerprint LibraryStamp(const std::string& path, CLibrary& library) {
+  DataFileFingerprint stamp = DataFileFingerprint::Of(path);
+  stamp.size = static_cast<uint64_t>(library.LastChange());
+  stamp.mtimeSec = stamp.mtimeNsec = stamp.ctimeSec = stamp.ctimeNsec = 0;
+  return stamp;
+}
+
+void Seed(CliContext& ctx, CFeedsManager& manager) {
   manager.SetClock(ctx.clock);
   manager.SeedRandom(static_cast<uint32_t>(manager.Clock().CurrentTime()));
+}
+
+bool LoadDataFileFor(CliContext& ctx, CFeedsManager& manager, const std::string& path, CValidatorStore* fetchState,
+                     bool readOnly) {
+  Seed(ctx, manager);
   // The file must be the same before and after the read for the fetch state
   // saved with it to describe what was read.
   const DataFileFingerprint before = DataFileFingerprint::Of(path);
@@ -32,19 +48,85 @@ bool Load(CliContext& ctx, CFeedsManager& manager, const std::string& path, CVal
   return !outcome.openFailed && outcome.keptAside != KeptAside::Failed;
 }
 
+// Opens the library, importing the classic data file on the first start,
+// and says on ctx.err what the user must know. False when there is no
+// library to work on.
+bool OpenLibrary(CliContext& ctx, CUserDataSession& session, const std::string& path, bool readOnly) {
+  LibraryOpenOptions options;
+  // Even a reading command makes the library on the first start, so the
+  // window and every command find the same one.
+  options.readOnly = readOnly && Exists(path);
+  options.importFrom = GetDataFilePath();
+  const LibraryOpenOutcome out = session.library.Open(path, options);
+  if (!out.importNotice.empty()) ctx.err << "quillbend-cli: " << Utf16ToUtf8(out.importNotice) << "\n";
+  if (out.imported && out.import.repaired()) ctx.err << "quillbend-cli: " << out.import.RepairNote() << "\n";
+  if (out.imported && !out.import.load.complete()) {
+    ctx.err << "quillbend-cli: " << UnreadableFileNote(out.import.load, options.importFrom) << "\n";
+  }
+  if (!out.message.empty()) ctx.err << "quillbend-cli: " << Utf16ToUtf8(out.message) << "\n";
+  if (!out.opened) {
+    if (!out.detail.empty()) ctx.err << "quillbend-cli: " << out.detail << "\n";
+    return false;
+  }
+  return true;
+}
+
+bool LoadLibraryFor(CliContext& ctx, CFeedsManager& manager, const std::string& path, CValidatorStore* fetchState,
+                    bool readOnly) {
+  Seed(ctx, manager);
+  auto session = std::make_shared<CUserDataSession>();
+  if (!OpenLibrary(ctx, *session, path, readOnly)) return false;
+  if (!readOnly && !session->library.Writable()) return false;
+  session->load = session->library.Load(manager, readOnly ? CLibrary::LoadScope::Tree : CLibrary::LoadScope::Everything);
+  if (!session->load.ok) {
+    ctx.err << "quillbend-cli: the library could not be read: " << session->load.error << "\n";
+    return false;
+  }
+  if (fetchState != nullptr) {
+    fetchState->Load(CValidatorStore::CachePathFor(path), LibraryStamp(path, session->library), true);
+  }
+  if (!readOnly) session->sync = std::make_unique<CLibrarySync>(manager, session->library, &session->load);
+  ctx.session = std::move(session);
+  return true;
+}
+
 }  // namespace
 
-bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path,
-                  CValidatorStore* fetchState) {
-  return Load(ctx, manager, path, fetchState, false);
+std::string UserDataPath(const CliContext& ctx) { return ctx.dataFile ? *ctx.dataFile : GetLibraryPath(); }
+
+bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path, CValidatorStore* fetchState) {
+  return UsesLibrary(ctx) ? LoadLibraryFor(ctx, manager, path, fetchState, false)
+                          : LoadDataFileFor(ctx, manager, path, fetchState, false);
 }
 
 bool ReadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path) {
-  return Load(ctx, manager, path, nullptr, true);
+  return UsesLibrary(ctx) ? LoadLibraryFor(ctx, manager, path, nullptr, true)
+                          : LoadDataFileFor(ctx, manager, path, nullptr, true);
 }
 
 bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path,
                   const CValidatorStore* fetchState) {
+  if (UsesLibrary(ctx)) {
+    CUserDataSession* session = ctx.session.get();
+    if (session == nullptr || !session->sync) {
+      ctx.err << "quillbend-cli: the library is not open for writing\n";
+      return false;
+    }
+    const LibraryFlushReport report = session->sync->FlushAndWait();
+    if (report.failure || report.pending) {
+      ctx.err << "quillbend-cli: cannot save to " << path;
+      if (report.failure) ctx.err << ": " << *report.failure;
+      ctx.err << "\n";
+      return false;
+    }
+    if (fetchState != nullptr) {
+      CValidatorStore state = fetchState->CopyFor(manager);
+      state.SetDataFile(LibraryStamp(path, session->library));
+      state.Save(CValidatorStore::CachePathFor(path));
+    }
+    session->sync.reset();
+    return true;
+  }
   const SaveResult result = SaveDataFile(manager, path);
   if (fetchState != nullptr) CValidatorStore::WriteAfterSave(fetchState->CopyFor(manager), path)(result);
   if (!result) {

@@ -1,42 +1,71 @@
-// The user's data file for the commands that work on it (update, add, list):
-// found, loaded and saved exactly as the program does, with the fetch state
-// (validators, back-off, Retry-After) kept beside it in the cache folder.
+// The user's data for the commands that work on it (update, add, list,
+// opml-import, opml-export). Without --data it is the library the window
+// uses ($XDG_DATA_HOME/Velmorant/Quillbend/Library.sqlite), safely while the
+// window runs on it: the command writes only the rows it changed, in one
+// transaction at its end, after reading what others committed meanwhile.
+// On the first start the classic data file beside it is imported and left
+// as it was. With --data FILE it is that classic data file, loaded and
+// saved exactly as the program always did.
+//
+// The fetch state (validators, back-off, Retry-After) is kept beside it in
+// the cache folder, stamped with the data file or the library's last
+// commit, and trusted only while nothing else has written since.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "feeds/Validators.h"
 #include "model/FeedsManager.h"
+#include "model/Library.h"
+#include "model/LibrarySync.h"
 #include "tools/Cli.h"
 
 namespace qb::cli {
 
-// --data FILE, or the program's own data file.
+// The library a command works on, from its load to its save.
+class CUserDataSession {
+ public:
+  CLibrary library;
+  LibraryLoadResult load;
+  std::unique_ptr<CLibrarySync> sync;
+  ~CUserDataSession() {
+    sync.reset();
+    library.Close();
+  }
+};
+
+// Whether the commands work on the library (no --data).
+inline bool UsesLibrary(const CliContext& ctx) { return !ctx.dataFile; }
+
+// --data FILE, or the library's path.
 std::string UserDataPath(const CliContext& ctx);
 
 // Seeds the identifier generator with the time, as the program does at
-// start, and loads the file; the model keeps what was read. The command
-// will save: a file that cannot be read whole is put aside first, and what
-// happened to it is reported on ctx.err. False when the command must not go
-// on: nothing could be read, or the file could not be put aside and a save
-// would replace it.
-// With `fetchState`, the data file's fetch state is loaded into it; its
-// validators count only when the file loaded whole and is the very file
-// they were saved with.
+// start, and loads the data; the model keeps what was read. The command
+// will save: a data file that cannot be read whole is put aside first, and
+// what happened is reported on ctx.err; a library that cannot be written
+// is refused. False when the command must not go on.
+// With `fetchState`, the fetch state saved with the data is loaded into it;
+// its validators count only when the data is exactly what they were saved
+// with.
 bool LoadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path,
                   CValidatorStore* fetchState = nullptr);
 
-// The same for a command that only reads (list, opml-export): a file that
-// cannot be read whole is left untouched, and the message says so.
+// The same for a command that only reads (list, opml-export): a data file
+// that cannot be read whole is left untouched, and the message says so. A
+// library is read without its articles: the model holds the tree, and the
+// counts of each node in Counts.
 bool ReadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& path);
 
-// The program's safe save; a failure is reported on ctx.err. With
-// `fetchState`, its sources still in the model are written beside the new
-// file, stamped with it.
+// Writes what the command changed: the program's safe save of a data file,
+// or the changed rows of the library (waiting while the window writes). A
+// failure is reported on ctx.err. With `fetchState`, the state of the
+// sources still in the model is written beside the data, stamped with it.
 bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path,
                   const CValidatorStore* fetchState = nullptr);
 
-// Writes the fetch state of an unchanged data file (one not saved again).
+// Writes the fetch state of data that was not written again.
 void SaveFetchState(const std::string& path, const CValidatorStore& fetchState);
 
 // The line a command prints for a source it fetched: "title: comms status".

@@ -109,10 +109,15 @@ std::u16string EnclosureName(const Enclosure& e) {
 }  // namespace
 
 ArticlePageContent PageContentOf(const CFeed& article, const std::u16string& feedAddress) {
+  return PageContentOf(article, CArticleTexts{article.m_description, article.m_sourceText}, feedAddress);
+}
+
+ArticlePageContent PageContentOf(const CFeed& article, const CArticleTexts& texts,
+                                 const std::u16string& feedAddress) {
   ArticlePageContent content;
   content.id = article.m_id;
   content.title = article.m_title;
-  content.description = article.m_description;
+  content.description = texts.description.str();
   const std::u16string link = Trim(article.m_link);
   if (!link.empty()) {
     const std::u16string resolved = ResolveUrl(feedAddress, link);
@@ -123,7 +128,7 @@ ArticlePageContent PageContentOf(const CFeed& article, const std::u16string& fee
   } else if (IsWebAddress(feedAddress)) {
     content.baseUrl = feedAddress;
   }
-  content.enclosures = FindEnclosures(article.m_sourceText.str());
+  content.enclosures = FindEnclosures(texts.sourceText.str());
   return content;
 }
 
@@ -243,7 +248,9 @@ QString WriteArticlePage(const CFeedsManager& model, const CFeed& article, const
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return path;
   const CFeedSource* source = model.FindSourceOfFeed(article.m_id);
   const std::string bytes =
-      ArticlePageBytes(PageContentOf(article, source != nullptr ? source->m_url : std::u16string()), colors);
+      ArticlePageBytes(PageContentOf(article, model.ArticleTexts(article.m_id),
+                                     source != nullptr ? source->m_url : std::u16string()),
+                       colors);
   file.write(bytes.data(), static_cast<qint64>(bytes.size()));
   return path;
 }

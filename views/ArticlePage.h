@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "feeds/Enclosures.h"
+#include "model/ArticleStore.h"
 #include "model/RSSObject.h"
 
 namespace qb {
@@ -66,6 +67,10 @@ struct ArticlePageContent {
 // address, else the feed's address, and the enclosures its own source text
 // names.
 ArticlePageContent PageContentOf(const CFeed& article, const std::u16string& feedAddress);
+// The same with the article's texts as given (a stored article holds
+// them only in the library: CFeedsManager::ArticleTexts).
+ArticlePageContent PageContentOf(const CFeed& article, const CArticleTexts& texts,
+                                 const std::u16string& feedAddress);
 
 // The page for one article as the bytes of the file: every character is one
 // byte (0 to 255), characters above 255 are written as decimal character

@@ -1,7 +1,8 @@
 // Starts the whole program in a test: a private data folder, a desktop that
 // records and answers (with a tray or without), long timer intervals (tests
 // fire timers themselves), the real update cycle unless a test answers for
-// it, and, unless the real data file is wanted, an in-memory data file.
+// it, and, unless the real data file or the library is wanted, an in-memory
+// data file.
 #pragma once
 
 #include <QCoreApplication>
@@ -10,7 +11,9 @@
 #include <functional>
 #include <memory>
 
+#include "app/LibraryDataIo.h"
 #include "app/MainFrame.h"
+#include "app/QtExecutor.h"
 #include "app/RSSReaderApp.h"
 #include "app/RSSReaderDoc.h"
 #include "app/UpdateService.h"
@@ -22,9 +25,10 @@ namespace qb::test {
 // Counts loads and saves; the real file only when asked for.
 class RecordingDataFile : public IDataFileIo {
  public:
-  DataFileLoadReport Load(CFeedsManager& model, const std::string& path) override {
+  DataFileLoadReport Load(CFeedsManager& model, const std::string& path,
+                          CValidatorStore* fetchState = nullptr) override {
     ++loads;
-    return realDataFile ? m_real.Load(model, path) : loadReport;
+    return realDataFile ? m_real.Load(model, path, fetchState) : loadReport;
   }
   bool Save(const CFeedsManager& model, const std::string& path,
             const CValidatorStore* fetchState = nullptr) override {
@@ -65,6 +69,7 @@ class AppHarness {
   }
   ~AppHarness() {
     app.reset();
+    library.reset();
     qputenv("XDG_DATA_HOME", m_oldDataHome);
   }
   AppHarness(const AppHarness&) = delete;
@@ -74,7 +79,12 @@ class AppHarness {
   // its close sequence, like a killed process) and runs the queued work.
   bool Start(const QStringList& arguments = {}, bool startHidden = false) {
     app.reset();
-    app = std::make_unique<CRSSReaderApp>(AppEnvironment{scope, dataFile, updater});
+    if (useLibrary) {
+      library.reset();
+      library = std::make_unique<CLibraryDataIo>(executor);
+    }
+    app = std::make_unique<CRSSReaderApp>(
+        AppEnvironment{scope, useLibrary ? static_cast<IDataFileIo&>(*library) : dataFile, updater});
     app->m_configureFrame = [](CMainFrame& frame) {
       for (FrameTimer t : {FrameTimer::Update, FrameTimer::Tick, FrameTimer::MarkRead, FrameTimer::Save}) {
         frame.SetTimerInterval(t, 3600 * 1000);
@@ -108,6 +118,11 @@ class AppHarness {
 
   UiTestScope scope;
   RecordingDataFile dataFile;
+  // The user's library in the private data folder instead of the recording
+  // data file, as the program runs.
+  bool useLibrary = false;
+  CQtExecutor executor;
+  std::unique_ptr<CLibraryDataIo> library;
   CUpdateService realUpdater;
   FakeUpdater updater{&realUpdater};
   std::unique_ptr<CRSSReaderApp> app;

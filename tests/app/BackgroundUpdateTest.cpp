@@ -4,9 +4,7 @@
 
 #include <QCoreApplication>
 #include <QProgressBar>
-#include <QThread>
 #include <QTreeWidgetItem>
-#include <atomic>
 #include <chrono>
 #include <functional>
 
@@ -14,8 +12,6 @@
 #include "model/DataFile.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/HttpServer.h"
-#include "tests/support/SampleModel.h"
-#include "tests/support/TempDir.h"
 #include "views/SourceListView.h"
 
 namespace qb {
@@ -217,39 +213,6 @@ TEST_F(BackgroundUpdateTest, AWarningMarkSurvivesARestart) {
   CSourceListView* tree = h.Frame().SourceTree();
   EXPECT_EQ(tree->FindItem(failing)->icon(0).cacheKey(), tree->FailureIcon().cacheKey());
   EXPECT_EQ(server.Requests().size(), 1u);
-}
-
-// The real writer: a snapshot is taken when the save is asked for, written
-// on another thread, and the window hears of it from its event loop. A
-// change made meanwhile is in the next save; the final save at exit waits
-// for the one in flight and writes the latest state.
-TEST(DataFileIoTest, BackgroundSavesWriteSnapshotsInOrder) {
-  test::TempDir tmp;
-  const std::string path = tmp.File("Feeds");
-  CFeedsManager model;
-  test::BuildSampleModel(model, 200000);
-  CDataFileIo io;
-
-  const std::string first = SaveToBytes(model);
-  std::atomic<int> done{0};
-  bool onWindowThread = false;
-  io.SaveInBackground(model, path, nullptr, [&](bool written) {
-    EXPECT_TRUE(written);
-    onWindowThread = QThread::currentThread() == QCoreApplication::instance()->thread();
-    ++done;
-  });
-  // Changed while the snapshot is being written: the file still gets the
-  // state of the moment the save was asked for.
-  model.AddGroup(0, u"Later");
-  io.WaitForSaves();
-  EXPECT_EQ(test::ReadFile(path), first);
-  ASSERT_TRUE(RunUntil([&] { return done == 1; }));
-  EXPECT_TRUE(onWindowThread);
-
-  io.SaveInBackground(model, path, nullptr, nullptr);
-  model.AddGroup(0, u"Last");
-  ASSERT_TRUE(io.Save(model, path));
-  EXPECT_EQ(test::ReadFile(path), SaveToBytes(model));
 }
 
 }  // namespace

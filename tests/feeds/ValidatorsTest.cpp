@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "model/BackgroundSaver.h"
+#include "model/DataFile.h"
 #include "model/FeedsManager.h"
 #include "tests/support/FailingWriter.h"
 #include "tests/support/TempDir.h"
@@ -278,9 +278,9 @@ TEST(ValidatorsTest, EachDataFileHasItsOwnCacheFile) {
   EXPECT_EQ(a, again);
 }
 
-// The window's road: a background save of a snapshot, with the fetch state
-// of the same moment written once the file is on the disk.
-TEST(ValidatorsTest, TheStateSavedWithASnapshotIsTrustedWithThatFile) {
+// A save of the data file, with the fetch state of the same moment written
+// once the file is on the disk.
+TEST(ValidatorsTest, TheStateSavedWithTheFileIsTrustedWithThatFile) {
   test::TempDir cacheHome;
   const char* old = std::getenv("XDG_CACHE_HOME");
   const std::string saved = old ? old : "";
@@ -296,11 +296,7 @@ TEST(ValidatorsTest, TheStateSavedWithASnapshotIsTrustedWithThatFile) {
   state.Get(kept, u"http://a/").etag = "\"a\"";
   state.Get(gone, u"http://b/").etag = "\"b\"";
   m.DeleteSource(m.m_rootGroups.front(), gone);
-  {
-    CBackgroundSaver saver(data);
-    saver.Save(m, CValidatorStore::WriteAfterSave(state.CopyFor(m), data));
-    saver.Wait();
-  }
+  CValidatorStore::WriteAfterSave(state.CopyFor(m), data)(SaveDataFile(m, data));
   CValidatorStore read;
   read.Load(CValidatorStore::CachePathFor(data), DataFileFingerprint::Of(data), true);
   ASSERT_NE(read.Find(kept, u"http://a/"), nullptr);
@@ -310,12 +306,10 @@ TEST(ValidatorsTest, TheStateSavedWithASnapshotIsTrustedWithThatFile) {
   // A save that fails leaves the cache naming the file still on the disk.
   const std::string cache = test::ReadFile(CValidatorStore::CachePathFor(data));
   state.Get(kept, u"http://a/").etag = "\"newer\"";
-  {
-    CBackgroundSaver saver(data, [](std::unique_ptr<IArchiveWriter> file) {
-      return std::make_unique<test::FailingWriter>(std::move(file), 10);
-    });
-    saver.Save(m, CValidatorStore::WriteAfterSave(state.CopyFor(m), data));
-  }
+  CValidatorStore::WriteAfterSave(state.CopyFor(m), data)(
+      SaveDataFile(m, data, [](std::unique_ptr<IArchiveWriter> file) {
+        return std::make_unique<test::FailingWriter>(std::move(file), 10);
+      }));
   EXPECT_EQ(test::ReadFile(CValidatorStore::CachePathFor(data)), cache);
   if (old) setenv("XDG_CACHE_HOME", saved.c_str(), 1); else unsetenv("XDG_CACHE_HOME");
 }

@@ -12,7 +12,6 @@
 #include <set>
 
 #include "model/FeedsManager.h"
-#include "model/Snapshot.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/FailingWriter.h"
 #include "tests/support/FakeClock.h"
@@ -213,8 +212,6 @@ TEST(DataFileTest, AFileThatCannotBePutAsideIsNeverReplacedByThatModel) {
   const SaveResult refused = SaveDataFile(stuck, path);
   EXPECT_FALSE(refused.ok);
   EXPECT_FALSE(refused.error.empty());
-  // So does a snapshot of it, as the background saver writes.
-  EXPECT_FALSE(SaveDataFile(CModelSnapshot::Take(stuck).Model(), path).ok);
   EXPECT_EQ(test::ReadFile(path), bytes);
   EXPECT_EQ(Names(tmp.path()), std::vector<std::string>{std::string(240, 'F')});
 

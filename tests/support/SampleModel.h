@@ -12,7 +12,13 @@ namespace qb::test {
 void BuildSampleModel(CFeedsManager& m, size_t feedTextLength = 5000);
 
 // Every field of both models is equal (last update ticks, the reserved map and
-// the history time index excepted); failures are reported through gtest.
+// the history time index excepted); the texts are compared through
+// ArticleTexts, so either model may keep them in a library. Failures are
+// reported through gtest.
 void ExpectSameModel(const CFeedsManager& expected, const CFeedsManager& actual);
+
+// The histories of both models evict in the same order: their time indexes
+// list the keys alike.
+void ExpectSameHistoryOrder(const CFeedsManager& expected, const CFeedsManager& actual);
 
 }  // namespace qb::test

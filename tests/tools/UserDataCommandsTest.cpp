@@ -195,7 +195,7 @@ TEST_F(UserDataCommandsTest, ListLabelsAndOrder) {
             "  caf\xC3\xA9 <b> (1 / 2)\n");
 }
 
-TEST_F(UserDataCommandsTest, UsesTheProgramsDataFileByDefault) {
+TEST_F(UserDataCommandsTest, UsesTheProgramsLibraryByDefault) {
   test::TempDir home;
   const char* old = std::getenv("XDG_DATA_HOME");
   const std::string saved = old ? old : "";
@@ -205,7 +205,8 @@ TEST_F(UserDataCommandsTest, UsesTheProgramsDataFileByDefault) {
   const int status = cli::RunCli({"add", m_server.Url("/news")}, out, err);
   if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1); else unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(status, 0) << err.str();
-  EXPECT_FALSE(test::ReadFile(home.File("Velmorant/Quillbend/Feeds")).empty());
+  EXPECT_FALSE(test::ReadFile(home.File("Velmorant/Quillbend/Library.sqlite")).empty());
+  EXPECT_FALSE(std::filesystem::exists(home.File("Velmorant/Quillbend/Feeds")));
 }
 
 std::vector<std::string> FolderNames(const std::string& dir) {

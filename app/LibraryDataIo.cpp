@@ -1,0 +1,158 @@
+#include "app/LibraryDataIo.h"
+
+#include "feeds/Validators.h"
+#include "model/FeedsManager.h"
+#include "views/ViewText.h"
+
+namespace qb {
+
+namespace {
+
+// How often a failed write is tried again and other processes' commits are
+// looked for.
+constexpr int kHeartbeatMs = 1000;
+
+// The library as it was after its last commit: the stamp the fetch state
+// is saved with (as quillbend-cli stamps it), trusted only while no process
+// has committed since.
+DataFileFingerprint LibraryStamp(const std::string& path, CLibrary& library) {
+  DataFileFingerprint stamp = DataFileFingerprint::Of(path);
+  stamp.size = static_cast<uint64_t>(library.LastChange());
+  stamp.mtimeSec = stamp.mtimeNsec = stamp.ctimeSec = stamp.ctimeNsec = 0;
+  return stamp;
+}
+
+}  // namespace
+
+CLibraryDataIo::CLibraryDataIo(IExecutor& executor, std::string libraryPath)
+    : m_tasks(executor), m_path(std::move(libraryPath)) {
+  m_retry.setInterval(kHeartbeatMs);
+  QObject::connect(&m_retry, &QTimer::timeout, [this] { FlushNow(); });
+}
+
+CLibraryDataIo::~CLibraryDataIo() { Close(); }
+
+void CLibraryDataIo::Close() {
+  m_retry.stop();
+  // The writer stops (after the write in flight) before the library goes.
+  m_sync.reset();
+  if (m_model != nullptr) {
+    m_model->RemoveObserver(this);
+    if (m_model->ArticleStore() == m_library.get()) m_model->SetArticleStore(nullptr);
+    m_model = nullptr;
+  }
+  if (m_library) m_library->Close();
+  m_library.reset();
+}
+
+DataFileLoadReport CLibraryDataIo::Load(CFeedsManager& model, const std::string& path,
+                                        CValidatorStore* fetchState) {
+  Close();
+  DataFileLoadReport report;
+  if (m_path.empty()) m_path = GetLibraryPath();
+  m_library = std::make_unique<CLibrary>();
+  LibraryOpenOptions options;
+  options.importFrom = path;
+  const LibraryOpenOutcome out = m_library->Open(m_path, options);
+  report.statusNote = ToQString(out.importNotice);
+  report.preservedCopy = QString::fromStdString(out.keptAside);
+  // A damaged library (moved aside) gets the stop sign; a newer one or a
+  // folder that cannot be written the exclamation mark.
+  report.message = ToQString(out.message);
+  report.warning = out.keptAside.empty();
+  if (report.message.isEmpty() && out.imported && !out.import.load.complete()) {
+    // The data file itself could be read only in part; it stays as it was.
+    report.message = ToQString(out.import.load.message);
+    report.warning = out.import.load.status == LoadStatus::BadSchema;
+  }
+  if (!out.opened) {
+    m_library.reset();
+    return report;
+  }
+  m_load = m_library->Load(model, CLibrary::LoadScope::Everything);
+  m_model = &model;
+  model.AddObserver(this);
+  if (!m_load.ok) {
+    if (report.message.isEmpty()) {
+      report.message = QStringLiteral("The library could not be read (%1); changes made now will not be saved.")
+                           .arg(QString::fromStdString(m_load.error));
+      report.warning = false;
+    }
+    return report;
+  }
+  report.loadedWhole = out.import.load.complete() || !out.imported;
+  if (fetchState != nullptr) {
+    fetchState->Load(CValidatorStore::CachePathFor(m_path), LibraryStamp(m_path, *m_library), true);
+  }
+  if (m_library->Writable()) {
+    CLibrarySync::Options syncOptions;
+    // The writer's thread: the collection of its result and the next batch
+    // run on the window's thread.
+    syncOptions.written = [this] { m_tasks.Post([this] { PostFlush(); }); };
+    m_sync = std::make_unique<CLibrarySync>(model, *m_library, &m_load, std::move(syncOptions));
+    // What the load repaired goes to the library with the first turn.
+    PostFlush();
+  }
+  m_retry.start();
+  return report;
+}
+
+void CLibraryDataIo::OnModelChanged(const CFeedsManager&, const CModelChange& change) {
+  if (!change.external) PostFlush();
+}
+
+void CLibraryDataIo::OnModelGone(const CFeedsManager& model) {
+  if (&model != m_model) return;
+  // The model has let go of its observers, the writer among them, which
+  // does nothing from now on; it goes with the next Load or with this.
+  m_model = nullptr;
+  m_retry.stop();
+}
+
+void CLibraryDataIo::Detach(const CFeedsManager& model) {
+  if (&model == m_model) Close();
+}
+
+void CLibraryDataIo::PostFlush() {
+  if (m_flushPosted || !m_sync) return;
+  // Every change of this turn of the event loop goes in the one batch.
+  m_flushPosted = true;
+  m_tasks.Post([this] {
+    m_flushPosted = false;
+    FlushNow();
+  });
+}
+
+LibraryFlushReport CLibraryDataIo::FlushNow() {
+  if (!m_sync || m_model == nullptr) return {};
+  return m_sync->Flush();
+}
+
+bool CLibraryDataIo::Save(const CFeedsManager& model, const std::string&, const CValidatorStore* fetchState) {
+  if (!m_sync) return false;
+  const LibraryFlushReport report = m_sync->FlushAndWait();
+  const bool ok = !report.failure && !report.pending;
+  if (fetchState != nullptr) {
+    CValidatorStore state = fetchState->CopyFor(model);
+    state.SetDataFile(LibraryStamp(m_path, *m_library));
+    state.Save(CValidatorStore::CachePathFor(m_path));
+  }
+  return ok;
+}
+
+void CLibraryDataIo::SaveInBackground(const CFeedsManager&, const std::string&, const CValidatorStore*,
+                                      std::function<void(bool written)> done) {
+  const LibraryFlushReport report = FlushNow();
+  if (done) done(m_sync != nullptr && !report.failure);
+}
+
+void CLibraryDataIo::WaitForSaves() {}
+
+SaveResult CLibraryDataIo::ExportDataFile(const CFeedsManager& model, const std::string& path) {
+  if (!m_library) return IDataFileIo::ExportDataFile(model, path);
+  // Everything the window changed is in the library first.
+  if (m_sync) m_sync->FlushAndWait();
+  return m_library->ExportDataFile(path);
+}
+
+}  // namespace qb

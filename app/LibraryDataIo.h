@@ -1,0 +1,89 @@
+// The window's store: the user's library (model/Library.h), the same one
+// quillbend-cli uses without --data. On the first start the classic data
+// file is imported into it and left as it was, as a backup; the status line
+// says so once.
+//
+// What the model changes is written as rows, never the whole model: the
+// library observes the model, and once per turn of the event loop that
+// saw changes it hands the changed rows to the one writer thread of its
+// CLibrarySync, which writes them in one transaction. The window never
+// waits for the disk except in Save (the final flush at exit). A change is
+// on the disk a turn of the event loop after it is made; a failed write is
+// tried again a second later, and every second the library looks for what
+// another process (quillbend-cli) committed, which comes into the model as
+// one change marked external.
+//
+// A library that cannot be opened (damaged, newer, in a folder that cannot
+// be written) is never written over: Load's report carries the message to
+// show, a damaged one has been moved aside, and the session runs on what
+// could be read without saving.
+//
+// Threads: the window's. Results of the writer thread come back through
+// the executor, which must outlive this object.
+#pragma once
+
+#include <QTimer>
+#include <memory>
+#include <string>
+
+#include "app/CoreBridge.h"
+#include "model/Library.h"
+#include "model/LibrarySync.h"
+#include "model/ModelChange.h"
+
+namespace qb {
+
+class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
+ public:
+  // The library at `libraryPath` (empty: GetLibraryPath()).
+  explicit CLibraryDataIo(IExecutor& executor, std::string libraryPath = {});
+  ~CLibraryDataIo();
+  CLibraryDataIo(const CLibraryDataIo&) = delete;
+  CLibraryDataIo& operator=(const CLibraryDataIo&) = delete;
+
+  // Opens the library (importing the data file at `path` when there is no
+  // library yet) and loads the model from it; from then on the model's
+  // changes are written to it. One model at a time: a second Load replaces
+  // the first.
+  DataFileLoadReport Load(CFeedsManager& model, const std::string& path,
+                          CValidatorStore* fetchState = nullptr) override;
+  // Writes every change now and waits (at exit); the fetch state is saved
+  // stamped with the library's last commit. `path` is not used: the rows
+  // go to the library.
+  bool Save(const CFeedsManager& model, const std::string& path,
+            const CValidatorStore* fetchState = nullptr) override;
+  // Hands what changed to the writer; `done` hears, on this thread, whether
+  // the latest write failed (false) or not.
+  void SaveInBackground(const CFeedsManager& model, const std::string& path,
+                        const CValidatorStore* fetchState,
+                        std::function<void(bool written)> done) override;
+  void WaitForSaves() override;
+  void Detach(const CFeedsManager& model) override;
+
+  // File > "Export data file...": the library as a classic data file.
+  SaveResult ExportDataFile(const CFeedsManager& model, const std::string& path) override;
+
+  const std::string& LibraryPath() const { return m_path; }
+  // Whether changes are waiting to be written (or being written).
+  bool HasPending() const { return m_sync && m_sync->HasPending(); }
+  // Runs a flush now (tests; the event loop does it otherwise).
+  LibraryFlushReport FlushNow();
+
+ private:
+  void OnModelChanged(const CFeedsManager& model, const CModelChange& change) override;
+  void OnModelGone(const CFeedsManager& model) override;
+  void PostFlush();
+  void Close();
+
+  CExecutorScope m_tasks;
+  std::string m_path;
+  CFeedsManager* m_model = nullptr;
+  std::unique_ptr<CLibrary> m_library;
+  LibraryLoadResult m_load;
+  std::unique_ptr<CLibrarySync> m_sync;
+  bool m_flushPosted = false;
+  // A failed write waits for it; it also looks for other processes' commits.
+  QTimer m_retry;
+};
+
+}  // namespace qb

@@ -1,0 +1,542 @@
+// The library at the size of years of reading, beside the classic data file
+// measured in the same run: 300 feeds of 200 articles, each article with its
+// own text of 2,000 characters and its own item's markup (a data file of
+// about 540 MB), imported into a library once.
+//
+// Measured:
+// - the bytes written to the disk (/proc/self/io write_bytes) when one
+//   article is marked read, and when an update pass adds 200 articles; the
+//   data file writes itself whole for either (target for one mark: under
+//   64 KB);
+// - quillbend-cli list on the library: time and peak memory, beside the
+//   same on the data file and a plain copy of the data file with fsync
+//   (targets: under 0.3 s and 60 MB);
+// - one keystroke of search over the whole library and over a node of 200
+//   articles (target: under 50 ms), beside the same rule run in memory over
+//   the texts;
+// - the model's memory after a load, per article, beside the classic load.
+//
+// QB_BENCH_SOURCES and QB_BENCH_ARTICLES scale the library (300 and 200);
+// QB_BENCH_SOURCES=5000 gives the million articles of a decade, and with
+// QB_BENCH_LIBRARY_ONLY=1 the library is written directly, with no data
+// file to import and none of the data file's figures (its model alone would
+// not fit this machine's memory twice). The files live in a private folder
+// under /tmp and are removed at the end.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/DataFile.h"
+#include "model/FeedsManager.h"
+#include "model/Library.h"
+#include "model/LibrarySync.h"
+
+extern char** environ;
+
+namespace qb {
+namespace {
+
+int EnvInt(const char* name, int fallback) {
+  const char* v = std::getenv(name);
+  return v != nullptr && std::atoi(v) > 0 ? std::atoi(v) : fallback;
+}
+
+const int kSources = EnvInt("QB_BENCH_SOURCES", 300);
+const bool kLibraryOnly = EnvInt("QB_BENCH_LIBRARY_ONLY", 0) != 0;
+const int kArticles = EnvInt("QB_BENCH_ARTICLES", 200);
+constexpr size_t kTextLength = 2000;
+
+uint64_t WriteBytes() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "write_bytes:") return value;
+  }
+  return 0;
+}
+
+size_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// Pseudo-words, some far more common than others, as in real text.
+class Words {
+ public:
+  explicit Words(uint32_t seed) : m_state(seed) {
+    static const char* syllables[] = {"ka", "lo", "mi", "ne", "ru", "sa", "ti", "vo", "be", "da", "fe", "gu", "ha",
+                                      "ji", "po", "qu", "re", "si", "tu", "wa", "an", "el", "in", "or", "us", "ar"};
+    for (int i = 0; i < 20000; ++i) {
+      std::u16string w;
+      const int n = 1 + static_cast<int>(Next() % 4);
+      for (int k = 0; k < n; ++k) {
+        for (const char* c = syllables[Next() % 26]; *c != 0; ++c) w += static_cast<char16_t>(*c);
+      }
+      m_vocabulary.push_back(std::move(w));
+    }
+  }
+  const std::u16string& Word() {
+    // Zipf-like: small indexes much more often.
+    const double u = static_cast<double>(Next() % 1000000) / 1000000.0;
+    return m_vocabulary[static_cast<size_t>(u * u * u * static_cast<double>(m_vocabulary.size() - 1))];
+  }
+  std::u16string Text(size_t length) {
+    std::u16string t;
+    t.reserve(length + 16);
+    while (t.size() < length) {
+      if (!t.empty()) t += u' ';
+      t += Word();
+    }
+    t.resize(length);
+    return t;
+  }
+  uint32_t Next() {
+    m_state = m_state * 1103515245u + 12345u;
+    return m_state >> 8;
+  }
+
+ private:
+  uint32_t m_state;
+  std::vector<std::u16string> m_vocabulary;
+};
+
+void FillArticle(CFeed& f, Words& words, int serial) {
+  f.m_channel = u"Channel " + words.Word();
+  f.m_title = words.Word() + u" " + words.Word() + u" " + words.Word() + u" " + words.Word();
+  const std::string n = std::to_string(serial);
+  f.m_link = u"https://news.example.org/articles/" + std::u16string(n.begin(), n.end());
+  f.m_description = u"<p>" + words.Text(kTextLength - 7) + u"</p>";
+  f.m_dateText = u"Mon, 04 May 2009 10:20:30 GMT";
+  f.m_date = CDateTime::FromTime(1'400'000'000 + static_cast<int64_t>(serial) * 600);
+  f.m_key = f.m_link;
+  f.m_read = serial % 3 != 0;
+  f.m_sourceText = SharedText(u"<item><title>" + f.m_title + u"</title><link>" + f.m_link +
+                              u"</link><description>" + f.m_description + u"</description></item>");
+}
+
+struct Fixture {
+  std::string dir, home, folder, dataFile, library, copy;
+  uint64_t fileBytes = 0;
+  double importSeconds = 0;
+  uint64_t importWriteBytes = 0;
+  uint64_t classicSaveWriteBytes = 0;
+  size_t articles = 0;
+
+  ~Fixture() {
+    std::error_code ec;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+  }
+};
+
+Fixture& Shared() {
+  static Fixture x;
+  static const bool built = [] {
+    char pattern[] = "/tmp/qb-library-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) std::abort();
+    x.dir = pattern;
+    x.home = x.dir + "/home";
+    x.folder = x.home + "/Velmorant/Quillbend";
+    std::filesystem::create_directories(x.folder);
+    x.dataFile = x.folder + "/Feeds";
+    x.library = x.folder + "/Library.sqlite";
+    x.copy = x.dir + "/copy";
+    if (kLibraryOnly) {
+      // Written the way updates write it: each source's articles in one pass.
+      const auto start = std::chrono::steady_clock::now();
+      CLibrary library;
+      if (!library.Open(x.library).opened) std::abort();
+      CFeedsManager m;
+      m.SeedRandom(1);
+      const LibraryLoadResult load = library.Load(m);
+      CLibrarySync sync(m, library, &load);
+      Words words(7);
+      int serial = 0;
+      const ObjectId root = m.m_rootGroups[0];
+      ObjectId group = root;
+      for (int s = 0; s < kSources; ++s) {
+        if (s % 30 == 0) group = m.AddGroup(root, u"Group " + words.Word())->m_id;
+        CFeedSource* source = m.AddSource(group, u"https://feeds.example.org/" + words.Word() + u"/" +
+                                                     std::u16string(1, char16_t(u'a' + s % 26)));
+        m.Rename(source->m_id, u"Feed " + words.Word());
+        m.InterpretSource(*source, [&](CFeedSource& src) {
+          for (int a = 0; a < kArticles; ++a) {
+            CFeed* f = m.NewFeed();
+            FillArticle(*f, words, ++serial);
+            src.m_articles.push_back(f->m_id);
+            if (a >= kArticles - static_cast<int>(kHistoryLimit)) {
+              src.AddToHistory(*f, CDateTime::FromTime(1'700'000'000 + serial));
+            }
+          }
+          return true;
+        });
+        if (sync.FlushAndWait().failure) std::abort();
+      }
+      m.SetArticleStore(nullptr);
+      x.articles = static_cast<size_t>(serial);
+      x.importSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      return true;
+    }
+    {
+      CFeedsManager m;
+      m.SeedRandom(1);
+      m.FixUpAfterLoad();
+      Words words(7);
+      int serial = 0;
+      const ObjectId root = m.m_rootGroups[0];
+      ObjectId group = root;
+      for (int s = 0; s < kSources; ++s) {
+        if (s % 30 == 0) group = m.AddGroup(root, u"Group " + words.Word())->m_id;
+        CFeedSource* source = m.AddSource(group, u"https://feeds.example.org/" + words.Word() + u"/" +
+                                                     std::u16string(1, char16_t(u'a' + s % 26)));
+        source->m_title = u"Feed " + words.Word();
+        source->m_autoName = false;
+        for (int a = 0; a < kArticles; ++a) {
+          CFeed* f = m.NewFeed();
+          FillArticle(*f, words, ++serial);
+          source->m_articles.push_back(f->m_id);
+          if (a >= kArticles - static_cast<int>(kHistoryLimit)) {
+            source->AddToHistory(*f, CDateTime::FromTime(1'700'000'000 + serial));
+          }
+        }
+      }
+      x.articles = static_cast<size_t>(serial);
+      const uint64_t before = WriteBytes();
+      if (!SaveDataFile(m, x.dataFile)) std::abort();
+      x.classicSaveWriteBytes = WriteBytes() - before;
+    }
+    struct stat st {};
+    ::stat(x.dataFile.c_str(), &st);
+    x.fileBytes = static_cast<uint64_t>(st.st_size);
+    const auto start = std::chrono::steady_clock::now();
+    const uint64_t before = WriteBytes();
+    CLibrary library;
+    LibraryOpenOptions options;
+    options.importFrom = x.dataFile;
+    if (!library.Open(x.library, options).imported) std::abort();
+    x.importWriteBytes = WriteBytes() - before;
+    x.importSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return true;
+  }();
+  (void)built;
+  return x;
+}
+
+// The library loaded as the window loads it, with its sync.
+struct Loaded {
+  CLibrary library;
+  CFeedsManager model;
+  LibraryLoadResult load;
+  std::unique_ptr<CLibrarySync> sync;
+  explicit Loaded(const std::string& path) {
+    if (!library.Open(path).opened) std::abort();
+    load = library.Load(model);
+    if (!load.ok) std::abort();
+    sync = std::make_unique<CLibrarySync>(model, library, &load);
+  }
+  ~Loaded() {
+    sync.reset();
+    model.SetArticleStore(nullptr);
+  }
+};
+
+void Counters(benchmark::State& state) {
+  const Fixture& f = Shared();
+  state.counters["articles"] = static_cast<double>(f.articles);
+  state.counters["file_MB"] = static_cast<double>(f.fileBytes) / 1e6;
+}
+
+void BM_ImportOnce(benchmark::State& state) {
+  Fixture& f = Shared();
+  for (auto _ : state) {
+  }
+  Counters(state);
+  state.counters["import_s"] = f.importSeconds;
+  state.counters["import_written_MB"] = static_cast<double>(f.importWriteBytes) / 1e6;
+  struct stat st {};
+  ::stat(f.library.c_str(), &st);
+  state.counters["library_MB"] = static_cast<double>(st.st_size) / 1e6;
+}
+
+void BM_MarkOneRead(benchmark::State& state) {
+  Fixture& f = Shared();
+  Loaded l(f.library);
+  IdList articles;
+  l.model.CollectFeeds(0, articles);
+  uint64_t written = 0;
+  size_t marks = 0;
+  for (auto _ : state) {
+    const ObjectId id = articles[(marks * 7919) % articles.size()];
+    const uint64_t before = WriteBytes();
+    l.model.MarkRead({id}, !l.model.GetFeed(id)->m_read);
+    if (l.sync->FlushAndWait().failure) state.SkipWithError("write failed");
+    written += WriteBytes() - before;
+    ++marks;
+  }
+  Counters(state);
+  state.counters["written_KB_per_mark"] = static_cast<double>(written) / 1024.0 / static_cast<double>(marks);
+  state.counters["datafile_written_MB"] = static_cast<double>(f.classicSaveWriteBytes) / 1e6;
+}
+
+void BM_PassAdds200(benchmark::State& state) {
+  Fixture& f = Shared();
+  Loaded l(f.library);
+  IdList sources;
+  l.model.CollectSources(0, sources);
+  Words words(99);
+  int serial = 10'000'000;
+  uint64_t written = 0;
+  int passes = 0;
+  for (auto _ : state) {
+    const uint64_t before = WriteBytes();
+    // 20 new articles in each of 10 sources, as an update pass brings them.
+    for (int s = 0; s < 10; ++s) {
+      CFeedSource* source = l.model.GetFeedSource(sources[(passes * 10 + s) % sources.size()]);
+      l.model.InterpretSource(*source, [&](CFeedSource& src) {
+        for (int a = 0; a < 20; ++a) {
+          CFeed* n = l.model.NewFeed();
+          FillArticle(*n, words, ++serial);
+          n->m_read = false;
+          src.m_articles.push_back(n->m_id);
+          src.AddToHistory(*n, CDateTime::FromTime(1'800'000'000 + serial));
+        }
+        return true;
+      });
+    }
+    if (l.sync->FlushAndWait().failure) state.SkipWithError("write failed");
+    written += WriteBytes() - before;
+    ++passes;
+  }
+  Counters(state);
+  state.counters["written_MB_per_pass"] = static_cast<double>(written) / 1e6 / passes;
+  state.counters["datafile_written_MB"] = static_cast<double>(f.classicSaveWriteBytes) / 1e6;
+}
+
+// Runs a command in a child of a small process of its own, so that its peak
+// memory is its own: "elapsed seconds, peak KB".
+std::pair<double, long> RunMeasured(const std::vector<std::string>& command, const std::string& home) {
+  std::vector<std::string> args{"LibraryBench", "--qb-run-child"};
+  args.insert(args.end(), command.begin(), command.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env{"XDG_DATA_HOME=" + home, "XDG_CACHE_HOME=" + home + "/cache", "HOME=" + home};
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  int made[2];
+  if (::pipe(made) != 0) return {-1, -1};
+  // Above 3, so that giving the child its descriptor 3 closes nothing else.
+  int pipeFds[2] = {::fcntl(made[0], F_DUPFD_CLOEXEC, 10), ::fcntl(made[1], F_DUPFD_CLOEXEC, 10)};
+  ::close(made[0]);
+  ::close(made[1]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 3);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeFds[1]);
+  char buffer[128] = {};
+  const ssize_t n = rc == 0 ? ::read(pipeFds[0], buffer, sizeof buffer - 1) : -1;
+  ::close(pipeFds[0]);
+  int status = 0;
+  if (rc == 0) ::waitpid(pid, &status, 0);
+  double seconds = -1;
+  long kb = -1;
+  if (n > 0) std::sscanf(buffer, "%lf %ld", &seconds, &kb);
+  return {seconds, kb};
+}
+
+void BM_ListLibrary(benchmark::State& state) {
+  Fixture& f = Shared();
+  double seconds = 0, classicSeconds = 0;
+  long kb = 0, classicKb = 0;
+  for (auto _ : state) {
+    std::tie(seconds, kb) = RunMeasured({QB_CLI_PATH, "list"}, f.home);
+    if (!kLibraryOnly) {
+      std::tie(classicSeconds, classicKb) = RunMeasured({QB_CLI_PATH, "--data", f.dataFile, "list"}, f.home);
+    }
+  }
+  if (seconds < 0 || classicSeconds < 0) state.SkipWithError("the command failed");
+  Counters(state);
+  state.counters["list_s"] = seconds;
+  state.counters["list_peak_MB"] = static_cast<double>(kb) / 1024.0;
+  state.counters["datafile_list_s"] = classicSeconds;
+  state.counters["datafile_list_peak_MB"] = static_cast<double>(classicKb) / 1024.0;
+}
+
+// The reference for a command that reads the data file: a plain copy of
+// it, flushed.
+void BM_PlainCopy(benchmark::State& state) {
+  Fixture& f = Shared();
+  if (kLibraryOnly) {
+    state.SkipWithError("no data file");
+    return;
+  }
+  std::vector<char> block(1 << 20);
+  for (auto _ : state) {
+    const int in = ::open(f.dataFile.c_str(), O_RDONLY);
+    const int out = ::open(f.copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    for (ssize_t n; (n = ::read(in, block.data(), block.size())) > 0;) {
+      if (::write(out, block.data(), static_cast<size_t>(n)) != n) state.SkipWithError("write");
+    }
+    ::fsync(out);
+    ::close(out);
+    ::close(in);
+  }
+  ::unlink(f.copy.c_str());
+  Counters(state);
+}
+
+struct SearchFixture {
+  std::unique_ptr<Loaded> loaded;
+  ObjectId node = 0;
+};
+
+SearchFixture& Search() {
+  static SearchFixture s;
+  if (!s.loaded) {
+    s.loaded = std::make_unique<Loaded>(Shared().library);
+    IdList sources;
+    s.loaded->model.CollectSources(0, sources);
+    s.node = sources[sources.size() / 2];
+  }
+  return s;
+}
+
+// One keystroke: the first letter of a common word, then more of it.
+void BM_SearchWholeLibrary(benchmark::State& state) {
+  SearchFixture& s = Search();
+  const std::u16string query = std::u16string(u"kalo").substr(0, static_cast<size_t>(state.range(0)));
+  size_t found = 0;
+  for (auto _ : state) found = s.loaded->model.SearchArticles(query).size();
+  Counters(state);
+  state.counters["found"] = static_cast<double>(found);
+}
+
+void BM_SearchNode(benchmark::State& state) {
+  SearchFixture& s = Search();
+  const std::u16string query = std::u16string(u"kalo").substr(0, static_cast<size_t>(state.range(0)));
+  size_t found = 0;
+  for (auto _ : state) found = s.loaded->model.SearchArticles(query, s.node).size();
+  Counters(state);
+  state.counters["found"] = static_cast<double>(found);
+}
+
+// The reference: the same rule over the texts held in memory, for the node
+// (what the window's filter could do before), since the whole library's
+// texts do not fit the window's memory.
+void BM_SearchNodeInMemory(benchmark::State& state) {
+  SearchFixture& s = Search();
+  CFeedsManager copy;
+  const CFeedSource* source = s.loaded->model.GetFeedSource(s.node);
+  CFeedSource* into = copy.NewFeedSource();
+  for (ObjectId id : source->m_articles) {
+    CFeed* a = copy.NewFeed();
+    const CFeed* from = s.loaded->model.GetFeed(id);
+    a->m_title = from->m_title;
+    a->m_channel = from->m_channel;
+    a->m_date = from->m_date;
+    a->m_description = s.loaded->model.ArticleTexts(id).description.str();
+    into->m_articles.push_back(a->m_id);
+  }
+  const std::u16string query = std::u16string(u"kalo").substr(0, static_cast<size_t>(state.range(0)));
+  size_t found = 0;
+  for (auto _ : state) found = copy.SearchArticles(query, into->m_id).size();
+  Counters(state);
+  state.counters["found"] = static_cast<double>(found);
+}
+
+void BM_ModelMemory(benchmark::State& state) {
+  Fixture& f = Shared();
+  size_t library = 0, classic = 0;
+  double libraryLoad = 0, classicLoad = 0;
+  for (auto _ : state) {
+    {
+      malloc_trim(0);
+      const size_t before = HeapInUse();
+      const auto start = std::chrono::steady_clock::now();
+      auto l = std::make_unique<Loaded>(f.library);
+      libraryLoad = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      library = HeapInUse() - before;
+    }
+    if (!kLibraryOnly) {
+      malloc_trim(0);
+      const size_t before = HeapInUse();
+      const auto start = std::chrono::steady_clock::now();
+      auto m = std::make_unique<CFeedsManager>();
+      LoadOptions readOnly;
+      readOnly.readOnly = true;
+      if (!LoadDataFile(*m, f.dataFile, readOnly).ok()) state.SkipWithError("load failed");
+      classicLoad = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      classic = HeapInUse() - before;
+    }
+  }
+  Counters(state);
+  state.counters["model_MB"] = static_cast<double>(library) / 1e6;
+  state.counters["bytes_per_article"] = static_cast<double>(library) / static_cast<double>(f.articles);
+  state.counters["load_s"] = libraryLoad;
+  state.counters["datafile_model_MB"] = static_cast<double>(classic) / 1e6;
+  state.counters["datafile_load_s"] = classicLoad;
+}
+
+BENCHMARK(BM_ImportOnce)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MarkOneRead)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PassAdds200)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ListLibrary)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainCopy)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SearchWholeLibrary)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SearchNode)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SearchNodeInMemory)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ModelMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The child of RunMeasured: runs the command in a grandchild, waits, and
+// writes "elapsed peak_kb" to descriptor 3.
+int RunChild(char** command) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::close(3);
+    ::execv(command[0], command);
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (::wait4(pid, &status, 0, &usage) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s exited with status %d\n", command[0], status);
+    return 1;
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  char line[64];
+  const int n = std::snprintf(line, sizeof line, "%.4f %ld\n", seconds, usage.ru_maxrss);
+  return ::write(3, line, static_cast<size_t>(n)) == n ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace qb
+
+int main(int argc, char** argv) {
+  if (argc >= 3 && std::strcmp(argv[1], "--qb-run-child") == 0) return qb::RunChild(argv + 2);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,158 @@
+#include "model/DataFileImport.h"
+
+#include <unordered_map>
+#include <unordered_set>
+
+#include "model/FeedsManager.h"
+#include "model/Text.h"
+
+namespace qb {
+
+namespace {
+
+class CMerge {
+ public:
+  CMerge(CFeedsManager& into, const CFeedsManager& from, DataFileImportResult& result)
+      : m_into(into), m_from(from), m_result(result) {}
+
+  void Group(const CGroup& g, ObjectId parent) {
+    if (!m_seen.insert(g.m_id).second) return;  // a damaged file's lists may repeat
+    CGroup* copy = m_into.AddGroup(parent, g.m_name);
+    if (copy == nullptr) return;
+    const ObjectId id = copy->m_id;
+    ++m_result.groups;
+    m_into.SetExpanded(id, g.m_expanded);
+    for (ObjectId child : g.m_childGroups) {
+      if (const CGroup* c = m_from.GetGroup(child)) Group(*c, id);
+    }
+    for (ObjectId s : g.m_sources) {
+      if (const CFeedSource* src = m_from.GetFeedSource(s)) Source(*src, id);
+    }
+    // A group whose every feed was left out (already subscribed), or an
+    // empty one the user already has beside it, would only stand empty.
+    const CGroup* made = m_into.GetGroup(id);
+    const bool hadContent = !g.m_childGroups.empty() || !g.m_sources.empty();
+    if (made != nullptr && made->m_childGroups.empty() && made->m_sources.empty() &&
+        (hadContent || HasNamesake(parent, id, g.m_name)) && m_into.DeleteGroup(id)) {
+      --m_result.groups;
+    }
+  }
+
+ private:
+  // Whether another group of that name lies beside `id` under `parent`.
+  bool HasNamesake(ObjectId parent, ObjectId id, const std::u16string& name) const {
+    const CGroup* p = parent != 0 ? m_into.GetGroup(parent) : nullptr;
+    const IdList& siblings = p != nullptr ? p->m_childGroups : m_into.m_rootGroups;
+    for (ObjectId sibling : siblings) {
+      const CGroup* s = m_into.GetGroup(sibling);
+      if (sibling != id && s != nullptr && s->m_name == name) return true;
+    }
+    return false;
+  }
+
+  void Source(const CFeedSource& s, ObjectId group) {
+    if (!m_seen.insert(s.m_id).second) return;
+    if (!s.m_url.empty() && m_into.HasSourceWithUrl(s.m_url)) {
+      ++m_result.skippedSources;
+      return;
+    }
+    CFeedSource* copy = m_into.AddSource(group, s.m_url);
+    if (copy == nullptr) return;
+    ++m_result.sources;
+    // One interpretation step: the model reports the fields, the appended
+    // articles and the history it finds changed.
+    m_into.InterpretSource(*copy, [&](CFeedSource& d) {
+      d.m_title = s.m_title;
+      d.m_legacyRefresh = s.m_legacyRefresh;
+      d.m_reservedDate = s.m_reservedDate;
+      d.m_reservedString = s.m_reservedString;
+      d.m_autoName = s.m_autoName;
+      d.m_sortColumn = s.m_sortColumn;
+      d.m_sortDirection = s.m_sortDirection;
+      d.m_commsStatus = s.m_commsStatus;
+      d.m_refreshInterval = s.m_refreshInterval;
+      std::unordered_map<ObjectId, ObjectId> renamed;
+      for (ObjectId a : s.m_articles) {
+        const CFeed* article = m_from.GetFeed(a);
+        if (article == nullptr || !m_seen.insert(a).second) continue;
+        CFeed* n = m_into.NewFeed();
+        const CArticleTexts texts = m_from.ArticleTexts(a);
+        n->m_channel = article->m_channel;
+        n->m_title = article->m_title;
+        n->m_link = article->m_link;
+        n->m_description = texts.description.str();
+        n->m_dateText = article->m_dateText;
+        n->m_key = article->m_key;
+        n->m_date = article->m_date;
+        n->m_read = article->m_read;
+        n->m_sourceText = texts.sourceText;
+        renamed[a] = n->m_id;
+        d.m_articles.push_back(n->m_id);
+        ++m_result.articles;
+      }
+      d.m_history = s.m_history;
+      for (auto& [key, entry] : d.m_history) {
+        auto it = renamed.find(entry.articleId);
+        entry.articleId = it != renamed.end() ? it->second : 0;
+      }
+      d.RebuildHistoryIndex();
+      return true;
+    });
+  }
+
+  CFeedsManager& m_into;
+  const CFeedsManager& m_from;
+  DataFileImportResult& m_result;
+  std::unordered_set<ObjectId> m_seen;
+};
+
+}  // namespace
+
+std::u16string DataFileImportResult::Summary(const std::string& path) const {
+  const std::u16string file = Utf8ToUtf16(path);
+  if (!imported) {
+    std::u16string why;
+    if (load.fileAbsent || load.openFailed) {
+      why = u"it could not be opened";
+    } else if (load.status == LoadStatus::BadSchema) {
+      why = u"it was written by a newer version of Quillbend";
+    } else {
+      why = u"it is damaged or incomplete";
+    }
+    return u"Nothing was imported from " + file + u": " + why + u". Your feeds are unchanged.";
+  }
+  std::u16string text = u"Imported " + Utf8ToUtf16(std::to_string(sources)) + u" feeds with " +
+                        Utf8ToUtf16(std::to_string(articles)) + u" articles from " + file + u".";
+  if (skippedSources > 0) {
+    text += u" " + Utf8ToUtf16(std::to_string(skippedSources)) +
+            u" feeds you already subscribe to were left as they are.";
+  }
+  return text;
+}
+
+DataFileImportResult MergeModelInto(CFeedsManager& model, const CFeedsManager& from) {
+  DataFileImportResult result;
+  result.imported = true;
+  CMerge merge(model, from, result);
+  model.Batch([&] {
+    for (ObjectId root : from.m_rootGroups) {
+      if (const CGroup* g = from.GetGroup(root)) merge.Group(*g, 0);
+    }
+  });
+  return result;
+}
+
+DataFileImportResult ImportDataFileInto(CFeedsManager& model, const std::string& path) {
+  CFeedsManager file;
+  LoadOptions options;
+  options.readOnly = true;  // the file stays exactly as it is
+  const LoadOutcome outcome = LoadDataFile(file, path, options);
+  DataFileImportResult result;
+  if (outcome.ok() && !outcome.fileAbsent) {
+    result = MergeModelInto(model, file);
+  }
+  result.load = outcome;
+  return result;
+}
+
+}  // namespace qb

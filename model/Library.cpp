@@ -1,0 +1,795 @@
+#include "model/Library.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <unordered_set>
+
+#include "model/FeedsManager.h"
+#include "model/LibraryRows.h"
+#include "model/LibrarySchema.h"
+#include "model/Random.h"
+#include "model/SearchText.h"
+#include "model/Text.h"
+#include "model/UserFolders.h"
+
+namespace qb {
+
+using library::ColumnDate;
+using library::RowKind;
+
+namespace {
+
+constexpr char kImportingInfix[] = ".importing-";
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Renames without replacing: false, with `to` left alone, when it exists.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+int64_t NewWriterId() {
+  std::random_device device;
+  std::mt19937_64 gen((uint64_t{device()} << 32) ^ device() ^ static_cast<uint64_t>(::getpid()));
+  int64_t id = 0;
+  while (id == 0) id = static_cast<int64_t>(gen() >> 1);
+  return id;
+}
+
+bool IsOpenFailure(int code) {
+  const int primary = code & 0xFF;
+  return primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY || primary == SQLITE_PERM ||
+         primary == SQLITE_AUTH || primary == SQLITE_IOERR;
+}
+
+// A group, source or article row as the batch (and the read-back of another
+// process's rows) carries it.
+CLibraryBatch::Place ColumnPlace(const CSqliteStatement& s, int parent, int position) {
+  CLibraryBatch::Place p;
+  p.listed = !s.IsNull(parent);
+  p.parent = p.listed ? static_cast<ObjectId>(s.Int(parent)) : 0;
+  p.position = s.Int(position);
+  return p;
+}
+
+constexpr char kGroupColumns[] = "id, parent, position, name, expanded";
+constexpr char kSourceColumns[] =
+    "id, grp, position, title, url, legacy_refresh, reserved_date, reserved_string, auto_name, sort_column, "
+    "sort_direction, comms_status, refresh_interval, retention";
+constexpr char kArticleColumns[] = "id, source, position, channel, title, link, date_text, key, date, read";
+
+CLibraryBatch::Group GroupRow(const CSqliteStatement& s) {
+  CLibraryBatch::Group g;
+  g.id = static_cast<ObjectId>(s.Int(0));
+  g.write = kRowInsert;
+  g.place = ColumnPlace(s, 1, 2);
+  g.name = s.Text16(3);
+  g.expanded = s.Int(4) != 0;
+  return g;
+}
+
+CLibraryBatch::Source SourceRow(const CSqliteStatement& s) {
+  CLibraryBatch::Source r;
+  r.id = static_cast<ObjectId>(s.Int(0));
+  r.write = kRowInsert;
+  r.place = ColumnPlace(s, 1, 2);
+  r.title = s.Text16(3);
+  r.url = s.Text16(4);
+  r.legacyRefresh = static_cast<uint8_t>(s.Int(5));
+  r.reservedDate = ColumnDate(s, 6);
+  r.reservedString = s.Text16(7);
+  r.autoName = s.Int(8) != 0;
+  r.sortColumn = static_cast<int32_t>(s.Int(9));
+  r.sortDirection = static_cast<int32_t>(s.Int(10));
+  r.commsStatus = s.Text16(11);
+  r.refreshInterval = static_cast<int32_t>(s.Int(12));
+  r.retentionDays = static_cast<int32_t>(s.Int(13));
+  return r;
+}
+
+CLibraryBatch::Article ArticleRow(const CSqliteStatement& s) {
+  CLibraryBatch::Article a;
+  a.id = static_cast<ObjectId>(s.Int(0));
+  a.write = kRowInsert;
+  a.place = ColumnPlace(s, 1, 2);
+  a.channel = s.Text16(3);
+  a.title = s.Text16(4);
+  a.link = s.Text16(5);
+  a.dateText = s.Text16(6);
+  a.key = s.Text16(7);
+  a.date = ColumnDate(s, 8);
+  a.read = s.Int(9) != 0;
+  return a;
+}
+
+void FillSource(CFeedSource& s, const CLibraryBatch::Source& r) {
+  s.m_title = r.title;
+  s.m_url = r.url;
+  s.m_legacyRefresh = r.legacyRefresh;
+  s.m_reservedDate = r.reservedDate;
+  s.m_reservedString = r.reservedString;
+  s.m_autoName = r.autoName;
+  s.m_sortColumn = r.sortColumn;
+  s.m_sortDirection = r.sortDirection;
+  s.m_commsStatus = r.commsStatus;
+  s.m_refreshInterval = r.refreshInterval;
+  s.m_retentionDays = r.retentionDays;
+}
+
+void FillArticle(CFeed& a, const CLibraryBatch::Article& r) {
+  a.m_channel = r.channel;
+  a.m_title = r.title;
+  a.m_link = r.link;
+  a.m_dateText = r.dateText;
+  a.m_key = r.key;
+  a.m_date = r.date;
+  a.m_read = r.read;
+}
+
+// Members of a list, to be put in (position, id) order.
+struct Member {
+  int64_t position;
+  ObjectId id;
+  bool operator<(const Member& o) const { return position != o.position ? position < o.position : id < o.id; }
+};
+
+}  // namespace
+
+std::string GetLibraryPath() {
+  const std::string dir = ProgramFolderIn(UserDataFolder());
+  MakeFolders(dir);
+  ::chmod(dir.c_str(), 0700);
+  return dir + "/Library.sqlite";
+}
+
+std::u16string LibraryDamagedMessage(const std::string& keptAside) {
+  return u"The library was damaged and could not be read. It was moved to " + Utf8ToUtf16(keptAside) +
+         u", and a new, empty library was started.";
+}
+
+std::u16string LibraryReadOnlyMessage(const std::string& folder) {
+  return u"The library in " + Utf8ToUtf16(folder) + u" cannot be written, so changes made now will not be saved.";
+}
+
+std::u16string LibraryImportNotice(const std::string& dataFile) {
+  return u"The data file " + Utf8ToUtf16(dataFile) +
+         u" was imported into the library; the file is kept as it was, as a backup.";
+}
+
+std::string ImportReport::RepairNote() const {
+  if (!repaired()) return {};
+  std::string note = "the data file's lists were repaired:";
+  if (danglingEntries > 0) note += " " + std::to_string(danglingEntries) + " entries named nothing;";
+  if (repeatedEntries > 0) note += " " + std::to_string(repeatedEntries) + " records were listed twice;";
+  if (brokenRings > 0) note += " " + std::to_string(brokenRings) + " groups were inside each other;";
+  if (renumberedRecords > 0) note += " " + std::to_string(renumberedRecords) + " records had two identifiers;";
+  note.back() = '.';
+  return note;
+}
+
+CLibrary::CLibrary() = default;
+
+CLibrary::~CLibrary() { Close(); }
+
+void CLibrary::Close() {
+  m_write.Close();
+  m_read.Close();
+}
+
+void CLibrary::Configure(CSqliteDb& db, int busyTimeoutMs) {
+  sqlite3_busy_timeout(db.handle(), busyTimeoutMs);
+  // A commit is on the disk when it returns. Deleted text is not overwritten
+  // with zeros (this build of SQLite would), which would double the writes.
+  db.Exec("PRAGMA synchronous = FULL; PRAGMA secure_delete = OFF; PRAGMA journal_size_limit = 8388608;");
+}
+
+void CLibrary::OpenConnections(const std::string& path, bool writable, int busyTimeoutMs) {
+  const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+  m_read.Open(path, flags);
+  Configure(m_read, busyTimeoutMs);
+  if (writable) {
+    m_write.Open(path, flags);
+    Configure(m_write, busyTimeoutMs);
+  }
+}
+
+void CLibrary::Initialise(CSqliteDb& db) {
+  CSqliteTransaction txn(db, true);
+  if (db.QueryInt("PRAGMA user_version") != 0) return;  // another process made it first
+  MigrateLibrary(db, 0);
+  SetMeta(db, "search_words", kSearchWordsVersion);
+  CRandom random(static_cast<uint32_t>(::time(nullptr)) ^ static_cast<uint32_t>(::getpid()));
+  ObjectId root = 0;
+  while (root == 0) root = random.DrawId();
+  CSqliteStatement& s = db.Statement("INSERT INTO groups(id, parent, position, name, expanded) VALUES(?, 0, 1, ?, 1)");
+  s.Bind(1, int64_t{root});
+  s.Bind(2, std::u16string_view(kAllSourcesName));
+  s.Run();
+  txn.Commit();
+}
+
+LibraryOpenOutcome CLibrary::Open(const std::string& path, const LibraryOpenOptions& options) {
+  m_write.Close();
+  m_read.Close();
+  m_path = path;
+  m_writer = NewWriterId();
+  m_dataVersion = -1;
+  LibraryOpenOutcome out;
+  const std::string folder = FolderOf(path);
+  if (!options.readOnly) RemoveStaleTemporaries(path, kImportingInfix);
+  if (Exists(path)) return OpenExisting(path, options);
+  if (options.readOnly) return out;
+  MakeFolders(folder);
+
+  if (!options.importFrom.empty() && IsRegularFile(options.importFrom)) {
+    // Imported into a file of its own, which takes the library's name only
+    // once it is whole; a start killed part-way leaves a file the next start
+    // removes. Never over a library another process made meanwhile.
+    std::string temp;
+    const int fd = CreateLockedTemporary(path, kImportingInfix, temp);
+    if (fd < 0) {
+      out.message = LibraryReadOnlyMessage(folder);
+      out.detail = "cannot create a file beside " + path + ": " + std::strerror(errno);
+      return out;
+    }
+    ::fchmod(fd, 0600);
+    std::string error;
+    const bool ok = ImportDataFile(options.importFrom, temp, out.import, &error) && ::fsync(fd) == 0;
+    if (ok && RenameNoReplace(temp, path)) {
+      SyncFolderOf(path);
+      out.imported = true;
+      out.importNotice = LibraryImportNotice(options.importFrom);
+    } else {
+      ::unlink(temp.c_str());
+      if (!ok) out.detail = "the data file could not be imported: " + error;
+    }
+    ::close(fd);
+    if (Exists(path)) {
+      LibraryOpenOutcome opened = OpenExisting(path, options);
+      opened.imported = out.imported;
+      opened.import = out.import;
+      opened.importNotice = out.importNotice;
+      if (opened.detail.empty()) opened.detail = out.detail;
+      return opened;
+    }
+  }
+
+  // A new, empty library with its one root group.
+  try {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) throw CSqliteError(SQLITE_CANTOPEN, std::strerror(errno));
+    ::close(fd);
+    CSqliteDb db;
+    db.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+    Configure(db, options.busyTimeoutMs);
+    db.Exec("PRAGMA journal_mode = WAL");
+    Initialise(db);
+  } catch (const CSqliteError& e) {
+    out.message = LibraryReadOnlyMessage(folder);
+    out.detail = e.what();
+    return out;
+  }
+  LibraryOpenOutcome opened = OpenExisting(path, options);
+  opened.created = true;
+  return opened;
+}
+
+LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const LibraryOpenOptions& options) {
+  LibraryOpenOutcome out;
+  const std::string folder = FolderOf(path);
+  bool writable = !options.readOnly;
+  int version = 0;
+  auto probe = [&](bool asWritable) {
+    m_write.Close();
+    m_read.Close();
+    OpenConnections(path, asWritable, options.busyTimeoutMs);
+    version = static_cast<int>(m_read.QueryInt("PRAGMA user_version"));
+    m_read.QueryInt("SELECT count(*) FROM sqlite_master");
+  };
+  try {
+    try {
+      probe(writable);
+    } catch (const CSqliteError& e) {
+      if (!IsOpenFailure(e.Code()) || !writable) throw;
+      // The folder or the file cannot be written (no room for the WAL
+      // beside it): read it as it is, change nothing.
+      writable = false;
+      out.message = LibraryReadOnlyMessage(folder);
+      out.detail = e.what();
+      try {
+        probe(false);
+      } catch (const CSqliteError& again) {
+        if (!IsOpenFailure(again.Code())) throw;
+        m_read.Close();
+        m_read.Open("file:" + path + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX);
+        version = static_cast<int>(m_read.QueryInt("PRAGMA user_version"));
+        m_read.QueryInt("SELECT count(*) FROM sqlite_master");
+      }
+    }
+  } catch (const CSqliteError& e) {
+    m_write.Close();
+    m_read.Close();
+    out.detail = e.what();
+    if (!e.IsDamage()) {
+      out.message = u"The library " + Utf8ToUtf16(path) + u" cannot be opened (" + Utf8ToUtf16(e.what()) +
+                    u"), so changes made now will not be saved.";
+      return out;
+    }
+    if (options.readOnly) {
+      out.message = u"The library " + Utf8ToUtf16(path) + u" is damaged and cannot be read; it is left as it is.";
+      return out;
+    }
+    // Damaged: moved aside with its journal, never written over; a new
+    // library takes its place.
+    const std::string aside = PreservedName(path, SystemClock());
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+      out.message = u"The library " + Utf8ToUtf16(path) +
+                    u" is damaged and could not be moved aside; it is left as it is, and changes made now will "
+                    u"not be saved.";
+      return out;
+    }
+    for (const char* suffix : {"-wal", "-journal"}) ::rename((path + suffix).c_str(), (aside + suffix).c_str());
+    ::unlink((path + "-shm").c_str());
+    SyncFolderOf(path);
+    LibraryOpenOptions fresh = options;
+    fresh.importFrom.clear();
+    LibraryOpenOutcome replaced = Open(path, fresh);
+    replaced.keptAside = aside;
+    replaced.message = LibraryDamagedMessage(aside);
+    if (replaced.detail.empty()) replaced.detail = out.detail;
+    return replaced;
+  }
+
+  if (version > kLibrarySchemaVersion) {
+    m_write.Close();
+    m_read.Close();
+    out.message = kLibraryNewerMessage;
+    out.detail = "schema version " + std::to_string(version) + ", this program knows up to " +
+                 std::to_string(kLibrarySchemaVersion);
+    return out;
+  }
+  if (writable) {
+    try {
+      m_write.Exec("PRAGMA journal_mode = WAL");
+      if (version < kLibrarySchemaVersion ||
+          MetaInt(m_write, "search_words", 0) != kSearchWordsVersion) {
+        CSqliteTransaction txn(m_write, true);
+        const int now = static_cast<int>(m_write.QueryInt("PRAGMA user_version"));
+        if (now < kLibrarySchemaVersion) MigrateLibrary(m_write, now);
+        if (MetaInt(m_write, "search_words", 0) != kSearchWordsVersion) RebuildSearchIndex(m_write);
+        txn.Commit();
+      }
+    } catch (const CSqliteError& e) {
+      m_write.Close();
+      m_read.Close();
+      out.detail = e.what();
+      out.message = u"The library " + Utf8ToUtf16(path) + u" could not be brought up to date (" +
+                    Utf8ToUtf16(e.what()) + u"), so changes made now will not be saved.";
+      return out;
+    }
+  } else if (version == 0) {
+    // An empty file: no library yet, and this session may not make one.
+    m_read.Close();
+    if (out.message.empty()) out.message = LibraryReadOnlyMessage(folder);
+    return out;
+  }
+  // An older library read as it is: its first version's tables hold the
+  // whole model; what later versions added (the search index, the change
+  // log) is missing until a writer brings it up to date.
+  out.opened = true;
+  out.writable = writable;
+  return out;
+}
+
+// --- loading
+
+int64_t CLibrary::NextPosition() {
+  if (!m_read.IsOpen()) return 1;
+  try {
+    return m_read.QueryInt(
+               "SELECT max(coalesce((SELECT max(position) FROM groups), 0), "
+               "coalesce((SELECT max(position) FROM sources), 0), "
+               "coalesce((SELECT max(position) FROM articles), 0))") +
+           1;
+  } catch (const CSqliteError&) {
+    return 1;
+  }
+}
+
+int64_t CLibrary::NextHistorySeq() {
+  if (!m_read.IsOpen()) return 1;
+  try {
+    return m_read.QueryInt("SELECT coalesce(max(seq), 0) FROM history") + 1;
+  } catch (const CSqliteError&) {
+    return 1;
+  }
+}
+
+LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
+  LibraryLoadResult result;
+  manager.m_storage.Clear();
+  manager.m_rootGroups.clear();
+  manager.m_unreplaceableFile.clear();
+  manager.SetArticleStore(this);
+  try {
+    // One read transaction: the rows of one moment, whatever others commit.
+    CSqliteTransaction txn(m_read, false);
+    std::vector<Member> roots;
+    std::unordered_map<ObjectId, std::vector<Member>> childGroups, groupSources, sourceArticles;
+    std::unordered_map<ObjectId, ObjectId> parentOf;  // listed groups
+
+    CSqliteStatement groups = m_read.Prepare(std::string("SELECT ") + kGroupColumns + " FROM groups");
+    // An identifier stored twice (only a damaged file holds one) keeps the
+    // first row read.
+    while (groups.Step()) {
+      const CLibraryBatch::Group row = GroupRow(groups);
+      if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
+      auto record = std::make_unique<CGroup>();
+      record->m_id = row.id;
+      record->m_name = row.name;
+      record->m_expanded = row.expanded;
+      manager.m_storage.Register(std::move(record), row.id);
+      if (!row.place.listed) continue;
+      parentOf[row.id] = row.place.parent;
+      (row.place.parent == 0 ? roots : childGroups[row.place.parent]).push_back({row.place.position, row.id});
+    }
+    // A group under a group the library does not hold (deleted by another
+    // process meanwhile) goes to the root level.
+    for (auto it = childGroups.begin(); it != childGroups.end();) {
+      if (manager.GetGroup(it->first) != nullptr) {
+        ++it;
+        continue;
+      }
+      for (const Member& m : it->second) {
+        roots.push_back(m);
+        result.rehomedGroups.push_back(m.id);
+        parentOf[m.id] = 0;
+      }
+      it = childGroups.erase(it);
+    }
+    CSqliteStatement sources = m_read.Prepare(std::string("SELECT ") + kSourceColumns + " FROM sources");
+    std::vector<Member> homeless;
+    while (sources.Step()) {
+      const CLibraryBatch::Source row = SourceRow(sources);
+      if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
+      auto record = std::make_unique<CFeedSource>();
+      record->m_id = row.id;
+      FillSource(*record, row);
+      manager.m_storage.Register(std::move(record), row.id);
+      if (!row.place.listed) continue;
+      if (manager.GetGroup(row.place.parent) == nullptr) {
+        homeless.push_back({row.place.position, row.id});
+      } else {
+        groupSources[row.place.parent].push_back({row.place.position, row.id});
+      }
+    }
+    if (scope == LoadScope::Everything) {
+      CSqliteStatement articles = m_read.Prepare(std::string("SELECT ") + kArticleColumns + " FROM articles");
+      while (articles.Step()) {
+        const CLibraryBatch::Article row = ArticleRow(articles);
+        if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
+        auto record = std::make_unique<CFeed>();
+        record->m_id = row.id;
+        FillArticle(*record, row);
+        record->m_textsStored = true;
+        manager.m_storage.Register(std::move(record), row.id);
+        if (row.place.listed && manager.GetFeedSource(row.place.parent) != nullptr) {
+          sourceArticles[row.place.parent].push_back({row.place.position, row.id});
+        }
+      }
+      // Keys in key order into the map; the time index in the order of
+      // addition (seq).
+      std::unordered_map<ObjectId, std::vector<std::pair<int64_t, std::u16string>>> additions;
+      CSqliteStatement history = m_read.Prepare("SELECT source, key, article, first_seen, seq FROM history");
+      while (history.Step()) {
+        CFeedSource* s = manager.GetFeedSource(static_cast<ObjectId>(history.Int(0)));
+        if (s == nullptr) continue;
+        std::u16string key = history.Text16(1);
+        HistoryEntry entry{static_cast<ObjectId>(history.Int(2)), ColumnDate(history, 3)};
+        additions[s->m_id].emplace_back(history.Int(4), key);
+        s->m_history.emplace(std::move(key), entry);
+      }
+      for (auto& [sid, keys] : additions) {
+        std::sort(keys.begin(), keys.end());
+        std::vector<std::u16string> order;
+        order.reserve(keys.size());
+        for (auto& k : keys) order.push_back(std::move(k.second));
+        manager.GetFeedSource(sid)->RebuildHistoryIndex(order);
+      }
+    }
+    manager.RestoreRetentionDays(static_cast<int32_t>(MetaInt(m_read, "retention_days", 0)));
+
+    auto fill = [](IdList& list, std::vector<Member>& members) {
+      std::sort(members.begin(), members.end());
+      list.reserve(members.size());
+      for (const Member& m : members) list.push_back(m.id);
+    };
+    fill(manager.m_rootGroups, roots);
+    for (auto& [gid, members] : childGroups) fill(manager.GetGroup(gid)->m_childGroups, members);
+    for (auto& [gid, members] : groupSources) fill(manager.GetGroup(gid)->m_sources, members);
+    for (auto& [sid, members] : sourceArticles) fill(manager.GetFeedSource(sid)->m_articles, members);
+
+    // Groups whose parents form a ring that never reaches the root level
+    // (two processes moved them into each other): the lowest identifier of
+    // each ring goes to the root level. A chain that ends at a group no
+    // list names is a subtree listed nowhere, kept as it is.
+    for (const auto& [start, unused] : parentOf) {
+      std::vector<ObjectId> chain;
+      std::unordered_set<ObjectId> onChain;
+      ObjectId at = start;
+      while (at != 0 && onChain.insert(at).second) {
+        chain.push_back(at);
+        auto up = parentOf.find(at);
+        at = up == parentOf.end() ? 0 : up->second;
+      }
+      if (at == 0) continue;
+      // `at` closes a ring: the members are the chain from `at` on.
+      ObjectId lowest = at;
+      for (auto it = std::find(chain.begin(), chain.end(), at); it != chain.end(); ++it) lowest = std::min(lowest, *it);
+      if (CGroup* p = manager.GetGroup(parentOf[lowest])) p->RemoveSubgroup(lowest);
+      manager.m_rootGroups.push_back(lowest);
+      parentOf[lowest] = 0;
+      result.rehomedGroups.push_back(lowest);
+    }
+    // A source whose group is gone goes to the first root group.
+    std::sort(homeless.begin(), homeless.end());
+    if (!homeless.empty() && !manager.m_rootGroups.empty()) {
+      CGroup* first = manager.GetGroup(manager.m_rootGroups.front());
+      for (const Member& m : homeless) {
+        first->m_sources.push_back(m.id);
+        result.rehomedSources.push_back(m.id);
+      }
+    }
+
+    std::unordered_map<ObjectId, FeedCounts> counts;
+    if (scope == LoadScope::Tree) {
+      CSqliteStatement c = m_read.Prepare("SELECT source, read, count(*) FROM articles GROUP BY source, read");
+      while (c.Step()) {
+        FeedCounts& n = counts[static_cast<ObjectId>(c.Int(0))];
+        (c.Int(1) != 0 ? n.read : n.unread) += static_cast<int>(c.Int(2));
+      }
+    }
+    txn.Commit();
+    const bool noRoot = manager.m_rootGroups.empty();
+    manager.FixUpAfterLoad();
+    if (noRoot && !manager.m_rootGroups.empty()) result.createdRoot = manager.m_rootGroups.front();
+    if (scope == LoadScope::Tree) manager.SetStoredCounts(counts);
+    result.ok = true;
+  } catch (const CSqliteError& e) {
+    result.error = e.what();
+    manager.m_storage.Clear();
+    manager.m_rootGroups.clear();
+    manager.FixUpAfterLoad();
+  } catch (const std::bad_alloc&) {
+    result.error = "out of memory";
+    manager.m_storage.Clear();
+    manager.m_rootGroups.clear();
+    manager.FixUpAfterLoad();
+  }
+  return result;
+}
+
+// --- texts and search
+
+bool CLibrary::ReadArticleTexts(ObjectId article, CArticleTexts& out) {
+  out = CArticleTexts{};
+  if (!m_read.IsOpen()) return false;
+  try {
+    CSqliteStatement& s = m_read.Statement(
+        "SELECT t.description, x.body FROM article_texts t LEFT JOIN texts x ON x.id = t.source_text "
+        "WHERE t.article = ?");
+    s.Bind(1, int64_t{article});
+    const bool found = s.Step();
+    if (found) {
+      out.description = SharedText(s.Text16(0));
+      out.sourceText = SharedText(s.Text16(1));
+    }
+    s.Reset();
+    return found;
+  } catch (const CSqliteError&) {
+    out = CArticleTexts{};
+    return false;
+  }
+}
+
+bool CLibrary::MatchArticles(const std::vector<std::u16string>& words, IdList& out) {
+  if (!m_read.IsOpen() || words.empty()) return false;
+  try {
+    CSqliteStatement& s = m_read.Statement("SELECT rowid FROM search WHERE search MATCH ?");
+    s.BindText(1, FullTextQuery(words));
+    while (s.Step()) out.push_back(static_cast<ObjectId>(s.Int(0)));
+    s.Reset();
+    return true;
+  } catch (const CSqliteError&) {
+    return false;
+  }
+}
+
+IdList CLibrary::Search(std::u16string_view query, const IdList* sources) {
+  IdList result;
+  if (!m_read.IsOpen()) return result;
+  const std::vector<std::u16string> words = SearchWords(query);
+  std::unordered_set<ObjectId> wanted;
+  if (sources != nullptr) wanted.insert(sources->begin(), sources->end());
+  struct Found {
+    double key;  // the date on a continuous scale; undated last
+    ObjectId id;
+  };
+  std::vector<Found> found;
+  try {
+    CSqliteStatement& s =
+        words.empty() ? m_read.Statement("SELECT id, date, source FROM articles")
+                      : m_read.Statement(
+                            "SELECT a.id, a.date, a.source FROM search JOIN articles a ON a.id = search.rowid "
+                            "WHERE search MATCH ?");
+    if (!words.empty()) s.BindText(1, FullTextQuery(words));
+    while (s.Step()) {
+      if (sources != nullptr && (s.IsNull(2) || wanted.count(static_cast<ObjectId>(s.Int(2))) == 0)) continue;
+      const CDateTime date = ColumnDate(s, 1);
+      found.push_back({date.IsValid() ? date.LinearDays() : -std::numeric_limits<double>::infinity(),
+                       static_cast<ObjectId>(s.Int(0))});
+    }
+    s.Reset();
+  } catch (const CSqliteError&) {
+    return result;
+  }
+  std::sort(found.begin(), found.end(), [](const Found& x, const Found& y) {
+    return x.key != y.key ? x.key > y.key : x.id > y.id;
+  });
+  result.reserve(found.size());
+  for (const Found& f : found) result.push_back(f.id);
+  return result;
+}
+
+// --- other processes
+
+bool CLibrary::OthersCommitted() {
+  if (!m_read.IsOpen()) return false;
+  try {
+    const int64_t version = m_read.QueryInt("PRAGMA data_version");
+    const bool changed = m_dataVersion >= 0 && version != m_dataVersion;
+    m_dataVersion = version;
+    return changed;
+  } catch (const CSqliteError&) {
+    return false;
+  }
+}
+
+int64_t CLibrary::LastChange() {
+  if (!m_read.IsOpen()) return 0;
+  try {
+    return m_read.QueryInt("SELECT coalesce(max(seq), 0) FROM changes");
+  } catch (const CSqliteError&) {
+    return 0;
+  }
+}
+
+LibraryChanges CLibrary::ChangesSince(int64_t since) {
+  LibraryChanges out;
+  out.last = since;
+  if (!m_read.IsOpen()) return out;
+  try {
+    CSqliteTransaction txn(m_read, false);
+    const int64_t oldest = m_read.QueryInt("SELECT coalesce(min(seq), 0) FROM changes");
+    const int64_t newest = m_read.QueryInt("SELECT coalesce(max(seq), 0) FROM changes");
+    if (newest > since && oldest > since + 1) {
+      out.resync = true;
+      out.last = newest;
+      out.ok = true;
+      return out;
+    }
+    std::unordered_set<int64_t> seen[6];
+    CSqliteStatement& s = m_read.Statement("SELECT seq, writer, kind, id FROM changes WHERE seq > ? ORDER BY seq");
+    s.Bind(1, since);
+    while (s.Step()) {
+      out.last = s.Int(0);
+      if (s.Int(1) == m_writer) continue;
+      const int64_t kind = s.Int(2);
+      const int64_t id = s.Int(3);
+      if (kind < 1 || kind > 5 || !seen[kind].insert(id).second) continue;
+      switch (static_cast<RowKind>(kind)) {
+        case RowKind::Group: out.groups.push_back(static_cast<ObjectId>(id)); break;
+        case RowKind::Source: out.sources.push_back(static_cast<ObjectId>(id)); break;
+        case RowKind::Article: out.articles.push_back(static_cast<ObjectId>(id)); break;
+        case RowKind::History: out.histories.push_back(static_cast<ObjectId>(id)); break;
+        case RowKind::Settings: out.settings = true; break;
+      }
+    }
+    s.Reset();
+    out.ok = true;
+  } catch (const CSqliteError&) {
+    out.ok = false;
+  }
+  return out;
+}
+
+bool CLibrary::ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::string* error) {
+  out = CLibraryBatch{};
+  if (!m_read.IsOpen()) return false;
+  try {
+    CSqliteTransaction txn(m_read, false);
+    CSqliteStatement& g = m_read.Statement(std::string("SELECT ") + kGroupColumns + " FROM groups WHERE id = ?");
+    for (ObjectId id : which.groups) {
+      g.Bind(1, int64_t{id});
+      if (g.Step()) {
+        out.groups.push_back(GroupRow(g));
+      } else {
+        out.removedGroups.push_back(id);
+      }
+      g.Reset();
+    }
+    CSqliteStatement& s = m_read.Statement(std::string("SELECT ") + kSourceColumns + " FROM sources WHERE id = ?");
+    for (ObjectId id : which.sources) {
+      s.Bind(1, int64_t{id});
+      if (s.Step()) {
+        out.sources.push_back(SourceRow(s));
+      } else {
+        out.removedSources.push_back(id);
+      }
+      s.Reset();
+    }
+    CSqliteStatement& a =
+        m_read.Statement(std::string("SELECT ") + kArticleColumns + " FROM articles WHERE id = ?");
+    for (ObjectId id : which.articles) {
+      a.Bind(1, int64_t{id});
+      if (a.Step()) {
+        out.articles.push_back(ArticleRow(a));
+      } else {
+        out.removedArticles.push_back(id);
+      }
+      a.Reset();
+    }
+    CSqliteStatement& h =
+        m_read.Statement("SELECT key, article, first_seen, seq FROM history WHERE source = ? ORDER BY seq");
+    for (ObjectId id : which.histories) {
+      CLibraryBatch::History history;
+      history.source = id;
+      history.cleared = true;
+      h.Bind(1, int64_t{id});
+      while (h.Step()) {
+        history.put.push_back({h.Text16(0), HistoryEntry{static_cast<ObjectId>(h.Int(1)), ColumnDate(h, 2)}, h.Int(3)});
+      }
+      h.Reset();
+      out.histories.push_back(std::move(history));
+    }
+    if (which.settings) out.retentionDays = static_cast<int32_t>(MetaInt(m_read, "retention_days", 0));
+    return true;
+  } catch (const CSqliteError& e) {
+    if (error != nullptr) *error = e.what();
+    return false;
+  }
+}
+
+bool CLibrary::StoredIds(IdList& groups, IdList& sources, IdList& articles) {
+  if (!m_read.IsOpen()) return false;
+  try {
+    CSqliteTransaction txn(m_read, false);
+    const std::pair<const char*, IdList*> tables[] = {
+        {"SELECT id FROM groups", &groups}, {"SELECT id FROM sources", &sources}, {"SELECT id FROM articles", &articles}};
+    for (const auto& [sql, out] : tables) {
+      CSqliteStatement s = m_read.Prepare(sql);
+      while (s.Step()) out->push_back(static_cast<ObjectId>(s.Int(0)));
+    }
+    return true;
+  } catch (const CSqliteError&) {
+    return false;
+  }
+}
+
+}  // namespace qb

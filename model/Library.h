@@ -1,0 +1,240 @@
+// CLibrary: the feed model's store, a SQLite database in WAL mode beside
+// the classic data file ($XDG_DATA_HOME/Velmorant/Quillbend/Library.sqlite).
+// The tables are described in model/LibrarySchema.h.
+//
+// Several processes may use one library at once (the window and
+// quillbend-cli): writes are row by row, each batch one transaction taken
+// with the write lock at once and a busy timeout, so no process overwrites
+// another's rows, and a commit with synchronous=FULL is on the disk when it
+// returns. Every transaction also names what it wrote in a change log, from
+// which the other processes read what they must load again (ChangesSince).
+//
+// Threads: a library has two connections. The reading one (Load, the
+// texts, search, the change log, export) belongs to the owner's thread;
+// the writing one (Write) to whichever single thread writes, the owner's
+// or a worker's. Never two writers on one library object.
+//
+// Bad input: a file that is no database or is damaged, a library written by
+// a newer version, a folder that cannot be written: Open says so in a short
+// message, and never writes over such a file. A damaged one is moved aside
+// (Library.sqlite.unreadable-YYYYMMDD-HHMMSS, its -wal with it) and a new
+// library started; a newer one is left as it is and the session runs
+// without saving; in a read-only folder the library is read and nothing is
+// saved. Every other failure of a call is reported as a value.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "model/ArticleStore.h"
+#include "model/DataFile.h"
+#include "model/LibraryBatch.h"
+#include "model/Sqlite.h"
+
+namespace qb {
+
+class CFeedsManager;
+
+// $XDG_DATA_HOME/Velmorant/Quillbend/Library.sqlite; creates the folder,
+// readable by the user only.
+std::string GetLibraryPath();
+
+// What an import of a classic data file found and repaired.
+struct ImportReport {
+  LoadOutcome load;      // how the data file loaded
+  size_t groups = 0, sources = 0, articles = 0;
+  size_t sharedTexts = 0;  // source texts stored once for several articles
+  // Lists of a damaged file: entries that named nothing (or a record of
+  // another kind), and records named by a second list or twice in one; the
+  // library keeps each record in the first list that names it.
+  size_t danglingEntries = 0;
+  size_t repeatedEntries = 0;
+  // Groups that were inside each other with none reaching the root level:
+  // one list entry of each such ring was dropped.
+  size_t brokenRings = 0;
+  // Records whose own identifier differed from the one the store gave them.
+  size_t renumberedRecords = 0;
+  bool repaired() const { return danglingEntries + repeatedEntries + brokenRings + renumberedRecords > 0; }
+  // One sentence for the user when something was repaired, else empty.
+  std::string RepairNote() const;
+};
+
+struct LibraryOpenOutcome {
+  bool opened = false;    // a library is open (perhaps read-only)
+  bool created = false;   // it was made now
+  bool writable = false;  // changes can be saved
+  // The classic data file was imported now (first start); it is left as it
+  // was, as a backup.
+  bool imported = false;
+  ImportReport import;
+  // Where a damaged library was moved to, else empty.
+  std::string keptAside;
+  // What to tell the user, empty for nothing: why the library cannot be
+  // used or saved (a message box), or that the data file was imported
+  // (ImportNotice, for the status line, once).
+  std::u16string message;
+  std::u16string importNotice;
+  std::string detail;  // the database's own words, for diagnostics
+};
+
+// Texts of the outcomes.
+std::u16string LibraryDamagedMessage(const std::string& keptAside);
+inline constexpr char16_t kLibraryNewerMessage[] =
+    u"The library was written by a newer version of Quillbend. Please use the latest version; "
+    u"changes made now will not be saved.";
+std::u16string LibraryReadOnlyMessage(const std::string& folder);
+std::u16string LibraryImportNotice(const std::string& dataFile);
+
+struct LibraryOpenOptions {
+  // Read only, and never create or import (the library may be absent).
+  bool readOnly = false;
+  // The classic data file to import when no library exists yet; empty for
+  // none. The file is only read.
+  std::string importFrom;
+  // How long a statement waits for another process's write lock.
+  int busyTimeoutMs = 10000;
+};
+
+struct LibraryLoadResult {
+  bool ok = false;
+  std::string error;
+  // The root group the load had to make because the library held none; a
+  // writer stores it.
+  ObjectId createdRoot = 0;
+  // Records the library holds under a list that does not exist (another
+  // process deleted it while this one added to it); the load put them at
+  // the root level or into the first root group. Writers store that.
+  IdList rehomedGroups, rehomedSources;
+};
+
+struct LibraryWriteResult {
+  bool ok = false;
+  std::string error;
+  int code = 0;  // the SQLite result code of a failure
+  // Rows this batch meant to insert that another process had already
+  // stored under the same identifier: they were left alone.
+  IdList collisions;
+  int64_t lastChange = 0;  // the change log's sequence after the commit
+};
+
+// What the change log says other processes changed since `since`.
+struct LibraryChanges {
+  bool ok = false;
+  bool resync = false;  // the log no longer reaches back: load everything again
+  int64_t last = 0;     // the sequence read up to
+  IdList groups, sources, articles, histories;
+  bool settings = false;
+  bool empty() const {
+    return groups.empty() && sources.empty() && articles.empty() && histories.empty() && !settings && !resync;
+  }
+};
+
+// Imports the classic data file into a new library at `libraryPath` (an
+// empty or absent file), reading it one record at a time: the texts go to
+// the library as they are read, so memory holds the model without them.
+// The model is the one LoadDataFile would give (a damaged file: what could
+// be read), repaired for the library (CLibrary::RepairForLibrary). The data
+// file is only read. False, with `error` set, when the library could not be
+// written. `seed`, when given, seeds the identifiers the repair after the
+// load may need (a root group), as the program's start seeds them.
+bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath, ImportReport& report,
+                    std::string* error = nullptr, const uint32_t* seed = nullptr);
+
+class CLibrary final : public IArticleStore {
+ public:
+  CLibrary();
+  ~CLibrary();
+  CLibrary(const CLibrary&) = delete;
+  CLibrary& operator=(const CLibrary&) = delete;
+
+  LibraryOpenOutcome Open(const std::string& path, const LibraryOpenOptions& options = {});
+  // Closes both connections (a model reading texts from it must be given
+  // another store first).
+  void Close();
+  bool IsOpen() const { return m_read.IsOpen(); }
+  bool Writable() const { return m_write.IsOpen(); }
+  const std::string& Path() const { return m_path; }
+
+  // --- loading (owner's thread).
+
+  enum class LoadScope {
+    Everything,  // groups, sources, histories and article rows (no texts)
+    Tree,        // groups and sources with their counts (the model holds no
+                 // articles nor histories; for reading commands)
+  };
+  // Replaces what the model holds with the library's contents, then runs
+  // FixUpAfterLoad. The model's article store becomes this library.
+  LibraryLoadResult Load(CFeedsManager& manager, LoadScope scope = LoadScope::Everything);
+  // The next free list position (one more than the greatest stored), and
+  // the next sequence number of a history key; 1 when they cannot be read.
+  int64_t NextPosition();
+  int64_t NextHistorySeq();
+
+  // --- IArticleStore (owner's thread).
+  bool ReadArticleTexts(ObjectId article, CArticleTexts& out) override;
+  bool MatchArticles(const std::vector<std::u16string>& words, IdList& out) override;
+
+  // Stored articles matching the query (model/SearchText.h), newest first
+  // (by publication date, those without a valid date last, ties by
+  // identifier, higher first): in the whole library, or in the sources named.
+  IdList Search(std::u16string_view query, const IdList* sources = nullptr);
+
+  // --- writing (the writing thread).
+
+  // Writes the batch in one transaction. A failure rolls everything back.
+  LibraryWriteResult Write(const CLibraryBatch& batch);
+
+  // --- other processes (owner's thread).
+
+  // Whether another connection committed since the last call (cheap: no
+  // read of the file).
+  bool OthersCommitted();
+  // What the change log names since `since`, written by other processes.
+  LibraryChanges ChangesSince(int64_t since);
+  // The newest sequence of the change log.
+  int64_t LastChange();
+  // The rows the library holds now for these identifiers, as a batch of
+  // inserts; identifiers it no longer holds are in the removed lists. Each
+  // history named comes whole (cleared, then every key).
+  bool ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::string* error = nullptr);
+  // Every group, source and article identifier stored (for a resync).
+  bool StoredIds(IdList& groups, IdList& sources, IdList& articles);
+
+  // --- the classic data file.
+
+  // Writes the library in the classic format to `path` the safe way (a new
+  // file, flushed, renamed over the old one): the model as Load gives it,
+  // with the texts read one article at a time, all from one moment of the
+  // library. Byte for byte what SaveDataFile writes for that model. Uses
+  // the reading connection (owner's thread); a worker that exports opens a
+  // CLibrary of its own.
+  SaveResult ExportDataFile(const std::string& path);
+
+  // Makes a model from a classic file storable: drops list entries that
+  // name nothing or another kind, keeps each record in the first list that
+  // names it, gives records their store identifier. Says what it did.
+  static void RepairForLibrary(CFeedsManager& manager, ImportReport& report);
+
+  // The session's identity in the change log.
+  int64_t Writer() const { return m_writer; }
+
+ private:
+  void Configure(CSqliteDb& db, int busyTimeoutMs);
+  void OpenConnections(const std::string& path, bool writable, int busyTimeoutMs);
+  // Creates the schema and the one root group in a new database.
+  void Initialise(CSqliteDb& db);
+  LibraryOpenOutcome OpenExisting(const std::string& path, const LibraryOpenOptions& options);
+
+  std::string m_path;
+  CSqliteDb m_read;
+  CSqliteDb m_write;
+  int64_t m_writer = 0;
+  int64_t m_dataVersion = -1;
+};
+
+}  // namespace qb

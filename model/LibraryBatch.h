@@ -1,0 +1,95 @@
+// One write to the library: copies of the rows an owner's model changed,
+// taken on the owner's thread (CLibrarySync::Flush) and written in one
+// transaction on another (CLibrary::Write). It holds values only, never
+// records, so the model may go on changing while it is written.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/ArticleStore.h"
+#include "model/DateTime.h"
+#include "model/FeedSource.h"
+#include "model/RSSObject.h"
+
+namespace qb {
+
+// What a row of the batch writes.
+inline constexpr uint32_t kRowInsert = 1u << 0;  // a new row, every column
+inline constexpr uint32_t kRowPlace = 1u << 1;   // its list and position
+inline constexpr uint32_t kRowFields = 1u << 2;  // the fields in `fields`
+inline constexpr uint32_t kRowRead = 1u << 3;    // an article's read flag
+
+struct CLibraryBatch {
+  // Where a row stands: its list and its place in it. `listed` false: no
+  // list names it (parent NULL).
+  struct Place {
+    ObjectId parent = 0;  // group (0 with `listed`: the root level), or source
+    bool listed = false;
+    int64_t position = 0;
+  };
+
+  struct Group {
+    ObjectId id = 0;
+    uint32_t write = 0;
+    uint32_t fields = 0;  // kGroup*
+    Place place;
+    std::u16string name;
+    bool expanded = true;
+  };
+
+  struct Source {
+    ObjectId id = 0;
+    uint32_t write = 0;
+    uint32_t fields = 0;  // kSource*
+    Place place;
+    std::u16string title, url, reservedString, commsStatus;
+    uint8_t legacyRefresh = 0;
+    CDateTime reservedDate;
+    bool autoName = false;
+    int32_t sortColumn = 0, sortDirection = 0, refreshInterval = 0, retentionDays = 0;
+  };
+
+  struct Article {
+    ObjectId id = 0;
+    uint32_t write = 0;
+    Place place;
+    std::u16string channel, title, link, dateText, key;
+    CDateTime date;
+    bool read = false;
+    CArticleTexts texts;  // kRowInsert only
+  };
+
+  struct HistoryRow {
+    std::u16string key;
+    HistoryEntry entry;
+    int64_t seq = 0;  // ties of first-seen time keep this order
+  };
+  struct History {
+    ObjectId source = 0;
+    bool cleared = false;  // every stored key goes first
+    std::vector<HistoryRow> put;
+    std::vector<std::u16string> drop;
+  };
+
+  std::vector<Group> groups;
+  std::vector<Source> sources;
+  std::vector<Article> articles;
+  std::vector<History> histories;
+  // Destroyed with everything the library holds below them.
+  std::vector<ObjectId> removedGroups, removedSources, removedArticles;
+  // Identifiers destroyed and made anew since the last write: the old rows
+  // go before the new ones are inserted.
+  std::vector<ObjectId> replaced;
+  std::optional<int32_t> retentionDays;
+
+  bool empty() const {
+    return groups.empty() && sources.empty() && articles.empty() && histories.empty() && removedGroups.empty() &&
+           removedSources.empty() && removedArticles.empty() && replaced.empty() && !retentionDays;
+  }
+};
+
+}  // namespace qb

@@ -1,0 +1,163 @@
+#include "model/LibraryRows.h"
+
+#include <cstring>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "model/LibrarySchema.h"
+
+namespace qb::library {
+
+namespace {
+
+// FNV-1a over the code units, the key under which equal texts meet.
+int64_t TextHash(std::u16string_view text) {
+  uint64_t h = 1469598103934665603ull;
+  for (char16_t c : text) {
+    h = (h ^ (c & 0xFF)) * 1099511628211ull;
+    h = (h ^ (c >> 8)) * 1099511628211ull;
+  }
+  return static_cast<int64_t>(h);
+}
+
+}  // namespace
+
+void BindDate(CSqliteStatement& s, int index, const CDateTime& date) {
+  if (date.IsValid()) {
+    s.Bind(index, date.GetOleDate());
+  } else {
+    s.BindNull(index);
+  }
+}
+
+CDateTime ColumnDate(const CSqliteStatement& s, int column) {
+  return s.IsNull(column) ? CDateTime::Invalid() : CDateTime::FromOleDate(s.Real(column));
+}
+
+int64_t StoreText(CSqliteDb& db, const SharedText& text) {
+  if (text.empty()) return 0;
+  const int64_t hash = TextHash(text.str());
+  CSqliteStatement& find = db.Statement("SELECT id, body FROM texts WHERE hash = ?");
+  find.Bind(1, hash);
+  int64_t found = 0;
+  while (found == 0 && find.Step()) {
+    if (find.Text16(1) == text.str()) found = find.Int(0);
+  }
+  find.Reset();
+  if (found != 0) {
+    CSqliteStatement& more = db.Statement("UPDATE texts SET refs = refs + 1 WHERE id = ?");
+    more.Bind(1, found);
+    more.Run();
+    return found;
+  }
+  CSqliteStatement& insert = db.Statement("INSERT INTO texts(hash, refs, body) VALUES(?, 1, ?)");
+  insert.Bind(1, hash);
+  insert.Bind(2, std::u16string_view(text.str()));
+  insert.Run();
+  return db.LastInsertRowid();
+}
+
+void ReleaseText(CSqliteDb& db, int64_t textId) {
+  if (textId == 0) return;
+  CSqliteStatement& fewer = db.Statement("UPDATE texts SET refs = refs - 1 WHERE id = ?");
+  fewer.Bind(1, textId);
+  fewer.Run();
+  CSqliteStatement& gone = db.Statement("DELETE FROM texts WHERE id = ? AND refs <= 0");
+  gone.Bind(1, textId);
+  gone.Run();
+}
+
+void InsertArticleTexts(CSqliteDb& db, int64_t id, std::u16string_view title, std::u16string_view channel,
+                        const CArticleTexts& texts) {
+  const int64_t sourceText = StoreText(db, texts.sourceText);
+  CSqliteStatement& s =
+      db.Statement("INSERT OR REPLACE INTO article_texts(article, description, source_text) VALUES(?, ?, ?)");
+  s.Bind(1, id);
+  s.Bind(2, std::u16string_view(texts.description.str()));
+  s.Bind(3, sourceText);
+  s.Run();
+  IndexArticle(db, id, title, channel, texts.description.str());
+}
+
+bool DeleteArticleRows(CSqliteDb& db, int64_t id) {
+  CSqliteStatement& row = db.Statement(
+      "SELECT a.title, a.channel, t.description, t.source_text, t.article FROM articles a "
+      "LEFT JOIN article_texts t ON t.article = a.id WHERE a.id = ?");
+  row.Bind(1, id);
+  if (!row.Step()) {
+    row.Reset();
+    return false;
+  }
+  const std::u16string title = row.Text16(0), channel = row.Text16(1), description = row.Text16(2);
+  const int64_t sourceText = row.Int(3);
+  const bool hasTexts = !row.IsNull(4);
+  row.Reset();
+  // The index keeps no text: a removal names the very words it was given.
+  if (hasTexts) UnindexArticle(db, id, title, channel, description);
+  ReleaseText(db, sourceText);
+  CSqliteStatement& texts = db.Statement("DELETE FROM article_texts WHERE article = ?");
+  texts.Bind(1, id);
+  texts.Run();
+  CSqliteStatement& article = db.Statement("DELETE FROM articles WHERE id = ?");
+  article.Bind(1, id);
+  article.Run();
+  return true;
+}
+
+bool DeleteSourceRows(CSqliteDb& db, int64_t id) {
+  std::vector<int64_t> articles;
+  CSqliteStatement& list = db.Statement("SELECT id FROM articles WHERE source = ?");
+  list.Bind(1, id);
+  while (list.Step()) articles.push_back(list.Int(0));
+  list.Reset();
+  for (int64_t a : articles) DeleteArticleRows(db, a);
+  for (const char* sql : {"DELETE FROM history WHERE source = ?", "DELETE FROM fetch_state WHERE source = ?"}) {
+    CSqliteStatement& s = db.Statement(sql);
+    s.Bind(1, id);
+    s.Run();
+  }
+  CSqliteStatement& source = db.Statement("DELETE FROM sources WHERE id = ?");
+  source.Bind(1, id);
+  source.Run();
+  return db.Changes() > 0;
+}
+
+bool DeleteGroupRows(CSqliteDb& db, int64_t id) {
+  // The groups below it, as the library holds them now (another process may
+  // have added to them), each once however the parents are linked.
+  std::vector<int64_t> groups{id};
+  std::unordered_set<int64_t> seen{id};
+  CSqliteStatement& children = db.Statement("SELECT id FROM groups WHERE parent = ?");
+  for (size_t i = 0; i < groups.size(); ++i) {
+    children.Bind(1, groups[i]);
+    while (children.Step()) {
+      if (seen.insert(children.Int(0)).second) groups.push_back(children.Int(0));
+    }
+    children.Reset();
+  }
+  bool existed = false;
+  for (int64_t g : groups) {
+    std::vector<int64_t> sources;
+    CSqliteStatement& list = db.Statement("SELECT id FROM sources WHERE grp = ?");
+    list.Bind(1, g);
+    while (list.Step()) sources.push_back(list.Int(0));
+    list.Reset();
+    for (int64_t s : sources) DeleteSourceRows(db, s);
+    CSqliteStatement& group = db.Statement("DELETE FROM groups WHERE id = ?");
+    group.Bind(1, g);
+    group.Run();
+    if (g == id) existed = db.Changes() > 0;
+  }
+  return existed;
+}
+
+void LogChange(CSqliteDb& db, int64_t writer, RowKind kind, int64_t id) {
+  CSqliteStatement& s = db.Statement("INSERT INTO changes(writer, kind, id) VALUES(?, ?, ?)");
+  s.Bind(1, writer);
+  s.Bind(2, static_cast<int64_t>(kind));
+  s.Bind(3, id);
+  s.Run();
+}
+
+}  // namespace qb::library

@@ -1,0 +1,67 @@
+// The tables of the library and the steps that bring a database of any
+// earlier version to the current one. The version is PRAGMA user_version;
+// 0 is a new, empty file. Every step ever taken stays here, so a library of
+// any version opens.
+//
+// Version 1: the model.
+//   meta(key, value)                  library-wide values (retention_days,
+//                                     search_words)
+//   groups(id, parent, position, name, expanded)
+//   sources(id, grp, position, title, url, legacy_refresh, reserved_date,
+//           reserved_string, auto_name, sort_column, sort_direction,
+//           comms_status, refresh_interval, retention)
+//   articles(id, source, position, channel, title, link, date_text, key,
+//            date, read)              without the long texts, so that
+//                                     loading the rows never reads them
+//   article_texts(article, description, source_text)
+//   texts(id, hash, refs, body)       source texts, each stored once and
+//                                     counted by the articles naming it
+//   history(source, key, article, first_seen, seq)
+// Version 2: the full-text index `search` over the words of each article
+//   (model/SearchText.h), filled from the stored articles.
+// Version 3: the change log `changes(seq, writer, kind, id)` through which
+//   a process learns what others committed, and `fetch_state`, the update
+//   engine's validators and back-off per source.
+//
+// Identifiers are the model's. A list is its members' `parent`/`grp`/
+// `source` column, ordered by (position, id); positions come from one
+// increasing sequence, so an append writes one row and two processes never
+// rewrite each other's lists. A group's parent is 0 at the root level and
+// NULL when no list names it; a source or article listed nowhere has NULL.
+// Strings are BLOBs of UTF-16LE code units (model/Sqlite.h); dates are the
+// OLE Automation date as REAL, NULL when not valid.
+#pragma once
+
+#include <string_view>
+
+#include "model/Sqlite.h"
+
+namespace qb {
+
+inline constexpr int kLibrarySchemaVersion = 3;
+
+// The rule the search index's words follow (model/SearchText.h). A library
+// whose index was built by another rule has it rebuilt when it opens.
+inline constexpr int kSearchWordsVersion = 1;
+
+// Runs the steps from `fromVersion` up to `toVersion` and sets user_version.
+// REQUIRES: a write transaction is open. Throws CSqliteError.
+void MigrateLibrary(CSqliteDb& db, int fromVersion, int toVersion = kLibrarySchemaVersion);
+
+// Empties the search index and fills it again from the stored articles.
+// REQUIRES: a write transaction is open (schema version 2 or later).
+void RebuildSearchIndex(CSqliteDb& db);
+
+// Adds an article's words to the search index, and takes them out again:
+// the index keeps no copy of the text, so a removal needs the very words
+// that were added.
+void IndexArticle(CSqliteDb& db, int64_t id, std::u16string_view title, std::u16string_view channel,
+                  std::u16string_view description);
+void UnindexArticle(CSqliteDb& db, int64_t id, std::u16string_view title, std::u16string_view channel,
+                    std::u16string_view description);
+
+// The value of a meta key, or `fallback`.
+int64_t MetaInt(CSqliteDb& db, std::string_view key, int64_t fallback);
+void SetMeta(CSqliteDb& db, std::string_view key, int64_t value);
+
+}  // namespace qb

@@ -1,0 +1,694 @@
+#include "model/LibrarySync.h"
+
+#include <algorithm>
+
+#include "model/FeedsManager.h"
+
+namespace qb {
+
+namespace {
+
+constexpr auto kRetryDelay = std::chrono::seconds(1);
+
+struct Hasher {
+  uint64_t h = 1469598103934665603ull;
+  void Add(const void* data, size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  }
+  void Add(const std::u16string& s) {
+    const uint64_t n = s.size();
+    Add(&n, sizeof n);
+    Add(s.data(), s.size() * sizeof(char16_t));
+  }
+  template <typename T>
+  void AddValue(const T& v) {
+    Add(&v, sizeof v);
+  }
+};
+
+bool Contains(const IdList& list, ObjectId id) { return std::find(list.begin(), list.end(), id) != list.end(); }
+
+}  // namespace
+
+CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load)
+    : CLibrarySync(model, library, load, Options{}) {}
+
+CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load, Options options)
+    : m_model(model), m_library(library), m_options(std::move(options)), m_worker([this] { Run(); }) {
+  m_nextPosition = library.NextPosition();
+  m_nextHistorySeq = library.NextHistorySeq();
+  m_lastSeen = library.LastChange();
+  library.OthersCommitted();  // from now on
+  IdList groups, sources;
+  model.CollectGroups(groups);
+  model.CollectSources(0, sources);
+  for (ObjectId id : groups) m_shadow[id] = GroupHash(id);
+  for (ObjectId id : sources) m_shadow[id] = SourceHash(id);
+  m_sweptAt = model.ChangeCount();
+  model.AddObserver(this);
+  if (load != nullptr) {
+    if (load->createdRoot != 0) Created(m_pending.groups, load->createdRoot, 0, true);
+    for (ObjectId id : load->rehomedGroups) Placed(m_pending.groups, id, 0, true);
+    for (ObjectId id : load->rehomedSources) Placed(m_pending.sources, id, 0, true);
+  }
+}
+
+CLibrarySync::~CLibrarySync() {
+  if (!m_modelGone) m_model.RemoveObserver(this);
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopping = true;
+  }
+  m_wake.notify_all();
+  m_worker.join();
+}
+
+void CLibrarySync::OnModelGone(const CFeedsManager&) {
+  m_modelGone = true;
+  m_pending = Pending{};
+}
+
+// --- what changed
+
+CLibrarySync::RowState& CLibrarySync::Row(std::unordered_map<ObjectId, RowState>& rows, ObjectId id) {
+  auto [it, added] = rows.try_emplace(id);
+  if (added) it->second.order = ++m_order;
+  return it->second;
+}
+
+void CLibrarySync::Created(std::unordered_map<ObjectId, RowState>& rows, ObjectId id, ObjectId parent, bool listed) {
+  RowState& st = Row(rows, id);
+  st.created = true;
+  st.placed = true;
+  st.place = {parent, listed, m_nextPosition++};
+}
+
+void CLibrarySync::Removed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id) {
+  RowState& st = Row(rows, id);
+  if (st.created) {
+    // The new record never reached the library.
+    st.created = false;
+    st.placed = false;
+    st.read = false;
+    st.fields = 0;
+  } else {
+    st.removed = true;
+  }
+}
+
+void CLibrarySync::Placed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id, ObjectId parent, bool listed) {
+  RowState& st = Row(rows, id);
+  st.placed = true;
+  st.place = {parent, listed, m_nextPosition++};
+}
+
+void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& change) {
+  if (change.external) {
+    // Rows read from the library: nothing to write, but the fields are
+    // now what the library holds.
+    for (const ChangeEntry& e : change.entries) {
+      switch (e.kind) {
+        case ChangeKind::GroupAdded:
+        case ChangeKind::GroupChanged: m_shadow[e.id] = GroupHash(e.id); break;
+        case ChangeKind::SourceAdded:
+        case ChangeKind::SourceChanged: m_shadow[e.id] = SourceHash(e.id); break;
+        case ChangeKind::GroupRemoved:
+        case ChangeKind::SourceRemoved: m_shadow.erase(e.id); break;
+        default: break;
+      }
+    }
+    return;
+  }
+  for (const ChangeEntry& e : change.entries) {
+    switch (e.kind) {
+      case ChangeKind::ArticleAdded: Created(m_pending.articles, e.id, e.parent, true); break;
+      case ChangeKind::ArticleRemoved: Removed(m_pending.articles, e.id); break;
+      case ChangeKind::ArticleRead: Row(m_pending.articles, e.id).read = true; break;
+      case ChangeKind::ArticleMoved: Placed(m_pending.articles, e.id, e.parent, e.parent != 0); break;
+      case ChangeKind::SourceAdded:
+        Created(m_pending.sources, e.id, e.parent, true);
+        m_shadow[e.id] = SourceHash(e.id);
+        break;
+      case ChangeKind::SourceChanged:
+        Row(m_pending.sources, e.id).fields |= e.fields;
+        m_shadow[e.id] = SourceHash(e.id);
+        break;
+      case ChangeKind::SourceMoved: Placed(m_pending.sources, e.id, e.parent, e.parent != 0); break;
+      case ChangeKind::SourceRemoved:
+        Removed(m_pending.sources, e.id);
+        m_shadow.erase(e.id);
+        break;
+      case ChangeKind::GroupAdded:
+        Created(m_pending.groups, e.id, e.parent, true);
+        m_shadow[e.id] = GroupHash(e.id);
+        break;
+      case ChangeKind::GroupChanged:
+        Row(m_pending.groups, e.id).fields |= e.fields;
+        m_shadow[e.id] = GroupHash(e.id);
+        break;
+      case ChangeKind::GroupMoved: Placed(m_pending.groups, e.id, e.parent, true); break;
+      case ChangeKind::GroupRemoved:
+        Removed(m_pending.groups, e.id);
+        m_shadow.erase(e.id);
+        break;
+      case ChangeKind::ListReordered:
+        if (e.fields & kRootList) {
+          m_pending.rootReordered = true;
+        } else {
+          m_pending.reordered.insert(e.id);
+        }
+        break;
+      case ChangeKind::SettingsChanged: m_pending.settings = true; break;
+      case ChangeKind::HistoryChanged:
+      case ChangeKind::CountsChanged: break;
+    }
+  }
+  for (const HistoryKeyChange& k : change.historyKeys) {
+    auto [it, added] = m_pending.histories.try_emplace(k.source);
+    HistoryState& h = it->second;
+    if (added) h.order = ++m_order;
+    switch (k.step) {
+      case HistoryKeyChange::Step::Cleared:
+        h.cleared = true;
+        h.added.clear();
+        h.dropped.clear();
+        break;
+      case HistoryKeyChange::Step::Added:
+        std::erase(h.added, k.key);
+        h.added.push_back(k.key);
+        h.dropped.erase(k.key);
+        break;
+      case HistoryKeyChange::Step::Dropped:
+        std::erase(h.added, k.key);
+        h.dropped.insert(k.key);
+        break;
+    }
+  }
+}
+
+uint64_t CLibrarySync::GroupHash(ObjectId id) const {
+  const CGroup* g = m_model.GetGroup(id);
+  if (g == nullptr) return 0;
+  Hasher h;
+  h.Add(g->m_name);
+  h.AddValue(g->m_expanded);
+  return h.h;
+}
+
+uint64_t CLibrarySync::SourceHash(ObjectId id) const {
+  const CFeedSource* s = m_model.GetFeedSource(id);
+  if (s == nullptr) return 0;
+  Hasher h;
+  for (const std::u16string* text : {&s->m_title, &s->m_url, &s->m_reservedString, &s->m_commsStatus}) h.Add(*text);
+  for (int32_t v : {s->m_sortColumn, s->m_sortDirection, s->m_refreshInterval, s->m_retentionDays}) h.AddValue(v);
+  h.AddValue(s->m_autoName);
+  h.AddValue(s->m_legacyRefresh);
+  h.AddValue(s->m_reservedDate.GetStatus());
+  h.AddValue(s->m_reservedDate.GetOleDate());
+  return h.h;
+}
+
+void CLibrarySync::Sweep() {
+  if (!m_options.sweepDirectWrites || m_model.ChangeCount() == m_sweptAt) return;
+  m_sweptAt = m_model.ChangeCount();
+  IdList groups, sources;
+  m_model.CollectGroups(groups);
+  m_model.CollectSources(0, sources);
+  auto sweep = [&](const IdList& ids, std::unordered_map<ObjectId, RowState>& rows, uint32_t all, auto hashOf) {
+    for (ObjectId id : ids) {
+      const uint64_t now = (this->*hashOf)(id);
+      auto [it, added] = m_shadow.try_emplace(id, now);
+      if (added) {
+        // A node linked into the tree without an operation: stored whole,
+        // a source with its articles.
+        if (rows.count(id) == 0 || !rows[id].created) Created(rows, id, 0, true);
+        if (const CFeedSource* s = m_model.GetFeedSource(id)) {
+          for (ObjectId a : s->m_articles) {
+            if (m_model.GetFeed(a) != nullptr && m_pending.articles.count(a) == 0) Created(m_pending.articles, a, id, true);
+          }
+        }
+        continue;
+      }
+      if (it->second == now) continue;
+      it->second = now;
+      Row(rows, id).fields |= all;
+    }
+  };
+  sweep(groups, m_pending.groups, kGroupAllFields, &CLibrarySync::GroupHash);
+  sweep(sources, m_pending.sources, kSourceAllFields, &CLibrarySync::SourceHash);
+}
+
+// --- the batch
+
+CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
+  // Lists whose order changed get fresh positions, all of them in order.
+  for (ObjectId list : pending.reordered) {
+    if (const CGroup* g = m_model.GetGroup(list)) {
+      for (ObjectId c : g->m_childGroups) Placed(pending.groups, c, list, true);
+      for (ObjectId s : g->m_sources) Placed(pending.sources, s, list, true);
+    } else if (const CFeedSource* s = m_model.GetFeedSource(list)) {
+      for (ObjectId a : s->m_articles) Placed(pending.articles, a, list, true);
+    }
+  }
+  if (pending.rootReordered) {
+    for (ObjectId g : m_model.m_rootGroups) Placed(pending.groups, g, 0, true);
+  }
+  auto inOrder = [](const std::unordered_map<ObjectId, RowState>& rows) {
+    std::vector<std::pair<uint64_t, ObjectId>> order;
+    order.reserve(rows.size());
+    for (const auto& [id, st] : rows) order.emplace_back(st.order, id);
+    std::sort(order.begin(), order.end());
+    return order;
+  };
+  CLibraryBatch b;
+  for (auto* rows : {&pending.groups, &pending.sources, &pending.articles}) {
+    for (ObjectId id : m_foreign) rows->erase(id);
+  }
+
+  for (const auto& [order, id] : inOrder(pending.groups)) {
+    const RowState& st = pending.groups.at(id);
+    const CGroup* g = m_model.GetGroup(id);
+    if (g == nullptr) {
+      // Gone, perhaps with a node above it whose rows the library holds
+      // elsewhere (a move not yet written): its stored rows go too.
+      if (st.removed || !st.created) b.removedGroups.push_back(id);
+      continue;
+    }
+    CLibraryBatch::Group row;
+    row.id = id;
+    row.write = st.created ? kRowInsert : ((st.placed ? kRowPlace : 0) | (st.fields != 0 ? kRowFields : 0));
+    if (row.write == 0) continue;
+    if (st.created && st.removed) b.replaced.push_back(id);
+    row.fields = st.fields;
+    row.name = g->m_name;
+    row.expanded = g->m_expanded;
+    if (row.write & (kRowInsert | kRowPlace)) {
+      const CGroup* parent = m_model.FindParentGroup(id);
+      row.place.position = st.place.position;
+      row.place.listed = parent != nullptr || Contains(m_model.m_rootGroups, id);
+      row.place.parent = parent != nullptr ? parent->m_id : 0;
+    }
+    b.groups.push_back(std::move(row));
+  }
+  for (const auto& [order, id] : inOrder(pending.sources)) {
+    const RowState& st = pending.sources.at(id);
+    const CFeedSource* s = m_model.GetFeedSource(id);
+    if (s == nullptr) {
+      // Gone, perhaps with a node above it whose rows the library holds
+      // elsewhere (a move not yet written): its stored rows go too.
+      if (st.removed || !st.created) b.removedSources.push_back(id);
+      continue;
+    }
+    CLibraryBatch::Source row;
+    row.id = id;
+    row.write = st.created ? kRowInsert : ((st.placed ? kRowPlace : 0) | (st.fields != 0 ? kRowFields : 0));
+    if (row.write == 0) continue;
+    if (st.created && st.removed) b.replaced.push_back(id);
+    row.fields = st.fields;
+    row.title = s->m_title;
+    row.url = s->m_url;
+    row.reservedString = s->m_reservedString;
+    row.commsStatus = s->m_commsStatus;
+    row.legacyRefresh = s->m_legacyRefresh;
+    row.reservedDate = s->m_reservedDate;
+    row.autoName = s->m_autoName;
+    row.sortColumn = s->m_sortColumn;
+    row.sortDirection = s->m_sortDirection;
+    row.refreshInterval = s->m_refreshInterval;
+    row.retentionDays = s->m_retentionDays;
+    if (row.write & (kRowInsert | kRowPlace)) {
+      const CGroup* group = m_model.FindGroupOfSource(id);
+      row.place = {group != nullptr ? group->m_id : 0, group != nullptr, st.place.position};
+    }
+    b.sources.push_back(std::move(row));
+  }
+  for (const auto& [order, id] : inOrder(pending.articles)) {
+    const RowState& st = pending.articles.at(id);
+    const CFeed* a = m_model.GetFeed(id);
+    if (a == nullptr) {
+      // Gone, perhaps with a node above it whose rows the library holds
+      // elsewhere (a move not yet written): its stored rows go too.
+      if (st.removed || !st.created) b.removedArticles.push_back(id);
+      continue;
+    }
+    CLibraryBatch::Article row;
+    row.id = id;
+    row.write = st.created ? kRowInsert : ((st.placed ? kRowPlace : 0) | (st.read ? kRowRead : 0));
+    if (row.write == 0) continue;
+    if (st.created && st.removed) b.replaced.push_back(id);
+    row.channel = a->m_channel;
+    row.title = a->m_title;
+    row.link = a->m_link;
+    row.dateText = a->m_dateText;
+    row.key = a->m_key;
+    row.date = a->m_date;
+    row.read = a->m_read;
+    if (st.created) {
+      row.texts = m_model.ArticleTexts(id);
+      createdArticles.push_back(id);
+    }
+    if (row.write & (kRowInsert | kRowPlace)) {
+      const CFeedSource* source = m_model.FindSourceOfFeed(id);
+      row.place = {source != nullptr ? source->m_id : 0, source != nullptr, st.place.position};
+    }
+    b.articles.push_back(std::move(row));
+  }
+  std::vector<std::pair<uint64_t, ObjectId>> histories;
+  for (const auto& [id, h] : pending.histories) histories.emplace_back(h.order, id);
+  std::sort(histories.begin(), histories.end());
+  for (const auto& [order, id] : histories) {
+    const CFeedSource* s = m_model.GetFeedSource(id);
+    if (s == nullptr) continue;
+    const HistoryState& h = pending.histories.at(id);
+    CLibraryBatch::History row;
+    row.source = id;
+    row.cleared = h.cleared;
+    row.drop.assign(h.dropped.begin(), h.dropped.end());
+    for (const std::u16string& key : h.added) {
+      auto it = s->m_history.find(key);
+      if (it != s->m_history.end()) row.put.push_back({key, it->second, m_nextHistorySeq++});
+    }
+    b.histories.push_back(std::move(row));
+  }
+  if (pending.settings) b.retentionDays = m_model.RetentionDays();
+  return b;
+}
+
+bool CLibrarySync::Submit() {
+  IdList created;
+  CLibraryBatch batch = Build(m_pending, created);
+  if (batch.empty()) {
+    m_pending = Pending{};
+    return false;
+  }
+  m_inFlight = std::move(m_pending);
+  m_pending = Pending{};
+  m_inFlightArticles = std::move(created);
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_job = std::move(batch);
+  }
+  m_wake.notify_all();
+  return true;
+}
+
+void CLibrarySync::Merge(Pending& older, Pending&& newer) {
+  auto rows = [](std::unordered_map<ObjectId, RowState>& into, std::unordered_map<ObjectId, RowState>& from) {
+    for (auto& [id, st] : from) {
+      auto [it, added] = into.try_emplace(id, st);
+      if (added) continue;
+      RowState& o = it->second;
+      o.created = st.created || (o.created && !st.removed);
+      o.removed = o.removed || st.removed;
+      if (st.placed) o.place = st.place;
+      o.placed = o.placed || st.placed;
+      o.read = o.read || st.read;
+      o.fields |= st.fields;
+      o.order = std::min(o.order, st.order);
+    }
+  };
+  rows(older.groups, newer.groups);
+  rows(older.sources, newer.sources);
+  rows(older.articles, newer.articles);
+  for (auto& [id, h] : newer.histories) {
+    auto [it, added] = older.histories.try_emplace(id, h);
+    if (added) continue;
+    HistoryState& o = it->second;
+    if (h.cleared) {
+      const uint64_t order = o.order;
+      o = h;
+      o.order = order;
+      continue;
+    }
+    for (const std::u16string& key : h.dropped) {
+      std::erase(o.added, key);
+      o.dropped.insert(key);
+    }
+    for (const std::u16string& key : h.added) {
+      std::erase(o.added, key);
+      o.added.push_back(key);
+      o.dropped.erase(key);
+    }
+  }
+  older.reordered.insert(newer.reordered.begin(), newer.reordered.end());
+  older.rootReordered = older.rootReordered || newer.rootReordered;
+  older.settings = older.settings || newer.settings;
+}
+
+void CLibrarySync::Collect(LibraryFlushReport& report) {
+  std::optional<LibraryWriteResult> result;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    result = std::move(m_result);
+    m_result.reset();
+  }
+  if (!result || !m_inFlight) return;
+  if (result->ok) {
+    report.written = true;
+    m_failure.reset();
+    m_collisions += result->collisions.size();
+    m_foreign.insert(result->collisions.begin(), result->collisions.end());
+    // Written: the texts are read from the library from now on, unless the
+    // record was made anew meanwhile.
+    for (ObjectId id : m_inFlightArticles) {
+      auto again = m_pending.articles.find(id);
+      if (again != m_pending.articles.end() && again->second.created) continue;
+      if (std::find(result->collisions.begin(), result->collisions.end(), id) != result->collisions.end()) continue;
+      m_model.ReleaseTexts(id);
+    }
+  } else {
+    m_failure = result->error;
+    m_retryAt = std::chrono::steady_clock::now() + kRetryDelay;
+    Pending newer = std::move(m_pending);
+    m_pending = std::move(*m_inFlight);
+    Merge(m_pending, std::move(newer));
+  }
+  m_inFlight.reset();
+  m_inFlightArticles.clear();
+}
+
+LibraryFlushReport CLibrarySync::Flush() {
+  LibraryFlushReport report;
+  if (m_modelGone) return report;
+  Collect(report);
+  bool busy = false;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    busy = m_job.has_value() || m_writing;
+  }
+  if (!busy) {
+    Refresh();
+    Sweep();
+    if (!m_pending.empty() && (!m_failure || std::chrono::steady_clock::now() >= m_retryAt)) report.started = Submit();
+  }
+  report.busy = busy;
+  report.pending = HasPending();
+  report.failure = m_failure;
+  report.collisions = m_collisions;
+  return report;
+}
+
+LibraryFlushReport CLibrarySync::FlushAndWait(std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  LibraryFlushReport report;
+  if (m_modelGone) return report;
+  auto waitIdle = [&] {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait(lock, [&] { return !m_job && !m_writing; });
+  };
+  for (;;) {
+    waitIdle();
+    Collect(report);
+    Refresh();
+    Sweep();
+    if (m_pending.empty()) break;
+    if (!Submit()) break;
+    report.started = true;
+    waitIdle();
+    Collect(report);
+    if (!m_failure) continue;
+    // Another process holds the library, or the disk refused: try again
+    // for a while.
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  report.pending = HasPending();
+  report.failure = m_failure;
+  report.collisions = m_collisions;
+  return report;
+}
+
+bool CLibrarySync::HasPending() const { return !m_pending.empty() || m_inFlight.has_value(); }
+
+void CLibrarySync::Run() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  for (;;) {
+    m_wake.wait(lock, [&] { return m_job.has_value() || m_stopping; });
+    if (!m_job) return;  // stopping, and nothing handed over
+    CLibraryBatch batch = std::move(*m_job);
+    m_job.reset();
+    m_writing = true;
+    lock.unlock();
+    LibraryWriteResult result = m_library.Write(batch);
+    batch = CLibraryBatch{};
+    lock.lock();
+    m_result = std::move(result);
+    m_writing = false;
+    m_wake.notify_all();
+    if (m_options.written) {
+      lock.unlock();
+      m_options.written();
+      lock.lock();
+    }
+  }
+}
+
+// --- other processes
+
+CLibrarySync::RowState CLibrarySync::LocalRow(std::unordered_map<ObjectId, RowState> Pending::*rows,
+                                              ObjectId id) const {
+  RowState local;
+  for (const Pending* p : {&m_pending, m_inFlight ? &*m_inFlight : nullptr}) {
+    if (p == nullptr) continue;
+    auto it = (p->*rows).find(id);
+    if (it == (p->*rows).end()) continue;
+    local.created = local.created || it->second.created;
+    local.removed = local.removed || it->second.removed;
+    local.placed = local.placed || it->second.placed;
+    local.read = local.read || it->second.read;
+    local.fields |= it->second.fields;
+  }
+  return local;
+}
+
+bool CLibrarySync::Refresh() {
+  if (m_modelGone) return false;
+  if (!m_library.IsOpen() || !m_library.OthersCommitted()) return m_library.IsOpen();
+  LibraryChanges changes = m_library.ChangesSince(m_lastSeen);
+  if (!changes.ok) return false;
+  if (changes.resync) {
+    // The log no longer reaches back to what this process read: every row
+    // is read again, and every record the library no longer holds goes.
+    changes.groups.clear();
+    changes.sources.clear();
+    changes.articles.clear();
+    if (!m_library.StoredIds(changes.groups, changes.sources, changes.articles)) return false;
+    for (const auto& [id, record] : m_model.m_storage.IdIndex()) {
+      switch (record->Type()) {
+        case RecordType::Group: changes.groups.push_back(id); break;
+        case RecordType::FeedSource: changes.sources.push_back(id); break;
+        case RecordType::Feed: changes.articles.push_back(id); break;
+      }
+    }
+    for (IdList* list : {&changes.groups, &changes.sources, &changes.articles}) {
+      std::sort(list->begin(), list->end());
+      list->erase(std::unique(list->begin(), list->end()), list->end());
+    }
+    changes.histories = changes.sources;
+    changes.settings = true;
+  }
+  if (changes.empty()) {
+    m_lastSeen = changes.last;
+    return true;
+  }
+  CLibraryBatch rows;
+  if (!m_library.ReadRows(changes, rows)) return false;
+  m_lastSeen = changes.last;
+  ApplyExternal(rows);
+  return true;
+}
+
+void CLibrarySync::ApplyExternal(const CLibraryBatch& rows) {
+  m_model.ApplyExternal([&] {
+    auto bump = [&](const CLibraryBatch::Place& p) { m_nextPosition = std::max(m_nextPosition, p.position + 1); };
+    // Records first, so that every list below finds its members.
+    std::unordered_set<ObjectId> skip;
+    // A row this process made anew or removed and has not written yet is
+    // its own: what the library holds goes when it is written.
+    auto mine = [&](std::unordered_map<ObjectId, RowState> Pending::*kind, ObjectId id) {
+      const RowState local = LocalRow(kind, id);
+      return local.created || local.removed;
+    };
+    for (const auto& g : rows.groups) {
+      if (mine(&Pending::groups, g.id) || m_model.AdoptGroup(g.id) == nullptr) skip.insert(g.id);
+    }
+    for (const auto& s : rows.sources) {
+      if (mine(&Pending::sources, s.id) || m_model.AdoptSource(s.id) == nullptr) skip.insert(s.id);
+    }
+    for (const auto& a : rows.articles) {
+      if (mine(&Pending::articles, a.id) || m_model.AdoptArticle(a.id) == nullptr) skip.insert(a.id);
+    }
+    for (const auto& row : rows.groups) {
+      if (skip.count(row.id) != 0) continue;
+      bump(row.place);
+      const RowState local = LocalRow(&Pending::groups, row.id);
+      const CGroup* g = m_model.GetGroup(row.id);
+      m_model.SetGroupFields(row.id, (local.fields & kGroupName) ? g->m_name : row.name,
+                             (local.fields & kGroupExpanded) ? g->m_expanded : row.expanded);
+      if (!local.placed) m_model.PlaceGroup(row.id, row.place.parent, row.place.listed && row.place.parent == 0);
+    }
+    for (const auto& row : rows.sources) {
+      if (skip.count(row.id) != 0) continue;
+      bump(row.place);
+      const RowState local = LocalRow(&Pending::sources, row.id);
+      const CFeedSource* s = m_model.GetFeedSource(row.id);
+      CFeedSource fields;
+      fields.m_title = (local.fields & kSourceTitle) ? s->m_title : row.title;
+      fields.m_url = (local.fields & kSourceUrl) ? s->m_url : row.url;
+      fields.m_autoName = (local.fields & kSourceAutoName) ? s->m_autoName : row.autoName;
+      fields.m_sortColumn = (local.fields & kSourceSort) ? s->m_sortColumn : row.sortColumn;
+      fields.m_sortDirection = (local.fields & kSourceSort) ? s->m_sortDirection : row.sortDirection;
+      fields.m_commsStatus = (local.fields & kSourceCommsStatus) ? s->m_commsStatus : row.commsStatus;
+      fields.m_refreshInterval = (local.fields & kSourceRefreshInterval) ? s->m_refreshInterval : row.refreshInterval;
+      fields.m_retentionDays = (local.fields & kSourceRetention) ? s->m_retentionDays : row.retentionDays;
+      const bool reserved = local.fields & kSourceReserved;
+      fields.m_legacyRefresh = reserved ? s->m_legacyRefresh : row.legacyRefresh;
+      fields.m_reservedDate = reserved ? s->m_reservedDate : row.reservedDate;
+      fields.m_reservedString = reserved ? s->m_reservedString : row.reservedString;
+      m_model.SetSourceFields(row.id, fields);
+      if (!local.placed) m_model.PlaceSource(row.id, row.place.listed ? row.place.parent : 0);
+    }
+    for (const auto& row : rows.articles) {
+      if (skip.count(row.id) != 0) continue;
+      bump(row.place);
+      const RowState local = LocalRow(&Pending::articles, row.id);
+      CFeed fields;
+      fields.m_channel = row.channel;
+      fields.m_title = row.title;
+      fields.m_link = row.link;
+      fields.m_dateText = row.dateText;
+      fields.m_key = row.key;
+      fields.m_date = row.date;
+      fields.m_read = local.read ? m_model.GetFeed(row.id)->m_read : row.read;
+      m_model.SetArticleFields(row.id, fields);
+      if (!local.placed) m_model.PlaceArticle(row.id, row.place.listed ? row.place.parent : 0);
+    }
+    for (const auto& h : rows.histories) {
+      const bool local = m_pending.histories.count(h.source) != 0 ||
+                         (m_inFlight && m_inFlight->histories.count(h.source) != 0);
+      if (local) continue;
+      std::map<std::u16string, HistoryEntry> history;
+      std::vector<std::u16string> order;
+      for (const auto& row : h.put) {
+        history.emplace(row.key, row.entry);
+        order.push_back(row.key);
+        m_nextHistorySeq = std::max(m_nextHistorySeq, row.seq + 1);
+      }
+      m_model.SetHistory(h.source, std::move(history), order);
+    }
+    for (ObjectId id : rows.removedArticles) {
+      if (!LocalRow(&Pending::articles, id).created && m_model.GetFeed(id) != nullptr) m_model.RemoveNode(id);
+    }
+    for (ObjectId id : rows.removedSources) {
+      if (!LocalRow(&Pending::sources, id).created && m_model.GetFeedSource(id) != nullptr) m_model.RemoveNode(id);
+    }
+    for (ObjectId id : rows.removedGroups) {
+      if (!LocalRow(&Pending::groups, id).created && m_model.GetGroup(id) != nullptr) m_model.RemoveNode(id);
+    }
+    const bool localSettings = m_pending.settings || (m_inFlight && m_inFlight->settings);
+    if (rows.retentionDays && !localSettings) m_model.SetRetentionDays(*rows.retentionDays);
+  });
+}
+
+}  // namespace qb

@@ -1,0 +1,176 @@
+// CLibrarySync: keeps a library in step with a feed model. It observes the
+// model's changes and remembers the identifiers they name; Flush (the
+// window calls it once per turn of its event loop, quillbend-cli at the end
+// of a command) copies the rows they name on the owner's thread and hands
+// them, as one batch, to the one worker thread it owns, which writes them
+// in one transaction. The owner never waits for the disk, except in
+// FlushAndWait (at exit). A change is on the disk once the batch that
+// carries it is committed; Flush reports each outcome.
+//
+// A failed write keeps its batch: its rows are written again, as the model
+// then holds them, by the next Flush (at most one attempt a second) and by
+// FlushAndWait.
+//
+// Other processes: Refresh reads what the change log says they committed
+// and applies those rows to the model as one change marked external (the
+// panes update from it, nothing is written back). What this process has
+// changed and not yet written wins over what it reads: the write that
+// follows makes the library agree. Flush refreshes first whenever another
+// connection has committed.
+//
+// Threads: everything but the worker is for the owner's thread. The model
+// and the library must outlive the sync; the destructor waits for a write
+// in flight and stops the worker, without writing what is still pending
+// (FlushAndWait does that).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "model/Library.h"
+#include "model/ModelChange.h"
+
+namespace qb {
+
+class CFeedsManager;
+
+struct LibraryFlushReport {
+  bool started = false;    // a batch went to the worker
+  bool busy = false;       // a write was still running: nothing went
+  bool written = false;    // a write finished (since the last report) and was committed
+  bool pending = false;    // changes are waiting to be written
+  // The latest write failed; its changes wait for the next attempt.
+  std::optional<std::string> failure;
+  // Rows another process had already stored under an identifier this one
+  // gave a new record; such records are kept in memory only.
+  size_t collisions = 0;
+};
+
+class CLibrarySync final : public IModelObserver {
+ public:
+  struct Options {
+    // Also write the fields of groups and sources that code outside the
+    // operations set directly (looked for in each Flush after a change).
+    bool sweepDirectWrites = true;
+    // Runs on the worker after each write, committed or not (the window
+    // posts a Flush to its event loop from here). Must not call the sync.
+    std::function<void()> written;
+  };
+
+  // `load`, when given, is the Load that filled the model: what it repaired
+  // is written with the first Flush.
+  CLibrarySync(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load = nullptr);
+  CLibrarySync(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load, Options options);
+  ~CLibrarySync();
+  CLibrarySync(const CLibrarySync&) = delete;
+  CLibrarySync& operator=(const CLibrarySync&) = delete;
+
+  // Collects the outcome of the last write, picks up what other processes
+  // committed, and hands what changed since the last batch to the worker.
+  // Never waits for the disk.
+  LibraryFlushReport Flush();
+  // Writes everything now and waits, trying again while another process
+  // holds the library for up to `patience`.
+  LibraryFlushReport FlushAndWait(std::chrono::milliseconds patience = std::chrono::seconds(30));
+
+  // Applies what other processes committed since the last look. False when
+  // the library could not be read (nothing was applied).
+  bool Refresh();
+
+  // Changes that are not yet on the disk (waiting or being written).
+  bool HasPending() const;
+
+  void OnModelChanged(const CFeedsManager& model, const CModelChange& change) override;
+  // The model went first: what is pending is dropped, and Flush does nothing.
+  void OnModelGone(const CFeedsManager& model) override;
+
+ private:
+  // What a row needs written.
+  struct RowState {
+    uint64_t order = 0;      // first seen: parents are written before children
+    bool created = false;    // the record with this identifier is new
+    bool removed = false;    // a stored row with this identifier goes
+    bool placed = false;     // its list or place changed
+    bool read = false;       // an article's read flag changed
+    uint32_t fields = 0;     // group or source fields changed
+    CLibraryBatch::Place place;
+  };
+  struct HistoryState {
+    uint64_t order = 0;
+    bool cleared = false;
+    std::vector<std::u16string> added;  // in order
+    std::unordered_set<std::u16string> dropped;
+  };
+  struct Pending {
+    std::unordered_map<ObjectId, RowState> groups, sources, articles;
+    std::unordered_map<ObjectId, HistoryState> histories;
+    std::unordered_set<ObjectId> reordered;  // lists to number again
+    bool rootReordered = false;
+    bool settings = false;
+    bool empty() const {
+      return groups.empty() && sources.empty() && articles.empty() && histories.empty() && reordered.empty() &&
+             !rootReordered && !settings;
+    }
+  };
+
+  RowState& Row(std::unordered_map<ObjectId, RowState>& rows, ObjectId id);
+  void Created(std::unordered_map<ObjectId, RowState>& rows, ObjectId id, ObjectId parent, bool listed);
+  void Removed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id);
+  void Placed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id, ObjectId parent, bool listed);
+  static void Merge(Pending& older, Pending&& newer);
+  void Sweep();
+  uint64_t GroupHash(ObjectId id) const;
+  uint64_t SourceHash(ObjectId id) const;
+  CLibraryBatch Build(Pending& pending, IdList& createdArticles);
+  void Collect(LibraryFlushReport& report);
+  bool Submit();
+  void Run();
+  // The rows of another process, applied.
+  void ApplyExternal(const CLibraryBatch& rows);
+  // What this process has changed of the row and not yet written (waiting
+  // or being written); null for nothing.
+  RowState LocalRow(std::unordered_map<ObjectId, RowState> Pending::*rows, ObjectId id) const;
+
+  CFeedsManager& m_model;
+  bool m_modelGone = false;
+  CLibrary& m_library;
+  const Options m_options;
+
+  Pending m_pending;
+  // The batch being written: what it came from (put back when the write
+  // fails) and the new articles whose texts may go once it is committed.
+  std::optional<Pending> m_inFlight;
+  IdList m_inFlightArticles;
+  uint64_t m_order = 0;
+  int64_t m_nextPosition = 1;
+  int64_t m_nextHistorySeq = 1;
+  int64_t m_lastSeen = 0;
+  uint64_t m_sweptAt = 0;
+  std::unordered_map<ObjectId, uint64_t> m_shadow;  // field hash of each group and source
+  // Identifiers another process had stored first (collisions): this
+  // process's records under them are kept in memory only, never written.
+  std::unordered_set<ObjectId> m_foreign;
+  std::optional<std::string> m_failure;
+  std::chrono::steady_clock::time_point m_retryAt{};
+  size_t m_collisions = 0;
+
+  // Shared with the worker.
+  mutable std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::optional<CLibraryBatch> m_job;          // handed over, not yet written
+  std::optional<LibraryWriteResult> m_result;  // written (or failed), not collected
+  bool m_writing = false;
+  bool m_stopping = false;
+  std::thread m_worker;  // last: it starts once everything above exists
+};
+
+}  // namespace qb

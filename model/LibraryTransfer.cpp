@@ -1,0 +1,347 @@
+// The classic data file and the library: the import of a data file, record
+// by record, and the export of a library.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "model/FeedsManager.h"
+#include "model/Library.h"
+#include "model/LibraryRows.h"
+#include "model/LibrarySchema.h"
+
+namespace qb {
+
+using library::BindDate;
+
+namespace {
+
+// The record a later one with the same identifier replaces leaves the
+// library's tables too.
+void ForgetImportedTexts(CSqliteDb& db, const CFeed& old) {
+  CSqliteStatement& row = db.Statement("SELECT description, source_text FROM article_texts WHERE article = ?");
+  row.Bind(1, int64_t{old.m_id});
+  if (!row.Step()) {
+    row.Reset();
+    return;
+  }
+  const std::u16string description = row.Text16(0);
+  const int64_t sourceText = row.Int(1);
+  row.Reset();
+  UnindexArticle(db, old.m_id, old.m_title, old.m_channel, description);
+  library::ReleaseText(db, sourceText);
+  CSqliteStatement& gone = db.Statement("DELETE FROM article_texts WHERE article = ?");
+  gone.Bind(1, int64_t{old.m_id});
+  gone.Run();
+}
+
+// Reads the whole data file the way CFeedsManager::Serialize does, writing
+// each article's texts to the library as soon as the article is whole, so
+// the model keeps none of them. Returns how the read ended.
+LoadStatus ReadRecords(CArchive& ar, CFeedsManager& m, CSqliteDb& db, std::string& detail) {
+  CObjectStorage& store = m.m_storage;
+  try {
+    const uint8_t v = ar.SerializeHeader(1, u"CFeedsManager");
+    if (v >= 1) {
+      m.m_rootGroups = ar.ReadIdList();
+      const uint8_t sv = ar.SerializeHeader(1, u"CObjectStorage");
+      if (sv >= 1) {
+        const uint32_t count = ar.ReadU32();
+        for (uint32_t i = 0; i < count; ++i) {
+          const uint32_t code = ar.ReadU32();
+          std::unique_ptr<RSSObject> record = CreateByTypeCode(code);
+          if (!record) {
+            CArchive::Fail(ArchiveCause::BadClass, "unknown record type code " + std::to_string(code));
+          }
+          record->Serialize(ar);
+          const ObjectId id = ar.ReadU32();
+          // A later record with the same identifier replaces the earlier.
+          if (RSSObject* old = store.Lookup(id)) {
+            if (old->Type() == RecordType::Feed) ForgetImportedTexts(db, *static_cast<CFeed*>(old));
+            store.Remove(id);
+          }
+          if (record->Type() == RecordType::Feed) {
+            auto& a = static_cast<CFeed&>(*record);
+            const CArticleTexts texts{SharedText(std::move(a.m_description)), a.m_sourceText};
+            library::InsertArticleTexts(db, id, a.m_title, a.m_channel, texts);
+            a.m_description = std::u16string();
+            a.m_sourceText = SharedText();
+            a.m_textsStored = true;
+          }
+          store.Register(std::move(record), id);
+        }
+      }
+    }
+    return LoadStatus::Ok;
+  } catch (const CArchiveException& e) {
+    detail = e.what();
+    switch (e.Cause()) {
+      case ArchiveCause::BadSchema: return LoadStatus::BadSchema;
+      case ArchiveCause::BadClass: return LoadStatus::BadClass;
+      case ArchiveCause::EndOfFile: return LoadStatus::EndOfFile;
+      case ArchiveCause::Generic: return LoadStatus::Generic;
+    }
+    return LoadStatus::Generic;
+  } catch (const std::bad_alloc&) {
+    detail = "out of memory";
+    return LoadStatus::Generic;
+  }
+}
+
+// The rows of the repaired model: lists become parents and positions (1,
+// 2, ... in list order), histories keep the order of their time index.
+void WriteRows(CSqliteDb& db, const CFeedsManager& m) {
+  int64_t position = 0;
+  std::unordered_map<ObjectId, std::pair<ObjectId, int64_t>> groupPlace, sourcePlace, articlePlace;
+  for (ObjectId id : m.m_rootGroups) groupPlace[id] = {0, ++position};
+  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+    if (const CGroup* g = m.GetGroup(id)) {
+      for (ObjectId c : g->m_childGroups) groupPlace[c] = {id, ++position};
+      for (ObjectId s : g->m_sources) sourcePlace[s] = {id, ++position};
+    } else if (const CFeedSource* s = m.GetFeedSource(id)) {
+      for (ObjectId a : s->m_articles) articlePlace[a] = {id, ++position};
+    }
+  }
+  auto bindPlace = [](CSqliteStatement& s, const std::unordered_map<ObjectId, std::pair<ObjectId, int64_t>>& places,
+                      ObjectId id) {
+    auto it = places.find(id);
+    if (it == places.end()) {
+      s.BindNull(2);
+      s.Bind(3, int64_t{0});
+    } else {
+      s.Bind(2, int64_t{it->second.first});
+      s.Bind(3, it->second.second);
+    }
+  };
+  CSqliteStatement& group =
+      db.Statement("INSERT INTO groups(id, parent, position, name, expanded) VALUES(?, ?, ?, ?, ?)");
+  CSqliteStatement& source = db.Statement(
+      "INSERT INTO sources(id, grp, position, title, url, legacy_refresh, reserved_date, reserved_string, "
+      "auto_name, sort_column, sort_direction, comms_status, refresh_interval, retention) "
+      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  CSqliteStatement& article = db.Statement(
+      "INSERT INTO articles(id, source, position, channel, title, link, date_text, key, date, read) "
+      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  CSqliteStatement& history =
+      db.Statement("INSERT INTO history(source, key, article, first_seen, seq) VALUES(?, ?, ?, ?, ?)");
+  int64_t seq = 0;
+  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+    if (const CGroup* g = m.GetGroup(id)) {
+      group.Bind(1, int64_t{id});
+      bindPlace(group, groupPlace, id);
+      group.Bind(4, std::u16string_view(g->m_name));
+      group.Bind(5, int64_t{g->m_expanded});
+      group.Run();
+    } else if (const CFeedSource* s = m.GetFeedSource(id)) {
+      source.Bind(1, int64_t{id});
+      bindPlace(source, sourcePlace, id);
+      source.Bind(4, std::u16string_view(s->m_title));
+      source.Bind(5, std::u16string_view(s->m_url));
+      source.Bind(6, int64_t{s->m_legacyRefresh});
+      BindDate(source, 7, s->m_reservedDate);
+      source.Bind(8, std::u16string_view(s->m_reservedString));
+      source.Bind(9, int64_t{s->m_autoName});
+      source.Bind(10, int64_t{s->m_sortColumn});
+      source.Bind(11, int64_t{s->m_sortDirection});
+      source.Bind(12, std::u16string_view(s->m_commsStatus));
+      source.Bind(13, int64_t{s->m_refreshInterval});
+      source.Bind(14, int64_t{s->m_retentionDays});
+      source.Run();
+      for (const auto& [time, key] : s->HistoryTimeIndex()) {
+        const HistoryEntry& entry = s->m_history.at(key);
+        history.Bind(1, int64_t{id});
+        history.Bind(2, std::u16string_view(key));
+        history.Bind(3, int64_t{entry.articleId});
+        BindDate(history, 4, entry.firstSeen);
+        history.Bind(5, ++seq);
+        history.Run();
+      }
+    } else if (const CFeed* a = m.GetFeed(id)) {
+      article.Bind(1, int64_t{id});
+      bindPlace(article, articlePlace, id);
+      article.Bind(4, std::u16string_view(a->m_channel));
+      article.Bind(5, std::u16string_view(a->m_title));
+      article.Bind(6, std::u16string_view(a->m_link));
+      article.Bind(7, std::u16string_view(a->m_dateText));
+      article.Bind(8, std::u16string_view(a->m_key));
+      BindDate(article, 9, a->m_date);
+      article.Bind(10, int64_t{a->m_read});
+      article.Run();
+    }
+  }
+}
+
+// Finds a ring of groups each listed in the next, none at the root level,
+// and takes its lowest identifier out of its parent's list. False when
+// there is none.
+bool OpenOneRing(CFeedsManager& m) {
+  std::unordered_map<ObjectId, ObjectId> parentOf;
+  for (ObjectId id : m.m_rootGroups) parentOf[id] = 0;
+  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+    if (const CGroup* g = m.GetGroup(id)) {
+      for (ObjectId c : g->m_childGroups) parentOf[c] = id;
+    }
+  }
+  for (const auto& [start, unused] : parentOf) {
+    std::vector<ObjectId> chain;
+    std::unordered_set<ObjectId> onChain;
+    ObjectId at = start;
+    while (at != 0 && onChain.insert(at).second) {
+      chain.push_back(at);
+      auto up = parentOf.find(at);
+      at = up == parentOf.end() ? 0 : up->second;
+    }
+    if (at == 0) continue;
+    ObjectId lowest = at;
+    for (auto it = std::find(chain.begin(), chain.end(), at); it != chain.end(); ++it) lowest = std::min(lowest, *it);
+    if (CGroup* p = m.GetGroup(parentOf[lowest])) p->RemoveSubgroup(lowest);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void CLibrary::RepairForLibrary(CFeedsManager& m, ImportReport& report) {
+  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+    if (record->m_id != id) {
+      record->m_id = id;
+      ++report.renumberedRecords;
+    }
+  }
+  // Each record stays in the first list that names it: the root list, then
+  // the records' own lists in identifier order.
+  std::unordered_set<ObjectId> claimed;
+  auto keep = [&](IdList& list, auto&& isKind) {
+    IdList kept;
+    kept.reserve(list.size());
+    for (ObjectId id : list) {
+      if (!isKind(id)) {
+        ++report.danglingEntries;
+      } else if (!claimed.insert(id).second) {
+        ++report.repeatedEntries;
+      } else {
+        kept.push_back(id);
+      }
+    }
+    list.swap(kept);
+  };
+  auto isGroup = [&](ObjectId id) { return m.GetGroup(id) != nullptr; };
+  auto isSource = [&](ObjectId id) { return m.GetFeedSource(id) != nullptr; };
+  auto isArticle = [&](ObjectId id) { return m.GetFeed(id) != nullptr; };
+  keep(m.m_rootGroups, isGroup);
+  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+    if (CGroup* g = m.GetGroup(id)) {
+      keep(g->m_childGroups, isGroup);
+      keep(g->m_sources, isSource);
+    } else if (CFeedSource* s = m.GetFeedSource(id)) {
+      keep(s->m_articles, isArticle);
+    }
+  }
+  // Groups listed only inside each other: each ring is opened at its lowest
+  // identifier, which is then listed nowhere.
+  while (OpenOneRing(m)) ++report.brokenRings;
+  m.RebuildIndexes();
+}
+
+bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath, ImportReport& report,
+                    std::string* error, const uint32_t* seed) {
+  report = ImportReport{};
+  LoadOutcome& out = report.load;
+  const int fd = ::open(dataFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (error != nullptr) *error = "cannot read " + dataFile + ": " + std::strerror(fd < 0 ? errno : EINVAL);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  CFeedsManager m;
+  m.SeedRandom(seed != nullptr ? *seed : static_cast<uint32_t>(::time(nullptr)) ^ static_cast<uint32_t>(::getpid()));
+  try {
+    CSqliteDb db;
+    db.Open(libraryPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
+    // The file is new and takes the library's name only once whole, so it
+    // needs no journal; the caller flushes it.
+    db.Exec(
+        "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA secure_delete = OFF; "
+        "PRAGMA cache_size = -65536;");
+    db.Exec("BEGIN EXCLUSIVE");
+    MigrateLibrary(db, 0);
+    SetMeta(db, "search_words", kSearchWordsVersion);
+    {
+      CFileReader reader(fd, static_cast<uint64_t>(st.st_size));
+      CArchive ar(reader);
+      ar.SetShareTexts(false);
+      out.status = ReadRecords(ar, m, db, out.detail);
+    }
+    if (st.st_size == 0) {
+      out.fileEmpty = true;
+      out.detail.clear();
+    } else if (out.status != LoadStatus::Ok) {
+      if (out.status == LoadStatus::BadSchema) out.message = kNewerVersionMessage;
+      if (out.status == LoadStatus::BadClass) out.message = kCorruptFileMessage;
+      DropDanglingIds(m);
+    }
+    BreakGroupCycles(m);
+    m.FixUpAfterLoad();
+    CLibrary::RepairForLibrary(m, report);
+    WriteRows(db, m);
+    // One segment for the whole index: the searches that follow read one.
+    db.Exec("INSERT INTO search(search) VALUES('optimize')");
+    report.sharedTexts = static_cast<size_t>(db.QueryInt("SELECT count(*) FROM texts WHERE refs > 1"));
+    for (const auto& [id, record] : m.m_storage.IdIndex()) {
+      switch (record->Type()) {
+        case RecordType::Group: ++report.groups; break;
+        case RecordType::FeedSource: ++report.sources; break;
+        case RecordType::Feed: ++report.articles; break;
+      }
+    }
+    db.Exec("COMMIT");
+    db.Close();
+  } catch (const CSqliteError& e) {
+    ::close(fd);
+    if (error != nullptr) *error = e.what();
+    return false;
+  } catch (const std::bad_alloc&) {
+    ::close(fd);
+    if (error != nullptr) *error = "out of memory";
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+SaveResult CLibrary::ExportDataFile(const std::string& path) {
+  SaveResult result;
+  if (!m_read.IsOpen()) {
+    result.error = "no library is open";
+    return result;
+  }
+  try {
+    // One moment of the library for the rows and every text.
+    CSqliteTransaction txn(m_read, false);
+    CFeedsManager model;
+    const LibraryLoadResult load = Load(model, LoadScope::Everything);
+    if (!load.ok) {
+      result.error = load.error;
+      return result;
+    }
+    result = SaveDataFile(model, path);
+    model.SetArticleStore(nullptr);
+    txn.Commit();
+  } catch (const CSqliteError& e) {
+    result.ok = false;
+    result.error = e.what();
+  }
+  return result;
+}
+
+}  // namespace qb

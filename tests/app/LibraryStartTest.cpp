@@ -1,0 +1,231 @@
+// The window on the user's library, in a private data folder: the first
+// start takes in the data file and leaves it as it was, each change is on
+// the disk a turn of the event loop later (no exit needed), a library that
+// cannot be read is put aside and said so, the data file menu entries, and
+// another process on the same library at once.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include "model/DataFile.h"
+#include "model/Library.h"
+#include "model/LibrarySync.h"
+#include "tests/app/AppHarness.h"
+#include "tests/support/SampleModel.h"
+#include "tests/support/TempDir.h"
+#include "views/SourceListView.h"
+
+namespace qb {
+namespace {
+
+using test::AppHarness;
+using test::UiTestScope;
+
+QString DataFolder(const AppHarness& h) { return h.DataHome() + QStringLiteral("/Velmorant/Quillbend"); }
+
+// Runs the event loop until `done` (at most ten seconds); whether it came.
+bool PumpUntil(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > 10000) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+// The library as another process reads it now.
+void ReadStored(const std::string& path, CFeedsManager& into) {
+  CLibrary library;
+  LibraryOpenOptions options;
+  options.readOnly = true;
+  ASSERT_TRUE(library.Open(path, options).opened);
+  ASSERT_TRUE(library.Load(into).ok);
+}
+
+size_t SourceCount(const CFeedsManager& m) {
+  IdList sources;
+  m.CollectSources(0, sources);
+  return sources.size();
+}
+
+// A harness on the library, past the first run, with the sample model as
+// the classic data file in its folder.
+struct LibraryStart {
+  LibraryStart() {
+    h.useLibrary = true;
+    UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 0);
+    EXPECT_TRUE(QDir().mkpath(DataFolder(h)));
+    test::BuildSampleModel(sample, 200);
+    dataFile = (DataFolder(h) + QStringLiteral("/Feeds")).toStdString();
+    EXPECT_TRUE(SaveDataFile(sample, dataFile).ok);
+    dataBytes = test::ReadFile(dataFile);
+  }
+  std::string LibraryPath() const { return h.library->LibraryPath(); }
+
+  AppHarness h;
+  CFeedsManager sample;
+  std::string dataFile;
+  std::string dataBytes;
+};
+
+TEST(LibraryStartTest, TheFirstStartImportsTheDataFileOnceAndEachChangeIsOnDiskWithoutAnExit) {
+  LibraryStart s;
+  AppHarness& h = s.h;
+  ASSERT_TRUE(h.Start());
+  EXPECT_TRUE(h.scope.messages.empty());
+  EXPECT_TRUE(h.Frame().StatusText().contains(QStringLiteral("was imported into the library")))
+      << h.Frame().StatusText().toStdString();
+  EXPECT_EQ(SourceCount(h.Model()), SourceCount(s.sample));
+  EXPECT_EQ(test::ReadFile(s.dataFile), s.dataBytes) << "the data file is kept as it was";
+
+  // Read one article as the user does; no timer, no exit: the event loop
+  // alone takes it to the disk.
+  IdList unread;
+  for (ObjectId id : [&] { IdList all; h.Model().CollectFeeds(0, all); return all; }()) {
+    if (!h.Model().GetFeed(id)->m_read) unread.push_back(id);
+  }
+  ASSERT_FALSE(unread.empty());
+  const ObjectId article = unread.front();
+  // Its texts stay in the library until the page asks for them.
+  EXPECT_TRUE(h.Model().GetFeed(article)->m_description.empty());
+  EXPECT_EQ(h.Model().ArticleTexts(article).description.str(), u"<p>Body \u00FC</p>\r\n\ttab");
+  h.Model().MarkRead({article}, true);
+  ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
+  {
+    CFeedsManager stored;
+    ReadStored(s.LibraryPath(), stored);
+    ASSERT_NE(stored.GetFeed(article), nullptr);
+    EXPECT_TRUE(stored.GetFeed(article)->m_read);
+  }
+
+  // The next start (the previous one dropped without its close sequence,
+  // as if killed) finds the library: no second import, no note.
+  ASSERT_TRUE(h.Start());
+  EXPECT_FALSE(h.Frame().StatusText().contains(QStringLiteral("imported")));
+  EXPECT_TRUE(h.scope.messages.empty());
+  EXPECT_EQ(SourceCount(h.Model()), SourceCount(s.sample));
+  ASSERT_NE(h.Model().GetFeed(article), nullptr);
+  EXPECT_TRUE(h.Model().GetFeed(article)->m_read);
+  EXPECT_EQ(test::ReadFile(s.dataFile), s.dataBytes);
+}
+
+TEST(LibraryStartTest, ALibraryThatCannotBeReadIsPutAsideAndSaidOnce) {
+  AppHarness h;
+  h.useLibrary = true;
+  UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(QDir().mkpath(DataFolder(h)));
+  const std::string garbage(8192, 'Q');
+  const std::string path = (DataFolder(h) + QStringLiteral("/Library.sqlite")).toStdString();
+  test::WriteFile(path, garbage);
+  ASSERT_TRUE(h.Start());
+  ASSERT_EQ(h.scope.messages.size(), 1u);
+  EXPECT_EQ(h.scope.messages[0].icon, MsgIcon::Critical);
+  EXPECT_TRUE(h.scope.messages[0].text.contains(QStringLiteral("damaged")));
+  const QStringList aside = QDir(DataFolder(h)).entryList({QStringLiteral("Library.sqlite.unreadable*")}, QDir::Files);
+  ASSERT_EQ(aside.size(), 1);
+  EXPECT_EQ(test::ReadFile((DataFolder(h) + u'/' + aside[0]).toStdString()), garbage) << "never written over";
+  // The new library is in use: a change lands in it.
+  EXPECT_EQ(h.Model().m_rootGroups.size(), 1u);
+  CGroup* group = h.Model().AddGroup(0, u"After the damage");
+  ASSERT_NE(group, nullptr);
+  const ObjectId id = group->m_id;
+  ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
+  CFeedsManager stored;
+  ReadStored(path, stored);
+  EXPECT_NE(stored.GetGroup(id), nullptr);
+  h.Frame().OnTimer(FrameTimer::Tick);
+  EXPECT_EQ(h.scope.messages.size(), 1u);
+}
+
+TEST(LibraryStartTest, TheFileMenuExportsAndImportsDataFiles) {
+  LibraryStart s;
+  AppHarness& h = s.h;
+  ASSERT_TRUE(h.Start());
+  test::TempDir out;
+  QString asked;
+  h.Frame().SetDataFilePathAsker([&] { return asked; });
+
+  // Export: the library as the classic file, with the window's changes.
+  CGroup* fresh = h.Model().AddGroup(0, u"Made in the window");
+  ASSERT_NE(fresh, nullptr);
+  asked = QString::fromStdString(out.File("Exported"));
+  h.Frame().OnExportDataFile();
+  ASSERT_EQ(h.scope.messages.size(), 1u);
+  EXPECT_EQ(h.scope.messages.back().icon, MsgIcon::Information);
+  CFeedsManager exported;
+  ASSERT_TRUE(LoadDataFile(exported, out.File("Exported")).ok());
+  EXPECT_EQ(SourceCount(exported), SourceCount(s.sample));
+  EXPECT_NE(exported.FindRootGroupByName(u"Made in the window"), nullptr);
+
+  // A damaged file: nothing changes, and the user is told why.
+  test::WriteFile(out.File("Damaged"), s.dataBytes.substr(0, s.dataBytes.size() / 3));
+  const size_t before = SourceCount(h.Model());
+  const size_t rootsBefore = h.Model().m_rootGroups.size();
+  asked = QString::fromStdString(out.File("Damaged"));
+  h.Frame().OnImportDataFile();
+  ASSERT_EQ(h.scope.messages.size(), 2u);
+  EXPECT_EQ(h.scope.messages.back().icon, MsgIcon::Warning);
+  EXPECT_TRUE(h.scope.messages.back().text.contains(QStringLiteral("Nothing was imported")));
+  EXPECT_EQ(SourceCount(h.Model()), before);
+  EXPECT_EQ(h.Model().m_rootGroups.size(), rootsBefore);
+
+  // Another user's file: its feeds join the tree and the library.
+  CFeedsManager other;
+  other.FixUpAfterLoad();
+  CFeedSource* theirs = other.AddSource(other.m_rootGroups[0], u"https://elsewhere.example/feed");
+  ASSERT_NE(theirs, nullptr);
+  ASSERT_TRUE(SaveDataFile(other, out.File("Theirs")).ok);
+  asked = QString::fromStdString(out.File("Theirs"));
+  h.Frame().OnImportDataFile();
+  ASSERT_EQ(h.scope.messages.size(), 3u);
+  EXPECT_EQ(h.scope.messages.back().icon, MsgIcon::Information);
+  EXPECT_EQ(SourceCount(h.Model()), before + 1);
+  EXPECT_TRUE(h.Model().HasSourceWithUrl(u"https://elsewhere.example/feed"));
+  ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
+  CFeedsManager stored;
+  ReadStored(s.LibraryPath(), stored);
+  EXPECT_TRUE(stored.HasSourceWithUrl(u"https://elsewhere.example/feed"));
+}
+
+TEST(LibraryStartTest, AnotherProcessAndTheWindowShareTheLibrary) {
+  LibraryStart s;
+  AppHarness& h = s.h;
+  ASSERT_TRUE(h.Start());
+  const std::string path = s.LibraryPath();
+
+  // What a command of quillbend-cli does: its own connections and model,
+  // the rows it changed written at its end.
+  CLibrary cli;
+  ASSERT_TRUE(cli.Open(path).opened);
+  CFeedsManager cliModel;
+  ASSERT_TRUE(cli.Load(cliModel).ok);
+  ObjectId added = 0;
+  {
+    CLibrarySync sync(cliModel, cli);
+    CFeedSource* source = cliModel.AddSource(cliModel.m_rootGroups[0], u"https://cli.example/feed");
+    ASSERT_NE(source, nullptr);
+    added = source->m_id;
+    const LibraryFlushReport report = sync.FlushAndWait();
+    ASSERT_FALSE(report.failure.has_value());
+  }
+  // The window picks it up while it runs, and the tree shows it.
+  ASSERT_TRUE(PumpUntil([&] { return h.Model().GetFeedSource(added) != nullptr; }));
+  h.Pump();
+  EXPECT_NE(h.Frame().SourceTree()->FindItem(added), nullptr);
+
+  // And what the window changes meanwhile reaches the other process.
+  CGroup* group = h.Model().AddGroup(0, u"From the window");
+  ASSERT_NE(group, nullptr);
+  const ObjectId groupId = group->m_id;
+  ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
+  CFeedsManager again;
+  ReadStored(path, again);
+  EXPECT_NE(again.GetGroup(groupId), nullptr);
+  EXPECT_NE(again.GetFeedSource(added), nullptr);
+}
+
+}  // namespace
+}  // namespace qb

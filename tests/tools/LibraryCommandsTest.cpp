@@ -1,0 +1,278 @@
+// quillbend-cli without --data: the commands work on the user's library,
+// the one the window uses, import the classic data file on the first start,
+// and work safely while another process (the window) writes to it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "model/DataFile.h"
+#include "model/FeedsManager.h"
+#include "model/Library.h"
+#include "model/LibrarySync.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/SampleModel.h"
+#include "tests/support/TempDir.h"
+#include "tools/Cli.h"
+
+namespace qb {
+namespace {
+
+using test::HttpResponse;
+using test::HttpServer;
+
+struct CliRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Rss(const std::string& channel, const std::vector<std::string>& guids) {
+  std::string s = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + channel + "</title>";
+  for (const std::string& g : guids) {
+    s += "<item><title>" + g + "</title><guid>" + g + "</guid><description>about " + g + "</description></item>";
+  }
+  return s + "</channel></rss>";
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+    if (const char* old = std::getenv(name)) m_old = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (m_old) {
+      setenv(m_name, m_old->c_str(), 1);
+    } else {
+      unsetenv(m_name);
+    }
+  }
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_old;
+};
+
+class LibraryCommandsTest : public ::testing::Test {
+ protected:
+  CliRun Cli(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int status = cli::RunCli(args, out, err, m_clock);
+    return {status, out.str(), err.str()};
+  }
+  // Runs quillbend-cli as a process of its own.
+  int CliProcess(const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(QB_CLI_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      ::execv(QB_CLI_PATH, argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string Folder() const { return m_home.path() + "/Velmorant/Quillbend"; }
+  std::string LibraryFile() const { return Folder() + "/Library.sqlite"; }
+  std::string DataFile() const { return Folder() + "/Feeds"; }
+
+  test::TempDir m_home;
+  test::TempDir m_cache;
+  ScopedEnv m_dataHome{"XDG_DATA_HOME", m_home.path()};
+  ScopedEnv m_cacheHome{"XDG_CACHE_HOME", m_cache.path()};
+  HttpServer m_server;
+  test::FakeClock m_clock;
+};
+
+TEST_F(LibraryCommandsTest, TheFirstStartImportsTheDataFileAndLeavesItAsItWas) {
+  std::filesystem::create_directories(Folder());
+  CFeedsManager m;
+  test::BuildSampleModel(m);
+  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+    if (auto* g = m.GetGroup(id)) std::erase(g->m_sources, 0x00DEAD00u);
+  }
+  ASSERT_TRUE(SaveDataFile(m, DataFile()));
+  const std::string bytes = test::ReadFile(DataFile());
+  const CliRun classic = Cli({"--data", DataFile(), "list"});
+  ASSERT_EQ(classic.status, 0) << classic.err;
+
+  CliRun r = Cli({"list"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, classic.out) << "the same tree, the same counts";
+  EXPECT_EQ(r.err, "quillbend-cli: The data file " + DataFile() +
+                       " was imported into the library; the file is kept as it was, as a backup.\n");
+  EXPECT_TRUE(test::ReadFile(DataFile()) == bytes);
+  EXPECT_TRUE(std::filesystem::exists(LibraryFile()));
+
+  r = Cli({"list"});
+  EXPECT_EQ(r.out, classic.out);
+  EXPECT_EQ(r.err, "") << "imported once";
+
+  // The library exports as the data file it came from.
+  r = Cli({"export-data", m_home.File("exported")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(test::ReadFile(m_home.File("exported")) == bytes);
+  EXPECT_EQ(Cli({"--data", DataFile(), "export-data", m_home.File("x")}).status, 2);
+}
+
+TEST_F(LibraryCommandsTest, CommandsWorkOnTheLibraryAndLeaveTheDataFileAlone) {
+  m_server.Set("/news", HttpResponse::Ok(Rss("Loopback News", {"a", "b"})));
+  CliRun r = Cli({"add", m_server.Url("/news")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Loopback News: Comms status: OK\nNew articles: 2\n");
+  EXPECT_EQ(Cli({"list"}).out, "All Sources (2 / 2)\n  Loopback News (2 / 2)\n");
+  EXPECT_FALSE(std::filesystem::exists(DataFile())) << "no data file is written";
+
+  m_server.Set("/news", HttpResponse::Ok(Rss("Loopback News", {"a", "b", "c"})));
+  r = Cli({"update", "--force"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Loopback News: Comms status: OK\nNew articles: 1\n");
+  EXPECT_EQ(Cli({"list"}).out, "All Sources (3 / 3)\n  Loopback News (3 / 3)\n");
+  r = Cli({"add", m_server.Url("/news")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "A feed with that URL already exists. Choose another URL.\n");
+
+  // What the window would load: the articles, their texts, their search.
+  CLibrary library;
+  ASSERT_TRUE(library.Open(LibraryFile()).opened);
+  CFeedsManager model;
+  ASSERT_TRUE(library.Load(model).ok);
+  const IdList found = model.SearchArticles(u"abo");
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(model.ArticleTexts(found[0]).description.str().substr(0, 6), u"about ");
+  model.SetArticleStore(nullptr);
+}
+
+TEST_F(LibraryCommandsTest, TheValidatorsOfAnotherWritersLibraryAreNotTrusted) {
+  HttpResponse withValidators = HttpResponse::Ok(Rss("News", {"a"}));
+  withValidators.etag = "\"v1\"";
+  m_server.Set("/news", withValidators);
+  ASSERT_EQ(Cli({"add", m_server.Url("/news")}).status, 0);
+  ASSERT_EQ(Cli({"update", "--force"}).status, 0);
+  EXPECT_EQ(m_server.Requests().back().headers.count("if-none-match"), 1u) << "its own validators are sent";
+  {
+    // Another process writes to the library in between.
+    CLibrary library;
+    ASSERT_TRUE(library.Open(LibraryFile()).opened);
+    CFeedsManager model;
+    const LibraryLoadResult load = library.Load(model);
+    CLibrarySync sync(model, library, &load);
+    model.Rename(model.m_rootGroups[0], u"Renamed by the window");
+    ASSERT_TRUE(sync.FlushAndWait().written);
+  }
+  ASSERT_EQ(Cli({"update", "--force"}).status, 0);
+  EXPECT_EQ(m_server.Requests().back().headers.count("if-none-match"), 0u);
+}
+
+TEST_F(LibraryCommandsTest, ACommandRunsWhileTheWindowWritesAndNeitherLosesAChange) {
+  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a", "b"})));
+  ASSERT_EQ(Cli({"add", m_server.Url("/news")}).status, 0);
+  // The window: its own connections, model and sync, changing things all
+  // the while, and holding the write lock now and then.
+  CLibrary library;
+  ASSERT_TRUE(library.Open(LibraryFile()).opened);
+  CFeedsManager model;
+  model.SeedRandom(9);
+  const LibraryLoadResult load = library.Load(model);
+  CLibrarySync sync(model, library, &load);
+  const ObjectId root = model.m_rootGroups[0];
+  IdList articles;
+  model.CollectFeeds(0, articles);
+  ASSERT_EQ(articles.size(), 2u);
+
+  m_server.Set("/other", HttpResponse::Ok(Rss("Other", {"x", "y", "z"})));
+  std::thread command([&] { EXPECT_EQ(CliProcess({"add", m_server.Url("/other")}), 0); });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  int round = 0;
+  for (bool done = false; !done && std::chrono::steady_clock::now() < until; ++round) {
+    model.MarkRead({articles[round % 2]}, round % 4 < 2);
+    model.AddGroup(root, u"Window group " + std::u16string(1, char16_t(u'a' + round % 26)));
+    {
+      // A longer write of the window's own: the command waits for it.
+      CSqliteDb busy;
+      busy.Open(LibraryFile(), SQLITE_OPEN_READWRITE);
+      sqlite3_busy_timeout(busy.handle(), 10000);
+      busy.Exec("BEGIN IMMEDIATE");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      busy.Exec("COMMIT");
+    }
+    // The window writes once a turn of its event loop, not all the time.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const LibraryFlushReport flushed = sync.FlushAndWait();
+    EXPECT_FALSE(flushed.failure) << *flushed.failure;
+    if (flushed.failure) break;
+    sync.Refresh();
+    for (ObjectId g : model.GetGroup(root)->m_sources) {
+      const CFeedSource* s = model.GetFeedSource(g);
+      if (s != nullptr && s->m_title == u"Other" && s->m_articles.size() == 3) done = true;
+    }
+  }
+  command.join();
+  ASSERT_TRUE(sync.FlushAndWait().written || !sync.HasPending());
+  sync.Refresh();
+  // The window picked up the command's source; the command kept the
+  // window's groups and marks.
+  const CliRun listed = Cli({"list"});
+  EXPECT_NE(listed.out.find("  Other (3 / 3)\n"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("  Window group a\n"), std::string::npos) << listed.out;
+  CLibrary fresh;
+  ASSERT_TRUE(fresh.Open(LibraryFile()).opened);
+  CFeedsManager reloaded;
+  ASSERT_TRUE(fresh.Load(reloaded).ok);
+  test::ExpectSameModel(model, reloaded);
+  reloaded.SetArticleStore(nullptr);
+  model.SetArticleStore(nullptr);
+}
+
+TEST_F(LibraryCommandsTest, ALibraryThatCannotBeUsedIsLeftAsItIs) {
+  std::filesystem::create_directories(Folder());
+  const std::string garbage(4096, 'g');
+  test::WriteFile(LibraryFile(), garbage);
+  CliRun r = Cli({"list"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("is damaged and cannot be read; it is left as it is"), std::string::npos) << r.err;
+  EXPECT_EQ(test::ReadFile(LibraryFile()), garbage);
+
+  // A command that writes moves it aside and starts afresh.
+  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
+  r = Cli({"add", m_server.Url("/news")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("The library was damaged and could not be read. It was moved to " + LibraryFile() +
+                       ".unreadable-"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Cli({"list"}).out, "All Sources (1 / 1)\n  News (1 / 1)\n");
+
+  // Written by a newer version: nothing touches it.
+  {
+    CSqliteDb db;
+    db.Open(LibraryFile(), SQLITE_OPEN_READWRITE);
+    db.Exec("PRAGMA user_version = 99");
+  }
+  const std::string newer = test::ReadFile(LibraryFile());
+  r = Cli({"add", m_server.Url("/more")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("newer version of Quillbend"), std::string::npos) << r.err;
+  EXPECT_TRUE(test::ReadFile(LibraryFile()) == newer);
+}
+
+}  // namespace
+}  // namespace qb
