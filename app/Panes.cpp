@@ -69,6 +69,8 @@ void CPanes::InitialUpdate() {
   m_list->InitialUpdate();
   m_tree->InitialUpdate();
   m_commands->StartUpdateTimer();
+  // Read articles that grew old while the program was not running go now.
+  m_commands->ApplyRetention();
 }
 
 }  // namespace qb
