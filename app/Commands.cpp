@@ -142,6 +142,7 @@ void CCommands::OnPassFinished(const PassReport& report) {
   // After "Update all feeds" the status line shows the selected source's
   // state; other passes end at "Ready".
   if (kind == PassKind::UpdateAll || kind == PassKind::Automatic) emit updateFinished();
+  ApplyRetention();
 }
 
 void CCommands::AddGroup(ObjectId parentGroup) {
@@ -230,6 +231,7 @@ void CCommands::ShowProperties(ObjectId sourceId) {
   dlg.m_strName = ToQString(source->m_title);
   dlg.m_strUrl = ToQString(source->m_url);
   dlg.m_nRefreshRate = source->m_refreshInterval;
+  dlg.m_nRetentionDays = source->m_retentionDays;
   dlg.m_strLastUpdate = ToQString(source->m_commsStatus);
   dlg.m_strLastUpdated = LastUpdatedText(state);
   dlg.m_strLastError = LastErrorText(state);
@@ -239,10 +241,12 @@ void CCommands::ShowProperties(ObjectId sourceId) {
   if (changed == nullptr) return;
   changed->m_refreshInterval =
       std::clamp(dlg.m_nRefreshRate, CFeedPropertiesDlg::kMinRate, CFeedPropertiesDlg::kMaxRate);
+  const bool retentionChanged = Model().SetSourceRetention(sourceId, dlg.m_nRetentionDays);
   const std::u16string url = FromQString(dlg.m_strUrl);
   // The dialog refused an address of another source; the model may have
   // changed while it was open, so this is asked again.
   if (url.empty() || url == changed->m_url || Model().HasSourceWithUrl(url)) {
+    if (retentionChanged && ApplyRetention() > 0) return;
     ModelChange change;
     change.scope = ModelChange::Scope::Shown;
     emit modelChanged(change);
@@ -252,6 +256,7 @@ void CCommands::ShowProperties(ObjectId sourceId) {
   Model().NoteChange();
   // The validators of the old address mean nothing to the new one.
   m_updater.ForgetSource(sourceId);
+  if (retentionChanged) ApplyRetention();
   emit modelChanged({});
   // The new address is tried at once, so the user sees whether it works.
   UpdateSources({sourceId});
@@ -318,6 +323,25 @@ void CCommands::MarkAllRead(ObjectId node) {
 void CCommands::DeleteArticles(const IdList& articles) {
   Model().DeleteArticles(articles);
   emit modelChanged({});
+}
+
+size_t CCommands::ApplyRetention() {
+  // A pass holds the articles it is applying: the next pass's end comes back here.
+  if (m_passKind != PassKind::None) return 0;
+  const size_t deleted = Model().ApplyRetention(Model().Clock().CurrentTime());
+  if (deleted > 0) emit modelChanged({});
+  return deleted;
+}
+
+void CCommands::SetRetentionDays(int days) {
+  if (days == Model().RetentionDays()) return;
+  Model().SetRetentionDays(days);
+  if (ApplyRetention() == 0) {
+    // Nothing to delete: only the setting is saved.
+    ModelChange change;
+    change.scope = ModelChange::Scope::Shown;
+    emit modelChanged(change);
+  }
 }
 
 QString CCommands::SourceXmlPath() {

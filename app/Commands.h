@@ -98,6 +98,13 @@ class CCommands : public QObject, public IStatusHandler {
   void MarkAllRead(ObjectId node);
   // The sources keep the articles' keys, so they do not come back.
   void DeleteArticles(const IdList& articles);
+  // Retention: deletes the read articles older than their feed's days (or
+  // the library's) through the model's operation, and brings the panes in
+  // line. Runs at start, after each update pass and when the setting
+  // changes; never while a pass runs. Returns how many went.
+  size_t ApplyRetention();
+  // The library's retention from Options (0: keep everything), then applied.
+  void SetRetentionDays(int days);
   // Writes the article's source text (UTF-8 with a byte-order mark) to
   // SourceXmlPath() and opens it with the desktop's viewer; warns when there
   // is nothing to show or the viewer cannot be started.

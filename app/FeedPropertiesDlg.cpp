@@ -5,7 +5,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QDateTime>
 #include <QLocale>
@@ -99,7 +101,27 @@ CFeedPropertiesDlg::CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent)
   m_lastError->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(m_lastError, 6, 1);
 
-  layout->addWidget(NewOkCancelBox(this), 7, 0, 1, 2);
+  layout->addWidget(new QLabel(QStringLiteral("Read articles: "), this), 7, 0, Qt::AlignTop);
+  auto* retention = new QVBoxLayout;
+  m_retentionGlobal = new QRadioButton(QStringLiteral("Kept as set in &Options"), this);
+  m_retentionNever = new QRadioButton(QStringLiteral("&Never deleted"), this);
+  auto* ownRow = new QHBoxLayout;
+  m_retentionOwn = new QRadioButton(QStringLiteral("&Delete read articles older than"), this);
+  m_retentionDays = new QSpinBox(this);
+  m_retentionDays->setRange(1, kMaxRetentionDays);
+  m_retentionDays->setValue(30);
+  m_retentionDays->setAccessibleName(QStringLiteral("Days"));
+  ownRow->addWidget(m_retentionOwn);
+  ownRow->addWidget(m_retentionDays);
+  ownRow->addWidget(new QLabel(QStringLiteral("days"), this));
+  ownRow->addStretch(1);
+  retention->addWidget(m_retentionGlobal);
+  retention->addWidget(m_retentionNever);
+  retention->addLayout(ownRow);
+  layout->addLayout(retention, 7, 1);
+  connect(m_retentionOwn, &QRadioButton::toggled, m_retentionDays, &QWidget::setEnabled);
+
+  layout->addWidget(NewOkCancelBox(this), 8, 0, 1, 2);
   layout->setColumnStretch(1, 1);
 }
 
@@ -111,6 +133,10 @@ void CFeedPropertiesDlg::InitDialog() {
   m_lastUpdated->setText(m_strLastUpdated);
   m_lastError->setText(m_strLastError);
   m_urlEdit->setText(m_strUrl);
+  (m_nRetentionDays > 0 ? m_retentionOwn : m_nRetentionDays < 0 ? m_retentionNever : m_retentionGlobal)
+      ->setChecked(true);
+  if (m_nRetentionDays > 0) m_retentionDays->setValue(std::min(m_nRetentionDays, kMaxRetentionDays));
+  m_retentionDays->setEnabled(m_nRetentionDays > 0);
   setWindowTitle(QStringLiteral("Feed Properties for '") + m_strName + u'\'');
   m_link->setText(m_strUrl);
   m_link->SetLinkTarget(m_strUrl);
@@ -145,6 +171,8 @@ bool CFeedPropertiesDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void CFeedPropertiesDlg::accept() {
   if (!AcceptRate() || !AcceptUrl()) return;
+  m_retentionDays->interpretText();
+  m_nRetentionDays = m_retentionOwn->isChecked() ? m_retentionDays->value() : m_retentionNever->isChecked() ? -1 : 0;
   QDialog::accept();
 }
 

@@ -1,14 +1,17 @@
 // "Feed Properties": shows a source's link, its last update status, when it
 // was last updated and why its last update failed, and lets the user change
-// its address and its refresh rate (1 to 1440 minutes). The caller sets the
-// members, runs the dialog and reads m_strUrl and m_nRefreshRate after it
-// was accepted.
+// its address, its refresh rate (1 to 1440 minutes) and how long its read
+// articles are kept: as Options says, always, or a number of days of its
+// own. The caller sets the members, runs the dialog and reads m_strUrl,
+// m_nRefreshRate and m_nRetentionDays after it was accepted.
 #pragma once
 
 #include <QDialog>
 
 class QLabel;
 class QLineEdit;
+class QRadioButton;
+class QSpinBox;
 class QToolButton;
 
 namespace qb {
@@ -36,6 +39,9 @@ class CFeedPropertiesDlg : public QDialog {
   QString m_strName;
   QString m_strUrl;
   int m_nRefreshRate = 0;
+  // 0: as in Options; negative: never deleted; else the feed's own days.
+  int m_nRetentionDays = 0;
+  static constexpr int kMaxRetentionDays = 36500;
   QString m_strLastUpdate;
   QString m_strLastUpdated;
   QString m_strLastError;
@@ -55,6 +61,10 @@ class CFeedPropertiesDlg : public QDialog {
   QLabel* LastErrorLabel() const { return m_lastError; }
   QToolButton* UpButton() const { return m_up; }
   QToolButton* DownButton() const { return m_down; }
+  QRadioButton* RetentionAsOptionsButton() const { return m_retentionGlobal; }
+  QRadioButton* RetentionNeverButton() const { return m_retentionNever; }
+  QRadioButton* RetentionDaysButton() const { return m_retentionOwn; }
+  QSpinBox* RetentionDaysBox() const { return m_retentionDays; }
 
   // OK: the rate must be an integer from 1 to 1440; otherwise a warning and
   // the dialog stays open with the edit focused. A changed address is
@@ -83,6 +93,10 @@ class CFeedPropertiesDlg : public QDialog {
   QLineEdit* m_urlEdit = nullptr;
   QLabel* m_lastUpdated = nullptr;
   QLabel* m_lastError = nullptr;
+  QRadioButton* m_retentionGlobal = nullptr;
+  QRadioButton* m_retentionNever = nullptr;
+  QRadioButton* m_retentionOwn = nullptr;
+  QSpinBox* m_retentionDays = nullptr;
   // The up-down control's own position, used when the edit holds no number.
   int m_position = kMinRate;
   bool m_initialised = false;

@@ -681,7 +681,8 @@ void CMainFrame::OnExit() {
 
 void CMainFrame::OnOptions() {
   COptionsDlg dlg(m_doc.m_settingsManager, this);
-  m_desktop.RunDialog(dlg);
+  dlg.m_nRetentionDays = m_doc.m_feedsManager.RetentionDays();
+  if (m_desktop.RunDialog(dlg) == QDialog::Accepted) m_commands->SetRetentionDays(dlg.m_nRetentionDays);
 }
 
 void CMainFrame::OnAbout() {

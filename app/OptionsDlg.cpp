@@ -1,8 +1,12 @@
 #include "app/OptionsDlg.h"
 
 #include <QCheckBox>
+#include <algorithm>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "app/DialogButtons.h"
@@ -34,7 +38,22 @@ COptionsDlg::COptionsDlg(CRSSReaderSettingsManager& settings, QWidget* parent)
   programLayout->addWidget(m_notify);
   layout->addWidget(program, 1, 0);
 
-  layout->addWidget(NewOkCancelBox(this), 2, 0);
+  auto* articles = new QGroupBox(QStringLiteral("Articles"), this);
+  auto* articlesLayout = new QHBoxLayout(articles);
+  m_retention = new QCheckBox(QStringLiteral("&Delete read articles older than"), articles);
+  m_retentionDays = new QSpinBox(articles);
+  m_retentionDays->setRange(1, kMaxRetentionDays);
+  m_retentionDays->setValue(kDefaultRetentionDays);
+  m_retentionDays->setAccessibleName(QStringLiteral("Days"));
+  articlesLayout->addWidget(m_retention);
+  articlesLayout->addWidget(m_retentionDays);
+  articlesLayout->addWidget(new QLabel(QStringLiteral("days"), articles));
+  articlesLayout->addStretch(1);
+  connect(m_retention, &QCheckBox::toggled, m_retentionDays, &QWidget::setEnabled);
+  m_retentionDays->setEnabled(false);
+  layout->addWidget(articles, 2, 0);
+
+  layout->addWidget(NewOkCancelBox(this), 3, 0);
 }
 
 void COptionsDlg::InitDialog() {
@@ -48,6 +67,10 @@ void COptionsDlg::InitDialog() {
   m_close->setChecked(m_bCloseToTray != 0);
   m_confirm->setChecked(m_bConfirmExit != 0);
   m_notify->setChecked(m_bNotifyNewArticles != 0);
+  m_retention->setChecked(m_nRetentionDays > 0);
+  m_retentionDays->setValue(m_nRetentionDays > 0 ? std::min(m_nRetentionDays, kMaxRetentionDays)
+                                                 : kDefaultRetentionDays);
+  m_retentionDays->setEnabled(m_nRetentionDays > 0);
 }
 
 void COptionsDlg::showEvent(QShowEvent* event) {
@@ -60,6 +83,8 @@ void COptionsDlg::accept() {
   m_bCloseToTray = m_close->isChecked() ? 1 : 0;
   m_bConfirmExit = m_confirm->isChecked() ? 1 : 0;
   m_bNotifyNewArticles = m_notify->isChecked() ? 1 : 0;
+  m_retentionDays->interpretText();
+  m_nRetentionDays = m_retention->isChecked() ? m_retentionDays->value() : 0;
   SettingsSection& s = m_settingsManager.m_settings;
   // In memory first; LoadSave(false) then writes every value.
   auto set = [&s](const QString& name, int value) {

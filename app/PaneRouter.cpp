@@ -25,6 +25,11 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
   connect(&tree, &CSourceListView::nodeSelected, this, &CPaneRouter::OnNodeSelected);
   connect(&list, &CFeedListView::articleChosen, this, &CPaneRouter::ShowArticle);
   connect(&list, &CFeedListView::selectionCleared, this, &CPaneRouter::OnListSelectionCleared);
+  // The page goes with its article when the filter no longer lets it through.
+  connect(&list, &CFeedListView::filterApplied, this, [this] {
+    if (m_page != nullptr && m_page->CurrentFeedId() != 0 && m_list.FindRow(m_page->CurrentFeedId()) < 0)
+      ClearPage();
+  });
   if (page != nullptr) {
     connect(page, &CFeedView::deleteRequested, &list,
             [&list](ObjectId article) { list.DeleteArticles({article}); });
@@ -75,7 +80,8 @@ void CPaneRouter::OnNodeSelected() {
   if (node == m_list.ShownNode()) return;
   m_list.ShowNode(node);
   ShowSelectionStatus();
-  ClearPage();
+  // Showing the whole library's matches, the list stays as it was.
+  if (!m_list.Filter().AllArticles()) ClearPage();
 }
 
 void CPaneRouter::OnListSelectionCleared() {

@@ -36,10 +36,11 @@ CPanes::CPanes(IMainFrame& frame, IFeedUpdater& updater, QWidget* parent, bool w
   m_router = std::make_unique<CPaneRouter>(frame, *m_tree, *m_list, m_page, *m_commands);
 
   CFeedListView* list = m_list;
-  connect(m_filterBar, &CArticleFilterBar::filterChanged, list, &CFeedListView::SetFilter);
-  connect(m_filterBar, &CArticleFilterBar::accepted, list, [list] { list->setFocus(); });
-  connect(m_filterBar, &CArticleFilterBar::opened, list, &CFeedListView::PrepareFilter);
-  connect(m_filterBar, &CArticleFilterBar::closed, list, &CFeedListView::ForgetFilterTexts);
+  CArticleFilterBar* bar = m_filterBar;
+  connect(bar, &CArticleFilterBar::filterChanged, list, &CFeedListView::SetFilter);
+  connect(bar, &CArticleFilterBar::accepted, list, [list] { list->setFocus(); });
+  connect(list, &CFeedListView::filterApplied, bar, &CArticleFilterBar::SetCount);
+  connect(list, &CFeedListView::shownCountChanged, bar, &CArticleFilterBar::SetCount);
 
   // Once the user looks at a pane, the new-articles notice has done its work.
   IMainFrame* f = &frame;
@@ -68,6 +69,8 @@ void CPanes::InitialUpdate() {
   m_list->InitialUpdate();
   m_tree->InitialUpdate();
   m_commands->StartUpdateTimer();
+  // Read articles that grew old while the program was not running go now.
+  m_commands->ApplyRetention();
 }
 
 }  // namespace qb

@@ -911,13 +911,8 @@ size_t CFeedsManager::ApplyRetention(int64_t now) {
     for (ObjectId aid : s->m_articles) {
       const CFeed* a = GetFeed(aid);
       if (a == nullptr || !a->m_read) continue;
-      CDateTime when = a->m_date;
-      if (!when.IsValid()) {
-        auto h = s->m_history.find(a->m_key);
-        if (h == s->m_history.end() || h->second.articleId != aid) continue;
-        when = h->second.firstSeen;
-      }
-      if (when.IsValid() && today.LinearDays() - when.LinearDays() > days) expired.push_back(aid);
+      // An article without a date has no age: it stays.
+      if (a->m_date.IsValid() && today.LinearDays() - a->m_date.LinearDays() > days) expired.push_back(aid);
     }
   }
   if (!expired.empty()) DeleteArticles(expired);

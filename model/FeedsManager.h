@@ -198,9 +198,10 @@ class CFeedsManager {
   // The days that apply to the source (0: keep everything).
   int32_t EffectiveRetention(const CFeedSource& source) const;
   // Deletes the read articles whose age at `now` (seconds since 1970) is
-  // more than their source's retention. The age is counted from the
-  // publication date, or, without a valid one, from the time the key was
-  // first seen; an article with neither is kept. Returns how many went.
+  // more than their source's retention, as one change. The age is counted
+  // from the publication date; an article without a valid one is kept, as
+  // is every unread one. The keys stay in the histories. Returns how many
+  // went.
   size_t ApplyRetention(int64_t now);
 
   // --- updates.

@@ -3,9 +3,16 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace qb {
+
+QString MatchCountText(int count) {
+  if (count <= 0) return QStringLiteral("No articles");
+  if (count == 1) return QStringLiteral("1 article");
+  return QStringLiteral("%1 articles").arg(count);
+}
 
 CArticleFilterBar::CArticleFilterBar(QWidget* parent) : QWidget(parent) {
   auto* layout = new QHBoxLayout(this);
@@ -13,15 +20,24 @@ CArticleFilterBar::CArticleFilterBar(QWidget* parent) : QWidget(parent) {
   m_line = new QLineEdit(this);
   m_line->setPlaceholderText(QStringLiteral("Filter articles"));
   m_line->setClearButtonEnabled(true);
-  m_line->setToolTip(QStringLiteral("Shows the articles whose title, channel or text contain every word typed"));
+  m_line->setToolTip(QStringLiteral("Shows the articles whose title, channel or text have words "
+                                    "beginning with every word typed"));
   m_unreadOnly = new QCheckBox(QStringLiteral("&Unread only"), this);
+  m_allArticles = new QCheckBox(QStringLiteral("&All articles"), this);
+  m_allArticles->setToolTip(QStringLiteral("Looks in every feed, whatever is selected"));
+  m_count = new QLabel(this);
+  m_count->setObjectName(QStringLiteral("matchCount"));
   layout->addWidget(m_line, 1);
   layout->addWidget(m_unreadOnly);
+  layout->addWidget(m_allArticles);
+  layout->addWidget(m_count);
   connect(m_line, &QLineEdit::textChanged, this, [this] { Notify(); });
   connect(m_line, &QLineEdit::returnPressed, this, &CArticleFilterBar::accepted);
   connect(m_unreadOnly, &QCheckBox::toggled, this, [this] { Notify(); });
-  m_line->installEventFilter(this);
-  m_unreadOnly->installEventFilter(this);
+  connect(m_allArticles, &QCheckBox::toggled, this, [this] { Notify(); });
+  for (QWidget* w : {static_cast<QWidget*>(m_line), static_cast<QWidget*>(m_unreadOnly),
+                     static_cast<QWidget*>(m_allArticles)})
+    w->installEventFilter(this);
   hide();
 }
 
@@ -34,11 +50,13 @@ void CArticleFilterBar::Open() {
 
 void CArticleFilterBar::Close() {
   {
-    // One notice for both changes.
+    // One notice for every change.
     const QSignalBlocker lineBlocker(m_line);
-    const QSignalBlocker boxBlocker(m_unreadOnly);
+    const QSignalBlocker unreadBlocker(m_unreadOnly);
+    const QSignalBlocker allBlocker(m_allArticles);
     m_line->clear();
     m_unreadOnly->setChecked(false);
+    m_allArticles->setChecked(false);
   }
   hide();
   Notify();
@@ -47,8 +65,22 @@ void CArticleFilterBar::Close() {
 
 QString CArticleFilterBar::Text() const { return m_line->text(); }
 bool CArticleFilterBar::UnreadOnly() const { return m_unreadOnly->isChecked(); }
+bool CArticleFilterBar::AllArticles() const { return m_allArticles->isChecked(); }
 
-void CArticleFilterBar::Notify() { emit filterChanged(m_line->text(), m_unreadOnly->isChecked()); }
+bool CArticleFilterBar::AnythingSet() const {
+  return !m_line->text().trimmed().isEmpty() || UnreadOnly() || AllArticles();
+}
+
+void CArticleFilterBar::SetCount(int count) {
+  m_count->setText(AnythingSet() ? MatchCountText(count) : QString());
+}
+
+void CArticleFilterBar::Notify() {
+  // A count left from the words before must not stand beside new ones
+  // until the list answers.
+  if (!AnythingSet()) m_count->clear();
+  emit filterChanged(m_line->text(), UnreadOnly(), AllArticles());
+}
 
 bool CArticleFilterBar::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {

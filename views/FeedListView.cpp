@@ -153,7 +153,8 @@ void CFeedListView::ShowNode(std::optional<ObjectId> node) {
 void CFeedListView::RefreshArticle(ObjectId article) { m_model->TouchRow(m_model->FindRow(article)); }
 
 void CFeedListView::InsertArticles(const IdList& articles) {
-  if (!m_node.has_value() || *m_node == 0 || articles.empty()) return;
+  const bool shows = m_filter.AllArticles() || (m_node.has_value() && *m_node != 0);
+  if (!shows || articles.empty()) return;
   IdList added = articles;
   if (m_filter.IsActive()) FilterArticles(added);
   if (m_sortedColumn < 0) {
@@ -161,17 +162,26 @@ void CFeedListView::InsertArticles(const IdList& articles) {
   } else {
     m_model->InsertSorted(added, m_sortedColumn, m_sortedAscending);
   }
+  if (m_filter.IsActive() && !added.empty()) emit shownCountChanged(m_model->rowCount());
 }
 
 void CFeedListView::RefreshAll() {
-  m_filterPending = false;
   const CFeedsManager& model = m_feedModel;
-  const std::optional<ObjectId> node = m_node;
+  const bool all = m_filter.AllArticles();
+  const std::optional<ObjectId> node = all ? std::optional<ObjectId>(0) : m_node;
   IdList wanted;
-  const bool realNode = node.has_value() && *node != 0;
+  const bool realNode = all || (node.has_value() && *node != 0);
   if (realNode) {
-    model.CollectFeeds(*node, wanted);
-    if (m_filter.IsActive()) FilterArticles(wanted);
+    if (m_filter.IsActive()) {
+      std::unordered_set<ObjectId> selected;
+      if (m_filter.UnreadOnly()) {
+        const IdList ids = SelectedArticles();
+        selected.insert(ids.begin(), ids.end());
+      }
+      wanted = m_filter.Find(model, *node, selected);
+    } else {
+      model.CollectFeeds(*node, wanted);
+    }
     m_shownSources.clear();
     if (model.GetFeedSource(*node) != nullptr) {
       m_shownSources.push_back(*node);
@@ -204,8 +214,12 @@ void CFeedListView::RefreshAll() {
   if (realNode) {
     int column = 0;
     bool ascending = false;
-    if (const CFeedSource* first =
-            m_shownSources.empty() ? nullptr : model.GetFeedSource(m_shownSources.front())) {
+    if (all) {
+      // Matches from every feed: newest first, unless the user sorted them.
+      column = m_allSort.first;
+      ascending = m_allSort.second;
+    } else if (const CFeedSource* first =
+                   m_shownSources.empty() ? nullptr : model.GetFeedSource(m_shownSources.front())) {
       column = std::clamp(first->m_sortColumn, 0, 2);
       ascending = first->m_sortDirection != kSortDescending;
     }
@@ -218,54 +232,19 @@ void CFeedListView::RefreshAll() {
     }
   }
   emit refreshed();
+  if (m_filter.IsActive()) emit shownCountChanged(m_model->rowCount());
 }
 
-void CFeedListView::SetFilter(const QString& text, bool unreadOnly) {
-  if (text == m_filter.Text() && unreadOnly == m_filter.UnreadOnly()) return;
+void CFeedListView::SetFilter(const QString& text, bool unreadOnly, bool allArticles) {
+  if (text == m_filter.Text() && unreadOnly == m_filter.UnreadOnly() && allArticles == m_filter.AllArticles())
+    return;
   m_filter.SetText(text);
   m_filter.SetUnreadOnly(unreadOnly);
-  // Working out what is left of the texts here would hold the window for
-  // up to a second on a large list; beyond this many, the slices finish the
-  // work and the list follows the filter then.
-  constexpr size_t kWorkedOutAtOnce = 20000;
-  const size_t left = m_preparing.size() > m_prepared ? m_preparing.size() - m_prepared : 0;
-  if (m_filter.HasWords() && left > kWorkedOutAtOnce && m_prepareTimer != nullptr &&
-      m_prepareTimer->isActive()) {
-    m_filterPending = true;
-    return;
-  }
+  m_filter.SetAllArticles(allArticles);
   RefreshAll();
-}
-
-void CFeedListView::PrepareFilter() {
-  m_preparing.clear();
-  m_prepared = 0;
-  if (m_node.has_value() && *m_node != 0) m_feedModel.CollectFeeds(*m_node, m_preparing);
-  if (m_prepareTimer == nullptr) {
-    m_prepareTimer = new QTimer(this);
-    m_prepareTimer->setInterval(0);
-    connect(m_prepareTimer, &QTimer::timeout, this, [this] {
-      // A slice takes a few milliseconds.
-      constexpr size_t kSlice = 1000;
-      m_filter.Prepare(m_feedModel, m_preparing, m_prepared, kSlice);
-      m_prepared += kSlice;
-      if (m_prepared >= m_preparing.size()) {
-        m_prepareTimer->stop();
-        IdList().swap(m_preparing);
-        m_prepared = 0;
-        if (m_filterPending) RefreshAll();
-      }
-    });
-  }
-  m_prepareTimer->start();
-}
-
-void CFeedListView::ForgetFilterTexts() {
-  if (m_prepareTimer != nullptr) m_prepareTimer->stop();
-  IdList().swap(m_preparing);
-  m_prepared = 0;
-  m_filter.ClearCache();
-  if (m_filterPending) RefreshAll();
+  // The best matches are the newest, at the top.
+  scrollToTop();
+  emit filterApplied(m_model->rowCount());
 }
 
 void CFeedListView::FilterArticles(IdList& articles) const {
@@ -298,14 +277,7 @@ int CFeedListView::FindUnreadRow(int row, bool forward) const {
 }
 
 bool CFeedListView::HasUnreadShown(ObjectId sourceId) const {
-  const CFeedsManager& model = m_feedModel;
-  const CFeedSource* source = model.GetFeedSource(sourceId);
-  if (source == nullptr) return false;
-  for (ObjectId id : source->m_articles) {
-    const CFeed* article = model.GetFeed(id);
-    if (article != nullptr && !article->m_read && m_filter.MatchesText(*article)) return true;
-  }
-  return false;
+  return m_filter.HasUnreadMatch(m_feedModel, sourceId);
 }
 
 void CFeedListView::ReadRow(int row) {
@@ -347,7 +319,13 @@ void CFeedListView::ShowSortArrow(int column, bool ascending) {
 void CFeedListView::SortByHeader(int column) {
   if (column < 0 || column >= CArticleTableModel::kColumnCount) return;
   const bool ascending = !(m_arrowColumn == column && m_arrowAscending);
-  emit sortRequested(m_shownSources, column, ascending);
+  // The whole library's matches are sorted here only: the sort stored on
+  // every source is the user's choice for each.
+  if (m_filter.AllArticles()) {
+    m_allSort = {column, ascending};
+  } else {
+    emit sortRequested(m_shownSources, column, ascending);
+  }
   Sort(column, ascending);
 }
 

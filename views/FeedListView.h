@@ -9,9 +9,11 @@
 #include <QTreeView>
 #include <array>
 #include <optional>
+#include <utility>
 
 #include "model/RSSObject.h"
 #include "views/ArticleFilter.h"
+#include "views/ArticleTableModel.h"
 #include "views/IMainFrame.h"
 
 class QMenu;
@@ -87,17 +89,11 @@ class CFeedListView : public QTreeView {
 
   // --- the filter above the list: only articles it lets through get rows.
   // While only unread articles are shown, the selected ones keep their rows
-  // when they become read, so the article being read stays.
-  // Typed while many texts are still being worked out, the filter applies
-  // once they are ready (FilterPending), so a keystroke never waits for them.
-  void SetFilter(const QString& text, bool unreadOnly);
-  bool FilterPending() const { return m_filterPending; }
-  // The filter was opened: the texts of the shown articles are worked out
-  // in slices from the event loop, so the first keystroke finds them ready
-  // and the window never waits long.
-  void PrepareFilter();
-  // The filter was closed: the texts go, with the memory they take.
-  void ForgetFilterTexts();
+  // when they become read, so the article being read stays. With "All
+  // articles" the list shows the matches of the whole library, newest
+  // first, whatever node is shown. A change of the filter scrolls the list
+  // to its top and reports the rows (filterApplied).
+  void SetFilter(const QString& text, bool unreadOnly, bool allArticles = false);
   const CArticleFilter& Filter() const { return m_filter; }
 
   // --- reading with the keyboard.
@@ -131,6 +127,10 @@ class CFeedListView : public QTreeView {
   void selectionCleared();
   // The rows were rebuilt from the node (code 4).
   void refreshed();
+  // The filter changed and the rows follow it: how many there are now.
+  void filterApplied(int rows);
+  // The rows were rebuilt or added to while the filter is active.
+  void shownCountChanged(int rows);
   // --- requests
   void markReadRequested(const IdList& articles, bool read);
   void deleteArticlesRequested(const IdList& articles);
@@ -177,14 +177,11 @@ class CFeedListView : public QTreeView {
   QTimer* m_markReadTimer = nullptr;
   CArticleTableModel* m_model = nullptr;
   CArticleFilter m_filter;
-  QTimer* m_prepareTimer = nullptr;
-  IdList m_preparing;
-  size_t m_prepared = 0;
-  // A filter set while the texts were being worked out waits for them.
-  bool m_filterPending = false;
   std::optional<ObjectId> m_node;
   IdList m_shownSources;
   ObjectId m_pendingArticle = 0;
+  // The sort of the whole library's matches ("All articles").
+  std::pair<int, bool> m_allSort{CArticleTableModel::kDate, false};
   int m_arrowColumn = -1;
   bool m_arrowAscending = true;
   // The sort the rows are in; a refresh that adds no rows keeps it.

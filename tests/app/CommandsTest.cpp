@@ -444,3 +444,60 @@ TEST_F(CommandsTest, ACommandFromTheTreeRefreshesEachPaneOnce) {
 
 }  // namespace
 }  // namespace qb
+
+namespace qb {
+namespace {
+
+// Retention set in Feed Properties and in Options goes through the model:
+// old read articles go at once, unread ones and every key stay, and the
+// change is saved.
+TEST_F(CommandsTest, RetentionFromPropertiesAndOptionsDeletesOldReadArticles) {
+  CGroup* g = f.Group(0, u"G");
+  CFeedSource* s = f.Source(g->m_id, u"S");
+  CFeedSource* t = f.Source(g->m_id, u"T");
+  const int64_t now = f.model.Clock().CurrentTime();
+  auto add = [&](CFeedSource* source, const char16_t* key, int daysAgo, bool read) {
+    CFeed* a = f.Article(source, key, read, CDateTime::FromTime(now - int64_t{daysAgo} * 86400));
+    a->m_key = key;
+    source->AddToHistory(*a, CDateTime::FromTime(now - int64_t{daysAgo} * 86400));
+    return a->m_id;
+  };
+  const ObjectId oldRead = add(s, u"s-old-read", 100, true);
+  const ObjectId oldUnread = add(s, u"s-old-unread", 100, false);
+  const ObjectId recentRead = add(s, u"s-recent-read", 2, true);
+  const ObjectId otherOld = add(t, u"t-old-read", 100, true);
+  f.CreateViews();
+  Select(s->m_id);
+  EXPECT_EQ(f.list->ArticleModel()->rowCount(), 3);
+
+  int shown = 1;
+  f.answerDialog = [&](QDialog& dialog) {
+    auto& dlg = dynamic_cast<CFeedPropertiesDlg&>(dialog);
+    shown = dlg.m_nRetentionDays;
+    dlg.m_nRetentionDays = 30;
+    return int(QDialog::Accepted);
+  };
+  const int saves = f.saves;
+  f.tree->ShowProperties();
+  EXPECT_EQ(shown, 0) << "off by default";
+  EXPECT_EQ(s->m_retentionDays, 30);
+  EXPECT_EQ(f.model.GetFeed(oldRead), nullptr);
+  EXPECT_NE(f.model.GetFeed(oldUnread), nullptr);
+  EXPECT_NE(f.model.GetFeed(recentRead), nullptr);
+  EXPECT_NE(f.model.GetFeed(otherOld), nullptr) << "T follows Options, which keeps everything";
+  EXPECT_TRUE(s->IsInHistory(u"s-old-read"));
+  EXPECT_EQ(f.list->ArticleModel()->rowCount(), 2) << "the list follows";
+  EXPECT_GT(f.saves, saves);
+
+  // Options: the library's days, for every feed without its own.
+  f.panes->Commands().SetRetentionDays(50);
+  EXPECT_EQ(f.model.RetentionDays(), 50);
+  EXPECT_EQ(f.model.GetFeed(otherOld), nullptr);
+  EXPECT_TRUE(t->IsInHistory(u"t-old-read"));
+  EXPECT_NE(f.model.GetFeed(recentRead), nullptr);
+  // The feed's own days still hold: nothing else is old enough.
+  EXPECT_EQ(f.panes->Commands().ApplyRetention(), 0u);
+}
+
+}  // namespace
+}  // namespace qb

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 
@@ -331,6 +335,85 @@ TEST(OptionsDlgTest, OkWritesAllFourValuesAndCancelNothing) {
   EXPECT_EQ(UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("ConfirmExit")).toInt(), 1);
   EXPECT_EQ(UiTestScope::Stored(QStringLiteral("Settings"), QStringLiteral("FirstRun")).toInt(), 1);
   EXPECT_FALSE(settings.Setting(setting::kCloseToSysTray));
+}
+
+// What the dialog shows for the days it is given, and what OK gives back
+// after the user's change: the setting's round trip through the dialog.
+TEST(OptionsDlgTest, RetentionRoundTrip) {
+  UiTestScope scope;
+  CRSSReaderSettingsManager settings;
+  settings.LoadSave(true);
+  struct Case {
+    int given;
+    bool checked;   // as shown
+    int shownDays;  // as shown
+    std::optional<int> typedDays;  // the user's change: check the box and type this; none: uncheck
+    int accepted;
+  };
+  const Case cases[] = {
+      {0, false, COptionsDlg::kDefaultRetentionDays, 45, 45},
+      {45, true, 45, std::nullopt, 0},
+      {90, true, 90, 7, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.given);
+    COptionsDlg dlg(settings);
+    dlg.m_nRetentionDays = c.given;
+    dlg.show();
+    EXPECT_EQ(dlg.RetentionBox()->isChecked(), c.checked);
+    EXPECT_EQ(dlg.RetentionDaysBox()->isEnabled(), c.checked);
+    EXPECT_EQ(dlg.RetentionDaysBox()->value(), c.shownDays);
+    if (c.typedDays) {
+      if (!dlg.RetentionBox()->isChecked()) dlg.RetentionBox()->click();
+      ASSERT_TRUE(dlg.RetentionDaysBox()->isEnabled());
+      dlg.RetentionDaysBox()->selectAll();
+      QTest::keyClicks(dlg.RetentionDaysBox(), QString::number(*c.typedDays));
+    } else {
+      dlg.RetentionBox()->setChecked(false);
+    }
+    dlg.accept();
+    EXPECT_EQ(dlg.m_nRetentionDays, c.accepted);
+  }
+  COptionsDlg cancelled(settings);
+  cancelled.m_nRetentionDays = 10;
+  cancelled.show();
+  cancelled.RetentionBox()->setChecked(false);
+  cancelled.reject();
+  EXPECT_EQ(cancelled.m_nRetentionDays, 10);
+}
+
+TEST(FeedPropertiesDlgTest, RetentionFollowsOptionsNeverOrOwnDays) {
+  UiTestScope scope;
+  struct Case {
+    int given;
+    int shown;  // 0: as in Options, 1: never, 2: own days
+    int choose;
+    int days;
+    int accepted;
+  };
+  const Case cases[] = {
+      {0, 0, 2, 14, 14}, {-1, 1, 0, 0, 0}, {21, 2, 1, 0, -1}, {21, 2, 2, 0, 21}, {0, 0, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.given);
+    CFeedPropertiesDlg dlg(scope);
+    dlg.m_strUrl = QStringLiteral("http://d.example/rss");
+    dlg.m_nRefreshRate = 30;
+    dlg.m_nRetentionDays = c.given;
+    dlg.show();
+    QRadioButton* buttons[] = {dlg.RetentionAsOptionsButton(), dlg.RetentionNeverButton(),
+                               dlg.RetentionDaysButton()};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(buttons[i]->isChecked(), i == c.shown) << i;
+    EXPECT_EQ(dlg.RetentionDaysBox()->isEnabled(), c.shown == 2);
+    if (c.given > 0) {
+      EXPECT_EQ(dlg.RetentionDaysBox()->value(), c.given);
+    }
+    buttons[c.choose]->click();
+    if (c.days > 0) dlg.RetentionDaysBox()->setValue(c.days);
+    dlg.accept();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.m_nRetentionDays, c.accepted);
+  }
 }
 
 TEST(ConfirmExitDlgTest, YesNoAndDontAskAgain) {

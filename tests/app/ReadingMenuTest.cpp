@@ -130,10 +130,12 @@ TEST(ReadingMenuTest, CtrlFFiltersAsYouTypeAndEscapeClears) {
   QTest::keyClick(list, Qt::Key_F, Qt::ControlModifier);
   ASSERT_TRUE(bar->isVisible());
   EXPECT_TRUE(bar->Line()->hasFocus());
-  QTest::keyClicks(bar->Line(), QStringLiteral("AN"));  // Bananas, case aside
+  QTest::keyClicks(bar->Line(), QStringLiteral("BA"));  // Bananas, case aside
   EXPECT_EQ(list->ArticleModel()->Ids(), IdList{d.articles[1]});
   QTest::keyClick(bar->Line(), Qt::Key_Backspace);
-  EXPECT_EQ(list->ArticleModel()->Ids().size(), 3u);  // "a": also the channel, Daily
+  QTest::keyClick(bar->Line(), Qt::Key_Backspace);
+  QTest::keyClicks(bar->Line(), QStringLiteral("a"));
+  EXPECT_EQ(list->ArticleModel()->Ids().size(), 3u);  // "a": also "About" in every text
   bar->Line()->setText(QStringLiteral("cherries"));
   EXPECT_EQ(list->ArticleModel()->Ids(), IdList{d.articles[2]});
 

@@ -2,7 +2,11 @@
 // frame wires them: N, P and Space move through the unread articles across
 // sources in the tree's order; the filter narrows the list; "Mark all as
 // read" and "Update this feed / group" act on the whole node.
+#include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWebEngineSettings>
@@ -12,6 +16,7 @@
 
 #include "tests/support/FakeMainFrame.h"
 #include "tests/support/TempDir.h"
+#include "views/ArticleFilterBar.h"
 #include "views/ArticleTableModel.h"
 
 namespace qb {
@@ -193,39 +198,78 @@ TEST_F(ReadingTest, TheFilterNarrowsTheListAndFollowsTheNode) {
   f.list->SetFilter(QString(), false);
   Select(s1->m_id);
   EXPECT_EQ(Shown().size(), 4u);
-  EXPECT_GT(f.list->Filter().CachedCount(), 0u);
-  f.list->ForgetFilterTexts();
-  EXPECT_EQ(f.list->Filter().CachedCount(), 0u);
-
-  // Opening the filter works the texts out from the event loop.
-  Select(A->m_id);
-  f.list->PrepareFilter();
-  IdList inA;
-  f.model.CollectFeeds(A->m_id, inA);
-  EXPECT_TRUE(WaitFor([&] { return f.list->Filter().CachedCount() == inA.size(); }, 5000));
 }
 
-// Typed the moment the filter opens on a large list, the keystroke does not
-// wait for the texts: the list follows once they are worked out.
-TEST_F(ReadingTest, AFilterTypedWhileTextsAreWorkedOutFollowsWhenTheyAreReady) {
+// The bar as the user works it: the words typed, "All articles" beside
+// "Unread only", the count beside them; a change scrolls to the top and
+// the page goes when its article no longer matches.
+TEST_F(ReadingTest, TheFilterBarLooksInTheWholeLibraryCountsAndClearsThePage) {
+  const CDateTime day = CDateTime::FromTime(1'750'000'000);
+  auto dated = [&](ObjectId id, int days) { f.model.GetFeed(id)->m_date = CDateTime::FromTime(1'750'000'000 + days * 86400); };
+  f.Article(s4, u"Storm over the bay", false, day);
+  const ObjectId bay = s4->m_articles.back();
+  f.Article(s1, u"storm warning", true, day);
+  const ObjectId warning = s1->m_articles.back();
+  dated(warning, 2);
   CFeedSource* big = f.Source(B->m_id, u"Big");
-  for (int i = 0; i < 30000; ++i) f.Article(big, i == 12345 ? u"the needle" : u"hay", false);
-  const ObjectId needle = big->m_articles[12345];
-  f.CreateViews();
+  for (int i = 0; i < 300; ++i) f.Article(big, u"Calm " + std::u16string(1, char16_t(u'a' + i % 26)));
+  f.CreateViews(true);
+  CArticleFilterBar& bar = f.panes->FilterBar();
+  bar.show();
+  f.window.resize(900, 600);
+  f.window.show();
+
   Select(big->m_id);
-  ASSERT_EQ(Shown().size(), 30000u);
+  f.list->ReadRow(299);
+  ASSERT_GT(f.list->verticalScrollBar()->value(), 0);
+  ASSERT_NE(f.view->CurrentFeedId(), 0u);
+  const ObjectId reading = f.view->CurrentFeedId();
 
-  f.list->PrepareFilter();
-  f.list->SetFilter(QStringLiteral("needle"), false);
-  EXPECT_TRUE(f.list->FilterPending());
-  EXPECT_EQ(Shown().size(), 30000u) << "the list waits for the texts";
-  ASSERT_TRUE(WaitFor([&] { return !f.list->FilterPending(); }, 20000));
-  EXPECT_EQ(Shown(), IdList{needle});
+  // Words the article being read has: the page stays, the list goes to the top.
+  QTest::keyClicks(bar.Line(), QStringLiteral("cal"));
+  EXPECT_EQ(Shown().size(), 300u);
+  EXPECT_EQ(f.list->verticalScrollBar()->value(), 0);
+  EXPECT_EQ(bar.CountLabel()->text(), QStringLiteral("300 articles"));
+  EXPECT_EQ(f.view->CurrentFeedId(), reading);
 
-  // Ready texts filter at once.
-  f.list->SetFilter(QStringLiteral("hay"), false);
-  EXPECT_FALSE(f.list->FilterPending());
-  EXPECT_EQ(Shown().size(), 29999u);
+  // Words it lacks: the node has no match, the page is cleared.
+  bar.Line()->setText(QStringLiteral("storm"));
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_EQ(bar.CountLabel()->text(), QStringLiteral("No articles"));
+  EXPECT_EQ(f.view->CurrentFeedId(), 0u);
+
+  // "All articles": every feed, newest first, whatever is selected.
+  QTest::mouseClick(bar.AllArticlesBox(), Qt::LeftButton);
+  ASSERT_TRUE(bar.AllArticles());
+  EXPECT_EQ(Shown(), (IdList{warning, bay}));
+  EXPECT_EQ(bar.CountLabel()->text(), QStringLiteral("2 articles"));
+  EXPECT_EQ(f.list->SortColumn(), CArticleTableModel::kDate);
+  EXPECT_FALSE(f.list->SortAscending());
+  Select(s2->m_id);
+  EXPECT_EQ(Shown(), (IdList{warning, bay}));
+  QTest::mouseClick(bar.UnreadOnlyBox(), Qt::LeftButton);
+  EXPECT_EQ(Shown(), IdList{bay});
+  EXPECT_EQ(bar.CountLabel()->text(), QStringLiteral("1 article"));
+
+  // A header click sorts the matches here and stores no sort on any feed.
+  QSignalSpy sorts(f.list, &CFeedListView::sortRequested);
+  f.list->SortByHeader(CArticleTableModel::kTitle);
+  EXPECT_EQ(sorts.count(), 0);
+
+  // An article an update brings in that matches joins the list and the count.
+  CFeed* fresh = f.Article(s3, u"Storm again");
+  f.model.RebuildIndexes();
+  f.list->InsertArticles({fresh->m_id});
+  EXPECT_EQ(Shown().size(), 2u);
+  EXPECT_EQ(bar.CountLabel()->text(), QStringLiteral("2 articles"));
+
+  // Escape clears everything: the node's articles again, no count.
+  QTest::keyClick(bar.Line(), Qt::Key_Escape);
+  EXPECT_FALSE(bar.AllArticles());
+  EXPECT_TRUE(bar.CountLabel()->text().isEmpty());
+  IdList inS2;
+  f.model.CollectFeeds(s2->m_id, inS2);
+  EXPECT_EQ(Shown(), inS2);
 }
 
 TEST_F(ReadingTest, UnreadOnlyKeepsTheArticleBeingRead) {

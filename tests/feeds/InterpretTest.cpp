@@ -898,3 +898,57 @@ TEST_F(InterpretTest, DeepDocumentsAreInterpretedWithoutRecursion) {
 
 }  // namespace
 }  // namespace qb
+
+namespace qb {
+namespace {
+
+// Retention deletes the old read articles; their keys stay in the history,
+// so the next update of the same document does not bring them back, while
+// unread and undated ones are kept whatever their age.
+TEST_F(InterpretTest, ArticlesRetentionDeletedDoNotReturnWithTheNextUpdate) {
+  const std::u16string doc =
+      Rss(u"<channel><title>C</title>"
+          u"<item><guid>old-read</guid><pubDate>Mon, 04 May 2009 10:20:30 GMT</pubDate></item>"
+          u"<item><guid>old-unread</guid><pubDate>Mon, 04 May 2009 10:20:30 GMT</pubDate></item>"
+          u"<item><guid>new-read</guid><pubDate>Wed, 10 Jun 2009 10:20:30 GMT</pubDate></item>"
+          u"<item><guid>undated-read</guid></item></channel>");
+  m_manager.RebuildIndexes();
+  ASSERT_TRUE(Update(doc));
+  ASSERT_EQ(Articles().size(), 4u);
+  auto byKey = [&](const std::u16string& guid) -> ObjectId {
+    for (const CFeed* a : Articles())
+      if (a->m_key.find(guid) != std::u16string::npos) return a->m_id;
+    return 0;
+  };
+  const ObjectId oldRead = byKey(u"old-read"), oldUnread = byKey(u"old-unread"), newRead = byKey(u"new-read"),
+                 undated = byKey(u"undated-read");
+  ASSERT_NE(oldRead * oldUnread * newRead * undated, 0u);
+  m_manager.MarkRead({oldRead, newRead, undated}, true);
+  const size_t history = m_source->m_history.size();
+
+  const int64_t june15 = 1245060000;  // 2009-06-15
+  m_manager.SetRetentionDays(30);
+  EXPECT_EQ(m_manager.ApplyRetention(june15), 1u);
+  EXPECT_EQ(m_manager.GetFeed(oldRead), nullptr);
+  for (ObjectId kept : {oldUnread, newRead, undated}) EXPECT_NE(m_manager.GetFeed(kept), nullptr);
+  EXPECT_EQ(m_source->m_history.size(), history);
+
+  EXPECT_FALSE(Update(doc)) << "nothing new: the deleted article's key is still known";
+  EXPECT_EQ(Articles().size(), 3u);
+  EXPECT_EQ(byKey(u"old-read"), 0u);
+  int unread = 0, read = 0;
+  m_manager.CountFeeds(0, unread, read);
+  EXPECT_EQ(unread, 1);
+  EXPECT_EQ(read, 2);
+
+  // The feed's own days override the library's; a negative value keeps all.
+  m_manager.SetSourceRetention(m_source->m_id, -1);
+  EXPECT_EQ(m_manager.ApplyRetention(june15 + 400 * 86400), 0u);
+  m_manager.SetSourceRetention(m_source->m_id, 1);
+  m_manager.SetRetentionDays(0);
+  EXPECT_EQ(m_manager.ApplyRetention(june15), 1u) << "the June one, by the feed's one day";
+  EXPECT_EQ(m_manager.GetFeed(newRead), nullptr);
+}
+
+}  // namespace
+}  // namespace qb

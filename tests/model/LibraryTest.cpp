@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -488,6 +489,102 @@ TEST(LibraryTest, SearchFindsWhatTheRuleFindsInMemory) {
   }
   EXPECT_FALSE(classic.SearchArticles(u"alp").empty());
   EXPECT_TRUE(classic.SearchArticles(u"lpha").empty()) << "a word's middle is no match";
+}
+
+// The slow, obvious search: every article of the node, its texts read
+// one by one, the rule applied, newest first.
+IdList SearchByReading(const CFeedsManager& m, std::u16string_view query, ObjectId node) {
+  const std::vector<std::u16string> words = SearchWords(query);
+  IdList ids;
+  m.CollectFeeds(node, ids);
+  std::vector<std::pair<double, ObjectId>> found;
+  for (ObjectId id : ids) {
+    const CFeed* a = m.GetFeed(id);
+    if (WordsMatch(ArticleWords(a->m_title, a->m_channel, m.ArticleTexts(id).description.str()), words))
+      found.push_back({a->m_date.IsValid() ? a->m_date.LinearDays() : -1e300, id});
+  }
+  std::sort(found.begin(), found.end(), [](const auto& x, const auto& y) {
+    return x.first != y.first ? x.first > y.first : x.second > y.second;
+  });
+  IdList out;
+  for (const auto& f : found) out.push_back(f.second);
+  return out;
+}
+
+// Random queries made from the articles' own words (prefixes, other case,
+// two words) over a library-backed model that also holds articles not yet
+// written and has lost some: the index and the memory together find what
+// reading every text finds, in the whole library, a group and a source.
+TEST(LibraryTest, RandomQueriesOverStoredAndUnwrittenArticlesFindWhatReadingFinds) {
+  std::mt19937 rng(17);
+  CFeedsManager m;
+  m.SeedRandom(9);
+  m.FixUpAfterLoad();
+  const ObjectId group = m.AddGroup(m.m_rootGroups[0], u"G")->m_id;
+  IdList sources;
+  for (int s = 0; s < 5; ++s) {
+    CFeedSource* source = m.AddSource(s < 2 ? group : m.m_rootGroups[0], u"http://r" + std::u16string(1, char16_t(u'0' + s)));
+    sources.push_back(source->m_id);
+    for (int a = 0; a < 30; ++a) {
+      CFeed* f = m.NewFeed();
+      f->m_title = RandomText(rng, 2);
+      f->m_channel = RandomText(rng, 1);
+      f->m_description = RandomText(rng, 8);
+      f->m_key = u"r" + std::u16string(1, char16_t(u'a' + a)) + std::u16string(1, char16_t(u'0' + s));
+      if (rng() % 6 != 0) f->m_date = CDateTime::FromTime(1'600'000'000 + static_cast<int64_t>(rng() % 50) * 86400);
+      source->m_articles.push_back(f->m_id);
+    }
+  }
+  test::TempDir dir;
+  Imported got;
+  Import(dir, SaveToBytes(m), got);
+  CFeedsManager& lib = got.model;
+  // Some go, and new ones arrive that no one has written yet.
+  IdList all;
+  lib.CollectFeeds(0, all);
+  lib.DeleteArticles({all[3], all[40], all[77], all[140]});
+  for (ObjectId sid : {sources[1], sources[3]}) {
+    lib.InterpretSource(*lib.GetFeedSource(sid), [&](CFeedSource& source) {
+      for (int i = 0; i < 6; ++i) {
+        CFeed* f = lib.NewFeed();
+        f->m_title = RandomText(rng, 2);
+        f->m_channel = RandomText(rng, 1);
+        f->m_description = RandomText(rng, 8);
+        f->m_key = u"new" + std::u16string(1, char16_t(u'a' + i)) + std::u16string(1, char16_t(u'0' + sid % 10));
+        f->m_date = CDateTime::FromTime(1'600'000'000 + static_cast<int64_t>(rng() % 50) * 86400);
+        source.m_articles.push_back(f->m_id);
+        source.AddToHistory(*f, f->m_date);
+      }
+      return true;
+    });
+  }
+  all.clear();
+  lib.CollectFeeds(0, all);
+  ASSERT_LT(lib.StoredTextCount(), all.size()) << "some articles are only in memory";
+
+  const ObjectId nodes[] = {0, group, sources[1], sources[4]};
+  int nonEmpty = 0;
+  for (int q = 0; q < 150; ++q) {
+    std::u16string query;
+    for (int w = 0, n = 1 + static_cast<int>(rng() % 2); w < n; ++w) {
+      const ObjectId id = all[rng() % all.size()];
+      const CFeed* a = lib.GetFeed(id);
+      const std::vector<std::u16string> words =
+          ArticleWords(a->m_title, a->m_channel, lib.ArticleTexts(id).description.str());
+      if (words.empty()) continue;
+      std::u16string word = words[rng() % words.size()];
+      word.resize(1 + rng() % word.size());
+      if (rng() % 3 == 0)
+        for (char16_t& c : word) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+      query += (query.empty() ? u"" : u" ") + word;
+    }
+    const ObjectId node = nodes[rng() % std::size(nodes)];
+    SCOPED_TRACE(std::string(query.begin(), query.end()) + " in " + std::to_string(node));
+    const IdList slow = SearchByReading(lib, query, node);
+    EXPECT_EQ(lib.SearchArticles(query, node), slow);
+    if (!slow.empty()) ++nonEmpty;
+  }
+  EXPECT_GT(nonEmpty, 100) << "the queries find something";
 }
 
 }  // namespace

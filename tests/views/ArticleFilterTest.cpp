@@ -2,135 +2,164 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "model/FeedsManager.h"
+#include "model/SearchText.h"
+#include "views/ArticleFilterBar.h"
 #include "views/ViewText.h"
 
 namespace qb {
 namespace {
 
-TEST(MarkupToTextTest, TagsEntitiesAndWhiteSpace) {
-  struct Case {
-    const char16_t* html;
-    const char16_t* text;
-  };
-  const Case cases[] = {
-      {u"", u""},
-      {u"plain words", u"plain words"},
-      {u"  spaced \r\n\t out  ", u"spaced out"},
-      {u"<p>one</p><p>two</p>", u"one two"},
-      {u"un<b>bold</b>ed<br>new<p>para", u"unbolded new para"},
-      {u"<a href=\"x\" title='a > b'>link</a> <img alt=\">\">", u"link"},
-      {u"<p class=x>it's</p>", u"it's"},
-      {u"a < b and c<3", u"a < b and c<3"},
-      {u"Fish &amp; chips &lt;3 &quot;q&quot; &AMP;", u"Fish & chips <3 \"q\" &"},
-      {u"caf&#233; &#xE9;t&#XE9; &#128512;", u"caf\u00e9 \u00e9t\u00e9 \U0001F600"},
-      {u"&nbsp;lead&nbsp;&nbsp;gap", u"lead gap"},
-      {u"&unknown; &amp &#; &#x;", u"&unknown; &amp &#; &#x;"},
-      {u"&#1114112; &#0;", u"\uFFFD \uFFFD"},
-      {u"a<!-- hidden <b>x</b> -->b", u"a b"},
-      {u"a<script>var s = '<p>no</p>';</script>b<STYLE>p{}</STYLE>c", u"a b c"},
-      {u"a<script src=x />b", u"a b"},
-      {u"cut <b", u"cut"},
-      {u"open <!-- never closed", u"open"},
-      {u"<script>never closed", u""},
-      {u"<br/>x<img src=\"p.png\">y", u"x y"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ToQString(MarkupToText(c.html)), ToQString(c.text)) << ToQString(c.html).toStdString();
+// An article store that holds the texts the model let go, and matches them
+// by the same rule, as the library's index does.
+class CMapStore final : public IArticleStore {
+ public:
+  bool ReadArticleTexts(ObjectId article, CArticleTexts& out) override {
+    auto it = m_texts.find(article);
+    if (it == m_texts.end()) return false;
+    out.description = SharedText(it->second);
+    return true;
   }
-}
-
-TEST(MarkupToTextTest, NeverReadsPastTheEnd) {
-  // Every cut of a text full of markup gives an answer.
-  const std::u16string html =
-      u"<p class=\"x\">A &amp; B &#x263A;<script>x<y</script><!-- c --></p>&#12";
-  for (size_t n = 0; n <= html.size(); ++n) {
-    const std::u16string text = MarkupToText(std::u16string_view(html).substr(0, n));
-    EXPECT_LE(text.size(), n + 1) << n;
+  bool MatchArticles(const std::vector<std::u16string>& words, IdList& out) override {
+    ++m_queries;
+    for (const auto& [id, description] : m_texts) {
+      const CFeed* a = m_model->GetFeed(id);
+      if (a != nullptr && WordsMatch(ArticleWords(a->m_title, a->m_channel, description), words)) out.push_back(id);
+    }
+    return true;
   }
-}
+  const CFeedsManager* m_model = nullptr;
+  std::map<ObjectId, std::u16string> m_texts;
+  int m_queries = 0;
+};
 
+// Root group "All Sources":
+//   S1  storm (read, day 3), calm (day 5), untitled (undated)
+//   S2  report (day 4), channel "Weather Desk"
 class ArticleFilterTest : public ::testing::Test {
  protected:
-  CFeed* Article(const std::u16string& title, const std::u16string& channel,
-                 const std::u16string& description, bool read = false) {
-    CFeed* a = model.NewFeed();
+  void SetUp() override {
+    m.SeedRandom(7);
+    m.FixUpAfterLoad();
+    s1 = m.AddSource(m.m_rootGroups[0], u"http://one")->m_id;
+    s2 = m.AddSource(m.m_rootGroups[0], u"http://two")->m_id;
+    storm = Add(s1, u"Storm warning", u"S1", u"<p>Heavy <b>RAIN</b> &amp; wind</p>", 3, true);
+    calm = Add(s1, u"Calm day", u"S1", u"<p>Sun</p>", 5, false);
+    untitled = Add(s1, u"", u"S1", u"a rainbow", -1, false);
+    report = Add(s2, u"Rain report", u"Weather Desk", u"", 4, false);
+    m.RebuildIndexes();
+  }
+  ObjectId Add(ObjectId source, const std::u16string& title, const std::u16string& channel,
+               const std::u16string& description, int day, bool read) {
+    CFeed* a = m.NewFeed();
     a->m_title = title;
     a->m_channel = channel;
     a->m_description = description;
     a->m_read = read;
-    return a;
+    a->m_date = day < 0 ? CDateTime::Invalid() : CDateTime::FromTime(1'700'000'000 + day * 86400);
+    m.GetFeedSource(source)->m_articles.push_back(a->m_id);
+    return a->m_id;
   }
-  bool Matches(const CFeed* a, const QString& text, bool unreadOnly = false) {
+  CArticleFilter Filter(const char* text, bool unreadOnly = false) {
     CArticleFilter filter;
-    filter.SetText(text);
+    filter.SetText(QString::fromUtf8(text));
     filter.SetUnreadOnly(unreadOnly);
-    return filter.Matches(*a);
+    return filter;
   }
+  // Every text goes to the store, as once the library has written them.
+  void StoreAllTexts() {
+    store.m_model = &m;
+    IdList all;
+    m.CollectFeeds(0, all);
+    for (ObjectId id : all) {
+      store.m_texts[id] = m.GetFeed(id)->m_description;
+      m.ReleaseTexts(id);
+    }
+    m.SetArticleStore(&store);
+  }
+  void TearDown() override { m.SetArticleStore(nullptr); }
 
-  CFeedsManager model;
+ public:
+  CFeedsManager m;
+  CMapStore store;
+  ObjectId s1 = 0, s2 = 0, storm = 0, calm = 0, untitled = 0, report = 0;
 };
 
-TEST_F(ArticleFilterTest, WordsAreFoundInTitleChannelAndTextIgnoringCaseAndMarkup) {
-  const CFeed* a = Article(u"Storm &amp; Rain", u"Weather Desk",
-                           u"<p>The <b>storm</b> hits the <a href=\"http://coast.example/\">co</a>ast "
-                           u"&lt;i&gt;tonight&lt;/i&gt; &#233;t&#233;</p>");
+TEST_F(ArticleFilterTest, FindsTheNodesOrTheLibrarysMatchesNewestFirst) {
   struct Case {
     const char* text;
+    bool unreadOnly;
+    int node;  // 1: S1, 2: S2, 0: the whole library
+    std::vector<ObjectId ArticleFilterTest::*> found;
+  };
+  using T = ArticleFilterTest;
+  const Case cases[] = {
+      {"rain", false, 1, {&T::storm, &T::untitled}},  // markup dropped, case folded; a word's beginning
+      {"RAIN &", false, 1, {&T::storm, &T::untitled}},
+      {"rain", false, 0, {&T::report, &T::storm, &T::untitled}},
+      {"rain", true, 0, {&T::report, &T::untitled}},
+      {"<b>", false, 0, {}},  // markup is no text
+      {"ain", false, 0, {}},  // nor is a word's middle
+      {"weather", false, 0, {&T::report}},  // the channel
+      {"heavy wind", false, 1, {&T::storm}},
+      {"heavy sun", false, 1, {}},  // every word must be there
+      {"", true, 1, {&T::calm, &T::untitled}},
+      {" , ", false, 0, {&T::calm, &T::report, &T::storm, &T::untitled}},
+      {"storm", false, 2, {}},
+  };
+  for (bool stored : {false, true}) {
+    if (stored) StoreAllTexts();
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.text) + (stored ? " (stored)" : " (in memory)"));
+      IdList expected;
+      for (auto member : c.found) expected.push_back(this->*member);
+      const ObjectId node = c.node == 1 ? s1 : c.node == 2 ? s2 : 0;
+      EXPECT_EQ(Filter(c.text, c.unreadOnly).Find(m, node), expected);
+    }
+  }
+  EXPECT_GT(store.m_queries, 0) << "stored texts are matched by the store";
+}
+
+TEST_F(ArticleFilterTest, ReadArticlesBeingReadStayAndAddedArticlesAreMatchedOneByOne) {
+  EXPECT_EQ(Filter("", true).Find(m, s1, {storm}), (IdList{calm, storm, untitled}));
+  StoreAllTexts();
+  // Texts only the store holds are read for the articles checked.
+  IdList added{storm, calm, untitled, report};
+  Filter("rain").Apply(m, added);
+  EXPECT_EQ(added, (IdList{storm, untitled, report}));
+  added = {storm, calm, untitled, report};
+  Filter("rain", true).Apply(m, added, {storm});
+  EXPECT_EQ(added, (IdList{storm, untitled, report}));
+  added = {storm, calm};
+  Filter("sun", true).Apply(m, added);
+  EXPECT_EQ(added, IdList{calm});
+}
+
+TEST_F(ArticleFilterTest, UnreadMatchesOfASourceForTheUnreadKeys) {
+  struct Case {
+    const char* text;
+    int source;
     bool found;
   };
   const Case cases[] = {
-      {"", true},               {"   ", true},
-      {"storm", true},          {"STORM & rain", true},  // the title as the list shows it
-      {"weather", true},        {"desk storm", true},    // words anywhere, in any order
-      {"coast", true},          {"hits coast", true},    // inline tags join words
-      {"href", false},          {"example", false},      // attributes are not text
-      {"<b>", false},           {"tonight", true},       // escaped twice: still markup
-      {"<i>", false},           {"\xC3\x89T\xC3\x89", true},  // case-folded beyond ASCII
-      {"amp", false},           {"storm snow", false},   // every word must be there
-      {"weather\ndesk", true},  {"rain weather", true},
+      {"", 1, true},       {"rain", 1, true},  // the undated rainbow is unread
+      {"storm", 1, false},  // only in a read article
+      {"calm", 1, true},   {"storm", 2, false}, {"desk", 2, true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Matches(a, QString::fromUtf8(c.text)), c.found) << c.text;
+    EXPECT_EQ(Filter(c.text).HasUnreadMatch(m, c.source == 1 ? s1 : s2), c.found) << c.text;
   }
+  m.MarkRead({calm, untitled, report}, true);
+  EXPECT_FALSE(Filter("").HasUnreadMatch(m, s1));
+  EXPECT_FALSE(Filter("").HasUnreadMatch(m, 0)) << "no source";
 }
 
-TEST_F(ArticleFilterTest, UnreadOnly) {
-  const CFeed* unread = Article(u"Alpha", u"C", u"");
-  const CFeed* read = Article(u"Alpha", u"C", u"", true);
-  EXPECT_TRUE(Matches(unread, "", true));
-  EXPECT_FALSE(Matches(read, "", true));
-  EXPECT_TRUE(Matches(read, "alpha", false));
-  EXPECT_FALSE(Matches(read, "alpha", true));
-  EXPECT_FALSE(Matches(unread, "beta", true));
-
-  CArticleFilter filter;
-  EXPECT_FALSE(filter.IsActive());
-  filter.SetUnreadOnly(true);
-  EXPECT_TRUE(filter.IsActive());
-  EXPECT_TRUE(filter.MatchesText(*read));
-}
-
-TEST_F(ArticleFilterTest, TextsAreWorkedOutOnceAndFollowTheRecord) {
-  CFeed* a = Article(u"Alpha", u"C", u"<p>first</p>");
-  CArticleFilter filter;
-  filter.SetText("first");
-  EXPECT_TRUE(filter.Matches(*a));
-  EXPECT_EQ(filter.CachedCount(), 1u);
-  // The cached text is used while the record is the same one...
-  a->m_description = u"second";
-  filter.SetText("first");
-  EXPECT_TRUE(filter.Matches(*a));
-  // ...and worked out again for another record under the same identifier.
-  CFeed other;
-  other.m_id = a->m_id;
-  other.m_title = u"Other";
-  EXPECT_FALSE(filter.Matches(other));
-  filter.SetText("other");
-  EXPECT_TRUE(filter.Matches(other));
-  EXPECT_EQ(filter.CachedCount(), 1u);
-  filter.ClearCache();
-  EXPECT_EQ(filter.CachedCount(), 0u);
+TEST(ArticleFilterBarTest, CountTexts) {
+  EXPECT_EQ(MatchCountText(0), QStringLiteral("No articles"));
+  EXPECT_EQ(MatchCountText(1), QStringLiteral("1 article"));
+  EXPECT_EQ(MatchCountText(60000), QStringLiteral("60000 articles"));
 }
 
 }  // namespace
