@@ -89,7 +89,7 @@ int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
     err << "quillbend-cli: unknown command '" << *commandName << "' (see --help)\n";
     return 2;
   }
-  CliContext ctx{std::move(rest), dataFile, out, err, clock};
+  CliContext ctx{std::move(rest), dataFile, out, err, clock, nullptr};
   return it->second.run(ctx);
 }
 
