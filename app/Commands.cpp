@@ -237,10 +237,11 @@ void CCommands::ShowProperties(ObjectId sourceId) {
   dlg.m_strLastError = LastErrorText(state);
   dlg.m_model = &Model();
   if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
-  CFeedSource* changed = Model().GetFeedSource(sourceId);
+  const CFeedSource* changed = Model().GetFeedSource(sourceId);
   if (changed == nullptr) return;
-  changed->m_refreshInterval =
-      std::clamp(dlg.m_nRefreshRate, CFeedPropertiesDlg::kMinRate, CFeedPropertiesDlg::kMaxRate);
+  // Through the model's operations, so that the library stores them.
+  Model().SetRefreshInterval(
+      sourceId, std::clamp(dlg.m_nRefreshRate, CFeedPropertiesDlg::kMinRate, CFeedPropertiesDlg::kMaxRate));
   const bool retentionChanged = Model().SetSourceRetention(sourceId, dlg.m_nRetentionDays);
   const std::u16string url = FromQString(dlg.m_strUrl);
   // The dialog refused an address of another source; the model may have
@@ -252,8 +253,7 @@ void CCommands::ShowProperties(ObjectId sourceId) {
     emit modelChanged(change);
     return;
   }
-  changed->m_url = url;
-  Model().NoteChange();
+  Model().SetSourceUrl(sourceId, url);
   // The validators of the old address mean nothing to the new one.
   m_updater.ForgetSource(sourceId);
   if (retentionChanged) ApplyRetention();
@@ -288,9 +288,7 @@ void CCommands::MoveGroup(ObjectId group, ObjectId targetGroup) {
 }
 
 void CCommands::SetExpanded(ObjectId groupId, bool expanded) {
-  CGroup* group = Model().GetGroup(groupId);
-  if (group == nullptr || group->m_expanded == expanded) return;
-  group->m_expanded = expanded;
+  if (!Model().SetExpanded(groupId, expanded)) return;
   ModelChange change;
   change.scope = ModelChange::Scope::Shown;
   emit modelChanged(change);
@@ -376,12 +374,7 @@ void CCommands::ShowSourceXml(ObjectId articleId) {
 }
 
 void CCommands::SortSources(const IdList& sources, int column, bool ascending) {
-  for (ObjectId id : sources) {
-    if (CFeedSource* source = Model().GetFeedSource(id)) {
-      source->m_sortColumn = column;
-      source->m_sortDirection = ascending ? kSortAscending : kSortDescending;
-    }
-  }
+  Model().SetSort(sources, column, ascending ? kSortAscending : kSortDescending);
   ModelChange change;
   change.scope = ModelChange::Scope::Shown;
   emit modelChanged(change);

@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include "app/Commands.h"
+#include "app/MainFrame.h"
 #include "model/DataFile.h"
 #include "model/Library.h"
 #include "model/LibrarySync.h"
@@ -110,6 +112,37 @@ TEST(LibraryStartTest, TheFirstStartImportsTheDataFileOnceAndEachChangeIsOnDiskW
   ASSERT_NE(h.Model().GetFeed(article), nullptr);
   EXPECT_TRUE(h.Model().GetFeed(article)->m_read);
   EXPECT_EQ(test::ReadFile(s.dataFile), s.dataBytes);
+}
+
+// What the tree's commands change (a group folded, a feed's sort) reaches
+// the library like any other change, and is there at the next start.
+TEST(LibraryStartTest, TheCommandsChangesReachTheLibrary) {
+  LibraryStart s;
+  AppHarness& h = s.h;
+  ASSERT_TRUE(h.Start());
+  ObjectId group = 0;
+  for (const auto& [id, record] : h.Model().m_storage.IdIndex()) {
+    if (h.Model().GetGroup(id) != nullptr) group = id;
+  }
+  ASSERT_NE(group, 0u);
+  const bool expanded = h.Model().GetGroup(group)->m_expanded;
+  IdList sources;
+  h.Model().CollectSources(0, sources);
+  ASSERT_FALSE(sources.empty());
+  const CFeedSource* source = h.Model().GetFeedSource(sources.front());
+  const int column = source->m_sortColumn == 1 ? 2 : 1;
+  const bool ascending = source->m_sortDirection != kSortAscending;
+  h.Frame().Commands().SetExpanded(group, !expanded);
+  h.Frame().Commands().SortSources({sources.front()}, column, ascending);
+  ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
+
+  CFeedsManager stored;
+  ReadStored(s.LibraryPath(), stored);
+  ASSERT_NE(stored.GetGroup(group), nullptr);
+  EXPECT_EQ(stored.GetGroup(group)->m_expanded, !expanded);
+  ASSERT_NE(stored.GetFeedSource(sources.front()), nullptr);
+  EXPECT_EQ(stored.GetFeedSource(sources.front())->m_sortColumn, column);
+  EXPECT_EQ(stored.GetFeedSource(sources.front())->m_sortDirection, ascending ? kSortAscending : kSortDescending);
 }
 
 TEST(LibraryStartTest, ALibraryThatCannotBeReadIsPutAsideAndSaidOnce) {
