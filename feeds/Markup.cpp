@@ -395,12 +395,41 @@ std::u16string EncodeCharRefs(std::u16string_view s) {
   return out;
 }
 
+namespace {
+
+// The position of the first '<' or '&' at or after `pos`, else the size.
+size_t FindTagOrReference(std::u16string_view s, size_t pos) {
+  const size_t n = s.size();
+  const char16_t* data = s.data();
+#if defined(__SSE2__)
+  const __m128i lt = _mm_set1_epi16(static_cast<short>(u'<'));
+  const __m128i amp = _mm_set1_epi16(static_cast<short>(u'&'));
+  while (pos + 8 <= n) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
+    const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(block, lt), _mm_cmpeq_epi16(block, amp)));
+    if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+    pos += 8;
+  }
+#endif
+  while (pos < n && data[pos] != u'<' && data[pos] != u'&') ++pos;
+  return pos;
+}
+
+}  // namespace
+
 std::u16string DecodeXmlText(std::u16string_view markup) {
   std::u16string out;
   out.reserve(markup.size());
   size_t i = 0;
   const size_t n = markup.size();
   while (i < n) {
+    // Plain text up to the next '<' or '&' is copied in one piece.
+    const size_t plain = FindTagOrReference(markup, i);
+    if (plain > i) {
+      out.append(markup.substr(i, plain - i));
+      i = plain;
+      if (i == n) break;
+    }
     const char16_t c = markup[i];
     if (c == u'<' && markup.compare(i, 9, u"<![CDATA[") == 0) {
       const size_t end = markup.find(u"]]>", i + 9);

@@ -171,6 +171,15 @@ TEST(MarkupTest, DecodeXmlTextDecodesEachReferenceOnce) {
       {u"", u""},
   };
   for (const auto& [in, want] : cases) EXPECT_EQ(DecodeXmlText(in), want) << Utf16ToUtf8(in);
+  // Long plain runs are copied in blocks: a reference or a tag at every
+  // offset of a block, and text ending inside one, come out the same.
+  for (size_t before = 0; before < 20; ++before) {
+    for (size_t after = 0; after < 10; ++after) {
+      const std::u16string a(before, u'a'), b(after, u'b');
+      EXPECT_EQ(DecodeXmlText(a + u"&amp;" + b + u"<i>" + a), a + u"&" + b + u"<i>" + a) << before << " " << after;
+      EXPECT_EQ(DecodeXmlText(a + u"<![CDATA[&amp;]]>" + b), a + u"&amp;" + b) << before << " " << after;
+    }
+  }
 }
 
 TEST(MarkupTest, TitlesAreText) {
