@@ -247,6 +247,25 @@ void HttpServer::Release(const std::string& address) {
   --m_openPerAddress[address];
 }
 
+void ResponseGate::Open() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_open = true;
+  }
+  m_opened.notify_all();
+}
+
+bool ResponseGate::Wait(const std::function<bool(std::chrono::milliseconds)>& stop) {
+  // Looks at the server's stop between short waits on the gate.
+  for (;;) {
+    {
+      std::unique_lock lock(m_mutex);
+      if (m_opened.wait_for(lock, std::chrono::milliseconds(20), [this] { return m_open; })) return true;
+    }
+    if (stop(std::chrono::milliseconds(0))) return false;
+  }
+}
+
 bool HttpServer::WaitOrStop(std::chrono::milliseconds duration) {
   pollfd p{m_stopPipe[0], POLLIN, 0};
   return poll(&p, 1, static_cast<int>(duration.count())) > 0;
@@ -349,6 +368,7 @@ void HttpServer::Serve(int fd, const std::string& address) {
 
   if (response.neverAnswer) return waitSilently();
   if (response.delay.count() > 0 && WaitOrStop(response.delay)) return;
+  if (response.gate && !response.gate->Wait([this](std::chrono::milliseconds d) { return WaitOrStop(d); })) return;
 
   auto header = [&](const std::string& name) {
     auto it = request.headers.find(name);

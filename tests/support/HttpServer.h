@@ -8,8 +8,11 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,6 +20,20 @@
 #include <vector>
 
 namespace qb::test {
+
+// Holds back the responses that share it until the test opens it, so that a
+// test decides when a document comes instead of guessing with a delay.
+class ResponseGate {
+ public:
+  void Open();
+  // Waits until the gate is open; false when `stop` said to stop first.
+  bool Wait(const std::function<bool(std::chrono::milliseconds)>& stop);
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_opened;
+  bool m_open = false;
+};
 
 struct HttpResponse {
   int status = 200;
@@ -35,6 +52,8 @@ struct HttpResponse {
   // After sending this many body bytes, goes silent until the client gives
   // up or the server stops (a stalled transfer). SIZE_MAX: never.
   size_t stallAfter = SIZE_MAX;
+  // Sends nothing before `gate` is opened (after the delay, if any).
+  std::shared_ptr<ResponseGate> gate;
   // Accepts the connection and the request but never sends a byte.
   bool neverAnswer = false;
   // Validators sent with the response. A request whose If-None-Match equals
