@@ -371,8 +371,12 @@ void CCommands::ImportOpml(const QString& path, ObjectId targetGroup) {
   OpmlImportResult result;
   {
     WaitCursor wait;
-    result = qb::ImportOpml(Model(), data, targetGroup,
-                            [this](int done, int total) { emit importProgress(done, total); });
+    // One change for the whole file: the panes place every new node once,
+    // and sort each group once, however many feeds the file holds.
+    Model().Batch([&] {
+      result = qb::ImportOpml(Model(), data, targetGroup,
+                              [this](int done, int total) { emit importProgress(done, total); });
+    });
     if (result.ok) {
       if (result.feedsAdded > 0 || result.groupsAdded > 0) m_frame.ScheduleSave();
       // Each new source is fetched once in the background, so its articles
