@@ -110,18 +110,8 @@ void CCommands::StartPass(PassKind kind, const std::function<bool()>& start) {
 }
 
 void CCommands::OnSourceApplied(const SourceReport& report) {
-  // The source's new articles show as they arrive; the save waits for the
-  // end of the pass.
-  ModelChange change;
-  change.scope = ModelChange::Scope::SourceUpdated;
-  change.source = report.source;
-  change.save = false;
-  // An update appends what it brings to the source's articles.
-  if (const CFeedSource* source = Model().GetFeedSource(report.source); source != nullptr && report.added > 0) {
-    const size_t added = std::min(static_cast<size_t>(report.added), source->m_articles.size());
-    change.articlesAdded.assign(source->m_articles.end() - static_cast<ptrdiff_t>(added), source->m_articles.end());
-  }
-  emit modelChanged(change);
+  // The source's new articles showed as the model applied them; the save
+  // waits for the end of the pass.
   emit sourceUpdated(report.source);
 }
 
@@ -130,9 +120,7 @@ void CCommands::OnPassFinished(const PassReport& report) {
   m_passKind = PassKind::None;
   if (report.news) {
     // Every source was shown as it was applied: only the save is left.
-    ModelChange change;
-    change.scope = ModelChange::Scope::Shown;
-    emit modelChanged(change);
+    m_frame.ScheduleSave();
     // Only news the user did not ask for is announced in the tray.
     if (kind == PassKind::Automatic) m_frame.SetNewArticles(true);
   }
@@ -152,9 +140,8 @@ void CCommands::AddGroup(ObjectId parentGroup) {
   if (name.empty()) return;
   const CGroup* group = Model().AddGroup(parentGroup, name);
   if (group == nullptr) return;
-  ModelChange change;
-  change.selectNode = group->m_id;
-  emit modelChanged(change);
+  m_frame.ScheduleSave();
+  emit nodeSelectionRequested(group->m_id);
 }
 
 void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl, AddFeedOrigin origin) {
@@ -169,9 +156,8 @@ void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl, AddFeedOrigi
   const CFeedSource* source = Model().SubscribeSource(groupId, ViewOf(dlg.m_strUrl));
   if (source == nullptr) return;
   const ObjectId sourceId = source->m_id;
-  ModelChange change;
-  if (origin == AddFeedOrigin::User) change.selectNode = sourceId;
-  emit modelChanged(change);
+  m_frame.ScheduleSave();
+  if (origin == AddFeedOrigin::User) emit nodeSelectionRequested(sourceId);
   // Fetched at once, forced, through the same entry point as every update:
   // its articles and its channel title arrive with it, in the background.
   // When the search has just fetched the feed itself, that document is
@@ -192,9 +178,8 @@ void CCommands::DeleteSource(ObjectId sourceId, ObjectId groupId) {
   if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
   Model().DeleteSource(groupId, sourceId);
   m_updater.SourcesRemoved();
-  ModelChange change;
-  change.selectNode = groupId;
-  emit modelChanged(change);
+  m_frame.ScheduleSave();
+  emit nodeSelectionRequested(groupId);
 }
 
 void CCommands::DeleteGroup(ObjectId groupId) {
@@ -213,14 +198,13 @@ void CCommands::DeleteGroup(ObjectId groupId) {
   if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
   if (!Model().DeleteGroup(groupId)) return;
   m_updater.SourcesRemoved();
-  ModelChange change;
-  change.selectNode = parentId;
-  emit modelChanged(change);
+  m_frame.ScheduleSave();
+  emit nodeSelectionRequested(parentId);
 }
 
 void CCommands::Rename(ObjectId node, const QString& name) {
-  if (!name.isEmpty()) Model().Rename(node, FromQString(name));
-  emit modelChanged({});
+  if (name.isEmpty() || !Model().Rename(node, FromQString(name))) return;
+  m_frame.ScheduleSave();
 }
 
 void CCommands::ShowProperties(ObjectId sourceId) {
@@ -248,16 +232,14 @@ void CCommands::ShowProperties(ObjectId sourceId) {
   // changed while it was open, so this is asked again.
   if (url.empty() || url == changed->m_url || Model().HasSourceWithUrl(url)) {
     if (retentionChanged && ApplyRetention() > 0) return;
-    ModelChange change;
-    change.scope = ModelChange::Scope::Shown;
-    emit modelChanged(change);
+    m_frame.ScheduleSave();
     return;
   }
   Model().SetSourceUrl(sourceId, url);
   // The validators of the old address mean nothing to the new one.
   m_updater.ForgetSource(sourceId);
   if (retentionChanged) ApplyRetention();
-  emit modelChanged({});
+  m_frame.ScheduleSave();
   // The new address is tried at once, so the user sees whether it works.
   UpdateSources({sourceId});
 }
@@ -280,28 +262,20 @@ void CCommands::ClearHistory(ObjectId sourceId) {
 }
 
 void CCommands::MoveSource(ObjectId source, ObjectId group) {
-  if (Model().MoveSource(source, group)) emit modelChanged({});
+  if (Model().MoveSource(source, group)) m_frame.ScheduleSave();
 }
 
 void CCommands::MoveGroup(ObjectId group, ObjectId targetGroup) {
-  if (Model().MoveGroup(group, targetGroup)) emit modelChanged({});
+  if (Model().MoveGroup(group, targetGroup)) m_frame.ScheduleSave();
 }
 
 void CCommands::SetExpanded(ObjectId groupId, bool expanded) {
-  if (!Model().SetExpanded(groupId, expanded)) return;
-  ModelChange change;
-  change.scope = ModelChange::Scope::Shown;
-  emit modelChanged(change);
+  if (Model().SetExpanded(groupId, expanded)) m_frame.ScheduleSave();
 }
 
 void CCommands::MarkRead(const IdList& articles, bool read) {
   Model().MarkRead(articles, read);
-  ModelChange change;
-  if (articles.size() == 1 && Model().GetFeed(articles.front()) != nullptr) {
-    change.scope = ModelChange::Scope::ArticleRead;
-    change.article = articles.front();
-  }
-  emit modelChanged(change);
+  m_frame.ScheduleSave();
 }
 
 void CCommands::MarkAllRead(ObjectId node) {
@@ -315,19 +289,19 @@ void CCommands::MarkAllRead(ObjectId node) {
   }
   if (unread.empty()) return;
   Model().MarkRead(unread, true);
-  emit modelChanged({});
+  m_frame.ScheduleSave();
 }
 
 void CCommands::DeleteArticles(const IdList& articles) {
   Model().DeleteArticles(articles);
-  emit modelChanged({});
+  m_frame.ScheduleSave();
 }
 
 size_t CCommands::ApplyRetention() {
   // A pass holds the articles it is applying: the next pass's end comes back here.
   if (m_passKind != PassKind::None) return 0;
   const size_t deleted = Model().ApplyRetention(Model().Clock().CurrentTime());
-  if (deleted > 0) emit modelChanged({});
+  if (deleted > 0) m_frame.ScheduleSave();
   return deleted;
 }
 
@@ -336,9 +310,7 @@ void CCommands::SetRetentionDays(int days) {
   Model().SetRetentionDays(days);
   if (ApplyRetention() == 0) {
     // Nothing to delete: only the setting is saved.
-    ModelChange change;
-    change.scope = ModelChange::Scope::Shown;
-    emit modelChanged(change);
+    m_frame.ScheduleSave();
   }
 }
 
@@ -375,9 +347,7 @@ void CCommands::ShowSourceXml(ObjectId articleId) {
 
 void CCommands::SortSources(const IdList& sources, int column, bool ascending) {
   Model().SetSort(sources, column, ascending ? kSortAscending : kSortDescending);
-  ModelChange change;
-  change.scope = ModelChange::Scope::Shown;
-  emit modelChanged(change);
+  m_frame.ScheduleSave();
 }
 
 ObjectId CCommands::ImportTarget(std::optional<ObjectId> selected) {
@@ -401,10 +371,14 @@ void CCommands::ImportOpml(const QString& path, ObjectId targetGroup) {
   OpmlImportResult result;
   {
     WaitCursor wait;
-    result = qb::ImportOpml(Model(), data, targetGroup,
-                            [this](int done, int total) { emit importProgress(done, total); });
+    // One change for the whole file: the panes place every new node once,
+    // and sort each group once, however many feeds the file holds.
+    Model().Batch([&] {
+      result = qb::ImportOpml(Model(), data, targetGroup,
+                              [this](int done, int total) { emit importProgress(done, total); });
+    });
     if (result.ok) {
-      if (result.feedsAdded > 0 || result.groupsAdded > 0) emit modelChanged({});
+      if (result.feedsAdded > 0 || result.groupsAdded > 0) m_frame.ScheduleSave();
       // Each new source is fetched once in the background, so its articles
       // and channel title arrive soon; the status line names each while it
       // downloads.

@@ -1,8 +1,10 @@
 // The window's commands in one place. The panes turn the user's gestures
 // into requests; each request is carried out here: the dialog or question,
-// the validation, the model operation, and then exactly one model-changed
-// notice naming what changed (see ModelChange; the frame's CPaneRouter
-// handles it). A command that changes nothing sends nothing.
+// the validation, the model operation, and the save scheduled. What the
+// operation changed reaches the panes as the model's change record (the
+// frame's CPaneRouter observes the model); a command only adds where the
+// tree's selection goes afterwards (nodeSelectionRequested). A command
+// that changes nothing schedules nothing.
 #pragma once
 
 #include <QObject>
@@ -10,7 +12,6 @@
 #include <functional>
 #include <optional>
 
-#include "app/ModelChange.h"
 #include "model/RSSObject.h"
 #include "model/StatusHandler.h"
 #include "views/IMainFrame.h"
@@ -83,7 +84,7 @@ class CCommands : public QObject, public IStatusHandler {
   // (the root item for a root group). The last root group is never deleted.
   void DeleteSource(ObjectId source, ObjectId group);
   void DeleteGroup(ObjectId group);
-  // An empty name renames nothing, but the tree is brought in line all the same.
+  // An empty name renames nothing.
   void Rename(ObjectId node, const QString& name);
   void ShowProperties(ObjectId source);
   void ClearHistory(ObjectId source);
@@ -135,7 +136,9 @@ class CCommands : public QObject, public IStatusHandler {
   void ExportSettings(const QString& path, const CRSSReaderSettingsManager* inUse = nullptr);
 
  signals:
-  void modelChanged(const qb::ModelChange& change);
+  // After the command, the tree selects this node (0: the root item): the
+  // new group or feed, or the group that held a deleted node.
+  void nodeSelectionRequested(qb::ObjectId node);
   // "Update all feeds" or the automatic update is over: the status line
   // shows the selected source's state again.
   void updateFinished();

@@ -85,40 +85,6 @@ int DefaultTimerInterval(FrameTimer timer) {
   return 0;
 }
 
-// Rows another process (quillbend-cli) committed to the library come into
-// the model as one change marked external: the panes are brought in line
-// once, a turn of the event loop later, and nothing is written back.
-class CMainFrame::ExternalChanges final : public IModelObserver {
- public:
-  explicit ExternalChanges(CMainFrame& frame) : m_frame(frame) { frame.m_doc.m_feedsManager.AddObserver(this); }
-  ~ExternalChanges() {
-    if (m_attached) m_frame.m_doc.m_feedsManager.RemoveObserver(this);
-  }
-  ExternalChanges(const ExternalChanges&) = delete;
-  ExternalChanges& operator=(const ExternalChanges&) = delete;
-
-  void OnModelChanged(const CFeedsManager&, const CModelChange& change) override {
-    if (!change.external || m_posted) return;
-    m_posted = true;
-    QMetaObject::invokeMethod(
-        &m_frame,
-        [this] {
-          m_posted = false;
-          ModelChange all;
-          all.save = false;
-          m_frame.m_router->ApplyModelChange(all);
-          m_frame.m_unreadCountStale = true;
-        },
-        Qt::QueuedConnection);
-  }
-  void OnModelGone(const CFeedsManager&) override { m_attached = false; }
-
- private:
-  CMainFrame& m_frame;
-  bool m_attached = true;
-  bool m_posted = false;
-};
-
 CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& updater,
                        QWidget* parent)
     : QMainWindow(parent), m_doc(doc), m_desktop(desktop), m_updater(updater) {
@@ -136,11 +102,12 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& upda
   // Logging off ends the program without the close sequence: keep the
   // settings and the model rather than only what the last timed save wrote.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { SaveAtSessionEnd(); });
-  m_external = std::make_unique<ExternalChanges>(*this);
+  // Every change the panes follow, also rows another process (quillbend-cli)
+  // committed to the library, may change the unread count.
+  connect(m_router, &CPaneRouter::changeApplied, this, [this] { m_unreadCountStale = true; });
 }
 
 CMainFrame::~CMainFrame() {
-  m_external.reset();
   qApp->removeEventFilter(this);
   RemoveTrayIcon();
 }
@@ -658,12 +625,9 @@ void CMainFrame::OnFirstRun() {
 
 void CMainFrame::OnShowHelpFeed() {
   const CRSSReaderDoc::WelcomeIds welcome = m_doc.ShowHelpFeed();
-  // The welcome article is saved with the next change, not on its own.
-  ModelChange change;
-  change.selectNode = welcome.source;
-  change.selectArticle = welcome.article;
-  change.save = false;
-  m_router->ApplyModelChange(change);
+  // The panes have followed the model; the welcome article is saved with
+  // the next change, not on its own.
+  m_router->SelectNodeAndArticle(welcome.source, welcome.article);
   m_unreadCountStale = true;
 }
 
@@ -800,9 +764,8 @@ void CMainFrame::OnImportDataFile() {
     result = ImportDataFileInto(m_doc.m_feedsManager, path.toStdString());
   }
   if (result.imported) {
-    // New groups at the root level: every pane is brought in line once.
-    m_router->ApplyModelChange(ModelChange{});
-    m_unreadCountStale = true;
+    // New groups at the root level, which the panes have followed.
+    ScheduleSave();
   }
   m_desktop.ShowMessage(this, result.imported ? MsgIcon::Information : MsgIcon::Warning,
                         ToQString(result.Summary(QDir::toNativeSeparators(path).toStdString())));

@@ -275,8 +275,6 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   PathAsker m_askOpmlPath;
   QString m_lastFolder;
   PathAsker m_askDataFilePath;
-  class ExternalChanges;
-  std::unique_ptr<ExternalChanges> m_external;
 };
 
 }  // namespace qb

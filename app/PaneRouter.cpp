@@ -38,7 +38,10 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
   }
   connect(&list, &CFeedListView::readOnRequested, this, &CPaneRouter::ReadOn);
   connect(&list, &CFeedListView::unreadRequested, this, &CPaneRouter::GoToUnread);
-  connect(&commands, &CCommands::modelChanged, this, &CPaneRouter::ApplyModelChange);
+  frame.Model().AddObserver(this);
+  connect(&commands, &CCommands::nodeSelectionRequested, this, &CPaneRouter::SelectNode);
+  // An applied source's last update may have failed: its warning mark.
+  connect(&commands, &CCommands::sourceUpdated, &tree, &CSourceListView::RefreshDecoration);
   connect(&commands, &CCommands::updateFinished, this, &CPaneRouter::ShowSelectionStatus);
   connect(&commands, &CCommands::progressReported, this, &CPaneRouter::ShowStatus);
   connect(&commands, &CCommands::importProgress, this, [this](int done, int total) {
@@ -149,63 +152,70 @@ void CPaneRouter::SelectNodeAndArticle(ObjectId node, ObjectId article) {
   if (row >= 0) m_list.ReadRow(row);
 }
 
-void CPaneRouter::ApplyModelChange(const ModelChange& change) {
-  if (change.save) m_frame.ScheduleSave();
-  switch (change.scope) {
-    case ModelChange::Scope::Shown:
-      return;
-    case ModelChange::Scope::ArticleRead:
-      // The mark-read timer fires every ten seconds while the user reads:
-      // one row and one chain of counts, not every pane.
-      m_list.RefreshArticle(change.article);
-      if (const CFeedSource* source = m_frame.Model().FindSourceOfFeed(change.article))
-        m_tree.RefreshSourceCounts(source->m_id);
-      return;
-    case ModelChange::Scope::SourceUpdated: {
-      // An update pass applies sources one after another while the user
-      // reads: the tree takes the new counts, the list the new rows only
-      // when it shows that source, and the page keeps its article.
-      m_applying = true;
-      m_selectionMoved = false;
-      // Only the source changed: its item and the groups above it, not the
-      // whole tree, or a pass over many sources costs the square of them.
-      // A source the tree does not show yet brings the whole tree in line.
-      if (!m_tree.RefreshSourceCounts(change.source)) m_tree.RefreshAll();
-      const IdList& shown = m_list.ShownSources();
-      if (m_selectionMoved) {
-        m_list.ShowNode(m_tree.SelectedNode());
-      } else if (std::find(shown.begin(), shown.end(), change.source) != shown.end()) {
-        m_list.InsertArticles(change.articlesAdded);
-      }
-      m_applying = false;
-      if (m_selectionMoved) {
-        ShowSelectionStatus();
-        ClearPage();
-      }
-      return;
-    }
-    case ModelChange::Scope::Everything:
-      break;
+CPaneRouter::~CPaneRouter() {
+  if (m_observing) m_frame.Model().RemoveObserver(this);
+}
+
+void CPaneRouter::OnModelGone(const CFeedsManager&) { m_observing = false; }
+
+void CPaneRouter::OnModelChanged(const CFeedsManager&, const CModelChange& change) {
+  if (change.external) {
+    // Another process's rows come in as the library notices them, perhaps
+    // several times in a turn: the panes follow them once, a turn later.
+    m_external.entries.insert(m_external.entries.end(), change.entries.begin(), change.entries.end());
+    if (m_externalPosted) return;
+    m_externalPosted = true;
+    QMetaObject::invokeMethod(this, &CPaneRouter::ApplyExternal, Qt::QueuedConnection);
+    return;
   }
+  // What came before is applied first, so the entries keep their order.
+  if (m_externalPosted) ApplyExternal();
+  ApplyChange(change);
+}
+
+void CPaneRouter::ApplyExternal() {
+  if (!m_externalPosted) return;
+  m_externalPosted = false;
+  CModelChange change = std::move(m_external);
+  m_external = CModelChange{};
+  change.external = true;
+  ApplyChange(change);
+}
+
+void CPaneRouter::ApplyChange(const CModelChange& change) {
+  if (change.entries.empty()) return;
+  const std::optional<ObjectId> shownBefore = m_list.ShownNode();
   m_applying = true;
   m_selectionMoved = false;
   m_listCleared = false;
-  m_tree.RefreshAll();
-  if (change.selectNode) {
-    if (QTreeWidgetItem* item = m_tree.FindItem(*change.selectNode)) {
-      m_tree.SelectItem(item);
-      m_tree.scrollToItem(item);
-    }
+  m_tree.ApplyChange(change);
+  const std::optional<ObjectId> selected = m_tree.SelectedNode();
+  const bool nodeChanged = m_selectionMoved && selected != shownBefore;
+  if (nodeChanged) {
+    // The shown node went (or the tree could only rebuild itself): the
+    // list shows what the tree selects now.
+    m_list.ShowNode(selected);
+  } else {
+    m_list.ApplyChange(change);
   }
-  m_list.ShowNode(m_tree.SelectedNode());
   m_applying = false;
-  if (m_selectionMoved) ShowSelectionStatus();
-  if (m_selectionMoved || m_listCleared) ClearPage();
-  if (m_page != nullptr) m_page->Refresh();
-  if (change.selectArticle != 0) {
-    const int row = m_list.FindRow(change.selectArticle);
-    if (row >= 0) m_list.SelectRow(row);
-  }
+  if (nodeChanged) ShowSelectionStatus();
+  if (nodeChanged || m_listCleared) ClearPage();
+  // The page's article, or the one its way back leads to, may have gone
+  // (also with its source or group).
+  if (m_page != nullptr && std::any_of(change.entries.begin(), change.entries.end(), [](const ChangeEntry& e) {
+        return e.kind == ChangeKind::ArticleRemoved || e.kind == ChangeKind::SourceRemoved ||
+               e.kind == ChangeKind::GroupRemoved;
+      }))
+    m_page->Refresh();
+  emit changeApplied(change.external);
+}
+
+void CPaneRouter::SelectNode(ObjectId node) {
+  QTreeWidgetItem* item = m_tree.FindItem(node);
+  if (item == nullptr) return;
+  m_tree.SelectItem(item);
+  m_tree.scrollToItem(item);
 }
 
 }  // namespace qb

@@ -322,14 +322,17 @@ void BM_GapWhile30SourcesApplyToASelectedGroup(benchmark::State& state) {
       }
       // What the engine does to the model for one source, then its report.
       CFeedSource* source = frame.model.GetFeedSource(sources[next++]);
-      for (int a = 0; a < kNewPerSource; ++a) {
-        CFeed* article = frame.model.NewFeed();
-        const int n = pass * 1000 + a;
-        article->m_title = std::u16string(kWords[n % kWordCount]) + u" news " + BenchFrame::Num(n);
-        article->m_channel = source->m_title;
-        article->m_date.SetDateTime(2024, 1 + pass % 12, 1 + a % 28, a % 24, 0, 0);
-        source->m_articles.push_back(article->m_id);
-      }
+      frame.model.InterpretSource(*source, [&](CFeedSource& s) {
+        for (int a = 0; a < kNewPerSource; ++a) {
+          CFeed* article = frame.model.NewFeed();
+          const int n = pass * 1000 + a;
+          article->m_title = std::u16string(kWords[n % kWordCount]) + u" news " + BenchFrame::Num(n);
+          article->m_channel = s.m_title;
+          article->m_date.SetDateTime(2024, 1 + pass % 12, 1 + a % 28, a % 24, 0, 0);
+          s.m_articles.push_back(article->m_id);
+        }
+        return true;
+      });
       SourceReport applied;
       applied.source = source->m_id;
       applied.title = source->m_title;

@@ -370,8 +370,8 @@ class Importer {
     // a title that is the URL) comes from a source still waiting for its
     // first update: it stays auto-named.
     if (!o.Name().isEmpty() && o.Name() != o.url && o.Name() != ExportedName(url).trimmed()) {
-      s->m_title = StoredName(o.Name());
-      s->m_autoName = false;
+      // Through the model's operation, so that the title is reported.
+      m_model.Rename(s->m_id, StoredName(o.Name()));
     }
     ++m_result.feedsAdded;
     m_result.newSources.push_back(s->m_id);

@@ -150,8 +150,6 @@ void CFeedListView::ShowNode(std::optional<ObjectId> node) {
   RefreshAll();
 }
 
-void CFeedListView::RefreshArticle(ObjectId article) { m_model->TouchRow(m_model->FindRow(article)); }
-
 void CFeedListView::InsertArticles(const IdList& articles) {
   const bool shows = m_filter.AllArticles() || (m_node.has_value() && *m_node != 0);
   if (!shows || articles.empty()) return;
@@ -212,17 +210,7 @@ void CFeedListView::RefreshAll() {
   m_model->TouchAll();
 
   if (realNode) {
-    int column = 0;
-    bool ascending = false;
-    if (all) {
-      // Matches from every feed: newest first, unless the user sorted them.
-      column = m_allSort.first;
-      ascending = m_allSort.second;
-    } else if (const CFeedSource* first =
-                   m_shownSources.empty() ? nullptr : model.GetFeedSource(m_shownSources.front())) {
-      column = std::clamp(first->m_sortColumn, 0, 2);
-      ascending = first->m_sortDirection != kSortDescending;
-    }
+    const auto [column, ascending] = StoredSort();
     // Article texts never change once stored, so rows that were in order
     // stay in order unless rows were added or the sort changed.
     if (rowsAdded || column != m_sortedColumn || ascending != m_sortedAscending) {

@@ -9,6 +9,7 @@
 #include <QTreeView>
 #include <array>
 #include <optional>
+#include <unordered_set>
 #include <utility>
 
 #include "model/RSSObject.h"
@@ -23,6 +24,7 @@ namespace qb {
 
 class CArticleTableModel;
 class CFeedsManager;
+class CModelChange;
 class IDesktop;
 
 class CFeedListView : public QTreeView {
@@ -56,12 +58,18 @@ class CFeedListView : public QTreeView {
   void ShowNode(std::optional<ObjectId> node);
   const std::optional<ObjectId>& ShownNode() const { return m_node; }
 
-  // Only this article's read flag changed: its row is drawn again.
-  void RefreshArticle(ObjectId article);
-  // Articles were added to a source the list shows (an update applied it):
-  // rows for those the filter lets through, each sorted into its place; the
-  // other rows, their selection and the article being read stay. The cost
-  // grows with the articles added, not with the rows shown.
+  // Follows one change record of the model (FeedListViewChanges.cpp):
+  // articles added to or moved into a shown source get rows sorted into
+  // their place (when the filter lets them through); removed articles and
+  // those moved away lose theirs; a changed read flag draws its row again
+  // (and, while only unread articles are shown, adds or drops it, except
+  // for selected rows). Sources moved into or out of the shown group bring
+  // or take their articles. A new sort stored on the shown source sorts
+  // again. The other rows, the selection and the scroll position stay; the
+  // cost grows with the entries, not with the rows shown.
+  void ApplyChange(const CModelChange& change);
+  // Rows for the articles the filter lets through, each sorted into its
+  // place; articles that have a row are skipped.
   void InsertArticles(const IdList& articles);
 
   // Asks for the articles to be deleted, then selects the next article: the
@@ -151,6 +159,10 @@ class CFeedListView : public QTreeView {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // Removes the rows of these articles.
+  void RemoveArticleRows(const std::unordered_set<ObjectId>& articles);
+  // The sort stored on the first shown source, as RefreshAll applies it.
+  std::pair<int, bool> StoredSort() const;
   // Drops the articles the filter does not let through.
   void FilterArticles(IdList& articles) const;
   void Sort(int column, bool ascending);

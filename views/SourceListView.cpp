@@ -145,7 +145,9 @@ QTreeWidgetItem* CSourceListView::NewItem(QTreeWidgetItem* parent, ObjectId id, 
 std::pair<int, int> CSourceListView::CountsOf(ObjectId id) const {
   std::pair<int, int> counts;
   if (m_counts == nullptr) {
-    Model().CountFeeds(id, counts.first, counts.second);
+    // The counts the model's operations keep for every node.
+    const FeedCounts kept = Model().Counts(id);
+    counts = {kept.unread, kept.read};
   } else if (auto it = m_counts->find(id); it != m_counts->end()) {
     counts = it->second;
   }
@@ -174,50 +176,6 @@ void CSourceListView::UpdateAppearance(QTreeWidgetItem* item) {
     item->setFont(0, font);
   }
   if (kind == NodeKind::Source) UpdateDecoration(item);
-}
-
-bool CSourceListView::RefreshSourceCounts(ObjectId sourceId) {
-  if (Model().GetFeedSource(sourceId) == nullptr) return false;
-  QTreeWidgetItem* item = FindItem(sourceId);
-  if (item == nullptr || item == m_root) return false;
-  std::vector<QTreeWidgetItem*> chain;
-  for (QTreeWidgetItem* p = item; p != nullptr && p != m_root; p = p->parent()) chain.push_back(p);
-  const bool known = std::all_of(chain.begin(), chain.end(), [](const QTreeWidgetItem* p) {
-    return p->data(0, CSourceTreeItem::kUnreadRole).isValid();
-  });
-  Counts counts;
-  if (known) {
-    std::pair<int, int> now;
-    Model().CountFeeds(sourceId, now.first, now.second);
-    const int unreadDelta = now.first - item->data(0, CSourceTreeItem::kUnreadRole).toInt();
-    const int readDelta = now.second - item->data(0, CSourceTreeItem::kReadRole).toInt();
-    for (const QTreeWidgetItem* p : chain) {
-      counts.emplace(IdOf(p), std::make_pair(p->data(0, CSourceTreeItem::kUnreadRole).toInt() + unreadDelta,
-                                             p->data(0, CSourceTreeItem::kReadRole).toInt() + readDelta));
-    }
-  } else {
-    counts = ModelCounts();
-  }
-  // The label as it stood, against the label the new title would have had
-  // with the old counts: they differ only when the title changed, and a new
-  // title may move the source among its siblings.
-  const QString before = item->text(0);
-  const QString sameCountsNewName = NodeLabel(NameOf(sourceId), item->data(0, CSourceTreeItem::kUnreadRole).toInt(),
-                                              item->data(0, CSourceTreeItem::kReadRole).toInt());
-  m_counts = &counts;
-  for (QTreeWidgetItem* p : chain) UpdateAppearance(p);
-  m_counts = nullptr;
-  if (before != sameCountsNewName) SortChildren(item->parent());
-  // Measuring the labels costs as much as the rest together: once per turn
-  // of the event loop, however many sources an update pass applied in it.
-  if (!m_fitPending) {
-    m_fitPending = true;
-    QTimer::singleShot(0, this, [this] {
-      m_fitPending = false;
-      FitColumn();
-    });
-  }
-  return true;
 }
 
 void CSourceListView::ApplyExpansion(QTreeWidgetItem* item) {

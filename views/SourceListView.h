@@ -2,8 +2,10 @@
 // Items carry only identifiers; labels, counts and order are looked up in the
 // model. The tree changes nothing itself: the user's gestures (menu entries,
 // keys, label edits, drops) become requests, emitted as signals, which the
-// application carries out; it then brings the tree in line with the model
-// (RefreshAll, or RefreshSourceCounts for one source). Drag and drop lives in SourceListViewDrag.cpp (the
+// application carries out through the model's operations. The tree follows
+// the change records the model reports (ApplyChange, SourceListViewChanges.cpp):
+// it inserts, moves, removes and relabels only the items a record names.
+// Drag and drop lives in SourceListViewDrag.cpp (the
 // Drag* methods hold the rules, so they work without a real mouse drag),
 // renaming in place in SourceListViewEdit.cpp, the sources' icons and
 // tooltips (site icon, failed update) in SourceListViewIcons.cpp.
@@ -20,6 +22,7 @@
 namespace qb {
 
 class CFeedsManager;
+class CModelChange;
 class IDesktop;
 class ISiteIcons;
 
@@ -48,12 +51,17 @@ class CSourceListView : public QTreeWidget {
   // The selected item's identifier (0 for the root item); none without a selection.
   std::optional<ObjectId> SelectedNode() const;
 
-  // Only one source changed since the last refresh (its read flags, or an
-  // update brought articles, a title or a failure): relabels its item and
-  // moves the groups above it by the difference in its counts, so the cost
-  // does not grow with the tree. The item moves when its title changed.
-  // False when the tree has no item for the source (nothing was drawn).
-  bool RefreshSourceCounts(ObjectId sourceId);
+  // Follows one change record of the model: the groups and sources it adds,
+  // moves or removes get, change or lose their items (a new group with
+  // everything already below it), renamed nodes are relabelled and sorted
+  // among their siblings, nodes whose counts changed are relabelled (counts
+  // and weight), and a group's expanded flag is applied. The cost grows
+  // with the entries, not with the tree. An entry whose place the tree does
+  // not show (a parent without an item) brings the whole tree in line
+  // instead. The selection stays on its node while that node has an item.
+  void ApplyChange(const CModelChange& change);
+  // The source's icon and tooltip again: its last update's state changed.
+  void RefreshDecoration(ObjectId sourceId);
 
   // Where the sources' site icons come from; null (or an icons object that
   // has gone) shows the standard icon only. Sources show their site's icon
@@ -155,6 +163,20 @@ class CSourceListView : public QTreeWidget {
   QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, ObjectId id, NodeKind kind);
   void RefreshLevel(QTreeWidgetItem* item, const IdList& groups, const IdList& sources, int depth);
   void RemoveStaleItems();
+  // The item the tree made for the node, from the map only (no walk).
+  QTreeWidgetItem* ItemOf(ObjectId id) const;
+  // Puts the node's item where the model lists it (ApplyChange): moved,
+  // made with its subtree, or removed when the model lists it nowhere. The
+  // parents whose children need sorting are added to `unsorted`. False when
+  // the place has no item.
+  bool PlaceItem(ObjectId id, std::vector<ObjectId>& unsorted);
+  // An item for the node under `parent`: its own item moved there, or a new
+  // one with the items of everything below it.
+  QTreeWidgetItem* MoveOrMakeItem(QTreeWidgetItem* parent, ObjectId id, NodeKind kind, int depth,
+                                  std::vector<ObjectId>& unsorted);
+  void ApplyExpansionBelow(QTreeWidgetItem* item);
+  // The column is measured once per turn of the event loop.
+  void FitColumnLater();
   void RemoveItem(QTreeWidgetItem* item);
   // Unread and read articles of a node, from m_counts during a refresh.
   std::pair<int, int> CountsOf(ObjectId id) const;

@@ -224,9 +224,12 @@ TEST(OpmlMenuTest, ImportPlacesOutlinesByTheSelectionAndKeepsTheirTitles) {
     EXPECT_EQ(nameless->m_url, u"http://nameless.example/" + FromQString(QString::fromLatin1(tag)));
     EXPECT_EQ(nameless->m_title, nameless->m_url);
     EXPECT_TRUE(nameless->m_autoName);
-    // The tree shows the new nodes.
+    // The tree shows the new nodes, each source by its title.
     EXPECT_NE(tree->FindItem(tech->m_id), nullptr);
     EXPECT_NE(tree->FindItem(nameless->m_id), nullptr);
+    ASSERT_NE(tree->FindItem(ars->m_id), nullptr);
+    EXPECT_TRUE(tree->FindItem(ars->m_id)->text(0).startsWith(QStringLiteral("Ars & Co ") + QString::fromLatin1(tag)))
+        << tree->FindItem(ars->m_id)->text(0).toStdString();
   }
   // Nothing new landed in the group that was never a target.
   EXPECT_TRUE(model.GetGroup(second)->m_sources.empty());

@@ -30,18 +30,17 @@ struct Daily {
     CFeedsManager& m = h.Model();
     group = m.AddGroup(0, u"News")->m_id;
     CFeedSource* s = m.AddSource(group, u"http://127.0.0.1:9/daily");
-    s->m_title = u"Daily";
-    s->m_autoName = false;
     source = s->m_id;
+    m.Rename(source, u"Daily");
     for (const char16_t* title : {u"Apples", u"Bananas", u"Cherries"}) {
       CFeed* a = m.NewFeed();
       a->m_title = title;
       a->m_channel = u"Daily";
       a->m_description = u"<p>About <i>" + std::u16string(title) + u"</i></p>";
-      s->m_articles.push_back(a->m_id);
+      // Through the model's operation, so that the panes follow.
+      m.PlaceArticle(a->m_id, source);
       articles.push_back(a->m_id);
     }
-    h.Frame().SourceTree()->RefreshAll();
   }
   ObjectId group = 0;
   ObjectId source = 0;

@@ -280,13 +280,19 @@ TEST_F(ReadingTest, UnreadOnlyKeepsTheArticleBeingRead) {
   Read(a1);
   f.FireMarkRead();
   ASSERT_TRUE(f.model.GetFeed(a1)->m_read);
-  // A full refresh (an update, a delete) keeps the selected row...
-  f.router->ApplyModelChange({});
+  // Neither the change record nor a full refresh drops the selected row...
+  EXPECT_EQ(Shown(), (IdList{a1, a3}));
+  f.list->RefreshAll();
   EXPECT_EQ(Shown(), (IdList{a1, a3}));
   // ...until the user moves on.
   QTest::keyClick(f.list, Qt::Key_N);
   EXPECT_EQ(f.list->SelectedArticles(), IdList{a3});
-  f.router->ApplyModelChange({});
+  f.list->RefreshAll();
+  EXPECT_EQ(Shown(), IdList{a3});
+  // Marked unread again, an article comes back; read, one not selected goes.
+  f.commands->MarkRead({a1}, false);
+  EXPECT_EQ(Shown(), (IdList{a1, a3}));
+  f.commands->MarkRead({a1}, true);
   EXPECT_EQ(Shown(), IdList{a3});
   Select(s3->m_id);
   EXPECT_TRUE(Shown().empty());
@@ -294,10 +300,17 @@ TEST_F(ReadingTest, UnreadOnlyKeepsTheArticleBeingRead) {
 
 TEST_F(ReadingTest, MarkAllAsReadOnAGroupOrSourceIsOneChange) {
   f.CreateViews();
-  QSignalSpy changes(f.commands, &CCommands::modelChanged);
+  // The model's change records: one per command.
+  struct Records : IModelObserver {
+    explicit Records(CFeedsManager& m) : model(m) { model.AddObserver(this); }
+    ~Records() { model.RemoveObserver(this); }
+    void OnModelChanged(const CFeedsManager&, const CModelChange&) override { ++count; }
+    CFeedsManager& model;
+    int count = 0;
+  } changes(f.model);
   f.chooseInMenu = QStringLiteral("&Mark all as read");
   RightClick(A->m_id);
-  EXPECT_EQ(changes.count(), 1);
+  EXPECT_EQ(changes.count, 1);
   EXPECT_EQ(f.saves, 1);
   for (ObjectId id : {a1, a2, a3, b1, c1}) EXPECT_TRUE(f.model.GetFeed(id)->m_read);
   EXPECT_FALSE(f.model.GetFeed(d1)->m_read);
@@ -308,19 +321,19 @@ TEST_F(ReadingTest, MarkAllAsReadOnAGroupOrSourceIsOneChange) {
 
   // Nothing left unread: nothing is sent or saved.
   RightClick(s1->m_id);
-  EXPECT_EQ(changes.count(), 1);
+  EXPECT_EQ(changes.count, 1);
   EXPECT_EQ(f.saves, 1);
 
   // A source, and the list that shows it follows.
   RightClick(s4->m_id);
-  EXPECT_EQ(changes.count(), 2);
+  EXPECT_EQ(changes.count, 2);
   EXPECT_EQ(f.tree->FindItem(s4->m_id)->text(0), QStringLiteral("S4 (0 / 2)"));
   EXPECT_FALSE(f.list->model()->index(0, 0).data(Qt::FontRole).value<QFont>().bold());
 
   // Not for the root item, nor for an identifier that names nothing.
   f.commands->MarkAllRead(0);
   f.commands->MarkAllRead(12345);
-  EXPECT_EQ(changes.count(), 2);
+  EXPECT_EQ(changes.count, 2);
 }
 
 TEST_F(ReadingTest, UpdateThisFeedOrGroupAsksForItsSourcesForced) {
@@ -341,8 +354,7 @@ TEST_F(ReadingTest, UpdateThisFeedOrGroupAsksForItsSourcesForced) {
 
   // An empty group asks for nothing.
   f.updateSourceCalls.clear();
-  CGroup* empty = f.Group(0, u"Empty");
-  f.router->ApplyModelChange({});
+  CGroup* empty = f.model.AddGroup(0, u"Empty");
   f.chooseInMenu = QStringLiteral("&Update this group");
   RightClick(empty->m_id);
   EXPECT_TRUE(f.updateSourceCalls.empty());

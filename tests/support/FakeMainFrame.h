@@ -34,6 +34,9 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
 
   // withPage: also the article pane (starts the web engine).
   void CreateViews(bool withPage = false) {
+    // The model was built by writing its lists: its links and counts are
+    // made as a load makes them.
+    model.RebuildIndexes();
     window.resize(800, 600);
     panes = std::make_unique<CPanes>(*this, *this, &window, withPage);
     tree = &panes->Tree();

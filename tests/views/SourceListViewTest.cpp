@@ -7,8 +7,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "tests/support/FakeMainFrame.h"
 #include "views/ArticleTableModel.h"
 
@@ -80,55 +78,6 @@ TEST_F(SourceListViewTest, LabelsShowDecodedNamesCountsAndBoldWhileUnread) {
   EXPECT_EQ(Item(s->m_id)->text(0), QString::fromUtf8("Tom & Jerry \xC3\xA9 (0 / 10)"));
   EXPECT_FALSE(Item(s->m_id)->font(0).bold());
   EXPECT_FALSE(Item(top->m_id)->font(0).bold());
-}
-
-TEST_F(SourceListViewTest, OneSourceRefreshedLeavesEveryLabelAsAFullRefreshWould) {
-  // Sources changed one at a time (articles read, added, deleted, a new
-  // title) and relabelled through their own chain only; after each step
-  // every label, weight and order must be what a full refresh draws.
-  CGroup* top = f.Group(0, u"Top");
-  CGroup* mid = f.Group(top->m_id, u"Mid");
-  CGroup* low = f.Group(mid->m_id, u"Low");
-  CGroup* other = f.Group(0, u"Other");
-  std::vector<CFeedSource*> sources = {f.Source(low->m_id, u"Alpha"), f.Source(low->m_id, u"Beta"),
-                                       f.Source(mid->m_id, u"Gamma"), f.Source(other->m_id, u"Delta")};
-  for (CFeedSource* s : sources) f.Article(s, u"first");
-  f.CreateViews();
-
-  const auto snapshot = [&] {
-    std::vector<std::pair<QString, bool>> all;
-    for (QTreeWidgetItemIterator it(f.tree); *it != nullptr; ++it)
-      all.emplace_back((*it)->text(0), (*it)->font(0).bold());
-    return all;
-  };
-  std::mt19937 rng(11);
-  for (int step = 0; step < 200; ++step) {
-    SCOPED_TRACE(step);
-    CFeedSource* s = sources[rng() % sources.size()];
-    switch (rng() % 4) {
-      case 0:
-        f.Article(s, u"new", rng() % 2 == 0);
-        break;
-      case 1:
-        for (ObjectId id : s->m_articles) f.model.GetFeed(id)->m_read = true;
-        break;
-      case 2:
-        if (!s->m_articles.empty()) {
-          f.model.DeleteObject(s->m_articles.back());
-          s->m_articles.pop_back();
-        }
-        break;
-      case 3:
-        s->m_title = std::u16string(1, static_cast<char16_t>(u'A' + rng() % 26)) + u"itle";
-        break;
-    }
-    f.tree->RefreshSourceCounts(s->m_id);
-    // Several quick steps in a row, so differences add up before the check.
-    if (rng() % 3 != 0) continue;
-    const auto quick = snapshot();
-    f.tree->RefreshAll();
-    ASSERT_EQ(quick, snapshot());
-  }
 }
 
 TEST_F(SourceListViewTest, ChildrenAreGroupsThenSourcesFoldingOnlyAsciiLetters) {
