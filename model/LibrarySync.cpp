@@ -173,6 +173,7 @@ void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& chan
         h.cleared = true;
         h.added.clear();
         h.dropped.clear();
+        if (m_updateStates != nullptr) m_updateStates->ForgetValidators(k.source);
         break;
       case HistoryKeyChange::Step::Added:
         std::erase(h.added, k.key);
@@ -237,6 +238,18 @@ void CLibrarySync::Sweep() {
   };
   sweep(groups, m_pending.groups, kGroupAllFields, &CLibrarySync::GroupHash);
   sweep(sources, m_pending.sources, kSourceAllFields, &CLibrarySync::SourceHash);
+}
+
+void CLibrarySync::TakeUpdateStates() {
+  if (m_updateStates == nullptr) return;
+  std::vector<LibraryUpdateState> put;
+  IdList dropped;
+  m_updateStates->TakeChangedStates(put, dropped);
+  for (ObjectId id : dropped) m_pending.updateStates[id].reset();
+  for (LibraryUpdateState& st : put) {
+    const ObjectId id = st.source;
+    m_pending.updateStates[id] = std::move(st);
+  }
 }
 
 // --- the batch
@@ -372,6 +385,14 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
     b.histories.push_back(std::move(row));
   }
   if (pending.settings) b.retentionDays = m_model.RetentionDays();
+  for (const auto& [id, st] : pending.updateStates) {
+    if (m_foreign.count(id) != 0) continue;
+    if (st && m_model.GetFeedSource(id) != nullptr) {
+      b.updateStates.push_back(*st);
+    } else {
+      b.droppedUpdateStates.push_back(id);
+    }
+  }
   return b;
 }
 
@@ -434,6 +455,7 @@ void CLibrarySync::Merge(Pending& older, Pending&& newer) {
   older.reordered.insert(newer.reordered.begin(), newer.reordered.end());
   older.rootReordered = older.rootReordered || newer.rootReordered;
   older.settings = older.settings || newer.settings;
+  for (auto& [id, st] : newer.updateStates) older.updateStates[id] = std::move(st);
 }
 
 void CLibrarySync::Collect(LibraryFlushReport& report) {
@@ -477,6 +499,9 @@ LibraryFlushReport CLibrarySync::Flush() {
     std::lock_guard<std::mutex> lock(m_mutex);
     busy = m_job.has_value() || m_writing;
   }
+  // Taken before what others stored is read: this process's own state of
+  // a source wins until it is written.
+  TakeUpdateStates();
   if (!busy) {
     Refresh();
     Sweep();
@@ -500,6 +525,7 @@ LibraryFlushReport CLibrarySync::FlushAndWait(std::chrono::milliseconds patience
   for (;;) {
     waitIdle();
     Collect(report);
+    TakeUpdateStates();
     Refresh();
     Sweep();
     if (m_pending.empty()) break;
@@ -564,6 +590,7 @@ CLibrarySync::RowState CLibrarySync::LocalRow(std::unordered_map<ObjectId, RowSt
 
 bool CLibrarySync::Refresh() {
   if (m_modelGone) return false;
+  TakeUpdateStates();
   if (!m_library.IsOpen() || !m_library.OthersCommitted()) return m_library.IsOpen();
   LibraryChanges changes = m_library.ChangesSince(m_lastSeen);
   if (!changes.ok) return false;
@@ -586,6 +613,7 @@ bool CLibrarySync::Refresh() {
       list->erase(std::unique(list->begin(), list->end()), list->end());
     }
     changes.histories = changes.sources;
+    changes.updateStates = changes.sources;
     changes.settings = true;
   }
   if (changes.empty()) {
@@ -600,6 +628,22 @@ bool CLibrarySync::Refresh() {
 }
 
 void CLibrarySync::ApplyExternal(const CLibraryBatch& rows) {
+  if (m_updateStates != nullptr && (!rows.updateStates.empty() || !rows.droppedUpdateStates.empty())) {
+    // Before the model's change goes out, so that the panes it refreshes
+    // show the states that came with it.
+    auto local = [&](ObjectId id) {
+      return m_pending.updateStates.count(id) != 0 || (m_inFlight && m_inFlight->updateStates.count(id) != 0);
+    };
+    std::vector<LibraryUpdateState> put;
+    IdList dropped;
+    for (const LibraryUpdateState& st : rows.updateStates) {
+      if (!local(st.source)) put.push_back(st);
+    }
+    for (ObjectId id : rows.droppedUpdateStates) {
+      if (!local(id)) dropped.push_back(id);
+    }
+    m_updateStates->ApplyStoredStates(put, dropped);
+  }
   m_model.ApplyExternal([&] {
     auto bump = [&](const CLibraryBatch::Place& p) { m_nextPosition = std::max(m_nextPosition, p.position + 1); };
     // Records first, so that every list below finds its members.
