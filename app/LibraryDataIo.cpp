@@ -54,6 +54,10 @@ DataFileLoadReport CLibraryDataIo::Load(CFeedsManager& model, const std::string&
   }
   const LibraryOpenOutcome out = m_library->Open(m_path, options);
   report.statusNote = ToQString(out.importNotice);
+  if (out.imported && !out.import.validatorsDropped.empty()) {
+    report.statusNote += QStringLiteral(" The feeds' update state came without validators, as %1.")
+                             .arg(QString::fromStdString(out.import.validatorsDropped));
+  }
   report.preservedCopy = QString::fromStdString(out.keptAside);
   // A damaged library (moved aside) gets the stop sign; a newer one or a
   // folder that cannot be written the exclamation mark.

@@ -329,6 +329,43 @@ TEST(LibraryStartTest, TheWindowAndACommandShareTheUpdateStateAndARestartKeepsIt
   EXPECT_EQ(h.updater.StateOf(byWindow).failures, 1u);
 }
 
+// The first start takes over what was kept beside the data file it
+// imports: the warning's reason always, the validators only when the file
+// is the very one they were saved with and needed no repair (the sample
+// names a source that does not exist), and the status line says why not.
+TEST(LibraryStartTest, TheFirstStartTakesOverTheUpdateStateOfTheDataFile) {
+  for (const bool wellFormed : {false, true}) {
+    SCOPED_TRACE(wellFormed);
+    LibraryStart s;
+    if (wellFormed) {
+      for (const auto& [id, record] : s.sample.m_storage.IdIndex()) {
+        if (auto* g = s.sample.GetGroup(id)) std::erase(g->m_sources, 0x00DEAD00u);
+      }
+      ASSERT_TRUE(SaveDataFile(s.sample, s.dataFile).ok);
+    }
+    IdList sources;
+    s.sample.CollectSources(0, sources);
+    ASSERT_FALSE(sources.empty());
+    const CFeedSource* source = s.sample.GetFeedSource(sources.front());
+    CValidatorStore state;
+    SourceUpdateState& st = state.Get(source->m_id, source->m_url);
+    st.etag = "\"e1\"";
+    st.failures = 3;
+    st.failure = u"host not found";
+    state.SetDataFile(DataFileFingerprint::Of(s.dataFile));
+    ASSERT_TRUE(state.Save(CValidatorStore::CachePathFor(s.dataFile)));
+
+    AppHarness& h = s.h;
+    ASSERT_TRUE(h.Start());
+    EXPECT_EQ(h.updater.StateOf(source->m_id).failure, u"host not found");
+    EXPECT_EQ(h.updater.StateOf(source->m_id).failures, 3u);
+    EXPECT_EQ(h.updater.StateOf(source->m_id).etag, wellFormed ? "\"e1\"" : "");
+    EXPECT_EQ(h.Frame().StatusText().contains(QStringLiteral("without validators, as the import repaired")),
+              !wellFormed)
+        << h.Frame().StatusText().toStdString();
+  }
+}
+
 // Each turn of the event loop that changed the model is one transaction,
 // on the disk a turn later: the save timer and the heartbeat are pushed out
 // of reach, so only the turn's own write can bring it there.
