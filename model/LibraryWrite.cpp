@@ -28,6 +28,14 @@ void BindPlace(CSqliteStatement& s, int parent, int position, const CLibraryBatc
   s.Bind(position, p.position);
 }
 
+// Moves a row to its list and place: `s` is the table's "UPDATE ... SET
+// <list> = ?, position = ? WHERE id = ?".
+void WritePlace(CSqliteStatement& s, ObjectId id, const CLibraryBatch::Place& p) {
+  BindPlace(s, 1, 2, p);
+  s.Bind(3, int64_t{id});
+  s.Run();
+}
+
 bool Exists(CSqliteDb& db, const char* sql, ObjectId id) {
   CSqliteStatement& s = db.Statement(sql);
   s.Bind(1, int64_t{id});
@@ -49,10 +57,7 @@ void WriteGroup(CSqliteDb& db, const CLibraryBatch::Group& g, LibraryWriteResult
     return;
   }
   if (g.write & kRowPlace) {
-    CSqliteStatement& s = db.Statement("UPDATE groups SET parent = ?, position = ? WHERE id = ?");
-    BindPlace(s, 1, 2, g.place);
-    s.Bind(3, int64_t{g.id});
-    s.Run();
+    WritePlace(db.Statement("UPDATE groups SET parent = ?, position = ? WHERE id = ?"), g.id, g.place);
   }
   if ((g.write & kRowFields) && g.fields != 0) {
     CSqliteStatement& s = db.Statement(
@@ -90,10 +95,7 @@ void WriteSource(CSqliteDb& db, const CLibraryBatch::Source& r, LibraryWriteResu
     return;
   }
   if (r.write & kRowPlace) {
-    CSqliteStatement& s = db.Statement("UPDATE sources SET grp = ?, position = ? WHERE id = ?");
-    BindPlace(s, 1, 2, r.place);
-    s.Bind(3, int64_t{r.id});
-    s.Run();
+    WritePlace(db.Statement("UPDATE sources SET grp = ?, position = ? WHERE id = ?"), r.id, r.place);
   }
   if ((r.write & kRowFields) && r.fields != 0) {
     // Only the fields named, so that another process's change to the
@@ -169,10 +171,7 @@ void WriteArticle(CSqliteDb& db, const CLibraryBatch::Article& a, LibraryWriteRe
     return;
   }
   if (a.write & kRowPlace) {
-    CSqliteStatement& s = db.Statement("UPDATE articles SET source = ?, position = ? WHERE id = ?");
-    BindPlace(s, 1, 2, a.place);
-    s.Bind(3, int64_t{a.id});
-    s.Run();
+    WritePlace(db.Statement("UPDATE articles SET source = ?, position = ? WHERE id = ?"), a.id, a.place);
   }
   if (a.write & kRowRead) {
     CSqliteStatement& s = db.Statement("UPDATE articles SET read = ? WHERE id = ?");

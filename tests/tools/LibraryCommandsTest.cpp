@@ -1,10 +1,7 @@
 // quillbend-cli without --data: the commands work on the user's library,
 // the one the window uses, import the classic data file on the first start,
 // and work safely while another process (the window) writes to it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +18,7 @@
 #include "model/Library.h"
 #include "model/LibrarySync.h"
 #include "model/Text.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/SampleModel.h"
@@ -75,23 +73,7 @@ class LibraryCommandsTest : public ::testing::Test {
     return {status, out.str(), err.str()};
   }
   // Runs quillbend-cli as a process of its own.
-  int CliProcess(const std::vector<std::string>& args) {
-    std::vector<char*> argv{const_cast<char*>(QB_CLI_PATH)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      ::execv(QB_CLI_PATH, argv.data());
-      ::_exit(127);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  int CliProcess(const std::vector<std::string>& args) { return test::RunProgram(QB_CLI_PATH, args); }
   std::string Folder() const { return m_home.path() + "/Velmorant/Quillbend"; }
   std::string LibraryFile() const { return Folder() + "/Library.sqlite"; }
   std::string DataFile() const { return Folder() + "/Feeds"; }
