@@ -253,8 +253,9 @@ void CCommands::ClearHistory(ObjectId sourceId) {
   if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel) !=
       QMessageBox::Yes)
     return;
-  // The history is not shown anywhere and is saved with the next change.
-  if (CFeedSource* source = Model().GetFeedSource(sourceId)) source->ClearHistory();
+  // Through the model, so that the library stores the cleared history (and
+  // the validators it voids) with this turn.
+  Model().ClearHistory(sourceId);
   // A "not modified" answer would otherwise keep the forgotten articles away.
   m_updater.ForgetSource(sourceId);
   m_frame.Desktop().ShowMessage(m_frame.Window(), MsgIcon::Information,

@@ -132,8 +132,9 @@ class IFeedUpdater {
   // Abandons a pass in flight (exit): transfers stop within a second, what
   // was applied stays.
   virtual void Cancel() = 0;
-  // Validators, back-off and Retry-After of the sources, kept beside the
-  // data file; null when this updater keeps none.
+  // Validators, back-off and Retry-After of the sources, kept with the
+  // data (in the library, or beside a classic data file); null when this
+  // updater keeps none.
   virtual CValidatorStore* FetchState() = 0;
 
  protected:

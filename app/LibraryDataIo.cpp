@@ -1,5 +1,7 @@
 #include "app/LibraryDataIo.h"
 
+#include <QFileInfo>
+
 #include "feeds/Validators.h"
 #include "model/FeedsManager.h"
 #include "views/ViewText.h"
@@ -11,16 +13,6 @@ namespace {
 // How often a failed write is tried again and other processes' commits are
 // looked for.
 constexpr int kHeartbeatMs = 1000;
-
-// The library as it was after its last commit: the stamp the fetch state
-// is saved with (as quillbend-cli stamps it), trusted only while no process
-// has committed since.
-DataFileFingerprint LibraryStamp(const std::string& path, CLibrary& library) {
-  DataFileFingerprint stamp = DataFileFingerprint::Of(path);
-  stamp.size = static_cast<uint64_t>(library.LastChange());
-  stamp.mtimeSec = stamp.mtimeNsec = stamp.ctimeSec = stamp.ctimeNsec = 0;
-  return stamp;
-}
 
 }  // namespace
 
@@ -34,6 +26,9 @@ CLibraryDataIo::~CLibraryDataIo() { Close(); }
 
 void CLibraryDataIo::Close() {
   m_retry.stop();
+  // The fetch state may already be gone (its updater goes first); its hook
+  // finds this token expired.
+  m_alive = std::make_shared<bool>(true);
   // The writer stops (after the write in flight) before the library goes.
   m_sync.reset();
   if (m_model != nullptr) {
@@ -53,8 +48,16 @@ DataFileLoadReport CLibraryDataIo::Load(CFeedsManager& model, const std::string&
   m_library = std::make_unique<CLibrary>();
   LibraryOpenOptions options;
   options.importFrom = path;
+  // The first start takes over the state kept beside the data file.
+  if (fetchState != nullptr && !QFileInfo::exists(QString::fromStdString(m_path))) {
+    options.importUpdateStates = CValidatorStore::CarryIntoLibrary(path);
+  }
   const LibraryOpenOutcome out = m_library->Open(m_path, options);
   report.statusNote = ToQString(out.importNotice);
+  if (out.imported && !out.import.validatorsDropped.empty()) {
+    report.statusNote += QStringLiteral(" The feeds' update state came without validators, as %1.")
+                             .arg(QString::fromStdString(out.import.validatorsDropped));
+  }
   report.preservedCopy = QString::fromStdString(out.keptAside);
   // A damaged library (moved aside) gets the stop sign; a newer one or a
   // folder that cannot be written the exclamation mark.
@@ -82,7 +85,9 @@ DataFileLoadReport CLibraryDataIo::Load(CFeedsManager& model, const std::string&
   }
   report.loadedWhole = out.import.load.complete() || !out.imported;
   if (fetchState != nullptr) {
-    fetchState->Load(CValidatorStore::CachePathFor(m_path), LibraryStamp(m_path, *m_library), true);
+    std::vector<LibraryUpdateState> stored;
+    m_library->ReadUpdateStates(stored);
+    fetchState->Replace(stored);
   }
   if (m_library->Writable()) {
     CLibrarySync::Options syncOptions;
@@ -90,6 +95,15 @@ DataFileLoadReport CLibraryDataIo::Load(CFeedsManager& model, const std::string&
     // run on the window's thread.
     syncOptions.written = [this] { m_tasks.Post([this] { PostFlush(); }); };
     m_sync = std::make_unique<CLibrarySync>(model, *m_library, &m_load, std::move(syncOptions));
+    if (fetchState != nullptr) {
+      // A pass's state goes with the rows of the turn that applied it; a
+      // state changed alone (a "not modified", a failure) asks for a turn
+      // of its own.
+      m_sync->SetUpdateStates(fetchState);
+      fetchState->SetChangeHook([this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (!alive.expired()) PostFlush();
+      });
+    }
     // What the load repaired goes to the library with the first turn.
     PostFlush();
   }
@@ -128,16 +142,11 @@ LibraryFlushReport CLibraryDataIo::FlushNow() {
   return m_sync->Flush();
 }
 
-bool CLibraryDataIo::Save(const CFeedsManager& model, const std::string&, const CValidatorStore* fetchState) {
+bool CLibraryDataIo::Save(const CFeedsManager&, const std::string&, const CValidatorStore*) {
   if (!m_sync) return false;
+  // The fetch state given to Load goes with the rows.
   const LibraryFlushReport report = m_sync->FlushAndWait();
-  const bool ok = !report.failure && !report.pending;
-  if (fetchState != nullptr) {
-    CValidatorStore state = fetchState->CopyFor(model);
-    state.SetDataFile(LibraryStamp(m_path, *m_library));
-    state.Save(CValidatorStore::CachePathFor(m_path));
-  }
-  return ok;
+  return !report.failure && !report.pending;
 }
 
 void CLibraryDataIo::SaveInBackground(const CFeedsManager&, const std::string&, const CValidatorStore*,

@@ -42,14 +42,17 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   CLibraryDataIo& operator=(const CLibraryDataIo&) = delete;
 
   // Opens the library (importing the data file at `path` when there is no
-  // library yet) and loads the model from it; from then on the model's
-  // changes are written to it. One model at a time: a second Load replaces
-  // the first.
+  // library yet, with the fetch state kept beside it) and loads the model
+  // from it; from then on the model's changes are written to it. The fetch
+  // state is the library's too: loaded from it, each change written with
+  // the rows of its turn, what other processes store read into it. It must
+  // outlive this object or the next Load. One model at a time: a second
+  // Load replaces the first.
   DataFileLoadReport Load(CFeedsManager& model, const std::string& path,
                           CValidatorStore* fetchState = nullptr) override;
-  // Writes every change now and waits (at exit); the fetch state is saved
-  // stamped with the library's last commit. `path` is not used: the rows
-  // go to the library.
+  // Writes every change now and waits (at exit), the fetch state's with
+  // them. `path` and `fetchState` are not used: the rows go to the library,
+  // the state given to Load with them.
   bool Save(const CFeedsManager& model, const std::string& path,
             const CValidatorStore* fetchState = nullptr) override;
   // Hands what changed to the writer; `done` hears, on this thread, whether
@@ -68,6 +71,11 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   bool HasPending() const { return m_sync && m_sync->HasPending(); }
   // Runs a flush now (tests; the event loop does it otherwise).
   LibraryFlushReport FlushNow();
+  // How often a failed write is tried again and other processes' commits
+  // are looked for (tests: a change must reach the disk without it).
+  void SetHeartbeatInterval(int milliseconds) { m_retry.setInterval(milliseconds); }
+  // The library in use (tests); null when none is open.
+  CLibrary* Library() { return m_library.get(); }
 
  private:
   void OnModelChanged(const CFeedsManager& model, const CModelChange& change) override;
@@ -82,6 +90,8 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   LibraryLoadResult m_load;
   std::unique_ptr<CLibrarySync> m_sync;
   bool m_flushPosted = false;
+  // Renewed by Close, so the hook set on a fetch state does nothing after.
+  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
   // A failed write waits for it; it also looks for other processes' commits.
   QTimer m_retry;
 };

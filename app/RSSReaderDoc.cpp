@@ -50,9 +50,11 @@ CRSSReaderDoc::~CRSSReaderDoc() {
   // A background save of this model that is still being written finishes
   // first; its result no longer reaches this document.
   m_alive.reset();
-  m_updater.Attach(nullptr);
   m_dataFile.WaitForSaves();
+  // The store lets go of the updater's fetch state before the updater's
+  // engine, which holds it, goes.
   m_dataFile.Detach(m_feedsManager);
+  m_updater.Attach(nullptr);
 }
 
 bool CRSSReaderDoc::OnNewDocument() {

@@ -31,7 +31,7 @@ class CRSSReaderDoc {
  public:
   // The data file is read and written through `dataFile`; a file that cannot
   // be read is reported through `desktop`; `updater` updates this
-  // document's model and keeps its fetch state beside the data file. All
+  // document's model and keeps its fetch state with the data. All
   // must outlive the document.
   CRSSReaderDoc(IDataFileIo& dataFile, IDesktop& desktop, IFeedUpdater& updater);
   ~CRSSReaderDoc();

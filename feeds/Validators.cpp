@@ -130,7 +130,15 @@ const SourceUpdateState* CValidatorStore::Find(ObjectId source, std::u16string_v
   return it != m_states.end() && it->second.url == url ? &it->second : nullptr;
 }
 
+void CValidatorStore::Changed(ObjectId source) {
+  const bool first = m_changed.empty();
+  m_changed.insert(source);
+  if (first && m_changeHook) m_changeHook();
+}
+
 SourceUpdateState& CValidatorStore::Get(ObjectId source, const std::u16string& url) {
+  // The caller is about to change it.
+  Changed(source);
   SourceUpdateState& s = m_states[source];
   if (s.url != url) {
     s = SourceUpdateState{};
@@ -139,17 +147,110 @@ SourceUpdateState& CValidatorStore::Get(ObjectId source, const std::u16string& u
   return s;
 }
 
-void CValidatorStore::Forget(ObjectId source) { m_states.erase(source); }
+void CValidatorStore::Forget(ObjectId source) {
+  if (m_states.erase(source) != 0) Changed(source);
+}
 
 void CValidatorStore::ForgetValidators(ObjectId source) {
   auto it = m_states.find(source);
   if (it == m_states.end()) return;
   it->second.etag.clear();
   it->second.lastModified.clear();
+  Changed(source);
 }
 
 void CValidatorStore::Retain(const std::unordered_set<ObjectId>& sources) {
-  std::erase_if(m_states, [&](const auto& entry) { return sources.count(entry.first) == 0; });
+  std::erase_if(m_states, [&](const auto& entry) {
+    if (sources.count(entry.first) != 0) return false;
+    Changed(entry.first);
+    return true;
+  });
+}
+
+namespace {
+
+LibraryUpdateState ToRow(ObjectId id, const SourceUpdateState& s) {
+  LibraryUpdateState row;
+  row.source = id;
+  row.url = s.url;
+  row.failure = s.failure;
+  row.etag = s.etag;
+  row.lastModified = s.lastModified;
+  row.failures = s.failures;
+  row.lastAttempt = s.lastAttempt;
+  row.lastSuccess = s.lastSuccess;
+  row.retryUntil = s.retryUntil;
+  return row;
+}
+
+SourceUpdateState FromRow(const LibraryUpdateState& row) {
+  SourceUpdateState s;
+  s.url = row.url;
+  s.failure = row.failure;
+  s.etag = row.etag;
+  s.lastModified = row.lastModified;
+  s.failures = row.failures;
+  s.lastAttempt = row.lastAttempt;
+  s.lastSuccess = row.lastSuccess;
+  s.retryUntil = row.retryUntil;
+  return s;
+}
+
+}  // namespace
+
+void CValidatorStore::Replace(const std::vector<LibraryUpdateState>& stored) {
+  m_states.clear();
+  m_changed.clear();
+  m_dataFile = DataFileFingerprint{};
+  for (const LibraryUpdateState& row : stored) m_states[row.source] = FromRow(row);
+}
+
+void CValidatorStore::TakeChangedStates(std::vector<LibraryUpdateState>& put, IdList& dropped) {
+  for (ObjectId id : m_changed) {
+    auto it = m_states.find(id);
+    if (it != m_states.end()) {
+      put.push_back(ToRow(id, it->second));
+    } else {
+      dropped.push_back(id);
+    }
+  }
+  m_changed.clear();
+}
+
+void CValidatorStore::ApplyStoredStates(const std::vector<LibraryUpdateState>& put, const IdList& dropped) {
+  for (ObjectId id : dropped) m_states.erase(id);
+  for (const LibraryUpdateState& row : put) m_states[row.source] = FromRow(row);
+}
+
+ImportUpdateStateHook CValidatorStore::CarryIntoLibrary(const std::string& dataFile) {
+  const DataFileFingerprint before = DataFileFingerprint::Of(dataFile);
+  CValidatorStore cache;
+  if (!before.present || !cache.ReadFile(CachePathFor(dataFile)) || cache.m_states.empty()) return {};
+  return [cache = std::move(cache), before, dataFile](const ImportReport& report) {
+    ImportedUpdateStates out;
+    std::string why;
+    if (!(cache.m_dataFile.present && cache.m_dataFile == before)) {
+      why = "the data file was written after they were saved";
+    } else if (!report.load.complete()) {
+      why = "the data file could not be read whole";
+    } else if (report.repaired()) {
+      why = "the import repaired the data file's lists";
+    } else if (!(DataFileFingerprint::Of(dataFile) == before)) {
+      why = "the data file changed while it was imported";
+    }
+    bool dropped = false;
+    for (const auto& [id, state] : cache.m_states) {
+      LibraryUpdateState row = ToRow(id, state);
+      if (!why.empty()) {
+        dropped = dropped || !row.etag.empty() || !row.lastModified.empty();
+        row.etag.clear();
+        row.lastModified.clear();
+      }
+      out.states.push_back(std::move(row));
+    }
+    if (dropped) out.validatorsDropped = why;
+    return out;
+  };
 }
 
 CValidatorStore CValidatorStore::CopyFor(const CFeedsManager& manager) const {
@@ -272,9 +373,8 @@ bool CValidatorStore::Deserialize(std::string_view text) {
   return true;
 }
 
-void CValidatorStore::Load(const std::string& cachePath, const DataFileFingerprint& dataFile,
-                           bool loadedWhole) {
-  CValidatorStore read;
+bool CValidatorStore::ReadFile(const std::string& cachePath) {
+  *this = CValidatorStore{};
   std::string bytes;
   const int fd = ::open(cachePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd >= 0) {
@@ -293,7 +393,13 @@ void CValidatorStore::Load(const std::string& cachePath, const DataFileFingerpri
     }
     ::close(fd);
   }
-  if (!bytes.empty() && !read.Deserialize(bytes)) read = CValidatorStore{};
+  return !bytes.empty() && Deserialize(bytes);
+}
+
+void CValidatorStore::Load(const std::string& cachePath, const DataFileFingerprint& dataFile,
+                           bool loadedWhole) {
+  CValidatorStore read;
+  read.ReadFile(cachePath);
   const bool trusted = loadedWhole && dataFile.present && read.m_dataFile == dataFile;
   if (!trusted) {
     for (auto& [id, s] : read.m_states) {
@@ -302,6 +408,7 @@ void CValidatorStore::Load(const std::string& cachePath, const DataFileFingerpri
     }
   }
   m_states = std::move(read.m_states);
+  m_changed.clear();
   m_dataFile = loadedWhole ? dataFile : DataFileFingerprint{};
 }
 

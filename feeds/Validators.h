@@ -6,11 +6,15 @@
 //
 // Validators can hide articles: a 304 answer skips the document, so they
 // are only worth anything when the model holds what that document brought.
-// They are therefore kept outside the data file, in a cache file stamped
-// with the data file it was saved with (device, inode, size, modification
-// and change times), and trusted only while the data file is exactly that
-// one. A data file replaced, restored from a backup, written by another copy
-// of the program or edited elsewhere voids every validator, so the next pass
+// With the library (model/Library.h) the state is stored in it, each
+// change in the same transaction as the rows of the turn that made it
+// (CLibrarySync, through IUpdateStateStore), so a state and the articles
+// its fetch applied are on the disk together or not at all. With a classic
+// data file it is kept outside the file, in a cache file stamped with the
+// data file it was saved with (device, inode, size, modification and change
+// times), and trusted only while the data file is exactly that one. A data
+// file replaced, restored from a backup, written by another copy of the
+// program or edited elsewhere voids every validator, so the next pass
 // fetches whole documents; how the last attempts went is kept. State is
 // keyed by source identifier and URL: a source whose address changed starts
 // afresh.
@@ -19,11 +23,15 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "feeds/SourceUpdateState.h"
+#include "model/Library.h"
+#include "model/LibrarySync.h"
 #include "model/RSSObject.h"
 
 namespace qb {
@@ -61,8 +69,20 @@ int64_t BackoffSeconds(uint32_t failures, int32_t refreshMinutes);
 // than `now`.
 int64_t ParseRetryAfter(std::string_view value, int64_t now);
 
-class CValidatorStore {
+class CValidatorStore final : public IUpdateStateStore {
  public:
+  CValidatorStore() = default;
+  // The states, the stamp and what changed; never the change hook, which
+  // belongs to the store it was set on.
+  CValidatorStore(const CValidatorStore& o) : m_states(o.m_states), m_dataFile(o.m_dataFile), m_changed(o.m_changed) {}
+  CValidatorStore& operator=(const CValidatorStore& o) {
+    m_states = o.m_states;
+    m_dataFile = o.m_dataFile;
+    m_changed = o.m_changed;
+    return *this;
+  }
+  ~CValidatorStore() = default;
+
   // The state of the source when it is for this URL; null otherwise.
   const SourceUpdateState* Find(ObjectId source, std::u16string_view url) const;
   // The state of the source for this URL, created empty (and any state for
@@ -73,7 +93,7 @@ class CValidatorStore {
   // Drops the source's validators, so that its next fetch asks for the
   // whole document: when its history is cleared (a 304 would otherwise keep
   // its articles away).
-  void ForgetValidators(ObjectId source);
+  void ForgetValidators(ObjectId source) override;
   // Drops the state of every source not in `sources`.
   void Retain(const std::unordered_set<ObjectId>& sources);
   // A copy with the sources the model still holds, to save with the data.
@@ -87,7 +107,30 @@ class CValidatorStore {
   Hold HoldOf(ObjectId source, std::u16string_view url, int32_t refreshMinutes, bool force,
               int64_t now, int64_t* until = nullptr) const;
 
-  // --- persistence.
+  // --- in the library.
+
+  // Replaces the state with what the library holds (CLibrary::
+  // ReadUpdateStates); nothing counts as changed.
+  void Replace(const std::vector<LibraryUpdateState>& stored);
+  // IUpdateStateStore: every source whose state Get, Forget,
+  // ForgetValidators or Retain may have changed since the last take.
+  void TakeChangedStates(std::vector<LibraryUpdateState>& put, IdList& dropped) override;
+  void ApplyStoredStates(const std::vector<LibraryUpdateState>& put, const IdList& dropped) override;
+  // Runs when a state changes and none had since the last take (the window
+  // schedules the turn's write from it); empty for nothing. Not copied.
+  void SetChangeHook(std::function<void()> hook) { m_changeHook = std::move(hook); }
+
+  // For the library's first start, which imports the data file at
+  // `dataFile`: the state kept in that file's cache (read now, with the
+  // file's identity taken now), to be stored with the import. Validators
+  // come along only when the cache was saved with this very file and the
+  // import read it whole, unchanged and with nothing to repair (a repair
+  // can take articles from a source); otherwise the failures, warnings and
+  // Retry-After come without them, and the import says why. Empty when
+  // there is no cache to take over.
+  static ImportUpdateStateHook CarryIntoLibrary(const std::string& dataFile);
+
+  // --- persistence beside a classic data file.
 
   // $XDG_CACHE_HOME/Velmorant/Quillbend/fetch-state-<hash of the data
   // file's absolute path> ($HOME/.cache when XDG_CACHE_HOME is unset or
@@ -116,7 +159,8 @@ class CValidatorStore {
   std::string Serialize() const;
   bool Deserialize(std::string_view text);
 
-  bool operator==(const CValidatorStore&) const = default;
+  // The states and the data file they belong to.
+  bool operator==(const CValidatorStore& o) const { return m_states == o.m_states && m_dataFile == o.m_dataFile; }
 
   // For a save of the data file at `dataPath` (called with the result of
   // SaveDataFile): once the file is written, stamps the state with it and
@@ -126,8 +170,15 @@ class CValidatorStore {
                                                                std::string dataPath);
 
  private:
+  // The cache file's state, validators and stamp as saved; false (and an
+  // empty store) for a missing or damaged file.
+  bool ReadFile(const std::string& cachePath);
+  void Changed(ObjectId source);
+
   std::map<ObjectId, SourceUpdateState> m_states;
   DataFileFingerprint m_dataFile;
+  std::set<ObjectId> m_changed;
+  std::function<void()> m_changeHook;
 };
 
 }  // namespace qb

@@ -227,6 +227,7 @@ void CLibrary::Initialise(CSqliteDb& db) {
 LibraryOpenOutcome CLibrary::Open(const std::string& path, const LibraryOpenOptions& options) {
   m_write.Close();
   m_read.Close();
+  m_commitHook = nullptr;
   m_path = path;
   m_writer = NewWriterId();
   m_dataVersion = -1;
@@ -250,7 +251,8 @@ LibraryOpenOutcome CLibrary::Open(const std::string& path, const LibraryOpenOpti
     }
     ::fchmod(fd, 0600);
     std::string error;
-    const bool ok = ImportDataFile(options.importFrom, temp, out.import, &error) && ::fsync(fd) == 0;
+    const bool ok = ImportDataFile(options.importFrom, temp, out.import, &error, nullptr,
+                                   options.importUpdateStates ? &options.importUpdateStates : nullptr) && ::fsync(fd) == 0;
     if (ok && RenameNoReplace(temp, path)) {
       SyncFolderOf(path);
       out.imported = true;
@@ -694,7 +696,7 @@ LibraryChanges CLibrary::ChangesSince(int64_t since) {
       out.ok = true;
       return out;
     }
-    std::unordered_set<int64_t> seen[6];
+    std::unordered_set<int64_t> seen[library::kRowKinds];
     CSqliteStatement& s = m_read.Statement("SELECT seq, writer, kind, id FROM changes WHERE seq > ? ORDER BY seq");
     s.Bind(1, since);
     while (s.Step()) {
@@ -702,13 +704,14 @@ LibraryChanges CLibrary::ChangesSince(int64_t since) {
       if (s.Int(1) == m_writer) continue;
       const int64_t kind = s.Int(2);
       const int64_t id = s.Int(3);
-      if (kind < 1 || kind > 5 || !seen[kind].insert(id).second) continue;
+      if (kind < 1 || kind >= library::kRowKinds || !seen[kind].insert(id).second) continue;
       switch (static_cast<RowKind>(kind)) {
         case RowKind::Group: out.groups.push_back(static_cast<ObjectId>(id)); break;
         case RowKind::Source: out.sources.push_back(static_cast<ObjectId>(id)); break;
         case RowKind::Article: out.articles.push_back(static_cast<ObjectId>(id)); break;
         case RowKind::History: out.histories.push_back(static_cast<ObjectId>(id)); break;
         case RowKind::Settings: out.settings = true; break;
+        case RowKind::UpdateState: out.updateStates.push_back(static_cast<ObjectId>(id)); break;
       }
     }
     s.Reset();
@@ -768,10 +771,47 @@ bool CLibrary::ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::st
       h.Reset();
       out.histories.push_back(std::move(history));
     }
+    for (ObjectId id : which.updateStates) {
+      LibraryUpdateState st;
+      if (library::ReadUpdateState(m_read, id, st)) {
+        out.updateStates.push_back(std::move(st));
+      } else {
+        out.droppedUpdateStates.push_back(id);
+      }
+    }
     if (which.settings) out.retentionDays = static_cast<int32_t>(MetaInt(m_read, "retention_days", 0));
     return true;
   } catch (const CSqliteError& e) {
     if (error != nullptr) *error = e.what();
+    return false;
+  }
+}
+
+void CLibrary::SetCommitHook(std::function<void()> hook) {
+  m_commitHook = std::move(hook);
+  if (!m_write.IsOpen()) return;
+  if (!m_commitHook) {
+    sqlite3_commit_hook(m_write.handle(), nullptr, nullptr);
+    return;
+  }
+  sqlite3_commit_hook(
+      m_write.handle(),
+      [](void* self) {
+        static_cast<CLibrary*>(self)->m_commitHook();
+        return 0;  // the commit goes ahead
+      },
+      this);
+}
+
+bool CLibrary::ReadUpdateStates(std::vector<LibraryUpdateState>& out) {
+  out.clear();
+  if (!m_read.IsOpen()) return false;
+  try {
+    if (m_read.QueryInt("SELECT count(*) FROM sqlite_master WHERE name = 'update_state'") == 0) return true;
+    library::ReadUpdateStates(m_read, out);
+    return true;
+  } catch (const CSqliteError&) {
+    out.clear();
     return false;
   }
 }

@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,9 +61,24 @@ struct ImportReport {
   // Records whose own identifier differed from the one the store gave them.
   size_t renumberedRecords = 0;
   bool repaired() const { return danglingEntries + repeatedEntries + brokenRings + renumberedRecords > 0; }
+  // The update states stored with the import (taken over from the data
+  // file's cache), and why their validators were left out, empty when they
+  // were not.
+  size_t updateStates = 0;
+  std::string validatorsDropped;
   // One sentence for the user when something was repaired, else empty.
   std::string RepairNote() const;
 };
+
+// The update state an import stores with the model, chosen once the data
+// file has been read (the report says how): the rows, and why validators
+// were left out of them (empty when they were not). Rows for a source the
+// import did not store under the row's address are left out.
+struct ImportedUpdateStates {
+  std::vector<LibraryUpdateState> states;
+  std::string validatorsDropped;
+};
+using ImportUpdateStateHook = std::function<ImportedUpdateStates(const ImportReport&)>;
 
 struct LibraryOpenOutcome {
   bool opened = false;    // a library is open (perhaps read-only)
@@ -96,6 +112,9 @@ struct LibraryOpenOptions {
   // The classic data file to import when no library exists yet; empty for
   // none. The file is only read.
   std::string importFrom;
+  // With the import: the update state kept beside the data file, to be
+  // stored in the same transaction as the model it describes.
+  ImportUpdateStateHook importUpdateStates;
   // How long a statement waits for another process's write lock.
   int busyTimeoutMs = 10000;
 };
@@ -128,9 +147,11 @@ struct LibraryChanges {
   bool resync = false;  // the log no longer reaches back: load everything again
   int64_t last = 0;     // the sequence read up to
   IdList groups, sources, articles, histories;
+  IdList updateStates;  // sources whose update state changed
   bool settings = false;
   bool empty() const {
-    return groups.empty() && sources.empty() && articles.empty() && histories.empty() && !settings && !resync;
+    return groups.empty() && sources.empty() && articles.empty() && histories.empty() && updateStates.empty() &&
+           !settings && !resync;
   }
 };
 
@@ -142,8 +163,11 @@ struct LibraryChanges {
 // file is only read. False, with `error` set, when the library could not be
 // written. `seed`, when given, seeds the identifiers the repair after the
 // load may need (a root group), as the program's start seeds them.
+// `updateStates`, when given, is asked for the update state to store with
+// the model, in the same transaction.
 bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath, ImportReport& report,
-                    std::string* error = nullptr, const uint32_t* seed = nullptr);
+                    std::string* error = nullptr, const uint32_t* seed = nullptr,
+                    const ImportUpdateStateHook* updateStates = nullptr);
 
 class CLibrary final : public IArticleStore {
  public:
@@ -200,8 +224,14 @@ class CLibrary final : public IArticleStore {
   int64_t LastChange();
   // The rows the library holds now for these identifiers, as a batch of
   // inserts; identifiers it no longer holds are in the removed lists. Each
-  // history named comes whole (cleared, then every key).
+  // history named comes whole (cleared, then every key); an update state
+  // named and no longer stored is in droppedUpdateStates.
   bool ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::string* error = nullptr);
+  // The update state stored for every source (the engine's validators,
+  // failures and Retry-After). False when it could not be read; a library
+  // older than the table (read only) holds none.
+  bool ReadUpdateStates(std::vector<LibraryUpdateState>& out);
+
   // Every group, source and article identifier stored (for a resync).
   bool StoredIds(IdList& groups, IdList& sources, IdList& articles);
 
@@ -223,6 +253,11 @@ class CLibrary final : public IArticleStore {
   // The session's identity in the change log.
   int64_t Writer() const { return m_writer; }
 
+  // Runs on the writing thread at each commit of the writing connection
+  // (tests count transactions with it); empty for none. Set while nothing
+  // is being written; an Open removes it.
+  void SetCommitHook(std::function<void()> hook);
+
  private:
   void Configure(CSqliteDb& db, int busyTimeoutMs);
   void OpenConnections(const std::string& path, bool writable, int busyTimeoutMs);
@@ -235,6 +270,7 @@ class CLibrary final : public IArticleStore {
   CSqliteDb m_write;
   int64_t m_writer = 0;
   int64_t m_dataVersion = -1;
+  std::function<void()> m_commitHook;
 };
 
 }  // namespace qb

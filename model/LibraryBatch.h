@@ -17,6 +17,21 @@
 
 namespace qb {
 
+// The update engine's state of one source as the library stores it (the
+// engine's own is feeds/SourceUpdateState.h): stored only while the source
+// has this address, and written in the batch that carries the articles the
+// fetch it describes applied, so validators never outlive what they
+// validated.
+struct LibraryUpdateState {
+  ObjectId source = 0;
+  std::u16string url;
+  std::u16string failure;  // why the last attempt failed, empty when it did not
+  std::string etag, lastModified;
+  uint32_t failures = 0;  // attempts in a row that failed
+  int64_t lastAttempt = 0, lastSuccess = 0, retryUntil = 0;  // seconds since 1970
+  bool operator==(const LibraryUpdateState&) const = default;
+};
+
 // What a row of the batch writes.
 inline constexpr uint32_t kRowInsert = 1u << 0;  // a new row, every column
 inline constexpr uint32_t kRowPlace = 1u << 1;   // its list and position
@@ -85,10 +100,15 @@ struct CLibraryBatch {
   // go before the new ones are inserted.
   std::vector<ObjectId> replaced;
   std::optional<int32_t> retentionDays;
+  // Update states stored whole (after the rows above), and sources whose
+  // state goes.
+  std::vector<LibraryUpdateState> updateStates;
+  std::vector<ObjectId> droppedUpdateStates;
 
   bool empty() const {
     return groups.empty() && sources.empty() && articles.empty() && histories.empty() && removedGroups.empty() &&
-           removedSources.empty() && removedArticles.empty() && replaced.empty() && !retentionDays;
+           removedSources.empty() && removedArticles.empty() && replaced.empty() && !retentionDays &&
+           updateStates.empty() && droppedUpdateStates.empty();
   }
 };
 

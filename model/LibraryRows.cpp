@@ -1,5 +1,6 @@
 #include "model/LibraryRows.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_set>
@@ -112,7 +113,7 @@ bool DeleteSourceRows(CSqliteDb& db, int64_t id) {
   while (list.Step()) articles.push_back(list.Int(0));
   list.Reset();
   for (int64_t a : articles) DeleteArticleRows(db, a);
-  for (const char* sql : {"DELETE FROM history WHERE source = ?", "DELETE FROM fetch_state WHERE source = ?"}) {
+  for (const char* sql : {"DELETE FROM history WHERE source = ?", "DELETE FROM update_state WHERE source = ?"}) {
     CSqliteStatement& s = db.Statement(sql);
     s.Bind(1, id);
     s.Run();
@@ -150,6 +151,74 @@ bool DeleteGroupRows(CSqliteDb& db, int64_t id) {
     if (g == id) existed = db.Changes() > 0;
   }
   return existed;
+}
+
+namespace {
+
+constexpr char kUpdateStateColumns[] =
+    "source, url, etag, last_modified, failures, last_attempt, last_success, failure, retry_until";
+
+LibraryUpdateState UpdateStateRow(const CSqliteStatement& s) {
+  LibraryUpdateState st;
+  st.source = static_cast<ObjectId>(s.Int(0));
+  st.url = s.Text16(1);
+  st.etag = std::string(s.Blob(2));
+  st.lastModified = std::string(s.Blob(3));
+  st.failures = static_cast<uint32_t>(std::max<int64_t>(0, s.Int(4)));
+  st.lastAttempt = s.Int(5);
+  st.lastSuccess = s.Int(6);
+  st.failure = s.Text16(7);
+  st.retryUntil = s.Int(8);
+  return st;
+}
+
+}  // namespace
+
+bool PutUpdateState(CSqliteDb& db, const LibraryUpdateState& st) {
+  // The address is compared with the source's row, so a state fetched
+  // from an address the source has left (another process changed it
+  // meanwhile) is never stored.
+  CSqliteStatement& s = db.Statement(std::string("INSERT OR REPLACE INTO update_state(") + kUpdateStateColumns +
+                                     ") SELECT id, url, ?, ?, ?, ?, ?, ?, ? FROM sources WHERE id = ? AND url = ?");
+  s.BindBlob(1, st.etag);
+  s.BindBlob(2, st.lastModified);
+  s.Bind(3, int64_t{st.failures});
+  s.Bind(4, st.lastAttempt);
+  s.Bind(5, st.lastSuccess);
+  s.Bind(6, std::u16string_view(st.failure));
+  s.Bind(7, st.retryUntil);
+  s.Bind(8, int64_t{st.source});
+  s.Bind(9, std::u16string_view(st.url));
+  s.Run();
+  if (db.Changes() > 0) return true;
+  DropUpdateState(db, st.source, false);
+  return false;
+}
+
+bool DropUpdateState(CSqliteDb& db, int64_t source, bool validatorsOnly) {
+  CSqliteStatement& s = db.Statement(
+      validatorsOnly
+          ? "UPDATE update_state SET etag = x'', last_modified = x'' WHERE source = ? AND "
+            "(length(etag) > 0 OR length(last_modified) > 0)"
+          : "DELETE FROM update_state WHERE source = ?");
+  s.Bind(1, source);
+  s.Run();
+  return db.Changes() > 0;
+}
+
+bool ReadUpdateState(CSqliteDb& db, int64_t source, LibraryUpdateState& out) {
+  CSqliteStatement& s =
+      db.Statement(std::string("SELECT ") + kUpdateStateColumns + " FROM update_state WHERE source = ?");
+  s.Bind(1, source);
+  const bool found = s.Step();
+  if (found) out = UpdateStateRow(s);
+  s.Reset();
+  return found;
+}
+
+void ReadUpdateStates(CSqliteDb& db, std::vector<LibraryUpdateState>& out) {
+  CSqliteStatement s = db.Prepare(std::string("SELECT ") + kUpdateStateColumns + " FROM update_state ORDER BY source");
+  while (s.Step()) out.push_back(UpdateStateRow(s));
 }
 
 void LogChange(CSqliteDb& db, int64_t writer, RowKind kind, int64_t id) {

@@ -7,15 +7,18 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "model/ArticleStore.h"
 #include "model/DateTime.h"
+#include "model/LibraryBatch.h"
 #include "model/Sqlite.h"
 
 namespace qb::library {
 
 // What the change log says a row is.
-enum class RowKind : int64_t { Group = 1, Source = 2, Article = 3, History = 4, Settings = 5 };
+enum class RowKind : int64_t { Group = 1, Source = 2, Article = 3, History = 4, Settings = 5, UpdateState = 6 };
+inline constexpr int kRowKinds = 7;  // one more than the greatest
 
 // A date as the OLE Automation date, NULL when not valid.
 void BindDate(CSqliteStatement& s, int index, const CDateTime& date);
@@ -36,6 +39,18 @@ void InsertArticleTexts(CSqliteDb& db, int64_t id, std::u16string_view title, st
 bool DeleteArticleRows(CSqliteDb& db, int64_t id);
 bool DeleteSourceRows(CSqliteDb& db, int64_t id);
 bool DeleteGroupRows(CSqliteDb& db, int64_t id);
+
+// Stores the source's update state, in place of what was stored, when the
+// library holds the source under that very address; otherwise removes the
+// stored state (it belongs to an address the source no longer has). True
+// when stored.
+bool PutUpdateState(CSqliteDb& db, const LibraryUpdateState& state);
+// Removes the source's update state; with `validatorsOnly`, only its
+// validators (the failures and the warning stay). True when a row changed.
+bool DropUpdateState(CSqliteDb& db, int64_t source, bool validatorsOnly);
+// The stored state of one source (false when none), or of every source.
+bool ReadUpdateState(CSqliteDb& db, int64_t source, LibraryUpdateState& out);
+void ReadUpdateStates(CSqliteDb& db, std::vector<LibraryUpdateState>& out);
 
 void LogChange(CSqliteDb& db, int64_t writer, RowKind kind, int64_t id);
 

@@ -89,6 +89,22 @@ CREATE TABLE fetch_state(
   retry_until INTEGER NOT NULL);
 )sql";
 
+// Version 3's table was never written; its columns did not hold everything
+// the engine keeps.
+constexpr char kVersion4[] = R"sql(
+DROP TABLE fetch_state;
+CREATE TABLE update_state(
+  source INTEGER PRIMARY KEY,
+  url BLOB NOT NULL,
+  etag BLOB NOT NULL,
+  last_modified BLOB NOT NULL,
+  failures INTEGER NOT NULL,
+  last_attempt INTEGER NOT NULL,
+  last_success INTEGER NOT NULL,
+  failure BLOB NOT NULL,
+  retry_until INTEGER NOT NULL);
+)sql";
+
 }  // namespace
 
 int64_t MetaInt(CSqliteDb& db, std::string_view key, int64_t fallback) {
@@ -141,6 +157,7 @@ void MigrateLibrary(CSqliteDb& db, int fromVersion, int toVersion) {
         RebuildSearchIndex(db);
         break;
       case 3: db.Exec(kVersion3); break;
+      case 4: db.Exec(kVersion4); break;
       default: break;
     }
   }

@@ -21,7 +21,11 @@
 //   (model/SearchText.h), filled from the stored articles.
 // Version 3: the change log `changes(seq, writer, kind, id)` through which
 //   a process learns what others committed, and `fetch_state`, the update
-//   engine's validators and back-off per source.
+//   engine's validators and back-off per source, which no version wrote.
+// Version 4: `update_state(source, url, etag, last_modified, failures,
+//   last_attempt, last_success, failure, retry_until)` in its place: the
+//   update engine's state of each source (model/LibraryBatch.h,
+//   LibraryUpdateState), a row only while the source has that address.
 //
 // Identifiers are the model's. A list is its members' `parent`/`grp`/
 // `source` column, ordered by (position, id); positions come from one
@@ -38,7 +42,7 @@
 
 namespace qb {
 
-inline constexpr int kLibrarySchemaVersion = 3;
+inline constexpr int kLibrarySchemaVersion = 4;
 
 // The rule the search index's words follow (model/SearchText.h). A library
 // whose index was built by another rule has it rebuilt when it opens.

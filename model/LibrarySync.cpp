@@ -1,6 +1,7 @@
 #include "model/LibrarySync.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "model/FeedsManager.h"
 
@@ -173,6 +174,7 @@ void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& chan
         h.cleared = true;
         h.added.clear();
         h.dropped.clear();
+        if (m_updateStates != nullptr) m_updateStates->ForgetValidators(k.source);
         break;
       case HistoryKeyChange::Step::Added:
         std::erase(h.added, k.key);
@@ -239,6 +241,18 @@ void CLibrarySync::Sweep() {
   sweep(sources, m_pending.sources, kSourceAllFields, &CLibrarySync::SourceHash);
 }
 
+void CLibrarySync::TakeUpdateStates() {
+  if (m_updateStates == nullptr) return;
+  std::vector<LibraryUpdateState> put;
+  IdList dropped;
+  m_updateStates->TakeChangedStates(put, dropped);
+  for (ObjectId id : dropped) m_pending.updateStates[id].reset();
+  for (LibraryUpdateState& st : put) {
+    const ObjectId id = st.source;
+    m_pending.updateStates[id] = std::move(st);
+  }
+}
+
 // --- the batch
 
 CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
@@ -266,94 +280,82 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
     for (ObjectId id : m_foreign) rows->erase(id);
   }
 
-  for (const auto& [order, id] : inOrder(pending.groups)) {
-    const RowState& st = pending.groups.at(id);
-    const CGroup* g = m_model.GetGroup(id);
-    if (g == nullptr) {
-      // Gone, perhaps with a node above it whose rows the library holds
-      // elsewhere (a move not yet written): its stored rows go too.
-      if (st.removed || !st.created) b.removedGroups.push_back(id);
-      continue;
+  // Each row of a kind in the order first seen: `fill` copies a record the
+  // model holds into a row whose `write` is set. A record that is gone,
+  // perhaps with a node above it whose rows the library holds elsewhere (a
+  // move not yet written), has its stored rows removed.
+  auto rowsOf = [&](std::unordered_map<ObjectId, RowState>& rows, auto lookup, std::vector<ObjectId>& removed,
+                    auto& out, auto fill) {
+    for (const auto& [order, id] : inOrder(rows)) {
+      const RowState& st = rows.at(id);
+      const auto* record = lookup(id);
+      if (record == nullptr) {
+        if (st.removed || !st.created) removed.push_back(id);
+        continue;
+      }
+      typename std::remove_reference_t<decltype(out)>::value_type row;
+      row.id = id;
+      row.write = st.created ? kRowInsert
+                             : ((st.placed ? kRowPlace : 0) | (st.fields != 0 ? kRowFields : 0) |
+                                (st.read ? kRowRead : 0));
+      if (row.write == 0) continue;
+      if (st.created && st.removed) b.replaced.push_back(id);
+      fill(*record, st, row);
+      out.push_back(std::move(row));
     }
-    CLibraryBatch::Group row;
-    row.id = id;
-    row.write = st.created ? kRowInsert : ((st.placed ? kRowPlace : 0) | (st.fields != 0 ? kRowFields : 0));
-    if (row.write == 0) continue;
-    if (st.created && st.removed) b.replaced.push_back(id);
-    row.fields = st.fields;
-    row.name = g->m_name;
-    row.expanded = g->m_expanded;
-    if (row.write & (kRowInsert | kRowPlace)) {
-      const CGroup* parent = m_model.FindParentGroup(id);
-      row.place.position = st.place.position;
-      row.place.listed = parent != nullptr || Contains(m_model.m_rootGroups, id);
-      row.place.parent = parent != nullptr ? parent->m_id : 0;
-    }
-    b.groups.push_back(std::move(row));
-  }
-  for (const auto& [order, id] : inOrder(pending.sources)) {
-    const RowState& st = pending.sources.at(id);
-    const CFeedSource* s = m_model.GetFeedSource(id);
-    if (s == nullptr) {
-      // Gone, perhaps with a node above it whose rows the library holds
-      // elsewhere (a move not yet written): its stored rows go too.
-      if (st.removed || !st.created) b.removedSources.push_back(id);
-      continue;
-    }
-    CLibraryBatch::Source row;
-    row.id = id;
-    row.write = st.created ? kRowInsert : ((st.placed ? kRowPlace : 0) | (st.fields != 0 ? kRowFields : 0));
-    if (row.write == 0) continue;
-    if (st.created && st.removed) b.replaced.push_back(id);
-    row.fields = st.fields;
-    row.title = s->m_title;
-    row.url = s->m_url;
-    row.reservedString = s->m_reservedString;
-    row.commsStatus = s->m_commsStatus;
-    row.legacyRefresh = s->m_legacyRefresh;
-    row.reservedDate = s->m_reservedDate;
-    row.autoName = s->m_autoName;
-    row.sortColumn = s->m_sortColumn;
-    row.sortDirection = s->m_sortDirection;
-    row.refreshInterval = s->m_refreshInterval;
-    row.retentionDays = s->m_retentionDays;
-    if (row.write & (kRowInsert | kRowPlace)) {
-      const CGroup* group = m_model.FindGroupOfSource(id);
-      row.place = {group != nullptr ? group->m_id : 0, group != nullptr, st.place.position};
-    }
-    b.sources.push_back(std::move(row));
-  }
-  for (const auto& [order, id] : inOrder(pending.articles)) {
-    const RowState& st = pending.articles.at(id);
-    const CFeed* a = m_model.GetFeed(id);
-    if (a == nullptr) {
-      // Gone, perhaps with a node above it whose rows the library holds
-      // elsewhere (a move not yet written): its stored rows go too.
-      if (st.removed || !st.created) b.removedArticles.push_back(id);
-      continue;
-    }
-    CLibraryBatch::Article row;
-    row.id = id;
-    row.write = st.created ? kRowInsert : ((st.placed ? kRowPlace : 0) | (st.read ? kRowRead : 0));
-    if (row.write == 0) continue;
-    if (st.created && st.removed) b.replaced.push_back(id);
-    row.channel = a->m_channel;
-    row.title = a->m_title;
-    row.link = a->m_link;
-    row.dateText = a->m_dateText;
-    row.key = a->m_key;
-    row.date = a->m_date;
-    row.read = a->m_read;
-    if (st.created) {
-      row.texts = m_model.ArticleTexts(id);
-      createdArticles.push_back(id);
-    }
-    if (row.write & (kRowInsert | kRowPlace)) {
-      const CFeedSource* source = m_model.FindSourceOfFeed(id);
-      row.place = {source != nullptr ? source->m_id : 0, source != nullptr, st.place.position};
-    }
-    b.articles.push_back(std::move(row));
-  }
+  };
+  rowsOf(
+      pending.groups, [&](ObjectId id) { return m_model.GetGroup(id); }, b.removedGroups, b.groups,
+      [&](const CGroup& g, const RowState& st, CLibraryBatch::Group& row) {
+        row.fields = st.fields;
+        row.name = g.m_name;
+        row.expanded = g.m_expanded;
+        if (row.write & (kRowInsert | kRowPlace)) {
+          const CGroup* parent = m_model.FindParentGroup(row.id);
+          row.place.position = st.place.position;
+          row.place.listed = parent != nullptr || Contains(m_model.m_rootGroups, row.id);
+          row.place.parent = parent != nullptr ? parent->m_id : 0;
+        }
+      });
+  rowsOf(
+      pending.sources, [&](ObjectId id) { return m_model.GetFeedSource(id); }, b.removedSources, b.sources,
+      [&](const CFeedSource& s, const RowState& st, CLibraryBatch::Source& row) {
+        row.fields = st.fields;
+        row.title = s.m_title;
+        row.url = s.m_url;
+        row.reservedString = s.m_reservedString;
+        row.commsStatus = s.m_commsStatus;
+        row.legacyRefresh = s.m_legacyRefresh;
+        row.reservedDate = s.m_reservedDate;
+        row.autoName = s.m_autoName;
+        row.sortColumn = s.m_sortColumn;
+        row.sortDirection = s.m_sortDirection;
+        row.refreshInterval = s.m_refreshInterval;
+        row.retentionDays = s.m_retentionDays;
+        if (row.write & (kRowInsert | kRowPlace)) {
+          const CGroup* group = m_model.FindGroupOfSource(row.id);
+          row.place = {group != nullptr ? group->m_id : 0, group != nullptr, st.place.position};
+        }
+      });
+  rowsOf(
+      pending.articles, [&](ObjectId id) { return m_model.GetFeed(id); }, b.removedArticles, b.articles,
+      [&](const CFeed& a, const RowState& st, CLibraryBatch::Article& row) {
+        row.channel = a.m_channel;
+        row.title = a.m_title;
+        row.link = a.m_link;
+        row.dateText = a.m_dateText;
+        row.key = a.m_key;
+        row.date = a.m_date;
+        row.read = a.m_read;
+        if (st.created) {
+          row.texts = m_model.ArticleTexts(row.id);
+          createdArticles.push_back(row.id);
+        }
+        if (row.write & (kRowInsert | kRowPlace)) {
+          const CFeedSource* source = m_model.FindSourceOfFeed(row.id);
+          row.place = {source != nullptr ? source->m_id : 0, source != nullptr, st.place.position};
+        }
+      });
   std::vector<std::pair<uint64_t, ObjectId>> histories;
   for (const auto& [id, h] : pending.histories) histories.emplace_back(h.order, id);
   std::sort(histories.begin(), histories.end());
@@ -372,6 +374,14 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
     b.histories.push_back(std::move(row));
   }
   if (pending.settings) b.retentionDays = m_model.RetentionDays();
+  for (const auto& [id, st] : pending.updateStates) {
+    if (m_foreign.count(id) != 0) continue;
+    if (st && m_model.GetFeedSource(id) != nullptr) {
+      b.updateStates.push_back(*st);
+    } else {
+      b.droppedUpdateStates.push_back(id);
+    }
+  }
   return b;
 }
 
@@ -434,6 +444,7 @@ void CLibrarySync::Merge(Pending& older, Pending&& newer) {
   older.reordered.insert(newer.reordered.begin(), newer.reordered.end());
   older.rootReordered = older.rootReordered || newer.rootReordered;
   older.settings = older.settings || newer.settings;
+  for (auto& [id, st] : newer.updateStates) older.updateStates[id] = std::move(st);
 }
 
 void CLibrarySync::Collect(LibraryFlushReport& report) {
@@ -477,6 +488,9 @@ LibraryFlushReport CLibrarySync::Flush() {
     std::lock_guard<std::mutex> lock(m_mutex);
     busy = m_job.has_value() || m_writing;
   }
+  // Taken before what others stored is read: this process's own state of
+  // a source wins until it is written.
+  TakeUpdateStates();
   if (!busy) {
     Refresh();
     Sweep();
@@ -500,6 +514,7 @@ LibraryFlushReport CLibrarySync::FlushAndWait(std::chrono::milliseconds patience
   for (;;) {
     waitIdle();
     Collect(report);
+    TakeUpdateStates();
     Refresh();
     Sweep();
     if (m_pending.empty()) break;
@@ -564,6 +579,7 @@ CLibrarySync::RowState CLibrarySync::LocalRow(std::unordered_map<ObjectId, RowSt
 
 bool CLibrarySync::Refresh() {
   if (m_modelGone) return false;
+  TakeUpdateStates();
   if (!m_library.IsOpen() || !m_library.OthersCommitted()) return m_library.IsOpen();
   LibraryChanges changes = m_library.ChangesSince(m_lastSeen);
   if (!changes.ok) return false;
@@ -586,6 +602,7 @@ bool CLibrarySync::Refresh() {
       list->erase(std::unique(list->begin(), list->end()), list->end());
     }
     changes.histories = changes.sources;
+    changes.updateStates = changes.sources;
     changes.settings = true;
   }
   if (changes.empty()) {
@@ -600,6 +617,22 @@ bool CLibrarySync::Refresh() {
 }
 
 void CLibrarySync::ApplyExternal(const CLibraryBatch& rows) {
+  if (m_updateStates != nullptr && (!rows.updateStates.empty() || !rows.droppedUpdateStates.empty())) {
+    // Before the model's change goes out, so that the panes it refreshes
+    // show the states that came with it.
+    auto local = [&](ObjectId id) {
+      return m_pending.updateStates.count(id) != 0 || (m_inFlight && m_inFlight->updateStates.count(id) != 0);
+    };
+    std::vector<LibraryUpdateState> put;
+    IdList dropped;
+    for (const LibraryUpdateState& st : rows.updateStates) {
+      if (!local(st.source)) put.push_back(st);
+    }
+    for (ObjectId id : rows.droppedUpdateStates) {
+      if (!local(id)) dropped.push_back(id);
+    }
+    m_updateStates->ApplyStoredStates(put, dropped);
+  }
   m_model.ApplyExternal([&] {
     auto bump = [&](const CLibraryBatch::Place& p) { m_nextPosition = std::max(m_nextPosition, p.position + 1); };
     // Records first, so that every list below finds its members.

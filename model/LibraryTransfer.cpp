@@ -252,7 +252,7 @@ void CLibrary::RepairForLibrary(CFeedsManager& m, ImportReport& report) {
 }
 
 bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath, ImportReport& report,
-                    std::string* error, const uint32_t* seed) {
+                    std::string* error, const uint32_t* seed, const ImportUpdateStateHook* updateStates) {
   report = ImportReport{};
   LoadOutcome& out = report.load;
   const int fd = ::open(dataFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -303,6 +303,13 @@ bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath,
         case RecordType::FeedSource: ++report.sources; break;
         case RecordType::Feed: ++report.articles; break;
       }
+    }
+    if (updateStates != nullptr && *updateStates) {
+      ImportedUpdateStates carried = (*updateStates)(report);
+      for (const LibraryUpdateState& st : carried.states) {
+        if (library::PutUpdateState(db, st)) ++report.updateStates;
+      }
+      report.validatorsDropped = std::move(carried.validatorsDropped);
     }
     db.Exec("COMMIT");
     db.Close();

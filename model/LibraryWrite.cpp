@@ -28,6 +28,14 @@ void BindPlace(CSqliteStatement& s, int parent, int position, const CLibraryBatc
   s.Bind(position, p.position);
 }
 
+// Moves a row to its list and place: `s` is the table's "UPDATE ... SET
+// <list> = ?, position = ? WHERE id = ?".
+void WritePlace(CSqliteStatement& s, ObjectId id, const CLibraryBatch::Place& p) {
+  BindPlace(s, 1, 2, p);
+  s.Bind(3, int64_t{id});
+  s.Run();
+}
+
 bool Exists(CSqliteDb& db, const char* sql, ObjectId id) {
   CSqliteStatement& s = db.Statement(sql);
   s.Bind(1, int64_t{id});
@@ -49,10 +57,7 @@ void WriteGroup(CSqliteDb& db, const CLibraryBatch::Group& g, LibraryWriteResult
     return;
   }
   if (g.write & kRowPlace) {
-    CSqliteStatement& s = db.Statement("UPDATE groups SET parent = ?, position = ? WHERE id = ?");
-    BindPlace(s, 1, 2, g.place);
-    s.Bind(3, int64_t{g.id});
-    s.Run();
+    WritePlace(db.Statement("UPDATE groups SET parent = ?, position = ? WHERE id = ?"), g.id, g.place);
   }
   if ((g.write & kRowFields) && g.fields != 0) {
     CSqliteStatement& s = db.Statement(
@@ -90,10 +95,7 @@ void WriteSource(CSqliteDb& db, const CLibraryBatch::Source& r, LibraryWriteResu
     return;
   }
   if (r.write & kRowPlace) {
-    CSqliteStatement& s = db.Statement("UPDATE sources SET grp = ?, position = ? WHERE id = ?");
-    BindPlace(s, 1, 2, r.place);
-    s.Bind(3, int64_t{r.id});
-    s.Run();
+    WritePlace(db.Statement("UPDATE sources SET grp = ?, position = ? WHERE id = ?"), r.id, r.place);
   }
   if ((r.write & kRowFields) && r.fields != 0) {
     // Only the fields named, so that another process's change to the
@@ -132,6 +134,17 @@ void WriteSource(CSqliteDb& db, const CLibraryBatch::Source& r, LibraryWriteResu
   }
 }
 
+// What the library knows about updating a source from another address is
+// nothing to this one. True when a state went.
+bool DropStateOfOtherAddress(CSqliteDb& db, const CLibraryBatch::Source& r) {
+  if (!(r.write & kRowFields) || !(r.fields & kSourceUrl)) return false;
+  CSqliteStatement& s = db.Statement("DELETE FROM update_state WHERE source = ? AND url <> ?");
+  s.Bind(1, int64_t{r.id});
+  s.Bind(2, std::u16string_view(r.url));
+  s.Run();
+  return db.Changes() > 0;
+}
+
 void WriteArticle(CSqliteDb& db, const CLibraryBatch::Article& a, LibraryWriteResult& result) {
   if (a.write & kRowInsert) {
     // An article for a source another process deleted meanwhile goes with
@@ -158,10 +171,7 @@ void WriteArticle(CSqliteDb& db, const CLibraryBatch::Article& a, LibraryWriteRe
     return;
   }
   if (a.write & kRowPlace) {
-    CSqliteStatement& s = db.Statement("UPDATE articles SET source = ?, position = ? WHERE id = ?");
-    BindPlace(s, 1, 2, a.place);
-    s.Bind(3, int64_t{a.id});
-    s.Run();
+    WritePlace(db.Statement("UPDATE articles SET source = ?, position = ? WHERE id = ?"), a.id, a.place);
   }
   if (a.write & kRowRead) {
     CSqliteStatement& s = db.Statement("UPDATE articles SET read = ? WHERE id = ?");
@@ -196,8 +206,12 @@ void WriteHistory(CSqliteDb& db, const CLibraryBatch::History& h) {
   }
 }
 
-void DeleteAnyRows(CSqliteDb& db, ObjectId id) {
-  library::DeleteArticleRows(db, id) || library::DeleteSourceRows(db, id) || library::DeleteGroupRows(db, id);
+// What the identifier was (Settings: nothing the library held).
+RowKind DeleteAnyRows(CSqliteDb& db, ObjectId id) {
+  if (library::DeleteArticleRows(db, id)) return RowKind::Article;
+  if (library::DeleteSourceRows(db, id)) return RowKind::Source;
+  if (library::DeleteGroupRows(db, id)) return RowKind::Group;
+  return RowKind::Settings;
 }
 
 }  // namespace
@@ -217,11 +231,14 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
   try {
     CSqliteTransaction txn(db, true);
     // Logged once per row, whatever the batch did to it.
-    std::unordered_set<int64_t> logged[6];
+    std::unordered_set<int64_t> logged[library::kRowKinds];
     auto log = [&](RowKind kind, ObjectId id) {
       if (logged[static_cast<int>(kind)].insert(id).second) LogChange(db, m_writer, kind, id);
     };
-    for (ObjectId id : batch.replaced) DeleteAnyRows(db, id);
+    for (ObjectId id : batch.replaced) {
+      // A source made anew under an old identifier starts with no state.
+      if (DeleteAnyRows(db, id) == RowKind::Source) log(RowKind::UpdateState, id);
+    }
     for (const CLibraryBatch::Group& g : batch.groups) {
       WriteGroup(db, g, result);
       log(RowKind::Group, g.id);
@@ -229,6 +246,7 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
     for (const CLibraryBatch::Source& s : batch.sources) {
       WriteSource(db, s, result);
       log(RowKind::Source, s.id);
+      if (DropStateOfOtherAddress(db, s)) log(RowKind::UpdateState, s.id);
     }
     for (const CLibraryBatch::Article& a : batch.articles) {
       WriteArticle(db, a, result);
@@ -237,6 +255,19 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
     for (const CLibraryBatch::History& h : batch.histories) {
       WriteHistory(db, h);
       log(RowKind::History, h.source);
+      // A cleared history wants the whole document again: a "not
+      // modified" answer would keep the forgotten articles away.
+      if (h.cleared && library::DropUpdateState(db, h.source, true)) log(RowKind::UpdateState, h.source);
+    }
+    // After the sources and their articles: a state is stored only for a
+    // source the library holds under the state's address.
+    for (const LibraryUpdateState& st : batch.updateStates) {
+      library::PutUpdateState(db, st);
+      log(RowKind::UpdateState, st.source);
+    }
+    for (ObjectId id : batch.droppedUpdateStates) {
+      library::DropUpdateState(db, id, false);
+      log(RowKind::UpdateState, id);
     }
     // Removals last: a row moved out of a node removed in the same batch
     // has left it by now and stays.
@@ -247,6 +278,7 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
     for (ObjectId id : batch.removedSources) {
       library::DeleteSourceRows(db, id);
       log(RowKind::Source, id);
+      log(RowKind::UpdateState, id);
     }
     for (ObjectId id : batch.removedGroups) {
       library::DeleteGroupRows(db, id);

@@ -46,11 +46,13 @@ int RunUpdate(CliContext& ctx) {
   if (UsesLibrary(ctx)) manager.ApplyRetention(manager.Clock().CurrentTime());
 
   // The counter says whether any source changed (titles and comms statuses
-  // too, not only the articles); an unchanged file is not written again.
-  if (manager.ChangeCount() != changes) {
+  // too, not only the articles); an unchanged file is not written again,
+  // while a library takes a changed fetch state alone.
+  const bool stateChanged = !(engine.Validators() == fetchState);
+  if (manager.ChangeCount() != changes || (stateChanged && UsesLibrary(ctx))) {
     return SaveUserData(ctx, manager, path, &engine.Validators()) ? 0 : 1;
   }
-  if (!(engine.Validators() == fetchState)) SaveFetchState(path, engine.Validators());
+  if (stateChanged) SaveFetchState(path, engine.Validators());
   return 0;
 }
 

@@ -14,15 +14,6 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// The library as it was after its last commit: the stamp the fetch state
-// is saved with, trusted only while no process has committed since.
-DataFileFingerprint LibraryStamp(const std::string& path, CLibrary& library) {
-  DataFileFingerprint stamp = DataFileFingerprint::Of(path);
-  stamp.size = static_cast<uint64_t>(library.LastChange());
-  stamp.mtimeSec = stamp.mtimeNsec = stamp.ctimeSec = stamp.ctimeNsec = 0;
-  return stamp;
-}
-
 void Seed(CliContext& ctx, CFeedsManager& manager) {
   manager.SetClock(ctx.clock);
   manager.SeedRandom(static_cast<uint32_t>(manager.Clock().CurrentTime()));
@@ -57,9 +48,14 @@ bool OpenLibrary(CliContext& ctx, CUserDataSession& session, const std::string& 
   // window and every command find the same one.
   options.readOnly = readOnly && Exists(path);
   options.importFrom = GetDataFilePath();
+  if (!Exists(path)) options.importUpdateStates = CValidatorStore::CarryIntoLibrary(options.importFrom);
   const LibraryOpenOutcome out = session.library.Open(path, options);
   if (!out.importNotice.empty()) ctx.err << "quillbend-cli: " << Utf16ToUtf8(out.importNotice) << "\n";
   if (out.imported && out.import.repaired()) ctx.err << "quillbend-cli: " << out.import.RepairNote() << "\n";
+  if (out.imported && !out.import.validatorsDropped.empty()) {
+    ctx.err << "quillbend-cli: the feeds' update state was taken over without validators, as "
+            << out.import.validatorsDropped << "; the next update fetches whole documents\n";
+  }
   if (out.imported && !out.import.load.complete()) {
     ctx.err << "quillbend-cli: " << UnreadableFileNote(out.import.load, options.importFrom) << "\n";
   }
@@ -83,7 +79,9 @@ bool LoadLibraryFor(CliContext& ctx, CFeedsManager& manager, const std::string& 
     return false;
   }
   if (fetchState != nullptr) {
-    fetchState->Load(CValidatorStore::CachePathFor(path), LibraryStamp(path, session->library), true);
+    std::vector<LibraryUpdateState> stored;
+    session->library.ReadUpdateStates(stored);
+    fetchState->Replace(stored);
   }
   if (!readOnly) session->sync = std::make_unique<CLibrarySync>(manager, session->library, &session->load);
   ctx.session = std::move(session);
@@ -105,24 +103,23 @@ bool ReadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& pa
 }
 
 bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path,
-                  const CValidatorStore* fetchState) {
+                  CValidatorStore* fetchState) {
   if (UsesLibrary(ctx)) {
     CUserDataSession* session = ctx.session.get();
     if (session == nullptr || !session->sync) {
       ctx.err << "quillbend-cli: the library is not open for writing\n";
       return false;
     }
+    // What the command changed of the state goes in the transaction of its
+    // rows.
+    session->sync->SetUpdateStates(fetchState);
     const LibraryFlushReport report = session->sync->FlushAndWait();
+    session->sync->SetUpdateStates(nullptr);
     if (report.failure || report.pending) {
       ctx.err << "quillbend-cli: cannot save to " << path;
       if (report.failure) ctx.err << ": " << *report.failure;
       ctx.err << "\n";
       return false;
-    }
-    if (fetchState != nullptr) {
-      CValidatorStore state = fetchState->CopyFor(manager);
-      state.SetDataFile(LibraryStamp(path, session->library));
-      state.Save(CValidatorStore::CachePathFor(path));
     }
     session->sync.reset();
     return true;

@@ -7,9 +7,11 @@
 // as it was. With --data FILE it is that classic data file, loaded and
 // saved exactly as the program always did.
 //
-// The fetch state (validators, back-off, Retry-After) is kept beside it in
-// the cache folder, stamped with the data file or the library's last
-// commit, and trusted only while nothing else has written since.
+// The fetch state (validators, back-off, Retry-After) is kept in the
+// library, written in the same transaction as the rows the command
+// changed; the first start takes over what was kept beside the data file.
+// With --data it is kept beside that file in the cache folder, stamped with
+// it, and its validators trusted only while nothing else has written it.
 #pragma once
 
 #include <memory>
@@ -60,12 +62,13 @@ bool ReadUserData(CliContext& ctx, CFeedsManager& manager, const std::string& pa
 
 // Writes what the command changed: the program's safe save of a data file,
 // or the changed rows of the library (waiting while the window writes). A
-// failure is reported on ctx.err. With `fetchState`, the state of the
-// sources still in the model is written beside the data, stamped with it.
+// failure is reported on ctx.err. With `fetchState`, what changed of the
+// state goes with the rows into the library; beside a data file, the
+// state of the sources still in the model is written, stamped with it.
 bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::string& path,
-                  const CValidatorStore* fetchState = nullptr);
+                  CValidatorStore* fetchState = nullptr);
 
-// Writes the fetch state of data that was not written again.
+// Writes the fetch state of a data file that was not written again.
 void SaveFetchState(const std::string& path, const CValidatorStore& fetchState);
 
 // The line a command prints for a source it fetched: "title: comms status".

@@ -1,9 +1,12 @@
 // The window on the user's library, in a private data folder: the first
 // start takes in the data file and leaves it as it was, each change is on
 // the disk a turn of the event loop later (no exit needed), a library that
-// cannot be read is put aside and said so, the data file menu entries, and
-// another process on the same library at once.
+// cannot be read is put aside and said so, the data file menu entries,
+// another process on the same library at once, the update state shared with
+// it, and one transaction per turn of the event loop.
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,6 +14,7 @@
 
 #include "app/Commands.h"
 #include "app/MainFrame.h"
+#include "feeds/Validators.h"
 #include "model/DataFile.h"
 #include "model/Library.h"
 #include "model/LibrarySync.h"
@@ -258,6 +262,152 @@ TEST(LibraryStartTest, AnotherProcessAndTheWindowShareTheLibrary) {
   ReadStored(path, again);
   EXPECT_NE(again.GetGroup(groupId), nullptr);
   EXPECT_NE(again.GetFeedSource(added), nullptr);
+}
+
+// The feeds' update state is the library's: what a command stored shows in
+// the window, what the window's engine records reaches the library without
+// any change of the model, and a restart finds both.
+TEST(LibraryStartTest, TheWindowAndACommandShareTheUpdateStateAndARestartKeepsIt) {
+  LibraryStart s;
+  AppHarness& h = s.h;
+  ASSERT_TRUE(h.Start());
+  ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
+  const std::string path = s.LibraryPath();
+  IdList sources;
+  for (ObjectId id : [&] { IdList all; h.Model().CollectSources(0, all); return all; }()) {
+    if (!h.Model().GetFeedSource(id)->m_url.empty()) sources.push_back(id);
+  }
+  ASSERT_GE(sources.size(), 2u);
+  const ObjectId byCommand = sources[0], byWindow = sources[1];
+  const std::u16string commandUrl = h.Model().GetFeedSource(byCommand)->m_url;
+  const std::u16string windowUrl = h.Model().GetFeedSource(byWindow)->m_url;
+
+  {
+    // quillbend-cli's update: its own connections, model and state.
+    CLibrary cli;
+    ASSERT_TRUE(cli.Open(path).opened);
+    CFeedsManager cliModel;
+    const LibraryLoadResult load = cli.Load(cliModel);
+    ASSERT_TRUE(load.ok);
+    CValidatorStore state;
+    CLibrarySync sync(cliModel, cli, &load);
+    sync.SetUpdateStates(&state);
+    SourceUpdateState& st = state.Get(byCommand, commandUrl);
+    st.failures = 2;
+    st.lastAttempt = 1'700'000'000;
+    st.failure = u"HTTP status 404";
+    ASSERT_TRUE(sync.FlushAndWait().written);
+    cliModel.SetArticleStore(nullptr);
+  }
+  // The window sees it while it runs: the reason beside the warning mark.
+  ASSERT_TRUE(PumpUntil([&] { return h.updater.StateOf(byCommand).failure == u"HTTP status 404"; }));
+  EXPECT_EQ(h.updater.StateOf(byCommand).failures, 2u);
+
+  // The window's engine records a failure; the model does not change.
+  CValidatorStore* windowState = h.updater.FetchState();
+  ASSERT_NE(windowState, nullptr);
+  SourceUpdateState& mine = windowState->Get(byWindow, windowUrl);
+  mine.failures = 1;
+  mine.failure = u"did not answer in time";
+  auto storedFailure = [&](ObjectId id) {
+    CLibrary reader;
+    LibraryOpenOptions options;
+    options.readOnly = true;
+    std::vector<LibraryUpdateState> states;
+    if (!reader.Open(path, options).opened || !reader.ReadUpdateStates(states)) return std::u16string(u"?");
+    for (const LibraryUpdateState& st : states) {
+      if (st.source == id) return st.failure;
+    }
+    return std::u16string();
+  };
+  ASSERT_TRUE(PumpUntil([&] { return storedFailure(byWindow) == u"did not answer in time"; }));
+  EXPECT_EQ(storedFailure(byCommand), u"HTTP status 404");
+
+  ASSERT_TRUE(h.Start());
+  EXPECT_EQ(h.updater.StateOf(byCommand).failure, u"HTTP status 404");
+  EXPECT_EQ(h.updater.StateOf(byWindow).failure, u"did not answer in time");
+  EXPECT_EQ(h.updater.StateOf(byWindow).failures, 1u);
+}
+
+// The first start takes over what was kept beside the data file it
+// imports: the warning's reason always, the validators only when the file
+// is the very one they were saved with and needed no repair (the sample
+// names a source that does not exist), and the status line says why not.
+TEST(LibraryStartTest, TheFirstStartTakesOverTheUpdateStateOfTheDataFile) {
+  for (const bool wellFormed : {false, true}) {
+    SCOPED_TRACE(wellFormed);
+    LibraryStart s;
+    if (wellFormed) {
+      for (const auto& [id, record] : s.sample.m_storage.IdIndex()) {
+        if (auto* g = s.sample.GetGroup(id)) std::erase(g->m_sources, 0x00DEAD00u);
+      }
+      ASSERT_TRUE(SaveDataFile(s.sample, s.dataFile).ok);
+    }
+    IdList sources;
+    s.sample.CollectSources(0, sources);
+    ASSERT_FALSE(sources.empty());
+    const CFeedSource* source = s.sample.GetFeedSource(sources.front());
+    CValidatorStore state;
+    SourceUpdateState& st = state.Get(source->m_id, source->m_url);
+    st.etag = "\"e1\"";
+    st.failures = 3;
+    st.failure = u"host not found";
+    state.SetDataFile(DataFileFingerprint::Of(s.dataFile));
+    ASSERT_TRUE(state.Save(CValidatorStore::CachePathFor(s.dataFile)));
+
+    AppHarness& h = s.h;
+    ASSERT_TRUE(h.Start());
+    EXPECT_EQ(h.updater.StateOf(source->m_id).failure, u"host not found");
+    EXPECT_EQ(h.updater.StateOf(source->m_id).failures, 3u);
+    EXPECT_EQ(h.updater.StateOf(source->m_id).etag, wellFormed ? "\"e1\"" : "");
+    EXPECT_EQ(h.Frame().StatusText().contains(QStringLiteral("without validators, as the import repaired")),
+              !wellFormed)
+        << h.Frame().StatusText().toStdString();
+  }
+}
+
+// Each turn of the event loop that changed the model is one transaction,
+// on the disk a turn later: the save timer and the heartbeat are pushed out
+// of reach, so only the turn's own write can bring it there.
+TEST(LibraryStartTest, TheChangesOfOneTurnAreOneTransactionWrittenATurnLater) {
+  LibraryStart s;
+  AppHarness& h = s.h;
+  ASSERT_TRUE(h.Start());
+  ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
+  h.Frame().SetTimerInterval(FrameTimer::Save, 3600 * 1000);
+  h.library->SetHeartbeatInterval(3600 * 1000);
+  std::atomic<int> commits{0};
+  ASSERT_NE(h.library->Library(), nullptr);
+  h.library->Library()->SetCommitHook([&] { ++commits; });
+
+  IdList articles;
+  h.Model().CollectFeeds(0, articles);
+  ASSERT_GE(articles.size(), 2u);
+  const ObjectId group = h.Model().m_rootGroups[0];
+  const bool read0 = h.Model().GetFeed(articles[0])->m_read;
+  // One turn: several operations with no event loop in between.
+  h.Model().MarkRead({articles[0]}, !read0);
+  h.Model().Rename(group, u"Renamed in one turn");
+  const ObjectId added = h.Model().AddGroup(0, u"Added in one turn")->m_id;
+  h.Model().MarkRead({articles[1]}, true);
+  ASSERT_TRUE(PumpUntil([&] { return commits.load() >= 1 && !h.library->HasPending(); }));
+  EXPECT_EQ(commits.load(), 1);
+  {
+    CFeedsManager stored;
+    ReadStored(s.LibraryPath(), stored);
+    EXPECT_EQ(stored.GetFeed(articles[0])->m_read, !read0);
+    EXPECT_TRUE(stored.GetFeed(articles[1])->m_read);
+    EXPECT_EQ(stored.GetGroup(group)->m_name, u"Renamed in one turn");
+    EXPECT_NE(stored.GetGroup(added), nullptr);
+  }
+  // The next turn's change is the next transaction, and the only one.
+  h.Model().Rename(added, u"The next turn");
+  ASSERT_TRUE(PumpUntil([&] { return commits.load() >= 2 && !h.library->HasPending(); }));
+  EXPECT_EQ(commits.load(), 2);
+  CFeedsManager stored;
+  ReadStored(s.LibraryPath(), stored);
+  EXPECT_EQ(stored.GetGroup(added)->m_name, u"The next turn");
+  h.library->Library()->SetCommitHook(nullptr);
 }
 
 }  // namespace

@@ -6,23 +6,19 @@
 //
 // A test of the suite KilledSaveTest, so that the runs of many kills
 // (scripts/fuzz.sh, QB_KILLED_SAVE_ROUNDS, QB_KILLED_SAVE_SEED) take it too.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
 #include "model/Library.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace qb {
@@ -30,11 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-int EnvInt(const char* name, int fallback) {
-  const char* v = std::getenv(name);
-  return v != nullptr && std::atoi(v) > 0 ? std::atoi(v) : fallback;
-}
 
 constexpr int kFeedsPerRound = 150;
 
@@ -58,29 +49,6 @@ void BuildLargeModel(CFeedsManager& m) {
       source->AddToHistory(*f, CDateTime::FromTime(1000000000 + a));
     }
   }
-}
-
-// quillbend-cli with the environment of the test, its output discarded.
-pid_t StartCli(const std::vector<std::string>& args) {
-  std::vector<char*> argv{const_cast<char*>(QB_CLI_PATH)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    ::execv(QB_CLI_PATH, argv.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string OpmlWith(const std::string& dir, int round) {
@@ -140,11 +108,10 @@ bool AnyTemporary(const std::string& dir) {
 }
 
 TEST(KilledSaveTest, EveryKillLeavesTheLibraryBeforeOrAfterTheCommandAndWhole) {
-  const int rounds = EnvInt("QB_KILLED_SAVE_ROUNDS", 4);
-  const unsigned seed = static_cast<unsigned>(
-      EnvInt("QB_KILLED_SAVE_SEED", static_cast<int>(Clock::now().time_since_epoch().count() & 0x7FFFFFFF)));
-  SCOPED_TRACE("QB_KILLED_SAVE_SEED=" + std::to_string(seed));
-  std::mt19937 rng(seed);
+  const test::KillPlan plan = test::KillPlanFromEnvironment(4);
+  const int rounds = plan.rounds;
+  SCOPED_TRACE("QB_KILLED_SAVE_SEED=" + std::to_string(plan.seed));
+  std::mt19937 rng(plan.seed);
 
   test::TempDir home;
   const char* oldHome = std::getenv("XDG_DATA_HOME");
@@ -162,31 +129,24 @@ TEST(KilledSaveTest, EveryKillLeavesTheLibraryBeforeOrAfterTheCommandAndWhole) {
     before = SaveToBytes(m);
   }
   const std::string dataBytes = before;
-  auto delayWithin = [&](Clock::duration whole) {
-    return std::chrono::duration_cast<std::chrono::microseconds>(whole) *
-           std::uniform_real_distribution<double>(0.05, 1.1)(rng);
-  };
 
   // The first start, killed while it imports: no library, or the whole one.
   auto start = Clock::now();
-  ASSERT_EQ(Wait(StartCli({"list"})), 0);
+  ASSERT_EQ(test::RunProgram(QB_CLI_PATH, {"list"}), 0);
   const auto importing = Clock::now() - start;
   std::string loaded;
   ASSERT_EQ(Compare(library, before, -1, loaded), Found::Before);
   int importsKilled = 0, importsDone = 0;
   for (int round = 0; round < std::max(1, rounds / 2); ++round) {
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(library + suffix);
-    const pid_t pid = StartCli({"list"});
-    std::this_thread::sleep_for(delayWithin(importing));
-    ::kill(pid, SIGKILL);
-    Wait(pid);
+    test::KillAfter(test::StartProgram(QB_CLI_PATH, {"list"}), test::MomentWithin(importing, rng));
     if (fs::exists(library)) {
       ASSERT_EQ(Compare(library, before, -1, loaded), Found::Before) << "a library is only ever whole";
       ++importsDone;
     } else {
       ++importsKilled;
     }
-    ASSERT_EQ(Wait(StartCli({"list"})), 0);
+    ASSERT_EQ(test::RunProgram(QB_CLI_PATH, {"list"}), 0);
     EXPECT_FALSE(AnyTemporary(folder));
     ASSERT_EQ(Compare(library, before, -1, loaded), Found::Before);
     EXPECT_TRUE(test::ReadFile(data) == dataBytes) << "the data file stays as it was";
@@ -194,7 +154,7 @@ TEST(KilledSaveTest, EveryKillLeavesTheLibraryBeforeOrAfterTheCommandAndWhole) {
 
   // Commands killed while they write.
   start = Clock::now();
-  ASSERT_EQ(Wait(StartCli({"opml-import", OpmlWith(home.path(), 0)})), 0);
+  ASSERT_EQ(test::RunProgram(QB_CLI_PATH, {"opml-import", OpmlWith(home.path(), 0)}), 0);
   const auto whole = Clock::now() - start;
   ASSERT_EQ(Compare(library, before, 0, loaded), Found::After);
   before = loaded;
@@ -202,10 +162,7 @@ TEST(KilledSaveTest, EveryKillLeavesTheLibraryBeforeOrAfterTheCommandAndWhole) {
   for (int round = 1; round <= rounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const std::string opml = OpmlWith(home.path(), round);
-    const pid_t pid = StartCli({"opml-import", opml});
-    std::this_thread::sleep_for(delayWithin(whole));
-    ::kill(pid, SIGKILL);
-    Wait(pid);
+    test::KillAfter(test::StartProgram(QB_CLI_PATH, {"opml-import", opml}), test::MomentWithin(whole, rng));
     const Found found = Compare(library, before, round, loaded);
     ASSERT_NE(found, Found::Neither) << "the library is neither the old state nor the new one";
     (found == Found::Before ? oldStates : newStates)++;
@@ -214,7 +171,7 @@ TEST(KilledSaveTest, EveryKillLeavesTheLibraryBeforeOrAfterTheCommandAndWhole) {
       continue;
     }
     // Run again to its end: it is then there for good.
-    ASSERT_EQ(Wait(StartCli({"opml-import", opml})), 0);
+    ASSERT_EQ(test::RunProgram(QB_CLI_PATH, {"opml-import", opml}), 0);
     ASSERT_EQ(Compare(library, before, round, loaded), Found::After);
     before = loaded;
   }

@@ -5,22 +5,18 @@
 //
 // QB_KILLED_SAVE_ROUNDS sets the number of kills (a handful by default;
 // scripts/fuzz.sh asks for many more), QB_KILLED_SAVE_SEED the moments.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace qb {
@@ -28,11 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-int EnvInt(const char* name, int fallback) {
-  const char* v = std::getenv(name);
-  return v != nullptr && std::atoi(v) > 0 ? std::atoi(v) : fallback;
-}
 
 // About 11 MB: 16 sources of 250 articles, each with its own text.
 void BuildLargeModel(CFeedsManager& m) {
@@ -54,30 +45,6 @@ void BuildLargeModel(CFeedsManager& m) {
       source->AddToHistory(*f, CDateTime::FromTime(1000000000 + a));
     }
   }
-}
-
-// Starts quillbend-cli with its output discarded.
-pid_t StartCli(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(QB_CLI_PATH));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    ::execv(QB_CLI_PATH, argv.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
 }
 
 std::vector<std::string> Temporaries(const std::string& dir) {
@@ -112,11 +79,10 @@ Found Compare(const std::string& path, const std::string& before, const std::u16
 }
 
 TEST(KilledSaveTest, EveryKillLeavesTheOldOrTheNewModelAndNoTemporaryFileAfterTheNextRun) {
-  const int rounds = EnvInt("QB_KILLED_SAVE_ROUNDS", 4);
-  const unsigned seed = static_cast<unsigned>(
-      EnvInt("QB_KILLED_SAVE_SEED", static_cast<int>(Clock::now().time_since_epoch().count() & 0x7FFFFFFF)));
-  SCOPED_TRACE("QB_KILLED_SAVE_SEED=" + std::to_string(seed));
-  std::mt19937 rng(seed);
+  const test::KillPlan plan = test::KillPlanFromEnvironment(4);
+  const int rounds = plan.rounds;
+  SCOPED_TRACE("QB_KILLED_SAVE_SEED=" + std::to_string(plan.seed));
+  std::mt19937 rng(plan.seed);
 
   test::TempDir dir;
   const std::string data = dir.File("Feeds");
@@ -140,7 +106,7 @@ TEST(KilledSaveTest, EveryKillLeavesTheOldOrTheNewModelAndNoTemporaryFileAfterTh
   // How long a whole run takes: the kills fall anywhere within it.
   const auto start = Clock::now();
   std::u16string warmUrl;
-  ASSERT_EQ(Wait(StartCli({"--data", data, "opml-import", opmlFor(0, warmUrl)})), 0);
+  ASSERT_EQ(test::RunProgram(QB_CLI_PATH, {"--data", data, "opml-import", opmlFor(0, warmUrl)}), 0);
   const auto whole = Clock::now() - start;
   std::string after;
   ASSERT_EQ(Compare(data, before, warmUrl, after), Found::After);
@@ -151,13 +117,10 @@ TEST(KilledSaveTest, EveryKillLeavesTheOldOrTheNewModelAndNoTemporaryFileAfterTh
     SCOPED_TRACE("round " + std::to_string(round));
     std::u16string url;
     const std::string opml = opmlFor(round, url);
-    const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(whole) *
-                       std::uniform_real_distribution<double>(0.05, 1.1)(rng);
-    const pid_t pid = StartCli({"--data", data, "opml-import", opml});
+    const auto delay = test::MomentWithin(whole, rng);
+    const pid_t pid = test::StartProgram(QB_CLI_PATH, {"--data", data, "opml-import", opml});
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(delay);
-    ::kill(pid, SIGKILL);
-    Wait(pid);
+    test::KillAfter(pid, delay);
 
     std::string loaded;
     const Found found = Compare(data, before, url, loaded);
@@ -167,7 +130,7 @@ TEST(KilledSaveTest, EveryKillLeavesTheOldOrTheNewModelAndNoTemporaryFileAfterTh
 
     // The next run completes: it removes what the killed one left, and the
     // feed is in the file.
-    ASSERT_EQ(Wait(StartCli({"--data", data, "opml-import", opml})), 0);
+    ASSERT_EQ(test::RunProgram(QB_CLI_PATH, {"--data", data, "opml-import", opml}), 0);
     EXPECT_EQ(Temporaries(dir.path()), std::vector<std::string>{});
     ASSERT_EQ(Compare(data, before, url, after), Found::After);
     before = after;

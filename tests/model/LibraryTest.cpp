@@ -335,6 +335,31 @@ TEST(LibraryTest, LibrariesOfEveryEarlierVersionAreBroughtUpToDate) {
     db.Open(path, SQLITE_OPEN_READONLY);
     EXPECT_EQ(db.QueryInt("PRAGMA user_version"), kLibrarySchemaVersion);
     EXPECT_EQ(db.QueryInt("SELECT count(*) FROM sqlite_master WHERE name = 'changes'"), 1);
+    EXPECT_EQ(db.QueryInt("SELECT count(*) FROM sqlite_master WHERE name = 'fetch_state'"), 0);
+
+    // The update state table is there and takes a source's state, exactly.
+    IdList sources;
+    m.CollectSources(0, sources);
+    ASSERT_FALSE(sources.empty());
+    const CFeedSource* s = m.GetFeedSource(sources.front());
+    LibraryUpdateState state;
+    state.source = s->m_id;
+    state.url = s->m_url;
+    state.failure = u"HTTP status 404 é";
+    state.etag = std::string("W/\"\0x\"", 6);
+    state.lastModified = "Tue, 05 May 2009 10:00:00 GMT";
+    state.failures = 4;
+    state.lastAttempt = 1'700'000'000;
+    state.lastSuccess = 1'600'000'000;
+    state.retryUntil = 1'700'003'600;
+    CLibraryBatch batch;
+    batch.updateStates.push_back(state);
+    ASSERT_TRUE(library.Write(batch).ok);
+    std::vector<LibraryUpdateState> stored;
+    ASSERT_TRUE(library.ReadUpdateStates(stored));
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0], state);
+    m.SetArticleStore(nullptr);
   }
 }
 

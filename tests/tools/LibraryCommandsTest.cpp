@@ -1,14 +1,12 @@
 // quillbend-cli without --data: the commands work on the user's library,
 // the one the window uses, import the classic data file on the first start,
 // and work safely while another process (the window) writes to it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -19,6 +17,8 @@
 #include "model/FeedsManager.h"
 #include "model/Library.h"
 #include "model/LibrarySync.h"
+#include "model/Text.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/SampleModel.h"
@@ -73,23 +73,7 @@ class LibraryCommandsTest : public ::testing::Test {
     return {status, out.str(), err.str()};
   }
   // Runs quillbend-cli as a process of its own.
-  int CliProcess(const std::vector<std::string>& args) {
-    std::vector<char*> argv{const_cast<char*>(QB_CLI_PATH)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      ::execv(QB_CLI_PATH, argv.data());
-      ::_exit(127);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  int CliProcess(const std::vector<std::string>& args) { return test::RunProgram(QB_CLI_PATH, args); }
   std::string Folder() const { return m_home.path() + "/Velmorant/Quillbend"; }
   std::string LibraryFile() const { return Folder() + "/Library.sqlite"; }
   std::string DataFile() const { return Folder() + "/Feeds"; }
@@ -161,25 +145,71 @@ TEST_F(LibraryCommandsTest, CommandsWorkOnTheLibraryAndLeaveTheDataFileAlone) {
   model.SetArticleStore(nullptr);
 }
 
-TEST_F(LibraryCommandsTest, TheValidatorsOfAnotherWritersLibraryAreNotTrusted) {
+TEST_F(LibraryCommandsTest, TheValidatorsLastInTheLibraryAsLongAsTheArticlesTheyValidated) {
   HttpResponse withValidators = HttpResponse::Ok(Rss("News", {"a"}));
   withValidators.etag = "\"v1\"";
   m_server.Set("/news", withValidators);
   ASSERT_EQ(Cli({"add", m_server.Url("/news")}).status, 0);
   ASSERT_EQ(Cli({"update", "--force"}).status, 0);
   EXPECT_EQ(m_server.Requests().back().headers.count("if-none-match"), 1u) << "its own validators are sent";
-  {
-    // Another process writes to the library in between.
+  auto otherProcess = [&](const std::function<void(CFeedsManager&)>& change) {
     CLibrary library;
     ASSERT_TRUE(library.Open(LibraryFile()).opened);
     CFeedsManager model;
     const LibraryLoadResult load = library.Load(model);
     CLibrarySync sync(model, library, &load);
-    model.Rename(model.m_rootGroups[0], u"Renamed by the window");
+    change(model);
     ASSERT_TRUE(sync.FlushAndWait().written);
-  }
+    model.SetArticleStore(nullptr);
+  };
+  // Another process writes to the library in between: the validators are
+  // stored with the articles they describe, which it left alone.
+  otherProcess([](CFeedsManager& m) { m.Rename(m.m_rootGroups[0], u"Renamed by the window"); });
   ASSERT_EQ(Cli({"update", "--force"}).status, 0);
+  EXPECT_EQ(m_server.Requests().back().headers.count("if-none-match"), 1u);
+
+  // It gives the source another address: nothing validated there.
+  m_server.Set("/moved", withValidators);
+  otherProcess([&](CFeedsManager& m) {
+    const ObjectId source = m.GetGroup(m.m_rootGroups[0])->m_sources.at(0);
+    m.SetSourceUrl(source, Utf8ToUtf16(m_server.Url("/moved")));
+  });
+  ASSERT_EQ(Cli({"update", "--force"}).status, 0);
+  EXPECT_EQ(m_server.Requests().back().path, "/moved");
   EXPECT_EQ(m_server.Requests().back().headers.count("if-none-match"), 0u);
+  ASSERT_EQ(Cli({"update", "--force"}).status, 0);
+  EXPECT_EQ(m_server.Requests().back().headers.count("if-none-match"), 1u) << "the new address's own";
+  EXPECT_TRUE(std::filesystem::is_empty(m_cache.path())) << "no cache file beside the library";
+}
+
+TEST_F(LibraryCommandsTest, ARetryAfterAndTheWarningOutliveTheCommand) {
+  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a"})));
+  ASSERT_EQ(Cli({"add", m_server.Url("/news")}).status, 0);
+  HttpResponse busy;
+  busy.status = 503;
+  busy.reason = "Service Unavailable";
+  busy.headers.push_back({"Retry-After", "3600"});
+  busy.body = "busy";
+  m_server.Set("/news", busy);
+  CliRun r = Cli({"update", "--force"});
+  EXPECT_NE(r.err.find("News: "), std::string::npos) << r.err;
+  const size_t requests = m_server.Requests().size();
+  {
+    // Stored for the window: the reason of the warning mark.
+    CLibrary library;
+    ASSERT_TRUE(library.Open(LibraryFile()).opened);
+    std::vector<LibraryUpdateState> states;
+    ASSERT_TRUE(library.ReadUpdateStates(states));
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_EQ(states[0].failures, 1u);
+    EXPECT_FALSE(states[0].failure.empty());
+    EXPECT_GT(states[0].retryUntil, 0);
+  }
+  // The next command, a process of its own, holds back even a forced fetch.
+  r = Cli({"update", "--force"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("the server asked to wait until"), std::string::npos) << r.err;
+  EXPECT_EQ(m_server.Requests().size(), requests);
 }
 
 TEST_F(LibraryCommandsTest, ACommandRunsWhileTheWindowWritesAndNeitherLosesAChange) {
