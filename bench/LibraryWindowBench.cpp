@@ -394,6 +394,33 @@ std::string NewItems(int feed, int pass) {
   return s + "</channel></rss>";
 }
 
+// With QB_BENCH_SLOW_EVENTS=N, each task of the named owner that takes N ms
+// or more of the thread's processor time is written to the standard error:
+// which of the executor's owners (the update engine, the library's writer)
+// holds the window's thread.
+class CTimedExecutor final : public IExecutor {
+ public:
+  CTimedExecutor(IExecutor& inner, const char* owner)
+      : m_inner(inner), m_owner(owner), m_thresholdMs(bench::EnvInt("QB_BENCH_SLOW_EVENTS", 0)) {}
+  void Post(Task task) override {
+    if (m_thresholdMs <= 0) {
+      m_inner.Post(std::move(task));
+      return;
+    }
+    m_inner.Post([this, task = std::move(task)] {
+      const qint64 start = bench::ThreadCpuNs();
+      task();
+      const double ms = static_cast<double>(bench::ThreadCpuNs() - start) / 1e6;
+      if (ms >= m_thresholdMs) std::fprintf(stderr, "slow task of %s: %.1f ms of processor time\n", m_owner, ms);
+    });
+  }
+
+ private:
+  IExecutor& m_inner;
+  const char* m_owner;
+  int m_thresholdMs;
+};
+
 void BM_GapWhileAnUpdateApplies200(benchmark::State& state) {
   Fixture& f = Shared();
   test::BypassProxyForLoopback();
@@ -408,8 +435,9 @@ void BM_GapWhileAnUpdateApplies200(benchmark::State& state) {
   CQtExecutor executor;
   CDownloadPool pool;
   bench::QuietDesktop desktop;
-  CLibraryDataIo dataIo(executor);
-  CUpdateService updater(pool, executor);
+  CTimedExecutor libraryTasks(executor, "the library"), updateTasks(executor, "the update engine");
+  CLibraryDataIo dataIo(libraryTasks);
+  CUpdateService updater(pool, updateTasks);
   double longest = 0, longestCpu = 0, passSeconds = 0;
   int rowsBefore = 0, rowsAfter = 0;
   {
