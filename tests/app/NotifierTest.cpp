@@ -252,8 +252,12 @@ TEST(NotifierTest, OnlyAnAutomaticUpdateWithNewsNotifies) {
   source->m_title = u"Night News";
   const ObjectId id = source->m_id;
   int arriving = 2;
+  // The model side of an update, as the engine applies it.
   auto update = [&](CFeedsManager& m, bool) {
-    for (int i = 0; i < arriving; ++i) m.GetFeedSource(id)->m_articles.push_back(m.NewFeed()->m_id);
+    m.InterpretSource(*m.GetFeedSource(id), [&](CFeedSource& src) {
+      for (int i = 0; i < arriving; ++i) src.m_articles.push_back(m.NewFeed()->m_id);
+      return arriving > 0;
+    });
     return arriving > 0;
   };
   h.updater.updateAll = update;
