@@ -67,12 +67,7 @@ QString TrayToolTip(bool newArticles, int unreadArticles) {
   return tip;
 }
 
-int CountUnreadArticles(const CFeedsManager& manager) {
-  int unread = 0;
-  int read = 0;
-  manager.CountFeeds(0, unread, read);
-  return unread;
-}
+int CountUnreadArticles(const CFeedsManager& manager) { return manager.Counts(0).unread; }
 
 ArticleCounts CountArticlesPerSource(const CFeedsManager& manager) {
   IdList sources;

@@ -2,11 +2,12 @@
 // read of the same number of bytes measured in the same run, and the peak
 // memory of a load measured in a fresh child process.
 //
-// The model: QB_BENCH_SOURCES sources (default 100) of 200 articles each,
-// every article of a source carrying the same 50,000-character feed text, so
-// the file is about 2 GB (one copy of the text per article) while the model
-// in memory holds one copy per source. The files live in a private folder
-// under /tmp and are removed at the end. Before each read the file's pages
+// The model: bench/LibraryGenerator.h's, QB_BENCH_SOURCES sources (default
+// 100) of 200 articles each in the root group, every article with a short
+// description and, as its source text, the same 50,000-character feed text
+// of its source, so the file is about 2 GB (one copy of the text per
+// article) while the model in memory holds one copy per source. The files
+// live in a private folder under /tmp and are removed at the end. Before each read the file's pages
 // are dropped from the cache, so reads come from the disk.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -26,6 +27,7 @@
 
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
+#include "bench/LibraryGenerator.h"
 
 extern char** environ;
 
@@ -64,37 +66,14 @@ Fixture& Shared() {
     x.dataFile = x.dir + "/Feeds";
     x.plainFile = x.dir + "/plain";
     x.model = std::make_unique<CFeedsManager>();
-    CFeedsManager& m = *x.model;
-    m.SeedRandom(1);
-    CGroup* root = m.NewGroup();
-    root->m_name = u"All Sources";
-    m.m_rootGroups.push_back(root->m_id);
-    uint32_t noise = 12345;
-    for (int s = 0; s < SourceCount(); ++s) {
-      CFeedSource* source = m.NewFeedSource();
-      source->m_title = u"Source " + std::u16string(1, static_cast<char16_t>(u'A' + s % 26));
-      source->m_url = u"https://example.org/feed.xml";
-      root->m_sources.push_back(source->m_id);
-      std::u16string text(kFeedTextLength, u' ');
-      for (char16_t& c : text) {
-        noise = noise * 1103515245u + 12345u;
-        c = static_cast<char16_t>(u'a' + (noise >> 16) % 26);
-      }
-      const SharedText feedText(std::move(text));
-      for (int a = 0; a < kArticlesPerSource; ++a) {
-        CFeed* article = m.NewFeed();
-        article->m_channel = u"Channel";
-        article->m_title = u"Article title";
-        article->m_link = u"https://example.org/article";
-        article->m_description = u"<p>A short description of the article.</p>";
-        article->m_dateText = u"Mon, 04 May 2009 10:20:30 GMT";
-        article->m_date.SetDateTime(2009, 5, 4, 10, 20, 30);
-        article->m_key = u"https://example.org/article#" +
-                         std::u16string(1, static_cast<char16_t>(u'0' + a % 10));
-        article->m_sourceText = feedText;
-        source->m_articles.push_back(article->m_id);
-      }
-    }
+    x.model->SeedRandom(1);
+    bench::LibraryShape shape;
+    shape.sources = SourceCount();
+    shape.articlesPerSource = kArticlesPerSource;
+    shape.textLength = 40;
+    shape.sourcesPerGroup = 0;
+    shape.sharedFeedText = kFeedTextLength;
+    bench::BuildModel(*x.model, shape);
     return true;
   }();
   (void)built;

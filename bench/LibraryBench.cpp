@@ -16,8 +16,8 @@
 //   the texts;
 // - the model's memory after a load, per article, beside the classic load.
 //
-// QB_BENCH_SOURCES and QB_BENCH_ARTICLES scale the library (300 and 200);
-// QB_BENCH_SOURCES=5000 gives the million articles of a decade, and with
+// The library is bench/LibraryGenerator.h's. QB_BENCH_SOURCES and
+// QB_BENCH_ARTICLES scale it (300 and 200); QB_BENCH_SOURCES=5000 gives the million articles of a decade, and with
 // QB_BENCH_LIBRARY_ONLY=1 the library is written directly, with no data
 // file to import and none of the data file's figures (its model alone would
 // not fit this machine's memory twice). The files live in a private folder
@@ -29,6 +29,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -45,21 +46,19 @@
 #include "model/FeedsManager.h"
 #include "model/Library.h"
 #include "model/LibrarySync.h"
+#include "bench/LibraryGenerator.h"
 
 extern char** environ;
 
 namespace qb {
 namespace {
 
-int EnvInt(const char* name, int fallback) {
-  const char* v = std::getenv(name);
-  return v != nullptr && std::atoi(v) > 0 ? std::atoi(v) : fallback;
-}
+using bench::FillArticle;
+using bench::LibraryShape;
+using bench::Words;
 
-const int kSources = EnvInt("QB_BENCH_SOURCES", 300);
-const bool kLibraryOnly = EnvInt("QB_BENCH_LIBRARY_ONLY", 0) != 0;
-const int kArticles = EnvInt("QB_BENCH_ARTICLES", 200);
-constexpr size_t kTextLength = 2000;
+const LibraryShape kShape = LibraryShape::FromEnvironment();
+const bool kLibraryOnly = bench::EnvInt("QB_BENCH_LIBRARY_ONLY", 0) != 0;
 
 uint64_t WriteBytes() {
   std::ifstream io("/proc/self/io");
@@ -71,63 +70,17 @@ uint64_t WriteBytes() {
   return 0;
 }
 
+// Processor time of the whole process (on a shared machine the clock also
+// counts the time spent waiting for a processor).
+double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
 size_t HeapInUse() {
   const struct mallinfo2 info = mallinfo2();
   return info.uordblks + info.hblkhd;
-}
-
-// Pseudo-words, some far more common than others, as in real text.
-class Words {
- public:
-  explicit Words(uint32_t seed) : m_state(seed) {
-    static const char* syllables[] = {"ka", "lo", "mi", "ne", "ru", "sa", "ti", "vo", "be", "da", "fe", "gu", "ha",
-                                      "ji", "po", "qu", "re", "si", "tu", "wa", "an", "el", "in", "or", "us", "ar"};
-    for (int i = 0; i < 20000; ++i) {
-      std::u16string w;
-      const int n = 1 + static_cast<int>(Next() % 4);
-      for (int k = 0; k < n; ++k) {
-        for (const char* c = syllables[Next() % 26]; *c != 0; ++c) w += static_cast<char16_t>(*c);
-      }
-      m_vocabulary.push_back(std::move(w));
-    }
-  }
-  const std::u16string& Word() {
-    // Zipf-like: small indexes much more often.
-    const double u = static_cast<double>(Next() % 1000000) / 1000000.0;
-    return m_vocabulary[static_cast<size_t>(u * u * u * static_cast<double>(m_vocabulary.size() - 1))];
-  }
-  std::u16string Text(size_t length) {
-    std::u16string t;
-    t.reserve(length + 16);
-    while (t.size() < length) {
-      if (!t.empty()) t += u' ';
-      t += Word();
-    }
-    t.resize(length);
-    return t;
-  }
-  uint32_t Next() {
-    m_state = m_state * 1103515245u + 12345u;
-    return m_state >> 8;
-  }
-
- private:
-  uint32_t m_state;
-  std::vector<std::u16string> m_vocabulary;
-};
-
-void FillArticle(CFeed& f, Words& words, int serial) {
-  f.m_channel = u"Channel " + words.Word();
-  f.m_title = words.Word() + u" " + words.Word() + u" " + words.Word() + u" " + words.Word();
-  const std::string n = std::to_string(serial);
-  f.m_link = u"https://news.example.org/articles/" + std::u16string(n.begin(), n.end());
-  f.m_description = u"<p>" + words.Text(kTextLength - 7) + u"</p>";
-  f.m_dateText = u"Mon, 04 May 2009 10:20:30 GMT";
-  f.m_date = CDateTime::FromTime(1'400'000'000 + static_cast<int64_t>(serial) * 600);
-  f.m_key = f.m_link;
-  f.m_read = serial % 3 != 0;
-  f.m_sourceText = SharedText(u"<item><title>" + f.m_title + u"</title><link>" + f.m_link +
-                              u"</link><description>" + f.m_description + u"</description></item>");
 }
 
 struct Fixture {
@@ -159,63 +112,15 @@ Fixture& Shared() {
     if (kLibraryOnly) {
       // Written the way updates write it: each source's articles in one pass.
       const auto start = std::chrono::steady_clock::now();
-      CLibrary library;
-      if (!library.Open(x.library).opened) std::abort();
-      CFeedsManager m;
-      m.SeedRandom(1);
-      const LibraryLoadResult load = library.Load(m);
-      CLibrarySync sync(m, library, &load);
-      Words words(7);
-      int serial = 0;
-      const ObjectId root = m.m_rootGroups[0];
-      ObjectId group = root;
-      for (int s = 0; s < kSources; ++s) {
-        if (s % 30 == 0) group = m.AddGroup(root, u"Group " + words.Word())->m_id;
-        CFeedSource* source = m.AddSource(group, u"https://feeds.example.org/" + words.Word() + u"/" +
-                                                     std::u16string(1, char16_t(u'a' + s % 26)));
-        m.Rename(source->m_id, u"Feed " + words.Word());
-        m.InterpretSource(*source, [&](CFeedSource& src) {
-          for (int a = 0; a < kArticles; ++a) {
-            CFeed* f = m.NewFeed();
-            FillArticle(*f, words, ++serial);
-            src.m_articles.push_back(f->m_id);
-            if (a >= kArticles - static_cast<int>(kHistoryLimit)) {
-              src.AddToHistory(*f, CDateTime::FromTime(1'700'000'000 + serial));
-            }
-          }
-          return true;
-        });
-        if (sync.FlushAndWait().failure) std::abort();
-      }
-      m.SetArticleStore(nullptr);
-      x.articles = static_cast<size_t>(serial);
+      x.articles = bench::WriteLibrary(x.library, kShape);
+      if (x.articles == 0) std::abort();
       x.importSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       return true;
     }
     {
       CFeedsManager m;
       m.SeedRandom(1);
-      m.FixUpAfterLoad();
-      Words words(7);
-      int serial = 0;
-      const ObjectId root = m.m_rootGroups[0];
-      ObjectId group = root;
-      for (int s = 0; s < kSources; ++s) {
-        if (s % 30 == 0) group = m.AddGroup(root, u"Group " + words.Word())->m_id;
-        CFeedSource* source = m.AddSource(group, u"https://feeds.example.org/" + words.Word() + u"/" +
-                                                     std::u16string(1, char16_t(u'a' + s % 26)));
-        source->m_title = u"Feed " + words.Word();
-        source->m_autoName = false;
-        for (int a = 0; a < kArticles; ++a) {
-          CFeed* f = m.NewFeed();
-          FillArticle(*f, words, ++serial);
-          source->m_articles.push_back(f->m_id);
-          if (a >= kArticles - static_cast<int>(kHistoryLimit)) {
-            source->AddToHistory(*f, CDateTime::FromTime(1'700'000'000 + serial));
-          }
-        }
-      }
-      x.articles = static_cast<size_t>(serial);
+      x.articles = bench::BuildModel(m, kShape);
       const uint64_t before = WriteBytes();
       if (!SaveDataFile(m, x.dataFile)) std::abort();
       x.classicSaveWriteBytes = WriteBytes() - before;
@@ -310,7 +215,7 @@ void BM_PassAdds200(benchmark::State& state) {
       l.model.InterpretSource(*source, [&](CFeedSource& src) {
         for (int a = 0; a < 20; ++a) {
           CFeed* n = l.model.NewFeed();
-          FillArticle(*n, words, ++serial);
+          FillArticle(*n, words, ++serial, kShape.textLength);
           n->m_read = false;
           src.m_articles.push_back(n->m_id);
           src.AddToHistory(*n, CDateTime::FromTime(1'800'000'000 + serial));
@@ -499,25 +404,29 @@ void BM_SearchWholeLibraryInMemory(benchmark::State& state) {
 void BM_ModelMemory(benchmark::State& state) {
   Fixture& f = Shared();
   size_t library = 0, classic = 0;
-  double libraryLoad = 0, classicLoad = 0;
+  double libraryLoad = 0, classicLoad = 0, libraryLoadCpu = 0, classicLoadCpu = 0;
   for (auto _ : state) {
     {
       malloc_trim(0);
       const size_t before = HeapInUse();
       const auto start = std::chrono::steady_clock::now();
+      const double cpuStart = ProcessCpuSeconds();
       auto l = std::make_unique<Loaded>(f.library);
       libraryLoad = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      libraryLoadCpu = ProcessCpuSeconds() - cpuStart;
       library = HeapInUse() - before;
     }
     if (!kLibraryOnly) {
       malloc_trim(0);
       const size_t before = HeapInUse();
       const auto start = std::chrono::steady_clock::now();
+      const double cpuStart = ProcessCpuSeconds();
       auto m = std::make_unique<CFeedsManager>();
       LoadOptions readOnly;
       readOnly.readOnly = true;
       if (!LoadDataFile(*m, f.dataFile, readOnly).ok()) state.SkipWithError("load failed");
       classicLoad = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      classicLoadCpu = ProcessCpuSeconds() - cpuStart;
       classic = HeapInUse() - before;
     }
   }
@@ -525,8 +434,10 @@ void BM_ModelMemory(benchmark::State& state) {
   state.counters["model_MB"] = static_cast<double>(library) / 1e6;
   state.counters["bytes_per_article"] = static_cast<double>(library) / static_cast<double>(f.articles);
   state.counters["load_s"] = libraryLoad;
+  state.counters["load_cpu_s"] = libraryLoadCpu;
   state.counters["datafile_model_MB"] = static_cast<double>(classic) / 1e6;
   state.counters["datafile_load_s"] = classicLoad;
+  state.counters["datafile_load_cpu_s"] = classicLoadCpu;
 }
 
 BENCHMARK(BM_ImportOnce)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -362,6 +362,8 @@ TEST(MainFrameTest, F5IsWindowWideAndTheTitleCountsUnread) {
     a->m_read = read;
     s->m_articles.push_back(a->m_id);
   }
+  // Written directly: counted once the indexes are rebuilt.
+  h.Model().RebuildIndexes();
   f.ScheduleSave();
   f.OnTimer(FrameTimer::Tick);
   EXPECT_EQ(f.windowTitle(), QStringLiteral("Quillbend (2 unread)"));

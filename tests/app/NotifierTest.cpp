@@ -100,7 +100,43 @@ TEST(NotifierTest, NewsSinceCountsWhatAPassAppended) {
   EXPECT_EQ(news[1].newArticles, 4);
   EXPECT_EQ(news[2].source, n.b);
   EXPECT_EQ(news[2].newArticles, 1);
+  // The lists were written directly: counted once the indexes are rebuilt.
+  n.m.RebuildIndexes();
   EXPECT_EQ(CountUnreadArticles(n.m), 8);
+}
+
+// The unread count follows every operation that changes what is unread,
+// in every group of the tree, without a rebuild.
+TEST(NotifierTest, UnreadCountFollowsTheOperations) {
+  NewsModel n;
+  n.Add(n.a, 2);
+  n.Add(n.b, 3);
+  n.m.RebuildIndexes();
+  ASSERT_EQ(CountUnreadArticles(n.m), 5);
+  const IdList inA = n.m.GetFeedSource(n.a)->m_articles;
+  const IdList inB = n.m.GetFeedSource(n.b)->m_articles;
+  n.m.MarkRead({inA[0], inB[0]}, true);
+  EXPECT_EQ(CountUnreadArticles(n.m), 3);
+  n.m.MarkRead({inB[0]}, false);
+  EXPECT_EQ(CountUnreadArticles(n.m), 4);
+  n.m.DeleteArticles({inB[1]});
+  EXPECT_EQ(CountUnreadArticles(n.m), 3);
+  // New articles of an update, and a second root group.
+  n.m.InterpretSource(*n.m.GetFeedSource(n.b), [&](CFeedSource& s) {
+    CFeed* f = n.m.NewFeed();
+    s.m_articles.push_back(f->m_id);
+    return true;
+  });
+  EXPECT_EQ(CountUnreadArticles(n.m), 4);
+  CGroup* other = n.m.AddGroup(0, u"Other");
+  const ObjectId c = n.m.AddSource(other->m_id, u"http://c.example/")->m_id;
+  n.m.InterpretSource(*n.m.GetFeedSource(c), [&](CFeedSource& s) {
+    s.m_articles.push_back(n.m.NewFeed()->m_id);
+    return true;
+  });
+  EXPECT_EQ(CountUnreadArticles(n.m), 5);
+  n.m.DeleteSource(other->m_id, c);
+  EXPECT_EQ(CountUnreadArticles(n.m), 4);
 }
 
 TEST(NotifierTest, OnePassGivesOneNoticeNamingItsFeeds) {
@@ -216,8 +252,12 @@ TEST(NotifierTest, OnlyAnAutomaticUpdateWithNewsNotifies) {
   source->m_title = u"Night News";
   const ObjectId id = source->m_id;
   int arriving = 2;
+  // The model side of an update, as the engine applies it.
   auto update = [&](CFeedsManager& m, bool) {
-    for (int i = 0; i < arriving; ++i) m.GetFeedSource(id)->m_articles.push_back(m.NewFeed()->m_id);
+    m.InterpretSource(*m.GetFeedSource(id), [&](CFeedSource& src) {
+      for (int i = 0; i < arriving; ++i) src.m_articles.push_back(m.NewFeed()->m_id);
+      return arriving > 0;
+    });
     return arriving > 0;
   };
   h.updater.updateAll = update;
