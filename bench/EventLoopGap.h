@@ -39,22 +39,27 @@ inline Gaps LongestGaps(const std::function<void(const Spin& spin)>& work) {
   QElapsedTimer clock;
   qint64 last = 0, lastCpu = 0;
   Gaps longest;
-  QObject::connect(&timer, &QTimer::timeout, [&] {
+  // A gap counts from the start of the work and through its end, so that
+  // work done before the timer's first callback or after its last one is
+  // not missed.
+  const auto tick = [&] {
     const qint64 now = clock.nsecsElapsed();
     const qint64 cpu = ThreadCpuNs();
-    if (last != 0) {
-      longest.wallMs = std::max(longest.wallMs, static_cast<double>(now - last) / 1e6);
-      longest.cpuMs = std::max(longest.cpuMs, static_cast<double>(cpu - lastCpu) / 1e6);
-    }
+    longest.wallMs = std::max(longest.wallMs, static_cast<double>(now - last) / 1e6);
+    longest.cpuMs = std::max(longest.cpuMs, static_cast<double>(cpu - lastCpu) / 1e6);
     last = now;
     lastCpu = cpu;
-  });
+  };
+  QObject::connect(&timer, &QTimer::timeout, tick);
   clock.start();
+  last = clock.nsecsElapsed();
+  lastCpu = ThreadCpuNs();
   timer.start();
   const Spin spin = [](const std::function<bool()>& done) {
     while (!done()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   };
   work(spin);
+  tick();
   return longest;
 }
 
