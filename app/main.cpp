@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   }
 
   // Before any window exists, so none shows in the wrong colours first.
-  qb::CDesktopColorScheme colorScheme;
+  qb::CDesktopColorScheme colorScheme(qb::StoredAppearance());
   int status = 1;
   {
     // Declared in this order so that they go in the reverse one: the window,
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     qb::CUpdateService updater(downloads, executor);
     // Before the window, which shows them, and gone after it.
     qb::CSiteIconProvider siteIcons(downloads, executor);
-    qb::CRSSReaderApp app({desktop, dataFile, updater});
+    qb::CRSSReaderApp app({desktop, dataFile, updater, &colorScheme});
     const QMetaObject::Connection handOver =
         QObject::connect(&instance, &qb::CSingleInstance::commandLineReceived,
                          [&app](const QStringList& received) { app.HandleCommandLine(received); });
