@@ -160,13 +160,52 @@ QPalette DarkPalette() {
   return p;
 }
 
+QPalette LightPalette() {
+  const QColor window(0xef, 0xef, 0xef);
+  const QColor text(Qt::black);
+  const QColor disabledText(0x80, 0x80, 0x80);
+  const QColor dark = window.darker(150);
+  QPalette p(text, window, window.lighter(150), dark, window.darker(130), text, QColor(Qt::white),
+             QColor(Qt::white), window);
+  p.setColor(QPalette::Midlight, window.darker(130).lighter(110));
+  p.setColor(QPalette::Shadow, dark.darker(135));
+  p.setColor(QPalette::AlternateBase, QColor(0xf7, 0xf7, 0xf7));
+  p.setColor(QPalette::ToolTipBase, QColor(0xff, 0xff, 0xdc));
+  p.setColor(QPalette::ToolTipText, text);
+  QColor placeholder = text;
+  placeholder.setAlpha(128);
+  p.setColor(QPalette::PlaceholderText, placeholder);
+  p.setColor(QPalette::Highlight, QColor(0x2a, 0x76, 0xb5));
+  p.setColor(QPalette::HighlightedText, QColor(Qt::white));
+  p.setColor(QPalette::Link, QColor(0x00, 0x00, 0xff));
+  p.setColor(QPalette::LinkVisited, QColor(0x80, 0x00, 0x80));
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+    p.setColor(QPalette::Disabled, role, disabledText);
+  }
+  p.setColor(QPalette::Disabled, QPalette::Base, window);
+  p.setColor(QPalette::Disabled, QPalette::Highlight, QColor(0x91, 0x91, 0x91));
+  return p;
+}
+
 QPalette PaletteFor(ColorPreference preference, const QPalette& chosenByQt) {
   if (preference == ColorPreference::Dark && !IsDarkPalette(chosenByQt)) return DarkPalette();
   return chosenByQt;
 }
 
-CDesktopColorScheme::CDesktopColorScheme(QObject* parent, const QString& busConnection)
-    : QObject(parent), m_chosenByQt(QApplication::palette()) {
+QPalette PaletteFor(Appearance choice, ColorPreference desktop, const QPalette& chosenByQt) {
+  switch (choice) {
+    case Appearance::Light:
+      return IsDarkPalette(chosenByQt) ? LightPalette() : chosenByQt;
+    case Appearance::Dark:
+      return IsDarkPalette(chosenByQt) ? chosenByQt : DarkPalette();
+    case Appearance::System:
+      break;
+  }
+  return PaletteFor(desktop, chosenByQt);
+}
+
+CDesktopColorScheme::CDesktopColorScheme(Appearance choice, QObject* parent, const QString& busConnection)
+    : QObject(parent), m_chosenByQt(QApplication::palette()), m_choice(choice) {
   QDBusConnection bus = Bus(busConnection);
   ColorPreference preference = ReadPortal(bus);
   if (preference == ColorPreference::None) {
@@ -189,9 +228,14 @@ void CDesktopColorScheme::OnSettingChanged(const QString& group, const QString& 
   Apply(PreferenceFromPortalValue(QVariant::fromValue(value)));
 }
 
+void CDesktopColorScheme::SetChoice(Appearance choice) {
+  m_choice = choice;
+  Apply(m_preference);
+}
+
 void CDesktopColorScheme::Apply(ColorPreference preference) {
   m_preference = preference;
-  const QPalette wanted = PaletteFor(preference, m_chosenByQt);
+  const QPalette wanted = PaletteFor(m_choice, preference, m_chosenByQt);
   // Every widget hears of the change (the article page rewrites itself).
   if (wanted != QApplication::palette()) QApplication::setPalette(wanted);
 }

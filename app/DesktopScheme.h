@@ -7,6 +7,8 @@
 // kdeglobals (under XDG_CONFIG_HOME), KDE's first on a KDE desktop. A preference for dark over a light
 // palette gives the application a dark palette; a change back restores the
 // palette Qt chose. A palette that is dark already is left alone.
+// The user's choice in Options (Appearance) overrides the desktop: Light or
+// Dark whatever it prefers, System as described.
 #pragma once
 
 #include <QObject>
@@ -14,6 +16,8 @@
 #include <QString>
 #include <QDBusVariant>
 #include <QVariant>
+
+#include "app/SettingsManager.h"
 
 namespace qb {
 
@@ -47,17 +51,32 @@ bool IsDarkPalette(const QPalette& palette);
 // and greyed-out text.
 QPalette DarkPalette();
 
+// A complete light palette (Qt's own light one, with selections, visited
+// links and greyed-out text dark enough to read), for a choice of Light
+// where Qt chose a dark palette.
+QPalette LightPalette();
+
 // The palette for a preference, given the one Qt chose.
 QPalette PaletteFor(ColorPreference preference, const QPalette& chosenByQt);
+
+// The palette for the user's choice: System as PaletteFor the desktop's
+// preference; Light and Dark keep the palette Qt chose when it is of that
+// kind already, else LightPalette() or DarkPalette().
+QPalette PaletteFor(Appearance choice, ColorPreference desktop, const QPalette& chosenByQt);
 
 class CDesktopColorScheme : public QObject {
   Q_OBJECT
  public:
   // Reads the preference on the session bus (or the named connection) at
-  // once and applies it, then follows its changes.
-  explicit CDesktopColorScheme(QObject* parent = nullptr, const QString& busConnection = QString());
+  // once and applies it with the user's `choice`, then follows its changes.
+  explicit CDesktopColorScheme(Appearance choice = Appearance::System, QObject* parent = nullptr,
+                               const QString& busConnection = QString());
 
+  // The desktop's preference, whatever the user chose.
   ColorPreference Preference() const { return m_preference; }
+  Appearance Choice() const { return m_choice; }
+  // The user's new choice, applied at once.
+  void SetChoice(Appearance choice);
 
  private slots:
   void OnSettingChanged(const QString& group, const QString& key, const QDBusVariant& value);
@@ -67,6 +86,7 @@ class CDesktopColorScheme : public QObject {
 
   QPalette m_chosenByQt;
   ColorPreference m_preference = ColorPreference::None;
+  Appearance m_choice = Appearance::System;
 };
 
 }  // namespace qb

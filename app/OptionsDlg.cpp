@@ -1,6 +1,7 @@
 #include "app/OptionsDlg.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <algorithm>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -36,6 +37,17 @@ COptionsDlg::COptionsDlg(CRSSReaderSettingsManager& settings, QWidget* parent)
   programLayout->addWidget(m_confirm);
   m_notify = new QCheckBox(QStringLiteral("Notify me of new articles"), program);
   programLayout->addWidget(m_notify);
+  auto* appearanceRow = new QHBoxLayout;
+  m_appearance = new QComboBox(program);
+  m_appearance->addItem(QStringLiteral("System"), static_cast<int>(Appearance::System));
+  m_appearance->addItem(QStringLiteral("Light"), static_cast<int>(Appearance::Light));
+  m_appearance->addItem(QStringLiteral("Dark"), static_cast<int>(Appearance::Dark));
+  auto* appearanceLabel = new QLabel(QStringLiteral("&Appearance:"), program);
+  appearanceLabel->setBuddy(m_appearance);
+  appearanceRow->addWidget(appearanceLabel);
+  appearanceRow->addWidget(m_appearance);
+  appearanceRow->addStretch(1);
+  programLayout->addLayout(appearanceRow);
   layout->addWidget(program, 1, 0);
 
   auto* articles = new QGroupBox(QStringLiteral("Articles"), this);
@@ -67,6 +79,7 @@ void COptionsDlg::InitDialog() {
   m_close->setChecked(m_bCloseToTray != 0);
   m_confirm->setChecked(m_bConfirmExit != 0);
   m_notify->setChecked(m_bNotifyNewArticles != 0);
+  m_appearance->setCurrentIndex(m_appearance->findData(static_cast<int>(m_settingsManager.GetAppearance())));
   m_retention->setChecked(m_nRetentionDays > 0);
   m_retentionDays->setValue(m_nRetentionDays > 0 ? std::min(m_nRetentionDays, kMaxRetentionDays)
                                                  : kDefaultRetentionDays);
@@ -97,6 +110,8 @@ void COptionsDlg::accept() {
   set(setting::kCloseToSysTray, m_bCloseToTray);
   set(setting::kConfirmExit, m_bConfirmExit);
   set(setting::kNotifyNewArticles, m_bNotifyNewArticles);
+  m_settingsManager.SetAppearance(AppearanceFromValue(m_appearance->currentData().toInt()));
+  // Writes, and puts the colours chosen on every window.
   m_settingsManager.LoadSave(false);
   QDialog::accept();
 }

@@ -1,4 +1,5 @@
-// "Options": the check boxes of the "Settings" section, and the library's
+// "Options": the check boxes of the "Settings" section, the window's
+// appearance (System, Light, Dark: applied when OK writes it), and the library's
 // retention ("Delete read articles older than N days", off by default).
 // It re-reads the settings file when it opens, so values changed outside
 // the program show; OK writes every "Settings" value. The retention lives
@@ -9,6 +10,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QSpinBox;
 
 namespace qb {
@@ -36,6 +38,8 @@ class COptionsDlg : public QDialog {
   QCheckBox* NotifyBox() const { return m_notify; }
   QCheckBox* RetentionBox() const { return m_retention; }
   QSpinBox* RetentionDaysBox() const { return m_retentionDays; }
+  // "System", "Light", "Dark", each item's data the Appearance's number.
+  QComboBox* AppearanceBox() const { return m_appearance; }
 
   void accept() override;
 
@@ -50,6 +54,7 @@ class COptionsDlg : public QDialog {
   QCheckBox* m_notify = nullptr;
   QCheckBox* m_retention = nullptr;
   QSpinBox* m_retentionDays = nullptr;
+  QComboBox* m_appearance = nullptr;
   bool m_initialised = false;
 };
 

@@ -6,6 +6,8 @@
 #include <QTimer>
 
 #include "app/CoreBridge.h"
+#include "app/DesktopScheme.h"
+#include "app/DialogButtons.h"
 #include "app/MainFrame.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsManager.h"
@@ -43,6 +45,7 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments, bool startHidden)
   // The window may live on hidden in the tray; the close sequence ends the
   // program.
   QApplication::setQuitOnLastWindowClosed(false);
+  ShowFocusInDialogs();
 
   m_network = std::make_unique<CNetworkLibrary>();
   if (!m_network->ok()) {
@@ -57,6 +60,9 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments, bool startHidden)
   }
 
   m_doc = std::make_unique<CRSSReaderDoc>(m_env.dataFile, m_env.desktop, m_env.updater);
+  if (CDesktopColorScheme* scheme = m_env.colorScheme) {
+    m_doc->m_settingsManager.m_applyAppearance = [scheme](Appearance choice) { scheme->SetChoice(choice); };
+  }
   m_frame = std::make_unique<CMainFrame>(*m_doc, m_env.desktop, m_env.updater);
   if (m_configureFrame) m_configureFrame(*m_frame);
 

@@ -10,6 +10,7 @@
 
 namespace qb {
 
+class CDesktopColorScheme;
 class CMainFrame;
 class CNetworkLibrary;
 class CRSSReaderDoc;
@@ -25,6 +26,9 @@ struct AppEnvironment {
   IDesktop& desktop;
   IDataFileIo& dataFile;
   IFeedUpdater& updater;
+  // Takes up the appearance whenever the settings are loaded or saved;
+  // none leaves the colours as they are.
+  CDesktopColorScheme* colorScheme = nullptr;
 };
 
 // Registers the program's icons (res/quillbend.qrc); start-up does it.

@@ -97,6 +97,23 @@ std::vector<QString> SettingsSection::Names() const {
   return names;
 }
 
+Appearance AppearanceFromValue(int32_t value) {
+  switch (value) {
+    case static_cast<int32_t>(Appearance::Light):
+      return Appearance::Light;
+    case static_cast<int32_t>(Appearance::Dark):
+      return Appearance::Dark;
+    default:
+      return Appearance::System;
+  }
+}
+
+Appearance StoredAppearance() {
+  SettingValue record;
+  record.strName = setting::kAppearance;
+  return AppearanceFromValue(ReadIntSetting(QString::fromLatin1(kSettingsSection), record, 0));
+}
+
 void CRSSReaderSettingsManager::LoadSave(bool load) {
   for (const QString* name : {&setting::kMinimizeToSysTray, &setting::kCloseToSysTray,
                               &setting::kConfirmExit, &setting::kFirstRun,
@@ -107,6 +124,21 @@ void CRSSReaderSettingsManager::LoadSave(bool load) {
       m_settings.WriteBool(*name, m_settings.Get(*name).bValue);
     }
   }
+  if (load) {
+    // A number from a newer version or another tool is no choice of ours.
+    SetAppearance(AppearanceFromValue(m_settings.ReadInt(setting::kAppearance, 0)));
+  } else {
+    m_settings.WriteInt(setting::kAppearance, static_cast<int32_t>(GetAppearance()));
+  }
+  if (m_applyAppearance) m_applyAppearance(GetAppearance());
+}
+
+Appearance CRSSReaderSettingsManager::GetAppearance() {
+  return AppearanceFromValue(m_settings.Get(setting::kAppearance).nValue);
+}
+
+void CRSSReaderSettingsManager::SetAppearance(Appearance appearance) {
+  SetInt(m_settings.Get(setting::kAppearance), static_cast<int32_t>(appearance));
 }
 
 }  // namespace qb

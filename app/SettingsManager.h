@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -61,6 +62,15 @@ class SettingsSection {
   QString m_name;
 };
 
+// How the window is coloured: as the desktop prefers, or always light or
+// always dark. Stored as its number in "Appearance".
+enum class Appearance : int32_t { System = 0, Light = 1, Dark = 2 };
+
+// The stored number as a choice; a number that names none is System.
+Appearance AppearanceFromValue(int32_t value);
+// The choice the settings file holds now.
+Appearance StoredAppearance();
+
 class CSettingsManager {
  public:
   virtual ~CSettingsManager() = default;
@@ -73,13 +83,24 @@ class CRSSReaderSettingsManager : public CSettingsManager {
   ~CRSSReaderSettingsManager() override = default;
 
   // Reads (default true) or writes MinimizeToSysTray, CloseToSysTray,
-  // ConfirmExit, FirstRun and NotifyNewArticles, in that order, in the
-  // "Settings" section.
+  // ConfirmExit, FirstRun and NotifyNewArticles, in that order, then
+  // Appearance (default System; a number that names no choice reads as
+  // System), in the "Settings" section; then runs m_applyAppearance.
   // The window section is never loaded or saved as a whole.
   void LoadSave(bool load) override;
 
   // The in-memory boolean of a "Settings" record.
   bool Setting(const QString& name) { return m_settings.Get(name).bValue; }
+
+  // The in-memory appearance, and its change in memory (LoadSave(false)
+  // writes it).
+  Appearance GetAppearance();
+  void SetAppearance(Appearance appearance);
+
+  // The colours are not read on demand like the other settings: whoever
+  // paints them is told after every load and save, once memory and file
+  // agree, so a choice made in Options or imported takes effect at once.
+  std::function<void(Appearance)> m_applyAppearance;
 
   SettingsSection m_windowSettings{QString::fromLatin1(kWindowSettingsSection)};
   SettingsSection m_settings{QString::fromLatin1(kSettingsSection)};
@@ -93,6 +114,8 @@ inline const QString kConfirmExit = QStringLiteral("ConfirmExit");
 inline const QString kFirstRun = QStringLiteral("FirstRun");
 // A desktop notification when an automatic update brings news.
 inline const QString kNotifyNewArticles = QStringLiteral("NotifyNewArticles");
+// The window's colours (Appearance).
+inline const QString kAppearance = QStringLiteral("Appearance");
 inline const QString kMainFrameIsHidden = QStringLiteral("MainFrameIsHidden");
 inline const QString kMainFrameIsMaximized = QStringLiteral("MainFrameIsMaximized");
 inline const QString kMainFrameIsMinimized = QStringLiteral("MainFrameIsMinimized");

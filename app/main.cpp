@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
   }
 
   // Before any window exists, so none shows in the wrong colours first.
-  qb::CDesktopColorScheme colorScheme;
+  qb::CDesktopColorScheme colorScheme(qb::StoredAppearance());
   int status = 1;
   {
     // Declared in this order so that they go in the reverse one: the window,
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     qb::CUpdateService updater(downloads, executor);
     // Before the window, which shows them, and gone after it.
     qb::CSiteIconProvider siteIcons(downloads, executor);
-    qb::CRSSReaderApp app({desktop, dataFile, updater});
+    qb::CRSSReaderApp app({desktop, dataFile, updater, &colorScheme});
     std::unique_ptr<CFirstPaintReport> firstPaint;
     if (!qEnvironmentVariableIsEmpty("QB_REPORT_FIRST_PAINT")) {
       // Before the library loads, so that no paint goes unseen.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/DesktopScheme.h"
 #include "app/LibraryDataIo.h"
 #include "app/MainFrame.h"
 #include "app/QtExecutor.h"
@@ -84,7 +85,7 @@ class AppHarness {
       library = std::make_unique<CLibraryDataIo>(executor);
     }
     app = std::make_unique<CRSSReaderApp>(
-        AppEnvironment{scope, useLibrary ? static_cast<IDataFileIo&>(*library) : dataFile, updater});
+        AppEnvironment{scope, useLibrary ? static_cast<IDataFileIo&>(*library) : dataFile, updater, colorScheme});
     app->m_configureFrame = [](CMainFrame& frame) {
       for (FrameTimer t : {FrameTimer::Update, FrameTimer::Tick, FrameTimer::MarkRead, FrameTimer::Save}) {
         frame.SetTimerInterval(t, 3600 * 1000);
@@ -121,6 +122,8 @@ class AppHarness {
   // The user's library in the private data folder instead of the recording
   // data file, as the program runs.
   bool useLibrary = false;
+  // The colours the program chooses; none leaves the palette alone.
+  CDesktopColorScheme* colorScheme = nullptr;
   CQtExecutor executor;
   std::unique_ptr<CLibraryDataIo> library;
   CUpdateService realUpdater;

@@ -97,9 +97,11 @@ TEST(DesktopSchemeTest, TheDesktopsSettingsFilesNameThePreference) {
   EXPECT_EQ(PreferenceFromConfigFiles(home.path(), true), ColorPreference::Light) << "on KDE, KDE's first";
 }
 
-TEST(DesktopSchemeTest, TheDarkPaletteIsReadableEverywhere) {
-  const QPalette dark = DarkPalette();
-  EXPECT_TRUE(IsDarkPalette(dark));
+TEST(DesktopSchemeTest, TheOwnPalettesAreReadableEverywhere) {
+  for (const bool wantDark : {true, false}) {
+  SCOPED_TRACE(wantDark ? "dark" : "light");
+  const QPalette dark = wantDark ? DarkPalette() : LightPalette();
+  EXPECT_EQ(IsDarkPalette(dark), wantDark);
   struct Pair {
     QPalette::ColorRole text;
     QPalette::ColorRole background;
@@ -120,6 +122,7 @@ TEST(DesktopSchemeTest, TheDarkPaletteIsReadableEverywhere) {
   const QColor disabled = dark.color(QPalette::Disabled, QPalette::Text);
   EXPECT_NE(disabled, dark.color(QPalette::Active, QPalette::Text));
   EXPECT_GE(ContrastRatio(disabled, dark.color(QPalette::Disabled, QPalette::Base)), 3.0);
+  }
 }
 
 TEST(DesktopSchemeTest, OnlyALightPaletteIsDarkenedOnRequest) {
@@ -132,6 +135,74 @@ TEST(DesktopSchemeTest, OnlyALightPaletteIsDarkenedOnRequest) {
   EXPECT_EQ(PaletteFor(ColorPreference::Light, light), light);
   EXPECT_EQ(PaletteFor(ColorPreference::Light, ownDark), ownDark);
   EXPECT_EQ(PaletteFor(ColorPreference::None, light), light);
+}
+
+// The user's choice against each preference of the desktop, over a light
+// and a dark palette from Qt: System is the desktop's rule above, the other
+// two hold whatever the desktop prefers.
+TEST(DesktopSchemeTest, TheChoiceOverridesTheDesktopBothWays) {
+  const QPalette light(Qt::black, QColor(240, 240, 240));
+  const QPalette ownDark(Qt::white, QColor(20, 20, 20));
+  enum Expect { QtsOwn, Dark, Light };
+  struct Case {
+    Appearance choice;
+    ColorPreference desktop;
+    Expect overLight;
+    Expect overDark;
+  };
+  const Case cases[] = {
+      {Appearance::System, ColorPreference::None, QtsOwn, QtsOwn},
+      {Appearance::System, ColorPreference::Dark, Dark, QtsOwn},
+      {Appearance::System, ColorPreference::Light, QtsOwn, QtsOwn},
+      {Appearance::Light, ColorPreference::None, QtsOwn, Light},
+      {Appearance::Light, ColorPreference::Dark, QtsOwn, Light},
+      {Appearance::Light, ColorPreference::Light, QtsOwn, Light},
+      {Appearance::Dark, ColorPreference::None, Dark, QtsOwn},
+      {Appearance::Dark, ColorPreference::Dark, Dark, QtsOwn},
+      {Appearance::Dark, ColorPreference::Light, Dark, QtsOwn},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << int(c.choice) << " over " << int(c.desktop));
+    for (const QPalette* qt : {&light, &ownDark}) {
+      const Expect e = qt == &light ? c.overLight : c.overDark;
+      const QPalette expected = e == QtsOwn ? *qt : e == Dark ? DarkPalette() : LightPalette();
+      EXPECT_EQ(PaletteFor(c.choice, c.desktop, *qt), expected) << (qt == &light ? "light" : "dark");
+    }
+  }
+}
+
+// A desktop that prefers dark (GTK_THEME), then the user's choices one after
+// the other in the running program.
+TEST(DesktopSchemeTest, AChoiceTakesEffectAtOnce) {
+  const QPalette original = QApplication::palette();
+  ASSERT_FALSE(IsDarkPalette(original));
+  const QByteArray oldTheme = qgetenv("GTK_THEME");
+  qputenv("GTK_THEME", "Adwaita:dark");
+  {
+    // A bus connection that does not exist: no portal.
+    CDesktopColorScheme scheme(Appearance::Light, nullptr, QStringLiteral("qbtest-no-bus"));
+    EXPECT_EQ(scheme.Preference(), ColorPreference::Dark);
+    EXPECT_EQ(QApplication::palette(), original);
+    QWidget widget;
+    widget.show();
+    const auto widgetBase = [&](const QColor& wanted) {
+      return QTest::qWaitFor([&] { return widget.palette().color(QPalette::Base) == wanted; }, 2000);
+    };
+    scheme.SetChoice(Appearance::System);
+    EXPECT_EQ(QApplication::palette(), DarkPalette());
+    EXPECT_TRUE(widgetBase(DarkPalette().color(QPalette::Base)));
+    scheme.SetChoice(Appearance::Light);
+    EXPECT_EQ(QApplication::palette(), original);
+    EXPECT_TRUE(widgetBase(original.color(QPalette::Base)));
+    scheme.SetChoice(Appearance::Dark);
+    EXPECT_EQ(QApplication::palette(), DarkPalette());
+  }
+  if (oldTheme.isNull()) {
+    qunsetenv("GTK_THEME");
+  } else {
+    qputenv("GTK_THEME", oldTheme);
+  }
+  QApplication::setPalette(original);
 }
 
 // The settings portal as the desktop runs it.
@@ -170,7 +241,7 @@ TEST(DesktopSchemeTest, FollowsThePortalAtStartAndWhenItChanges) {
   const QPalette original = QApplication::palette();
   ASSERT_FALSE(IsDarkPalette(original));
   {
-    CDesktopColorScheme scheme(nullptr, QStringLiteral("qbtest-app"));
+    CDesktopColorScheme scheme(Appearance::System, nullptr, QStringLiteral("qbtest-app"));
     EXPECT_EQ(portal.reads, 1);
     EXPECT_EQ(scheme.Preference(), ColorPreference::Dark);
     EXPECT_EQ(QApplication::palette(), DarkPalette());
@@ -183,6 +254,19 @@ TEST(DesktopSchemeTest, FollowsThePortalAtStartAndWhenItChanges) {
     service.send(changed);
     EXPECT_TRUE(QTest::qWaitFor([&] { return scheme.Preference() == ColorPreference::Light; }, 5000));
     EXPECT_EQ(QApplication::palette(), original);
+
+    // The user's choice holds when the desktop changes its mind.
+    scheme.SetChoice(Appearance::Light);
+    QDBusMessage dark = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                                   QStringLiteral("org.freedesktop.portal.Settings"),
+                                                   QStringLiteral("SettingChanged"));
+    dark << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+         << QVariant::fromValue(QDBusVariant(QVariant(1u)));
+    service.send(dark);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return scheme.Preference() == ColorPreference::Dark; }, 5000));
+    EXPECT_EQ(QApplication::palette(), original);
+    scheme.SetChoice(Appearance::System);
+    EXPECT_EQ(QApplication::palette(), DarkPalette());
   }
   QApplication::setPalette(original);
   service.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));

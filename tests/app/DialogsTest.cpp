@@ -1,15 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyleOption>
 #include <QTest>
 #include <QToolButton>
 
@@ -17,6 +21,7 @@
 #include "app/AddGroupDlg.h"
 #include "app/AddNewFeedDlg.h"
 #include "app/ConfirmExitDlg.h"
+#include "app/DialogButtons.h"
 #include "app/FeedPropertiesDlg.h"
 #include "app/Hyperlink.h"
 #include "app/OptionsDlg.h"
@@ -465,6 +470,63 @@ TEST(AboutDlgTest, LinkOpensItsText) {
   ASSERT_EQ(scope.opened.size(), 1u);
   EXPECT_EQ(scope.opened[0], dlg.Link()->text());
   EXPECT_NE(dlg.findChild<QLabel*>(), nullptr);
+}
+
+// Whether the style is told to draw `widget`'s focus frame: the focus and a
+// window whose focus counts as moved by the keyboard.
+bool FocusFrameDrawn(QWidget* widget) {
+  QStyleOption option;
+  option.initFrom(widget);
+  return option.state.testFlag(QStyle::State_HasFocus) &&
+         option.state.testFlag(QStyle::State_KeyboardFocusChange);
+}
+
+// Each dialog opens with the focus on the field it is for, and its frame
+// shows before any key is pressed; a main window keeps the style's rule.
+TEST(DialogFocusTest, EachDialogOpensWithItsFieldFocusedAndShown) {
+  UiTestScope scope;
+  ShowFocusInDialogs();
+  ShowFocusInDialogs();  // once is enough, twice changes nothing
+  CRSSReaderSettingsManager settings;
+  SubscribedModel m({});
+  CAddNewFeedDlg addFeed(scope, m.model, m.group, test::NewSearch());
+  CFeedPropertiesDlg properties(scope);
+  properties.m_nRefreshRate = 30;
+  COptionsDlg options(settings);
+  CAddGroupDlg addGroup(scope);
+  CConfirmExitDlg confirm;
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Quillbend"), QStringLiteral("Sure?"),
+                  QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::Yes);
+  struct Case {
+    QDialog* dialog;
+    std::function<QWidget*()> field;
+  };
+  const Case cases[] = {
+      {&addFeed, [&] { return addFeed.UrlEdit(); }},
+      {&properties, [&] { return properties.RateEdit(); }},
+      {&options, [&] { return options.MinimizeBox(); }},
+      {&addGroup, [&] { return addGroup.NameEdit(); }},
+      {&confirm, [&] { return confirm.DontAskBox(); }},
+      {&box, [&] { return box.button(QMessageBox::Yes); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog->metaObject()->className());
+    c.dialog->show();
+    c.dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(c.dialog));
+    EXPECT_EQ(QApplication::focusWidget(), c.field());
+    EXPECT_TRUE(FocusFrameDrawn(c.field()));
+    c.dialog->hide();
+  }
+  QWidget window;
+  auto* edit = new QLineEdit(&window);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  edit->setFocus(Qt::MouseFocusReason);
+  ASSERT_TRUE(edit->hasFocus());
+  EXPECT_FALSE(FocusFrameDrawn(edit)) << "no frame after a click outside dialogs";
 }
 
 // Every dialog is a dialog to the window manager: a title and a close

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <optional>
+
+#include "app/SettingsExport.h"
 #include "app/SettingsManager.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -85,6 +91,65 @@ TEST(SettingsManagerTest, LookupInsertsDefaultRecordAndWritesSetAllForms) {
   section.WriteBool(QStringLiteral("X"), true);
   EXPECT_EQ(section.Get(QStringLiteral("X")).nValue, 1);
   EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("X")).toInt(), 1);
+}
+
+// The stored number as read, what is written back, and who is told.
+TEST(SettingsManagerTest, AppearanceReadsSystemUnlessAChoiceIsStored) {
+  struct Case {
+    QVariant stored;
+    Appearance read;
+  };
+  const Case cases[] = {
+      {QVariant(), Appearance::System},  {0, Appearance::System},
+      {1, Appearance::Light},            {2, Appearance::Dark},
+      {3, Appearance::System},           {-1, Appearance::System},
+      {QStringLiteral("dark"), Appearance::System},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored.toString().toStdString());
+    UiTestScope scope;
+    if (c.stored.isValid()) UiTestScope::Store(kSettings, setting::kAppearance, c.stored);
+    EXPECT_EQ(StoredAppearance(), c.read);
+    CRSSReaderSettingsManager settings;
+    std::vector<Appearance> told;
+    settings.m_applyAppearance = [&told](Appearance a) { told.push_back(a); };
+    settings.LoadSave(true);
+    EXPECT_EQ(settings.GetAppearance(), c.read);
+    settings.LoadSave(false);
+    EXPECT_EQ(UiTestScope::Stored(kSettings, setting::kAppearance).toInt(), static_cast<int>(c.read));
+    EXPECT_EQ(told, (std::vector<Appearance>{c.read, c.read}));
+  }
+}
+
+TEST(SettingsManagerTest, AppearanceRoundTripAndExport) {
+  UiTestScope scope;
+  QTemporaryDir dir;
+  const auto exported = [&](const CRSSReaderSettingsManager& inUse) -> std::optional<int32_t> {
+    const QString path = dir.filePath(QStringLiteral("settings.reg"));
+    EXPECT_TRUE(ExportSettings(path, &inUse));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    QStringDecoder decoder(QStringConverter::Utf16);
+    QString text = decoder(file.readAll());
+    const auto values = ParseSettingsFile(text.remove(QChar(0xFEFF)));
+    if (!values) return std::nullopt;
+    for (const ExportedValue& v : *values)
+      if (v.section == kSettings && v.name == setting::kAppearance) return v.value;
+    return std::nullopt;
+  };
+  CRSSReaderSettingsManager settings;
+  settings.LoadSave(true);
+  // Never chosen, nothing stored: the export still carries the default.
+  ASSERT_FALSE(UiTestScope::Stored(kSettings, setting::kAppearance).isValid());
+  EXPECT_EQ(exported(settings), std::optional<int32_t>(0));
+  for (Appearance choice : {Appearance::Dark, Appearance::Light, Appearance::System}) {
+    settings.SetAppearance(choice);
+    settings.LoadSave(false);
+    CRSSReaderSettingsManager next;
+    next.LoadSave(true);
+    EXPECT_EQ(next.GetAppearance(), choice);
+    EXPECT_EQ(exported(next), std::optional<int32_t>(static_cast<int32_t>(choice)));
+  }
 }
 
 }  // namespace
