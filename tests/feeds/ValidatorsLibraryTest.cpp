@@ -19,12 +19,14 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeDownloader.h"
 #include "tests/support/SampleModel.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 namespace qb {
 namespace {
 
 using test::FakeDownloader;
+using test::ScopedEnv;
 
 constexpr char16_t kUrl[] = u"http://feeds.example/news";
 
@@ -236,25 +238,6 @@ TEST(ValidatorsLibraryTest, WhatThisProcessHasNotWrittenWinsOverWhatAnotherStore
   EXPECT_EQ(b.State().Find(source, kUrl)->failures, 1u);
 }
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-    if (const char* old = std::getenv(name)) m_old = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (m_old) {
-      setenv(m_name, m_old->c_str(), 1);
-    } else {
-      unsetenv(m_name);
-    }
-  }
-
- private:
-  const char* m_name;
-  std::optional<std::string> m_old;
-};
 
 TEST(ValidatorsLibraryTest, TheFirstStartTakesOverTheStateKeptBesideTheDataFile) {
   // The cache saved with the data file; then, before the first start, the

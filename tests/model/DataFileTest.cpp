@@ -16,6 +16,7 @@
 #include "tests/support/FailingWriter.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/SampleModel.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 namespace qb {
@@ -23,20 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::TempDir;
+using test::ScopedEnv;
 
-// Sets an environment variable for one test; the old value comes back after.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : m_name(name) {
-    if (const char* old = std::getenv(name)) m_old = old;
-    value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { m_old ? ::setenv(m_name, m_old->c_str(), 1) : ::unsetenv(m_name); }
-
- private:
-  const char* m_name;
-  std::optional<std::string> m_old;
-};
 
 unsigned Mode(const std::string& path) {
   struct stat st {};

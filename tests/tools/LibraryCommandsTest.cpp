@@ -22,6 +22,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/SampleModel.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 #include "tools/Cli.h"
 
@@ -30,6 +31,7 @@ namespace {
 
 using test::HttpResponse;
 using test::HttpServer;
+using test::ScopedEnv;
 
 struct CliRun {
   int status;
@@ -45,25 +47,6 @@ std::string Rss(const std::string& channel, const std::vector<std::string>& guid
   return s + "</channel></rss>";
 }
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-    if (const char* old = std::getenv(name)) m_old = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (m_old) {
-      setenv(m_name, m_old->c_str(), 1);
-    } else {
-      unsetenv(m_name);
-    }
-  }
-
- private:
-  const char* m_name;
-  std::optional<std::string> m_old;
-};
 
 class LibraryCommandsTest : public ::testing::Test {
  protected:
