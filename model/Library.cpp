@@ -23,6 +23,7 @@
 namespace qb {
 
 using library::ColumnDate;
+using library::LowestInAGroupRing;
 using library::RowKind;
 
 namespace {
@@ -531,19 +532,7 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
     // (two processes moved them into each other): the lowest identifier of
     // each ring goes to the root level. A chain that ends at a group no
     // list names is a subtree listed nowhere, kept as it is.
-    for (const auto& [start, unused] : parentOf) {
-      std::vector<ObjectId> chain;
-      std::unordered_set<ObjectId> onChain;
-      ObjectId at = start;
-      while (at != 0 && onChain.insert(at).second) {
-        chain.push_back(at);
-        auto up = parentOf.find(at);
-        at = up == parentOf.end() ? 0 : up->second;
-      }
-      if (at == 0) continue;
-      // `at` closes a ring: the members are the chain from `at` on.
-      ObjectId lowest = at;
-      for (auto it = std::find(chain.begin(), chain.end(), at); it != chain.end(); ++it) lowest = std::min(lowest, *it);
+    while (const ObjectId lowest = LowestInAGroupRing(parentOf)) {
       if (CGroup* p = manager.GetGroup(parentOf[lowest])) p->RemoveSubgroup(lowest);
       manager.m_rootGroups.push_back(lowest);
       parentOf[lowest] = 0;

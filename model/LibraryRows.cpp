@@ -229,4 +229,23 @@ void LogChange(CSqliteDb& db, int64_t writer, RowKind kind, int64_t id) {
   s.Run();
 }
 
+ObjectId LowestInAGroupRing(const std::unordered_map<ObjectId, ObjectId>& parentOf) {
+  for (const auto& [start, unused] : parentOf) {
+    std::vector<ObjectId> chain;
+    std::unordered_set<ObjectId> onChain;
+    ObjectId at = start;
+    while (at != 0 && onChain.insert(at).second) {
+      chain.push_back(at);
+      auto up = parentOf.find(at);
+      at = up == parentOf.end() ? 0 : up->second;
+    }
+    if (at == 0) continue;
+    // `at` closes a ring: the members are the chain from `at` on.
+    ObjectId lowest = at;
+    for (auto it = std::find(chain.begin(), chain.end(), at); it != chain.end(); ++it) lowest = std::min(lowest, *it);
+    return lowest;
+  }
+  return 0;
+}
+
 }  // namespace qb::library

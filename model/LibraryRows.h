@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "model/ArticleStore.h"
@@ -53,5 +54,11 @@ bool ReadUpdateState(CSqliteDb& db, int64_t source, LibraryUpdateState& out);
 void ReadUpdateStates(CSqliteDb& db, std::vector<LibraryUpdateState>& out);
 
 void LogChange(CSqliteDb& db, int64_t writer, RowKind kind, int64_t id);
+
+// Touches no database: given each listed group's parent (0: the root
+// level), the lowest identifier of a ring of groups each listed in the
+// next that never reaches the root level, else 0. A chain that ends at a
+// group no list names is no ring.
+ObjectId LowestInAGroupRing(const std::unordered_map<ObjectId, ObjectId>& parentOf);
 
 }  // namespace qb::library

@@ -20,6 +20,7 @@
 namespace qb {
 
 using library::BindDate;
+using library::LowestInAGroupRing;
 
 namespace {
 
@@ -189,22 +190,10 @@ bool OpenOneRing(CFeedsManager& m) {
       for (ObjectId c : g->m_childGroups) parentOf[c] = id;
     }
   }
-  for (const auto& [start, unused] : parentOf) {
-    std::vector<ObjectId> chain;
-    std::unordered_set<ObjectId> onChain;
-    ObjectId at = start;
-    while (at != 0 && onChain.insert(at).second) {
-      chain.push_back(at);
-      auto up = parentOf.find(at);
-      at = up == parentOf.end() ? 0 : up->second;
-    }
-    if (at == 0) continue;
-    ObjectId lowest = at;
-    for (auto it = std::find(chain.begin(), chain.end(), at); it != chain.end(); ++it) lowest = std::min(lowest, *it);
-    if (CGroup* p = m.GetGroup(parentOf[lowest])) p->RemoveSubgroup(lowest);
-    return true;
-  }
-  return false;
+  const ObjectId lowest = LowestInAGroupRing(parentOf);
+  if (lowest == 0) return false;
+  if (CGroup* p = m.GetGroup(parentOf.at(lowest))) p->RemoveSubgroup(lowest);
+  return true;
 }
 
 }  // namespace

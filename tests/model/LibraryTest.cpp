@@ -11,9 +11,11 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "model/FeedsManager.h"
+#include "model/LibraryRows.h"
 #include "model/LibrarySchema.h"
 #include "model/SearchText.h"
 #include "tests/support/ArchiveBytes.h"
@@ -241,6 +243,28 @@ TEST(LibraryTest, ImportRepairsDamagedListsAndSaysSo) {
   EXPECT_EQ(m.GetGroup(10)->m_childGroups, IdList{12});
   EXPECT_TRUE(m.GetGroup(13)->m_childGroups.empty());
   EXPECT_EQ(m.ArticleTexts(31).sourceText.str(), u"src");
+}
+
+// Groups two processes moved into each other: each ring gives up its
+// lowest member, and only a ring does (not the groups that lead into it,
+// nor a chain that ends at a group no list names).
+TEST(LibraryTest, EveryRingOfGroupsIsFoundByItsLowestMember) {
+  std::unordered_map<ObjectId, ObjectId> parentOf = {
+      {1, 0}, {2, 1},                // the root level and below it
+      {40, 50}, {50, 30}, {30, 40},  // a ring of three
+      {6, 40}, {2000, 6},            // a chain into it, of lower identifiers
+      {7, 99},                       // a subtree listed nowhere
+      {12, 11}, {11, 12},            // a ring of two
+  };
+  std::vector<ObjectId> found;
+  while (const ObjectId lowest = library::LowestInAGroupRing(parentOf)) {
+    ASSERT_LT(found.size(), 2u) << "a ring was found twice";
+    found.push_back(lowest);
+    parentOf[lowest] = 0;
+  }
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<ObjectId>{11, 30}));
+  EXPECT_EQ(library::LowestInAGroupRing({{1, 0}, {2, 1}, {3, 2}}), 0u);
 }
 
 TEST(LibraryTest, SharedTextsAreStoredOnce) {
