@@ -17,6 +17,7 @@
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
 
 namespace qb {
@@ -24,28 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// About 11 MB: 16 sources of 250 articles, each with its own text.
-void BuildLargeModel(CFeedsManager& m) {
-  m.SeedRandom(11);
-  m.FixUpAfterLoad();
-  const ObjectId group = m.m_rootGroups[0];
-  uint32_t noise = 1;
-  for (int s = 0; s < 16; ++s) {
-    CFeedSource* source = m.AddSource(group, u"http://source.example/" + std::u16string(1, char16_t(u'a' + s)));
-    for (int a = 0; a < 250; ++a) {
-      CFeed* f = m.NewFeed();
-      f->m_description.resize(1400);
-      for (char16_t& c : f->m_description) {
-        noise = noise * 1103515245u + 12345u;
-        c = static_cast<char16_t>(u'a' + (noise >> 16) % 26);
-      }
-      f->m_key = f->m_description.substr(0, 16);
-      source->m_articles.push_back(f->m_id);
-      source->AddToHistory(*f, CDateTime::FromTime(1000000000 + a));
-    }
-  }
-}
+using test::BuildLargeModel;
 
 std::vector<std::string> Temporaries(const std::string& dir) {
   std::vector<std::string> names;

@@ -11,6 +11,11 @@ namespace qb::test {
 // The shared feed text holds `feedTextLength` filler characters.
 void BuildSampleModel(CFeedsManager& m, size_t feedTextLength = 5000);
 
+// A model large enough that writing it takes a while (about 11 MB): 16
+// sources of 250 articles, each with its own text of pseudo-random words,
+// the same every time.
+void BuildLargeModel(CFeedsManager& m);
+
 // Every field of both models is equal (last update ticks, the reserved map and
 // the history time index excepted); the texts are compared through
 // ArticleTexts, so either model may keep them in a library. Failures are
