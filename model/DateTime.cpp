@@ -123,6 +123,12 @@ CDateTime CDateTime::FromZonedFields(const DateFields& f, int32_t offsetMinutes)
 }
 
 CDateTime CDateTime::FromOleDate(double date) {
+  // A stored number outside the years 100 to 9999 (a damaged library, say)
+  // names no date the fields could hold. Before the epoch the time of day
+  // counts away from zero, so the first day's last second is the lowest.
+  static const double kFirst = OleFromFields(DateFields{100, 1, 1, 23, 59, 59});
+  static const double kLast = OleFromFields(DateFields{9999, 12, 31, 23, 59, 59});
+  if (!std::isfinite(date) || date < kFirst || date > kLast) return Invalid();
   CDateTime v;
   v.m_date = date;
   return v;

@@ -39,7 +39,8 @@ class CDateTime {
   // local time falls outside the years 100 to 9999.
   static CDateTime FromZonedFields(const DateFields& f, int32_t offsetMinutes);
 
-  // A valid value holding the given OLE Automation date.
+  // A valid value holding the given OLE Automation date; invalid when the
+  // date is not a finite number within the years 100 to 9999.
   static CDateTime FromOleDate(double date);
   static CDateTime Invalid();
   static CDateTime Null();

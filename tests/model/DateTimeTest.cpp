@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace qb {
 namespace {
 
@@ -50,6 +52,23 @@ TEST(DateTimeTest, OleDateValues) {
   // Before the epoch the time of day counts away from zero.
   EXPECT_DOUBLE_EQ(CDateTime::FromFields({1899, 12, 29, 6, 0, 0}).GetOleDate(), -1.25);
   EXPECT_DOUBLE_EQ(CDateTime::FromFields({2009, 5, 4, 0, 0, 0}).GetOleDate(), 39937.0);
+}
+
+TEST(DateTimeTest, OleDatesOutsideTheYearsTheFieldsHoldAreInvalid) {
+  const double first = CDateTime::FromFields({100, 1, 1, 23, 59, 59}).GetOleDate();
+  const double last = CDateTime::FromFields({9999, 12, 31, 23, 59, 59}).GetOleDate();
+  DateFields f;
+  ASSERT_TRUE(CDateTime::FromOleDate(first).GetFields(f));
+  EXPECT_EQ(f, (DateFields{100, 1, 1, 23, 59, 59}));
+  ASSERT_TRUE(CDateTime::FromOleDate(last).GetFields(f));
+  EXPECT_EQ(f, (DateFields{9999, 12, 31, 23, 59, 59}));
+  for (const double bad : {first - 1.0, last + 1.0 / 86400, 1.5e43, -1.5e43,
+                           std::numeric_limits<double>::infinity(),
+                           std::numeric_limits<double>::quiet_NaN()}) {
+    const CDateTime v = CDateTime::FromOleDate(bad);
+    EXPECT_FALSE(v.IsValid()) << bad;
+    EXPECT_EQ(v.Format(), u"Invalid DateTime") << bad;
+  }
 }
 
 TEST(DateTimeTest, CompareDatesRoundsToTheSecond) {
