@@ -54,6 +54,9 @@ CCommands::CCommands(IMainFrame& frame, IFeedUpdater& updater, QObject* parent)
   IFeedUpdater::Listener listener;
   listener.sourceApplied = [this](const SourceReport& report) { OnSourceApplied(report); };
   listener.passFinished = [this](const PassReport& report) { OnPassFinished(report); };
+  listener.statesStored = [this](const IdList& sources) {
+    for (ObjectId id : sources) emit sourceUpdated(id);
+  };
   m_updater.SetListener(std::move(listener));
 }
 

@@ -144,7 +144,8 @@ class CCommands : public QObject, public IStatusHandler {
   void updateFinished();
   // A pass started (true) or ended (false).
   void busyChanged(bool busy);
-  // A source has been applied: its state (failure, last update) may differ.
+  // A source has been applied, or another process stored its update state:
+  // its state (failure, last update) may differ.
   void sourceUpdated(qb::ObjectId source);
   // What the update pass says it is doing, for the status line.
   void progressReported(const std::u16string& text);

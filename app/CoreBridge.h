@@ -100,6 +100,9 @@ class IFeedUpdater {
     std::function<void(const SourceReport& report)> sourceApplied;
     // The pass is over; the updater is idle again.
     std::function<void(const PassReport& report)> passFinished;
+    // Another process stored the update state of these sources (a command's
+    // fetch failed or succeeded); how they show may have changed.
+    std::function<void(const IdList& sources)> statesStored;
   };
 
   // The model every pass updates, set before anything else; another model

@@ -41,6 +41,9 @@ void CUpdateService::Attach(CFeedsManager* model) {
     if (m_listener.passFinished) m_listener.passFinished(report);
   };
   m_engine = std::make_unique<CUpdateEngine>(*model, m_downloader, m_executor, std::move(hooks));
+  m_engine->Validators().SetStoredHook([this](const IdList& sources) {
+    if (m_listener.statesStored) m_listener.statesStored(sources);
+  });
 }
 
 bool CUpdateService::UpdateAll(bool force) { return m_engine && m_engine->UpdateAll(force); }

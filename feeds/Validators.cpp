@@ -218,8 +218,13 @@ void CValidatorStore::TakeChangedStates(std::vector<LibraryUpdateState>& put, Id
 }
 
 void CValidatorStore::ApplyStoredStates(const std::vector<LibraryUpdateState>& put, const IdList& dropped) {
+  IdList touched = dropped;
   for (ObjectId id : dropped) m_states.erase(id);
-  for (const LibraryUpdateState& row : put) m_states[row.source] = FromRow(row);
+  for (const LibraryUpdateState& row : put) {
+    m_states[row.source] = FromRow(row);
+    touched.push_back(row.source);
+  }
+  if (m_storedHook && !touched.empty()) m_storedHook(touched);
 }
 
 ImportUpdateStateHook CValidatorStore::CarryIntoLibrary(const std::string& dataFile) {

@@ -72,8 +72,8 @@ int64_t ParseRetryAfter(std::string_view value, int64_t now);
 class CValidatorStore final : public IUpdateStateStore {
  public:
   CValidatorStore() = default;
-  // The states, the stamp and what changed; never the change hook, which
-  // belongs to the store it was set on.
+  // The states, the stamp and what changed; never the hooks, which belong
+  // to the store they were set on.
   CValidatorStore(const CValidatorStore& o) : m_states(o.m_states), m_dataFile(o.m_dataFile), m_changed(o.m_changed) {}
   CValidatorStore& operator=(const CValidatorStore& o) {
     m_states = o.m_states;
@@ -119,6 +119,10 @@ class CValidatorStore final : public IUpdateStateStore {
   // Runs when a state changes and none had since the last take (the window
   // schedules the turn's write from it); empty for nothing. Not copied.
   void SetChangeHook(std::function<void()> hook) { m_changeHook = std::move(hook); }
+  // Runs after ApplyStoredStates with the sources whose state another
+  // process stored or dropped (the window redraws their marks); empty for
+  // nothing. Not copied.
+  void SetStoredHook(std::function<void(const IdList& sources)> hook) { m_storedHook = std::move(hook); }
 
   // For the library's first start, which imports the data file at
   // `dataFile`: the state kept in that file's cache (read now, with the
@@ -179,6 +183,7 @@ class CValidatorStore final : public IUpdateStateStore {
   DataFileFingerprint m_dataFile;
   std::set<ObjectId> m_changed;
   std::function<void()> m_changeHook;
+  std::function<void(const IdList&)> m_storedHook;
 };
 
 }  // namespace qb

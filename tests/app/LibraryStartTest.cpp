@@ -299,9 +299,14 @@ TEST(LibraryStartTest, TheWindowAndACommandShareTheUpdateStateAndARestartKeepsIt
     ASSERT_TRUE(sync.FlushAndWait().written);
     cliModel.SetArticleStore(nullptr);
   }
-  // The window sees it while it runs: the reason beside the warning mark.
+  // The window sees it while it runs: the reason beside the warning mark,
+  // although the model did not change.
   ASSERT_TRUE(PumpUntil([&] { return h.updater.StateOf(byCommand).failure == u"HTTP status 404"; }));
   EXPECT_EQ(h.updater.StateOf(byCommand).failures, 2u);
+  h.Pump();
+  const QTreeWidgetItem* commandItem = h.Frame().SourceTree()->FindItem(byCommand);
+  ASSERT_NE(commandItem, nullptr);
+  EXPECT_EQ(commandItem->toolTip(0), QStringLiteral("The last update failed: HTTP status 404"));
 
   // The window's engine records a failure; the model does not change.
   CValidatorStore* windowState = h.updater.FetchState();
