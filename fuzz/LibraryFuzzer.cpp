@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -22,13 +23,25 @@ namespace {
   std::abort();
 }
 
+void RemoveFolder();
+
 const std::string& Folder() {
   static const std::string dir = [] {
     char pattern[] = "/tmp/qb-library-fuzz-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) Fail("no temporary folder");
     return std::string(pattern);
   }();
+  // Registered once the name exists, so it runs before the name goes. The
+  // folder goes when a run ends normally; a crash leaves it to look at.
+  static const bool removed = std::atexit(RemoveFolder) == 0;
+  (void)removed;
   return dir;
+}
+
+void RemoveFolder() {
+  const std::string path = Folder() + "/Library.sqlite";
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
+  ::rmdir(Folder().c_str());
 }
 
 void Check(const std::string& bytes) {
