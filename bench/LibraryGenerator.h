@@ -131,14 +131,14 @@ inline SharedText FeedDocument(size_t length, uint32_t& noise) {
   }
   return SharedText(std::move(text));
 }
-}  // namespace detail
 
-// Fills a model that holds only its root group ("All Sources", as
-// FixUpAfterLoad leaves an empty model) with the shape, its fields set as a
-// load leaves them; the caller runs RebuildIndexes if it needs the counts.
-// Returns the number of articles.
-inline size_t BuildModel(CFeedsManager& m, const LibraryShape& shape) {
-  if (m.m_rootGroups.empty()) m.FixUpAfterLoad();
+// The shape's sources in order, the same words for every caller: each one's
+// group (made here, every `sourcesPerGroup` sources), address and title go
+// to `add` with a filler that appends the source's articles and history to
+// the source it is given. `add` returns false to stop. Returns the number of
+// articles, 0 when stopped.
+template <typename AddSource>
+size_t WalkShape(CFeedsManager& m, const LibraryShape& shape, AddSource add) {
   Words words(7);
   uint32_t noise = 12345;
   int serial = 0;
@@ -148,27 +148,47 @@ inline size_t BuildModel(CFeedsManager& m, const LibraryShape& shape) {
     if (shape.sourcesPerGroup > 0 && s % shape.sourcesPerGroup == 0) {
       group = m.AddGroup(root, u"Group " + words.Word())->m_id;
     }
-    CFeedSource* source = m.AddSource(group, detail::SourceUrl(words, s));
-    source->m_title = u"Feed " + words.Word();
-    source->m_autoName = false;
+    const std::u16string url = SourceUrl(words, s);
+    const std::u16string title = u"Feed " + words.Word();
     SharedText feed;
-    if (shape.sharedFeedText > 0) feed = detail::FeedDocument(shape.sharedFeedText, noise);
-    for (int a = 0; a < shape.articlesPerSource; ++a) {
-      CFeed* f = m.NewFeed();
-      FillArticle(*f, words, ++serial, shape.textLength, shape.sharedFeedText > 0 ? &feed : nullptr);
-      source->m_articles.push_back(f->m_id);
-      if (a >= shape.articlesPerSource - static_cast<int>(kHistoryLimit)) {
-        source->AddToHistory(*f, CDateTime::FromTime(1'700'000'000 + serial));
+    if (shape.sharedFeedText > 0) feed = FeedDocument(shape.sharedFeedText, noise);
+    auto fill = [&](CFeedSource& source) {
+      for (int a = 0; a < shape.articlesPerSource; ++a) {
+        CFeed* f = m.NewFeed();
+        FillArticle(*f, words, ++serial, shape.textLength, shape.sharedFeedText > 0 ? &feed : nullptr);
+        source.m_articles.push_back(f->m_id);
+        if (a >= shape.articlesPerSource - static_cast<int>(kHistoryLimit)) {
+          source.AddToHistory(*f, CDateTime::FromTime(1'700'000'000 + serial));
+        }
       }
-    }
+    };
+    if (!add(group, url, title, fill)) return 0;
   }
   return static_cast<size_t>(serial);
 }
 
+}  // namespace detail
+
+// Fills a model that holds only its root group ("All Sources", as
+// FixUpAfterLoad leaves an empty model) with the shape, its fields set as a
+// load leaves them; the caller runs RebuildIndexes if it needs the counts.
+// Returns the number of articles.
+inline size_t BuildModel(CFeedsManager& m, const LibraryShape& shape) {
+  if (m.m_rootGroups.empty()) m.FixUpAfterLoad();
+  return detail::WalkShape(m, shape, [&](ObjectId group, const std::u16string& url, const std::u16string& title,
+                                         auto& fill) {
+    CFeedSource* source = m.AddSource(group, url);
+    source->m_title = title;
+    source->m_autoName = false;
+    fill(*source);
+    return true;
+  });
+}
+
 // Writes the shape into a new library at `path`, each source's articles in
 // one pass as updates write them, so memory never holds the texts of more
-// than one source. Returns the number of articles, 0 when the library could
-// not be written.
+// than one source. The same library BuildModel gives. Returns the number of
+// articles, 0 when the library could not be written.
 inline size_t WriteLibrary(const std::string& path, const LibraryShape& shape) {
   CLibrary library;
   if (!library.Open(path).opened) return 0;
@@ -179,33 +199,16 @@ inline size_t WriteLibrary(const std::string& path, const LibraryShape& shape) {
   size_t written = 0;
   {
     CLibrarySync sync(m, library, &load);
-    Words words(7);
-    uint32_t noise = 12345;
-    int serial = 0;
-    const ObjectId root = m.m_rootGroups[0];
-    ObjectId group = root;
-    for (int s = 0; s < shape.sources; ++s) {
-      if (shape.sourcesPerGroup > 0 && s % shape.sourcesPerGroup == 0) {
-        group = m.AddGroup(root, u"Group " + words.Word())->m_id;
-      }
-      CFeedSource* source = m.AddSource(group, detail::SourceUrl(words, s));
-      m.Rename(source->m_id, u"Feed " + words.Word());
-      SharedText feed;
-      if (shape.sharedFeedText > 0) feed = detail::FeedDocument(shape.sharedFeedText, noise);
+    written = detail::WalkShape(m, shape, [&](ObjectId group, const std::u16string& url,
+                                              const std::u16string& title, auto& fill) {
+      CFeedSource* source = m.AddSource(group, url);
+      m.Rename(source->m_id, title);
       m.InterpretSource(*source, [&](CFeedSource& src) {
-        for (int a = 0; a < shape.articlesPerSource; ++a) {
-          CFeed* f = m.NewFeed();
-          FillArticle(*f, words, ++serial, shape.textLength, shape.sharedFeedText > 0 ? &feed : nullptr);
-          src.m_articles.push_back(f->m_id);
-          if (a >= shape.articlesPerSource - static_cast<int>(kHistoryLimit)) {
-            src.AddToHistory(*f, CDateTime::FromTime(1'700'000'000 + serial));
-          }
-        }
+        fill(src);
         return true;
       });
-      if (sync.FlushAndWait().failure) return 0;
-    }
-    written = static_cast<size_t>(serial);
+      return !sync.FlushAndWait().failure;
+    });
   }
   m.SetArticleStore(nullptr);
   return written;
