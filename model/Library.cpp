@@ -232,6 +232,7 @@ LibraryOpenOutcome CLibrary::Open(const std::string& path, const LibraryOpenOpti
   m_path = path;
   m_writer = NewWriterId();
   m_dataVersion = -1;
+  m_busyTimeoutMs = options.busyTimeoutMs;
   LibraryOpenOutcome out;
   const std::string folder = FolderOf(path);
   if (!options.readOnly) RemoveStaleTemporaries(path, kImportingInfix);
@@ -273,23 +274,43 @@ LibraryOpenOutcome CLibrary::Open(const std::string& path, const LibraryOpenOpti
     }
   }
 
-  // A new, empty library with its one root group.
-  try {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) throw CSqliteError(SQLITE_CANTOPEN, std::strerror(errno));
+  // A new, empty library with its one root group, made whole in a file of
+  // its own that then takes the library's name: two processes starting at
+  // once never see a library half made, and the one that comes second
+  // opens the other's.
+  bool created = false;
+  {
+    std::string temp;
+    const int fd = CreateLockedTemporary(path, kImportingInfix, temp);
+    if (fd < 0) {
+      out.message = LibraryReadOnlyMessage(folder);
+      out.detail = "cannot create a file beside " + path + ": " + std::strerror(errno);
+      return out;
+    }
+    ::fchmod(fd, 0600);
+    try {
+      {
+        CSqliteDb db;
+        db.Open(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+        Configure(db, options.busyTimeoutMs);
+        db.Exec("PRAGMA journal_mode = WAL");
+        Initialise(db);
+      }
+      if (::fsync(fd) != 0) throw CSqliteError(SQLITE_IOERR, std::strerror(errno));
+      created = RenameNoReplace(temp, path);
+      if (created) SyncFolderOf(path);
+    } catch (const CSqliteError& e) {
+      out.message = LibraryReadOnlyMessage(folder);
+      out.detail = e.what();
+    }
+    if (!created) {
+      for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((temp + suffix).c_str());
+    }
     ::close(fd);
-    CSqliteDb db;
-    db.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
-    Configure(db, options.busyTimeoutMs);
-    db.Exec("PRAGMA journal_mode = WAL");
-    Initialise(db);
-  } catch (const CSqliteError& e) {
-    out.message = LibraryReadOnlyMessage(folder);
-    out.detail = e.what();
-    return out;
   }
+  if (!Exists(path)) return out;
   LibraryOpenOutcome opened = OpenExisting(path, options);
-  opened.created = true;
+  opened.created = created;
   return opened;
 }
 

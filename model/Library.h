@@ -253,6 +253,19 @@ class CLibrary final : public IArticleStore {
   // The session's identity in the change log.
   int64_t Writer() const { return m_writer; }
 
+  // --- identifiers of new records (model/LibraryIds.h; owner's thread).
+
+  // Reserves a block of `count` consecutive identifiers for this session
+  // and appends those of them that name no stored record to `out`: no other
+  // session is given any of them while the block is reserved. False, with
+  // nothing appended, when the library cannot be written or no free block
+  // was found.
+  bool ReserveIds(size_t count, std::vector<ObjectId>& out, std::string* error = nullptr);
+  // The session's blocks go (once its records are written or gone).
+  void ReleaseIds();
+  // Whether a group, source or article is stored under the identifier.
+  bool IsStoredId(ObjectId id);
+
   // Runs on the writing thread at each commit of the writing connection
   // (tests count transactions with it); empty for none. Set while nothing
   // is being written; an Open removes it.
@@ -270,6 +283,7 @@ class CLibrary final : public IArticleStore {
   CSqliteDb m_write;
   int64_t m_writer = 0;
   int64_t m_dataVersion = -1;
+  int m_busyTimeoutMs = 10000;
   std::function<void()> m_commitHook;
 };
 

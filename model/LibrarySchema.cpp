@@ -1,5 +1,6 @@
 #include "model/LibrarySchema.h"
 
+#include <ctime>
 #include <string>
 
 #include "model/SearchText.h"
@@ -105,6 +106,16 @@ CREATE TABLE update_state(
   retry_until INTEGER NOT NULL);
 )sql";
 
+// Blocks do not overlap: the block that could hold an identifier is the one
+// with the greatest `first` at or below it.
+constexpr char kVersion5[] = R"sql(
+CREATE TABLE id_blocks(
+  first INTEGER PRIMARY KEY,
+  last INTEGER NOT NULL,
+  writer INTEGER NOT NULL);
+ALTER TABLE articles ADD COLUMN arrived INTEGER;
+)sql";
+
 }  // namespace
 
 int64_t MetaInt(CSqliteDb& db, std::string_view key, int64_t fallback) {
@@ -158,6 +169,15 @@ void MigrateLibrary(CSqliteDb& db, int fromVersion, int toVersion) {
         break;
       case 3: db.Exec(kVersion3); break;
       case 4: db.Exec(kVersion4); break;
+      case 5: {
+        db.Exec(kVersion5);
+        // Articles stored before arrival times were kept count as arriving
+        // now, so that retention never takes them earlier than it could.
+        CSqliteStatement& s = db.Statement("UPDATE articles SET arrived = ? WHERE arrived IS NULL");
+        s.Bind(1, static_cast<int64_t>(::time(nullptr)));
+        s.Run();
+        break;
+      }
       default: break;
     }
   }

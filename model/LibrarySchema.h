@@ -26,6 +26,11 @@
 //   last_attempt, last_success, failure, retry_until)` in its place: the
 //   update engine's state of each source (model/LibraryBatch.h,
 //   LibraryUpdateState), a row only while the source has that address.
+// Version 5: `id_blocks(first, last, writer)`, the ranges of identifiers
+//   reserved by a session of a process (model/LibraryIds.h), so that two
+//   processes never give two new records one identifier; and
+//   `articles.arrived`, when the article came (seconds since 1970; the
+//   step gives the articles stored before it the time of the step).
 //
 // Identifiers are the model's. A list is its members' `parent`/`grp`/
 // `source` column, ordered by (position, id); positions come from one
@@ -42,7 +47,7 @@
 
 namespace qb {
 
-inline constexpr int kLibrarySchemaVersion = 4;
+inline constexpr int kLibrarySchemaVersion = 5;
 
 // The rule the search index's words follow (model/SearchText.h). A library
 // whose index was built by another rule has it rebuilt when it opens.

@@ -36,7 +36,11 @@ CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const Librar
     : CLibrarySync(model, library, load, Options{}) {}
 
 CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load, Options options)
-    : m_model(model), m_library(library), m_options(std::move(options)), m_worker([this] { Run(); }) {
+    : m_model(model),
+      m_library(library),
+      m_ids(library),
+      m_options(std::move(options)),
+      m_worker([this] { Run(); }) {
   m_nextPosition = library.NextPosition();
   m_nextHistorySeq = library.NextHistorySeq();
   m_lastSeen = library.LastChange();
@@ -48,6 +52,7 @@ CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const Librar
   for (ObjectId id : sources) m_shadow[id] = SourceHash(id);
   m_sweptAt = model.ChangeCount();
   model.AddObserver(this);
+  model.m_storage.SetIdSource(&m_ids);
   if (load != nullptr) {
     if (load->createdRoot != 0) Created(m_pending.groups, load->createdRoot, 0, true);
     for (ObjectId id : load->rehomedGroups) Placed(m_pending.groups, id, 0, true);
@@ -56,13 +61,19 @@ CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const Librar
 }
 
 CLibrarySync::~CLibrarySync() {
-  if (!m_modelGone) m_model.RemoveObserver(this);
+  if (!m_modelGone) {
+    m_model.RemoveObserver(this);
+    m_model.m_storage.SetIdSource(nullptr);
+  }
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_stopping = true;
   }
   m_wake.notify_all();
   m_worker.join();
+  // What this session made is written or will never be: its unused
+  // identifiers are free for others.
+  if (m_ids.Reservations() > 0) m_library.ReleaseIds();
 }
 
 void CLibrarySync::OnModelGone(const CFeedsManager&) {

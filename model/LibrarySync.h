@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "model/Library.h"
+#include "model/LibraryIds.h"
 #include "model/ModelChange.h"
 
 namespace qb {
@@ -72,7 +73,8 @@ struct LibraryFlushReport {
   // The latest write failed; its changes wait for the next attempt.
   std::optional<std::string> failure;
   // Rows another process had already stored under an identifier this one
-  // gave a new record; such records are kept in memory only.
+  // gave a new record; such records are kept in memory only, and their
+  // changes are lost: a failure, not a success.
   size_t collisions = 0;
 };
 
@@ -173,6 +175,9 @@ class CLibrarySync final : public IModelObserver {
   CFeedsManager& m_model;
   bool m_modelGone = false;
   CLibrary& m_library;
+  // Where the model's new records take their identifiers from while this
+  // process writes to the library.
+  CLibraryIds m_ids;
   const Options m_options;
   IUpdateStateStore* m_updateStates = nullptr;
 

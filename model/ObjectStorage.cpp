@@ -5,6 +5,11 @@ namespace qb {
 CObjectStorage::~CObjectStorage() { Clear(); }
 
 ObjectId CObjectStorage::NewId() {
+  if (m_idSource != nullptr) {
+    for (ObjectId id = m_idSource->Take(); id != 0; id = m_idSource->Take()) {
+      if (m_lookup.count(id) == 0) return id;
+    }
+  }
   for (;;) {
     const ObjectId candidate = m_random.DrawId();
     if (candidate != 0 && m_lookup.count(candidate) == 0) return candidate;

@@ -15,6 +15,18 @@ namespace qb {
 class CArchive;
 class CFeed;
 
+// Where new identifiers come from when several processes add records to
+// one library: the blocks the library reserved for this process, which no
+// other process is given. Take answers 0 when it has none to give; the
+// store then draws one itself.
+class IIdSource {
+ public:
+  virtual ObjectId Take() = 0;
+
+ protected:
+  ~IIdSource() = default;
+};
+
 class CObjectStorage {
  public:
   CObjectStorage() = default;
@@ -22,9 +34,14 @@ class CObjectStorage {
   CObjectStorage& operator=(const CObjectStorage&) = delete;
   ~CObjectStorage();
 
-  // A fresh identifier: never 0 and never one that is registered now. Two
+  // A fresh identifier: never 0 and never one that is registered now. From
+  // the identifier source when one is set and has one to give, else two
   // draws of the store's generator, the first being the high half.
   ObjectId NewId();
+
+  // Not owned; null (the default) for none. It must outlive the store or be
+  // reset first.
+  void SetIdSource(IIdSource* source) { m_idSource = source; }
 
   // Restarts the identifier generator; the same seed gives the same
   // identifiers for the same sequence of creations.
@@ -67,6 +84,7 @@ class CObjectStorage {
   // refresh.
   std::unordered_map<ObjectId, std::unique_ptr<RSSObject>> m_lookup;
   CRandom m_random;
+  IIdSource* m_idSource = nullptr;
 };
 
 // The record of the given kind, or null.

@@ -115,9 +115,14 @@ bool SaveUserData(CliContext& ctx, const CFeedsManager& manager, const std::stri
     session->sync->SetUpdateStates(fetchState);
     const LibraryFlushReport report = session->sync->FlushAndWait();
     session->sync->SetUpdateStates(nullptr);
-    if (report.failure || report.pending) {
+    if (report.failure || report.pending || report.collisions > 0) {
       ctx.err << "quillbend-cli: cannot save to " << path;
-      if (report.failure) ctx.err << ": " << *report.failure;
+      if (report.failure) {
+        ctx.err << ": " << *report.failure;
+      } else if (report.collisions > 0) {
+        ctx.err << ": " << report.collisions
+                << " new records were not stored, as another process had stored records under their identifiers";
+      }
       ctx.err << "\n";
       return false;
     }

@@ -323,7 +323,11 @@ TEST(LibraryTest, LibrariesOfEveryEarlierVersionAreBroughtUpToDate) {
       MigrateLibrary(old, 0, version);
       old.Exec("ATTACH '" + current.path + "' AS now");
       for (const char* table : {"meta", "groups", "sources", "articles", "texts", "article_texts", "history"}) {
-        old.Exec(std::string("INSERT OR REPLACE INTO ") + table + " SELECT * FROM now." + table);
+        // The columns that version had.
+        std::string columns;
+        CSqliteStatement info = old.Prepare(std::string("SELECT name FROM pragma_table_info('") + table + "')");
+        while (info.Step()) columns += (columns.empty() ? "" : ", ") + info.Text(0);
+        old.Exec(std::string("INSERT OR REPLACE INTO ") + table + " SELECT " + columns + " FROM now." + table);
       }
       if (version < 2) {
         old.Exec("DELETE FROM meta WHERE key = 'search_words'");

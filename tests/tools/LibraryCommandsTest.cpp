@@ -7,7 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <optional>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -253,6 +257,121 @@ TEST_F(LibraryCommandsTest, ACommandRunsWhileTheWindowWritesAndNeitherLosesAChan
   test::ExpectSameModel(model, reloaded);
   reloaded.SetArticleStore(nullptr);
   model.SetArticleStore(nullptr);
+}
+
+// What a library holds, without its identifiers: every group by its path,
+// every source by its group and address with its articles' keys and read
+// flags and its history's keys. Two libraries that went through the same
+// operations hold the same, whatever identifiers their records got.
+std::multiset<std::string> Holdings(const std::string& libraryFile) {
+  std::multiset<std::string> out;
+  CLibrary library;
+  if (!library.Open(libraryFile).opened) return out;
+  CFeedsManager model;
+  if (!library.Load(model).ok) return out;
+  std::function<void(ObjectId, const std::string&)> walk = [&](ObjectId id, const std::string& above) {
+    const CGroup* g = model.GetGroup(id);
+    const std::string path = above + "/" + Utf16ToUtf8(g->m_name);
+    out.insert("group " + path);
+    for (ObjectId c : g->m_childGroups) walk(c, path);
+    for (ObjectId sid : g->m_sources) {
+      const CFeedSource* s = model.GetFeedSource(sid);
+      std::set<std::string> keys, history;
+      for (ObjectId a : s->m_articles) {
+        keys.insert(Utf16ToUtf8(model.GetFeed(a)->m_key) + (model.GetFeed(a)->m_read ? "+" : "-"));
+      }
+      for (const auto& [key, entry] : s->m_history) history.insert(Utf16ToUtf8(key));
+      std::string line = "source " + path + " " + Utf16ToUtf8(s->m_url) + " " + Utf16ToUtf8(s->m_title) + " |";
+      for (const std::string& k : keys) line += " " + k;
+      line += " | history " + std::to_string(history.size());
+      for (const std::string& k : history) line += " " + k;
+      out.insert(line);
+    }
+  };
+  for (ObjectId root : model.m_rootGroups) walk(root, "");
+  model.SetArticleStore(nullptr);
+  return out;
+}
+
+TEST_F(LibraryCommandsTest, ProcessesWritingAtOnceLoseNothingASerialReplayKeeps) {
+  // Rounds of two or four commands started together (so in the same
+  // second, as a script or a cron job beside the window starts them),
+  // each adding feeds, importing lists of them or updating them; then the
+  // same rounds one command at a time into a second library.
+  const char* seedText = std::getenv("QB_CONCURRENT_SEED");
+  const unsigned seed = seedText != nullptr ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10))
+                                            : static_cast<unsigned>(std::random_device{}());
+  SCOPED_TRACE("QB_CONCURRENT_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  std::map<std::string, int> items;  // each feed's path and how many items it serves
+  auto serve = [&](const std::string& path) {
+    std::vector<std::string> guids;
+    for (int i = 0; i < items[path]; ++i) guids.push_back(path.substr(1) + "-" + std::to_string(i));
+    m_server.Set(path, HttpResponse::Ok(Rss("Feed " + path.substr(1), guids)));
+  };
+  int feeds = 0;
+  auto newFeed = [&] {
+    const std::string path = "/f" + std::to_string(++feeds);
+    items[path] = 150 + static_cast<int>(rng() % 100);
+    serve(path);
+    return path;
+  };
+  std::vector<std::vector<std::vector<std::string>>> rounds;
+  for (int round = 0; round < 6; ++round) {
+    // Between rounds the feeds grow, so that updates add articles too.
+    for (auto& [path, n] : items) {
+      n += 20;
+      serve(path);
+    }
+    std::vector<std::vector<std::string>> commands;
+    const int width = round % 2 == 0 ? 2 : 4;
+    for (int c = 0; c < width; ++c) {
+      switch (rng() % 3) {
+        case 0: commands.push_back({"add", m_server.Url(newFeed())}); break;
+        case 1: {
+          const std::string opml = m_home.File("list" + std::to_string(round) + "-" + std::to_string(c) + ".opml");
+          std::string body = "<opml version=\"2.0\"><body><outline text=\"Imported " + std::to_string(round) + "-" +
+                             std::to_string(c) + "\">";
+          for (int f = 0; f < 2; ++f) body += "<outline type=\"rss\" text=\"x\" xmlUrl=\"" + m_server.Url(newFeed()) + "\"/>";
+          test::WriteFile(opml, body + "</outline></body></opml>");
+          commands.push_back({"opml-import", opml, "--update"});
+          break;
+        }
+        default: commands.push_back({"update", "--force"}); break;
+      }
+    }
+    std::vector<pid_t> running;
+    for (const auto& args : commands) running.push_back(test::StartProgram(QB_CLI_PATH, args));
+    for (size_t c = 0; c < running.size(); ++c) {
+      EXPECT_EQ(test::WaitForExit(running[c]), 0) << "round " << round << ": " << commands[c][0];
+    }
+    rounds.push_back(std::move(commands));
+  }
+  const std::multiset<std::string> together = Holdings(LibraryFile());
+
+  // The replay: the feeds as each round served them, one command at a time.
+  test::TempDir replayHome;
+  ScopedEnv replayData{"XDG_DATA_HOME", replayHome.path()};
+  for (auto& [path, n] : items) n -= 20 * 6;
+  for (const auto& commands : rounds) {
+    for (auto& [path, n] : items) {
+      n += 20;
+      serve(path);
+    }
+    for (const auto& args : commands) ASSERT_EQ(CliProcess(args), 0) << args[0];
+  }
+  const std::multiset<std::string> serial = Holdings(replayHome.path() + "/Velmorant/Quillbend/Library.sqlite");
+  ASSERT_FALSE(serial.empty());
+  // Only what differs, shortened: the holdings run to thousands of keys.
+  auto missing = [](const std::multiset<std::string>& a, const std::multiset<std::string>& b) {
+    std::vector<std::string> out;
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+    std::string text = std::to_string(out.size());
+    for (size_t i = 0; i < out.size() && i < 4; ++i) text += "\n  " + out[i].substr(0, 160);
+    return text;
+  };
+  EXPECT_TRUE(together == serial) << "only in the serial replay: " << missing(serial, together)
+                              << "\nonly after the commands at once: " << missing(together, serial);
 }
 
 TEST_F(LibraryCommandsTest, ALibraryThatCannotBeUsedIsLeftAsItIs) {
