@@ -29,12 +29,16 @@ std::string ErrnoText(const std::string& what) { return what + ": " + std::strer
 }  // namespace
 
 std::string PreservedName(const std::string& path, const IClock& clock) {
+  return PreservedName(path, clock, ".unreadable-");
+}
+
+std::string PreservedName(const std::string& path, const IClock& clock, const std::string& infix) {
   const std::time_t now = static_cast<std::time_t>(clock.CurrentTime());
   std::tm tm{};
   localtime_r(&now, &tm);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-  const std::string base = path + ".unreadable-" + stamp;
+  const std::string base = path + infix + stamp;
   std::string name = base;
   struct stat st {};
   for (int n = 2; ::lstat(name.c_str(), &st) == 0; ++n) name = base + "-" + std::to_string(n);

@@ -112,6 +112,8 @@ int CreateLockedTemporary(const std::string& target, const std::string& infix, s
 // A free name beside `path` for a file put aside now:
 // PATH.unreadable-YYYYMMDD-HHMMSS (with -2, -3 ... when taken).
 std::string PreservedName(const std::string& path, const IClock& clock);
+// The same with another word for why: PATH + infix + YYYYMMDD-HHMMSS.
+std::string PreservedName(const std::string& path, const IClock& clock, const std::string& infix);
 // Flushes the folder that holds `path`, so a rename in it reaches the disk.
 void SyncFolderOf(const std::string& path);
 

@@ -14,6 +14,7 @@
 
 #include "model/FeedsManager.h"
 #include "model/LibraryRows.h"
+#include "model/LibrarySalvage.h"
 #include "model/LibrarySchema.h"
 #include "model/Random.h"
 #include "model/SearchText.h"
@@ -164,6 +165,26 @@ std::u16string LibraryDamagedMessage(const std::string& keptAside) {
          u", and a new, empty library was started.";
 }
 
+std::u16string LibrarySalvagedMessage(const std::string& keptAside, size_t groups, size_t sources, size_t articles) {
+  auto count = [](size_t n, const char16_t* one, const char16_t* many) {
+    return Utf8ToUtf16(std::to_string(n)) + u" " + (n == 1 ? one : many);
+  };
+  return u"The library was damaged. What could be read of it was saved into a new library: " +
+         count(groups, u"group", u"groups") + u", " + count(sources, u"feed", u"feeds") + u" and " +
+         count(articles, u"article", u"articles") + u". The damaged file was moved to " + Utf8ToUtf16(keptAside) +
+         u".";
+}
+
+std::u16string LibraryForeignLogMessage(const std::string& path, const std::string& logAside) {
+  if (logAside.empty()) {
+    return u"The write-ahead log beside the library " + Utf8ToUtf16(path) +
+           u" was written by another database; the library is left as it is, and changes made now will not be "
+           u"saved.";
+  }
+  return u"The write-ahead log beside the library was written by another database. It was moved to " +
+         Utf8ToUtf16(logAside) + u", and the library was opened as it was without it.";
+}
+
 std::u16string LibraryReadOnlyMessage(const std::string& folder) {
   return u"The library in " + Utf8ToUtf16(folder) + u" cannot be written, so changes made now will not be saved.";
 }
@@ -232,6 +253,7 @@ LibraryOpenOutcome CLibrary::Open(const std::string& path, const LibraryOpenOpti
   m_path = path;
   m_writer = NewWriterId();
   m_dataVersion = -1;
+  m_damaged = false;
   m_busyTimeoutMs = options.busyTimeoutMs;
   LibraryOpenOutcome out;
   const std::string folder = FolderOf(path);
@@ -317,6 +339,46 @@ LibraryOpenOutcome CLibrary::Open(const std::string& path, const LibraryOpenOpti
 LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const LibraryOpenOptions& options) {
   LibraryOpenOutcome out;
   const std::string folder = FolderOf(path);
+  // Judged before any connection that could checkpoint a log into it.
+  library::FileLook look = library::LookAt(path);
+  if (look.LogIsForeign()) {
+    if (options.readOnly) {
+      out.message = LibraryForeignLogMessage(path, {});
+      out.detail = "the write-ahead log beside the library was written by another database";
+      return out;
+    }
+    const std::string aside = PreservedName(path + "-wal", SystemClock(), ".foreign-");
+    if (::rename((path + "-wal").c_str(), aside.c_str()) != 0) {
+      out.message = LibraryForeignLogMessage(path, {});
+      out.detail = std::string("the foreign log could not be moved aside: ") + std::strerror(errno);
+      return out;
+    }
+    ::unlink((path + "-shm").c_str());
+    SyncFolderOf(path);
+    out.logAside = aside;
+    look = library::LookAt(path);
+  }
+  if (look.NotALibrary()) {
+    if (options.readOnly) {
+      out.message = u"The file " + Utf8ToUtf16(path) + u" is not a Quillbend library; it is left as it is.";
+      return out;
+    }
+    const std::string aside = PreservedName(path, SystemClock(), ".not-a-library-");
+    if (!SetAside(path, aside)) {
+      out.message = u"The file " + Utf8ToUtf16(path) +
+                    u" is not a Quillbend library and could not be moved aside; it is left as it is, and changes "
+                    u"made now will not be saved.";
+      return out;
+    }
+    LibraryOpenOptions fresh = options;
+    fresh.importFrom.clear();
+    LibraryOpenOutcome replaced = Open(path, fresh);
+    replaced.keptAside = aside;
+    replaced.logAside = out.logAside;
+    replaced.message = u"The file " + Utf8ToUtf16(path) + u" was not a Quillbend library. It was moved to " +
+                       Utf8ToUtf16(aside) + u", and a new, empty library was started.";
+    return replaced;
+  }
   bool writable = !options.readOnly;
   int version = 0;
   auto probe = [&](bool asWritable) {
@@ -326,6 +388,7 @@ LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const Library
     version = static_cast<int>(m_read.QueryInt("PRAGMA user_version"));
     m_read.QueryInt("SELECT count(*) FROM sqlite_master");
   };
+  std::string damage;
   try {
     try {
       probe(writable);
@@ -346,6 +409,12 @@ LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const Library
         m_read.QueryInt("SELECT count(*) FROM sqlite_master");
       }
     }
+    // Before anything is written into it: a file whose pages do not hold
+    // together is never written, only read for what can be saved.
+    if (writable && options.checkIntegrity && version >= 1 && version <= kLibrarySchemaVersion) {
+      CSqliteStatement check = m_read.Prepare("PRAGMA quick_check(1)");
+      if (check.Step() && check.Text(0) != "ok") damage = check.Text(0);
+    }
   } catch (const CSqliteError& e) {
     m_write.Close();
     m_read.Close();
@@ -359,25 +428,18 @@ LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const Library
       out.message = u"The library " + Utf8ToUtf16(path) + u" is damaged and cannot be read; it is left as it is.";
       return out;
     }
-    // Damaged: moved aside with its journal, never written over; a new
-    // library takes its place.
-    const std::string aside = PreservedName(path, SystemClock());
-    if (::rename(path.c_str(), aside.c_str()) != 0) {
-      out.message = u"The library " + Utf8ToUtf16(path) +
-                    u" is damaged and could not be moved aside; it is left as it is, and changes made now will "
-                    u"not be saved.";
-      return out;
-    }
-    for (const char* suffix : {"-wal", "-journal"}) ::rename((path + suffix).c_str(), (aside + suffix).c_str());
-    ::unlink((path + "-shm").c_str());
-    SyncFolderOf(path);
-    LibraryOpenOptions fresh = options;
-    fresh.importFrom.clear();
-    LibraryOpenOutcome replaced = Open(path, fresh);
-    replaced.keptAside = aside;
-    replaced.message = LibraryDamagedMessage(aside);
-    if (replaced.detail.empty()) replaced.detail = out.detail;
-    return replaced;
+    damage = e.what();
+  }
+  if (!damage.empty()) {
+    m_write.Close();
+    m_read.Close();
+    LibraryOpenOutcome salvaged = SalvageDamaged(path, options);
+    salvaged.logAside = out.logAside;
+    if (salvaged.detail.empty()) salvaged.detail = damage;
+    return salvaged;
+  }
+  if (!out.logAside.empty()) {
+    out.message = LibraryForeignLogMessage(path, out.logAside);
   }
 
   if (version > kLibrarySchemaVersion) {
@@ -413,12 +475,63 @@ LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const Library
     if (out.message.empty()) out.message = LibraryReadOnlyMessage(folder);
     return out;
   }
+  m_textChecksums = writable || version >= 5;
   // An older library read as it is: its first version's tables hold the
   // whole model; what later versions added (the search index, the change
   // log) is missing until a writer brings it up to date.
   out.opened = true;
   out.writable = writable;
   return out;
+}
+
+bool CLibrary::SetAside(const std::string& path, const std::string& aside) {
+  if (::rename(path.c_str(), aside.c_str()) != 0) return false;
+  for (const char* suffix : {"-wal", "-journal"}) ::rename((path + suffix).c_str(), (aside + suffix).c_str());
+  ::unlink((path + "-shm").c_str());
+  SyncFolderOf(path);
+  return true;
+}
+
+LibraryOpenOutcome CLibrary::SalvageDamaged(const std::string& path, const LibraryOpenOptions& options) {
+  LibraryOpenOutcome out;
+  // Damaged: moved aside with its journal, never written over; what can be
+  // read of it goes into a new library that takes its place.
+  const std::string aside = PreservedName(path, SystemClock());
+  if (!SetAside(path, aside)) {
+    out.message = u"The library " + Utf8ToUtf16(path) +
+                  u" is damaged and could not be moved aside; it is left as it is, and changes made now will "
+                  u"not be saved.";
+    return out;
+  }
+  library::SalvageCounts counts;
+  bool salvaged = false;
+  std::string error;
+  {
+    std::string temp;
+    const int fd = CreateLockedTemporary(path, kImportingInfix, temp);
+    if (fd >= 0) {
+      ::fchmod(fd, 0600);
+      salvaged = library::Salvage(aside, temp, counts, &error) && ::fsync(fd) == 0 && RenameNoReplace(temp, path);
+      if (salvaged) {
+        SyncFolderOf(path);
+      } else {
+        for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((temp + suffix).c_str());
+      }
+      ::close(fd);
+    }
+    ::unlink((aside + "-shm").c_str());
+  }
+  LibraryOpenOptions fresh = options;
+  fresh.importFrom.clear();
+  LibraryOpenOutcome replaced = Open(path, fresh);
+  replaced.keptAside = aside;
+  replaced.created = true;
+  replaced.salvaged = salvaged && counts.groups + counts.sources + counts.articles > 0;
+  replaced.salvage = {counts.groups, counts.sources, counts.articles};
+  replaced.message = replaced.salvaged ? LibrarySalvagedMessage(aside, counts.groups, counts.sources, counts.articles)
+                                       : LibraryDamagedMessage(aside);
+  if (!error.empty()) replaced.detail = "the damaged library could not be salvaged: " + error;
+  return replaced;
 }
 
 // --- loading
@@ -604,17 +717,27 @@ bool CLibrary::ReadArticleTexts(ObjectId article, CArticleTexts& out) {
   if (!m_read.IsOpen()) return false;
   try {
     CSqliteStatement& s = m_read.Statement(
-        "SELECT t.description, x.body FROM article_texts t LEFT JOIN texts x ON x.id = t.source_text "
-        "WHERE t.article = ?");
+        m_textChecksums ? "SELECT t.description, x.body, t.checksum FROM article_texts t "
+                          "LEFT JOIN texts x ON x.id = t.source_text WHERE t.article = ?"
+                        : "SELECT t.description, x.body, NULL FROM article_texts t "
+                          "LEFT JOIN texts x ON x.id = t.source_text WHERE t.article = ?");
     s.Bind(1, int64_t{article});
     const bool found = s.Step();
     if (found) {
-      out.description = SharedText(s.Text16(0));
+      std::u16string description = s.Text16(0);
+      // A text whose pages were overwritten is never shown as the article's.
+      if (!s.IsNull(2) && library::TextHash(description) != s.Int(2)) {
+        m_damaged = true;
+        s.Reset();
+        return false;
+      }
+      out.description = SharedText(std::move(description));
       out.sourceText = SharedText(s.Text16(1));
     }
     s.Reset();
     return found;
-  } catch (const CSqliteError&) {
+  } catch (const CSqliteError& e) {
+    if (e.IsDamage()) m_damaged = true;
     out = CArticleTexts{};
     return false;
   }

@@ -15,10 +15,16 @@
 // or a worker's. Never two writers on one library object.
 //
 // Bad input: a file that is no database or is damaged, a library written by
-// a newer version, a folder that cannot be written: Open says so in a short
-// message, and never writes over such a file. A damaged one is moved aside
-// (Library.sqlite.unreadable-YYYYMMDD-HHMMSS, its -wal with it) and a new
-// library started; a newer one is left as it is and the session runs
+// a newer version, a database that is not a library, a write-ahead log that
+// another database left beside it, a folder that cannot be written: Open
+// says so in a short message, and never writes into such a file. A library
+// opened for writing is checked first (PRAGMA quick_check); a damaged one is
+// moved aside (Library.sqlite.unreadable-YYYYMMDD-HHMMSS, its -wal with it)
+// and what can be read of it saved into a new library in its place
+// (model/LibrarySalvage.h). A database that is not a library is moved aside
+// (.not-a-library-...) and a new library started; a foreign log is moved
+// aside (-wal.foreign-...) before any connection can checkpoint it into
+// the library; a newer library is left as it is and the session runs
 // without saving; in a read-only folder the library is read and nothing is
 // saved. Every other failure of a call is reported as a value.
 #pragma once
@@ -88,8 +94,16 @@ struct LibraryOpenOutcome {
   // was, as a backup.
   bool imported = false;
   ImportReport import;
-  // Where a damaged library was moved to, else empty.
+  // Where a damaged library (or a file that was no library) was moved to,
+  // else empty; whether what could be read of it was saved into the new
+  // one, and how much.
   std::string keptAside;
+  bool salvaged = false;
+  struct Salvage {
+    size_t groups = 0, sources = 0, articles = 0;
+  } salvage;
+  // Where a write-ahead log that another database wrote was moved to.
+  std::string logAside;
   // What to tell the user, empty for nothing: why the library cannot be
   // used or saved (a message box), or that the data file was imported
   // (ImportNotice, for the status line, once).
@@ -100,6 +114,9 @@ struct LibraryOpenOutcome {
 
 // Texts of the outcomes.
 std::u16string LibraryDamagedMessage(const std::string& keptAside);
+std::u16string LibrarySalvagedMessage(const std::string& keptAside, size_t groups, size_t sources, size_t articles);
+// `logAside` empty: the log is still there and the library is left alone.
+std::u16string LibraryForeignLogMessage(const std::string& path, const std::string& logAside);
 inline constexpr char16_t kLibraryNewerMessage[] =
     u"The library was written by a newer version of Quillbend. Please use the latest version; "
     u"changes made now will not be saved.";
@@ -117,6 +134,9 @@ struct LibraryOpenOptions {
   ImportUpdateStateHook importUpdateStates;
   // How long a statement waits for another process's write lock.
   int busyTimeoutMs = 10000;
+  // A library opened for writing is checked first (PRAGMA quick_check);
+  // a damaged one is salvaged.
+  bool checkIntegrity = true;
 };
 
 struct LibraryLoadResult {
@@ -130,6 +150,10 @@ struct LibraryLoadResult {
   // the root level or into the first root group. Writers store that.
   IdList rehomedGroups, rehomedSources;
 };
+
+// Why a write failed on a library found damaged.
+inline constexpr char kLibraryDamagedError[] =
+    "the library is damaged; what can be read of it is saved into a new library at the next start";
 
 struct LibraryWriteResult {
   bool ok = false;
@@ -250,6 +274,10 @@ class CLibrary final : public IArticleStore {
   // names it, gives records their store identifier. Says what it did.
   static void RepairForLibrary(CFeedsManager& manager, ImportReport& report);
 
+  // A statement found the file damaged: nothing is written into it any
+  // more (Write fails with kLibraryDamagedError). Any thread.
+  bool Damaged() const { return m_damaged; }
+
   // The session's identity in the change log.
   int64_t Writer() const { return m_writer; }
 
@@ -277,6 +305,11 @@ class CLibrary final : public IArticleStore {
   // Creates the schema and the one root group in a new database.
   void Initialise(CSqliteDb& db);
   LibraryOpenOutcome OpenExisting(const std::string& path, const LibraryOpenOptions& options);
+  // Moves the file with its journals to `aside`; false when it cannot.
+  static bool SetAside(const std::string& path, const std::string& aside);
+  // Moves the damaged library aside and saves what can be read of it into
+  // a new one in its place.
+  LibraryOpenOutcome SalvageDamaged(const std::string& path, const LibraryOpenOptions& options);
 
   std::string m_path;
   CSqliteDb m_read;
@@ -284,6 +317,8 @@ class CLibrary final : public IArticleStore {
   int64_t m_writer = 0;
   int64_t m_dataVersion = -1;
   int m_busyTimeoutMs = 10000;
+  std::atomic<bool> m_damaged{false};
+  bool m_textChecksums = false;  // article_texts has its checksum column
   std::function<void()> m_commitHook;
 };
 

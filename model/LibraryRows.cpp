@@ -10,9 +10,6 @@
 
 namespace qb::library {
 
-namespace {
-
-// FNV-1a over the code units, the key under which equal texts meet.
 int64_t TextHash(std::u16string_view text) {
   uint64_t h = 1469598103934665603ull;
   for (char16_t c : text) {
@@ -21,8 +18,6 @@ int64_t TextHash(std::u16string_view text) {
   }
   return static_cast<int64_t>(h);
 }
-
-}  // namespace
 
 void BindDate(CSqliteStatement& s, int index, const CDateTime& date) {
   if (date.IsValid()) {
@@ -73,10 +68,11 @@ void InsertArticleTexts(CSqliteDb& db, int64_t id, std::u16string_view title, st
                         const CArticleTexts& texts) {
   const int64_t sourceText = StoreText(db, texts.sourceText);
   CSqliteStatement& s =
-      db.Statement("INSERT OR REPLACE INTO article_texts(article, description, source_text) VALUES(?, ?, ?)");
+      db.Statement("INSERT OR REPLACE INTO article_texts(article, description, source_text, checksum) VALUES(?, ?, ?, ?)");
   s.Bind(1, id);
   s.Bind(2, std::u16string_view(texts.description.str()));
   s.Bind(3, sourceText);
+  s.Bind(4, TextHash(texts.description.str()));
   s.Run();
   IndexArticle(db, id, title, channel, texts.description.str());
 }

@@ -21,6 +21,11 @@ namespace qb::library {
 enum class RowKind : int64_t { Group = 1, Source = 2, Article = 3, History = 4, Settings = 5, UpdateState = 6 };
 inline constexpr int kRowKinds = 7;  // one more than the greatest
 
+// FNV-1a over the code units: the key under which equal source texts meet,
+// and the checksum a description is stored with, so that a text that pages
+// of garbage replaced is known for what it is.
+int64_t TextHash(std::u16string_view text);
+
 // A date as the OLE Automation date, NULL when not valid.
 void BindDate(CSqliteStatement& s, int index, const CDateTime& date);
 CDateTime ColumnDate(const CSqliteStatement& s, int column);

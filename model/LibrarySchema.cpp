@@ -1,6 +1,7 @@
 #include "model/LibrarySchema.h"
 
 #include <ctime>
+#include <random>
 #include <string>
 
 #include "model/SearchText.h"
@@ -114,9 +115,17 @@ CREATE TABLE id_blocks(
   last INTEGER NOT NULL,
   writer INTEGER NOT NULL);
 ALTER TABLE articles ADD COLUMN arrived INTEGER;
+ALTER TABLE article_texts ADD COLUMN checksum INTEGER;
 )sql";
 
 }  // namespace
+
+uint32_t NewApplicationId() {
+  std::random_device device;
+  uint32_t low = 0;
+  while (low == 0) low = device() & 0xFFFFu;
+  return kApplicationMarker | low;
+}
 
 int64_t MetaInt(CSqliteDb& db, std::string_view key, int64_t fallback) {
   CSqliteStatement& s = db.Statement("SELECT value FROM meta WHERE key = ?");
@@ -176,6 +185,9 @@ void MigrateLibrary(CSqliteDb& db, int fromVersion, int toVersion) {
         CSqliteStatement& s = db.Statement("UPDATE articles SET arrived = ? WHERE arrived IS NULL");
         s.Bind(1, static_cast<int64_t>(::time(nullptr)));
         s.Run();
+        if (!IsLibraryApplicationId(static_cast<uint32_t>(db.QueryInt("PRAGMA application_id")))) {
+          db.Exec("PRAGMA application_id = " + std::to_string(int32_t(NewApplicationId())));
+        }
         break;
       }
       default: break;

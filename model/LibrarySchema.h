@@ -30,7 +30,9 @@
 //   reserved by a session of a process (model/LibraryIds.h), so that two
 //   processes never give two new records one identifier; and
 //   `articles.arrived`, when the article came (seconds since 1970; the
-//   step gives the articles stored before it the time of the step).
+//   step gives the articles stored before it the time of the step);
+//   `article_texts.checksum`, TextHash of the description (NULL before);
+//   and the application id.
 //
 // Identifiers are the model's. A list is its members' `parent`/`grp`/
 // `source` column, ordered by (position, id); positions come from one
@@ -41,6 +43,7 @@
 // OLE Automation date as REAL, NULL when not valid.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "model/Sqlite.h"
@@ -48,6 +51,14 @@
 namespace qb {
 
 inline constexpr int kLibrarySchemaVersion = 5;
+
+// PRAGMA application_id of a library (version 5 on): the high half marks
+// the file as this program's library, the low half is drawn when the
+// library is made (or brought to version 5), so that two libraries are
+// told apart by their first page.
+inline constexpr uint32_t kApplicationMarker = 0x51620000;  // "Qb"
+inline bool IsLibraryApplicationId(uint32_t id) { return (id & 0xFFFF0000u) == kApplicationMarker; }
+uint32_t NewApplicationId();
 
 // The rule the search index's words follow (model/SearchText.h). A library
 // whose index was built by another rule has it rebuilt when it opens.

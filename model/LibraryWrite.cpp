@@ -223,6 +223,13 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
     result.code = SQLITE_READONLY;
     return result;
   }
+  if (m_damaged) {
+    // Never written into once known to be damaged: the next start saves
+    // what can be read of it.
+    result.error = kLibraryDamagedError;
+    result.code = SQLITE_CORRUPT;
+    return result;
+  }
   if (batch.empty()) {
     result.ok = true;
     return result;
@@ -301,6 +308,10 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
     result = LibraryWriteResult{};
     result.error = e.what();
     result.code = e.Code();
+    if (e.IsDamage()) {
+      m_damaged = true;
+      result.error = kLibraryDamagedError;
+    }
   } catch (const std::bad_alloc&) {
     result = LibraryWriteResult{};
     result.error = "out of memory";

@@ -45,6 +45,7 @@ class CSqliteStatement {
   ~CSqliteStatement();
 
   bool valid() const { return m_stmt != nullptr; }
+  sqlite3_stmt* handle() const { return m_stmt; }
 
   // Parameters are numbered from 1. Text and BLOB values are copied.
   CSqliteStatement& Bind(int index, int64_t value);
