@@ -15,6 +15,10 @@ SaveResult IDataFileIo::ExportDataFile(const CFeedsManager& model, const std::st
   return SaveDataFile(model, path);
 }
 
+SaveResult IDataFileIo::ExportModel(const CFeedsManager& model, const std::string& path) {
+  return SaveDataFile(model, path);
+}
+
 DataFileLoadReport CDataFileIo::Load(CFeedsManager& model, const std::string& path,
                                      CValidatorStore* fetchState) {
   DataFileLoadReport report;

@@ -33,6 +33,16 @@ struct DataFileLoadReport {
 // The data file in the per-user data folder; its folder is created.
 std::string DataFilePath();
 
+// Whether what the window changed reaches the disk.
+struct SaveState {
+  // The latest write failed (a full disk, a damaged library): changes wait
+  // in memory and the write is tried again.
+  bool failing = false;
+  QString reason;     // for the user: "the disk is full"
+  size_t unsaved = 0;  // changes not yet on the disk
+  bool operator==(const SaveState&) const = default;
+};
+
 class IDataFileIo {
  public:
   // Reads the file into the model; what the user is to be told. With
@@ -60,6 +70,18 @@ class IDataFileIo {
   // Writes the user's feeds to `path` in the classic data file format, the
   // safe way (the old file stays whole until the new one is complete).
   virtual SaveResult ExportDataFile(const CFeedsManager& model, const std::string& path);
+  // The same from the model in memory, with what is not yet saved (the
+  // way out when the store cannot be written).
+  SaveResult ExportModel(const CFeedsManager& model, const std::string& path);
+
+  // --- a store that writes in the background (the library). A classic
+  // file is written whole at Save: it has nothing pending.
+
+  // Hands what is pending to the writer now; never waits.
+  virtual void FlushSoon() {}
+  virtual SaveState CurrentSaveState() const { return {}; }
+  // Told on the window's thread whenever `failing` or the reason changes.
+  virtual void SetSaveStateListener(std::function<void(const SaveState&)> listener) { (void)listener; }
 
  protected:
   ~IDataFileIo() = default;

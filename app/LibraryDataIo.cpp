@@ -48,6 +48,9 @@ DataFileLoadReport CLibraryDataIo::Load(CFeedsManager& model, const std::string&
   m_library = std::make_unique<CLibrary>();
   LibraryOpenOptions options;
   options.importFrom = path;
+  // A large library is checked while the window comes up; nothing is
+  // written before the check has answered.
+  options.checkLater = true;
   // The first start takes over the state kept beside the data file.
   if (fetchState != nullptr && !QFileInfo::exists(QString::fromStdString(m_path))) {
     options.importUpdateStates = CValidatorStore::CarryIntoLibrary(path);
@@ -139,13 +142,55 @@ void CLibraryDataIo::PostFlush() {
 
 LibraryFlushReport CLibraryDataIo::FlushNow() {
   if (!m_sync || m_model == nullptr) return {};
-  return m_sync->Flush();
+  LibraryFlushReport report = m_sync->Flush();
+  Note(report);
+  return report;
+}
+
+QString DescribeWriteFailure(const LibraryFlushReport& report) {
+  if (report.damaged) return QStringLiteral("the library is damaged; Quillbend saves what it can of it at the next start");
+  if (report.collisions > 0 && !report.failure) {
+    return QStringLiteral("%1 new items were stored by another program under the same identifiers")
+        .arg(report.collisions);
+  }
+  switch (report.failureCode & 0xFF) {
+    case SQLITE_FULL: return QStringLiteral("the disk is full");
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN: return QStringLiteral("the library cannot be written");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return QStringLiteral("another program is writing to the library");
+    case SQLITE_IOERR:
+      return QStringLiteral("the disk reported an error (%1)").arg(QString::fromStdString(report.failure.value_or("")));
+    default: return QString::fromStdString(report.failure.value_or("the write failed"));
+  }
+}
+
+void CLibraryDataIo::Note(const LibraryFlushReport& report) {
+  SaveState now;
+  // A lock another program holds for a moment is no failure to speak of;
+  // only one that lasts beyond the busy wait gets here at all.
+  now.failing = report.failure.has_value() || report.damaged || report.collisions > 0;
+  now.reason = now.failing ? DescribeWriteFailure(report) : QString();
+  now.unsaved = report.unsaved;
+  const bool told = now.failing != m_saveState.failing || now.reason != m_saveState.reason;
+  m_saveState = now;
+  if (told && m_saveStateListener) m_saveStateListener(m_saveState);
+}
+
+SaveState CLibraryDataIo::CurrentSaveState() const {
+  SaveState state = m_saveState;
+  if (m_sync) state.unsaved = m_sync->PendingCount();
+  return state;
 }
 
 bool CLibraryDataIo::Save(const CFeedsManager&, const std::string&, const CValidatorStore*) {
   if (!m_sync) return false;
-  // The fetch state given to Load goes with the rows.
-  const LibraryFlushReport report = m_sync->FlushAndWait();
+  // The fetch state given to Load goes with the rows. One attempt: what
+  // cannot be written now is the exit dialog's to wait for, with the
+  // window answering.
+  const LibraryFlushReport report = m_sync->FlushAndWait(std::chrono::milliseconds(0));
+  Note(report);
   return !report.failure && !report.pending;
 }
 
@@ -159,8 +204,13 @@ void CLibraryDataIo::WaitForSaves() {}
 
 SaveResult CLibraryDataIo::ExportDataFile(const CFeedsManager& model, const std::string& path) {
   if (!m_library) return IDataFileIo::ExportDataFile(model, path);
-  // Everything the window changed is in the library first.
-  if (m_sync) m_sync->FlushAndWait();
+  // Everything the window changed is in the library first; when it cannot
+  // be written there, the model in memory is the whole of it.
+  if (m_sync) {
+    const LibraryFlushReport report = m_sync->FlushAndWait(std::chrono::milliseconds(0));
+    Note(report);
+    if (report.pending || report.failure) return ExportModel(model, path);
+  }
   return m_library->ExportDataFile(path);
 }
 

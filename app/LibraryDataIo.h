@@ -16,7 +16,9 @@
 // A library that cannot be opened (damaged, newer, in a folder that cannot
 // be written) is never written over: Load's report carries the message to
 // show, a damaged one has been moved aside, and the session runs on what
-// could be read without saving.
+// could be read without saving. A write that fails (a full disk) is said
+// at once through the save-state listener and tried again every second;
+// nothing the model holds is lost meanwhile.
 //
 // Threads: the window's. Results of the writer thread come back through
 // the executor, which must outlive this object.
@@ -66,6 +68,12 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   // File > "Export data file...": the library as a classic data file.
   SaveResult ExportDataFile(const CFeedsManager& model, const std::string& path) override;
 
+  void FlushSoon() override { PostFlush(); }
+  SaveState CurrentSaveState() const override;
+  void SetSaveStateListener(std::function<void(const SaveState&)> listener) override {
+    m_saveStateListener = std::move(listener);
+  }
+
   const std::string& LibraryPath() const { return m_path; }
   // Whether changes are waiting to be written (or being written).
   bool HasPending() const { return m_sync && m_sync->HasPending(); }
@@ -82,6 +90,8 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   void OnModelGone(const CFeedsManager& model) override;
   void PostFlush();
   void Close();
+  // The state a flush reported, told to the listener when it changed.
+  void Note(const LibraryFlushReport& report);
 
   CExecutorScope m_tasks;
   std::string m_path;
@@ -94,6 +104,11 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
   // A failed write waits for it; it also looks for other processes' commits.
   QTimer m_retry;
+  SaveState m_saveState;
+  std::function<void(const SaveState&)> m_saveStateListener;
 };
+
+// What the user is told of a failed write: "the disk is full".
+QString DescribeWriteFailure(const LibraryFlushReport& report);
 
 }  // namespace qb

@@ -39,6 +39,7 @@
 #include "app/PaneRouter.h"
 #include "app/Panes.h"
 #include "app/RSSReaderDoc.h"
+#include "app/SaveStatus.h"
 #include "app/SettingsExport.h"
 #include "model/DataFileImport.h"
 #include "app/WaitCursor.h"
@@ -144,6 +145,8 @@ void CMainFrame::CreateStatusBar() {
   statusBar()->setSizeGripEnabled(true);
   m_statusText = ToQString(kStatusReady);
   m_messagePane->setText(m_statusText);
+  m_saveStatus = std::make_unique<CSaveStatus>(*statusBar(), m_doc.Store(),
+                                               [this](const QString& text) { SetStatusText(text.toStdU16String()); });
 }
 
 void CMainFrame::CreatePanes() {
@@ -527,6 +530,10 @@ bool CMainFrame::RunCloseSequence() {
     SaveSelection();
     m_doc.SaveDataFile();
   }
+  if (!FinishSavingAtExit()) {
+    ShowMainWindow();
+    return false;
+  }
   m_bTrackPlacement = false;
   RemoveTrayIcon();
   m_closed = true;
@@ -534,6 +541,31 @@ bool CMainFrame::RunCloseSequence() {
   m_saveTimer->stop();
   m_commands->StopUpdateTimer();
   return true;
+}
+
+bool CMainFrame::FinishSavingAtExit() {
+  IDataFileIo& store = m_doc.Store();
+  if (store.CurrentSaveState().unsaved == 0) return true;
+  // Not yet on the disk: waited for with the window answering, and when
+  // the writes fail the user decides.
+  CUnsavedChangesDlg dlg(
+      store,
+      [this] {
+        const QString path = m_askDataFilePath ? m_askDataFilePath()
+                                               : AskFilePath(true, {QStringLiteral("All files (*)")}, QString(),
+                                                             QStringLiteral("Feeds"));
+        if (path.isEmpty()) return false;
+        const SaveResult result = m_doc.Store().ExportModel(m_doc.m_feedsManager, path.toStdString());
+        if (!result.ok) {
+          m_desktop.ShowMessage(this, MsgIcon::Warning,
+                                QStringLiteral("There was a problem writing the data file '%1': %2")
+                                    .arg(QDir::toNativeSeparators(path), QString::fromStdString(result.error)));
+        }
+        return result.ok;
+      },
+      this);
+  const int outcome = dlg.result() == CUnsavedChangesDlg::Saved ? int(CUnsavedChangesDlg::Saved) : m_desktop.RunDialog(dlg);
+  return outcome != QDialog::Rejected;
 }
 
 void CMainFrame::StopArticleLoading() {

@@ -29,6 +29,7 @@ class CNotifier;
 class CPaneRouter;
 class CPanes;
 class CRSSReaderDoc;
+class CSaveStatus;
 class CSourceListView;
 class IFeedUpdater;
 struct PassReport;
@@ -128,6 +129,9 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   // Confirmation, then the settings and the data file are saved, tracking
   // stops and the tray icon goes. False when the user answered "No".
   bool RunCloseSequence();
+  // Waits for what is not yet saved, or lets the user choose; false when
+  // the user goes back to the window.
+  bool FinishSavingAtExit();
   bool IsClosed() const { return m_closed; }
   // Escape, whichever pane has the focus.
   void StopArticleLoading();
@@ -166,6 +170,9 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   QLabel* ClockPane() const { return m_clockPane; }
   // Shown while an update pass runs.
   QProgressBar* BusyIndicator() const { return m_busyIndicator; }
+  // The mark that says changes are not being saved.
+  const CSaveStatus* SaveStatus() const { return m_saveStatus.get(); }
+
   QString StatusText() const;
   QSplitter* OuterSplitter() const { return m_outerSplitter; }
   QSplitter* InnerSplitter() const { return m_innerSplitter; }
@@ -248,6 +255,8 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   // The panes with the commands and the router; the pointers above and
   // below name what it holds.
   std::unique_ptr<CPanes> m_panes;
+  std::unique_ptr<CSaveStatus> m_saveStatus;
+
   CCommands* m_commands = nullptr;
   CPaneRouter* m_router = nullptr;
   QLabel* m_clockPane = nullptr;

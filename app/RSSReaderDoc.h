@@ -55,6 +55,8 @@ class CRSSReaderDoc {
   // The user's feeds in the classic data file format at `path` (File >
   // "Export data file..."), written the safe way.
   SaveResult ExportDataFile(const std::string& path);
+  // Where the model is stored (the library).
+  IDataFileIo& Store() { return m_dataFile; }
   // What the load has to say on the status line once (an import), or empty.
   const QString& StatusNote() const { return m_statusNote; }
 

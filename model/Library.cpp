@@ -30,6 +30,9 @@ using library::RowKind;
 namespace {
 
 constexpr char kImportingInfix[] = ".importing-";
+// Left beside a library that a check in the background found damaged, so
+// that the next start saves what it can of it before anything else.
+constexpr char kDamagedNote[] = ".damaged";
 
 bool Exists(const std::string& path) {
   struct stat st {};
@@ -210,6 +213,8 @@ CLibrary::CLibrary() = default;
 CLibrary::~CLibrary() { Close(); }
 
 void CLibrary::Close() {
+  if (m_check.joinable()) m_check.join();
+  m_checkPending = false;
   m_write.Close();
   m_read.Close();
 }
@@ -247,8 +252,7 @@ void CLibrary::Initialise(CSqliteDb& db) {
 }
 
 LibraryOpenOutcome CLibrary::Open(const std::string& path, const LibraryOpenOptions& options) {
-  m_write.Close();
-  m_read.Close();
+  Close();
   m_commitHook = nullptr;
   m_path = path;
   m_writer = NewWriterId();
@@ -411,7 +415,11 @@ LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const Library
     }
     // Before anything is written into it: a file whose pages do not hold
     // together is never written, only read for what can be saved.
-    if (writable && options.checkIntegrity && version >= 1 && version <= kLibrarySchemaVersion) {
+    if (writable && Exists(path + kDamagedNote)) {
+      // An earlier session's check found it damaged.
+      damage = "found damaged by an earlier check";
+    } else if (writable && options.checkIntegrity && !options.checkLater && version >= 1 &&
+               version <= kLibrarySchemaVersion) {
       CSqliteStatement check = m_read.Prepare("PRAGMA quick_check(1)");
       if (check.Step() && check.Text(0) != "ok") damage = check.Text(0);
     }
@@ -480,8 +488,33 @@ LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const Library
   // whole model; what later versions added (the search index, the change
   // log) is missing until a writer brings it up to date.
   out.opened = true;
+  if (writable && options.checkIntegrity && options.checkLater) CheckInBackground();
   out.writable = writable;
   return out;
+}
+
+void CLibrary::CheckInBackground() {
+  m_checkPending = true;
+  m_check = std::thread([this, path = m_path] {
+    bool damaged = false;
+    try {
+      CSqliteDb db;
+      db.Open(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
+      CSqliteStatement check = db.Prepare("PRAGMA quick_check(1)");
+      damaged = check.Step() && check.Text(0) != "ok";
+    } catch (const CSqliteError& e) {
+      damaged = e.IsDamage();
+    }
+    if (damaged) {
+      m_damaged = true;
+      const int fd = ::open((path + kDamagedNote).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+      }
+    }
+    m_checkPending = false;
+  });
 }
 
 bool CLibrary::SetAside(const std::string& path, const std::string& aside) {
@@ -497,6 +530,7 @@ LibraryOpenOutcome CLibrary::SalvageDamaged(const std::string& path, const Libra
   // Damaged: moved aside with its journal, never written over; what can be
   // read of it goes into a new library that takes its place.
   const std::string aside = PreservedName(path, SystemClock());
+  ::unlink((path + kDamagedNote).c_str());
   if (!SetAside(path, aside)) {
     out.message = u"The library " + Utf8ToUtf16(path) +
                   u" is damaged and could not be moved aside; it is left as it is, and changes made now will "

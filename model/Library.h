@@ -35,6 +35,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -135,8 +136,12 @@ struct LibraryOpenOptions {
   // How long a statement waits for another process's write lock.
   int busyTimeoutMs = 10000;
   // A library opened for writing is checked first (PRAGMA quick_check);
-  // a damaged one is salvaged.
+  // a damaged one is salvaged. With `checkLater` the check runs on a thread
+  // of its own once Open has returned (CheckInBackground), so that a large
+  // library does not delay the window; nothing is written until it has
+  // answered, and a library it finds damaged is salvaged at the next start.
   bool checkIntegrity = true;
+  bool checkLater = false;
 };
 
 struct LibraryLoadResult {
@@ -277,6 +282,9 @@ class CLibrary final : public IArticleStore {
   // A statement found the file damaged: nothing is written into it any
   // more (Write fails with kLibraryDamagedError). Any thread.
   bool Damaged() const { return m_damaged; }
+  // The check Open left for later (checkLater) has not answered yet:
+  // nothing is written meanwhile. Any thread.
+  bool CheckPending() const { return m_checkPending; }
 
   // The session's identity in the change log.
   int64_t Writer() const { return m_writer; }
@@ -305,6 +313,9 @@ class CLibrary final : public IArticleStore {
   // Creates the schema and the one root group in a new database.
   void Initialise(CSqliteDb& db);
   LibraryOpenOutcome OpenExisting(const std::string& path, const LibraryOpenOptions& options);
+  // Runs quick_check on a connection of its own on m_check; damage found
+  // leaves a note beside the file (PATH.damaged) for the next start.
+  void CheckInBackground();
   // Moves the file with its journals to `aside`; false when it cannot.
   static bool SetAside(const std::string& path, const std::string& aside);
   // Moves the damaged library aside and saves what can be read of it into
@@ -318,6 +329,8 @@ class CLibrary final : public IArticleStore {
   int64_t m_dataVersion = -1;
   int m_busyTimeoutMs = 10000;
   std::atomic<bool> m_damaged{false};
+  std::atomic<bool> m_checkPending{false};
+  std::thread m_check;
   bool m_textChecksums = false;  // article_texts has its checksum column
   std::function<void()> m_commitHook;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <thread>
 
 #include "model/Library.h"
 
@@ -38,7 +39,10 @@ void StoredIn(CSqliteDb& db, ObjectId first, ObjectId last, std::vector<ObjectId
 }  // namespace
 
 bool CLibrary::ReserveIds(size_t count, std::vector<ObjectId>& out, std::string* error) {
-  if (!m_write.IsOpen() || count == 0 || count > kHighest / 2) {
+  // Nothing is written before the library's check has answered, nor into
+  // a library found damaged.
+  while (m_checkPending) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!m_write.IsOpen() || m_damaged || count == 0 || count > kHighest / 2) {
     if (error != nullptr) *error = "the library cannot be written";
     return false;
   }

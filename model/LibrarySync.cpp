@@ -469,6 +469,7 @@ void CLibrarySync::Collect(LibraryFlushReport& report) {
   if (result->ok) {
     report.written = true;
     m_failure.reset();
+    m_failureCode = 0;
     m_collisions += result->collisions.size();
     m_foreign.insert(result->collisions.begin(), result->collisions.end());
     // Written: the texts are read from the library from now on, unless the
@@ -481,6 +482,7 @@ void CLibrarySync::Collect(LibraryFlushReport& report) {
     }
   } else {
     m_failure = result->error;
+    m_failureCode = result->code;
     m_retryAt = std::chrono::steady_clock::now() + kRetryDelay;
     Pending newer = std::move(m_pending);
     m_pending = std::move(*m_inFlight);
@@ -505,12 +507,14 @@ LibraryFlushReport CLibrarySync::Flush() {
   if (!busy) {
     Refresh();
     Sweep();
-    if (!m_pending.empty() && (!m_failure || std::chrono::steady_clock::now() >= m_retryAt)) report.started = Submit();
+    // Nothing goes into a library whose check has not answered yet.
+    if (!m_pending.empty() && !m_library.CheckPending() &&
+        (!m_failure || std::chrono::steady_clock::now() >= m_retryAt)) {
+      report.started = Submit();
+    }
   }
   report.busy = busy;
-  report.pending = HasPending();
-  report.failure = m_failure;
-  report.collisions = m_collisions;
+  FillState(report);
   return report;
 }
 
@@ -522,6 +526,9 @@ LibraryFlushReport CLibrarySync::FlushAndWait(std::chrono::milliseconds patience
     std::unique_lock<std::mutex> lock(m_mutex);
     m_wake.wait(lock, [&] { return !m_job && !m_writing; });
   };
+  // The library's check in the background answers first (it takes a
+  // fraction of a second even for a large library).
+  while (m_library.CheckPending()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   for (;;) {
     waitIdle();
     Collect(report);
@@ -534,18 +541,38 @@ LibraryFlushReport CLibrarySync::FlushAndWait(std::chrono::milliseconds patience
     waitIdle();
     Collect(report);
     if (!m_failure) continue;
-    // Another process holds the library, or the disk refused: try again
-    // for a while.
+    // Another process holds the library: try again for a while. A full
+    // disk or a damaged file does not mend itself in that time.
+    const int primary = m_failureCode & 0xFF;
+    if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) break;
     if (std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  report.pending = HasPending();
-  report.failure = m_failure;
-  report.collisions = m_collisions;
+  FillState(report);
   return report;
 }
 
+void CLibrarySync::FillState(LibraryFlushReport& report) const {
+  report.pending = HasPending();
+  report.unsaved = PendingCount();
+  report.failure = m_failure;
+  report.failureCode = m_failure ? m_failureCode : 0;
+  report.damaged = m_library.Damaged();
+  report.collisions = m_collisions;
+}
+
 bool CLibrarySync::HasPending() const { return !m_pending.empty() || m_inFlight.has_value(); }
+
+size_t CLibrarySync::PendingCount() const {
+  size_t n = 0;
+  for (const Pending* p : {&m_pending, m_inFlight ? &*m_inFlight : nullptr}) {
+    if (p == nullptr) continue;
+    n += p->groups.size() + p->sources.size() + p->articles.size() + p->updateStates.size() + p->reordered.size();
+    for (const auto& [id, h] : p->histories) n += h.added.size() + h.dropped.size() + (h.cleared ? 1 : 0);
+    n += (p->rootReordered ? 1 : 0) + (p->settings ? 1 : 0);
+  }
+  return n;
+}
 
 void CLibrarySync::Run() {
   std::unique_lock<std::mutex> lock(m_mutex);

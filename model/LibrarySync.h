@@ -72,6 +72,10 @@ struct LibraryFlushReport {
   bool pending = false;    // changes are waiting to be written
   // The latest write failed; its changes wait for the next attempt.
   std::optional<std::string> failure;
+  int failureCode = 0;    // its SQLite result code (SQLITE_FULL: the disk is full)
+  bool damaged = false;   // the library was found damaged: nothing more is written
+  // Rows and history keys not yet on the disk (waiting or being written).
+  size_t unsaved = 0;
   // Rows another process had already stored under an identifier this one
   // gave a new record; such records are kept in memory only, and their
   // changes are lost: a failure, not a success.
@@ -116,6 +120,8 @@ class CLibrarySync final : public IModelObserver {
 
   // Changes that are not yet on the disk (waiting or being written).
   bool HasPending() const;
+  // How many: rows, history keys, update states and settings.
+  size_t PendingCount() const;
 
   void OnModelChanged(const CFeedsManager& model, const CModelChange& change) override;
   // The model went first: what is pending is dropped, and Flush does nothing.
@@ -164,6 +170,7 @@ class CLibrarySync final : public IModelObserver {
   uint64_t SourceHash(ObjectId id) const;
   CLibraryBatch Build(Pending& pending, IdList& createdArticles);
   void Collect(LibraryFlushReport& report);
+  void FillState(LibraryFlushReport& report) const;
   bool Submit();
   void Run();
   // The rows of another process, applied.
@@ -196,6 +203,7 @@ class CLibrarySync final : public IModelObserver {
   // process's records under them are kept in memory only, never written.
   std::unordered_set<ObjectId> m_foreign;
   std::optional<std::string> m_failure;
+  int m_failureCode = 0;
   std::chrono::steady_clock::time_point m_retryAt{};
   size_t m_collisions = 0;
 

@@ -11,14 +11,17 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPushButton>
 
 #include "app/Commands.h"
 #include "app/MainFrame.h"
+#include "app/SaveStatus.h"
 #include "feeds/Validators.h"
 #include "model/DataFile.h"
 #include "model/Library.h"
 #include "model/LibrarySync.h"
 #include "tests/app/AppHarness.h"
+#include "tests/support/FullDisk.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
 #include "views/SourceListView.h"
@@ -413,6 +416,100 @@ TEST(LibraryStartTest, TheChangesOfOneTurnAreOneTransactionWrittenATurnLater) {
   ReadStored(s.LibraryPath(), stored);
   EXPECT_EQ(stored.GetGroup(added)->m_name, u"The next turn");
   h.library->Library()->SetCommitHook(nullptr);
+}
+
+}  // namespace
+}  // namespace qb
+
+namespace qb {
+namespace {
+
+// A full disk: said at once and for as long as it lasts; the exit neither
+// freezes nor drops what is unsaved: the user waits for it, exports it, or
+// goes back.
+TEST(LibraryStartTest, AFullDiskIsSaidAndTheExitNeverFreezesNorDropsTheChanges) {
+  LibraryStart s;
+  AppHarness& h = s.h;
+  UiTestScope::Store(test::kSettings, QStringLiteral("ConfirmExit"), 0);
+  test::ScopedFullDisk disk;
+  ASSERT_TRUE(h.Start());
+  h.library->SetHeartbeatInterval(50);
+  ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
+  const CSaveStatus& status = *h.Frame().SaveStatus();
+  EXPECT_FALSE(status.MarkShown());
+
+  disk.Fill();
+  const ObjectId root = h.Model().m_rootGroups[0];
+  h.Model().AddGroup(root, u"Made while the disk was full");
+  IdList all;
+  h.Model().CollectFeeds(0, all);
+  h.Model().MarkRead(all, true);
+  ASSERT_TRUE(PumpUntil([&] { return status.MarkShown(); }));
+  const QString said = QStringLiteral("Changes are not being saved: the disk is full");
+  EXPECT_EQ(status.Mark()->text(), said);
+  EXPECT_EQ(h.Frame().StatusText(), said);
+
+  // Exit: the dialog names what is unsaved; going back keeps the window.
+  QString asked;
+  h.scope.answerDialog = [&](QDialog& dialog) {
+    asked = dynamic_cast<CUnsavedChangesDlg&>(dialog).Text();
+    return int(QDialog::Rejected);
+  };
+  QElapsedTimer clock;
+  clock.start();
+  h.Frame().OnExit();
+  EXPECT_LT(clock.elapsed(), 3000) << "the exit does not wait for the disk";
+  AppHarness::Pump();
+  EXPECT_FALSE(h.Frame().IsClosed());
+  EXPECT_TRUE(asked.contains(QStringLiteral(" changes are not saved: the disk is full."))) << asked.toStdString();
+
+  // Waiting: space comes back while the dialog is open, the changes are
+  // written and the program quits.
+  h.scope.answerDialog = [&](QDialog& dialog) {
+    auto& unsaved = dynamic_cast<CUnsavedChangesDlg&>(dialog);
+    unsaved.SetRetryInterval(20);
+    disk.Free();
+    return unsaved.exec();
+  };
+  h.Frame().OnExit();
+  AppHarness::Pump();
+  EXPECT_TRUE(h.Frame().IsClosed());
+  {
+    CFeedsManager stored;
+    ReadStored(s.LibraryPath(), stored);
+    EXPECT_NE(stored.FindRootGroupByName(u"All Sources"), nullptr);
+    IdList groups;
+    stored.CollectGroups(groups);
+    bool found = false;
+    for (ObjectId g : groups) found = found || stored.GetGroup(g)->m_name == u"Made while the disk was full";
+    EXPECT_TRUE(found);
+    for (ObjectId a : all) EXPECT_TRUE(stored.GetFeed(a) != nullptr && stored.GetFeed(a)->m_read);
+    stored.SetArticleStore(nullptr);
+  }
+
+  // Exporting: the data file holds what the library could not take.
+  ASSERT_TRUE(h.Start());
+  h.library->SetHeartbeatInterval(50);
+  disk.Fill();
+  h.Model().AddGroup(h.Model().m_rootGroups[0], u"Only in the export");
+  ASSERT_TRUE(PumpUntil([&] { return h.Frame().SaveStatus()->MarkShown(); }));
+  const QString exported = h.DataHome() + QStringLiteral("/Elsewhere");
+  h.Frame().SetDataFilePathAsker([&] { return exported; });
+  h.scope.answerDialog = [&](QDialog& dialog) {
+    auto& unsaved = dynamic_cast<CUnsavedChangesDlg&>(dialog);
+    unsaved.ExportButton()->click();
+    return unsaved.result();
+  };
+  h.Frame().OnExit();
+  AppHarness::Pump();
+  EXPECT_TRUE(h.Frame().IsClosed());
+  CFeedsManager fromFile;
+  ASSERT_TRUE(LoadDataFile(fromFile, exported.toStdString(), {}).ok());
+  IdList groups;
+  fromFile.CollectGroups(groups);
+  bool found = false;
+  for (ObjectId g : groups) found = found || fromFile.GetGroup(g)->m_name == u"Only in the export";
+  EXPECT_TRUE(found);
 }
 
 }  // namespace

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <random>
 #include <string>
 
 #include "model/FeedsManager.h"
 #include "model/LibrarySchema.h"
+#include "tests/support/FullDisk.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
 
@@ -220,27 +223,50 @@ TEST(LibrarySyncTest, WrittenArticlesLetTheirTextsGo) {
   EXPECT_EQ(user.model.SearchArticles(u"body " + user.model.GetFeed(added[1])->m_key), IdList{added[1]});
 }
 
-TEST(LibrarySyncTest, AWriteThatFailsIsWrittenAgain) {
-  test::TempDir dir;
-  const std::string path = LibraryWithSample(dir);
-  User user(path, 50);
-  // Another process holds the write lock.
-  CSqliteDb other;
-  other.Open(path, SQLITE_OPEN_READWRITE);
-  other.Exec("BEGIN IMMEDIATE");
-  const ObjectId group = user.model.m_rootGroups[0];
-  user.model.Rename(group, u"Renamed while locked");
-  LibraryFlushReport r = user.sync->FlushAndWait(std::chrono::milliseconds(0));
-  ASSERT_TRUE(r.failure.has_value());
-  EXPECT_TRUE(r.pending);
-  user.model.SetExpanded(group, false);  // more changes meanwhile
-  r = user.sync->Flush();
-  EXPECT_FALSE(r.started) << "not again within the second";
-  other.Exec("ROLLBACK");
-  r = user.sync->FlushAndWait();
-  EXPECT_FALSE(r.failure);
-  EXPECT_FALSE(r.pending);
-  ExpectLibraryHolds(path, user.model);
+TEST(LibrarySyncTest, AWriteThatFailsIsSaidAndWrittenAgainLosingNothing) {
+  for (const bool diskFull : {false, true}) {
+    SCOPED_TRACE(diskFull ? "the disk is full" : "another process holds the library");
+    test::TempDir dir;
+    const std::string path = LibraryWithSample(dir);
+    std::optional<test::ScopedFullDisk> disk;
+    if (diskFull) disk.emplace();
+    User user(path, 50);
+    CSqliteDb other;
+    if (diskFull) {
+      disk->Fill();
+    } else {
+      other.Open(path, SQLITE_OPEN_READWRITE);
+      other.Exec("BEGIN IMMEDIATE");
+    }
+    const ObjectId group = user.model.m_rootGroups[0];
+    std::mt19937 rng(3);
+    IdList sources;
+    user.model.CollectSources(0, sources);
+    const IdList added = Update(user.model, sources[0], 200, rng);
+    user.model.Rename(group, u"Renamed while it could not be written");
+    const auto start = std::chrono::steady_clock::now();
+    LibraryFlushReport r = user.sync->FlushAndWait(std::chrono::milliseconds(diskFull ? 30000 : 0));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "a full disk is not waited for";
+    ASSERT_TRUE(r.failure.has_value());
+    EXPECT_EQ(r.failureCode & 0xFF, diskFull ? SQLITE_FULL : SQLITE_BUSY);
+    EXPECT_TRUE(r.pending);
+    EXPECT_GE(r.unsaved, added.size() + 1);
+    user.model.SetExpanded(group, false);  // more changes meanwhile
+    user.model.MarkRead({added[0]}, true);
+    r = user.sync->Flush();
+    EXPECT_FALSE(r.started) << "not again within the second";
+    if (diskFull) {
+      EXPECT_GT(disk->Refused(), 0);
+      disk->Free();
+    } else {
+      other.Exec("ROLLBACK");
+    }
+    r = user.sync->FlushAndWait();
+    EXPECT_FALSE(r.failure);
+    EXPECT_FALSE(r.pending);
+    EXPECT_EQ(r.unsaved, 0u);
+    ExpectLibraryHolds(path, user.model);
+  }
 }
 
 TEST(LibrarySyncTest, TwoUsersSeeEachOthersChanges) {
