@@ -1,4 +1,5 @@
-// Fetching feed documents over HTTP or HTTPS with libcurl.
+// Fetching feed documents over HTTP or HTTPS with libcurl (GETs, or POSTs
+// with a body, with further headers where a caller needs them).
 //
 // Two ways in: DownloadBytes/DownloadText fetch one URL on the caller's
 // thread; CDownloadPool runs many transfers at once on one worker thread of

@@ -228,7 +228,6 @@ void CGReaderClient::Login(uint64_t gen, std::function<void(GReaderError)> next)
   Send(std::move(call), [this, next](Answer a) {
     if (a.error.status == GReaderStatus::kServerError && a.error.httpStatus >= 400 && a.error.httpStatus < 500) {
       // A user name the server does not take is a refusal too.
-      a.error = Classify(a.download);
       a.error.status = GReaderStatus::kSignInRefused;
       a.error.message = WithReason(u"The server refused the sign-in",
                                    ServerReason(a.download.body, a.download.contentType));
