@@ -84,11 +84,11 @@ struct DownloadRequest {
   size_t maxBodyBytes = 0;
   // A POST sends `body` as `contentType` (a form: FormEncode).
   HttpMethod method = HttpMethod::kGet;
-  std::string body;
-  std::string contentType;
+  std::string body = {};
+  std::string contentType = {};
   // Further request headers. One whose name is not a plain token or whose
   // value could carry another header line is left out.
-  std::vector<HttpHeader> headers;
+  std::vector<HttpHeader> headers = {};
 };
 
 // Whether a request carries something meant for its own server alone: a

@@ -265,7 +265,9 @@ TEST(DownloadTest, CredentialsAndBodiesStayOnTheirHost) {
     const DownloadResult r = DownloadBytes(request, FastOptions());
     EXPECT_EQ(r.error, c.error) << c.path;
     EXPECT_EQ(r.httpStatus, c.status) << c.path;
-    if (c.status == 302 || c.status == 307) EXPECT_FALSE(HeaderValue(r, "Location").empty()) << c.path;
+    if (c.status == 302 || c.status == 307) {
+      EXPECT_FALSE(HeaderValue(r, "Location").empty()) << c.path;
+    }
     const std::vector<test::HttpRequest> all = server.Requests();
     const std::vector<test::HttpRequest> seen(all.begin() + static_cast<long>(before), all.end());
     ASSERT_FALSE(seen.empty()) << c.path;
