@@ -6,6 +6,7 @@
 #include <atomic>
 #include <list>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "feeds/TextDecoding.h"
@@ -73,6 +74,59 @@ bool IsSafeHeaderValue(const std::string& v) {
     const auto u = static_cast<unsigned char>(c);
     return u == '\t' || (u >= 0x20 && u != 0x7F);
   });
+}
+
+// A header name that is a plain token (RFC 9110), so that it cannot end the
+// header line early.
+bool IsHeaderName(const std::string& name) {
+  if (name.empty() || name.size() > 128) return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+  });
+}
+
+struct Origin {
+  std::string scheme, host, port;
+};
+
+// The scheme, host name (lower case) and port (the scheme's default when
+// none is given) of an absolute http or https URL; nothing otherwise.
+std::optional<Origin> OriginOf(const std::string& url) {
+  CURLU* u = curl_url();
+  if (u == nullptr) return std::nullopt;
+  std::optional<Origin> origin;
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+    char* scheme = nullptr;
+    char* host = nullptr;
+    char* port = nullptr;
+    if (curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+      Origin o{Lower(scheme), Lower(host), port};
+      if (o.scheme == "http" || o.scheme == "https") origin = std::move(o);
+    }
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+  }
+  curl_url_cleanup(u);
+  return origin;
+}
+
+// Whether a request that keeps to its host may follow a redirect from
+// `from` to `to`.
+bool SameHost(const std::string& from, const std::string& to) {
+  const std::optional<Origin> a = OriginOf(from);
+  const std::optional<Origin> b = OriginOf(to);
+  if (!a || !b || a->host != b->host) return false;
+  if (a->scheme == b->scheme) return a->port == b->port;
+  return a->scheme == "http" && a->port == "80" && b->scheme == "https" && b->port == "443";
+}
+
+bool IsRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 // The host name of a URL, lower case, as politeness counts it; the URL
@@ -217,6 +271,11 @@ class CTransferSet {
     uint64_t tag = 0;
     DownloadRequest request;
     std::string host;
+    // Where the transfer is now (after the redirects followed by hand) and
+    // how it asks; for a request that keeps to its host only.
+    std::string url;
+    bool post = false;
+    long redirects = 0;
     std::unique_ptr<CURL, CurlDeleter> easy;
     std::unique_ptr<curl_slist, ListDeleter> headers;
     std::string body;
@@ -224,6 +283,7 @@ class CTransferSet {
     bool overflow = false;
     size_t moved = 0;  // header and body bytes received so far
     std::string etag, lastModified, retryAfter;
+    std::vector<HttpHeader> responseHeaders;
     StallWatch watch;
     SteadyClock::time_point started;
   };
@@ -256,6 +316,7 @@ class CTransferSet {
       t->etag.clear();
       t->lastModified.clear();
       t->retryAfter.clear();
+      t->responseHeaders.clear();
       return n;
     }
     const size_t colon = line.find(':');
@@ -263,6 +324,11 @@ class CTransferSet {
     const std::string name = Lower(std::string(line.substr(0, colon)));
     std::string value = TrimSpace(line.substr(colon + 1));
     if (!IsSafeHeaderValue(value)) return n;
+    try {
+      if (t->responseHeaders.size() < 100) t->responseHeaders.emplace_back(name, value);
+    } catch (...) {
+      // Out of memory: the header is left out.
+    }
     if (name == "etag") t->etag = std::move(value);
     else if (name == "last-modified") t->lastModified = std::move(value);
     else if (name == "retry-after") t->retryAfter = std::move(value);
@@ -275,7 +341,9 @@ class CTransferSet {
     CURL* h = t.easy.get();
     t.limit = t.request.maxBodyBytes != 0 ? std::min(t.request.maxBodyBytes, m_options.maxBodyBytes)
                                           : m_options.maxBodyBytes;
-    curl_easy_setopt(h, CURLOPT_URL, t.request.url.c_str());
+    t.url = t.request.url;
+    t.post = t.request.method == HttpMethod::kPost;
+    curl_easy_setopt(h, CURLOPT_URL, t.url.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -294,7 +362,10 @@ class CTransferSet {
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, m_options.connectTimeoutMs);
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(m_options.transferDeadline.count()));
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    // libcurl drops an Authorization header on the way to another host but
+    // sends the body of a 307 or 308 after it: the redirects of a request
+    // with credentials or a body are followed here instead (Complete).
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, KeepsToItsHost(t.request) ? 0L : 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, m_options.maxRedirects);
     // Every encoding libcurl can decode (gzip and deflate at least).
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
@@ -307,17 +378,59 @@ class CTransferSet {
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, ReadHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(h, CURLOPT_PRIVATE, &t);
-    curl_slist* list = nullptr;
-    if (IsSafeHeaderValue(t.request.etag)) {
-      list = curl_slist_append(list, ("If-None-Match: " + t.request.etag).c_str());
+    SetMethod(t);
+    return true;
+  }
+
+  // The method, the body and the request headers for the transfer's next
+  // request: the first, or the one after a redirect followed by hand.
+  static void SetMethod(Transfer& t) {
+    CURL* h = t.easy.get();
+    if (t.post) {
+      curl_easy_setopt(h, CURLOPT_POST, 1L);
+      curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.request.body.size()));
+      curl_easy_setopt(h, CURLOPT_POSTFIELDS, t.request.body.data());
+    } else {
+      curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     }
-    if (IsSafeHeaderValue(t.request.lastModified)) {
-      curl_slist* more = curl_slist_append(list, ("If-Modified-Since: " + t.request.lastModified).c_str());
-      if (more != nullptr) list = more;
+    curl_slist* list = nullptr;
+    const auto add = [&list](const std::string& line) {
+      if (curl_slist* more = curl_slist_append(list, line.c_str())) list = more;
+    };
+    if (IsSafeHeaderValue(t.request.etag)) add("If-None-Match: " + t.request.etag);
+    if (IsSafeHeaderValue(t.request.lastModified)) add("If-Modified-Since: " + t.request.lastModified);
+    if (t.post) {
+      if (IsSafeHeaderValue(t.request.contentType)) add("Content-Type: " + t.request.contentType);
+      // No wait for a "100 Continue" that many servers never send.
+      add("Expect:");
+    }
+    for (const auto& [name, value] : t.request.headers) {
+      if (IsHeaderName(name) && IsSafeHeaderValue(value)) add(name + ": " + value);
     }
     t.headers.reset(list);
-    if (list != nullptr) curl_easy_setopt(h, CURLOPT_HTTPHEADER, list);
-    return true;
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, list);
+  }
+
+  // Follows the redirect the transfer has just received when it stays on
+  // the transfer's host: true when the transfer goes on.
+  bool FollowByHand(Transfer& t) {
+    long status = 0;
+    curl_easy_getinfo(t.easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    const char* next = nullptr;
+    if (!IsRedirect(status) || curl_easy_getinfo(t.easy.get(), CURLINFO_REDIRECT_URL, &next) != CURLE_OK ||
+        next == nullptr || !SameHost(t.url, next) || t.redirects >= m_options.maxRedirects) {
+      return false;
+    }
+    ++t.redirects;
+    t.url = next;
+    // As a browser does: 303 always, 301 and 302 after a POST, ask again
+    // with GET and without the body.
+    if (status == 303 || ((status == 301 || status == 302) && t.post)) t.post = false;
+    curl_multi_remove_handle(m_multi, t.easy.get());
+    t.body.clear();
+    curl_easy_setopt(t.easy.get(), CURLOPT_URL, t.url.c_str());
+    SetMethod(t);
+    return curl_multi_add_handle(m_multi, t.easy.get()) == CURLM_OK;
   }
 
   void Fail(std::unique_ptr<Transfer> t, DownloadError error, std::vector<Finished>& finished) {
@@ -388,6 +501,12 @@ class CTransferSet {
   void Complete(std::list<std::unique_ptr<Transfer>>::iterator it, CURLcode code,
                 std::vector<Finished>& finished) {
     Transfer& t = **it;
+    if (code == CURLE_OK && !t.overflow && KeepsToItsHost(t.request)) {
+      long status = 0;
+      curl_easy_getinfo(t.easy.get(), CURLINFO_RESPONSE_CODE, &status);
+      if (IsRedirect(status) && t.redirects >= m_options.maxRedirects) code = CURLE_TOO_MANY_REDIRECTS;
+      else if (FollowByHand(t)) return;
+    }
     DownloadResult r;
     if (code == CURLE_OK && !t.overflow) {
       r.ok = true;
@@ -399,6 +518,7 @@ class CTransferSet {
       r.etag = std::move(t.etag);
       r.lastModified = std::move(t.lastModified);
       r.retryAfter = std::move(t.retryAfter);
+      r.headers = std::move(t.responseHeaders);
     } else {
       r.error = t.overflow ? DownloadError::TooLarge : ErrorOf(code);
       if (r.error == DownloadError::None) r.error = DownloadError::Failed;
@@ -463,6 +583,22 @@ CNetworkLibrary::~CNetworkLibrary() {
     curl_global_cleanup();
     g_libraryOk = false;
   }
+}
+
+bool KeepsToItsHost(const DownloadRequest& request) {
+  if (request.method == HttpMethod::kPost || !request.body.empty()) return true;
+  return std::any_of(request.headers.begin(), request.headers.end(), [](const HttpHeader& h) {
+    const std::string name = Lower(h.first);
+    return name == "authorization" || name == "proxy-authorization" || name == "cookie";
+  });
+}
+
+std::string_view HeaderValue(const DownloadResult& result, std::string_view name) {
+  const std::string lower = Lower(std::string(name));
+  for (const HttpHeader& h : result.headers) {
+    if (h.first == lower) return h.second;
+  }
+  return {};
 }
 
 uint64_t NewDownloadGroup() {

@@ -1,4 +1,5 @@
-// Fetching feed documents over HTTP or HTTPS with libcurl.
+// Fetching feed documents over HTTP or HTTPS with libcurl (GETs, or POSTs
+// with a body, with further headers where a caller needs them).
 //
 // Two ways in: DownloadBytes/DownloadText fetch one URL on the caller's
 // thread; CDownloadPool runs many transfers at once on one worker thread of
@@ -21,7 +22,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace qb {
 
@@ -61,6 +65,11 @@ enum class DownloadError {
   Failed,            // any other network or protocol failure
 };
 
+enum class HttpMethod { kGet, kPost };
+
+// A request header or a response header: name and value.
+using HttpHeader = std::pair<std::string, std::string>;
+
 struct DownloadRequest {
   std::string url;
   // Validators of an earlier response, sent as If-None-Match and
@@ -73,7 +82,24 @@ struct DownloadRequest {
   // A body larger than this is given up (0: the downloader's own limit,
   // which a larger value cannot raise).
   size_t maxBodyBytes = 0;
+  // A POST sends `body` as `contentType` (a form: FormEncode).
+  HttpMethod method = HttpMethod::kGet;
+  std::string body = {};
+  std::string contentType = {};
+  // Further request headers. One whose name is not a plain token or whose
+  // value could carry another header line is left out.
+  std::vector<HttpHeader> headers = {};
 };
+
+// Whether a request carries something meant for its own server alone: a
+// body, or an Authorization, Proxy-Authorization or Cookie header. Such a
+// request follows redirects only on its own host (the same host name and
+// port, or from http on port 80 to https on port 443 of that host); a
+// redirect anywhere else ends it, with that redirect (its 3xx status and
+// its Location among the headers) as the result, so that neither the
+// credentials nor the body reach another host. Other requests follow
+// redirects wherever they lead.
+bool KeepsToItsHost(const DownloadRequest& request);
 
 struct DownloadResult {
   bool ok = false;          // the transfer completed (whatever the HTTP status)
@@ -85,8 +111,15 @@ struct DownloadResult {
   std::string etag;
   std::string lastModified;
   std::string retryAfter;
+  // Every header of the last response that could be kept (the first 100,
+  // values of at most 1024 printable characters), names in lower case.
+  std::vector<HttpHeader> headers;
   uint64_t bytesReceived = 0;  // header and body bytes as they came off the wire
 };
+
+// The value of the response's first header of that name (any case), or
+// empty.
+std::string_view HeaderValue(const DownloadResult& result, std::string_view name);
 
 // Fetches the URL's body. Only http and https are fetched (a URL without a
 // scheme is taken as http); any other scheme fails without touching the file

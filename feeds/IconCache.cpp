@@ -286,6 +286,7 @@ void CIconCache::StartFetches() {
     request.url = Utf16ToUtf8(fetch->home);
     request.group = m_group;
     request.maxBodyBytes = m_options.maxPageBytes;
+    request.headers = {{"Accept", "text/html,application/xhtml+xml;q=0.9,*/*;q=0.5"}};
     m_downloader.Start(std::move(request), [this, fetch](DownloadResult page) {
       Post([this, fetch, page = std::move(page)]() mutable { PageArrived(fetch, std::move(page)); });
     });
@@ -307,6 +308,7 @@ void CIconCache::FetchNextIcon(const std::shared_ptr<Fetch>& fetch) {
     request.url = Utf16ToUtf8(fetch->candidates[fetch->next++]);
     request.group = m_group;
     request.maxBodyBytes = m_options.maxIconBytes;
+    request.headers = {{"Accept", "image/*,*/*;q=0.5"}};
     m_downloader.Start(std::move(request), [this, fetch](DownloadResult icon) {
       Post([this, fetch, icon = std::move(icon)]() mutable { IconArrived(fetch, std::move(icon)); });
     });

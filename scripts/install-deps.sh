@@ -16,6 +16,8 @@ packages=(
   dbus-daemon
   # the check of real-world feeds compares with Python's feedparser
   python3-feedparser
+  # the sync tests run a real FreshRSS on PHP's built-in server and SQLite
+  php8.2-cli php8.2-sqlite3 php8.2-xml php8.2-mbstring php8.2-curl php8.2-intl php8.2-zip php8.2-gmp
 )
 
 missing=()

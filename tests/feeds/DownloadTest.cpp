@@ -215,6 +215,107 @@ TEST(DownloadTest, LegacyEncodingsFollowTheDeclaration) {
   EXPECT_EQ(DownloadText(server.Url16("/utf8"), FastOptions()), u"<rss><t>caf\u00E9</t></rss>");
 }
 
+// A request with credentials or a body follows redirects on its own host
+// only: libcurl by itself drops the Authorization header on the way to
+// another host but sends a 307's body after it.
+TEST(DownloadTest, CredentialsAndBodiesStayOnTheirHost) {
+  HttpServer server(2);
+  const std::string elsewhere = server.Url("/landing", 2);
+  const std::string otherName = "http://localhost:" + std::to_string(server.port()) + "/landing";
+  server.Set("/landing", HttpResponse::Ok("landed", "text/plain"));
+  server.Set("/away302", HttpResponse::Redirect(elsewhere, 302));
+  server.Set("/away307", HttpResponse::Redirect(elsewhere, 307));
+  server.Set("/name302", HttpResponse::Redirect(otherName, 302));
+  server.Set("/home307", HttpResponse::Redirect("/landing", 307));
+  server.Set("/home302", HttpResponse::Redirect(server.Url("/landing"), 302));
+  server.Set("/loop", HttpResponse::Redirect("/loop", 307));
+
+  const HttpHeader auth{"Authorization", "GoogleLogin auth=secret"};
+  struct Case {
+    std::string path;
+    HttpMethod method;
+    std::vector<HttpHeader> headers;
+    long status;              // of the result
+    std::string landedAs;     // method that reached /landing, "" for none
+    std::string landedAddress;
+    bool landedWithAuth;
+    DownloadError error = DownloadError::None;
+  };
+  const Case cases[] = {
+      {"/away302", HttpMethod::kGet, {auth}, 302, "", "", false},
+      {"/away307", HttpMethod::kPost, {}, 307, "", "", false},
+      {"/away307", HttpMethod::kPost, {auth}, 307, "", "", false},
+      {"/name302", HttpMethod::kGet, {{"cookie", "s=1"}}, 302, "", "", false},
+      {"/home307", HttpMethod::kPost, {auth}, 200, "POST", "127.0.0.1", true},
+      {"/home302", HttpMethod::kPost, {auth}, 200, "GET", "127.0.0.1", true},
+      // Without credentials a redirect goes anywhere, as before.
+      {"/away302", HttpMethod::kGet, {{"Accept", "text/plain"}}, 200, "GET", "127.0.0.2", false},
+      {"/loop", HttpMethod::kGet, {auth}, 0, "", "", false, DownloadError::TooManyRedirects},
+  };
+  for (const Case& c : cases) {
+    const size_t before = server.Requests().size();
+    DownloadRequest request;
+    request.url = server.Url(c.path);
+    request.method = c.method;
+    if (c.method == HttpMethod::kPost) {
+      request.body = "T=token&i=1";
+      request.contentType = "application/x-www-form-urlencoded";
+    }
+    request.headers = c.headers;
+    const DownloadResult r = DownloadBytes(request, FastOptions());
+    EXPECT_EQ(r.error, c.error) << c.path;
+    EXPECT_EQ(r.httpStatus, c.status) << c.path;
+    if (c.status == 302 || c.status == 307) {
+      EXPECT_FALSE(HeaderValue(r, "Location").empty()) << c.path;
+    }
+    const std::vector<test::HttpRequest> all = server.Requests();
+    const std::vector<test::HttpRequest> seen(all.begin() + static_cast<long>(before), all.end());
+    ASSERT_FALSE(seen.empty()) << c.path;
+    EXPECT_EQ(seen[0].method, c.method == HttpMethod::kPost ? "POST" : "GET") << c.path;
+    if (c.method == HttpMethod::kPost) {
+      EXPECT_EQ(seen[0].body, "T=token&i=1") << c.path;
+      EXPECT_EQ(seen[0].headers.at("content-type"), "application/x-www-form-urlencoded") << c.path;
+    }
+    std::vector<test::HttpRequest> landed;
+    for (const auto& q : seen) {
+      if (q.path == "/landing") landed.push_back(q);
+    }
+    if (c.landedAs.empty()) {
+      EXPECT_TRUE(landed.empty()) << c.path << " reached " << landed[0].address;
+      continue;
+    }
+    ASSERT_EQ(landed.size(), 1u) << c.path;
+    EXPECT_EQ(r.body, "landed") << c.path;
+    EXPECT_EQ(landed[0].method, c.landedAs) << c.path;
+    EXPECT_EQ(landed[0].address, c.landedAddress) << c.path;
+    EXPECT_EQ(landed[0].headers.count("authorization"), c.landedWithAuth ? 1u : 0u) << c.path;
+    EXPECT_EQ(landed[0].body, c.landedAs == "POST" ? "T=token&i=1" : "") << c.path;
+  }
+}
+
+// Extra headers go out unless they could smuggle in another header line.
+TEST(DownloadTest, ExtraHeadersAreSentWhenSafe) {
+  HttpServer server;
+  HttpResponse answer = HttpResponse::Ok("{}", "application/json");
+  answer.headers.emplace_back("X-Reader-Google-Bad-Token", "true");
+  server.Set("/api", answer);
+  DownloadRequest request{server.Url("/api"), "", ""};
+  request.headers = {{"Accept", "application/json"},
+                     {"X-Evil", "a\r\nInjected: 1"},
+                     {"Bad Name", "x"},
+                     {"X-Ok", "fine"}};
+  const DownloadResult r = DownloadBytes(request, FastOptions());
+  EXPECT_EQ(HeaderValue(r, "x-reader-google-BAD-token"), "true");
+  EXPECT_EQ(HeaderValue(r, "content-type"), "application/json");
+  const std::vector<test::HttpRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].headers.at("accept"), "application/json");
+  EXPECT_EQ(requests[0].headers.at("x-ok"), "fine");
+  EXPECT_EQ(requests[0].headers.count("x-evil"), 0u);
+  EXPECT_EQ(requests[0].headers.count("injected"), 0u);
+  EXPECT_EQ(requests[0].headers.count("bad name"), 0u);
+}
+
 // Runs requests through a pool and waits for all of their results.
 std::vector<DownloadResult> FetchAll(CDownloadPool& pool, const std::vector<DownloadRequest>& requests) {
   std::mutex mutex;

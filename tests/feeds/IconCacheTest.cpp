@@ -153,6 +153,12 @@ TEST_F(IconCacheTest, WhereTheIconComesFrom) {
     EXPECT_EQ(icon.site, Widen("127.0.0.1:" + std::to_string(server.port()))) << c.name;
     EXPECT_EQ(icon.bytes, c.icon) << c.name;
     EXPECT_EQ(Paths(server), c.requests) << c.name;
+    // The home page is asked for as a page, the icons as images.
+    for (const test::HttpRequest& r : server.Requests()) {
+      const std::string accept = r.headers.count("accept") ? r.headers.at("accept") : "";
+      EXPECT_EQ(accept.substr(0, r.path == "/" ? 9 : 7), r.path == "/" ? "text/html" : "image/*")
+          << c.name << " " << r.path;
+    }
     if (c.icon.empty()) {
       EXPECT_EQ(icon.file, "") << c.name;
     } else {

@@ -221,6 +221,11 @@ void HttpServer::Set(const std::string& path, HttpResponse response) {
   m_responses[path] = std::move(response);
 }
 
+void HttpServer::SetHandler(std::function<HttpResponse(const HttpRequest&)> handler) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_handler = std::move(handler);
+}
+
 std::vector<HttpRequest> HttpServer::Requests() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_requests;
@@ -351,13 +356,34 @@ void HttpServer::Serve(int fd, const std::string& address) {
   HttpRequest request;
   if (!ParseRequest(raw, request)) return;
   request.address = address;
+  // The body: what came after the headers, and the rest its length names.
+  const auto length = request.headers.find("content-length");
+  if (length != request.headers.end()) {
+    const size_t want = std::min<size_t>(std::strtoull(length->second.c_str(), nullptr, 10), kMaxRequestBytes);
+    request.body = raw.substr(raw.find("\r\n\r\n") + 4);
+    while (request.body.size() < want && std::chrono::steady_clock::now() < deadline) {
+      pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+      if (poll(fds, 2, 100) < 0 || fds[1].revents) return;
+      if (!(fds[0].revents & (POLLIN | POLLHUP))) continue;
+      char buf[4096];
+      const ssize_t n = recv(fd, buf, sizeof(buf), 0);
+      if (n <= 0) break;
+      request.body.append(buf, static_cast<size_t>(n));
+    }
+    if (request.body.size() > want) request.body.resize(want);
+  }
   HttpResponse response;
+  std::function<HttpResponse(const HttpRequest&)> handler;
+  bool found = false;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.push_back(request);
     auto it = m_responses.find(request.path);
     if (it != m_responses.end()) {
       response = it->second;
+      found = true;
+    } else if (m_handler) {
+      handler = m_handler;
     } else {
       response.status = 404;
       response.reason = "Not Found";
@@ -365,6 +391,7 @@ void HttpServer::Serve(int fd, const std::string& address) {
       response.body = "<html><head><title>404 Not Found</title></head><body>Not Found</body></html>";
     }
   }
+  if (!found && handler) response = handler(request);
 
   if (response.neverAnswer) return waitSilently();
   if (response.delay.count() > 0 && WaitOrStop(response.delay)) return;

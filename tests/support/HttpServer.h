@@ -73,6 +73,7 @@ struct HttpRequest {
   std::string path;
   std::map<std::string, std::string> headers;  // names in lower case
   std::string address;  // the server address it came to ("127.0.0.3")
+  std::string body;     // as long as its Content-Length said
 };
 
 // Connections open at the same moment. A connection counts from its accept
@@ -103,6 +104,9 @@ class HttpServer {
 
   // Paths without a response get 404 with a short HTML page.
   void Set(const std::string& path, HttpResponse response);
+  // Answers every request whose path (with its query) has no response set;
+  // called on the connection's own thread, several at once.
+  void SetHandler(std::function<HttpResponse(const HttpRequest&)> handler);
   std::vector<HttpRequest> Requests() const;
   // Connections that opened with a TLS handshake (a client trying https on
   // this plain http port). Each is closed at once, unanswered.
@@ -126,6 +130,7 @@ class HttpServer {
   uint16_t m_port = 0;
   mutable std::mutex m_mutex;
   std::map<std::string, HttpResponse> m_responses;
+  std::function<HttpResponse(const HttpRequest&)> m_handler;
   std::vector<HttpRequest> m_requests;
   size_t m_tlsAttempts = 0;
   ConnectionCounts m_counts;
