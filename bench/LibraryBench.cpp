@@ -286,6 +286,47 @@ void BM_ListLibrary(benchmark::State& state) {
   state.counters["datafile_list_peak_MB"] = static_cast<double>(classicKb) / 1024.0;
 }
 
+// One feed of N new articles stored in an empty library: the rows, the
+// texts and N history keys in one batch, as an update of a very large feed
+// stores them (linear in N; the ratio of the two sizes shows it).
+void BM_StoreLargeFeed(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  double seconds = 0;
+  for (auto _ : state) {
+    char pattern[] = "/tmp/qb-large-feed-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) std::abort();
+    const std::string dir = pattern;
+    {
+      CLibrary library;
+      library.Open(dir + "/Library.sqlite");
+      CFeedsManager model;
+      const LibraryLoadResult load = library.Load(model);
+      CLibrarySync sync(model, library, &load);
+      CFeedSource* source = model.AddSource(model.m_rootGroups[0], u"http://example.com/large.xml");
+      const auto start = std::chrono::steady_clock::now();
+      model.InterpretSource(*source, [&](CFeedSource& s) {
+        for (int i = 0; i < n; ++i) {
+          CFeed* a = model.NewFeed();
+          const std::string k = std::to_string(i);
+          a->m_key = u"key-" + std::u16string(k.begin(), k.end());
+          a->m_title = u"Item " + a->m_key;
+          a->m_description = u"<p>" + a->m_key + u"</p>";
+          s.m_articles.push_back(a->m_id);
+          s.AddToHistory(*a, CDateTime::FromTime(1'700'000'000 + i));
+        }
+        return true;
+      });
+      const LibraryFlushReport report = sync.FlushAndWait();
+      seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (report.failure || report.pending) state.SkipWithError("the feed was not stored");
+      model.SetArticleStore(nullptr);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  state.counters["store_s"] = seconds / static_cast<double>(state.iterations());
+}
+
 // Opening the library for writing, as the window and every writing
 // command do, with the integrity check it begins with (quick_check) beside
 // the same open without it, in the same run.
@@ -470,6 +511,7 @@ BENCHMARK(BM_ImportOnce)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealT
 BENCHMARK(BM_MarkOneRead)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PassAdds200)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ListLibrary)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StoreLargeFeed)->Arg(25000)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_OpenForWriting)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainCopy)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SearchWholeLibrary)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();

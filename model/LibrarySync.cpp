@@ -183,17 +183,16 @@ void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& chan
     switch (k.step) {
       case HistoryKeyChange::Step::Cleared:
         h.cleared = true;
-        h.added.clear();
+        h.added.Clear();
         h.dropped.clear();
         if (m_updateStates != nullptr) m_updateStates->ForgetValidators(k.source);
         break;
       case HistoryKeyChange::Step::Added:
-        std::erase(h.added, k.key);
-        h.added.push_back(k.key);
+        h.added.Add(k.key);
         h.dropped.erase(k.key);
         break;
       case HistoryKeyChange::Step::Dropped:
-        std::erase(h.added, k.key);
+        h.added.Remove(k.key);
         h.dropped.insert(k.key);
         break;
     }
@@ -264,6 +263,24 @@ void CLibrarySync::TakeUpdateStates() {
   }
 }
 
+void CLibrarySync::OrderedKeys::Add(const std::u16string& key) {
+  Remove(key);
+  m_index.emplace(key, m_slots.size());
+  m_slots.emplace_back(key);
+}
+
+void CLibrarySync::OrderedKeys::Remove(const std::u16string& key) {
+  auto it = m_index.find(key);
+  if (it == m_index.end()) return;
+  m_slots[it->second].reset();
+  m_index.erase(it);
+}
+
+void CLibrarySync::OrderedKeys::Clear() {
+  m_slots.clear();
+  m_index.clear();
+}
+
 // --- the batch
 
 CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
@@ -287,6 +304,19 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
     return order;
   };
   CLibraryBatch b;
+  // The source that lists an article: the one its link names, checked
+  // against that source's list once per batch (a batch of a large feed
+  // names tens of thousands of its articles).
+  std::unordered_map<ObjectId, std::unordered_set<ObjectId>> listed;
+  auto SourceListing = [&](const CFeed& a) -> const CFeedSource* {
+    const CFeedSource* s = m_model.GetFeedSource(a.m_source);
+    if (s != nullptr) {
+      auto [it, added] = listed.try_emplace(s->m_id);
+      if (added) it->second.insert(s->m_articles.begin(), s->m_articles.end());
+      if (it->second.count(a.m_id) != 0) return s;
+    }
+    return m_model.FindSourceOfFeed(a.m_id);
+  };
   for (auto* rows : {&pending.groups, &pending.sources, &pending.articles}) {
     for (ObjectId id : m_foreign) rows->erase(id);
   }
@@ -363,7 +393,7 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
           createdArticles.push_back(row.id);
         }
         if (row.write & (kRowInsert | kRowPlace)) {
-          const CFeedSource* source = m_model.FindSourceOfFeed(row.id);
+          const CFeedSource* source = SourceListing(a);
           row.place = {source != nullptr ? source->m_id : 0, source != nullptr, st.place.position};
         }
       });
@@ -378,10 +408,10 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
     row.source = id;
     row.cleared = h.cleared;
     row.drop.assign(h.dropped.begin(), h.dropped.end());
-    for (const std::u16string& key : h.added) {
+    h.added.ForEach([&](const std::u16string& key) {
       auto it = s->m_history.find(key);
       if (it != s->m_history.end()) row.put.push_back({key, it->second, m_nextHistorySeq++});
-    }
+    });
     b.histories.push_back(std::move(row));
   }
   if (pending.settings) b.retentionDays = m_model.RetentionDays();
@@ -443,14 +473,13 @@ void CLibrarySync::Merge(Pending& older, Pending&& newer) {
       continue;
     }
     for (const std::u16string& key : h.dropped) {
-      std::erase(o.added, key);
+      o.added.Remove(key);
       o.dropped.insert(key);
     }
-    for (const std::u16string& key : h.added) {
-      std::erase(o.added, key);
-      o.added.push_back(key);
+    h.added.ForEach([&](const std::u16string& key) {
+      o.added.Add(key);
       o.dropped.erase(key);
-    }
+    });
   }
   older.reordered.insert(newer.reordered.begin(), newer.reordered.end());
   older.rootReordered = older.rootReordered || newer.rootReordered;

@@ -138,10 +138,31 @@ class CLibrarySync final : public IModelObserver {
     uint32_t fields = 0;     // group or source fields changed
     CLibraryBatch::Place place;
   };
+  // Keys in the order they were last added; adding one again moves it to
+  // the end and removing it leaves a hole, each in constant time (an update
+  // adds tens of thousands at once).
+  class OrderedKeys {
+   public:
+    void Add(const std::u16string& key);
+    void Remove(const std::u16string& key);
+    void Clear();
+    size_t size() const { return m_index.size(); }
+    // Each key present, in order.
+    template <typename Visit>
+    void ForEach(Visit visit) const {
+      for (const auto& slot : m_slots) {
+        if (slot) visit(*slot);
+      }
+    }
+
+   private:
+    std::vector<std::optional<std::u16string>> m_slots;
+    std::unordered_map<std::u16string, size_t> m_index;
+  };
   struct HistoryState {
     uint64_t order = 0;
     bool cleared = false;
-    std::vector<std::u16string> added;  // in order
+    OrderedKeys added;
     std::unordered_set<std::u16string> dropped;
   };
   struct Pending {
