@@ -52,7 +52,8 @@ bool LooksLikeJson(std::u16string_view text);
 // The feed, or nothing when the text is not well-formed JSON, not an
 // object, or its "version" is not a JSON Feed version URL (http or https,
 // "jsonfeed.org/version/" and a version). Duplicate names in an object:
-// the last one counts.
+// the last one counts. Half of a surrogate pair escaped alone ("\ud83d", a
+// cut emoji) reads as U+FFFD.
 std::optional<JsonFeedDocument> ParseJsonFeed(std::u16string_view text);
 
 // The "attachments" of one item, given the item's own JSON (its source
