@@ -108,7 +108,9 @@ TEST_F(InterpretTest, ItemFieldsByExactLookupKeysByNameOrder) {
       // A missing element leaves its field empty. The key is still made with
       // FindChild, which yields the child whose name sorts next after "guid"
       // (and after "title" and "link" for the title@link form).
-      {u"<title>  x  </title><guid>k1</guid>", u"  x  ", u"", u"", u"", u"k1"},  // not trimmed
+      // Titles are trimmed and their white space collapsed; keys stay.
+      {u"<title>  x  </title><guid>k1</guid>", u"x", u"", u"", u"", u"k1"},
+      {u"<title>\n\t\tBy: A\t\t on\r\nB\t\t</title><guid>k</guid>", u"By: A on B", u"", u"", u"", u"k"},
       {u"<description>d</description>", u"<Untitled>", u"", u"d", u"", u"<Untitled>@"},
       {u"<title>T</title><link>L</link>", u"T", u"L", u"", u"", u"L"},
       {u"<title>T</title><link>L</link><guid>G</guid>", u"T", u"L", u"", u"", u"G"},
@@ -127,6 +129,32 @@ TEST_F(InterpretTest, ItemFieldsByExactLookupKeysByNameOrder) {
       // An unescaped start tag: the description has a child and is never
       // closed, so no text, and the guid is nested inside it.
       {u"<title>T</title><description>a<br>b</description><guid>G</guid>", u"T", u"", u"", u"", u"T"},
+      // A permalink guid that is a relative reference is resolved; without
+      // isPermaLink only one that starts with "/" is a link.
+      {u"<guid isPermaLink='true' xml:base='http://e.org/blog/'>post-1</guid>", u"<Untitled>",
+       u"http://e.org/blog/post-1", u"", u"", u"post-1"},
+      {u"<guid xml:base='http://e.org/blog/'>/p/2</guid>", u"<Untitled>", u"http://e.org/p/2", u"", u"", u"/p/2"},
+      {u"<guid xml:base='http://e.org/'>12345</guid>", u"<Untitled>", u"", u"", u"", u"12345"},
+      {u"<guid isPermaLink='false' xml:base='http://e.org/'>/p/3</guid>", u"<Untitled>", u"", u"", u"", u"/p/3"},
+      {u"<guid isPermaLink='true'>tag:e.org,2009:1</guid>", u"<Untitled>", u"", u"", u"", u"tag:e.org,2009:1"},
+      // A date element written in lower case.
+      {u"<title>T</title><pubdate>Mon, 04 May 2009 10:20:30 GMT</pubdate>", u"T", u"", u"",
+       u"Mon, 04 May 2009 10:20:30 GMT", u"Mon, 04 May 2009 10:20:30 GMT"},
+      // Extension elements by their namespace, whatever the prefix; Dublin
+      // Core's title and description stand in for missing ones.
+      {u"<c:encoded xmlns:c='http://purl.org/rss/1.0/modules/content/'>C</c:encoded><description>D</description>"
+       u"<guid>G</guid>", u"<Untitled>", u"", u"C", u"", u"G"},
+      {u"<x:title xmlns:x='http://purl.org/dc/elements/1.1/'>DT</x:title><dc:description>DD</dc:description>"
+       u"<guid>G</guid>", u"DT", u"", u"DD", u"", u"G"},
+      {u"<c:encoded xmlns:c='urn:other'>C</c:encoded><description>D</description><guid>G</guid>", u"<Untitled>",
+       u"", u"D", u"", u"G"},
+      // Comments and processing instructions are no part of a text.
+      {u"<description>&lt;p&gt;Hello&lt;/p&gt;<!-- generator note --><?pi x?></description><guid>G</guid>",
+       u"<Untitled>", u"", u"<p>Hello</p>", u"", u"G"},
+      {u"<title>a <!-- > --> b</title><guid>G</guid>", u"a b", u"", u"", u"", u"G"},
+      // An end tag that runs into the next tag still ends its element there.
+      {u"<guid>G</guid><title>Lost title</title   <x>", u"Lost title", u"", u"", u"", u"G"},
+      {u"<guid>G</guid><title>spaced </ title </title>", u"spaced", u"", u"", u"", u"G"},
       // Markup written unescaped but closed is the body as written.
       {u"<title>T</title><description>a<br/>b &amp; <i>c</i></description>", u"T", u"", u"a<br/>b &amp; <i>c</i>",
        u"", u"T"},
@@ -677,6 +705,10 @@ TEST(InterpretShownTest, AnAtomEntrysBody) {
       {u"<content type='html'>&lt;p&gt;c&lt;/p&gt;</content><summary>s</summary>", u"<p>c</p>"},
       {u"<summary type='html'>&lt;p&gt;only a summary&lt;/p&gt;</summary>", u"<p>only a summary</p>"},
       {u"<content type='html'>  </content><summary>s</summary>", u"s"},
+      {u"<content type='text'>\n</content><summary>The summary</summary>", u"The summary"},  // blank: none
+      // A div is the wrapper only when it wraps everything.
+      {u"<content type='xhtml'><p>Intro paragraph</p><div class='more'>More</div></content>",
+       u"<p>Intro paragraph</p><div class='more'>More</div>"},
       {u"<content type='xhtml'><div xmlns='http://www.w3.org/1999/xhtml'><p>In <b>xhtml</b> &amp; &#233;</p></div>"
        u"</content>",
        u"<p>In <b>xhtml</b> &amp; &#233;</p>"},
@@ -824,7 +856,8 @@ TEST(InterpretShownTest, JsonFeed) {
         u" \"items\": [\n"
         u"  {\"id\": \"1\", \"url\": \"https://e.org/1\", \"title\": \"One\", \"content_html\": \"<p>html</p>\","
         u" \"content_text\": \"text\", \"date_published\": \"2009-05-04T10:00:00+02:00\"},\n"
-        u"  {\"id\": 2, \"external_url\": \"https://other.org/2\", \"content_text\": \"a < b\\nc\","
+        u"  {\"id\": 2, \"external_url\": \"https://other.org/2\", \"content_html\": \" \", \"content_text\": \"a < b\\nc\","
+        u" \"title\": \"Cut emoji \\ud83d\","
         u" \"summary\": \"s\", \"date_modified\": \"2009-05-05T10:00:00Z\"},\n"
         u"  {\"id\": \"3\", \"url\": \"posts/3\", \"summary\": \"only a \\\"summary\\\" {}\"},\n"
         u"  \"not an item\",\n"
@@ -846,7 +879,7 @@ TEST(InterpretShownTest, JsonFeed) {
     EXPECT_EQ(r[0].m_description, u"<p>html</p>");
     EXPECT_EQ(r[1].m_description, u"a &lt; b<br>\nc");
     EXPECT_EQ(r[2].m_description, u"only a &quot;summary&quot; {}");
-    EXPECT_EQ(r[1].m_title, u"<Untitled>");
+    EXPECT_EQ(r[1].m_title, u"Cut emoji \uFFFD");  // the lone half of a pair, not the feed, is lost
     EXPECT_EQ(r[0].m_date, CDateTime::FromFields({2009, 5, 4, 8, 0, 0}));
     EXPECT_EQ(r[1].m_dateText, u"2009-05-05T10:00:00Z");
     EXPECT_EQ(r[0].m_channel, u"JSON & co");
