@@ -1,9 +1,13 @@
 #include "feeds/Interpret.h"
 
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "feeds/Markup.h"
@@ -480,21 +484,164 @@ void ApplyAutoName(CFeedSource& source, const std::u16string& joined) {
   }
 }
 
+// The node's markup as written; empty for no node.
+std::u16string_view NodeMarkup(std::u16string_view text, const CXMLNode* node) {
+  if (node == nullptr) return {};
+  const size_t begin = std::min(node->MarkupBegin(), text.size());
+  return text.substr(begin, std::min(node->MarkupEnd(), text.size()) - begin);
+}
+
+// What tells apart items or entries that share a key: their title, link,
+// date, body and media, wherever the feed put them.
+constexpr std::u16string_view kRssItemIdentity[] = {
+    u"title", u"link", u"pubDate", u"pubdate", u"dc:date", u"content:encoded", u"description", u"dc:title",
+    u"dc:description", u"itunes:summary", u"media:group", u"media:title", u"media:description", u"media:content",
+    u"enclosure"};
+constexpr std::u16string_view kAtomEntryIdentity[] = {
+    u"title", u"link", u"published", u"updated", u"content", u"summary",
+    u"dc:title", u"media:group", u"media:title", u"media:description"};
+
+// The markup of every child of these names (each name in the usual
+// namespace prefixes or another bound to it), as written, one after the
+// other: what tells apart items that share a key.
+std::u16string ChildrenMarkup(std::u16string_view text, const CXMLNode& node, const Prefixes& ns,
+                              std::span<const std::u16string_view> names) {
+  std::u16string out;
+  for (std::u16string_view name : names) {
+    const CXMLNode* child = ns.Find(node, name);
+    for (; child != nullptr; child = node.FindNextChild(child->Name())) {
+      out += NodeMarkup(text, child);
+      out += u'\uFFFF';  // a border no markup holds
+    }
+    out += u'\uFFFF';
+  }
+  return out;
+}
+
+// A key that repeats inside one document is no key: items without a guid
+// that share the child the key rule finds in its place (one link for every
+// item, one date for a day's items) would otherwise be one article. The
+// first of them keeps the shared key, so what was stored under it stays
+// valid; each later one, and the first too once the source holds the shared
+// key for another item, is merged under its own key (`ownKey`: the shared
+// key and a digest of the item's title, link, date and texts). The one merged
+// under the shared key records its own key as well, so that it is known by
+// it wherever it stands in a later document. Items equal in all of these
+// are one item.
+struct KeyPlan {
+  std::vector<std::u16string> aliases;  // per candidate: a second key to record with it
+  std::vector<bool> known;              // per candidate: the source has it already
+  // Own keys of articles delivered under a shared key alone, to record now.
+  std::vector<std::pair<std::u16string, ObjectId>> recognised;
+};
+
+KeyPlan PlanKeys(const CFeedsManager& manager, const CFeedSource& source, std::vector<std::u16string>& keys,
+                 const std::function<std::u16string(size_t, std::u16string_view)>& ownKey,
+                 const std::function<std::u16string_view(size_t)>& markupOf) {
+  KeyPlan plan;
+  plan.aliases.resize(keys.size());
+  plan.known.resize(keys.size());
+  // The members of each repeated key, in document order.
+  std::vector<std::vector<size_t>> groups;
+  {
+    std::unordered_map<std::u16string_view, size_t> firstOf;
+    std::unordered_map<size_t, size_t> groupOf;  // first member to its group
+    firstOf.reserve(keys.size());
+    for (size_t n = 0; n < keys.size(); ++n) {
+      const auto [it, fresh] = firstOf.emplace(keys[n], n);
+      if (fresh) continue;
+      const auto [g, opened] = groupOf.emplace(it->second, groups.size());
+      if (opened) groups.push_back({it->second});
+      groups[g->second].push_back(n);
+    }
+  }
+  for (const std::vector<size_t>& members : groups) {
+    const std::u16string shared = keys[members.front()];
+    std::vector<std::u16string> own;
+    own.reserve(members.size());
+    bool anyKnown = false;
+    for (size_t m : members) {
+      own.push_back(ownKey(m, shared));
+      anyKnown = anyKnown || source.IsInHistory(own.back());
+    }
+    std::unordered_set<std::u16string> taken;
+    if (!anyKnown && source.IsInHistory(shared)) {
+      // Delivered under the shared key alone: by a version that gave all of
+      // them that key, or while the item was the only one with it. It stood
+      // for the item whose markup its article keeps (none of these when it
+      // keeps another); when its article is gone, for the first, as that
+      // version had it.
+      const ObjectId stored = source.m_history.at(shared).articleId;
+      const SharedText markup = manager.ArticleTexts(stored).sourceText;
+      size_t owner = markup.empty() ? 0 : members.size();
+      for (size_t i = 0; i < members.size() && !markup.empty(); ++i) {
+        if (markupOf(members[i]) == markup.str()) {
+          owner = i;
+          break;
+        }
+      }
+      if (owner < members.size()) {
+        plan.known[members[owner]] = true;
+        plan.recognised.emplace_back(own[owner], stored);
+        taken.insert(own[owner]);
+      }
+    }
+    bool sharedFree = !source.IsInHistory(shared);
+    for (size_t i = 0; i < members.size(); ++i) {
+      const size_t m = members[i];
+      if (plan.known[m]) continue;
+      if (source.IsInHistory(own[i]) || !taken.insert(own[i]).second) {
+        plan.known[m] = true;
+        continue;
+      }
+      if (sharedFree) {
+        sharedFree = false;
+        plan.aliases[m] = std::move(own[i]);
+      } else {
+        keys[m] = std::move(own[i]);
+      }
+    }
+  }
+  return plan;
+}
+
+// Candidate n's own key for PlanKeys: the shared key, "#" and a digest of
+// what tells such items apart (64 bits of FNV-1a over the code units).
+std::u16string OwnKey(std::u16string_view shared, std::u16string_view identity) {
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (char16_t c : identity) h = (h ^ c) * 0x100000001B3ull;
+  std::u16string key(shared);
+  key += u'#';
+  for (int shift = 60; shift >= 0; shift -= 4) key += u"0123456789abcdef"[(h >> shift) & 0xF];
+  return key;
+}
+
 // Merges the candidates whose keys are given, in order. `fill(n, article)`
 // reads the fields of candidate n and returns its source text; it is called
 // only for a key the source has not delivered, so an update that brings
-// nothing new reads no bodies. The keys of the whole document stay in the
-// history while it is merged; otherwise a feed of more than 500 items would
-// evict its own first keys and add those items again at every update.
+// nothing new reads no bodies. `ownKey` and `markupOf` serve the keys that
+// repeat in the document (PlanKeys). The keys of the whole document stay in
+// the history while it is merged; otherwise a feed of more than 500 items
+// would evict its own first keys and add those items again at every update.
 template <class Fill>
 bool MergeCandidates(CFeedsManager& manager, CFeedSource& source, std::vector<std::u16string>& keys,
-                     const Fill& fill) {
+                     const std::function<std::u16string(size_t, std::u16string_view)>& ownKey,
+                     const std::function<std::u16string_view(size_t)>& markupOf, const Fill& fill) {
+  KeyPlan plan = PlanKeys(manager, source, keys, ownKey, markupOf);
   KeySet protectedKeys;
   for (const std::u16string& key : keys) protectedKeys.insert(key);
+  for (const std::u16string& key : plan.aliases) {
+    if (!key.empty()) protectedKeys.insert(key);
+  }
+  for (const auto& [key, id] : plan.recognised) protectedKeys.insert(key);
   protectedKeys.SetStamp(manager.NewKeySetStamp());
+  if (!plan.recognised.empty()) {
+    const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
+    for (const auto& [key, id] : plan.recognised) source.AddKeyToHistory(key, id, now, &protectedKeys);
+  }
   bool result = false;
   for (size_t n = 0; n < keys.size(); ++n) {
-    if (source.IsInHistory(keys[n])) continue;
+    if (plan.known[n] || source.IsInHistory(keys[n])) continue;
     CFeed* a = NewCandidate(manager);
     if (a == nullptr) continue;
     a->m_key = std::move(keys[n]);
@@ -502,6 +649,8 @@ bool MergeCandidates(CFeedsManager& manager, CFeedSource& source, std::vector<st
     const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
     if (MergeArticle(source, markup, *a, now, &protectedKeys)) {
       result = true;
+      const std::u16string& alias = plan.aliases[n];
+      if (!alias.empty() && !source.IsInHistory(alias)) source.AddKeyToHistory(alias, a->m_id, now, &protectedKeys);
     } else {
       manager.DeleteObject(a->m_id);
     }
@@ -623,7 +772,11 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
   keys.reserve(items.size());
   for (const Item& it : items) keys.push_back(ItemKey(*it.node, nullptr));
 
-  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
+  const auto ownKey = [&](size_t n, std::u16string_view shared) {
+    return OwnKey(shared, ChildrenMarkup(s, *items[n].node, ns, kRssItemIdentity));
+  };
+  const auto markupOf = [&](size_t n) { return ItemMarkup(text, *items[n].node); };
+  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
     const CXMLNode& item = *items[n].node;
     const std::u16string& base = items[n].base;
     a.m_channel = channelTitles[items[n].channel];
@@ -675,7 +828,11 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
   keys.reserve(entries.size());
   for (const CXMLNode* e : entries) keys.push_back(ItemKey(*e, &selfLink));
 
-  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
+  const auto ownKey = [&](size_t n, std::u16string_view shared) {
+    return OwnKey(shared, ChildrenMarkup(s, *entries[n], ns, kAtomEntryIdentity));
+  };
+  const auto markupOf = [&](size_t n) { return ItemMarkup(text, *entries[n]); };
+  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
     const CXMLNode& entry = *entries[n];
     const std::u16string base = Rebase(feedBase, entry);
     a.m_channel = title;
@@ -729,7 +886,11 @@ bool InterpretRss1(CFeedsManager& manager, CFeedSource& source, const SharedText
   keys.reserve(items.size());
   for (const CXMLNode* i : items) keys.push_back(Rss1Key(*i));
 
-  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
+  const auto ownKey = [&](size_t n, std::u16string_view shared) {
+    return OwnKey(shared, ChildrenMarkup(s, *items[n], ns, kRssItemIdentity));
+  };
+  const auto markupOf = [&](size_t n) { return ItemMarkup(text, *items[n]); };
+  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
     const CXMLNode& item = *items[n];
     const std::u16string base = Rebase(rdfBase, item);
     a.m_channel = title;
@@ -758,7 +919,20 @@ bool InterpretJsonFeed(CFeedsManager& manager, CFeedSource& source, const Shared
     keys.push_back(!item.id.empty() ? item.id
                                     : TitleAtLink(item.title, !item.url.empty() ? item.url : item.externalUrl));
   }
-  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
+  const auto ownKey = [&](size_t n, std::u16string_view shared) {
+    const JsonFeedItem& item = feed.items[n];
+    std::u16string identity;
+    for (const std::u16string* field : {&item.title, &item.url, &item.externalUrl, &item.datePublished,
+                                        &item.dateModified, &item.contentHtml, &item.contentText, &item.summary}) {
+      identity += *field;
+      identity += u'\uFFFF';
+    }
+    return OwnKey(shared, identity);
+  };
+  const auto markupOf = [&](size_t n) {
+    return MarkupSlice(text, feed.items[n].markupBegin, feed.items[n].markupEnd);
+  };
+  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
     const JsonFeedItem& item = feed.items[n];
     a.m_channel = title;
     a.m_title = TextAsTitle(ShownTitle(item.title));

@@ -33,7 +33,11 @@ inline constexpr char16_t kUntitled[] = u"<Untitled>";
 // found the same way, "<Untitled>" standing for an empty title and an Atom
 // entry taking the feed's rel="self" link. The formats added since have keys
 // of their own: an RSS 1.0 item its rdf:about, a JSON Feed item its id, each
-// else title@link.
+// else title@link. A key that repeats inside one document (items without a
+// guid sharing one link, say) is kept by the first of them; each later one
+// is merged under a key of its own, the shared key followed by "#" and a
+// digest of its title, link, date and body, and only an item equal to an
+// earlier one in all of these is that item again (see MergeCandidates).
 //
 // What is shown is read apart from the keys, as the feed means it:
 // - Texts are decoded from the markup as written: every character reference
