@@ -64,10 +64,7 @@ void ReplaceLoneSurrogates(std::string& json) {
 
 // Parsed without exceptions: malformed text gives a discarded value.
 Json ParseJson(std::u16string_view text) {
-  const size_t first = FirstJsonUnit(text);
-  std::string json = Utf16ToUtf8(text.substr(first));
-  ReplaceLoneSurrogates(json);
-  return Json::parse(json, nullptr, /*allow_exceptions=*/false);
+  return Json::parse(JsonFeedUtf8(text.substr(FirstJsonUnit(text))), nullptr, /*allow_exceptions=*/false);
 }
 
 std::u16string StringMember(const Json& object, const char* name) {
@@ -156,6 +153,12 @@ std::vector<std::pair<size_t, size_t>> ItemSpans(std::u16string_view s) {
 }
 
 }  // namespace
+
+std::string JsonFeedUtf8(std::u16string_view text) {
+  std::string json = Utf16ToUtf8(text);
+  ReplaceLoneSurrogates(json);
+  return json;
+}
 
 bool LooksLikeJson(std::u16string_view text) {
   const size_t first = FirstJsonUnit(text);

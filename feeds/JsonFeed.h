@@ -56,6 +56,10 @@ bool LooksLikeJson(std::u16string_view text);
 // cut emoji) reads as U+FFFD.
 std::optional<JsonFeedDocument> ParseJsonFeed(std::u16string_view text);
 
+// JSON text as UTF-8, the way ParseJsonFeed reads it: a half of a surrogate
+// pair escaped alone becomes "\ufffd", so that a JSON parser takes it.
+std::string JsonFeedUtf8(std::u16string_view text);
+
 // The "attachments" of one item, given the item's own JSON (its source
 // text); those without a "url" are left out. Empty for text that is not a
 // JSON object.
