@@ -1,9 +1,13 @@
 #include "feeds/Interpret.h"
 
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "feeds/Markup.h"
@@ -62,12 +66,11 @@ std::u16string Rss1Key(const CXMLNode& item) {
 
 // ---------------------------------------------------------------- reading markup
 
-// The element name of a tag's inside: the leading run up to a space or a
-// tab, as the parser reads it.
+// The element name of a tag's inside: the leading run up to XML white
+// space, as the parser reads it.
 std::u16string_view TagName(std::u16string_view inside) {
   inside = TrimView(inside);
-  size_t k = 0;
-  while (k < inside.size() && inside[k] != u' ' && inside[k] != u'\t') ++k;
+  const size_t k = std::min(inside.find_first_of(u" \t\n\r"), inside.size());
   return TrimView(inside.substr(0, k));
 }
 
@@ -86,8 +89,13 @@ std::optional<std::u16string_view> InnerMarkup(std::u16string_view text, const C
     if (TrimView(markup.substr(0, startTagEnd)).ends_with(u'/')) return std::u16string_view();
     return std::nullopt;
   }
-  const size_t endTag = markup.rfind(u'<');
-  if (endTag == std::u16string_view::npos || endTag <= startTagEnd || markup.back() != u'>') return std::nullopt;
+  if (markup.back() != u'>') return std::nullopt;
+  // The parser cut the end tag from the first "<" after the text before it
+  // to the first ">", so it may hold more ("</title   <link>"): it starts
+  // at the first "<" after the last ">" before its own.
+  const size_t lastGt = markup.rfind(u'>', markup.size() - 2);
+  const size_t endTag = markup.find(u'<', lastGt == std::u16string_view::npos ? 0 : lastGt + 1);
+  if (endTag == std::u16string_view::npos || endTag <= startTagEnd || endTag + 1 >= markup.size()) return std::nullopt;
   const std::u16string_view inside = TrimView(markup.substr(endTag + 1, markup.size() - endTag - 2));
   if (inside.empty() || inside[0] != u'/' || TagName(inside.substr(1)) != node.Name()) return std::nullopt;
   // An end tag that did not close this node opened an element inside it,
@@ -98,11 +106,23 @@ std::optional<std::u16string_view> InnerMarkup(std::u16string_view text, const C
   return markup.substr(startTagEnd + 1, endTag - startTagEnd - 1);
 }
 
-// The node's character content, decoded once from its markup; empty for an
-// element with children or one that was never closed, as the parser's own
-// text is.
+// Whether the node holds elements, not only comments and processing
+// instructions (which are no part of its text).
+bool HasElements(std::u16string_view text, const CXMLNode& node) {
+  for (const CXMLNode* child : node.Children()) {
+    const std::u16string_view markup = text.substr(std::min(child->MarkupBegin(), text.size()));
+    const bool comment = markup.starts_with(u"<!--") && child->Name().starts_with(u'!');
+    const bool instruction = markup.starts_with(u"<?") && child->Name().starts_with(u'?');
+    if (!comment && !instruction) return true;
+  }
+  return false;
+}
+
+// The node's character content, decoded once from its markup (comments and
+// processing instructions left out); empty for an element with elements in
+// it or one that was never closed.
 std::u16string DecodedText(std::u16string_view text, const CXMLNode* node) {
-  if (node == nullptr || !node->Children().empty()) return {};
+  if (node == nullptr || HasElements(text, *node)) return {};
   const std::optional<std::u16string_view> inner = InnerMarkup(text, *node);
   return inner ? DecodeXmlText(*inner) : std::u16string();
 }
@@ -111,7 +131,7 @@ std::u16string DecodedText(std::u16string_view text, const CXMLNode* node) {
 // it unescaped) the markup inside it as written.
 std::u16string HtmlOf(std::u16string_view text, const CXMLNode* node) {
   if (node == nullptr) return {};
-  if (node->Children().empty()) return DecodedText(text, node);
+  if (!HasElements(text, *node)) return DecodedText(text, node);
   const std::optional<std::u16string_view> inner = InnerMarkup(text, *node);
   return inner ? std::u16string(*inner) : std::u16string();
 }
@@ -120,8 +140,10 @@ std::u16string AttributeText(const CXMLNode& node, std::u16string_view name) {
   return DecodeXmlText(node.GetAttribute(name));
 }
 
-// Text shown as text on the page: escaped, line breaks kept.
+// Text shown as text on the page: escaped, line breaks kept; nothing for
+// text that is only white space, which stands for no text at all.
 std::u16string TextAsHtml(std::u16string_view text) {
+  if (TrimView(text).empty()) return {};
   std::u16string out;
   for (char16_t c : EscapeHtml(text)) {
     if (c == u'\n') out += u"<br>";
@@ -180,11 +202,90 @@ bool IsWebAddress(std::u16string_view s) {
   return CompareAsciiNoCase(s.substr(0, 7), u"http://") == 0 || CompareAsciiNoCase(s.substr(0, 8), u"https://") == 0;
 }
 
+// ---------------------------------------------------------------- namespaces
+
+// The extension elements read here are known by their namespace, whatever
+// prefix a document binds to it: most write "content:encoded", a few
+// "<c:encoded xmlns:c='http://purl.org/rss/1.0/modules/content/'>". The
+// usual prefix is always tried first, so documents read before are read
+// the same way.
+class Prefixes {
+ public:
+  // From the declarations on the feed element and on the elements up to
+  // three levels inside it (a channel, its items and their children), the
+  // levels where these elements are looked for.
+  explicit Prefixes(const CXMLNode& root) {
+    std::vector<std::pair<const CXMLNode*, int>> stack{{&root, 0}};
+    while (!stack.empty()) {
+      const auto [node, depth] = stack.back();
+      stack.pop_back();
+      for (const CXMLNode::Attribute& a : node->Attributes()) {
+        if (a.name.starts_with(u"xmlns:")) Bind(a.name.substr(6), a.value);
+      }
+      if (depth < 3) {
+        for (const CXMLNode* child : node->Children()) stack.emplace_back(child, depth + 1);
+      }
+    }
+  }
+
+  // The child named `name` ("content:encoded"), else one whose prefix is
+  // bound to the namespace the usual prefix stands for.
+  const CXMLNode* Find(const CXMLNode& node, std::u16string_view name) const {
+    if (const CXMLNode* child = node.FindChildExact(name)) return child;
+    for (const auto& [usual, other] : m_others) {
+      if (name.size() <= usual.size() || !name.starts_with(usual) || name[usual.size()] != u':') continue;
+      const std::u16string alias = other + std::u16string(name.substr(usual.size()));
+      if (const CXMLNode* child = node.FindChildExact(alias)) return child;
+    }
+    return nullptr;
+  }
+
+ private:
+  void Bind(std::u16string_view prefix, std::u16string_view uri) {
+    static constexpr std::pair<std::u16string_view, std::u16string_view> kKnown[] = {
+        {u"content", u"http://purl.org/rss/1.0/modules/content/"},
+        {u"dc", u"http://purl.org/dc/elements/1.1/"},
+        {u"media", u"http://search.yahoo.com/mrss/"},
+        {u"itunes", u"http://www.itunes.com/dtds/podcast-1.0.dtd"},
+        {u"atom", u"http://www.w3.org/2005/Atom"},
+    };
+    uri = TrimView(uri);
+    if (uri.ends_with(u'/')) uri.remove_suffix(1);
+    for (const auto& [usual, known] : kKnown) {
+      const std::u16string_view bare = known.ends_with(u'/') ? known.substr(0, known.size() - 1) : known;
+      if (prefix.empty() || prefix == usual || CompareAsciiNoCase(uri, bare) != 0) continue;
+      const std::pair<std::u16string, std::u16string> entry{std::u16string(usual), std::u16string(prefix)};
+      if (std::find(m_others.begin(), m_others.end(), entry) == m_others.end()) m_others.push_back(entry);
+    }
+  }
+
+  std::vector<std::pair<std::u16string, std::u16string>> m_others;  // usual prefix, another bound to its namespace
+};
+
+// A title as it is shown in a row of the list: line breaks, tabs and runs
+// of spaces are one space, and none at either end.
+std::u16string ShownTitle(std::u16string_view title) {
+  std::u16string out;
+  out.reserve(title.size());
+  bool space = false;
+  for (char16_t c : title) {
+    const bool breaking = c == u' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+    if (breaking) {
+      space = true;
+      continue;
+    }
+    if (space && !out.empty()) out.push_back(u' ');
+    space = false;
+    out.push_back(c);
+  }
+  return Trim(out);
+}
+
 // The first child of these names whose decoded text is not only white space.
-const CXMLNode* FirstWithText(std::u16string_view text, const CXMLNode& node,
+const CXMLNode* FirstWithText(std::u16string_view text, const CXMLNode& node, const Prefixes& ns,
                               std::initializer_list<std::u16string_view> names, std::u16string& out) {
   for (std::u16string_view name : names) {
-    const CXMLNode* child = node.FindChildExact(name);
+    const CXMLNode* child = ns.Find(node, name);
     if (child == nullptr) continue;
     std::u16string value = DecodedText(text, child);
     if (!TrimView(value).empty()) {
@@ -221,18 +322,24 @@ ConstructType TypeOf(const CXMLNode& node) {
 }
 
 // The markup inside the wrapping div of xhtml content, as written; the
-// markup inside the element itself when there is no div.
+// markup inside the element itself when no div wraps it all (one that
+// stands beside other content is part of it).
 std::u16string XhtmlOf(std::u16string_view text, const CXMLNode& node) {
-  const CXMLNode* div = nullptr;
-  for (const CXMLNode* child : node.Children()) {
-    const std::u16string_view name = child->Name();
-    if (name == u"div" || name.ends_with(u":div")) {
-      div = child;
-      break;
+  const std::optional<std::u16string_view> inner = InnerMarkup(text, node);
+  if (!inner) return {};
+  if (node.Children().size() == 1) {
+    const CXMLNode& div = *node.Children().front();
+    const std::u16string_view name = div.Name();
+    const size_t innerBegin = static_cast<size_t>(inner->data() - text.data());
+    const bool wraps = div.MarkupBegin() >= innerBegin && div.MarkupEnd() <= innerBegin + inner->size() &&
+                       TrimView(inner->substr(0, div.MarkupBegin() - innerBegin)).empty() &&
+                       TrimView(inner->substr(div.MarkupEnd() - innerBegin)).empty();
+    if ((name == u"div" || name.ends_with(u":div")) && wraps) {
+      const std::optional<std::u16string_view> content = InnerMarkup(text, div);
+      return content ? std::u16string(*content) : std::u16string();
     }
   }
-  const std::optional<std::u16string_view> inner = InnerMarkup(text, div != nullptr ? *div : node);
-  return inner ? std::u16string(*inner) : std::u16string();
+  return std::u16string(*inner);
 }
 
 // An Atom text construct as HTML.
@@ -247,7 +354,7 @@ std::u16string AtomHtml(std::u16string_view text, const CXMLNode* node) {
   // Content of another type: shown as its text, unless it lives elsewhere
   // (src) or is written in base64.
   if (!node->GetAttribute(u"src").empty() || LowerAscii(node->GetAttribute(u"mode")) == u"base64") return {};
-  if (node->Children().empty()) return TextAsHtml(DecodedText(text, node));
+  if (!HasElements(text, *node)) return TextAsHtml(DecodedText(text, node));
   const std::optional<std::u16string_view> inner = InnerMarkup(text, *node);
   return inner ? TextAsHtml(*inner) : std::u16string();
 }
@@ -290,23 +397,61 @@ std::u16string AtomLinkInRss(const CXMLNode& item, const std::u16string& base) {
 
 // The "media:title" of an entry or item (in its "media:group" or its own),
 // for one that has no title of its own.
-std::u16string MediaTitle(std::u16string_view text, const CXMLNode& item) {
+std::u16string MediaTitle(std::u16string_view text, const CXMLNode& item, const Prefixes& ns) {
   const CXMLNode* title = nullptr;
-  if (const CXMLNode* group = item.FindChildExact(u"media:group")) title = group->FindChildExact(u"media:title");
-  if (title == nullptr) title = item.FindChildExact(u"media:title");
+  if (const CXMLNode* group = ns.Find(item, u"media:group")) title = ns.Find(*group, u"media:title");
+  if (title == nullptr) title = ns.Find(item, u"media:title");
   if (title == nullptr) return {};
   if (LowerAscii(title->GetAttribute(u"type")) == u"html") return HtmlOf(text, title);
   return TextAsTitle(DecodedText(text, title));
 }
 
 // A media description (YouTube's), by its type: plain text unless it says html.
-std::u16string MediaDescription(std::u16string_view text, const CXMLNode& entry) {
+std::u16string MediaDescription(std::u16string_view text, const CXMLNode& entry, const Prefixes& ns) {
   const CXMLNode* description = nullptr;
-  if (const CXMLNode* group = entry.FindChildExact(u"media:group")) description = group->FindChildExact(u"media:description");
-  if (description == nullptr) description = entry.FindChildExact(u"media:description");
+  if (const CXMLNode* group = ns.Find(entry, u"media:group")) description = ns.Find(*group, u"media:description");
+  if (description == nullptr) description = ns.Find(entry, u"media:description");
   if (description == nullptr) return {};
   if (LowerAscii(description->GetAttribute(u"type")) == u"html") return HtmlOf(text, description);
   return TextAsHtml(DecodedText(text, description));
+}
+
+// An RSS item's or channel's title: its "title", else its "dc:title".
+std::u16string RssTitleOf(std::u16string_view text, const CXMLNode& node, const Prefixes& ns) {
+  std::u16string title = RssTitle(text, node.FindChildExact(u"title"));
+  if (TrimView(title).empty()) title = RssTitle(text, ns.Find(node, u"dc:title"));
+  return title;
+}
+
+// An RSS item's body: "content:encoded", else "description", else
+// "dc:description".
+std::u16string RssBodyOf(std::u16string_view text, const CXMLNode& item, const Prefixes& ns) {
+  std::u16string body = HtmlOf(text, ns.Find(item, u"content:encoded"));
+  if (TrimView(body).empty()) body = HtmlOf(text, item.FindChildExact(u"description"));
+  if (TrimView(body).empty()) body = HtmlOf(text, ns.Find(item, u"dc:description"));
+  return body;
+}
+
+bool HasScheme(std::u16string_view s) {
+  size_t k = 0;
+  while (k < s.size() && (IsWordChar(s[k]) || s[k] == u'+' || s[k] == u'-' || s[k] == u'.')) ++k;
+  return k > 0 && k < s.size() && s[k] == u':' && !(s[0] >= u'0' && s[0] <= u'9');
+}
+
+// The link a "guid" gives: a permalink (the default) that is a web address,
+// or a relative reference resolved against `base`: any one when the feed
+// says isPermaLink="true", one that starts with "/" when it says nothing
+// (a guid such as "12345" is then an identifier, not a page).
+std::u16string GuidLink(std::u16string_view text, const CXMLNode& item, const std::u16string& base) {
+  const CXMLNode* guid = item.FindChildExact(u"guid");
+  if (guid == nullptr) return {};
+  const std::u16string permaLink = Trim(AttributeText(*guid, u"isPermaLink"));
+  if (permaLink == u"false") return {};
+  const std::u16string address = Trim(DecodedText(text, guid));
+  const bool relative = !address.empty() && !HasScheme(address) &&
+                        (address.starts_with(u'/') || CompareAsciiNoCase(permaLink, u"true") == 0);
+  if (!IsWebAddress(address) && !relative) return {};
+  return Resolve(Rebase(base, *guid), address);
 }
 
 // ---------------------------------------------------------------- merging
@@ -339,21 +484,164 @@ void ApplyAutoName(CFeedSource& source, const std::u16string& joined) {
   }
 }
 
+// The node's markup as written; empty for no node.
+std::u16string_view NodeMarkup(std::u16string_view text, const CXMLNode* node) {
+  if (node == nullptr) return {};
+  const size_t begin = std::min(node->MarkupBegin(), text.size());
+  return text.substr(begin, std::min(node->MarkupEnd(), text.size()) - begin);
+}
+
+// What tells apart items or entries that share a key: their title, link,
+// date, body and media, wherever the feed put them.
+constexpr std::u16string_view kRssItemIdentity[] = {
+    u"title", u"link", u"pubDate", u"pubdate", u"dc:date", u"content:encoded", u"description", u"dc:title",
+    u"dc:description", u"itunes:summary", u"media:group", u"media:title", u"media:description", u"media:content",
+    u"enclosure"};
+constexpr std::u16string_view kAtomEntryIdentity[] = {
+    u"title", u"link", u"published", u"updated", u"content", u"summary",
+    u"dc:title", u"media:group", u"media:title", u"media:description"};
+
+// The markup of every child of these names (each name in the usual
+// namespace prefixes or another bound to it), as written, one after the
+// other: what tells apart items that share a key.
+std::u16string ChildrenMarkup(std::u16string_view text, const CXMLNode& node, const Prefixes& ns,
+                              std::span<const std::u16string_view> names) {
+  std::u16string out;
+  for (std::u16string_view name : names) {
+    const CXMLNode* child = ns.Find(node, name);
+    for (; child != nullptr; child = node.FindNextChild(child->Name())) {
+      out += NodeMarkup(text, child);
+      out += u'\uFFFF';  // a border no markup holds
+    }
+    out += u'\uFFFF';
+  }
+  return out;
+}
+
+// A key that repeats inside one document is no key: items without a guid
+// that share the child the key rule finds in its place (one link for every
+// item, one date for a day's items) would otherwise be one article. The
+// first of them keeps the shared key, so what was stored under it stays
+// valid; each later one, and the first too once the source holds the shared
+// key for another item, is merged under its own key (`ownKey`: the shared
+// key and a digest of the item's title, link, date and texts). The one merged
+// under the shared key records its own key as well, so that it is known by
+// it wherever it stands in a later document. Items equal in all of these
+// are one item.
+struct KeyPlan {
+  std::vector<std::u16string> aliases;  // per candidate: a second key to record with it
+  std::vector<bool> known;              // per candidate: the source has it already
+  // Own keys of articles delivered under a shared key alone, to record now.
+  std::vector<std::pair<std::u16string, ObjectId>> recognised;
+};
+
+KeyPlan PlanKeys(const CFeedsManager& manager, const CFeedSource& source, std::vector<std::u16string>& keys,
+                 const std::function<std::u16string(size_t, std::u16string_view)>& ownKey,
+                 const std::function<std::u16string_view(size_t)>& markupOf) {
+  KeyPlan plan;
+  plan.aliases.resize(keys.size());
+  plan.known.resize(keys.size());
+  // The members of each repeated key, in document order.
+  std::vector<std::vector<size_t>> groups;
+  {
+    std::unordered_map<std::u16string_view, size_t> firstOf;
+    std::unordered_map<size_t, size_t> groupOf;  // first member to its group
+    firstOf.reserve(keys.size());
+    for (size_t n = 0; n < keys.size(); ++n) {
+      const auto [it, fresh] = firstOf.emplace(keys[n], n);
+      if (fresh) continue;
+      const auto [g, opened] = groupOf.emplace(it->second, groups.size());
+      if (opened) groups.push_back({it->second});
+      groups[g->second].push_back(n);
+    }
+  }
+  for (const std::vector<size_t>& members : groups) {
+    const std::u16string shared = keys[members.front()];
+    std::vector<std::u16string> own;
+    own.reserve(members.size());
+    bool anyKnown = false;
+    for (size_t m : members) {
+      own.push_back(ownKey(m, shared));
+      anyKnown = anyKnown || source.IsInHistory(own.back());
+    }
+    std::unordered_set<std::u16string> taken;
+    if (!anyKnown && source.IsInHistory(shared)) {
+      // Delivered under the shared key alone: by a version that gave all of
+      // them that key, or while the item was the only one with it. It stood
+      // for the item whose markup its article keeps (none of these when it
+      // keeps another); when its article is gone, for the first, as that
+      // version had it.
+      const ObjectId stored = source.m_history.at(shared).articleId;
+      const SharedText markup = manager.ArticleTexts(stored).sourceText;
+      size_t owner = markup.empty() ? 0 : members.size();
+      for (size_t i = 0; i < members.size() && !markup.empty(); ++i) {
+        if (markupOf(members[i]) == markup.str()) {
+          owner = i;
+          break;
+        }
+      }
+      if (owner < members.size()) {
+        plan.known[members[owner]] = true;
+        plan.recognised.emplace_back(own[owner], stored);
+        taken.insert(own[owner]);
+      }
+    }
+    bool sharedFree = !source.IsInHistory(shared);
+    for (size_t i = 0; i < members.size(); ++i) {
+      const size_t m = members[i];
+      if (plan.known[m]) continue;
+      if (source.IsInHistory(own[i]) || !taken.insert(own[i]).second) {
+        plan.known[m] = true;
+        continue;
+      }
+      if (sharedFree) {
+        sharedFree = false;
+        plan.aliases[m] = std::move(own[i]);
+      } else {
+        keys[m] = std::move(own[i]);
+      }
+    }
+  }
+  return plan;
+}
+
+// Candidate n's own key for PlanKeys: the shared key, "#" and a digest of
+// what tells such items apart (64 bits of FNV-1a over the code units).
+std::u16string OwnKey(std::u16string_view shared, std::u16string_view identity) {
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (char16_t c : identity) h = (h ^ c) * 0x100000001B3ull;
+  std::u16string key(shared);
+  key += u'#';
+  for (int shift = 60; shift >= 0; shift -= 4) key += u"0123456789abcdef"[(h >> shift) & 0xF];
+  return key;
+}
+
 // Merges the candidates whose keys are given, in order. `fill(n, article)`
 // reads the fields of candidate n and returns its source text; it is called
 // only for a key the source has not delivered, so an update that brings
-// nothing new reads no bodies. The keys of the whole document stay in the
-// history while it is merged; otherwise a feed of more than 500 items would
-// evict its own first keys and add those items again at every update.
+// nothing new reads no bodies. `ownKey` and `markupOf` serve the keys that
+// repeat in the document (PlanKeys). The keys of the whole document stay in
+// the history while it is merged; otherwise a feed of more than 500 items
+// would evict its own first keys and add those items again at every update.
 template <class Fill>
 bool MergeCandidates(CFeedsManager& manager, CFeedSource& source, std::vector<std::u16string>& keys,
-                     const Fill& fill) {
+                     const std::function<std::u16string(size_t, std::u16string_view)>& ownKey,
+                     const std::function<std::u16string_view(size_t)>& markupOf, const Fill& fill) {
+  KeyPlan plan = PlanKeys(manager, source, keys, ownKey, markupOf);
   KeySet protectedKeys;
   for (const std::u16string& key : keys) protectedKeys.insert(key);
+  for (const std::u16string& key : plan.aliases) {
+    if (!key.empty()) protectedKeys.insert(key);
+  }
+  for (const auto& [key, id] : plan.recognised) protectedKeys.insert(key);
   protectedKeys.SetStamp(manager.NewKeySetStamp());
+  if (!plan.recognised.empty()) {
+    const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
+    for (const auto& [key, id] : plan.recognised) source.AddKeyToHistory(key, id, now, &protectedKeys);
+  }
   bool result = false;
   for (size_t n = 0; n < keys.size(); ++n) {
-    if (source.IsInHistory(keys[n])) continue;
+    if (plan.known[n] || source.IsInHistory(keys[n])) continue;
     CFeed* a = NewCandidate(manager);
     if (a == nullptr) continue;
     a->m_key = std::move(keys[n]);
@@ -361,6 +649,8 @@ bool MergeCandidates(CFeedsManager& manager, CFeedSource& source, std::vector<st
     const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
     if (MergeArticle(source, markup, *a, now, &protectedKeys)) {
       result = true;
+      const std::u16string& alias = plan.aliases[n];
+      if (!alias.empty() && !source.IsInHistory(alias)) source.AddKeyToHistory(alias, a->m_id, now, &protectedKeys);
     } else {
       manager.DeleteObject(a->m_id);
     }
@@ -389,8 +679,8 @@ const CXMLNode* FindRdf(const CXMLNode& container) {
 // "rdf:RDF". When the top level has none, the search goes on inside an
 // element that the parser let run to the end of the document: a leading
 // "<!DOCTYPE ...>" (each declaration of its internal subset likewise holds
-// what follows it), or a comment that a ">" in it broke, inside which an
-// end tag may have opened one more such element.
+// what follows it), or a comment without its "-->" that a ">" in it broke,
+// inside which an end tag may have opened one more such element.
 const CXMLNode* FindRoot(const CXMLNode& document, size_t textSize, RootKind& kind) {
   constexpr int kDepthLimit = 16;
   const CXMLNode* container = &document;
@@ -459,13 +749,14 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
   };
   const std::u16string_view s = text.str();
   const std::u16string rssBase = Rebase(source.m_url, rss);
+  const Prefixes ns(rss);
   std::vector<std::u16string> channelTitles;
   std::vector<Item> items;
   std::u16string joined;
   // Exactly "channel": an rss element without one (items straight under it)
   // is not a feed this reads, rather than one named after its first item.
   for (const CXMLNode* c = rss.FindChildExact(u"channel"); c != nullptr; c = rss.FindNextChild(u"channel")) {
-    std::u16string title = Trim(RssTitle(s, c->FindChildExact(u"title")));
+    std::u16string title = ShownTitle(RssTitleOf(s, *c, ns));
     if (!title.empty()) {
       if (!joined.empty()) joined += u" / ";
       joined += title;
@@ -481,29 +772,26 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
   keys.reserve(items.size());
   for (const Item& it : items) keys.push_back(ItemKey(*it.node, nullptr));
 
-  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
+  const auto ownKey = [&](size_t n, std::u16string_view shared) {
+    return OwnKey(shared, ChildrenMarkup(s, *items[n].node, ns, kRssItemIdentity));
+  };
+  const auto markupOf = [&](size_t n) { return ItemMarkup(text, *items[n].node); };
+  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
     const CXMLNode& item = *items[n].node;
     const std::u16string& base = items[n].base;
     a.m_channel = channelTitles[items[n].channel];
-    a.m_title = RssTitle(s, item.FindChildExact(u"title"));
-    if (TrimView(a.m_title).empty()) a.m_title = MediaTitle(s, item);
+    a.m_title = RssTitleOf(s, item, ns);
+    if (TrimView(a.m_title).empty()) a.m_title = MediaTitle(s, item, ns);
+    a.m_title = ShownTitle(a.m_title);
     if (const CXMLNode* link = item.FindChildExact(u"link")) a.m_link = Resolve(Rebase(base, *link), DecodedText(s, link));
-    if (a.m_link.empty()) {
-      // A guid that is a permalink (the default) and a web address.
-      const CXMLNode* guid = item.FindChildExact(u"guid");
-      if (guid != nullptr && Trim(AttributeText(*guid, u"isPermaLink")) != u"false") {
-        const std::u16string address = Trim(DecodedText(s, guid));
-        if (IsWebAddress(address)) a.m_link = Resolve(base, address);
-      }
-    }
+    if (a.m_link.empty()) a.m_link = GuidLink(s, item, base);
     if (a.m_link.empty()) a.m_link = AtomLinkInRss(item, base);
-    a.m_description = HtmlOf(s, item.FindChildExact(u"content:encoded"));
-    if (TrimView(a.m_description).empty()) a.m_description = HtmlOf(s, item.FindChildExact(u"description"));
+    a.m_description = RssBodyOf(s, item, ns);
     // A podcast's episode may have only its iTunes summary, a video its
     // media description.
-    if (TrimView(a.m_description).empty()) a.m_description = TextAsHtml(DecodedText(s, item.FindChildExact(u"itunes:summary")));
-    if (TrimView(a.m_description).empty()) a.m_description = MediaDescription(s, item);
-    FirstWithText(s, item, {u"pubDate", u"dc:date"}, a.m_dateText);
+    if (TrimView(a.m_description).empty()) a.m_description = TextAsHtml(DecodedText(s, ns.Find(item, u"itunes:summary")));
+    if (TrimView(a.m_description).empty()) a.m_description = MediaDescription(s, item, ns);
+    FirstWithText(s, item, ns, {u"pubDate", u"pubdate", u"dc:date"}, a.m_dateText);
     return ItemMarkup(text, item);
   });
 
@@ -518,8 +806,9 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
 bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText& text, const CXMLNode& feed,
                    uint32_t tick) {
   const std::u16string_view s = text.str();
-  const std::u16string title = Trim(AtomTitle(s, feed.FindChildExact(u"title")));
+  const std::u16string title = ShownTitle(AtomTitle(s, feed.FindChildExact(u"title")));
   const std::u16string feedBase = Rebase(source.m_url, feed);
+  const Prefixes ns(feed);
   std::u16string selfLink;
   std::u16string selfLinkShown;
   // FindChild as always: the self link is part of the entries' keys.
@@ -539,12 +828,18 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
   keys.reserve(entries.size());
   for (const CXMLNode* e : entries) keys.push_back(ItemKey(*e, &selfLink));
 
-  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
+  const auto ownKey = [&](size_t n, std::u16string_view shared) {
+    return OwnKey(shared, ChildrenMarkup(s, *entries[n], ns, kAtomEntryIdentity));
+  };
+  const auto markupOf = [&](size_t n) { return ItemMarkup(text, *entries[n]); };
+  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
     const CXMLNode& entry = *entries[n];
     const std::u16string base = Rebase(feedBase, entry);
     a.m_channel = title;
     a.m_title = AtomTitle(s, entry.FindChildExact(u"title"));
-    if (TrimView(a.m_title).empty()) a.m_title = MediaTitle(s, entry);
+    if (TrimView(a.m_title).empty()) a.m_title = RssTitle(s, ns.Find(entry, u"dc:title"));
+    if (TrimView(a.m_title).empty()) a.m_title = MediaTitle(s, entry, ns);
+    a.m_title = ShownTitle(a.m_title);
     a.m_link = AtomEntryLink(entry, base);
     // An entry without a link of its own leads to the feed, as ever; in a
     // feed without a self link, to its id when that is a web address.
@@ -555,8 +850,9 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
     }
     a.m_description = AtomHtml(s, entry.FindChildExact(u"content"));
     if (TrimView(a.m_description).empty()) a.m_description = AtomHtml(s, entry.FindChildExact(u"summary"));
-    if (TrimView(a.m_description).empty()) a.m_description = MediaDescription(s, entry);
-    FirstWithText(s, entry, {u"published", u"updated", u"issued", u"modified", u"created"}, a.m_dateText);
+    if (TrimView(a.m_description).empty()) a.m_description = HtmlOf(s, ns.Find(entry, u"dc:description"));
+    if (TrimView(a.m_description).empty()) a.m_description = MediaDescription(s, entry, ns);
+    FirstWithText(s, entry, ns, {u"published", u"updated", u"issued", u"modified", u"created"}, a.m_dateText);
     return ItemMarkup(text, entry);
   });
 
@@ -568,8 +864,9 @@ bool InterpretRss1(CFeedsManager& manager, CFeedSource& source, const SharedText
                    uint32_t tick) {
   const std::u16string_view s = text.str();
   const std::u16string rdfBase = Rebase(source.m_url, rdf);
+  const Prefixes ns(rdf);
   const CXMLNode* channel = rdf.FindChildExact(u"channel");
-  const std::u16string title = channel != nullptr ? Trim(RssTitle(s, channel->FindChildExact(u"title"))) : u"";
+  const std::u16string title = channel != nullptr ? ShownTitle(RssTitleOf(s, *channel, ns)) : u"";
   // Items are the channel's siblings; a few feeds put them inside it.
   std::vector<const CXMLNode*> items;
   for (const CXMLNode* i = rdf.FindChildExact(u"item"); i != nullptr; i = rdf.FindNextChild(u"item")) {
@@ -589,19 +886,22 @@ bool InterpretRss1(CFeedsManager& manager, CFeedSource& source, const SharedText
   keys.reserve(items.size());
   for (const CXMLNode* i : items) keys.push_back(Rss1Key(*i));
 
-  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
+  const auto ownKey = [&](size_t n, std::u16string_view shared) {
+    return OwnKey(shared, ChildrenMarkup(s, *items[n], ns, kRssItemIdentity));
+  };
+  const auto markupOf = [&](size_t n) { return ItemMarkup(text, *items[n]); };
+  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
     const CXMLNode& item = *items[n];
     const std::u16string base = Rebase(rdfBase, item);
     a.m_channel = title;
-    a.m_title = RssTitle(s, item.FindChildExact(u"title"));
+    a.m_title = ShownTitle(RssTitleOf(s, item, ns));
     if (const CXMLNode* link = item.FindChildExact(u"link")) a.m_link = Resolve(Rebase(base, *link), DecodedText(s, link));
     if (a.m_link.empty()) {
       const std::u16string about = Trim(AttributeText(item, u"rdf:about"));
       if (IsWebAddress(about)) a.m_link = Resolve(base, about);
     }
-    a.m_description = HtmlOf(s, item.FindChildExact(u"content:encoded"));
-    if (TrimView(a.m_description).empty()) a.m_description = HtmlOf(s, item.FindChildExact(u"description"));
-    FirstWithText(s, item, {u"dc:date", u"pubDate"}, a.m_dateText);
+    a.m_description = RssBodyOf(s, item, ns);
+    FirstWithText(s, item, ns, {u"dc:date", u"pubDate", u"pubdate"}, a.m_dateText);
     return ItemMarkup(text, item);
   });
 
@@ -611,7 +911,7 @@ bool InterpretRss1(CFeedsManager& manager, CFeedSource& source, const SharedText
 
 bool InterpretJsonFeed(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                        const JsonFeedDocument& feed, uint32_t tick) {
-  const std::u16string title = TextAsTitle(Trim(feed.title));
+  const std::u16string title = TextAsTitle(ShownTitle(feed.title));
   const std::u16string& base = source.m_url;
   std::vector<std::u16string> keys;
   keys.reserve(feed.items.size());
@@ -619,14 +919,27 @@ bool InterpretJsonFeed(CFeedsManager& manager, CFeedSource& source, const Shared
     keys.push_back(!item.id.empty() ? item.id
                                     : TitleAtLink(item.title, !item.url.empty() ? item.url : item.externalUrl));
   }
-  const bool result = MergeCandidates(manager, source, keys, [&](size_t n, CFeed& a) {
+  const auto ownKey = [&](size_t n, std::u16string_view shared) {
+    const JsonFeedItem& item = feed.items[n];
+    std::u16string identity;
+    for (const std::u16string* field : {&item.title, &item.url, &item.externalUrl, &item.datePublished,
+                                        &item.dateModified, &item.contentHtml, &item.contentText, &item.summary}) {
+      identity += *field;
+      identity += u'\uFFFF';
+    }
+    return OwnKey(shared, identity);
+  };
+  const auto markupOf = [&](size_t n) {
+    return MarkupSlice(text, feed.items[n].markupBegin, feed.items[n].markupEnd);
+  };
+  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
     const JsonFeedItem& item = feed.items[n];
     a.m_channel = title;
-    a.m_title = TextAsTitle(item.title);
+    a.m_title = TextAsTitle(ShownTitle(item.title));
     a.m_link = Resolve(base, !TrimView(item.url).empty() ? item.url : item.externalUrl);
-    if (!item.contentHtml.empty()) {
+    if (!TrimView(item.contentHtml).empty()) {
       a.m_description = item.contentHtml;
-    } else if (!item.contentText.empty()) {
+    } else if (!TrimView(item.contentText).empty()) {
       a.m_description = TextAsHtml(item.contentText);
     } else {
       a.m_description = TextAsHtml(item.summary);

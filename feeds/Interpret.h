@@ -33,30 +33,44 @@ inline constexpr char16_t kUntitled[] = u"<Untitled>";
 // found the same way, "<Untitled>" standing for an empty title and an Atom
 // entry taking the feed's rel="self" link. The formats added since have keys
 // of their own: an RSS 1.0 item its rdf:about, a JSON Feed item its id, each
-// else title@link.
+// else title@link. A key that repeats inside one document (items without a
+// guid sharing one link, say) is kept by the first of them; each later one
+// is merged under a key of its own, the shared key followed by "#" and a
+// digest of its title, link, date and body, and only an item equal to an
+// earlier one in all of these is that item again (see MergeCandidates).
 //
 // What is shown is read apart from the keys, as the feed means it:
 // - Texts are decoded from the markup as written: every character reference
 //   and the five predefined entities, once (the parser's own texts decode
 //   only four entities and stay as they are for the keys).
 // - A title is kept as HTML (the tree and the list show it as text, see
-//   TitleText): an RSS title as written, an Atom or JSON Feed title of type
-//   text escaped where its text would otherwise read as markup.
-// - The link: an RSS item's "link", else a "guid" that is a permalink web
-//   address; an Atom entry's first link whose rel is "alternate" or absent,
-//   else the feed's self link; a JSON Feed item's "url", else its
-//   "external_url". Relative links are resolved against the xml:base in
-//   scope and the source's address.
+//   TitleText): an RSS title as written (else its "dc:title"), an Atom or
+//   JSON Feed title of type text escaped where its text would otherwise
+//   read as markup; line breaks, tabs and runs of spaces in it are one
+//   space, and none at either end.
+// - The link: an RSS item's "link", else a "guid" that is a permalink: a web
+//   address, or a relative reference (any with isPermaLink="true", one
+//   starting with "/" without it); an Atom entry's first link whose rel is
+//   "alternate" or absent, else the feed's self link; a JSON Feed item's
+//   "url", else its "external_url". Relative links are resolved against the
+//   xml:base in scope and the source's address.
 // - The body, as HTML: RSS "content:encoded" when it has text, else
-//   "description"; Atom "content", else "summary", else the entry's
-//   "media:description" (YouTube), by their type (html as is, xhtml as the
-//   markup inside its div, text escaped; Atom 0.3 mode="escaped" is html);
-//   JSON Feed "content_html", else "content_text" or "summary" escaped.
-// - The date: RSS "pubDate", else "dc:date"; Atom "published", else
-//   "updated", "issued", "modified", "created"; JSON Feed
+//   "description", else "dc:description"; Atom "content", else "summary",
+//   else the entry's "media:description" (YouTube), by their type (html as
+//   is, xhtml as the markup inside the div that wraps it all, text escaped;
+//   Atom 0.3 mode="escaped" is html); JSON Feed "content_html", else
+//   "content_text" or "summary" escaped. A body of white space counts as
+//   none.
+// - The date: RSS "pubDate" (or "pubdate"), else "dc:date"; Atom
+//   "published", else "updated", "issued", "modified", "created"; JSON Feed
 //   "date_published", else "date_modified".
 // - An element whose markup holds further elements (an unescaped "<p>" in a
 //   description) gives that markup as written, when the element was closed.
+//   Comments and processing instructions in an element are no part of its
+//   text.
+// - The extension elements ("content:", "dc:", "media:", "itunes:",
+//   "atom:") are found by their namespace, whatever prefix the document
+//   binds to it.
 //
 // Each new article keeps its own item's markup as its source text, from the
 // start tag through the end tag that closed it (or through the end of the

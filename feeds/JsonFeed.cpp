@@ -23,10 +23,48 @@ size_t FirstJsonUnit(std::u16string_view text) {
   return SkipSpace(text, pos);
 }
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The code unit of the escape "\uXXXX" at `pos`, or -1 when there is none.
+long EscapedUnit(const std::string& json, size_t pos) {
+  if (pos > json.size() || json.size() - pos < 6 || json[pos] != '\\' || json[pos + 1] != 'u') return -1;
+  long unit = 0;
+  for (size_t k = pos + 2; k < pos + 6; ++k) {
+    const int digit = HexValue(json[k]);
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+// Half of a surrogate pair escaped alone (a cut emoji, as JavaScript writes
+// it) becomes "\ufffd": one bad string does not cost the whole feed. The
+// text keeps its length.
+void ReplaceLoneSurrogates(std::string& json) {
+  for (size_t i = json.find('\\'); i != std::string::npos && i + 1 < json.size(); i = json.find('\\', i)) {
+    const long unit = EscapedUnit(json, i);
+    if (unit < 0xD800 || unit > 0xDFFF) {
+      i += 2;  // any other escape, "\\" included
+      continue;
+    }
+    const long next = unit <= 0xDBFF ? EscapedUnit(json, i + 6) : -1;
+    if (next >= 0xDC00 && next <= 0xDFFF) {
+      i += 12;
+      continue;
+    }
+    json.replace(i + 2, 4, "fffd");
+    i += 6;
+  }
+}
+
 // Parsed without exceptions: malformed text gives a discarded value.
 Json ParseJson(std::u16string_view text) {
-  const size_t first = FirstJsonUnit(text);
-  return Json::parse(Utf16ToUtf8(text.substr(first)), nullptr, /*allow_exceptions=*/false);
+  return Json::parse(JsonFeedUtf8(text.substr(FirstJsonUnit(text))), nullptr, /*allow_exceptions=*/false);
 }
 
 std::u16string StringMember(const Json& object, const char* name) {
@@ -115,6 +153,12 @@ std::vector<std::pair<size_t, size_t>> ItemSpans(std::u16string_view s) {
 }
 
 }  // namespace
+
+std::string JsonFeedUtf8(std::u16string_view text) {
+  std::string json = Utf16ToUtf8(text);
+  ReplaceLoneSurrogates(json);
+  return json;
+}
 
 bool LooksLikeJson(std::u16string_view text) {
   const size_t first = FirstJsonUnit(text);

@@ -52,8 +52,13 @@ bool LooksLikeJson(std::u16string_view text);
 // The feed, or nothing when the text is not well-formed JSON, not an
 // object, or its "version" is not a JSON Feed version URL (http or https,
 // "jsonfeed.org/version/" and a version). Duplicate names in an object:
-// the last one counts.
+// the last one counts. Half of a surrogate pair escaped alone ("\ud83d", a
+// cut emoji) reads as U+FFFD.
 std::optional<JsonFeedDocument> ParseJsonFeed(std::u16string_view text);
+
+// JSON text as UTF-8, the way ParseJsonFeed reads it: a half of a surrogate
+// pair escaped alone becomes "\ufffd", so that a JSON parser takes it.
+std::string JsonFeedUtf8(std::u16string_view text);
 
 // The "attachments" of one item, given the item's own JSON (its source
 // text); those without a "url" are left out. Empty for text that is not a

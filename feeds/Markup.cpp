@@ -438,6 +438,21 @@ std::u16string DecodeXmlText(std::u16string_view markup) {
       i = end == std::u16string_view::npos ? n : end + 3;
       continue;
     }
+    // Comments and processing instructions are no character data. One
+    // without its end is text.
+    if (c == u'<' && markup.compare(i, 4, u"<!--") == 0) {
+      const size_t end = markup.find(u"-->", i + 2);
+      if (end != std::u16string_view::npos) {
+        i = end + 3;
+        continue;
+      }
+    } else if (c == u'<' && markup.compare(i, 2, u"<?") == 0) {
+      const size_t end = markup.find(u"?>", i + 2);
+      if (end != std::u16string_view::npos) {
+        i = end + 2;
+        continue;
+      }
+    }
     if (c == u'&') {
       uint32_t value = 0;
       size_t length = 0;

@@ -43,7 +43,8 @@ size_t FindCodeUnit(std::u16string_view s, char16_t c, size_t pos = 0);
 
 // The character content of an element exactly as XML means it, from its
 // markup as written (what lies between its start and end tags): CDATA
-// sections verbatim, and outside them the five predefined entities
+// sections verbatim, comments and processing instructions left out, and
+// outside them the five predefined entities
 // ("&lt;", "&gt;", "&amp;", "&apos;", "&quot;") and every character
 // reference ("&#233;", "&#x2019;") decoded, each once, so "&amp;quot;" gives
 // "&quot;". A reference to a character XML cannot hold (NUL, a surrogate,

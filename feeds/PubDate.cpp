@@ -1,5 +1,6 @@
 #include "feeds/PubDate.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "model/Feed.h"
@@ -40,6 +41,18 @@ bool ReadDigits(std::u16string_view text, size_t& pos, size_t count, int32_t& va
   return true;
 }
 
+// Reads one or two ASCII digits at `pos`, moving past them; false when there
+// is none.
+bool ReadOneOrTwoDigits(std::u16string_view text, size_t& pos, int32_t& value) {
+  const size_t count = pos + 1 < text.size() && IsDigit(text[pos]) && IsDigit(text[pos + 1]) ? 2 : 1;
+  return ReadDigits(text, pos, count, value);
+}
+
+size_t SkipSpaces(std::u16string_view text, size_t pos) {
+  while (pos < text.size() && (text[pos] == u' ' || text[pos] == u'\t')) ++pos;
+  return pos;
+}
+
 // Moves past one of `chars` at `pos`; false when another code unit is there.
 bool Expect(std::u16string_view text, size_t& pos, std::u16string_view chars) {
   if (pos >= text.size() || chars.find(text[pos]) == std::u16string_view::npos) return false;
@@ -53,6 +66,8 @@ bool LooksIso8601(std::u16string_view text) {
   return text.size() >= 5 && IsDigit(text[0]) && IsDigit(text[1]) && IsDigit(text[2]) && IsDigit(text[3]) &&
          text[4] == u'-';
 }
+
+std::optional<int32_t> Rfc822Zone(std::u16string_view token);
 
 // A clock time, with the zone it was written in when the text names one.
 CDateTime Zoned(const DateFields& f, std::optional<int32_t> offsetMinutes) {
@@ -113,6 +128,11 @@ CDateTime ParseIso8601(std::u16string_view text) {
   }
   std::optional<int32_t> offset;
   int32_t minutes = 0;
+  if (const size_t zone = SkipSpaces(text, pos); zone > pos && zone < text.size()) {
+    // A zone after a space, as "2006-01-11 16:42:55 -0800" has it.
+    offset = Rfc822Zone(text.substr(zone));
+    return offset ? Zoned(f, offset) : CDateTime::Invalid();
+  }
   if (pos < text.size() && (text[pos] == u'Z' || text[pos] == u'z')) {
     ++pos;
     offset = 0;
@@ -124,11 +144,60 @@ CDateTime ParseIso8601(std::u16string_view text) {
   return Zoned(f, offset);
 }
 
+// A date with slashes, "2020/1/10 14:33:00" (the seconds, the time and the
+// zone may be left out). Without a zone it is UTC.
+CDateTime ParseSlashed(std::u16string_view text) {
+  size_t pos = 0;
+  DateFields f;
+  if (!ReadDigits(text, pos, 4, f.year) || !Expect(text, pos, u"/") || !ReadOneOrTwoDigits(text, pos, f.month) ||
+      !Expect(text, pos, u"/") || !ReadOneOrTwoDigits(text, pos, f.day)) {
+    return CDateTime::Invalid();
+  }
+  if (pos < text.size()) {
+    const size_t clock = SkipSpaces(text, pos);
+    if (clock == pos && !Expect(text, pos, u"T")) return CDateTime::Invalid();
+    pos = std::max(pos, clock);
+    if (!ReadOneOrTwoDigits(text, pos, f.hour) || !Expect(text, pos, u":") || !ReadDigits(text, pos, 2, f.minute)) {
+      return CDateTime::Invalid();
+    }
+    if (Expect(text, pos, u":") && !ReadDigits(text, pos, 2, f.second)) return CDateTime::Invalid();
+  }
+  const size_t zone = SkipSpaces(text, pos);
+  if (zone == text.size()) return CDateTime::FromZonedFields(f, 0);
+  const std::optional<int32_t> offset = Rfc822Zone(text.substr(zone));
+  return offset ? Zoned(f, offset) : CDateTime::Invalid();
+}
+
+// Four digits and a slash: a date as "2020/1/10".
+bool LooksSlashed(std::u16string_view text) {
+  return text.size() >= 5 && IsDigit(text[0]) && IsDigit(text[1]) && IsDigit(text[2]) && IsDigit(text[3]) &&
+         text[4] == u'/';
+}
+
+// The month a name starts with ("Oct", "October"), else 0.
+int32_t MonthNamed(std::u16string_view token) {
+  static constexpr std::u16string_view kNames[] = {u"Jan", u"Feb", u"Mar", u"Apr", u"May", u"Jun",
+                                                   u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec"};
+  for (char16_t c : token) {
+    if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'))) return 0;
+  }
+  for (size_t m = 0; m < std::size(kNames); ++m) {
+    if (token.starts_with(kNames[m])) return static_cast<int32_t>(m + 1);
+  }
+  return 0;
+}
+
 // The zone of an RFC 822 date: "UT", "GMT", the North American names and
-// "+hhmm" (or "-hhmm"; "UTC", "Z" and "+hh:mm" as feeds also write them),
-// as minutes east of UTC. Nothing for another text: the clock time then
-// stays as written.
+// "+hhmm" (or "-hhmm"; "UTC", "Z" and "+hh:mm" as feeds also write them,
+// and "GMT+hhmm" as JavaScript does), as minutes east of UTC. Nothing for
+// another text: the clock time then stays as written.
 std::optional<int32_t> Rfc822Zone(std::u16string_view token) {
+  for (std::u16string_view utc : {u"GMT", u"UTC"}) {
+    if (token.size() > utc.size() && CompareAsciiNoCase(token.substr(0, utc.size()), utc) == 0 &&
+        (token[utc.size()] == u'+' || token[utc.size()] == u'-')) {
+      token.remove_prefix(utc.size());
+    }
+  }
   static constexpr struct {
     std::u16string_view name;
     int32_t hours;
@@ -152,12 +221,23 @@ CDateTime ParsePubDateText(std::u16string_view text) {
 
   text = TrimView(text);
   if (LooksIso8601(text)) return ParseIso8601(text);
+  if (LooksSlashed(text)) return ParseSlashed(text);
   std::u16string_view token = TakeToken(text);
   for (auto name : kDayNames) {
     if (token == name) {
       token = TakeToken(text);
       break;
     }
+  }
+  if (const int32_t month = MonthNamed(token); month != 0) {
+    // The month before the day, as JavaScript writes a date: "Sat Oct 06
+    // 2018 00:00:00 GMT+0000 (Coordinated Universal Time)". By the token
+    // rules such a text has day 0 and is never a date.
+    const int32_t day = ParseDecimalPrefix(TakeToken(text));
+    const int32_t year = ParseDecimalPrefix(TakeToken(text));
+    const std::u16string_view clock = TakeToken(text);
+    const DateFields f{year, month, day, DecimalAt(clock, 0, 2), DecimalAt(clock, 3, 5), DecimalAt(clock, 6, 8)};
+    return Zoned(f, Rfc822Zone(TakeToken(text)));
   }
   const int32_t day = ParseDecimalPrefix(token);
 

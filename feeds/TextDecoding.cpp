@@ -142,6 +142,52 @@ class IconvHandle {
   iconv_t m_cd;
 };
 
+// The length of the well-formed UTF-8 sequence of two or more bytes at `i`,
+// 0 when there is none.
+size_t Utf8SequenceAt(const unsigned char* p, size_t n, size_t i) {
+  const unsigned char b0 = p[i];
+  size_t len = 0;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (n - i < len || p[i + 1] < lo || p[i + 1] > hi) return 0;
+  for (size_t k = 2; k < len; ++k) {
+    if (p[i + k] < 0x80 || p[i + k] > 0xBF) return 0;
+  }
+  return len;
+}
+
+// Whether the non-ASCII bytes form at least as many well-formed UTF-8
+// sequences as broken ones: UTF-8 with a stray byte, not text in an 8-bit
+// encoding (which seldom forms even one).
+bool MostlyUtf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  size_t good = 0, bad = 0;
+  for (size_t i = 0; i < n;) {
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    const size_t len = Utf8SequenceAt(p, n, i);
+    good += len != 0 ? 1 : 0;
+    bad += len == 0 ? 1 : 0;
+    i += len != 0 ? len : 1;
+  }
+  return good > 0 && good >= bad;
+}
+
 }  // namespace
 
 bool IsValidUtf8(std::string_view bytes) {
@@ -157,31 +203,12 @@ bool IsValidUtf8(std::string_view bytes) {
       i += 8;
     }
     if (i >= n) break;
-    const unsigned char b0 = p[i];
-    if (b0 < 0x80) {
+    if (p[i] < 0x80) {
       ++i;
       continue;
     }
-    size_t len = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      len = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      len = 3;
-      if (b0 == 0xE0) lo = 0xA0;
-      if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      len = 4;
-      if (b0 == 0xF0) lo = 0x90;
-      if (b0 == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (n - i < len) return false;
-    if (p[i + 1] < lo || p[i + 1] > hi) return false;
-    for (size_t k = 2; k < len; ++k) {
-      if (p[i + k] < 0x80 || p[i + k] > 0xBF) return false;
-    }
+    const size_t len = Utf8SequenceAt(p, n, i);
+    if (len == 0) return false;
     i += len;
   }
   return true;
@@ -297,10 +324,20 @@ std::u16string DecodeFeedBytes(std::string_view bytes, std::string_view httpChar
   if (StartsWith(bytes, "\xFE\xFF")) candidates[0] = "UTF-16BE";
   candidates[1] = std::string(httpCharset);
   candidates[2] = FindXmlDeclaredEncoding(bytes);
+  bool declared = false;
   for (const std::string& encoding : candidates) {
+    declared = declared || !encoding.empty();
     if (encoding.empty() || IsUtf8Label(encoding)) continue;
     std::u16string text;
     if (DecodeWithEncoding(bytes, encoding, text) && KeepsDeclaration(bytes, text)) return text;
+  }
+  // Nothing says what the bytes are: text that is largely UTF-8 keeps its
+  // characters with a replacement for each broken sequence, any other is
+  // windows-1252 (the 8-bit encoding of most such feeds), so "caf\xE9"
+  // reads "café" and not "caf\uFFFD".
+  if (!declared && !MostlyUtf8(bytes)) {
+    std::u16string text;
+    if (DecodeWithEncoding(bytes, "ISO-8859-1", text)) return text;
   }
   return Utf8ToUtf16(bytes);
 }

@@ -1,10 +1,10 @@
 // Turning downloaded feed bytes into text. Feeds are read as UTF-8; a body
 // that is not valid UTF-8 but names another encoding (the HTTP charset, the
 // XML declaration, or a UTF-16 byte-order mark) is read in that encoding
-// instead, so "café" in an ISO-8859-1 feed stays "café". UTF-32, and UTF-16
-// without a byte-order mark, are recognised by their bytes before anything
-// else. Nothing here fails: an unknown or unusable encoding falls back to
-// UTF-8 with replacement.
+// instead, so "café" in an ISO-8859-1 feed stays "café"; one that names
+// none is windows-1252. UTF-32, and UTF-16 without a byte-order mark, are
+// recognised by their bytes before anything else. Nothing here fails: an
+// unknown or unusable encoding falls back to UTF-8 with replacement.
 #pragma once
 
 #include <string>
@@ -20,8 +20,10 @@ namespace qb {
 // (that pattern in two bytes each) are decoded as such, whatever is
 // declared. Otherwise valid UTF-8 is always decoded as UTF-8; otherwise
 // the first usable encoding among the HTTP charset, a UTF-16 byte-order mark
-// and the XML declaration's encoding is used; failing those, each
-// ill-formed UTF-8 subsequence becomes U+FFFD. A leading byte-order mark is kept as U+FEFF.
+// and the XML declaration's encoding is used. A document that names no
+// encoding at all is read as windows-1252, unless it has well-formed UTF-8
+// sequences, at least as many as broken ones; failing those, each ill-formed UTF-8
+// subsequence becomes U+FFFD. A leading byte-order mark is kept as U+FEFF.
 std::u16string DecodeFeedBytes(std::string_view bytes, std::string_view httpCharset = {});
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or

@@ -347,9 +347,15 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
       report.notModified = true;
     } else {
       const size_t count = source.m_articles.size();
+      bool transferFailed = a.failed;
       try {
-        if (a.failed) {
-          source.m_commsStatus = kCommsDownloadError;
+        if (a.failed || !a.result.ok) {
+          // Nothing arrived to be understood: the download failed (the
+          // reason, such as the refused connection, goes beside it).
+          m_manager.InterpretSource(source, [](CFeedSource& s) {
+            s.m_commsStatus = kCommsDownloadError;
+            return false;
+          });
         } else {
           m_manager.InterpretSource(source, [&](CFeedSource& s) {
             return m_hooks.interpret ? m_hooks.interpret(m_manager, s, a.feed, e.tick)
@@ -358,6 +364,7 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
         }
       } catch (...) {
         source.m_commsStatus = kCommsDownloadError;
+        transferFailed = true;
       }
       report.added = source.m_articles.size() > count ? static_cast<int>(source.m_articles.size() - count) : 0;
       if (source.m_commsStatus == kCommsStatusOk) {
@@ -370,9 +377,7 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
         state.etag.clear();
         state.lastModified.clear();
         ++state.failures;
-        report.reason = source.m_commsStatus == kCommsDownloadError
-                            ? std::u16string(u"transfer failed")
-                            : FailureReason(a.result, state.retryUntil);
+        report.reason = transferFailed ? std::u16string(u"transfer failed") : FailureReason(a.result, state.retryUntil);
       }
     }
     state.failure = report.reason;

@@ -27,11 +27,11 @@ inline bool EndsWith(std::u16string_view s, std::u16string_view suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// The first "]]>" at or after `pos`, or npos.
-size_t FindCdataEnd(std::u16string_view text, size_t pos) {
+// The first `c` `c` ">" ("]]>", "-->") at or after `pos`, or npos.
+size_t FindCloser(std::u16string_view text, size_t pos, char16_t c) {
   for (size_t p = FindCodeUnit(text, u'>', pos); p != std::u16string_view::npos;
        p = FindCodeUnit(text, u'>', p + 1)) {
-    if (p >= pos + 2 && text[p - 1] == u']' && text[p - 2] == u']') return p - 2;
+    if (p >= pos + 2 && text[p - 1] == c && text[p - 2] == c) return p - 2;
   }
   return std::u16string_view::npos;
 }
@@ -45,11 +45,13 @@ inline std::u16string_view Trimmed(std::u16string_view s) {
   return s.substr(b, e - b);
 }
 
-// The element name: the leading run up to a space or a tab (only these two
-// end it, so a line break right after the name belongs to the name).
+inline bool IsXmlSpace(char16_t c) { return c <= u' ' && (c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'); }
+
+// The element name: the leading run up to XML white space (space, tab, line
+// feed, carriage return), so "<item\nid='1'>" is an item.
 std::u16string_view TagName(std::u16string_view trimmed, std::u16string_view* rest) {
   size_t k = 0;
-  while (k < trimmed.size() && trimmed[k] != u' ' && trimmed[k] != u'\t') ++k;
+  while (k < trimmed.size() && !IsXmlSpace(trimmed[k])) ++k;
   if (rest != nullptr) *rest = Trimmed(trimmed.substr(k));
   return Trimmed(trimmed.substr(0, k));
 }
@@ -421,15 +423,24 @@ const CXMLNode& CXMLParser::ParseText() {
       if (lt == std::u16string_view::npos) lt = n;
       pending.Add(text.substr(pos, lt - pos), false);
       pos = lt;
-      if (text.compare(pos, 9, u"<![CDATA[") == 0) {
+      // Only "<!" starts a CDATA section or a comment.
+      const bool bang = pos + 1 < n && text[pos + 1] == u'!';
+      if (bang && text.compare(pos, 9, u"<![CDATA[") == 0) {
         pos += 9;
-        const size_t close = FindCdataEnd(text, pos);
+        const size_t close = FindCloser(text, pos, u']');
         // A CDATA section without its end runs to the end of the document.
         const size_t end = close == std::u16string_view::npos ? n : close;
         pending.Add(text.substr(pos, end - pos), true);
         pos = close == std::u16string_view::npos ? n : close + 3;
       } else if (pos < n) {
-        const size_t gt = FindCodeUnit(text, u'>', pos);
+        // A comment runs to its "-->", whatever ">" it holds; one without
+        // that end is cut at its first ">" like any other tag.
+        size_t gt = std::u16string_view::npos;
+        if (bang && pos + 3 < n && text[pos + 2] == u'-' && text[pos + 3] == u'-') {
+          const size_t close = FindCloser(text, pos + 2, u'-');
+          if (close != std::u16string_view::npos) gt = close + 2;
+        }
+        if (gt == std::u16string_view::npos) gt = FindCodeUnit(text, u'>', pos);
         const size_t end = gt == std::u16string_view::npos ? n : gt + 1;
         tag = text.substr(pos, end - pos);
         pos = end;
@@ -454,7 +465,6 @@ void CXMLParser::ProcessTag(std::u16string_view tag, const Pending& pending) {
     return;
   }
   if (StartsWith(r, u"!--") && EndsWith(r, u"--")) {
-    // A comment holding ">" was cut there and is not recognised here.
     AddNode(r.size() >= 5 ? r.substr(3, r.size() - 5) : std::u16string_view(), u'!', begin, end);
     return;
   }

@@ -12,7 +12,10 @@
 // - "<!DOCTYPE ...>" is an ordinary start tag, so the document lives inside
 //   an element named "!DOCTYPE".
 // - Comments and processing instructions become empty elements named with a
-//   "!" or "?" in front of their first word.
+//   "!" or "?" in front of their first word. A comment runs to its "-->",
+//   whatever ">" it holds; one without that end is cut at its first ">" and
+//   then reads as a start tag named "!--".
+// - A name ends at XML white space (space, tab, line feed, carriage return).
 // - CDATA content arrives in the text unchanged (only the text "&apos;"
 //   inside it becomes "'").
 // - An element that has children has empty text.

@@ -1,8 +1,9 @@
 // JSON Feed text through the whole reading path: ParseFeed, then the
 // interpretation into a fresh model, then the enclosures of every article.
 // Checks that every item knows where its own JSON stands (a slice of the
-// text from "{" to "}" that reads as an object with the item's id), and
-// that every article's source text is such a slice.
+// text from "{" to "}" that reads, as ParseJsonFeed reads it, as an object
+// with the item's id), and that every article's source text is such a
+// slice.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(item.markupBegin < item.markupEnd && item.markupEnd <= s.size());
       Check(s[item.markupBegin] == u'{' && s[item.markupEnd - 1] == u'}');
       const std::u16string_view own = std::u16string_view(s).substr(item.markupBegin, item.markupEnd - item.markupBegin);
-      const nlohmann::json object = nlohmann::json::parse(qb::Utf16ToUtf8(own), nullptr, false);
+      const nlohmann::json object = nlohmann::json::parse(qb::JsonFeedUtf8(own), nullptr, false);
       Check(object.is_object());
       const auto id = object.find("id");
       if (id != object.end() && id->is_string()) Check(qb::Utf8ToUtf16(id->get<std::string>()) == item.id);

@@ -19,6 +19,11 @@ void CFeedSource::IndexHistoryKey(const std::u16string& key, const CDateTime& fi
 
 void CFeedSource::AddToHistory(const CFeed& article, const CDateTime& firstSeen,
                                const KeySet* protectedKeys) {
+  AddKeyToHistory(article.m_key, article.m_id, firstSeen, protectedKeys);
+}
+
+void CFeedSource::AddKeyToHistory(const std::u16string& key, ObjectId articleId, const CDateTime& firstSeen,
+                                  const KeySet* protectedKeys) {
   // Oldest first; protected keys are stepped over. With the set of the
   // previous addition, unchanged, the keys stepped over then are skipped.
   const bool resume = protectedKeys != nullptr && m_evictionCursor.valid &&
@@ -32,8 +37,8 @@ void CFeedSource::AddToHistory(const CFeed& article, const CDateTime& firstSeen,
     m_history.erase(it->second);
     it = m_historyTimeIndex.erase(it);
   }
-  m_history[article.m_key] = HistoryEntry{article.m_id, firstSeen};
-  const auto added = m_historyTimeIndex.emplace(TimeIndexKey(firstSeen), article.m_key);
+  m_history[key] = HistoryEntry{articleId, firstSeen};
+  const auto added = m_historyTimeIndex.emplace(TimeIndexKey(firstSeen), key);
 
   m_evictionCursor.valid = protectedKeys != nullptr && protectedKeys->Stamp() != 0;
   if (!m_evictionCursor.valid) return;
@@ -42,7 +47,7 @@ void CFeedSource::AddToHistory(const CFeed& article, const CDateTime& firstSeen,
   // the entries stepped over only when its time is earlier than that of the
   // entry the walk stopped at.
   const bool amongSkipped = it == m_historyTimeIndex.end() || added->first < it->first;
-  if (amongSkipped && protectedKeys->count(article.m_key) == 0) it = added;
+  if (amongSkipped && protectedKeys->count(key) == 0) it = added;
   m_evictionCursor.next = it;
 }
 

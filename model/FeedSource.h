@@ -123,6 +123,10 @@ class CFeedSource : public RSSObject {
   // looked up again.
   void AddToHistory(const CFeed& article, const CDateTime& firstSeen,
                     const KeySet* protectedKeys = nullptr);
+  // The same for a key of an article already delivered under another (an
+  // item known by two keys). REQUIRES: !IsInHistory(key).
+  void AddKeyToHistory(const std::u16string& key, ObjectId articleId, const CDateTime& firstSeen,
+                       const KeySet* protectedKeys = nullptr);
 
   void ClearHistory();
 

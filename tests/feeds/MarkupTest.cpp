@@ -165,6 +165,8 @@ TEST(MarkupTest, DecodeXmlTextDecodesEachReferenceOnce) {
       // CDATA stays as it is, "&apos;" in it included
       {u"a<![CDATA[<b>&amp;&apos;</b>]]>b&amp;", u"a<b>&amp;&apos;</b>b&"},
       {u"<![CDATA[no end", u"no end"},
+      // comments and processing instructions are no text; without an end they are
+      {u"&lt;p&gt;<!-- a > b -->x<?pi ?>&amp;<!-- no end", u"<p>x&<!-- no end"},
       // what names no character stays as written
       {u"&#0; &#xD800; &#x110000; &#65 &#; &#x; &nbsp; & &amp", u"&#0; &#xD800; &#x110000; &#65 &#; &#x; &nbsp; & &amp"},
       {u"&#99999999999999999999;", u"&#99999999999999999999;"},

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/Feed.h"
+#include "model/Text.h"
 #include "tests/support/ScopedTimeZone.h"
 
 namespace qb {
@@ -142,6 +143,13 @@ TEST(PubDateTest, ZonesAndOffsetsConvertToLocalTime) {
       {"JST-9", u"Mon, 04 May 2009 20:00:00 A", {2009, 5, 4, 20, 0, 0}},
       {"JST-9", u"2009-05-04T20:00:00", {2009, 5, 4, 20, 0, 0}},
       {"JST-9", u"2009-05-04", {2009, 5, 4, 0, 0, 0}},
+      // as JavaScript's Date.toString() writes it, and other forms feeds use
+      {"JST-9", u"Sat Oct 06 2018 00:00:00 GMT+0000 (Coordinated Universal Time)", {2018, 10, 6, 9, 0, 0}},
+      {"JST-9", u"Sat Oct 06 2018 00:00:00 GMT+0200", {2018, 10, 6, 7, 0, 0}},
+      {"JST-9", u"2006-01-11 16:42:55 -0800", {2006, 1, 12, 9, 42, 55}},
+      {"JST-9", u"2020/1/10 14:33:00", {2020, 1, 10, 23, 33, 0}},  // no zone: UTC
+      {"JST-9", u"2020/01/10 14:33 +0100", {2020, 1, 10, 22, 33, 0}},
+      {"JST-9", u"2020/1/10", {2020, 1, 10, 9, 0, 0}},
   };
   for (const Case& c : cases) {
     const ScopedTimeZone zone(c.tz);
@@ -155,6 +163,10 @@ TEST(PubDateTest, ZonesAndOffsetsConvertToLocalTime) {
   // An invalid clock time stays invalid whatever its zone.
   EXPECT_FALSE(ParsePubDateText(u"31 Feb 2009 10:00:00 GMT").IsValid());
   EXPECT_FALSE(ParsePubDateText(u"2009-02-30T10:00:00+01:00").IsValid());
+  for (const char16_t* bad : {u"2020/13/10 14:33", u"2020/1/1014:33", u"2020/1/10 14:33 CEST", u"Oct 32 2018",
+                              u"2006-01-11 16:42:55 nowhere"}) {
+    EXPECT_FALSE(ParsePubDateText(bad).IsValid()) << Utf16ToUtf8(bad);
+  }
 }
 
 TEST(PubDateTest, ParsePubDateSetsTheArticleDate) {

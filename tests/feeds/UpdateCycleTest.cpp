@@ -85,7 +85,7 @@ TEST(UpdateCycleNetworkTest, RealDownloadsEndToEnd) {
   ASSERT_EQ(feed->m_articles.size(), 2u);
   EXPECT_EQ(manager.GetFeed(feed->m_articles[0])->m_title, u"Item g1");
   EXPECT_EQ(missing->m_commsStatus, kCommsStatusNotUnderstood);
-  EXPECT_EQ(refused->m_commsStatus, kCommsStatusNotUnderstood);
+  EXPECT_EQ(refused->m_commsStatus, kCommsDownloadError);
   EXPECT_EQ(status.texts.back(), kStatusReady);
   EXPECT_FALSE(UpdateAll(manager, true)) << "nothing new the second time";
 

@@ -162,8 +162,12 @@ TEST_F(UpdateEngineTest, ShuffledCompletionsLeaveTheModelOfSequentialUpdates) {
     CFeedSource* s = reference.GetFeedSource(id);
     orderUrls.push_back(Utf16ToUtf8(s->m_url));
     expectedStatus.push_back(UpdatingSourceStatus(s->m_title));
-    ParseAndInterpret(reference, *s, SharedText(DecodeDownload(script.answers.at(orderUrls.back()))),
-                      m_tick);
+    const DownloadResult& answer = script.answers.at(orderUrls.back());
+    if (answer.ok) {
+      ParseAndInterpret(reference, *s, SharedText(DecodeDownload(answer)), m_tick);
+    } else {
+      s->m_commsStatus = kCommsDownloadError;
+    }
   }
   expectedStatus.push_back(kStatusReady);
   const std::string expected = SaveToBytes(reference);
@@ -611,7 +615,7 @@ TEST_F(UpdateEngineTest, FailingSourcesAreRetriedWithAGrowingDelay) {
     EXPECT_FALSE(m_engine->Busy());
   }
   EXPECT_EQ(m_applied.back().reason, u"connection refused");
-  EXPECT_EQ(m_manager.GetFeedSource(id)->m_commsStatus, kCommsStatusNotUnderstood);
+  EXPECT_EQ(m_manager.GetFeedSource(id)->m_commsStatus, kCommsDownloadError);
 
   // A forced update always tries; a success ends the back-off.
   m_now += 1;
@@ -631,8 +635,10 @@ TEST_F(UpdateEngineTest, EachFailureHasAReasonBesideTheStoredStatus) {
     std::u16string status;
   };
   const Case cases[] = {
-      {FakeDownloader::Failure(DownloadError::HostNotFound), u"host not found", kCommsStatusNotUnderstood},
-      {FakeDownloader::Failure(DownloadError::TimedOut), u"did not answer in time", kCommsStatusNotUnderstood},
+      // A failed connection is no document that was not understood.
+      {FakeDownloader::Failure(DownloadError::HostNotFound), u"host not found", kCommsDownloadError},
+      {FakeDownloader::Failure(DownloadError::Refused), u"connection refused", kCommsDownloadError},
+      {FakeDownloader::Failure(DownloadError::TimedOut), u"did not answer in time", kCommsDownloadError},
       {FakeDownloader::Body("<html>gone</html>", 410), u"HTTP status 410", kCommsStatusNotUnderstood},
       {FakeDownloader::Body("<html>a page</html>"), u"not a feed", kCommsStatusNotUnderstood},
       {FakeDownloader::Body("throw"), u"transfer failed", kCommsDownloadError},

@@ -96,7 +96,13 @@ class ReferenceParser {
         TakeThrough(u"]]>");
       } else {
         m_tagBegin = m_length - m_input.size();
-        tag = TakeThrough(u">");
+        const size_t commentEnd = m_input.starts_with(u"<!--") ? m_input.find(u"-->", 2) : std::u16string::npos;
+        if (commentEnd != std::u16string::npos) {
+          tag = m_input.substr(0, commentEnd + 3);
+          m_input.erase(0, commentEnd + 3);
+        } else {
+          tag = TakeThrough(u">");
+        }
       }
     }
     if (!tag.empty()) ProcessTag(tag, pending);
@@ -146,7 +152,7 @@ class ReferenceParser {
 
   static void ParseTagContent(std::u16string_view inner, Node& node) {
     std::u16string rest = Trim(inner);
-    const size_t nameEnd = std::min(rest.find(u' '), rest.find(u'\t'));
+    const size_t nameEnd = rest.find_first_of(u" \t\r\n");
     node.name = Trim(std::u16string_view(rest).substr(0, std::min(nameEnd, rest.size())));
     rest = Trim(std::u16string_view(rest).substr(std::min(nameEnd, rest.size())));
     while (!rest.empty()) {
@@ -246,7 +252,7 @@ std::u16string RandomDocument(std::mt19937& rng) {
   static const std::u16string pieces[] = {
       u"<a>", u"</a>", u"<b>", u"</b>", u"<a/>", u"<b/>", u"</>", u"< / >", u"<>", u"< >",
       u"<item>", u"</item>", u"<item/>", u"<A>", u"</A>", u"<\u00e9>", u"</\u00e9>", u"<a x='1' y=\"2\">",
-      u"<b y='1' y='2'/>", u"<a z=3>", u"<!-- c -->", u"<!---->", u"<?p q='1'?>", u"<?" u"?>", u"<!DOCTYPE d>",
+      u"<b y='1' y='2'/>", u"<a z=3>", u"<!-- c -->", u"<!---->", u"<!--", u"-->", u"<a\r\nx='1'>", u"\r", u"<?p q='1'?>", u"<?" u"?>", u"<!DOCTYPE d>",
       u"<![CDATA[x&amp;<]]>", u"<![CDATA[", u"]]>", u"text", u" ", u"\t", u"\n", u"&amp;", u"&lt;",
       u"&apos;", u"&", u"<", u">", u"/", u"'", u"\"", u"\uFEFF", u"\u3000", u"a", u"\U0001F600",
   };
@@ -286,7 +292,9 @@ TEST(XMLParserTest, TreesBuiltByTheTolerantRules) {
       // comments and processing instructions
       {u"<!-- note --><rss/>", "{!note rss}"},
       {u"<!-- two words --><r/>", "{!two r}"},
-      {u"<!-- a > b --><r/>", "{!--{r}}"},             // cut at the ">", not a comment
+      {u"<!-- a > b --><r/>", "{!a r}"},                // a comment ends at "-->"
+      {u"<!-->--><r/>", "{! r}"},
+      {u"<!-- no end > <r/>", "{!--{r}}"},             // no "-->": cut at the ">", not a comment
       {u"<!----><?pi?>", "{! ?pi}"},
       {u"<?xml-stylesheet href='s.css'?><r/>", "{?xml-stylesheet[href=s.css] r}"},
       // a DOCTYPE swallows the document
@@ -305,7 +313,8 @@ TEST(XMLParserTest, TreesBuiltByTheTolerantRules) {
       {u"<a =\"v\"/>", "{a[=v]}"},
       {u"<a \"v\"/>", "{a}"},
       {u"<a\tb=\"1\"/>", "{a[b=1]}"},
-      {u"<a\nb=\"1\"/>", "{a\nb=\"1\"}"},               // only space and tab end the name
+      {u"<a\nb=\"1\"/>", "{a[b=1]}"},                  // any XML white space ends the name
+      {u"<r><item\r\nid='x'>t</item><item>u</item></r>", "{r{item[id=x]=\"t\" item=\"u\"}}"},
       // text outside elements, references and odd tags
       {u"text<a>in</a>after", "{a=\"in\"}"},
       {u"<t>&quot;x&quot; &#65;</t>", "{t=\"&quot;x&quot; &#65;\"}"},

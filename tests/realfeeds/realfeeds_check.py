@@ -236,18 +236,29 @@ def body_matches(ours, theirs):
     return bool(mine) and (want[:40] in mine or mine[:40] in want)
 
 
+def identity(entry):
+    """What makes an entry another one: an entry equal to an earlier one in
+    all of these is that entry again, and one article stands for both."""
+    return (entry["id"], entry["link"], entry["title"], entry["time"], tuple(entry["bodies"]))
+
+
 def compare(name, fp, ours):
-    """Per entry: (present, title, link, body, date) as True/False, or None
-    where feedparser has no such field; `merged` marks an entry present
-    because the key rule folded it into an earlier one."""
+    """Per distinct entry: (present, title, link, body, date) as True/False,
+    or None where feedparser has no such field; `repeat` marks an entry
+    equal to an earlier one, which is not counted again. An entry is present
+    only when an article of its own stands for it."""
     articles = ours.get("articles", [])
     taken = [False] * len(articles)
-    by_entry = []
     results = []
+    distinct = set()
     for e in fp["entries"]:
         left_out = excluded_columns(name, e)
         if left_out == ():
             continue
+        if identity(e) in distinct:
+            results.append({"repeat": True})
+            continue
+        distinct.add(identity(e))
         title = plain(e["title"])
         found = None
         # An entry without a title is the article titled "<Untitled>".
@@ -267,33 +278,12 @@ def compare(name, fp, ours):
             if candidates:
                 found = candidates[0]
                 break
-        merged = False
         if found is None:
-            # Merged by the key rule into an article that stands for an
-            # earlier entry: an item without a guid takes the text of another
-            # of its children as its key (the next name after "guid": its
-            # link, its pubDate, its title, ...) or title@link, so the
-            # article's key is one of this entry's own texts.
-            own = set(e["texts"])
-            for t in (e["title"].strip() or "<Untitled>",):
-                own.add(t + "@" + e["link"])
-                own.add(t + "@")
-            for n, a in enumerate(articles):
-                if taken[n] and a["key"].strip() in own:
-                    found, merged = n, True
-                    break
-        else:
-            taken[found] = True
-        by_entry.append((e, found))
-        if found is None:
-            results.append({"present": False, "merged": False})
+            results.append({"present": False})
             continue
-        if merged:
-            # Its article shows the entry it was merged into.
-            results.append({"present": True, "merged": True})
-            continue
+        taken[found] = True
         a = articles[found]
-        r = {"present": True, "merged": False}
+        r = {"present": True}
         r["title"] = (plain(a["title"]) == title) if title else None
         r["link"] = (a["link"].strip() == e["link"]) if e["link"] else None
         if any(b.strip() for b in e["bodies"]):
@@ -351,7 +341,7 @@ def main():
 
     totals = {f: {c: [0, 0] for c in COLUMNS + ("dateRight",)} for f in FORMATS + ("other", "all")}
     docs = {f: 0 for f in FORMATS + ("other", "all")}
-    merged = 0
+    repeats = 0
     misses = {c: [] for c in COLUMNS + ("dateRight",)}
     for name, fp, q in zip(names, theirs, ours):
         if not fp["entries"]:
@@ -360,7 +350,9 @@ def main():
         docs[fmt] += 1
         docs["all"] += 1
         for n, r in enumerate(compare(name, fp, q)):
-            merged += 1 if r.get("merged") else 0
+            if r.get("repeat"):
+                repeats += 1
+                continue
             for column in COLUMNS + ("dateRight",):
                 value = r["present"] if column == "present" else r.get(column)
                 if value is None:
@@ -382,7 +374,7 @@ def main():
     print("|---|---|---|---|---|---|---|---|")
     for f in FORMATS + ("other", "all"):
         print("| %s | %d | %s |" % (f, docs[f], " | ".join(cell(f, c) for c in COLUMNS + ("dateRight",))))
-    print("(%d entries present because the key rule merged them into an earlier one)" % merged)
+    print("(%d entries not counted: each the same as an earlier entry of its document)" % repeats)
     print("realfeeds: %d documents in %.1f s" % (len(names), time.monotonic() - start))
     if args.misses:
         for c, items in misses.items():

@@ -90,8 +90,9 @@ TEST_F(FeedCommandsTest, InterpretPrintsTheArticlesAndTheSource) {
       "<rss version=\"2.0\"><channel><title> News </title>"
       "<item><title>One</title><link>L1</link><guid>g1</guid>"
       "<pubDate>Mon, 04 May 2009 10:20:30 GMT</pubDate><description>&lt;p&gt;d&lt;/p&gt;</description></item>"
-      "<item><title>Dup</title><guid>g1</guid></item>"
-      "</channel></rss>";
+      "<item><title>One</title><link>L1</link><guid>g1</guid>"
+      "<pubDate>Mon, 04 May 2009 10:20:30 GMT</pubDate><description>&lt;p&gt;d&lt;/p&gt;</description></item>"
+      "</channel></rss>";  // the same item twice: one article
   CliRun r = Cli({"interpret", File(feed), "--title", "T", "--autoname"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,
