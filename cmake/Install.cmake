@@ -44,6 +44,10 @@ if(TARGET quillbend)
   install(FILES ${QB_RES}/icons/hicolor/scalable/apps/${QB_APP_ID}.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+  # The extraction library built into the window comes with its licence.
+  install(FILES ${CMAKE_SOURCE_DIR}/third_party/readability/node_modules/@mozilla/readability/LICENSE.md
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillbend/readability)
+
   # --version reports the version the package carries.
   target_compile_definitions(quillbend PRIVATE QB_VERSION="${PROJECT_VERSION}")
 endif()
