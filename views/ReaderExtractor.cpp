@@ -51,13 +51,19 @@ bool IsToken(const QByteArray& s) {
 
 // What the engine is told the bytes are: XHTML as XHTML, everything else
 // the fetch let through as HTML, with the server's charset when it named a
-// plain one (without, the engine reads the page's own declaration).
-QByteArray EngineMimeType(const QString& contentType) {
+// plain one. Without one, bytes that are well-formed UTF-8 are read as
+// UTF-8 (bytes of any other encoding beyond ASCII hardly ever are), and
+// for the rest the engine reads the page's own declaration or guesses.
+QByteArray EngineMimeType(const QString& contentType, const QByteArray& bytes) {
   const QByteArray value = contentType.toLatin1().toLower();
   const QByteArray type = value.left(value.indexOf(';')).trimmed();
   QByteArray mime = type == "application/xhtml+xml" ? type : QByteArray("text/html");
   const QByteArray charset = QByteArray::fromStdString(CharsetFromContentType(value.toStdString()));
-  if (IsToken(charset)) mime += ";charset=" + charset;
+  if (IsToken(charset)) {
+    mime += ";charset=" + charset;
+  } else if (IsValidUtf8(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())))) {
+    mime += ";charset=utf-8";
+  }
   return mime;
 }
 
@@ -310,7 +316,7 @@ uint64_t CReaderExtractor::Extract(QByteArray page, const QString& contentType, 
   Job job;
   job.ticket = ticket;
   job.bytes = std::move(page);
-  job.mimeType = EngineMimeType(contentType);
+  job.mimeType = EngineMimeType(contentType, job.bytes);
   job.address = address;
   job.done = std::move(done);
   m_queue.push_back(std::move(job));
