@@ -1,7 +1,8 @@
 # Installation into any prefix, laid out where freedesktop.org desktops and
 # Debian look for things: the programs in bin, the welcome page in
-# share/quillbend, the desktop entry, AppStream metainfo, hicolor icons and
-# gzip-compressed man pages. Included at the end of the top-level
+# share/quillbend, the licence of the reader view's extraction library in
+# share/doc/quillbend, the desktop entry, AppStream metainfo, hicolor icons
+# and gzip-compressed man pages. Included at the end of the top-level
 # CMakeLists.txt; refers to the programs by their target names only.
 include(GNUInstallDirs)
 
