@@ -43,7 +43,7 @@ qsizetype DataUrlLength(const QByteArray& bytes, const QByteArray& mimeType) {
 bool IsToken(const QByteArray& s) {
   if (s.isEmpty() || s.size() > 40) return false;
   for (const char c : s) {
-    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':'))
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.'))
       return false;
   }
   return true;

@@ -81,8 +81,9 @@ class CReaderExtractor : public QObject {
   CReaderExtractor& operator=(const CReaderExtractor&) = delete;
 
   // Queues a page: its bytes, the Content-Type it was served with (its
-  // charset decodes the bytes; without one the engine looks in the page)
-  // and the address it was found at, after redirects. Returns at once with
+  // charset decodes the bytes; without one, bytes that are well-formed
+  // UTF-8 are read as UTF-8, others as the page declares) and the address
+  // it was found at, after redirects. Returns at once with
   // a ticket (never 0). `done` is called exactly once, from the event loop
   // (never from within Extract), unless the ticket is cancelled first. A
   // page without an http or https address is kNoLink, one over
@@ -94,7 +95,8 @@ class CReaderExtractor : public QObject {
   // unseen. Any ticket, any time, also from within a `done`.
   void Cancel(uint64_t ticket);
 
-  // A page whose extraction takes longer is given up. 30 seconds unless set.
+  // A page whose extraction takes longer is given up (a page of some
+  // megabytes takes seconds). 60 seconds unless set.
   void SetTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
 
  private:
@@ -128,7 +130,7 @@ class CReaderExtractor : public QObject {
   CSchemeHandler* m_scheme = nullptr;
   QPointer<CPage> m_page;
   QTimer* m_timer = nullptr;
-  std::chrono::milliseconds m_timeLimit{30000};
+  std::chrono::milliseconds m_timeLimit{60000};
   uint64_t m_nextTicket = 1;
   std::deque<Job> m_queue;
   // The page being extracted; its ticket is 0 when none.
