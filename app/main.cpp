@@ -19,6 +19,7 @@
 #include "app/SiteIconProvider.h"
 #include "app/UpdateService.h"
 #include "views/Desktop.h"
+#include "views/ReaderExtractor.h"
 #include "views/SourceListView.h"
 
 namespace {
@@ -100,6 +101,9 @@ int main(int argc, char** argv) {
 
   // The article view's web engine shares the OpenGL contexts of the widgets.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // Before the engine starts: large pages reach the reader view's extraction
+  // through a scheme of the program's own.
+  qb::CReaderExtractor::RegisterScheme();
   QApplication application(argc, argv);
   SetNames();
   QGuiApplication::setDesktopFileName(QString::fromLatin1(qb::kDesktopAppId));

@@ -1,7 +1,8 @@
 # Installation into any prefix, laid out where freedesktop.org desktops and
 # Debian look for things: the programs in bin, the welcome page in
-# share/quillbend, the desktop entry, AppStream metainfo, hicolor icons and
-# gzip-compressed man pages. Included at the end of the top-level
+# share/quillbend, the licence of the reader view's extraction library in
+# share/doc/quillbend, the desktop entry, AppStream metainfo, hicolor icons
+# and gzip-compressed man pages. Included at the end of the top-level
 # CMakeLists.txt; refers to the programs by their target names only.
 include(GNUInstallDirs)
 
@@ -43,6 +44,10 @@ if(TARGET quillbend)
   endforeach()
   install(FILES ${QB_RES}/icons/hicolor/scalable/apps/${QB_APP_ID}.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+  # The extraction library built into the window comes with its licence.
+  install(FILES ${CMAKE_SOURCE_DIR}/third_party/readability/node_modules/@mozilla/readability/LICENSE.md
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillbend/readability)
 
   # --version reports the version the package carries.
   target_compile_definitions(quillbend PRIVATE QB_VERSION="${PROJECT_VERSION}")

@@ -514,6 +514,9 @@ class CTransferSet {
       const char* contentType = nullptr;
       curl_easy_getinfo(t.easy.get(), CURLINFO_CONTENT_TYPE, &contentType);
       if (contentType != nullptr) r.contentType = contentType;
+      const char* finalUrl = nullptr;
+      curl_easy_getinfo(t.easy.get(), CURLINFO_EFFECTIVE_URL, &finalUrl);
+      if (finalUrl != nullptr) r.finalUrl = finalUrl;
       r.body = std::move(t.body);
       r.etag = std::move(t.etag);
       r.lastModified = std::move(t.lastModified);

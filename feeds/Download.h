@@ -106,6 +106,9 @@ struct DownloadResult {
   DownloadError error = DownloadError::None;
   long httpStatus = 0;      // of the last response, after redirects
   std::string contentType;  // of the last response
+  // The address of the last response, after redirects; what its relative
+  // links resolve against.
+  std::string finalUrl;
   std::string body;         // empty unless ok
   // Headers of the last response, as sent (surrounding white space removed).
   std::string etag;

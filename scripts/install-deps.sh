@@ -27,10 +27,28 @@ for p in "${packages[@]}"; do
   fi
 done
 
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+apt_install() {
+  echo "Installing: $*"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >/dev/null
+}
+[ ${#missing[@]} -eq 0 ] || apt_install "${missing[@]}"
+
+# The reader view's extraction library, from the npm registry at the version
+# its package-lock pins (integrity checked by npm ci). Built into the window
+# as a resource: nothing is fetched when building or running.
+readability=$(cd "$(dirname "$0")/.." && pwd)/third_party/readability
+pinned=$(sed -n '/"node_modules\/@mozilla\/readability": *{/,/}/p' "$readability/package-lock.json" |
+  sed -n 's/^  *"version": *"\([^"]*\)".*/\1/p')
+installed=""
+if [ -f "$readability/node_modules/@mozilla/readability/package.json" ]; then
+  installed=$(sed -n 's/^  *"version": *"\([^"]*\)".*/\1/p' "$readability/node_modules/@mozilla/readability/package.json")
+fi
+if [ "$installed" != "$pinned" ]; then
+  # Debian's npm (with its nodejs) when the machine has no npm of its own.
+  command -v npm >/dev/null || apt_install nodejs npm
+  echo "Installing @mozilla/readability $pinned with npm"
+  (cd "$readability" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
+fi

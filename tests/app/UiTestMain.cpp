@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
+#include "views/ReaderExtractor.h"
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -37,6 +39,7 @@ int main(int argc, char** argv) {
   qputenv("XDG_CACHE_HOME", cache.toLocal8Bit());
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  qb::CReaderExtractor::RegisterScheme();
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("Velmorant"));
   QApplication::setApplicationName(QStringLiteral("Quillbend"));

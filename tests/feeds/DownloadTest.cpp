@@ -96,6 +96,10 @@ TEST(DownloadTest, FollowsAtMostTenRedirects) {
   for (const Case& c : cases) {
     const std::u16string text = DownloadText(server.Url16(c.path), FastOptions());
     EXPECT_EQ(text, c.ok ? Widen(kFeed) : u"") << c.path;
+    // The answer tells where it came from, so its relative links resolve there.
+    if (c.ok) {
+      EXPECT_EQ(DownloadBytes(server.Url(c.path), FastOptions()).finalUrl, server.Url("/feed")) << c.path;
+    }
   }
 }
 
