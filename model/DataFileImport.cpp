@@ -15,11 +15,26 @@ class CMerge {
   CMerge(CFeedsManager& into, const CFeedsManager& from, DataFileImportResult& result)
       : m_into(into), m_from(from), m_result(result) {}
 
-  void Group(const CGroup& g, ObjectId parent) {
+  // The file's group goes into `into` when given (the user's own group it
+  // stands for), else into a group of its name beside `parent`, else into
+  // a new one.
+  void Group(const CGroup& g, ObjectId parent, ObjectId into = 0) {
     if (!m_seen.insert(g.m_id).second) return;  // a damaged file's lists may repeat
+    if (into == 0) into = Namesake(parent, g.m_name);
+    if (into != 0) {
+      // Merged into what the user has: nothing of the user's changes.
+      for (ObjectId child : g.m_childGroups) {
+        if (const CGroup* c = m_from.GetGroup(child)) Group(*c, into);
+      }
+      for (ObjectId s : g.m_sources) {
+        if (const CFeedSource* src = m_from.GetFeedSource(s)) Source(*src, into);
+      }
+      return;
+    }
     CGroup* copy = m_into.AddGroup(parent, g.m_name);
     if (copy == nullptr) return;
     const ObjectId id = copy->m_id;
+    m_made.insert(id);
     ++m_result.groups;
     m_into.SetExpanded(id, g.m_expanded);
     for (ObjectId child : g.m_childGroups) {
@@ -39,6 +54,17 @@ class CMerge {
   }
 
  private:
+  // The user's group of that name under `parent` (0: at the root level),
+  // or 0.
+  ObjectId Namesake(ObjectId parent, const std::u16string& name) const {
+    const CGroup* p = parent != 0 ? m_into.GetGroup(parent) : nullptr;
+    for (ObjectId sibling : p != nullptr ? p->m_childGroups : m_into.m_rootGroups) {
+      const CGroup* s = m_into.GetGroup(sibling);
+      if (s != nullptr && s->m_name == name && m_made.count(sibling) == 0) return sibling;
+    }
+    return 0;
+  }
+
   // Whether another group of that name lies beside `id` under `parent`.
   bool HasNamesake(ObjectId parent, ObjectId id, const std::u16string& name) const {
     const CGroup* p = parent != 0 ? m_into.GetGroup(parent) : nullptr;
@@ -104,6 +130,7 @@ class CMerge {
   const CFeedsManager& m_from;
   DataFileImportResult& m_result;
   std::unordered_set<ObjectId> m_seen;
+  std::unordered_set<ObjectId> m_made;  // groups this import made
 };
 
 }  // namespace
@@ -136,7 +163,12 @@ DataFileImportResult MergeModelInto(CFeedsManager& model, const CFeedsManager& f
   CMerge merge(model, from, result);
   model.Batch([&] {
     for (ObjectId root : from.m_rootGroups) {
-      if (const CGroup* g = from.GetGroup(root)) merge.Group(*g, 0);
+      const CGroup* g = from.GetGroup(root);
+      if (g == nullptr) continue;
+      // The group every tree begins with is the user's own first group,
+      // whatever the user has named it.
+      const bool system = g->m_name == kAllSourcesName && !model.m_rootGroups.empty();
+      merge.Group(*g, 0, system ? model.m_rootGroups.front() : 0);
     }
   });
   return result;

@@ -105,7 +105,9 @@ TEST(DataFileImportTest, TheFilesGroupsJoinTheModelWholeAndTheLibraryStoresThem)
     ASSERT_TRUE(result.imported);
     EXPECT_EQ(result.skippedSources, 0u);
     EXPECT_EQ(recorder.changes.size(), 1u) << "one change for the whole import";
-    ASSERT_EQ(m.m_rootGroups.size(), rootsBefore.size() + original.m_rootGroups.size());
+    // The file's "All Sources" is the user's; its other root groups come
+    // beside it.
+    ASSERT_EQ(m.m_rootGroups.size(), rootsBefore.size() + original.m_rootGroups.size() - 1);
     EXPECT_TRUE(std::equal(rootsBefore.begin(), rootsBefore.end(), m.m_rootGroups.begin()));
     EXPECT_NE(m.GetFeedSource(ownId), nullptr) << "what the user had stays";
     EXPECT_EQ(test::ReadFile(file), bytes) << "the file is only read";
@@ -116,11 +118,26 @@ TEST(DataFileImportTest, TheFilesGroupsJoinTheModelWholeAndTheLibraryStoresThem)
   ASSERT_TRUE(library.Open(libraryPath).opened);
   CFeedsManager stored;
   ASSERT_TRUE(library.Load(stored).ok);
-  ASSERT_EQ(stored.m_rootGroups.size(), rootsBefore.size() + original.m_rootGroups.size());
-  for (size_t i = 0; i < original.m_rootGroups.size(); ++i) {
+  ASSERT_EQ(stored.m_rootGroups.size(), rootsBefore.size() + original.m_rootGroups.size() - 1);
+  for (size_t i = 1; i < original.m_rootGroups.size(); ++i) {
     ExpectSameGroup(original, *original.GetGroup(original.m_rootGroups[i]), stored,
-                    *stored.GetGroup(stored.m_rootGroups[rootsBefore.size() + i]));
+                    *stored.GetGroup(stored.m_rootGroups[rootsBefore.size() + i - 1]));
   }
+  // The user's root holds what the file's root held, after its own.
+  const CGroup& fileRoot = *original.GetGroup(original.m_rootGroups[0]);
+  const CGroup& userRoot = *stored.GetGroup(stored.m_rootGroups[0]);
+  ASSERT_EQ(fileRoot.m_name, kAllSourcesName);
+  CGroup fileSide, userSide;
+  fileSide.m_name = userSide.m_name = u"compared";
+  fileSide.m_expanded = userSide.m_expanded = true;
+  fileSide.m_childGroups = fileRoot.m_childGroups;
+  fileSide.m_sources = fileRoot.m_sources;
+  userSide.m_childGroups = userRoot.m_childGroups;
+  for (ObjectId id : userRoot.m_sources) {
+    const CFeedSource* own = stored.GetFeedSource(id);
+    if (own != nullptr && own->m_url != u"https://mine.example/feed") userSide.m_sources.push_back(id);
+  }
+  ExpectSameGroup(original, fileSide, stored, userSide);
   const FeedCounts all = stored.Counts(0);
   int unread = 0, read = 0;
   original.CountFeeds(0, unread, read);
