@@ -327,6 +327,47 @@ void BM_StoreLargeFeed(benchmark::State& state) {
   state.counters["store_s"] = seconds / static_cast<double>(state.iterations());
 }
 
+// A chain of N groups, each inside the one before (an OPML list nested N
+// deep), made in one batch and stored, then read by a second process's
+// model from the change log, as the window reads a command's write. Both
+// linear in N.
+void BM_DeepGroups(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  double store = 0, refresh = 0;
+  for (auto _ : state) {
+    char pattern[] = "/tmp/qb-deep-groups-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) std::abort();
+    const std::string dir = pattern, path = dir + "/Library.sqlite";
+    {
+      CLibrary mine, theirs;
+      mine.Open(path);
+      theirs.Open(path);
+      CFeedsManager model, other;
+      const LibraryLoadResult load = mine.Load(model), otherLoad = theirs.Load(other);
+      CLibrarySync sync(model, mine, &load), otherSync(other, theirs, &otherLoad);
+      auto start = std::chrono::steady_clock::now();
+      model.Batch([&] {
+        ObjectId parent = model.m_rootGroups[0];
+        for (int i = 0; i < n; ++i) parent = model.AddGroup(parent, u"Group")->m_id;
+      });
+      if (sync.FlushAndWait().failure) state.SkipWithError("not stored");
+      store += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      start = std::chrono::steady_clock::now();
+      if (!otherSync.Refresh()) state.SkipWithError("not read");
+      refresh += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      IdList groups;
+      other.CollectGroups(groups);
+      if (groups.size() != static_cast<size_t>(n) + 1) state.SkipWithError("the other model lacks groups");
+      model.SetArticleStore(nullptr);
+      other.SetArticleStore(nullptr);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  state.counters["store_s"] = store / static_cast<double>(state.iterations());
+  state.counters["other_refresh_s"] = refresh / static_cast<double>(state.iterations());
+}
+
 // Opening the library for writing, as the window and every writing
 // command do, with the integrity check it begins with (quick_check) beside
 // the same open without it, in the same run.
@@ -512,6 +553,7 @@ BENCHMARK(BM_MarkOneRead)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRea
 BENCHMARK(BM_PassAdds200)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ListLibrary)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StoreLargeFeed)->Arg(25000)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DeepGroups)->Arg(10000)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_OpenForWriting)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainCopy)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SearchWholeLibrary)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -524,9 +524,17 @@ CFeedSource* CFeedsManager::FindSourceByTitle(const CGroup* group,
 
 bool CFeedsManager::IsInSubtree(ObjectId ancestor, ObjectId id) const {
   if (GetGroup(ancestor) == nullptr) return false;
-  IdList groups;
-  CollectGroups(ancestor, groups);
-  return Contains(groups, id);
+  // Up from `id` through the parent links the operations keep: as long as
+  // the depth of `id`, not the size of the subtree. A ring of links (only a
+  // damaged list makes one) ends the walk.
+  std::unordered_set<ObjectId> seen;
+  for (ObjectId at = id; at != 0 && seen.insert(at).second;) {
+    if (at == ancestor) return true;
+    ObjectId parent = 0;
+    if (!ParentOfGroup(at, parent)) break;
+    at = parent;
+  }
+  return false;
 }
 
 void CFeedsManager::RemoveRootGroup(ObjectId id) { RemoveFirst(m_rootGroups, id); }
@@ -1036,12 +1044,15 @@ CFeed* CFeedsManager::AdoptArticle(ObjectId id) {
 
 void CFeedsManager::PlaceGroup(ObjectId id, ObjectId parent, bool root) {
   CGroup* g = GetGroup(id);
-  if (g == nullptr || (parent != 0 && (GetGroup(parent) == nullptr || IsInSubtree(id, parent)))) return;
-  ChangeScope scope(*this);
+  if (g == nullptr || (parent != 0 && GetGroup(parent) == nullptr)) return;
   ObjectId old = 0;
   const bool linked = ParentOfGroup(id, old);
   const bool listed = root || parent != 0;
   if (linked && listed && old == parent) return;
+  // A group with no groups inside can go anywhere; otherwise not into its
+  // own subtree.
+  if (parent != 0 && !g->m_childGroups.empty() && IsInSubtree(id, parent)) return;
+  ChangeScope scope(*this);
   if (linked) UnlinkGroup(id);
   if (!listed) {
     if (linked) Note(ChangeKind::GroupMoved, id, 0, old);

@@ -226,11 +226,25 @@ void LogChange(CSqliteDb& db, int64_t writer, RowKind kind, int64_t id) {
 }
 
 ObjectId LowestInAGroupRing(const std::unordered_map<ObjectId, ObjectId>& parentOf) {
+  // Each group is walked over once: a walk up stops at a group an earlier
+  // walk has seen (that one either reaches the root level or was a ring
+  // already reported), so a deep tree costs its size, not its size times
+  // its depth.
+  std::unordered_map<ObjectId, size_t> walkOf;  // the walk that saw each group
+  size_t walk = 0;
   for (const auto& [start, unused] : parentOf) {
+    if (walkOf.count(start) != 0) continue;
+    ++walk;
     std::vector<ObjectId> chain;
-    std::unordered_set<ObjectId> onChain;
     ObjectId at = start;
-    while (at != 0 && onChain.insert(at).second) {
+    for (;;) {
+      if (at == 0) break;
+      auto seen = walkOf.find(at);
+      if (seen != walkOf.end()) {
+        if (seen->second != walk) at = 0;  // joins an earlier walk
+        break;
+      }
+      walkOf.emplace(at, walk);
       chain.push_back(at);
       auto up = parentOf.find(at);
       at = up == parentOf.end() ? 0 : up->second;

@@ -237,6 +237,10 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
   CSqliteDb& db = m_write;
   try {
     CSqliteTransaction txn(db, true);
+    // Where the log stood before this batch: a large batch never pushes out
+    // the entries just before it, which the processes that read up to them
+    // (this one too) still start from.
+    const int64_t before = db.QueryInt("SELECT coalesce(max(seq), 0) FROM changes");
     // Logged once per row, whatever the batch did to it.
     std::unordered_set<int64_t> logged[library::kRowKinds];
     auto log = [&](RowKind kind, ObjectId id) {
@@ -297,9 +301,9 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
     }
     result.lastChange = db.QueryInt("SELECT coalesce(max(seq), 0) FROM changes");
     const int64_t oldest = db.QueryInt("SELECT coalesce(min(seq), 0) FROM changes");
-    if (result.lastChange - oldest > kChangeLogEntries + kChangeLogEntries / 10) {
+    if (before - oldest > kChangeLogEntries + kChangeLogEntries / 10) {
       CSqliteStatement& trim = db.Statement("DELETE FROM changes WHERE seq <= ?");
-      trim.Bind(1, result.lastChange - kChangeLogEntries);
+      trim.Bind(1, before - kChangeLogEntries);
       trim.Run();
     }
     txn.Commit();
