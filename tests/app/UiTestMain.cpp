@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
+#ifndef QB_WIDGETS_ONLY
 #include "views/ReaderExtractor.h"
+#endif
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -39,7 +41,10 @@ int main(int argc, char** argv) {
   qputenv("XDG_CACHE_HOME", cache.toLocal8Bit());
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+#ifndef QB_WIDGETS_ONLY
+  // The reader view's scheme must be known before the application exists.
   qb::CReaderExtractor::RegisterScheme();
+#endif
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("Velmorant"));
   QApplication::setApplicationName(QStringLiteral("Quillbend"));
