@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "model/DateTime.h"
+#include "model/Fields.h"
+#include "model/ModelChange.h"
 #include "model/RSSObject.h"
 
 namespace qb {
@@ -97,10 +99,29 @@ class KeySet {
   mutable size_t m_lookups = 0;
 };
 
+// What a source stores of itself, beside its lists (model/Fields.h).
+struct SourceFields {
+  std::u16string m_title;
+  std::u16string m_url;
+  uint8_t m_legacyRefresh = 0;    // the refresh interval of files before version 7
+  CDateTime m_reservedDate;
+  std::u16string m_reservedString;
+  bool m_autoName = false;        // the next channel title found replaces m_title
+  int32_t m_sortColumn = 0;       // 0 title, 1 channel, 2 date
+  int32_t m_sortDirection = kSortAscending;
+  std::u16string m_commsStatus;
+  int32_t m_refreshInterval = 15;  // minutes
+  // Read articles older than this many days are deleted: 0 follows the
+  // library's setting, a negative value keeps them all. Kept by the
+  // library only; the classic data file has no field for it.
+  int32_t m_retentionDays = 0;
+  bool operator==(const SourceFields&) const = default;
+};
+
 // One subscribed feed. It remembers the keys of the articles it has
 // delivered (its seen-history), so an article the user deleted does not come
 // back with the next download.
-class CFeedSource : public RSSObject {
+class CFeedSource : public RSSObject, public SourceFields {
  public:
   static constexpr RecordType kType = RecordType::FeedSource;
   RecordType Type() const override { return kType; }
@@ -145,24 +166,10 @@ class CFeedSource : public RSSObject {
     return m_historyTimeIndex;
   }
 
-  std::u16string m_title;
-  std::u16string m_url;
-  uint8_t m_legacyRefresh = 0;    // the refresh interval of files before version 7
   uint32_t m_lastUpdateTick = 0;  // not saved: 0 after every load
-  CDateTime m_reservedDate;
   IdList m_articles;              // in the order first seen
   std::map<std::u16string, int32_t> m_reservedMap;
-  std::u16string m_reservedString;
-  bool m_autoName = false;        // the next channel title found replaces m_title
-  int32_t m_sortColumn = 0;       // 0 title, 1 channel, 2 date
-  int32_t m_sortDirection = kSortAscending;
   std::map<std::u16string, HistoryEntry> m_history;
-  std::u16string m_commsStatus;
-  int32_t m_refreshInterval = 15;  // minutes
-  // Read articles older than this many days are deleted: 0 follows the
-  // library's setting, a negative value keeps them all. Kept by the
-  // library only; the classic data file has no field for it.
-  int32_t m_retentionDays = 0;
 
  private:
   static double TimeIndexKey(const CDateTime& t);
@@ -191,5 +198,28 @@ class CFeedSource : public RSSObject {
   TimeIndex m_historyTimeIndex;
   EvictionCursor m_evictionCursor;
 };
+
+// A source's fields in the order of the classic record, with their
+// library columns, JSON names and change flags. The lists and maps are the
+// record's own and have no column: the library keeps them in rows of
+// their own.
+inline constexpr auto kSourceFieldTable = std::make_tuple(
+    Field(&CFeedSource::m_id, nullptr, nullptr, 1, 0),
+    Field(&SourceFields::m_title, "title", "title", 1, kSourceTitle),
+    Field(&SourceFields::m_url, "url", "url", 1, kSourceUrl),
+    Field(&SourceFields::m_legacyRefresh, "legacy_refresh", "legacyRefresh", 1, kSourceReserved),
+    Field(&SourceFields::m_reservedDate, "reserved_date", "reservedDate", 1, kSourceReserved),
+    Field(&CFeedSource::m_articles, nullptr, "articles", 1, 0),
+    Field(&CFeedSource::m_reservedMap, nullptr, nullptr, 1, 0),
+    Field(&SourceFields::m_reservedString, "reserved_string", "reservedString", 2, kSourceReserved),
+    Field(&SourceFields::m_autoName, "auto_name", "autoName", 3, kSourceAutoName),
+    Field(&SourceFields::m_sortColumn, "sort_column", "sortColumn", 4, kSourceSort),
+    Field(&SourceFields::m_sortDirection, "sort_direction", "sortDirection", 4, kSourceSort),
+    Field(&CFeedSource::m_history, nullptr, nullptr, 5, 0),
+    Field(&SourceFields::m_commsStatus, "comms_status", "commsStatus", 6, kSourceCommsStatus),
+    Field(&SourceFields::m_refreshInterval, "refresh_interval", "refreshInterval", 7, kSourceRefreshInterval),
+    Field(&SourceFields::m_retentionDays, "retention", nullptr, 0, kSourceRetention));
+static_assert(CheckFieldTable<SourceFields, decltype(kSourceFieldTable)>(), "a source field has no table entry");
+inline constexpr uint8_t kSourceRecordVersion = 7;
 
 }  // namespace qb

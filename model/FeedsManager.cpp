@@ -929,50 +929,20 @@ size_t CFeedsManager::ApplyRetention(int64_t now) {
 
 // --- updates
 
-namespace {
-
-// The saved fields of a source, to tell what an update changed.
-struct SourceFields {
-  std::u16string title, url, commsStatus, reservedString;
-  bool autoName;
-  int32_t sortColumn, sortDirection, refreshInterval, retentionDays;
-  uint8_t legacyRefresh;
-  CDateTime reservedDate;
-
-  static SourceFields Of(const CFeedSource& s) {
-    return {s.m_title,      s.m_url,           s.m_commsStatus,     s.m_reservedString,
-            s.m_autoName,   s.m_sortColumn,    s.m_sortDirection,   s.m_refreshInterval,
-            s.m_retentionDays, s.m_legacyRefresh, s.m_reservedDate};
-  }
-  uint32_t Diff(const SourceFields& o) const {
-    uint32_t f = 0;
-    if (title != o.title) f |= kSourceTitle;
-    if (url != o.url) f |= kSourceUrl;
-    if (autoName != o.autoName) f |= kSourceAutoName;
-    if (sortColumn != o.sortColumn || sortDirection != o.sortDirection) f |= kSourceSort;
-    if (commsStatus != o.commsStatus) f |= kSourceCommsStatus;
-    if (refreshInterval != o.refreshInterval) f |= kSourceRefreshInterval;
-    if (retentionDays != o.retentionDays) f |= kSourceRetention;
-    if (legacyRefresh != o.legacyRefresh || !(reservedDate == o.reservedDate) || reservedString != o.reservedString)
-      f |= kSourceReserved;
-    return f;
-  }
-};
-
-}  // namespace
-
 bool CFeedsManager::InterpretSource(CFeedSource& source, const std::function<bool(CFeedSource&)>& interpret) {
   const ObjectId id = source.m_id;
   if (m_interpreting.count(id) != 0) return interpret(source);
   ChangeScope scope(*this);
-  const SourceFields fields = SourceFields::Of(source);
+  const SourceFields fields = source;
   const IdList articles = source.m_articles;
   const std::map<std::u16string, HistoryEntry> history = source.m_history;
 
   // Whatever the interpretation did, also when it failed part-way.
   auto record = [&] {
     m_interpreting.erase(id);
-    if (const uint32_t changed = SourceFields::Of(source).Diff(fields)) Note(ChangeKind::SourceChanged, id, 0, 0, changed);
+    if (const uint32_t changed = ChangedFields<SourceFields>(kSourceFieldTable, source, fields)) {
+      Note(ChangeKind::SourceChanged, id, 0, 0, changed);
+    }
     const IdList& now = source.m_articles;
     const bool appended = now.size() >= articles.size() && std::equal(articles.begin(), articles.end(), now.begin());
     std::unordered_set<ObjectId> before(articles.begin(), articles.end());
@@ -1097,46 +1067,33 @@ void CFeedsManager::PlaceArticle(ObjectId id, ObjectId source) {
   Note(old != 0 ? ChangeKind::ArticleMoved : ChangeKind::ArticleAdded, id, source, old);
 }
 
-void CFeedsManager::SetGroupFields(ObjectId id, const std::u16string& name, bool expanded) {
+void CFeedsManager::SetGroupFields(ObjectId id, const GroupFields& values) {
   CGroup* g = GetGroup(id);
   if (g == nullptr) return;
   ChangeScope scope(*this);
-  const uint32_t fields = (g->m_name != name ? kGroupName : 0) | (g->m_expanded != expanded ? kGroupExpanded : 0);
-  g->m_name = name;
-  g->m_expanded = expanded;
+  const uint32_t fields = ChangedFields<GroupFields>(kGroupFieldTable, *g, values);
+  static_cast<GroupFields&>(*g) = values;
   if (fields != 0) Note(ChangeKind::GroupChanged, id, 0, 0, fields);
 }
 
-void CFeedsManager::SetSourceFields(ObjectId id, const CFeedSource& f) {
+void CFeedsManager::SetSourceFields(ObjectId id, const SourceFields& values) {
   CFeedSource* s = GetFeedSource(id);
   if (s == nullptr) return;
   ChangeScope scope(*this);
-  const uint32_t fields = SourceFields::Of(f).Diff(SourceFields::Of(*s));
-  s->m_title = f.m_title;
-  s->m_url = f.m_url;
-  s->m_legacyRefresh = f.m_legacyRefresh;
-  s->m_reservedDate = f.m_reservedDate;
-  s->m_reservedString = f.m_reservedString;
-  s->m_autoName = f.m_autoName;
-  s->m_sortColumn = f.m_sortColumn;
-  s->m_sortDirection = f.m_sortDirection;
-  s->m_commsStatus = f.m_commsStatus;
-  s->m_refreshInterval = f.m_refreshInterval;
-  s->m_retentionDays = f.m_retentionDays;
+  const uint32_t fields = ChangedFields<SourceFields>(kSourceFieldTable, *s, values);
+  static_cast<SourceFields&>(*s) = values;
   if (fields != 0) Note(ChangeKind::SourceChanged, id, 0, 0, fields);
 }
 
-void CFeedsManager::SetArticleFields(ObjectId id, const CFeed& f) {
+void CFeedsManager::SetArticleFields(ObjectId id, const ArticleFields& values) {
   CFeed* a = GetFeed(id);
   if (a == nullptr) return;
   ChangeScope scope(*this);
-  a->m_channel = f.m_channel;
-  a->m_title = f.m_title;
-  a->m_link = f.m_link;
-  a->m_dateText = f.m_dateText;
-  a->m_key = f.m_key;
-  a->m_date = f.m_date;
-  if (a->m_read != f.m_read) MarkRead({id}, f.m_read);
+  const bool read = values.m_read;
+  ArticleFields kept = values;
+  kept.m_read = a->m_read;  // the read flag changes through its operation, which counts it
+  static_cast<ArticleFields&>(*a) = kept;
+  if (a->m_read != read) MarkRead({id}, read);
 }
 
 void CFeedsManager::SetHistory(ObjectId sourceId, std::map<std::u16string, HistoryEntry> history,

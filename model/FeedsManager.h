@@ -280,9 +280,9 @@ class CFeedsManager {
   void PlaceSource(ObjectId id, ObjectId group);
   void PlaceArticle(ObjectId id, ObjectId source);
   // The fields of a stored row, with the change they make reported.
-  void SetGroupFields(ObjectId id, const std::u16string& name, bool expanded);
-  void SetSourceFields(ObjectId id, const CFeedSource& fields);
-  void SetArticleFields(ObjectId id, const CFeed& fields);
+  void SetGroupFields(ObjectId id, const GroupFields& values);
+  void SetSourceFields(ObjectId id, const SourceFields& values);
+  void SetArticleFields(ObjectId id, const ArticleFields& values);
   void SetHistory(ObjectId sourceId, std::map<std::u16string, HistoryEntry> history,
                   const std::vector<std::u16string>& timeOrder);
   // Removes and destroys a node wherever it is listed.

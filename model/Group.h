@@ -2,12 +2,21 @@
 
 #include <string>
 
+#include "model/Fields.h"
+#include "model/ModelChange.h"
 #include "model/RSSObject.h"
 
 namespace qb {
 
+// What a group stores of itself, beside its lists (model/Fields.h).
+struct GroupFields {
+  std::u16string m_name;
+  bool m_expanded = true;
+  bool operator==(const GroupFields&) const = default;
+};
+
 // A folder of the tree: child groups and feed sources.
-class CGroup : public RSSObject {
+class CGroup : public RSSObject, public GroupFields {
  public:
   static constexpr RecordType kType = RecordType::Group;
   RecordType Type() const override { return kType; }
@@ -17,10 +26,17 @@ class CGroup : public RSSObject {
   void RemoveSubgroup(ObjectId id);
   void RemoveSource(ObjectId id);
 
-  std::u16string m_name;
   IdList m_childGroups;
   IdList m_sources;
-  bool m_expanded = true;
 };
+
+inline constexpr auto kGroupFieldTable = std::make_tuple(
+    Field(&CGroup::m_id, nullptr, nullptr, 1, 0),
+    Field(&GroupFields::m_name, "name", "name", 1, kGroupName),
+    Field(&CGroup::m_childGroups, nullptr, "childGroups", 1, 0),
+    Field(&CGroup::m_sources, nullptr, "sources", 1, 0),
+    Field(&GroupFields::m_expanded, "expanded", "expanded", 2, kGroupExpanded));
+static_assert(CheckFieldTable<GroupFields, decltype(kGroupFieldTable)>(), "a group field has no table entry");
+inline constexpr uint8_t kGroupRecordVersion = 2;
 
 }  // namespace qb

@@ -73,78 +73,35 @@ CLibraryBatch::Place ColumnPlace(const CSqliteStatement& s, int parent, int posi
   return p;
 }
 
-constexpr char kGroupColumns[] = "id, parent, position, name, expanded";
-constexpr char kSourceColumns[] =
-    "id, grp, position, title, url, legacy_refresh, reserved_date, reserved_string, auto_name, sort_column, "
-    "sort_direction, comms_status, refresh_interval, retention";
-constexpr char kArticleColumns[] = "id, source, position, channel, title, link, date_text, key, date, read";
-
-CLibraryBatch::Group GroupRow(const CSqliteStatement& s) {
-  CLibraryBatch::Group g;
-  g.id = static_cast<ObjectId>(s.Int(0));
-  g.write = kRowInsert;
-  g.place = ColumnPlace(s, 1, 2);
-  g.name = s.Text16(3);
-  g.expanded = s.Int(4) != 0;
-  return g;
+// The columns of a group, source or article row: identifier, list and
+// position, then the record's values in its table's order.
+const std::string& GroupColumns() {
+  static const std::string c = "id, parent, position, " + library::ValueColumns<GroupFields>(kGroupFieldTable);
+  return c;
+}
+const std::string& SourceColumns() {
+  static const std::string c = "id, grp, position, " + library::ValueColumns<SourceFields>(kSourceFieldTable);
+  return c;
+}
+const std::string& ArticleColumns() {
+  static const std::string c = "id, source, position, " + library::ValueColumns<ArticleFields>(kArticleFieldTable);
+  return c;
 }
 
-CLibraryBatch::Source SourceRow(const CSqliteStatement& s) {
-  CLibraryBatch::Source r;
+template <class Row, class Table>
+Row RowOf(const CSqliteStatement& s, const Table& table) {
+  Row r;
   r.id = static_cast<ObjectId>(s.Int(0));
   r.write = kRowInsert;
   r.place = ColumnPlace(s, 1, 2);
-  r.title = s.Text16(3);
-  r.url = s.Text16(4);
-  r.legacyRefresh = static_cast<uint8_t>(s.Int(5));
-  r.reservedDate = ColumnDate(s, 6);
-  r.reservedString = s.Text16(7);
-  r.autoName = s.Int(8) != 0;
-  r.sortColumn = static_cast<int32_t>(s.Int(9));
-  r.sortDirection = static_cast<int32_t>(s.Int(10));
-  r.commsStatus = s.Text16(11);
-  r.refreshInterval = static_cast<int32_t>(s.Int(12));
-  r.retentionDays = static_cast<int32_t>(s.Int(13));
+  library::ReadValues(s, 3, r.values, table);
   return r;
 }
 
+CLibraryBatch::Group GroupRow(const CSqliteStatement& s) { return RowOf<CLibraryBatch::Group>(s, kGroupFieldTable); }
+CLibraryBatch::Source SourceRow(const CSqliteStatement& s) { return RowOf<CLibraryBatch::Source>(s, kSourceFieldTable); }
 CLibraryBatch::Article ArticleRow(const CSqliteStatement& s) {
-  CLibraryBatch::Article a;
-  a.id = static_cast<ObjectId>(s.Int(0));
-  a.write = kRowInsert;
-  a.place = ColumnPlace(s, 1, 2);
-  a.channel = s.Text16(3);
-  a.title = s.Text16(4);
-  a.link = s.Text16(5);
-  a.dateText = s.Text16(6);
-  a.key = s.Text16(7);
-  a.date = ColumnDate(s, 8);
-  a.read = s.Int(9) != 0;
-  return a;
-}
-
-void FillSource(CFeedSource& s, const CLibraryBatch::Source& r) {
-  s.m_title = r.title;
-  s.m_url = r.url;
-  s.m_legacyRefresh = r.legacyRefresh;
-  s.m_reservedDate = r.reservedDate;
-  s.m_reservedString = r.reservedString;
-  s.m_autoName = r.autoName;
-  s.m_sortColumn = r.sortColumn;
-  s.m_sortDirection = r.sortDirection;
-  s.m_commsStatus = r.commsStatus;
-  s.m_refreshInterval = r.refreshInterval;
-  s.m_retentionDays = r.retentionDays;
-}
-
-void FillArticle(CFeed& a, const CLibraryBatch::Article& r) {
-  a.m_channel = r.channel;
-  a.m_title = r.title;
-  a.m_link = r.link;
-  a.m_dateText = r.dateText;
-  a.m_key = r.key;
-  a.m_date = r.date;
-  a.m_read = r.read;
+  return RowOf<CLibraryBatch::Article>(s, kArticleFieldTable);
 }
 
 // Members of a list, to be put in (position, id) order.
@@ -605,7 +562,7 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
     std::unordered_map<ObjectId, std::vector<Member>> childGroups, groupSources, sourceArticles;
     std::unordered_map<ObjectId, ObjectId> parentOf;  // listed groups
 
-    CSqliteStatement groups = m_read.Prepare(std::string("SELECT ") + kGroupColumns + " FROM groups");
+    CSqliteStatement groups = m_read.Prepare("SELECT " + GroupColumns() + " FROM groups");
     // An identifier stored twice (only a damaged file holds one) keeps the
     // first row read.
     while (groups.Step()) {
@@ -613,8 +570,7 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
       if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
       auto record = std::make_unique<CGroup>();
       record->m_id = row.id;
-      record->m_name = row.name;
-      record->m_expanded = row.expanded;
+      static_cast<GroupFields&>(*record) = row.values;
       manager.m_storage.Register(std::move(record), row.id);
       if (!row.place.listed) continue;
       parentOf[row.id] = row.place.parent;
@@ -634,14 +590,14 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
       }
       it = childGroups.erase(it);
     }
-    CSqliteStatement sources = m_read.Prepare(std::string("SELECT ") + kSourceColumns + " FROM sources");
+    CSqliteStatement sources = m_read.Prepare("SELECT " + SourceColumns() + " FROM sources");
     std::vector<Member> homeless;
     while (sources.Step()) {
       const CLibraryBatch::Source row = SourceRow(sources);
       if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
       auto record = std::make_unique<CFeedSource>();
       record->m_id = row.id;
-      FillSource(*record, row);
+      static_cast<SourceFields&>(*record) = row.values;
       manager.m_storage.Register(std::move(record), row.id);
       if (!row.place.listed) continue;
       if (manager.GetGroup(row.place.parent) == nullptr) {
@@ -651,13 +607,13 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
       }
     }
     if (scope == LoadScope::Everything) {
-      CSqliteStatement articles = m_read.Prepare(std::string("SELECT ") + kArticleColumns + " FROM articles");
+      CSqliteStatement articles = m_read.Prepare("SELECT " + ArticleColumns() + " FROM articles");
       while (articles.Step()) {
         const CLibraryBatch::Article row = ArticleRow(articles);
         if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
         auto record = std::make_unique<CFeed>();
         record->m_id = row.id;
-        FillArticle(*record, row);
+        static_cast<ArticleFields&>(*record) = row.values;
         record->m_textsStored = true;
         manager.m_storage.Register(std::move(record), row.id);
         if (row.place.listed && manager.GetFeedSource(row.place.parent) != nullptr) {
@@ -894,7 +850,7 @@ bool CLibrary::ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::st
   if (!m_read.IsOpen()) return false;
   try {
     CSqliteTransaction txn(m_read, false);
-    CSqliteStatement& g = m_read.Statement(std::string("SELECT ") + kGroupColumns + " FROM groups WHERE id = ?");
+    CSqliteStatement& g = m_read.Statement("SELECT " + GroupColumns() + " FROM groups WHERE id = ?");
     for (ObjectId id : which.groups) {
       g.Bind(1, int64_t{id});
       if (g.Step()) {
@@ -904,7 +860,7 @@ bool CLibrary::ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::st
       }
       g.Reset();
     }
-    CSqliteStatement& s = m_read.Statement(std::string("SELECT ") + kSourceColumns + " FROM sources WHERE id = ?");
+    CSqliteStatement& s = m_read.Statement("SELECT " + SourceColumns() + " FROM sources WHERE id = ?");
     for (ObjectId id : which.sources) {
       s.Bind(1, int64_t{id});
       if (s.Step()) {
@@ -915,7 +871,7 @@ bool CLibrary::ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::st
       s.Reset();
     }
     CSqliteStatement& a =
-        m_read.Statement(std::string("SELECT ") + kArticleColumns + " FROM articles WHERE id = ?");
+        m_read.Statement("SELECT " + ArticleColumns() + " FROM articles WHERE id = ?");
     for (ObjectId id : which.articles) {
       a.Bind(1, int64_t{id});
       if (a.Step()) {

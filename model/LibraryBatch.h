@@ -12,7 +12,9 @@
 
 #include "model/ArticleStore.h"
 #include "model/DateTime.h"
+#include "model/Feed.h"
 #include "model/FeedSource.h"
+#include "model/Group.h"
 #include "model/RSSObject.h"
 
 namespace qb {
@@ -47,37 +49,28 @@ struct CLibraryBatch {
     int64_t position = 0;
   };
 
+  // The values of each row are the record's own (model/Fields.h).
   struct Group {
     ObjectId id = 0;
     uint32_t write = 0;
     uint32_t fields = 0;  // kGroup*
     Place place;
-    std::u16string name;
-    bool expanded = true;
+    GroupFields values;
   };
-
   struct Source {
     ObjectId id = 0;
     uint32_t write = 0;
     uint32_t fields = 0;  // kSource*
     Place place;
-    std::u16string title, url, reservedString, commsStatus;
-    uint8_t legacyRefresh = 0;
-    CDateTime reservedDate;
-    bool autoName = false;
-    int32_t sortColumn = 0, sortDirection = 0, refreshInterval = 0, retentionDays = 0;
+    SourceFields values;
   };
-
   struct Article {
     ObjectId id = 0;
     uint32_t write = 0;
     Place place;
-    std::u16string channel, title, link, dateText, key;
-    CDateTime date;
-    bool read = false;
+    ArticleFields values;
     CArticleTexts texts;  // kRowInsert only
   };
-
   struct HistoryRow {
     std::u16string key;
     HistoryEntry entry;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -29,6 +30,77 @@ int64_t TextHash(std::u16string_view text);
 // A date as the OLE Automation date, NULL when not valid.
 void BindDate(CSqliteStatement& s, int index, const CDateTime& date);
 CDateTime ColumnDate(const CSqliteStatement& s, int column);
+
+// --- the columns of a record kind's values, from its field table
+// (model/Fields.h): the SQL and the binding follow the table, so a field
+// added there is a column everywhere the library reads or writes rows.
+
+inline void BindValue(CSqliteStatement& s, int i, const std::u16string& v) { s.Bind(i, std::u16string_view(v)); }
+inline void BindValue(CSqliteStatement& s, int i, bool v) { s.Bind(i, int64_t{v}); }
+inline void BindValue(CSqliteStatement& s, int i, int32_t v) { s.Bind(i, int64_t{v}); }
+inline void BindValue(CSqliteStatement& s, int i, uint8_t v) { s.Bind(i, int64_t{v}); }
+inline void BindValue(CSqliteStatement& s, int i, int64_t v) { s.Bind(i, v); }
+inline void BindValue(CSqliteStatement& s, int i, const CDateTime& v) { BindDate(s, i, v); }
+inline void ReadValue(const CSqliteStatement& s, int i, std::u16string& v) { v = s.Text16(i); }
+inline void ReadValue(const CSqliteStatement& s, int i, bool& v) { v = s.Int(i) != 0; }
+inline void ReadValue(const CSqliteStatement& s, int i, int32_t& v) { v = static_cast<int32_t>(s.Int(i)); }
+inline void ReadValue(const CSqliteStatement& s, int i, uint8_t& v) { v = static_cast<uint8_t>(s.Int(i)); }
+inline void ReadValue(const CSqliteStatement& s, int i, int64_t& v) { v = s.IsNull(i) ? 0 : s.Int(i); }
+inline void ReadValue(const CSqliteStatement& s, int i, CDateTime& v) { v = ColumnDate(s, i); }
+
+// "title, url, ...": the value columns in table order.
+template <class Values, class Table>
+std::string ValueColumns(const Table& table) {
+  std::string out;
+  ForEachValue<Values>(table, [&](const auto& field) {
+    if (field.column != nullptr) out += (out.empty() ? "" : ", ") + std::string(field.column);
+  });
+  return out;
+}
+
+// As many "?" as there are value columns, after a comma each.
+template <class Values, class Table>
+std::string ValueMarks(const Table& table) {
+  std::string out;
+  ForEachValue<Values>(table, [&](const auto& field) {
+    if (field.column != nullptr) out += ", ?";
+  });
+  return out;
+}
+
+// "col = CASE WHEN ?1 & flag THEN ?n ELSE col END, ...", the values from
+// parameter `first` on: an update of the fields a change names only, so
+// that another process's change to the others stays.
+template <class Values, class Table>
+std::string ValueUpdates(const Table& table, int first) {
+  std::string out;
+  int n = first;
+  ForEachValue<Values>(table, [&](const auto& field) {
+    if (field.column == nullptr) return;
+    const std::string c = field.column;
+    out += (out.empty() ? "" : ", ") + c + " = CASE WHEN ?1 & " + std::to_string(field.flag) + " THEN ?" +
+           std::to_string(n++) + " ELSE " + c + " END";
+  });
+  return out;
+}
+
+// Binds the value columns from parameter `first` on; the next parameter.
+template <class Values, class Table>
+int BindValues(CSqliteStatement& s, int first, const Values& values, const Table& table) {
+  ForEachValue<Values>(table, [&](const auto& field) {
+    if (field.column != nullptr) BindValue(s, first++, values.*field.member);
+  });
+  return first;
+}
+
+// Reads the value columns from column `first` on; the next column.
+template <class Values, class Table>
+int ReadValues(const CSqliteStatement& s, int first, Values& values, const Table& table) {
+  ForEachValue<Values>(table, [&](const auto& field) {
+    if (field.column != nullptr) ReadValue(s, first++, values.*field.member);
+  });
+  return first;
+}
 
 // The identifier of the stored copy of `text`, stored now or counted once
 // more when an equal text is stored already; 0 for the empty text.

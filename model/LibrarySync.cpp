@@ -199,26 +199,35 @@ void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& chan
   }
 }
 
+namespace {
+
+void HashValue(Hasher& h, const std::u16string& v) { h.Add(v); }
+void HashValue(Hasher& h, const CDateTime& v) {
+  h.AddValue(v.GetStatus());
+  h.AddValue(v.GetOleDate());
+}
+template <typename T>
+void HashValue(Hasher& h, const T& v) {
+  h.AddValue(v);
+}
+
+template <class Values, class Table>
+uint64_t HashOf(const Values& values, const Table& table) {
+  Hasher h;
+  ForEachValue<Values>(table, [&](const auto& field) { HashValue(h, values.*field.member); });
+  return h.h;
+}
+
+}  // namespace
+
 uint64_t CLibrarySync::GroupHash(ObjectId id) const {
   const CGroup* g = m_model.GetGroup(id);
-  if (g == nullptr) return 0;
-  Hasher h;
-  h.Add(g->m_name);
-  h.AddValue(g->m_expanded);
-  return h.h;
+  return g == nullptr ? 0 : HashOf<GroupFields>(*g, kGroupFieldTable);
 }
 
 uint64_t CLibrarySync::SourceHash(ObjectId id) const {
   const CFeedSource* s = m_model.GetFeedSource(id);
-  if (s == nullptr) return 0;
-  Hasher h;
-  for (const std::u16string* text : {&s->m_title, &s->m_url, &s->m_reservedString, &s->m_commsStatus}) h.Add(*text);
-  for (int32_t v : {s->m_sortColumn, s->m_sortDirection, s->m_refreshInterval, s->m_retentionDays}) h.AddValue(v);
-  h.AddValue(s->m_autoName);
-  h.AddValue(s->m_legacyRefresh);
-  h.AddValue(s->m_reservedDate.GetStatus());
-  h.AddValue(s->m_reservedDate.GetOleDate());
-  return h.h;
+  return s == nullptr ? 0 : HashOf<SourceFields>(*s, kSourceFieldTable);
 }
 
 void CLibrarySync::Sweep() {
@@ -349,8 +358,7 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
       pending.groups, [&](ObjectId id) { return m_model.GetGroup(id); }, b.removedGroups, b.groups,
       [&](const CGroup& g, const RowState& st, CLibraryBatch::Group& row) {
         row.fields = st.fields;
-        row.name = g.m_name;
-        row.expanded = g.m_expanded;
+        row.values = g;
         if (row.write & (kRowInsert | kRowPlace)) {
           const CGroup* parent = m_model.FindParentGroup(row.id);
           row.place.position = st.place.position;
@@ -362,17 +370,7 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
       pending.sources, [&](ObjectId id) { return m_model.GetFeedSource(id); }, b.removedSources, b.sources,
       [&](const CFeedSource& s, const RowState& st, CLibraryBatch::Source& row) {
         row.fields = st.fields;
-        row.title = s.m_title;
-        row.url = s.m_url;
-        row.reservedString = s.m_reservedString;
-        row.commsStatus = s.m_commsStatus;
-        row.legacyRefresh = s.m_legacyRefresh;
-        row.reservedDate = s.m_reservedDate;
-        row.autoName = s.m_autoName;
-        row.sortColumn = s.m_sortColumn;
-        row.sortDirection = s.m_sortDirection;
-        row.refreshInterval = s.m_refreshInterval;
-        row.retentionDays = s.m_retentionDays;
+        row.values = s;
         if (row.write & (kRowInsert | kRowPlace)) {
           const CGroup* group = m_model.FindGroupOfSource(row.id);
           row.place = {group != nullptr ? group->m_id : 0, group != nullptr, st.place.position};
@@ -381,13 +379,7 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
   rowsOf(
       pending.articles, [&](ObjectId id) { return m_model.GetFeed(id); }, b.removedArticles, b.articles,
       [&](const CFeed& a, const RowState& st, CLibraryBatch::Article& row) {
-        row.channel = a.m_channel;
-        row.title = a.m_title;
-        row.link = a.m_link;
-        row.dateText = a.m_dateText;
-        row.key = a.m_key;
-        row.date = a.m_date;
-        row.read = a.m_read;
+        row.values = a;
         if (st.created) {
           row.texts = m_model.ArticleTexts(row.id);
           createdArticles.push_back(row.id);
@@ -723,45 +715,28 @@ void CLibrarySync::ApplyExternal(const CLibraryBatch& rows) {
       if (skip.count(row.id) != 0) continue;
       bump(row.place);
       const RowState local = LocalRow(&Pending::groups, row.id);
-      const CGroup* g = m_model.GetGroup(row.id);
-      m_model.SetGroupFields(row.id, (local.fields & kGroupName) ? g->m_name : row.name,
-                             (local.fields & kGroupExpanded) ? g->m_expanded : row.expanded);
+      // What this process changed and has not written wins.
+      GroupFields values = row.values;
+      TakeFields<GroupFields>(kGroupFieldTable, local.fields, *m_model.GetGroup(row.id), values);
+      m_model.SetGroupFields(row.id, values);
       if (!local.placed) m_model.PlaceGroup(row.id, row.place.parent, row.place.listed && row.place.parent == 0);
     }
     for (const auto& row : rows.sources) {
       if (skip.count(row.id) != 0) continue;
       bump(row.place);
       const RowState local = LocalRow(&Pending::sources, row.id);
-      const CFeedSource* s = m_model.GetFeedSource(row.id);
-      CFeedSource fields;
-      fields.m_title = (local.fields & kSourceTitle) ? s->m_title : row.title;
-      fields.m_url = (local.fields & kSourceUrl) ? s->m_url : row.url;
-      fields.m_autoName = (local.fields & kSourceAutoName) ? s->m_autoName : row.autoName;
-      fields.m_sortColumn = (local.fields & kSourceSort) ? s->m_sortColumn : row.sortColumn;
-      fields.m_sortDirection = (local.fields & kSourceSort) ? s->m_sortDirection : row.sortDirection;
-      fields.m_commsStatus = (local.fields & kSourceCommsStatus) ? s->m_commsStatus : row.commsStatus;
-      fields.m_refreshInterval = (local.fields & kSourceRefreshInterval) ? s->m_refreshInterval : row.refreshInterval;
-      fields.m_retentionDays = (local.fields & kSourceRetention) ? s->m_retentionDays : row.retentionDays;
-      const bool reserved = local.fields & kSourceReserved;
-      fields.m_legacyRefresh = reserved ? s->m_legacyRefresh : row.legacyRefresh;
-      fields.m_reservedDate = reserved ? s->m_reservedDate : row.reservedDate;
-      fields.m_reservedString = reserved ? s->m_reservedString : row.reservedString;
-      m_model.SetSourceFields(row.id, fields);
+      SourceFields values = row.values;
+      TakeFields<SourceFields>(kSourceFieldTable, local.fields, *m_model.GetFeedSource(row.id), values);
+      m_model.SetSourceFields(row.id, values);
       if (!local.placed) m_model.PlaceSource(row.id, row.place.listed ? row.place.parent : 0);
     }
     for (const auto& row : rows.articles) {
       if (skip.count(row.id) != 0) continue;
       bump(row.place);
       const RowState local = LocalRow(&Pending::articles, row.id);
-      CFeed fields;
-      fields.m_channel = row.channel;
-      fields.m_title = row.title;
-      fields.m_link = row.link;
-      fields.m_dateText = row.dateText;
-      fields.m_key = row.key;
-      fields.m_date = row.date;
-      fields.m_read = local.read ? m_model.GetFeed(row.id)->m_read : row.read;
-      m_model.SetArticleFields(row.id, fields);
+      ArticleFields values = row.values;
+      TakeFields<ArticleFields>(kArticleFieldTable, local.read ? kArticleRead : 0, *m_model.GetFeed(row.id), values);
+      m_model.SetArticleFields(row.id, values);
       if (!local.placed) m_model.PlaceArticle(row.id, row.place.listed ? row.place.parent : 0);
     }
     for (const auto& h : rows.histories) {

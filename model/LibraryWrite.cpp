@@ -1,4 +1,6 @@
 // CLibrary::Write: one batch of rows in one transaction.
+#include <algorithm>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -44,94 +46,77 @@ bool Exists(CSqliteDb& db, const char* sql, ObjectId id) {
   return found;
 }
 
+// The statements of one row kind, made once from its field table.
+struct RowSql {
+  std::string insert, update;
+};
+
+template <class Values, class Table>
+RowSql SqlOf(const char* table, const char* list, const Table& fields) {
+  const std::string marks = library::ValueMarks<Values>(fields);
+  const int values = static_cast<int>(std::count(marks.begin(), marks.end(), '?'));
+  return {std::string("INSERT OR IGNORE INTO ") + table + "(id, " + list + ", position, " +
+              library::ValueColumns<Values>(fields) + ") VALUES(?, ?, ?" + marks + ")",
+          std::string("UPDATE ") + table + " SET " + library::ValueUpdates<Values>(fields, 2) + " WHERE id = ?" +
+              std::to_string(2 + values)};
+}
+
+const RowSql& GroupSql() {
+  static const RowSql sql = SqlOf<GroupFields>("groups", "parent", kGroupFieldTable);
+  return sql;
+}
+const RowSql& SourceSql() {
+  static const RowSql sql = SqlOf<SourceFields>("sources", "grp", kSourceFieldTable);
+  return sql;
+}
+const RowSql& ArticleSql() {
+  static const RowSql sql = SqlOf<ArticleFields>("articles", "source", kArticleFieldTable);
+  return sql;
+}
+
+// A new row with every value; false when another process stored one under
+// the identifier first.
+template <class Row, class Table>
+bool InsertRow(CSqliteDb& db, const RowSql& sql, const Row& row, const Table& table) {
+  CSqliteStatement& s = db.Statement(sql.insert);
+  s.Bind(1, int64_t{row.id});
+  BindPlace(s, 2, 3, row.place);
+  library::BindValues(s, 4, row.values, table);
+  s.Run();
+  return db.Changes() != 0;
+}
+
+// Only the fields named, so that another process's change to the others
+// stays.
+template <class Row, class Table>
+void UpdateFields(CSqliteDb& db, const RowSql& sql, const Row& row, const Table& table) {
+  CSqliteStatement& s = db.Statement(sql.update);
+  s.Bind(1, int64_t{row.fields});
+  const int next = library::BindValues(s, 2, row.values, table);
+  s.Bind(next, int64_t{row.id});
+  s.Run();
+}
+
 void WriteGroup(CSqliteDb& db, const CLibraryBatch::Group& g, LibraryWriteResult& result) {
   if (g.write & kRowInsert) {
-    CSqliteStatement& s =
-        db.Statement("INSERT OR IGNORE INTO groups(id, parent, position, name, expanded) VALUES(?, ?, ?, ?, ?)");
-    s.Bind(1, int64_t{g.id});
-    BindPlace(s, 2, 3, g.place);
-    s.Bind(4, std::u16string_view(g.name));
-    s.Bind(5, int64_t{g.expanded});
-    s.Run();
-    if (db.Changes() == 0) result.collisions.push_back(g.id);
+    if (!InsertRow(db, GroupSql(), g, kGroupFieldTable)) result.collisions.push_back(g.id);
     return;
   }
   if (g.write & kRowPlace) {
     WritePlace(db.Statement("UPDATE groups SET parent = ?, position = ? WHERE id = ?"), g.id, g.place);
   }
-  if ((g.write & kRowFields) && g.fields != 0) {
-    CSqliteStatement& s = db.Statement(
-        "UPDATE groups SET name = CASE WHEN ?1 & 1 THEN ?2 ELSE name END, "
-        "expanded = CASE WHEN ?1 & 2 THEN ?3 ELSE expanded END WHERE id = ?4");
-    s.Bind(1, int64_t{g.fields});
-    s.Bind(2, std::u16string_view(g.name));
-    s.Bind(3, int64_t{g.expanded});
-    s.Bind(4, int64_t{g.id});
-    s.Run();
-  }
+  if ((g.write & kRowFields) && g.fields != 0) UpdateFields(db, GroupSql(), g, kGroupFieldTable);
 }
 
 void WriteSource(CSqliteDb& db, const CLibraryBatch::Source& r, LibraryWriteResult& result) {
   if (r.write & kRowInsert) {
-    CSqliteStatement& s = db.Statement(
-        "INSERT OR IGNORE INTO sources(id, grp, position, title, url, legacy_refresh, reserved_date, "
-        "reserved_string, auto_name, sort_column, sort_direction, comms_status, refresh_interval, retention) "
-        "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    s.Bind(1, int64_t{r.id});
-    BindPlace(s, 2, 3, r.place);
-    s.Bind(4, std::u16string_view(r.title));
-    s.Bind(5, std::u16string_view(r.url));
-    s.Bind(6, int64_t{r.legacyRefresh});
-    BindDate(s, 7, r.reservedDate);
-    s.Bind(8, std::u16string_view(r.reservedString));
-    s.Bind(9, int64_t{r.autoName});
-    s.Bind(10, int64_t{r.sortColumn});
-    s.Bind(11, int64_t{r.sortDirection});
-    s.Bind(12, std::u16string_view(r.commsStatus));
-    s.Bind(13, int64_t{r.refreshInterval});
-    s.Bind(14, int64_t{r.retentionDays});
-    s.Run();
-    if (db.Changes() == 0) result.collisions.push_back(r.id);
+    if (!InsertRow(db, SourceSql(), r, kSourceFieldTable)) result.collisions.push_back(r.id);
     return;
   }
   if (r.write & kRowPlace) {
     WritePlace(db.Statement("UPDATE sources SET grp = ?, position = ? WHERE id = ?"), r.id, r.place);
   }
-  if ((r.write & kRowFields) && r.fields != 0) {
-    // Only the fields named, so that another process's change to the
-    // others stays.
-    CSqliteStatement& s = db.Statement(
-        "UPDATE sources SET "
-        "title = CASE WHEN ?1 & 1 THEN ?2 ELSE title END, "
-        "url = CASE WHEN ?1 & 2 THEN ?3 ELSE url END, "
-        "auto_name = CASE WHEN ?1 & 4 THEN ?4 ELSE auto_name END, "
-        "sort_column = CASE WHEN ?1 & 8 THEN ?5 ELSE sort_column END, "
-        "sort_direction = CASE WHEN ?1 & 8 THEN ?6 ELSE sort_direction END, "
-        "comms_status = CASE WHEN ?1 & 16 THEN ?7 ELSE comms_status END, "
-        "refresh_interval = CASE WHEN ?1 & 32 THEN ?8 ELSE refresh_interval END, "
-        "retention = CASE WHEN ?1 & 64 THEN ?9 ELSE retention END, "
-        "legacy_refresh = CASE WHEN ?1 & 128 THEN ?10 ELSE legacy_refresh END, "
-        "reserved_date = CASE WHEN ?1 & 128 THEN ?11 ELSE reserved_date END, "
-        "reserved_string = CASE WHEN ?1 & 128 THEN ?12 ELSE reserved_string END "
-        "WHERE id = ?13");
-    static_assert(kSourceTitle == 1 && kSourceUrl == 2 && kSourceAutoName == 4 && kSourceSort == 8 &&
-                  kSourceCommsStatus == 16 && kSourceRefreshInterval == 32 && kSourceRetention == 64 &&
-                  kSourceReserved == 128);
-    s.Bind(1, int64_t{r.fields});
-    s.Bind(2, std::u16string_view(r.title));
-    s.Bind(3, std::u16string_view(r.url));
-    s.Bind(4, int64_t{r.autoName});
-    s.Bind(5, int64_t{r.sortColumn});
-    s.Bind(6, int64_t{r.sortDirection});
-    s.Bind(7, std::u16string_view(r.commsStatus));
-    s.Bind(8, int64_t{r.refreshInterval});
-    s.Bind(9, int64_t{r.retentionDays});
-    s.Bind(10, int64_t{r.legacyRefresh});
-    BindDate(s, 11, r.reservedDate);
-    s.Bind(12, std::u16string_view(r.reservedString));
-    s.Bind(13, int64_t{r.id});
-    s.Run();
-  }
+  if ((r.write & kRowFields) && r.fields != 0) UpdateFields(db, SourceSql(), r, kSourceFieldTable);
 }
 
 // What the library knows about updating a source from another address is
@@ -140,7 +125,7 @@ bool DropStateOfOtherAddress(CSqliteDb& db, const CLibraryBatch::Source& r) {
   if (!(r.write & kRowFields) || !(r.fields & kSourceUrl)) return false;
   CSqliteStatement& s = db.Statement("DELETE FROM update_state WHERE source = ? AND url <> ?");
   s.Bind(1, int64_t{r.id});
-  s.Bind(2, std::u16string_view(r.url));
+  s.Bind(2, std::u16string_view(r.values.m_url));
   s.Run();
   return db.Changes() > 0;
 }
@@ -150,24 +135,11 @@ void WriteArticle(CSqliteDb& db, const CLibraryBatch::Article& a, LibraryWriteRe
     // An article for a source another process deleted meanwhile goes with
     // it.
     if (a.place.listed && !Exists(db, "SELECT 1 FROM sources WHERE id = ?", a.place.parent)) return;
-    CSqliteStatement& s = db.Statement(
-        "INSERT OR IGNORE INTO articles(id, source, position, channel, title, link, date_text, key, date, read) "
-        "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    s.Bind(1, int64_t{a.id});
-    BindPlace(s, 2, 3, a.place);
-    s.Bind(4, std::u16string_view(a.channel));
-    s.Bind(5, std::u16string_view(a.title));
-    s.Bind(6, std::u16string_view(a.link));
-    s.Bind(7, std::u16string_view(a.dateText));
-    s.Bind(8, std::u16string_view(a.key));
-    BindDate(s, 9, a.date);
-    s.Bind(10, int64_t{a.read});
-    s.Run();
-    if (db.Changes() == 0) {
+    if (!InsertRow(db, ArticleSql(), a, kArticleFieldTable)) {
       result.collisions.push_back(a.id);
       return;
     }
-    library::InsertArticleTexts(db, a.id, a.title, a.channel, a.texts);
+    library::InsertArticleTexts(db, a.id, a.values.m_title, a.values.m_channel, a.texts);
     return;
   }
   if (a.write & kRowPlace) {
@@ -175,7 +147,7 @@ void WriteArticle(CSqliteDb& db, const CLibraryBatch::Article& a, LibraryWriteRe
   }
   if (a.write & kRowRead) {
     CSqliteStatement& s = db.Statement("UPDATE articles SET read = ? WHERE id = ?");
-    s.Bind(1, int64_t{a.read});
+    s.Bind(1, int64_t{a.values.m_read});
     s.Bind(2, int64_t{a.id});
     s.Run();
   }

@@ -55,6 +55,9 @@ inline constexpr uint32_t kSourceReserved = 1u << 7;  // legacy refresh, reserve
 inline constexpr uint32_t kSourceAllFields = (1u << 8) - 1;
 
 // The fields a GroupChanged entry names.
+// An article's fields an operation changes alone.
+inline constexpr uint32_t kArticleRead = 1u << 0;
+
 inline constexpr uint32_t kGroupName = 1u << 0;
 inline constexpr uint32_t kGroupExpanded = 1u << 1;
 inline constexpr uint32_t kGroupAllFields = (1u << 2) - 1;

@@ -1,6 +1,7 @@
 // The records' own Serialize routines: one routine per class for both
 // directions. A field is read only when the version read has it; a field the
 // version lacks keeps its default.
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -11,11 +12,60 @@ namespace qb {
 
 namespace {
 
-// Serializes `field` when the record's version has it (it always has when
-// storing: the version is then the current one).
 template <typename T>
-void Field(CArchive& ar, uint8_t version, uint8_t since, T& field) {
-  if (version >= since) ar.Serialize(field);
+void ArchiveField(CArchive& ar, T& field) {
+  ar.Serialize(field);
+}
+
+void ArchiveField(CArchive& ar, std::map<std::u16string, int32_t>& map) {
+  if (ar.IsStoring()) {
+    ar.WriteU32(static_cast<uint32_t>(map.size()));
+    for (const auto& [key, value] : map) {
+      ar.WriteString(key);
+      ar.WriteI32(value);
+    }
+    return;
+  }
+  map.clear();
+  const uint32_t count = ar.ReadU32();
+  for (uint32_t i = 0; i < count; ++i) {
+    std::u16string key = ar.ReadString();
+    const int32_t value = ar.ReadI32();
+    map.emplace(std::move(key), value);  // a repeated key keeps the first
+  }
+}
+
+void ArchiveField(CArchive& ar, std::map<std::u16string, HistoryEntry>& history) {
+  if (ar.IsStoring()) {
+    ar.WriteU32(static_cast<uint32_t>(history.size()));
+    for (const auto& [key, entry] : history) {
+      ar.WriteString(key);
+      ar.WriteU32(entry.articleId);
+      ar.WriteDateTime(entry.firstSeen);
+    }
+    return;
+  }
+  history.clear();
+  const uint32_t count = ar.ReadU32();
+  for (uint32_t i = 0; i < count; ++i) {
+    std::u16string key = ar.ReadString();
+    HistoryEntry entry;
+    entry.articleId = ar.ReadU32();
+    entry.firstSeen = ar.ReadDateTime();
+    history.emplace(std::move(key), entry);  // a repeated key keeps the first
+  }
+}
+
+// A record in both directions, field by field in its table's order: a
+// field is read only when the record's version has it (it always has when
+// storing: the version is then the current one).
+template <class Record, class Table>
+void SerializeRecord(CArchive& ar, Record& record, const Table& table, uint8_t version, const char16_t* name) {
+  const uint8_t v = ar.SerializeHeader(version, name);
+  ForEachField(table, [&](const auto& field) {
+    if (field.since != 0 && v >= field.since) ArchiveField(ar, record.*field.member);
+  });
+  record.AfterSerialize(ar, v);
 }
 
 }  // namespace
@@ -38,77 +88,10 @@ void RSSObject::Serialize(CArchive& ar) {
 
 void RSSObject::AfterSerialize(CArchive&, uint8_t) {}
 
-// --- CFeed
-
-void CFeed::Serialize(CArchive& ar) {
-  const uint8_t v = ar.SerializeHeader(3, u"CFeed");
-  Field(ar, v, 1, m_id);
-  Field(ar, v, 1, m_channel);
-  Field(ar, v, 1, m_title);
-  Field(ar, v, 1, m_link);
-  Field(ar, v, 1, m_description);
-  Field(ar, v, 1, m_dateText);
-  Field(ar, v, 1, m_key);
-  Field(ar, v, 1, m_date);
-  Field(ar, v, 2, m_read);
-  Field(ar, v, 3, m_sourceText);
-  AfterSerialize(ar, v);
-}
-
-// --- CFeedSource
+void CFeed::Serialize(CArchive& ar) { SerializeRecord(ar, *this, kArticleFieldTable, kArticleRecordVersion, u"CFeed"); }
 
 void CFeedSource::Serialize(CArchive& ar) {
-  const uint8_t v = ar.SerializeHeader(7, u"CFeedSource");
-  Field(ar, v, 1, m_id);
-  Field(ar, v, 1, m_title);
-  Field(ar, v, 1, m_url);
-  Field(ar, v, 1, m_legacyRefresh);
-  Field(ar, v, 1, m_reservedDate);
-  Field(ar, v, 1, m_articles);
-  if (v >= 1) {
-    if (ar.IsStoring()) {
-      ar.WriteU32(static_cast<uint32_t>(m_reservedMap.size()));
-      for (const auto& [key, value] : m_reservedMap) {
-        ar.WriteString(key);
-        ar.WriteI32(value);
-      }
-    } else {
-      m_reservedMap.clear();
-      const uint32_t count = ar.ReadU32();
-      for (uint32_t i = 0; i < count; ++i) {
-        std::u16string key = ar.ReadString();
-        const int32_t value = ar.ReadI32();
-        m_reservedMap.emplace(std::move(key), value);  // a repeated key keeps the first
-      }
-    }
-  }
-  Field(ar, v, 2, m_reservedString);
-  Field(ar, v, 3, m_autoName);
-  Field(ar, v, 4, m_sortColumn);
-  Field(ar, v, 4, m_sortDirection);
-  if (v >= 5) {
-    if (ar.IsStoring()) {
-      ar.WriteU32(static_cast<uint32_t>(m_history.size()));
-      for (const auto& [key, entry] : m_history) {
-        ar.WriteString(key);
-        ar.WriteU32(entry.articleId);
-        ar.WriteDateTime(entry.firstSeen);
-      }
-    } else {
-      m_history.clear();
-      const uint32_t count = ar.ReadU32();
-      for (uint32_t i = 0; i < count; ++i) {
-        std::u16string key = ar.ReadString();
-        HistoryEntry entry;
-        entry.articleId = ar.ReadU32();
-        entry.firstSeen = ar.ReadDateTime();
-        m_history.emplace(std::move(key), entry);  // a repeated key keeps the first
-      }
-    }
-  }
-  Field(ar, v, 6, m_commsStatus);
-  Field(ar, v, 7, m_refreshInterval);
-  AfterSerialize(ar, v);
+  SerializeRecord(ar, *this, kSourceFieldTable, kSourceRecordVersion, u"CFeedSource");
 }
 
 void CFeedSource::AfterSerialize(CArchive& ar, uint8_t version) {
@@ -119,17 +102,7 @@ void CFeedSource::AfterSerialize(CArchive& ar, uint8_t version) {
   if (version < 7) m_refreshInterval = m_legacyRefresh;
 }
 
-// --- CGroup
-
-void CGroup::Serialize(CArchive& ar) {
-  const uint8_t v = ar.SerializeHeader(2, u"CGroup");
-  Field(ar, v, 1, m_id);
-  Field(ar, v, 1, m_name);
-  Field(ar, v, 1, m_childGroups);
-  Field(ar, v, 1, m_sources);
-  Field(ar, v, 2, m_expanded);
-  AfterSerialize(ar, v);
-}
+void CGroup::Serialize(CArchive& ar) { SerializeRecord(ar, *this, kGroupFieldTable, kGroupRecordVersion, u"CGroup"); }
 
 // --- CObjectStorage
 

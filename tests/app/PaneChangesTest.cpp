@@ -155,7 +155,7 @@ class PaneChangesTest : public ::testing::Test {
         switch (rng() % 7) {
           case 0: {
             CGroup* g = f.model.NewGroup();
-            f.model.SetGroupFields(g->m_id, NewName(), rng() % 2 == 0);
+            f.model.SetGroupFields(g->m_id, {NewName(), rng() % 2 == 0});
             const ObjectId parent = rng() % 3 == 0 ? 0 : Pick(Groups());
             f.model.PlaceGroup(g->m_id, parent, parent == 0);
             break;
@@ -186,7 +186,7 @@ class PaneChangesTest : public ::testing::Test {
             break;
           case 5: {
             const ObjectId g = Pick(Groups());
-            f.model.SetGroupFields(g, rng() % 2 ? NewName() : f.model.GetGroup(g)->m_name, rng() % 2 == 0);
+            f.model.SetGroupFields(g, {rng() % 2 ? NewName() : f.model.GetGroup(g)->m_name, rng() % 2 == 0});
             break;
           }
           case 6:
@@ -359,7 +359,7 @@ TEST_F(PaneChangesTest, ExternalChangesAreAppliedOncePerTurn) {
   const int rows = f.list->model()->rowCount();
   CGroup* added = f.model.NewGroup();
   f.model.ApplyExternal([&] {
-    f.model.SetGroupFields(added->m_id, u"From elsewhere", true);
+    f.model.SetGroupFields(added->m_id, {u"From elsewhere", true});
     f.model.PlaceGroup(added->m_id, 0, true);
   });
   f.model.ApplyExternal([&] { f.model.RemoveNode(read); });
