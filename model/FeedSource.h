@@ -148,6 +148,9 @@ class CFeedSource : public RSSObject {
   CDateTime m_reservedDate;
   IdList m_articles;              // in the order first seen
   std::map<std::u16string, int32_t> m_reservedMap;
+  // The feed's site (the htmlUrl of the OPML outline it was imported from),
+  // else empty. The classic data file's reserved string, which other copies
+  // of the program keep as read.
   std::u16string m_reservedString;
   bool m_autoName = false;        // the next channel title found replaces m_title
   int32_t m_sortColumn = 0;       // 0 title, 1 channel, 2 date
