@@ -202,7 +202,7 @@ TEST_F(UserDataCommandsTest, ListLabelsAsTheTreeAndNoControlCharactersReachTheTe
 
   // A channel title with escapes, as add prints it and update prints it
   // with the reason of a failure.
-  m_server.Set("/evil", HttpResponse::Ok(Rss("&#27;]2;x&#7;Evil&#155;1m", {"a"})));
+  m_server.Set("/evil", HttpResponse::Ok(Rss("\x1b]2;x\x07" "Evil\xC2\x9B" "1m", {"a"})));
   r = Cli({"add", m_server.Url("/evil")});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string shown = bad + "]2;x" + bad + "Evil" + bad + "1m";
@@ -211,8 +211,10 @@ TEST_F(UserDataCommandsTest, ListLabelsAsTheTreeAndNoControlCharactersReachTheTe
   busy.status = 503;
   m_server.Set("/evil", busy);
   r = Cli({"update", "--force"});
-  EXPECT_NE(r.out.find(shown + ": Comms status: ERROR"), std::string::npos) << r.out;
-  EXPECT_EQ(r.err, "quillbend-cli: " + shown + ": HTTP status 503\n");
+  EXPECT_NE(r.out.find("\n" + shown + ": Comms status: ERROR"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("\nquillbend-cli: " + shown + ": HTTP status 503\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
 }
 
 TEST_F(UserDataCommandsTest, UsesTheProgramsLibraryByDefault) {
