@@ -166,9 +166,11 @@ void CMainFrame::CreatePanes() {
   m_outerSplitter->setStretchFactor(1, 1);
   m_innerSplitter->setStretchFactor(1, 1);
   setCentralWidget(m_outerSplitter);
+  // Reading moves the selection all the time: it is written at most once
+  // every ten seconds (and at exit), not after every article.
   m_selectionSaveTimer = new QTimer(this);
   m_selectionSaveTimer->setSingleShot(true);
-  m_selectionSaveTimer->setInterval(2000);
+  m_selectionSaveTimer->setInterval(10000);
   connect(m_selectionSaveTimer, &QTimer::timeout, this, &CMainFrame::SaveSelection);
   connect(m_sourceTree, &CSourceListView::nodeSelected, this, &CMainFrame::PostSaveSelection);
   connect(m_articleList, &CFeedListView::articleChosen, this, &CMainFrame::PostSaveSelection);
@@ -525,6 +527,7 @@ bool CMainFrame::RunCloseSequence() {
     StopFrameTimer(FrameTimer::Save);
     settings.LoadSave(false);
     SaveSelection();
+    FlushSettings();
     m_doc.SaveDataFile();
   }
   m_bTrackPlacement = false;
@@ -548,6 +551,7 @@ void CMainFrame::SaveAtSessionEnd() {
   StopFrameTimer(FrameTimer::Save);
   m_doc.m_settingsManager.LoadSave(false);
   SaveSelection();
+  FlushSettings();
   m_doc.SaveDataFile();
 }
 
