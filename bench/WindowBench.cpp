@@ -37,6 +37,7 @@
 #include <memory>
 #include <string>
 
+#include "views/ArticlePage.h"
 #include "bench/EventLoopGap.h"
 #include "bench/QuietDesktop.h"
 #include "app/Commands.h"
@@ -293,6 +294,7 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  qb::RegisterArticlePageScheme();
   // The settings of these runs stay out of the user's.
   const std::string config = qb::PrivateFolder();
   setenv("XDG_CONFIG_HOME", config.c_str(), 1);

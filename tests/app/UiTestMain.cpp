@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
+#ifdef QB_UI_TESTS_WITH_WEB_ENGINE
+#include "views/ArticlePage.h"
+#endif
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -37,6 +41,10 @@ int main(int argc, char** argv) {
   qputenv("XDG_CACHE_HOME", cache.toLocal8Bit());
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+#ifdef QB_UI_TESTS_WITH_WEB_ENGINE
+  // Before the application object, as the program does.
+  qb::RegisterArticlePageScheme();
+#endif
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("Velmorant"));
   QApplication::setApplicationName(QStringLiteral("Quillbend"));
