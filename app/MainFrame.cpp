@@ -176,7 +176,25 @@ void CMainFrame::CreatePanes() {
   connect(m_articleList, &CFeedListView::articleChosen, this, &CMainFrame::PostSaveSelection);
   connect(m_articleList, &CFeedListView::selectionCleared, this, &CMainFrame::PostSaveSelection);
   // Moving a splitter bar is stored like any other change of placement.
-  connect(m_outerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
+  connect(m_outerSplitter, &QSplitter::splitterMoved, this, [this] {
+    m_treeWidthIsDefault = false;
+    PostSavePlacement();
+  });
+  // Labels change with the counts; the tree follows once they are in.
+  auto fitTree = [this] {
+    if (!m_treeWidthIsDefault || m_fitTreePosted) return;
+    m_fitTreePosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          m_fitTreePosted = false;
+          FitTreeToLabels();
+        },
+        Qt::QueuedConnection);
+  };
+  connect(m_sourceTree->model(), &QAbstractItemModel::dataChanged, this, fitTree);
+  connect(m_sourceTree->model(), &QAbstractItemModel::rowsInserted, this, fitTree);
+  connect(m_sourceTree, &QTreeWidget::itemExpanded, this, fitTree);
   connect(m_innerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
 }
 

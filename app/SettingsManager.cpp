@@ -107,6 +107,10 @@ bool FlushSettings() {
   return file->status() == QSettings::NoError;
 }
 
+bool IsSettingStored(const QString& section, const QString& name) {
+  return ReadStored(section, name).has_value();
+}
+
 void ReloadSettings() {
   if (CSettingsFile* file = SettingsFile()) file->sync();
 }

@@ -46,6 +46,8 @@ void StoreSettingValue(const QString& section, const QString& name, int32_t valu
 bool FlushSettings();
 // Takes in what was written to the file from outside since it was last read.
 void ReloadSettings();
+// Whether the file holds an integer of that name (or one waits for it).
+bool IsSettingStored(const QString& section, const QString& name);
 
 class SettingsSection {
  public:
