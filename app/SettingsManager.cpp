@@ -17,10 +17,10 @@ namespace {
 
 QString Key(const QString& section, const QString& name) { return section + u'/' + name; }
 
-// The file readable and writable by its owner alone: account names are
-// kept there. A file that does not exist yet is made so before anything
-// is written into it (the settings keep the permissions of the file they
-// replace).
+// The file readable and writable by its owner alone: what it holds is
+// nobody else's business. A file that does not exist yet is made so before
+// anything is written into it (the settings keep the permissions of the
+// file they replace).
 void RestrictFile(const QString& path) {
   const QFileDevice::Permissions owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
   QFile file(path);
@@ -204,8 +204,9 @@ Appearance StoredAppearance() {
 }
 
 void CRSSReaderSettingsManager::LoadSave(bool load) {
-  // What another program (or an import) wrote since is read too.
-  if (load) ReloadSettings();
+  // What another program (or an import) wrote since is read first: a load
+  // takes it in, a save compares with it (and so writes over it).
+  ReloadSettings();
   for (const QString* name : {&setting::kMinimizeToSysTray, &setting::kCloseToSysTray,
                               &setting::kConfirmExit, &setting::kFirstRun,
                               &setting::kNotifyNewArticles}) {
