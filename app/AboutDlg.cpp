@@ -20,7 +20,8 @@ CAboutDlg::CAboutDlg(IDesktop& desktop, QWidget* parent) : QDialog(parent, kDial
   auto* icon = new QLabel(this);
   icon->setPixmap(QApplication::windowIcon().pixmap(32));
   layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
-  auto* name = new QLabel(QStringLiteral("Quillbend v1.0"), this);
+  // The version the program gives on its command line.
+  auto* name = new QLabel(QStringLiteral("Quillbend " QB_VERSION), this);
   name->setTextFormat(Qt::PlainText);
   layout->addWidget(name, 0, 1, 1, 2);
   layout->addWidget(new QLabel(QStringLiteral("A feed reader"), this), 1, 1);
@@ -28,6 +29,8 @@ CAboutDlg::CAboutDlg(IDesktop& desktop, QWidget* parent) : QDialog(parent, kDial
   m_link = new CHyperlink(desktop, QString::fromLatin1(kHomePage), this);
   m_link->SetHAlign(CHyperlink::HAlign::Right);
   m_link->SetHoverStyle(0);
+  // An address broken over two lines reads as two.
+  m_link->SetWordWrap(false);
   layout->addWidget(m_link, 1, 2);
 
   auto* picture = new QLabel(this);

@@ -97,6 +97,22 @@ void CCommands::UpdateNode(ObjectId node) {
   UpdateSources(sources);
 }
 
+void CCommands::UpdateNeverFetched() {
+  IdList all;
+  Model().CollectSources(0, all);
+  IdList never;
+  for (ObjectId id : all) {
+    const CFeedSource* s = Model().GetFeedSource(id);
+    if (s == nullptr || Trim(s->m_url).empty() || !s->m_articles.empty()) continue;
+    // Nothing remembered about any attempt: no time, no failure, no
+    // validators, no Retry-After.
+    SourceUpdateState state = m_updater.StateOf(id);
+    state.url.clear();
+    if (state == SourceUpdateState{}) never.push_back(id);
+  }
+  UpdateSources(never);
+}
+
 void CCommands::StartPass(PassKind kind, const std::function<bool()>& start) {
   const bool joining = m_updater.Busy();
   if (!joining) {

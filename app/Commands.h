@@ -67,6 +67,11 @@ class CCommands : public QObject, public IStatusHandler {
   // "Update this feed" / "Update this group": the source, or every source
   // in the group and its sub-groups, through UpdateSources.
   void UpdateNode(ObjectId node);
+  // Fetches now (in the background, like UpdateSources) every source with an
+  // address that has never been fetched (no articles, nothing recorded of
+  // any attempt), such as those an import just added; the others keep
+  // waiting until they are due.
+  void UpdateNeverFetched();
 
   // --- the tree's requests
   // A group named in a dialog, at the root level (0) or inside the group.

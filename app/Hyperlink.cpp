@@ -3,6 +3,7 @@
 #include <QEnterEvent>
 #include <QMouseEvent>
 
+#include "views/ArticlePage.h"
 #include "views/Desktop.h"
 
 namespace qb {
@@ -78,6 +79,17 @@ void CHyperlink::mousePressEvent(QMouseEvent* event) {
     }
   }
   QLabel::mousePressEvent(event);
+}
+
+QColor CHyperlink::CurrentColour() const {
+  return ReadableOn(m_hover ? kHoverColour : kNormalColour, palette().color(QPalette::Window));
+}
+
+void CHyperlink::changeEvent(QEvent* event) {
+  QLabel::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange && palette().color(QPalette::WindowText) != CurrentColour()) {
+    ApplyLook();
+  }
 }
 
 void CHyperlink::SetHover(bool hover) {

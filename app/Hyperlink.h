@@ -1,6 +1,6 @@
 // A text label that draws itself as a link (dark blue; blue and underlined
-// while the mouse is over it) and opens its target with the desktop when
-// clicked.
+// while the mouse is over it; both lightened as far as a dark background
+// needs to read them) and opens its target with the desktop when clicked.
 #pragma once
 
 #include <QColor>
@@ -36,7 +36,7 @@ class CHyperlink : public QLabel {
 
   bool IsHovering() const { return m_hover; }
   // The colour and underline the text is drawn with right now.
-  QColor CurrentColour() const { return m_hover ? kHoverColour : kNormalColour; }
+  QColor CurrentColour() const;
   bool IsUnderlined() const { return m_hover && m_hoverStyle != kHoverNoUnderline; }
 
   // What a click opens: the target, or else the text, with "mailto:" put in
@@ -52,6 +52,8 @@ class CHyperlink : public QLabel {
   void leaveEvent(QEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  // A new background (a dark appearance chosen) gets readable colours.
+  void changeEvent(QEvent* event) override;
 
  private:
   void SetHover(bool hover);

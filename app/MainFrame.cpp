@@ -169,15 +169,35 @@ void CMainFrame::CreatePanes() {
   m_outerSplitter->setStretchFactor(1, 1);
   m_innerSplitter->setStretchFactor(1, 1);
   setCentralWidget(m_outerSplitter);
+  // Reading moves the selection all the time: it is written at most once
+  // every ten seconds (and at exit), not after every article.
   m_selectionSaveTimer = new QTimer(this);
   m_selectionSaveTimer->setSingleShot(true);
-  m_selectionSaveTimer->setInterval(2000);
+  m_selectionSaveTimer->setInterval(10000);
   connect(m_selectionSaveTimer, &QTimer::timeout, this, &CMainFrame::SaveSelection);
   connect(m_sourceTree, &CSourceListView::nodeSelected, this, &CMainFrame::PostSaveSelection);
   connect(m_articleList, &CFeedListView::articleChosen, this, &CMainFrame::PostSaveSelection);
   connect(m_articleList, &CFeedListView::selectionCleared, this, &CMainFrame::PostSaveSelection);
   // Moving a splitter bar is stored like any other change of placement.
-  connect(m_outerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
+  connect(m_outerSplitter, &QSplitter::splitterMoved, this, [this] {
+    m_treeWidthIsDefault = false;
+    PostSavePlacement();
+  });
+  // Labels change with the counts; the tree follows once they are in.
+  auto fitTree = [this] {
+    if (!m_treeWidthIsDefault || m_fitTreePosted) return;
+    m_fitTreePosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          m_fitTreePosted = false;
+          FitTreeToLabels();
+        },
+        Qt::QueuedConnection);
+  };
+  connect(m_sourceTree->model(), &QAbstractItemModel::dataChanged, this, fitTree);
+  connect(m_sourceTree->model(), &QAbstractItemModel::rowsInserted, this, fitTree);
+  connect(m_sourceTree, &QTreeWidget::itemExpanded, this, fitTree);
   connect(m_innerSplitter, &QSplitter::splitterMoved, this, [this] { PostSavePlacement(); });
 }
 
@@ -528,6 +548,7 @@ bool CMainFrame::RunCloseSequence() {
     StopFrameTimer(FrameTimer::Save);
     settings.LoadSave(false);
     SaveSelection();
+    FlushSettings();
     m_doc.SaveDataFile();
   }
   if (!FinishSavingAtExit()) {
@@ -580,6 +601,7 @@ void CMainFrame::SaveAtSessionEnd() {
   StopFrameTimer(FrameTimer::Save);
   m_doc.m_settingsManager.LoadSave(false);
   SaveSelection();
+  FlushSettings();
   m_doc.SaveDataFile();
 }
 

@@ -108,6 +108,10 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   // The tree's width when none is stored: a fifth of the client width, or
   // what its longest label needs, up to half the client width.
   int DefaultTreeWidth(int clientWidth) const;
+  // While the tree has that default width (none stored, the user has not
+  // moved the bar), it grows to labels that grow (counts of feeds fetched
+  // after the start) up to that width; it never shrinks.
+  void FitTreeToLabels();
   bool TrackPlacement() const { return m_bTrackPlacement; }
 
   // --- commands
@@ -276,6 +280,8 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   bool m_unreadCountStale = true;
 
   bool m_savePlacementPosted = false;
+  bool m_treeWidthIsDefault = false;
+  bool m_fitTreePosted = false;
   bool m_exitRequested = false;
   bool m_closed = false;
   // The exit confirmation while it is open.

@@ -51,6 +51,16 @@ int CMainFrame::DefaultTreeWidth(int clientWidth) const {
   return std::max(clientWidth / 5, std::min(needed, clientWidth / 2));
 }
 
+void CMainFrame::FitTreeToLabels() {
+  if (!m_treeWidthIsDefault || m_closed) return;
+  const QList<int> sizes = m_outerSplitter->sizes();
+  if (sizes.size() != 2) return;
+  const int wanted = DefaultTreeWidth(width());
+  if (wanted <= sizes[0]) return;
+  const int total = sizes[0] + sizes[1];
+  m_outerSplitter->setSizes({std::min(wanted, total), std::max(0, total - wanted)});
+}
+
 void CMainFrame::RestorePlacement() {
   const bool track = m_bTrackPlacement;
   m_bTrackPlacement = false;
@@ -68,6 +78,7 @@ void CMainFrame::RestorePlacement() {
   const int clientWidth = width();
   // The menu bar is not part of the client area.
   const int clientHeight = height() - menuBar()->height();
+  m_treeWidthIsDefault = !IsSettingStored(ws.Name(), setting::kSourceListViewWidth);
   const int treeWidth = ws.ReadInt(setting::kSourceListViewWidth, DefaultTreeWidth(clientWidth));
   const int outerTotal = m_outerSplitter->width() - m_outerSplitter->handleWidth();
   m_outerSplitter->setSizes({std::max(0, treeWidth), std::max(0, outerTotal - treeWidth)});

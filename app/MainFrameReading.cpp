@@ -21,9 +21,9 @@ namespace qb {
 
 void CMainFrame::CreateViewMenu() {
   m_viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
-  // N, P and Space belong to the list and the article page (the page keeps
-  // them for web pages, the tree for finding items by their first letter);
-  // the menu names them beside the command.
+  // N, P and Space belong to the panes, which read on with them wherever the
+  // focus is (the page keeps them for web pages); the menu names them beside
+  // the command.
   QAction* next = m_viewMenu->addAction(QStringLiteral("&Next unread article\tN"));
   next->setStatusTip(QStringLiteral("Go to the next unread article"));
   connect(next, &QAction::triggered, this, &CMainFrame::OnNextUnread);
@@ -72,7 +72,7 @@ void CMainFrame::OnPreviousUnread() { m_router->GoToUnread(false); }
 void CMainFrame::OnReadOn() { m_router->ReadOn(); }
 
 void CMainFrame::PostSaveSelection() {
-  if (!m_closed) m_selectionSaveTimer->start();
+  if (!m_closed && !m_selectionSaveTimer->isActive()) m_selectionSaveTimer->start();
 }
 
 void CMainFrame::SaveSelection() {

@@ -37,6 +37,8 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
     connect(page, &CFeedView::unreadRequested, this, &CPaneRouter::GoToUnread);
   }
   connect(&list, &CFeedListView::readOnRequested, this, &CPaneRouter::ReadOn);
+  connect(&tree, &CSourceListView::readOnRequested, this, &CPaneRouter::ReadOn);
+  connect(&tree, &CSourceListView::unreadRequested, this, &CPaneRouter::GoToUnread);
   connect(&list, &CFeedListView::unreadRequested, this, &CPaneRouter::GoToUnread);
   frame.Model().AddObserver(this);
   connect(&commands, &CCommands::nodeSelectionRequested, this, &CPaneRouter::SelectNode);

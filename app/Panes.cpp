@@ -38,6 +38,8 @@ CPanes::CPanes(IMainFrame& frame, IFeedUpdater& updater, QWidget* parent, bool w
   CFeedListView* list = m_list;
   CArticleFilterBar* bar = m_filterBar;
   connect(bar, &CArticleFilterBar::filterChanged, list, &CFeedListView::SetFilter);
+  connect(bar, &CArticleFilterBar::opened, list, &CFeedListView::FilterOpened);
+  connect(bar, &CArticleFilterBar::closed, list, &CFeedListView::FilterClosed);
   connect(bar, &CArticleFilterBar::accepted, list, [list] { list->setFocus(); });
   connect(list, &CFeedListView::filterApplied, bar, &CArticleFilterBar::SetCount);
   connect(list, &CFeedListView::shownCountChanged, bar, &CArticleFilterBar::SetCount);

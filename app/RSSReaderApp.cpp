@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include "app/Commands.h"
 #include "app/CoreBridge.h"
 #include "app/DesktopScheme.h"
 #include "app/DialogButtons.h"
@@ -73,6 +74,9 @@ bool CRSSReaderApp::InitInstance(const QStringList& arguments, bool startHidden)
   m_frame->InitialUpdate();
   // The node and article selected when the program last ended.
   m_frame->RestoreSelection();
+  // Feeds never fetched (imported while the window was not running) need
+  // not wait for the first automatic update.
+  m_frame->Commands().UpdateNeverFetched();
 
   // The stored placement again, now with the list's columns, before the
   // window shows, so it never appears elsewhere.

@@ -126,10 +126,8 @@ bool ImportSettings(const QString& path) {
   if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
   const auto values = ParseSettingsFile(text);
   if (!values) return false;
-  QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kApplicationName));
-  for (const ExportedValue& v : *values) settings.setValue(v.section + u'/' + v.name, v.value);
-  settings.sync();
-  return settings.status() == QSettings::NoError;
+  for (const ExportedValue& v : *values) StoreSettingValue(v.section, v.name, v.value);
+  return FlushSettings();
 }
 
 }  // namespace qb

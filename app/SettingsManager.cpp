@@ -1,6 +1,12 @@
 #include "app/SettingsManager.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
 #include <QSettings>
+#include <QThread>
 #include <climits>
 #include <cstdint>
 #include <optional>
@@ -11,10 +17,54 @@ namespace {
 
 QString Key(const QString& section, const QString& name) { return section + u'/' + name; }
 
-// The stored integer, or nothing when absent or not an integer.
-std::optional<int32_t> ReadStored(const QString& section, const QString& name) {
-  QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kApplicationName));
-  const QVariant value = settings.value(Key(section, name));
+// The file readable and writable by its owner alone: what it holds is
+// nobody else's business. A file that does not exist yet is made so before
+// anything is written into it (the settings keep the permissions of the
+// file they replace).
+void RestrictFile(const QString& path) {
+  const QFileDevice::Permissions owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+  QFile file(path);
+  if (!file.exists()) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.close();
+  }
+  if ((file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser)) != owner) file.setPermissions(owner);
+}
+
+// The settings object of the program's thread, for as long as the
+// application lives. Values written to it are kept until the event loop
+// next runs and then written to the file in one go (QSettings posts itself
+// that turn), so a burst of changes is one write of the file.
+class CSettingsFile final : public QSettings {
+ public:
+  explicit CSettingsFile(QObject* parent)
+      : QSettings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kApplicationName), parent) {}
+
+  void Write(const QString& key, int32_t value) {
+    RestrictFile(fileName());
+    setValue(key, value);
+  }
+
+ protected:
+  bool event(QEvent* event) override {
+    const bool handled = QSettings::event(event);
+    if (event->type() == QEvent::UpdateRequest) RestrictFile(fileName());
+    return handled;
+  }
+};
+
+// The program's settings object; null without an application object (then
+// every access is a settings object of its own, written at once).
+CSettingsFile* SettingsFile() {
+  static QPointer<CSettingsFile> file;
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QThread::currentThread() != app->thread()) return nullptr;
+  if (file.isNull()) file = new CSettingsFile(app);
+  return file.data();
+}
+
+std::optional<int32_t> Parse(const QVariant& value) {
   if (!value.isValid()) return std::nullopt;
   bool ok = false;
   // Values written by other tools may exceed the signed range; the bits count.
@@ -23,10 +73,49 @@ std::optional<int32_t> ReadStored(const QString& section, const QString& name) {
   return static_cast<int32_t>(static_cast<uint32_t>(n));
 }
 
-void WriteStored(const QString& section, const QString& name, int32_t value) {
+// The stored integer, or nothing when absent or not an integer; a value
+// written and not yet in the file counts as stored.
+std::optional<int32_t> ReadStored(const QString& section, const QString& name) {
+  if (CSettingsFile* file = SettingsFile()) return Parse(file->value(Key(section, name)));
   QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kApplicationName));
+  return Parse(settings.value(Key(section, name)));
+}
+
+void WriteStored(const QString& section, const QString& name, int32_t value) {
+  // A value the file already holds is not written again.
+  if (ReadStored(section, name) == value) return;
+  if (CSettingsFile* file = SettingsFile()) {
+    file->Write(Key(section, name), value);
+    return;
+  }
+  QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kApplicationName));
+  RestrictFile(settings.fileName());
   settings.setValue(Key(section, name), value);
 }
+
+}  // namespace
+
+void StoreSettingValue(const QString& section, const QString& name, int32_t value) {
+  WriteStored(section, name, value);
+}
+
+bool FlushSettings() {
+  CSettingsFile* file = SettingsFile();
+  if (file == nullptr) return true;
+  file->sync();
+  RestrictFile(file->fileName());
+  return file->status() == QSettings::NoError;
+}
+
+bool IsSettingStored(const QString& section, const QString& name) {
+  return ReadStored(section, name).has_value();
+}
+
+void ReloadSettings() {
+  if (CSettingsFile* file = SettingsFile()) file->sync();
+}
+
+namespace {
 
 void SetInt(SettingValue& record, int32_t n) {
   record.nValue = n;
@@ -115,6 +204,9 @@ Appearance StoredAppearance() {
 }
 
 void CRSSReaderSettingsManager::LoadSave(bool load) {
+  // What another program (or an import) wrote since is read first: a load
+  // takes it in, a save compares with it (and so writes over it).
+  ReloadSettings();
   for (const QString* name : {&setting::kMinimizeToSysTray, &setting::kCloseToSysTray,
                               &setting::kConfirmExit, &setting::kFirstRun,
                               &setting::kNotifyNewArticles}) {

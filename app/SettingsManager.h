@@ -30,12 +30,24 @@ struct SettingValue {
 };
 
 // The four operations on one record. Reads take the stored integer, or the
-// default when the value is absent or not an integer; writes go to the file
-// at once (a failed write is not noticed).
+// default when the value is absent or not an integer. A write of the value
+// the file holds writes nothing; other writes reach the file the next time
+// the event loop runs, all those of one turn in one write (a failed write
+// is not noticed). The file is readable by its owner alone.
 bool ReadBoolSetting(const QString& section, SettingValue& record, bool defaultValue);
 void WriteBoolSetting(const QString& section, SettingValue& record, bool value);
 int32_t ReadIntSetting(const QString& section, SettingValue& record, int32_t defaultValue);
 void WriteIntSetting(const QString& section, SettingValue& record, int32_t value);
+
+// Writes one value as the record operations do, without a record.
+void StoreSettingValue(const QString& section, const QString& name, int32_t value);
+// Writes now what is waiting for the next turn (at exit, before a file is
+// made from the settings); false when the file could not be written.
+bool FlushSettings();
+// Takes in what was written to the file from outside since it was last read.
+void ReloadSettings();
+// Whether the file holds an integer of that name (or one waits for it).
+bool IsSettingStored(const QString& section, const QString& name);
 
 class SettingsSection {
  public:

@@ -18,6 +18,7 @@
 #include "app/StartRequests.h"
 #include "app/SiteIconProvider.h"
 #include "app/UpdateService.h"
+#include "views/ArticlePage.h"
 #include "views/Desktop.h"
 #include "views/ReaderExtractor.h"
 #include "views/SourceListView.h"
@@ -99,11 +100,13 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // The article view's web engine shares the OpenGL contexts of the widgets.
+  // The article view's web engine shares the OpenGL contexts of the widgets;
+  // it learns the scheme of the article page before it starts.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   // Before the engine starts: large pages reach the reader view's extraction
   // through a scheme of the program's own.
   qb::CReaderExtractor::RegisterScheme();
+  qb::RegisterArticlePageScheme();
   QApplication application(argc, argv);
   SetNames();
   QGuiApplication::setDesktopFileName(QString::fromLatin1(qb::kDesktopAppId));

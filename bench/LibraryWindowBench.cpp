@@ -52,6 +52,7 @@
 #include <thread>
 #include <vector>
 
+#include "views/ArticlePage.h"
 #include "app/CoreBridge.h"
 #include "app/LibraryDataIo.h"
 #include "app/MainFrame.h"
@@ -516,6 +517,7 @@ class FirstPaint final : public QObject {
 
 int ClassicWindow(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  qb::RegisterArticlePageScheme();
   QApplication application(argc, argv);
   int status = 1;
   {
@@ -587,6 +589,7 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  qb::RegisterArticlePageScheme();
   // The settings of these runs stay out of the user's.
   char pattern[] = "/tmp/qb-library-window-config-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) return 1;

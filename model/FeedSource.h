@@ -105,6 +105,9 @@ struct SourceFields {
   std::u16string m_url;
   uint8_t m_legacyRefresh = 0;    // the refresh interval of files before version 7
   CDateTime m_reservedDate;
+  // The feed's site (the htmlUrl of the OPML outline it was imported from),
+  // else empty. The classic data file's reserved string, which other copies
+  // of the program keep as read.
   std::u16string m_reservedString;
   bool m_autoName = false;        // the next channel title found replaces m_title
   int32_t m_sortColumn = 0;       // 0 title, 1 channel, 2 date

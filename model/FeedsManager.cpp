@@ -863,6 +863,10 @@ CFeedsManager::WelcomeIds CFeedsManager::InstallWelcomeSource(const CFeed& field
   source->m_title = kWelcomeSourceTitle;
   source->m_refreshInterval = 525600;
   source->m_commsStatus = u"OK";
+  // Like every new source, newest first; the group it opens in, which
+  // sorts as its first source does, too.
+  source->m_sortColumn = kSortColumnDate;
+  source->m_sortDirection = kSortDescending;
   ids.source = source->m_id;
   CFeed* article = NewFeed();
   ids.article = article->m_id;

@@ -49,6 +49,12 @@ QString XmlSafe(const QString& s) {
   return out;
 }
 
+// The site addresses an export writes and an import keeps: http and https.
+bool IsWebAddress(const QString& s) {
+  return s.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+         s.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
 // A name as the export writes it: as the tree shows it, in text XML can
 // carry.
 QString ExportedName(const std::u16string& name) { return XmlSafe(ToQ(Displayed(name))); }
@@ -71,6 +77,7 @@ struct Outline {
   QString title;  // trimmed
   QString text;   // trimmed
   QString url;    // trimmed; a feed has one
+  QString site;   // a feed's htmlUrl, when it is a web address
   std::vector<size_t> children;
 
   const QString& Name() const { return hasTitle ? title : text; }
@@ -113,6 +120,8 @@ bool ReadOutlines(const QByteArray& data, std::vector<Outline>& outlines, QStrin
         const QXmlStreamAttributes a = r.attributes();
         o.url = a.value(QLatin1String("xmlUrl")).toString().trimmed();
         o.isFeed = !o.url.isEmpty();
+        const QString site = a.value(QLatin1String("htmlUrl")).toString().trimmed();
+        if (IsWebAddress(site)) o.site = site;
         o.title = a.value(QLatin1String("title")).toString().trimmed();
         o.hasTitle = !o.title.isEmpty();
         o.text = a.value(QLatin1String("text")).toString().trimmed();
@@ -189,6 +198,8 @@ void WriteOutlines(QXmlStreamWriter& w, const CFeedsManager& m, std::vector<Writ
     w.writeAttribute(QStringLiteral("text"), title);
     w.writeAttribute(QStringLiteral("title"), title);
     w.writeAttribute(QStringLiteral("xmlUrl"), url);
+    const QString site = XmlSafe(ToQ(s.m_reservedString)).trimmed();
+    if (IsWebAddress(site)) w.writeAttribute(QStringLiteral("htmlUrl"), site);
     written.push_back({depth, true, title.trimmed(), url.trimmed()});
   };
   visitor.leaveGroup = [&](const CGroup&, size_t) { w.writeEndElement(); };
@@ -366,6 +377,8 @@ class Importer {
       return;
     }
     CFeedSource* s = m_model.AddSource(group, url);
+    // Stored with the new source's row, so a later export gives it back.
+    s->m_reservedString = FromQ(o.site);
     // A name that only repeats the URL (as it stands, or as an export writes
     // a title that is the URL) comes from a source still waiting for its
     // first update: it stays auto-named.

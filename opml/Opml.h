@@ -16,8 +16,9 @@ class CFeedsManager;
 
 // OPML 2.0: one outline per group (text and title = its name as the tree
 // shows it) holding its sub-groups and sources in the tree's display order;
-// one <outline type="rss" text title xmlUrl/> per source that has a URL
-// (sources without one, such as the welcome page, are left out). Text that
+// one <outline type="rss" text title xmlUrl [htmlUrl]/> per source that has
+// a URL (sources without one, such as the welcome page, are left out), with
+// the site's address an import gave it. Text that
 // XML cannot carry (a lone surrogate, a control character) is written as
 // U+FFFD, so the document is always well formed.
 QByteArray ExportOpml(const CFeedsManager& manager, const QDateTime& created);
@@ -56,7 +57,8 @@ using OpmlProgress = std::function<void(int done, int total)>;
 
 // Reads the whole file first; a file that is not XML, or not OPML, changes
 // nothing. Outlines with an xmlUrl (at any depth) are feeds; the others are
-// groups named by their title, else their text.
+// groups named by their title, else their text. A feed's htmlUrl (a web
+// address) is kept with the new source for the next export.
 //
 // The outlines at the top of the body go into `targetGroup`: its child
 // groups, or its sources. With `targetGroup` 0 they go to the root level:

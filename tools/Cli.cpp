@@ -6,6 +6,8 @@
 #include <map>
 #include <sstream>
 
+#include "model/Text.h"
+
 namespace qb::cli {
 
 namespace {
@@ -45,6 +47,16 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
   bytes = ss.str();
   return !in.bad();
 }
+
+std::string TerminalText(std::u16string_view text) {
+  std::u16string safe(text);
+  for (char16_t& c : safe) {
+    if ((c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F)) c = 0xFFFD;
+  }
+  return Utf16ToUtf8(safe);
+}
+
+std::string TerminalText(std::string_view utf8) { return TerminalText(Utf8ToUtf16(utf8)); }
 
 void PrintJsonLine(std::ostream& out, const std::string& json) {
   out << json << '\n';

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/Clock.h"
@@ -46,6 +47,13 @@ bool ReadFileBytes(const std::string& path, std::string& bytes);
 
 // Writes one canonical JSON line.
 void PrintJsonLine(std::ostream& out, const std::string& json);
+
+// Text from a feed, a file or a server as a line of human-readable output:
+// UTF-8, with every control character but tab (C0, DEL and C1, line ends
+// included) replaced by U+FFFD, so that no text can move the cursor, set
+// the terminal's title or colours, or start a line of its own.
+std::string TerminalText(std::u16string_view text);
+std::string TerminalText(std::string_view utf8);
 
 }  // namespace qb::cli
 

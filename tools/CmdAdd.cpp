@@ -55,7 +55,7 @@ int RunAdd(CliContext& ctx) {
   if (group) {
     target = FindGroupInTreeOrder(manager, Utf8ToUtf16(*group));
     if (target == 0) {
-      ctx.err << "quillbend-cli: there is no group named '" << *group << "'\n";
+      ctx.err << "quillbend-cli: there is no group named '" << TerminalText(*group) << "'\n";
       return 1;
     }
   } else {
@@ -79,7 +79,7 @@ int RunAdd(CliContext& ctx) {
   CUpdateEngine::Hooks hooks;
   hooks.sourceApplied = [&](const SourceReport& r) {
     if (!r.reason.empty()) {
-      ctx.err << "quillbend-cli: " << Utf16ToUtf8(r.title) << ": " << Utf16ToUtf8(r.reason) << "\n";
+      ctx.err << "quillbend-cli: " << TerminalText(r.title) << ": " << TerminalText(r.reason) << "\n";
     }
   };
   CUpdateEngine engine(manager, std::move(hooks));

@@ -13,9 +13,10 @@
 namespace qb::cli {
 namespace {
 
-// The decoded name, then " (unread / total)" when there are articles.
+// The name as the tree shows it (markup removed, entities and character
+// references decoded), then " (unread / total)" when there are articles.
 std::string Label(const std::u16string& name, int unread, int read) {
-  std::string label = Utf16ToUtf8(DecodeEntities(DecodeCharRefs(name)));
+  std::string label = TerminalText(TitleText(name));
   const int total = unread + read;
   if (total > 0) {
     label += " (" + std::to_string(unread) + " / " + std::to_string(total) + ")";

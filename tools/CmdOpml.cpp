@@ -24,7 +24,7 @@ int RunExport(CliContext& ctx) {
   const OpmlExportResult result =
       ExportOpmlFile(manager, QString::fromStdString(ctx.args[0]), QDateTime::currentDateTimeUtc());
   if (!result.ok) {
-    ctx.err << "quillbend-cli: " << result.error.toStdString() << "\n";
+    ctx.err << "quillbend-cli: " << TerminalText(result.error.toStdString()) << "\n";
     return 1;
   }
   return 0;
@@ -63,14 +63,14 @@ int RunImport(CliContext& ctx) {
   // program's export holds a whole tree and goes to the root level.
   const OpmlImportResult result = ImportOpml(manager, data, GroupForNewFeed(manager, std::nullopt));
   if (!result.ok) {
-    ctx.err << OpmlImportWarning(QString::fromStdString(file), result).toStdString() << "\n";
+    ctx.err << TerminalText(OpmlImportWarning(QString::fromStdString(file), result).toStdString()) << "\n";
     return 1;
   }
   CUpdateEngine::Hooks hooks;
   hooks.sourceApplied = [&](const SourceReport& r) {
     if (r.fetched) ctx.out << SourceLine(r.title, r.commsStatus) << "\n";
     if (!r.reason.empty()) {
-      ctx.err << "quillbend-cli: " << Utf16ToUtf8(r.title) << ": " << Utf16ToUtf8(r.reason) << "\n";
+      ctx.err << "quillbend-cli: " << TerminalText(r.title) << ": " << TerminalText(r.reason) << "\n";
     }
   };
   CUpdateEngine engine(manager, std::move(hooks));

@@ -32,7 +32,7 @@ int RunUpdate(CliContext& ctx) {
   hooks.sourceApplied = [&](const SourceReport& r) {
     if (r.fetched) ctx.out << SourceLine(r.title, r.commsStatus) << "\n";
     if (!r.reason.empty()) {
-      ctx.err << "quillbend-cli: " << Utf16ToUtf8(r.title) << ": " << Utf16ToUtf8(r.reason) << "\n";
+      ctx.err << "quillbend-cli: " << TerminalText(r.title) << ": " << TerminalText(r.reason) << "\n";
     }
   };
   hooks.passFinished = [&](const PassReport& r) { added = r.added; };

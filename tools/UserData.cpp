@@ -145,7 +145,7 @@ void SaveFetchState(const std::string& path, const CValidatorStore& fetchState) 
 }
 
 std::string SourceLine(const std::u16string& title, const std::u16string& commsStatus) {
-  return Utf16ToUtf8(title) + ": " + Utf16ToUtf8(commsStatus);
+  return TerminalText(title) + ": " + TerminalText(commsStatus);
 }
 
 std::string SourceLine(const CFeedSource& source) {

@@ -1,8 +1,10 @@
 #include "views/ArticlePage.h"
 
 #include <QApplication>
-#include <QFile>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QPalette>
+#include <QWebEngineUrlScheme>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -12,7 +14,6 @@
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
-#include "views/Shell.h"
 
 namespace qb {
 
@@ -235,52 +236,85 @@ ArticlePageColors PageColorsFrom(const QPalette& palette) {
 
 ArticlePageColors SystemPageColors() { return PageColorsFrom(QApplication::palette()); }
 
-QString ArticlePagePath() {
-  const QString folder = PrivateTempFolder();
-  if (folder.isEmpty()) return QString();
-  return folder + QLatin1Char('/') + QLatin1String(kArticlePageName);
+void RegisterArticlePageScheme() {
+  QWebEngineUrlScheme scheme(kArticlePageScheme);
+  scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+  QWebEngineUrlScheme::registerScheme(scheme);
 }
 
-QString WriteArticlePage(const CFeedsManager& model, const CFeed& article, const ArticlePageColors& colors) {
-  const QString path = ArticlePagePath();
-  if (path.isEmpty()) return path;
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return path;
+std::string ArticlePageOf(const CFeedsManager& model, const CFeed& article, const ArticlePageColors& colors) {
   const CFeedSource* source = model.FindSourceOfFeed(article.m_id);
-  const std::string bytes =
-      ArticlePageBytes(PageContentOf(article, model.ArticleTexts(article.m_id),
-                                     source != nullptr ? source->m_url : std::u16string()),
-                       colors);
-  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-  return path;
-}
-
-QString WriteEmptyPage() {
-  const QString path = ArticlePagePath();
-  if (path.isEmpty()) return path;
-  QFile file(path);
-  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.close();
-  return path;
+  return ArticlePageBytes(PageContentOf(article, model.ArticleTexts(article.m_id),
+                                        source != nullptr ? source->m_url : std::u16string()),
+                          colors);
 }
 
 bool IsDeleteArticleUrl(const QString& url) {
   return url.compare(QLatin1String(kDeleteArticleUrl), Qt::CaseInsensitive) == 0;
 }
 
-QUrl ArticlePageUrl(const QString& pagePath, ObjectId article) {
-  QUrl url = QUrl::fromLocalFile(pagePath);
-  url.setQuery(QStringLiteral("article=%1").arg(article));
+QUrl ArticlePageUrl(int pane, ObjectId article) {
+  QUrl url;
+  url.setScheme(QString::fromLatin1(kArticlePageScheme));
+  url.setPath(QStringLiteral("%1/%2").arg(pane).arg(article));
   return url;
 }
 
-bool IsAllowedPageRequest(const QUrl& url, const QString& pagePath) {
+bool IsArticlePageUrl(const QUrl& url, int pane) {
+  if (url.scheme() != QLatin1String(kArticlePageScheme) || !url.host().isEmpty()) return false;
+  const QString path = url.path();
+  const qsizetype slash = path.indexOf(u'/');
+  return slash > 0 && QStringView(path).left(slash) == QString::number(pane);
+}
+
+namespace {
+
+bool InRange(quint32 address, quint32 network, int bits) {
+  const quint32 mask = bits == 0 ? 0 : ~quint32(0) << (32 - bits);
+  return (address & mask) == network;
+}
+
+bool IsLocalIPv4(quint32 a) {
+  return InRange(a, 0x7F000000, 8) ||  // loopback
+         InRange(a, 0x0A000000, 8) || InRange(a, 0xAC100000, 12) || InRange(a, 0xC0A80000, 16) ||
+         InRange(a, 0xA9FE0000, 16) ||  // link-local
+         InRange(a, 0x00000000, 8);     // unspecified, "this network"
+}
+
+}  // namespace
+
+bool IsLocalNetworkHost(const QString& hostName) {
+  QString host = hostName.toLower();
+  while (host.endsWith(u'.')) host.chop(1);
+  if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
+  if (host.isEmpty()) return false;
+  if (host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost"))) return true;
+  QHostAddress address;
+  if (!address.setAddress(host)) {
+    // The machine's own name stands for one of its loopback addresses.
+    return host == QHostInfo::localHostName().toLower();
+  }
+  if (address.protocol() == QAbstractSocket::IPv4Protocol) return IsLocalIPv4(address.toIPv4Address());
+  bool mapped = false;
+  const quint32 v4 = address.toIPv4Address(&mapped);
+  if (mapped) return IsLocalIPv4(v4);
+  const Q_IPV6ADDR a = address.toIPv6Address();
+  bool unspecified = true;
+  for (int i = 0; i < 16; ++i) unspecified = unspecified && a[i] == 0;
+  return unspecified || address.isLoopback() ||
+         (a[0] & 0xFE) == 0xFC ||                  // unique local, fc00::/7
+         (a[0] == 0xFE && (a[1] & 0xC0) == 0x80);  // link-local, fe80::/10
+}
+
+bool IsLocalNetworkUrl(const QUrl& url) { return IsLocalNetworkHost(url.host(QUrl::FullyEncoded)); }
+
+bool IsAllowedPageRequest(const QUrl& url, int pane, bool localNetwork) {
   const QString scheme = url.scheme().toLower();
-  if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-      scheme == QLatin1String("data") || scheme == QLatin1String("blob"))
-    return true;
-  // A file address with a host names a file on another machine, never ours.
-  return scheme == QLatin1String("file") && url.host().isEmpty() && !pagePath.isEmpty() &&
-         url.toLocalFile() == pagePath;
+  if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
+    return localNetwork || !IsLocalNetworkUrl(url);
+  }
+  if (scheme == QLatin1String("data") || scheme == QLatin1String("blob")) return true;
+  return IsArticlePageUrl(url, pane);
 }
 
 }  // namespace qb

@@ -1,6 +1,6 @@
-// The article page: the small HTML file the article pane shows for one
-// article. Building its bytes is a pure function, so it is tested without a
-// browser.
+// The article page: the small HTML page the article pane shows for one
+// article, served to the browser from memory (never written to the disk).
+// Building its bytes is a pure function, so it is tested without a browser.
 #pragma once
 
 #include <QColor>
@@ -20,8 +20,8 @@ namespace qb {
 class CFeed;
 class CFeedsManager;
 
-// The name of the page file inside the private temporary folder.
-inline constexpr char kArticlePageName[] = "~feed_contents.html";
+// The scheme the pane's pages are served under: "quillbend-article:PANE/ID".
+inline constexpr char kArticlePageScheme[] = "quillbend-article";
 // The address behind "Delete this article".
 inline constexpr char kDeleteArticleUrl[] = "http://DELETE_ARTICLE/";
 
@@ -91,28 +91,44 @@ ArticlePageColors PageColorsFrom(const QPalette& palette);
 // The same from the application's palette.
 ArticlePageColors SystemPageColors();
 
-// Writes the article's page (or an empty page) to the private temporary
-// folder and returns its path; `model` tells the address of the article's
-// feed. A file that cannot be written leaves what was there; the path is
-// returned all the same.
-QString WriteArticlePage(const CFeedsManager& model, const CFeed& article, const ArticlePageColors& colors);
-QString WriteEmptyPage();
-QString ArticlePagePath();
+// Makes the article page's scheme known to the web engine: an ordinary
+// (not secure, not local) scheme, so the page loads the pictures of the web
+// as a page of the web would. REQUIRES: called before the application object
+// is made.
+void RegisterArticlePageScheme();
+
+// The article's page; `model` tells the address of the article's feed.
+std::string ArticlePageOf(const CFeedsManager& model, const CFeed& article, const ArticlePageColors& colors);
 
 // Whether a navigation to `url` is the delete link: exactly the delete
 // address, ignoring case.
 bool IsDeleteArticleUrl(const QString& url);
 
-// The address the pane loads the page file at `pagePath` from for the
-// article `article`; every article has its own, so the browser never takes
-// one for a reload of another (and keeps its scroll position).
-QUrl ArticlePageUrl(const QString& pagePath, ObjectId article);
+// The address pane `pane` loads its page for the article `article` from;
+// every article has its own, so the browser never takes one for a reload
+// of another (and keeps its scroll position).
+QUrl ArticlePageUrl(int pane, ObjectId article);
+// Whether `url` is an address of pane `pane`'s page (for any article).
+bool IsArticlePageUrl(const QUrl& url, int pane);
 
-// Whether the article pane may load `url`, for the page itself or for
-// anything in it: web addresses (http, https), content carried in the
-// address itself (data, blob), and of all local files only the page file
-// at `pagePath`. Everything else (other files, ftp, the program's own
-// resources, ...) is refused, so a feed cannot make the pane read the disk.
-bool IsAllowedPageRequest(const QUrl& url, const QString& pagePath);
+// Whether `host` (as an address names it) is this machine or its network:
+// "localhost" and names under it, this machine's own name, and literal
+// addresses that are loopback (127/8, ::1), private (10/8, 172.16/12,
+// 192.168/16, fc00::/7), link-local (169.254/16, fe80::/10) or unspecified
+// (0/8, ::), IPv4 also when written as IPv6 (::ffff:a.b.c.d). Other names
+// are not looked up: a name of the public network that resolves to such an
+// address is not caught here.
+bool IsLocalNetworkHost(const QString& host);
+// Whether a web address names such a host.
+bool IsLocalNetworkUrl(const QUrl& url);
+
+// Whether pane `pane` may load `url`, for its page or for anything in it:
+// web addresses (http, https), content carried in the address itself
+// (data, blob), and its own page. Everything else (local files, ftp, the
+// program's own resources, ...) is refused, so a feed cannot make the pane
+// read the disk. Without `localNetwork`, web addresses of this machine and
+// its network (IsLocalNetworkHost) are refused too, so a feed from the
+// internet cannot make the reader probe them.
+bool IsAllowedPageRequest(const QUrl& url, int pane, bool localNetwork);
 
 }  // namespace qb

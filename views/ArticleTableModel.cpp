@@ -144,6 +144,17 @@ void CArticleTableModel::TouchRow(int row) {
   emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
 }
 
+namespace {
+
+// The date column's order: oldest or newest first, and undated articles at
+// the end either way (they have no place among the news).
+bool DateBefore(const CDateTime& a, const CDateTime& b, bool ascending) {
+  if (a.IsValid() != b.IsValid()) return a.IsValid();
+  return ascending ? CompareDates(a, b) < 0 : CompareDates(b, a) < 0;
+}
+
+}  // namespace
+
 void CArticleTableModel::SortRows(int column, bool ascending) {
   const size_t n = m_ids.size();
   if (n < 2) return;
@@ -156,12 +167,9 @@ void CArticleTableModel::SortRows(int column, bool ascending) {
   for (size_t i = 0; i < n; ++i)
     (articles[i] != nullptr ? order : gone).push_back(static_cast<int>(i));
   if (column == kDate) {
-    auto less = [&](int a, int b) { return CompareDates(articles[a]->m_date, articles[b]->m_date) < 0; };
-    if (ascending) {
-      std::stable_sort(order.begin(), order.end(), less);
-    } else {
-      std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return less(b, a); });
-    }
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+      return DateBefore(articles[a]->m_date, articles[b]->m_date, ascending);
+    });
   } else {
     // Text keys are decoded and folded once, into one buffer, so comparing
     // is a plain ordinal comparison (the same order as CompareAsciiNoCase).
@@ -257,14 +265,15 @@ void CArticleTableModel::InsertSorted(const IdList& ids, int column, bool ascend
     if (article != nullptr && m_rowOf.try_emplace(id, -1).second) fresh.push_back(article);
   }
   if (fresh.empty()) return;
-  // The sort's order: texts decoded and compared with A-Z folded, dates
-  // earlier first (undated last); reversed for descending. Rows whose
-  // article is gone stay at the end, where a sort puts them.
+  // The sort's order: texts decoded and compared with A-Z folded, reversed
+  // for descending; dates as DateBefore. Rows whose article is gone stay at
+  // the end, where a sort puts them.
   auto key = [column](const CFeed& a) {
     return DecodeForDisplay(column == kChannel ? a.m_channel : a.m_title);
   };
   auto less = [&](const CFeed& a, const CFeed& b) {
-    const int c = column == kDate ? CompareDates(a.m_date, b.m_date) : CompareAsciiNoCase(key(a), key(b));
+    if (column == kDate) return DateBefore(a.m_date, b.m_date, ascending);
+    const int c = CompareAsciiNoCase(key(a), key(b));
     return ascending ? c < 0 : c > 0;
   };
   std::stable_sort(fresh.begin(), fresh.end(), [&](const CFeed* a, const CFeed* b) { return less(*a, *b); });

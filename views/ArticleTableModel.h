@@ -53,8 +53,9 @@ class CArticleTableModel : public QAbstractTableModel {
   void TouchAll();
   void TouchRow(int row);
   // Sorts by the column: titles and channels compared with only A-Z folded,
-  // dates earlier first with undated articles after every dated one; the
-  // order is reversed for descending. Rows whose article is gone go last.
+  // reversed for descending; dates oldest (or, descending, newest) first,
+  // with undated articles after every dated one in both directions. Rows
+  // whose article is gone go last.
   // Selections and the current row follow their articles.
   void SortRows(int column, bool ascending);
 

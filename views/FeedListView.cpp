@@ -235,6 +235,15 @@ void CFeedListView::SetFilter(const QString& text, bool unreadOnly, bool allArti
   emit filterApplied(m_model->rowCount());
 }
 
+void CFeedListView::FilterOpened() { m_readBeforeFilter = m_model->IdAt(ReadingRow()); }
+
+void CFeedListView::FilterClosed() {
+  const ObjectId article = m_readBeforeFilter;
+  m_readBeforeFilter = 0;
+  if (article == 0 || !SelectedArticles().empty()) return;
+  ReadRow(m_model->FindRow(article));
+}
+
 void CFeedListView::FilterArticles(IdList& articles) const {
   std::unordered_set<ObjectId> selected;
   if (m_filter.UnreadOnly()) {

@@ -103,6 +103,11 @@ class CFeedListView : public QTreeView {
   // to its top and reports the rows (filterApplied).
   void SetFilter(const QString& text, bool unreadOnly, bool allArticles = false);
   const CArticleFilter& Filter() const { return m_filter; }
+  // The filter bar opens: the article being read is remembered. It closes
+  // (the filter already cleared): when no article is selected then, that
+  // article is selected and shown again, if the list still holds it.
+  void FilterOpened();
+  void FilterClosed();
 
   // --- reading with the keyboard.
   // The row the user is at: the current row when it is selected, else the
@@ -189,6 +194,7 @@ class CFeedListView : public QTreeView {
   QTimer* m_markReadTimer = nullptr;
   CArticleTableModel* m_model = nullptr;
   CArticleFilter m_filter;
+  ObjectId m_readBeforeFilter = 0;
   std::optional<ObjectId> m_node;
   IdList m_shownSources;
   ObjectId m_pendingArticle = 0;

@@ -1,6 +1,7 @@
 #include "views/FeedView.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QChildEvent>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
@@ -12,33 +13,78 @@
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineNewWindowRequest>
+#include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlSchemeHandler>
+#include <map>
 #include <memory>
 
 #include "model/FeedsManager.h"
 #include "views/ArticlePage.h"
 #include "views/Desktop.h"
 #include "views/Shell.h"
+#include "views/ViewText.h"
 
 namespace qb {
 
 namespace {
 
 // Every request of the pane, the page's own and those of everything in it,
-// passes here: what IsAllowedPageRequest refuses is never fetched.
+// passes here: what MayLoad refuses is never fetched.
 class CPageRequestGuard : public QWebEngineUrlRequestInterceptor {
  public:
   CPageRequestGuard(const CFeedView& view, QObject* parent)
       : QWebEngineUrlRequestInterceptor(parent), m_view(view) {}
 
   void interceptRequest(QWebEngineUrlRequestInfo& info) override {
-    if (!IsAllowedPageRequest(info.requestUrl(), m_view.PagePath())) info.block(true);
+    if (!m_view.MayLoad(info.requestUrl(), info.firstPartyUrl())) info.block(true);
   }
 
  private:
   const CFeedView& m_view;
 };
+
+// The page of each pane, by its number; the window's thread only.
+std::map<int, QByteArray>& PanePages() {
+  static std::map<int, QByteArray> pages;
+  return pages;
+}
+
+// Serves the panes' pages from memory: an address names the pane, and the
+// pane's current page is the answer (as the one page file of a pane was).
+class CArticlePageHandler final : public QWebEngineUrlSchemeHandler {
+ public:
+  using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+
+  void requestStarted(QWebEngineUrlRequestJob* job) override {
+    const QString path = job->requestUrl().path();
+    bool ok = false;
+    const int pane = path.section(u'/', 0, 0).toInt(&ok);
+    const auto page = PanePages().find(pane);
+    if (!ok || !IsArticlePageUrl(job->requestUrl(), pane) || page == PanePages().end()) {
+      job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+      return;
+    }
+    auto* body = new QBuffer(job);
+    body->setData(page->second);
+    body->open(QIODevice::ReadOnly);
+    // One byte a character, as the page is made.
+    job->reply(QByteArrayLiteral("text/html;charset=ISO-8859-1"), body);
+  }
+};
+
+void ServePagesFrom(QWebEngineProfile* profile) {
+  const QByteArray scheme(kArticlePageScheme);
+  if (profile->urlSchemeHandler(scheme) == nullptr)
+    profile->installUrlSchemeHandler(scheme, new CArticlePageHandler(profile));
+}
+
+int NextPaneNumber() {
+  static int last = 0;
+  return ++last;
+}
 
 bool IsWebUrl(const QUrl& url) {
   return url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
@@ -72,12 +118,13 @@ bool CArticleWebPage::HandleNavigation(const QUrl& url, bool isMainFrame) {
     // The pane now shows a web page instead of the article.
     m_view.m_currentFeedId = 0;
   }
-  if (url.isLocalFile()) {
-    // Only our own page file; a feed's link must not open local files.
-    if (url.toLocalFile() != m_view.PagePath()) return false;
+  // A feed's link must not open local files.
+  if (url.isLocalFile()) return false;
+  if (url.scheme() == QLatin1String(kArticlePageScheme)) {
+    if (!IsArticlePageUrl(url, m_view.m_pane)) return false;
     m_view.SetScriptsEnabled(false);
-    // The browser's own history step back to the page file: it still holds
-    // the article the visit started from.
+    // The browser's own history step back to the page: it still holds the
+    // article the visit started from.
     if (m_view.m_backArticle != 0) {
       m_view.m_currentFeedId = m_view.m_backArticle;
       m_view.m_backArticle = 0;
@@ -90,8 +137,8 @@ bool CArticleWebPage::HandleNavigation(const QUrl& url, bool isMainFrame) {
 
 bool CArticleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type,
                                               bool isMainFrame) {
-  // Our own loads of the page file come through here as well.
-  if (type == NavigationTypeTyped && url.isLocalFile() && url.toLocalFile() == m_view.PagePath()) {
+  // Our own loads of the page come through here as well.
+  if (type == NavigationTypeTyped && IsArticlePageUrl(url, m_view.m_pane)) {
     m_view.SetScriptsEnabled(false);
     return true;
   }
@@ -100,6 +147,12 @@ bool CArticleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType ty
   // another site nor follow the delete link. The server's redirects of a
   // followed link are let through.
   if (isMainFrame && IsWebUrl(url) && m_view.ShowsArticlePage()) {
+    // Nor may a link or a form of a feed from the internet (or a redirect
+    // on the way) reach this machine or its network.
+    if (!m_view.MayLoad(url)) {
+      emit navigationRefused(url);
+      return false;
+    }
     if (type == NavigationTypeLinkClicked || type == NavigationTypeFormSubmitted) {
       m_userNavigation = true;
     } else if (!(type == NavigationTypeRedirect && m_userNavigation)) {
@@ -111,14 +164,14 @@ bool CArticleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType ty
 }
 
 CFeedView::CFeedView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent)
-    : QWebEngineView(parent), m_model(model), m_desktop(desktop) {
+    : QWebEngineView(parent), m_model(model), m_desktop(desktop), m_pane(NextPaneNumber()) {
   m_page = new CArticleWebPage(*this, this);
+  ServePagesFrom(m_page->profile());
   QWebEngineSettings* settings = m_page->settings();
   settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
   settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-  // The page is a local file; the pictures of the article are on the web.
-  // What it may reach is decided by the guard below, request by request.
-  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+  // What the page may reach is decided by the guard below, request by
+  // request.
   settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
   settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
   settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
@@ -136,9 +189,22 @@ CFeedView::CFeedView(const CFeedsManager& model, IDesktop& desktop, QWidget* par
           [this](QWebEngineNewWindowRequest& request) { OpenInBrowser(request.requestedUrl()); });
 }
 
-// The page is a child of the view and goes after it; its guard reads the
-// view's page path, so it is taken off first.
-CFeedView::~CFeedView() { m_page->setUrlRequestInterceptor(nullptr); }
+// The page is a child of the view and goes after it; its guard asks the
+// view, so it is taken off first.
+CFeedView::~CFeedView() {
+  m_page->setUrlRequestInterceptor(nullptr);
+  PanePages().erase(m_pane);
+}
+
+QByteArray CFeedView::PageBytes() const {
+  const auto page = PanePages().find(m_pane);
+  return page == PanePages().end() ? QByteArray() : page->second;
+}
+
+bool CFeedView::MayLoad(const QUrl& url, const QUrl& firstParty) const {
+  const bool fromArticle = ShowsArticlePage() || IsArticlePageUrl(firstParty, m_pane);
+  return IsAllowedPageRequest(url, m_pane, !fromArticle || m_feedOnLocalNetwork);
+}
 
 void CFeedView::SetScriptsEnabled(bool on) {
   m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, on);
@@ -149,19 +215,18 @@ void CFeedView::ShowArticle(ObjectId id) {
   m_backArticle = 0;
   m_page->m_userNavigation = false;
   const CFeed* article = m_model.GetFeed(m_currentFeedId);
-  m_pagePath = article != nullptr ? WriteArticlePage(m_model, *article, PageColorsFrom(palette()))
-                                  : WriteEmptyPage();
+  const CFeedSource* source = article != nullptr ? m_model.FindSourceOfFeed(article->m_id) : nullptr;
+  m_feedOnLocalNetwork = source != nullptr && IsLocalNetworkUrl(QUrl(ToQString(source->m_url)));
+  const std::string bytes =
+      article != nullptr ? ArticlePageOf(m_model, *article, PageColorsFrom(palette())) : std::string();
+  PanePages()[m_pane] = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
   SetScriptsEnabled(false);
-  if (m_pagePath.isEmpty()) {
-    m_page->setHtml(QString());
-    return;
-  }
-  // A fresh navigation every time: the file has the same name for every
-  // article, so nothing may come from a cache. The article's identifier in
-  // the address makes another article a new page, which starts at its top;
-  // the same article drawn again keeps its place, as a reload does.
+  // A fresh navigation every time: nothing may come from a cache. The
+  // article's identifier in the address makes another article a new page,
+  // which starts at its top; the same article drawn again keeps its place,
+  // as a reload does.
   m_page->triggerAction(QWebEnginePage::Stop);
-  m_page->load(ArticlePageUrl(m_pagePath, id));
+  m_page->load(ArticlePageUrl(m_pane, id));
   UpdateBackState();
 }
 
@@ -220,10 +285,7 @@ void CFeedView::changeEvent(QEvent* event) {
   if (event->type() != QEvent::PaletteChange || m_page == nullptr) return;
   m_page->setBackgroundColor(palette().color(QPalette::Base));
   // A web page opened from an article keeps its own colours.
-  if (m_currentFeedId != 0 && !m_pagePath.isEmpty() && m_page->url().isLocalFile() &&
-      m_page->url().toLocalFile() == m_pagePath) {
-    ShowArticle(m_currentFeedId);
-  }
+  if (m_currentFeedId != 0 && IsArticlePageUrl(m_page->url(), m_pane)) ShowArticle(m_currentFeedId);
 }
 
 void CFeedView::focusInEvent(QFocusEvent* event) {
@@ -241,7 +303,7 @@ void CFeedView::resizeEvent(QResizeEvent* event) {
 
 bool CFeedView::ShowsArticlePage() const {
   const QUrl url = m_page->url();
-  return url.isEmpty() || (url.isLocalFile() && url.toLocalFile() == m_pagePath);
+  return url.isEmpty() || IsArticlePageUrl(url, m_pane);
 }
 
 bool CFeedView::CanGoBack() const {
@@ -251,8 +313,8 @@ bool CFeedView::CanGoBack() const {
 void CFeedView::GoBack() {
   if (!CanGoBack()) return;
   // Within the visit the browser's history is right; the step back to the
-  // article writes its page again rather than trust the file in the
-  // history, which has the same name for every article.
+  // article makes its page again rather than trust the history's entry,
+  // which the pane answers with whatever page it shows.
   const QWebEngineHistory* history = m_page->history();
   if (history->canGoBack() && IsWebUrl(history->backItem().url())) {
     m_page->triggerAction(QWebEnginePage::Back);

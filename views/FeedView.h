@@ -1,7 +1,8 @@
 // The lower right pane: the article it is told to show, as a small HTML page
-// written to the private temporary folder. The page runs no scripts and
-// cannot read local files, but loads the pictures and other passive content
-// a feed's article refers to on the web; links with a target open in the
+// served from memory. The page runs no scripts and cannot read local files,
+// but loads the pictures and other passive content a feed's article refers
+// to on the web, though not from this machine or its network unless the
+// feed itself came from there; links with a target open in the
 // user's browser; the page's delete link and the Delete key ask for the
 // article to be deleted. When a link takes the pane to a web page, Back
 // (Alt+Left, the context menu, the bar over the page) returns to the
@@ -16,6 +17,7 @@ class QAction;
 class QLabel;
 
 #include "model/RSSObject.h"
+#include "views/ArticlePage.h"
 
 namespace qb {
 
@@ -58,7 +60,7 @@ class CFeedView : public QWebEngineView {
   CFeedView(const CFeedsManager& model, IDesktop& desktop, QWidget* parent = nullptr);
   ~CFeedView() override;
 
-  // Writes the article's page (an empty page for 0 or an identifier that
+  // Makes the article's page (an empty page for 0 or an identifier that
   // names no article) and shows it.
   void ShowArticle(ObjectId article);
   // The article shown; 0 for none, also while the pane shows a web page
@@ -74,8 +76,15 @@ class CFeedView : public QWebEngineView {
   // The delete link or the Delete key: asks for the shown article to be deleted.
   void DeleteCurrentArticle();
 
-  // The path of the last page written (empty before the first).
-  const QString& PagePath() const { return m_pagePath; }
+  // The bytes of the page last made (empty before the first), and the
+  // address the pane loads an article's page from.
+  QByteArray PageBytes() const;
+  QUrl PageUrl(ObjectId article) const { return ArticlePageUrl(m_pane, article); }
+  // Whether the pane may load `url` now, for the page it shows, anything in
+  // it or a page it goes to (`firstParty`: the page the request is for).
+  // From the article page, a web address of this machine or its network
+  // only when the article's feed came from there.
+  bool MayLoad(const QUrl& url, const QUrl& firstParty = QUrl()) const;
 
   // --- the way back from a web page
   // Whether the pane shows a web page that a link of an article led to,
@@ -138,7 +147,7 @@ class CFeedView : public QWebEngineView {
   void UpdateBackState();
   void LayOutBackBar();
   // Alt+Left: consumed here, so the browser never steps back on its own
-  // into a page file that may have been rewritten since.
+  // into a page of the pane that may have been made anew since.
   bool HandleBackKey(const QKeyEvent* event);
   // Whether a keypress is one of the reading keys; emits its request. Web
   // pages keep their keys.
@@ -146,9 +155,13 @@ class CFeedView : public QWebEngineView {
 
   const CFeedsManager& m_model;
   IDesktop& m_desktop;
+  // The pane's number in its page addresses: each pane serves its own page.
+  const int m_pane;
   ObjectId m_currentFeedId = 0;
   CArticleWebPage* m_page = nullptr;
-  QString m_pagePath;
+  // The article shown has its feed on this machine or its network: the page
+  // may load from there too.
+  bool m_feedOnLocalNetwork = false;
   // The article a link led away from; 0 while the pane shows the article.
   ObjectId m_backArticle = 0;
   QAction* m_backAction = nullptr;

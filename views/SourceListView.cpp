@@ -13,6 +13,7 @@
 #include "model/Text.h"
 #include "model/TreeOrder.h"
 #include "views/Desktop.h"
+#include "views/ReadingKeys.h"
 #include "views/SourceTreeItem.h"
 #include "views/ViewText.h"
 
@@ -395,6 +396,18 @@ void CSourceListView::focusInEvent(QFocusEvent* event) {
 
 void CSourceListView::keyPressEvent(QKeyEvent* event) {
   if (!m_editing) {
+    // The reading keys work wherever the focus is, as F5 does; the tree
+    // gives up finding an item by those three first letters for them.
+    const ReadingKey key = ReadingKeyOf(*event);
+    if (key != ReadingKey::None) {
+      if (key == ReadingKey::ReadOn) {
+        emit readOnRequested();
+      } else {
+        emit unreadRequested(key == ReadingKey::NextUnread);
+      }
+      event->accept();
+      return;
+    }
     switch (event->key()) {
       case Qt::Key_F5:
         UpdateAllFeeds();

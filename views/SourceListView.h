@@ -125,6 +125,9 @@ class CSourceListView : public QTreeWidget {
   // Bring the tree in line with the model finished (code 4).
   void refreshed();
   // --- requests
+  // Space, N and P: read on, next or previous unread, as in the list.
+  void readOnRequested();
+  void unreadRequested(bool forward);
   void updateAllRequested();
   void addGroupRequested(ObjectId parentGroup);  // 0: the root level
   void addFeedRequested(ObjectId group);

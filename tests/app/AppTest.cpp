@@ -71,6 +71,9 @@ TEST(AppStartTest, FirstStartInstallsTheWelcomeArticleOnce) {
   EXPECT_EQ(source->m_commsStatus, U16(u"OK"));
   EXPECT_EQ(source->m_refreshInterval, 525600);
   EXPECT_TRUE(source->m_url.empty());
+  // Newest first, as every new feed and the group that holds it.
+  EXPECT_EQ(std::make_pair(source->m_sortColumn, source->m_sortDirection),
+            std::make_pair(kSortColumnDate, kSortDescending));
   ASSERT_EQ(source->m_articles.size(), 1u);
   const CFeed* article = m.GetFeed(source->m_articles[0]);
   ASSERT_NE(article, nullptr);
@@ -89,6 +92,9 @@ TEST(AppStartTest, FirstStartInstallsTheWelcomeArticleOnce) {
   if (const int row = h.Frame().ArticleList()->FindRow(article->m_id); row >= 0) {
     EXPECT_TRUE(h.Frame().ArticleList()->selectionModel()->isRowSelected(row, QModelIndex()));
   }
+  h.Frame().SourceTree()->SelectItem(h.Frame().SourceTree()->FindItem(group->m_id));
+  EXPECT_EQ(h.Frame().ArticleList()->SortColumn(), kSortColumnDate);
+  EXPECT_FALSE(h.Frame().ArticleList()->SortAscending());
 
   EXPECT_EQ(UiTestScope::Stored(kSettings, QStringLiteral("FirstRun")).toInt(), 0);
   EXPECT_TRUE(h.Frame().TrackPlacement());

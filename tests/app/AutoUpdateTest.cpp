@@ -1,6 +1,7 @@
 // The automatic update against a loopback server, with a fake tick counter.
 #include <gtest/gtest.h>
 
+#include "app/Commands.h"
 #include "feeds/UpdateCycle.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/FakeClock.h"
@@ -61,6 +62,40 @@ TEST(AutoUpdateTest, DueSourceBringsNewsAndRaisesTheNotice) {
   EXPECT_EQ(server.Requests().size(), 2u);
   EXPECT_FALSE(f.NewArticles());
   EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Save));
+}
+
+// Feeds imported while the window did not run come in at its start; a feed
+// fetched before waits until it is due.
+TEST(AutoUpdateTest, FeedsNeverFetchedAreFetchedAtStartTheOthersWhenDue) {
+  test::BypassProxyForLoopback();
+  test::HttpServer server;
+  server.Set("/old", test::HttpResponse::Ok(kFeed));
+  server.Set("/new", test::HttpResponse::Ok(kFeed));
+  AppHarness h;
+  h.useLibrary = true;
+  ASSERT_TRUE(h.Start());
+  const ObjectId group = h.Model().m_rootGroups[0];
+  const ObjectId old = h.Model().AddSource(group, server.Url16("/old"))->m_id;
+  h.Frame().Commands().UpdateSources({old});
+  ASSERT_TRUE(h.WaitForUpdates());
+  ASSERT_EQ(server.Requests().size(), 1u);
+  const ObjectId fresh = h.Model().AddSource(group, server.Url16("/new"))->m_id;
+  h.Model().AddSource(group, u"  ");  // nothing to fetch
+  h.Doc().m_settingsManager.m_settings.Get(setting::kConfirmExit).bValue = false;
+  h.Frame().OnExit();
+  ASSERT_TRUE(h.Frame().IsClosed());
+
+  ASSERT_TRUE(h.Start());
+  ASSERT_TRUE(h.WaitForUpdates());
+  ASSERT_EQ(server.Requests().size(), 2u);
+  EXPECT_EQ(server.Requests().back().path, "/new");
+  EXPECT_EQ(h.Model().GetFeedSource(fresh)->m_articles.size(), 2u);
+  EXPECT_TRUE(h.Frame().IsFrameTimerActive(FrameTimer::Update));
+  // A restart with nothing new to fetch asks the server nothing.
+  h.Frame().OnExit();
+  ASSERT_TRUE(h.Start());
+  ASSERT_TRUE(h.WaitForUpdates());
+  EXPECT_EQ(server.Requests().size(), 2u);
 }
 
 }  // namespace

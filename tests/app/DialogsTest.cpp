@@ -24,6 +24,7 @@
 #include "app/DialogButtons.h"
 #include "app/FeedPropertiesDlg.h"
 #include "app/Hyperlink.h"
+#include "views/ArticlePage.h"
 #include "app/OptionsDlg.h"
 #include "app/SettingsManager.h"
 #include "model/FeedsManager.h"
@@ -290,6 +291,31 @@ TEST(HyperlinkTest, HoverTurnsBlueAndUnderlinesAndClickOpens) {
   EXPECT_EQ(scope.opened[0], QStringLiteral("http://d.example/rss"));
 }
 
+// On a dark background the dark blue and the blue are lightened until they
+// read; they stay blue.
+TEST(HyperlinkTest, ReadableOnADarkBackground) {
+  UiTestScope scope;
+  CFeedPropertiesDlg dlg(scope);
+  dlg.m_strUrl = QStringLiteral("http://d.example/rss");
+  const QColor grey(53, 53, 53);
+  QPalette dark = dlg.palette();
+  dark.setColor(QPalette::Window, grey);
+  dark.setColor(QPalette::WindowText, Qt::white);
+  dlg.setPalette(dark);
+  dlg.show();
+  CHyperlink* link = dlg.Link();
+  const QColor normal = link->palette().color(QPalette::WindowText);
+  QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), link->mapToGlobal(QPointF(2, 2)));
+  QApplication::sendEvent(link, &enter);
+  ASSERT_TRUE(link->IsHovering());
+  const QColor hover = link->palette().color(QPalette::WindowText);
+  for (const QColor& c : {normal, hover}) {
+    EXPECT_GE(ContrastRatio(c, grey), 4.5) << c.name().toStdString();
+    EXPECT_GT(c.blue(), std::max(c.red(), c.green())) << c.name().toStdString();
+  }
+  EXPECT_NE(normal, hover);
+}
+
 TEST(HyperlinkTest, HoverStyleOneNeverUnderlines) {
   UiTestScope scope;
   CHyperlink link(scope, QStringLiteral("x"));
@@ -462,14 +488,18 @@ TEST(AddGroupDlgTest, ReturnsTheTypedNameAndAsksForOneWhenEmpty) {
   EXPECT_EQ(dlg.m_strName, QStringLiteral("Science"));
 }
 
-TEST(AboutDlgTest, LinkOpensItsText) {
+// The version is the command line's, and the address stays on one line.
+TEST(AboutDlgTest, TheProgramsVersionAndALinkOnOneLineThatOpensItsText) {
   UiTestScope scope;
   CAboutDlg dlg(scope);
   dlg.show();
   dlg.Link()->FollowLink();
   ASSERT_EQ(scope.opened.size(), 1u);
   EXPECT_EQ(scope.opened[0], dlg.Link()->text());
-  EXPECT_NE(dlg.findChild<QLabel*>(), nullptr);
+  QStringList texts;
+  for (const QLabel* label : dlg.findChildren<QLabel*>()) texts << label->text();
+  EXPECT_TRUE(texts.contains(QStringLiteral("Quillbend " QB_VERSION))) << texts.join(u'|').toStdString();
+  EXPECT_LT(dlg.Link()->height(), 2 * dlg.Link()->fontMetrics().lineSpacing());
 }
 
 // Whether the style is told to draw `widget`'s focus frame: the focus and a

@@ -19,9 +19,11 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "app/Commands.h"
 #include "app/SettingsExport.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/HttpServer.h"
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
 #include "views/SourceListView.h"
@@ -558,6 +560,47 @@ TEST(MainFrameTest, ThreePanesLaidOutWithTheTreesLabelsWhole) {
   if (!keep.isEmpty()) {
     EXPECT_TRUE(f.grab().save(keep));
   }
+}
+
+// Counts that arrive after the start (feeds fetched once the window shows)
+// still fit while the tree has its default width; once the user has moved
+// the bar, the width is theirs.
+TEST(MainFrameTest, TheDefaultTreeWidthGrowsWithLaterCountsUntilTheUserSetsIt) {
+  test::BypassProxyForLoopback();
+  test::HttpServer server;
+  std::string items;
+  for (int i = 0; i < 120; ++i) items += "<item><guid>" + std::to_string(i) + "</guid></item>";
+  server.Set("/feed", test::HttpResponse::Ok("<rss version=\"2.0\"><channel>" + items + "</channel></rss>"));
+  AppHarness h;
+  UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
+  ASSERT_TRUE(h.Start());
+  CMainFrame& f = h.Frame();
+  CSourceListView* tree = f.SourceTree();
+  const ObjectId group = h.Model().AddGroup(0, u"G")->m_id;
+  const ObjectId source = h.Model().AddSource(group, server.Url16("/feed"))->m_id;
+  h.Model().Rename(source, u"A feed with a long title");
+  AppHarness::Pump();
+  tree->expandAll();
+  // No width stored: the default one.
+  f.SetTrackPlacement(false);
+  QSettings(QStringLiteral("Velmorant"), QStringLiteral("Quillbend")).remove(QStringLiteral("WindowSettings"));
+  f.RestorePlacement();
+  AppHarness::Pump();
+  const int before = f.OuterSplitter()->sizes().at(0);
+  f.Commands().UpdateSources({source});
+  ASSERT_TRUE(h.WaitForUpdates());
+  ASSERT_EQ(tree->FindItem(source)->text(0), QStringLiteral("A feed with a long title (120 / 120)"));
+  ASSERT_LT(tree->LabelsWidth(), f.width() / 2);
+  EXPECT_GT(f.OuterSplitter()->sizes().at(0), before);
+  EXPECT_GE(tree->viewport()->width(), tree->LabelsWidth()) << "no count cut off";
+
+  const int chosen = f.OuterSplitter()->sizes().at(0) - 40;
+  const int total = f.OuterSplitter()->sizes().at(0) + f.OuterSplitter()->sizes().at(1);
+  f.OuterSplitter()->setSizes({chosen, total - chosen});
+  emit f.OuterSplitter()->splitterMoved(chosen, 1);
+  h.Model().Rename(source, u"A feed with an even longer title than before");
+  AppHarness::Pump();
+  EXPECT_EQ(f.OuterSplitter()->sizes().at(0), chosen);
 }
 
 }  // namespace

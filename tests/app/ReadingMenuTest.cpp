@@ -15,6 +15,7 @@
 #include "views/ArticleFilterBar.h"
 #include "views/ArticleTableModel.h"
 #include "views/FeedListView.h"
+#include "views/FeedView.h"
 #include "views/SourceListView.h"
 
 namespace qb {
@@ -124,6 +125,7 @@ TEST(ReadingMenuTest, CtrlFFiltersAsYouTypeAndEscapeClears) {
   CFeedListView* list = h.Frame().ArticleList();
   CArticleFilterBar* bar = h.Frame().FilterBar();
   ASSERT_FALSE(bar->isVisible());
+  list->ReadRow(list->FindRow(d.articles[0]));
 
   list->setFocus();
   QTest::keyClick(list, Qt::Key_F, Qt::ControlModifier);
@@ -151,6 +153,16 @@ TEST(ReadingMenuTest, CtrlFFiltersAsYouTypeAndEscapeClears) {
   EXPECT_FALSE(bar->UnreadOnly());
   EXPECT_EQ(list->ArticleModel()->Ids().size(), 3u);
   EXPECT_EQ(stopped.count(), 0);
+  // The article being read when the filter opened, which the filter took
+  // away, is selected and shown again.
+  EXPECT_EQ(list->SelectedArticles(), IdList{d.articles[0]});
+  EXPECT_EQ(h.Frame().ArticleView()->CurrentFeedId(), d.articles[0]);
+  // One picked among the matches stays.
+  QTest::keyClick(list, Qt::Key_F, Qt::ControlModifier);
+  bar->Line()->setText(QStringLiteral("cherries"));
+  list->ReadRow(list->FindRow(d.articles[2]));
+  QTest::keyClick(bar->Line(), Qt::Key_Escape);
+  EXPECT_EQ(list->SelectedArticles(), IdList{d.articles[2]});
   // Elsewhere Escape still stops the page loading.
   QTest::keyClick(list, Qt::Key_Escape);
   EXPECT_EQ(stopped.count(), 1);

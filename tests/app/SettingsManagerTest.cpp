@@ -4,6 +4,8 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <optional>
+#include <sys/stat.h>
+#include <tuple>
 
 #include "app/SettingsExport.h"
 #include "app/SettingsManager.h"
@@ -119,6 +121,42 @@ TEST(SettingsManagerTest, AppearanceReadsSystemUnlessAChoiceIsStored) {
     EXPECT_EQ(UiTestScope::Stored(kSettings, setting::kAppearance).toInt(), static_cast<int>(c.read));
     EXPECT_EQ(told, (std::vector<Appearance>{c.read, c.read}));
   }
+}
+
+// Moving around the window changes a dozen placement values at once: the
+// file is written once for them, on the next turn, and not at all for
+// values it already holds; only its owner can read it.
+TEST(SettingsManagerTest, OneWriteForATurnsChangesNoneForUnchangedValuesAndOnlyTheOwnerReads) {
+  UiTestScope scope;
+  const QString path = UiTestScope::SettingsFilePath();
+  QFile::remove(path);
+  const auto stamp = [&] {
+    struct stat st {};
+    EXPECT_EQ(stat(path.toLocal8Bit().constData(), &st), 0);
+    return std::make_tuple(st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_mode & 0777);
+  };
+  SettingsSection window(kWindow);
+  const auto writeAll = [&](int base) {
+    for (int i = 0; i < 12; ++i) window.WriteInt(QStringLiteral("Value%1").arg(i), base + i);
+  };
+  writeAll(100);
+  QCoreApplication::processEvents();
+  const auto first = stamp();
+  EXPECT_EQ(std::get<3>(first), 0600u);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("Value11")).toInt(), 111);
+
+  writeAll(200);
+  EXPECT_EQ(stamp(), first) << "written before the turn ended";
+  EXPECT_EQ(window.ReadInt(QStringLiteral("Value5"), 0), 205) << "what waits is read back";
+  QCoreApplication::processEvents();
+  const auto second = stamp();
+  EXPECT_NE(std::get<0>(second), std::get<0>(first));
+  EXPECT_EQ(std::get<3>(second), 0600u);
+  EXPECT_EQ(UiTestScope::Stored(kWindow, QStringLiteral("Value0")).toInt(), 200);
+
+  writeAll(200);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(stamp(), second) << "unchanged values were written again";
 }
 
 TEST(SettingsManagerTest, AppearanceRoundTripAndExport) {

@@ -10,7 +10,8 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
-#ifndef QB_WIDGETS_ONLY
+#ifdef QB_UI_TESTS_WITH_WEB_ENGINE
+#include "views/ArticlePage.h"
 #include "views/ReaderExtractor.h"
 #endif
 
@@ -41,8 +42,10 @@ int main(int argc, char** argv) {
   qputenv("XDG_CACHE_HOME", cache.toLocal8Bit());
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-#ifndef QB_WIDGETS_ONLY
-  // The reader view's scheme must be known before the application exists.
+#ifdef QB_UI_TESTS_WITH_WEB_ENGINE
+  // The page's and the reader view's schemes, before the application
+  // object, as the program does.
+  qb::RegisterArticlePageScheme();
   qb::CReaderExtractor::RegisterScheme();
 #endif
   QApplication app(argc, argv);

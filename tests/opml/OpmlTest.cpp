@@ -38,7 +38,8 @@ std::string Utf8(const std::u16string& s) {
   return QString(reinterpret_cast<const QChar*>(s.data()), static_cast<qsizetype>(s.size())).toStdString();
 }
 
-// The tree as the user sees it (display order), one line per node: "G name" / "S title <url>".
+// The tree as the user sees it (display order), one line per node:
+// "G name" / "S title <url>", with the feed's site when it has one.
 std::string Describe(const CFeedsManager& m) {
   std::string out;
   std::function<void(ObjectId, int)> walk = [&](ObjectId gid, int depth) {
@@ -48,7 +49,8 @@ std::string Describe(const CFeedsManager& m) {
     for (ObjectId sid : SourcesInDisplayOrder(m, g->m_sources)) {
       const CFeedSource* s = m.GetFeedSource(sid);
       out += std::string(depth * 2 + 2, ' ') + "S " + Utf8(s->m_title) +
-             " <" + Utf8(s->m_url) + ">" + (s->m_autoName ? " auto" : "") + "\n";
+             " <" + Utf8(s->m_url) + ">" + (s->m_autoName ? " auto" : "") +
+             (s->m_reservedString.empty() ? "" : " site " + Utf8(s->m_reservedString)) + "\n";
     }
   };
   for (ObjectId gid : GroupsInDisplayOrder(m, m.m_rootGroups)) walk(gid, 0);
@@ -64,6 +66,7 @@ TEST(OpmlTest, ExportThenImportIntoAnEmptyModelGivesTheSameTree) {
   CFeedSource* a = m.AddSource(news->m_id, u"http://a.example/feed?x=1&y=\"2\"");
   a->m_title = u"A \u00E9 \U0001F600";
   a->m_autoName = false;
+  a->m_reservedString = u"https://a.example/?p=1&q=2";
   CFeedSource* b = m.AddSource(tech->m_id, u"https://b.example/rss");
   b->m_title = u"B's feed";
   b->m_autoName = false;
@@ -72,7 +75,8 @@ TEST(OpmlTest, ExportThenImportIntoAnEmptyModelGivesTheSameTree) {
   const QByteArray xml = ExportOpml(m, QDateTime::fromSecsSinceEpoch(1241432430, Qt::UTC));
   EXPECT_TRUE(xml.contains("<title>Quillbend subscriptions</title>"));
   EXPECT_TRUE(xml.contains("<dateCreated>Mon, 04 May 2009 10:20:30 GMT</dateCreated>"));
-  EXPECT_TRUE(xml.contains("xmlUrl=\"http://a.example/feed?x=1&amp;y=&quot;2&quot;\""));
+  EXPECT_TRUE(xml.contains("xmlUrl=\"http://a.example/feed?x=1&amp;y=&quot;2&quot;\" "
+                           "htmlUrl=\"https://a.example/?p=1&amp;q=2\""));
 
   CFeedsManager copy;
   const OpmlImportResult r = ImportOpml(copy, xml);
@@ -176,6 +180,10 @@ TEST(OpmlTest, FilesAsOtherReadersWriteThem) {
       {"feed without any name keeps its URL and auto-name",
        "<opml><body><outline xmlUrl=\"http://bare/\"/></body></opml>",
        "G All Sources\n  S http://bare/ <http://bare/> auto\n"},
+      {"a feed's site is kept when it is a web address",
+       "<opml><body><outline text=\"One\" xmlUrl=\"http://one/\" htmlUrl=\" https://one.example/ \"/>"
+       "<outline text=\"Two\" xmlUrl=\"http://two/\" htmlUrl=\"javascript:alert(1)\"/></body></opml>",
+       "G All Sources\n  S One <http://one/> site https://one.example/\n  S Two <http://two/>\n"},
       {"same group name at the root merges",
        "<opml><body><outline text=\"All Sources\"><outline text=\"x\" xmlUrl=\"http://x/\"/></outline></body></opml>",
        "G All Sources\n  S x <http://x/>\n"},

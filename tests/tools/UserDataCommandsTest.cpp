@@ -163,18 +163,22 @@ TEST_F(UserDataCommandsTest, AddGoesToTheFirstGroupOfThatNameInTreeOrder) {
             "  Tech\n");
 }
 
-TEST_F(UserDataCommandsTest, ListLabelsAndOrder) {
+// Each node labelled as the tree labels it (markup removed, entities and
+// references decoded once), and no text of a feed reaches the terminal as
+// a control character: not from the data file (list), nor from a feed's
+// title or a server (add, update).
+TEST_F(UserDataCommandsTest, ListLabelsAsTheTreeAndNoControlCharactersReachTheTerminal) {
   {
     CFeedsManager m;
     m.SeedRandom(5);
     CGroup* root = m.AddGroup(0, u"News &amp; Views");
     CGroup* sub = m.AddGroup(root->m_id, u"b-sub");
     m.AddGroup(root->m_id, u"A-sub");
-    CGroup* z = m.AddGroup(root->m_id, u"_under");  // '_' sorts after the folded letters
-    (void)z;
+    m.AddGroup(root->m_id, u"_under");  // '_' sorts after the folded letters
     CFeedSource* s1 = m.AddSource(root->m_id, u"caf&#233; &#x26;lt;b&gt;");
-    CFeedSource* s2 = m.AddSource(root->m_id, u"Beta");
+    CFeedSource* s2 = m.AddSource(root->m_id, u"Beta <b>bold</b> &eacute;t&eacute;");
     CFeedSource* s3 = m.AddSource(sub->m_id, u"Deep");
+    m.AddSource(root->m_id, u"\x1b]0;owned\x07Title\x1b[31m\tred\r\nline \u009b2J\u007f");
     for (int i = 0; i < 3; ++i) {
       CFeed* a = m.NewFeed();
       a->m_read = i == 0;
@@ -183,7 +187,8 @@ TEST_F(UserDataCommandsTest, ListLabelsAndOrder) {
     s2->m_articles.push_back(0xDEAD);  // does not resolve: not counted
     ASSERT_TRUE(SaveDataFile(m, m_data));
   }
-  const CliRun r = Cli({"list"});
+  const std::string bad = "\xEF\xBF\xBD";  // U+FFFD
+  CliRun r = Cli({"list"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "News & Views (2 / 3)\n"
@@ -191,8 +196,25 @@ TEST_F(UserDataCommandsTest, ListLabelsAndOrder) {
             "  b-sub (1 / 1)\n"
             "    Deep (1 / 1)\n"
             "  _under\n"
-            "  Beta\n"
-            "  caf\xC3\xA9 <b> (1 / 2)\n");
+            "  " + bad + "]0;owned" + bad + "Title" + bad + "[31m\tred" + bad + bad + "line " + bad + "2J" + bad + "\n"
+            "  Beta bold \xC3\xA9t\xC3\xA9\n"
+            "  caf\xC3\xA9 &lt;b> (1 / 2)\n");
+
+  // A channel title with escapes, as add prints it and update prints it
+  // with the reason of a failure.
+  m_server.Set("/evil", HttpResponse::Ok(Rss("\x1b]2;x\x07" "Evil\xC2\x9B" "1m", {"a"})));
+  r = Cli({"add", m_server.Url("/evil")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string shown = bad + "]2;x" + bad + "Evil" + bad + "1m";
+  EXPECT_EQ(r.out, shown + ": Comms status: OK\nNew articles: 1\n");
+  HttpResponse busy;
+  busy.status = 503;
+  m_server.Set("/evil", busy);
+  r = Cli({"update", "--force"});
+  EXPECT_NE(r.out.find("\n" + shown + ": Comms status: ERROR"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("\nquillbend-cli: " + shown + ": HTTP status 503\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
 }
 
 TEST_F(UserDataCommandsTest, UsesTheProgramsLibraryByDefault) {

@@ -174,8 +174,9 @@ TEST_F(FeedListViewTest, HeaderClicksToggleTheSortAndStoreItOnTheShownSources) {
   EXPECT_EQ(s->m_sortDirection, kSortAscending);
   EXPECT_EQ(f.saves, 1);
 
+  // Newest first, and the undated articles still last.
   ClickHeader(2);
-  EXPECT_EQ(Titles(), (std::vector<QString>{"Bravo", "Delta", "echo", "alpha", "charlie"}));
+  EXPECT_EQ(Titles(), (std::vector<QString>{"echo", "alpha", "charlie", "Bravo", "Delta"}));
   EXPECT_EQ(s->m_sortDirection, kSortDescending);
   EXPECT_EQ(f.list->header()->sortIndicatorOrder(), Qt::AscendingOrder);
 
@@ -183,7 +184,7 @@ TEST_F(FeedListViewTest, HeaderClicksToggleTheSortAndStoreItOnTheShownSources) {
   f.tree->SelectItem(f.tree->FindItem(other->m_id));
   EXPECT_EQ(M()->rowCount(), 0);
   f.tree->SelectItem(f.tree->FindItem(s->m_id));
-  EXPECT_EQ(Titles(), (std::vector<QString>{"Bravo", "Delta", "echo", "alpha", "charlie"}));
+  EXPECT_EQ(Titles(), (std::vector<QString>{"echo", "alpha", "charlie", "Bravo", "Delta"}));
   EXPECT_EQ(f.list->SortColumn(), 2);
   EXPECT_FALSE(f.list->SortAscending());
 

@@ -307,7 +307,6 @@ TEST(PrivateTempFolderTest, CreatedPrivateAndRefusedWhenNotOurs) {
   QDir(folder).removeRecursively();
   ASSERT_TRUE(QFile::link(QString::fromStdString(tmp.path()), folder));
   EXPECT_EQ(PrivateTempFolder(), QString());
-  EXPECT_EQ(ArticlePagePath(), QString());
   qunsetenv("XDG_RUNTIME_DIR");
 }
 
@@ -351,28 +350,33 @@ class FeedViewTest : public ::testing::Test {
   CFeed *a, *b, *c;
 };
 
-TEST_F(FeedViewTest, SelectingAnArticleWritesItsPageWithoutScripts) {
+TEST_F(FeedViewTest, SelectingAnArticleShowsItsPageWithoutScriptsOrAFile) {
   SelectRow(f.list->FindRow(a->m_id));
   EXPECT_EQ(f.view->CurrentFeedId(), a->m_id);
-  const QString path = f.view->PagePath();
-  EXPECT_EQ(path, QString::fromStdString(tmp.path()) + "/quillbend/~feed_contents.html");
-  const std::string bytes = test::ReadFile(path.toStdString());
+  const std::string bytes = f.view->PageBytes().toStdString();
   EXPECT_NE(bytes.find("alpha &amp; \xE9</font>"), std::string::npos);
   const QWebEngineSettings* settings = f.view->page()->settings();
   EXPECT_FALSE(settings->testAttribute(QWebEngineSettings::JavascriptEnabled));
   EXPECT_FALSE(settings->testAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls));
 
-  // The browser really loads the file (our own navigation is let through).
+  // The browser really loads the page from memory (our own navigation is
+  // let through); nothing is written to the disk for it.
   QSignalSpy loaded(f.view->page(), &QWebEnginePage::loadFinished);
   f.view->ShowArticle(f.view->CurrentFeedId());
   ASSERT_TRUE(loaded.wait(20000));
   EXPECT_TRUE(loaded.back().at(0).toBool());
-  EXPECT_EQ(f.view->page()->url().toLocalFile(), path);
+  EXPECT_EQ(f.view->page()->url(), f.view->PageUrl(a->m_id));
+  QString text;
+  f.view->page()->toPlainText([&](const QString& t) { text = t; });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !text.isEmpty(); }, 20000));
+  EXPECT_TRUE(text.startsWith(QStringLiteral("alpha & \u00e9"))) << text.toStdString();
+  EXPECT_TRUE(QDir(QString::fromStdString(tmp.path()) + "/quillbend")
+                  .entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
 
   // A tree selection clears the pane to an empty page.
   f.tree->SelectItem(f.tree->FindItem(g->m_id));
   EXPECT_EQ(f.view->CurrentFeedId(), 0u);
-  EXPECT_EQ(test::ReadFile(path.toStdString()), "");
+  EXPECT_TRUE(f.view->PageBytes().isEmpty());
 }
 
 TEST_F(FeedViewTest, DeleteLinkDeletesTheShownArticleAndIsCancelled) {
@@ -413,18 +417,20 @@ TEST_F(FeedViewTest, OtherNavigations) {
   EXPECT_EQ(f.view->CurrentFeedId(), shown);
   // A feed's link to a local file does not open it in the pane.
   EXPECT_FALSE(Page()->HandleNavigation(QUrl("file:///etc/passwd"), true));
-  EXPECT_TRUE(Page()->HandleNavigation(QUrl::fromLocalFile(f.view->PagePath()), true));
+  EXPECT_TRUE(Page()->HandleNavigation(f.view->PageUrl(shown), true));
+  // Nor the page of another pane.
+  CFeedView other(f.model, f.Desktop(), nullptr);
+  EXPECT_FALSE(Page()->HandleNavigation(other.PageUrl(shown), true));
 }
 
 TEST_F(FeedViewTest, ANewColourSchemeRepaintsTheShownArticle) {
   SelectRow(f.list->FindRow(a->m_id));
-  const QString path = f.view->PagePath();
   QSignalSpy loaded(f.view->page(), &QWebEnginePage::loadFinished);
   ASSERT_TRUE(loaded.wait(20000));
-  EXPECT_EQ(test::ReadFile(path.toStdString()).find("color-scheme"), std::string::npos);
+  EXPECT_EQ(f.view->PageBytes().toStdString().find("color-scheme"), std::string::npos);
   f.view->setPalette(Palette(QColor(20, 20, 24), QColor(230, 230, 230), QColor(0, 0, 255), QColor(128, 0, 128)));
   EXPECT_EQ(f.view->page()->backgroundColor(), QColor(20, 20, 24));
-  const std::string bytes = test::ReadFile(path.toStdString());
+  const std::string bytes = f.view->PageBytes().toStdString();
   EXPECT_EQ(bytes.rfind(kPolicy + "<meta name=\"color-scheme\" content=\"dark\">\r\r\n", 0), 0u);
   EXPECT_NE(bytes.find(kStyle + "<body bgcolor=\"#141418\""), std::string::npos);
   EXPECT_NE(bytes.find("alpha &amp; \xE9</font>"), std::string::npos);
@@ -468,7 +474,7 @@ TEST_F(FeedViewTest, WithoutASelectedRowThePageShowsNoArticle) {
   ASSERT_EQ(f.view->CurrentFeedId(), a->m_id);
   f.list->selectionModel()->clearSelection();
   EXPECT_EQ(f.view->CurrentFeedId(), 0u);
-  EXPECT_EQ(test::ReadFile(f.view->PagePath().toStdString()), "");
+  EXPECT_TRUE(f.view->PageBytes().isEmpty());
 
   // A Control-click that deselects the only selected row does the same.
   SelectRow(f.list->FindRow(c->m_id));

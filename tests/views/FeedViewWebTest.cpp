@@ -2,6 +2,7 @@
 // what the page may load, the way back from a web page, and links that
 // leave for the user's browser.
 #include <QBuffer>
+#include <QHostInfo>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
@@ -32,32 +33,55 @@ std::string PngBytes(int width, int height) {
   return bytes.toStdString();
 }
 
-TEST(ArticlePageRequestTest, OnlyWebAddressesInlineContentAndThePageItself) {
-  const QString page = QStringLiteral("/run/user/1000/quillbend/~feed_contents.html");
+TEST(ArticlePageRequestTest, OnlyWebAddressesInlineContentAndThePageItselfAndTheLocalNetworkOnlyWhenAllowed) {
   struct Case {
     const char* url;
-    bool allowed;
+    bool allowed;       // from a feed of the internet
+    bool allowedLocal;  // from a feed of this machine or its network
   };
   const Case cases[] = {
-      {"http://example.com/a.png", true},
-      {"https://example.com/a.png", true},
-      {"HTTPS://example.com/a.png", true},
-      {"data:image/png;base64,iVBORw0KGgo=", true},
-      {"blob:https://example.com/0b1c", true},
-      {"file:///run/user/1000/quillbend/~feed_contents.html", true},
-      {"file:///run/user/1000/quillbend/other.html", false},
-      {"file:///etc/passwd", false},
-      {"file://host/run/user/1000/quillbend/~feed_contents.html", false},
-      {"ftp://example.com/a.png", false},
-      {"qrc:/icons/root.png", false},
-      {"javascript:alert(1)", false},
-      {"chrome://settings", false},
-      {"about:blank", false},
+      {"http://example.com/a.png", true, true},
+      {"https://example.com/a.png", true, true},
+      {"HTTPS://example.com/a.png", true, true},
+      {"http://8.8.8.8/a.png", true, true},
+      {"http://172.32.0.1/", true, true},
+      {"http://[2001:db8::1]/", true, true},
+      {"http://localhost.example.com/", true, true},
+      {"data:image/png;base64,iVBORw0KGgo=", true, true},
+      {"blob:https://example.com/0b1c", true, true},
+      {"quillbend-article:7/12", true, true},
+      {"quillbend-article:8/12", false, false},
+      {"quillbend-article://7/12", false, false},
+      {"http://127.0.0.1:8080/admin", false, true},
+      {"http://127.4.5.6/", false, true},
+      {"http://localhost/", false, true},
+      {"http://LOCALHOST./", false, true},
+      {"http://printer.localhost/", false, true},
+      {"http://10.1.2.3/", false, true},
+      {"http://172.16.0.1/", false, true},
+      {"http://172.31.255.255/", false, true},
+      {"https://192.168.1.1/reboot", false, true},
+      {"http://169.254.169.254/latest/meta-data", false, true},
+      {"http://0.0.0.0:631/", false, true},
+      {"http://[::1]/", false, true},
+      {"http://[::]/", false, true},
+      {"http://[fd12:3456::1]/", false, true},
+      {"http://[fe80::1]/", false, true},
+      {"http://[::ffff:192.168.0.1]/", false, true},
+      {"file:///etc/passwd", false, false},
+      {"file://host/x.html", false, false},
+      {"ftp://example.com/a.png", false, false},
+      {"qrc:/icons/root.png", false, false},
+      {"javascript:alert(1)", false, false},
+      {"chrome://settings", false, false},
+      {"about:blank", false, false},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(IsAllowedPageRequest(QUrl(QString::fromLatin1(c.url)), page), c.allowed) << c.url;
-  // Without a page file (no private folder) no file at all.
-  EXPECT_FALSE(IsAllowedPageRequest(QUrl(QStringLiteral("file:///")), QString()));
+  for (const Case& c : cases) {
+    const QUrl url(QString::fromLatin1(c.url));
+    EXPECT_EQ(IsAllowedPageRequest(url, 7, false), c.allowed) << c.url;
+    EXPECT_EQ(IsAllowedPageRequest(url, 7, true), c.allowedLocal) << c.url;
+  }
+  EXPECT_TRUE(IsLocalNetworkHost(QHostInfo::localHostName()));
 }
 
 class FeedViewWebTest : public ::testing::Test {
@@ -66,6 +90,9 @@ class FeedViewWebTest : public ::testing::Test {
     InitResources();  // so that a qrc: address would name a real picture
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(tmp.path()));
     s = f.Source(f.Group(0, u"G")->m_id, u"S");
+    // The feed comes from the test's own server, so the page may load from
+    // it as well.
+    s->m_url = server.Url16("/feed.xml");
     article = f.Article(s, u"pictures");
     f.CreateViews(true);
     f.window.show();
@@ -81,7 +108,7 @@ class FeedViewWebTest : public ::testing::Test {
     f.list->SelectRow(f.list->FindRow(article->m_id));
     ASSERT_EQ(f.view->CurrentFeedId(), article->m_id);
     ASSERT_TRUE(loaded.wait(20000));
-    ASSERT_EQ(Page()->url().toLocalFile(), f.view->PagePath());
+    ASSERT_EQ(Page()->url(), f.view->PageUrl(article->m_id));
   }
 
   // Runs a script beside the page's own (which are off on the article page)
@@ -146,6 +173,42 @@ TEST_F(FeedViewWebTest, PicturesFromTheWebLoadButNotFilesResourcesOrScripts) {
   EXPECT_FALSE(HasRequest("/movie.swf"));
 }
 
+// A feed from the internet cannot make the page reach this machine: not by
+// a picture, a style's url(), a frame, a link or a form. The same article
+// from a feed of this machine loads its picture.
+TEST_F(FeedViewWebTest, AFeedFromTheInternetCannotReachThisMachine) {
+  server.Set("/pic.png", HttpResponse::Ok(PngBytes(3, 2), "image/png"));
+  for (const char* path : {"/bg.png", "/frame.html", "/link.html", "/form"})
+    server.Set(path, HttpResponse::Ok("<p>reached</p>", "text/html"));
+  s->m_url = u"https://example.com/feed.xml";
+  article->m_link.clear();
+  article->m_description =
+      u"<img id=\"pic\" src=\"" + server.Url16("/pic.png") + u"\">"
+      u"<div style=\"width:9px;height:9px;background:url(" + server.Url16("/bg.png") + u")\"></div>"
+      u"<iframe src=\"" + server.Url16("/frame.html") + u"\"></iframe>"
+      u"<a id=\"link\" href=\"" + server.Url16("/link.html") + u"\">link</a>"
+      u"<form method=\"post\" action=\"" + server.Url16("/form") + u"\"><button id=\"send\">Send</button></form>";
+  ShowArticle();
+  QSignalSpy refused(static_cast<CArticleWebPage*>(Page()), &CArticleWebPage::navigationRefused);
+  Evaluate(QStringLiteral("document.getElementById('link').click()"));
+  Evaluate(QStringLiteral("document.getElementById('send').click()"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return refused.count() >= 2; }, 20000));
+  EXPECT_EQ(refused.at(0).at(0).toUrl(), QUrl(QString::fromStdString(server.Url("/link.html"))));
+  EXPECT_EQ(refused.at(1).at(0).toUrl(), QUrl(QString::fromStdString(server.Url("/form"))));
+  EXPECT_EQ(Evaluate(QStringLiteral("document.getElementById('pic').naturalWidth")).toInt(), 0);
+  EXPECT_TRUE(f.view->ShowsArticlePage());
+  EXPECT_EQ(f.view->CurrentFeedId(), article->m_id);
+  EXPECT_TRUE(server.Requests().empty()) << server.Requests().front().path;
+
+  s->m_url = server.Url16("/feed.xml");
+  QSignalSpy loaded(Page(), &QWebEnginePage::loadFinished);
+  f.view->ShowArticle(article->m_id);
+  ASSERT_TRUE(loaded.wait(20000));
+  EXPECT_EQ(Evaluate(QStringLiteral("document.getElementById('pic').naturalWidth")).toInt(), 3);
+  EXPECT_TRUE(HasRequest("/pic.png"));
+  EXPECT_TRUE(HasRequest("/bg.png"));
+}
+
 // An article's relative pictures come from its site: against its link,
 // else against its feed's address. The page's own links work as ever.
 TEST_F(FeedViewWebTest, RelativePicturesComeFromTheArticlesSite) {
@@ -193,7 +256,7 @@ TEST_F(FeedViewWebTest, BackReturnsFromTheWebPageToTheArticle) {
   const ObjectId id = article->m_id;
   const QUrl page(QString::fromStdString(server.Url("/page.html")));
   const QUrl next(QString::fromStdString(server.Url("/next.html")));
-  const QString file = f.view->PagePath();
+  const QUrl file = f.view->PageUrl(id);
 
   FollowLink(0, page);  // "Open this article (this window)"
   EXPECT_EQ(f.view->CurrentFeedId(), 0u);
@@ -216,19 +279,19 @@ TEST_F(FeedViewWebTest, BackReturnsFromTheWebPageToTheArticle) {
   EXPECT_TRUE(f.view->CanGoBack());
 
   QTest::keyClick(f.view, Qt::Key_Left, Qt::AltModifier);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url().isLocalFile() && Page()->url().toLocalFile() == file; }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url() == file; }, 20000));
   EXPECT_EQ(f.view->CurrentFeedId(), id);
   EXPECT_FALSE(f.view->CanGoBack());
   EXPECT_FALSE(f.view->BackBar()->isVisible());
   EXPECT_EQ(f.view->contentsMargins().top(), 0);
-  EXPECT_NE(test::ReadFile(f.view->PagePath().toStdString()).find("pictures"), std::string::npos);
+  EXPECT_NE(f.view->PageBytes().indexOf("pictures"), -1);
 
   // The bar's button.
   FollowLink(0, page);
   auto* button = f.view->BackBar()->findChild<QToolButton*>();
   ASSERT_NE(button, nullptr);
   QTest::mouseClick(button, Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url().isLocalFile() && Page()->url().toLocalFile() == file; }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url() == file; }, 20000));
   EXPECT_EQ(f.view->CurrentFeedId(), id);
 
   // The context menu: Back is there on the article too, but disabled.
@@ -242,7 +305,7 @@ TEST_F(FeedViewWebTest, BackReturnsFromTheWebPageToTheArticle) {
   f.chooseInMenu = QStringLiteral("&Back");
   openMenu();
   EXPECT_TRUE(f.menus.back().enabled.front());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url().isLocalFile() && Page()->url().toLocalFile() == file; }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->url() == file; }, 20000));
   EXPECT_EQ(f.view->CurrentFeedId(), id);
 }
 
