@@ -19,7 +19,8 @@ namespace qb {
 class CFeedsManager;
 class CHyperlink;
 class IDesktop;
-struct SourceUpdateState;
+struct UpdateStateFields;
+using SourceUpdateState = UpdateStateFields;
 
 // "Last updated: " of the properties: the local time of the last update that
 // did not fail, or that there was none since the program started.

@@ -171,30 +171,12 @@ namespace {
 
 LibraryUpdateState ToRow(ObjectId id, const SourceUpdateState& s) {
   LibraryUpdateState row;
+  static_cast<UpdateStateFields&>(row) = s;
   row.source = id;
-  row.url = s.url;
-  row.failure = s.failure;
-  row.etag = s.etag;
-  row.lastModified = s.lastModified;
-  row.failures = s.failures;
-  row.lastAttempt = s.lastAttempt;
-  row.lastSuccess = s.lastSuccess;
-  row.retryUntil = s.retryUntil;
   return row;
 }
 
-SourceUpdateState FromRow(const LibraryUpdateState& row) {
-  SourceUpdateState s;
-  s.url = row.url;
-  s.failure = row.failure;
-  s.etag = row.etag;
-  s.lastModified = row.lastModified;
-  s.failures = row.failures;
-  s.lastAttempt = row.lastAttempt;
-  s.lastSuccess = row.lastSuccess;
-  s.retryUntil = row.retryUntil;
-  return s;
-}
+SourceUpdateState FromRow(const LibraryUpdateState& row) { return row; }
 
 }  // namespace
 

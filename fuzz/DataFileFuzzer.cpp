@@ -18,26 +18,28 @@ namespace {
   std::abort();
 }
 
+template <class T>
+bool Equal(const T& a, const T& b) {
+  return a == b;
+}
+bool Equal(const SharedText& a, const SharedText& b) { return a.str() == b.str(); }
+
+// Every field the record's table describes.
+template <class Record, class Table>
+bool SameFields(const Record& a, const Record& b, const Table& table) {
+  bool same = true;
+  ForEachField(table, [&](const auto& field) { same = same && Equal(a.*field.member, b.*field.member); });
+  return same;
+}
+
 bool SameSource(const CFeedSource& s, const CFeedSource& t) {
-  return s.m_title == t.m_title && s.m_url == t.m_url && s.m_legacyRefresh == t.m_legacyRefresh &&
-         s.m_reservedDate == t.m_reservedDate && s.m_articles == t.m_articles &&
-         s.m_reservedMap == t.m_reservedMap && s.m_reservedString == t.m_reservedString &&
-         s.m_autoName == t.m_autoName && s.m_sortColumn == t.m_sortColumn &&
-         s.m_sortDirection == t.m_sortDirection && s.m_history == t.m_history &&
-         s.HistoryTimeIndex() == t.HistoryTimeIndex() && s.m_commsStatus == t.m_commsStatus &&
-         s.m_refreshInterval == t.m_refreshInterval && s.m_lastUpdateTick == t.m_lastUpdateTick;
+  return SameFields(s, t, kSourceFieldTable) && s.HistoryTimeIndex() == t.HistoryTimeIndex() &&
+         s.m_lastUpdateTick == t.m_lastUpdateTick;
 }
 
-bool SameFeed(const CFeed& f, const CFeed& g) {
-  return f.m_channel == g.m_channel && f.m_title == g.m_title && f.m_link == g.m_link &&
-         f.m_description == g.m_description && f.m_dateText == g.m_dateText && f.m_key == g.m_key &&
-         f.m_date == g.m_date && f.m_read == g.m_read && f.m_sourceText.str() == g.m_sourceText.str();
-}
+bool SameFeed(const CFeed& f, const CFeed& g) { return SameFields(f, g, kArticleFieldTable); }
 
-bool SameGroup(const CGroup& g, const CGroup& h) {
-  return g.m_name == h.m_name && g.m_childGroups == h.m_childGroups && g.m_sources == h.m_sources &&
-         g.m_expanded == h.m_expanded;
-}
+bool SameGroup(const CGroup& g, const CGroup& h) { return SameFields(g, h, kGroupFieldTable); }
 
 // Every field of every record, the history time index included.
 bool SameModel(const CFeedsManager& a, const CFeedsManager& b) {

@@ -88,29 +88,15 @@ class CMerge {
     // One interpretation step: the model reports the fields, the appended
     // articles and the history it finds changed.
     m_into.InterpretSource(*copy, [&](CFeedSource& d) {
-      d.m_title = s.m_title;
-      d.m_legacyRefresh = s.m_legacyRefresh;
-      d.m_reservedDate = s.m_reservedDate;
-      d.m_reservedString = s.m_reservedString;
-      d.m_autoName = s.m_autoName;
-      d.m_sortColumn = s.m_sortColumn;
-      d.m_sortDirection = s.m_sortDirection;
-      d.m_commsStatus = s.m_commsStatus;
-      d.m_refreshInterval = s.m_refreshInterval;
+      static_cast<SourceFields&>(d) = s;
       std::unordered_map<ObjectId, ObjectId> renamed;
       for (ObjectId a : s.m_articles) {
         const CFeed* article = m_from.GetFeed(a);
         if (article == nullptr || !m_seen.insert(a).second) continue;
         CFeed* n = m_into.NewFeed();
         const CArticleTexts texts = m_from.ArticleTexts(a);
-        n->m_channel = article->m_channel;
-        n->m_title = article->m_title;
-        n->m_link = article->m_link;
+        static_cast<ArticleFields&>(*n) = *article;
         n->m_description = texts.description.str();
-        n->m_dateText = article->m_dateText;
-        n->m_key = article->m_key;
-        n->m_date = article->m_date;
-        n->m_read = article->m_read;
         n->m_sourceText = texts.sourceText;
         renamed[a] = n->m_id;
         d.m_articles.push_back(n->m_id);

@@ -218,7 +218,7 @@ inline constexpr auto kSourceFieldTable = std::make_tuple(
     Field(&SourceFields::m_autoName, "auto_name", "autoName", 3, kSourceAutoName),
     Field(&SourceFields::m_sortColumn, "sort_column", "sortColumn", 4, kSourceSort),
     Field(&SourceFields::m_sortDirection, "sort_direction", "sortDirection", 4, kSourceSort),
-    Field(&CFeedSource::m_history, nullptr, nullptr, 5, 0),
+    Field(&CFeedSource::m_history, nullptr, "history", 5, 0),
     Field(&SourceFields::m_commsStatus, "comms_status", "commsStatus", 6, kSourceCommsStatus),
     Field(&SourceFields::m_refreshInterval, "refresh_interval", "refreshInterval", 7, kSourceRefreshInterval),
     Field(&SourceFields::m_retentionDays, "retention", nullptr, 0, kSourceRetention));

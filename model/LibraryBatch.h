@@ -16,6 +16,7 @@
 #include "model/FeedSource.h"
 #include "model/Group.h"
 #include "model/RSSObject.h"
+#include "model/UpdateStateFields.h"
 
 namespace qb {
 
@@ -24,13 +25,8 @@ namespace qb {
 // has this address, and written in the batch that carries the articles the
 // fetch it describes applied, so validators never outlive what they
 // validated.
-struct LibraryUpdateState {
+struct LibraryUpdateState : UpdateStateFields {
   ObjectId source = 0;
-  std::u16string url;
-  std::u16string failure;  // why the last attempt failed, empty when it did not
-  std::string etag, lastModified;
-  uint32_t failures = 0;  // attempts in a row that failed
-  int64_t lastAttempt = 0, lastSuccess = 0, retryUntil = 0;  // seconds since 1970
   bool operator==(const LibraryUpdateState&) const = default;
 };
 

@@ -151,20 +151,15 @@ bool DeleteGroupRows(CSqliteDb& db, int64_t id) {
 
 namespace {
 
-constexpr char kUpdateStateColumns[] =
-    "source, url, etag, last_modified, failures, last_attempt, last_success, failure, retry_until";
+const std::string& UpdateStateColumns() {
+  static const std::string c = "source, " + ValueColumns<UpdateStateFields>(kUpdateStateFieldTable);
+  return c;
+}
 
 LibraryUpdateState UpdateStateRow(const CSqliteStatement& s) {
   LibraryUpdateState st;
   st.source = static_cast<ObjectId>(s.Int(0));
-  st.url = s.Text16(1);
-  st.etag = std::string(s.Blob(2));
-  st.lastModified = std::string(s.Blob(3));
-  st.failures = static_cast<uint32_t>(std::max<int64_t>(0, s.Int(4)));
-  st.lastAttempt = s.Int(5);
-  st.lastSuccess = s.Int(6);
-  st.failure = s.Text16(7);
-  st.retryUntil = s.Int(8);
+  ReadValues<UpdateStateFields>(s, 1, st, kUpdateStateFieldTable);
   return st;
 }
 
@@ -174,17 +169,21 @@ bool PutUpdateState(CSqliteDb& db, const LibraryUpdateState& st) {
   // The address is compared with the source's row, so a state fetched
   // from an address the source has left (another process changed it
   // meanwhile) is never stored.
-  CSqliteStatement& s = db.Statement(std::string("INSERT OR REPLACE INTO update_state(") + kUpdateStateColumns +
-                                     ") SELECT id, url, ?, ?, ?, ?, ?, ?, ? FROM sources WHERE id = ? AND url = ?");
-  s.BindBlob(1, st.etag);
-  s.BindBlob(2, st.lastModified);
-  s.Bind(3, int64_t{st.failures});
-  s.Bind(4, st.lastAttempt);
-  s.Bind(5, st.lastSuccess);
-  s.Bind(6, std::u16string_view(st.failure));
-  s.Bind(7, st.retryUntil);
-  s.Bind(8, int64_t{st.source});
-  s.Bind(9, std::u16string_view(st.url));
+  static const std::string sql = [] {
+    std::string values;
+    ForEachValue<UpdateStateFields>(kUpdateStateFieldTable, [&](const auto& field) {
+      values += std::string(", ") + (std::string(field.column) == "url" ? "url" : "?");
+    });
+    return "INSERT OR REPLACE INTO update_state(" + UpdateStateColumns() + ") SELECT id" + values +
+           " FROM sources WHERE id = ? AND url = ?";
+  }();
+  CSqliteStatement& s = db.Statement(sql);
+  int n = 1;
+  ForEachValue<UpdateStateFields>(kUpdateStateFieldTable, [&](const auto& field) {
+    if (std::string(field.column) != "url") BindValue(s, n++, st.*field.member);
+  });
+  s.Bind(n, int64_t{st.source});
+  s.Bind(n + 1, std::u16string_view(st.url));
   s.Run();
   if (db.Changes() > 0) return true;
   DropUpdateState(db, st.source, false);
@@ -204,7 +203,7 @@ bool DropUpdateState(CSqliteDb& db, int64_t source, bool validatorsOnly) {
 
 bool ReadUpdateState(CSqliteDb& db, int64_t source, LibraryUpdateState& out) {
   CSqliteStatement& s =
-      db.Statement(std::string("SELECT ") + kUpdateStateColumns + " FROM update_state WHERE source = ?");
+      db.Statement("SELECT " + UpdateStateColumns() + " FROM update_state WHERE source = ?");
   s.Bind(1, source);
   const bool found = s.Step();
   if (found) out = UpdateStateRow(s);
@@ -213,7 +212,7 @@ bool ReadUpdateState(CSqliteDb& db, int64_t source, LibraryUpdateState& out) {
 }
 
 void ReadUpdateStates(CSqliteDb& db, std::vector<LibraryUpdateState>& out) {
-  CSqliteStatement s = db.Prepare(std::string("SELECT ") + kUpdateStateColumns + " FROM update_state ORDER BY source");
+  CSqliteStatement s = db.Prepare("SELECT " + UpdateStateColumns() + " FROM update_state ORDER BY source");
   while (s.Step()) out.push_back(UpdateStateRow(s));
 }
 

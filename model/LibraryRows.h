@@ -5,6 +5,7 @@
 // writes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -41,12 +42,18 @@ inline void BindValue(CSqliteStatement& s, int i, int32_t v) { s.Bind(i, int64_t
 inline void BindValue(CSqliteStatement& s, int i, uint8_t v) { s.Bind(i, int64_t{v}); }
 inline void BindValue(CSqliteStatement& s, int i, int64_t v) { s.Bind(i, v); }
 inline void BindValue(CSqliteStatement& s, int i, const CDateTime& v) { BindDate(s, i, v); }
+inline void BindValue(CSqliteStatement& s, int i, uint32_t v) { s.Bind(i, int64_t{v}); }
+inline void BindValue(CSqliteStatement& s, int i, const std::string& v) { s.BindBlob(i, v); }
 inline void ReadValue(const CSqliteStatement& s, int i, std::u16string& v) { v = s.Text16(i); }
 inline void ReadValue(const CSqliteStatement& s, int i, bool& v) { v = s.Int(i) != 0; }
 inline void ReadValue(const CSqliteStatement& s, int i, int32_t& v) { v = static_cast<int32_t>(s.Int(i)); }
 inline void ReadValue(const CSqliteStatement& s, int i, uint8_t& v) { v = static_cast<uint8_t>(s.Int(i)); }
 inline void ReadValue(const CSqliteStatement& s, int i, int64_t& v) { v = s.IsNull(i) ? 0 : s.Int(i); }
 inline void ReadValue(const CSqliteStatement& s, int i, CDateTime& v) { v = ColumnDate(s, i); }
+inline void ReadValue(const CSqliteStatement& s, int i, uint32_t& v) {
+  v = static_cast<uint32_t>(std::max<int64_t>(0, s.Int(i)));
+}
+inline void ReadValue(const CSqliteStatement& s, int i, std::string& v) { v = std::string(s.Blob(i)); }
 
 // "title, url, ...": the value columns in table order.
 template <class Values, class Table>

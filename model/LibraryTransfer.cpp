@@ -121,15 +121,17 @@ void WriteRows(CSqliteDb& db, const CFeedsManager& m) {
       s.Bind(3, it->second.second);
     }
   };
-  CSqliteStatement& group =
-      db.Statement("INSERT INTO groups(id, parent, position, name, expanded) VALUES(?, ?, ?, ?, ?)");
-  CSqliteStatement& source = db.Statement(
-      "INSERT INTO sources(id, grp, position, title, url, legacy_refresh, reserved_date, reserved_string, "
-      "auto_name, sort_column, sort_direction, comms_status, refresh_interval, retention) "
-      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  CSqliteStatement& article = db.Statement(
-      "INSERT INTO articles(id, source, position, channel, title, link, date_text, key, date, read) "
-      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  // The rows' columns as the field tables name them.
+  auto insert = [&](const char* table, const char* list, const std::string& columns, const std::string& marks) -> auto& {
+    return db.Statement(std::string("INSERT INTO ") + table + "(id, " + list + ", position, " + columns +
+                        ") VALUES(?, ?, ?" + marks + ")");
+  };
+  CSqliteStatement& group = insert("groups", "parent", library::ValueColumns<GroupFields>(kGroupFieldTable),
+                                   library::ValueMarks<GroupFields>(kGroupFieldTable));
+  CSqliteStatement& source = insert("sources", "grp", library::ValueColumns<SourceFields>(kSourceFieldTable),
+                                    library::ValueMarks<SourceFields>(kSourceFieldTable));
+  CSqliteStatement& article = insert("articles", "source", library::ValueColumns<ArticleFields>(kArticleFieldTable),
+                                     library::ValueMarks<ArticleFields>(kArticleFieldTable));
   CSqliteStatement& history =
       db.Statement("INSERT INTO history(source, key, article, first_seen, seq) VALUES(?, ?, ?, ?, ?)");
   int64_t seq = 0;
@@ -137,23 +139,12 @@ void WriteRows(CSqliteDb& db, const CFeedsManager& m) {
     if (const CGroup* g = m.GetGroup(id)) {
       group.Bind(1, int64_t{id});
       bindPlace(group, groupPlace, id);
-      group.Bind(4, std::u16string_view(g->m_name));
-      group.Bind(5, int64_t{g->m_expanded});
+      library::BindValues<GroupFields>(group, 4, *g, kGroupFieldTable);
       group.Run();
     } else if (const CFeedSource* s = m.GetFeedSource(id)) {
       source.Bind(1, int64_t{id});
       bindPlace(source, sourcePlace, id);
-      source.Bind(4, std::u16string_view(s->m_title));
-      source.Bind(5, std::u16string_view(s->m_url));
-      source.Bind(6, int64_t{s->m_legacyRefresh});
-      BindDate(source, 7, s->m_reservedDate);
-      source.Bind(8, std::u16string_view(s->m_reservedString));
-      source.Bind(9, int64_t{s->m_autoName});
-      source.Bind(10, int64_t{s->m_sortColumn});
-      source.Bind(11, int64_t{s->m_sortDirection});
-      source.Bind(12, std::u16string_view(s->m_commsStatus));
-      source.Bind(13, int64_t{s->m_refreshInterval});
-      source.Bind(14, int64_t{s->m_retentionDays});
+      library::BindValues<SourceFields>(source, 4, *s, kSourceFieldTable);
       source.Run();
       for (const auto& [time, key] : s->HistoryTimeIndex()) {
         const HistoryEntry& entry = s->m_history.at(key);
@@ -167,13 +158,7 @@ void WriteRows(CSqliteDb& db, const CFeedsManager& m) {
     } else if (const CFeed* a = m.GetFeed(id)) {
       article.Bind(1, int64_t{id});
       bindPlace(article, articlePlace, id);
-      article.Bind(4, std::u16string_view(a->m_channel));
-      article.Bind(5, std::u16string_view(a->m_title));
-      article.Bind(6, std::u16string_view(a->m_link));
-      article.Bind(7, std::u16string_view(a->m_dateText));
-      article.Bind(8, std::u16string_view(a->m_key));
-      BindDate(article, 9, a->m_date);
-      article.Bind(10, int64_t{a->m_read});
+      library::BindValues<ArticleFields>(article, 4, *a, kArticleFieldTable);
       article.Run();
     }
   }

@@ -16,50 +16,34 @@ JsonValue IdsToJson(const IdList& ids) {
   return a;
 }
 
-JsonValue GroupToJson(ObjectId id, const CGroup& g) {
-  return JsonObject{{u"childGroups", IdsToJson(g.m_childGroups)},
-                    {u"expanded", g.m_expanded},
-                    {u"id", id},
-                    {u"name", g.m_name},
-                    {u"sources", IdsToJson(g.m_sources)},
-                    {u"type", u"group"}};
-}
-
-JsonValue SourceToJson(ObjectId id, const CFeedSource& s) {
-  JsonArray history;
-  for (const auto& [key, entry] : s.m_history) {
-    history.emplace_back(JsonObject{{u"articleId", entry.articleId},
-                                    {u"firstSeen", DateToJson(entry.firstSeen)},
-                                    {u"key", key}});
+JsonValue ToJson(const std::u16string& v) { return v; }
+JsonValue ToJson(bool v) { return v; }
+JsonValue ToJson(int32_t v) { return int{v}; }
+JsonValue ToJson(uint8_t v) { return int{v}; }
+JsonValue ToJson(ObjectId v) { return v; }
+JsonValue ToJson(const CDateTime& v) { return DateToJson(v); }
+JsonValue ToJson(const IdList& v) { return IdsToJson(v); }
+JsonValue ToJson(const SharedText& v) { return v.str(); }
+JsonValue ToJson(const std::map<std::u16string, HistoryEntry>& history) {
+  JsonArray out;
+  for (const auto& [key, entry] : history) {
+    out.emplace_back(
+        JsonObject{{u"articleId", entry.articleId}, {u"firstSeen", DateToJson(entry.firstSeen)}, {u"key", key}});
   }
-  return JsonObject{{u"articles", IdsToJson(s.m_articles)},
-                    {u"autoName", s.m_autoName},
-                    {u"commsStatus", s.m_commsStatus},
-                    {u"history", std::move(history)},
-                    {u"id", id},
-                    {u"legacyRefresh", int{s.m_legacyRefresh}},
-                    {u"refreshInterval", int{s.m_refreshInterval}},
-                    {u"reservedDate", DateToJson(s.m_reservedDate)},
-                    {u"reservedString", s.m_reservedString},
-                    {u"sortColumn", int{s.m_sortColumn}},
-                    {u"sortDirection", int{s.m_sortDirection}},
-                    {u"title", s.m_title},
-                    {u"type", u"source"},
-                    {u"url", s.m_url}};
+  return out;
 }
-
-JsonValue ArticleToJson(ObjectId id, const CFeed& a) {
-  return JsonObject{{u"channel", a.m_channel},
-                    {u"date", DateToJson(a.m_date)},
-                    {u"dateText", a.m_dateText},
-                    {u"description", a.m_description},
-                    {u"id", id},
-                    {u"key", a.m_key},
-                    {u"link", a.m_link},
-                    {u"read", a.m_read},
-                    {u"sourceText", a.m_sourceText.str()},
-                    {u"title", a.m_title},
-                    {u"type", u"article"}};
+// A record as its field table names its members.
+template <class Record, class Table>
+JsonValue RecordToJson(ObjectId id, const char16_t* type, const Record& record, const Table& table) {
+  JsonObject out{{u"id", id}, {u"type", type}};
+  ForEachField(table, [&](const auto& field) {
+    // (Members the JSON leaves out, such as the identifier and the reserved
+    // map, have no name and no conversion.)
+    if constexpr (requires { ToJson(record.*field.member); }) {
+      if (field.json != nullptr) out.emplace(Utf8ToUtf16(field.json), ToJson(record.*field.member));
+    }
+  });
+  return out;
 }
 
 // --- reading
@@ -182,13 +166,21 @@ class Fields {
   std::set<std::u16string> m_used;
 };
 
-bool ReadGroup(Fields& f, CGroup& g) {
-  return f.String(u"name", g.m_name) && f.Ids(u"childGroups", g.m_childGroups) &&
-         f.Ids(u"sources", g.m_sources) && f.Bool(u"expanded", g.m_expanded);
+bool FromJson(Fields& f, const std::u16string& name, std::u16string& v, std::string&) { return f.String(name.c_str(), v); }
+bool FromJson(Fields& f, const std::u16string& name, bool& v, std::string&) { return f.Bool(name.c_str(), v); }
+bool FromJson(Fields& f, const std::u16string& name, int32_t& v, std::string&) { return f.Integer(name.c_str(), v); }
+bool FromJson(Fields& f, const std::u16string& name, uint8_t& v, std::string&) { return f.Integer(name.c_str(), v); }
+bool FromJson(Fields& f, const std::u16string& name, CDateTime& v, std::string&) { return f.Date(name.c_str(), v); }
+bool FromJson(Fields& f, const std::u16string& name, IdList& v, std::string&) { return f.Ids(name.c_str(), v); }
+bool FromJson(Fields& f, const std::u16string& name, SharedText& v, std::string&) {
+  std::u16string text;
+  if (!f.String(name.c_str(), text)) return false;
+  v = SharedText(std::move(text));
+  return true;
 }
-
-bool ReadHistory(Fields& f, CFeedSource& s, std::string& error) {
-  const JsonValue* v = f.Find(u"history");
+bool FromJson(Fields& f, const std::u16string& name, std::map<std::u16string, HistoryEntry>& history,
+              std::string& error) {
+  const JsonValue* v = f.Find(name.c_str());
   if (v == nullptr) return true;
   const auto* a = std::get_if<JsonArray>(&v->value());
   if (a == nullptr) return f.Fail("\"history\" must be an array");
@@ -202,36 +194,22 @@ bool ReadHistory(Fields& f, CFeedSource& s, std::string& error) {
         !e.Date(u"firstSeen", entry.firstSeen) || !e.NoOthers()) {
       return false;
     }
-    if (!s.m_history.emplace(std::move(key), entry).second) {
-      return e.Fail("the key occurs twice in the history");
+    if (!history.emplace(std::move(key), entry).second) return e.Fail("the key occurs twice in the history");
+  }
+  return true;
+}
+
+// The members the record's field table names, in its order (the first
+// fault found is the one reported).
+template <class Record, class Table>
+bool ReadRecord(Fields& f, Record& record, const Table& table, std::string& error) {
+  bool ok = true;
+  ForEachField(table, [&](const auto& field) {
+    if constexpr (requires { FromJson(f, std::u16string(), record.*field.member, error); }) {
+      if (ok && field.json != nullptr) ok = FromJson(f, Utf8ToUtf16(field.json), record.*field.member, error);
     }
-  }
-  s.RebuildHistoryIndex();
-  return true;
-}
-
-bool ReadSource(Fields& f, CFeedSource& s, std::string& error) {
-  return f.String(u"title", s.m_title) && f.String(u"url", s.m_url) &&
-         f.Integer(u"legacyRefresh", s.m_legacyRefresh) &&
-         f.Date(u"reservedDate", s.m_reservedDate) && f.Ids(u"articles", s.m_articles) &&
-         f.String(u"reservedString", s.m_reservedString) && f.Bool(u"autoName", s.m_autoName) &&
-         f.Integer(u"sortColumn", s.m_sortColumn) &&
-         f.Integer(u"sortDirection", s.m_sortDirection) && ReadHistory(f, s, error) &&
-         f.String(u"commsStatus", s.m_commsStatus) &&
-         f.Integer(u"refreshInterval", s.m_refreshInterval);
-}
-
-bool ReadArticle(Fields& f, CFeed& a) {
-  std::u16string sourceText;
-  if (!(f.String(u"channel", a.m_channel) && f.String(u"title", a.m_title) &&
-        f.String(u"link", a.m_link) && f.String(u"description", a.m_description) &&
-        f.String(u"dateText", a.m_dateText) && f.String(u"key", a.m_key) &&
-        f.Date(u"date", a.m_date) && f.Bool(u"read", a.m_read) &&
-        f.String(u"sourceText", sourceText))) {
-    return false;
-  }
-  a.m_sourceText = SharedText(std::move(sourceText));
-  return true;
+  });
+  return ok;
 }
 
 }  // namespace
@@ -240,11 +218,11 @@ JsonValue ModelToJson(const CFeedsManager& manager) {
   JsonArray records;
   for (const auto& [id, record] : manager.m_storage.IdIndex()) {
     if (const auto* g = dynamic_cast<const CGroup*>(record)) {
-      records.push_back(GroupToJson(id, *g));
+      records.push_back(RecordToJson(id, u"group", *g, kGroupFieldTable));
     } else if (const auto* s = dynamic_cast<const CFeedSource*>(record)) {
-      records.push_back(SourceToJson(id, *s));
+      records.push_back(RecordToJson(id, u"source", *s, kSourceFieldTable));
     } else if (const auto* a = dynamic_cast<const CFeed*>(record)) {
-      records.push_back(ArticleToJson(id, *a));
+      records.push_back(RecordToJson(id, u"article", *a, kArticleFieldTable));
     }
   }
   return JsonObject{{u"records", std::move(records)},
@@ -291,15 +269,16 @@ bool JsonToModel(const JsonValue& json, CFeedsManager& manager, std::string& err
     bool ok = false;
     if (type == u"group") {
       auto g = std::make_unique<CGroup>();
-      ok = ReadGroup(f, *g);
+      ok = ReadRecord(f, *g, kGroupFieldTable, error);
       record = std::move(g);
     } else if (type == u"source") {
       auto s = std::make_unique<CFeedSource>();
-      ok = ReadSource(f, *s, error);
+      ok = ReadRecord(f, *s, kSourceFieldTable, error);
+      s->RebuildHistoryIndex();
       record = std::move(s);
     } else if (type == u"article") {
       auto a = std::make_unique<CFeed>();
-      ok = ReadArticle(f, *a);
+      ok = ReadRecord(f, *a, kArticleFieldTable, error);
       record = std::move(a);
     } else {
       return f.Fail("\"type\" must be \"group\", \"source\" or \"article\"");
