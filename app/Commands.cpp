@@ -320,7 +320,8 @@ void CCommands::DeleteArticles(const IdList& articles) {
 size_t CCommands::ApplyRetention() {
   // A pass holds the articles it is applying: the next pass's end comes back here.
   if (m_passKind != PassKind::None) return 0;
-  const size_t deleted = Model().ApplyRetention(Model().Clock().CurrentTime());
+  const size_t deleted =
+      Model().ApplyRetention(Model().Clock().CurrentTime(), m_shownArticle ? m_shownArticle() : ObjectId{0});
   if (deleted > 0) m_frame.ScheduleSave();
   return deleted;
 }

@@ -49,6 +49,9 @@ class CCommands : public QObject, public IStatusHandler {
   // At exit: no automatic update starts any more.
   void StopUpdateTimer();
 
+  // The article the page shows, which retention leaves alone.
+  void SetShownArticle(std::function<ObjectId()> shown) { m_shownArticle = std::move(shown); }
+
   // How the source's last update went in this run.
   SourceUpdateState SourceState(ObjectId source) const;
 
@@ -174,6 +177,7 @@ class CCommands : public QObject, public IStatusHandler {
 
   IMainFrame& m_frame;
   IFeedUpdater& m_updater;
+  std::function<ObjectId()> m_shownArticle;
   QTimer* m_updateTimer = nullptr;
   // What started the pass that runs.
   PassKind m_passKind = PassKind::None;

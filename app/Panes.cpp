@@ -34,6 +34,8 @@ CPanes::CPanes(IMainFrame& frame, IFeedUpdater& updater, QWidget* parent, bool w
 
   m_commands = std::make_unique<CCommands>(frame, updater);
   m_router = std::make_unique<CPaneRouter>(frame, *m_tree, *m_list, m_page, *m_commands);
+  // Retention never takes the article the page shows.
+  m_commands->SetShownArticle([page = m_page] { return page != nullptr ? page->CurrentFeedId() : ObjectId{0}; });
 
   CFeedListView* list = m_list;
   CArticleFilterBar* bar = m_filterBar;

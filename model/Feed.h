@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "model/DateTime.h"
@@ -20,6 +21,9 @@ struct ArticleFields {
   std::u16string m_key;          // guid, Atom id, or title + "@" + link
   CDateTime m_date;              // parsed from m_dateText; invalid when unrecognised
   bool m_read = false;
+  // Kept by the library only; the classic data file has no field for them.
+  bool m_starred = false;
+  int64_t m_arrived = 0;         // when it came (seconds since 1970); 0: not known
   bool operator==(const ArticleFields&) const = default;
 };
 
@@ -53,7 +57,9 @@ inline constexpr auto kArticleFieldTable = std::make_tuple(
     Field(&ArticleFields::m_key, "key", "key", 1, 0),
     Field(&ArticleFields::m_date, "date", "date", 1, 0),
     Field(&ArticleFields::m_read, "read", "read", 2, kArticleRead),
-    Field(&CFeed::m_sourceText, nullptr, "sourceText", 3, 0));
+    Field(&CFeed::m_sourceText, nullptr, "sourceText", 3, 0),
+    Field(&ArticleFields::m_starred, "starred", nullptr, 0, kArticleStarred),
+    Field(&ArticleFields::m_arrived, "arrived", nullptr, 0, 0));
 static_assert(CheckFieldTable<ArticleFields, decltype(kArticleFieldTable)>(), "an article field has no table entry");
 inline constexpr uint8_t kArticleRecordVersion = 3;
 

@@ -165,6 +165,8 @@ void CFeedsManager::AddCounts(ObjectId node, bool isSource, const FeedCounts& de
 void CFeedsManager::LinkArticle(CFeed& article, CFeedSource& source) {
   source.m_articles.push_back(article.m_id);
   article.m_source = source.m_id;
+  // Retention counts from here for an article that brings no time of its own.
+  if (article.m_arrived == 0) article.m_arrived = m_clock->CurrentTime();
   AddCounts(source.m_id, true, article.m_read ? FeedCounts{0, 1} : FeedCounts{1, 0}, false);
 }
 
@@ -224,6 +226,14 @@ CFeedSource* CFeedsManager::SourceListing(ObjectId articleId) const {
 }
 
 FeedCounts CFeedsManager::Counts(ObjectId node) const {
+  if (node == kStarredNode) {
+    FeedCounts starred;
+    for (ObjectId id : m_starred) {
+      const CFeed* a = GetFeed(id);
+      if (a != nullptr && a->m_source != 0) (a->m_read ? starred.read : starred.unread)++;
+    }
+    return starred;
+  }
   if (node == 0) {
     FeedCounts sum;
     std::unordered_set<ObjectId> seen;
@@ -243,6 +253,7 @@ void CFeedsManager::RebuildIndexes() {
   m_groupOfSource.clear();
   m_parentOfGroup.clear();
   m_counts.clear();
+  m_starred.clear();
   m_storedTexts = 0;
   m_textCache.clear();
   for (const auto& [id, record] : m_storage.IdIndex()) {
@@ -250,6 +261,7 @@ void CFeedsManager::RebuildIndexes() {
     auto* a = static_cast<CFeed*>(record);
     a->m_source = 0;
     if (a->m_textsStored) ++m_storedTexts;
+    if (a->m_starred) m_starred.insert(id);
   }
   // Pre-order over the groups the root list reaches, each once; the first
   // list that names a group, source or article is the one it is linked to.
@@ -352,6 +364,15 @@ void CFeedsManager::ReleaseTexts(ObjectId articleId) {
 }
 
 void CFeedsManager::CollectFeeds(ObjectId node, IdList& out) const {
+  if (node == kStarredNode) {
+    const size_t first = out.size();
+    for (ObjectId id : m_starred) {
+      const CFeed* a = GetFeed(id);
+      if (a != nullptr && a->m_source != 0) out.push_back(id);
+    }
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
+    return;
+  }
   const auto sourceArticles = [&](const CFeedSource& s) {
     for (ObjectId aid : s.m_articles) {
       if (GetFeed(aid) != nullptr) out.push_back(aid);
@@ -590,6 +611,7 @@ void CFeedsManager::DeleteObject(ObjectId id) {
         m_parentOfGroup.erase(p.id);
         m_counts.erase(p.id);
       }
+      if (m_starred.erase(p.id) != 0) Note(ChangeKind::CountsChanged, kStarredNode);
       m_storage.Remove(p.id);
       continue;
     }
@@ -740,7 +762,24 @@ void CFeedsManager::MarkRead(const IdList& articles, bool read) {
     if (a->m_source != 0 && GetFeedSource(a->m_source) != nullptr) {
       AddCounts(a->m_source, true, FeedCounts{read ? -1 : 1, read ? 1 : -1}, false);
     }
-    Note(ChangeKind::ArticleRead, id, a->m_source);
+    Note(ChangeKind::ArticleChanged, id, a->m_source, 0, kArticleRead);
+    if (a->m_starred) Note(ChangeKind::CountsChanged, kStarredNode);
+  }
+}
+
+void CFeedsManager::SetStarred(const IdList& articles, bool starred) {
+  ChangeScope scope(*this);
+  for (ObjectId id : articles) {
+    CFeed* a = GetFeed(id);
+    if (a == nullptr || a->m_starred == starred) continue;
+    a->m_starred = starred;
+    if (starred) {
+      m_starred.insert(id);
+    } else {
+      m_starred.erase(id);
+    }
+    Note(ChangeKind::ArticleChanged, id, a->m_source, 0, kArticleStarred);
+    Note(ChangeKind::CountsChanged, kStarredNode);
   }
 }
 
@@ -910,9 +949,7 @@ int32_t CFeedsManager::EffectiveRetention(const CFeedSource& source) const {
   return source.m_retentionDays > 0 ? source.m_retentionDays : m_retentionDays;
 }
 
-size_t CFeedsManager::ApplyRetention(int64_t now) {
-  const CDateTime today = CDateTime::FromTime(now);
-  if (!today.IsValid()) return 0;
+size_t CFeedsManager::ApplyRetention(int64_t now, ObjectId keep) {
   IdList expired;
   IdList sources;
   CollectSources(0, sources);
@@ -922,9 +959,19 @@ size_t CFeedsManager::ApplyRetention(int64_t now) {
     if (days <= 0) continue;
     for (ObjectId aid : s->m_articles) {
       const CFeed* a = GetFeed(aid);
-      if (a == nullptr || !a->m_read) continue;
-      // An article without a date has no age: it stays.
-      if (a->m_date.IsValid() && today.LinearDays() - a->m_date.LinearDays() > days) expired.push_back(aid);
+      if (a == nullptr || !a->m_read || a->m_starred || aid == keep) continue;
+      // The age counts from when the article came, not from its date: an
+      // old item that arrived today stays as long as a new one. Without a
+      // time of arrival (a classic data file), the time its key was first
+      // seen; without either it stays.
+      int64_t arrived = a->m_arrived;
+      if (arrived == 0) {
+        auto h = s->m_history.find(a->m_key);
+        if (h != s->m_history.end() && h->second.firstSeen.IsValid()) {
+          arrived = static_cast<int64_t>((h->second.firstSeen.LinearDays() - 25569.0) * 86400.0);
+        }
+      }
+      if (arrived != 0 && now - arrived > int64_t{days} * 86400) expired.push_back(aid);
     }
   }
   if (!expired.empty()) DeleteArticles(expired);
@@ -1094,10 +1141,14 @@ void CFeedsManager::SetArticleFields(ObjectId id, const ArticleFields& values) {
   if (a == nullptr) return;
   ChangeScope scope(*this);
   const bool read = values.m_read;
+  const bool starred = values.m_starred;
   ArticleFields kept = values;
-  kept.m_read = a->m_read;  // the read flag changes through its operation, which counts it
+  // The flags change through their operations, which count them.
+  kept.m_read = a->m_read;
+  kept.m_starred = a->m_starred;
   static_cast<ArticleFields&>(*a) = kept;
   if (a->m_read != read) MarkRead({id}, read);
+  if (a->m_starred != starred) SetStarred({id}, starred);
 }
 
 void CFeedsManager::SetHistory(ObjectId sourceId, std::map<std::u16string, HistoryEntry> history,

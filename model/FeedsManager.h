@@ -153,6 +153,9 @@ class CFeedsManager {
   bool Rename(ObjectId nodeId, const std::u16string& name);
   // Sets the read flag of each article named; others are skipped.
   void MarkRead(const IdList& articles, bool read);
+  // Stars or unstars each article named. A starred article is listed by
+  // the Starred node (kStarredNode) and never taken by retention.
+  void SetStarred(const IdList& articles, bool starred);
   // Removes each article from its source and destroys it. The source keeps
   // the key in its history, so the article does not come back.
   void DeleteArticles(const IdList& articles);
@@ -199,10 +202,11 @@ class CFeedsManager {
   int32_t EffectiveRetention(const CFeedSource& source) const;
   // Deletes the read articles whose age at `now` (seconds since 1970) is
   // more than their source's retention, as one change. The age is counted
-  // from the publication date; an article without a valid one is kept, as
-  // is every unread one. The keys stay in the histories. Returns how many
-  // went.
-  size_t ApplyRetention(int64_t now);
+  // from when the article arrived (m_arrived, else when its key was first
+  // seen); one without either is kept, as is every unread or starred one
+  // and `keep` (the article on screen). The keys stay in the histories.
+  // Returns how many went.
+  size_t ApplyRetention(int64_t now, ObjectId keep = 0);
 
   // --- updates.
 
@@ -341,6 +345,8 @@ class CFeedsManager {
   std::unordered_map<ObjectId, ObjectId> m_groupOfSource;
   std::unordered_map<ObjectId, ObjectId> m_parentOfGroup;
   std::unordered_map<ObjectId, FeedCounts> m_counts;
+  // Every starred article (the Starred node's).
+  std::unordered_set<ObjectId> m_starred;
 
   int32_t m_retentionDays = 0;
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <set>
 #include <unordered_set>
 
 #include "model/FeedsManager.h"
@@ -75,17 +76,20 @@ CLibraryBatch::Place ColumnPlace(const CSqliteStatement& s, int parent, int posi
 
 // The columns of a group, source or article row: identifier, list and
 // position, then the record's values in its table's order.
-const std::string& GroupColumns() {
-  static const std::string c = "id, parent, position, " + library::ValueColumns<GroupFields>(kGroupFieldTable);
-  return c;
-}
-const std::string& SourceColumns() {
-  static const std::string c = "id, grp, position, " + library::ValueColumns<SourceFields>(kSourceFieldTable);
-  return c;
-}
-const std::string& ArticleColumns() {
-  static const std::string c = "id, source, position, " + library::ValueColumns<ArticleFields>(kArticleFieldTable);
-  return c;
+// The columns of a group, source or article row as this library holds
+// them: identifier, list and position, then the record's values in its
+// table's order; a column an older library lacks reads as NULL (the
+// value's default).
+template <class Values, class Table>
+std::string RowColumns(CSqliteDb& db, const char* table, const char* list, const Table& fields) {
+  std::set<std::string> present;
+  CSqliteStatement info = db.Prepare(std::string("SELECT name FROM pragma_table_info('") + table + "')");
+  while (info.Step()) present.insert(info.Text(0));
+  std::string out = std::string("id, ") + list + ", position";
+  ForEachValue<Values>(fields, [&](const auto& field) {
+    if (field.column != nullptr) out += std::string(", ") + (present.count(field.column) != 0 ? field.column : "NULL");
+  });
+  return out;
 }
 
 template <class Row, class Table>
@@ -441,6 +445,17 @@ LibraryOpenOutcome CLibrary::OpenExisting(const std::string& path, const Library
     return out;
   }
   m_textChecksums = writable || version >= 5;
+  try {
+    m_columns.groups = RowColumns<GroupFields>(m_read, "groups", "parent", kGroupFieldTable);
+    m_columns.sources = RowColumns<SourceFields>(m_read, "sources", "grp", kSourceFieldTable);
+    m_columns.articles = RowColumns<ArticleFields>(m_read, "articles", "source", kArticleFieldTable);
+  } catch (const CSqliteError& e) {
+    m_write.Close();
+    m_read.Close();
+    out.detail = e.what();
+    out.message = u"The library " + Utf8ToUtf16(path) + u" cannot be read (" + Utf8ToUtf16(e.what()) + u").";
+    return out;
+  }
   // An older library read as it is: its first version's tables hold the
   // whole model; what later versions added (the search index, the change
   // log) is missing until a writer brings it up to date.
@@ -562,7 +577,7 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
     std::unordered_map<ObjectId, std::vector<Member>> childGroups, groupSources, sourceArticles;
     std::unordered_map<ObjectId, ObjectId> parentOf;  // listed groups
 
-    CSqliteStatement groups = m_read.Prepare("SELECT " + GroupColumns() + " FROM groups");
+    CSqliteStatement groups = m_read.Prepare("SELECT " + m_columns.groups + " FROM groups");
     // An identifier stored twice (only a damaged file holds one) keeps the
     // first row read.
     while (groups.Step()) {
@@ -590,7 +605,7 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
       }
       it = childGroups.erase(it);
     }
-    CSqliteStatement sources = m_read.Prepare("SELECT " + SourceColumns() + " FROM sources");
+    CSqliteStatement sources = m_read.Prepare("SELECT " + m_columns.sources + " FROM sources");
     std::vector<Member> homeless;
     while (sources.Step()) {
       const CLibraryBatch::Source row = SourceRow(sources);
@@ -607,7 +622,7 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
       }
     }
     if (scope == LoadScope::Everything) {
-      CSqliteStatement articles = m_read.Prepare("SELECT " + ArticleColumns() + " FROM articles");
+      CSqliteStatement articles = m_read.Prepare("SELECT " + m_columns.articles + " FROM articles");
       while (articles.Step()) {
         const CLibraryBatch::Article row = ArticleRow(articles);
         if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
@@ -850,7 +865,7 @@ bool CLibrary::ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::st
   if (!m_read.IsOpen()) return false;
   try {
     CSqliteTransaction txn(m_read, false);
-    CSqliteStatement& g = m_read.Statement("SELECT " + GroupColumns() + " FROM groups WHERE id = ?");
+    CSqliteStatement& g = m_read.Statement("SELECT " + m_columns.groups + " FROM groups WHERE id = ?");
     for (ObjectId id : which.groups) {
       g.Bind(1, int64_t{id});
       if (g.Step()) {
@@ -860,7 +875,7 @@ bool CLibrary::ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::st
       }
       g.Reset();
     }
-    CSqliteStatement& s = m_read.Statement("SELECT " + SourceColumns() + " FROM sources WHERE id = ?");
+    CSqliteStatement& s = m_read.Statement("SELECT " + m_columns.sources + " FROM sources WHERE id = ?");
     for (ObjectId id : which.sources) {
       s.Bind(1, int64_t{id});
       if (s.Step()) {
@@ -871,7 +886,7 @@ bool CLibrary::ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::st
       s.Reset();
     }
     CSqliteStatement& a =
-        m_read.Statement("SELECT " + ArticleColumns() + " FROM articles WHERE id = ?");
+        m_read.Statement("SELECT " + m_columns.articles + " FROM articles WHERE id = ?");
     for (ObjectId id : which.articles) {
       a.Bind(1, int64_t{id});
       if (a.Step()) {

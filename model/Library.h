@@ -332,6 +332,10 @@ class CLibrary final : public IArticleStore {
   std::atomic<bool> m_checkPending{false};
   std::thread m_check;
   bool m_textChecksums = false;  // article_texts has its checksum column
+  // The columns a row is read with (what this library's version holds).
+  struct {
+    std::string groups, sources, articles;
+  } m_columns;
   std::function<void()> m_commitHook;
 };
 

@@ -34,7 +34,6 @@ struct LibraryUpdateState : UpdateStateFields {
 inline constexpr uint32_t kRowInsert = 1u << 0;  // a new row, every column
 inline constexpr uint32_t kRowPlace = 1u << 1;   // its list and position
 inline constexpr uint32_t kRowFields = 1u << 2;  // the fields in `fields`
-inline constexpr uint32_t kRowRead = 1u << 3;    // an article's read flag
 
 struct CLibraryBatch {
   // Where a row stands: its list and its place in it. `listed` false: no
@@ -63,6 +62,7 @@ struct CLibraryBatch {
   struct Article {
     ObjectId id = 0;
     uint32_t write = 0;
+    uint32_t fields = 0;  // kArticle*
     Place place;
     ArticleFields values;
     CArticleTexts texts;  // kRowInsert only

@@ -15,7 +15,8 @@ constexpr auto kRetryAfterFailure = std::chrono::seconds(1);
 // records take more than this share of it; after this many draws the
 // reservation fails.
 constexpr int kDraws = 32;
-constexpr ObjectId kHighest = std::numeric_limits<ObjectId>::max();
+// The highest identifier a record may have (the one above names no record).
+constexpr ObjectId kHighest = std::numeric_limits<ObjectId>::max() - 1;
 
 std::mt19937_64 SeededGenerator() {
   std::random_device device;

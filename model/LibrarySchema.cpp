@@ -115,6 +115,7 @@ CREATE TABLE id_blocks(
   last INTEGER NOT NULL,
   writer INTEGER NOT NULL);
 ALTER TABLE articles ADD COLUMN arrived INTEGER;
+ALTER TABLE articles ADD COLUMN starred INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE article_texts ADD COLUMN checksum INTEGER;
 )sql";
 

@@ -31,7 +31,8 @@
 //   processes never give two new records one identifier; and
 //   `articles.arrived`, when the article came (seconds since 1970; the
 //   step gives the articles stored before it the time of the step);
-//   `article_texts.checksum`, TextHash of the description (NULL before);
+//   `articles.starred`; `article_texts.checksum`, TextHash of the
+//   description (NULL before);
 //   and the application id.
 //
 // Identifiers are the model's. A list is its members' `parent`/`grp`/

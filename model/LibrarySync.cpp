@@ -102,7 +102,6 @@ void CLibrarySync::Removed(std::unordered_map<ObjectId, RowState>& rows, ObjectI
     // The new record never reached the library.
     st.created = false;
     st.placed = false;
-    st.read = false;
     st.fields = 0;
   } else {
     st.removed = true;
@@ -136,7 +135,7 @@ void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& chan
     switch (e.kind) {
       case ChangeKind::ArticleAdded: Created(m_pending.articles, e.id, e.parent, true); break;
       case ChangeKind::ArticleRemoved: Removed(m_pending.articles, e.id); break;
-      case ChangeKind::ArticleRead: Row(m_pending.articles, e.id).read = true; break;
+      case ChangeKind::ArticleChanged: Row(m_pending.articles, e.id).fields |= e.fields; break;
       case ChangeKind::ArticleMoved: Placed(m_pending.articles, e.id, e.parent, e.parent != 0); break;
       case ChangeKind::SourceAdded:
         Created(m_pending.sources, e.id, e.parent, true);
@@ -347,7 +346,7 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
       row.id = id;
       row.write = st.created ? kRowInsert
                              : ((st.placed ? kRowPlace : 0) | (st.fields != 0 ? kRowFields : 0) |
-                                (st.read ? kRowRead : 0));
+                                0);
       if (row.write == 0) continue;
       if (st.created && st.removed) b.replaced.push_back(id);
       fill(*record, st, row);
@@ -379,6 +378,7 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
   rowsOf(
       pending.articles, [&](ObjectId id) { return m_model.GetFeed(id); }, b.removedArticles, b.articles,
       [&](const CFeed& a, const RowState& st, CLibraryBatch::Article& row) {
+        row.fields = st.fields;
         row.values = a;
         if (st.created) {
           row.texts = m_model.ArticleTexts(row.id);
@@ -446,7 +446,6 @@ void CLibrarySync::Merge(Pending& older, Pending&& newer) {
       o.removed = o.removed || st.removed;
       if (st.placed) o.place = st.place;
       o.placed = o.placed || st.placed;
-      o.read = o.read || st.read;
       o.fields |= st.fields;
       o.order = std::min(o.order, st.order);
     }
@@ -630,7 +629,6 @@ CLibrarySync::RowState CLibrarySync::LocalRow(std::unordered_map<ObjectId, RowSt
     local.created = local.created || it->second.created;
     local.removed = local.removed || it->second.removed;
     local.placed = local.placed || it->second.placed;
-    local.read = local.read || it->second.read;
     local.fields |= it->second.fields;
   }
   return local;
@@ -735,7 +733,7 @@ void CLibrarySync::ApplyExternal(const CLibraryBatch& rows) {
       bump(row.place);
       const RowState local = LocalRow(&Pending::articles, row.id);
       ArticleFields values = row.values;
-      TakeFields<ArticleFields>(kArticleFieldTable, local.read ? kArticleRead : 0, *m_model.GetFeed(row.id), values);
+      TakeFields<ArticleFields>(kArticleFieldTable, local.fields, *m_model.GetFeed(row.id), values);
       m_model.SetArticleFields(row.id, values);
       if (!local.placed) m_model.PlaceArticle(row.id, row.place.listed ? row.place.parent : 0);
     }

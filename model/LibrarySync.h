@@ -134,8 +134,7 @@ class CLibrarySync final : public IModelObserver {
     bool created = false;    // the record with this identifier is new
     bool removed = false;    // a stored row with this identifier goes
     bool placed = false;     // its list or place changed
-    bool read = false;       // an article's read flag changed
-    uint32_t fields = 0;     // group or source fields changed
+    uint32_t fields = 0;     // fields changed (kGroup*, kSource*, kArticle*)
     CLibraryBatch::Place place;
   };
   // Keys in the order they were last added; adding one again moves it to

@@ -135,6 +135,7 @@ void WriteRows(CSqliteDb& db, const CFeedsManager& m) {
   CSqliteStatement& history =
       db.Statement("INSERT INTO history(source, key, article, first_seen, seq) VALUES(?, ?, ?, ?, ?)");
   int64_t seq = 0;
+  const int64_t importedAt = static_cast<int64_t>(::time(nullptr));
   for (const auto& [id, record] : m.m_storage.IdIndex()) {
     if (const CGroup* g = m.GetGroup(id)) {
       group.Bind(1, int64_t{id});
@@ -158,7 +159,10 @@ void WriteRows(CSqliteDb& db, const CFeedsManager& m) {
     } else if (const CFeed* a = m.GetFeed(id)) {
       article.Bind(1, int64_t{id});
       bindPlace(article, articlePlace, id);
-      library::BindValues<ArticleFields>(article, 4, *a, kArticleFieldTable);
+      // The classic file has no time of arrival: the import is it.
+      ArticleFields values = *a;
+      if (values.m_arrived == 0) values.m_arrived = importedAt;
+      library::BindValues<ArticleFields>(article, 4, values, kArticleFieldTable);
       article.Run();
     }
   }

@@ -145,12 +145,7 @@ void WriteArticle(CSqliteDb& db, const CLibraryBatch::Article& a, LibraryWriteRe
   if (a.write & kRowPlace) {
     WritePlace(db.Statement("UPDATE articles SET source = ?, position = ? WHERE id = ?"), a.id, a.place);
   }
-  if (a.write & kRowRead) {
-    CSqliteStatement& s = db.Statement("UPDATE articles SET read = ? WHERE id = ?");
-    s.Bind(1, int64_t{a.values.m_read});
-    s.Bind(2, int64_t{a.id});
-    s.Run();
-  }
+  if ((a.write & kRowFields) && a.fields != 0) UpdateFields(db, ArticleSql(), a, kArticleFieldTable);
 }
 
 void WriteHistory(CSqliteDb& db, const CLibraryBatch::History& h) {

@@ -25,7 +25,7 @@ class CFeedsManager;
 enum class ChangeKind : uint8_t {
   ArticleAdded,    // appended to the list of `parent` (a source)
   ArticleRemoved,  // destroyed; `parent` is the source that listed it (0: none)
-  ArticleRead,     // its read flag changed (either way); `parent` is its source
+  ArticleChanged,  // the fields in `fields` (kArticle*) changed; `parent` is its source
   ArticleMoved,    // now listed by `parent`, before by `from`
   SourceAdded,     // appended to the sources of `parent` (a group)
   SourceChanged,   // the fields in `fields` (kSource*) changed
@@ -55,8 +55,15 @@ inline constexpr uint32_t kSourceReserved = 1u << 7;  // legacy refresh, reserve
 inline constexpr uint32_t kSourceAllFields = (1u << 8) - 1;
 
 // The fields a GroupChanged entry names.
-// An article's fields an operation changes alone.
+// The fields an ArticleChanged entry names: the ones an operation changes
+// alone.
 inline constexpr uint32_t kArticleRead = 1u << 0;
+inline constexpr uint32_t kArticleStarred = 1u << 1;
+
+// The tree's node that holds the starred articles of every feed: no record
+// has this identifier (the store never gives it out). Its counts are the
+// model's (Counts), its articles CollectFeeds's.
+inline constexpr ObjectId kStarredNode = 0xFFFFFFFFu;  // kNoRecordId
 
 inline constexpr uint32_t kGroupName = 1u << 0;
 inline constexpr uint32_t kGroupExpanded = 1u << 1;

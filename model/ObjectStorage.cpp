@@ -7,12 +7,12 @@ CObjectStorage::~CObjectStorage() { Clear(); }
 ObjectId CObjectStorage::NewId() {
   if (m_idSource != nullptr) {
     for (ObjectId id = m_idSource->Take(); id != 0; id = m_idSource->Take()) {
-      if (m_lookup.count(id) == 0) return id;
+      if (m_lookup.count(id) == 0 && id != kNoRecordId) return id;
     }
   }
   for (;;) {
     const ObjectId candidate = m_random.DrawId();
-    if (candidate != 0 && m_lookup.count(candidate) == 0) return candidate;
+    if (candidate != 0 && candidate != kNoRecordId && m_lookup.count(candidate) == 0) return candidate;
   }
 }
 

@@ -15,6 +15,10 @@ namespace qb {
 class CArchive;
 class CFeed;
 
+// An identifier the store never gives a new record (the tree's Starred
+// node, model/ModelChange.h, uses it).
+inline constexpr ObjectId kNoRecordId = 0xFFFFFFFFu;
+
 // Where new identifiers come from when several processes add records to
 // one library: the blocks the library reserved for this process, which no
 // other process is given. Take answers 0 when it has none to give; the

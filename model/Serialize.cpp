@@ -13,6 +13,7 @@ namespace qb {
 namespace {
 
 template <typename T>
+  requires requires(CArchive& ar, T& field) { ar.Serialize(field); }
 void ArchiveField(CArchive& ar, T& field) {
   ar.Serialize(field);
 }
@@ -63,7 +64,11 @@ template <class Record, class Table>
 void SerializeRecord(CArchive& ar, Record& record, const Table& table, uint8_t version, const char16_t* name) {
   const uint8_t v = ar.SerializeHeader(version, name);
   ForEachField(table, [&](const auto& field) {
-    if (field.since != 0 && v >= field.since) ArchiveField(ar, record.*field.member);
+    // (A field the file has no room for, such as a time of arrival, has no
+    // version and no form in the archive.)
+    if constexpr (requires { ArchiveField(ar, record.*field.member); }) {
+      if (field.since != 0 && v >= field.since) ArchiveField(ar, record.*field.member);
+    }
   });
   record.AfterSerialize(ar, v);
 }

@@ -110,7 +110,7 @@ void CFeedListView::ApplyChange(const CModelChange& change) {
       case ChangeKind::ArticleRemoved:
         gone.insert(e.id);
         break;
-      case ChangeKind::ArticleRead:
+      case ChangeKind::ArticleChanged:
         readChanged.push_back(e.id);
         break;
       default:

@@ -1074,6 +1074,12 @@ TEST_F(InterpretTest, ArticlesRetentionDeletedDoNotReturnWithTheNextUpdate) {
   const size_t history = m_source->m_history.size();
 
   const int64_t june15 = 1245060000;  // 2009-06-15
+  // Their ages count from when they came.
+  auto came = [&](ObjectId id, int64_t daysBefore) { m_manager.GetFeed(id)->m_arrived = june15 - daysBefore * 86400; };
+  came(oldRead, 40);
+  came(oldUnread, 40);
+  came(newRead, 5);
+  came(undated, 0);
   m_manager.SetRetentionDays(30);
   EXPECT_EQ(m_manager.ApplyRetention(june15), 1u);
   EXPECT_EQ(m_manager.GetFeed(oldRead), nullptr);

@@ -33,6 +33,7 @@ void Draw(std::u16string& v, std::mt19937& rng) {
 void Draw(bool& v, std::mt19937&) { v = !v; }
 void Draw(int32_t& v, std::mt19937& rng) { v = static_cast<int32_t>(rng() % 2000000) - 1000000 + (v == 0 ? 7 : 0); }
 void Draw(uint8_t& v, std::mt19937& rng) { v = static_cast<uint8_t>(1 + rng() % 254); }
+void Draw(int64_t& v, std::mt19937& rng) { v = 1'000'000'000 + static_cast<int64_t>(rng() % 1'000'000'000); }
 void Draw(CDateTime& v, std::mt19937& rng) {
   v = CDateTime::FromFields({static_cast<int32_t>(1900 + rng() % 200), static_cast<int32_t>(1 + rng() % 12),
                              static_cast<int32_t>(1 + rng() % 28), static_cast<int32_t>(rng() % 24),

@@ -101,7 +101,7 @@ TEST_F(ModelChangeTest, EachOperationReportsWhatItChanged) {
        [&] { return std::vector<ChangeEntry>{{ChangeKind::GroupMoved, 0, group, 0, root}}; }},
       {"articles read", [&] { m.MarkRead({a1[0], a2[1]}, true); },
        [&] {
-         return std::vector<ChangeEntry>{{ChangeKind::ArticleRead, 0, a1[0], s1}, {ChangeKind::ArticleRead, 0, a2[1], s2}};
+         return std::vector<ChangeEntry>{{ChangeKind::ArticleChanged, kArticleRead, a1[0], s1}, {ChangeKind::ArticleChanged, kArticleRead, a2[1], s2}};
        }},
       {"articles already read", [&] { m.MarkRead({a1[0]}, true); }, [] { return std::vector<ChangeEntry>{}; }},
       {"articles deleted", [&] { m.DeleteArticles({a1[1]}); },
@@ -224,8 +224,8 @@ TEST_F(ModelChangeTest, BatchesAndNestedOperationsReportOnce) {
   });
   ASSERT_EQ(recorder.changes.size(), 1u);
   EXPECT_EQ(KindsOf(recorder.changes[0]),
-            (std::vector<ChangeKind>{ChangeKind::GroupChanged, ChangeKind::ArticleRead, ChangeKind::ArticleRead,
-                                     ChangeKind::ArticleRead, ChangeKind::ArticleRemoved}));
+            (std::vector<ChangeKind>{ChangeKind::GroupChanged, ChangeKind::ArticleChanged, ChangeKind::ArticleChanged,
+                                     ChangeKind::ArticleChanged, ChangeKind::ArticleRemoved}));
   // An observer that changes the model is told of its own change after.
   struct Reacting final : IModelObserver {
     CFeedsManager* model = nullptr;
@@ -267,14 +267,15 @@ TEST_F(ModelChangeTest, TheWelcomeSourceReplacesAnEarlierOne) {
   ExpectCountsAsWalked();
 }
 
-TEST_F(ModelChangeTest, RetentionDeletesOldReadArticlesAndKeepsTheirKeys) {
+TEST_F(ModelChangeTest, RetentionDeletesWhatCameLongAgoAndKeepsTheKeysTheStarsAndThePage) {
   const int64_t now = 1'800'000'000;
-  auto dated = [&](ObjectId id, int daysAgo) { m.GetFeed(id)->m_date = CDateTime::FromTime(now - daysAgo * 86400); };
-  dated(a1[0], 40);  // read, old: goes
-  dated(a1[1], 40);  // unread, old: stays
-  dated(a1[2], 10);  // read, recent: stays
-  m.GetFeed(a2[0])->m_date = CDateTime::Invalid();  // read, undated, first seen long ago: stays
-  dated(a2[1], 400);  // read, old, but its feed keeps everything
+  auto came = [&](ObjectId id, int daysAgo) { m.GetFeed(id)->m_arrived = now - int64_t{daysAgo} * 86400; };
+  came(a1[0], 40);  // read, came long ago: goes
+  came(a1[1], 40);  // unread: stays
+  came(a1[2], 10);  // read, published long ago but came lately: stays
+  m.GetFeed(a1[2])->m_date = CDateTime::FromTime(now - 400 * 86400);
+  m.GetFeed(a2[0])->m_arrived = 0;  // read, no time of arrival: its key was first seen years ago
+  came(a2[1], 400);  // read, old, but its feed keeps everything
   m.MarkRead({a1[0], a1[2], a2[0], a2[1]}, true);
   EXPECT_EQ(m.ApplyRetention(now), 0u) << "off by default";
 
@@ -288,10 +289,14 @@ TEST_F(ModelChangeTest, RetentionDeletesOldReadArticlesAndKeepsTheirKeys) {
   const CFeedSource* s = m.GetFeedSource(s1);
   EXPECT_EQ(s->m_history.size(), 3u) << "the key stays, so the article does not return";
 
+  // The feed's own days: a starred article and the one on screen stay.
   m.SetSourceRetention(s2, 5);
-  EXPECT_EQ(m.ApplyRetention(now), 1u) << "the feed's own days; the undated one has no age and stays";
-  EXPECT_NE(m.GetFeed(a2[0]), nullptr);
-  EXPECT_EQ(m.GetFeed(a2[1]), nullptr);
+  m.SetStarred({a2[1]}, true);
+  EXPECT_EQ(m.ApplyRetention(now, a2[0]), 0u);
+  EXPECT_EQ(m.ApplyRetention(now), 1u);
+  EXPECT_EQ(m.GetFeed(a2[0]), nullptr);
+  EXPECT_NE(m.GetFeed(a2[1]), nullptr);
+  EXPECT_EQ(m.Counts(kStarredNode), (FeedCounts{0, 1}));
   ExpectCountsAsWalked();
 }
 
