@@ -91,7 +91,7 @@ TEST(LibrarySalvageTest, WhatCanBeReadOfADamagedLibraryIsKeptAndTheFileIsOnlyRea
       {"a page of article texts", "article_texts", "leaf", 4000, 4},
       {"a leaf of the articles", "articles", "leaf", 3800, 0},
       {"a page of the history", "history", "leaf", 4000, 0},
-      {"the second half cut away", nullptr, nullptr, 1000, 4000},
+      {"the second half cut away", nullptr, nullptr, 500, 4000},
   };
   std::mt19937 rng(7);
   for (const Case& c : cases) {
