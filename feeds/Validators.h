@@ -8,7 +8,7 @@
 // are only worth anything when the model holds what that document brought.
 // With the library (model/Library.h) the state is stored in it, each
 // change in the same transaction as the rows of the turn that made it
-// (CLibrarySync, through IUpdateStateStore), so a state and the articles
+// (the library's update-state module, model/UpdateStateModule.h), so a state and the articles
 // its fetch applied are on the disk together or not at all. With a classic
 // data file it is kept outside the file, in a cache file stamped with the
 // data file it was saved with (device, inode, size, modification and change

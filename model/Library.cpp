@@ -15,6 +15,7 @@
 
 #include "model/FeedsManager.h"
 #include "model/LibraryRows.h"
+#include "model/LibraryModule.h"
 #include "model/LibrarySalvage.h"
 #include "model/LibrarySchema.h"
 #include "model/Random.h"
@@ -185,6 +186,9 @@ void CLibrary::Configure(CSqliteDb& db, int busyTimeoutMs) {
   // A commit is on the disk when it returns. Deleted text is not overwritten
   // with zeros (this build of SQLite would), which would double the writes.
   db.Exec("PRAGMA synchronous = FULL; PRAGMA secure_delete = OFF; PRAGMA journal_size_limit = 8388608;");
+  // A module's rows go with the article or source they belong to, whoever
+  // removes it (model/LibraryModule.h).
+  db.Exec("PRAGMA foreign_keys = ON");
 }
 
 void CLibrary::OpenConnections(const std::string& path, bool writable, int busyTimeoutMs) {
@@ -835,6 +839,7 @@ LibraryChanges CLibrary::ChangesSince(int64_t since) {
       return out;
     }
     std::unordered_set<int64_t> seen[library::kRowKinds];
+    std::unordered_map<int64_t, std::unordered_set<int64_t>> moduleSeen;
     CSqliteStatement& s = m_read.Statement("SELECT seq, writer, kind, id FROM changes WHERE seq > ? ORDER BY seq");
     s.Bind(1, since);
     while (s.Step()) {
@@ -842,6 +847,11 @@ LibraryChanges CLibrary::ChangesSince(int64_t since) {
       if (s.Int(1) == m_writer) continue;
       const int64_t kind = s.Int(2);
       const int64_t id = s.Int(3);
+      if (kind >= library::kFirstModuleKind) {
+        IdList& ids = out.modules[kind];
+        if (moduleSeen[kind].insert(id).second) ids.push_back(static_cast<ObjectId>(id));
+        continue;
+      }
       if (kind < 1 || kind >= library::kRowKinds || !seen[kind].insert(id).second) continue;
       switch (static_cast<RowKind>(kind)) {
         case RowKind::Group: out.groups.push_back(static_cast<ObjectId>(id)); break;
@@ -849,7 +859,7 @@ LibraryChanges CLibrary::ChangesSince(int64_t since) {
         case RowKind::Article: out.articles.push_back(static_cast<ObjectId>(id)); break;
         case RowKind::History: out.histories.push_back(static_cast<ObjectId>(id)); break;
         case RowKind::Settings: out.settings = true; break;
-        case RowKind::UpdateState: out.updateStates.push_back(static_cast<ObjectId>(id)); break;
+        case RowKind::UpdateState: break;  // the update state's module logs under its own kind
       }
     }
     s.Reset();
@@ -909,14 +919,6 @@ bool CLibrary::ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::st
       h.Reset();
       out.histories.push_back(std::move(history));
     }
-    for (ObjectId id : which.updateStates) {
-      LibraryUpdateState st;
-      if (library::ReadUpdateState(m_read, id, st)) {
-        out.updateStates.push_back(std::move(st));
-      } else {
-        out.droppedUpdateStates.push_back(id);
-      }
-    }
     if (which.settings) out.retentionDays = static_cast<int32_t>(MetaInt(m_read, "retention_days", 0));
     return true;
   } catch (const CSqliteError& e) {
@@ -952,6 +954,49 @@ bool CLibrary::ReadUpdateStates(std::vector<LibraryUpdateState>& out) {
     out.clear();
     return false;
   }
+}
+
+bool CLibrary::ReadUpdateState(ObjectId source, LibraryUpdateState& out) {
+  if (!m_read.IsOpen()) return false;
+  try {
+    return library::ReadUpdateState(m_read, source, out);
+  } catch (const CSqliteError&) {
+    return false;
+  }
+}
+
+void CLibrary::AddModule(ILibraryModule& module) {
+  RemoveModule(module);
+  const std::string name(module.Name());
+  int64_t kind = 0;
+  try {
+    if (m_write.IsOpen() && !m_damaged) {
+      CSqliteTransaction txn(m_read, true);
+      const int from = static_cast<int>(MetaInt(m_read, "module:" + name, 0));
+      if (from < module.Version()) {
+        module.Migrate(m_read, from);
+        SetMeta(m_read, "module:" + name, module.Version());
+      }
+      kind = MetaInt(m_read, "module_kind:" + name, 0);
+      if (kind == 0) {
+        kind = std::max<int64_t>(library::kFirstModuleKind - 1,
+                                 m_read.QueryInt("SELECT coalesce(max(value), 0) FROM meta WHERE substr(key, 1, 12) = 'module_kind:'")) +
+               1;
+        SetMeta(m_read, "module_kind:" + name, kind);
+      }
+      txn.Commit();
+    } else if (m_read.IsOpen()) {
+      kind = MetaInt(m_read, "module_kind:" + name, 0);
+    }
+  } catch (const CSqliteError&) {
+    // Without its tables the module stores nothing; its work fails with
+    // the batch, and is said like any failed write.
+  }
+  m_modules.push_back({&module, kind});
+}
+
+void CLibrary::RemoveModule(ILibraryModule& module) {
+  std::erase_if(m_modules, [&](const ModuleSlot& slot) { return slot.module == &module; });
 }
 
 bool CLibrary::StoredIds(IdList& groups, IdList& sources, IdList& articles) {

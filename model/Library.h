@@ -32,6 +32,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -47,6 +48,7 @@
 namespace qb {
 
 class CFeedsManager;
+class ILibraryModule;
 
 // $XDG_DATA_HOME/Velmorant/Quillbend/Library.sqlite; creates the folder,
 // readable by the user only.
@@ -176,10 +178,11 @@ struct LibraryChanges {
   bool resync = false;  // the log no longer reaches back: load everything again
   int64_t last = 0;     // the sequence read up to
   IdList groups, sources, articles, histories;
-  IdList updateStates;  // sources whose update state changed
   bool settings = false;
+  // What the modules logged, by module kind.
+  std::map<int64_t, IdList> modules;
   bool empty() const {
-    return groups.empty() && sources.empty() && articles.empty() && histories.empty() && updateStates.empty() &&
+    return groups.empty() && sources.empty() && articles.empty() && histories.empty() && modules.empty() &&
            !settings && !resync;
   }
 };
@@ -253,13 +256,28 @@ class CLibrary final : public IArticleStore {
   int64_t LastChange();
   // The rows the library holds now for these identifiers, as a batch of
   // inserts; identifiers it no longer holds are in the removed lists. Each
-  // history named comes whole (cleared, then every key); an update state
-  // named and no longer stored is in droppedUpdateStates.
+  // history named comes whole (cleared, then every key).
   bool ReadRows(const LibraryChanges& which, CLibraryBatch& out, std::string* error = nullptr);
   // The update state stored for every source (the engine's validators,
   // failures and Retry-After). False when it could not be read; a library
   // older than the table (read only) holds none.
   bool ReadUpdateStates(std::vector<LibraryUpdateState>& out);
+  // The one source's; false when none is stored or it cannot be read.
+  bool ReadUpdateState(ObjectId source, LibraryUpdateState& out);
+
+  // --- modules (model/LibraryModule.h; owner's thread, while nothing is
+  // being written). Adding one makes or brings up to date its tables (when
+  // the library can be written) and gives it its kind in the change log.
+  // Not owned; a module must be removed before it goes.
+  void AddModule(ILibraryModule& module);
+  void RemoveModule(ILibraryModule& module);
+  struct ModuleSlot {
+    ILibraryModule* module;
+    int64_t kind;
+  };
+  const std::vector<ModuleSlot>& Modules() const { return m_modules; }
+  // The reading connection, for a module's reads (owner's thread).
+  CSqliteDb& Reader() { return m_read; }
 
   // Every group, source and article identifier stored (for a resync).
   bool StoredIds(IdList& groups, IdList& sources, IdList& articles);
@@ -328,6 +346,7 @@ class CLibrary final : public IArticleStore {
   int64_t m_writer = 0;
   int64_t m_dataVersion = -1;
   int m_busyTimeoutMs = 10000;
+  std::vector<ModuleSlot> m_modules;
   std::atomic<bool> m_damaged{false};
   std::atomic<bool> m_checkPending{false};
   std::thread m_check;

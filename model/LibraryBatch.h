@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@
 #include "model/UpdateStateFields.h"
 
 namespace qb {
+
+class CModuleWrite;
 
 // The update engine's state of one source as the library stores it (the
 // engine's own is feeds/SourceUpdateState.h): stored only while the source
@@ -89,15 +92,14 @@ struct CLibraryBatch {
   // go before the new ones are inserted.
   std::vector<ObjectId> replaced;
   std::optional<int32_t> retentionDays;
-  // Update states stored whole (after the rows above), and sources whose
-  // state goes.
-  std::vector<LibraryUpdateState> updateStates;
-  std::vector<ObjectId> droppedUpdateStates;
+  // The modules' work of the same turn (model/LibraryModule.h), by each
+  // module's kind in the change log, done after the rows above.
+  std::vector<std::pair<int64_t, std::function<void(CModuleWrite&)>>> moduleWork;
 
   bool empty() const {
     return groups.empty() && sources.empty() && articles.empty() && histories.empty() && removedGroups.empty() &&
            removedSources.empty() && removedArticles.empty() && replaced.empty() && !retentionDays &&
-           updateStates.empty() && droppedUpdateStates.empty();
+           moduleWork.empty();
   }
 };
 

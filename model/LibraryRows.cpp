@@ -109,11 +109,10 @@ bool DeleteSourceRows(CSqliteDb& db, int64_t id) {
   while (list.Step()) articles.push_back(list.Int(0));
   list.Reset();
   for (int64_t a : articles) DeleteArticleRows(db, a);
-  for (const char* sql : {"DELETE FROM history WHERE source = ?", "DELETE FROM update_state WHERE source = ?"}) {
-    CSqliteStatement& s = db.Statement(sql);
-    s.Bind(1, id);
-    s.Run();
-  }
+  // The rows of modules that belong to the source go with it (foreign keys).
+  CSqliteStatement& history = db.Statement("DELETE FROM history WHERE source = ?");
+  history.Bind(1, id);
+  history.Run();
   CSqliteStatement& source = db.Statement("DELETE FROM sources WHERE id = ?");
   source.Bind(1, id);
   source.Run();

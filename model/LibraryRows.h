@@ -22,6 +22,8 @@ namespace qb::library {
 // What the change log says a row is.
 enum class RowKind : int64_t { Group = 1, Source = 2, Article = 3, History = 4, Settings = 5, UpdateState = 6 };
 inline constexpr int kRowKinds = 7;  // one more than the greatest
+// Modules log under kinds of their own from here on (meta "module_kind:NAME").
+inline constexpr int64_t kFirstModuleKind = 100;
 
 // FNV-1a over the code units: the key under which equal source texts meet,
 // and the checksum a description is stored with, so that a text that pages

@@ -53,6 +53,7 @@ CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const Librar
   m_sweptAt = model.ChangeCount();
   model.AddObserver(this);
   model.m_storage.SetIdSource(&m_ids);
+  library.AddModule(m_updateStateModule);
   if (load != nullptr) {
     if (load->createdRoot != 0) Created(m_pending.groups, load->createdRoot, 0, true);
     for (ObjectId id : load->rehomedGroups) Placed(m_pending.groups, id, 0, true);
@@ -74,6 +75,7 @@ CLibrarySync::~CLibrarySync() {
   // What this session made is written or will never be: its unused
   // identifiers are free for others.
   if (m_ids.Reservations() > 0) m_library.ReleaseIds();
+  m_library.RemoveModule(m_updateStateModule);
 }
 
 void CLibrarySync::OnModelGone(const CFeedsManager&) {
@@ -115,6 +117,7 @@ void CLibrarySync::Placed(std::unordered_map<ObjectId, RowState>& rows, ObjectId
 }
 
 void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& change) {
+  for (const CLibrary::ModuleSlot& slot : m_library.Modules()) slot.module->ModelChanged(change);
   if (change.external) {
     // Rows read from the library: nothing to write, but the fields are
     // now what the library holds.
@@ -184,7 +187,6 @@ void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& chan
         h.cleared = true;
         h.added.Clear();
         h.dropped.clear();
-        if (m_updateStates != nullptr) m_updateStates->ForgetValidators(k.source);
         break;
       case HistoryKeyChange::Step::Added:
         h.added.Add(k.key);
@@ -259,16 +261,15 @@ void CLibrarySync::Sweep() {
   sweep(sources, m_pending.sources, kSourceAllFields, &CLibrarySync::SourceHash);
 }
 
-void CLibrarySync::TakeUpdateStates() {
-  if (m_updateStates == nullptr) return;
-  std::vector<LibraryUpdateState> put;
-  IdList dropped;
-  m_updateStates->TakeChangedStates(put, dropped);
-  for (ObjectId id : dropped) m_pending.updateStates[id].reset();
-  for (LibraryUpdateState& st : put) {
-    const ObjectId id = st.source;
-    m_pending.updateStates[id] = std::move(st);
+void CLibrarySync::GatherModules() {
+  for (const CLibrary::ModuleSlot& slot : m_library.Modules()) slot.module->Gather();
+}
+
+bool CLibrarySync::ModulesHaveWork() const {
+  for (const CLibrary::ModuleSlot& slot : m_library.Modules()) {
+    if (slot.module->HasWork()) return true;
   }
+  return false;
 }
 
 void CLibrarySync::OrderedKeys::Add(const std::u16string& key) {
@@ -407,12 +408,11 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
     b.histories.push_back(std::move(row));
   }
   if (pending.settings) b.retentionDays = m_model.RetentionDays();
-  for (const auto& [id, st] : pending.updateStates) {
-    if (m_foreign.count(id) != 0) continue;
-    if (st && m_model.GetFeedSource(id) != nullptr) {
-      b.updateStates.push_back(*st);
-    } else {
-      b.droppedUpdateStates.push_back(id);
+  m_modulesInFlight.clear();
+  for (const CLibrary::ModuleSlot& slot : m_library.Modules()) {
+    if (ILibraryModule::Work work = slot.module->TakeWork()) {
+      b.moduleWork.emplace_back(slot.kind, std::move(work));
+      m_modulesInFlight.push_back(slot.module);
     }
   }
   return b;
@@ -475,7 +475,6 @@ void CLibrarySync::Merge(Pending& older, Pending&& newer) {
   older.reordered.insert(newer.reordered.begin(), newer.reordered.end());
   older.rootReordered = older.rootReordered || newer.rootReordered;
   older.settings = older.settings || newer.settings;
-  for (auto& [id, st] : newer.updateStates) older.updateStates[id] = std::move(st);
 }
 
 void CLibrarySync::Collect(LibraryFlushReport& report) {
@@ -508,6 +507,8 @@ void CLibrarySync::Collect(LibraryFlushReport& report) {
     m_pending = std::move(*m_inFlight);
     Merge(m_pending, std::move(newer));
   }
+  for (ILibraryModule* module : m_modulesInFlight) module->WorkDone(result->ok);
+  m_modulesInFlight.clear();
   m_inFlight.reset();
   m_inFlightArticles.clear();
 }
@@ -523,12 +524,12 @@ LibraryFlushReport CLibrarySync::Flush() {
   }
   // Taken before what others stored is read: this process's own state of
   // a source wins until it is written.
-  TakeUpdateStates();
+  GatherModules();
   if (!busy) {
     Refresh();
     Sweep();
     // Nothing goes into a library whose check has not answered yet.
-    if (!m_pending.empty() && !m_library.CheckPending() &&
+    if ((!m_pending.empty() || ModulesHaveWork()) && !m_library.CheckPending() &&
         (!m_failure || std::chrono::steady_clock::now() >= m_retryAt)) {
       report.started = Submit();
     }
@@ -552,10 +553,10 @@ LibraryFlushReport CLibrarySync::FlushAndWait(std::chrono::milliseconds patience
   for (;;) {
     waitIdle();
     Collect(report);
-    TakeUpdateStates();
+    GatherModules();
     Refresh();
     Sweep();
-    if (m_pending.empty()) break;
+    if (m_pending.empty() && !ModulesHaveWork()) break;
     if (!Submit()) break;
     report.started = true;
     waitIdle();
@@ -581,16 +582,17 @@ void CLibrarySync::FillState(LibraryFlushReport& report) const {
   report.collisions = m_collisions;
 }
 
-bool CLibrarySync::HasPending() const { return !m_pending.empty() || m_inFlight.has_value(); }
+bool CLibrarySync::HasPending() const { return !m_pending.empty() || m_inFlight.has_value() || ModulesHaveWork(); }
 
 size_t CLibrarySync::PendingCount() const {
   size_t n = 0;
   for (const Pending* p : {&m_pending, m_inFlight ? &*m_inFlight : nullptr}) {
     if (p == nullptr) continue;
-    n += p->groups.size() + p->sources.size() + p->articles.size() + p->updateStates.size() + p->reordered.size();
+    n += p->groups.size() + p->sources.size() + p->articles.size() + p->reordered.size();
     for (const auto& [id, h] : p->histories) n += h.added.size() + h.dropped.size() + (h.cleared ? 1 : 0);
     n += (p->rootReordered ? 1 : 0) + (p->settings ? 1 : 0);
   }
+  for (const CLibrary::ModuleSlot& slot : m_library.Modules()) n += slot.module->PendingCount();
   return n;
 }
 
@@ -636,7 +638,7 @@ CLibrarySync::RowState CLibrarySync::LocalRow(std::unordered_map<ObjectId, RowSt
 
 bool CLibrarySync::Refresh() {
   if (m_modelGone) return false;
-  TakeUpdateStates();
+  GatherModules();
   if (!m_library.IsOpen() || !m_library.OthersCommitted()) return m_library.IsOpen();
   LibraryChanges changes = m_library.ChangesSince(m_lastSeen);
   if (!changes.ok) return false;
@@ -659,7 +661,6 @@ bool CLibrarySync::Refresh() {
       list->erase(std::unique(list->begin(), list->end()), list->end());
     }
     changes.histories = changes.sources;
-    changes.updateStates = changes.sources;
     changes.settings = true;
   }
   if (changes.empty()) {
@@ -669,27 +670,23 @@ bool CLibrarySync::Refresh() {
   CLibraryBatch rows;
   if (!m_library.ReadRows(changes, rows)) return false;
   m_lastSeen = changes.last;
+  // The modules first, so that the panes the model's change refreshes show
+  // what came with it (a feed's warning mark).
+  for (const CLibrary::ModuleSlot& slot : m_library.Modules()) {
+    if (changes.resync) {
+      IdList all = changes.groups;
+      all.insert(all.end(), changes.sources.begin(), changes.sources.end());
+      all.insert(all.end(), changes.articles.begin(), changes.articles.end());
+      slot.module->ChangedElsewhere(m_library, all, true);
+    } else if (auto it = changes.modules.find(slot.kind); it != changes.modules.end()) {
+      slot.module->ChangedElsewhere(m_library, it->second, false);
+    }
+  }
   ApplyExternal(rows);
   return true;
 }
 
 void CLibrarySync::ApplyExternal(const CLibraryBatch& rows) {
-  if (m_updateStates != nullptr && (!rows.updateStates.empty() || !rows.droppedUpdateStates.empty())) {
-    // Before the model's change goes out, so that the panes it refreshes
-    // show the states that came with it.
-    auto local = [&](ObjectId id) {
-      return m_pending.updateStates.count(id) != 0 || (m_inFlight && m_inFlight->updateStates.count(id) != 0);
-    };
-    std::vector<LibraryUpdateState> put;
-    IdList dropped;
-    for (const LibraryUpdateState& st : rows.updateStates) {
-      if (!local(st.source)) put.push_back(st);
-    }
-    for (ObjectId id : rows.droppedUpdateStates) {
-      if (!local(id)) dropped.push_back(id);
-    }
-    m_updateStates->ApplyStoredStates(put, dropped);
-  }
   m_model.ApplyExternal([&] {
     auto bump = [&](const CLibraryBatch::Place& p) { m_nextPosition = std::max(m_nextPosition, p.position + 1); };
     // Records first, so that every list below finds its members.

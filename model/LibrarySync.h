@@ -39,31 +39,12 @@
 
 #include "model/Library.h"
 #include "model/LibraryIds.h"
+#include "model/UpdateStateModule.h"
 #include "model/ModelChange.h"
 
 namespace qb {
 
 class CFeedsManager;
-
-// The update engine's state of each source (feeds/Validators.h keeps it),
-// stored with the model's rows: what changed in a turn goes in the batch of
-// that turn, beside the articles the same fetch applied.
-class IUpdateStateStore {
- public:
-  // The states changed since the last call: each one as it is now in
-  // `put`, and in `dropped` the sources whose state went.
-  virtual void TakeChangedStates(std::vector<LibraryUpdateState>& put, IdList& dropped) = 0;
-  // What another process stored: those sources' states replaced (or
-  // dropped), and nothing reported as changed.
-  virtual void ApplyStoredStates(const std::vector<LibraryUpdateState>& put, const IdList& dropped) = 0;
-  // The model cleared the source's history: its validators go, so that the
-  // next fetch asks for the whole document (a "not modified" would keep the
-  // forgotten articles away). The change goes with the cleared history.
-  virtual void ForgetValidators(ObjectId source) = 0;
-
- protected:
-  ~IUpdateStateStore() = default;
-};
 
 struct LibraryFlushReport {
   bool started = false;    // a batch went to the worker
@@ -116,7 +97,7 @@ class CLibrarySync final : public IModelObserver {
   // The update states written with the model's rows and kept up to date
   // with what other processes store; null for none. The store must outlive
   // the sync or be replaced first.
-  void SetUpdateStates(IUpdateStateStore* store) { m_updateStates = store; }
+  void SetUpdateStates(IUpdateStateStore* store) { m_updateStateModule.SetStore(store); }
 
   // Changes that are not yet on the disk (waiting or being written).
   bool HasPending() const;
@@ -170,11 +151,9 @@ class CLibrarySync final : public IModelObserver {
     std::unordered_set<ObjectId> reordered;  // lists to number again
     bool rootReordered = false;
     bool settings = false;
-    // Each source's state as it is to be stored; no value: it goes.
-    std::map<ObjectId, std::optional<LibraryUpdateState>> updateStates;
     bool empty() const {
       return groups.empty() && sources.empty() && articles.empty() && histories.empty() && reordered.empty() &&
-             !rootReordered && !settings && updateStates.empty();
+             !rootReordered && !settings;
     }
   };
 
@@ -184,8 +163,9 @@ class CLibrarySync final : public IModelObserver {
   void Placed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id, ObjectId parent, bool listed);
   static void Merge(Pending& older, Pending&& newer);
   void Sweep();
-  // What the update states changed, into m_pending.
-  void TakeUpdateStates();
+  // What the modules changed since (model/LibraryModule.h).
+  void GatherModules();
+  bool ModulesHaveWork() const;
   uint64_t GroupHash(ObjectId id) const;
   uint64_t SourceHash(ObjectId id) const;
   CLibraryBatch Build(Pending& pending, IdList& createdArticles);
@@ -206,7 +186,10 @@ class CLibrarySync final : public IModelObserver {
   // process writes to the library.
   CLibraryIds m_ids;
   const Options m_options;
-  IUpdateStateStore* m_updateStates = nullptr;
+  // The update engine's state of each source, the first module.
+  CUpdateStateModule m_updateStateModule;
+  // The modules whose work the batch in flight carries.
+  std::vector<ILibraryModule*> m_modulesInFlight;
 
   Pending m_pending;
   // The batch being written: what it came from (put back when the write

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "model/Library.h"
+#include "model/LibraryModule.h"
 #include "model/LibraryRows.h"
 #include "model/LibrarySchema.h"
 #include "model/ModelChange.h"
@@ -119,16 +120,6 @@ void WriteSource(CSqliteDb& db, const CLibraryBatch::Source& r, LibraryWriteResu
   if ((r.write & kRowFields) && r.fields != 0) UpdateFields(db, SourceSql(), r, kSourceFieldTable);
 }
 
-// What the library knows about updating a source from another address is
-// nothing to this one. True when a state went.
-bool DropStateOfOtherAddress(CSqliteDb& db, const CLibraryBatch::Source& r) {
-  if (!(r.write & kRowFields) || !(r.fields & kSourceUrl)) return false;
-  CSqliteStatement& s = db.Statement("DELETE FROM update_state WHERE source = ? AND url <> ?");
-  s.Bind(1, int64_t{r.id});
-  s.Bind(2, std::u16string_view(r.values.m_url));
-  s.Run();
-  return db.Changes() > 0;
-}
 
 void WriteArticle(CSqliteDb& db, const CLibraryBatch::Article& a, LibraryWriteResult& result) {
   if (a.write & kRowInsert) {
@@ -209,13 +200,24 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
     // (this one too) still start from.
     const int64_t before = db.QueryInt("SELECT coalesce(max(seq), 0) FROM changes");
     // Logged once per row, whatever the batch did to it.
-    std::unordered_set<int64_t> logged[library::kRowKinds];
-    auto log = [&](RowKind kind, ObjectId id) {
-      if (logged[static_cast<int>(kind)].insert(id).second) LogChange(db, m_writer, kind, id);
+    std::unordered_map<int64_t, std::unordered_set<int64_t>> logged;
+    auto logKind = [&](int64_t kind, int64_t id) {
+      if (logged[kind].insert(id).second) LogChange(db, m_writer, static_cast<RowKind>(kind), id);
+    };
+    auto log = [&](RowKind kind, ObjectId id) { logKind(static_cast<int64_t>(kind), id); };
+    // Each module writes and logs under its own kind.
+    auto each = [&](auto hook) {
+      for (const ModuleSlot& slot : m_modules) {
+        CModuleWrite write(db, [&, kind = slot.kind](int64_t id) { logKind(kind, id); });
+        hook(*slot.module, write);
+      }
     };
     for (ObjectId id : batch.replaced) {
-      // A source made anew under an old identifier starts with no state.
-      if (DeleteAnyRows(db, id) == RowKind::Source) log(RowKind::UpdateState, id);
+      // A source made anew under an old identifier starts with nothing of
+      // the old one.
+      if (DeleteAnyRows(db, id) == RowKind::Source) {
+        each([&](ILibraryModule& m, CModuleWrite& w) { m.SourceRemoved(w, id); });
+      }
     }
     for (const CLibraryBatch::Group& g : batch.groups) {
       WriteGroup(db, g, result);
@@ -224,7 +226,7 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
     for (const CLibraryBatch::Source& s : batch.sources) {
       WriteSource(db, s, result);
       log(RowKind::Source, s.id);
-      if (DropStateOfOtherAddress(db, s)) log(RowKind::UpdateState, s.id);
+      each([&](ILibraryModule& m, CModuleWrite& w) { m.SourceWritten(w, s); });
     }
     for (const CLibraryBatch::Article& a : batch.articles) {
       WriteArticle(db, a, result);
@@ -233,19 +235,12 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
     for (const CLibraryBatch::History& h : batch.histories) {
       WriteHistory(db, h);
       log(RowKind::History, h.source);
-      // A cleared history wants the whole document again: a "not
-      // modified" answer would keep the forgotten articles away.
-      if (h.cleared && library::DropUpdateState(db, h.source, true)) log(RowKind::UpdateState, h.source);
+      if (h.cleared) each([&](ILibraryModule& m, CModuleWrite& w) { m.HistoryCleared(w, h.source); });
     }
-    // After the sources and their articles: a state is stored only for a
-    // source the library holds under the state's address.
-    for (const LibraryUpdateState& st : batch.updateStates) {
-      library::PutUpdateState(db, st);
-      log(RowKind::UpdateState, st.source);
-    }
-    for (ObjectId id : batch.droppedUpdateStates) {
-      library::DropUpdateState(db, id, false);
-      log(RowKind::UpdateState, id);
+    // After the rows the modules' rows belong to.
+    for (const auto& [kind, work] : batch.moduleWork) {
+      CModuleWrite write(db, [&, kind = kind](int64_t id) { logKind(kind, id); });
+      work(write);
     }
     // Removals last: a row moved out of a node removed in the same batch
     // has left it by now and stays.
@@ -256,7 +251,7 @@ LibraryWriteResult CLibrary::Write(const CLibraryBatch& batch) {
     for (ObjectId id : batch.removedSources) {
       library::DeleteSourceRows(db, id);
       log(RowKind::Source, id);
-      log(RowKind::UpdateState, id);
+      each([&](ILibraryModule& m, CModuleWrite& w) { m.SourceRemoved(w, id); });
     }
     for (ObjectId id : batch.removedGroups) {
       library::DeleteGroupRows(db, id);

@@ -17,6 +17,7 @@
 #include "model/FeedsManager.h"
 #include "model/LibraryRows.h"
 #include "model/LibrarySchema.h"
+#include "model/UpdateStateModule.h"
 #include "model/SearchText.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/SampleModel.h"
@@ -380,9 +381,13 @@ TEST(LibraryTest, LibrariesOfEveryEarlierVersionAreBroughtUpToDate) {
     state.lastAttempt = 1'700'000'000;
     state.lastSuccess = 1'600'000'000;
     state.retryUntil = 1'700'003'600;
+    // Its module takes the table over (made again with its foreign key).
+    CUpdateStateModule module;
+    library.AddModule(module);
     CLibraryBatch batch;
-    batch.updateStates.push_back(state);
+    batch.moduleWork.emplace_back(0, [&](CModuleWrite& w) { library::PutUpdateState(w.Db(), state); });
     ASSERT_TRUE(library.Write(batch).ok);
+    library.RemoveModule(module);
     std::vector<LibraryUpdateState> stored;
     ASSERT_TRUE(library.ReadUpdateStates(stored));
     ASSERT_EQ(stored.size(), 1u);
