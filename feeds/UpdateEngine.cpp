@@ -191,7 +191,7 @@ bool CUpdateEngine::Enqueue(const IdList& sources, bool force, const DownloadRes
   for (ObjectId id : sources) {
     const CFeedSource* s = m_manager.GetFeedSource(id);
     // A source without an address (the welcome page) has nothing to fetch.
-    if (s == nullptr || s->m_url.empty() || m_inPass.count(id) != 0) continue;
+    if (s == nullptr || !m_manager.Can(id, CFeedsManager::kCanFetch) || m_inPass.count(id) != 0) continue;
     if (!force && !IsSourceDue(tick, s->m_lastUpdateTick, s->m_refreshInterval)) continue;
     int64_t until = 0;
     const CValidatorStore::Hold hold =

@@ -677,14 +677,29 @@ bool CFeedsManager::HasSourceWithUrl(std::u16string_view url) const {
   return false;
 }
 
+uint32_t CFeedsManager::CapabilitiesOf(ObjectId node) const {
+  if (GetGroup(node) != nullptr) {
+    uint32_t all = kAllCapabilities;
+    if (m_rootGroups.size() == 1 && m_rootGroups.front() == node) all &= ~(kCanMove | kCanDelete);
+    return all;
+  }
+  if (const CFeedSource* s = GetFeedSource(node)) {
+    uint32_t all = kAllCapabilities;
+    if (s->m_url.empty()) all &= ~(kCanFetch | kCanClearHistory);
+    return all;
+  }
+  return 0;
+}
+
 void CFeedsManager::DeleteSource(ObjectId groupId, ObjectId sourceId) {
+  if (!Can(sourceId, kCanDelete)) return;
   ChangeScope scope(*this);
   if (CGroup* g = GetGroup(groupId)) g->RemoveSource(sourceId);
   DeleteObject(sourceId);
 }
 
 bool CFeedsManager::DeleteGroup(ObjectId groupId) {
-  if (GetGroup(groupId) == nullptr) return false;
+  if (!Can(groupId, kCanDelete)) return false;
   ChangeScope scope(*this);
   if (CGroup* parent = FindParentGroup(groupId)) {
     parent->RemoveSubgroup(groupId);
@@ -697,10 +712,11 @@ bool CFeedsManager::DeleteGroup(ObjectId groupId) {
 }
 
 bool CFeedsManager::CanMoveSource(ObjectId sourceId, ObjectId targetGroupId) const {
-  return FindGroupOfSource(sourceId) != nullptr && GetGroup(targetGroupId) != nullptr;
+  return Can(sourceId, kCanMove) && FindGroupOfSource(sourceId) != nullptr && GetGroup(targetGroupId) != nullptr;
 }
 
 bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
+  if (!CanMoveSource(sourceId, targetGroupId)) return false;
   CGroup* from = FindGroupOfSource(sourceId);
   CGroup* to = GetGroup(targetGroupId);
   CFeedSource* s = GetFeedSource(sourceId);
@@ -714,7 +730,7 @@ bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
 }
 
 bool CFeedsManager::CanMoveGroup(ObjectId groupId, ObjectId targetGroupId) const {
-  if (GetGroup(groupId) == nullptr) return false;
+  if (!Can(groupId, kCanMove)) return false;
   const CGroup* target = nullptr;
   if (targetGroupId != 0) {
     target = GetGroup(targetGroupId);
@@ -735,6 +751,7 @@ bool CFeedsManager::MoveGroup(ObjectId groupId, ObjectId targetGroupId) {
 }
 
 bool CFeedsManager::Rename(ObjectId nodeId, const std::u16string& name) {
+  if (!Can(nodeId, kCanRename)) return false;
   ChangeScope scope(*this);
   if (CGroup* g = GetGroup(nodeId)) {
     if (g->m_name != name) {
@@ -842,7 +859,7 @@ CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
 
 bool CFeedsManager::ClearHistory(ObjectId sourceId) {
   CFeedSource* s = GetFeedSource(sourceId);
-  if (s == nullptr) return false;
+  if (s == nullptr || !Can(sourceId, kCanClearHistory)) return false;
   ChangeScope scope(*this);
   if (!s->m_history.empty()) {
     s->ClearHistory();
@@ -874,7 +891,7 @@ void CFeedsManager::SetSort(const IdList& sources, int32_t column, int32_t direc
 
 bool CFeedsManager::SetSourceUrl(ObjectId sourceId, const std::u16string& url) {
   CFeedSource* s = GetFeedSource(sourceId);
-  if (s == nullptr || s->m_url == url) return false;
+  if (s == nullptr || s->m_url == url || !Can(sourceId, kCanChangeAddress)) return false;
   ChangeScope scope(*this);
   s->m_url = url;
   Note(ChangeKind::SourceChanged, sourceId, 0, 0, kSourceUrl);
@@ -956,7 +973,7 @@ size_t CFeedsManager::ApplyRetention(int64_t now, ObjectId keep) {
   for (ObjectId sid : sources) {
     const CFeedSource* s = GetFeedSource(sid);
     const int32_t days = EffectiveRetention(*s);
-    if (days <= 0) continue;
+    if (days <= 0 || !Can(sid, kCanApplyRetention)) continue;
     for (ObjectId aid : s->m_articles) {
       const CFeed* a = GetFeed(aid);
       if (a == nullptr || !a->m_read || a->m_starred || aid == keep) continue;

@@ -111,6 +111,25 @@ class CFeedsManager {
   // as one change. Batches nest; the outermost one reports.
   void Batch(const std::function<void()>& work);
 
+  // --- what may be done to a node: the one answer the operations below,
+  // the update engine, the commands and the menus ask before they act.
+  enum Capability : uint32_t {
+    kCanMove = 1u << 0,
+    kCanRename = 1u << 1,
+    kCanDelete = 1u << 2,
+    kCanClearHistory = 1u << 3,
+    kCanChangeAddress = 1u << 4,
+    kCanApplyRetention = 1u << 5,  // its articles may be taken by retention
+    kCanFetch = 1u << 6,
+    kAllCapabilities = (1u << 7) - 1,
+  };
+  // Everything for a group or a source, except: the only root group is
+  // neither moved nor deleted; a source without an address (the welcome
+  // source) is never fetched, nor its history cleared; a node that is no
+  // group or source (the Starred node) has none.
+  uint32_t CapabilitiesOf(ObjectId node) const;
+  bool Can(ObjectId node, Capability what) const { return (CapabilitiesOf(node) & what) != 0; }
+
   // --- the model side of the user commands. Each reports its change; the
   // caller refreshes what the change does not cover.
 

@@ -446,8 +446,12 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
   const NodeKind kind = KindOf(SelectedItem());
   QMenu menu(this);
   std::vector<std::pair<QAction*, void (CSourceListView::*)()>> actions;
-  auto add = [&](const char* text, void (CSourceListView::*command)()) {
-    actions.emplace_back(menu.addAction(QString::fromLatin1(text)), command);
+  // What the model says may be done to the node decides what is offered.
+  const ObjectId node = SelectedNode().value_or(0);
+  auto add = [&](const char* text, void (CSourceListView::*command)(), uint32_t needs = 0) {
+    QAction* action = menu.addAction(QString::fromLatin1(text));
+    action->setEnabled((m_model.CapabilitiesOf(node) & needs) == needs);
+    actions.emplace_back(action, command);
   };
   switch (kind) {
     case NodeKind::Root:
@@ -462,23 +466,23 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
       menu.addSeparator();
       add("Add new &sub-group", &CSourceListView::AddGroup);
       menu.addSeparator();
-      add("&Rename this group", &CSourceListView::StartRename);
-      add("&Delete this group", &CSourceListView::DeleteGroup);
+      add("&Rename this group", &CSourceListView::StartRename, CFeedsManager::kCanRename);
+      add("&Delete this group", &CSourceListView::DeleteGroup, CFeedsManager::kCanDelete);
       menu.addSeparator();
       add("&Mark all as read", &CSourceListView::MarkAllRead);
       add("&Update this group", &CSourceListView::UpdateSelected);
       break;
     case NodeKind::Source:
       menu.setTitle(QStringLiteral("For Sources"));
-      add("&Rename this feed", &CSourceListView::StartRename);
-      add("&Delete this feed", &CSourceListView::DeleteFeed);
+      add("&Rename this feed", &CSourceListView::StartRename, CFeedsManager::kCanRename);
+      add("&Delete this feed", &CSourceListView::DeleteFeed, CFeedsManager::kCanDelete);
       menu.addSeparator();
-      add("&Clear history for this feed", &CSourceListView::ClearHistory);
+      add("&Clear history for this feed", &CSourceListView::ClearHistory, CFeedsManager::kCanClearHistory);
       menu.addSeparator();
       add("&Properties", &CSourceListView::ShowProperties);
       menu.addSeparator();
       add("&Mark all as read", &CSourceListView::MarkAllRead);
-      add("&Update this feed", &CSourceListView::UpdateSelected);
+      add("&Update this feed", &CSourceListView::UpdateSelected, CFeedsManager::kCanFetch);
       break;
     case NodeKind::None:
       return;

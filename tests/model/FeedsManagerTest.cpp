@@ -300,3 +300,40 @@ TEST_F(FeedsManagerTest, CountAllOnADeepTreeDoesNotRecurse) {
 
 }  // namespace
 }  // namespace qb
+
+namespace qb {
+namespace {
+
+TEST(CapabilitiesTest, EachNodeSaysWhatMayBeDoneAndTheOperationsHoldToIt) {
+  CFeedsManager m;
+  m.FixUpAfterLoad();
+  const ObjectId root = m.m_rootGroups[0];
+  const ObjectId child = m.AddGroup(root, u"child")->m_id;
+  const ObjectId feed = m.AddSource(child, u"http://example.com/feed")->m_id;
+  const ObjectId welcome = m.AddSource(root, u"")->m_id;
+  using M = CFeedsManager;
+  struct Row {
+    ObjectId node;
+    uint32_t expected;
+  };
+  const Row rows[] = {
+      {root, M::kAllCapabilities & ~(M::kCanMove | M::kCanDelete)},  // the only root group
+      {child, M::kAllCapabilities},
+      {feed, M::kAllCapabilities},
+      {welcome, M::kAllCapabilities & ~(M::kCanFetch | M::kCanClearHistory)},  // no address
+      {kStarredNode, 0},
+      {0x12345u, 0},
+  };
+  for (const Row& r : rows) EXPECT_EQ(m.CapabilitiesOf(r.node), r.expected) << r.node;
+  EXPECT_FALSE(m.DeleteGroup(root));
+  EXPECT_FALSE(m.MoveGroup(root, child));
+  EXPECT_FALSE(m.ClearHistory(welcome));
+  // A second root group: either may now go.
+  const ObjectId second = m.AddGroup(0, u"second")->m_id;
+  EXPECT_EQ(m.CapabilitiesOf(root), M::kAllCapabilities);
+  EXPECT_TRUE(m.DeleteGroup(second));
+  EXPECT_FALSE(m.DeleteGroup(root)) << "the only root group again";
+}
+
+}  // namespace
+}  // namespace qb
