@@ -129,8 +129,8 @@ void CCommands::StartPass(PassKind kind, const std::function<bool()>& start) {
 }
 
 void CCommands::OnSourceApplied(const SourceReport& report) {
-  // The source's new articles showed as the model applied them; the save
-  // waits for the end of the pass.
+  // The source's new articles showed, and were stored, as the model
+  // applied them: what is left is its tooltip and mark.
   emit sourceUpdated(report.source);
 }
 
@@ -139,7 +139,6 @@ void CCommands::OnPassFinished(const PassReport& report) {
   m_passKind = PassKind::None;
   if (report.news) {
     // Every source was shown as it was applied: only the save is left.
-    m_frame.ScheduleSave();
     // Only news the user did not ask for is announced in the tray.
     if (kind == PassKind::Automatic) m_frame.SetNewArticles(true);
   }
@@ -159,7 +158,6 @@ void CCommands::AddGroup(ObjectId parentGroup) {
   if (name.empty()) return;
   const CGroup* group = Model().AddGroup(parentGroup, name);
   if (group == nullptr) return;
-  m_frame.ScheduleSave();
   emit nodeSelectionRequested(group->m_id);
 }
 
@@ -175,7 +173,6 @@ void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl, AddFeedOrigi
   const CFeedSource* source = Model().SubscribeSource(groupId, ViewOf(dlg.m_strUrl));
   if (source == nullptr) return;
   const ObjectId sourceId = source->m_id;
-  m_frame.ScheduleSave();
   if (origin == AddFeedOrigin::User) emit nodeSelectionRequested(sourceId);
   // Fetched at once, forced, through the same entry point as every update:
   // its articles and its channel title arrive with it, in the background.
@@ -197,7 +194,6 @@ void CCommands::DeleteSource(ObjectId sourceId, ObjectId groupId) {
   if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
   Model().DeleteSource(groupId, sourceId);
   m_updater.SourcesRemoved();
-  m_frame.ScheduleSave();
   emit nodeSelectionRequested(groupId);
 }
 
@@ -217,13 +213,11 @@ void CCommands::DeleteGroup(ObjectId groupId) {
   if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
   if (!Model().DeleteGroup(groupId)) return;
   m_updater.SourcesRemoved();
-  m_frame.ScheduleSave();
   emit nodeSelectionRequested(parentId);
 }
 
 void CCommands::Rename(ObjectId node, const QString& name) {
   if (name.isEmpty() || !Model().Rename(node, FromQString(name))) return;
-  m_frame.ScheduleSave();
 }
 
 void CCommands::ShowProperties(ObjectId sourceId) {
@@ -251,14 +245,12 @@ void CCommands::ShowProperties(ObjectId sourceId) {
   // changed while it was open, so this is asked again.
   if (url.empty() || url == changed->m_url || Model().HasSourceWithUrl(url)) {
     if (retentionChanged && ApplyRetention() > 0) return;
-    m_frame.ScheduleSave();
     return;
   }
   Model().SetSourceUrl(sourceId, url);
   // The validators of the old address mean nothing to the new one.
   m_updater.ForgetSource(sourceId);
   if (retentionChanged) ApplyRetention();
-  m_frame.ScheduleSave();
   // The new address is tried at once, so the user sees whether it works.
   UpdateSources({sourceId});
 }
@@ -282,20 +274,19 @@ void CCommands::ClearHistory(ObjectId sourceId) {
 }
 
 void CCommands::MoveSource(ObjectId source, ObjectId group) {
-  if (Model().MoveSource(source, group)) m_frame.ScheduleSave();
+  Model().MoveSource(source, group);
 }
 
 void CCommands::MoveGroup(ObjectId group, ObjectId targetGroup) {
-  if (Model().MoveGroup(group, targetGroup)) m_frame.ScheduleSave();
+  Model().MoveGroup(group, targetGroup);
 }
 
 void CCommands::SetExpanded(ObjectId groupId, bool expanded) {
-  if (Model().SetExpanded(groupId, expanded)) m_frame.ScheduleSave();
+  Model().SetExpanded(groupId, expanded);
 }
 
 void CCommands::MarkRead(const IdList& articles, bool read) {
   Model().MarkRead(articles, read);
-  m_frame.ScheduleSave();
 }
 
 void CCommands::MarkAllRead(ObjectId node) {
@@ -309,30 +300,22 @@ void CCommands::MarkAllRead(ObjectId node) {
   }
   if (unread.empty()) return;
   Model().MarkRead(unread, true);
-  m_frame.ScheduleSave();
 }
 
 void CCommands::DeleteArticles(const IdList& articles) {
   Model().DeleteArticles(articles);
-  m_frame.ScheduleSave();
 }
 
 size_t CCommands::ApplyRetention() {
   // A pass holds the articles it is applying: the next pass's end comes back here.
   if (m_passKind != PassKind::None) return 0;
-  const size_t deleted =
-      Model().ApplyRetention(Model().Clock().CurrentTime(), m_shownArticle ? m_shownArticle() : ObjectId{0});
-  if (deleted > 0) m_frame.ScheduleSave();
-  return deleted;
+  return Model().ApplyRetention(Model().Clock().CurrentTime(), m_shownArticle ? m_shownArticle() : ObjectId{0});
 }
 
 void CCommands::SetRetentionDays(int days) {
   if (days == Model().RetentionDays()) return;
   Model().SetRetentionDays(days);
-  if (ApplyRetention() == 0) {
-    // Nothing to delete: only the setting is saved.
-    m_frame.ScheduleSave();
-  }
+  ApplyRetention();
 }
 
 QString CCommands::SourceXmlPath() {
@@ -368,7 +351,6 @@ void CCommands::ShowSourceXml(ObjectId articleId) {
 
 void CCommands::SortSources(const IdList& sources, int column, bool ascending) {
   Model().SetSort(sources, column, ascending ? kSortAscending : kSortDescending);
-  m_frame.ScheduleSave();
 }
 
 ObjectId CCommands::ImportTarget(std::optional<ObjectId> selected) {
@@ -399,7 +381,6 @@ void CCommands::ImportOpml(const QString& path, ObjectId targetGroup) {
                               [this](int done, int total) { emit importProgress(done, total); });
     });
     if (result.ok) {
-      if (result.feedsAdded > 0 || result.groupsAdded > 0) m_frame.ScheduleSave();
       // Each new source is fetched once in the background, so its articles
       // and channel title arrive soon; the status line names each while it
       // downloads.

@@ -1,10 +1,9 @@
 // The window's commands in one place. The panes turn the user's gestures
 // into requests; each request is carried out here: the dialog or question,
-// the validation, the model operation, and the save scheduled. What the
-// operation changed reaches the panes as the model's change record (the
-// frame's CPaneRouter observes the model); a command only adds where the
-// tree's selection goes afterwards (nodeSelectionRequested). A command
-// that changes nothing schedules nothing.
+// the validation, the model operation. What the operation changed reaches
+// the panes and the store as the model's change record (the frame's
+// CPaneRouter and the store observe the model); a command only adds where
+// the tree's selection goes afterwards (nodeSelectionRequested).
 #pragma once
 
 #include <QObject>

@@ -93,6 +93,7 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& upda
   setWindowIcon(QIcon(QStringLiteral(":/icons/quillbend.png")));
   CreateTimers();
   CreateStatusBar();
+  m_doc.m_feedsManager.AddObserver(this);
   CreatePanes();
   CreateMenus();
   m_notifier = new CNotifier(m_doc.m_feedsManager, m_doc.m_settingsManager, [this] { return m_trayIcon; }, this);
@@ -109,6 +110,7 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& upda
 }
 
 CMainFrame::~CMainFrame() {
+  if (!m_modelGone) m_doc.m_feedsManager.RemoveObserver(this);
   qApp->removeEventFilter(this);
   RemoveTrayIcon();
 }
@@ -302,9 +304,15 @@ void CMainFrame::CreateMenus() {
 
 CFeedsManager& CMainFrame::Model() { return m_doc.m_feedsManager; }
 
-void CMainFrame::ScheduleSave() {
-  // Every change of the model comes through here.
+void CMainFrame::OnModelChanged(const CFeedsManager&, const CModelChange& change) {
   m_unreadCountStale = true;
+  // What another process wrote is in the library already.
+  if (!change.external) ScheduleSave();
+}
+
+void CMainFrame::OnModelGone(const CFeedsManager&) { m_modelGone = true; }
+
+void CMainFrame::ScheduleSave() {
   QTimer* save = Timer(FrameTimer::Save);
   save->stop();
   save->start();

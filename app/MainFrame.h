@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "model/ModelChange.h"
 #include "views/IMainFrame.h"
 
 class QDialog;
@@ -56,7 +57,7 @@ QRect PlacementOnScreen(const QRect& stored, const QRect& work);
 // The timers' standard intervals in milliseconds.
 int DefaultTimerInterval(FrameTimer timer);
 
-class CMainFrame : public QMainWindow, public IMainFrame {
+class CMainFrame : public QMainWindow, public IMainFrame, private IModelObserver {
   Q_OBJECT
  public:
   // The desktop and the updater must outlive the frame.
@@ -67,7 +68,8 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   // --- IMainFrame
   CFeedsManager& Model() override;
   IDesktop& Desktop() override { return m_desktop; }
-  void ScheduleSave() override;
+  // The save a change of the model asks for (the timer restarted).
+  void ScheduleSave();
   void SetStatusText(const std::u16string& text) override;
   void SetNewArticles(bool on) override;
   void PostSavePlacement() override;
@@ -209,6 +211,12 @@ class CMainFrame : public QMainWindow, public IMainFrame {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Every change of the model: the store's save follows, and the unread
+  // count of the title and the tray.
+  void OnModelChanged(const CFeedsManager& model, const CModelChange& change) override;
+  void OnModelGone(const CFeedsManager& model) override;
+  bool m_modelGone = false;
+
   void CreateMenus();
   void CreateStatusBar();
   void CreatePanes();

@@ -128,7 +128,6 @@ class BenchFrame : public IMainFrame {
 
   CFeedsManager& Model() override { return model; }
   IDesktop& Desktop() override { return desktop; }
-  void ScheduleSave() override {}
   void SetStatusText(const std::u16string&) override {}
   void SetNewArticles(bool) override {}
   void PostSavePlacement() override {}

@@ -28,8 +28,6 @@ class IMainFrame {
   virtual CFeedsManager& Model() = 0;
   // Message boxes, dialogs, menus, opening links, the tray.
   virtual IDesktop& Desktop() = 0;
-  // Restarts the one-shot five-second save timer.
-  virtual void ScheduleSave() = 0;
   // The status bar's message pane. The pane router is its one writer.
   virtual void SetStatusText(const std::u16string& text) = 0;
   // The new-articles notice (tray blink); off once a pane has the focus.

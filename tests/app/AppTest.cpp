@@ -118,7 +118,6 @@ TEST(AppStartTest, TheUpdateAndTheClockRunFromTheStart) {
   CMainFrame& f = h.Frame();
   EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Update));
   EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Tick));
-  EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Save));
   f.StopFrameTimer(FrameTimer::Update);
   f.OnTimer(FrameTimer::Update);
   EXPECT_EQ(h.updater.updateAllCalls, std::vector<bool>{false});  // not forced: the due ones

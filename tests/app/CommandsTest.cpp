@@ -289,7 +289,7 @@ TEST_F(CommandsTest, PropertiesApplyTheRefreshRateAndClearHistoryAsks) {
   ASSERT_EQ(f.messages.size(), before + 2);
   EXPECT_EQ(f.messages[before].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   EXPECT_EQ(f.messages.back().text, QStringLiteral("History cleared."));
-  EXPECT_EQ(f.saves, 1);  // clearing schedules no save
+  EXPECT_EQ(f.saves, 2) << "the refresh rate, then the cleared history";
 }
 
 TEST_F(CommandsTest, PropertiesShowHowTheLastUpdateWentAndChangeTheAddress) {

@@ -22,15 +22,19 @@
 
 namespace qb::test {
 
-class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater {
+class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater, private IModelObserver {
  public:
   // The panes are created by the test (CreateViews) once the model is built.
   FakeMainFrame() {
     nextAnswer = QMessageBox::Yes;
     Attach(&model);
+    model.AddObserver(this);
   }
 
-  ~FakeMainFrame() { panes.reset(); }
+  ~FakeMainFrame() {
+    panes.reset();
+    model.RemoveObserver(this);
+  }
 
   // withPage: also the article pane (starts the web engine).
   void CreateViews(bool withPage = false) {
@@ -48,11 +52,16 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater 
     panes->ListPane().resize(500, 300);
     list->resize(500, 300);
     panes->InitialUpdate();
+    // What the test built before is no change of a command's.
+    saves = 0;
   }
 
   CFeedsManager& Model() override { return model; }
   IDesktop& Desktop() override { return *this; }
-  void ScheduleSave() override { ++saves; }
+  // The store's save follows each change of the model, as the frame's does.
+  void OnModelChanged(const CFeedsManager&, const CModelChange& change) override {
+    if (!change.external) ++saves;
+  }
   void SetStatusText(const std::u16string& text) override { status.push_back(text); }
   void SetNewArticles(bool on) override { newArticles = on; }
   void PostSavePlacement() override { ++placementPosts; }
