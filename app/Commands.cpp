@@ -285,6 +285,8 @@ void CCommands::SetExpanded(ObjectId groupId, bool expanded) {
   Model().SetExpanded(groupId, expanded);
 }
 
+void CCommands::SetStarred(const IdList& articles, bool starred) { Model().SetStarred(articles, starred); }
+
 void CCommands::MarkRead(const IdList& articles, bool read) {
   Model().MarkRead(articles, read);
 }

@@ -101,6 +101,7 @@ class CCommands : public QObject, public IStatusHandler {
 
   // --- the list's requests
   void MarkRead(const IdList& articles, bool read);
+  void SetStarred(const IdList& articles, bool starred);
   // "Mark all as read": every article of a source, or of a group and all
   // below it. Nothing is sent when none was unread.
   void MarkAllRead(ObjectId node);

@@ -812,8 +812,11 @@ void CMainFrame::OnExportDataFile() {
                               .arg(shown, QString::fromStdString(result.error)));
     return;
   }
-  m_desktop.ShowMessage(this, MsgIcon::Information,
-                        QStringLiteral("The library has been written to the data file '%1'.").arg(shown));
+  QString text = QStringLiteral("The library has been written to the data file '%1'.").arg(shown);
+  if (const int starred = Model().Counts(kStarredNode).total(); starred > 0) {
+    text += QLatin1Char(' ') + ToQString(StarsNotExportedNote(static_cast<size_t>(starred)));
+  }
+  m_desktop.ShowMessage(this, MsgIcon::Information, text);
 }
 
 void CMainFrame::OnImportDataFile() {

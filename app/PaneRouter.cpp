@@ -69,6 +69,7 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
   connect(&tree, &CSourceListView::markAllReadRequested, c, &CCommands::MarkAllRead);
   connect(&tree, &CSourceListView::updateNodeRequested, c, &CCommands::UpdateNode);
   connect(&list, &CFeedListView::markReadRequested, c, &CCommands::MarkRead);
+  connect(&list, &CFeedListView::starRequested, c, &CCommands::SetStarred);
   connect(&list, &CFeedListView::deleteArticlesRequested, c, &CCommands::DeleteArticles);
   connect(&list, &CFeedListView::showSourceXmlRequested, c, &CCommands::ShowSourceXml);
   connect(&list, &CFeedListView::sortRequested, c, &CCommands::SortSources);

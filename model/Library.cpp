@@ -159,6 +159,11 @@ std::u16string LibraryImportNotice(const std::string& dataFile) {
          u" was imported into the library; the file is kept as it was, as a backup.";
 }
 
+std::u16string StarsNotExportedNote(size_t starred) {
+  return u"The data file format has no place for stars: " + Utf8ToUtf16(std::to_string(starred)) +
+         (starred == 1 ? u" starred article was" : u" starred articles were") + u" written without its star.";
+}
+
 std::string ImportReport::RepairNote() const {
   if (!repaired()) return {};
   std::string note = "the data file's lists were repaired:";
@@ -953,6 +958,15 @@ bool CLibrary::ReadUpdateStates(std::vector<LibraryUpdateState>& out) {
   } catch (const CSqliteError&) {
     out.clear();
     return false;
+  }
+}
+
+size_t CLibrary::StarredCount() {
+  if (!m_read.IsOpen() || m_columns.articles.find("starred") == std::string::npos) return 0;
+  try {
+    return static_cast<size_t>(m_read.QueryInt("SELECT count(*) FROM articles WHERE starred"));
+  } catch (const CSqliteError&) {
+    return 0;
   }
 }
 

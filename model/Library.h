@@ -125,6 +125,8 @@ inline constexpr char16_t kLibraryNewerMessage[] =
     u"changes made now will not be saved.";
 std::u16string LibraryReadOnlyMessage(const std::string& folder);
 std::u16string LibraryImportNotice(const std::string& dataFile);
+// An export to the classic format keeps no stars: said once with the export.
+std::u16string StarsNotExportedNote(size_t starred);
 
 struct LibraryOpenOptions {
   // Read only, and never create or import (the library may be absent).
@@ -262,6 +264,8 @@ class CLibrary final : public IArticleStore {
   // failures and Retry-After). False when it could not be read; a library
   // older than the table (read only) holds none.
   bool ReadUpdateStates(std::vector<LibraryUpdateState>& out);
+  // Starred articles stored (0 when none or it cannot be read).
+  size_t StarredCount();
   // The one source's; false when none is stored or it cannot be read.
   bool ReadUpdateState(ObjectId source, LibraryUpdateState& out);
 

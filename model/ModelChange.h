@@ -64,6 +64,7 @@ inline constexpr uint32_t kArticleStarred = 1u << 1;
 // has this identifier (the store never gives it out). Its counts are the
 // model's (Counts), its articles CollectFeeds's.
 inline constexpr ObjectId kStarredNode = 0xFFFFFFFFu;  // kNoRecordId
+inline constexpr char16_t kStarredName[] = u"Starred";
 
 inline constexpr uint32_t kGroupName = 1u << 0;
 inline constexpr uint32_t kGroupExpanded = 1u << 1;

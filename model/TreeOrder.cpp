@@ -28,6 +28,27 @@ IdList Sorted(const CFeedsManager& manager, const IdList& ids, Name name) {
 
 }  // namespace
 
+int CompareInDisplayOrder(const CFeedsManager& manager, ObjectId a, ObjectId b) {
+  auto rank = [&](ObjectId id, const std::u16string*& name) {
+    if (const CGroup* g = manager.GetGroup(id)) {
+      name = &g->m_name;
+      return 0;
+    }
+    if (const CFeedSource* s = manager.GetFeedSource(id)) {
+      name = &s->m_title;
+      return 1;
+    }
+    return 2;
+  };
+  static const std::u16string kNone;
+  const std::u16string* na = &kNone;
+  const std::u16string* nb = &kNone;
+  const int ra = rank(a, na);
+  const int rb = rank(b, nb);
+  if (ra != rb) return ra - rb;
+  return CompareAsciiNoCase(*na, *nb);
+}
+
 IdList GroupsInDisplayOrder(const CFeedsManager& manager, const IdList& ids) {
   return Sorted<CGroup>(manager, ids, [](const CGroup& g) -> const std::u16string& { return g.m_name; });
 }

@@ -22,6 +22,11 @@ IdList GroupsInDisplayOrder(const CFeedsManager& manager, const IdList& ids);
 // Sources among `ids`, sorted by title; other identifiers are dropped.
 IdList SourcesInDisplayOrder(const CFeedsManager& manager, const IdList& ids);
 
+// How two nodes stand among the children of one node of the tree: groups,
+// then sources, then anything else (the Starred node); each kind by name
+// with only A-Z folded. Negative when `a` comes first, 0 when equal.
+int CompareInDisplayOrder(const CFeedsManager& manager, ObjectId a, ObjectId b);
+
 // What a walk in display order meets. Root groups have depth 0; a group's
 // sub-groups and sources depth + 1. Each callback may be empty.
 struct TreeVisitor {

@@ -92,6 +92,26 @@ def polygon(points):
     return svg
 
 
+def filled_polygon(points):
+    # Inside by the even-odd rule, as the SVG draws it.
+    def f(u, v):
+        inside = False
+        for (x0, y0), (x1, y1) in zip(points, points[1:] + points[:1]):
+            if (y0 > v) != (y1 > v) and u < x0 + (v - y0) * (x1 - x0) / (y1 - y0):
+                inside = not inside
+        return inside
+    return Shape(f, polygon(points))
+
+
+def star(cx, cy, outer, inner):
+    points = []
+    for i in range(10):
+        r = outer if i % 2 == 0 else inner
+        a = math.pi / 2 + i * math.pi / 5
+        points.append((cx + r * math.cos(a), cy - r * math.sin(a)))
+    return filled_polygon(points)
+
+
 def rounded(x0, y0, x1, y1, rad):
     def f(u, v):
         if not (x0 <= u <= x1 and y0 <= v <= y1):
@@ -136,6 +156,8 @@ WHITE = (255, 255, 255, 255)
 BLUE = (40, 90, 170, 255)
 FOLDER = (232, 190, 70, 255)
 FOLDER_DARK = (190, 145, 40, 255)
+GOLD = (245, 190, 20, 255)
+GOLD_DARK = (200, 140, 10, 255)
 
 
 def quill():
@@ -177,6 +199,7 @@ WINDOW_ICONS = {
         (rounded(0.05, 0.28, 0.95, 0.88, 0.06), FOLDER),
     ]),
     "source": (16, feed_sign(ORANGE, WHITE, 0.04)),
+    "starred": (16, [(star(0.5, 0.53, 0.5, 0.21), GOLD_DARK), (star(0.5, 0.53, 0.4, 0.16), GOLD)]),
     "quillbend": (64, quill()),
 }
 

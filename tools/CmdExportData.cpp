@@ -28,6 +28,9 @@ int RunExportData(CliContext& ctx) {
     ctx.err << "quillbend-cli: cannot write " << ctx.args[0] << ": " << result.error << "\n";
     return 1;
   }
+  if (const size_t starred = library.StarredCount(); starred > 0) {
+    ctx.err << "quillbend-cli: " << Utf16ToUtf8(StarsNotExportedNote(starred)) << "\n";
+  }
   return 0;
 }
 

@@ -34,8 +34,14 @@ QVariant CArticleTableModel::data(const QModelIndex& index, int role) const {
       switch (index.column()) {
         case kTitle: return ToQString(DecodeForDisplay(article->m_title));
         case kChannel: return ToQString(DecodeForDisplay(article->m_channel));
+        case kStarred:
+          if (!article->m_starred) return QString();
+          return role == Qt::ToolTipRole ? QStringLiteral("Starred") : QStringLiteral("\u2605");
         default: return FormatDisplayDate(article->m_date);
       }
+    case Qt::TextAlignmentRole:
+      if (index.column() == kStarred) return int(Qt::AlignCenter);
+      return QVariant();
     case Qt::FontRole:
       if (article != nullptr && !article->m_read) {
         QFont bold;
@@ -49,8 +55,11 @@ QVariant CArticleTableModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant CArticleTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  if (orientation != Qt::Horizontal) return QVariant();
+  if (section == kStarred && role == Qt::ToolTipRole) return QStringLiteral("Starred");
+  if (role != Qt::DisplayRole) return QVariant();
   switch (section) {
+    case kStarred: return QStringLiteral("\u2605");
     case kTitle: return QStringLiteral("Item Title");
     case kChannel: return QStringLiteral("Channel");
     case kDate: return QStringLiteral("Date / Time");

@@ -17,7 +17,10 @@ class CFeedsManager;
 class CArticleTableModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum Column { kTitle = 0, kChannel = 1, kDate = 2, kColumnCount = 3 };
+  // The first three are the ones a source stores its sort by; the star
+  // column is not sorted by.
+  enum Column { kTitle = 0, kChannel = 1, kDate = 2, kStarred = 3, kColumnCount = 4 };
+  static constexpr int kSortColumns = 3;
   // The row's article identifier (an ObjectId as unsigned int).
   static constexpr int kIdRole = Qt::UserRole + 1;
 

@@ -115,8 +115,13 @@ int CFeedListView::DateColumnWidth() const {
   return widest + 2 * margin + 8;
 }
 
+int CFeedListView::StarColumnWidth() const {
+  return fontMetrics().horizontalAdvance(QStringLiteral("\u2605")) + 16;
+}
+
 void CFeedListView::SetInitialColumnWidths() {
   const int w = ColumnSpace();
+  setColumnWidth(CArticleTableModel::kStarred, StarColumnWidth());
   setColumnWidth(CArticleTableModel::kChannel, w * 3 / 20);
   setColumnWidth(CArticleTableModel::kDate, std::max(w * 3 / 20, DateColumnWidth()));
   // As the header took them (it keeps a minimum width).
@@ -126,7 +131,7 @@ void CFeedListView::SetInitialColumnWidths() {
 
 void CFeedListView::FitTitleColumn() {
   const int rest = ColumnSpace() - columnWidth(CArticleTableModel::kChannel) -
-                   columnWidth(CArticleTableModel::kDate);
+                   columnWidth(CArticleTableModel::kDate) - columnWidth(CArticleTableModel::kStarred);
   setColumnWidth(CArticleTableModel::kTitle, std::max(rest, header()->minimumSectionSize()));
 }
 
@@ -314,7 +319,7 @@ void CFeedListView::ShowSortArrow(int column, bool ascending) {
 }
 
 void CFeedListView::SortByHeader(int column) {
-  if (column < 0 || column >= CArticleTableModel::kColumnCount) return;
+  if (column < 0 || column >= CArticleTableModel::kSortColumns) return;
   const bool ascending = !(m_arrowColumn == column && m_arrowAscending);
   // The whole library's matches are sorted here only: the sort stored on
   // every source is the user's choice for each.
@@ -445,6 +450,11 @@ void CFeedListView::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  if (event->key() == Qt::Key_S && !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+    StarSelected();
+    event->accept();
+    return;
+  }
   if (HandleReadingKey(event)) {
     event->accept();
     return;
@@ -463,6 +473,23 @@ void CFeedListView::mousePressEvent(QMouseEvent* event) {
   m_inputModifiers = event->modifiers();
   QTreeView::mousePressEvent(event);
   m_inputModifiers = Qt::NoModifier;
+  // A click on the star column stars or unstars its row.
+  const QModelIndex index = indexAt(event->pos());
+  if (event->button() == Qt::LeftButton && index.isValid() && index.column() == CArticleTableModel::kStarred) {
+    const ObjectId id = m_model->IdAt(index.row());
+    if (const CFeed* a = m_feedModel.GetFeed(id)) emit starRequested({id}, !a->m_starred);
+  }
+}
+
+void CFeedListView::StarSelected() {
+  const IdList ids = SelectedArticles();
+  if (ids.empty()) return;
+  // Stars them all unless all are starred already.
+  bool allStarred = true;
+  for (ObjectId id : ids) {
+    if (const CFeed* a = m_feedModel.GetFeed(id); a != nullptr && !a->m_starred) allStarred = false;
+  }
+  emit starRequested(ids, !allStarred);
 }
 
 void CFeedListView::mouseMoveEvent(QMouseEvent* event) {
@@ -492,6 +519,14 @@ void CFeedListView::contextMenuEvent(QContextMenuEvent* event) {
                                               : QStringLiteral("Mark items as &unread"));
   markRead->setEnabled(anyUnread);
   markUnread->setEnabled(anyRead);
+  bool allStarred = true;
+  for (ObjectId id : ids) {
+    if (const CFeed* a = m_feedModel.GetFeed(id); a != nullptr && !a->m_starred) allStarred = false;
+  }
+  QAction* star = menu.addAction(allStarred ? (single ? QStringLiteral("Un&star this item")
+                                                     : QStringLiteral("Un&star these items"))
+                                            : (single ? QStringLiteral("&Star this item")
+                                                      : QStringLiteral("&Star these items")));
   menu.addSeparator();
   QAction* showXml = nullptr;
   if (single) {
@@ -509,6 +544,8 @@ void CFeedListView::contextMenuEvent(QContextMenuEvent* event) {
     MarkSelected(true);
   } else if (chosen == markUnread) {
     MarkSelected(false);
+  } else if (chosen == star) {
+    StarSelected();
   } else if (chosen == showXml) {
     ShowSourceXml();
   } else if (chosen == remove) {

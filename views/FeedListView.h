@@ -138,7 +138,7 @@ class CFeedListView : public QTreeView {
   void resized();
   // No row is selected any more.
   void selectionCleared();
-  // The rows were rebuilt from the node (code 4).
+  // The rows were rebuilt from the node, all of them.
   void refreshed();
   // The filter changed and the rows follow it: how many there are now.
   void filterApplied(int rows);
@@ -146,6 +146,8 @@ class CFeedListView : public QTreeView {
   void shownCountChanged(int rows);
   // --- requests
   void markReadRequested(const IdList& articles, bool read);
+  // S, the menu, or a click in the star column.
+  void starRequested(const IdList& articles, bool starred);
   void deleteArticlesRequested(const IdList& articles);
   void showSourceXmlRequested(ObjectId article);  // 0: no usable selection
   void sortRequested(const IdList& sources, int column, bool ascending);
@@ -157,6 +159,9 @@ class CFeedListView : public QTreeView {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  // Stars the selected rows (or unstars them when all are starred).
+  void StarSelected();
+  int StarColumnWidth() const;
   void mouseMoveEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;

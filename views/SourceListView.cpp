@@ -29,6 +29,7 @@ QIcon NodeIcon(CSourceListView::NodeKind kind) {
   switch (kind) {
     case CSourceListView::NodeKind::Root: return QIcon(QStringLiteral(":/icons/root.png"));
     case CSourceListView::NodeKind::Group: return QIcon(QStringLiteral(":/icons/group.png"));
+    case CSourceListView::NodeKind::Starred: return QIcon(QStringLiteral(":/icons/starred.png"));
     default: return QIcon(QStringLiteral(":/icons/source.png"));
   }
 }
@@ -87,12 +88,14 @@ CSourceListView::NodeKind CSourceListView::KindOf(const QTreeWidgetItem* item) c
   const ObjectId id = IdOf(item);
   if (Model().GetGroup(id) != nullptr) return NodeKind::Group;
   if (Model().GetFeedSource(id) != nullptr) return NodeKind::Source;
+  if (id == kStarredNode && item->parent() == m_root) return NodeKind::Starred;
   return NodeKind::None;
 }
 
 std::u16string CSourceListView::NameOf(ObjectId id) const {
   if (const CGroup* g = Model().GetGroup(id)) return g->m_name;
   if (const CFeedSource* s = Model().GetFeedSource(id)) return s->m_title;
+  if (id == kStarredNode) return kStarredName;
   return std::u16string();
 }
 
@@ -128,7 +131,7 @@ QTreeWidgetItem* CSourceListView::FindItem(ObjectId id) const {
 // --- filling and refreshing
 
 QTreeWidgetItem* CSourceListView::NewItem(QTreeWidgetItem* parent, ObjectId id, NodeKind kind) {
-  auto* item = new CSourceTreeItem(id, NodeIcon(kind));
+  auto* item = new CSourceTreeItem(Model(), id, NodeIcon(kind));
   Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   if (kind == NodeKind::Group || kind == NodeKind::Source)
     flags |= Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
@@ -145,7 +148,7 @@ QTreeWidgetItem* CSourceListView::NewItem(QTreeWidgetItem* parent, ObjectId id, 
 
 std::pair<int, int> CSourceListView::CountsOf(ObjectId id) const {
   std::pair<int, int> counts;
-  if (m_counts == nullptr) {
+  if (m_counts == nullptr || id == kStarredNode) {
     // The counts the model's operations keep for every node.
     const FeedCounts kept = Model().Counts(id);
     counts = {kept.unread, kept.read};
@@ -163,7 +166,7 @@ CSourceListView::Counts CSourceListView::ModelCounts() const {
 
 void CSourceListView::UpdateAppearance(QTreeWidgetItem* item) {
   const NodeKind kind = KindOf(item);
-  if (kind != NodeKind::Group && kind != NodeKind::Source) return;
+  if (kind != NodeKind::Group && kind != NodeKind::Source && kind != NodeKind::Starred) return;
   const ObjectId id = IdOf(item);
   const auto [unread, read] = CountsOf(id);
   item->setData(0, CSourceTreeItem::kUnreadRole, unread);
@@ -226,6 +229,7 @@ void CSourceListView::Fill() {
     open.pop_back();
   };
   VisitInDisplayOrder(Model(), visitor);
+  UpdateAppearance(NewItem(m_root, kStarredNode, NodeKind::Starred));
   ApplyExpansion(m_root);
   QTreeWidgetItem* target = FindItem(selectedId);
   if (target == nullptr) target = FindItem(parentId);
@@ -302,7 +306,7 @@ void CSourceListView::RefreshLevel(QTreeWidgetItem* item, const IdList& groups,
       ApplyExpansion(child);
       RefreshLevel(child, g->m_childGroups, g->m_sources, depth + 1);
       SortChildren(child);
-    } else if (kind == NodeKind::Source) {
+    } else if (kind == NodeKind::Source || kind == NodeKind::Starred) {
       UpdateAppearance(child);
     }
   }
@@ -328,7 +332,7 @@ void CSourceListView::RemoveStaleItems() {
     for (int i = 0; i < item->childCount(); ++i) {
       QTreeWidgetItem* child = item->child(i);
       const ObjectId id = IdOf(child);
-      bool belongs = false;
+      bool belongs = item == m_root && id == kStarredNode;
       if (model.GetGroup(id) != nullptr) {
         belongs = groups.count(id) != 0;
       } else if (model.GetFeedSource(id) != nullptr && parentGroup != nullptr) {
@@ -483,6 +487,10 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
       menu.addSeparator();
       add("&Mark all as read", &CSourceListView::MarkAllRead);
       add("&Update this feed", &CSourceListView::UpdateSelected, CFeedsManager::kCanFetch);
+      break;
+    case NodeKind::Starred:
+      menu.setTitle(QStringLiteral("For Starred"));
+      add("&Mark all as read", &CSourceListView::MarkAllRead);
       break;
     case NodeKind::None:
       return;

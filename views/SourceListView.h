@@ -29,7 +29,9 @@ class ISiteIcons;
 class CSourceListView : public QTreeWidget {
   Q_OBJECT
  public:
-  enum class NodeKind { None, Root, Group, Source };
+  // Starred: the node of every feed's starred articles (kStarredNode),
+  // under the root item after the groups.
+  enum class NodeKind { None, Root, Group, Source, Starred };
 
   // The tree shows `model` and asks the user through `desktop` (its
   // menus); both must outlive it.

@@ -9,6 +9,8 @@
 
 namespace qb {
 
+class CFeedsManager;
+
 class CSourceTreeItem : public QTreeWidgetItem {
  public:
   static constexpr int kIdRole = Qt::UserRole;
@@ -17,10 +19,14 @@ class CSourceTreeItem : public QTreeWidgetItem {
   static constexpr int kUnreadRole = Qt::UserRole + 1;
   static constexpr int kReadRole = Qt::UserRole + 2;
 
-  CSourceTreeItem(ObjectId id, const QIcon& icon);
+  // The model orders the item among its siblings; it must outlive it.
+  CSourceTreeItem(const CFeedsManager& model, ObjectId id, const QIcon& icon);
 
-  // Only items of a CSourceListView compare; others are never less.
+  // In the model's display order (model/TreeOrder.h).
   bool operator<(const QTreeWidgetItem& other) const override;
+
+ private:
+  const CFeedsManager& m_model;
 };
 
 }  // namespace qb

@@ -374,6 +374,32 @@ TEST_F(LibraryCommandsTest, ProcessesWritingAtOnceLoseNothingASerialReplayKeeps)
                               << "\nonly after the commands at once: " << missing(together, serial);
 }
 
+TEST_F(LibraryCommandsTest, StarsAreSetByKeyKeptInTheLibraryAndSaidWhereTheyCannotGo) {
+  m_server.Set("/news", HttpResponse::Ok(Rss("News", {"a", "b", "c"})));
+  ASSERT_EQ(Cli({"add", m_server.Url("/news")}).status, 0);
+  CliRun r = Cli({"star", "a", "c", "missing"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Starred: 2\n");
+  EXPECT_EQ(r.err, "quillbend-cli: no article has the key missing\n");
+  EXPECT_EQ(Cli({"star", "--off", "c"}).out, "Unstarred: 1\n");
+  // What the window's next start reads.
+  CLibrary library;
+  ASSERT_TRUE(library.Open(LibraryFile()).opened);
+  CFeedsManager model;
+  ASSERT_TRUE(library.Load(model).ok);
+  IdList starred;
+  model.CollectFeeds(kStarredNode, starred);
+  ASSERT_EQ(starred.size(), 1u);
+  EXPECT_EQ(model.GetFeed(starred[0])->m_key, u"a");
+  model.SetArticleStore(nullptr);
+  r = Cli({"export-data", m_home.File("out")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "quillbend-cli: The data file format has no place for stars: 1 starred article was written without its "
+            "star.\n");
+  EXPECT_EQ(Cli({"--data", m_home.File("out"), "star", "a"}).status, 1) << "a data file keeps no stars";
+}
+
 TEST_F(LibraryCommandsTest, ALibraryThatCannotBeUsedIsLeftAsItIs) {
   std::filesystem::create_directories(Folder());
   const std::string garbage(4096, 'g');

@@ -171,14 +171,14 @@ TEST_F(DragDropTest, GroupMovesWithItsSubtreeAndExpandedStates) {
   // To the root level: it becomes the last root group and sorts by name.
   EXPECT_TRUE(DragTo(g->m_id, Root()));
   EXPECT_EQ(f.model.m_rootGroups, (IdList{r1->m_id, r2->m_id, g->m_id}));
-  EXPECT_EQ(Shape(Root()), "Feed Sources[G[Sub{SubSrc},GSrc],R1 (1 / 2)[Src1 (1 / 2)],R2[Zed]]");
+  EXPECT_EQ(Shape(Root()), "Feed Sources[G[Sub{SubSrc},GSrc],R1 (1 / 2)[Src1 (1 / 2)],R2[Zed],Starred]");
 }
 
 TEST_F(DragDropTest, MovesSurviveASaveAndReload) {
   ASSERT_TRUE(DragTo(g->m_id, Item(r2->m_id)));
   ASSERT_TRUE(DragTo(src1->m_id, Item(sub->m_id)));
   const std::string shape = Shape(Root());
-  EXPECT_EQ(shape, "Feed Sources[R1,R2 (1 / 2)[G (1 / 2)[Sub (1 / 2){Src1 (1 / 2),SubSrc},GSrc],Zed]]");
+  EXPECT_EQ(shape, "Feed Sources[R1,R2 (1 / 2)[G (1 / 2)[Sub (1 / 2){Src1 (1 / 2),SubSrc},GSrc],Zed],Starred]");
   test::TempDir dir;
   ASSERT_TRUE(SaveDataFile(f.model, dir.File("Feeds")));
 

@@ -106,7 +106,7 @@ TEST(FeedListViewWidthsTest, InitialWidthsFollowTheWidthTheListHasWhenFirstShown
     // title takes what is left.
     EXPECT_EQ(f.list->columnWidth(1), stored ? 333 : w * 3 / 20);
     EXPECT_GE(f.list->columnWidth(2), w * 3 / 20);
-    EXPECT_EQ(f.list->columnWidth(0), w - f.list->columnWidth(1) - f.list->columnWidth(2));
+    EXPECT_EQ(f.list->columnWidth(0), w - f.list->columnWidth(1) - f.list->columnWidth(2) - f.list->columnWidth(3));
   }
 }
 
@@ -123,7 +123,7 @@ TEST_F(FeedListViewTest, DateColumnFitsABoldDateAndTheTitleTakesTheRest) {
     const int w = f.list->viewport()->width() -
                   f.list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     EXPECT_GT(f.list->columnWidth(2), dateText);
-    EXPECT_EQ(f.list->columnWidth(0) + f.list->columnWidth(1) + f.list->columnWidth(2), w);
+    EXPECT_EQ(f.list->columnWidth(0) + f.list->columnWidth(1) + f.list->columnWidth(2) + f.list->columnWidth(3), w);
   }
 }
 
@@ -248,12 +248,40 @@ TEST_F(FeedListViewTest, ControlHomeAndEndKeepOnlyTheFirstOrLastRow) {
   EXPECT_EQ(Selected(), IdList{f.list->ArticleModel()->IdAt(4)});
 }
 
+// S, the menu and a click in the star column star and unstar; the tree's
+// Starred node counts the starred articles of every feed and lists them.
+TEST_F(FeedListViewTest, StarsAreToggledAndTheStarredNodeListsThem) {
+  f.window.show();
+  f.list->setFocus();
+  Click(f.list->FindRow(a->m_id));
+  QTest::keyClick(f.list, Qt::Key_S);
+  EXPECT_TRUE(a->m_starred);
+  const QTreeWidgetItem* starred = f.tree->FindItem(kStarredNode);
+  ASSERT_NE(starred, nullptr);
+  EXPECT_EQ(starred->text(0), a->m_read ? QStringLiteral("Starred (0 / 1)") : QStringLiteral("Starred (1 / 1)"));
+  EXPECT_EQ(f.list->ArticleModel()->data(f.list->ArticleModel()->index(f.list->FindRow(a->m_id), 3)).toString(),
+            QStringLiteral("\u2605"));
+  // A click on b's star adds it; S on both, all starred, takes both off.
+  const QRect cell = f.list->visualRect(f.list->ArticleModel()->index(f.list->FindRow(b->m_id), 3));
+  QTest::mouseClick(f.list->viewport(), Qt::LeftButton, {}, cell.center());
+  EXPECT_TRUE(b->m_starred);
+  f.tree->setCurrentItem(f.tree->FindItem(kStarredNode));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(f.list->ArticleModel()->rowCount(), 2);
+  f.chooseInMenu = QStringLiteral("Un&star these items");
+  f.list->selectAll();
+  RightClick(0);
+  EXPECT_FALSE(a->m_starred);
+  EXPECT_FALSE(b->m_starred);
+  EXPECT_EQ(f.tree->FindItem(kStarredNode)->text(0), QStringLiteral("Starred"));
+}
+
 TEST_F(FeedListViewTest, ContextMenusPerSelectionSizeWithGreyedEntries) {
   f.window.show();
   Click(f.list->FindRow(b->m_id));  // a read article
   RightClick(f.list->FindRow(b->m_id));
   ASSERT_EQ(f.menus.size(), 1u);
-  const std::vector<QString> single = {"Mark item as &read", "Mark item as &unread", "-",
+  const std::vector<QString> single = {"Mark item as &read", "Mark item as &unread", "&Star this item", "-",
                                        "Display source &XML for this item", "-", "&Delete this item"};
   EXPECT_EQ(f.menus[0].texts, single);
   EXPECT_FALSE(f.menus[0].enabled[0]);
@@ -263,7 +291,7 @@ TEST_F(FeedListViewTest, ContextMenusPerSelectionSizeWithGreyedEntries) {
   f.chooseInMenu = QStringLiteral("Mark items as &read");
   RightClick(f.list->FindRow(a->m_id));
   ASSERT_EQ(f.menus.size(), 2u);
-  const std::vector<QString> multiple = {"Mark items as &read", "Mark items as &unread", "-",
+  const std::vector<QString> multiple = {"Mark items as &read", "Mark items as &unread", "&Star these items", "-",
                                          "&Delete these items"};
   EXPECT_EQ(f.menus[1].texts, multiple);
   EXPECT_TRUE(f.menus[1].enabled[0]);
