@@ -1,6 +1,9 @@
 #include "app/LibraryDataIo.h"
 
+#include <QApplication>
 #include <QFileInfo>
+
+#include "app/BackgroundWork.h"
 
 #include "feeds/Validators.h"
 #include "model/FeedsManager.h"
@@ -55,7 +58,28 @@ DataFileLoadReport CLibraryDataIo::Load(CFeedsManager& model, const std::string&
   if (fetchState != nullptr && !QFileInfo::exists(QString::fromStdString(m_path))) {
     options.importUpdateStates = CValidatorStore::CarryIntoLibrary(path);
   }
-  const LibraryOpenOutcome out = m_library->Open(m_path, options);
+  LibraryOpenOutcome out;
+  if (!QFileInfo::exists(QString::fromStdString(m_path)) && QFileInfo::exists(QString::fromStdString(path))) {
+    // The first start takes the data file in, which for a large file takes
+    // a while: on a thread of its own, its progress shown.
+    RunInBackground(
+        nullptr, QStringLiteral("Quillbend"),
+        [](uint64_t done, uint64_t total) {
+          return total == 0 ? QStringLiteral("Importing the data file\u2026")
+                            : QStringLiteral("Importing the data file: %L1 of %L2 records").arg(done).arg(total);
+        },
+        false,
+        [&](WorkProgress& progress) {
+          options.importProgress = [&progress](uint64_t done, uint64_t total) {
+            progress.done = done;
+            progress.total = total;
+          };
+          out = m_library->Open(m_path, options);
+          options.importProgress = nullptr;
+        });
+  } else {
+    out = m_library->Open(m_path, options);
+  }
   report.statusNote = ToQString(out.importNotice);
   if (out.imported && !out.import.validatorsDropped.empty()) {
     report.statusNote += QStringLiteral(" The feeds' update state came without validators, as %1.")
@@ -144,6 +168,12 @@ LibraryFlushReport CLibraryDataIo::FlushNow() {
   if (!m_sync || m_model == nullptr) return {};
   LibraryFlushReport report = m_sync->Flush();
   Note(report);
+  // Texts written in large numbers (an import) leave the memory they took.
+  const size_t stored = m_model->StoredTextCount();
+  if (report.written && stored >= m_storedTextsTrimmed + 5000) {
+    ReleaseFreeMemory();
+    m_storedTextsTrimmed = stored;
+  }
   return report;
 }
 
@@ -211,7 +241,31 @@ SaveResult CLibraryDataIo::ExportDataFile(const CFeedsManager& model, const std:
     Note(report);
     if (report.pending || report.failure) return ExportModel(model, path);
   }
-  return m_library->ExportDataFile(path);
+  // A connection of the worker's own reads the library while the window
+  // goes on.
+  SaveResult result;
+  RunInBackground(
+      QApplication::activeWindow(), QStringLiteral("Export data file"),
+      [](uint64_t done, uint64_t total) {
+        return total == 0 ? QStringLiteral("Exporting the library\u2026")
+                          : QStringLiteral("Exporting the library: %L1 of %L2 articles").arg(done).arg(total);
+      },
+      false,
+      [&](WorkProgress& progress) {
+        CLibrary reader;
+        LibraryOpenOptions options;
+        options.readOnly = true;
+        if (!reader.Open(m_path, options).opened) {
+          result.error = "the library cannot be read";
+          return;
+        }
+        const ImportProgress counted = [&progress](uint64_t done, uint64_t total) {
+          progress.done = done;
+          progress.total = total;
+        };
+        result = reader.ExportDataFile(path, &counted);
+      });
+  return result;
 }
 
 }  // namespace qb

@@ -105,6 +105,7 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   // A failed write waits for it; it also looks for other processes' commits.
   QTimer m_retry;
   SaveState m_saveState;
+  size_t m_storedTextsTrimmed = 0;
   std::function<void(const SaveState&)> m_saveStateListener;
 };
 

@@ -39,6 +39,7 @@
 #include "app/PaneRouter.h"
 #include "app/Panes.h"
 #include "app/RSSReaderDoc.h"
+#include "app/BackgroundWork.h"
 #include "app/SaveStatus.h"
 #include "app/SettingsExport.h"
 #include "model/DataFileImport.h"
@@ -823,15 +824,41 @@ void CMainFrame::OnImportDataFile() {
   const QString path = m_askDataFilePath ? m_askDataFilePath()
                                        : AskFilePath(false, {QStringLiteral("All files (*)")}, QString());
   if (path.isEmpty()) return;
+  // Read on a thread of its own (the file may hold hundreds of megabytes),
+  // then taken into the model a few feeds a turn, so that the window goes
+  // on painting and the user may stop part-way.
+  auto file = std::make_unique<CFeedsManager>();
   DataFileImportResult result;
-  {
-    WaitCursor wait;
-    result = ImportDataFileInto(m_doc.m_feedsManager, path.toStdString());
+  RunInBackground(
+      this, QStringLiteral("Import data file"),
+      [](uint64_t, uint64_t) { return QStringLiteral("Reading the data file\u2026"); }, false,
+      [&](WorkProgress&) {
+        LoadOptions options;
+        options.readOnly = true;  // the file stays exactly as it is
+        result.load = LoadDataFile(*file, path.toStdString(), options);
+      });
+  if (result.load.ok() && !result.load.fileAbsent) {
+    const LoadOutcome load = result.load;
+    CDataFileMerge merge(m_doc.m_feedsManager, *file);
+    const bool cancelled = RunInSlices(
+        this, QStringLiteral("Import data file"),
+        [](uint64_t done, uint64_t total) {
+          return QStringLiteral("Importing the data file: %L1 of %L2 articles").arg(done).arg(total);
+        },
+        [&](WorkProgress& progress) {
+          const bool more = merge.Step(2000);
+          progress.done = merge.ArticlesDone();
+          progress.total = merge.ArticlesTotal();
+          return more;
+        });
+    result = merge.Finish();
+    result.load = load;
+    result.cancelled = cancelled;
   }
-  if (result.imported) {
-    // New groups at the root level, which the panes have followed.
-    ScheduleSave();
-  }
+  // What the file held in memory goes back to the system at once; the
+  // texts that came in go once written (the store's turn).
+  file.reset();
+  ReleaseFreeMemory();
   m_desktop.ShowMessage(this, result.imported ? MsgIcon::Information : MsgIcon::Warning,
                         ToQString(result.Summary(QDir::toNativeSeparators(path).toStdString())));
 }

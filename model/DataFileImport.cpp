@@ -1,7 +1,10 @@
 #include "model/DataFileImport.h"
 
+#include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "model/FeedsManager.h"
 #include "model/Text.h"
@@ -27,7 +30,7 @@ class CMerge {
         if (const CGroup* c = m_from.GetGroup(child)) Group(*c, into);
       }
       for (ObjectId s : g.m_sources) {
-        if (const CFeedSource* src = m_from.GetFeedSource(s)) Source(*src, into);
+        if (const CFeedSource* src = m_from.GetFeedSource(s)) Queue(*src, into);
       }
       return;
     }
@@ -41,19 +44,48 @@ class CMerge {
       if (const CGroup* c = m_from.GetGroup(child)) Group(*c, id);
     }
     for (ObjectId s : g.m_sources) {
-      if (const CFeedSource* src = m_from.GetFeedSource(s)) Source(*src, id);
+      if (const CFeedSource* src = m_from.GetFeedSource(s)) Queue(*src, id);
     }
-    // A group whose every feed was left out (already subscribed), or an
-    // empty one the user already has beside it, would only stand empty.
-    const CGroup* made = m_into.GetGroup(id);
-    const bool hadContent = !g.m_childGroups.empty() || !g.m_sources.empty();
-    if (made != nullptr && made->m_childGroups.empty() && made->m_sources.empty() &&
-        (hadContent || HasNamesake(parent, id, g.m_name)) && m_into.DeleteGroup(id)) {
-      --m_result.groups;
-    }
+    m_madeGroups.push_back({id, parent, &g});
   }
 
+  // Merges queued sources, at least one and then until about `articles`
+  // articles came in; false when none is left.
+  bool Step(size_t articles) {
+    size_t taken = 0;
+    while (m_next < m_queue.size() && (taken == 0 || taken < articles)) {
+      const auto [source, group] = m_queue[m_next++];
+      taken += 1 + source->m_articles.size();
+      m_articlesDone += source->m_articles.size();
+      Source(*source, group);
+    }
+    return m_next < m_queue.size();
+  }
+
+  // After the last step: a new group whose every feed was left out
+  // (already subscribed), or an empty one the user already has beside it,
+  // would only stand empty. Inner groups first.
+  void Finish() {
+    for (auto it = m_madeGroups.rbegin(); it != m_madeGroups.rend(); ++it) {
+      const CGroup* made = m_into.GetGroup(it->id);
+      const bool hadContent = !it->from->m_childGroups.empty() || !it->from->m_sources.empty();
+      if (made != nullptr && made->m_childGroups.empty() && made->m_sources.empty() &&
+          (hadContent || HasNamesake(it->parent, it->id, it->from->m_name)) && m_into.DeleteGroup(it->id)) {
+        --m_result.groups;
+      }
+    }
+    m_madeGroups.clear();
+  }
+
+  size_t ArticlesDone() const { return m_articlesDone; }
+  size_t ArticlesTotal() const { return m_articlesTotal; }
+
  private:
+  void Queue(const CFeedSource& s, ObjectId group) {
+    m_queue.emplace_back(&s, group);
+    m_articlesTotal += s.m_articles.size();
+  }
+
   // The user's group of that name under `parent` (0: at the root level),
   // or 0.
   ObjectId Namesake(ObjectId parent, const std::u16string& name) const {
@@ -117,6 +149,14 @@ class CMerge {
   DataFileImportResult& m_result;
   std::unordered_set<ObjectId> m_seen;
   std::unordered_set<ObjectId> m_made;  // groups this import made
+  struct MadeGroup {
+    ObjectId id, parent;
+    const CGroup* from;
+  };
+  std::vector<MadeGroup> m_madeGroups;  // in the order made
+  std::vector<std::pair<const CFeedSource*, ObjectId>> m_queue;  // a source and its new group
+  size_t m_next = 0;
+  size_t m_articlesDone = 0, m_articlesTotal = 0;
 };
 
 }  // namespace
@@ -136,6 +176,7 @@ std::u16string DataFileImportResult::Summary(const std::string& path) const {
   }
   std::u16string text = u"Imported " + Utf8ToUtf16(std::to_string(sources)) + u" feeds with " +
                         Utf8ToUtf16(std::to_string(articles)) + u" articles from " + file + u".";
+  if (cancelled) text += u" The import was stopped before the end; the rest of the file was left out.";
   if (skippedSources > 0) {
     text += u" " + Utf8ToUtf16(std::to_string(skippedSources)) +
             u" feeds you already subscribe to were left as they are.";
@@ -143,10 +184,15 @@ std::u16string DataFileImportResult::Summary(const std::string& path) const {
   return text;
 }
 
-DataFileImportResult MergeModelInto(CFeedsManager& model, const CFeedsManager& from) {
+struct CDataFileMerge::State {
+  State(CFeedsManager& model, const CFeedsManager& from) : merge(model, from, result) {}
   DataFileImportResult result;
-  result.imported = true;
-  CMerge merge(model, from, result);
+  CMerge merge;
+};
+
+CDataFileMerge::CDataFileMerge(CFeedsManager& model, const CFeedsManager& from)
+    : m_model(model), m_state(std::make_unique<State>(model, from)) {
+  m_state->result.imported = true;
   model.Batch([&] {
     for (ObjectId root : from.m_rootGroups) {
       const CGroup* g = from.GetGroup(root);
@@ -154,8 +200,34 @@ DataFileImportResult MergeModelInto(CFeedsManager& model, const CFeedsManager& f
       // The group every tree begins with is the user's own first group,
       // whatever the user has named it.
       const bool system = g->m_name == kAllSourcesName && !model.m_rootGroups.empty();
-      merge.Group(*g, 0, system ? model.m_rootGroups.front() : 0);
+      m_state->merge.Group(*g, 0, system ? model.m_rootGroups.front() : 0);
     }
+  });
+}
+
+CDataFileMerge::~CDataFileMerge() = default;
+
+bool CDataFileMerge::Step(size_t articles) {
+  bool more = false;
+  m_model.Batch([&] { more = m_state->merge.Step(articles); });
+  return more;
+}
+
+DataFileImportResult CDataFileMerge::Finish() {
+  m_model.Batch([&] { m_state->merge.Finish(); });
+  return m_state->result;
+}
+
+size_t CDataFileMerge::ArticlesDone() const { return m_state->merge.ArticlesDone(); }
+size_t CDataFileMerge::ArticlesTotal() const { return m_state->merge.ArticlesTotal(); }
+
+DataFileImportResult MergeModelInto(CFeedsManager& model, const CFeedsManager& from) {
+  DataFileImportResult result;
+  model.Batch([&] {
+    CDataFileMerge merge(model, from);
+    while (merge.Step(SIZE_MAX)) {
+    }
+    result = merge.Finish();
   });
   return result;
 }

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "model/DataFile.h"
@@ -27,8 +28,33 @@ struct DataFileImportResult {
   bool imported = false;
   size_t groups = 0, sources = 0, articles = 0;
   size_t skippedSources = 0;  // already subscribed: left out
+  bool cancelled = false;     // stopped part-way: what came in before stays
   // One sentence for the user: what came in, or why nothing did.
   std::u16string Summary(const std::string& path) const;
+};
+
+// The same in steps, so that a window can take in a large file a few
+// sources a turn of its event loop, with progress, and stop part-way: the
+// groups come in when it is made, then each Step's sources (one change
+// each), and Finish takes away the new groups left empty. What came in
+// before a stop stays. `from` must outlive it.
+class CDataFileMerge {
+ public:
+  CDataFileMerge(CFeedsManager& model, const CFeedsManager& from);
+  ~CDataFileMerge();
+  CDataFileMerge(const CDataFileMerge&) = delete;
+  CDataFileMerge& operator=(const CDataFileMerge&) = delete;
+  // At least one source, then more until about `articles` articles came
+  // in; false when none is left.
+  bool Step(size_t articles);
+  DataFileImportResult Finish();
+  size_t ArticlesDone() const;
+  size_t ArticlesTotal() const;
+
+ private:
+  struct State;
+  CFeedsManager& m_model;
+  std::unique_ptr<State> m_state;
 };
 
 // Reads `path` and adds its feeds to `model` as above.

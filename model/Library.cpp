@@ -250,7 +250,9 @@ LibraryOpenOutcome CLibrary::Open(const std::string& path, const LibraryOpenOpti
     ::fchmod(fd, 0600);
     std::string error;
     const bool ok = ImportDataFile(options.importFrom, temp, out.import, &error, nullptr,
-                                   options.importUpdateStates ? &options.importUpdateStates : nullptr) && ::fsync(fd) == 0;
+                                   options.importUpdateStates ? &options.importUpdateStates : nullptr,
+                                   options.importProgress ? &options.importProgress : nullptr) &&
+                    ::fsync(fd) == 0;
     if (ok && RenameNoReplace(temp, path)) {
       SyncFolderOf(path);
       out.imported = true;

@@ -87,6 +87,10 @@ struct ImportedUpdateStates {
   std::vector<LibraryUpdateState> states;
   std::string validatorsDropped;
 };
+// How far a long piece of work has come: `done` of `total` (records of a
+// data file read, articles written); called on the thread that does it.
+using ImportProgress = std::function<void(uint64_t done, uint64_t total)>;
+
 using ImportUpdateStateHook = std::function<ImportedUpdateStates(const ImportReport&)>;
 
 struct LibraryOpenOutcome {
@@ -137,6 +141,8 @@ struct LibraryOpenOptions {
   // With the import: the update state kept beside the data file, to be
   // stored in the same transaction as the model it describes.
   ImportUpdateStateHook importUpdateStates;
+  // With the import: how far it has come (see ImportDataFile).
+  ImportProgress importProgress;
   // How long a statement waits for another process's write lock.
   int busyTimeoutMs = 10000;
   // A library opened for writing is checked first (PRAGMA quick_check);
@@ -199,9 +205,11 @@ struct LibraryChanges {
 // load may need (a root group), as the program's start seeds them.
 // `updateStates`, when given, is asked for the update state to store with
 // the model, in the same transaction.
+// `progress`, when given, hears now and then how many of the file's records
+// were read, of how many it says it holds (any thread: the importing one).
 bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath, ImportReport& report,
                     std::string* error = nullptr, const uint32_t* seed = nullptr,
-                    const ImportUpdateStateHook* updateStates = nullptr);
+                    const ImportUpdateStateHook* updateStates = nullptr, const ImportProgress* progress = nullptr);
 
 class CLibrary final : public IArticleStore {
  public:
@@ -294,7 +302,8 @@ class CLibrary final : public IArticleStore {
   // library. Byte for byte what SaveDataFile writes for that model. Uses
   // the reading connection (owner's thread); a worker that exports opens a
   // CLibrary of its own.
-  SaveResult ExportDataFile(const std::string& path);
+  // `progress`, when given, hears how many articles' texts were written.
+  SaveResult ExportDataFile(const std::string& path, const ImportProgress* progress = nullptr);
 
   // Makes a model from a classic file storable: drops list entries that
   // name nothing or another kind, keeps each record in the first list that

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -46,7 +47,8 @@ void ForgetImportedTexts(CSqliteDb& db, const CFeed& old) {
 // Reads the whole data file the way CFeedsManager::Serialize does, writing
 // each article's texts to the library as soon as the article is whole, so
 // the model keeps none of them. Returns how the read ended.
-LoadStatus ReadRecords(CArchive& ar, CFeedsManager& m, CSqliteDb& db, std::string& detail) {
+LoadStatus ReadRecords(CArchive& ar, CFeedsManager& m, CSqliteDb& db, std::string& detail,
+                       const ImportProgress* progress) {
   CObjectStorage& store = m.m_storage;
   try {
     const uint8_t v = ar.SerializeHeader(1, u"CFeedsManager");
@@ -56,6 +58,8 @@ LoadStatus ReadRecords(CArchive& ar, CFeedsManager& m, CSqliteDb& db, std::strin
       if (sv >= 1) {
         const uint32_t count = ar.ReadU32();
         for (uint32_t i = 0; i < count; ++i) {
+          // The stated count is not trusted for anything but the progress.
+          if (progress != nullptr && *progress && i % 256 == 0) (*progress)(i, count);
           const uint32_t code = ar.ReadU32();
           std::unique_ptr<RSSObject> record = CreateByTypeCode(code);
           if (!record) {
@@ -230,7 +234,8 @@ void CLibrary::RepairForLibrary(CFeedsManager& m, ImportReport& report) {
 }
 
 bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath, ImportReport& report,
-                    std::string* error, const uint32_t* seed, const ImportUpdateStateHook* updateStates) {
+                    std::string* error, const uint32_t* seed, const ImportUpdateStateHook* updateStates,
+                    const ImportProgress* progress) {
   report = ImportReport{};
   LoadOutcome& out = report.load;
   const int fd = ::open(dataFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -258,7 +263,7 @@ bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath,
       CFileReader reader(fd, static_cast<uint64_t>(st.st_size));
       CArchive ar(reader);
       ar.SetShareTexts(false);
-      out.status = ReadRecords(ar, m, db, out.detail);
+      out.status = ReadRecords(ar, m, db, out.detail, progress);
     }
     if (st.st_size == 0) {
       out.fileEmpty = true;
@@ -304,7 +309,31 @@ bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath,
   return true;
 }
 
-SaveResult CLibrary::ExportDataFile(const std::string& path) {
+namespace {
+
+// The library's texts, counted as the export reads them.
+class CCountingStore final : public IArticleStore {
+ public:
+  CCountingStore(IArticleStore& store, const ImportProgress& progress, uint64_t total)
+      : m_store(store), m_progress(progress), m_total(total) {}
+  bool ReadArticleTexts(ObjectId article, CArticleTexts& out) override {
+    if (++m_done % 256 == 0) m_progress(m_done, m_total);
+    return m_store.ReadArticleTexts(article, out);
+  }
+  bool MatchArticles(const std::vector<std::u16string>& words, IdList& out) override {
+    return m_store.MatchArticles(words, out);
+  }
+
+ private:
+  IArticleStore& m_store;
+  const ImportProgress& m_progress;
+  uint64_t m_total;
+  uint64_t m_done = 0;
+};
+
+}  // namespace
+
+SaveResult CLibrary::ExportDataFile(const std::string& path, const ImportProgress* progress) {
   SaveResult result;
   if (!m_read.IsOpen()) {
     result.error = "no library is open";
@@ -318,6 +347,11 @@ SaveResult CLibrary::ExportDataFile(const std::string& path) {
     if (!load.ok) {
       result.error = load.error;
       return result;
+    }
+    std::optional<CCountingStore> counting;
+    if (progress != nullptr && *progress) {
+      counting.emplace(*this, *progress, model.StoredTextCount());
+      model.SetArticleStore(&*counting);
     }
     result = SaveDataFile(model, path);
     model.SetArticleStore(nullptr);

@@ -11,7 +11,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/Commands.h"
 #include "app/MainFrame.h"
@@ -228,6 +230,37 @@ TEST(LibraryStartTest, TheFileMenuExportsAndImportsDataFiles) {
   CFeedsManager stored;
   ReadStored(s.LibraryPath(), stored);
   EXPECT_TRUE(stored.HasSourceWithUrl(u"https://elsewhere.example/feed"));
+  stored.SetArticleStore(nullptr);
+
+  // A large file comes in a few feeds a turn, the progress on screen; its
+  // Cancel stops it, and what came in stays.
+  CFeedsManager large;
+  test::BuildLargeModel(large);
+  ASSERT_TRUE(SaveDataFile(large, out.File("Large")).ok);
+  asked = QString::fromStdString(out.File("Large"));
+  QString shown;
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* progress = qobject_cast<QProgressDialog*>(w);
+      if (progress == nullptr || !progress->isVisible() || !progress->labelText().contains(QStringLiteral("articles")))
+        continue;
+      shown = progress->labelText();
+      progress->cancel();
+      watch.stop();
+    }
+  });
+  watch.start();
+  const size_t sourcesBefore = SourceCount(h.Model());
+  h.Frame().OnImportDataFile();
+  watch.stop();
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("Importing the data file: "))) << shown.toStdString();
+  const size_t came = SourceCount(h.Model()) - sourcesBefore;
+  EXPECT_GT(came, 0u);
+  EXPECT_LT(came, SourceCount(large));
+  EXPECT_TRUE(h.scope.messages.back().text.contains(QStringLiteral("stopped before the end")))
+      << h.scope.messages.back().text.toStdString();
 }
 
 TEST(LibraryStartTest, AnotherProcessAndTheWindowShareTheLibrary) {
