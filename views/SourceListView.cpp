@@ -169,8 +169,6 @@ void CSourceListView::UpdateAppearance(QTreeWidgetItem* item) {
   if (kind != NodeKind::Group && kind != NodeKind::Source && kind != NodeKind::Starred) return;
   const ObjectId id = IdOf(item);
   const auto [unread, read] = CountsOf(id);
-  item->setData(0, CSourceTreeItem::kUnreadRole, unread);
-  item->setData(0, CSourceTreeItem::kReadRole, read);
   const QString label = NodeLabel(NameOf(id), unread, read);
   if (item->text(0) != label) item->setText(0, label);
   const bool bold = unread > 0;

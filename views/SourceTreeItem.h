@@ -14,10 +14,6 @@ class CFeedsManager;
 class CSourceTreeItem : public QTreeWidgetItem {
  public:
   static constexpr int kIdRole = Qt::UserRole;
-  // The counts the label shows (absent before the first), so a change to
-  // one source can move the groups above it by the difference.
-  static constexpr int kUnreadRole = Qt::UserRole + 1;
-  static constexpr int kReadRole = Qt::UserRole + 2;
 
   // The model orders the item among its siblings; it must outlive it.
   CSourceTreeItem(const CFeedsManager& model, ObjectId id, const QIcon& icon);
