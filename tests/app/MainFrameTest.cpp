@@ -155,7 +155,9 @@ TEST(MainFrameTest, AutomaticUpdate) {
     EXPECT_EQ(f.TimerInterval(FrameTimer::Update), 3600 * 1000);
     EXPECT_EQ(f.NewArticles(), c.news);
     // News is a change of the model, which the store saves.
-    if (c.news) EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Save));
+    if (c.news) {
+      EXPECT_TRUE(f.IsFrameTimerActive(FrameTimer::Save));
+    }
     EXPECT_EQ(f.StatusText(), c.selectSource ? QStringLiteral("Comms status: OK") : QStringLiteral("Ready"));
   }
 }
