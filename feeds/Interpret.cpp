@@ -456,34 +456,6 @@ std::u16string GuidLink(std::u16string_view text, const CXMLNode& item, const st
 
 // ---------------------------------------------------------------- merging
 
-CFeed* NewCandidate(CFeedsManager& manager) {
-  try {
-    return manager.NewFeed();
-  } catch (const std::bad_alloc&) {
-    return nullptr;  // out of memory: the item is skipped
-  }
-}
-
-// The item's or entry's own markup as it stands in the document. The node
-// comes from parsing `text`; offsets beyond it are cut to it.
-std::u16string_view MarkupSlice(const SharedText& text, size_t from, size_t to) {
-  const std::u16string_view s = text.str();
-  const size_t begin = std::min(from, s.size());
-  const size_t end = std::clamp(to, begin, s.size());
-  return s.substr(begin, end - begin);
-}
-
-std::u16string_view ItemMarkup(const SharedText& text, const CXMLNode& item) {
-  return MarkupSlice(text, item.MarkupBegin(), item.MarkupEnd());
-}
-
-void ApplyAutoName(CFeedSource& source, const std::u16string& joined) {
-  if (source.m_autoName && !joined.empty()) {
-    source.m_title = joined;
-    source.m_autoName = false;
-  }
-}
-
 // The node's markup as written; empty for no node.
 std::u16string_view NodeMarkup(std::u16string_view text, const CXMLNode* node) {
   if (node == nullptr) return {};
@@ -518,95 +490,9 @@ std::u16string ChildrenMarkup(std::u16string_view text, const CXMLNode& node, co
   return out;
 }
 
-// A key that repeats inside one document is no key: items without a guid
-// that share the child the key rule finds in its place (one link for every
-// item, one date for a day's items) would otherwise be one article. The
-// first of them keeps the shared key, so what was stored under it stays
-// valid; each later one, and the first too once the source holds the shared
-// key for another item, is merged under its own key (`ownKey`: the shared
-// key and a digest of the item's title, link, date and texts). The one merged
-// under the shared key records its own key as well, so that it is known by
-// it wherever it stands in a later document. Items equal in all of these
-// are one item.
-struct KeyPlan {
-  std::vector<std::u16string> aliases;  // per candidate: a second key to record with it
-  std::vector<bool> known;              // per candidate: the source has it already
-  // Own keys of articles delivered under a shared key alone, to record now.
-  std::vector<std::pair<std::u16string, ObjectId>> recognised;
-};
-
-KeyPlan PlanKeys(const CFeedsManager& manager, const CFeedSource& source, std::vector<std::u16string>& keys,
-                 const std::function<std::u16string(size_t, std::u16string_view)>& ownKey,
-                 const std::function<std::u16string_view(size_t)>& markupOf) {
-  KeyPlan plan;
-  plan.aliases.resize(keys.size());
-  plan.known.resize(keys.size());
-  // The members of each repeated key, in document order.
-  std::vector<std::vector<size_t>> groups;
-  {
-    std::unordered_map<std::u16string_view, size_t> firstOf;
-    std::unordered_map<size_t, size_t> groupOf;  // first member to its group
-    firstOf.reserve(keys.size());
-    for (size_t n = 0; n < keys.size(); ++n) {
-      const auto [it, fresh] = firstOf.emplace(keys[n], n);
-      if (fresh) continue;
-      const auto [g, opened] = groupOf.emplace(it->second, groups.size());
-      if (opened) groups.push_back({it->second});
-      groups[g->second].push_back(n);
-    }
-  }
-  for (const std::vector<size_t>& members : groups) {
-    const std::u16string shared = keys[members.front()];
-    std::vector<std::u16string> own;
-    own.reserve(members.size());
-    bool anyKnown = false;
-    for (size_t m : members) {
-      own.push_back(ownKey(m, shared));
-      anyKnown = anyKnown || source.IsInHistory(own.back());
-    }
-    std::unordered_set<std::u16string> taken;
-    if (!anyKnown && source.IsInHistory(shared)) {
-      // Delivered under the shared key alone: by a version that gave all of
-      // them that key, or while the item was the only one with it. It stood
-      // for the item whose markup its article keeps (none of these when it
-      // keeps another); when its article is gone, for the first, as that
-      // version had it.
-      const ObjectId stored = source.m_history.at(shared).articleId;
-      const SharedText markup = manager.ArticleTexts(stored).sourceText;
-      size_t owner = markup.empty() ? 0 : members.size();
-      for (size_t i = 0; i < members.size() && !markup.empty(); ++i) {
-        if (markupOf(members[i]) == markup.str()) {
-          owner = i;
-          break;
-        }
-      }
-      if (owner < members.size()) {
-        plan.known[members[owner]] = true;
-        plan.recognised.emplace_back(own[owner], stored);
-        taken.insert(own[owner]);
-      }
-    }
-    bool sharedFree = !source.IsInHistory(shared);
-    for (size_t i = 0; i < members.size(); ++i) {
-      const size_t m = members[i];
-      if (plan.known[m]) continue;
-      if (source.IsInHistory(own[i]) || !taken.insert(own[i]).second) {
-        plan.known[m] = true;
-        continue;
-      }
-      if (sharedFree) {
-        sharedFree = false;
-        plan.aliases[m] = std::move(own[i]);
-      } else {
-        keys[m] = std::move(own[i]);
-      }
-    }
-  }
-  return plan;
-}
-
-// Candidate n's own key for PlanKeys: the shared key, "#" and a digest of
-// what tells such items apart (64 bits of FNV-1a over the code units).
+// Candidate n's own key, for a key that repeats in the document: the
+// shared key, "#" and a digest of what tells such items apart (64 bits of
+// FNV-1a over the code units).
 std::u16string OwnKey(std::u16string_view shared, std::u16string_view identity) {
   uint64_t h = 0xCBF29CE484222325ull;
   for (char16_t c : identity) h = (h ^ c) * 0x100000001B3ull;
@@ -616,52 +502,42 @@ std::u16string OwnKey(std::u16string_view shared, std::u16string_view identity) 
   return key;
 }
 
-// Merges the candidates whose keys are given, in order. `fill(n, article)`
-// reads the fields of candidate n and returns its source text; it is called
-// only for a key the source has not delivered, so an update that brings
-// nothing new reads no bodies. `ownKey` and `markupOf` serve the keys that
-// repeat in the document (PlanKeys). The keys of the whole document stay in
-// the history while it is merged; otherwise a feed of more than 500 items
-// would evict its own first keys and add those items again at every update.
-template <class Fill>
-bool MergeCandidates(CFeedsManager& manager, CFeedSource& source, std::vector<std::u16string>& keys,
-                     const std::function<std::u16string(size_t, std::u16string_view)>& ownKey,
-                     const std::function<std::u16string_view(size_t)>& markupOf, const Fill& fill) {
-  KeyPlan plan = PlanKeys(manager, source, keys, ownKey, markupOf);
-  KeySet protectedKeys;
-  for (const std::u16string& key : keys) protectedKeys.insert(key);
-  for (const std::u16string& key : plan.aliases) {
-    if (!key.empty()) protectedKeys.insert(key);
-  }
-  for (const auto& [key, id] : plan.recognised) protectedKeys.insert(key);
-  protectedKeys.SetStamp(manager.NewKeySetStamp());
-  if (!plan.recognised.empty()) {
-    const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
-    for (const auto& [key, id] : plan.recognised) source.AddKeyToHistory(key, id, now, &protectedKeys);
-  }
-  bool result = false;
-  for (size_t n = 0; n < keys.size(); ++n) {
-    if (plan.known[n] || source.IsInHistory(keys[n])) continue;
-    CFeed* a = NewCandidate(manager);
-    if (a == nullptr) continue;
-    a->m_key = std::move(keys[n]);
-    const std::u16string_view markup = fill(n, *a);
-    const CDateTime now = CDateTime::FromTime(manager.Clock().CurrentTime());
-    if (MergeArticle(source, markup, *a, now, &protectedKeys)) {
-      result = true;
-      const std::u16string& alias = plan.aliases[n];
-      if (!alias.empty() && !source.IsInHistory(alias)) source.AddKeyToHistory(alias, a->m_id, now, &protectedKeys);
-    } else {
-      manager.DeleteObject(a->m_id);
+// The candidates of a document, one per item in document order. `keys`
+// holds each item's key; `fill(n, candidate)` reads the fields of item n and
+// sets its markup span; `identity(n)` is what tells item n apart from others
+// with its key, asked only for a key that repeats.
+template <class Fill, class Identity>
+void AddCandidates(FeedReading& reading, std::vector<std::u16string> keys, const Fill& fill,
+                   const Identity& identity) {
+  std::vector<bool> repeated(keys.size());
+  {
+    std::unordered_map<std::u16string_view, size_t> firstOf;
+    firstOf.reserve(keys.size());
+    for (size_t n = 0; n < keys.size(); ++n) {
+      const auto [it, fresh] = firstOf.emplace(keys[n], n);
+      if (!fresh) repeated[n] = repeated[it->second] = true;
     }
   }
-  return result;
+  reading.articles.reserve(keys.size());
+  for (size_t n = 0; n < keys.size(); ++n) {
+    ArticleCandidate c;
+    try {
+      fill(n, c);
+      if (repeated[n]) c.ownKey = OwnKey(keys[n], identity(n));
+      c.fields.m_key = std::move(keys[n]);
+    } catch (const std::bad_alloc&) {
+      continue;  // out of memory: the item is skipped
+    }
+    if (c.fields.m_title.empty()) c.fields.m_title = kUntitled;
+    if (c.fields.m_key.empty()) c.fields.m_key = c.fields.m_title + u"@" + c.fields.m_link;
+    c.fields.m_date = ParsePubDateText(c.fields.m_dateText);
+    reading.articles.push_back(std::move(c));
+  }
 }
 
-void Succeed(CFeedSource& source, const std::u16string& joined, uint32_t tick) {
-  ApplyAutoName(source, joined);
-  source.m_lastUpdateTick = tick;
-  source.m_commsStatus = kCommsStatusOk;
+void SetMarkup(ArticleCandidate& c, const CXMLNode& item) {
+  c.markupBegin = item.MarkupBegin();
+  c.markupEnd = item.MarkupEnd();
 }
 
 // What the root of a document is.
@@ -712,54 +588,28 @@ const CXMLNode* FindRoot(const CXMLNode& document, size_t textSize, RootKind& ki
   return nullptr;
 }
 
-}  // namespace
-
-bool InterpretFeed(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed, uint32_t tick) {
-  if (const JsonFeedDocument* json = feed.JsonFeed()) {
-    return InterpretJsonFeed(manager, source, feed.Text(), *json, tick);
-  }
-  return InterpretDocument(manager, source, feed.Text(), feed.Document(), tick);
-}
-
-bool HoldsFeed(const CParsedFeed& feed) {
-  RootKind kind = RootKind::kNone;
-  return feed.JsonFeed() != nullptr || FindRoot(feed.Document(), feed.Text().size(), kind) != nullptr;
-}
-
-bool InterpretDocument(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
-                       const CXMLNode& document, uint32_t tick) {
-  RootKind kind = RootKind::kNone;
-  const CXMLNode* root = FindRoot(document, text.size(), kind);
-  switch (kind) {
-    case RootKind::kRss: return InterpretRss(manager, source, text, *root, tick);
-    case RootKind::kAtom: return InterpretAtom(manager, source, text, *root, tick);
-    case RootKind::kRss1: return InterpretRss1(manager, source, text, *root, tick);
-    case RootKind::kNone: break;
-  }
-  source.m_commsStatus = kCommsStatusNotUnderstood;
-  return false;
-}
-
-bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText& text, const CXMLNode& rss,
-                  uint32_t tick) {
+// Every item of every channel, in document order; channel titles are joined
+// with " / " for the auto-name.
+FeedReading ReadRss(const SharedText& text, const CXMLNode& rss, std::u16string_view sourceUrl) {
   struct Item {
     const CXMLNode* node;
     size_t channel;
     std::u16string base;
   };
+  FeedReading reading;
+  reading.text = text;
   const std::u16string_view s = text.str();
-  const std::u16string rssBase = Rebase(source.m_url, rss);
+  const std::u16string rssBase = Rebase(std::u16string(sourceUrl), rss);
   const Prefixes ns(rss);
   std::vector<std::u16string> channelTitles;
   std::vector<Item> items;
-  std::u16string joined;
   // Exactly "channel": an rss element without one (items straight under it)
   // is not a feed this reads, rather than one named after its first item.
   for (const CXMLNode* c = rss.FindChildExact(u"channel"); c != nullptr; c = rss.FindNextChild(u"channel")) {
     std::u16string title = ShownTitle(RssTitleOf(s, *c, ns));
     if (!title.empty()) {
-      if (!joined.empty()) joined += u" / ";
-      joined += title;
+      if (!reading.title.empty()) reading.title += u" / ";
+      reading.title += title;
     }
     const std::u16string channelBase = Rebase(rssBase, *c);
     for (const CXMLNode* i = c->FindChildExact(u"item"); i != nullptr; i = c->FindNextChild(u"item")) {
@@ -767,47 +617,46 @@ bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText&
     }
     channelTitles.push_back(std::move(title));
   }
+  reading.understood = !channelTitles.empty();
 
   std::vector<std::u16string> keys;
   keys.reserve(items.size());
   for (const Item& it : items) keys.push_back(ItemKey(*it.node, nullptr));
-
-  const auto ownKey = [&](size_t n, std::u16string_view shared) {
-    return OwnKey(shared, ChildrenMarkup(s, *items[n].node, ns, kRssItemIdentity));
-  };
-  const auto markupOf = [&](size_t n) { return ItemMarkup(text, *items[n].node); };
-  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
-    const CXMLNode& item = *items[n].node;
-    const std::u16string& base = items[n].base;
-    a.m_channel = channelTitles[items[n].channel];
-    a.m_title = RssTitleOf(s, item, ns);
-    if (TrimView(a.m_title).empty()) a.m_title = MediaTitle(s, item, ns);
-    a.m_title = ShownTitle(a.m_title);
-    if (const CXMLNode* link = item.FindChildExact(u"link")) a.m_link = Resolve(Rebase(base, *link), DecodedText(s, link));
-    if (a.m_link.empty()) a.m_link = GuidLink(s, item, base);
-    if (a.m_link.empty()) a.m_link = AtomLinkInRss(item, base);
-    a.m_description = RssBodyOf(s, item, ns);
-    // A podcast's episode may have only its iTunes summary, a video its
-    // media description.
-    if (TrimView(a.m_description).empty()) a.m_description = TextAsHtml(DecodedText(s, ns.Find(item, u"itunes:summary")));
-    if (TrimView(a.m_description).empty()) a.m_description = MediaDescription(s, item, ns);
-    FirstWithText(s, item, ns, {u"pubDate", u"pubdate", u"dc:date"}, a.m_dateText);
-    return ItemMarkup(text, item);
-  });
-
-  if (channelTitles.empty()) {
-    source.m_commsStatus = kCommsStatusNotUnderstood;
-    return result;
-  }
-  Succeed(source, joined, tick);
-  return result;
+  AddCandidates(
+      reading, std::move(keys),
+      [&](size_t n, ArticleCandidate& c) {
+        ArticleFields& a = c.fields;
+        const CXMLNode& item = *items[n].node;
+        const std::u16string& base = items[n].base;
+        a.m_channel = channelTitles[items[n].channel];
+        a.m_title = RssTitleOf(s, item, ns);
+        if (TrimView(a.m_title).empty()) a.m_title = MediaTitle(s, item, ns);
+        a.m_title = ShownTitle(a.m_title);
+        if (const CXMLNode* link = item.FindChildExact(u"link")) {
+          a.m_link = Resolve(Rebase(base, *link), DecodedText(s, link));
+        }
+        if (a.m_link.empty()) a.m_link = GuidLink(s, item, base);
+        if (a.m_link.empty()) a.m_link = AtomLinkInRss(item, base);
+        c.description = RssBodyOf(s, item, ns);
+        // A podcast's episode may have only its iTunes summary, a video its
+        // media description.
+        if (TrimView(c.description).empty()) c.description = TextAsHtml(DecodedText(s, ns.Find(item, u"itunes:summary")));
+        if (TrimView(c.description).empty()) c.description = MediaDescription(s, item, ns);
+        FirstWithText(s, item, ns, {u"pubDate", u"pubdate", u"dc:date"}, a.m_dateText);
+        SetMarkup(c, item);
+      },
+      [&](size_t n) { return ChildrenMarkup(s, *items[n].node, ns, kRssItemIdentity); });
+  return reading;
 }
 
-bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText& text, const CXMLNode& feed,
-                   uint32_t tick) {
+// Every entry.
+FeedReading ReadAtom(const SharedText& text, const CXMLNode& feed, std::u16string_view sourceUrl) {
+  FeedReading reading;
+  reading.text = text;
+  reading.understood = true;
   const std::u16string_view s = text.str();
-  const std::u16string title = ShownTitle(AtomTitle(s, feed.FindChildExact(u"title")));
-  const std::u16string feedBase = Rebase(source.m_url, feed);
+  reading.title = ShownTitle(AtomTitle(s, feed.FindChildExact(u"title")));
+  const std::u16string feedBase = Rebase(std::u16string(sourceUrl), feed);
   const Prefixes ns(feed);
   std::u16string selfLink;
   std::u16string selfLinkShown;
@@ -827,46 +676,45 @@ bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText
   std::vector<std::u16string> keys;
   keys.reserve(entries.size());
   for (const CXMLNode* e : entries) keys.push_back(ItemKey(*e, &selfLink));
-
-  const auto ownKey = [&](size_t n, std::u16string_view shared) {
-    return OwnKey(shared, ChildrenMarkup(s, *entries[n], ns, kAtomEntryIdentity));
-  };
-  const auto markupOf = [&](size_t n) { return ItemMarkup(text, *entries[n]); };
-  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
-    const CXMLNode& entry = *entries[n];
-    const std::u16string base = Rebase(feedBase, entry);
-    a.m_channel = title;
-    a.m_title = AtomTitle(s, entry.FindChildExact(u"title"));
-    if (TrimView(a.m_title).empty()) a.m_title = RssTitle(s, ns.Find(entry, u"dc:title"));
-    if (TrimView(a.m_title).empty()) a.m_title = MediaTitle(s, entry, ns);
-    a.m_title = ShownTitle(a.m_title);
-    a.m_link = AtomEntryLink(entry, base);
-    // An entry without a link of its own leads to the feed, as ever; in a
-    // feed without a self link, to its id when that is a web address.
-    if (a.m_link.empty()) a.m_link = selfLinkShown;
-    if (a.m_link.empty()) {
-      const std::u16string id = Trim(DecodedText(s, entry.FindChildExact(u"id")));
-      if (IsWebAddress(id)) a.m_link = Resolve(base, id);
-    }
-    a.m_description = AtomHtml(s, entry.FindChildExact(u"content"));
-    if (TrimView(a.m_description).empty()) a.m_description = AtomHtml(s, entry.FindChildExact(u"summary"));
-    if (TrimView(a.m_description).empty()) a.m_description = HtmlOf(s, ns.Find(entry, u"dc:description"));
-    if (TrimView(a.m_description).empty()) a.m_description = MediaDescription(s, entry, ns);
-    FirstWithText(s, entry, ns, {u"published", u"updated", u"issued", u"modified", u"created"}, a.m_dateText);
-    return ItemMarkup(text, entry);
-  });
-
-  Succeed(source, title, tick);
-  return result;
+  AddCandidates(
+      reading, std::move(keys),
+      [&](size_t n, ArticleCandidate& c) {
+        ArticleFields& a = c.fields;
+        const CXMLNode& entry = *entries[n];
+        const std::u16string base = Rebase(feedBase, entry);
+        a.m_channel = reading.title;
+        a.m_title = AtomTitle(s, entry.FindChildExact(u"title"));
+        if (TrimView(a.m_title).empty()) a.m_title = RssTitle(s, ns.Find(entry, u"dc:title"));
+        if (TrimView(a.m_title).empty()) a.m_title = MediaTitle(s, entry, ns);
+        a.m_title = ShownTitle(a.m_title);
+        a.m_link = AtomEntryLink(entry, base);
+        // An entry without a link of its own leads to the feed, as ever; in a
+        // feed without a self link, to its id when that is a web address.
+        if (a.m_link.empty()) a.m_link = selfLinkShown;
+        if (a.m_link.empty()) {
+          const std::u16string id = Trim(DecodedText(s, entry.FindChildExact(u"id")));
+          if (IsWebAddress(id)) a.m_link = Resolve(base, id);
+        }
+        c.description = AtomHtml(s, entry.FindChildExact(u"content"));
+        if (TrimView(c.description).empty()) c.description = AtomHtml(s, entry.FindChildExact(u"summary"));
+        if (TrimView(c.description).empty()) c.description = HtmlOf(s, ns.Find(entry, u"dc:description"));
+        if (TrimView(c.description).empty()) c.description = MediaDescription(s, entry, ns);
+        FirstWithText(s, entry, ns, {u"published", u"updated", u"issued", u"modified", u"created"}, a.m_dateText);
+        SetMarkup(c, entry);
+      },
+      [&](size_t n) { return ChildrenMarkup(s, *entries[n], ns, kAtomEntryIdentity); });
+  return reading;
 }
 
-bool InterpretRss1(CFeedsManager& manager, CFeedSource& source, const SharedText& text, const CXMLNode& rdf,
-                   uint32_t tick) {
+// The channel and the items of an "rdf:RDF" element.
+FeedReading ReadRss1(const SharedText& text, const CXMLNode& rdf, std::u16string_view sourceUrl) {
+  FeedReading reading;
+  reading.text = text;
   const std::u16string_view s = text.str();
-  const std::u16string rdfBase = Rebase(source.m_url, rdf);
+  const std::u16string rdfBase = Rebase(std::u16string(sourceUrl), rdf);
   const Prefixes ns(rdf);
   const CXMLNode* channel = rdf.FindChildExact(u"channel");
-  const std::u16string title = channel != nullptr ? ShownTitle(RssTitleOf(s, *channel, ns)) : u"";
+  if (channel != nullptr) reading.title = ShownTitle(RssTitleOf(s, *channel, ns));
   // Items are the channel's siblings; a few feeds put them inside it.
   std::vector<const CXMLNode*> items;
   for (const CXMLNode* i = rdf.FindChildExact(u"item"); i != nullptr; i = rdf.FindNextChild(u"item")) {
@@ -877,92 +725,111 @@ bool InterpretRss1(CFeedsManager& manager, CFeedSource& source, const SharedText
       items.push_back(i);
     }
   }
-  if (channel == nullptr && items.empty()) {
-    source.m_commsStatus = kCommsStatusNotUnderstood;
-    return false;
-  }
+  reading.understood = channel != nullptr || !items.empty();
+  if (!reading.understood) return reading;
 
   std::vector<std::u16string> keys;
   keys.reserve(items.size());
   for (const CXMLNode* i : items) keys.push_back(Rss1Key(*i));
-
-  const auto ownKey = [&](size_t n, std::u16string_view shared) {
-    return OwnKey(shared, ChildrenMarkup(s, *items[n], ns, kRssItemIdentity));
-  };
-  const auto markupOf = [&](size_t n) { return ItemMarkup(text, *items[n]); };
-  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
-    const CXMLNode& item = *items[n];
-    const std::u16string base = Rebase(rdfBase, item);
-    a.m_channel = title;
-    a.m_title = ShownTitle(RssTitleOf(s, item, ns));
-    if (const CXMLNode* link = item.FindChildExact(u"link")) a.m_link = Resolve(Rebase(base, *link), DecodedText(s, link));
-    if (a.m_link.empty()) {
-      const std::u16string about = Trim(AttributeText(item, u"rdf:about"));
-      if (IsWebAddress(about)) a.m_link = Resolve(base, about);
-    }
-    a.m_description = RssBodyOf(s, item, ns);
-    FirstWithText(s, item, ns, {u"dc:date", u"pubDate", u"pubdate"}, a.m_dateText);
-    return ItemMarkup(text, item);
-  });
-
-  Succeed(source, title, tick);
-  return result;
+  AddCandidates(
+      reading, std::move(keys),
+      [&](size_t n, ArticleCandidate& c) {
+        ArticleFields& a = c.fields;
+        const CXMLNode& item = *items[n];
+        const std::u16string base = Rebase(rdfBase, item);
+        a.m_channel = reading.title;
+        a.m_title = ShownTitle(RssTitleOf(s, item, ns));
+        if (const CXMLNode* link = item.FindChildExact(u"link")) {
+          a.m_link = Resolve(Rebase(base, *link), DecodedText(s, link));
+        }
+        if (a.m_link.empty()) {
+          const std::u16string about = Trim(AttributeText(item, u"rdf:about"));
+          if (IsWebAddress(about)) a.m_link = Resolve(base, about);
+        }
+        c.description = RssBodyOf(s, item, ns);
+        FirstWithText(s, item, ns, {u"dc:date", u"pubDate", u"pubdate"}, a.m_dateText);
+        SetMarkup(c, item);
+      },
+      [&](size_t n) { return ChildrenMarkup(s, *items[n], ns, kRssItemIdentity); });
+  return reading;
 }
 
-bool InterpretJsonFeed(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
-                       const JsonFeedDocument& feed, uint32_t tick) {
-  const std::u16string title = TextAsTitle(ShownTitle(feed.title));
-  const std::u16string& base = source.m_url;
+// Every item of a JSON Feed read from `text`.
+FeedReading ReadJsonFeed(const SharedText& text, const JsonFeedDocument& feed, std::u16string_view sourceUrl) {
+  FeedReading reading;
+  reading.text = text;
+  reading.understood = true;
+  reading.title = TextAsTitle(ShownTitle(feed.title));
+  const std::u16string base(sourceUrl);
   std::vector<std::u16string> keys;
   keys.reserve(feed.items.size());
   for (const JsonFeedItem& item : feed.items) {
     keys.push_back(!item.id.empty() ? item.id
                                     : TitleAtLink(item.title, !item.url.empty() ? item.url : item.externalUrl));
   }
-  const auto ownKey = [&](size_t n, std::u16string_view shared) {
-    const JsonFeedItem& item = feed.items[n];
-    std::u16string identity;
-    for (const std::u16string* field : {&item.title, &item.url, &item.externalUrl, &item.datePublished,
-                                        &item.dateModified, &item.contentHtml, &item.contentText, &item.summary}) {
-      identity += *field;
-      identity += u'\uFFFF';
-    }
-    return OwnKey(shared, identity);
-  };
-  const auto markupOf = [&](size_t n) {
-    return MarkupSlice(text, feed.items[n].markupBegin, feed.items[n].markupEnd);
-  };
-  const bool result = MergeCandidates(manager, source, keys, ownKey, markupOf, [&](size_t n, CFeed& a) {
-    const JsonFeedItem& item = feed.items[n];
-    a.m_channel = title;
-    a.m_title = TextAsTitle(ShownTitle(item.title));
-    a.m_link = Resolve(base, !TrimView(item.url).empty() ? item.url : item.externalUrl);
-    if (!TrimView(item.contentHtml).empty()) {
-      a.m_description = item.contentHtml;
-    } else if (!TrimView(item.contentText).empty()) {
-      a.m_description = TextAsHtml(item.contentText);
-    } else {
-      a.m_description = TextAsHtml(item.summary);
-    }
-    a.m_dateText = !TrimView(item.datePublished).empty() ? item.datePublished : item.dateModified;
-    return MarkupSlice(text, item.markupBegin, item.markupEnd);
-  });
-  Succeed(source, title, tick);
-  return result;
+  AddCandidates(
+      reading, std::move(keys),
+      [&](size_t n, ArticleCandidate& c) {
+        const JsonFeedItem& item = feed.items[n];
+        ArticleFields& a = c.fields;
+        a.m_channel = reading.title;
+        a.m_title = TextAsTitle(ShownTitle(item.title));
+        a.m_link = Resolve(base, !TrimView(item.url).empty() ? item.url : item.externalUrl);
+        if (!TrimView(item.contentHtml).empty()) {
+          c.description = item.contentHtml;
+        } else if (!TrimView(item.contentText).empty()) {
+          c.description = TextAsHtml(item.contentText);
+        } else {
+          c.description = TextAsHtml(item.summary);
+        }
+        a.m_dateText = !TrimView(item.datePublished).empty() ? item.datePublished : item.dateModified;
+        c.markupBegin = item.markupBegin;
+        c.markupEnd = item.markupEnd;
+      },
+      [&](size_t n) {
+        const JsonFeedItem& item = feed.items[n];
+        std::u16string identity;
+        for (const std::u16string* field : {&item.title, &item.url, &item.externalUrl, &item.datePublished,
+                                            &item.dateModified, &item.contentHtml, &item.contentText, &item.summary}) {
+          identity += *field;
+          identity += u'\uFFFF';
+        }
+        return identity;
+      });
+  return reading;
 }
 
-bool MergeArticle(CFeedSource& source, std::u16string_view sourceText, CFeed& article,
-                  const CDateTime& now, const KeySet* protectedKeys) {
-  if (article.m_title.empty()) article.m_title = kUntitled;
-  if (article.m_key.empty()) article.m_key = article.m_title + u"@" + article.m_link;
-  ParsePubDate(article);
-  if (source.IsInHistory(article.m_key)) return false;
-  // Copied only for an article that is kept: an update that brings nothing
-  // new copies nothing.
-  article.m_sourceText = SharedText(std::u16string(sourceText));
-  source.m_articles.push_back(article.m_id);
-  source.AddToHistory(article, now, protectedKeys);
-  return true;
+}  // namespace
+
+FeedReading ReadFeed(const CParsedFeed& feed, std::u16string_view sourceUrl) {
+  if (const JsonFeedDocument* json = feed.JsonFeed()) return ReadJsonFeed(feed.Text(), *json, sourceUrl);
+  return ReadDocument(feed.Text(), feed.Document(), sourceUrl);
+}
+
+FeedReading ReadDocument(const SharedText& text, const CXMLNode& document, std::u16string_view sourceUrl) {
+  RootKind kind = RootKind::kNone;
+  const CXMLNode* root = FindRoot(document, text.size(), kind);
+  switch (kind) {
+    case RootKind::kRss: return ReadRss(text, *root, sourceUrl);
+    case RootKind::kAtom: return ReadAtom(text, *root, sourceUrl);
+    case RootKind::kRss1: return ReadRss1(text, *root, sourceUrl);
+    case RootKind::kNone: break;
+  }
+  return FeedReading{};
+}
+
+bool HoldsFeed(const CParsedFeed& feed) {
+  RootKind kind = RootKind::kNone;
+  return feed.JsonFeed() != nullptr || FindRoot(feed.Document(), feed.Text().size(), kind) != nullptr;
+}
+
+bool InterpretFeed(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed, uint32_t tick) {
+  return manager.MergeArticles(source.m_id, ReadFeed(feed, source.m_url), tick);
+}
+
+bool InterpretDocument(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
+                       const CXMLNode& document, uint32_t tick) {
+  return manager.MergeArticles(source.m_id, ReadDocument(text, document, source.m_url), tick);
 }
 
 }  // namespace qb

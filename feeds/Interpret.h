@@ -1,9 +1,9 @@
-// Feed interpretation: turns a parsed feed (RSS 2.0 and 0.9x, RSS 1.0, Atom
-// 1.0 and 0.3, JSON Feed 1.0 and 1.1) into candidate articles and merges
-// those the source has never delivered into its article list, through the
-// source's seen-history. Sets the source's comms status and, on success,
-// its last update tick. Runs on the thread that owns the model. Never throws
-// and never fails other than by the error status.
+// Feed interpretation: reads a parsed feed (RSS 2.0 and 0.9x, RSS 1.0, Atom
+// 1.0 and 0.3, JSON Feed 1.0 and 1.1) into candidate articles, as values
+// (model/FeedReading.h), on any thread and without the model; the model
+// merges those the source has never delivered into its article list
+// (CFeedsManager::MergeArticles), through the source's seen-history. Never
+// throws; a document that holds no feed is read as not understood.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "feeds/ParsedFeed.h"
 #include "feeds/XMLParser.h"
+#include "model/FeedReading.h"
 #include "model/FeedSource.h"
 #include "model/SharedText.h"
 
@@ -19,9 +20,6 @@ namespace qb {
 class CFeed;
 class CFeedsManager;
 
-inline constexpr char16_t kCommsStatusOk[] = u"Comms status: OK";
-inline constexpr char16_t kCommsStatusNotUnderstood[] =
-    u"Comms status: ERROR - unable to understand feed contents";
 inline constexpr char16_t kUntitled[] = u"<Untitled>";
 
 // Keys never change: the seen-histories of existing data files hold keys
@@ -36,8 +34,9 @@ inline constexpr char16_t kUntitled[] = u"<Untitled>";
 // else title@link. A key that repeats inside one document (items without a
 // guid sharing one link, say) is kept by the first of them; each later one
 // is merged under a key of its own, the shared key followed by "#" and a
-// digest of its title, link, date and body, and only an item equal to an
-// earlier one in all of these is that item again (see MergeCandidates).
+// digest of its title, link, date and body (the candidate's ownKey), and only
+// an item equal to an earlier one in all of these is that item again (see
+// CFeedsManager::MergeArticles).
 //
 // What is shown is read apart from the keys, as the feed means it:
 // - Texts are decoded from the markup as written: every character reference
@@ -77,46 +76,26 @@ inline constexpr char16_t kUntitled[] = u"<Untitled>";
 // document when nothing closed it); a JSON Feed item keeps its own JSON
 // object as it stands in the document.
 
-// Interprets a parsed feed: RSS ("rss"), Atom ("feed") or RSS 1.0
-// ("rdf:RDF") among the document node's children, looking inside a leading
+// Reads a parsed feed: RSS ("rss"), Atom ("feed") or RSS 1.0 ("rdf:RDF")
+// among the document node's children, looking inside a leading
 // "<!DOCTYPE ...>" (which the parser makes an element holding the rest of
-// the document); or a JSON Feed. `tick` is the tick count taken when the
-// update began. True when at least one new article was added.
-bool InterpretFeed(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed, uint32_t tick);
-
-// Whether the parsed text holds a feed that InterpretFeed reads (its root
-// element, or a JSON Feed); touches no model.
-bool HoldsFeed(const CParsedFeed& feed);
+// the document); or a JSON Feed. `sourceUrl` is the address it was fetched
+// from, which relative links are resolved against. Touches no model.
+FeedReading ReadFeed(const CParsedFeed& feed, std::u16string_view sourceUrl);
 
 // The same for an XML document parsed from `text` (the whole downloaded
 // document, the one `document` was parsed from).
+FeedReading ReadDocument(const SharedText& text, const CXMLNode& document, std::u16string_view sourceUrl);
+
+// Whether the parsed text holds a feed that ReadFeed reads (its root
+// element, or a JSON Feed); touches no model.
+bool HoldsFeed(const CParsedFeed& feed);
+
+// Both steps at once on the model's thread: reads the document for the
+// source and merges it (`tick`: the tick count taken when the update
+// began). True when at least one new article was added.
+bool InterpretFeed(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed, uint32_t tick);
 bool InterpretDocument(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                        const CXMLNode& document, uint32_t tick);
-
-// Every item of every channel, in document order; channel titles are joined
-// with " / " for the auto-name.
-bool InterpretRss(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
-                  const CXMLNode& rss, uint32_t tick);
-
-// Every entry.
-bool InterpretAtom(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
-                   const CXMLNode& feed, uint32_t tick);
-
-// The channel and the items of an "rdf:RDF" element.
-bool InterpretRss1(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
-                   const CXMLNode& rdf, uint32_t tick);
-
-// Every item of a JSON Feed read from `text`.
-bool InterpretJsonFeed(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
-                       const JsonFeedDocument& feed, uint32_t tick);
-
-// Completes a candidate ("<Untitled>", the title@link key, the parsed date)
-// and appends it to the source when its key is not in the seen-history,
-// giving it `sourceText` (its item's markup) and recording `now` as the time
-// its key was first seen. False when the source has delivered it before: the
-// caller then deletes the candidate. Keys in `protectedKeys` (the keys of the
-// whole document being merged) are not evicted from the history to make room.
-bool MergeArticle(CFeedSource& source, std::u16string_view sourceText, CFeed& article,
-                  const CDateTime& now, const KeySet* protectedKeys = nullptr);
 
 }  // namespace qb

@@ -34,9 +34,7 @@ std::u16string UpdatingSourceStatus(const std::u16string& title) {
 
 bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
                        uint32_t tick) {
-  const CParsedFeed parsed = ParseFeed(text);
-  return manager.InterpretSource(
-      source, [&](CFeedSource& s) { return InterpretFeed(manager, s, parsed, tick); });
+  return InterpretFeed(manager, source, ParseFeed(text), tick);
 }
 
 bool IsSourceDue(uint32_t now, uint32_t lastTick, int32_t refreshMinutes) {

@@ -1,6 +1,8 @@
 #include "feeds/UpdateEngine.h"
 
+#include <condition_variable>
 #include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "feeds/Interpret.h"
@@ -10,21 +12,6 @@
 namespace qb {
 
 namespace {
-
-// What an update can change in a source's saved fields: its own fields and
-// its lists only grow.
-struct SourceSignature {
-  std::u16string title;
-  std::u16string commsStatus;
-  bool autoName;
-  size_t articles;
-  size_t history;
-  bool operator==(const SourceSignature&) const = default;
-
-  static SourceSignature Of(const CFeedSource& s) {
-    return {s.m_title, s.m_commsStatus, s.m_autoName, s.m_articles.size(), s.m_history.size()};
-  }
-};
 
 // `retryUntil`: the time a 429 or 503 answer allows the next try (0: none).
 std::u16string FailureReason(const DownloadResult& r, int64_t retryUntil) {
@@ -43,18 +30,25 @@ bool IsSuccess(long status) { return status >= 200 && status < 300; }
 
 }  // namespace
 
-CUpdateEngine::Arrived CUpdateEngine::Parsed(DownloadResult r, const ParseFunction& parse) {
+CUpdateEngine::Arrived CUpdateEngine::Parsed(DownloadResult r, const ParseFunction& parse, bool keepParsed,
+                                             std::u16string_view url) {
   Arrived a;
   try {
     // The body goes as soon as it is decoded; the text lives on in the
-    // parsed document.
+    // parsed document, and then in what was read from it.
     const SharedText text(DecodeDownload(r));
     r.body = std::string();
-    a.feed = parse ? parse(text) : ParseFeed(text);
+    CParsedFeed feed = parse ? parse(text) : ParseFeed(text);
+    if (keepParsed) {
+      a.feed = std::move(feed);
+    } else {
+      a.reading = ReadFeed(feed, url);
+    }
   } catch (...) {
     // Out of memory on the worker: the source gets the status of a failed
-    // transfer, as when its interpretation fails so.
+    // transfer, as when its merge fails so.
     a.feed = CParsedFeed();
+    a.reading = FeedReading();
     a.failed = true;
   }
   r.body = std::string();
@@ -62,37 +56,75 @@ CUpdateEngine::Arrived CUpdateEngine::Parsed(DownloadResult r, const ParseFuncti
   return a;
 }
 
+// Between the download pool's thread, which delivers each finished transfer,
+// the engine's reading thread, which decodes, parses and reads it, and the
+// owner's thread, which takes what was read.
 struct CUpdateEngine::Inbox {
   std::mutex mutex;
+  std::condition_variable wake;  // the reading thread waits on it
+  std::condition_variable idle;  // WaitForReading waits on it
+  bool reading = false;          // a document is being read
   std::map<uint64_t, Arrived> results;
-  // The serials whose results the pass still waits for; a result of any
-  // other serial (its source left the pass, the pass was cancelled) is
-  // dropped when it arrives.
-  std::unordered_set<uint64_t> awaited;
+  // The serials whose results the pass still waits for, with the address
+  // their source had when it joined the pass; a result of any other serial
+  // (its source left the pass, the pass was cancelled) is dropped when it
+  // arrives.
+  std::unordered_map<uint64_t, std::u16string> awaited;
+  // Delivered, not read yet.
+  std::deque<std::pair<uint64_t, DownloadResult>> unread;
   // Posts the engine's task; null once the engine has closed the inbox.
   std::function<void()> post;
   bool posted = false;  // a task is on its way and has not drained yet
-  ParseFunction parse;  // set before the first download starts, then only read
+  bool closing = false;  // the reading thread ends
+  // Set before the first download starts, then only read.
+  ParseFunction parse;
+  bool keepParsed = false;  // the owner interprets the parsed document itself (a test's hook)
 
-  bool Awaits(uint64_t serial) {
+  // On the pool's thread: only queued, so that the pool's other transfers
+  // never wait for a large document to be parsed.
+  void Deliver(uint64_t serial, DownloadResult r) {
     std::lock_guard<std::mutex> lock(mutex);
-    return post && awaited.count(serial) != 0;
+    // Not worth reading when nobody waits for it.
+    if (!post || awaited.count(serial) == 0) return;
+    unread.emplace_back(serial, std::move(r));
+    wake.notify_one();
   }
 
-  void Deliver(uint64_t serial, DownloadResult r) {
-    // Not worth parsing when nobody waits for it.
-    if (!Awaits(serial)) return;
-    // Decoding and parsing happen here, off the owner's thread.
-    Arrived a = Parsed(std::move(r), parse);
-    std::lock_guard<std::mutex> lock(mutex);
-    // It may have been given up while it was parsed.
-    if (!post || awaited.erase(serial) == 0) return;
-    results.insert_or_assign(serial, std::move(a));
-    // Under the lock, so that nothing is posted once the engine has closed
-    // the inbox; one task serves every result that came before it runs.
-    if (!posted) {
-      posted = true;
-      post();
+  // The reading thread.
+  void Read() {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      wake.wait(lock, [&] { return closing || !unread.empty(); });
+      if (closing) return;
+      auto [serial, result] = std::move(unread.front());
+      unread.pop_front();
+      auto it = awaited.find(serial);
+      if (!post || it == awaited.end()) {
+        if (unread.empty()) idle.notify_all();
+        continue;
+      }
+      const std::u16string url = it->second;
+      reading = true;
+      lock.unlock();
+      Arrived a = Parsed(std::move(result), parse, keepParsed, url);
+      lock.lock();
+      reading = false;
+      if (unread.empty()) idle.notify_all();
+      // It may have been given up while it was read.
+      if (!post || awaited.erase(serial) == 0) {
+        lock.unlock();
+        a = Arrived();  // dropped off the lock
+        lock.lock();
+        continue;
+      }
+      results.insert_or_assign(serial, std::move(a));
+      // Under the lock, so that nothing is posted once the engine has
+      // closed the inbox; one task serves every result that came before it
+      // runs.
+      if (!posted) {
+        posted = true;
+        post();
+      }
     }
   }
 };
@@ -106,6 +138,7 @@ CUpdateEngine::CUpdateEngine(CFeedsManager& manager, IDownloader& downloader, IE
       m_tasks(std::make_unique<CExecutorScope>(executor)) {
   m_inbox->post = [this] { m_tasks->Post([this] { ApplyPosted(); }); };
   m_inbox->parse = m_hooks.parse;
+  m_inbox->keepParsed = static_cast<bool>(m_hooks.interpret);
 }
 
 CUpdateEngine::CUpdateEngine(CFeedsManager& manager, Hooks hooks,
@@ -119,17 +152,30 @@ CUpdateEngine::CUpdateEngine(CFeedsManager& manager, Hooks hooks,
       m_tasks(std::make_unique<CExecutorScope>(*m_ownQueue)) {
   m_inbox->post = [this] { m_tasks->Post([this] { ApplyPosted(); }); };
   m_inbox->parse = m_hooks.parse;
+  m_inbox->keepParsed = static_cast<bool>(m_hooks.interpret);
 }
 
 CUpdateEngine::~CUpdateEngine() {
   std::map<uint64_t, Arrived> dropped;
+  std::deque<std::pair<uint64_t, DownloadResult>> unread;
   {
     std::lock_guard<std::mutex> lock(m_inbox->mutex);
     m_inbox->post = nullptr;
+    m_inbox->closing = true;
     m_inbox->awaited.clear();
     dropped.swap(m_inbox->results);
+    unread.swap(m_inbox->unread);
   }
+  m_inbox->wake.notify_all();
+  // A document being read is finished first (a fraction of a second even
+  // for a large one).
+  if (m_reader.joinable()) m_reader.join();
   if (m_downloader != nullptr) m_downloader->Cancel(m_group);
+}
+
+void CUpdateEngine::WaitForReading() {
+  std::unique_lock<std::mutex> lock(m_inbox->mutex);
+  m_inbox->idle.wait(lock, [&] { return m_inbox->closing || (m_inbox->unread.empty() && !m_inbox->reading); });
 }
 
 IDownloader& CUpdateEngine::Downloader() {
@@ -212,7 +258,7 @@ bool CUpdateEngine::Enqueue(const IdList& sources, bool force, const DownloadRes
       // It is parsed here, on the owner's thread: there is no download to
       // do it on.
       e.prefetched = true;
-      m_arrived.insert_or_assign(e.serial, Parsed(*fetched, m_hooks.parse));
+      m_arrived.insert_or_assign(e.serial, Parsed(*fetched, m_hooks.parse, m_inbox->keepParsed, e.url));
     }
     m_queue.push_back(e);
     ++taken;
@@ -221,9 +267,10 @@ bool CUpdateEngine::Enqueue(const IdList& sources, bool force, const DownloadRes
     std::lock_guard<std::mutex> lock(m_inbox->mutex);
     for (size_t i = m_queue.size() - taken; i < m_queue.size(); ++i) {
       const Entry& e = m_queue[i];
-      if (!e.held && !e.prefetched) m_inbox->awaited.insert(e.serial);
+      if (!e.held && !e.prefetched) m_inbox->awaited.emplace(e.serial, e.url);
     }
   }
+  if (!m_reader.joinable() && taken > 0) m_reader = std::thread([inbox = m_inbox] { inbox->Read(); });
   // Every request goes out at once, in pass order; the downloader admits
   // them in that order as its limits allow.
   for (size_t i = m_queue.size() - taken; i < m_queue.size(); ++i) {
@@ -321,7 +368,6 @@ bool CUpdateEngine::ApplyReady(std::chrono::milliseconds budget) {
 void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
   SourceReport report;
   report.source = e.source;
-  const SourceSignature before = SourceSignature::Of(source);
   const int64_t now = m_manager.Clock().CurrentTime();
 
   if (e.held) {
@@ -331,7 +377,7 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
     m_validators.Get(e.source, e.url).failure = report.reason;
   } else {
     auto node = m_arrived.extract(e.serial);
-    const Arrived& a = node.mapped();
+    Arrived& a = node.mapped();
     SourceUpdateState& state = m_validators.Get(e.source, e.url);
     state.lastAttempt = now;
     state.retryUntil = 0;
@@ -341,8 +387,7 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
     }
     if (a.result.ok && a.result.httpStatus == 304 && e.sentValidators) {
       // Unchanged since the document whose articles the model holds.
-      source.m_commsStatus = kCommsStatusOk;
-      source.m_lastUpdateTick = e.tick;
+      m_manager.SetCommsStatus(e.source, kCommsStatusOk, e.tick);
       state.failures = 0;
       report.notModified = true;
     } else {
@@ -352,18 +397,14 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
         if (a.failed || !a.result.ok) {
           // Nothing arrived to be understood: the download failed (the
           // reason, such as the refused connection, goes beside it).
-          m_manager.InterpretSource(source, [](CFeedSource& s) {
-            s.m_commsStatus = kCommsDownloadError;
-            return false;
-          });
+          m_manager.SetCommsStatus(e.source, kCommsDownloadError);
+        } else if (m_hooks.interpret) {
+          m_hooks.interpret(m_manager, source, a.feed, e.tick);
         } else {
-          m_manager.InterpretSource(source, [&](CFeedSource& s) {
-            return m_hooks.interpret ? m_hooks.interpret(m_manager, s, a.feed, e.tick)
-                                     : InterpretFeed(m_manager, s, a.feed, e.tick);
-          });
+          m_manager.MergeArticles(e.source, std::move(a.reading), e.tick);
         }
       } catch (...) {
-        source.m_commsStatus = kCommsDownloadError;
+        m_manager.SetCommsStatus(e.source, kCommsDownloadError);
         transferFailed = true;
       }
       report.added = source.m_articles.size() > count ? static_cast<int>(source.m_articles.size() - count) : 0;
@@ -384,7 +425,6 @@ void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
     if (report.reason.empty()) state.lastSuccess = now;
   }
 
-  if (!(SourceSignature::Of(source) == before)) m_manager.NoteChange();
   report.title = source.m_title;
   report.commsStatus = source.m_commsStatus;
   if (report.added > 0) {

@@ -7,17 +7,18 @@
 // due test taken once; sources without an address are never fetched. Their
 // documents are fetched together by an IDownloader (the program's one
 // CDownloadPool: politeness limits), the engine's transfers a group of their
-// own; each finished download is decoded and parsed (ParseFeed) on the
-// thread that delivers it and queued, and the engine posts itself a task on
-// its IExecutor, which runs it on the owner's thread. That task interprets
-// the parsed documents (InterpretFeed) strictly in pass order: the next
-// source only once its own result is in. Only the owner's thread touches
+// own; each finished download is handed to the engine's reading thread,
+// which decodes it, parses it (ParseFeed) and reads it into candidate
+// articles (ReadFeed), without the model, and the engine posts itself a task
+// on its IExecutor, which runs it on the owner's thread. That task merges
+// what was read (CFeedsManager::MergeArticles) strictly in pass order: the
+// next source only once its own result is in. Only the owner's thread touches
 // the model, so a pass leaves exactly the model (records, identifiers,
 // histories, statuses) that updating the sources one after another would
 // leave.
 //
-// A parsed document (its text and its element tree, a few times the size of
-// the download) is kept only until its source has been interpreted; one
+// What was read (the document's text and its candidates) is kept only until
+// its source has been merged; one
 // whose source left the pass, or whose pass was cancelled, is dropped when
 // that happens, or as soon as it arrives if its download was still on the
 // way.
@@ -36,6 +37,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -84,12 +86,13 @@ class CUpdateEngine {
     std::function<void(const SourceReport&)> sourceApplied;
     // The pass has ended (the engine is idle again when this runs).
     std::function<void(const PassReport&)> passFinished;
-    // Replaces ParseFeed (tests). Called on the thread that delivers the
-    // download (any thread), so it must touch nothing but its argument and
-    // state of its own that is safe across threads.
+    // Replaces ParseFeed (tests). Called on the engine's reading thread, so
+    // it must touch nothing but its argument and state of its own that is
+    // safe across threads.
     std::function<CParsedFeed(const SharedText& text)> parse;
-    // Replaces InterpretFeed (tests); on the owner's thread. `tick` is the
-    // tick taken when the source joined the pass.
+    // Replaces reading and merging (tests): given the parsed document on
+    // the owner's thread, it changes the source through the model's
+    // operations. `tick` is the tick taken when the source joined the pass.
     std::function<bool(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed,
                        uint32_t tick)>
         interpret;
@@ -148,6 +151,10 @@ class CUpdateEngine {
   // REQUIRES: made with the constructor that gives the engine its own queue.
   void RunToCompletion();
 
+  // Waits until every download delivered so far has been read (tests, and
+  // a caller that wants the results of deliveries it made itself).
+  void WaitForReading();
+
   // Abandons the pass: transfers stop at once, results not yet applied are
   // dropped, the status line says "Ready" and passFinished reports a
   // cancelled pass.
@@ -164,11 +171,14 @@ class CUpdateEngine {
  private:
   using ParseFunction = std::function<CParsedFeed(const SharedText& text)>;
   struct Arrived {
-    DownloadResult result;  // without its body, which is decoded and parsed into `feed`
-    CParsedFeed feed;
-    bool failed = false;  // decoding or parsing threw: the feed is empty
+    DownloadResult result;  // without its body, which is decoded, parsed and read into `reading`
+    FeedReading reading;
+    CParsedFeed feed;     // instead, for the `interpret` hook
+    bool failed = false;  // decoding, parsing or reading threw: nothing was read
   };
-  static Arrived Parsed(DownloadResult result, const ParseFunction& parse);
+  // Decodes, parses and reads (`keepParsed`: only parses) a download on
+  // any thread; `url` is the address its source had when it joined the pass.
+  static Arrived Parsed(DownloadResult result, const ParseFunction& parse, bool keepParsed, std::u16string_view url);
   // Shared with the download callbacks, which may outlive a pass.
   struct Inbox;
 
@@ -204,6 +214,7 @@ class CUpdateEngine {
   IDownloader* m_downloader = nullptr;
   const uint64_t m_group = NewDownloadGroup();
   std::shared_ptr<Inbox> m_inbox;
+  std::thread m_reader;  // reads what the downloads brought; started with the first one
   CValidatorStore m_validators;
 
   bool m_running = false;

@@ -18,12 +18,12 @@ void CFeedSource::IndexHistoryKey(const std::u16string& key, const CDateTime& fi
 }
 
 void CFeedSource::AddToHistory(const CFeed& article, const CDateTime& firstSeen,
-                               const KeySet* protectedKeys) {
-  AddKeyToHistory(article.m_key, article.m_id, firstSeen, protectedKeys);
+                               const KeySet* protectedKeys, std::vector<std::u16string>* evicted) {
+  AddKeyToHistory(article.m_key, article.m_id, firstSeen, protectedKeys, evicted);
 }
 
 void CFeedSource::AddKeyToHistory(const std::u16string& key, ObjectId articleId, const CDateTime& firstSeen,
-                                  const KeySet* protectedKeys) {
+                                  const KeySet* protectedKeys, std::vector<std::u16string>* evicted) {
   // Oldest first; protected keys are stepped over. With the set of the
   // previous addition, unchanged, the keys stepped over then are skipped.
   const bool resume = protectedKeys != nullptr && m_evictionCursor.valid &&
@@ -35,6 +35,7 @@ void CFeedSource::AddKeyToHistory(const std::u16string& key, ObjectId articleId,
       continue;
     }
     m_history.erase(it->second);
+    if (evicted != nullptr) evicted->push_back(it->second);
     it = m_historyTimeIndex.erase(it);
   }
   m_history[key] = HistoryEntry{articleId, firstSeen};

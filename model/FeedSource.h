@@ -145,12 +145,13 @@ class CFeedSource : public RSSObject, public SourceFields {
   // unchanged set is passed to consecutive additions, as a merge does: the
   // keys at the old end of the index that were found protected are not
   // looked up again.
+  // Keys evicted to make room are appended to `evicted` when given.
   void AddToHistory(const CFeed& article, const CDateTime& firstSeen,
-                    const KeySet* protectedKeys = nullptr);
+                    const KeySet* protectedKeys = nullptr, std::vector<std::u16string>* evicted = nullptr);
   // The same for a key of an article already delivered under another (an
   // item known by two keys). REQUIRES: !IsInHistory(key).
   void AddKeyToHistory(const std::u16string& key, ObjectId articleId, const CDateTime& firstSeen,
-                       const KeySet* protectedKeys = nullptr);
+                       const KeySet* protectedKeys = nullptr, std::vector<std::u16string>* evicted = nullptr);
 
   void ClearHistory();
 

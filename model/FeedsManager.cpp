@@ -32,19 +32,6 @@ CFeedsManager::~CFeedsManager() {
 
 // --- change scopes
 
-class CFeedsManager::ChangeScope {
- public:
-  explicit ChangeScope(CFeedsManager& m) : m_m(m) { ++m_m.m_scopeDepth; }
-  ~ChangeScope() {
-    if (--m_m.m_scopeDepth == 0) m_m.Report();
-  }
-  ChangeScope(const ChangeScope&) = delete;
-  ChangeScope& operator=(const ChangeScope&) = delete;
-
- private:
-  CFeedsManager& m_m;
-};
-
 void CFeedsManager::Note(ChangeKind kind, ObjectId id, ObjectId parent, ObjectId from, uint32_t fields) {
   m_pending.entries.push_back(ChangeEntry{kind, fields, id, parent, from});
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -24,6 +25,7 @@
 #include "model/ArticleStore.h"
 #include "model/Clock.h"
 #include "model/Feed.h"
+#include "model/FeedReading.h"
 #include "model/FeedSource.h"
 #include "model/Group.h"
 #include "model/ModelChange.h"
@@ -229,11 +231,24 @@ class CFeedsManager {
 
   // --- updates.
 
-  // Runs the interpretation of a downloaded document for the source (the
-  // update engine's step) and reports what it changed: the source's fields,
-  // its history, the articles it appended. Returns what `interpret` returns.
-  // A nested call for the same source just runs `interpret`. An exception
-  // from `interpret` is reported as far as it got, then goes on.
+  // Merges what an update read from the source's document
+  // (model/FeedReading.h): appends, in document order, every candidate the
+  // source has never delivered and records its keys in the history. A
+  // document that was understood also gives a source that takes its name
+  // from the feed that name, is noted as the update at `tick` and sets the
+  // status OK; one that was not sets "unable to understand feed contents".
+  // Reports it as one change. True when an article was added.
+  bool MergeArticles(ObjectId source, FeedReading reading, uint32_t tick);
+  // An update that read no document (it failed, or the server said the
+  // document is unchanged): the source's comms status, and, when given, the
+  // tick of its last update.
+  void SetCommsStatus(ObjectId source, std::u16string_view status, std::optional<uint32_t> tick = std::nullopt);
+
+  // Runs `interpret` over the source and reports what it changed: the
+  // source's fields, its history, the articles it appended. Returns what
+  // `interpret` returns. A nested call for the same source just runs
+  // `interpret`. An exception from `interpret` is reported as far as it
+  // got, then goes on.
   bool InterpretSource(CFeedSource& source, const std::function<bool(CFeedSource&)>& interpret);
 
   // --- counts kept by the operations: a source's own articles, a group's
@@ -328,7 +343,19 @@ class CFeedsManager {
   T* Adopt(ObjectId id);
 
   // One change being gathered; the outermost scope reports it.
-  class ChangeScope;
+  // Joins the operations run while it lives into one report.
+  class ChangeScope {
+   public:
+    explicit ChangeScope(CFeedsManager& m) : m_m(m) { ++m_m.m_scopeDepth; }
+    ~ChangeScope() {
+      if (--m_m.m_scopeDepth == 0) m_m.Report();
+    }
+    ChangeScope(const ChangeScope&) = delete;
+    ChangeScope& operator=(const ChangeScope&) = delete;
+
+   private:
+    CFeedsManager& m_m;
+  };
   void Note(ChangeKind kind, ObjectId id, ObjectId parent = 0, ObjectId from = 0, uint32_t fields = 0);
   void NoteCounts(ObjectId node);
   void Report();

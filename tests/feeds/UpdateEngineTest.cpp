@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -78,6 +79,7 @@ class UpdateEngineTest : public ::testing::Test {
   // Completes the i-th request and runs the tasks the engine posted.
   void Answer(size_t i, DownloadResult r) {
     m_fake->Complete(i, std::move(r));
+    m_engine->WaitForReading();
     m_queue.RunPending();
   }
 
@@ -202,6 +204,7 @@ TEST_F(UpdateEngineTest, ShuffledCompletionsLeaveTheModelOfSequentialUpdates) {
       for (size_t i : shuffled) {
         f->Complete(i, script.answers.at(orderUrls[i]));
         done[i] = true;
+        engine.WaitForReading();
         engine.ApplyReady();
         const size_t prefix = std::find(done.begin(), done.end(), false) - done.begin();
         ASSERT_EQ(applied, IdList(order.begin(), order.begin() + prefix));
@@ -297,6 +300,7 @@ TEST_F(UpdateEngineTest, ABudgetLetsTheOwnerApplyASourceAtATime) {
   const ObjectId c = Add("c");
   ASSERT_TRUE(m_engine->UpdateAll(true));
   for (size_t i : {2, 0, 1}) m_fake->Complete(i, FakeDownloader::Body(Rss("T", {std::to_string(i)})));
+  m_engine->WaitForReading();
   using std::chrono::milliseconds;
   EXPECT_TRUE(m_engine->ApplyReady(milliseconds(0)));
   EXPECT_EQ(AppliedIds(), std::vector<ObjectId>{a});
@@ -354,6 +358,7 @@ TEST_F(UpdateEngineTest, CancelAbandonsThePass) {
   Add("s3");
   ASSERT_TRUE(m_engine->UpdateAll(true));
   m_fake->Complete(0, FakeDownloader::Body(Rss("One", {"1"})));
+  m_engine->WaitForReading();
   EXPECT_EQ(m_queue.Pending(), 1u) << "an arrival posts a task to the owner";
   m_queue.RunPending();
   ASSERT_EQ(AppliedIds(), std::vector<ObjectId>{s1});
@@ -368,6 +373,7 @@ TEST_F(UpdateEngineTest, CancelAbandonsThePass) {
   EXPECT_EQ(m_status.texts.back(), kStatusReady);
   EXPECT_FALSE(m_fake->Running(1));
   m_fake->Complete(1, FakeDownloader::Body(Rss("Two", {"2"})));
+  m_engine->WaitForReading();
   EXPECT_EQ(m_queue.Pending(), 0u);
   EXPECT_EQ(m_manager.ChangeCount(), changes);
 
@@ -376,10 +382,10 @@ TEST_F(UpdateEngineTest, CancelAbandonsThePass) {
   EXPECT_EQ(m_fake->StartedCount(), 6u);
 }
 
-// The parser's half of reading a document runs where the download is
-// delivered; the model's half on the owner's thread, each source with the
-// document of its own address.
-TEST_F(UpdateEngineTest, DocumentsAreParsedWhereTheyArriveAndInterpretedByTheOwner) {
+// Documents are parsed on the engine's reading thread, neither where the
+// download is delivered nor on the owner's; the model's half runs on the
+// owner's thread, each source with the document of its own address.
+TEST_F(UpdateEngineTest, DocumentsAreParsedOffBothThreadsAndMergedByTheOwner) {
   std::mutex mutex;
   std::vector<std::thread::id> parsedOn;
   struct Interpreted {
@@ -409,11 +415,17 @@ TEST_F(UpdateEngineTest, DocumentsAreParsedWhereTheyArriveAndInterpretedByTheOwn
   });
   const std::thread::id networkId = network.get_id();
   network.join();
+  m_engine->WaitForReading();
   EXPECT_TRUE(interpreted.empty()) << "nothing touches the model before the owner runs its tasks";
   m_queue.RunPending();
 
   EXPECT_FALSE(m_engine->Busy());
-  EXPECT_EQ(parsedOn, std::vector<std::thread::id>(3, networkId));
+  ASSERT_EQ(parsedOn.size(), 3u);
+  for (std::thread::id id : parsedOn) {
+    EXPECT_EQ(id, parsedOn[0]);
+    EXPECT_NE(id, networkId);
+    EXPECT_NE(id, std::this_thread::get_id());
+  }
   ASSERT_EQ(interpreted.size(), 3u);
   for (size_t i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
@@ -423,6 +435,34 @@ TEST_F(UpdateEngineTest, DocumentsAreParsedWhereTheyArriveAndInterpretedByTheOwn
     EXPECT_TRUE(interpreted[i].holdsFeed);
   }
   EXPECT_EQ(m_manager.GetFeedSource(ids[1])->m_articles.size(), 2u);
+}
+
+// A large document being parsed holds up no other transfer: the download
+// pool delivers each result and goes on at once.
+TEST_F(UpdateEngineTest, ADocumentBeingParsedHoldsUpNoDelivery) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  MakeEngine(nullptr, [released](const SharedText& text) {
+    released.wait();
+    return ParseFeed(text);
+  });
+  std::vector<ObjectId> ids;
+  for (int i = 0; i < 3; ++i) ids.push_back(Add("u" + std::to_string(i)));
+  ASSERT_TRUE(m_engine->UpdateAll(true));
+  std::promise<void> delivered;
+  std::future<void> allDelivered = delivered.get_future();
+  std::thread network([&] {
+    for (size_t i = 0; i < 3; ++i) m_fake->Complete(i, FakeDownloader::Body(Rss("T", {std::to_string(i)})));
+    delivered.set_value();
+  });
+  const bool inTime = allDelivered.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  release.set_value();
+  network.join();
+  EXPECT_TRUE(inTime) << "every delivery returned while the first document was still being parsed";
+  m_engine->WaitForReading();
+  m_queue.RunPending();
+  EXPECT_FALSE(m_engine->Busy());
+  for (ObjectId id : ids) EXPECT_EQ(m_manager.GetFeedSource(id)->m_articles.size(), 1u);
 }
 
 // Records the text of every document parsed, so that a test can tell

@@ -68,6 +68,7 @@ struct Process {
   // Answers the i-th request and applies it.
   void Answer(size_t i, DownloadResult r) {
     fake.Complete(i, std::move(r));
+    engine->WaitForReading();
     queue.RunPending();
   }
 
