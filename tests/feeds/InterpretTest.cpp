@@ -163,23 +163,22 @@ TEST_F(InterpretTest, ItemFieldsByExactLookupKeysByNameOrder) {
       {u"<title>T</title><description>a<br/>b &amp; <i>c</i></description>", u"T", u"", u"a<br/>b &amp; <i>c</i>",
        u"", u"T"},
   };
+  // Read as values, without a model.
   for (const auto& c : cases) {
-    CFeedsManager manager;
-    CFeedSource* source = manager.NewFeedSource();
     const std::u16string doc = Rss(u"<channel><title>Ch</title><item>" + c.item + u"</item></channel>");
     const SharedText text(doc);
     CXMLParser parser;
-    EXPECT_TRUE(InterpretDocument(manager, *source, text, parser.Parse(doc), 1)) << Utf16ToUtf8(c.item);
-    ASSERT_EQ(source->m_articles.size(), 1u) << Utf16ToUtf8(c.item);
-    const CFeed* a = manager.GetFeed(source->m_articles[0]);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->m_title, c.title) << Utf16ToUtf8(c.item);
-    EXPECT_EQ(a->m_link, c.link) << Utf16ToUtf8(c.item);
-    EXPECT_EQ(a->m_description, c.description) << Utf16ToUtf8(c.item);
-    EXPECT_EQ(a->m_dateText, c.dateText) << Utf16ToUtf8(c.item);
-    EXPECT_EQ(a->m_key, c.key) << Utf16ToUtf8(c.item);
-    EXPECT_EQ(a->m_channel, u"Ch");
-    EXPECT_FALSE(a->m_read);
+    const FeedReading reading = ReadDocument(text, parser.Parse(doc), u"");
+    EXPECT_TRUE(reading.understood) << Utf16ToUtf8(c.item);
+    ASSERT_EQ(reading.articles.size(), 1u) << Utf16ToUtf8(c.item);
+    const ArticleCandidate& a = reading.articles[0];
+    EXPECT_EQ(a.fields.m_title, c.title) << Utf16ToUtf8(c.item);
+    EXPECT_EQ(a.fields.m_link, c.link) << Utf16ToUtf8(c.item);
+    EXPECT_EQ(a.description, c.description) << Utf16ToUtf8(c.item);
+    EXPECT_EQ(a.fields.m_dateText, c.dateText) << Utf16ToUtf8(c.item);
+    EXPECT_EQ(a.fields.m_key, c.key) << Utf16ToUtf8(c.item);
+    EXPECT_EQ(a.fields.m_channel, u"Ch");
+    EXPECT_TRUE(a.ownKey.empty());
   }
 }
 
@@ -201,13 +200,11 @@ TEST_F(InterpretTest, EachArticleKeepsItsOwnItemsMarkup) {
        {u"<entry><id>u1</id><title>\u00e9</title></entry>", u"<entry><id>u2</id></entry>"}},
   };
   for (const auto& c : cases) {
-    CFeedsManager manager;
-    CFeedSource* source = manager.NewFeedSource();
     const SharedText text(c.document);
     CXMLParser parser;
-    InterpretDocument(manager, *source, text, parser.ParseShared(text), 1);
+    const FeedReading reading = ReadDocument(text, parser.ParseShared(text), u"");
     std::vector<std::u16string> got;
-    for (ObjectId id : source->m_articles) got.push_back(manager.GetFeed(id)->m_sourceText.str());
+    for (const ArticleCandidate& a : reading.articles) got.emplace_back(reading.MarkupOf(a));
     EXPECT_EQ(got, c.sourceTexts) << Utf16ToUtf8(c.document);
   }
 }
@@ -238,13 +235,11 @@ TEST_F(InterpretTest, AnAtomEntrysDateIsPublishedElseUpdated) {
       {u"<title>T</title><summary>S</summary>", u""},
   };
   for (const auto& c : cases) {
-    CFeedsManager manager;
-    CFeedSource* source = manager.NewFeedSource();
     const std::u16string doc = u"<feed><entry><id>1</id>" + c.children + u"</entry></feed>";
     CXMLParser parser;
-    InterpretDocument(manager, *source, SharedText(doc), parser.Parse(doc), 1);
-    ASSERT_EQ(source->m_articles.size(), 1u);
-    const CFeed* a = manager.GetFeed(source->m_articles[0]);
+    const FeedReading reading = ReadDocument(SharedText(doc), parser.Parse(doc), u"");
+    ASSERT_EQ(reading.articles.size(), 1u);
+    const ArticleFields* a = &reading.articles[0].fields;
     EXPECT_EQ(a->m_dateText, c.dateText) << Utf16ToUtf8(c.children);
     EXPECT_EQ(a->m_date, ParsePubDateText(c.dateText)) << Utf16ToUtf8(c.children);
     EXPECT_EQ(a->m_date.IsValid(), c.dateText.starts_with(u"20")) << Utf16ToUtf8(c.children);
