@@ -637,7 +637,7 @@ CFeedSource* CFeedsManager::SubscribeSource(ObjectId groupId, std::u16string_vie
   return AddSource(groupId, CleanUrl(enteredUrl));
 }
 
-CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& url) {
+CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& url, std::u16string_view siteAddress) {
   CGroup* g = GetGroup(groupId);
   if (g == nullptr) return nullptr;
   ChangeScope scope(*this);
@@ -645,6 +645,7 @@ CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& ur
   s->m_title = url;
   s->m_url = url;
   s->m_autoName = true;
+  s->m_reservedString = siteAddress;
   // A new source lists its newest articles first; a stored source keeps
   // the sort saved with it.
   s->m_sortColumn = kSortColumnDate;

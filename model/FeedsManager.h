@@ -6,9 +6,11 @@
 // commands" and after). Each operation keeps the unread and total counts of
 // every node, and reports what it changed to the observers as one
 // CModelChange (model/ModelChange.h); Batch joins several into one. The
-// record fields stay public for reading; a field or list written directly
-// is not reported and not counted, and leaves the counts of the operations
-// stale until the next load or RebuildIndexes.
+// library, the panes and the counts follow these reports alone. The record
+// fields stay public for reading; a field or list written directly is not
+// reported and not counted, so it reaches neither the library nor the
+// panes, and leaves the counts stale until the next load or RebuildIndexes
+// (tests build models so; the program never does).
 #pragma once
 
 #include <functional>
@@ -137,8 +139,9 @@ class CFeedsManager {
 
   // A new source titled with the URL and auto-name set, appended to the group.
   // Null when `groupId` is not a group. No checks: see SubscribeSource.
-  // The new source sorts its articles newest first.
-  CFeedSource* AddSource(ObjectId groupId, const std::u16string& url);
+  // The new source sorts its articles newest first. `siteAddress`: the web
+  // page of the feed's site, when known (an OPML file's htmlUrl).
+  CFeedSource* AddSource(ObjectId groupId, const std::u16string& url, std::u16string_view siteAddress = {});
   // Whether any source has exactly this URL (UTF-16 code units, case-sensitive).
   bool HasSourceWithUrl(std::u16string_view url) const;
 

@@ -11,23 +11,6 @@ namespace {
 
 constexpr auto kRetryDelay = std::chrono::seconds(1);
 
-struct Hasher {
-  uint64_t h = 1469598103934665603ull;
-  void Add(const void* data, size_t size) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  }
-  void Add(const std::u16string& s) {
-    const uint64_t n = s.size();
-    Add(&n, sizeof n);
-    Add(s.data(), s.size() * sizeof(char16_t));
-  }
-  template <typename T>
-  void AddValue(const T& v) {
-    Add(&v, sizeof v);
-  }
-};
-
 bool Contains(const IdList& list, ObjectId id) { return std::find(list.begin(), list.end(), id) != list.end(); }
 
 }  // namespace
@@ -45,12 +28,6 @@ CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const Librar
   m_nextHistorySeq = library.NextHistorySeq();
   m_lastSeen = library.LastChange();
   library.OthersCommitted();  // from now on
-  IdList groups, sources;
-  model.CollectGroups(groups);
-  model.CollectSources(0, sources);
-  for (ObjectId id : groups) m_shadow[id] = GroupHash(id);
-  for (ObjectId id : sources) m_shadow[id] = SourceHash(id);
-  m_sweptAt = model.ChangeCount();
   model.AddObserver(this);
   model.m_storage.SetIdSource(&m_ids);
   library.AddModule(m_updateStateModule);
@@ -118,54 +95,22 @@ void CLibrarySync::Placed(std::unordered_map<ObjectId, RowState>& rows, ObjectId
 
 void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& change) {
   for (const CLibrary::ModuleSlot& slot : m_library.Modules()) slot.module->ModelChanged(change);
-  if (change.external) {
-    // Rows read from the library: nothing to write, but the fields are
-    // now what the library holds.
-    for (const ChangeEntry& e : change.entries) {
-      switch (e.kind) {
-        case ChangeKind::GroupAdded:
-        case ChangeKind::GroupChanged: m_shadow[e.id] = GroupHash(e.id); break;
-        case ChangeKind::SourceAdded:
-        case ChangeKind::SourceChanged: m_shadow[e.id] = SourceHash(e.id); break;
-        case ChangeKind::GroupRemoved:
-        case ChangeKind::SourceRemoved: m_shadow.erase(e.id); break;
-        default: break;
-      }
-    }
-    return;
-  }
+  // Rows read from the library: nothing to write.
+  if (change.external) return;
   for (const ChangeEntry& e : change.entries) {
     switch (e.kind) {
       case ChangeKind::ArticleAdded: Created(m_pending.articles, e.id, e.parent, true); break;
       case ChangeKind::ArticleRemoved: Removed(m_pending.articles, e.id); break;
       case ChangeKind::ArticleChanged: Row(m_pending.articles, e.id).fields |= e.fields; break;
       case ChangeKind::ArticleMoved: Placed(m_pending.articles, e.id, e.parent, e.parent != 0); break;
-      case ChangeKind::SourceAdded:
-        Created(m_pending.sources, e.id, e.parent, true);
-        m_shadow[e.id] = SourceHash(e.id);
-        break;
-      case ChangeKind::SourceChanged:
-        Row(m_pending.sources, e.id).fields |= e.fields;
-        m_shadow[e.id] = SourceHash(e.id);
-        break;
+      case ChangeKind::SourceAdded: Created(m_pending.sources, e.id, e.parent, true); break;
+      case ChangeKind::SourceChanged: Row(m_pending.sources, e.id).fields |= e.fields; break;
       case ChangeKind::SourceMoved: Placed(m_pending.sources, e.id, e.parent, e.parent != 0); break;
-      case ChangeKind::SourceRemoved:
-        Removed(m_pending.sources, e.id);
-        m_shadow.erase(e.id);
-        break;
-      case ChangeKind::GroupAdded:
-        Created(m_pending.groups, e.id, e.parent, true);
-        m_shadow[e.id] = GroupHash(e.id);
-        break;
-      case ChangeKind::GroupChanged:
-        Row(m_pending.groups, e.id).fields |= e.fields;
-        m_shadow[e.id] = GroupHash(e.id);
-        break;
+      case ChangeKind::SourceRemoved: Removed(m_pending.sources, e.id); break;
+      case ChangeKind::GroupAdded: Created(m_pending.groups, e.id, e.parent, true); break;
+      case ChangeKind::GroupChanged: Row(m_pending.groups, e.id).fields |= e.fields; break;
       case ChangeKind::GroupMoved: Placed(m_pending.groups, e.id, e.parent, true); break;
-      case ChangeKind::GroupRemoved:
-        Removed(m_pending.groups, e.id);
-        m_shadow.erase(e.id);
-        break;
+      case ChangeKind::GroupRemoved: Removed(m_pending.groups, e.id); break;
       case ChangeKind::ListReordered:
         if (e.fields & kRootList) {
           m_pending.rootReordered = true;
@@ -198,67 +143,6 @@ void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& chan
         break;
     }
   }
-}
-
-namespace {
-
-void HashValue(Hasher& h, const std::u16string& v) { h.Add(v); }
-void HashValue(Hasher& h, const CDateTime& v) {
-  h.AddValue(v.GetStatus());
-  h.AddValue(v.GetOleDate());
-}
-template <typename T>
-void HashValue(Hasher& h, const T& v) {
-  h.AddValue(v);
-}
-
-template <class Values, class Table>
-uint64_t HashOf(const Values& values, const Table& table) {
-  Hasher h;
-  ForEachValue<Values>(table, [&](const auto& field) { HashValue(h, values.*field.member); });
-  return h.h;
-}
-
-}  // namespace
-
-uint64_t CLibrarySync::GroupHash(ObjectId id) const {
-  const CGroup* g = m_model.GetGroup(id);
-  return g == nullptr ? 0 : HashOf<GroupFields>(*g, kGroupFieldTable);
-}
-
-uint64_t CLibrarySync::SourceHash(ObjectId id) const {
-  const CFeedSource* s = m_model.GetFeedSource(id);
-  return s == nullptr ? 0 : HashOf<SourceFields>(*s, kSourceFieldTable);
-}
-
-void CLibrarySync::Sweep() {
-  if (!m_options.sweepDirectWrites || m_model.ChangeCount() == m_sweptAt) return;
-  m_sweptAt = m_model.ChangeCount();
-  IdList groups, sources;
-  m_model.CollectGroups(groups);
-  m_model.CollectSources(0, sources);
-  auto sweep = [&](const IdList& ids, std::unordered_map<ObjectId, RowState>& rows, uint32_t all, auto hashOf) {
-    for (ObjectId id : ids) {
-      const uint64_t now = (this->*hashOf)(id);
-      auto [it, added] = m_shadow.try_emplace(id, now);
-      if (added) {
-        // A node linked into the tree without an operation: stored whole,
-        // a source with its articles.
-        if (rows.count(id) == 0 || !rows[id].created) Created(rows, id, 0, true);
-        if (const CFeedSource* s = m_model.GetFeedSource(id)) {
-          for (ObjectId a : s->m_articles) {
-            if (m_model.GetFeed(a) != nullptr && m_pending.articles.count(a) == 0) Created(m_pending.articles, a, id, true);
-          }
-        }
-        continue;
-      }
-      if (it->second == now) continue;
-      it->second = now;
-      Row(rows, id).fields |= all;
-    }
-  };
-  sweep(groups, m_pending.groups, kGroupAllFields, &CLibrarySync::GroupHash);
-  sweep(sources, m_pending.sources, kSourceAllFields, &CLibrarySync::SourceHash);
 }
 
 void CLibrarySync::GatherModules() {
@@ -527,7 +411,6 @@ LibraryFlushReport CLibrarySync::Flush() {
   GatherModules();
   if (!busy) {
     Refresh();
-    Sweep();
     // Nothing goes into a library whose check has not answered yet.
     if ((!m_pending.empty() || ModulesHaveWork()) && !m_library.CheckPending() &&
         (!m_failure || std::chrono::steady_clock::now() >= m_retryAt)) {
@@ -555,7 +438,6 @@ LibraryFlushReport CLibrarySync::FlushAndWait(std::chrono::milliseconds patience
     Collect(report);
     GatherModules();
     Refresh();
-    Sweep();
     if (m_pending.empty() && !ModulesHaveWork()) break;
     if (!Submit()) break;
     report.started = true;

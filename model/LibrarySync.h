@@ -66,9 +66,6 @@ struct LibraryFlushReport {
 class CLibrarySync final : public IModelObserver {
  public:
   struct Options {
-    // Also write the fields of groups and sources that code outside the
-    // operations set directly (looked for in each Flush after a change).
-    bool sweepDirectWrites = true;
     // Runs on the worker after each write, committed or not (the window
     // posts a Flush to its event loop from here). Must not call the sync.
     std::function<void()> written;
@@ -162,12 +159,9 @@ class CLibrarySync final : public IModelObserver {
   void Removed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id);
   void Placed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id, ObjectId parent, bool listed);
   static void Merge(Pending& older, Pending&& newer);
-  void Sweep();
   // What the modules changed since (model/LibraryModule.h).
   void GatherModules();
   bool ModulesHaveWork() const;
-  uint64_t GroupHash(ObjectId id) const;
-  uint64_t SourceHash(ObjectId id) const;
   CLibraryBatch Build(Pending& pending, IdList& createdArticles);
   void Collect(LibraryFlushReport& report);
   void FillState(LibraryFlushReport& report) const;
@@ -200,8 +194,6 @@ class CLibrarySync final : public IModelObserver {
   int64_t m_nextPosition = 1;
   int64_t m_nextHistorySeq = 1;
   int64_t m_lastSeen = 0;
-  uint64_t m_sweptAt = 0;
-  std::unordered_map<ObjectId, uint64_t> m_shadow;  // field hash of each group and source
   // Identifiers another process had stored first (collisions): this
   // process's records under them are kept in memory only, never written.
   std::unordered_set<ObjectId> m_foreign;

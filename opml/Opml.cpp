@@ -364,10 +364,8 @@ class Importer {
   ObjectId FirstRootGroup() {
     const IdList roots = GroupsInDisplayOrder(m_model, m_model.m_rootGroups);
     if (!roots.empty()) return roots.front();
-    m_model.m_rootGroups.clear();  // names nothing: nothing is lost
-    m_model.FixUpAfterLoad();
     m_childNames.erase(0);
-    return m_model.m_rootGroups.front();
+    return m_model.AddGroup(0, kAllSourcesName)->m_id;
   }
 
   void AddFeed(ObjectId group, const Outline& o) {
@@ -376,9 +374,9 @@ class Importer {
       ++m_result.feedsSkipped;
       return;
     }
-    CFeedSource* s = m_model.AddSource(group, url);
-    // Stored with the new source's row, so a later export gives it back.
-    s->m_reservedString = FromQ(o.site);
+    // The site's address is stored with the new source's row, so a later
+    // export gives it back.
+    CFeedSource* s = m_model.AddSource(group, url, FromQ(o.site));
     // A name that only repeats the URL (as it stands, or as an export writes
     // a title that is the URL) comes from a source still waiting for its
     // first update: it stays auto-named.

@@ -34,7 +34,6 @@ struct User {
     opened = library.Open(path, options);
     load = library.Load(model);
     CLibrarySync::Options syncOptions;
-    syncOptions.sweepDirectWrites = false;  // only what the operations report
     sync = std::make_unique<CLibrarySync>(model, library, &load, syncOptions);
   }
   ~User() {
