@@ -37,7 +37,7 @@ CUpdateEngine::Arrived CUpdateEngine::Parsed(DownloadResult r, const ParseFuncti
     // The body goes as soon as it is decoded; the text lives on in the
     // parsed document, and then in what was read from it.
     const SharedText text(DecodeDownload(r));
-    r.body = std::string();
+    std::string().swap(r.body);  // frees it, as an assignment would not
     CParsedFeed feed = parse ? parse(text) : ParseFeed(text);
     if (keepParsed) {
       a.feed = std::move(feed);
@@ -51,7 +51,7 @@ CUpdateEngine::Arrived CUpdateEngine::Parsed(DownloadResult r, const ParseFuncti
     a.reading = FeedReading();
     a.failed = true;
   }
-  r.body = std::string();
+  std::string().swap(r.body);
   a.result = std::move(r);
   return a;
 }

@@ -344,7 +344,8 @@ CArticleTexts CFeedsManager::ArticleTexts(ObjectId articleId) const {
 void CFeedsManager::ReleaseTexts(ObjectId articleId) {
   CFeed* a = GetFeed(articleId);
   if (a == nullptr || a->m_textsStored) return;
-  a->m_description = std::u16string();
+  // Swapped out, not assigned: an assignment keeps the buffer.
+  std::u16string().swap(a->m_description);
   a->m_sourceText = SharedText();
   a->m_textsStored = true;
   ++m_storedTexts;

@@ -76,7 +76,7 @@ LoadStatus ReadRecords(CArchive& ar, CFeedsManager& m, CSqliteDb& db, std::strin
             auto& a = static_cast<CFeed&>(*record);
             const CArticleTexts texts{SharedText(std::move(a.m_description)), a.m_sourceText};
             library::InsertArticleTexts(db, id, a.m_title, a.m_channel, texts);
-            a.m_description = std::u16string();
+            std::u16string().swap(a.m_description);  // frees the buffer, as an assignment would not
             a.m_sourceText = SharedText();
             a.m_textsStored = true;
           }

@@ -261,6 +261,17 @@ TEST(LibraryStartTest, TheFileMenuExportsAndImportsDataFiles) {
   EXPECT_LT(came, SourceCount(large));
   EXPECT_TRUE(h.scope.messages.back().text.contains(QStringLiteral("stopped before the end")))
       << h.scope.messages.back().text.toStdString();
+  // Once written, the texts that came in are read from the library, and
+  // the memory they took is given back.
+  ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
+  IdList articles;
+  h.Model().CollectFeeds(0, articles);
+  size_t held = 0;
+  for (ObjectId id : articles) {
+    const CFeed* a = h.Model().GetFeed(id);
+    held += a->m_textsStored && a->m_description.capacity() < 64 ? 0 : 1;
+  }
+  EXPECT_EQ(held, 0u) << "of " << articles.size();
 }
 
 TEST(LibraryStartTest, AnotherProcessAndTheWindowShareTheLibrary) {
