@@ -117,11 +117,11 @@ DataFileLoadReport CLibraryDataIo::Load(CFeedsManager& model, const std::string&
     fetchState->Replace(stored);
   }
   if (m_library->Writable()) {
-    CLibrarySync::Options syncOptions;
+    CLibraryLink::Options syncOptions;
     // The writer's thread: the collection of its result and the next batch
     // run on the window's thread.
     syncOptions.written = [this] { m_tasks.Post([this] { PostFlush(); }); };
-    m_sync = std::make_unique<CLibrarySync>(model, *m_library, &m_load, std::move(syncOptions));
+    m_sync = std::make_unique<CLibraryLink>(model, *m_library, &m_load, std::move(syncOptions));
     if (fetchState != nullptr) {
       // A pass's state goes with the rows of the turn that applied it; a
       // state changed alone (a "not modified", a failure) asks for a turn

@@ -6,7 +6,7 @@
 // What the model changes is written as rows, never the whole model: the
 // library observes the model, and once per turn of the event loop that
 // saw changes it hands the changed rows to the one writer thread of its
-// CLibrarySync, which writes them in one transaction. The window never
+// CLibraryLink, which writes them in one transaction. The window never
 // waits for the disk except in Save (the final flush at exit). A change is
 // on the disk a turn of the event loop after it is made; a failed write is
 // tried again a second later, and every second the library looks for what
@@ -30,7 +30,7 @@
 
 #include "app/CoreBridge.h"
 #include "model/Library.h"
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 #include "model/ModelChange.h"
 
 namespace qb {
@@ -98,7 +98,7 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   CFeedsManager* m_model = nullptr;
   std::unique_ptr<CLibrary> m_library;
   LibraryLoadResult m_load;
-  std::unique_ptr<CLibrarySync> m_sync;
+  std::unique_ptr<CLibraryLink> m_sync;
   bool m_flushPosted = false;
   // Renewed by Close, so the hook set on a fetch state does nothing after.
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -45,7 +45,7 @@
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
 #include "model/Library.h"
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 #include "bench/LibraryGenerator.h"
 
 extern char** environ;
@@ -147,12 +147,12 @@ struct Loaded {
   CLibrary library;
   CFeedsManager model;
   LibraryLoadResult load;
-  std::unique_ptr<CLibrarySync> sync;
+  std::unique_ptr<CLibraryLink> sync;
   explicit Loaded(const std::string& path) {
     if (!library.Open(path).opened) std::abort();
     load = library.Load(model);
     if (!load.ok) std::abort();
-    sync = std::make_unique<CLibrarySync>(model, library, &load);
+    sync = std::make_unique<CLibraryLink>(model, library, &load);
   }
   ~Loaded() {
     sync.reset();
@@ -301,7 +301,7 @@ void BM_StoreLargeFeed(benchmark::State& state) {
       library.Open(dir + "/Library.sqlite");
       CFeedsManager model;
       const LibraryLoadResult load = library.Load(model);
-      CLibrarySync sync(model, library, &load);
+      CLibraryLink sync(model, library, &load);
       CFeedSource* source = model.AddSource(model.m_rootGroups[0], u"http://example.com/large.xml");
       const auto start = std::chrono::steady_clock::now();
       model.InterpretSource(*source, [&](CFeedSource& s) {
@@ -344,7 +344,7 @@ void BM_DeepGroups(benchmark::State& state) {
       theirs.Open(path);
       CFeedsManager model, other;
       const LibraryLoadResult load = mine.Load(model), otherLoad = theirs.Load(other);
-      CLibrarySync sync(model, mine, &load), otherSync(other, theirs, &otherLoad);
+      CLibraryLink sync(model, mine, &load), otherSync(other, theirs, &otherLoad);
       auto start = std::chrono::steady_clock::now();
       model.Batch([&] {
         ObjectId parent = model.m_rootGroups[0];

@@ -22,7 +22,7 @@
 
 #include "model/FeedsManager.h"
 #include "model/Library.h"
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 
 namespace qb::bench {
 
@@ -198,7 +198,7 @@ inline size_t WriteLibrary(const std::string& path, const LibraryShape& shape) {
   if (!load.ok) return 0;
   size_t written = 0;
   {
-    CLibrarySync sync(m, library, &load);
+    CLibraryLink sync(m, library, &load);
     written = detail::WalkShape(m, shape, [&](ObjectId group, const std::u16string& url,
                                               const std::u16string& title, auto& fill) {
       CFeedSource* source = m.AddSource(group, url);

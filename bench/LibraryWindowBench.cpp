@@ -145,7 +145,7 @@ Fixture& Shared() {
     const LibraryLoadResult load = library.Load(m);
     if (!load.ok) std::abort();
     {
-      CLibrarySync sync(m, library, &load);
+      CLibraryLink sync(m, library, &load);
       IdList sources;
       m.CollectSources(0, sources);
       m.Batch([&] {

@@ -34,6 +34,7 @@
 #include "model/DataFile.h"
 #include "model/Text.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/UpdatePasses.h"
 
 extern char** environ;
 

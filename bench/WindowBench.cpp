@@ -68,6 +68,7 @@
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
 #include "views/SourceListView.h"
+#include "tests/support/UpdatePasses.h"
 
 namespace qb {
 namespace {

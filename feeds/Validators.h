@@ -31,7 +31,7 @@
 
 #include "feeds/SourceUpdateState.h"
 #include "model/Library.h"
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 #include "model/RSSObject.h"
 
 namespace qb {

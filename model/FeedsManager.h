@@ -309,7 +309,7 @@ class CFeedsManager {
   void SetClock(const IClock& clock) { m_clock = &clock; }
 
   // --- rows another process committed to the library: applied as one
-  // change marked external (see CLibrarySync::Refresh).
+  // change marked external (see CLibraryLink::Refresh).
   CGroup* AdoptGroup(ObjectId id);
   CFeedSource* AdoptSource(ObjectId id);
   CFeed* AdoptArticle(ObjectId id);

@@ -1,5 +1,5 @@
 // One write to the library: copies of the rows an owner's model changed,
-// taken on the owner's thread (CLibrarySync::Flush) and written in one
+// taken on the owner's thread (CLibraryLink::Flush) and written in one
 // transaction on another (CLibrary::Write). It holds values only, never
 // records, so the model may go on changing while it is written.
 #pragma once

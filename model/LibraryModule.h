@@ -14,7 +14,7 @@
 // batch fails.
 //
 // Threads: everything is called on the thread that owns the library's sync
-// (CLibrarySync), except the Work and the hooks that take a CModuleWrite,
+// (CLibraryLink), except the Work and the hooks that take a CModuleWrite,
 // which run on the writing thread inside the batch's transaction.
 #pragma once
 

@@ -83,7 +83,7 @@ bool LoadLibraryFor(CliContext& ctx, CFeedsManager& manager, const std::string& 
     session->library.ReadUpdateStates(stored);
     fetchState->Replace(stored);
   }
-  if (!readOnly) session->sync = std::make_unique<CLibrarySync>(manager, session->library, &session->load);
+  if (!readOnly) session->sync = std::make_unique<CLibraryLink>(manager, session->library, &session->load);
   ctx.session = std::move(session);
   return true;
 }

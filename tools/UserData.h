@@ -20,7 +20,7 @@
 #include "feeds/Validators.h"
 #include "model/FeedsManager.h"
 #include "model/Library.h"
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 #include "tools/Cli.h"
 
 namespace qb::cli {
@@ -30,7 +30,7 @@ class CUserDataSession {
  public:
   CLibrary library;
   LibraryLoadResult load;
-  std::unique_ptr<CLibrarySync> sync;
+  std::unique_ptr<CLibraryLink> sync;
   ~CUserDataSession() {
     sync.reset();
     library.Close();

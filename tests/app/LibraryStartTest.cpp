@@ -21,7 +21,7 @@
 #include "feeds/Validators.h"
 #include "model/DataFile.h"
 #include "model/Library.h"
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/FullDisk.h"
 #include "tests/support/SampleModel.h"
@@ -288,7 +288,7 @@ TEST(LibraryStartTest, AnotherProcessAndTheWindowShareTheLibrary) {
   ASSERT_TRUE(cli.Load(cliModel).ok);
   ObjectId added = 0;
   {
-    CLibrarySync sync(cliModel, cli);
+    CLibraryLink sync(cliModel, cli);
     CFeedSource* source = cliModel.AddSource(cliModel.m_rootGroups[0], u"https://cli.example/feed");
     ASSERT_NE(source, nullptr);
     added = source->m_id;
@@ -337,7 +337,7 @@ TEST(LibraryStartTest, TheWindowAndACommandShareTheUpdateStateAndARestartKeepsIt
     const LibraryLoadResult load = cli.Load(cliModel);
     ASSERT_TRUE(load.ok);
     CValidatorStore state;
-    CLibrarySync sync(cliModel, cli, &load);
+    CLibraryLink sync(cliModel, cli, &load);
     sync.SetUpdateStates(&state);
     SourceUpdateState& st = state.Get(byCommand, commandUrl);
     st.failures = 2;

@@ -23,6 +23,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/ScopedTimeZone.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdatePasses.h"
 
 namespace qb {
 namespace {

@@ -9,6 +9,7 @@
 #include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
 #include "model/Text.h"
+#include "tests/support/UpdatePasses.h"
 
 namespace qb {
 namespace {

@@ -8,6 +8,7 @@
 #include "feeds/Interpret.h"
 #include "model/Text.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/UpdatePasses.h"
 
 namespace qb {
 namespace {

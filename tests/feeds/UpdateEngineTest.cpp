@@ -20,6 +20,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeDownloader.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/UpdatePasses.h"
 
 namespace qb {
 namespace {

@@ -15,7 +15,7 @@
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
 #include "model/Library.h"
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeDownloader.h"
 #include "tests/support/SampleModel.h"
@@ -57,7 +57,7 @@ struct Process {
     EXPECT_TRUE(library.ReadUpdateStates(stored));
     engine = std::make_unique<CUpdateEngine>(model, fake, queue);
     engine->Validators().Replace(stored);
-    sync = std::make_unique<CLibrarySync>(model, library, &load);
+    sync = std::make_unique<CLibraryLink>(model, library, &load);
     sync->SetUpdateStates(&engine->Validators());
   }
   ~Process() {
@@ -82,7 +82,7 @@ struct Process {
   FakeDownloader fake;
   CTaskQueue queue;
   std::unique_ptr<CUpdateEngine> engine;
-  std::unique_ptr<CLibrarySync> sync;  // last: it goes first
+  std::unique_ptr<CLibraryLink> sync;  // last: it goes first
 };
 
 // A new library holding one source at kUrl; its identifier in `source`.

@@ -9,7 +9,7 @@
 #include "model/DataFileImport.h"
 #include "model/FeedsManager.h"
 #include "model/Library.h"
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
 
@@ -97,7 +97,7 @@ TEST(DataFileImportTest, TheFilesGroupsJoinTheModelWholeAndTheLibraryStoresThem)
     rootsBefore = m.m_rootGroups;
     CFeedSource* own = m.AddSource(m.m_rootGroups[0], u"https://mine.example/feed");
     const ObjectId ownId = own->m_id;
-    CLibrarySync sync(m, library);
+    CLibraryLink sync(m, library);
     Recorder recorder;
     m.AddObserver(&recorder);
     const DataFileImportResult result = ImportDataFileInto(m, file);

@@ -10,7 +10,7 @@
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
 #include "model/Library.h"
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 #include "tests/support/TempDir.h"
 #include "tools/ModelJson.h"
 
@@ -74,7 +74,7 @@ TEST(FieldTableTest, EveryValueComesBackFromTheLibraryTheClassicFileAndTheJson) 
     DrawAll(article, kArticleFieldTable, rng);
     ObjectId g = 0, s = 0, a = 0;
     {
-      CLibrarySync sync(m, library);
+      CLibraryLink sync(m, library);
       g = m.AddGroup(m.m_rootGroups[0], u"g")->m_id;
       m.SetGroupFields(g, group);
       s = m.AddSource(g, u"http://example.com/")->m_id;

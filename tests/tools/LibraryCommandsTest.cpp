@@ -20,7 +20,7 @@
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
 #include "model/Library.h"
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 #include "model/Text.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeClock.h"
@@ -144,7 +144,7 @@ TEST_F(LibraryCommandsTest, TheValidatorsLastInTheLibraryAsLongAsTheArticlesThey
     ASSERT_TRUE(library.Open(LibraryFile()).opened);
     CFeedsManager model;
     const LibraryLoadResult load = library.Load(model);
-    CLibrarySync sync(model, library, &load);
+    CLibraryLink sync(model, library, &load);
     change(model);
     ASSERT_TRUE(sync.FlushAndWait().written);
     model.SetArticleStore(nullptr);
@@ -209,7 +209,7 @@ TEST_F(LibraryCommandsTest, ACommandRunsWhileTheWindowWritesAndNeitherLosesAChan
   CFeedsManager model;
   model.SeedRandom(9);
   const LibraryLoadResult load = library.Load(model);
-  CLibrarySync sync(model, library, &load);
+  CLibraryLink sync(model, library, &load);
   const ObjectId root = model.m_rootGroups[0];
   IdList articles;
   model.CollectFeeds(0, articles);

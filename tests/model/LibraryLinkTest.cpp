@@ -1,7 +1,7 @@
 // The library kept in step with a model: every change an operation reports
 // reaches the library, writes that fail are written again, and two users of
 // one library see each other's changes without losing their own.
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 
 #include <gtest/gtest.h>
 
@@ -33,8 +33,8 @@ struct User {
     options.busyTimeoutMs = busyTimeoutMs;
     opened = library.Open(path, options);
     load = library.Load(model);
-    CLibrarySync::Options syncOptions;
-    sync = std::make_unique<CLibrarySync>(model, library, &load, syncOptions);
+    CLibraryLink::Options syncOptions;
+    sync = std::make_unique<CLibraryLink>(model, library, &load, syncOptions);
   }
   ~User() {
     sync.reset();
@@ -44,7 +44,7 @@ struct User {
   LibraryOpenOutcome opened;
   LibraryLoadResult load;
   CFeedsManager model;
-  std::unique_ptr<CLibrarySync> sync;
+  std::unique_ptr<CLibraryLink> sync;
 };
 
 // What the library holds, loaded afresh.
@@ -203,9 +203,9 @@ TEST_P(RandomOperationsTest, ReachTheLibraryWhole) {
   EXPECT_GT(m.Counts(0).unread, 20);
 }
 
-INSTANTIATE_TEST_SUITE_P(LibrarySyncTest, RandomOperationsTest, ::testing::Values(2024u, 7u, 99u, 12345u));
+INSTANTIATE_TEST_SUITE_P(LibraryLinkTest, RandomOperationsTest, ::testing::Values(2024u, 7u, 99u, 12345u));
 
-TEST(LibrarySyncTest, WrittenArticlesLetTheirTextsGo) {
+TEST(LibraryLinkTest, WrittenArticlesLetTheirTextsGo) {
   test::TempDir dir;
   User user(LibraryWithSample(dir));
   std::mt19937 rng(1);
@@ -222,7 +222,7 @@ TEST(LibrarySyncTest, WrittenArticlesLetTheirTextsGo) {
   EXPECT_EQ(user.model.SearchArticles(u"body " + user.model.GetFeed(added[1])->m_key), IdList{added[1]});
 }
 
-TEST(LibrarySyncTest, AWriteThatFailsIsSaidAndWrittenAgainLosingNothing) {
+TEST(LibraryLinkTest, AWriteThatFailsIsSaidAndWrittenAgainLosingNothing) {
   for (const bool diskFull : {false, true}) {
     SCOPED_TRACE(diskFull ? "the disk is full" : "another process holds the library");
     test::TempDir dir;
@@ -268,7 +268,7 @@ TEST(LibrarySyncTest, AWriteThatFailsIsSaidAndWrittenAgainLosingNothing) {
   }
 }
 
-TEST(LibrarySyncTest, TwoUsersSeeEachOthersChanges) {
+TEST(LibraryLinkTest, TwoUsersSeeEachOthersChanges) {
   test::TempDir dir;
   const std::string path = LibraryWithSample(dir);
   User a(path), b(path);
@@ -316,7 +316,7 @@ TEST(LibrarySyncTest, TwoUsersSeeEachOthersChanges) {
   b.model.RemoveObserver(&seen);
 }
 
-TEST(LibrarySyncTest, WhatThisUserHasNotWrittenYetWinsOverWhatItReads) {
+TEST(LibraryLinkTest, WhatThisUserHasNotWrittenYetWinsOverWhatItReads) {
   test::TempDir dir;
   const std::string path = LibraryWithSample(dir);
   User a(path), b(path);
@@ -337,7 +337,7 @@ TEST(LibrarySyncTest, WhatThisUserHasNotWrittenYetWinsOverWhatItReads) {
   ExpectLibraryHolds(path, a.model);
 }
 
-TEST(LibrarySyncTest, RetentionDeletesWhatItShouldAndKeepsTheKeysInTheLibrary) {
+TEST(LibraryLinkTest, RetentionDeletesWhatItShouldAndKeepsTheKeysInTheLibrary) {
   test::TempDir dir;
   const std::string path = LibraryWithSample(dir);
   User user(path);
@@ -366,7 +366,7 @@ TEST(LibrarySyncTest, RetentionDeletesWhatItShouldAndKeepsTheKeysInTheLibrary) {
   reloaded.SetArticleStore(nullptr);
 }
 
-TEST(LibrarySyncTest, AUserFarBehindTheChangeLogLoadsEverythingAgain) {
+TEST(LibraryLinkTest, AUserFarBehindTheChangeLogLoadsEverythingAgain) {
   test::TempDir dir;
   const std::string path = LibraryWithSample(dir);
   User a(path), b(path);

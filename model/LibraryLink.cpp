@@ -1,4 +1,4 @@
-#include "model/LibrarySync.h"
+#include "model/LibraryLink.h"
 
 #include <algorithm>
 #include <type_traits>
@@ -15,10 +15,10 @@ bool Contains(const IdList& list, ObjectId id) { return std::find(list.begin(), 
 
 }  // namespace
 
-CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load)
-    : CLibrarySync(model, library, load, Options{}) {}
+CLibraryLink::CLibraryLink(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load)
+    : CLibraryLink(model, library, load, Options{}) {}
 
-CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load, Options options)
+CLibraryLink::CLibraryLink(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load, Options options)
     : m_model(model),
       m_library(library),
       m_ids(library),
@@ -38,7 +38,7 @@ CLibrarySync::CLibrarySync(CFeedsManager& model, CLibrary& library, const Librar
   }
 }
 
-CLibrarySync::~CLibrarySync() {
+CLibraryLink::~CLibraryLink() {
   if (!m_modelGone) {
     m_model.RemoveObserver(this);
     m_model.m_storage.SetIdSource(nullptr);
@@ -55,27 +55,27 @@ CLibrarySync::~CLibrarySync() {
   m_library.RemoveModule(m_updateStateModule);
 }
 
-void CLibrarySync::OnModelGone(const CFeedsManager&) {
+void CLibraryLink::OnModelGone(const CFeedsManager&) {
   m_modelGone = true;
   m_pending = Pending{};
 }
 
 // --- what changed
 
-CLibrarySync::RowState& CLibrarySync::Row(std::unordered_map<ObjectId, RowState>& rows, ObjectId id) {
+CLibraryLink::RowState& CLibraryLink::Row(std::unordered_map<ObjectId, RowState>& rows, ObjectId id) {
   auto [it, added] = rows.try_emplace(id);
   if (added) it->second.order = ++m_order;
   return it->second;
 }
 
-void CLibrarySync::Created(std::unordered_map<ObjectId, RowState>& rows, ObjectId id, ObjectId parent, bool listed) {
+void CLibraryLink::Created(std::unordered_map<ObjectId, RowState>& rows, ObjectId id, ObjectId parent, bool listed) {
   RowState& st = Row(rows, id);
   st.created = true;
   st.placed = true;
   st.place = {parent, listed, m_nextPosition++};
 }
 
-void CLibrarySync::Removed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id) {
+void CLibraryLink::Removed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id) {
   RowState& st = Row(rows, id);
   if (st.created) {
     // The new record never reached the library.
@@ -87,13 +87,13 @@ void CLibrarySync::Removed(std::unordered_map<ObjectId, RowState>& rows, ObjectI
   }
 }
 
-void CLibrarySync::Placed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id, ObjectId parent, bool listed) {
+void CLibraryLink::Placed(std::unordered_map<ObjectId, RowState>& rows, ObjectId id, ObjectId parent, bool listed) {
   RowState& st = Row(rows, id);
   st.placed = true;
   st.place = {parent, listed, m_nextPosition++};
 }
 
-void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& change) {
+void CLibraryLink::OnModelChanged(const CFeedsManager&, const CModelChange& change) {
   for (const CLibrary::ModuleSlot& slot : m_library.Modules()) slot.module->ModelChanged(change);
   // Rows read from the library: nothing to write.
   if (change.external) return;
@@ -145,38 +145,38 @@ void CLibrarySync::OnModelChanged(const CFeedsManager&, const CModelChange& chan
   }
 }
 
-void CLibrarySync::GatherModules() {
+void CLibraryLink::GatherModules() {
   for (const CLibrary::ModuleSlot& slot : m_library.Modules()) slot.module->Gather();
 }
 
-bool CLibrarySync::ModulesHaveWork() const {
+bool CLibraryLink::ModulesHaveWork() const {
   for (const CLibrary::ModuleSlot& slot : m_library.Modules()) {
     if (slot.module->HasWork()) return true;
   }
   return false;
 }
 
-void CLibrarySync::OrderedKeys::Add(const std::u16string& key) {
+void CLibraryLink::OrderedKeys::Add(const std::u16string& key) {
   Remove(key);
   m_index.emplace(key, m_slots.size());
   m_slots.emplace_back(key);
 }
 
-void CLibrarySync::OrderedKeys::Remove(const std::u16string& key) {
+void CLibraryLink::OrderedKeys::Remove(const std::u16string& key) {
   auto it = m_index.find(key);
   if (it == m_index.end()) return;
   m_slots[it->second].reset();
   m_index.erase(it);
 }
 
-void CLibrarySync::OrderedKeys::Clear() {
+void CLibraryLink::OrderedKeys::Clear() {
   m_slots.clear();
   m_index.clear();
 }
 
 // --- the batch
 
-CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
+CLibraryBatch CLibraryLink::Build(Pending& pending, IdList& createdArticles) {
   // Lists whose order changed get fresh positions, all of them in order.
   for (ObjectId list : pending.reordered) {
     if (const CGroup* g = m_model.GetGroup(list)) {
@@ -302,7 +302,7 @@ CLibraryBatch CLibrarySync::Build(Pending& pending, IdList& createdArticles) {
   return b;
 }
 
-bool CLibrarySync::Submit() {
+bool CLibraryLink::Submit() {
   IdList created;
   CLibraryBatch batch = Build(m_pending, created);
   if (batch.empty()) {
@@ -320,7 +320,7 @@ bool CLibrarySync::Submit() {
   return true;
 }
 
-void CLibrarySync::Merge(Pending& older, Pending&& newer) {
+void CLibraryLink::Merge(Pending& older, Pending&& newer) {
   auto rows = [](std::unordered_map<ObjectId, RowState>& into, std::unordered_map<ObjectId, RowState>& from) {
     for (auto& [id, st] : from) {
       auto [it, added] = into.try_emplace(id, st);
@@ -361,7 +361,7 @@ void CLibrarySync::Merge(Pending& older, Pending&& newer) {
   older.settings = older.settings || newer.settings;
 }
 
-void CLibrarySync::Collect(LibraryFlushReport& report) {
+void CLibraryLink::Collect(LibraryFlushReport& report) {
   std::optional<LibraryWriteResult> result;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -397,7 +397,7 @@ void CLibrarySync::Collect(LibraryFlushReport& report) {
   m_inFlightArticles.clear();
 }
 
-LibraryFlushReport CLibrarySync::Flush() {
+LibraryFlushReport CLibraryLink::Flush() {
   LibraryFlushReport report;
   if (m_modelGone) return report;
   Collect(report);
@@ -422,7 +422,7 @@ LibraryFlushReport CLibrarySync::Flush() {
   return report;
 }
 
-LibraryFlushReport CLibrarySync::FlushAndWait(std::chrono::milliseconds patience) {
+LibraryFlushReport CLibraryLink::FlushAndWait(std::chrono::milliseconds patience) {
   const auto deadline = std::chrono::steady_clock::now() + patience;
   LibraryFlushReport report;
   if (m_modelGone) return report;
@@ -455,7 +455,7 @@ LibraryFlushReport CLibrarySync::FlushAndWait(std::chrono::milliseconds patience
   return report;
 }
 
-void CLibrarySync::FillState(LibraryFlushReport& report) const {
+void CLibraryLink::FillState(LibraryFlushReport& report) const {
   report.pending = HasPending();
   report.unsaved = PendingCount();
   report.failure = m_failure;
@@ -464,9 +464,9 @@ void CLibrarySync::FillState(LibraryFlushReport& report) const {
   report.collisions = m_collisions;
 }
 
-bool CLibrarySync::HasPending() const { return !m_pending.empty() || m_inFlight.has_value() || ModulesHaveWork(); }
+bool CLibraryLink::HasPending() const { return !m_pending.empty() || m_inFlight.has_value() || ModulesHaveWork(); }
 
-size_t CLibrarySync::PendingCount() const {
+size_t CLibraryLink::PendingCount() const {
   size_t n = 0;
   for (const Pending* p : {&m_pending, m_inFlight ? &*m_inFlight : nullptr}) {
     if (p == nullptr) continue;
@@ -478,7 +478,7 @@ size_t CLibrarySync::PendingCount() const {
   return n;
 }
 
-void CLibrarySync::Run() {
+void CLibraryLink::Run() {
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
     m_wake.wait(lock, [&] { return m_job.has_value() || m_stopping; });
@@ -503,7 +503,7 @@ void CLibrarySync::Run() {
 
 // --- other processes
 
-CLibrarySync::RowState CLibrarySync::LocalRow(std::unordered_map<ObjectId, RowState> Pending::*rows,
+CLibraryLink::RowState CLibraryLink::LocalRow(std::unordered_map<ObjectId, RowState> Pending::*rows,
                                               ObjectId id) const {
   RowState local;
   for (const Pending* p : {&m_pending, m_inFlight ? &*m_inFlight : nullptr}) {
@@ -518,7 +518,7 @@ CLibrarySync::RowState CLibrarySync::LocalRow(std::unordered_map<ObjectId, RowSt
   return local;
 }
 
-bool CLibrarySync::Refresh() {
+bool CLibraryLink::Refresh() {
   if (m_modelGone) return false;
   GatherModules();
   if (!m_library.IsOpen() || !m_library.OthersCommitted()) return m_library.IsOpen();
@@ -568,7 +568,7 @@ bool CLibrarySync::Refresh() {
   return true;
 }
 
-void CLibrarySync::ApplyExternal(const CLibraryBatch& rows) {
+void CLibraryLink::ApplyExternal(const CLibraryBatch& rows) {
   m_model.ApplyExternal([&] {
     auto bump = [&](const CLibraryBatch::Place& p) { m_nextPosition = std::max(m_nextPosition, p.position + 1); };
     // Records first, so that every list below finds its members.

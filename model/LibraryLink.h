@@ -1,4 +1,4 @@
-// CLibrarySync: keeps a library in step with a feed model. It observes the
+// CLibraryLink: keeps a library in step with a feed model. It observes the
 // model's changes and remembers the identifiers they name; Flush (the
 // window calls it once per turn of its event loop, quillbend-cli at the end
 // of a command) copies the rows they name on the owner's thread and hands
@@ -19,7 +19,7 @@
 // connection has committed.
 //
 // Threads: everything but the worker is for the owner's thread. The model
-// and the library must outlive the sync; the destructor waits for a write
+// and the library must outlive the link; the destructor waits for a write
 // in flight and stops the worker, without writing what is still pending
 // (FlushAndWait does that).
 #pragma once
@@ -63,21 +63,21 @@ struct LibraryFlushReport {
   size_t collisions = 0;
 };
 
-class CLibrarySync final : public IModelObserver {
+class CLibraryLink final : public IModelObserver {
  public:
   struct Options {
     // Runs on the worker after each write, committed or not (the window
-    // posts a Flush to its event loop from here). Must not call the sync.
+    // posts a Flush to its event loop from here). Must not call the link.
     std::function<void()> written;
   };
 
   // `load`, when given, is the Load that filled the model: what it repaired
   // is written with the first Flush.
-  CLibrarySync(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load = nullptr);
-  CLibrarySync(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load, Options options);
-  ~CLibrarySync();
-  CLibrarySync(const CLibrarySync&) = delete;
-  CLibrarySync& operator=(const CLibrarySync&) = delete;
+  CLibraryLink(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load = nullptr);
+  CLibraryLink(CFeedsManager& model, CLibrary& library, const LibraryLoadResult* load, Options options);
+  ~CLibraryLink();
+  CLibraryLink(const CLibraryLink&) = delete;
+  CLibraryLink& operator=(const CLibraryLink&) = delete;
 
   // Collects the outcome of the last write, picks up what other processes
   // committed, and hands what changed since the last batch to the worker.
@@ -93,7 +93,7 @@ class CLibrarySync final : public IModelObserver {
 
   // The update states written with the model's rows and kept up to date
   // with what other processes store; null for none. The store must outlive
-  // the sync or be replaced first.
+  // the link or be replaced first.
   void SetUpdateStates(IUpdateStateStore* store) { m_updateStateModule.SetStore(store); }
 
   // Changes that are not yet on the disk (waiting or being written).

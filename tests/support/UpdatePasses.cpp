@@ -1,0 +1,38 @@
+#include "tests/support/UpdatePasses.h"
+
+#include "feeds/Interpret.h"
+#include "feeds/ParsedFeed.h"
+#include "feeds/UpdateEngine.h"
+
+namespace qb {
+
+namespace {
+
+bool RunPass(CFeedsManager& manager, const IdList* sources, bool force) {
+  bool news = false;
+  CUpdateEngine::Hooks hooks;
+  hooks.passFinished = [&](const PassReport& r) { news = r.news; };
+  CUpdateEngine engine(manager, std::move(hooks));
+  if (sources != nullptr) {
+    engine.UpdateSources(*sources, force);
+  } else {
+    engine.UpdateAll(force);
+  }
+  engine.RunToCompletion();
+  return news;
+}
+
+}  // namespace
+
+bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text, uint32_t tick) {
+  return InterpretFeed(manager, source, ParseFeed(text), tick);
+}
+
+bool UpdateAll(CFeedsManager& manager, bool force) { return RunPass(manager, nullptr, force); }
+
+bool UpdateSource(CFeedsManager& manager, CFeedSource& source, bool force) {
+  const IdList one{source.m_id};
+  return RunPass(manager, &one, force);
+}
+
+}  // namespace qb

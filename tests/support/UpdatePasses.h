@@ -1,0 +1,26 @@
+// Update passes for tests and benchmarks that wait for them: each runs an
+// update engine of its own over the model to completion on the calling
+// thread, with real downloads.
+#pragma once
+
+#include <cstdint>
+
+#include "model/FeedsManager.h"
+#include "model/SharedText.h"
+
+namespace qb {
+
+// Both halves of reading a fetched document on the calling thread: ParseFeed
+// and InterpretFeed. `tick` is the tick taken when the pass began. True when
+// it added at least one article.
+bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text, uint32_t tick);
+
+// A whole pass over the tree (the due sources, or all when forced);
+// "Updating..." before and "Ready" after, through the manager's status
+// handler when there is one. True when at least one new article was added.
+bool UpdateAll(CFeedsManager& manager, bool force);
+
+// A pass over the one source, the same way. True when it added articles.
+bool UpdateSource(CFeedsManager& manager, CFeedSource& source, bool force);
+
+}  // namespace qb
