@@ -9,7 +9,7 @@
 
 #include "app/AddGroupDlg.h"
 #include "app/AddNewFeedDlg.h"
-#include "app/CoreBridge.h"
+#include "app/FeedUpdater.h"
 #include "app/FeedPropertiesDlg.h"
 #include "app/SettingsExport.h"
 #include "app/WaitCursor.h"

@@ -28,7 +28,7 @@
 #include <memory>
 #include <string>
 
-#include "app/CoreBridge.h"
+#include "app/DataFileIo.h"
 #include "model/Library.h"
 #include "model/LibraryLink.h"
 #include "model/ModelChange.h"

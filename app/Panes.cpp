@@ -3,7 +3,7 @@
 #include <QVBoxLayout>
 
 #include "app/Commands.h"
-#include "app/CoreBridge.h"
+#include "app/FeedUpdater.h"
 #include "app/PaneRouter.h"
 #include "model/FeedsManager.h"
 #include "views/ArticleFilterBar.h"

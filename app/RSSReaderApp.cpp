@@ -6,7 +6,8 @@
 #include <QTimer>
 
 #include "app/Commands.h"
-#include "app/CoreBridge.h"
+#include "app/DataFileIo.h"
+#include "app/FeedUpdater.h"
 #include "app/DesktopScheme.h"
 #include "app/DialogButtons.h"
 #include "app/MainFrame.h"

@@ -9,7 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "app/CoreBridge.h"
+#include "app/DataFileIo.h"
+#include "app/FeedUpdater.h"
 #include "app/SettingsManager.h"
 #include "model/FeedsManager.h"
 

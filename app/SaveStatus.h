@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "app/CoreBridge.h"
+#include "app/DataFileIo.h"
 
 class QPushButton;
 class QStatusBar;

@@ -8,7 +8,7 @@
 #include <QObject>
 #include <memory>
 
-#include "app/CoreBridge.h"
+#include "app/FeedUpdater.h"
 
 namespace qb {
 

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <memory>
 
-#include "app/CoreBridge.h"
+#include "app/DataFileIo.h"
+#include "app/FeedUpdater.h"
 #include "app/DesktopScheme.h"
 #include "app/LibraryDataIo.h"
 #include "app/MainFrame.h"

@@ -53,7 +53,8 @@
 #include <vector>
 
 #include "views/ArticlePage.h"
-#include "app/CoreBridge.h"
+#include "app/DataFileIo.h"
+#include "app/FeedUpdater.h"
 #include "app/LibraryDataIo.h"
 #include "app/MainFrame.h"
 #include "app/QtExecutor.h"

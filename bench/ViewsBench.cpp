@@ -14,7 +14,7 @@
 #include "bench/EventLoopGap.h"
 #include "bench/QuietDesktop.h"
 #include "app/Commands.h"
-#include "app/CoreBridge.h"
+#include "app/FeedUpdater.h"
 #include "app/Notifier.h"
 #include "app/PaneRouter.h"
 #include "app/Panes.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/CoreBridge.h"
+#include "app/FeedUpdater.h"
 #include "app/QtExecutor.h"
 #include "model/FeedsManager.h"
 

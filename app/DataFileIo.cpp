@@ -1,4 +1,4 @@
-#include "app/CoreBridge.h"
+#include "app/DataFileIo.h"
 
 #include "model/DataFile.h"
 #include "model/FeedsManager.h"
