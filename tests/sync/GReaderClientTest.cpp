@@ -177,11 +177,12 @@ class FakeMiniflux {
     return HttpResponse::Ok("[]", "application/json");  // every other route, stream/contents too
   }
 
-  test::HttpServer server{2};
   std::mutex mutex;
   std::string user = "reader", password = "secret", token = "reader/0a1b";
   std::map<int64_t, Entry> entries;
   std::map<std::string, HttpResponse> overrides;
+  // Last, so that it stops before what its handler reads goes.
+  test::HttpServer server{2};
 };
 
 std::string Id(int64_t n) { return NormalizeItemId(std::to_string(n)); }

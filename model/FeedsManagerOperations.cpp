@@ -1,0 +1,386 @@
+// The model's side of the user's commands on the tree and the articles:
+// subscribing, moving, renaming, deleting, marking, starring, the settings
+// of a source, and retention. Each reports one change.
+#include "model/FeedsManager.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "model/Text.h"
+
+namespace qb {
+
+namespace {
+
+bool Contains(const IdList& list, ObjectId id) {
+  return std::find(list.begin(), list.end(), id) != list.end();
+}
+
+}  // namespace
+
+std::u16string CFeedsManager::CleanUrl(std::u16string_view url) { return Trim(url); }
+
+CFeedsManager::AddSourceStatus CFeedsManager::CheckNewSourceUrl(
+    ObjectId groupId, std::u16string_view enteredUrl) const {
+  const std::u16string clean = CleanUrl(enteredUrl);
+  if (clean.empty()) return AddSourceStatus::EmptyUrl;
+  if (HasSourceWithUrl(clean)) return AddSourceStatus::Duplicate;
+  if (GetGroup(groupId) == nullptr) return AddSourceStatus::NotAGroup;
+  return AddSourceStatus::Added;
+}
+
+CFeedSource* CFeedsManager::SubscribeSource(ObjectId groupId, std::u16string_view enteredUrl,
+                                            AddSourceStatus* status) {
+  const AddSourceStatus outcome = CheckNewSourceUrl(groupId, enteredUrl);
+  if (status != nullptr) *status = outcome;
+  if (outcome != AddSourceStatus::Added) return nullptr;
+  return AddSource(groupId, CleanUrl(enteredUrl));
+}
+
+CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& url, std::u16string_view siteAddress) {
+  CGroup* g = GetGroup(groupId);
+  if (g == nullptr) return nullptr;
+  ChangeScope scope(*this);
+  CFeedSource* s = NewFeedSource();
+  s->m_title = url;
+  s->m_url = url;
+  s->m_autoName = true;
+  s->m_reservedString = siteAddress;
+  // A new source lists its newest articles first; a stored source keeps
+  // the sort saved with it.
+  s->m_sortColumn = kSortColumnDate;
+  s->m_sortDirection = kSortDescending;
+  LinkSource(*s, *g);
+  Note(ChangeKind::SourceAdded, s->m_id, groupId);
+  return s;
+}
+
+bool CFeedsManager::HasSourceWithUrl(std::u16string_view url) const {
+  IdList sources;
+  CollectSources(0, sources);
+  for (ObjectId sid : sources) {
+    const CFeedSource* s = GetFeedSource(sid);
+    if (s != nullptr && s->m_url == url) return true;
+  }
+  return false;
+}
+
+uint32_t CFeedsManager::CapabilitiesOf(ObjectId node) const {
+  if (GetGroup(node) != nullptr) {
+    uint32_t all = kAllCapabilities;
+    if (m_rootGroups.size() == 1 && m_rootGroups.front() == node) all &= ~(kCanMove | kCanDelete);
+    return all;
+  }
+  if (const CFeedSource* s = GetFeedSource(node)) {
+    uint32_t all = kAllCapabilities;
+    if (s->m_url.empty()) all &= ~(kCanFetch | kCanClearHistory);
+    return all;
+  }
+  return 0;
+}
+
+void CFeedsManager::DeleteSource(ObjectId groupId, ObjectId sourceId) {
+  if (!Can(sourceId, kCanDelete)) return;
+  ChangeScope scope(*this);
+  if (CGroup* g = GetGroup(groupId)) g->RemoveSource(sourceId);
+  DeleteObject(sourceId);
+}
+
+bool CFeedsManager::DeleteGroup(ObjectId groupId) {
+  if (!Can(groupId, kCanDelete)) return false;
+  ChangeScope scope(*this);
+  if (CGroup* parent = FindParentGroup(groupId)) {
+    parent->RemoveSubgroup(groupId);
+  } else {
+    if (Contains(m_rootGroups, groupId) && m_rootGroups.size() == 1) return false;
+    RemoveRootGroup(groupId);
+  }
+  DeleteObject(groupId);
+  return true;
+}
+
+bool CFeedsManager::CanMoveSource(ObjectId sourceId, ObjectId targetGroupId) const {
+  return Can(sourceId, kCanMove) && FindGroupOfSource(sourceId) != nullptr && GetGroup(targetGroupId) != nullptr;
+}
+
+bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
+  if (!CanMoveSource(sourceId, targetGroupId)) return false;
+  CGroup* from = FindGroupOfSource(sourceId);
+  CGroup* to = GetGroup(targetGroupId);
+  CFeedSource* s = GetFeedSource(sourceId);
+  if (from == nullptr || to == nullptr || s == nullptr) return false;
+  ChangeScope scope(*this);
+  const ObjectId fromId = from->m_id;
+  UnlinkSource(sourceId);
+  LinkSource(*s, *to);
+  Note(ChangeKind::SourceMoved, sourceId, targetGroupId, fromId);
+  return true;
+}
+
+bool CFeedsManager::CanMoveGroup(ObjectId groupId, ObjectId targetGroupId) const {
+  if (!Can(groupId, kCanMove)) return false;
+  const CGroup* target = nullptr;
+  if (targetGroupId != 0) {
+    target = GetGroup(targetGroupId);
+    if (target == nullptr || IsInSubtree(groupId, targetGroupId)) return false;
+  }
+  return FindParentGroup(groupId) != target;  // both null: already at the root level
+}
+
+bool CFeedsManager::MoveGroup(ObjectId groupId, ObjectId targetGroupId) {
+  if (!CanMoveGroup(groupId, targetGroupId)) return false;
+  ChangeScope scope(*this);
+  const CGroup* parent = FindParentGroup(groupId);
+  const ObjectId fromId = parent != nullptr ? parent->m_id : 0;
+  UnlinkGroup(groupId);
+  LinkGroup(*GetGroup(groupId), targetGroupId);
+  Note(ChangeKind::GroupMoved, groupId, targetGroupId, fromId);
+  return true;
+}
+
+bool CFeedsManager::Rename(ObjectId nodeId, const std::u16string& name) {
+  if (!Can(nodeId, kCanRename)) return false;
+  ChangeScope scope(*this);
+  if (CGroup* g = GetGroup(nodeId)) {
+    if (g->m_name != name) {
+      g->m_name = name;
+      Note(ChangeKind::GroupChanged, nodeId, 0, 0, kGroupName);
+    }
+    return true;
+  }
+  if (CFeedSource* s = GetFeedSource(nodeId)) {
+    const uint32_t fields = (s->m_title != name ? kSourceTitle : 0) | (s->m_autoName ? kSourceAutoName : 0);
+    s->m_title = name;
+    s->m_autoName = false;
+    if (fields != 0) Note(ChangeKind::SourceChanged, nodeId, 0, 0, fields);
+    return true;
+  }
+  return false;
+}
+
+void CFeedsManager::MarkRead(const IdList& articles, bool read) {
+  ChangeScope scope(*this);
+  for (ObjectId id : articles) {
+    CFeed* a = GetFeed(id);
+    if (a == nullptr || a->m_read == read) continue;
+    a->m_read = read;
+    if (a->m_source != 0 && GetFeedSource(a->m_source) != nullptr) {
+      AddCounts(a->m_source, true, FeedCounts{read ? -1 : 1, read ? 1 : -1}, false);
+    }
+    Note(ChangeKind::ArticleChanged, id, a->m_source, 0, kArticleRead);
+    if (a->m_starred) Note(ChangeKind::CountsChanged, kStarredNode);
+  }
+}
+
+void CFeedsManager::SetStarred(const IdList& articles, bool starred) {
+  ChangeScope scope(*this);
+  for (ObjectId id : articles) {
+    CFeed* a = GetFeed(id);
+    if (a == nullptr || a->m_starred == starred) continue;
+    a->m_starred = starred;
+    if (starred) {
+      m_starred.insert(id);
+    } else {
+      m_starred.erase(id);
+    }
+    Note(ChangeKind::ArticleChanged, id, a->m_source, 0, kArticleStarred);
+    Note(ChangeKind::CountsChanged, kStarredNode);
+  }
+}
+
+void CFeedsManager::DeleteArticles(const IdList& articles) {
+  ChangeScope scope(*this);
+  // One walk over all sources finds the holder of every article, so deleting
+  // many articles costs one pass over the tree rather than one pass each.
+  std::unordered_map<ObjectId, CFeedSource*> holder;
+  for (ObjectId id : articles) holder.emplace(id, nullptr);
+  IdList sources;
+  CollectSources(0, sources);
+  size_t unresolved = holder.size();
+  for (ObjectId sid : sources) {
+    if (unresolved == 0) break;
+    CFeedSource* s = GetFeedSource(sid);
+    if (s == nullptr) continue;
+    for (ObjectId aid : s->m_articles) {
+      auto it = holder.find(aid);
+      if (it != holder.end() && it->second == nullptr) {
+        it->second = s;
+        --unresolved;
+      }
+    }
+  }
+  std::unordered_map<CFeedSource*, std::unordered_set<ObjectId>> removals;
+  for (const auto& [aid, s] : holder) {
+    if (s != nullptr) removals[s].insert(aid);
+  }
+  for (auto& [s, ids] : removals) {
+    // Removes the first occurrence of each identifier, keeping the order.
+    IdList kept;
+    kept.reserve(s->m_articles.size());
+    for (ObjectId aid : s->m_articles) {
+      if (ids.erase(aid) == 0) kept.push_back(aid);
+    }
+    s->m_articles.swap(kept);
+  }
+  for (ObjectId id : articles) {
+    auto it = holder.find(id);
+    if (it == holder.end() || it->second == nullptr) continue;
+    // An article a list held without the operations knowing is reported
+    // removed from the list it was found in.
+    if (const CFeed* a = GetFeed(id); a != nullptr && a->m_source == 0) {
+      Note(ChangeKind::ArticleRemoved, id, it->second->m_id);
+    }
+    DeleteObject(id);
+    it->second = nullptr;
+  }
+}
+
+CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
+  if (parentId != 0 && GetGroup(parentId) == nullptr) return nullptr;
+  ChangeScope scope(*this);
+  CGroup* g = NewGroup();
+  g->m_name = name;
+  LinkGroup(*g, parentId);
+  Note(ChangeKind::GroupAdded, g->m_id, parentId);
+  return g;
+}
+
+bool CFeedsManager::ClearHistory(ObjectId sourceId) {
+  CFeedSource* s = GetFeedSource(sourceId);
+  if (s == nullptr || !Can(sourceId, kCanClearHistory)) return false;
+  ChangeScope scope(*this);
+  if (!s->m_history.empty()) {
+    s->ClearHistory();
+    m_pending.historyKeys.push_back({sourceId, HistoryKeyChange::Step::Cleared, {}});
+    Note(ChangeKind::HistoryChanged, sourceId);
+  }
+  return true;
+}
+
+bool CFeedsManager::SetExpanded(ObjectId groupId, bool expanded) {
+  CGroup* g = GetGroup(groupId);
+  if (g == nullptr || g->m_expanded == expanded) return false;
+  ChangeScope scope(*this);
+  g->m_expanded = expanded;
+  Note(ChangeKind::GroupChanged, groupId, 0, 0, kGroupExpanded);
+  return true;
+}
+
+void CFeedsManager::SetSort(const IdList& sources, int32_t column, int32_t direction) {
+  ChangeScope scope(*this);
+  for (ObjectId id : sources) {
+    CFeedSource* s = GetFeedSource(id);
+    if (s == nullptr || (s->m_sortColumn == column && s->m_sortDirection == direction)) continue;
+    s->m_sortColumn = column;
+    s->m_sortDirection = direction;
+    Note(ChangeKind::SourceChanged, id, 0, 0, kSourceSort);
+  }
+}
+
+bool CFeedsManager::SetSourceUrl(ObjectId sourceId, const std::u16string& url) {
+  CFeedSource* s = GetFeedSource(sourceId);
+  if (s == nullptr || s->m_url == url || !Can(sourceId, kCanChangeAddress)) return false;
+  ChangeScope scope(*this);
+  s->m_url = url;
+  Note(ChangeKind::SourceChanged, sourceId, 0, 0, kSourceUrl);
+  return true;
+}
+
+bool CFeedsManager::SetRefreshInterval(ObjectId sourceId, int32_t minutes) {
+  CFeedSource* s = GetFeedSource(sourceId);
+  if (s == nullptr || s->m_refreshInterval == minutes) return false;
+  ChangeScope scope(*this);
+  s->m_refreshInterval = minutes;
+  Note(ChangeKind::SourceChanged, sourceId, 0, 0, kSourceRefreshInterval);
+  return true;
+}
+
+CFeedsManager::WelcomeIds CFeedsManager::InstallWelcomeSource(const CFeed& fields) {
+  ChangeScope scope(*this);
+  WelcomeIds ids;
+  CGroup* group = FindRootGroupByName(kAllSourcesName);
+  if (group == nullptr) group = AddGroup(0, kAllSourcesName);
+  ids.group = group->m_id;
+  if (CFeedSource* old = FindSourceByTitle(group, kWelcomeSourceTitle)) DeleteSource(ids.group, old->m_id);
+
+  CFeedSource* source = NewFeedSource();
+  source->m_title = kWelcomeSourceTitle;
+  source->m_refreshInterval = 525600;
+  source->m_commsStatus = u"OK";
+  // Like every new source, newest first; the group it opens in, which
+  // sorts as its first source does, too.
+  source->m_sortColumn = kSortColumnDate;
+  source->m_sortDirection = kSortDescending;
+  ids.source = source->m_id;
+  CFeed* article = NewFeed();
+  ids.article = article->m_id;
+  article->m_channel = fields.m_channel;
+  article->m_title = fields.m_title;
+  article->m_link = fields.m_link;
+  article->m_description = fields.m_description;
+  article->m_dateText = fields.m_dateText;
+  article->m_key = fields.m_key;
+  article->m_date = fields.m_date;
+  article->m_read = false;
+  article->m_sourceText = fields.m_sourceText;
+  LinkArticle(*article, *source);
+  LinkSource(*source, *GetGroup(ids.group));
+  Note(ChangeKind::SourceAdded, ids.source, ids.group);
+  Note(ChangeKind::ArticleAdded, ids.article, ids.source);
+  return ids;
+}
+
+// --- retention
+
+void CFeedsManager::SetRetentionDays(int32_t days) {
+  days = std::max(days, 0);
+  if (days == m_retentionDays) return;
+  ChangeScope scope(*this);
+  m_retentionDays = days;
+  Note(ChangeKind::SettingsChanged, 0);
+}
+
+bool CFeedsManager::SetSourceRetention(ObjectId sourceId, int32_t days) {
+  CFeedSource* s = GetFeedSource(sourceId);
+  if (s == nullptr || s->m_retentionDays == days) return false;
+  ChangeScope scope(*this);
+  s->m_retentionDays = days;
+  Note(ChangeKind::SourceChanged, sourceId, 0, 0, kSourceRetention);
+  return true;
+}
+
+int32_t CFeedsManager::EffectiveRetention(const CFeedSource& source) const {
+  if (source.m_retentionDays < 0) return 0;
+  return source.m_retentionDays > 0 ? source.m_retentionDays : m_retentionDays;
+}
+
+size_t CFeedsManager::ApplyRetention(int64_t now, ObjectId keep) {
+  IdList expired;
+  IdList sources;
+  CollectSources(0, sources);
+  for (ObjectId sid : sources) {
+    const CFeedSource* s = GetFeedSource(sid);
+    const int32_t days = EffectiveRetention(*s);
+    if (days <= 0 || !Can(sid, kCanApplyRetention)) continue;
+    for (ObjectId aid : s->m_articles) {
+      const CFeed* a = GetFeed(aid);
+      if (a == nullptr || !a->m_read || a->m_starred || aid == keep) continue;
+      // The age counts from when the article came, not from its date: an
+      // old item that arrived today stays as long as a new one. Without a
+      // time of arrival (a classic data file), the time its key was first
+      // seen; without either it stays.
+      int64_t arrived = a->m_arrived;
+      if (arrived == 0) {
+        auto h = s->m_history.find(a->m_key);
+        if (h != s->m_history.end() && h->second.firstSeen.IsValid()) {
+          arrived = static_cast<int64_t>((h->second.firstSeen.LinearDays() - 25569.0) * 86400.0);
+        }
+      }
+      if (arrived != 0 && now - arrived > int64_t{days} * 86400) expired.push_back(aid);
+    }
+  }
+  if (!expired.empty()) DeleteArticles(expired);
+  return expired.size();
+}
+
+}  // namespace qb
