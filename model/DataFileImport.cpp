@@ -114,34 +114,18 @@ class CMerge {
       ++m_result.skippedSources;
       return;
     }
-    CFeedSource* copy = m_into.AddSource(group, s.m_url);
-    if (copy == nullptr) return;
+    std::vector<CFeedsManager::ImportedArticle> articles;
+    articles.reserve(s.m_articles.size());
+    for (ObjectId a : s.m_articles) {
+      const CFeed* article = m_from.GetFeed(a);
+      if (article == nullptr || !m_seen.insert(a).second) continue;
+      const CArticleTexts texts = m_from.ArticleTexts(a);
+      articles.push_back({a, static_cast<const ArticleFields&>(*article), texts.description.str(), texts.sourceText});
+    }
+    const size_t count = articles.size();
+    if (m_into.ImportSource(group, s, std::move(articles), s.m_history) == nullptr) return;
     ++m_result.sources;
-    // One interpretation step: the model reports the fields, the appended
-    // articles and the history it finds changed.
-    m_into.InterpretSource(*copy, [&](CFeedSource& d) {
-      static_cast<SourceFields&>(d) = s;
-      std::unordered_map<ObjectId, ObjectId> renamed;
-      for (ObjectId a : s.m_articles) {
-        const CFeed* article = m_from.GetFeed(a);
-        if (article == nullptr || !m_seen.insert(a).second) continue;
-        CFeed* n = m_into.NewFeed();
-        const CArticleTexts texts = m_from.ArticleTexts(a);
-        static_cast<ArticleFields&>(*n) = *article;
-        n->m_description = texts.description.str();
-        n->m_sourceText = texts.sourceText;
-        renamed[a] = n->m_id;
-        d.m_articles.push_back(n->m_id);
-        ++m_result.articles;
-      }
-      d.m_history = s.m_history;
-      for (auto& [key, entry] : d.m_history) {
-        auto it = renamed.find(entry.articleId);
-        entry.articleId = it != renamed.end() ? it->second : 0;
-      }
-      d.RebuildHistoryIndex();
-      return true;
-    });
+    m_result.articles += count;
   }
 
   CFeedsManager& m_into;

@@ -200,6 +200,20 @@ class CFeedsManager {
   bool SetSourceUrl(ObjectId sourceId, const std::u16string& url);
   bool SetRefreshInterval(ObjectId sourceId, int32_t minutes);
 
+  // A copy of a source of another model (a data file being imported), at
+  // the end of the group: its fields, its articles in the order given, and
+  // its history, whose keys name the copies of the articles they named
+  // (ImportedArticle::from), or none. One change. Null when `group` is not
+  // a group.
+  struct ImportedArticle {
+    ObjectId from = 0;  // its identifier in the other model
+    ArticleFields fields;
+    std::u16string description;
+    SharedText sourceText;
+  };
+  CFeedSource* ImportSource(ObjectId group, const SourceFields& fields, std::vector<ImportedArticle> articles,
+                            const std::map<std::u16string, HistoryEntry>& history);
+
   // The welcome source of the first start: a new source "Welcome!" with the
   // one article given (read false, its key, texts and date as given), at
   // the end of the root group "All Sources" (made when there is none),
@@ -247,9 +261,11 @@ class CFeedsManager {
   // tick of its last update.
   void SetCommsStatus(ObjectId source, std::u16string_view status, std::optional<uint32_t> tick = std::nullopt);
 
-  // Runs `interpret` over the source and reports what it changed: the
-  // source's fields, its history, the articles it appended. Returns what
-  // `interpret` returns. A nested call for the same source just runs
+  // Runs `interpret` over the source and reports what it changed, found by
+  // comparing before and after: the source's fields, its history, the
+  // articles it appended. For tests and benchmarks that build articles by
+  // hand; the program's own changes go through the operations above.
+  // Returns what `interpret` returns. A nested call for the same source just runs
   // `interpret`. An exception from `interpret` is reported as far as it
   // got, then goes on.
   bool InterpretSource(CFeedSource& source, const std::function<bool(CFeedSource&)>& interpret);

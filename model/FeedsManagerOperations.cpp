@@ -4,6 +4,7 @@
 #include "model/FeedsManager.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "model/Text.h"
@@ -328,6 +329,42 @@ CFeedsManager::WelcomeIds CFeedsManager::InstallWelcomeSource(const CFeed& field
   Note(ChangeKind::SourceAdded, ids.source, ids.group);
   Note(ChangeKind::ArticleAdded, ids.article, ids.source);
   return ids;
+}
+
+CFeedSource* CFeedsManager::ImportSource(ObjectId groupId, const SourceFields& fields,
+                                         std::vector<ImportedArticle> articles,
+                                         const std::map<std::u16string, HistoryEntry>& history) {
+  CGroup* group = GetGroup(groupId);
+  if (group == nullptr) return nullptr;
+  ChangeScope scope(*this);
+  CFeedSource* source = NewFeedSource();
+  static_cast<SourceFields&>(*source) = fields;
+  LinkSource(*source, *group);
+  Note(ChangeKind::SourceAdded, source->m_id, groupId);
+  std::unordered_map<ObjectId, ObjectId> renamed;
+  for (ImportedArticle& in : articles) {
+    CFeed* a = NewFeed();
+    static_cast<ArticleFields&>(*a) = std::move(in.fields);
+    a->m_description = std::move(in.description);
+    a->m_sourceText = std::move(in.sourceText);
+    if (in.from != 0) renamed[in.from] = a->m_id;
+    LinkArticle(*a, *source);
+    Note(ChangeKind::ArticleAdded, a->m_id, source->m_id);
+  }
+  source->m_history = history;
+  for (auto& [key, entry] : source->m_history) {
+    auto it = renamed.find(entry.articleId);
+    entry.articleId = it != renamed.end() ? it->second : 0;
+  }
+  source->RebuildHistoryIndex();
+  if (!source->m_history.empty()) {
+    // In first-seen order, as the library keeps them.
+    for (const auto& [time, key] : source->HistoryTimeIndex()) {
+      m_pending.historyKeys.push_back({source->m_id, HistoryKeyChange::Step::Added, key});
+    }
+    Note(ChangeKind::HistoryChanged, source->m_id);
+  }
+  return source;
 }
 
 // --- retention
