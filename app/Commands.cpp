@@ -50,8 +50,8 @@ CCommands::CCommands(IMainFrame& frame, IFeedUpdater& updater, QObject* parent)
   m_updateTimer->setInterval(kUpdateIntervalMs);
   m_updateTimer->setSingleShot(true);
   connect(m_updateTimer, &QTimer::timeout, this, [this] { UpdateAll(true); });
-  Model().m_statusHandler = this;
   IFeedUpdater::Listener listener;
+  listener.status = [this](const std::u16string& text) { SetStatusText(text); };
   listener.sourceApplied = [this](const SourceReport& report) { OnSourceApplied(report); };
   listener.passFinished = [this](const PassReport& report) { OnPassFinished(report); };
   listener.statesStored = [this](const IdList& sources) {
@@ -62,7 +62,6 @@ CCommands::CCommands(IMainFrame& frame, IFeedUpdater& updater, QObject* parent)
 
 CCommands::~CCommands() {
   m_updater.SetListener({});
-  if (Model().m_statusHandler == this) Model().m_statusHandler = nullptr;
 }
 
 void CCommands::SetUpdateInterval(int milliseconds) { m_updateTimer->setInterval(milliseconds); }

@@ -32,6 +32,8 @@ class IFeedUpdater {
     // Another process stored the update state of these sources (a command's
     // fetch failed or succeeded); how they show may have changed.
     std::function<void(const IdList& sources)> statesStored;
+    // The status line's text while a pass runs.
+    std::function<void(const std::u16string& text)> status;
   };
 
   // The model every pass updates, set before anything else; another model

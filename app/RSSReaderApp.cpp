@@ -31,7 +31,6 @@ void InitResources() { InitQuillbendResources(); }
 CRSSReaderApp::CRSSReaderApp(AppEnvironment environment) : m_env(environment) {}
 
 CRSSReaderApp::~CRSSReaderApp() {
-  if (m_doc) m_doc->m_feedsManager.m_statusHandler = nullptr;
   m_frame.reset();
   m_doc.reset();
   // libcurl itself is cleaned up by its last holder: the download pool,

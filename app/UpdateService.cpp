@@ -37,6 +37,9 @@ void CUpdateService::Attach(CFeedsManager* model) {
   hooks.sourceApplied = [this](const SourceReport& report) {
     if (m_listener.sourceApplied) m_listener.sourceApplied(report);
   };
+  hooks.status = [this](const std::u16string& text) {
+    if (m_listener.status) m_listener.status(text);
+  };
   hooks.passFinished = [this](const PassReport& report) {
     if (m_listener.passFinished) m_listener.passFinished(report);
   };

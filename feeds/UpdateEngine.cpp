@@ -203,7 +203,7 @@ void CUpdateEngine::ApplySoon() {
 }
 
 void CUpdateEngine::SetStatus(const std::u16string& text) {
-  if (m_manager.m_statusHandler != nullptr) m_manager.m_statusHandler->SetStatusText(text);
+  if (m_hooks.status) m_hooks.status(text);
 }
 
 bool CUpdateEngine::UpdateAll(bool force) {

@@ -86,6 +86,8 @@ class CUpdateEngine {
     std::function<void(const SourceReport&)> sourceApplied;
     // The pass has ended (the engine is idle again when this runs).
     std::function<void(const PassReport&)> passFinished;
+    // The status line's text: "Updating...", the source waited for, "Ready".
+    std::function<void(const std::u16string& text)> status;
     // Replaces ParseFeed (tests). Called on the engine's reading thread, so
     // it must touch nothing but its argument and state of its own that is
     // safe across threads.

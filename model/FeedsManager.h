@@ -347,7 +347,6 @@ class CFeedsManager {
   // Runs `work` as one change marked external.
   void ApplyExternal(const std::function<void()>& work);
 
-  IStatusHandler* m_statusHandler = nullptr;  // not owned
   CObjectStorage m_storage;
   IdList m_rootGroups;
   // The data file this model was loaded from, when that file could be

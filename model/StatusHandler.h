@@ -4,8 +4,8 @@
 
 namespace qb {
 
-// Shows a text in the main window's status line. The main frame implements
-// it; the feeds manager holds a non-owning pointer (null when no window).
+// Shows a text in the main window's status line. The window's commands
+// implement it and show the update engine's texts through it.
 class IStatusHandler {
  public:
   virtual void SetStatusText(const std::u16string& text) = 0;

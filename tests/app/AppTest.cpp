@@ -126,8 +126,7 @@ TEST(AppStartTest, TheUpdateAndTheClockRunFromTheStart) {
   f.OnTimer(FrameTimer::Tick);
   EXPECT_TRUE(f.ClockText().contains(QString::number(QDate::currentDate().year()))) << f.ClockText().toStdString();
 
-  ASSERT_NE(h.Model().m_statusHandler, nullptr);
-  h.Model().m_statusHandler->SetStatusText(u"Updating...");
+  h.updater.Status(u"Updating...");
   EXPECT_EQ(f.StatusText(), QStringLiteral("Updating..."));
 }
 

@@ -129,10 +129,10 @@ TEST(MainFrameTest, AutomaticUpdate) {
     int calls = 0;
     bool forced = true;
     // Stands in for the update cycle: reports progress and its outcome.
-    h.updater.updateAll = [&](CFeedsManager& m, bool force) {
+    h.updater.updateAll = [&](CFeedsManager&, bool force) {
       ++calls;
       forced = force;
-      m.m_statusHandler->SetStatusText(u"Updating...");
+      h.updater.Status(u"Updating...");
       EXPECT_FALSE(f.IsFrameTimerActive(FrameTimer::Update));
       return c.news;
     };

@@ -321,8 +321,6 @@ class PaneChangesTest : public ::testing::Test {
       EXPECT_GE(f.list->FindRow(page), 0);
     }
     fresh.reset();
-    // The fresh commands took the model's status handler with them.
-    f.model.m_statusHandler = f.commands;
   }
 
   test::TempDir tmp;

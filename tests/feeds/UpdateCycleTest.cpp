@@ -66,7 +66,6 @@ TEST(UpdateCycleNetworkTest, RealDownloadsEndToEnd) {
   CFeedsManager manager;
   manager.SeedRandom(11);
   RecordingStatus status;
-  manager.m_statusHandler = &status;
   const ObjectId root = manager.AddGroup(0, u"All Sources")->m_id;
   CFeedSource* feed = manager.AddSource(root, server.Url16("/moved"));
   CFeedSource* missing = manager.AddSource(root, server.Url16("/missing"));
@@ -74,13 +73,13 @@ TEST(UpdateCycleNetworkTest, RealDownloadsEndToEnd) {
       root, u"http://127.0.0.1:" + Widen(std::to_string(HttpServer::ClosedPort())) + u"/feed");
   CFeedSource* other = manager.AddSource(root, server.Url16("/other"));
 
-  EXPECT_TRUE(UpdateSource(manager, *other, true));
+  EXPECT_TRUE(UpdateSource(manager, *other, true, &status));
   EXPECT_EQ(other->m_title, u"Other");
   EXPECT_EQ(status.texts, (std::vector<std::u16string>{
                               kStatusUpdating, UpdatingSourceStatus(server.Url16("/other")), kStatusReady}));
   EXPECT_TRUE(feed->m_articles.empty()) << "one source only";
 
-  EXPECT_TRUE(UpdateAll(manager, true));
+  EXPECT_TRUE(UpdateAll(manager, true, &status));
   EXPECT_EQ(feed->m_title, u"Loopback");
   EXPECT_EQ(feed->m_commsStatus, kCommsStatusOk);
   ASSERT_EQ(feed->m_articles.size(), 2u);
@@ -88,9 +87,8 @@ TEST(UpdateCycleNetworkTest, RealDownloadsEndToEnd) {
   EXPECT_EQ(missing->m_commsStatus, kCommsStatusNotUnderstood);
   EXPECT_EQ(refused->m_commsStatus, kCommsDownloadError);
   EXPECT_EQ(status.texts.back(), kStatusReady);
-  EXPECT_FALSE(UpdateAll(manager, true)) << "nothing new the second time";
+  EXPECT_FALSE(UpdateAll(manager, true, &status)) << "nothing new the second time";
 
-  manager.m_statusHandler = nullptr;
   EXPECT_FALSE(UpdateAll(manager, true)) << "no status handler: the pass still runs";
   EXPECT_EQ(other->m_commsStatus, kCommsStatusOk);
 }

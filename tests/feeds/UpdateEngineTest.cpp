@@ -53,7 +53,6 @@ class UpdateEngineTest : public ::testing::Test {
     m_clock.time = [this] { return m_now; };
     m_manager.SetClock(m_clock);
     m_manager.SeedRandom(7);
-    m_manager.m_statusHandler = &m_status;
     m_root = m_manager.AddGroup(0, u"All Sources")->m_id;
     MakeEngine();
   }
@@ -66,6 +65,7 @@ class UpdateEngineTest : public ::testing::Test {
     CUpdateEngine::Hooks hooks;
     hooks.sourceApplied = [this](const SourceReport& r) { m_applied.push_back(r); };
     hooks.passFinished = [this](const PassReport& r) { m_finished.push_back(r); };
+    hooks.status = [this](const std::u16string& text) { m_status.SetStatusText(text); };
     hooks.interpret = std::move(interpret);
     hooks.parse = std::move(parse);
     m_engine = std::make_unique<CUpdateEngine>(m_manager, *m_fake, m_queue, std::move(hooks));
@@ -182,7 +182,6 @@ TEST_F(UpdateEngineTest, ShuffledCompletionsLeaveTheModelOfSequentialUpdates) {
     m.SetClock(m_clock);
     BuildScriptedTree(m, script);
     RecordingStatus status;
-    m.m_statusHandler = &status;
     auto fake = std::make_unique<FakeDownloader>();
     FakeDownloader* f = fake.get();
     std::vector<ObjectId> applied;
@@ -190,6 +189,7 @@ TEST_F(UpdateEngineTest, ShuffledCompletionsLeaveTheModelOfSequentialUpdates) {
     CUpdateEngine::Hooks hooks;
     hooks.sourceApplied = [&](const SourceReport& r) { applied.push_back(r.source); };
     hooks.passFinished = [&](const PassReport& r) { report = r; };
+    hooks.status = [&](const std::u16string& text) { status.SetStatusText(text); };
     CUpdateEngine engine(m, std::move(hooks), std::move(fake));
     ASSERT_TRUE(engine.UpdateAll(true));
     ASSERT_EQ(f->Urls(), orderUrls);

@@ -30,6 +30,11 @@ class FakeUpdater : public IFeedUpdater {
     m_listener = std::move(listener);
   }
 
+  // What the engine says on the status line, as it says it.
+  void Status(const std::u16string& text) {
+    if (m_listener.status) m_listener.status(text);
+  }
+
   bool UpdateAll(bool force) override {
     updateAllCalls.push_back(force);
     if (m_passOn != nullptr && !updateAll) return m_passOn->UpdateAll(force);

@@ -8,10 +8,11 @@ namespace qb {
 
 namespace {
 
-bool RunPass(CFeedsManager& manager, const IdList* sources, bool force) {
+bool RunPass(CFeedsManager& manager, const IdList* sources, bool force, IStatusHandler* status) {
   bool news = false;
   CUpdateEngine::Hooks hooks;
   hooks.passFinished = [&](const PassReport& r) { news = r.news; };
+  if (status != nullptr) hooks.status = [status](const std::u16string& text) { status->SetStatusText(text); };
   CUpdateEngine engine(manager, std::move(hooks));
   if (sources != nullptr) {
     engine.UpdateSources(*sources, force);
@@ -28,11 +29,13 @@ bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const Shared
   return InterpretFeed(manager, source, ParseFeed(text), tick);
 }
 
-bool UpdateAll(CFeedsManager& manager, bool force) { return RunPass(manager, nullptr, force); }
+bool UpdateAll(CFeedsManager& manager, bool force, IStatusHandler* status) {
+  return RunPass(manager, nullptr, force, status);
+}
 
-bool UpdateSource(CFeedsManager& manager, CFeedSource& source, bool force) {
+bool UpdateSource(CFeedsManager& manager, CFeedSource& source, bool force, IStatusHandler* status) {
   const IdList one{source.m_id};
-  return RunPass(manager, &one, force);
+  return RunPass(manager, &one, force, status);
 }
 
 }  // namespace qb

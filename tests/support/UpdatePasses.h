@@ -7,6 +7,7 @@
 
 #include "model/FeedsManager.h"
 #include "model/SharedText.h"
+#include "model/StatusHandler.h"
 
 namespace qb {
 
@@ -16,11 +17,11 @@ namespace qb {
 bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text, uint32_t tick);
 
 // A whole pass over the tree (the due sources, or all when forced);
-// "Updating..." before and "Ready" after, through the manager's status
-// handler when there is one. True when at least one new article was added.
-bool UpdateAll(CFeedsManager& manager, bool force);
+// "Updating..." before and "Ready" after, to `status` when given. True when
+// at least one new article was added.
+bool UpdateAll(CFeedsManager& manager, bool force, IStatusHandler* status = nullptr);
 
 // A pass over the one source, the same way. True when it added articles.
-bool UpdateSource(CFeedsManager& manager, CFeedSource& source, bool force);
+bool UpdateSource(CFeedsManager& manager, CFeedSource& source, bool force, IStatusHandler* status = nullptr);
 
 }  // namespace qb
