@@ -10,19 +10,6 @@
 
 namespace qb {
 
-namespace {
-
-void RemoveFirst(IdList& list, ObjectId id) {
-  auto it = std::find(list.begin(), list.end(), id);
-  if (it != list.end()) list.erase(it);
-}
-
-bool Contains(const IdList& list, ObjectId id) {
-  return std::find(list.begin(), list.end(), id) != list.end();
-}
-
-}  // namespace
-
 CFeedsManager::CFeedsManager() = default;
 
 CFeedsManager::~CFeedsManager() {

@@ -11,14 +11,6 @@
 
 namespace qb {
 
-namespace {
-
-bool Contains(const IdList& list, ObjectId id) {
-  return std::find(list.begin(), list.end(), id) != list.end();
-}
-
-}  // namespace
-
 std::u16string CFeedsManager::CleanUrl(std::u16string_view url) { return Trim(url); }
 
 CFeedsManager::AddSourceStatus CFeedsManager::CheckNewSourceUrl(

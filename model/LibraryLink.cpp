@@ -11,7 +11,6 @@ namespace {
 
 constexpr auto kRetryDelay = std::chrono::seconds(1);
 
-bool Contains(const IdList& list, ObjectId id) { return std::find(list.begin(), list.end(), id) != list.end(); }
 
 }  // namespace
 

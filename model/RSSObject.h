@@ -3,6 +3,7 @@
 // point at each other; they name each other by identifier.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -16,6 +17,13 @@ using ObjectId = uint32_t;
 // A list of identifiers in display order: the only link from a parent to its
 // children.
 using IdList = std::vector<ObjectId>;
+
+inline bool Contains(const IdList& list, ObjectId id) { return std::find(list.begin(), list.end(), id) != list.end(); }
+// Removes the first occurrence of `id`, if any.
+inline void RemoveFirst(IdList& list, ObjectId id) {
+  auto it = std::find(list.begin(), list.end(), id);
+  if (it != list.end()) list.erase(it);
+}
 
 // The unread and read articles of a node of the tree.
 struct FeedCounts {
