@@ -8,7 +8,7 @@
 
 #include "app/DialogButtons.h"
 #include "app/PickFeedDlg.h"
-#include "feeds/WebAddress.h"
+#include "base/WebAddress.h"
 #include "model/FeedsManager.h"
 #include "views/Desktop.h"
 #include "views/ViewText.h"

@@ -20,8 +20,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "feeds/Discovery.h"
 #include "model/RSSObject.h"
+#include "net/Discovery.h"
 
 class QLabel;
 class QLineEdit;

@@ -11,8 +11,8 @@
 #include <functional>
 #include <optional>
 
+#include "base/StatusHandler.h"
 #include "model/RSSObject.h"
-#include "model/StatusHandler.h"
 #include "views/IMainFrame.h"
 
 class QTimer;

@@ -1,6 +1,6 @@
 #include "app/DataFileIo.h"
 
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
 #include "model/FeedsManager.h"
 #include "views/ViewText.h"
 

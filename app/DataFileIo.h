@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "feeds/Validators.h"
-#include "model/DataFile.h"
-#include "model/Executor.h"
+#include "base/Executor.h"
+#include "classic/DataFile.h"
 #include "model/RSSObject.h"
+#include "update/Validators.h"
 #include "views/IMainFrame.h"
 
 namespace qb {

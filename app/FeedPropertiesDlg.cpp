@@ -16,7 +16,7 @@
 
 #include "app/DialogButtons.h"
 #include "app/Hyperlink.h"
-#include "feeds/WebAddress.h"
+#include "base/WebAddress.h"
 #include "model/FeedsManager.h"
 #include "views/DateText.h"
 #include "views/Desktop.h"

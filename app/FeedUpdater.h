@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "feeds/Discovery.h"
-#include "feeds/UpdateEngine.h"
 #include "model/RSSObject.h"
+#include "net/Discovery.h"
+#include "update/UpdateEngine.h"
 
 namespace qb {
 

@@ -5,8 +5,8 @@
 
 #include "app/BackgroundWork.h"
 
-#include "feeds/Validators.h"
 #include "model/FeedsManager.h"
+#include "update/Validators.h"
 #include "views/ViewText.h"
 
 namespace qb {

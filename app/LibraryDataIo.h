@@ -1,4 +1,4 @@
-// The window's store: the user's library (model/Library.h), the same one
+// The window's store: the user's library (library/Library.h), the same one
 // quillbend-cli uses without --data. On the first start the classic data
 // file is imported into it and left as it was, as a backup; the status line
 // says so once.
@@ -29,8 +29,8 @@
 #include <string>
 
 #include "app/DataFileIo.h"
-#include "model/Library.h"
-#include "model/LibraryLink.h"
+#include "library/Library.h"
+#include "library/LibraryLink.h"
 #include "model/ModelChange.h"
 
 namespace qb {

@@ -18,7 +18,7 @@
 #include "app/RSSReaderDoc.h"
 #include "app/SettingsExport.h"
 #include "app/WaitCursor.h"
-#include "model/DataFileImport.h"
+#include "classic/DataFileImport.h"
 #include "views/Desktop.h"
 #include "views/SourceListView.h"
 #include "views/ViewText.h"

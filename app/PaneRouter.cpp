@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "app/Commands.h"
-#include "feeds/UpdateCycle.h"
 #include "model/FeedsManager.h"
+#include "update/UpdateCycle.h"
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
 #include "views/IMainFrame.h"

@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "feeds/Discovery.h"
+#include "net/Discovery.h"
 
 class QTreeWidget;
 

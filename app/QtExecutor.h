@@ -5,7 +5,7 @@
 
 #include <QObject>
 
-#include "model/Executor.h"
+#include "base/Executor.h"
 
 namespace qb {
 

@@ -7,8 +7,8 @@
 #include <QTextStream>
 
 #include "app/WaitCursor.h"
-#include "feeds/Validators.h"
-#include "model/Clock.h"
+#include "base/Clock.h"
+#include "update/Validators.h"
 #include "views/Desktop.h"
 #include "views/ViewText.h"
 

@@ -4,7 +4,7 @@
 #include <QImageReader>
 #include <QPixmap>
 
-#include "feeds/WebAddress.h"
+#include "base/WebAddress.h"
 
 namespace qb {
 

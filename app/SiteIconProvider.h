@@ -13,7 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "feeds/IconCache.h"
+#include "net/IconCache.h"
 #include "views/SiteIcons.h"
 
 namespace qb {

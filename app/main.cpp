@@ -8,16 +8,16 @@
 #include <memory>
 
 #include "app/DataFileIo.h"
-#include "app/FeedUpdater.h"
 #include "app/DesktopScheme.h"
+#include "app/FeedUpdater.h"
 #include "app/LibraryDataIo.h"
 #include "app/MainFrame.h"
 #include "app/QtExecutor.h"
 #include "app/RSSReaderApp.h"
 #include "app/SettingsManager.h"
 #include "app/SingleInstance.h"
-#include "app/StartRequests.h"
 #include "app/SiteIconProvider.h"
+#include "app/StartRequests.h"
 #include "app/UpdateService.h"
 #include "views/ArticlePage.h"
 #include "views/Desktop.h"

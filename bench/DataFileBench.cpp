@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "model/DataFile.h"
-#include "model/FeedsManager.h"
 #include "bench/LibraryGenerator.h"
+#include "classic/DataFile.h"
+#include "model/FeedsManager.h"
 
 extern char** environ;
 

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "model/Text.h"
+#include "base/Text.h"
 #include "sync/GReaderClient.h"
 #include "tests/support/FreshRss.h"
 #include "tests/support/HttpServer.h"

@@ -42,11 +42,11 @@
 #include <string>
 #include <vector>
 
-#include "model/DataFile.h"
-#include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/LibraryLink.h"
 #include "bench/LibraryGenerator.h"
+#include "classic/DataFile.h"
+#include "library/Library.h"
+#include "library/LibraryLink.h"
+#include "model/FeedsManager.h"
 
 extern char** environ;
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "library/Library.h"
+#include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/LibraryLink.h"
 
 namespace qb::bench {
 

@@ -52,7 +52,6 @@
 #include <thread>
 #include <vector>
 
-#include "views/ArticlePage.h"
 #include "app/DataFileIo.h"
 #include "app/FeedUpdater.h"
 #include "app/LibraryDataIo.h"
@@ -64,9 +63,10 @@
 #include "bench/EventLoopGap.h"
 #include "bench/LibraryGenerator.h"
 #include "bench/QuietDesktop.h"
-#include "feeds/Download.h"
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
+#include "net/Download.h"
 #include "tests/support/HttpServer.h"
+#include "views/ArticlePage.h"
 #include "views/FeedListView.h"
 #include "views/SourceListView.h"
 

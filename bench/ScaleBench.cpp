@@ -23,9 +23,9 @@
 #include <streambuf>
 #include <string>
 
-#include "feeds/Interpret.h"
-#include "feeds/XMLParser.h"
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
+#include "formats/Interpret.h"
+#include "formats/XMLParser.h"
 #include "model/FeedsManager.h"
 #include "opml/Opml.h"
 #include "tools/Cli.h"

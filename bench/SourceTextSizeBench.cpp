@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "feeds/Interpret.h"
-#include "feeds/XMLParser.h"
-#include "model/Archive.h"
+#include "base/Text.h"
+#include "classic/Archive.h"
+#include "formats/Interpret.h"
+#include "formats/XMLParser.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 
 namespace qb {
 namespace {

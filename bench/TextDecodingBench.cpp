@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "feeds/TextDecoding.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "formats/TextDecoding.h"
 
 namespace {
 

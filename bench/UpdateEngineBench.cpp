@@ -30,11 +30,11 @@
 #include <string>
 #include <vector>
 
-#include "feeds/UpdateEngine.h"
-#include "model/DataFile.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "classic/DataFile.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/UpdatePasses.h"
+#include "update/UpdateEngine.h"
 
 extern char** environ;
 

@@ -11,15 +11,15 @@
 #include <QWidget>
 #include <memory>
 
-#include "bench/EventLoopGap.h"
-#include "bench/QuietDesktop.h"
 #include "app/Commands.h"
 #include "app/FeedUpdater.h"
 #include "app/Notifier.h"
 #include "app/PaneRouter.h"
 #include "app/Panes.h"
-#include "feeds/UpdateEngine.h"
+#include "bench/EventLoopGap.h"
+#include "bench/QuietDesktop.h"
 #include "model/FeedsManager.h"
+#include "update/UpdateEngine.h"
 #include "views/ArticleTableModel.h"
 #include "views/Desktop.h"
 #include "views/FeedListView.h"

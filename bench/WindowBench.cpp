@@ -49,27 +49,27 @@
 #include <memory>
 #include <string>
 
-#include "views/ArticlePage.h"
-#include "bench/EventLoopGap.h"
-#include "bench/QuietDesktop.h"
 #include "app/Commands.h"
 #include "app/DataFileIo.h"
 #include "app/FeedUpdater.h"
 #include "app/LibraryDataIo.h"
 #include "app/MainFrame.h"
+#include "app/QtExecutor.h"
 #include "app/RSSReaderApp.h"
 #include "app/RSSReaderDoc.h"
-#include "app/QtExecutor.h"
 #include "app/UpdateService.h"
-#include "feeds/Interpret.h"
-#include "feeds/UpdateEngine.h"
-#include "model/DataFile.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "bench/EventLoopGap.h"
+#include "bench/QuietDesktop.h"
+#include "classic/DataFile.h"
+#include "formats/Interpret.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/UpdatePasses.h"
+#include "update/UpdateEngine.h"
+#include "views/ArticlePage.h"
 #include "views/FeedListView.h"
 #include "views/FeedView.h"
 #include "views/SourceListView.h"
-#include "tests/support/UpdatePasses.h"
 
 namespace qb {
 namespace {

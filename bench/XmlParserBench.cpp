@@ -9,8 +9,8 @@
 #include <vector>
 #include <string>
 
-#include "feeds/XMLParser.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "formats/XMLParser.h"
 
 #ifdef QB_HAVE_PUGIXML
 #include <pugixml.hpp>

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
 #include "model/FeedsManager.h"
 
 namespace qb {

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "feeds/Interpret.h"
-#include "feeds/TextDecoding.h"
-#include "feeds/XMLParser.h"
+#include "formats/Interpret.h"
+#include "formats/TextDecoding.h"
+#include "formats/XMLParser.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
 

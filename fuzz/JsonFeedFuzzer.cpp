@@ -11,13 +11,13 @@
 #include <string>
 #include <string_view>
 
-#include "feeds/Enclosures.h"
-#include "feeds/Interpret.h"
-#include "feeds/JsonFeed.h"
-#include "feeds/ParsedFeed.h"
+#include "base/Text.h"
+#include "formats/Enclosures.h"
+#include "formats/Interpret.h"
+#include "formats/JsonFeed.h"
+#include "formats/ParsedFeed.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <string>
 
-#include "model/Archive.h"
-#include "model/DataFile.h"
+#include "classic/Archive.h"
+#include "classic/DataFile.h"
+#include "library/Library.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
 
 namespace qb {
 namespace {

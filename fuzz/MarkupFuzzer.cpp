@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "feeds/Markup.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "formats/Markup.h"
 
 namespace {
 

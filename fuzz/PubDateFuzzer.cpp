@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "feeds/PubDate.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "formats/PubDate.h"
 
 namespace {
 

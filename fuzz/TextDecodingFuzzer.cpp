@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "feeds/TextDecoding.h"
+#include "formats/TextDecoding.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/SharedText.h"
 #include "model/RSSObject.h"
-#include "model/SharedText.h"
 
 namespace qb {
 

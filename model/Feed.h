@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <string>
 
-#include "model/DateTime.h"
+#include "base/DateTime.h"
+#include "base/SharedText.h"
 #include "model/Fields.h"
 #include "model/ModelChange.h"
 #include "model/RSSObject.h"
-#include "model/SharedText.h"
 
 namespace qb {
 

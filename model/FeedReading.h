@@ -1,5 +1,5 @@
 // What an update read from one feed document, as plain values: made by the
-// feed interpretation (feeds/Interpret.h) on whichever thread parsed the
+// feed interpretation (formats/Interpret.h) on whichever thread parsed the
 // document, with no access to the model, and merged into a source by
 // CFeedsManager::MergeArticles on the model's thread.
 #pragma once
@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/SharedText.h"
 #include "model/Feed.h"
-#include "model/SharedText.h"
 
 namespace qb {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/DateTime.h"
+#include "base/DateTime.h"
 #include "model/Fields.h"
 #include "model/ModelChange.h"
 #include "model/RSSObject.h"

@@ -5,8 +5,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "model/SearchText.h"
-#include "model/Text.h"
+#include "base/SearchText.h"
+#include "base/Text.h"
 
 namespace qb {
 

@@ -24,15 +24,15 @@
 #include <vector>
 #include <map>
 
+#include "base/Clock.h"
+#include "base/StatusHandler.h"
 #include "model/ArticleStore.h"
-#include "model/Clock.h"
 #include "model/Feed.h"
 #include "model/FeedReading.h"
 #include "model/FeedSource.h"
 #include "model/Group.h"
 #include "model/ModelChange.h"
 #include "model/ObjectStorage.h"
-#include "model/StatusHandler.h"
 
 namespace qb {
 
@@ -298,7 +298,7 @@ class CFeedsManager {
   size_t StoredTextCount() const { return m_storedTexts; }
 
   // --- search. The articles of the node (0: the whole library) matching
-  // the query by the rule of model/SearchText.h, newest first (by
+  // the query by the rule of base/SearchText.h, newest first (by
   // publication date, articles without a valid one last, ties by
   // identifier, higher first). An empty query matches every article. Stored
   // articles are matched by the store's index, the others in memory.

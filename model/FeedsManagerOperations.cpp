@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "model/Text.h"
+#include "base/Text.h"
 
 namespace qb {
 

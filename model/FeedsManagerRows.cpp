@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "model/SearchText.h"
+#include "base/SearchText.h"
 
 namespace qb {
 

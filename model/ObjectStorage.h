@@ -7,8 +7,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "base/Random.h"
 #include "model/RSSObject.h"
-#include "model/Random.h"
 
 namespace qb {
 

@@ -4,8 +4,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/Text.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 
 namespace qb {
 

@@ -3,8 +3,8 @@
 // feed's properties show), the validators of the last document applied
 // whole (for conditional requests), the run of failures (for the back-off)
 // and a server's Retry-After. The update engine keeps one per source
-// (feeds/Validators.h); the library stores it beside the source
-// (model/LibraryBatch.h), and a classic data file's cache beside the file.
+// (update/Validators.h); the library stores it beside the source
+// (library/LibraryBatch.h), and a classic data file's cache beside the file.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +31,7 @@ struct UpdateStateFields {
 };
 
 // The library's columns of each (the classic data file has none: its
-// cache file is written apart, feeds/Validators.cpp).
+// cache file is written apart, update/Validators.cpp).
 inline constexpr auto kUpdateStateFieldTable = std::make_tuple(
     Field(&UpdateStateFields::url, "url", nullptr, 0, 0),
     Field(&UpdateStateFields::failure, "failure", nullptr, 0, 0),

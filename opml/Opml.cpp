@@ -11,7 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "feeds/Markup.h"
+#include "formats/Markup.h"
 #include "model/FeedsManager.h"
 #include "model/TreeOrder.h"
 

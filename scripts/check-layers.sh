@@ -1,19 +1,35 @@
 #!/usr/bin/env bash
 # Fails when an include points up a layer. The layers, bottom first:
-#   model, feeds, then sync, opml and views (side by side), then app; the
-#   command-line tool stands on the core and opml only.
+#   base       runtime helpers: clock, date-time, executor, texts, search
+#              folding, web addresses, the user's folders
+#   model      the records with their field tables, the manager and its
+#              operations, the change records
+#   classic    the classic data file: archive, records' order, import
+#   library    the SQLite store and the link that keeps it in step
+#   formats    documents: XML, markup, dates, encodings, JSON Feed, and
+#              their interpretation into candidate articles (values)
+#   net        the download pool, feed discovery, site icons, article pages
+#   update     the update engine with each source's state and validators
+#   then sync, opml and views side by side, then app; the command-line tool
+#   stands on the core and opml only.
 set -uo pipefail
 root=${1:-$(dirname "$0")/..}
 cd "$root" || exit 2
 
+core="base model classic library formats net update"
 declare -A allowed=(
-  [model]="model"
-  [feeds]="model feeds"
-  [sync]="model feeds sync"
-  [opml]="model feeds opml"
-  [views]="model feeds views"
-  [app]="model feeds sync opml views app"
-  [tools]="model feeds sync opml tools"
+  [base]="base"
+  [model]="base model"
+  [classic]="base model classic"
+  [library]="base model classic library"
+  [formats]="base model formats"
+  [net]="base formats net"
+  [update]="$core"
+  [sync]="$core sync"
+  [opml]="$core opml"
+  [views]="$core views"
+  [app]="$core sync opml views app"
+  [tools]="$core sync opml tools"
 )
 
 # One grep per layer and one awk over its hits: a process per include would

@@ -5,7 +5,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "model/Text.h"
+#include "base/Text.h"
 
 namespace qb {
 

@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "feeds/Download.h"
+#include "net/Download.h"
 #include "sync/GReaderProtocol.h"
 #include "sync/Reconcile.h"
 

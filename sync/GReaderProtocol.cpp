@@ -6,7 +6,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "model/Text.h"
+#include "base/Text.h"
 
 namespace qb {
 

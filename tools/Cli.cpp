@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "model/Text.h"
+#include "base/Text.h"
 
 namespace qb::cli {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/Clock.h"
+#include "base/Clock.h"
 
 namespace qb::cli {
 

@@ -4,11 +4,11 @@
 #include <optional>
 #include <string>
 
-#include "feeds/UpdateEngine.h"
-#include "model/Text.h"
+#include "base/Text.h"
 #include "model/TreeOrder.h"
 #include "tools/Cli.h"
 #include "tools/UserData.h"
+#include "update/UpdateEngine.h"
 
 namespace qb::cli {
 namespace {

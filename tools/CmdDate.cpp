@@ -1,6 +1,6 @@
 // quillbend-cli date [--] TEXT: the result of ParsePubDate as canonical JSON.
-#include "feeds/PubDate.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "formats/PubDate.h"
 #include "tools/Cli.h"
 #include "tools/Json.h"
 

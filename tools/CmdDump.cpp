@@ -1,7 +1,7 @@
 // quillbend-cli dump FILE: loads FILE as the program loads its data file and
 // prints the outcome and the model as canonical JSON. The file is only
 // inspected: nothing is copied aside or written.
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
 #include "model/FeedsManager.h"
 #include "tools/Cli.h"
 #include "tools/Json.h"

@@ -2,8 +2,8 @@
 // data file format (File > "Export data file..." of the window), byte for
 // byte what the program saved before it kept a library. The library is
 // only read.
-#include "model/Library.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "library/Library.h"
 #include "tools/Cli.h"
 
 namespace qb::cli {

@@ -3,11 +3,11 @@
 // the articles added and the source's state as canonical JSON.
 #include <optional>
 
-#include "feeds/Interpret.h"
-#include "feeds/ParsedFeed.h"
-#include "feeds/TextDecoding.h"
+#include "base/Text.h"
+#include "formats/Interpret.h"
+#include "formats/ParsedFeed.h"
+#include "formats/TextDecoding.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 #include "tools/Cli.h"
 #include "tools/Json.h"
 

@@ -4,8 +4,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "feeds/Markup.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "formats/Markup.h"
 #include "model/TreeOrder.h"
 #include "tools/Cli.h"
 #include "tools/UserData.h"

@@ -2,8 +2,8 @@
 // TEXT (UTF-8 on the command line), printed as a canonical JSON string.
 #include <map>
 
-#include "feeds/Markup.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "formats/Markup.h"
 #include "tools/Cli.h"
 #include "tools/Json.h"
 

@@ -3,12 +3,12 @@
 #include <QDateTime>
 #include <QFile>
 
+#include "base/Text.h"
 #include "model/TreeOrder.h"
 #include "opml/Opml.h"
-#include "feeds/UpdateEngine.h"
-#include "model/Text.h"
 #include "tools/Cli.h"
 #include "tools/UserData.h"
+#include "update/UpdateEngine.h"
 
 namespace qb::cli {
 namespace {

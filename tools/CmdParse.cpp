@@ -5,10 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "feeds/ParsedFeed.h"
-#include "feeds/TextDecoding.h"
-#include "feeds/XMLParser.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "formats/ParsedFeed.h"
+#include "formats/TextDecoding.h"
+#include "formats/XMLParser.h"
 #include "tools/Cli.h"
 #include "tools/Json.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "model/Text.h"
+#include "base/Text.h"
 #include "tools/Cli.h"
 #include "tools/UserData.h"
 

@@ -4,10 +4,10 @@
 // retention the user set are deleted afterwards.
 #include <string>
 
-#include "feeds/UpdateEngine.h"
-#include "model/Text.h"
+#include "base/Text.h"
 #include "tools/Cli.h"
 #include "tools/UserData.h"
+#include "update/UpdateEngine.h"
 
 namespace qb::cli {
 namespace {

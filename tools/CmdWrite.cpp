@@ -1,7 +1,7 @@
 // quillbend-cli write MODEL.json OUT: writes the data file OUT from a model
 // given as JSON (the form `dump` prints), exactly as the program saves it.
 // A malformed model leaves OUT untouched.
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
 #include "model/FeedsManager.h"
 #include "tools/Cli.h"
 #include "tools/JsonReader.h"

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "model/DateTime.h"
+#include "base/DateTime.h"
 
 namespace qb::cli {
 

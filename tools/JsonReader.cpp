@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "model/Text.h"
+#include "base/Text.h"
 
 namespace qb::cli {
 

@@ -3,7 +3,7 @@
 #include <limits>
 #include <set>
 
-#include "model/Text.h"
+#include "base/Text.h"
 
 namespace qb::cli {
 

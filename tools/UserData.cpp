@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
-#include "model/DataFile.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "classic/DataFile.h"
 
 namespace qb::cli {
 

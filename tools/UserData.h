@@ -17,11 +17,11 @@
 #include <memory>
 #include <string>
 
-#include "feeds/Validators.h"
+#include "library/Library.h"
+#include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/LibraryLink.h"
 #include "tools/Cli.h"
+#include "update/Validators.h"
 
 namespace qb::cli {
 

@@ -1,8 +1,8 @@
 #include "views/ArticleFilter.h"
 
+#include "base/SearchText.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
-#include "model/SearchText.h"
 #include "views/ViewText.h"
 
 namespace qb {

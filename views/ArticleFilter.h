@@ -1,7 +1,7 @@
 // What the filter above the article list lets through: the articles whose
 // title, channel or description text hold every word typed, each word as
 // the beginning of a word there (case folded, markup dropped: the rule of
-// model/SearchText.h), and, when asked, only unread ones. The words are
+// base/SearchText.h), and, when asked, only unread ones. The words are
 // looked up through the model's search, which asks the article store's
 // full-text index for stored articles and reads the others in memory, so
 // a keystroke costs one query, not a pass over every text.

@@ -9,11 +9,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "feeds/Markup.h"
-#include "feeds/WebAddress.h"
+#include "base/Text.h"
+#include "base/WebAddress.h"
+#include "formats/Markup.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 
 namespace qb {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "feeds/Enclosures.h"
+#include "formats/Enclosures.h"
 #include "model/ArticleStore.h"
 #include "model/RSSObject.h"
 

@@ -4,8 +4,8 @@
 #include <QFont>
 #include <algorithm>
 
+#include "base/Text.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 #include "views/ViewText.h"
 
 namespace qb {

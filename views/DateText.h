@@ -8,7 +8,7 @@
 #include <QLocale>
 #include <QString>
 
-#include "model/DateTime.h"
+#include "base/DateTime.h"
 
 namespace qb {
 

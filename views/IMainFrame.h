@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
-#include "feeds/SourceUpdateState.h"
 #include "model/RSSObject.h"
+#include "update/SourceUpdateState.h"
 
 class QWidget;
 

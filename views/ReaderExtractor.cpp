@@ -18,8 +18,8 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 
-#include "feeds/TextDecoding.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "formats/TextDecoding.h"
 
 namespace qb {
 

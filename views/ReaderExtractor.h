@@ -28,7 +28,7 @@
 #include <functional>
 #include <memory>
 
-#include "feeds/ReaderPage.h"
+#include "net/ReaderPage.h"
 
 class QTimer;
 class QWebEngineLoadingInfo;

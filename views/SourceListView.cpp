@@ -8,10 +8,10 @@
 #include <map>
 #include <unordered_set>
 
-#include "feeds/UpdateCycle.h"
+#include "base/Text.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 #include "model/TreeOrder.h"
+#include "update/UpdateCycle.h"
 #include "views/Desktop.h"
 #include "views/ReadingKeys.h"
 #include "views/SourceTreeItem.h"

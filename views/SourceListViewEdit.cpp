@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <QStyledItemDelegate>
 
+#include "base/Text.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 #include "views/SourceListView.h"
 #include "views/SourceTreeItem.h"
 #include "views/ViewText.h"

@@ -3,7 +3,7 @@
 #include <QDate>
 #include <QTime>
 
-#include "feeds/Markup.h"
+#include "formats/Markup.h"
 
 namespace qb {
 

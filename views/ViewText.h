@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/DateTime.h"
+#include "base/DateTime.h"
 
 namespace qb {
 

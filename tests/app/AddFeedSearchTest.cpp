@@ -12,11 +12,11 @@
 #include "app/AddNewFeedDlg.h"
 #include "app/Commands.h"
 #include "app/PickFeedDlg.h"
+#include "formats/Interpret.h"
 #include "model/FeedsManager.h"
 #include "tests/app/AppHarness.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/HttpServer.h"
-#include "feeds/Interpret.h"
 #include "views/SourceListView.h"
 #include "views/ViewText.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/QtExecutor.h"
-#include "feeds/Discovery.h"
+#include "net/Discovery.h"
 #include "tests/support/FakeDesktop.h"
 
 // Readable QString values in test failures.

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "app/Commands.h"
-#include "feeds/UpdateCycle.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"
+#include "update/UpdateCycle.h"
 
 namespace qb {
 namespace {

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "app/Commands.h"
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/HttpServer.h"
 #include "views/SourceListView.h"

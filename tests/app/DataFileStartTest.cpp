@@ -4,7 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/TempDir.h"

@@ -24,11 +24,11 @@
 #include "app/DialogButtons.h"
 #include "app/FeedPropertiesDlg.h"
 #include "app/Hyperlink.h"
-#include "views/ArticlePage.h"
 #include "app/OptionsDlg.h"
 #include "app/SettingsManager.h"
 #include "model/FeedsManager.h"
 #include "tests/app/AppTestSupport.h"
+#include "views/ArticlePage.h"
 #include "views/IMainFrame.h"
 
 namespace qb {

@@ -11,10 +11,10 @@
 #include <QTemporaryDir>
 #include <random>
 
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
+#include "library/Library.h"
+#include "library/Sqlite.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/Sqlite.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
 

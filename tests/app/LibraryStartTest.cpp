@@ -18,14 +18,14 @@
 #include "app/Commands.h"
 #include "app/MainFrame.h"
 #include "app/SaveStatus.h"
-#include "feeds/Validators.h"
-#include "model/DataFile.h"
-#include "model/Library.h"
-#include "model/LibraryLink.h"
+#include "classic/DataFile.h"
+#include "library/Library.h"
+#include "library/LibraryLink.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/FullDisk.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
+#include "update/Validators.h"
 #include "views/SourceListView.h"
 
 namespace qb {

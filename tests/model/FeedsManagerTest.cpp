@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "model/Text.h"
+#include "base/Text.h"
 
 namespace qb {
 namespace {

@@ -7,10 +7,10 @@
 #include <random>
 #include <string>
 
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
+#include "library/Library.h"
+#include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/LibraryLink.h"
 #include "tests/support/TempDir.h"
 #include "tools/ModelJson.h"
 

@@ -4,8 +4,8 @@
 
 #include <set>
 
+#include "base/Random.h"
 #include "model/FeedsManager.h"
-#include "model/Random.h"
 
 namespace qb {
 namespace {

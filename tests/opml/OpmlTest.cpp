@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "feeds/Markup.h"
+#include "formats/Markup.h"
 #include "model/FeedsManager.h"
 #include "model/TreeOrder.h"
 

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "app/QtExecutor.h"
-#include "feeds/ReaderPage.h"
+#include "net/ReaderPage.h"
 #include "tests/support/HttpServer.h"
 #include "views/ReaderExtractor.h"
 

@@ -9,7 +9,7 @@
 #include <random>
 #include <set>
 
-#include "model/Text.h"
+#include "base/Text.h"
 #include "sync/GReaderClient.h"
 #include "tests/support/FreshRss.h"
 #include "tests/support/HttpServer.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "model/Archive.h"
+#include "classic/Archive.h"
 
 namespace qb::test {
 

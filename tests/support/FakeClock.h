@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "model/Clock.h"
+#include "base/Clock.h"
 
 namespace qb::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "feeds/Download.h"
+#include "net/Download.h"
 
 namespace qb::test {
 

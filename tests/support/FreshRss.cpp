@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "feeds/Download.h"
+#include "net/Download.h"
 #include "tests/support/HttpServer.h"
 
 namespace qb::test {

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "model/Text.h"
+#include "base/Text.h"
 
 namespace qb::test {
 

@@ -1,8 +1,8 @@
 #include "tests/support/UpdatePasses.h"
 
-#include "feeds/Interpret.h"
-#include "feeds/ParsedFeed.h"
-#include "feeds/UpdateEngine.h"
+#include "formats/Interpret.h"
+#include "formats/ParsedFeed.h"
+#include "update/UpdateEngine.h"
 
 namespace qb {
 

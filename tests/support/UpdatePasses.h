@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "base/SharedText.h"
+#include "base/StatusHandler.h"
 #include "model/FeedsManager.h"
-#include "model/SharedText.h"
-#include "model/StatusHandler.h"
 
 namespace qb {
 

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "model/Text.h"
+#include "base/Text.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/SyncDevice.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
 #include "model/FeedsManager.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/SampleModel.h"

@@ -17,11 +17,11 @@
 #include <thread>
 #include <vector>
 
-#include "model/DataFile.h"
+#include "base/Text.h"
+#include "classic/DataFile.h"
+#include "library/Library.h"
+#include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/LibraryLink.h"
-#include "model/Text.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"

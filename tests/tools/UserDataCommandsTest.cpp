@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "model/DataFile.h"
+#include "classic/DataFile.h"
 #include "model/FeedsManager.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"

@@ -4,8 +4,8 @@
 
 #include <map>
 
+#include "base/SearchText.h"
 #include "model/FeedsManager.h"
-#include "model/SearchText.h"
 #include "views/ArticleFilterBar.h"
 #include "views/ViewText.h"
 

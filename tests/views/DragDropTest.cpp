@@ -1,9 +1,9 @@
 #include <QAbstractItemModelTester>
 #include <gtest/gtest.h>
 
-#include "model/DataFile.h"
-#include "tests/support/TempDir.h"
+#include "classic/DataFile.h"
 #include "tests/support/FakeMainFrame.h"
+#include "tests/support/TempDir.h"
 #include "views/SourceListView.h"
 
 namespace qb {

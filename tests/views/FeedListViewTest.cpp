@@ -9,11 +9,11 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "model/Text.h"
-#include "views/DateText.h"
-#include "tests/support/TempDir.h"
+#include "base/Text.h"
 #include "tests/support/FakeMainFrame.h"
+#include "tests/support/TempDir.h"
 #include "views/ArticleTableModel.h"
+#include "views/DateText.h"
 #include "views/ViewText.h"
 
 namespace qb {

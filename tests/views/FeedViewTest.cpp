@@ -9,10 +9,10 @@
 #include <QWebEngineSettings>
 #include <gtest/gtest.h>
 
+#include "base/Text.h"
 #include "model/Feed.h"
-#include "model/Text.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/FakeMainFrame.h"
+#include "tests/support/TempDir.h"
 #include "views/ArticlePage.h"
 #include "views/ArticleTableModel.h"
 #include "views/Shell.h"
