@@ -200,7 +200,7 @@ void CCommands::DeleteGroup(ObjectId groupId) {
   const CGroup* group = Model().GetGroup(groupId);
   if (group == nullptr) return;
   const CGroup* parent = Model().FindParentGroup(groupId);
-  if (parent == nullptr && Model().m_rootGroups.size() == 1) {
+  if (parent == nullptr && Model().RootGroups().size() == 1) {
     m_frame.Desktop().ShowMessage(
         m_frame.Window(), MsgIcon::Information,
         QStringLiteral("You cannot delete this; you must have at least one group at the root level."));

@@ -47,6 +47,7 @@
 #include "library/Library.h"
 #include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 extern char** environ;
 
@@ -211,10 +212,10 @@ void BM_PassAdds200(benchmark::State& state) {
     const uint64_t before = WriteBytes();
     // 20 new articles in each of 10 sources, as an update pass brings them.
     for (int s = 0; s < 10; ++s) {
-      CFeedSource* source = l.model.GetFeedSource(sources[(passes * 10 + s) % sources.size()]);
+      CFeedSource* source = CModelWriter(l.model).Source(sources[(passes * 10 + s) % sources.size()]);
       l.model.InterpretSource(*source, [&](CFeedSource& src) {
         for (int a = 0; a < 20; ++a) {
-          CFeed* n = l.model.NewFeed();
+          CFeed* n = CModelWriter(l.model).NewFeed();
           FillArticle(*n, words, ++serial, kShape.textLength);
           n->m_read = false;
           src.m_articles.push_back(n->m_id);
@@ -302,11 +303,12 @@ void BM_StoreLargeFeed(benchmark::State& state) {
       CFeedsManager model;
       const LibraryLoadResult load = library.Load(model);
       CLibraryLink sync(model, library, &load);
-      CFeedSource* source = model.AddSource(model.m_rootGroups[0], u"http://example.com/large.xml");
+      CFeedSource* source =
+          CModelWriter(model).Source(model.AddSource(model.RootGroups()[0], u"http://example.com/large.xml")->m_id);
       const auto start = std::chrono::steady_clock::now();
       model.InterpretSource(*source, [&](CFeedSource& s) {
         for (int i = 0; i < n; ++i) {
-          CFeed* a = model.NewFeed();
+          CFeed* a = CModelWriter(model).NewFeed();
           const std::string k = std::to_string(i);
           a->m_key = u"key-" + std::u16string(k.begin(), k.end());
           a->m_title = u"Item " + a->m_key;
@@ -347,7 +349,7 @@ void BM_DeepGroups(benchmark::State& state) {
       CLibraryLink sync(model, mine, &load), otherSync(other, theirs, &otherLoad);
       auto start = std::chrono::steady_clock::now();
       model.Batch([&] {
-        ObjectId parent = model.m_rootGroups[0];
+        ObjectId parent = model.RootGroups()[0];
         for (int i = 0; i < n; ++i) parent = model.AddGroup(parent, u"Group")->m_id;
       });
       if (sync.FlushAndWait().failure) state.SkipWithError("not stored");
@@ -459,9 +461,9 @@ void BM_SearchNodeInMemory(benchmark::State& state) {
   SearchFixture& s = Search();
   CFeedsManager copy;
   const CFeedSource* source = s.loaded->model.GetFeedSource(s.node);
-  CFeedSource* into = copy.NewFeedSource();
+  CFeedSource* into = CModelWriter(copy).NewFeedSource();
   for (ObjectId id : source->m_articles) {
-    CFeed* a = copy.NewFeed();
+    CFeed* a = CModelWriter(copy).NewFeed();
     const CFeed* from = s.loaded->model.GetFeed(id);
     a->m_title = from->m_title;
     a->m_channel = from->m_channel;
@@ -486,12 +488,12 @@ void BM_SearchWholeLibraryInMemory(benchmark::State& state) {
     copy->FixUpAfterLoad();
     IdList sources;
     s.loaded->model.CollectSources(0, sources);
-    CGroup* root = copy->GetGroup(copy->m_rootGroups[0]);
+    CGroup* root = CModelWriter(*copy).Group((*copy).RootGroups()[0]);
     for (ObjectId sid : sources) {
-      CFeedSource* into = copy->NewFeedSource();
+      CFeedSource* into = CModelWriter(*copy).NewFeedSource();
       root->m_sources.push_back(into->m_id);
       for (ObjectId id : s.loaded->model.GetFeedSource(sid)->m_articles) {
-        CFeed* a = copy->NewFeed();
+        CFeed* a = CModelWriter(*copy).NewFeed();
         const CFeed* from = s.loaded->model.GetFeed(id);
         a->m_title = from->m_title;
         a->m_channel = from->m_channel;

@@ -23,6 +23,7 @@
 #include "library/Library.h"
 #include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb::bench {
 
@@ -142,7 +143,7 @@ size_t WalkShape(CFeedsManager& m, const LibraryShape& shape, AddSource add) {
   Words words(7);
   uint32_t noise = 12345;
   int serial = 0;
-  const ObjectId root = m.m_rootGroups[0];
+  const ObjectId root = m.RootGroups()[0];
   ObjectId group = root;
   for (int s = 0; s < shape.sources; ++s) {
     if (shape.sourcesPerGroup > 0 && s % shape.sourcesPerGroup == 0) {
@@ -154,7 +155,7 @@ size_t WalkShape(CFeedsManager& m, const LibraryShape& shape, AddSource add) {
     if (shape.sharedFeedText > 0) feed = FeedDocument(shape.sharedFeedText, noise);
     auto fill = [&](CFeedSource& source) {
       for (int a = 0; a < shape.articlesPerSource; ++a) {
-        CFeed* f = m.NewFeed();
+        CFeed* f = CModelWriter(m).NewFeed();
         FillArticle(*f, words, ++serial, shape.textLength, shape.sharedFeedText > 0 ? &feed : nullptr);
         source.m_articles.push_back(f->m_id);
         if (a >= shape.articlesPerSource - static_cast<int>(kHistoryLimit)) {
@@ -174,10 +175,10 @@ size_t WalkShape(CFeedsManager& m, const LibraryShape& shape, AddSource add) {
 // load leaves them; the caller runs RebuildIndexes if it needs the counts.
 // Returns the number of articles.
 inline size_t BuildModel(CFeedsManager& m, const LibraryShape& shape) {
-  if (m.m_rootGroups.empty()) m.FixUpAfterLoad();
+  if (m.RootGroups().empty()) m.FixUpAfterLoad();
   return detail::WalkShape(m, shape, [&](ObjectId group, const std::u16string& url, const std::u16string& title,
                                          auto& fill) {
-    CFeedSource* source = m.AddSource(group, url);
+    CFeedSource* source = CModelWriter(m).Source(m.AddSource(group, url)->m_id);
     source->m_title = title;
     source->m_autoName = false;
     fill(*source);
@@ -201,7 +202,7 @@ inline size_t WriteLibrary(const std::string& path, const LibraryShape& shape) {
     CLibraryLink sync(m, library, &load);
     written = detail::WalkShape(m, shape, [&](ObjectId group, const std::u16string& url,
                                               const std::u16string& title, auto& fill) {
-      CFeedSource* source = m.AddSource(group, url);
+      CFeedSource* source = CModelWriter(m).Source(m.AddSource(group, url)->m_id);
       m.Rename(source->m_id, title);
       m.InterpretSource(*source, [&](CFeedSource& src) {
         fill(src);

@@ -64,6 +64,7 @@
 #include "bench/LibraryGenerator.h"
 #include "bench/QuietDesktop.h"
 #include "classic/DataFile.h"
+#include "model/ModelWriter.h"
 #include "net/Download.h"
 #include "tests/support/HttpServer.h"
 #include "views/ArticlePage.h"
@@ -130,7 +131,7 @@ Fixture& Shared() {
         // Never due in the data file's window either.
         IdList sources;
         m.CollectSources(0, sources);
-        for (ObjectId id : sources) m.GetFeedSource(id)->m_refreshInterval = kNeverDueMinutes;
+        for (ObjectId id : sources) CModelWriter(m).Source(id)->m_refreshInterval = kNeverDueMinutes;
         if (!SaveDataFile(m, x.dataFile)) std::abort();
       }
       x.dataFileBytes = FileSize(x.dataFile);
@@ -154,7 +155,7 @@ Fixture& Shared() {
       });
       if (sync.FlushAndWait().failure) std::abort();
     }
-    x.root = m.m_rootGroups.front();
+    x.root = m.RootGroups().front();
     if (!kGivenLibrary.empty()) {
       IdList articles;
       m.CollectFeeds(0, articles);
@@ -455,7 +456,7 @@ void BM_GapWhileAnUpdateApplies200(benchmark::State& state) {
       sources.push_back(id);
     }
     CSourceListView& tree = *app.Frame()->SourceTree();
-    tree.SelectItem(tree.FindItem(model.m_rootGroups.front()));
+    tree.SelectItem(tree.FindItem(model.RootGroups().front()));
     QAbstractItemModel* list = app.Frame()->ArticleList()->model();
     QElapsedTimer wait;
     wait.start();

@@ -39,6 +39,7 @@
 #include "bench/EventLoopGap.h"
 #include "bench/QuietDesktop.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "net/ReaderPage.h"
 #include "tests/support/HttpServer.h"
 #include "views/FeedView.h"
@@ -90,9 +91,10 @@ struct Reader {
   Reader() : page(NewsPage(200 * 1024)) {
     test::BypassProxyForLoopback();
     server.Set("/news/story.html", test::HttpResponse::Ok(page, "text/html; charset=utf-8"));
-    CFeedSource* source = model.AddSource(model.AddGroup(0, u"G")->m_id, server.Url16("/feed.xml"));
+    CFeedSource* source =
+        CModelWriter(model).Source(model.AddSource(model.AddGroup(0, u"G")->m_id, server.Url16("/feed.xml"))->m_id);
     for (ObjectId& id : articles) {
-      CFeed* a = model.NewFeed();
+      CFeed* a = CModelWriter(model).NewFeed();
       a->m_title = u"A long story";
       a->m_link = server.Url16("/news/story.html");
       source->m_articles.push_back(a->m_id);
@@ -110,7 +112,7 @@ struct Reader {
   // Two articles take turns, so that every draw is a new page.
   Drawn Draw(const QString& html) {
     const ObjectId shown = articles[turn++ % 2];
-    model.GetFeed(shown)->m_description = html.toStdU16String();
+    CModelWriter(model).Feed(shown)->m_description = html.toStdU16String();
     QElapsedTimer clock;
     clock.start();
     bool loaded = false, laidOut = false, asking = false;

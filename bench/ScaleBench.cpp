@@ -27,6 +27,7 @@
 #include "formats/Interpret.h"
 #include "formats/XMLParser.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "opml/Opml.h"
 #include "tools/Cli.h"
 
@@ -110,7 +111,7 @@ void BM_InterpretLargeDocument(benchmark::State& state) {
     state.PauseTiming();
     auto m = std::make_unique<CFeedsManager>();
     m->SeedRandom(1);
-    CFeedSource* source = m->NewFeedSource();
+    CFeedSource* source = CModelWriter(*m).NewFeedSource();
     for (int i = 0; i < static_cast<int>(kHistoryLimit); ++i) {
       CFeed key;
       key.m_id = static_cast<ObjectId>(i + 1);
@@ -158,7 +159,7 @@ void BM_ImportOpml10k(benchmark::State& state) {
     state.PauseTiming();
     auto m = std::make_unique<CFeedsManager>();
     m->SeedRandom(3);
-    CGroup* target = m->AddGroup(0, u"All Sources");
+    const CGroup* target = m->AddGroup(0, u"All Sources");
     for (int i = 0; i < 10000; ++i) m->AddSource(target->m_id, u"https://elsewhere.example/" + Number(i));
     state.ResumeTiming();
     const OpmlImportResult r = ImportOpml(*m, file, target->m_id, [&](int, int) { ++calls; });
@@ -213,16 +214,16 @@ const std::string& DeepDataFile() {
   static const std::string path = [] {
     CFeedsManager m;
     m.SeedRandom(2);
-    CGroup* g = m.NewGroup();
+    CGroup* g = CModelWriter(m).NewGroup();
     g->m_name = u"Level";
-    m.m_rootGroups.push_back(g->m_id);
+    CModelWriter(m).RootGroups().push_back(g->m_id);
     for (int d = 1; d < kDepth; ++d) {
-      CGroup* child = m.NewGroup();
+      CGroup* child = CModelWriter(m).NewGroup();
       child->m_name = u"Level";
       g->m_childGroups.push_back(child->m_id);
-      CFeedSource* s = m.NewFeedSource();
+      CFeedSource* s = CModelWriter(m).NewFeedSource();
       s->m_title = u"Source";
-      CFeed* a = m.NewFeed();
+      CFeed* a = CModelWriter(m).NewFeed();
       s->m_articles.push_back(a->m_id);
       g->m_sources.push_back(s->m_id);
       g = child;

@@ -19,6 +19,7 @@
 #include "formats/XMLParser.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 namespace {
@@ -66,11 +67,11 @@ std::u16string MakeFeed(int feed, int items, size_t length) {
 void BM_SaveSize(benchmark::State& state, int feeds, int items, size_t length) {
   CFeedsManager m;
   m.SeedRandom(1);
-  CGroup* root = m.AddGroup(0, u"All Sources");
+  CGroup* root = CModelWriter(m).Group(m.AddGroup(0, u"All Sources")->m_id);
   std::vector<std::pair<CFeedSource*, SharedText>> documents;
   uint64_t documentChars = 0;
   for (int f = 0; f < feeds; ++f) {
-    CFeedSource* source = m.NewFeedSource();
+    CFeedSource* source = CModelWriter(m).NewFeedSource();
     source->m_url = u"https://example.org/feed" + Widen(std::to_string(f));
     root->m_sources.push_back(source->m_id);
     const SharedText text(MakeFeed(f, items, length));
@@ -88,7 +89,7 @@ void BM_SaveSize(benchmark::State& state, int feeds, int items, size_t length) {
   // The same model as articles used to be stored: each with its whole
   // document.
   for (auto& [source, text] : documents) {
-    for (ObjectId id : source->m_articles) m.GetFeed(id)->m_sourceText = text;
+    for (ObjectId id : source->m_articles) CModelWriter(m).Feed(id)->m_sourceText = text;
   }
   const uint64_t documentBytes = StoredBytes(m);
 

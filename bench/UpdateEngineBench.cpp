@@ -32,6 +32,7 @@
 
 #include "base/Text.h"
 #include "classic/DataFile.h"
+#include "model/ModelWriter.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/UpdatePasses.h"
 #include "update/UpdateEngine.h"
@@ -101,7 +102,7 @@ std::string FeedsFile(const std::string& name, const std::string& path) {
   m.SeedRandom(1);
   m.FixUpAfterLoad();
   for (int n = 0; n < kFeeds; ++n) {
-    m.AddSource(m.m_rootGroups.front(), Widen(Server().Url(path + std::to_string(n), 1 + n % kHosts)));
+    m.AddSource(m.RootGroups().front(), Widen(Server().Url(path + std::to_string(n), 1 + n % kHosts)));
   }
   if (!SaveDataFile(m, file)) std::abort();
   return file;

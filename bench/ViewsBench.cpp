@@ -19,6 +19,7 @@
 #include "bench/EventLoopGap.h"
 #include "bench/QuietDesktop.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "update/UpdateEngine.h"
 #include "views/ArticleTableModel.h"
 #include "views/Desktop.h"
@@ -66,20 +67,20 @@ class BenchFrame : public IMainFrame {
   explicit BenchFrame(bool withText = false, int sourceCount = kSources,
                       int articlesPerSource = kArticlesPerSource, int groupCount = kGroups) {
     model.SeedRandom(42);
-    CGroup* all = model.AddGroup(0, u"All");
+    const CGroup* all = model.AddGroup(0, u"All");
     allId = all->m_id;
     std::vector<ObjectId> groups{allId};
     for (int g = 1; g < groupCount; ++g)
       groups.push_back(model.AddGroup(allId, u"Group " + Num(g))->m_id);
     for (int s = 0; s < sourceCount; ++s) {
-      CFeedSource* source =
-          model.AddSource(groups[static_cast<size_t>(s % groupCount)], u"http://x/" + Num(s));
+      CFeedSource* source = CModelWriter(model).Source(
+          model.AddSource(groups[static_cast<size_t>(s % groupCount)], u"http://x/" + Num(s))->m_id);
       source->m_title = u"Source " + Num(s);
       // The sort the stored sources have kept: by title.
       source->m_sortColumn = 0;
       source->m_sortDirection = kSortAscending;
       for (int a = 0; a < articlesPerSource; ++a) {
-        CFeed* article = model.NewFeed();
+        CFeed* article = CModelWriter(model).NewFeed();
         // Titles start with different words, as real ones do; one in ten
         // carries an entity to decode.
         const int n = (a * 7919 + s * 104729) % 100000;
@@ -191,7 +192,7 @@ void BM_MarkOneArticleRead(benchmark::State& state) {
     row = (row + 7) % rows->rowCount();
     frame.list->selectionModel()->clearSelection();
     frame.list->SelectRow(row);
-    frame.model.GetFeed(rows->IdAt(row))->m_read = false;
+    CModelWriter(frame.model).Feed(rows->IdAt(row))->m_read = false;
     QCoreApplication::processEvents();
     state.ResumeTiming();
     frame.list->MarkPendingRead();
@@ -278,7 +279,7 @@ void BM_NextUnreadAcross200Sources(benchmark::State& state) {
   IdList all;
   frame.model.CollectFeeds(0, all);
   frame.model.MarkRead(all, true);
-  frame.model.GetFeed(frame.model.GetFeedSource(last)->m_articles.back())->m_read = false;
+  CModelWriter(frame.model).Feed(CModelWriter(frame.model).Source(last)->m_articles.back())->m_read = false;
   for (auto _ : state) {
     state.PauseTiming();
     frame.Select(first);
@@ -321,10 +322,10 @@ void BM_GapWhile30SourcesApplyToASelectedGroup(benchmark::State& state) {
         return;
       }
       // What the engine does to the model for one source, then its report.
-      CFeedSource* source = frame.model.GetFeedSource(sources[next++]);
+      CFeedSource* source = CModelWriter(frame.model).Source(sources[next++]);
       frame.model.InterpretSource(*source, [&](CFeedSource& s) {
         for (int a = 0; a < kNewPerSource; ++a) {
-          CFeed* article = frame.model.NewFeed();
+          CFeed* article = CModelWriter(frame.model).NewFeed();
           const int n = pass * 1000 + a;
           article->m_title = std::u16string(kWords[n % kWordCount]) + u" news " + BenchFrame::Num(n);
           article->m_channel = s.m_title;

@@ -63,6 +63,7 @@
 #include "bench/QuietDesktop.h"
 #include "classic/DataFile.h"
 #include "formats/Interpret.h"
+#include "model/ModelWriter.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/UpdatePasses.h"
 #include "update/UpdateEngine.h"
@@ -133,7 +134,7 @@ void BM_GapDuringPass(benchmark::State& state) {
   {
     Program program(folder);
     CFeedsManager& model = program.Model();
-    const ObjectId root = model.m_rootGroups.front();
+    const ObjectId root = model.RootGroups().front();
     for (int f = 0; f < 30; ++f) {
       const std::string path = "/feed" + std::to_string(f);
       test::HttpResponse r = test::HttpResponse::Ok(Rss(f, 20, 2000));
@@ -175,7 +176,7 @@ void BM_GapWhileALargeFeedApplies(benchmark::State& state) {
     // A model of its own each time, so that every pass finds 500 new articles.
     CFeedsManager model;
     model.FixUpAfterLoad();
-    const ObjectId source = model.AddSource(model.m_rootGroups.front(), server.Url16("/large"))->m_id;
+    const ObjectId source = model.AddSource(model.RootGroups().front(), server.Url16("/large"))->m_id;
     CUpdateEngine::Hooks hooks;
     hooks.applySlice = std::chrono::milliseconds(8);
     hooks.parse = [&parseMs](const SharedText& text) {
@@ -186,12 +187,12 @@ void BM_GapWhileALargeFeedApplies(benchmark::State& state) {
       return feed;
     };
     if (split == 1) {
-      hooks.interpret = [](CFeedsManager& m, CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
+      hooks.interpret = [](CFeedsManager& m, const CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
         return InterpretFeed(m, s, feed, tick);
       };
     } else if (split == 0) {
       // The worker's parse is left unused and the text parsed again here.
-      hooks.interpret = [](CFeedsManager& m, CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
+      hooks.interpret = [](CFeedsManager& m, const CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
         return ParseAndInterpret(m, s, feed.Text(), tick);
       };
     }
@@ -226,10 +227,11 @@ void BM_GapDuringTimedSave(benchmark::State& state) {
     CFeedsManager model;
     const ObjectId root = model.AddGroup(0, u"All Sources")->m_id;
     for (int f = 0; f < 30; ++f) {
-      CFeedSource* source = model.AddSource(root, u"http://example.com/" + Widen(std::to_string(f)));
+      CFeedSource* source =
+          CModelWriter(model).Source(model.AddSource(root, u"http://example.com/" + Widen(std::to_string(f)))->m_id);
       const SharedText text(std::u16string(125000, u'x'));
       for (int a = 0; a < 200; ++a) {
-        CFeed* article = model.NewFeed();
+        CFeed* article = CModelWriter(model).NewFeed();
         article->m_title = u"Article " + Widen(std::to_string(a));
         article->m_description = std::u16string(500, u'd');
         article->m_sourceText = text;
@@ -364,7 +366,7 @@ void BM_WrittenToReadAnArticle(benchmark::State& state) {
       QTimer::singleShot(ms, &loop, &QEventLoop::quit);
       loop.exec();
     };
-    const ObjectId source = model.AddSource(model.m_rootGroups.front(), server.Url16("/feed"))->m_id;
+    const ObjectId source = model.AddSource(model.RootGroups().front(), server.Url16("/feed"))->m_id;
     frame.Commands().UpdateSources({source});
     while (updater.Busy()) run(20);
     // Everything of the start (the selection of the settle too) is written.

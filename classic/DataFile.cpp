@@ -19,6 +19,7 @@
 #include "base/Clock.h"
 #include "base/UserFolders.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 
@@ -215,12 +216,12 @@ void DropDanglingIds(CFeedsManager& manager) {
   auto isGroup = [&](ObjectId id) { return manager.GetGroup(id) != nullptr; };
   auto isSource = [&](ObjectId id) { return manager.GetFeedSource(id) != nullptr; };
   auto isArticle = [&](ObjectId id) { return manager.GetFeed(id) != nullptr; };
-  keep(manager.m_rootGroups, isGroup);
-  for (const auto& [id, record] : manager.m_storage.IdIndex()) {
-    if (CGroup* g = manager.GetGroup(id)) {
+  keep(CModelWriter(manager).RootGroups(), isGroup);
+  for (const auto& [id, record] : CModelWriter(manager).Storage().IdIndex()) {
+    if (CGroup* g = CModelWriter(manager).Group(id)) {
       keep(g->m_childGroups, isGroup);
       keep(g->m_sources, isSource);
-    } else if (CFeedSource* s = manager.GetFeedSource(id)) {
+    } else if (CFeedSource* s = CModelWriter(manager).Source(id)) {
       keep(s->m_articles, isArticle);
     }
   }
@@ -232,15 +233,15 @@ void BreakGroupCycles(CFeedsManager& manager) {
   // cycle.
   enum class Mark { Open, Done };
   std::unordered_map<ObjectId, Mark> marks;
-  marks.reserve(manager.m_storage.Size());
+  marks.reserve(CModelWriter(manager).Storage().Size());
   struct Frame {
     CGroup* group;
     ObjectId id;  // as the lists name it
     size_t next;
   };
   std::vector<Frame> stack;
-  for (ObjectId rootId : manager.m_rootGroups) {
-    CGroup* root = manager.GetGroup(rootId);
+  for (ObjectId rootId : CModelWriter(manager).RootGroups()) {
+    CGroup* root = CModelWriter(manager).Group(rootId);
     if (root == nullptr || marks.count(rootId) != 0) continue;
     marks[rootId] = Mark::Open;
     stack.push_back({root, rootId, 0});
@@ -259,7 +260,7 @@ void BreakGroupCycles(CFeedsManager& manager) {
         continue;
       }
       ++top.next;
-      CGroup* child = manager.GetGroup(childId);
+      CGroup* child = CModelWriter(manager).Group(childId);
       if (child == nullptr || mark != marks.end()) continue;
       marks[childId] = Mark::Open;
       stack.push_back({child, childId, 0});

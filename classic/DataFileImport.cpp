@@ -8,6 +8,7 @@
 
 #include "base/Text.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 
@@ -34,7 +35,7 @@ class CMerge {
       }
       return;
     }
-    CGroup* copy = m_into.AddGroup(parent, g.m_name);
+    const CGroup* copy = m_into.AddGroup(parent, g.m_name);
     if (copy == nullptr) return;
     const ObjectId id = copy->m_id;
     m_made.insert(id);
@@ -90,7 +91,7 @@ class CMerge {
   // or 0.
   ObjectId Namesake(ObjectId parent, const std::u16string& name) const {
     const CGroup* p = parent != 0 ? m_into.GetGroup(parent) : nullptr;
-    for (ObjectId sibling : p != nullptr ? p->m_childGroups : m_into.m_rootGroups) {
+    for (ObjectId sibling : p != nullptr ? p->m_childGroups : CModelWriter(m_into).RootGroups()) {
       const CGroup* s = m_into.GetGroup(sibling);
       if (s != nullptr && s->m_name == name && m_made.count(sibling) == 0) return sibling;
     }
@@ -100,7 +101,7 @@ class CMerge {
   // Whether another group of that name lies beside `id` under `parent`.
   bool HasNamesake(ObjectId parent, ObjectId id, const std::u16string& name) const {
     const CGroup* p = parent != 0 ? m_into.GetGroup(parent) : nullptr;
-    const IdList& siblings = p != nullptr ? p->m_childGroups : m_into.m_rootGroups;
+    const IdList& siblings = p != nullptr ? p->m_childGroups : CModelWriter(m_into).RootGroups();
     for (ObjectId sibling : siblings) {
       const CGroup* s = m_into.GetGroup(sibling);
       if (sibling != id && s != nullptr && s->m_name == name) return true;
@@ -178,13 +179,13 @@ CDataFileMerge::CDataFileMerge(CFeedsManager& model, const CFeedsManager& from)
     : m_model(model), m_state(std::make_unique<State>(model, from)) {
   m_state->result.imported = true;
   model.Batch([&] {
-    for (ObjectId root : from.m_rootGroups) {
+    for (ObjectId root : from.RootGroups()) {
       const CGroup* g = from.GetGroup(root);
       if (g == nullptr) continue;
       // The group every tree begins with is the user's own first group,
       // whatever the user has named it.
-      const bool system = g->m_name == kAllSourcesName && !model.m_rootGroups.empty();
-      m_state->merge.Group(*g, 0, system ? model.m_rootGroups.front() : 0);
+      const bool system = g->m_name == kAllSourcesName && !CModelWriter(model).RootGroups().empty();
+      m_state->merge.Group(*g, 0, system ? CModelWriter(model).RootGroups().front() : 0);
     }
   });
 }

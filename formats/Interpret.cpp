@@ -437,11 +437,11 @@ bool HoldsFeed(const CParsedFeed& feed) {
   return feed.JsonFeed() != nullptr || FindRoot(feed.Document(), feed.Text().size(), kind) != nullptr;
 }
 
-bool InterpretFeed(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed, uint32_t tick) {
+bool InterpretFeed(CFeedsManager& manager, const CFeedSource& source, const CParsedFeed& feed, uint32_t tick) {
   return manager.MergeArticles(source.m_id, ReadFeed(feed, source.m_url), tick);
 }
 
-bool InterpretDocument(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
+bool InterpretDocument(CFeedsManager& manager, const CFeedSource& source, const SharedText& text,
                        const CXMLNode& document, uint32_t tick) {
   return manager.MergeArticles(source.m_id, ReadDocument(text, document, source.m_url), tick);
 }

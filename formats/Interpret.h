@@ -94,8 +94,8 @@ bool HoldsFeed(const CParsedFeed& feed);
 // Both steps at once on the model's thread: reads the document for the
 // source and merges it (`tick`: the tick count taken when the update
 // began). True when at least one new article was added.
-bool InterpretFeed(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed, uint32_t tick);
-bool InterpretDocument(CFeedsManager& manager, CFeedSource& source, const SharedText& text,
+bool InterpretFeed(CFeedsManager& manager, const CFeedSource& source, const CParsedFeed& feed, uint32_t tick);
+bool InterpretDocument(CFeedsManager& manager, const CFeedSource& source, const SharedText& text,
                        const CXMLNode& document, uint32_t tick);
 
 }  // namespace qb

@@ -43,9 +43,9 @@ bool SameGroup(const CGroup& g, const CGroup& h) { return SameFields(g, h, kGrou
 
 // Every field of every record, the history time index included.
 bool SameModel(const CFeedsManager& a, const CFeedsManager& b) {
-  if (a.m_rootGroups != b.m_rootGroups) return false;
-  const auto& x = a.m_storage.IdIndex();
-  const auto& y = b.m_storage.IdIndex();
+  if (a.RootGroups() != b.RootGroups()) return false;
+  const auto& x = a.Storage().IdIndex();
+  const auto& y = b.Storage().IdIndex();
   if (x.size() != y.size()) return false;
   for (auto i = x.begin(), j = y.begin(); i != x.end(); ++i, ++j) {
     if (i->first != j->first || i->second->Type() != j->second->Type() || i->second->m_id != j->second->m_id) {

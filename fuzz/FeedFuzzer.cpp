@@ -16,6 +16,7 @@
 #include "formats/XMLParser.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckTree(parser, document, text.str());
 
   qb::CFeedsManager manager;
-  qb::CFeedSource* source = manager.NewFeedSource();
+  qb::CFeedSource* source = qb::CModelWriter(manager).NewFeedSource();
   source->m_autoName = size % 2 == 0;
   const bool added = qb::InterpretDocument(manager, *source, text, document, 1);
   Check(added == !source->m_articles.empty());

@@ -18,6 +18,7 @@
 #include "formats/ParsedFeed.h"
 #include "model/Feed.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const qb::CParsedFeed parsed = qb::ParseFeed(text);
   Check((parsed.JsonFeed() != nullptr) == feed.has_value());
   qb::CFeedsManager manager;
-  qb::CFeedSource* source = manager.NewFeedSource();
+  qb::CFeedSource* source = qb::CModelWriter(manager).NewFeedSource();
   source->m_url = u"https://example.org/feed.json";
   const bool added = qb::InterpretFeed(manager, *source, parsed, 1);
   Check(added == !source->m_articles.empty());

@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 
@@ -28,7 +29,7 @@ CLibraryLink::CLibraryLink(CFeedsManager& model, CLibrary& library, const Librar
   m_lastSeen = library.LastChange();
   library.OthersCommitted();  // from now on
   model.AddObserver(this);
-  model.m_storage.SetIdSource(&m_ids);
+  CModelWriter(model).Storage().SetIdSource(&m_ids);
   library.AddModule(m_updateStateModule);
   if (load != nullptr) {
     if (load->createdRoot != 0) Created(m_pending.groups, load->createdRoot, 0, true);
@@ -40,7 +41,7 @@ CLibraryLink::CLibraryLink(CFeedsManager& model, CLibrary& library, const Librar
 CLibraryLink::~CLibraryLink() {
   if (!m_modelGone) {
     m_model.RemoveObserver(this);
-    m_model.m_storage.SetIdSource(nullptr);
+    CModelWriter(m_model).Storage().SetIdSource(nullptr);
   }
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -186,7 +187,7 @@ CLibraryBatch CLibraryLink::Build(Pending& pending, IdList& createdArticles) {
     }
   }
   if (pending.rootReordered) {
-    for (ObjectId g : m_model.m_rootGroups) Placed(pending.groups, g, 0, true);
+    for (ObjectId g : CModelWriter(m_model).RootGroups()) Placed(pending.groups, g, 0, true);
   }
   auto inOrder = [](const std::unordered_map<ObjectId, RowState>& rows) {
     std::vector<std::pair<uint64_t, ObjectId>> order;
@@ -245,7 +246,7 @@ CLibraryBatch CLibraryLink::Build(Pending& pending, IdList& createdArticles) {
         if (row.write & (kRowInsert | kRowPlace)) {
           const CGroup* parent = m_model.FindParentGroup(row.id);
           row.place.position = st.place.position;
-          row.place.listed = parent != nullptr || Contains(m_model.m_rootGroups, row.id);
+          row.place.listed = parent != nullptr || Contains(CModelWriter(m_model).RootGroups(), row.id);
           row.place.parent = parent != nullptr ? parent->m_id : 0;
         }
       });
@@ -530,7 +531,7 @@ bool CLibraryLink::Refresh() {
     changes.sources.clear();
     changes.articles.clear();
     if (!m_library.StoredIds(changes.groups, changes.sources, changes.articles)) return false;
-    for (const auto& [id, record] : m_model.m_storage.IdIndex()) {
+    for (const auto& [id, record] : CModelWriter(m_model).Storage().IdIndex()) {
       switch (record->Type()) {
         case RecordType::Group: changes.groups.push_back(id); break;
         case RecordType::FeedSource: changes.sources.push_back(id); break;

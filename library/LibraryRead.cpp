@@ -24,6 +24,7 @@
 #include "library/LibrarySalvage.h"
 #include "library/LibrarySchema.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 
@@ -94,8 +95,8 @@ int64_t CLibrary::NextHistorySeq() {
 
 LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
   LibraryLoadResult result;
-  manager.m_storage.Clear();
-  manager.m_rootGroups.clear();
+  CModelWriter(manager).Storage().Clear();
+  CModelWriter(manager).RootGroups().clear();
   manager.m_unreplaceableFile.clear();
   manager.SetArticleStore(this);
   try {
@@ -110,11 +111,11 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
     // first row read.
     while (groups.Step()) {
       const CLibraryBatch::Group row = GroupRow(groups);
-      if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
+      if (row.id == 0 || CModelWriter(manager).Storage().Lookup(row.id) != nullptr) continue;
       auto record = std::make_unique<CGroup>();
       record->m_id = row.id;
       static_cast<GroupFields&>(*record) = row.values;
-      manager.m_storage.Register(std::move(record), row.id);
+      CModelWriter(manager).Storage().Register(std::move(record), row.id);
       if (!row.place.listed) continue;
       parentOf[row.id] = row.place.parent;
       (row.place.parent == 0 ? roots : childGroups[row.place.parent]).push_back({row.place.position, row.id});
@@ -137,11 +138,11 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
     std::vector<Member> homeless;
     while (sources.Step()) {
       const CLibraryBatch::Source row = SourceRow(sources);
-      if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
+      if (row.id == 0 || CModelWriter(manager).Storage().Lookup(row.id) != nullptr) continue;
       auto record = std::make_unique<CFeedSource>();
       record->m_id = row.id;
       static_cast<SourceFields&>(*record) = row.values;
-      manager.m_storage.Register(std::move(record), row.id);
+      CModelWriter(manager).Storage().Register(std::move(record), row.id);
       if (!row.place.listed) continue;
       if (manager.GetGroup(row.place.parent) == nullptr) {
         homeless.push_back({row.place.position, row.id});
@@ -153,12 +154,12 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
       CSqliteStatement articles = m_read.Prepare("SELECT " + m_columns.articles + " FROM articles");
       while (articles.Step()) {
         const CLibraryBatch::Article row = ArticleRow(articles);
-        if (row.id == 0 || manager.m_storage.Lookup(row.id) != nullptr) continue;
+        if (row.id == 0 || CModelWriter(manager).Storage().Lookup(row.id) != nullptr) continue;
         auto record = std::make_unique<CFeed>();
         record->m_id = row.id;
         static_cast<ArticleFields&>(*record) = row.values;
         record->m_textsStored = true;
-        manager.m_storage.Register(std::move(record), row.id);
+        CModelWriter(manager).Storage().Register(std::move(record), row.id);
         if (row.place.listed && manager.GetFeedSource(row.place.parent) != nullptr) {
           sourceArticles[row.place.parent].push_back({row.place.position, row.id});
         }
@@ -168,7 +169,7 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
       std::unordered_map<ObjectId, std::vector<std::pair<int64_t, std::u16string>>> additions;
       CSqliteStatement history = m_read.Prepare("SELECT source, key, article, first_seen, seq FROM history");
       while (history.Step()) {
-        CFeedSource* s = manager.GetFeedSource(static_cast<ObjectId>(history.Int(0)));
+        CFeedSource* s = CModelWriter(manager).Source(static_cast<ObjectId>(history.Int(0)));
         if (s == nullptr) continue;
         std::u16string key = history.Text16(1);
         HistoryEntry entry{static_cast<ObjectId>(history.Int(2)), ColumnDate(history, 3)};
@@ -180,7 +181,7 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
         std::vector<std::u16string> order;
         order.reserve(keys.size());
         for (auto& k : keys) order.push_back(std::move(k.second));
-        manager.GetFeedSource(sid)->RebuildHistoryIndex(order);
+        CModelWriter(manager).Source(sid)->RebuildHistoryIndex(order);
       }
     }
     manager.RestoreRetentionDays(static_cast<int32_t>(MetaInt(m_read, "retention_days", 0)));
@@ -190,25 +191,25 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
       list.reserve(members.size());
       for (const Member& m : members) list.push_back(m.id);
     };
-    fill(manager.m_rootGroups, roots);
-    for (auto& [gid, members] : childGroups) fill(manager.GetGroup(gid)->m_childGroups, members);
-    for (auto& [gid, members] : groupSources) fill(manager.GetGroup(gid)->m_sources, members);
-    for (auto& [sid, members] : sourceArticles) fill(manager.GetFeedSource(sid)->m_articles, members);
+    fill(CModelWriter(manager).RootGroups(), roots);
+    for (auto& [gid, members] : childGroups) fill(CModelWriter(manager).Group(gid)->m_childGroups, members);
+    for (auto& [gid, members] : groupSources) fill(CModelWriter(manager).Group(gid)->m_sources, members);
+    for (auto& [sid, members] : sourceArticles) fill(CModelWriter(manager).Source(sid)->m_articles, members);
 
     // Groups whose parents form a ring that never reaches the root level
     // (two processes moved them into each other): the lowest identifier of
     // each ring goes to the root level. A chain that ends at a group no
     // list names is a subtree listed nowhere, kept as it is.
     while (const ObjectId lowest = LowestInAGroupRing(parentOf)) {
-      if (CGroup* p = manager.GetGroup(parentOf[lowest])) p->RemoveSubgroup(lowest);
-      manager.m_rootGroups.push_back(lowest);
+      if (CGroup* p = CModelWriter(manager).Group(parentOf[lowest])) p->RemoveSubgroup(lowest);
+      CModelWriter(manager).RootGroups().push_back(lowest);
       parentOf[lowest] = 0;
       result.rehomedGroups.push_back(lowest);
     }
     // A source whose group is gone goes to the first root group.
     std::sort(homeless.begin(), homeless.end());
-    if (!homeless.empty() && !manager.m_rootGroups.empty()) {
-      CGroup* first = manager.GetGroup(manager.m_rootGroups.front());
+    if (!homeless.empty() && !CModelWriter(manager).RootGroups().empty()) {
+      CGroup* first = CModelWriter(manager).Group(CModelWriter(manager).RootGroups().front());
       for (const Member& m : homeless) {
         first->m_sources.push_back(m.id);
         result.rehomedSources.push_back(m.id);
@@ -224,20 +225,21 @@ LibraryLoadResult CLibrary::Load(CFeedsManager& manager, LoadScope scope) {
       }
     }
     txn.Commit();
-    const bool noRoot = manager.m_rootGroups.empty();
+    const bool noRoot = CModelWriter(manager).RootGroups().empty();
     manager.FixUpAfterLoad();
-    if (noRoot && !manager.m_rootGroups.empty()) result.createdRoot = manager.m_rootGroups.front();
+    if (noRoot && !CModelWriter(manager).RootGroups().empty())
+      result.createdRoot = CModelWriter(manager).RootGroups().front();
     if (scope == LoadScope::Tree) manager.SetStoredCounts(counts);
     result.ok = true;
   } catch (const CSqliteError& e) {
     result.error = e.what();
-    manager.m_storage.Clear();
-    manager.m_rootGroups.clear();
+    CModelWriter(manager).Storage().Clear();
+    CModelWriter(manager).RootGroups().clear();
     manager.FixUpAfterLoad();
   } catch (const std::bad_alloc&) {
     result.error = "out of memory";
-    manager.m_storage.Clear();
-    manager.m_rootGroups.clear();
+    CModelWriter(manager).Storage().Clear();
+    CModelWriter(manager).RootGroups().clear();
     manager.FixUpAfterLoad();
   }
   return result;

@@ -17,6 +17,7 @@
 #include "library/LibraryRows.h"
 #include "library/LibrarySchema.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 
@@ -49,11 +50,11 @@ void ForgetImportedTexts(CSqliteDb& db, const CFeed& old) {
 // the model keeps none of them. Returns how the read ended.
 LoadStatus ReadRecords(CArchive& ar, CFeedsManager& m, CSqliteDb& db, std::string& detail,
                        const ImportProgress* progress) {
-  CObjectStorage& store = m.m_storage;
+  CObjectStorage& store = CModelWriter(m).Storage();
   try {
     const uint8_t v = ar.SerializeHeader(1, u"CFeedsManager");
     if (v >= 1) {
-      m.m_rootGroups = ar.ReadIdList();
+      CModelWriter(m).RootGroups() = ar.ReadIdList();
       const uint8_t sv = ar.SerializeHeader(1, u"CObjectStorage");
       if (sv >= 1) {
         const uint32_t count = ar.ReadU32();
@@ -105,8 +106,8 @@ LoadStatus ReadRecords(CArchive& ar, CFeedsManager& m, CSqliteDb& db, std::strin
 void WriteRows(CSqliteDb& db, const CFeedsManager& m) {
   int64_t position = 0;
   std::unordered_map<ObjectId, std::pair<ObjectId, int64_t>> groupPlace, sourcePlace, articlePlace;
-  for (ObjectId id : m.m_rootGroups) groupPlace[id] = {0, ++position};
-  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+  for (ObjectId id : m.RootGroups()) groupPlace[id] = {0, ++position};
+  for (const auto& [id, record] : m.Storage().IdIndex()) {
     if (const CGroup* g = m.GetGroup(id)) {
       for (ObjectId c : g->m_childGroups) groupPlace[c] = {id, ++position};
       for (ObjectId s : g->m_sources) sourcePlace[s] = {id, ++position};
@@ -140,7 +141,7 @@ void WriteRows(CSqliteDb& db, const CFeedsManager& m) {
       db.Statement("INSERT INTO history(source, key, article, first_seen, seq) VALUES(?, ?, ?, ?, ?)");
   int64_t seq = 0;
   const int64_t importedAt = static_cast<int64_t>(::time(nullptr));
-  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+  for (const auto& [id, record] : m.Storage().IdIndex()) {
     if (const CGroup* g = m.GetGroup(id)) {
       group.Bind(1, int64_t{id});
       bindPlace(group, groupPlace, id);
@@ -177,22 +178,22 @@ void WriteRows(CSqliteDb& db, const CFeedsManager& m) {
 // there is none.
 bool OpenOneRing(CFeedsManager& m) {
   std::unordered_map<ObjectId, ObjectId> parentOf;
-  for (ObjectId id : m.m_rootGroups) parentOf[id] = 0;
-  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+  for (ObjectId id : CModelWriter(m).RootGroups()) parentOf[id] = 0;
+  for (const auto& [id, record] : CModelWriter(m).Storage().IdIndex()) {
     if (const CGroup* g = m.GetGroup(id)) {
       for (ObjectId c : g->m_childGroups) parentOf[c] = id;
     }
   }
   const ObjectId lowest = LowestInAGroupRing(parentOf);
   if (lowest == 0) return false;
-  if (CGroup* p = m.GetGroup(parentOf.at(lowest))) p->RemoveSubgroup(lowest);
+  if (CGroup* p = CModelWriter(m).Group(parentOf.at(lowest))) p->RemoveSubgroup(lowest);
   return true;
 }
 
 }  // namespace
 
 void CLibrary::RepairForLibrary(CFeedsManager& m, ImportReport& report) {
-  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+  for (const auto& [id, record] : CModelWriter(m).Storage().IdIndex()) {
     if (record->m_id != id) {
       record->m_id = id;
       ++report.renumberedRecords;
@@ -218,12 +219,12 @@ void CLibrary::RepairForLibrary(CFeedsManager& m, ImportReport& report) {
   auto isGroup = [&](ObjectId id) { return m.GetGroup(id) != nullptr; };
   auto isSource = [&](ObjectId id) { return m.GetFeedSource(id) != nullptr; };
   auto isArticle = [&](ObjectId id) { return m.GetFeed(id) != nullptr; };
-  keep(m.m_rootGroups, isGroup);
-  for (const auto& [id, record] : m.m_storage.IdIndex()) {
-    if (CGroup* g = m.GetGroup(id)) {
+  keep(CModelWriter(m).RootGroups(), isGroup);
+  for (const auto& [id, record] : CModelWriter(m).Storage().IdIndex()) {
+    if (CGroup* g = CModelWriter(m).Group(id)) {
       keep(g->m_childGroups, isGroup);
       keep(g->m_sources, isSource);
-    } else if (CFeedSource* s = m.GetFeedSource(id)) {
+    } else if (CFeedSource* s = CModelWriter(m).Source(id)) {
       keep(s->m_articles, isArticle);
     }
   }
@@ -280,7 +281,7 @@ bool ImportDataFile(const std::string& dataFile, const std::string& libraryPath,
     // One segment for the whole index: the searches that follow read one.
     db.Exec("INSERT INTO search(search) VALUES('optimize')");
     report.sharedTexts = static_cast<size_t>(db.QueryInt("SELECT count(*) FROM texts WHERE refs > 1"));
-    for (const auto& [id, record] : m.m_storage.IdIndex()) {
+    for (const auto& [id, record] : CModelWriter(m).Storage().IdIndex()) {
       switch (record->Type()) {
         case RecordType::Group: ++report.groups; break;
         case RecordType::FeedSource: ++report.sources; break;

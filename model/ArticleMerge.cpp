@@ -98,7 +98,7 @@ KeyPlan PlanKeys(const CFeedsManager& manager, const CFeedSource& source, const 
 }  // namespace
 
 bool CFeedsManager::MergeArticles(ObjectId sourceId, FeedReading reading, uint32_t tick) {
-  CFeedSource* found = GetFeedSource(sourceId);
+  CFeedSource* found = EditSource(sourceId);
   if (found == nullptr) return false;
   CFeedSource& source = *found;
   ChangeScope scope(*this);
@@ -178,7 +178,7 @@ bool CFeedsManager::MergeArticles(ObjectId sourceId, FeedReading reading, uint32
 }
 
 void CFeedsManager::SetCommsStatus(ObjectId sourceId, std::u16string_view status, std::optional<uint32_t> tick) {
-  CFeedSource* source = GetFeedSource(sourceId);
+  CFeedSource* source = EditSource(sourceId);
   if (source == nullptr) return;
   if (tick) source->m_lastUpdateTick = *tick;
   if (source->m_commsStatus == status) return;

@@ -38,7 +38,7 @@ void CFeedsManager::Report() {
   for (const auto& [node, before] : m_countsBefore) {
     auto it = m_counts.find(node);
     const FeedCounts now = it == m_counts.end() ? FeedCounts{} : it->second;
-    if (!(now == before) && (GetGroup(node) != nullptr || GetFeedSource(node) != nullptr)) touched.push_back(node);
+    if (!(now == before) && (EditGroup(node) != nullptr || EditSource(node) != nullptr)) touched.push_back(node);
   }
   m_countsBefore.clear();
   std::sort(touched.begin(), touched.end());
@@ -143,7 +143,7 @@ void CFeedsManager::LinkSource(CFeedSource& source, CGroup& group) {
 void CFeedsManager::LinkGroup(CGroup& group, ObjectId parent) {
   if (parent == 0) {
     m_rootGroups.push_back(group.m_id);
-  } else if (CGroup* p = GetGroup(parent)) {
+  } else if (CGroup* p = EditGroup(parent)) {
     p->m_childGroups.push_back(group.m_id);
   } else {
     return;
@@ -154,7 +154,7 @@ void CFeedsManager::LinkGroup(CGroup& group, ObjectId parent) {
 }
 
 void CFeedsManager::UnlinkSource(ObjectId sourceId) {
-  if (CGroup* g = FindGroupOfSource(sourceId)) g->RemoveSource(sourceId);
+  if (CGroup* g = Writable(FindGroupOfSource(sourceId))) g->RemoveSource(sourceId);
   const ObjectId group = GroupOfSource(sourceId);
   if (group == 0) return;
   auto it = m_counts.find(sourceId);
@@ -163,7 +163,7 @@ void CFeedsManager::UnlinkSource(ObjectId sourceId) {
 }
 
 void CFeedsManager::UnlinkGroup(ObjectId groupId) {
-  if (CGroup* p = FindParentGroup(groupId)) {
+  if (CGroup* p = Writable(FindParentGroup(groupId))) {
     p->RemoveSubgroup(groupId);
   } else {
     RemoveRootGroup(groupId);
@@ -176,13 +176,13 @@ void CFeedsManager::UnlinkGroup(ObjectId groupId) {
 }
 
 CFeedSource* CFeedsManager::SourceListing(ObjectId articleId) const {
-  const CFeed* a = GetFeed(articleId);
+  const CFeed* a = EditFeed(articleId);
   if (a == nullptr) return nullptr;
-  if (CFeedSource* s = GetFeedSource(a->m_source); s != nullptr && Contains(s->m_articles, articleId)) return s;
+  if (CFeedSource* s = EditSource(a->m_source); s != nullptr && Contains(s->m_articles, articleId)) return s;
   IdList sources;
   CollectSources(0, sources);
   for (ObjectId sid : sources) {
-    CFeedSource* s = GetFeedSource(sid);
+    CFeedSource* s = EditSource(sid);
     if (s != nullptr && Contains(s->m_articles, articleId)) return s;
   }
   return nullptr;
@@ -192,7 +192,7 @@ FeedCounts CFeedsManager::Counts(ObjectId node) const {
   if (node == kStarredNode) {
     FeedCounts starred;
     for (ObjectId id : m_starred) {
-      const CFeed* a = GetFeed(id);
+      const CFeed* a = EditFeed(id);
       if (a != nullptr && a->m_source != 0) (a->m_read ? starred.read : starred.unread)++;
     }
     return starred;
@@ -234,21 +234,21 @@ void CFeedsManager::RebuildIndexes() {
   while (!stack.empty()) {
     const auto [id, parent] = stack.back();
     stack.pop_back();
-    const CGroup* g = GetGroup(id);
+    const CGroup* g = EditGroup(id);
     if (g == nullptr || m_parentOfGroup.count(id) != 0) continue;
     m_parentOfGroup[id] = parent;
     order.push_back(id);
     for (auto it = g->m_childGroups.rbegin(); it != g->m_childGroups.rend(); ++it) stack.push_back({*it, id});
   }
   for (ObjectId gid : order) {
-    const CGroup* g = GetGroup(gid);
+    const CGroup* g = EditGroup(gid);
     for (ObjectId sid : g->m_sources) {
-      CFeedSource* s = GetFeedSource(sid);
+      CFeedSource* s = EditSource(sid);
       if (s == nullptr || m_groupOfSource.count(sid) != 0) continue;
       m_groupOfSource[sid] = gid;
       FeedCounts& c = m_counts[sid];
       for (ObjectId aid : s->m_articles) {
-        CFeed* a = GetFeed(aid);
+        CFeed* a = EditFeed(aid);
         if (a == nullptr || a->m_source != 0) continue;
         a->m_source = sid;
         (a->m_read ? c.read : c.unread)++;
@@ -257,7 +257,7 @@ void CFeedsManager::RebuildIndexes() {
   }
   // Bottom-up: a group adds its sources, then hands its sum to its parent.
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
-    const CGroup* g = GetGroup(*it);
+    const CGroup* g = EditGroup(*it);
     FeedCounts& c = m_counts[*it];
     for (ObjectId sid : g->m_sources) {
       if (GroupOfSource(sid) != *it) continue;
@@ -277,7 +277,7 @@ void CFeedsManager::RebuildIndexes() {
 void CFeedsManager::SetStoredCounts(const std::unordered_map<ObjectId, FeedCounts>& sourceCounts) {
   RebuildIndexes();
   for (const auto& [sid, counts] : sourceCounts) {
-    if (GetFeedSource(sid) == nullptr) continue;
+    if (EditSource(sid) == nullptr) continue;
     m_counts[sid] = FeedCounts{};
     AddCounts(sid, true, counts, false);
   }
@@ -302,7 +302,7 @@ void CFeedsManager::ForgetTexts(ObjectId articleId) {
 }
 
 CArticleTexts CFeedsManager::ArticleTexts(ObjectId articleId) const {
-  const CFeed* a = GetFeed(articleId);
+  const CFeed* a = EditFeed(articleId);
   if (a == nullptr) return {};
   if (!a->m_textsStored) return CArticleTexts{SharedText(a->m_description), a->m_sourceText};
   for (auto it = m_textCache.begin(); it != m_textCache.end(); ++it) {
@@ -318,7 +318,7 @@ CArticleTexts CFeedsManager::ArticleTexts(ObjectId articleId) const {
 }
 
 void CFeedsManager::ReleaseTexts(ObjectId articleId) {
-  CFeed* a = GetFeed(articleId);
+  CFeed* a = EditFeed(articleId);
   if (a == nullptr || a->m_textsStored) return;
   // Swapped out, not assigned: an assignment keeps the buffer.
   std::u16string().swap(a->m_description);
@@ -331,7 +331,7 @@ void CFeedsManager::CollectFeeds(ObjectId node, IdList& out) const {
   if (node == kStarredNode) {
     const size_t first = out.size();
     for (ObjectId id : m_starred) {
-      const CFeed* a = GetFeed(id);
+      const CFeed* a = EditFeed(id);
       if (a != nullptr && a->m_source != 0) out.push_back(id);
     }
     std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
@@ -339,25 +339,25 @@ void CFeedsManager::CollectFeeds(ObjectId node, IdList& out) const {
   }
   const auto sourceArticles = [&](const CFeedSource& s) {
     for (ObjectId aid : s.m_articles) {
-      if (GetFeed(aid) != nullptr) out.push_back(aid);
+      if (EditFeed(aid) != nullptr) out.push_back(aid);
     }
   };
-  if (const CFeedSource* s = GetFeedSource(node)) {
+  if (const CFeedSource* s = EditSource(node)) {
     sourceArticles(*s);
     return;
   }
   VisitGroups(node == 0 ? m_rootGroups : IdList{node}, [&](const CGroup& g) {
     for (ObjectId sid : g.m_sources) {
-      if (const CFeedSource* s = GetFeedSource(sid)) sourceArticles(*s);
+      if (const CFeedSource* s = EditSource(sid)) sourceArticles(*s);
     }
   });
 }
 
 void CFeedsManager::CollectSources(ObjectId node, IdList& out) const {
-  if (node != 0 && GetGroup(node) == nullptr) return;
+  if (node != 0 && EditGroup(node) == nullptr) return;
   VisitGroups(node == 0 ? m_rootGroups : IdList{node}, [&](const CGroup& g) {
     for (ObjectId sid : g.m_sources) {
-      if (GetFeedSource(sid) != nullptr) out.push_back(sid);
+      if (EditSource(sid) != nullptr) out.push_back(sid);
     }
   });
 }
@@ -374,17 +374,17 @@ void CFeedsManager::CountFeeds(ObjectId node, int& unread, int& read) const {
   read = 0;
   const auto count = [&](const CFeedSource& s) {
     for (ObjectId aid : s.m_articles) {
-      if (const CFeed* a = GetFeed(aid)) (a->m_read ? read : unread)++;
+      if (const CFeed* a = EditFeed(aid)) (a->m_read ? read : unread)++;
     }
   };
-  if (const CFeedSource* s = GetFeedSource(node)) {
+  if (const CFeedSource* s = EditSource(node)) {
     count(*s);
     return;
   }
-  if (node != 0 && GetGroup(node) == nullptr) return;
+  if (node != 0 && EditGroup(node) == nullptr) return;
   VisitGroups(node == 0 ? m_rootGroups : IdList{node}, [&](const CGroup& g) {
     for (ObjectId sid : g.m_sources) {
-      if (const CFeedSource* s = GetFeedSource(sid)) count(*s);
+      if (const CFeedSource* s = EditSource(sid)) count(*s);
     }
   });
 }
@@ -396,7 +396,7 @@ std::unordered_map<ObjectId, CFeedsManager::FeedCounts> CFeedsManager::CountAll(
     auto [it, added] = counts.try_emplace(sid);
     if (added) {
       for (ObjectId aid : s.m_articles) {
-        if (const CFeed* a = GetFeed(aid)) (a->m_read ? it->second.read : it->second.unread)++;
+        if (const CFeed* a = EditFeed(aid)) (a->m_read ? it->second.read : it->second.unread)++;
       }
     }
     return it->second;
@@ -411,7 +411,7 @@ std::unordered_map<ObjectId, CFeedsManager::FeedCounts> CFeedsManager::CountAll(
   };
   std::vector<Pending> stack;
   for (auto it = m_rootGroups.rbegin(); it != m_rootGroups.rend(); ++it) {
-    if (const CGroup* g = GetGroup(*it)) stack.push_back({*it, g, false});
+    if (const CGroup* g = EditGroup(*it)) stack.push_back({*it, g, false});
   }
   std::unordered_set<ObjectId> entered;
   entered.reserve(m_storage.Size());
@@ -423,14 +423,14 @@ std::unordered_map<ObjectId, CFeedsManager::FeedCounts> CFeedsManager::CountAll(
       if (!entered.insert(p.id).second) continue;
       stack.push_back({p.id, &g, true});
       for (auto it = g.m_childGroups.rbegin(); it != g.m_childGroups.rend(); ++it) {
-        const CGroup* child = entered.count(*it) == 0 ? GetGroup(*it) : nullptr;
+        const CGroup* child = entered.count(*it) == 0 ? EditGroup(*it) : nullptr;
         if (child != nullptr) stack.push_back({*it, child, false});
       }
       continue;
     }
     FeedCounts sum;
     for (ObjectId sid : g.m_sources) {
-      const CFeedSource* s = GetFeedSource(sid);
+      const CFeedSource* s = EditSource(sid);
       if (s == nullptr) continue;
       const FeedCounts c = sourceCounts(sid, *s);
       sum.unread += c.unread;
@@ -438,7 +438,7 @@ std::unordered_map<ObjectId, CFeedsManager::FeedCounts> CFeedsManager::CountAll(
     }
     for (ObjectId cid : g.m_childGroups) {
       auto it = counts.find(cid);
-      if (it == counts.end() || GetGroup(cid) == nullptr) continue;
+      if (it == counts.end() || EditGroup(cid) == nullptr) continue;
       sum.unread += it->second.unread;
       sum.read += it->second.read;
     }
@@ -447,68 +447,67 @@ std::unordered_map<ObjectId, CFeedsManager::FeedCounts> CFeedsManager::CountAll(
   return counts;
 }
 
-CFeedSource* CFeedsManager::FindSourceOfFeed(ObjectId articleId) const {
+const CFeedSource* CFeedsManager::FindSourceOfFeed(ObjectId articleId) const {
   // The link the operations keep is tried first; the walk finds what lists
   // written directly hold.
-  if (const CFeed* a = GetFeed(articleId)) {
-    CFeedSource* s = GetFeedSource(a->m_source);
+  if (const CFeed* a = EditFeed(articleId)) {
+    CFeedSource* s = EditSource(a->m_source);
     if (s != nullptr && Contains(s->m_articles, articleId)) return s;
   }
   IdList sources;
   CollectSources(0, sources);
   for (ObjectId sid : sources) {
-    CFeedSource* s = GetFeedSource(sid);
+    CFeedSource* s = EditSource(sid);
     if (s != nullptr && Contains(s->m_articles, articleId)) return s;
   }
   return nullptr;
 }
 
-CGroup* CFeedsManager::FindGroupOfSource(ObjectId sourceId) const {
-  if (CGroup* g = GetGroup(GroupOfSource(sourceId)); g != nullptr && Contains(g->m_sources, sourceId)) return g;
+const CGroup* CFeedsManager::FindGroupOfSource(ObjectId sourceId) const {
+  if (CGroup* g = EditGroup(GroupOfSource(sourceId)); g != nullptr && Contains(g->m_sources, sourceId)) return g;
   IdList groups;
   CollectGroups(groups);
   for (ObjectId gid : groups) {
-    CGroup* g = GetGroup(gid);
+    CGroup* g = EditGroup(gid);
     if (g != nullptr && Contains(g->m_sources, sourceId)) return g;
   }
   return nullptr;
 }
 
-CGroup* CFeedsManager::FindParentGroup(ObjectId groupId) const {
+const CGroup* CFeedsManager::FindParentGroup(ObjectId groupId) const {
   ObjectId parent = 0;
   if (ParentOfGroup(groupId, parent)) {
     if (parent == 0 && Contains(m_rootGroups, groupId)) return nullptr;
-    if (CGroup* g = GetGroup(parent); g != nullptr && Contains(g->m_childGroups, groupId)) return g;
+    if (CGroup* g = EditGroup(parent); g != nullptr && Contains(g->m_childGroups, groupId)) return g;
   }
   IdList groups;
   CollectGroups(groups);
   for (ObjectId gid : groups) {
-    CGroup* g = GetGroup(gid);
+    CGroup* g = EditGroup(gid);
     if (g != nullptr && Contains(g->m_childGroups, groupId)) return g;
   }
   return nullptr;
 }
 
-CGroup* CFeedsManager::FindRootGroupByName(const std::u16string& name) const {
+const CGroup* CFeedsManager::FindRootGroupByName(const std::u16string& name) const {
   for (ObjectId gid : m_rootGroups) {
-    CGroup* g = GetGroup(gid);
+    CGroup* g = EditGroup(gid);
     if (g != nullptr && g->m_name == name) return g;
   }
   return nullptr;
 }
 
-CFeedSource* CFeedsManager::FindSourceByTitle(const CGroup* group,
-                                              const std::u16string& title) const {
+const CFeedSource* CFeedsManager::FindSourceByTitle(const CGroup* group, const std::u16string& title) const {
   if (group == nullptr) return nullptr;
   for (ObjectId sid : group->m_sources) {
-    CFeedSource* s = GetFeedSource(sid);
+    CFeedSource* s = EditSource(sid);
     if (s != nullptr && s->m_title == title) return s;
   }
   return nullptr;
 }
 
 bool CFeedsManager::IsInSubtree(ObjectId ancestor, ObjectId id) const {
-  if (GetGroup(ancestor) == nullptr) return false;
+  if (EditGroup(ancestor) == nullptr) return false;
   // Up from `id` through the parent links the operations keep: as long as
   // the depth of `id`, not the size of the subtree. A ring of links (only a
   // damaged list makes one) ends the walk.
@@ -535,11 +534,11 @@ void CFeedsManager::DeleteObject(ObjectId id) {
   ChangeScope scope(*this);
   // The node is reported removed when an operation had linked it; what is
   // below it goes with it.
-  if (const CFeed* a = GetFeed(id); a != nullptr && a->m_source != 0) {
+  if (const CFeed* a = EditFeed(id); a != nullptr && a->m_source != 0) {
     Note(ChangeKind::ArticleRemoved, id, a->m_source);
-  } else if (GetFeedSource(id) != nullptr && GroupOfSource(id) != 0) {
+  } else if (EditSource(id) != nullptr && GroupOfSource(id) != 0) {
     Note(ChangeKind::SourceRemoved, id, GroupOfSource(id));
-  } else if (ObjectId parent = 0; GetGroup(id) != nullptr && ParentOfGroup(id, parent)) {
+  } else if (ObjectId parent = 0; EditGroup(id) != nullptr && ParentOfGroup(id, parent)) {
     Note(ChangeKind::GroupRemoved, id, parent);
   }
   // Children first, then the node itself; iterative so that neither depth nor
@@ -555,19 +554,19 @@ void CFeedsManager::DeleteObject(ObjectId id) {
     stack.pop_back();
     if (p.expanded) {
       // What the node counted leaves the nodes above it.
-      if (const CFeed* a = GetFeed(p.id)) {
-        if (a->m_source != 0 && GetFeedSource(a->m_source) != nullptr) {
+      if (const CFeed* a = EditFeed(p.id)) {
+        if (a->m_source != 0 && EditSource(a->m_source) != nullptr) {
           AddCounts(a->m_source, true, a->m_read ? FeedCounts{0, 1} : FeedCounts{1, 0}, true);
         }
         if (a->m_textsStored) --m_storedTexts;
         ForgetTexts(p.id);
-      } else if (GetFeedSource(p.id) != nullptr) {
+      } else if (EditSource(p.id) != nullptr) {
         if (auto it = m_counts.find(p.id); it != m_counts.end() && GroupOfSource(p.id) != 0) {
           AddCounts(GroupOfSource(p.id), false, it->second, true);
         }
         m_groupOfSource.erase(p.id);
         m_counts.erase(p.id);
-      } else if (GetGroup(p.id) != nullptr) {
+      } else if (EditGroup(p.id) != nullptr) {
         ObjectId parent = 0;
         if (auto it = m_counts.find(p.id); it != m_counts.end() && ParentOfGroup(p.id, parent) && parent != 0) {
           AddCounts(parent, false, it->second, true);
@@ -583,12 +582,12 @@ void CFeedsManager::DeleteObject(ObjectId id) {
     stack.push_back({p.id, true});
     // Pushed in reverse so that children are deleted in list order: the
     // group's sources first, then its child groups.
-    if (const CGroup* g = GetGroup(p.id)) {
+    if (const CGroup* g = EditGroup(p.id)) {
       for (auto it = g->m_childGroups.rbegin(); it != g->m_childGroups.rend(); ++it)
         stack.push_back({*it, false});
       for (auto it = g->m_sources.rbegin(); it != g->m_sources.rend(); ++it)
         stack.push_back({*it, false});
-    } else if (const CFeedSource* s = GetFeedSource(p.id)) {
+    } else if (const CFeedSource* s = EditSource(p.id)) {
       for (auto it = s->m_articles.rbegin(); it != s->m_articles.rend(); ++it)
         stack.push_back({*it, false});
     }

@@ -6,11 +6,12 @@
 // commands" and after). Each operation keeps the unread and total counts of
 // every node, and reports what it changed to the observers as one
 // CModelChange (model/ModelChange.h); Batch joins several into one. The
-// library, the panes and the counts follow these reports alone. The record
-// fields stay public for reading; a field or list written directly is not
-// reported and not counted, so it reaches neither the library nor the
-// panes, and leaves the counts stale until the next load or RebuildIndexes
-// (tests build models so; the program never does).
+// library, the panes and the counts follow these reports alone. Records are
+// handed out const: their fields are public for reading only. The stores
+// that build a model from what they read (the classic file, the library)
+// and tests write records through CModelWriter (model/ModelWriter.h), whose
+// writes are neither reported nor counted until the next load or
+// RebuildIndexes; the layer check keeps it out of every other folder.
 #pragma once
 
 #include <functional>
@@ -47,17 +48,14 @@ class CFeedsManager {
   void Serialize(CArchive& ar);
   void AfterSerialize(CArchive& ar, uint8_t version);
 
-  // --- creation: the only way new records come into being outside a load.
-  // The record gets a fresh identifier and is registered, but is not linked
-  // into any list; the caller appends its identifier where it belongs.
-  CFeed* NewFeed();
-  CFeedSource* NewFeedSource();
-  CGroup* NewGroup();
-
   // --- typed lookups: null when not registered or of another kind.
-  CFeed* GetFeed(ObjectId id) const { return LookupAs<CFeed>(&m_storage, id); }
-  CFeedSource* GetFeedSource(ObjectId id) const { return LookupAs<CFeedSource>(&m_storage, id); }
-  CGroup* GetGroup(ObjectId id) const { return LookupAs<CGroup>(&m_storage, id); }
+  const CFeed* GetFeed(ObjectId id) const { return EditFeed(id); }
+  const CFeedSource* GetFeedSource(ObjectId id) const { return EditSource(id); }
+  const CGroup* GetGroup(ObjectId id) const { return EditGroup(id); }
+  // The root groups, in the tree's stored order.
+  const IdList& RootGroups() const { return m_rootGroups; }
+  // Every record by identifier.
+  const CObjectStorage& Storage() const { return m_storage; }
 
   // --- walks. VisitGroups calls `visit(const CGroup&)` for each root group
   // in `roots` and every group below it, in pre-order and list order. It is
@@ -86,12 +84,12 @@ class CFeedsManager {
   std::unordered_map<ObjectId, FeedCounts> CountAll() const;
 
   // --- searches: the first match in walk order, or null.
-  CFeedSource* FindSourceOfFeed(ObjectId articleId) const;
-  CGroup* FindGroupOfSource(ObjectId sourceId) const;
+  const CFeedSource* FindSourceOfFeed(ObjectId articleId) const;
+  const CGroup* FindGroupOfSource(ObjectId sourceId) const;
   // Null for a root group.
-  CGroup* FindParentGroup(ObjectId groupId) const;
-  CGroup* FindRootGroupByName(const std::u16string& name) const;
-  CFeedSource* FindSourceByTitle(const CGroup* group, const std::u16string& title) const;
+  const CGroup* FindParentGroup(ObjectId groupId) const;
+  const CGroup* FindRootGroupByName(const std::u16string& name) const;
+  const CFeedSource* FindSourceByTitle(const CGroup* group, const std::u16string& title) const;
 
   // Whether `id` is `ancestor` or lies in its subtree of groups.
   bool IsInSubtree(ObjectId ancestor, ObjectId id) const;
@@ -141,7 +139,7 @@ class CFeedsManager {
   // Null when `groupId` is not a group. No checks: see SubscribeSource.
   // The new source sorts its articles newest first. `siteAddress`: the web
   // page of the feed's site, when known (an OPML file's htmlUrl).
-  CFeedSource* AddSource(ObjectId groupId, const std::u16string& url, std::u16string_view siteAddress = {});
+  const CFeedSource* AddSource(ObjectId groupId, const std::u16string& url, std::u16string_view siteAddress = {});
   // Whether any source has exactly this URL (UTF-16 code units, case-sensitive).
   bool HasSourceWithUrl(std::u16string_view url) const;
 
@@ -155,8 +153,8 @@ class CFeedsManager {
   // AddSource with the cleaned address, or null with the reason in `status`
   // when the cleaned address is empty or already subscribed, or `groupId` is
   // not a group.
-  CFeedSource* SubscribeSource(ObjectId groupId, std::u16string_view enteredUrl,
-                               AddSourceStatus* status = nullptr);
+  const CFeedSource* SubscribeSource(ObjectId groupId, std::u16string_view enteredUrl,
+                                     AddSourceStatus* status = nullptr);
   // Removes the source from the group and destroys it with its articles.
   void DeleteSource(ObjectId groupId, ObjectId sourceId);
   // Removes the group from its parent (or the root list) and destroys it
@@ -186,7 +184,7 @@ class CFeedsManager {
   // A new empty, expanded group appended to the parent group's child groups,
   // or to the root list when `parentId` is 0. Null when the parent is not a
   // group.
-  CGroup* AddGroup(ObjectId parentId, const std::u16string& name);
+  const CGroup* AddGroup(ObjectId parentId, const std::u16string& name);
 
   // Empties the source's seen-history; its articles stay, so the next update
   // adds again every item of the feed not among them. False for no source.
@@ -211,8 +209,8 @@ class CFeedsManager {
     std::u16string description;
     SharedText sourceText;
   };
-  CFeedSource* ImportSource(ObjectId group, const SourceFields& fields, std::vector<ImportedArticle> articles,
-                            const std::map<std::u16string, HistoryEntry>& history);
+  const CFeedSource* ImportSource(ObjectId group, const SourceFields& fields, std::vector<ImportedArticle> articles,
+                                  const std::map<std::u16string, HistoryEntry>& history);
 
   // The welcome source of the first start: a new source "Welcome!" with the
   // one article given (read false, its key, texts and date as given), at
@@ -326,9 +324,9 @@ class CFeedsManager {
 
   // --- rows another process committed to the library: applied as one
   // change marked external (see CLibraryLink::Refresh).
-  CGroup* AdoptGroup(ObjectId id);
-  CFeedSource* AdoptSource(ObjectId id);
-  CFeed* AdoptArticle(ObjectId id);
+  const CGroup* AdoptGroup(ObjectId id);
+  const CFeedSource* AdoptSource(ObjectId id);
+  const CFeed* AdoptArticle(ObjectId id);
   // Makes the record's list membership the one given: a group under
   // `parent` (0 and `root`: the root list; neither: listed nowhere), a
   // source in group `parent`, an article in source `parent`. A member that
@@ -347,14 +345,26 @@ class CFeedsManager {
   // Runs `work` as one change marked external.
   void ApplyExternal(const std::function<void()>& work);
 
-  CObjectStorage m_storage;
-  IdList m_rootGroups;
   // The data file this model was loaded from, when that file could be
   // neither read whole nor put aside: a save over it would destroy it, so
   // SaveDataFile refuses this path. Empty otherwise.
   std::string m_unreplaceableFile;
 
  private:
+  friend class CModelWriter;
+
+  CFeed* EditFeed(ObjectId id) const { return LookupAs<CFeed>(&m_storage, id); }
+  CFeedSource* EditSource(ObjectId id) const { return LookupAs<CFeedSource>(&m_storage, id); }
+  CGroup* EditGroup(ObjectId id) const { return LookupAs<CGroup>(&m_storage, id); }
+  // A record with a fresh identifier, registered but linked into no list.
+  CFeed* NewFeed();
+  CFeedSource* NewFeedSource();
+  CGroup* NewGroup();
+  // The record a lookup or find above handed out, to be written by an
+  // operation: the manager owns every record it hands out.
+  template <typename T>
+  static T* Writable(const T* record) { return const_cast<T*>(record); }
+
   template <typename T>
   T* Create();
   template <typename T>
@@ -392,6 +402,9 @@ class CFeedsManager {
   void ForgetTexts(ObjectId articleId);
   // The source that lists the article, checked against its list.
   CFeedSource* SourceListing(ObjectId articleId) const;
+
+  CObjectStorage m_storage;
+  IdList m_rootGroups;
 
   const IClock* m_clock = &SystemClock();
   uint64_t m_changes = 0;

@@ -18,20 +18,21 @@ CFeedsManager::AddSourceStatus CFeedsManager::CheckNewSourceUrl(
   const std::u16string clean = CleanUrl(enteredUrl);
   if (clean.empty()) return AddSourceStatus::EmptyUrl;
   if (HasSourceWithUrl(clean)) return AddSourceStatus::Duplicate;
-  if (GetGroup(groupId) == nullptr) return AddSourceStatus::NotAGroup;
+  if (EditGroup(groupId) == nullptr) return AddSourceStatus::NotAGroup;
   return AddSourceStatus::Added;
 }
 
-CFeedSource* CFeedsManager::SubscribeSource(ObjectId groupId, std::u16string_view enteredUrl,
-                                            AddSourceStatus* status) {
+const CFeedSource* CFeedsManager::SubscribeSource(ObjectId groupId, std::u16string_view enteredUrl,
+                                                  AddSourceStatus* status) {
   const AddSourceStatus outcome = CheckNewSourceUrl(groupId, enteredUrl);
   if (status != nullptr) *status = outcome;
   if (outcome != AddSourceStatus::Added) return nullptr;
   return AddSource(groupId, CleanUrl(enteredUrl));
 }
 
-CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& url, std::u16string_view siteAddress) {
-  CGroup* g = GetGroup(groupId);
+const CFeedSource* CFeedsManager::AddSource(ObjectId groupId, const std::u16string& url,
+                                            std::u16string_view siteAddress) {
+  CGroup* g = EditGroup(groupId);
   if (g == nullptr) return nullptr;
   ChangeScope scope(*this);
   CFeedSource* s = NewFeedSource();
@@ -52,19 +53,19 @@ bool CFeedsManager::HasSourceWithUrl(std::u16string_view url) const {
   IdList sources;
   CollectSources(0, sources);
   for (ObjectId sid : sources) {
-    const CFeedSource* s = GetFeedSource(sid);
+    const CFeedSource* s = EditSource(sid);
     if (s != nullptr && s->m_url == url) return true;
   }
   return false;
 }
 
 uint32_t CFeedsManager::CapabilitiesOf(ObjectId node) const {
-  if (GetGroup(node) != nullptr) {
+  if (EditGroup(node) != nullptr) {
     uint32_t all = kAllCapabilities;
     if (m_rootGroups.size() == 1 && m_rootGroups.front() == node) all &= ~(kCanMove | kCanDelete);
     return all;
   }
-  if (const CFeedSource* s = GetFeedSource(node)) {
+  if (const CFeedSource* s = EditSource(node)) {
     uint32_t all = kAllCapabilities;
     if (s->m_url.empty()) all &= ~(kCanFetch | kCanClearHistory);
     return all;
@@ -75,14 +76,14 @@ uint32_t CFeedsManager::CapabilitiesOf(ObjectId node) const {
 void CFeedsManager::DeleteSource(ObjectId groupId, ObjectId sourceId) {
   if (!Can(sourceId, kCanDelete)) return;
   ChangeScope scope(*this);
-  if (CGroup* g = GetGroup(groupId)) g->RemoveSource(sourceId);
+  if (CGroup* g = EditGroup(groupId)) g->RemoveSource(sourceId);
   DeleteObject(sourceId);
 }
 
 bool CFeedsManager::DeleteGroup(ObjectId groupId) {
   if (!Can(groupId, kCanDelete)) return false;
   ChangeScope scope(*this);
-  if (CGroup* parent = FindParentGroup(groupId)) {
+  if (CGroup* parent = Writable(FindParentGroup(groupId))) {
     parent->RemoveSubgroup(groupId);
   } else {
     if (Contains(m_rootGroups, groupId) && m_rootGroups.size() == 1) return false;
@@ -93,14 +94,14 @@ bool CFeedsManager::DeleteGroup(ObjectId groupId) {
 }
 
 bool CFeedsManager::CanMoveSource(ObjectId sourceId, ObjectId targetGroupId) const {
-  return Can(sourceId, kCanMove) && FindGroupOfSource(sourceId) != nullptr && GetGroup(targetGroupId) != nullptr;
+  return Can(sourceId, kCanMove) && FindGroupOfSource(sourceId) != nullptr && EditGroup(targetGroupId) != nullptr;
 }
 
 bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
   if (!CanMoveSource(sourceId, targetGroupId)) return false;
-  CGroup* from = FindGroupOfSource(sourceId);
-  CGroup* to = GetGroup(targetGroupId);
-  CFeedSource* s = GetFeedSource(sourceId);
+  CGroup* from = Writable(FindGroupOfSource(sourceId));
+  CGroup* to = EditGroup(targetGroupId);
+  CFeedSource* s = EditSource(sourceId);
   if (from == nullptr || to == nullptr || s == nullptr) return false;
   ChangeScope scope(*this);
   const ObjectId fromId = from->m_id;
@@ -114,7 +115,7 @@ bool CFeedsManager::CanMoveGroup(ObjectId groupId, ObjectId targetGroupId) const
   if (!Can(groupId, kCanMove)) return false;
   const CGroup* target = nullptr;
   if (targetGroupId != 0) {
-    target = GetGroup(targetGroupId);
+    target = EditGroup(targetGroupId);
     if (target == nullptr || IsInSubtree(groupId, targetGroupId)) return false;
   }
   return FindParentGroup(groupId) != target;  // both null: already at the root level
@@ -126,7 +127,7 @@ bool CFeedsManager::MoveGroup(ObjectId groupId, ObjectId targetGroupId) {
   const CGroup* parent = FindParentGroup(groupId);
   const ObjectId fromId = parent != nullptr ? parent->m_id : 0;
   UnlinkGroup(groupId);
-  LinkGroup(*GetGroup(groupId), targetGroupId);
+  LinkGroup(*EditGroup(groupId), targetGroupId);
   Note(ChangeKind::GroupMoved, groupId, targetGroupId, fromId);
   return true;
 }
@@ -134,14 +135,14 @@ bool CFeedsManager::MoveGroup(ObjectId groupId, ObjectId targetGroupId) {
 bool CFeedsManager::Rename(ObjectId nodeId, const std::u16string& name) {
   if (!Can(nodeId, kCanRename)) return false;
   ChangeScope scope(*this);
-  if (CGroup* g = GetGroup(nodeId)) {
+  if (CGroup* g = EditGroup(nodeId)) {
     if (g->m_name != name) {
       g->m_name = name;
       Note(ChangeKind::GroupChanged, nodeId, 0, 0, kGroupName);
     }
     return true;
   }
-  if (CFeedSource* s = GetFeedSource(nodeId)) {
+  if (CFeedSource* s = EditSource(nodeId)) {
     const uint32_t fields = (s->m_title != name ? kSourceTitle : 0) | (s->m_autoName ? kSourceAutoName : 0);
     s->m_title = name;
     s->m_autoName = false;
@@ -154,10 +155,10 @@ bool CFeedsManager::Rename(ObjectId nodeId, const std::u16string& name) {
 void CFeedsManager::MarkRead(const IdList& articles, bool read) {
   ChangeScope scope(*this);
   for (ObjectId id : articles) {
-    CFeed* a = GetFeed(id);
+    CFeed* a = EditFeed(id);
     if (a == nullptr || a->m_read == read) continue;
     a->m_read = read;
-    if (a->m_source != 0 && GetFeedSource(a->m_source) != nullptr) {
+    if (a->m_source != 0 && EditSource(a->m_source) != nullptr) {
       AddCounts(a->m_source, true, FeedCounts{read ? -1 : 1, read ? 1 : -1}, false);
     }
     Note(ChangeKind::ArticleChanged, id, a->m_source, 0, kArticleRead);
@@ -168,7 +169,7 @@ void CFeedsManager::MarkRead(const IdList& articles, bool read) {
 void CFeedsManager::SetStarred(const IdList& articles, bool starred) {
   ChangeScope scope(*this);
   for (ObjectId id : articles) {
-    CFeed* a = GetFeed(id);
+    CFeed* a = EditFeed(id);
     if (a == nullptr || a->m_starred == starred) continue;
     a->m_starred = starred;
     if (starred) {
@@ -192,7 +193,7 @@ void CFeedsManager::DeleteArticles(const IdList& articles) {
   size_t unresolved = holder.size();
   for (ObjectId sid : sources) {
     if (unresolved == 0) break;
-    CFeedSource* s = GetFeedSource(sid);
+    CFeedSource* s = EditSource(sid);
     if (s == nullptr) continue;
     for (ObjectId aid : s->m_articles) {
       auto it = holder.find(aid);
@@ -220,7 +221,7 @@ void CFeedsManager::DeleteArticles(const IdList& articles) {
     if (it == holder.end() || it->second == nullptr) continue;
     // An article a list held without the operations knowing is reported
     // removed from the list it was found in.
-    if (const CFeed* a = GetFeed(id); a != nullptr && a->m_source == 0) {
+    if (const CFeed* a = EditFeed(id); a != nullptr && a->m_source == 0) {
       Note(ChangeKind::ArticleRemoved, id, it->second->m_id);
     }
     DeleteObject(id);
@@ -228,8 +229,8 @@ void CFeedsManager::DeleteArticles(const IdList& articles) {
   }
 }
 
-CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
-  if (parentId != 0 && GetGroup(parentId) == nullptr) return nullptr;
+const CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
+  if (parentId != 0 && EditGroup(parentId) == nullptr) return nullptr;
   ChangeScope scope(*this);
   CGroup* g = NewGroup();
   g->m_name = name;
@@ -239,7 +240,7 @@ CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
 }
 
 bool CFeedsManager::ClearHistory(ObjectId sourceId) {
-  CFeedSource* s = GetFeedSource(sourceId);
+  CFeedSource* s = EditSource(sourceId);
   if (s == nullptr || !Can(sourceId, kCanClearHistory)) return false;
   ChangeScope scope(*this);
   if (!s->m_history.empty()) {
@@ -251,7 +252,7 @@ bool CFeedsManager::ClearHistory(ObjectId sourceId) {
 }
 
 bool CFeedsManager::SetExpanded(ObjectId groupId, bool expanded) {
-  CGroup* g = GetGroup(groupId);
+  CGroup* g = EditGroup(groupId);
   if (g == nullptr || g->m_expanded == expanded) return false;
   ChangeScope scope(*this);
   g->m_expanded = expanded;
@@ -262,7 +263,7 @@ bool CFeedsManager::SetExpanded(ObjectId groupId, bool expanded) {
 void CFeedsManager::SetSort(const IdList& sources, int32_t column, int32_t direction) {
   ChangeScope scope(*this);
   for (ObjectId id : sources) {
-    CFeedSource* s = GetFeedSource(id);
+    CFeedSource* s = EditSource(id);
     if (s == nullptr || (s->m_sortColumn == column && s->m_sortDirection == direction)) continue;
     s->m_sortColumn = column;
     s->m_sortDirection = direction;
@@ -271,7 +272,7 @@ void CFeedsManager::SetSort(const IdList& sources, int32_t column, int32_t direc
 }
 
 bool CFeedsManager::SetSourceUrl(ObjectId sourceId, const std::u16string& url) {
-  CFeedSource* s = GetFeedSource(sourceId);
+  CFeedSource* s = EditSource(sourceId);
   if (s == nullptr || s->m_url == url || !Can(sourceId, kCanChangeAddress)) return false;
   ChangeScope scope(*this);
   s->m_url = url;
@@ -280,7 +281,7 @@ bool CFeedsManager::SetSourceUrl(ObjectId sourceId, const std::u16string& url) {
 }
 
 bool CFeedsManager::SetRefreshInterval(ObjectId sourceId, int32_t minutes) {
-  CFeedSource* s = GetFeedSource(sourceId);
+  CFeedSource* s = EditSource(sourceId);
   if (s == nullptr || s->m_refreshInterval == minutes) return false;
   ChangeScope scope(*this);
   s->m_refreshInterval = minutes;
@@ -291,10 +292,10 @@ bool CFeedsManager::SetRefreshInterval(ObjectId sourceId, int32_t minutes) {
 CFeedsManager::WelcomeIds CFeedsManager::InstallWelcomeSource(const CFeed& fields) {
   ChangeScope scope(*this);
   WelcomeIds ids;
-  CGroup* group = FindRootGroupByName(kAllSourcesName);
-  if (group == nullptr) group = AddGroup(0, kAllSourcesName);
+  CGroup* group = Writable(FindRootGroupByName(kAllSourcesName));
+  if (group == nullptr) group = Writable(AddGroup(0, kAllSourcesName));
   ids.group = group->m_id;
-  if (CFeedSource* old = FindSourceByTitle(group, kWelcomeSourceTitle)) DeleteSource(ids.group, old->m_id);
+  if (CFeedSource* old = Writable(FindSourceByTitle(group, kWelcomeSourceTitle))) DeleteSource(ids.group, old->m_id);
 
   CFeedSource* source = NewFeedSource();
   source->m_title = kWelcomeSourceTitle;
@@ -317,16 +318,16 @@ CFeedsManager::WelcomeIds CFeedsManager::InstallWelcomeSource(const CFeed& field
   article->m_read = false;
   article->m_sourceText = fields.m_sourceText;
   LinkArticle(*article, *source);
-  LinkSource(*source, *GetGroup(ids.group));
+  LinkSource(*source, *EditGroup(ids.group));
   Note(ChangeKind::SourceAdded, ids.source, ids.group);
   Note(ChangeKind::ArticleAdded, ids.article, ids.source);
   return ids;
 }
 
-CFeedSource* CFeedsManager::ImportSource(ObjectId groupId, const SourceFields& fields,
-                                         std::vector<ImportedArticle> articles,
-                                         const std::map<std::u16string, HistoryEntry>& history) {
-  CGroup* group = GetGroup(groupId);
+const CFeedSource* CFeedsManager::ImportSource(ObjectId groupId, const SourceFields& fields,
+                                               std::vector<ImportedArticle> articles,
+                                               const std::map<std::u16string, HistoryEntry>& history) {
+  CGroup* group = EditGroup(groupId);
   if (group == nullptr) return nullptr;
   ChangeScope scope(*this);
   CFeedSource* source = NewFeedSource();
@@ -370,7 +371,7 @@ void CFeedsManager::SetRetentionDays(int32_t days) {
 }
 
 bool CFeedsManager::SetSourceRetention(ObjectId sourceId, int32_t days) {
-  CFeedSource* s = GetFeedSource(sourceId);
+  CFeedSource* s = EditSource(sourceId);
   if (s == nullptr || s->m_retentionDays == days) return false;
   ChangeScope scope(*this);
   s->m_retentionDays = days;
@@ -388,11 +389,11 @@ size_t CFeedsManager::ApplyRetention(int64_t now, ObjectId keep) {
   IdList sources;
   CollectSources(0, sources);
   for (ObjectId sid : sources) {
-    const CFeedSource* s = GetFeedSource(sid);
+    const CFeedSource* s = EditSource(sid);
     const int32_t days = EffectiveRetention(*s);
     if (days <= 0 || !Can(sid, kCanApplyRetention)) continue;
     for (ObjectId aid : s->m_articles) {
-      const CFeed* a = GetFeed(aid);
+      const CFeed* a = EditFeed(aid);
       if (a == nullptr || !a->m_read || a->m_starred || aid == keep) continue;
       // The age counts from when the article came, not from its date: an
       // old item that arrived today stays as long as a new one. Without a

@@ -46,7 +46,7 @@ bool CFeedsManager::InterpretSource(CFeedSource& source, const std::function<boo
       std::unordered_set<ObjectId> after(now.begin(), now.end());
       for (ObjectId aid : articles) {
         if (after.count(aid) != 0) continue;
-        if (CFeed* a = GetFeed(aid); a != nullptr && a->m_source == id) {
+        if (CFeed* a = EditFeed(aid); a != nullptr && a->m_source == id) {
           AddCounts(id, true, a->m_read ? FeedCounts{0, 1} : FeedCounts{1, 0}, true);
           a->m_source = 0;
         }
@@ -56,7 +56,7 @@ bool CFeedsManager::InterpretSource(CFeedSource& source, const std::function<boo
     }
     for (ObjectId aid : now) {
       if (before.count(aid) != 0) continue;
-      CFeed* a = GetFeed(aid);
+      CFeed* a = EditFeed(aid);
       if (a == nullptr || a->m_source != 0) continue;
       a->m_source = id;
       AddCounts(id, true, a->m_read ? FeedCounts{0, 1} : FeedCounts{1, 0}, false);
@@ -84,20 +84,20 @@ bool CFeedsManager::InterpretSource(CFeedSource& source, const std::function<boo
   try {
     result = interpret(source);
   } catch (...) {
-    if (GetFeedSource(id) == &source) record();
+    if (EditSource(id) == &source) record();
     throw;
   }
-  if (GetFeedSource(id) == &source) record();
+  if (EditSource(id) == &source) record();
   m_interpreting.erase(id);
   return result;
 }
 
 // --- rows another process committed
 
-CGroup* CFeedsManager::AdoptGroup(ObjectId id) { return Adopt<CGroup>(id); }
-CFeedSource* CFeedsManager::AdoptSource(ObjectId id) { return Adopt<CFeedSource>(id); }
+const CGroup* CFeedsManager::AdoptGroup(ObjectId id) { return Adopt<CGroup>(id); }
+const CFeedSource* CFeedsManager::AdoptSource(ObjectId id) { return Adopt<CFeedSource>(id); }
 
-CFeed* CFeedsManager::AdoptArticle(ObjectId id) {
+const CFeed* CFeedsManager::AdoptArticle(ObjectId id) {
   const bool isNew = m_storage.Lookup(id) == nullptr;
   CFeed* a = Adopt<CFeed>(id);
   if (a != nullptr && isNew) {
@@ -108,8 +108,8 @@ CFeed* CFeedsManager::AdoptArticle(ObjectId id) {
 }
 
 void CFeedsManager::PlaceGroup(ObjectId id, ObjectId parent, bool root) {
-  CGroup* g = GetGroup(id);
-  if (g == nullptr || (parent != 0 && GetGroup(parent) == nullptr)) return;
+  CGroup* g = EditGroup(id);
+  if (g == nullptr || (parent != 0 && EditGroup(parent) == nullptr)) return;
   ObjectId old = 0;
   const bool linked = ParentOfGroup(id, old);
   const bool listed = root || parent != 0;
@@ -128,13 +128,13 @@ void CFeedsManager::PlaceGroup(ObjectId id, ObjectId parent, bool root) {
 }
 
 void CFeedsManager::PlaceSource(ObjectId id, ObjectId group) {
-  CFeedSource* s = GetFeedSource(id);
+  CFeedSource* s = EditSource(id);
   if (s == nullptr) return;
   const ObjectId old = GroupOfSource(id);
   if (old == group && old != 0) return;
   ChangeScope scope(*this);
   if (old != 0) UnlinkSource(id);
-  CGroup* g = GetGroup(group);
+  CGroup* g = EditGroup(group);
   if (g == nullptr) {
     if (old != 0) Note(ChangeKind::SourceMoved, id, 0, old);
     return;
@@ -144,16 +144,16 @@ void CFeedsManager::PlaceSource(ObjectId id, ObjectId group) {
 }
 
 void CFeedsManager::PlaceArticle(ObjectId id, ObjectId source) {
-  CFeed* a = GetFeed(id);
+  CFeed* a = EditFeed(id);
   if (a == nullptr || (a->m_source == source && source != 0)) return;
   ChangeScope scope(*this);
   const ObjectId old = a->m_source;
-  if (CFeedSource* from = GetFeedSource(old)) {
+  if (CFeedSource* from = EditSource(old)) {
     from->RemoveFeed(id);
     AddCounts(old, true, a->m_read ? FeedCounts{0, 1} : FeedCounts{1, 0}, true);
   }
   a->m_source = 0;
-  CFeedSource* to = GetFeedSource(source);
+  CFeedSource* to = EditSource(source);
   if (to == nullptr) {
     if (old != 0) Note(ChangeKind::ArticleMoved, id, 0, old);
     return;
@@ -163,7 +163,7 @@ void CFeedsManager::PlaceArticle(ObjectId id, ObjectId source) {
 }
 
 void CFeedsManager::SetGroupFields(ObjectId id, const GroupFields& values) {
-  CGroup* g = GetGroup(id);
+  CGroup* g = EditGroup(id);
   if (g == nullptr) return;
   ChangeScope scope(*this);
   const uint32_t fields = ChangedFields<GroupFields>(kGroupFieldTable, *g, values);
@@ -172,7 +172,7 @@ void CFeedsManager::SetGroupFields(ObjectId id, const GroupFields& values) {
 }
 
 void CFeedsManager::SetSourceFields(ObjectId id, const SourceFields& values) {
-  CFeedSource* s = GetFeedSource(id);
+  CFeedSource* s = EditSource(id);
   if (s == nullptr) return;
   ChangeScope scope(*this);
   const uint32_t fields = ChangedFields<SourceFields>(kSourceFieldTable, *s, values);
@@ -181,7 +181,7 @@ void CFeedsManager::SetSourceFields(ObjectId id, const SourceFields& values) {
 }
 
 void CFeedsManager::SetArticleFields(ObjectId id, const ArticleFields& values) {
-  CFeed* a = GetFeed(id);
+  CFeed* a = EditFeed(id);
   if (a == nullptr) return;
   ChangeScope scope(*this);
   const bool read = values.m_read;
@@ -197,7 +197,7 @@ void CFeedsManager::SetArticleFields(ObjectId id, const ArticleFields& values) {
 
 void CFeedsManager::SetHistory(ObjectId sourceId, std::map<std::u16string, HistoryEntry> history,
                                const std::vector<std::u16string>& timeOrder) {
-  CFeedSource* s = GetFeedSource(sourceId);
+  CFeedSource* s = EditSource(sourceId);
   if (s == nullptr) return;
   ChangeScope scope(*this);
   const bool changed = s->m_history != history;
@@ -208,12 +208,12 @@ void CFeedsManager::SetHistory(ObjectId sourceId, std::map<std::u16string, Histo
 
 void CFeedsManager::RemoveNode(ObjectId id) {
   ChangeScope scope(*this);
-  if (CFeed* a = GetFeed(id)) {
-    if (CFeedSource* s = GetFeedSource(a->m_source)) s->RemoveFeed(id);
-  } else if (GetFeedSource(id) != nullptr) {
-    if (CGroup* g = FindGroupOfSource(id)) g->RemoveSource(id);
-  } else if (GetGroup(id) != nullptr) {
-    if (CGroup* p = FindParentGroup(id)) {
+  if (CFeed* a = EditFeed(id)) {
+    if (CFeedSource* s = EditSource(a->m_source)) s->RemoveFeed(id);
+  } else if (EditSource(id) != nullptr) {
+    if (CGroup* g = Writable(FindGroupOfSource(id))) g->RemoveSource(id);
+  } else if (EditGroup(id) != nullptr) {
+    if (CGroup* p = Writable(FindParentGroup(id))) {
       p->RemoveSubgroup(id);
     } else {
       RemoveRootGroup(id);
@@ -247,7 +247,7 @@ IdList CFeedsManager::SearchArticles(std::u16string_view query, ObjectId node) c
     // articles not yet written (if any) are read here.
     found.reserve(matches.size());
     for (ObjectId id : matches) {
-      const CFeed* a = GetFeed(id);
+      const CFeed* a = EditFeed(id);
       if (a != nullptr && a->m_textsStored && a->m_source != 0) take(*a);
     }
     if (static_cast<size_t>(Counts(0).total()) != m_storedTexts) {
@@ -255,7 +255,7 @@ IdList CFeedsManager::SearchArticles(std::u16string_view query, ObjectId node) c
       CollectFeeds(0, all);
       std::unordered_set<ObjectId> seen;
       for (ObjectId id : all) {
-        const CFeed* a = GetFeed(id);
+        const CFeed* a = EditFeed(id);
         if (a != nullptr && !a->m_textsStored && seen.insert(id).second && inMemory(*a)) take(*a);
       }
     }
@@ -267,7 +267,7 @@ IdList CFeedsManager::SearchArticles(std::u16string_view query, ObjectId node) c
     std::unordered_set<ObjectId> seen;
     found.reserve(candidates.size());
     for (ObjectId id : candidates) {
-      const CFeed* a = GetFeed(id);
+      const CFeed* a = EditFeed(id);
       if (a == nullptr || !seen.insert(id).second) continue;
       const bool match = words.empty() ? true
                          : a->m_textsStored ? std::binary_search(stored.begin(), stored.end(), id)

@@ -15,7 +15,7 @@ template <typename Record, typename Name>
 IdList Sorted(const CFeedsManager& manager, const IdList& ids, Name name) {
   std::vector<std::pair<const std::u16string*, ObjectId>> named;
   for (ObjectId id : ids) {
-    if (const Record* r = LookupAs<Record>(&manager.m_storage, id)) named.emplace_back(&name(*r), id);
+    if (const Record* r = LookupAs<Record>(&manager.Storage(), id)) named.emplace_back(&name(*r), id);
   }
   std::stable_sort(named.begin(), named.end(), [](const auto& a, const auto& b) {
     return CompareAsciiNoCase(*a.first, *b.first) < 0;
@@ -70,7 +70,7 @@ void VisitInDisplayOrder(const CFeedsManager& manager, const TreeVisitor& visito
     if (visitor.enterGroup) visitor.enterGroup(g, stack.size());
     stack.push_back({&g, GroupsInDisplayOrder(manager, g.m_childGroups)});
   };
-  for (ObjectId rootId : GroupsInDisplayOrder(manager, manager.m_rootGroups)) {
+  for (ObjectId rootId : GroupsInDisplayOrder(manager, manager.RootGroups())) {
     const CGroup* root = manager.GetGroup(rootId);
     if (!seen.insert(root).second) continue;
     enter(*root);
@@ -100,7 +100,7 @@ ObjectId GroupForNewFeed(const CFeedsManager& manager, std::optional<ObjectId> s
       if (const CGroup* group = manager.FindGroupOfSource(*selected)) return group->m_id;
     }
   }
-  const IdList roots = GroupsInDisplayOrder(manager, manager.m_rootGroups);
+  const IdList roots = GroupsInDisplayOrder(manager, manager.RootGroups());
   return roots.empty() ? 0 : roots.front();
 }
 

@@ -211,7 +211,7 @@ size_t GroupDepth(const CFeedsManager& m) {
   size_t deepest = 0;
   std::unordered_set<ObjectId> seen;
   std::vector<std::pair<ObjectId, size_t>> stack;
-  for (ObjectId id : m.m_rootGroups) stack.push_back({id, 1});
+  for (ObjectId id : m.RootGroups()) stack.push_back({id, 1});
   while (!stack.empty()) {
     const auto [id, depth] = stack.back();
     stack.pop_back();
@@ -347,7 +347,7 @@ class Importer {
     auto known = m_childNames.find(parent);
     if (known == m_childNames.end()) {
       known = m_childNames.emplace(parent, std::unordered_map<std::u16string, ObjectId>{}).first;
-      const IdList& list = parent == 0 ? m_model.m_rootGroups : m_model.GetGroup(parent)->m_childGroups;
+      const IdList& list = parent == 0 ? m_model.RootGroups() : m_model.GetGroup(parent)->m_childGroups;
       for (ObjectId id : list) {
         if (const CGroup* g = m_model.GetGroup(id)) known->second.emplace(Displayed(g->m_name), id);
       }
@@ -355,14 +355,14 @@ class Importer {
     const std::u16string shown = FromQ(name);
     auto found = known->second.find(shown);
     if (found != known->second.end()) return found->second;
-    CGroup* g = m_model.AddGroup(parent, StoredName(name));
+    const CGroup* g = m_model.AddGroup(parent, StoredName(name));
     ++m_result.groupsAdded;
     known->second.emplace(shown, g->m_id);
     return g->m_id;
   }
 
   ObjectId FirstRootGroup() {
-    const IdList roots = GroupsInDisplayOrder(m_model, m_model.m_rootGroups);
+    const IdList roots = GroupsInDisplayOrder(m_model, m_model.RootGroups());
     if (!roots.empty()) return roots.front();
     m_childNames.erase(0);
     return m_model.AddGroup(0, kAllSourcesName)->m_id;
@@ -376,7 +376,7 @@ class Importer {
     }
     // The site's address is stored with the new source's row, so a later
     // export gives it back.
-    CFeedSource* s = m_model.AddSource(group, url, FromQ(o.site));
+    const CFeedSource* s = m_model.AddSource(group, url, FromQ(o.site));
     // A name that only repeats the URL (as it stands, or as an export writes
     // a title that is the URL) comes from a source still waiting for its
     // first update: it stays auto-named.

@@ -50,4 +50,13 @@ for layer in "${!allowed[@]}"; do
       }
       END { exit bad }' || status=1
 done
+# Records are written by the model's operations; the stores that build a
+# model from what they read (the classic file, the library, the
+# command-line tool's JSON form of a model) write them directly through
+# the model's writer, and no other code may.
+grep -rnE '#\s*include "model/ModelWriter\.h"|const_cast<\s*(qb::)?C(Feed|FeedSource|Group)\s*\*' \
+    base formats net update sync opml views app tools --include='*.h' --include='*.cpp' 2>/dev/null |
+  grep -v '^tools/ModelJson\.cpp:' |
+  sed 's/$/: writes records past the model'"'"'s operations/' && status=1
+
 exit $status

@@ -62,7 +62,7 @@ int RunAdd(CliContext& ctx) {
     target = GroupForNewFeed(manager, std::nullopt);
   }
   CFeedsManager::AddSourceStatus status{};
-  CFeedSource* source = manager.SubscribeSource(target, url16, &status);
+  const CFeedSource* source = manager.SubscribeSource(target, url16, &status);
   if (source == nullptr) {
     if (status == CFeedsManager::AddSourceStatus::EmptyUrl) {
       ctx.err << "usage: quillbend-cli add URL [--group NAME]\n";

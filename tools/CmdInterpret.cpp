@@ -60,11 +60,17 @@ int RunInterpret(CliContext& ctx) {
   }
   const SharedText text(DecodeFeedBytes(bytes));
 
+  // A model of one source, made and merged into by the model's own
+  // operations, as an update of a new subscription would be.
   CFeedsManager manager;
-  CFeedSource* source = manager.NewFeedSource();
-  source->m_title = title;
-  source->m_autoName = autoName;
-  const bool result = InterpretFeed(manager, *source, ParseFeed(text), kUpdateTick);
+  manager.FixUpAfterLoad();
+  const ObjectId id = manager.AddSource(manager.RootGroups().front(), u"")->m_id;
+  SourceFields fields = *manager.GetFeedSource(id);
+  fields.m_title = title;
+  fields.m_autoName = autoName;
+  manager.SetSourceFields(id, fields);
+  const bool result = manager.MergeArticles(id, ReadFeed(ParseFeed(text), u""), kUpdateTick);
+  const CFeedSource* source = manager.GetFeedSource(id);
 
   JsonArray articles;
   for (ObjectId id : source->m_articles) {

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "base/Text.h"
+#include "model/ModelWriter.h"
 
 namespace qb::cli {
 
@@ -216,7 +217,7 @@ bool ReadRecord(Fields& f, Record& record, const Table& table, std::string& erro
 
 JsonValue ModelToJson(const CFeedsManager& manager) {
   JsonArray records;
-  for (const auto& [id, record] : manager.m_storage.IdIndex()) {
+  for (const auto& [id, record] : manager.Storage().IdIndex()) {
     if (const auto* g = dynamic_cast<const CGroup*>(record)) {
       records.push_back(RecordToJson(id, u"group", *g, kGroupFieldTable));
     } else if (const auto* s = dynamic_cast<const CFeedSource*>(record)) {
@@ -225,8 +226,7 @@ JsonValue ModelToJson(const CFeedsManager& manager) {
       records.push_back(RecordToJson(id, u"article", *a, kArticleFieldTable));
     }
   }
-  return JsonObject{{u"records", std::move(records)},
-                    {u"rootGroups", IdsToJson(manager.m_rootGroups)}};
+  return JsonObject{{u"records", std::move(records)}, {u"rootGroups", IdsToJson(manager.RootGroups())}};
 }
 
 bool JsonToModel(const JsonValue& json, CFeedsManager& manager, std::string& error) {
@@ -245,7 +245,7 @@ bool JsonToModel(const JsonValue& json, CFeedsManager& manager, std::string& err
   }
 
   Fields model(*top, "model", error);
-  if (!model.Ids(u"rootGroups", manager.m_rootGroups)) return false;
+  if (!model.Ids(u"rootGroups", CModelWriter(manager).RootGroups())) return false;
   const JsonValue* records = model.Find(u"records");
   if (!model.NoOthers()) return false;
   if (records == nullptr) return true;
@@ -261,7 +261,7 @@ bool JsonToModel(const JsonValue& json, CFeedsManager& manager, std::string& err
     if (f.Find(u"id") == nullptr) return f.Fail("\"id\" is missing");
     ObjectId id = 0;
     if (!f.Integer(u"id", id)) return false;
-    if (manager.m_storage.IdIndex().count(id) != 0) {
+    if (manager.Storage().IdIndex().count(id) != 0) {
       return f.Fail("identifier " + std::to_string(id) + " occurs twice");
     }
 
@@ -285,7 +285,7 @@ bool JsonToModel(const JsonValue& json, CFeedsManager& manager, std::string& err
     }
     if (!ok || !f.NoOthers()) return false;
     record->m_id = id;
-    manager.m_storage.Register(std::move(record), id);
+    CModelWriter(manager).Storage().Register(std::move(record), id);
   }
   return true;
 }

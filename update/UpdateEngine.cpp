@@ -329,7 +329,7 @@ bool CUpdateEngine::ApplyReady(std::chrono::milliseconds budget) {
       return false;
     }
     Entry& head = m_queue.front();
-    CFeedSource* source = m_manager.GetFeedSource(head.source);
+    const CFeedSource* source = m_manager.GetFeedSource(head.source);
     if (source == nullptr || source->m_url != head.url) {
       // Deleted, or its address changed, while the document was on the way.
       Drop(head.serial);
@@ -365,7 +365,7 @@ bool CUpdateEngine::ApplyReady(std::chrono::milliseconds budget) {
   return false;
 }
 
-void CUpdateEngine::Apply(const Entry& e, CFeedSource& source) {
+void CUpdateEngine::Apply(const Entry& e, const CFeedSource& source) {
   SourceReport report;
   report.source = e.source;
   const int64_t now = m_manager.Clock().CurrentTime();

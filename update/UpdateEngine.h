@@ -95,8 +95,7 @@ class CUpdateEngine {
     // Replaces reading and merging (tests): given the parsed document on
     // the owner's thread, it changes the source through the model's
     // operations. `tick` is the tick taken when the source joined the pass.
-    std::function<bool(CFeedsManager& manager, CFeedSource& source, const CParsedFeed& feed,
-                       uint32_t tick)>
+    std::function<bool(CFeedsManager& manager, const CFeedSource& source, const CParsedFeed& feed, uint32_t tick)>
         interpret;
     // How long one task of the executor may apply results before it posts
     // the rest as another task, so that an event loop runs in between;
@@ -197,7 +196,7 @@ class CUpdateEngine {
   };
 
   bool Enqueue(const IdList& sources, bool force, const DownloadResult* fetched = nullptr);
-  void Apply(const Entry& e, CFeedSource& source);
+  void Apply(const Entry& e, const CFeedSource& source);
   void Finish(bool cancelled);
   void SetStatus(const std::u16string& text);
   void DrainInbox();

@@ -257,7 +257,7 @@ void CSourceListView::RefreshAll() {
   if (m_root == nullptr) return;
   const Counts counts = ModelCounts();
   m_counts = &counts;
-  RefreshLevel(m_root, Model().m_rootGroups, {}, 0);
+  RefreshLevel(m_root, Model().RootGroups(), {}, 0);
   SortChildren(m_root);
   RemoveStaleItems();
   m_counts = nullptr;
@@ -323,7 +323,8 @@ void CSourceListView::RemoveStaleItems() {
     const CGroup* parentGroup = item == m_root ? nullptr : model.GetGroup(parentId);
     // Sets, so a group of many children is checked in linear time.
     const IdList noGroups;
-    const IdList& groupList = item == m_root ? model.m_rootGroups : (parentGroup ? parentGroup->m_childGroups : noGroups);
+    const IdList& groupList =
+        item == m_root ? model.RootGroups() : (parentGroup ? parentGroup->m_childGroups : noGroups);
     const std::unordered_set<ObjectId> groups(groupList.begin(), groupList.end());
     std::unordered_set<ObjectId> sources;
     if (parentGroup != nullptr) sources.insert(parentGroup->m_sources.begin(), parentGroup->m_sources.end());

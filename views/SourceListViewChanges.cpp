@@ -103,7 +103,7 @@ bool CSourceListView::PlaceItem(ObjectId id, std::vector<ObjectId>& unsorted) {
     if (const CGroup* p = model.FindParentGroup(id)) {
       listed = true;
       parent = ItemOf(p->m_id);
-    } else if (std::find(model.m_rootGroups.begin(), model.m_rootGroups.end(), id) != model.m_rootGroups.end()) {
+    } else if (std::find(model.RootGroups().begin(), model.RootGroups().end(), id) != model.RootGroups().end()) {
       listed = true;
       parent = m_root;
     }

@@ -14,6 +14,7 @@
 #include "app/PickFeedDlg.h"
 #include "formats/Interpret.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/app/AppHarness.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/HttpServer.h"
@@ -300,7 +301,7 @@ TEST_F(AddFeedSearchTest, ASiteAddressPastedIntoTheProgramSubscribesToItsFeed) {
   test::AppHarness h;
   UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 0);
   ASSERT_TRUE(h.Start());
-  const ObjectId group = h.Model().m_rootGroups[0];
+  const ObjectId group = h.Model().RootGroups()[0];
   h.scope.answerDialog = [&](QDialog& dialog) {
     auto& dlg = dynamic_cast<CAddNewFeedDlg&>(dialog);
     dlg.show();
@@ -325,10 +326,10 @@ TEST_F(AddFeedSearchTest, AHandedOverFeedIsFetchedOnceAndTheReadingStays) {
   test::AppHarness h;
   UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 0);
   ASSERT_TRUE(h.Start());
-  const ObjectId group = h.Model().m_rootGroups[0];
-  CFeedSource* reading = h.Model().AddSource(group, u"");
+  const ObjectId group = h.Model().RootGroups()[0];
+  CFeedSource* reading = CModelWriter(h.Model()).Source(h.Model().AddSource(group, u"")->m_id);
   reading->m_title = u"Being read";
-  CFeed* article = h.Model().NewFeed();
+  CFeed* article = CModelWriter(h.Model()).NewFeed();
   article->m_title = u"An article";
   reading->m_articles.push_back(article->m_id);
   CSourceListView* tree = h.Frame().SourceTree();

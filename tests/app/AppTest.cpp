@@ -19,6 +19,7 @@
 
 #include "app/ConfirmExitDlg.h"
 #include "app/SettingsExport.h"
+#include "model/ModelWriter.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/FakeClock.h"
 #include "views/DateText.h"
@@ -60,8 +61,8 @@ TEST(AppStartTest, FirstStartInstallsTheWelcomeArticleOnce) {
             h.DataHome() + QStringLiteral("/Velmorant/Quillbend/Feeds"));
 
   const CFeedsManager& m = h.Model();
-  ASSERT_EQ(m.m_rootGroups.size(), 1u);
-  const CGroup* group = m.GetGroup(m.m_rootGroups[0]);
+  ASSERT_EQ(m.RootGroups().size(), 1u);
+  const CGroup* group = m.GetGroup(m.RootGroups()[0]);
   ASSERT_NE(group, nullptr);
   EXPECT_EQ(group->m_name, U16(u"All Sources"));
   ASSERT_EQ(group->m_sources.size(), 1u);
@@ -135,13 +136,13 @@ TEST(AppStartTest, HelpFeedReplacesAnEarlierWelcomeSource) {
   UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
   ASSERT_TRUE(h.Start());
   CFeedsManager& m = h.Model();
-  CGroup* group = m.FindRootGroupByName(kAllSourcesName);
+  const CGroup* group = m.FindRootGroupByName(kAllSourcesName);
   ASSERT_NE(group, nullptr);
   h.Doc().ShowHelpFeed();
   ASSERT_EQ(WelcomeSources(m).size(), 1u);
   const ObjectId oldSource = WelcomeSources(m)[0]->m_id;
   const ObjectId oldArticle = WelcomeSources(m)[0]->m_articles[0];
-  CFeedSource* other = m.AddSource(group->m_id, u"http://other.example/");
+  const CFeedSource* other = m.AddSource(group->m_id, u"http://other.example/");
   ASSERT_NE(other, nullptr);
 
   h.Doc().ShowHelpFeed();
@@ -159,14 +160,14 @@ TEST(AppStartTest, HelpFeedCreatesAllSourcesWhenMissing) {
   UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
   ASSERT_TRUE(h.Start());
   CFeedsManager& m = h.Model();
-  ASSERT_EQ(m.m_rootGroups.size(), 1u);
-  const ObjectId mine = m.m_rootGroups[0];
+  ASSERT_EQ(m.RootGroups().size(), 1u);
+  const ObjectId mine = m.RootGroups()[0];
   ASSERT_TRUE(m.Rename(mine, u"Mine"));
   h.Doc().ShowHelpFeed();
-  ASSERT_EQ(m.m_rootGroups.size(), 2u);
-  EXPECT_EQ(m.m_rootGroups[0], mine);
+  ASSERT_EQ(m.RootGroups().size(), 2u);
+  EXPECT_EQ(m.RootGroups()[0], mine);
   EXPECT_TRUE(m.GetGroup(mine)->m_sources.empty());
-  const CGroup* all = m.GetGroup(m.m_rootGroups[1]);
+  const CGroup* all = m.GetGroup(m.RootGroups()[1]);
   ASSERT_NE(all, nullptr);
   EXPECT_EQ(all->m_name, U16(u"All Sources"));
   EXPECT_EQ(WelcomeSources(m).size(), 1u);
@@ -554,8 +555,8 @@ TEST(AppStartTest, IconsHaveTheirPictures) {
   EXPECT_FALSE(h.Frame().TrayIcon()->icon().pixmap(16).isNull());
   EXPECT_FALSE(h.Frame().windowIcon().pixmap(32).isNull());
   CSourceListView* tree = h.Frame().SourceTree();
-  const ObjectId group = h.Model().m_rootGroups[0];
-  CFeedSource* source = h.Model().AddSource(group, u"http://icons.example/");
+  const ObjectId group = h.Model().RootGroups()[0];
+  const CFeedSource* source = h.Model().AddSource(group, u"http://icons.example/");
   tree->RefreshAll();
   for (ObjectId id : {ObjectId{0}, group, source->m_id}) {
     ASSERT_NE(tree->FindItem(id), nullptr);

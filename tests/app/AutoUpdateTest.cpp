@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Commands.h"
+#include "model/ModelWriter.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"
@@ -27,7 +28,8 @@ TEST(AutoUpdateTest, DueSourceBringsNewsAndRaisesTheNotice) {
   UiTestScope::Store(QStringLiteral("Settings"), QStringLiteral("FirstRun"), 0);
   ASSERT_TRUE(h.Start());
   CMainFrame& f = h.Frame();
-  CFeedSource* source = h.Model().AddSource(h.Model().m_rootGroups[0], server.Url16("/feed"));
+  CFeedSource* source =
+      CModelWriter(h.Model()).Source(h.Model().AddSource(h.Model().RootGroups()[0], server.Url16("/feed"))->m_id);
   ASSERT_NE(source, nullptr);
   source->m_refreshInterval = 15;
   const ObjectId sourceId = source->m_id;
@@ -74,7 +76,7 @@ TEST(AutoUpdateTest, FeedsNeverFetchedAreFetchedAtStartTheOthersWhenDue) {
   AppHarness h;
   h.useLibrary = true;
   ASSERT_TRUE(h.Start());
-  const ObjectId group = h.Model().m_rootGroups[0];
+  const ObjectId group = h.Model().RootGroups()[0];
   const ObjectId old = h.Model().AddSource(group, server.Url16("/old"))->m_id;
   h.Frame().Commands().UpdateSources({old});
   ASSERT_TRUE(h.WaitForUpdates());

@@ -10,6 +10,7 @@
 
 #include "app/Commands.h"
 #include "classic/DataFile.h"
+#include "model/ModelWriter.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/HttpServer.h"
 #include "views/SourceListView.h"
@@ -53,7 +54,7 @@ class BackgroundUpdateTest : public ::testing::Test {
     test::BypassProxyForLoopback();
     UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 0);
     ASSERT_TRUE(h.Start());
-    root = h.Model().m_rootGroups[0];
+    root = h.Model().RootGroups()[0];
   }
 
   ObjectId AddSource(const std::string& path) {
@@ -203,7 +204,7 @@ TEST_F(BackgroundUpdateTest, AWarningMarkSurvivesARestart) {
   gone.status = 410;
   server.Set("/gone", gone);
   const ObjectId failing = AddSource("/gone");
-  CFeedSource* welcome = h.Model().AddSource(root, u"");
+  CFeedSource* welcome = CModelWriter(h.Model()).Source(h.Model().AddSource(root, u"")->m_id);
   welcome->m_title = u"Welcome!";
   const ObjectId welcomeId = welcome->m_id;
   h.Frame().Commands().UpdateAll(false);

@@ -11,6 +11,7 @@
 #include "app/AddGroupDlg.h"
 #include "app/AddNewFeedDlg.h"
 #include "app/FeedPropertiesDlg.h"
+#include "model/ModelWriter.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/FakeMainFrame.h"
 #include "tests/support/HttpServer.h"
@@ -79,7 +80,7 @@ TEST_F(CommandsTest, DeleteGroupRefusesTheLastRootGroupAndAsksOtherwise) {
   // Delete on the root item does nothing and asks nothing.
   Key(Qt::Key_Delete);
   EXPECT_EQ(f.messages.size(), 4u);
-  EXPECT_EQ(f.model.m_rootGroups.size(), 1u);
+  EXPECT_EQ(f.model.RootGroups().size(), 1u);
 }
 
 TEST_F(CommandsTest, DeleteFeedAsksWithTheTitleAndSelectsTheGroup) {
@@ -234,8 +235,8 @@ TEST_F(CommandsTest, AddGroupAtRootOrInsideTheSelectedGroup) {
     return int(QDialog::Accepted);
   };
   f.tree->AddGroup();  // root selected
-  ASSERT_EQ(f.model.m_rootGroups.size(), 2u);
-  const CGroup* atRoot = f.model.GetGroup(f.model.m_rootGroups[1]);
+  ASSERT_EQ(f.model.RootGroups().size(), 2u);
+  const CGroup* atRoot = f.model.GetGroup(f.model.RootGroups()[1]);
   EXPECT_EQ(atRoot->m_name, u"Fresh");
   EXPECT_EQ(Item(atRoot->m_id)->parent(), f.tree->RootItem());
 

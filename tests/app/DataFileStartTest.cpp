@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "classic/DataFile.h"
+#include "model/ModelWriter.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/TempDir.h"
@@ -72,7 +73,7 @@ TEST(DataFileStartTest, UnreadableFileShowsItsMessageOnceAndIsKept) {
     EXPECT_EQ(h.scope.messages[0].text, QString::fromUtf16(c.message));
     // The program runs on with a root group, and the next save does not
     // lose the unreadable file: a copy stays beside it.
-    EXPECT_EQ(h.Model().m_rootGroups.size(), 1u);
+    EXPECT_EQ(h.Model().RootGroups().size(), 1u);
     h.Frame().ScheduleSave();
     h.Frame().OnTimer(FrameTimer::Save);
     const QStringList copies =

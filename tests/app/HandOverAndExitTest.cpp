@@ -21,6 +21,7 @@
 #include "app/SingleInstance.h"
 #include "app/SiteIconProvider.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/FakeDesktop.h"
 #include "tests/support/HttpServer.h"
 
@@ -77,7 +78,7 @@ TEST(SecondStartTest, TheAddFeedDialogOfAHandedOverAddressIsAcceptedSafely) {
   QObject::connect(&first, &CSingleInstance::commandLineReceived, [&](const QStringList& arguments) {
     ++received;
     ASSERT_EQ(arguments, QStringList{address});
-    CAddNewFeedDlg dlg(desktop, model, model.m_rootGroups.front(),
+    CAddNewFeedDlg dlg(desktop, model, model.RootGroups().front(),
                        std::make_unique<CFeedDiscovery>(downloads, executor));
     dlg.m_strUrl = arguments.front();
     // What the user does: waits while the other start ends, then presses

@@ -21,6 +21,7 @@
 #include "classic/DataFile.h"
 #include "library/Library.h"
 #include "library/LibraryLink.h"
+#include "model/ModelWriter.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/FullDisk.h"
 #include "tests/support/SampleModel.h"
@@ -130,7 +131,7 @@ TEST(LibraryStartTest, TheCommandsChangesReachTheLibrary) {
   AppHarness& h = s.h;
   ASSERT_TRUE(h.Start());
   ObjectId group = 0;
-  for (const auto& [id, record] : h.Model().m_storage.IdIndex()) {
+  for (const auto& [id, record] : h.Model().Storage().IdIndex()) {
     if (h.Model().GetGroup(id) != nullptr) group = id;
   }
   ASSERT_NE(group, 0u);
@@ -170,8 +171,8 @@ TEST(LibraryStartTest, ALibraryThatCannotBeReadIsPutAsideAndSaidOnce) {
   ASSERT_EQ(aside.size(), 1);
   EXPECT_EQ(test::ReadFile((DataFolder(h) + u'/' + aside[0]).toStdString()), garbage) << "never written over";
   // The new library is in use: a change lands in it.
-  EXPECT_EQ(h.Model().m_rootGroups.size(), 1u);
-  CGroup* group = h.Model().AddGroup(0, u"After the damage");
+  EXPECT_EQ(h.Model().RootGroups().size(), 1u);
+  const CGroup* group = h.Model().AddGroup(0, u"After the damage");
   ASSERT_NE(group, nullptr);
   const ObjectId id = group->m_id;
   ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
@@ -191,7 +192,7 @@ TEST(LibraryStartTest, TheFileMenuExportsAndImportsDataFiles) {
   h.Frame().SetDataFilePathAsker([&] { return asked; });
 
   // Export: the library as the classic file, with the window's changes.
-  CGroup* fresh = h.Model().AddGroup(0, u"Made in the window");
+  const CGroup* fresh = h.Model().AddGroup(0, u"Made in the window");
   ASSERT_NE(fresh, nullptr);
   asked = QString::fromStdString(out.File("Exported"));
   h.Frame().OnExportDataFile();
@@ -205,19 +206,19 @@ TEST(LibraryStartTest, TheFileMenuExportsAndImportsDataFiles) {
   // A damaged file: nothing changes, and the user is told why.
   test::WriteFile(out.File("Damaged"), s.dataBytes.substr(0, s.dataBytes.size() / 3));
   const size_t before = SourceCount(h.Model());
-  const size_t rootsBefore = h.Model().m_rootGroups.size();
+  const size_t rootsBefore = h.Model().RootGroups().size();
   asked = QString::fromStdString(out.File("Damaged"));
   h.Frame().OnImportDataFile();
   ASSERT_EQ(h.scope.messages.size(), 2u);
   EXPECT_EQ(h.scope.messages.back().icon, MsgIcon::Warning);
   EXPECT_TRUE(h.scope.messages.back().text.contains(QStringLiteral("Nothing was imported")));
   EXPECT_EQ(SourceCount(h.Model()), before);
-  EXPECT_EQ(h.Model().m_rootGroups.size(), rootsBefore);
+  EXPECT_EQ(h.Model().RootGroups().size(), rootsBefore);
 
   // Another user's file: its feeds join the tree and the library.
   CFeedsManager other;
   other.FixUpAfterLoad();
-  CFeedSource* theirs = other.AddSource(other.m_rootGroups[0], u"https://elsewhere.example/feed");
+  const CFeedSource* theirs = other.AddSource(other.RootGroups()[0], u"https://elsewhere.example/feed");
   ASSERT_NE(theirs, nullptr);
   ASSERT_TRUE(SaveDataFile(other, out.File("Theirs")).ok);
   asked = QString::fromStdString(out.File("Theirs"));
@@ -289,7 +290,7 @@ TEST(LibraryStartTest, AnotherProcessAndTheWindowShareTheLibrary) {
   ObjectId added = 0;
   {
     CLibraryLink sync(cliModel, cli);
-    CFeedSource* source = cliModel.AddSource(cliModel.m_rootGroups[0], u"https://cli.example/feed");
+    const CFeedSource* source = cliModel.AddSource(cliModel.RootGroups()[0], u"https://cli.example/feed");
     ASSERT_NE(source, nullptr);
     added = source->m_id;
     const LibraryFlushReport report = sync.FlushAndWait();
@@ -301,7 +302,7 @@ TEST(LibraryStartTest, AnotherProcessAndTheWindowShareTheLibrary) {
   EXPECT_NE(h.Frame().SourceTree()->FindItem(added), nullptr);
 
   // And what the window changes meanwhile reaches the other process.
-  CGroup* group = h.Model().AddGroup(0, u"From the window");
+  const CGroup* group = h.Model().AddGroup(0, u"From the window");
   ASSERT_NE(group, nullptr);
   const ObjectId groupId = group->m_id;
   ASSERT_TRUE(PumpUntil([&] { return !h.library->HasPending(); }));
@@ -390,8 +391,8 @@ TEST(LibraryStartTest, TheFirstStartTakesOverTheUpdateStateOfTheDataFile) {
     SCOPED_TRACE(wellFormed);
     LibraryStart s;
     if (wellFormed) {
-      for (const auto& [id, record] : s.sample.m_storage.IdIndex()) {
-        if (auto* g = s.sample.GetGroup(id)) std::erase(g->m_sources, 0x00DEAD00u);
+      for (const auto& [id, record] : s.sample.Storage().IdIndex()) {
+        if (auto* g = CModelWriter(s.sample).Group(id)) std::erase(g->m_sources, 0x00DEAD00u);
       }
       ASSERT_TRUE(SaveDataFile(s.sample, s.dataFile).ok);
     }
@@ -435,7 +436,7 @@ TEST(LibraryStartTest, TheChangesOfOneTurnAreOneTransactionWrittenATurnLater) {
   IdList articles;
   h.Model().CollectFeeds(0, articles);
   ASSERT_GE(articles.size(), 2u);
-  const ObjectId group = h.Model().m_rootGroups[0];
+  const ObjectId group = h.Model().RootGroups()[0];
   const bool read0 = h.Model().GetFeed(articles[0])->m_read;
   // One turn: several operations with no event loop in between.
   h.Model().MarkRead({articles[0]}, !read0);
@@ -483,7 +484,7 @@ TEST(LibraryStartTest, AFullDiskIsSaidAndTheExitNeverFreezesNorDropsTheChanges) 
   EXPECT_FALSE(status.MarkShown());
 
   disk.Fill();
-  const ObjectId root = h.Model().m_rootGroups[0];
+  const ObjectId root = h.Model().RootGroups()[0];
   h.Model().AddGroup(root, u"Made while the disk was full");
   IdList all;
   h.Model().CollectFeeds(0, all);
@@ -535,7 +536,7 @@ TEST(LibraryStartTest, AFullDiskIsSaidAndTheExitNeverFreezesNorDropsTheChanges) 
   ASSERT_TRUE(h.Start());
   h.library->SetHeartbeatInterval(50);
   disk.Fill();
-  h.Model().AddGroup(h.Model().m_rootGroups[0], u"Only in the export");
+  h.Model().AddGroup(h.Model().RootGroups()[0], u"Only in the export");
   ASSERT_TRUE(PumpUntil([&] { return h.Frame().SaveStatus()->MarkShown(); }));
   const QString exported = h.DataHome() + QStringLiteral("/Elsewhere");
   h.Frame().SetDataFilePathAsker([&] { return exported; });

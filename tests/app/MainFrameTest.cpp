@@ -21,6 +21,7 @@
 
 #include "app/Commands.h"
 #include "app/SettingsExport.h"
+#include "model/ModelWriter.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"
@@ -124,7 +125,8 @@ TEST(MainFrameTest, AutomaticUpdate) {
     UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
     ASSERT_TRUE(h.Start());
     CMainFrame& f = h.Frame();
-    CFeedSource* source = h.Model().AddSource(h.Model().m_rootGroups[0], u"http://n.example/");
+    CFeedSource* source =
+        CModelWriter(h.Model()).Source(h.Model().AddSource(h.Model().RootGroups()[0], u"http://n.example/")->m_id);
     source->m_commsStatus = u"Comms status: OK";
     int calls = 0;
     bool forced = true;
@@ -360,10 +362,10 @@ TEST(MainFrameTest, F5IsWindowWideAndTheTitleCountsUnread) {
   h.updater.updateAll = [](CFeedsManager&, bool) { return false; };
   ASSERT_TRUE(h.Start());
   CMainFrame& f = h.Frame();
-  CGroup* g = h.Model().AddGroup(0, u"G");
-  CFeedSource* s = h.Model().AddSource(g->m_id, u"http://example.com/f");
+  const CGroup* g = h.Model().AddGroup(0, u"G");
+  CFeedSource* s = CModelWriter(h.Model()).Source(h.Model().AddSource(g->m_id, u"http://example.com/f")->m_id);
   for (bool read : {false, false, true}) {
-    CFeed* a = h.Model().NewFeed();
+    CFeed* a = CModelWriter(h.Model()).NewFeed();
     a->m_read = read;
     s->m_articles.push_back(a->m_id);
   }
@@ -412,11 +414,11 @@ TEST(MainFrameTest, ShiftF10OpensTheFocusedPanesMenu) {
   UiTestScope::Store(kSettings, QStringLiteral("FirstRun"), 0);
   ASSERT_TRUE(h.Start());
   CMainFrame& f = h.Frame();
-  CGroup* g = h.Model().AddGroup(0, u"G");
-  CFeedSource* s = h.Model().AddSource(g->m_id, u"http://example.com/f");
+  const CGroup* g = h.Model().AddGroup(0, u"G");
+  CFeedSource* s = CModelWriter(h.Model()).Source(h.Model().AddSource(g->m_id, u"http://example.com/f")->m_id);
   std::vector<ObjectId> articles;
   for (int i = 0; i < 40; ++i) {
-    CFeed* a = h.Model().NewFeed();
+    CFeed* a = CModelWriter(h.Model()).NewFeed();
     a->m_title = u"A" + FromQString(QString::number(i));
     a->m_read = i == 0;
     s->m_articles.push_back(a->m_id);
@@ -526,11 +528,11 @@ TEST(MainFrameTest, ThreePanesLaidOutWithTheTreesLabelsWhole) {
     QSettings file(QStringLiteral("Velmorant"), QStringLiteral("Quillbend"));
     file.remove(QStringLiteral("WindowSettings"));
   }
-  CGroup* g = h.Model().AddGroup(0, u"G");
-  CFeedSource* s = h.Model().AddSource(g->m_id, u"http://example.com/f");
+  const CGroup* g = h.Model().AddGroup(0, u"G");
+  CFeedSource* s = CModelWriter(h.Model()).Source(h.Model().AddSource(g->m_id, u"http://example.com/f")->m_id);
   s->m_title = u"S";
   for (int i = 0; i < 1234; ++i) {
-    CFeed* a = h.Model().NewFeed();
+    CFeed* a = CModelWriter(h.Model()).NewFeed();
     s->m_articles.push_back(a->m_id);
   }
   CSourceListView* tree = f.SourceTree();

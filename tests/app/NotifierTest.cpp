@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/SettingsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/app/AppHarness.h"
 #include "tests/app/PrivateBus.h"
 #include "views/SourceListView.h"
@@ -61,18 +62,18 @@ TEST(NotifierTextTest, TrayTipCountsTheUnreadArticles) {
 struct NewsModel {
   NewsModel() {
     m.SeedRandom(11);
-    CGroup* g = m.AddGroup(0, u"G");
-    CGroup* sub = m.AddGroup(g->m_id, u"Sub");
+    const CGroup* g = m.AddGroup(0, u"G");
+    CGroup* sub = CModelWriter(m).Group(m.AddGroup(g->m_id, u"Sub")->m_id);
     a = m.AddSource(g->m_id, u"http://a.example/")->m_id;
     b = m.AddSource(sub->m_id, u"http://b.example/")->m_id;
-    m.GetFeedSource(a)->m_title = u"A &amp; Co";
-    m.GetFeedSource(b)->m_title = u"";
+    CModelWriter(m).Source(a)->m_title = u"A &amp; Co";
+    CModelWriter(m).Source(b)->m_title = u"";
   }
   void Add(ObjectId source, int n, bool read = false) {
     for (int i = 0; i < n; ++i) {
-      CFeed* f = m.NewFeed();
+      CFeed* f = CModelWriter(m).NewFeed();
       f->m_read = read;
-      m.GetFeedSource(source)->m_articles.push_back(f->m_id);
+      CModelWriter(m).Source(source)->m_articles.push_back(f->m_id);
     }
   }
   CFeedsManager m;
@@ -90,7 +91,7 @@ TEST(NotifierTest, NewsSinceCountsWhatAPassAppended) {
   n.Add(n.a, 3);
   n.Add(n.b, 1);
   // A source added during the pass counts all its articles.
-  CFeedSource* c = n.m.AddSource(n.m.m_rootGroups[0], u"http://c.example/");
+  const CFeedSource* c = n.m.AddSource(n.m.RootGroups()[0], u"http://c.example/");
   n.Add(c->m_id, 4);
   const std::vector<SourceNews> news = NewsSince(n.m, before);
   ASSERT_EQ(news.size(), 3u);
@@ -122,16 +123,16 @@ TEST(NotifierTest, UnreadCountFollowsTheOperations) {
   n.m.DeleteArticles({inB[1]});
   EXPECT_EQ(CountUnreadArticles(n.m), 3);
   // New articles of an update, and a second root group.
-  n.m.InterpretSource(*n.m.GetFeedSource(n.b), [&](CFeedSource& s) {
-    CFeed* f = n.m.NewFeed();
+  n.m.InterpretSource(*CModelWriter(n.m).Source(n.b), [&](CFeedSource& s) {
+    CFeed* f = CModelWriter(n.m).NewFeed();
     s.m_articles.push_back(f->m_id);
     return true;
   });
   EXPECT_EQ(CountUnreadArticles(n.m), 4);
-  CGroup* other = n.m.AddGroup(0, u"Other");
+  CGroup* other = CModelWriter(n.m).Group(n.m.AddGroup(0, u"Other")->m_id);
   const ObjectId c = n.m.AddSource(other->m_id, u"http://c.example/")->m_id;
-  n.m.InterpretSource(*n.m.GetFeedSource(c), [&](CFeedSource& s) {
-    s.m_articles.push_back(n.m.NewFeed()->m_id);
+  n.m.InterpretSource(*CModelWriter(n.m).Source(c), [&](CFeedSource& s) {
+    s.m_articles.push_back(CModelWriter(n.m).NewFeed()->m_id);
     return true;
   });
   EXPECT_EQ(CountUnreadArticles(n.m), 5);
@@ -248,14 +249,15 @@ TEST(NotifierTest, OnlyAnAutomaticUpdateWithNewsNotifies) {
   CMainFrame& f = h.Frame();
   QStringList sent;
   f.Notifier()->SetSender([&](const QString& text) { sent << text; });
-  CFeedSource* source = h.Model().AddSource(h.Model().m_rootGroups[0], u"http://n.example/");
+  CFeedSource* source =
+      CModelWriter(h.Model()).Source(h.Model().AddSource(h.Model().RootGroups()[0], u"http://n.example/")->m_id);
   source->m_title = u"Night News";
   const ObjectId id = source->m_id;
   int arriving = 2;
   // The model side of an update, as the engine applies it.
   auto update = [&](CFeedsManager& m, bool) {
-    m.InterpretSource(*m.GetFeedSource(id), [&](CFeedSource& src) {
-      for (int i = 0; i < arriving; ++i) src.m_articles.push_back(m.NewFeed()->m_id);
+    m.InterpretSource(*CModelWriter(m).Source(id), [&](CFeedSource& src) {
+      for (int i = 0; i < arriving; ++i) src.m_articles.push_back(CModelWriter(m).NewFeed()->m_id);
       return arriving > 0;
     });
     return arriving > 0;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/Commands.h"
+#include "model/ModelWriter.h"
 #include "model/TreeOrder.h"
 #include "views/SourceListView.h"
 #include "views/ViewText.h"
@@ -84,7 +85,7 @@ std::string TreeOf(const CFeedsManager& m) {
              QString::fromStdU16String(m.GetFeedSource(sid)->m_url).toStdString() + "\n";
     }
   };
-  for (ObjectId gid : GroupsInDisplayOrder(m, m.m_rootGroups)) walk(gid, 0);
+  for (ObjectId gid : GroupsInDisplayOrder(m, m.RootGroups())) walk(gid, 0);
   return out;
 }
 
@@ -104,7 +105,7 @@ TEST(OpmlMenuTest, AnExportImportsIntoAFreshInstallAsTheSameTree) {
     AppHarness h;
     ASSERT_TRUE(StartPastFirstRun(h));
     CFeedsManager& m = h.Model();
-    const ObjectId all = m.m_rootGroups[0];
+    const ObjectId all = m.RootGroups()[0];
     const ObjectId tech = m.AddGroup(all, u"Tech")->m_id;
     m.AddSource(tech, server.Url16("/t"));
     m.AddSource(all, server.Url16("/a"));
@@ -116,7 +117,7 @@ TEST(OpmlMenuTest, AnExportImportsIntoAFreshInstallAsTheSameTree) {
   AppHarness fresh;
   UiTestScope::Store(test::kSettings, QStringLiteral("FirstRun"), 1);
   ASSERT_TRUE(fresh.Start());
-  const CGroup* all = fresh.Model().GetGroup(fresh.Model().m_rootGroups[0]);
+  const CGroup* all = fresh.Model().GetGroup(fresh.Model().RootGroups()[0]);
   ASSERT_EQ(all->m_sources.size(), 1u) << "the welcome page";
   const ObjectId welcome = all->m_sources[0];
   ASSERT_EQ(fresh.Frame().SourceTree()->SelectedNode(), std::optional<ObjectId>(welcome));
@@ -149,7 +150,7 @@ TEST(OpmlMenuTest, ImportPlacesOutlinesByTheSelectionAndKeepsTheirTitles) {
   h.updater.updateSource = [](CFeedsManager&, ObjectId, bool) { return false; };
   ASSERT_TRUE(StartPastFirstRun(h));
   CFeedsManager& model = h.Model();
-  const ObjectId first = model.m_rootGroups[0];
+  const ObjectId first = model.RootGroups()[0];
   const ObjectId second = model.AddGroup(0, u"Second")->m_id;
   const ObjectId inner = model.AddGroup(second, u"Inner")->m_id;
   const ObjectId held = model.AddSource(inner, u"http://held.example/rss")->m_id;
@@ -203,7 +204,7 @@ TEST(OpmlMenuTest, ImportPlacesOutlinesByTheSelectionAndKeepsTheirTitles) {
     ASSERT_EQ(h.scope.messages.size(), 1u);
     EXPECT_EQ(h.scope.messages[0].icon, MsgIcon::Information);
 
-    const IdList& groups = c.groupsGo == 0 ? model.m_rootGroups : model.GetGroup(c.groupsGo)->m_childGroups;
+    const IdList& groups = c.groupsGo == 0 ? model.RootGroups() : model.GetGroup(c.groupsGo)->m_childGroups;
     const CGroup* tech = nullptr;
     for (ObjectId id : groups) {
       const CGroup* g = model.GetGroup(id);
@@ -315,7 +316,7 @@ TEST(OpmlMenuTest, AFileThatIsNotOpmlWarnsWithItsNameAndLine) {
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("<html>\n<body>\n<p>unclosed</body></html>");
   file.close();
-  const size_t records = h.Model().m_storage.Size();
+  const size_t records = h.Model().Storage().Size();
   const uint64_t changes = h.Model().ChangeCount();
   h.Frame().SetOpmlPathAsker([&] { return path; });
   h.Frame().OnImportOpml();
@@ -324,15 +325,15 @@ TEST(OpmlMenuTest, AFileThatIsNotOpmlWarnsWithItsNameAndLine) {
   EXPECT_EQ(h.scope.messages[0].icon, MsgIcon::Warning);
   EXPECT_TRUE(h.scope.messages[0].text.contains(QStringLiteral("page.html")));
   EXPECT_TRUE(h.scope.messages[0].text.contains(QStringLiteral("line 1")));
-  EXPECT_EQ(h.Model().m_storage.Size(), records);
+  EXPECT_EQ(h.Model().Storage().Size(), records);
   EXPECT_EQ(h.Model().ChangeCount(), changes) << "nothing changed, so nothing is saved";
 }
 
 TEST(OpmlMenuTest, ExportAppendsTheExtensionSkipsSourcesWithoutAddressAndReportsFailure) {
   AppHarness h;
   ASSERT_TRUE(StartPastFirstRun(h));
-  h.Model().AddSource(h.Model().m_rootGroups[0], u"http://x.example/rss");
-  h.Model().AddSource(h.Model().m_rootGroups[0], u"")->m_title = u"Addressless";
+  h.Model().AddSource(h.Model().RootGroups()[0], u"http://x.example/rss");
+  CModelWriter(h.Model()).Source(h.Model().AddSource(h.Model().RootGroups()[0], u"")->m_id)->m_title = u"Addressless";
   QTemporaryDir dir;
   const std::pair<QString, QString> cases[] = {
       {dir.filePath(QStringLiteral("mine")), dir.filePath(QStringLiteral("mine.opml"))},

@@ -16,6 +16,7 @@
 #include "app/Commands.h"
 #include "app/PaneRouter.h"
 #include "app/Panes.h"
+#include "model/ModelWriter.h"
 #include "tests/support/FakeMainFrame.h"
 #include "tests/support/TempDir.h"
 #include "views/ArticleTableModel.h"
@@ -133,11 +134,11 @@ class PaneChangesTest : public ::testing::Test {
   }
   // New articles in the source, as an update appends them.
   void Update(ObjectId source) {
-    CFeedSource* s = f.model.GetFeedSource(source);
+    CFeedSource* s = CModelWriter(f.model).Source(source);
     f.model.InterpretSource(*s, [&](CFeedSource& into) {
       const int n = 1 + static_cast<int>(rng() % 3);
       for (int i = 0; i < n; ++i) {
-        CFeed* a = f.model.NewFeed();
+        CFeed* a = CModelWriter(f.model).NewFeed();
         a->m_title = NewName();
         a->m_channel = into.m_title;
         a->m_date = NewDate();
@@ -154,14 +155,14 @@ class PaneChangesTest : public ::testing::Test {
       for (int k = 0; k < 3; ++k) {
         switch (rng() % 7) {
           case 0: {
-            CGroup* g = f.model.NewGroup();
+            CGroup* g = CModelWriter(f.model).NewGroup();
             f.model.SetGroupFields(g->m_id, {NewName(), rng() % 2 == 0});
             const ObjectId parent = rng() % 3 == 0 ? 0 : Pick(Groups());
             f.model.PlaceGroup(g->m_id, parent, parent == 0);
             break;
           }
           case 1: {
-            CFeedSource* s = f.model.NewFeedSource();
+            CFeedSource* s = CModelWriter(f.model).NewFeedSource();
             CFeedSource fields;
             fields.m_title = NewName();
             fields.m_url = u"http://example.com/" + fields.m_title;
@@ -355,7 +356,7 @@ TEST_F(PaneChangesTest, ExternalChangesAreAppliedOncePerTurn) {
   ASSERT_NE(read, 0u);
   QSignalSpy applied(f.router, &CPaneRouter::changeApplied);
   const int rows = f.list->model()->rowCount();
-  CGroup* added = f.model.NewGroup();
+  CGroup* added = CModelWriter(f.model).NewGroup();
   f.model.ApplyExternal([&] {
     f.model.SetGroupFields(added->m_id, {u"From elsewhere", true});
     f.model.PlaceGroup(added->m_id, 0, true);
@@ -382,10 +383,10 @@ TEST_F(PaneChangesTest, ExternalChangesAreAppliedOncePerTurn) {
 // selected and the scroll position stay.
 TEST_F(PaneChangesTest, NewRowsKeepTheSelectionAndTheScrollPosition) {
   const ObjectId source = Sources().front();
-  CFeedSource* s = f.model.GetFeedSource(source);
+  CFeedSource* s = CModelWriter(f.model).Source(source);
   f.model.InterpretSource(*s, [&](CFeedSource& into) {
     for (int i = 0; i < 200; ++i) {
-      CFeed* a = f.model.NewFeed();
+      CFeed* a = CModelWriter(f.model).NewFeed();
       a->m_title = u"m" + NewName();
       a->m_date = NewDate();
       into.m_articles.push_back(a->m_id);
@@ -404,7 +405,7 @@ TEST_F(PaneChangesTest, NewRowsKeepTheSelectionAndTheScrollPosition) {
   // Titles after every shown one ("z..."), so the rows above stay.
   f.model.InterpretSource(*s, [&](CFeedSource& into) {
     for (int i = 0; i < 5; ++i) {
-      CFeed* a = f.model.NewFeed();
+      CFeed* a = CModelWriter(f.model).NewFeed();
       a->m_title = u"z" + NewName();
       into.m_articles.push_back(a->m_id);
     }

@@ -11,6 +11,7 @@
 
 #include "app/Commands.h"
 #include "app/PaneRouter.h"
+#include "model/ModelWriter.h"
 #include "tests/app/AppHarness.h"
 #include "views/ArticleFilterBar.h"
 #include "views/ArticleTableModel.h"
@@ -30,11 +31,11 @@ struct Daily {
   explicit Daily(AppHarness& h) {
     CFeedsManager& m = h.Model();
     group = m.AddGroup(0, u"News")->m_id;
-    CFeedSource* s = m.AddSource(group, u"http://127.0.0.1:9/daily");
+    const CFeedSource* s = m.AddSource(group, u"http://127.0.0.1:9/daily");
     source = s->m_id;
     m.Rename(source, u"Daily");
     for (const char16_t* title : {u"Apples", u"Bananas", u"Cherries"}) {
-      CFeed* a = m.NewFeed();
+      CFeed* a = CModelWriter(m).NewFeed();
       a->m_title = title;
       a->m_channel = u"Daily";
       a->m_description = u"<p>About <i>" + std::u16string(title) + u"</i></p>";

@@ -14,6 +14,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#include "model/ModelWriter.h"
 #include "tests/support/FakeMainFrame.h"
 #include "tests/support/TempDir.h"
 #include "views/ArticleFilterBar.h"
@@ -209,7 +210,9 @@ TEST_F(ReadingTest, TheFilterNarrowsTheListAndFollowsTheNode) {
 // the page goes when its article no longer matches.
 TEST_F(ReadingTest, TheFilterBarLooksInTheWholeLibraryCountsAndClearsThePage) {
   const CDateTime day = CDateTime::FromTime(1'750'000'000);
-  auto dated = [&](ObjectId id, int days) { f.model.GetFeed(id)->m_date = CDateTime::FromTime(1'750'000'000 + days * 86400); };
+  auto dated = [&](ObjectId id, int days) {
+    CModelWriter(f.model).Feed(id)->m_date = CDateTime::FromTime(1'750'000'000 + days * 86400);
+  };
   f.Article(s4, u"Storm over the bay", false, day);
   const ObjectId bay = s4->m_articles.back();
   f.Article(s1, u"storm warning", true, day);
@@ -358,7 +361,7 @@ TEST_F(ReadingTest, UpdateThisFeedOrGroupAsksForItsSourcesForced) {
 
   // An empty group asks for nothing.
   f.updateSourceCalls.clear();
-  CGroup* empty = f.model.AddGroup(0, u"Empty");
+  const CGroup* empty = f.model.AddGroup(0, u"Empty");
   f.chooseInMenu = QStringLiteral("&Update this group");
   RightClick(empty->m_id);
   EXPECT_TRUE(f.updateSourceCalls.empty());
@@ -370,8 +373,8 @@ TEST_F(ReadingTest, UpdateThisFeedOrGroupAsksForItsSourcesForced) {
 TEST_F(ReadingTest, SpacePagesDownThenGoesToTheNextUnreadArticle) {
   std::u16string longText;
   for (int i = 0; i < 40; ++i) longText += u"<p>Paragraph of a long article.</p>";
-  f.model.GetFeed(a3)->m_description = longText;
-  f.model.GetFeed(d2)->m_description = longText;
+  CModelWriter(f.model).Feed(a3)->m_description = longText;
+  CModelWriter(f.model).Feed(d2)->m_description = longText;
   f.model.MarkRead({d1}, true);
   f.CreateViews(true);
   f.window.resize(800, 600);

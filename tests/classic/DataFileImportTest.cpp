@@ -10,6 +10,7 @@
 #include "library/Library.h"
 #include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
 
@@ -94,8 +95,8 @@ TEST(DataFileImportTest, TheFilesGroupsJoinTheModelWholeAndTheLibraryStoresThem)
     ASSERT_TRUE(library.Open(libraryPath).opened);
     CFeedsManager m;
     ASSERT_TRUE(library.Load(m).ok);
-    rootsBefore = m.m_rootGroups;
-    CFeedSource* own = m.AddSource(m.m_rootGroups[0], u"https://mine.example/feed");
+    rootsBefore = m.RootGroups();
+    const CFeedSource* own = m.AddSource(m.RootGroups()[0], u"https://mine.example/feed");
     const ObjectId ownId = own->m_id;
     CLibraryLink sync(m, library);
     Recorder recorder;
@@ -107,8 +108,8 @@ TEST(DataFileImportTest, TheFilesGroupsJoinTheModelWholeAndTheLibraryStoresThem)
     EXPECT_EQ(recorder.changes.size(), 1u) << "one change for the whole import";
     // The file's "All Sources" is the user's; its other root groups come
     // beside it.
-    ASSERT_EQ(m.m_rootGroups.size(), rootsBefore.size() + original.m_rootGroups.size() - 1);
-    EXPECT_TRUE(std::equal(rootsBefore.begin(), rootsBefore.end(), m.m_rootGroups.begin()));
+    ASSERT_EQ(m.RootGroups().size(), rootsBefore.size() + original.RootGroups().size() - 1);
+    EXPECT_TRUE(std::equal(rootsBefore.begin(), rootsBefore.end(), m.RootGroups().begin()));
     EXPECT_NE(m.GetFeedSource(ownId), nullptr) << "what the user had stays";
     EXPECT_EQ(test::ReadFile(file), bytes) << "the file is only read";
     const LibraryFlushReport flushed = sync.FlushAndWait();
@@ -118,14 +119,14 @@ TEST(DataFileImportTest, TheFilesGroupsJoinTheModelWholeAndTheLibraryStoresThem)
   ASSERT_TRUE(library.Open(libraryPath).opened);
   CFeedsManager stored;
   ASSERT_TRUE(library.Load(stored).ok);
-  ASSERT_EQ(stored.m_rootGroups.size(), rootsBefore.size() + original.m_rootGroups.size() - 1);
-  for (size_t i = 1; i < original.m_rootGroups.size(); ++i) {
-    ExpectSameGroup(original, *original.GetGroup(original.m_rootGroups[i]), stored,
-                    *stored.GetGroup(stored.m_rootGroups[rootsBefore.size() + i - 1]));
+  ASSERT_EQ(stored.RootGroups().size(), rootsBefore.size() + original.RootGroups().size() - 1);
+  for (size_t i = 1; i < original.RootGroups().size(); ++i) {
+    ExpectSameGroup(original, *original.GetGroup(original.RootGroups()[i]), stored,
+                    *stored.GetGroup(stored.RootGroups()[rootsBefore.size() + i - 1]));
   }
   // The user's root holds what the file's root held, after its own.
-  const CGroup& fileRoot = *original.GetGroup(original.m_rootGroups[0]);
-  const CGroup& userRoot = *stored.GetGroup(stored.m_rootGroups[0]);
+  const CGroup& fileRoot = *original.GetGroup(original.RootGroups()[0]);
+  const CGroup& userRoot = *stored.GetGroup(stored.RootGroups()[0]);
   ASSERT_EQ(fileRoot.m_name, kAllSourcesName);
   CGroup fileSide, userSide;
   fileSide.m_name = userSide.m_name = u"compared";
@@ -158,7 +159,7 @@ TEST(DataFileImportTest, SourcesAlreadySubscribedAreLeftOut) {
 
   CFeedsManager m;
   m.FixUpAfterLoad();
-  m.AddSource(m.m_rootGroups[0], taken.m_url);
+  m.AddSource(m.RootGroups()[0], taken.m_url);
   const DataFileImportResult result = ImportDataFileInto(m, file);
   ASSERT_TRUE(result.imported);
   EXPECT_EQ(result.skippedSources, 1u);
@@ -170,7 +171,7 @@ TEST(DataFileImportTest, SourcesAlreadySubscribedAreLeftOut) {
 
   // The same file again: everything is there already, so nothing comes in,
   // not even empty groups.
-  const size_t roots = m.m_rootGroups.size();
+  const size_t roots = m.RootGroups().size();
   IdList groupsBefore;
   m.CollectGroups(groupsBefore);
   const DataFileImportResult again = ImportDataFileInto(m, file);
@@ -178,7 +179,7 @@ TEST(DataFileImportTest, SourcesAlreadySubscribedAreLeftOut) {
   EXPECT_EQ(again.sources, 0u);
   EXPECT_EQ(again.skippedSources, sources.size());
   EXPECT_EQ(again.groups, 0u);
-  EXPECT_EQ(m.m_rootGroups.size(), roots);
+  EXPECT_EQ(m.RootGroups().size(), roots);
   IdList groupsAfter;
   m.CollectGroups(groupsAfter);
   EXPECT_EQ(groupsAfter, groupsBefore);
@@ -209,7 +210,7 @@ TEST(DataFileImportTest, ABadFileImportsNothingAndSaysWhy) {
     if (c.write) test::WriteFile(path, c.bytes);
     CFeedsManager m;
     m.FixUpAfterLoad();
-    m.AddSource(m.m_rootGroups[0], u"https://mine.example/feed");
+    m.AddSource(m.RootGroups()[0], u"https://mine.example/feed");
     const uint64_t changes = m.ChangeCount();
     Recorder recorder;
     m.AddObserver(&recorder);
@@ -218,7 +219,7 @@ TEST(DataFileImportTest, ABadFileImportsNothingAndSaysWhy) {
     EXPECT_FALSE(result.imported);
     EXPECT_EQ(m.ChangeCount(), changes);
     EXPECT_TRUE(recorder.changes.empty());
-    EXPECT_EQ(m.m_rootGroups.size(), 1u);
+    EXPECT_EQ(m.RootGroups().size(), 1u);
     const std::u16string summary = result.Summary(path);
     EXPECT_NE(summary.find(c.why), std::u16string::npos);
     EXPECT_NE(summary.find(u"unchanged"), std::u16string::npos);

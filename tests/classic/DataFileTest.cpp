@@ -12,6 +12,7 @@
 #include <set>
 
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/FailingWriter.h"
 #include "tests/support/FakeClock.h"
@@ -64,8 +65,8 @@ TEST(DataFileTest, MissingOrEmptyFileGivesOneRootGroupAndNoMessage) {
   EXPECT_TRUE(out.fileAbsent);
   EXPECT_TRUE(out.ok());
   EXPECT_TRUE(out.message.empty());
-  ASSERT_EQ(m.m_rootGroups.size(), 1u);
-  EXPECT_EQ(m.GetGroup(m.m_rootGroups[0])->m_name, u"All Sources");
+  ASSERT_EQ(m.RootGroups().size(), 1u);
+  EXPECT_EQ(m.GetGroup(m.RootGroups()[0])->m_name, u"All Sources");
 
   test::WriteFile(tmp.File("Feeds"), "");
   CFeedsManager e;
@@ -79,7 +80,7 @@ TEST(DataFileTest, MissingOrEmptyFileGivesOneRootGroupAndNoMessage) {
   EXPECT_EQ(out.keptAside, KeptAside::None);
   EXPECT_TRUE(out.preservedCopy.empty()) << "an empty file holds nothing to keep";
   EXPECT_EQ(UnreadableFileNote(out, tmp.File("Feeds")), "");
-  EXPECT_EQ(e.m_rootGroups.size(), 1u);
+  EXPECT_EQ(e.RootGroups().size(), 1u);
   EXPECT_EQ(Names(tmp.path()), std::vector<std::string>{"Feeds"});
   // The next save replaces it.
   ASSERT_TRUE(SaveDataFile(e, tmp.File("Feeds")).ok);
@@ -103,7 +104,7 @@ TEST(DataFileTest, SaveAndLoadThroughTheFile) {
   test::ExpectSameModel(m, loaded);
 
   // Saving again replaces the file whole.
-  loaded.GetGroup(loaded.m_rootGroups[0])->m_name = u"Renamed";
+  CModelWriter(loaded).Group(loaded.RootGroups()[0])->m_name = u"Renamed";
   ASSERT_TRUE(SaveDataFile(loaded, path).ok);
   EXPECT_TRUE(test::ReadFile(path) == SaveToBytes(loaded));
   EXPECT_EQ(Names(tmp.path()), std::vector<std::string>{"Feeds"});
@@ -170,7 +171,7 @@ TEST(DataFileTest, UnreadableFilesAreKeptAsideWithTheirMessages) {
     EXPECT_EQ(test::ReadFile(out.preservedCopy), c.bytes);
     EXPECT_EQ(test::ReadFile(path), c.bytes) << "a copy leaves the file itself in place";
     EXPECT_EQ(Mode(out.preservedCopy), 0600u);
-    EXPECT_EQ(m.m_rootGroups.size(), 1u);
+    EXPECT_EQ(m.RootGroups().size(), 1u);
 
     // The next save replaces the file; the copy stays. A second failure in
     // the same second gets a name of its own.
@@ -327,7 +328,7 @@ TEST(DataFileTest, InterruptedSaveLeavesTheOldFileAsItWas) {
 
   CFeedsManager changed;
   test::BuildSampleModel(changed);
-  changed.GetGroup(changed.m_rootGroups[0])->m_name = u"changed";
+  CModelWriter(changed).Group(changed.RootGroups()[0])->m_name = u"changed";
   const size_t full = SaveToBytes(changed).size();
   for (size_t failAfter : {size_t{0}, size_t{1}, size_t{4095}, size_t{4096}, size_t{4097},
                            full / 2, full - 1}) {
@@ -382,10 +383,10 @@ TEST(DataFileTest, FailedLoadKeepsWhatWasReadWholeAndNothingDangling) {
   CFeedsManager m;
   const LoadOutcome out = LoadDataFile(m, path);
   EXPECT_EQ(out.status, LoadStatus::EndOfFile);
-  EXPECT_GT(m.m_storage.Size(), 0u);
-  EXPECT_LT(m.m_storage.Size(), original.m_storage.Size());
-  for (ObjectId id : m.m_rootGroups) EXPECT_NE(m.GetGroup(id), nullptr);
-  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+  EXPECT_GT(m.Storage().Size(), 0u);
+  EXPECT_LT(m.Storage().Size(), original.Storage().Size());
+  for (ObjectId id : m.RootGroups()) EXPECT_NE(m.GetGroup(id), nullptr);
+  for (const auto& [id, record] : m.Storage().IdIndex()) {
     if (const CFeedSource* s = m.GetFeedSource(id)) {
       for (ObjectId a : s->m_articles) EXPECT_NE(m.GetFeed(a), nullptr);
     }
@@ -400,9 +401,9 @@ TEST(DataFileTest, GroupCyclesOfADamagedFileAreBroken) {
     auto g = std::make_unique<CGroup>();
     g->m_id = id;
     g->m_childGroups = children;
-    m.m_storage.Register(std::move(g), id);
+    CModelWriter(m).Storage().Register(std::move(g), id);
   }
-  m.m_rootGroups = {1, 2};
+  CModelWriter(m).RootGroups() = {1, 2};
   TempDir tmp;
   ASSERT_TRUE(SaveDataFile(m, tmp.File("Feeds")).ok);
 

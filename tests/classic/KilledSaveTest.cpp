@@ -16,6 +16,7 @@
 
 #include "classic/DataFile.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
@@ -48,7 +49,7 @@ Found Compare(const std::string& path, const std::string& before, const std::u16
   if (!LoadDataFile(m, path, readOnly).ok()) return Found::Neither;
   loaded = SaveToBytes(m);
   if (loaded == before) return Found::Before;
-  CGroup* g = m.GetGroup(m.m_rootGroups[0]);
+  CGroup* g = CModelWriter(m).Group(m.RootGroups()[0]);
   if (g == nullptr || g->m_sources.empty()) return Found::Neither;
   const ObjectId added = g->m_sources.back();
   const CFeedSource* s = m.GetFeedSource(added);

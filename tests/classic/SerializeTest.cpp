@@ -4,6 +4,7 @@
 #include "classic/Archive.h"
 #include "classic/DataFile.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/SampleModel.h"
 
@@ -42,12 +43,12 @@ std::string GroupRecord(ObjectId id, std::u16string_view name, const IdList& chi
 // Every identifier a list names resolves to a record of the list's kind,
 // and every record is indexed under its own identifier.
 void ExpectConsistent(const CFeedsManager& m) {
-  for (ObjectId id : m.m_rootGroups) EXPECT_NE(m.GetGroup(id), nullptr) << id;
-  for (const auto& [id, record] : m.m_storage.IdIndex()) {
+  for (ObjectId id : m.RootGroups()) EXPECT_NE(m.GetGroup(id), nullptr) << id;
+  for (const auto& [id, record] : m.Storage().IdIndex()) {
     ASSERT_NE(record, nullptr);
     // A damaged file can index a record under 0, which names nothing.
     if (id != 0) {
-      EXPECT_EQ(m.m_storage.Lookup(id), record);
+      EXPECT_EQ(m.Storage().Lookup(id), record);
     }
     if (const CGroup* g = m.GetGroup(id)) {
       for (ObjectId c : g->m_childGroups) EXPECT_NE(m.GetGroup(c), nullptr) << c;
@@ -63,8 +64,8 @@ TEST(SerializeTest, OneEmptyRootGroupIsExactlyTheseBytes) {
   auto group = std::make_unique<CGroup>();
   group->m_id = 0x00012345;
   group->m_name = u"All Sources";
-  m.m_storage.Register(std::move(group), 0x00012345);
-  m.m_rootGroups.push_back(0x00012345);
+  CModelWriter(m).Storage().Register(std::move(group), 0x00012345);
+  CModelWriter(m).RootGroups().push_back(0x00012345);
 
   const std::string expected = ArchiveBytes()
                                    .Header(1, u"CFeedsManager")
@@ -94,8 +95,7 @@ TEST(SerializeTest, FullModelRoundTripsFieldByField) {
   CFeedsManager m;
   test::BuildSampleModel(m);
   // The reserved map is saved but emptied by every load.
-  m.GetFeedSource(m.GetGroup(m.m_rootGroups[0])->m_sources[0])->m_reservedMap = {{u"a", 1},
-                                                                                  {u"b", -2}};
+  CModelWriter(m).Source(m.GetGroup(m.RootGroups()[0])->m_sources[0])->m_reservedMap = {{u"a", 1}, {u"b", -2}};
   const std::string bytes = SaveToBytes(m);
 
   CFeedsManager loaded;
@@ -124,8 +124,8 @@ TEST(SerializeTest, FullModelRoundTripsFieldByField) {
 
   // Saving what was loaded gives the same bytes, whatever the addresses
   // (bar the reserved map, which the load emptied).
-  for (const auto& [id, record] : m.m_storage.IdIndex()) {
-    if (CFeedSource* s = m.GetFeedSource(id)) s->m_reservedMap.clear();
+  for (const auto& [id, record] : m.Storage().IdIndex()) {
+    if (CFeedSource* s = CModelWriter(m).Source(id)) s->m_reservedMap.clear();
   }
   EXPECT_TRUE(SaveToBytes(loaded) == SaveToBytes(m));
 }
@@ -284,7 +284,7 @@ TEST(SerializeTest, EachFailureCause) {
     EXPECT_EQ(Load(m, c.bytes), c.status);
     // A record read whole before the failure is kept and indexed.
     EXPECT_EQ(m.GetGroup(6) != nullptr, c.keepsGroup);
-    EXPECT_EQ(m.m_storage.Size(), c.keepsGroup ? 1u : 0u);
+    EXPECT_EQ(m.Storage().Size(), c.keepsGroup ? 1u : 0u);
   }
 }
 
@@ -292,12 +292,12 @@ TEST(SerializeTest, LaterRecordWithTheSameIdentifierReplacesTheEarlier) {
   CFeedsManager m;
   ASSERT_EQ(Load(m, FileWith({6}, 2, GroupRecord(6, u"first") + GroupRecord(6, u"second"))),
             LoadStatus::Ok);
-  EXPECT_EQ(m.m_storage.Size(), 1u);
+  EXPECT_EQ(m.Storage().Size(), 1u);
   EXPECT_EQ(m.GetGroup(6)->m_name, u"second");
   // Only the survivor is written back.
   CFeedsManager again;
   ASSERT_EQ(Load(again, SaveToBytes(m)), LoadStatus::Ok);
-  EXPECT_EQ(again.m_storage.Size(), 1u);
+  EXPECT_EQ(again.Storage().Size(), 1u);
 }
 
 TEST(SerializeTest, FailedLoadInsideTheStoreLeavesAUsableModel) {
@@ -306,21 +306,21 @@ TEST(SerializeTest, FailedLoadInsideTheStoreLeavesAUsableModel) {
                               ArchiveBytes().U32(2).Header(7, u"CFeedSource").U32(8).str();
   CFeedsManager m;
   ASSERT_EQ(Load(m, FileWith({6, 60}, 3, records)), LoadStatus::EndOfFile);
-  EXPECT_EQ(m.m_storage.Size(), 2u);
+  EXPECT_EQ(m.Storage().Size(), 2u);
   DropDanglingIds(m);
   m.FixUpAfterLoad();
-  EXPECT_EQ(m.m_rootGroups, (IdList{6}));
+  EXPECT_EQ(m.RootGroups(), (IdList{6}));
   EXPECT_EQ(m.GetGroup(6)->m_childGroups, (IdList{7}));
   EXPECT_TRUE(m.GetGroup(6)->m_sources.empty());
   ExpectConsistent(m);
   // New records never take an identifier that is held.
   m.SeedRandom(1);
   for (int i = 0; i < 1000; ++i) {
-    CFeed* f = m.NewFeed();
+    CFeed* f = CModelWriter(m).NewFeed();
     ASSERT_NE(f->m_id, 6u);
     ASSERT_NE(f->m_id, 7u);
   }
-  EXPECT_EQ(m.m_storage.Size(), 1002u);
+  EXPECT_EQ(m.Storage().Size(), 1002u);
 }
 
 TEST(SerializeTest, EveryCutAndEveryDamagedByteLoadsSafely) {
@@ -336,7 +336,7 @@ TEST(SerializeTest, EveryCutAndEveryDamagedByteLoadsSafely) {
     ASSERT_LE(reserved, cut);
     DropDanglingIds(m);
     m.FixUpAfterLoad();
-    ASSERT_FALSE(m.m_rootGroups.empty());
+    ASSERT_FALSE(m.RootGroups().empty());
     IdList all;
     m.CollectFeeds(0, all);
     for (ObjectId id : all) ASSERT_NE(m.GetFeed(id), nullptr);

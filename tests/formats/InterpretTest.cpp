@@ -19,6 +19,7 @@
 #include "formats/TextDecoding.h"
 #include "formats/XMLParser.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/ScopedTimeZone.h"
 #include "tests/support/TempDir.h"
@@ -37,8 +38,8 @@ class InterpretTest : public ::testing::Test {
   void SetUp() override {
     m_clock.time = [this] { return m_now++; };  // a second later at every addition
     m_manager.SetClock(m_clock);
-    CGroup* group = m_manager.AddGroup(0, u"All Sources");
-    m_source = m_manager.NewFeedSource();
+    CGroup* group = CModelWriter(m_manager).Group(m_manager.AddGroup(0, u"All Sources")->m_id);
+    m_source = CModelWriter(m_manager).NewFeedSource();
     group->m_sources.push_back(m_source->m_id);
   }
 
@@ -275,7 +276,7 @@ TEST_F(InterpretTest, AKeyRepeatedInADocumentIsNoKey) {
   EXPECT_FALSE(Update(Rss(u"<channel>" + itemA + itemN + u"</channel>")));
   EXPECT_EQ(Field(&CFeed::m_title), (std::vector<std::u16string>{u"N"}));
 
-  m_source = m_manager.NewFeedSource();
+  m_source = CModelWriter(m_manager).NewFeedSource();
   const std::u16string oneLink = u"<item><title>Post %</title><link>http://e.org/</link></item>";
   ASSERT_TRUE(Update(Rss(u"<channel><title>C</title>" + items(0, 99, oneLink) + u"</channel>")));
   ASSERT_EQ(Articles().size(), 99u);
@@ -290,7 +291,7 @@ TEST_F(InterpretTest, AKeyRepeatedInADocumentIsNoKey) {
   ASSERT_EQ(Articles().size(), 100u);
   EXPECT_EQ(Articles()[99]->m_title, u"Post 99");
 
-  m_source = m_manager.NewFeedSource();
+  m_source = CModelWriter(m_manager).NewFeedSource();
   const std::u16string rss092 = Rss(u"<channel><title>C</title>" +
                                     items(0, 22, u"<item><description>Song %</description></item>") +
                                     u"<item><description>Song 3</description></item></channel>");
@@ -317,7 +318,7 @@ TEST(InterpretKeysTest, RealDocumentsKeepEveryDistinctItem) {
     const std::string path = corpus + "/" + name;
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "no corpus at " << corpus;
     CFeedsManager manager;
-    CFeedSource* source = manager.NewFeedSource();
+    CFeedSource* source = CModelWriter(manager).NewFeedSource();
     EXPECT_TRUE(ParseAndInterpret(manager, *source, SharedText(DecodeFeedBytes(test::ReadFile(path))), 1));
     EXPECT_EQ(source->m_articles.size(), count) << name;
   }
@@ -497,7 +498,7 @@ TEST(InterpretKeysTest, EveryKeyStillMadeIsTheKeyMadeBefore) {
       repeated += first ? 0 : 1;
     }
     CFeedsManager manager;
-    CFeedSource* source = manager.NewFeedSource();
+    CFeedSource* source = CModelWriter(manager).NewFeedSource();
     InterpretDocument(manager, *source, SharedText(doc), document, 1);
     std::vector<std::u16string> got;
     for (ObjectId id : source->m_articles) {
@@ -540,7 +541,7 @@ TEST_F(InterpretTest, SecondUpdateAddsNothingAndDeletedArticlesStayAway) {
   EXPECT_EQ(m_source->m_lastUpdateTick, 77u);  // a success even without news
   // The candidates that were not new are gone from the store: the group,
   // the source and its two articles remain.
-  EXPECT_EQ(m_manager.m_storage.Size(), 1u + 1u + 2u);
+  EXPECT_EQ(m_manager.Storage().Size(), 1u + 1u + 2u);
 
   // A known item with a changed title is not updated.
   EXPECT_FALSE(Update(Rss(u"<channel><title>C</title><item><title>new</title><guid>1</guid></item></channel>")));
@@ -602,7 +603,7 @@ TEST_F(InterpretTest, AtomSelfLink) {
   };
   for (const auto& c : cases) {
     CFeedsManager manager;
-    CFeedSource* source = manager.NewFeedSource();
+    CFeedSource* source = CModelWriter(manager).NewFeedSource();
     const std::u16string doc = u"<feed><title>F</title>" + c.links + u"<entry><id>1</id></entry></feed>";
     CXMLParser parser;
     InterpretDocument(manager, *source, SharedText(doc), parser.Parse(doc), 1);
@@ -688,7 +689,7 @@ struct Interpreted {
 
 Interpreted Interpret(const std::u16string& document, const std::u16string& url = {}) {
   Interpreted r;
-  r.source = r.manager->NewFeedSource();
+  r.source = CModelWriter(*r.manager).NewFeedSource();
   r.source->m_url = url;
   r.source->m_autoName = true;
   r.added = InterpretFeed(*r.manager, *r.source, ParseFeed(SharedText(document)), 1);
@@ -1005,8 +1006,8 @@ TEST(InterpretKeysTest, ADataFileOfTheLastReleaseGainsOnlyWhatItLost) {
   CFeedsManager manager;
   ASSERT_TRUE(LoadFromBytes(manager, test::ReadFile(folder + "Feeds")).ok());
   std::vector<CFeedSource*> sources;
-  for (const auto& [id, record] : manager.m_storage.IdIndex()) {
-    if (CFeedSource* s = manager.GetFeedSource(id)) sources.push_back(s);
+  for (const auto& [id, record] : manager.Storage().IdIndex()) {
+    if (CFeedSource* s = CModelWriter(manager).Source(id)) sources.push_back(s);
   }
   ASSERT_EQ(sources.size(), 7u);
   size_t articles = 0;
@@ -1071,7 +1072,9 @@ TEST_F(InterpretTest, ArticlesRetentionDeletedDoNotReturnWithTheNextUpdate) {
 
   const int64_t june15 = 1245060000;  // 2009-06-15
   // Their ages count from when they came.
-  auto came = [&](ObjectId id, int64_t daysBefore) { m_manager.GetFeed(id)->m_arrived = june15 - daysBefore * 86400; };
+  auto came = [&](ObjectId id, int64_t daysBefore) {
+    CModelWriter(m_manager).Feed(id)->m_arrived = june15 - daysBefore * 86400;
+  };
   came(oldRead, 40);
   came(oldUnread, 40);
   came(newRead, 5);

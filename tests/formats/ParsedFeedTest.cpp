@@ -8,6 +8,7 @@
 #include "base/Text.h"
 #include "formats/Interpret.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/UpdatePasses.h"
 #include "update/UpdateCycle.h"
 
@@ -43,8 +44,8 @@ TEST(ParsedFeedTest, ParsedOnWorkersInterpretedOnTheOwnersThread) {
     CParsedFeed moved = std::move(parsed[n]);  // the tree survives the move
     EXPECT_EQ(moved.GetFormat(), n % 2 == 0 ? CParsedFeed::Format::kXml : CParsedFeed::Format::kJsonFeed);
     EXPECT_TRUE(HoldsFeed(moved));
-    CFeedSource* a = split.NewFeedSource();
-    CFeedSource* b = together.NewFeedSource();
+    CFeedSource* a = CModelWriter(split).NewFeedSource();
+    CFeedSource* b = CModelWriter(together).NewFeedSource();
     EXPECT_TRUE(InterpretFeed(split, *a, moved, 5));
     EXPECT_TRUE(ParseAndInterpret(together, *b, SharedText(documents[n]), 5));
     EXPECT_EQ(Keys(split, *a), Keys(together, *b));

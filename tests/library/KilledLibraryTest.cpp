@@ -18,6 +18,7 @@
 #include "classic/DataFile.h"
 #include "library/Library.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
@@ -65,7 +66,7 @@ Found Compare(const std::string& path, const std::string& before, int round, std
   } else {
     const std::string number = std::to_string(round);
     const std::u16string prefix = u"http://round" + std::u16string(number.begin(), number.end()) + u".example/";
-    CGroup* g = m.GetGroup(m.m_rootGroups[0]);
+    CGroup* g = CModelWriter(m).Group(m.RootGroups()[0]);
     IdList added;
     for (ObjectId id : g->m_sources) {
       const CFeedSource* s = m.GetFeedSource(id);

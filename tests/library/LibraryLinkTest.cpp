@@ -12,6 +12,7 @@
 
 #include "library/LibrarySchema.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/FullDisk.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
@@ -68,12 +69,12 @@ void ExpectLibraryHolds(const std::string& path, const CFeedsManager& expected) 
 // Appends new articles the way an update does.
 IdList Update(CFeedsManager& m, ObjectId sourceId, int count, std::mt19937& rng) {
   IdList added;
-  CFeedSource* s = m.GetFeedSource(sourceId);
+  CFeedSource* s = CModelWriter(m).Source(sourceId);
   if (s == nullptr) return added;
   m.InterpretSource(*s, [&](CFeedSource& source) {
     static int serial = 0;
     for (int i = 0; i < count; ++i) {
-      CFeed* a = m.NewFeed();
+      CFeed* a = CModelWriter(m).NewFeed();
       const std::string n = std::to_string(++serial);
       a->m_key = u"key" + std::u16string(n.begin(), n.end());
       a->m_title = u"Title " + a->m_key;
@@ -209,7 +210,7 @@ TEST(LibraryLinkTest, WrittenArticlesLetTheirTextsGo) {
   test::TempDir dir;
   User user(LibraryWithSample(dir));
   std::mt19937 rng(1);
-  const ObjectId source = user.model.GetGroup(user.model.m_rootGroups[0])->m_sources[0];
+  const ObjectId source = user.model.GetGroup(user.model.RootGroups()[0])->m_sources[0];
   const IdList added = Update(user.model, source, 3, rng);
   const CFeed* a = user.model.GetFeed(added[0]);
   EXPECT_FALSE(a->m_textsStored);
@@ -237,7 +238,7 @@ TEST(LibraryLinkTest, AWriteThatFailsIsSaidAndWrittenAgainLosingNothing) {
       other.Open(path, SQLITE_OPEN_READWRITE);
       other.Exec("BEGIN IMMEDIATE");
     }
-    const ObjectId group = user.model.m_rootGroups[0];
+    const ObjectId group = user.model.RootGroups()[0];
     std::mt19937 rng(3);
     IdList sources;
     user.model.CollectSources(0, sources);
@@ -277,7 +278,7 @@ TEST(LibraryLinkTest, TwoUsersSeeEachOthersChanges) {
   Recorder seen;
   b.model.AddObserver(&seen);
   std::mt19937 rng(3);
-  const ObjectId root = a.model.m_rootGroups[0];
+  const ObjectId root = a.model.RootGroups()[0];
 
   // A subscribes and updates; B picks it all up, as an external change.
   const ObjectId sid = a.model.SubscribeSource(root, u"http://new.example/")->m_id;
@@ -343,10 +344,10 @@ TEST(LibraryLinkTest, RetentionDeletesWhatItShouldAndKeepsTheKeysInTheLibrary) {
   User user(path);
   CFeedsManager& m = user.model;
   std::mt19937 rng(4);
-  const ObjectId source = m.GetGroup(m.m_rootGroups[0])->m_sources[0];
+  const ObjectId source = m.GetGroup(m.RootGroups()[0])->m_sources[0];
   const IdList fresh = Update(m, source, 4, rng);
   const int64_t now = 1'900'000'000;
-  for (size_t i = 0; i < fresh.size(); ++i) m.GetFeed(fresh[i])->m_date = CDateTime::FromTime(now - 86400 * 100);
+  for (size_t i = 0; i < fresh.size(); ++i) CModelWriter(m).Feed(fresh[i])->m_date = CDateTime::FromTime(now - 86400 * 100);
   m.MarkRead({fresh[0], fresh[1]}, true);
   m.SetRetentionDays(30);
   ASSERT_TRUE(user.sync->FlushAndWait().written);
@@ -373,7 +374,7 @@ TEST(LibraryLinkTest, AUserFarBehindTheChangeLogLoadsEverythingAgain) {
   IdList articles;
   a.model.CollectFeeds(0, articles);
   a.model.DeleteArticles({articles[0]});
-  a.model.Rename(a.model.m_rootGroups[0], u"Root by A");
+  a.model.Rename(a.model.RootGroups()[0], u"Root by A");
   ASSERT_TRUE(a.sync->FlushAndWait().written);
   {
     // The log trimmed past what B has seen.

@@ -16,6 +16,7 @@
 #include "library/Library.h"
 #include "library/LibrarySchema.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
 
@@ -226,8 +227,8 @@ TEST(LibrarySalvageTest, ALogOrADatabaseThatIsNotTheLibrarysIsSetAsideBeforeAnyt
   EXPECT_TRUE(test::ReadFile(out.keptAside) == bytes);
   CFeedsManager m;
   ASSERT_TRUE(library.Load(m).ok);
-  ASSERT_EQ(m.m_rootGroups.size(), 1u);
-  EXPECT_EQ(m.GetGroup(m.m_rootGroups[0])->m_name, kAllSourcesName);
+  ASSERT_EQ(m.RootGroups().size(), 1u);
+  EXPECT_EQ(m.GetGroup(m.RootGroups()[0])->m_name, kAllSourcesName);
   m.SetArticleStore(nullptr);
 }
 

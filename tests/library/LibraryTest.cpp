@@ -19,6 +19,7 @@
 #include "library/LibrarySchema.h"
 #include "library/UpdateStateModule.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
@@ -65,8 +66,8 @@ std::string SampleBytes(bool wellFormed, size_t textLength = 5000) {
   CFeedsManager m;
   test::BuildSampleModel(m, textLength);
   if (wellFormed) {
-    for (const auto& [id, record] : m.m_storage.IdIndex()) {
-      if (auto* g = m.GetGroup(id)) std::erase(g->m_sources, 0x00DEAD00u);
+    for (const auto& [id, record] : m.Storage().IdIndex()) {
+      if (auto* g = CModelWriter(m).Group(id)) std::erase(g->m_sources, 0x00DEAD00u);
     }
   }
   return SaveToBytes(m);
@@ -78,14 +79,14 @@ std::string SharedTextBytes() {
   CFeedsManager m;
   m.SeedRandom(99);
   m.FixUpAfterLoad();
-  CGroup* root = m.GetGroup(m.m_rootGroups[0]);
+  CGroup* root = CModelWriter(m).Group(m.RootGroups()[0]);
   const SharedText document(std::u16string(20000, u'd') + u"\u00E9\U0001F600");
   for (int s = 0; s < 3; ++s) {
-    CFeedSource* source = m.NewFeedSource();
+    CFeedSource* source = CModelWriter(m).NewFeedSource();
     source->m_title = u"Source";
     root->m_sources.push_back(source->m_id);
     for (int a = 0; a < 20; ++a) {
-      CFeed* f = m.NewFeed();
+      CFeed* f = CModelWriter(m).NewFeed();
       f->m_title = u"t" + std::u16string(1, char16_t(u'a' + a));
       f->m_key = f->m_title + std::u16string(1, char16_t(u'0' + s));
       f->m_description = u"<p>own text " + f->m_key + u"</p>";
@@ -233,7 +234,7 @@ TEST(LibraryTest, ImportRepairsDamagedListsAndSaysSo) {
   EXPECT_EQ(r.renumberedRecords, 1u);
   EXPECT_NE(r.RepairNote().find("2 entries named nothing"), std::string::npos) << r.RepairNote();
   const CFeedsManager& m = got.model;
-  EXPECT_EQ(m.m_rootGroups, (IdList{10, 11}));
+  EXPECT_EQ(m.RootGroups(), (IdList{10, 11}));
   EXPECT_EQ(m.GetGroup(10)->m_sources, (IdList{20, 21}));
   EXPECT_TRUE(m.GetGroup(11)->m_sources.empty());
   EXPECT_EQ(m.GetFeedSource(20)->m_articles, (IdList{30, 31}));
@@ -289,8 +290,8 @@ TEST(LibraryTest, ANewLibraryHasTheCurrentSchemaAndOneRootGroup) {
   EXPECT_TRUE(out.message.empty());
   CFeedsManager m;
   ASSERT_TRUE(library.Load(m).ok);
-  ASSERT_EQ(m.m_rootGroups.size(), 1u);
-  EXPECT_EQ(m.GetGroup(m.m_rootGroups[0])->m_name, kAllSourcesName);
+  ASSERT_EQ(m.RootGroups().size(), 1u);
+  EXPECT_EQ(m.GetGroup(m.RootGroups()[0])->m_name, kAllSourcesName);
   CSqliteDb db;
   db.Open(dir.File("new/Library.sqlite"), SQLITE_OPEN_READONLY);
   EXPECT_EQ(db.QueryInt("PRAGMA user_version"), kLibrarySchemaVersion);
@@ -511,10 +512,11 @@ TEST(LibraryTest, SearchFindsWhatTheRuleFindsInMemory) {
   m.FixUpAfterLoad();
   IdList sources;
   for (int s = 0; s < 6; ++s) {
-    CFeedSource* source = m.AddSource(m.m_rootGroups[0], u"http://s" + std::u16string(1, char16_t(u'0' + s)));
+    CFeedSource* source = CModelWriter(m).Source(
+        m.AddSource(m.RootGroups()[0], u"http://s" + std::u16string(1, char16_t(u'0' + s)))->m_id);
     sources.push_back(source->m_id);
     for (int a = 0; a < 40; ++a) {
-      CFeed* f = m.NewFeed();
+      CFeed* f = CModelWriter(m).NewFeed();
       f->m_title = RandomText(rng, 3);
       f->m_channel = RandomText(rng, 1);
       f->m_description = RandomText(rng, 12);
@@ -578,13 +580,14 @@ TEST(LibraryTest, RandomQueriesOverStoredAndUnwrittenArticlesFindWhatReadingFind
   CFeedsManager m;
   m.SeedRandom(9);
   m.FixUpAfterLoad();
-  const ObjectId group = m.AddGroup(m.m_rootGroups[0], u"G")->m_id;
+  const ObjectId group = m.AddGroup(m.RootGroups()[0], u"G")->m_id;
   IdList sources;
   for (int s = 0; s < 5; ++s) {
-    CFeedSource* source = m.AddSource(s < 2 ? group : m.m_rootGroups[0], u"http://r" + std::u16string(1, char16_t(u'0' + s)));
+    CFeedSource* source = CModelWriter(m).Source(
+        m.AddSource(s < 2 ? group : m.RootGroups()[0], u"http://r" + std::u16string(1, char16_t(u'0' + s)))->m_id);
     sources.push_back(source->m_id);
     for (int a = 0; a < 30; ++a) {
-      CFeed* f = m.NewFeed();
+      CFeed* f = CModelWriter(m).NewFeed();
       f->m_title = RandomText(rng, 2);
       f->m_channel = RandomText(rng, 1);
       f->m_description = RandomText(rng, 8);
@@ -602,9 +605,9 @@ TEST(LibraryTest, RandomQueriesOverStoredAndUnwrittenArticlesFindWhatReadingFind
   lib.CollectFeeds(0, all);
   lib.DeleteArticles({all[3], all[40], all[77], all[140]});
   for (ObjectId sid : {sources[1], sources[3]}) {
-    lib.InterpretSource(*lib.GetFeedSource(sid), [&](CFeedSource& source) {
+    lib.InterpretSource(*CModelWriter(lib).Source(sid), [&](CFeedSource& source) {
       for (int i = 0; i < 6; ++i) {
-        CFeed* f = lib.NewFeed();
+        CFeed* f = CModelWriter(lib).NewFeed();
         f->m_title = RandomText(rng, 2);
         f->m_channel = RandomText(rng, 1);
         f->m_description = RandomText(rng, 8);

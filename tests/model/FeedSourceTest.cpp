@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 namespace {
@@ -17,11 +18,11 @@ class FeedSourceTest : public ::testing::Test {
   void SetUp() override {
     setenv("TZ", "UTC", 1);
     tzset();
-    m_source = m_manager.NewFeedSource();
+    m_source = CModelWriter(m_manager).NewFeedSource();
   }
 
   void Add(const std::u16string& key) {
-    CFeed* a = m_manager.NewFeed();
+    CFeed* a = CModelWriter(m_manager).NewFeed();
     a->m_key = key;
     m_source->AddToHistory(*a, Now());
   }
@@ -167,7 +168,7 @@ TEST_F(FeedSourceTest, EvictionMatchesTheSimpleWalkWhateverTheProtectedSetsDo) {
     SCOPED_TRACE(seed);
     std::mt19937 rng(seed);
     CFeedsManager manager;
-    CFeedSource& source = *manager.NewFeedSource();
+    CFeedSource& source = *CModelWriter(manager).NewFeedSource();
     ReferenceHistory reference;
     KeySet sets[2];
     int next = 0;

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "base/Text.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 namespace {
@@ -27,10 +28,11 @@ class FeedsManagerTest : public ::testing::Test {
     s4 = Source(r2, {&a5});
   }
 
-  CFeedSource* Source(CGroup* g, std::initializer_list<ObjectId*> articles) {
-    CFeedSource* s = m.AddSource(g->m_id, u"http://x/" + std::u16string(1, char16_t(u'a' + g->m_sources.size())));
+  CFeedSource* Source(const CGroup* g, std::initializer_list<ObjectId*> articles) {
+    CFeedSource* s = CModelWriter(m).Source(
+        m.AddSource(g->m_id, u"http://x/" + std::u16string(1, char16_t(u'a' + g->m_sources.size())))->m_id);
     for (ObjectId* out : articles) {
-      CFeed* a = m.NewFeed();
+      CFeed* a = CModelWriter(m).NewFeed();
       s->m_articles.push_back(a->m_id);
       *out = a->m_id;
     }
@@ -38,7 +40,7 @@ class FeedsManagerTest : public ::testing::Test {
   }
 
   CFeedsManager m;
-  CGroup *r1, *g1, *g2, *r2;
+  const CGroup *r1, *g1, *g2, *r2;
   CFeedSource *s1, *s2, *s3, *s4;
   ObjectId a1, a2, a3, a4, a5;
 };
@@ -67,7 +69,7 @@ TEST_F(FeedsManagerTest, CollectionsWalkDepthFirstInListOrder) {
 TEST_F(FeedsManagerTest, CollectionsSkipIdentifiersThatDoNotResolve) {
   s1->m_articles.push_back(12345);
   s1->m_articles.push_back(g2->m_id);  // another kind
-  g1->m_sources.push_back(777);
+  CModelWriter(m).Group(g1->m_id)->m_sources.push_back(777);
   IdList feeds;
   m.CollectFeeds(r1->m_id, feeds);
   EXPECT_EQ(feeds, (IdList{a1, a2, a3, a4}));
@@ -104,19 +106,19 @@ TEST_F(FeedsManagerTest, Searches) {
 TEST_F(FeedsManagerTest, DeletingADeepGroupLeavesNothingOfItsSubtreeRegistered) {
   const IdList gone{g1->m_id, g2->m_id, s2->m_id, s3->m_id, a3, a4};
   ASSERT_TRUE(m.DeleteGroup(g1->m_id));
-  for (ObjectId id : gone) EXPECT_EQ(m.m_storage.Lookup(id), nullptr) << id;
+  for (ObjectId id : gone) EXPECT_EQ(m.Storage().Lookup(id), nullptr) << id;
   EXPECT_TRUE(r1->m_childGroups.empty());
   EXPECT_NE(m.GetFeed(a1), nullptr);
-  EXPECT_EQ(m.m_storage.Size(), 2u + 2u + 3u);  // R1, R2, s1, s4, a1, a2, a5
+  EXPECT_EQ(m.Storage().Size(), 2u + 2u + 3u);  // R1, R2, s1, s4, a1, a2, a5
 }
 
 TEST_F(FeedsManagerTest, DeleteObjectSurvivesACycleInADamagedFile) {
-  g2->m_childGroups.push_back(g1->m_id);  // g1 -> g2 -> g1
+  CModelWriter(m).Group(g2->m_id)->m_childGroups.push_back(g1->m_id);  // g1 -> g2 -> g1
   IdList groups;
   m.CollectGroups(groups);
   EXPECT_EQ(groups.size(), 4u);
   const ObjectId g1Id = g1->m_id, g2Id = g2->m_id;
-  r1->RemoveSubgroup(g1Id);
+  CModelWriter(m).Group(r1->m_id)->RemoveSubgroup(g1Id);
   m.DeleteObject(g1Id);
   EXPECT_EQ(m.GetGroup(g1Id), nullptr);
   EXPECT_EQ(m.GetGroup(g2Id), nullptr);
@@ -124,16 +126,16 @@ TEST_F(FeedsManagerTest, DeleteObjectSurvivesACycleInADamagedFile) {
 
 TEST_F(FeedsManagerTest, TheOnlyRootGroupCannotBeDeleted) {
   ASSERT_TRUE(m.DeleteGroup(r2->m_id));
-  const size_t before = m.m_storage.Size();
+  const size_t before = m.Storage().Size();
   EXPECT_FALSE(m.DeleteGroup(r1->m_id));
-  EXPECT_EQ(m.m_rootGroups, IdList{r1->m_id});
-  EXPECT_EQ(m.m_storage.Size(), before);
+  EXPECT_EQ(m.RootGroups(), IdList{r1->m_id});
+  EXPECT_EQ(m.Storage().Size(), before);
   // A sub-group can always go, even when it is the only one under its parent.
   EXPECT_TRUE(m.DeleteGroup(g2->m_id));
 }
 
 TEST_F(FeedsManagerTest, MovesThatMustChangeNothing) {
-  const IdList roots = m.m_rootGroups;
+  const IdList roots = m.RootGroups();
   const IdList g1Children = g1->m_childGroups;
   EXPECT_FALSE(m.MoveGroup(g2->m_id, g1->m_id)) << "onto its current parent";
   EXPECT_FALSE(m.MoveGroup(r1->m_id, 0)) << "root group to the root level";
@@ -141,20 +143,20 @@ TEST_F(FeedsManagerTest, MovesThatMustChangeNothing) {
   EXPECT_FALSE(m.MoveGroup(g1->m_id, g2->m_id)) << "into its own subtree";
   EXPECT_FALSE(m.MoveGroup(g1->m_id, s1->m_id)) << "onto a source";
   EXPECT_FALSE(m.MoveSource(s1->m_id, s2->m_id));
-  EXPECT_EQ(m.m_rootGroups, roots);
+  EXPECT_EQ(m.RootGroups(), roots);
   EXPECT_EQ(g1->m_childGroups, g1Children);
 }
 
 TEST_F(FeedsManagerTest, MovesThatChangeTheTree) {
   EXPECT_TRUE(m.MoveGroup(g2->m_id, 0));
-  EXPECT_EQ(m.m_rootGroups, (IdList{r1->m_id, r2->m_id, g2->m_id})) << "last root group";
+  EXPECT_EQ(m.RootGroups(), (IdList{r1->m_id, r2->m_id, g2->m_id})) << "last root group";
   EXPECT_TRUE(g1->m_childGroups.empty());
 
   EXPECT_TRUE(m.MoveGroup(g1->m_id, r2->m_id));
   EXPECT_EQ(r2->m_childGroups, IdList{g1->m_id});
 
   // Dropping a source on its own group moves it to the end of the list.
-  CFeedSource* extra = m.AddSource(r1->m_id, u"http://extra");
+  const CFeedSource* extra = m.AddSource(r1->m_id, u"http://extra");
   EXPECT_TRUE(m.MoveSource(s1->m_id, r1->m_id));
   EXPECT_EQ(r1->m_sources, (IdList{extra->m_id, s1->m_id}));
   EXPECT_TRUE(m.MoveSource(s1->m_id, r2->m_id));
@@ -172,7 +174,7 @@ TEST_F(FeedsManagerTest, RenameClearsAutoNameOfASource) {
 }
 
 TEST_F(FeedsManagerTest, DeleteArticlesKeepsKeysInTheHistory) {
-  CFeed* a = m.GetFeed(a2);
+  CFeed* a = CModelWriter(m).Feed(a2);
   a->m_key = u"k2";
   s1->AddToHistory(*a, CDateTime::FromTime(0));
   m.DeleteArticles({a2, a5, 4242});
@@ -182,13 +184,13 @@ TEST_F(FeedsManagerTest, DeleteArticlesKeepsKeysInTheHistory) {
   EXPECT_TRUE(s1->IsInHistory(u"k2"));
 
   // An article that no source holds is left alone.
-  CFeed* orphan = m.NewFeed();
+  CFeed* orphan = CModelWriter(m).NewFeed();
   m.DeleteArticles({orphan->m_id});
   EXPECT_EQ(m.GetFeed(orphan->m_id), orphan);
 }
 
 TEST_F(FeedsManagerTest, AddSourceAndDuplicateUrls) {
-  CFeedSource* s = m.AddSource(g2->m_id, u"http://example.com/feed");
+  const CFeedSource* s = m.AddSource(g2->m_id, u"http://example.com/feed");
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->m_title, u"http://example.com/feed");
   EXPECT_TRUE(s->m_autoName);
@@ -204,14 +206,14 @@ TEST_F(FeedsManagerTest, AddSourceAndDuplicateUrls) {
 TEST_F(FeedsManagerTest, SubscribeSourceCleansAndChecksTheSameText) {
   using Status = CFeedsManager::AddSourceStatus;
   Status status{};
-  CFeedSource* s = m.SubscribeSource(g2->m_id, u" \thttp://example.com/feed\n", &status);
+  const CFeedSource* s = m.SubscribeSource(g2->m_id, u" \thttp://example.com/feed\n", &status);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(status, Status::Added);
   EXPECT_EQ(s->m_url, u"http://example.com/feed");
   EXPECT_EQ(s->m_title, u"http://example.com/feed");
   EXPECT_TRUE(s->m_autoName);
 
-  const size_t before = m.m_storage.Size();
+  const size_t before = m.Storage().Size();
   struct Case {
     ObjectId group;
     std::u16string_view url;
@@ -228,22 +230,22 @@ TEST_F(FeedsManagerTest, SubscribeSourceCleansAndChecksTheSameText) {
     EXPECT_EQ(m.SubscribeSource(c.group, c.url, &status), nullptr);
     EXPECT_EQ(status, c.want);
   }
-  EXPECT_EQ(m.m_storage.Size(), before) << "a refused address creates nothing";
+  EXPECT_EQ(m.Storage().Size(), before) << "a refused address creates nothing";
   EXPECT_NE(m.SubscribeSource(r1->m_id, u"http://EXAMPLE.com/feed"), nullptr)
       << "addresses differing in case are other feeds";
 }
 
 TEST_F(FeedsManagerTest, FixUpAfterLoadAddsAllSourcesOnlyWhenEmpty) {
   m.FixUpAfterLoad();
-  EXPECT_EQ(m.m_rootGroups.size(), 2u);
+  EXPECT_EQ(m.RootGroups().size(), 2u);
   CFeedsManager empty;
   empty.FixUpAfterLoad();
-  ASSERT_EQ(empty.m_rootGroups.size(), 1u);
-  EXPECT_EQ(empty.GetGroup(empty.m_rootGroups[0])->m_name, u"All Sources");
+  ASSERT_EQ(empty.RootGroups().size(), 1u);
+  EXPECT_EQ(empty.GetGroup(empty.RootGroups()[0])->m_name, u"All Sources");
 }
 
 TEST_F(FeedsManagerTest, AddGroupAtRootAndInsideAGroup) {
-  CGroup* sub = m.AddGroup(r2->m_id, u"Sub");
+  const CGroup* sub = m.AddGroup(r2->m_id, u"Sub");
   ASSERT_NE(sub, nullptr);
   EXPECT_TRUE(sub->m_expanded);
   EXPECT_EQ(r2->m_childGroups, IdList{sub->m_id});
@@ -251,13 +253,13 @@ TEST_F(FeedsManagerTest, AddGroupAtRootAndInsideAGroup) {
 }
 
 TEST_F(FeedsManagerTest, CountAllGivesEveryNodeTheCountsOfItsOwnWalk) {
-  m.GetFeed(a1)->m_read = true;
-  m.GetFeed(a4)->m_read = true;
+  CModelWriter(m).Feed(a1)->m_read = true;
+  CModelWriter(m).Feed(a4)->m_read = true;
   // What a damaged file may hold: identifiers that name nothing, or a
   // record of the other kind, in the lists.
-  g1->m_childGroups.push_back(0xDEAD);
-  g1->m_childGroups.push_back(s4->m_id);
-  r2->m_sources.push_back(g2->m_id);
+  CModelWriter(m).Group(g1->m_id)->m_childGroups.push_back(0xDEAD);
+  CModelWriter(m).Group(g1->m_id)->m_childGroups.push_back(s4->m_id);
+  CModelWriter(m).Group(r2->m_id)->m_sources.push_back(g2->m_id);
   s4->m_articles.push_back(0xBEEF);
   s4->m_articles.push_back(s1->m_id);
 
@@ -279,7 +281,7 @@ TEST_F(FeedsManagerTest, CountAllGivesEveryNodeTheCountsOfItsOwnWalk) {
 TEST_F(FeedsManagerTest, CountAllOnADeepTreeDoesNotRecurse) {
   // A chain 20,000 groups deep with one unread article at the bottom,
   // counted on a thread with a small stack.
-  CGroup* g = g2;
+  const CGroup* g = g2;
   for (int i = 0; i < 20000; ++i) g = m.AddGroup(g->m_id, u"deep");
   Source(g, {&a5});
   std::unordered_map<ObjectId, CFeedsManager::FeedCounts> all;
@@ -307,7 +309,7 @@ namespace {
 TEST(CapabilitiesTest, EachNodeSaysWhatMayBeDoneAndTheOperationsHoldToIt) {
   CFeedsManager m;
   m.FixUpAfterLoad();
-  const ObjectId root = m.m_rootGroups[0];
+  const ObjectId root = m.RootGroups()[0];
   const ObjectId child = m.AddGroup(root, u"child")->m_id;
   const ObjectId feed = m.AddSource(child, u"http://example.com/feed")->m_id;
   const ObjectId welcome = m.AddSource(root, u"")->m_id;

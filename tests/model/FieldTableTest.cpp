@@ -11,6 +11,7 @@
 #include "library/Library.h"
 #include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/TempDir.h"
 #include "tools/ModelJson.h"
 
@@ -75,12 +76,12 @@ TEST(FieldTableTest, EveryValueComesBackFromTheLibraryTheClassicFileAndTheJson) 
     ObjectId g = 0, s = 0, a = 0;
     {
       CLibraryLink sync(m, library);
-      g = m.AddGroup(m.m_rootGroups[0], u"g")->m_id;
+      g = m.AddGroup(m.RootGroups()[0], u"g")->m_id;
       m.SetGroupFields(g, group);
       s = m.AddSource(g, u"http://example.com/")->m_id;
       m.SetSourceFields(s, source);
-      m.InterpretSource(*m.GetFeedSource(s), [&](CFeedSource& into) {
-        CFeed* made = m.NewFeed();
+      m.InterpretSource(*CModelWriter(m).Source(s), [&](CFeedSource& into) {
+        CFeed* made = CModelWriter(m).NewFeed();
         a = made->m_id;
         made->m_key = u"k";
         into.m_articles.push_back(a);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 namespace {
@@ -23,10 +24,10 @@ class Recorder final : public IModelObserver {
 // each with its key in the history.
 IdList AddArticles(CFeedsManager& m, ObjectId sourceId, int count, const std::u16string& prefix = u"k") {
   IdList added;
-  CFeedSource* s = m.GetFeedSource(sourceId);
+  CFeedSource* s = CModelWriter(m).Source(sourceId);
   m.InterpretSource(*s, [&](CFeedSource& source) {
     for (int i = 0; i < count; ++i) {
-      CFeed* a = m.NewFeed();
+      CFeed* a = CModelWriter(m).NewFeed();
       static int serial = 0;
       const std::string n = std::to_string(++serial);
       a->m_key = prefix + std::u16string(n.begin(), n.end());
@@ -55,7 +56,7 @@ class ModelChangeTest : public ::testing::Test {
   void SetUp() override {
     m.SeedRandom(7);
     m.FixUpAfterLoad();
-    root = m.m_rootGroups.front();
+    root = m.RootGroups().front();
     group = m.AddGroup(root, u"Group")->m_id;
     s1 = m.AddSource(root, u"http://one/")->m_id;
     s2 = m.AddSource(group, u"http://two/")->m_id;
@@ -184,7 +185,7 @@ TEST_F(ModelChangeTest, AnUpdateReportsItsArticlesHistoryAndFields) {
   EXPECT_FALSE(c.Has(ChangeKind::SourceChanged)) << "the status was OK already";
 
   // Nothing new, but the status changes: only the field is reported.
-  m.GetFeedSource(s1)->m_commsStatus = u"stale";
+  CModelWriter(m).Source(s1)->m_commsStatus = u"stale";
   recorder.changes.clear();
   AddArticles(m, s1, 0);
   ASSERT_EQ(recorder.changes.size(), 1u);
@@ -200,10 +201,10 @@ TEST_F(ModelChangeTest, AnUpdateReportsItsArticlesHistoryAndFields) {
 
 TEST_F(ModelChangeTest, AnUpdateThatFailsPartWayReportsWhatItDid) {
   recorder.changes.clear();
-  CFeedSource* s = m.GetFeedSource(s1);
+  CFeedSource* s = CModelWriter(m).Source(s1);
   ObjectId first = 0;
   EXPECT_THROW(m.InterpretSource(*s, [&](CFeedSource& source) -> bool {
-    CFeed* a = m.NewFeed();
+    CFeed* a = CModelWriter(m).NewFeed();
     a->m_key = u"half";
     source.m_articles.push_back(a->m_id);
     first = a->m_id;
@@ -231,7 +232,7 @@ TEST_F(ModelChangeTest, BatchesAndNestedOperationsReportOnce) {
     CFeedsManager* model = nullptr;
     int seen = 0;
     void OnModelChanged(const CFeedsManager&, const CModelChange&) override {
-      if (++seen == 1) model->SetExpanded(model->m_rootGroups.front(), false);
+      if (++seen == 1) model->SetExpanded((*model).RootGroups().front(), false);
     }
   } reacting;
   reacting.model = &m;
@@ -269,12 +270,12 @@ TEST_F(ModelChangeTest, TheWelcomeSourceReplacesAnEarlierOne) {
 
 TEST_F(ModelChangeTest, RetentionDeletesWhatCameLongAgoAndKeepsTheKeysTheStarsAndThePage) {
   const int64_t now = 1'800'000'000;
-  auto came = [&](ObjectId id, int daysAgo) { m.GetFeed(id)->m_arrived = now - int64_t{daysAgo} * 86400; };
+  auto came = [&](ObjectId id, int daysAgo) { CModelWriter(m).Feed(id)->m_arrived = now - int64_t{daysAgo} * 86400; };
   came(a1[0], 40);  // read, came long ago: goes
   came(a1[1], 40);  // unread: stays
   came(a1[2], 10);  // read, published long ago but came lately: stays
-  m.GetFeed(a1[2])->m_date = CDateTime::FromTime(now - 400 * 86400);
-  m.GetFeed(a2[0])->m_arrived = 0;  // read, no time of arrival: its key was first seen years ago
+  CModelWriter(m).Feed(a1[2])->m_date = CDateTime::FromTime(now - 400 * 86400);
+  CModelWriter(m).Feed(a2[0])->m_arrived = 0;  // read, no time of arrival: its key was first seen years ago
   came(a2[1], 400);  // read, old, but its feed keeps everything
   m.MarkRead({a1[0], a1[2], a2[0], a2[1]}, true);
   EXPECT_EQ(m.ApplyRetention(now), 0u) << "off by default";

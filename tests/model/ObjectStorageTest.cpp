@@ -6,6 +6,7 @@
 
 #include "base/Random.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 namespace {
@@ -81,9 +82,9 @@ TEST(ObjectStorageTest, TwoManagersWalkTheirOwnStores) {
   first->SeedRandom(5);
   second.SeedRandom(5);
   const auto build = [](CFeedsManager& m, int articles) {
-    CGroup* g = m.AddGroup(0, u"G");
-    CFeedSource* s = m.AddSource(g->m_id, u"http://example.com/feed");
-    for (int i = 0; i < articles; ++i) s->m_articles.push_back(m.NewFeed()->m_id);
+    const CGroup* g = m.AddGroup(0, u"G");
+    CFeedSource* s = CModelWriter(m).Source(m.AddSource(g->m_id, u"http://example.com/feed")->m_id);
+    for (int i = 0; i < articles; ++i) s->m_articles.push_back(CModelWriter(m).NewFeed()->m_id);
     return g->m_id;
   };
   const ObjectId g1 = build(*first, 2);

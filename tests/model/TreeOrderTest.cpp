@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 namespace {
 
 TEST(TreeOrderTest, OnlyAsciiLettersFoldAndEqualNamesKeepListOrder) {
   CFeedsManager m;
-  CGroup* root = m.AddGroup(0, u"root");
+  const CGroup* root = m.AddGroup(0, u"root");
   const std::u16string names[] = {u"beta", u"Alpha", u"BETA", u"\u00E9cole", u"Zulu", u"_x"};
   IdList ids;
   for (const auto& n : names) ids.push_back(m.AddGroup(root->m_id, n)->m_id);
@@ -30,17 +31,17 @@ TEST(TreeOrderTest, OnlyAsciiLettersFoldAndEqualNamesKeepListOrder) {
 // itself) is walked once, and names that resolve to nothing are skipped.
 TEST(TreeOrderTest, VisitWalksAsTheTreeShowsAndSurvivesADamagedFile) {
   CFeedsManager m;
-  CGroup* b = m.AddGroup(0, u"b root");
-  CGroup* a = m.AddGroup(0, u"A root");
-  CGroup* sub2 = m.AddGroup(a->m_id, u"zz");
-  CGroup* sub1 = m.AddGroup(a->m_id, u"Mid");
-  m.AddSource(a->m_id, u"http://x/1")->m_title = u"beta";
-  m.AddSource(a->m_id, u"http://x/2")->m_title = u"Alpha";
-  m.AddSource(sub1->m_id, u"http://x/3")->m_title = u"in mid";
-  m.AddSource(b->m_id, u"http://x/4")->m_title = u"last";
+  CGroup* b = CModelWriter(m).Group(m.AddGroup(0, u"b root")->m_id);
+  CGroup* a = CModelWriter(m).Group(m.AddGroup(0, u"A root")->m_id);
+  CGroup* sub2 = CModelWriter(m).Group(m.AddGroup(a->m_id, u"zz")->m_id);
+  CGroup* sub1 = CModelWriter(m).Group(m.AddGroup(a->m_id, u"Mid")->m_id);
+  CModelWriter(m).Source(m.AddSource(a->m_id, u"http://x/1")->m_id)->m_title = u"beta";
+  CModelWriter(m).Source(m.AddSource(a->m_id, u"http://x/2")->m_id)->m_title = u"Alpha";
+  CModelWriter(m).Source(m.AddSource(sub1->m_id, u"http://x/3")->m_id)->m_title = u"in mid";
+  CModelWriter(m).Source(m.AddSource(b->m_id, u"http://x/4")->m_id)->m_title = u"last";
   // Damage: the sub-group also at the root level, a group inside itself
   // and an identifier that names nothing.
-  m.m_rootGroups.push_back(sub1->m_id);
+  CModelWriter(m).RootGroups().push_back(sub1->m_id);
   sub2->m_childGroups.push_back(sub2->m_id);
   a->m_sources.push_back(987654);
 
@@ -63,9 +64,9 @@ TEST(TreeOrderTest, VisitWalksAsTheTreeShowsAndSurvivesADamagedFile) {
 TEST(TreeOrderTest, ANewFeedGoesToTheSelectedGroupElseTheFirstRootGroupShown) {
   CFeedsManager m;
   EXPECT_EQ(GroupForNewFeed(m, std::nullopt), 0u);  // no group at all
-  CGroup* zed = m.AddGroup(0, u"Zed");
-  CGroup* alpha = m.AddGroup(0, u"alpha");
-  CGroup* sub = m.AddGroup(zed->m_id, u"Sub");
+  const CGroup* zed = m.AddGroup(0, u"Zed");
+  const CGroup* alpha = m.AddGroup(0, u"alpha");
+  const CGroup* sub = m.AddGroup(zed->m_id, u"Sub");
   const ObjectId source = m.AddSource(sub->m_id, u"http://x/")->m_id;
   struct Case {
     std::optional<ObjectId> selected;

@@ -11,6 +11,7 @@
 
 #include "formats/Markup.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "model/TreeOrder.h"
 
 namespace qb {
@@ -53,21 +54,21 @@ std::string Describe(const CFeedsManager& m) {
              (s->m_reservedString.empty() ? "" : " site " + Utf8(s->m_reservedString)) + "\n";
     }
   };
-  for (ObjectId gid : GroupsInDisplayOrder(m, m.m_rootGroups)) walk(gid, 0);
+  for (ObjectId gid : GroupsInDisplayOrder(m, m.RootGroups())) walk(gid, 0);
   return out;
 }
 
 TEST(OpmlTest, ExportThenImportIntoAnEmptyModelGivesTheSameTree) {
   CFeedsManager m;
   m.SeedRandom(3);
-  CGroup* news = m.AddGroup(0, u"News");
-  CGroup* tech = m.AddGroup(news->m_id, u"Tech & <Science>");
+  const CGroup* news = m.AddGroup(0, u"News");
+  const CGroup* tech = m.AddGroup(news->m_id, u"Tech & <Science>");
   m.AddGroup(tech->m_id, u"Deep");
-  CFeedSource* a = m.AddSource(news->m_id, u"http://a.example/feed?x=1&y=\"2\"");
+  CFeedSource* a = CModelWriter(m).Source(m.AddSource(news->m_id, u"http://a.example/feed?x=1&y=\"2\"")->m_id);
   a->m_title = u"A \u00E9 \U0001F600";
   a->m_autoName = false;
   a->m_reservedString = u"https://a.example/?p=1&q=2";
-  CFeedSource* b = m.AddSource(tech->m_id, u"https://b.example/rss");
+  CFeedSource* b = CModelWriter(m).Source(m.AddSource(tech->m_id, u"https://b.example/rss")->m_id);
   b->m_title = u"B's feed";
   b->m_autoName = false;
   m.AddGroup(0, u"Empty");
@@ -103,15 +104,15 @@ TEST(OpmlTest, ExportThenImportIntoAnEmptyModelGivesTheSameTree) {
 TEST(OpmlTest, AnExportImportsIntoAFreshInstallAsTheSameTree) {
   CFeedsManager m;
   m.SeedRandom(5);
-  CGroup* all = m.AddGroup(0, u"All Sources");
-  CGroup* tech = m.AddGroup(all->m_id, u"Tech");
+  CGroup* all = CModelWriter(m).Group(m.AddGroup(0, u"All Sources")->m_id);
+  CGroup* tech = CModelWriter(m).Group(m.AddGroup(all->m_id, u"Tech")->m_id);
   m.AddGroup(tech->m_id, u"Deep");
-  m.AddSource(tech->m_id, u"http://t.example/feed")->m_title = u"T";
-  m.AddSource(all->m_id, u"http://a.example/feed")->m_title = u"A";
-  CGroup* news = m.AddGroup(0, u"News");
-  m.AddSource(news->m_id, u"http://n.example/feed")->m_title = u"N";
+  CModelWriter(m).Source(m.AddSource(tech->m_id, u"http://t.example/feed")->m_id)->m_title = u"T";
+  CModelWriter(m).Source(m.AddSource(all->m_id, u"http://a.example/feed")->m_id)->m_title = u"A";
+  CGroup* news = CModelWriter(m).Group(m.AddGroup(0, u"News")->m_id);
+  CModelWriter(m).Source(m.AddSource(news->m_id, u"http://n.example/feed")->m_id)->m_title = u"N";
   for (ObjectId id : {tech->m_sources[0], all->m_sources[0], news->m_sources[0]}) {
-    m.GetFeedSource(id)->m_autoName = false;
+    CModelWriter(m).Source(id)->m_autoName = false;
   }
   const QByteArray xml = ExportOpml(m, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
 
@@ -120,8 +121,8 @@ TEST(OpmlTest, AnExportImportsIntoAFreshInstallAsTheSameTree) {
     CFeedsManager fresh;
     fresh.SeedRandom(6);
     fresh.FixUpAfterLoad();
-    const ObjectId root = fresh.m_rootGroups.front();
-    CFeedSource* welcome = fresh.AddSource(root, u"");
+    const ObjectId root = fresh.RootGroups().front();
+    CFeedSource* welcome = CModelWriter(fresh).Source(fresh.AddSource(root, u"")->m_id);
     welcome->m_title = u"Welcome!";
     welcome->m_autoName = false;
     const OpmlImportResult r = ImportOpml(fresh, xml, intoFirstRootGroup ? root : 0);
@@ -151,7 +152,7 @@ TEST(OpmlTest, AnExportImportsIntoAFreshInstallAsTheSameTree) {
   CFeedsManager other;
   other.SeedRandom(7);
   other.FixUpAfterLoad();
-  ASSERT_TRUE(ImportOpml(other, foreign, other.m_rootGroups.front()).ok);
+  ASSERT_TRUE(ImportOpml(other, foreign, other.RootGroups().front()).ok);
   EXPECT_EQ(Describe(other).substr(0, 30), "G All Sources\n  G All Sources\n");
 }
 
@@ -201,7 +202,7 @@ TEST(OpmlTest, FilesAsOtherReadersWriteThem) {
 TEST(OpmlTest, DuplicatesAreSkippedExactly) {
   CFeedsManager m;
   m.FixUpAfterLoad();
-  m.AddSource(m.m_rootGroups[0], u"http://dup/");
+  m.AddSource(m.RootGroups()[0], u"http://dup/");
   const OpmlImportResult r = ImportOpml(
       m, "<opml><body><outline xmlUrl=\"http://dup/\"/><outline xmlUrl=\"http://DUP/\"/>"
          "<outline xmlUrl=\"http://new/\"/><outline xmlUrl=\"http://new/\"/></body></opml>");
@@ -224,13 +225,13 @@ TEST(OpmlTest, MalformedFilesChangeNothing) {
     CFeedsManager m;
     m.FixUpAfterLoad();
     const std::string before = Describe(m);
-    const size_t records = m.m_storage.Size();
+    const size_t records = m.Storage().Size();
     const OpmlImportResult r = ImportOpml(m, file);
     EXPECT_FALSE(r.ok) << file.toStdString();
     EXPECT_FALSE(r.error.isEmpty());
     EXPECT_EQ(r.errorLine, line) << file.toStdString();
     EXPECT_EQ(Describe(m), before);
-    EXPECT_EQ(m.m_storage.Size(), records);
+    EXPECT_EQ(m.Storage().Size(), records);
     EXPECT_TRUE(OpmlImportWarning(QStringLiteral("x.opml"), r).contains(QStringLiteral("x.opml")));
   }
 }
@@ -275,8 +276,8 @@ TEST(OpmlTest, NamesTheFileGivesAreKeptAndShownAsWritten) {
 TEST(OpmlTest, NewOutlinesGoIntoTheTargetGroup) {
   CFeedsManager m;
   m.SeedRandom(7);
-  CGroup* top = m.AddGroup(0, u"Top");
-  CGroup* target = m.AddGroup(top->m_id, u"Target");
+  const CGroup* top = m.AddGroup(0, u"Top");
+  const CGroup* target = m.AddGroup(top->m_id, u"Target");
   m.AddGroup(target->m_id, u"News &amp; Views");  // shown as "News & Views"
   m.AddGroup(0, u"Tech");
   const QByteArray file = Opml(
@@ -299,11 +300,11 @@ TEST(OpmlTest, NewOutlinesGoIntoTheTargetGroup) {
             "    S inside <http://i/>\n");
 
   // A target that is not a group changes nothing.
-  const size_t records = m.m_storage.Size();
+  const size_t records = m.Storage().Size();
   const OpmlImportResult gone = ImportOpml(m, Opml("<outline xmlUrl=\"http://z/\"/>"), 0xBADu);
   EXPECT_FALSE(gone.ok);
   EXPECT_FALSE(gone.error.isEmpty());
-  EXPECT_EQ(m.m_storage.Size(), records);
+  EXPECT_EQ(m.Storage().Size(), records);
 }
 
 TEST(OpmlTest, RootLevelFeedsJoinTheFirstRootGroupTheTreeShows) {
@@ -320,7 +321,7 @@ TEST(OpmlTest, RootLevelFeedsJoinTheFirstRootGroupTheTreeShows) {
 TEST(OpmlTest, ExportWritesWhatXmlCannotCarryAsReplacementCharacters) {
   CFeedsManager m;
   m.SeedRandom(9);
-  CGroup* g = m.AddGroup(0, u"All Sources");
+  const CGroup* g = m.AddGroup(0, u"All Sources");
   const char16_t lone[] = {u'E', u'v', u'i', u'l', u' ', 0xD800, u' ', u'f', u'e', u'e', u'd', 0};
   const struct {
     std::u16string title;
@@ -336,7 +337,7 @@ TEST(OpmlTest, ExportWritesWhatXmlCannotCarryAsReplacementCharacters) {
       {u"Blank", "  "},    // nor this one
   };
   for (const auto& s : sources) {
-    CFeedSource* src = m.AddSource(g->m_id, QString::fromUtf8(s.url).toStdU16String());
+    CFeedSource* src = CModelWriter(m).Source(m.AddSource(g->m_id, QString::fromUtf8(s.url).toStdU16String())->m_id);
     src->m_title = s.title;
   }
   const QByteArray xml = ExportOpml(m, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
@@ -360,7 +361,7 @@ TEST(OpmlTest, ExportWritesWhatXmlCannotCarryAsReplacementCharacters) {
 TEST(OpmlTest, ExportToAFileReportsFailureAndChecksWhatItWrote) {
   CFeedsManager m;
   m.SeedRandom(10);
-  CGroup* g = m.AddGroup(0, u"All Sources");
+  const CGroup* g = m.AddGroup(0, u"All Sources");
   m.AddGroup(g->m_id, u"Sub");
   m.AddSource(g->m_id, u"http://x/");
   QTemporaryDir dir;
@@ -393,7 +394,7 @@ TEST(OpmlTest, ProgressIsReportedInStepsAndEndsAtTheTotal) {
     m.FixUpAfterLoad();
     std::vector<std::pair<int, int>> calls;
     const OpmlImportResult r =
-        ImportOpml(m, Opml(body), m.m_rootGroups[0], [&](int done, int of) { calls.push_back({done, of}); });
+        ImportOpml(m, Opml(body), m.RootGroups()[0], [&](int done, int of) { calls.push_back({done, of}); });
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.feedsAdded + r.groupsAdded, total);
     ASSERT_FALSE(calls.empty());
@@ -424,7 +425,7 @@ TEST(OpmlTest, DeepOutlinesImportAndExportWithoutRecursion) {
   EXPECT_EQ(again.groupsAdded, kDepth);
   EXPECT_LT(xml.size(), 100 * kDepth) << "no indentation growing with the depth";
   // Down the single chain to the leaf.
-  const CGroup* g = copy.GetGroup(copy.m_rootGroups.front());
+  const CGroup* g = copy.GetGroup(copy.RootGroups().front());
   int depth = 1;
   while (!g->m_childGroups.empty()) {
     g = copy.GetGroup(g->m_childGroups.front());

@@ -13,6 +13,7 @@
 #include "app/PaneRouter.h"
 #include "app/Panes.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/FakeDesktop.h"
 #include "tests/support/FakeUpdater.h"
 #include "views/FeedListView.h"
@@ -74,12 +75,12 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater,
 
   // --- model building
   CGroup* Group(ObjectId parent, const std::u16string& name, bool expanded = true) {
-    CGroup* g = model.AddGroup(parent, name);
+    CGroup* g = CModelWriter(model).Group(model.AddGroup(parent, name)->m_id);
     g->m_expanded = expanded;
     return g;
   }
   CFeedSource* Source(ObjectId group, const std::u16string& title) {
-    CFeedSource* s = model.AddSource(group, u"http://example.com/" + title);
+    CFeedSource* s = CModelWriter(model).Source(model.AddSource(group, u"http://example.com/" + title)->m_id);
     s->m_title = title;
     s->m_autoName = false;
     // As stored sources often are: by title, A to Z.
@@ -89,7 +90,7 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater,
   }
   CFeed* Article(CFeedSource* s, const std::u16string& title, bool read = false,
                  const CDateTime& date = CDateTime::Invalid()) {
-    CFeed* a = model.NewFeed();
+    CFeed* a = CModelWriter(model).NewFeed();
     a->m_title = title;
     a->m_channel = s->m_title;
     a->m_read = read;

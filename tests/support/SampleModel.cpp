@@ -1,4 +1,5 @@
 #include "tests/support/SampleModel.h"
+#include "model/ModelWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -7,16 +8,16 @@ namespace qb::test {
 
 void BuildSampleModel(CFeedsManager& m, size_t feedTextLength) {
   m.SeedRandom(20261208);
-  CGroup* root = m.NewGroup();
+  CGroup* root = CModelWriter(m).NewGroup();
   root->m_name = u"All Sources";
-  m.m_rootGroups.push_back(root->m_id);
-  CGroup* news = m.NewGroup();
+  CModelWriter(m).RootGroups().push_back(root->m_id);
+  CGroup* news = CModelWriter(m).NewGroup();
   news->m_name = u"News \U0001F4F0 & \"quotes\"";
   news->m_expanded = false;
   root->m_childGroups.push_back(news->m_id);
-  CGroup* second = m.NewGroup();
+  CGroup* second = CModelWriter(m).NewGroup();
   second->m_name = std::u16string(300, u'g');  // a long length form
-  m.m_rootGroups.push_back(second->m_id);
+  CModelWriter(m).RootGroups().push_back(second->m_id);
 
   int64_t now = 1765000000;
   const SharedText feedText(std::u16string(u"<rss version=\"2.0\"><channel>\u00E9\U0001F600") +
@@ -25,7 +26,7 @@ void BuildSampleModel(CFeedsManager& m, size_t feedTextLength) {
   int n = 0;
   for (CGroup* g : {root, news}) {
     for (int k = 0; k < 2; ++k) {
-      CFeedSource* s = m.NewFeedSource();
+      CFeedSource* s = CModelWriter(m).NewFeedSource();
       s->m_title = std::u16string(u"Source ") + titles[n % 3];
       s->m_url = u"https://example.org/feed" + std::u16string(1, static_cast<char16_t>(u'0' + n));
       s->m_legacyRefresh = static_cast<uint8_t>(200 + n);
@@ -39,7 +40,7 @@ void BuildSampleModel(CFeedsManager& m, size_t feedTextLength) {
       s->m_lastUpdateTick = 12345;
       g->m_sources.push_back(s->m_id);
       for (int a = 0; a < 3; ++a) {
-        CFeed* f = m.NewFeed();
+        CFeed* f = CModelWriter(m).NewFeed();
         f->m_channel = u"Channel \u2603";
         f->m_title = titles[a];
         f->m_link = u"https://example.org/" + std::u16string(1, static_cast<char16_t>(u'a' + a));
@@ -63,16 +64,16 @@ void BuildSampleModel(CFeedsManager& m, size_t feedTextLength) {
     }
   }
   // An article that no source lists, and a list entry that names nothing.
-  CFeed* orphan = m.NewFeed();
+  CFeed* orphan = CModelWriter(m).NewFeed();
   orphan->m_title = u"orphan";
   orphan->m_sourceText = SharedText(u"different text");
   news->m_sources.push_back(0x00DEAD00);
 }
 
 void ExpectSameModel(const CFeedsManager& e, const CFeedsManager& a) {
-  EXPECT_EQ(e.m_rootGroups, a.m_rootGroups);
-  const auto& ei = e.m_storage.IdIndex();
-  const auto& ai = a.m_storage.IdIndex();
+  EXPECT_EQ(e.RootGroups(), a.RootGroups());
+  const auto& ei = e.Storage().IdIndex();
+  const auto& ai = a.Storage().IdIndex();
   ASSERT_EQ(ei.size(), ai.size());
   for (auto it = ei.begin(), jt = ai.begin(); it != ei.end(); ++it, ++jt) {
     ASSERT_EQ(it->first, jt->first);
@@ -136,12 +137,13 @@ void ExpectSameHistoryOrder(const CFeedsManager& e, const CFeedsManager& a) {
 void BuildLargeModel(CFeedsManager& m) {
   m.SeedRandom(11);
   m.FixUpAfterLoad();
-  const ObjectId group = m.m_rootGroups[0];
+  const ObjectId group = m.RootGroups()[0];
   uint32_t noise = 1;
   for (int s = 0; s < 16; ++s) {
-    CFeedSource* source = m.AddSource(group, u"http://source.example/" + std::u16string(1, char16_t(u'a' + s)));
+    CFeedSource* source = CModelWriter(m).Source(
+        m.AddSource(group, u"http://source.example/" + std::u16string(1, char16_t(u'a' + s)))->m_id);
     for (int a = 0; a < 250; ++a) {
-      CFeed* f = m.NewFeed();
+      CFeed* f = CModelWriter(m).NewFeed();
       f->m_description.resize(1400);
       for (char16_t& c : f->m_description) {
         noise = noise * 1103515245u + 12345u;

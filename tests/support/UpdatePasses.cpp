@@ -25,7 +25,7 @@ bool RunPass(CFeedsManager& manager, const IdList* sources, bool force, IStatusH
 
 }  // namespace
 
-bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text, uint32_t tick) {
+bool ParseAndInterpret(CFeedsManager& manager, const CFeedSource& source, const SharedText& text, uint32_t tick) {
   return InterpretFeed(manager, source, ParseFeed(text), tick);
 }
 

@@ -14,7 +14,7 @@ namespace qb {
 // Both halves of reading a fetched document on the calling thread: ParseFeed
 // and InterpretFeed. `tick` is the tick taken when the pass began. True when
 // it added at least one article.
-bool ParseAndInterpret(CFeedsManager& manager, CFeedSource& source, const SharedText& text, uint32_t tick);
+bool ParseAndInterpret(CFeedsManager& manager, const CFeedSource& source, const SharedText& text, uint32_t tick);
 
 // A whole pass over the tree (the due sources, or all when forced);
 // "Updating..." before and "Ready" after, to `status` when given. True when

@@ -7,6 +7,7 @@
 
 #include "classic/DataFile.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
@@ -36,7 +37,7 @@ TEST(DumpWriteTest, DumpPrintsEveryFieldCanonically) {
   group->m_name = u"G \U0001F600\"\\/\x01";
   group->m_childGroups = {0};
   group->m_sources = {0x20002};
-  m.m_storage.Register(std::move(group), 0x10001);
+  CModelWriter(m).Storage().Register(std::move(group), 0x10001);
   auto source = std::make_unique<CFeedSource>();
   source->m_title = u"S";
   source->m_legacyRefresh = 255;
@@ -45,14 +46,14 @@ TEST(DumpWriteTest, DumpPrintsEveryFieldCanonically) {
   source->m_articles = {0x30003};
   source->m_history[u"k2"] = {7, CDateTime()};
   source->m_history[u"k1"] = {8, CDateTime::Invalid()};
-  m.m_storage.Register(std::move(source), 0x20002);
+  CModelWriter(m).Storage().Register(std::move(source), 0x20002);
   auto article = std::make_unique<CFeed>();
   article->m_id = 0x30003;
   article->m_read = true;
   article->m_date.SetDateTime(2009, 5, 4, 10, 20, 30);
   article->m_sourceText = SharedText(u"<rss/>");
-  m.m_storage.Register(std::move(article), 0x30003);
-  m.m_rootGroups = {0x10001};
+  CModelWriter(m).Storage().Register(std::move(article), 0x30003);
+  CModelWriter(m).RootGroups() = {0x10001};
   ASSERT_TRUE(SaveDataFile(m, tmp.File("Feeds")).ok);
 
   const CliRun r = Cli({"dump", tmp.File("Feeds")});

@@ -22,6 +22,7 @@
 #include "library/Library.h"
 #include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"
@@ -77,8 +78,8 @@ TEST_F(LibraryCommandsTest, TheFirstStartImportsTheDataFileAndLeavesItAsItWas) {
   std::filesystem::create_directories(Folder());
   CFeedsManager m;
   test::BuildSampleModel(m);
-  for (const auto& [id, record] : m.m_storage.IdIndex()) {
-    if (auto* g = m.GetGroup(id)) std::erase(g->m_sources, 0x00DEAD00u);
+  for (const auto& [id, record] : m.Storage().IdIndex()) {
+    if (auto* g = CModelWriter(m).Group(id)) std::erase(g->m_sources, 0x00DEAD00u);
   }
   ASSERT_TRUE(SaveDataFile(m, DataFile()));
   const std::string bytes = test::ReadFile(DataFile());
@@ -151,14 +152,14 @@ TEST_F(LibraryCommandsTest, TheValidatorsLastInTheLibraryAsLongAsTheArticlesThey
   };
   // Another process writes to the library in between: the validators are
   // stored with the articles they describe, which it left alone.
-  otherProcess([](CFeedsManager& m) { m.Rename(m.m_rootGroups[0], u"Renamed by the window"); });
+  otherProcess([](CFeedsManager& m) { m.Rename(m.RootGroups()[0], u"Renamed by the window"); });
   ASSERT_EQ(Cli({"update", "--force"}).status, 0);
   EXPECT_EQ(m_server.Requests().back().headers.count("if-none-match"), 1u);
 
   // It gives the source another address: nothing validated there.
   m_server.Set("/moved", withValidators);
   otherProcess([&](CFeedsManager& m) {
-    const ObjectId source = m.GetGroup(m.m_rootGroups[0])->m_sources.at(0);
+    const ObjectId source = m.GetGroup(m.RootGroups()[0])->m_sources.at(0);
     m.SetSourceUrl(source, Utf8ToUtf16(m_server.Url("/moved")));
   });
   ASSERT_EQ(Cli({"update", "--force"}).status, 0);
@@ -210,7 +211,7 @@ TEST_F(LibraryCommandsTest, ACommandRunsWhileTheWindowWritesAndNeitherLosesAChan
   model.SeedRandom(9);
   const LibraryLoadResult load = library.Load(model);
   CLibraryLink sync(model, library, &load);
-  const ObjectId root = model.m_rootGroups[0];
+  const ObjectId root = model.RootGroups()[0];
   IdList articles;
   model.CollectFeeds(0, articles);
   ASSERT_EQ(articles.size(), 2u);
@@ -288,7 +289,7 @@ std::multiset<std::string> Holdings(const std::string& libraryFile) {
       out.insert(line);
     }
   };
-  for (ObjectId root : model.m_rootGroups) walk(root, "");
+  for (ObjectId root : model.RootGroups()) walk(root, "");
   model.SetArticleStore(nullptr);
   return out;
 }

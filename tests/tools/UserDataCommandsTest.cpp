@@ -14,6 +14,7 @@
 
 #include "classic/DataFile.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
@@ -142,8 +143,8 @@ TEST_F(UserDataCommandsTest, AddGoesToTheFirstGroupOfThatNameInTreeOrder) {
   {
     CFeedsManager m;
     m.SeedRandom(3);
-    CGroup* zed = m.AddGroup(0, u"Zed");
-    CGroup* alpha = m.AddGroup(0, u"alpha");
+    const CGroup* zed = m.AddGroup(0, u"Zed");
+    const CGroup* alpha = m.AddGroup(0, u"alpha");
     m.AddGroup(zed->m_id, u"Tech");
     m.AddGroup(alpha->m_id, u"Tech");
     ASSERT_TRUE(SaveDataFile(m, m_data));
@@ -171,16 +172,16 @@ TEST_F(UserDataCommandsTest, ListLabelsAsTheTreeAndNoControlCharactersReachTheTe
   {
     CFeedsManager m;
     m.SeedRandom(5);
-    CGroup* root = m.AddGroup(0, u"News &amp; Views");
-    CGroup* sub = m.AddGroup(root->m_id, u"b-sub");
+    const CGroup* root = m.AddGroup(0, u"News &amp; Views");
+    const CGroup* sub = m.AddGroup(root->m_id, u"b-sub");
     m.AddGroup(root->m_id, u"A-sub");
     m.AddGroup(root->m_id, u"_under");  // '_' sorts after the folded letters
-    CFeedSource* s1 = m.AddSource(root->m_id, u"caf&#233; &#x26;lt;b&gt;");
-    CFeedSource* s2 = m.AddSource(root->m_id, u"Beta <b>bold</b> &eacute;t&eacute;");
-    CFeedSource* s3 = m.AddSource(sub->m_id, u"Deep");
+    CFeedSource* s1 = CModelWriter(m).Source(m.AddSource(root->m_id, u"caf&#233; &#x26;lt;b&gt;")->m_id);
+    CFeedSource* s2 = CModelWriter(m).Source(m.AddSource(root->m_id, u"Beta <b>bold</b> &eacute;t&eacute;")->m_id);
+    CFeedSource* s3 = CModelWriter(m).Source(m.AddSource(sub->m_id, u"Deep")->m_id);
     m.AddSource(root->m_id, u"\x1b]0;owned\x07Title\x1b[31m\tred\r\nline \u009b2J\u007f");
     for (int i = 0; i < 3; ++i) {
-      CFeed* a = m.NewFeed();
+      CFeed* a = CModelWriter(m).NewFeed();
       a->m_read = i == 0;
       (i < 2 ? s1 : s3)->m_articles.push_back(a->m_id);
     }
@@ -288,8 +289,8 @@ TEST_F(UserDataCommandsTest, OpmlImportGoesIntoTheFirstRootGroupShownAndExportRe
     CFeedsManager m;
     m.SeedRandom(4);
     m.AddGroup(0, u"Zed");
-    CGroup* alpha = m.AddGroup(0, u"alpha");
-    CFeedSource* welcome = m.AddSource(alpha->m_id, u"");
+    const CGroup* alpha = m.AddGroup(0, u"alpha");
+    CFeedSource* welcome = CModelWriter(m).Source(m.AddSource(alpha->m_id, u"")->m_id);
     welcome->m_title = u"Welcome!";
     ASSERT_TRUE(SaveDataFile(m, m_data));
   }

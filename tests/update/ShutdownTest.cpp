@@ -12,6 +12,7 @@
 
 #include "base/Executor.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "net/Discovery.h"
 #include "net/IconCache.h"
 #include "tests/support/HttpServer.h"
@@ -31,7 +32,7 @@ TEST(ShutdownTest, ExitWhileDiscoveryIconsAndUpdatesHang) {
   test::TempDir dir;
   CFeedsManager model;
   model.FixUpAfterLoad();
-  model.AddSource(model.m_rootGroups.front(), server.Url16("/feed"));
+  model.AddSource(model.RootGroups().front(), server.Url16("/feed"));
 
   int answers = 0;
   auto owner = std::make_unique<CTaskQueue>();

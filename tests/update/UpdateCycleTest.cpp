@@ -7,6 +7,7 @@
 
 #include "base/Text.h"
 #include "formats/Interpret.h"
+#include "model/ModelWriter.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/UpdatePasses.h"
 
@@ -67,11 +68,11 @@ TEST(UpdateCycleNetworkTest, RealDownloadsEndToEnd) {
   manager.SeedRandom(11);
   RecordingStatus status;
   const ObjectId root = manager.AddGroup(0, u"All Sources")->m_id;
-  CFeedSource* feed = manager.AddSource(root, server.Url16("/moved"));
-  CFeedSource* missing = manager.AddSource(root, server.Url16("/missing"));
-  CFeedSource* refused = manager.AddSource(
+  const CFeedSource* feed = manager.AddSource(root, server.Url16("/moved"));
+  const CFeedSource* missing = manager.AddSource(root, server.Url16("/missing"));
+  const CFeedSource* refused = manager.AddSource(
       root, u"http://127.0.0.1:" + Widen(std::to_string(HttpServer::ClosedPort())) + u"/feed");
-  CFeedSource* other = manager.AddSource(root, server.Url16("/other"));
+  CFeedSource* other = CModelWriter(manager).Source(manager.AddSource(root, server.Url16("/other"))->m_id);
 
   EXPECT_TRUE(UpdateSource(manager, *other, true, &status));
   EXPECT_EQ(other->m_title, u"Other");

@@ -17,6 +17,7 @@
 #include "base/Text.h"
 #include "classic/DataFile.h"
 #include "formats/Interpret.h"
+#include "model/ModelWriter.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeDownloader.h"
 #include "tests/support/HttpServer.h"
@@ -72,7 +73,7 @@ class UpdateEngineTest : public ::testing::Test {
   }
 
   ObjectId Add(const std::string& url, int32_t minutes = 15, ObjectId group = 0) {
-    CFeedSource* s = m_manager.AddSource(group ? group : m_root, Widen(url));
+    CFeedSource* s = CModelWriter(m_manager).Source(m_manager.AddSource(group ? group : m_root, Widen(url))->m_id);
     s->m_refreshInterval = minutes;
     return s->m_id;
   }
@@ -162,7 +163,7 @@ TEST_F(UpdateEngineTest, ShuffledCompletionsLeaveTheModelOfSequentialUpdates) {
   std::vector<std::u16string> expectedStatus{kStatusUpdating};
   const std::string empty = SaveToBytes(reference);
   for (ObjectId id : order) {
-    CFeedSource* s = reference.GetFeedSource(id);
+    CFeedSource* s = CModelWriter(reference).Source(id);
     orderUrls.push_back(Utf16ToUtf8(s->m_url));
     expectedStatus.push_back(UpdatingSourceStatus(s->m_title));
     const DownloadResult& answer = script.answers.at(orderUrls.back());
@@ -237,10 +238,10 @@ TEST_F(UpdateEngineTest, DueSourcesAndTheTickAreTakenWhenThePassStarts) {
   const ObjectId recent = Add("recent");                 // updated a minute ago
   const ObjectId zero = Add("zero", 0);                  // always due
   const ObjectId year = Add("year", 525'600);            // never due by itself
-  m_manager.GetFeedSource(due)->m_lastUpdateTick = m_tick - 900'000;
-  m_manager.GetFeedSource(recent)->m_lastUpdateTick = m_tick - 60'000;
-  m_manager.GetFeedSource(zero)->m_lastUpdateTick = m_tick;
-  m_manager.GetFeedSource(year)->m_lastUpdateTick = 0;
+  CModelWriter(m_manager).Source(due)->m_lastUpdateTick = m_tick - 900'000;
+  CModelWriter(m_manager).Source(recent)->m_lastUpdateTick = m_tick - 60'000;
+  CModelWriter(m_manager).Source(zero)->m_lastUpdateTick = m_tick;
+  CModelWriter(m_manager).Source(year)->m_lastUpdateTick = 0;
 
   const uint32_t start = m_tick;
   ASSERT_TRUE(m_engine->UpdateAll(false));
@@ -258,7 +259,7 @@ TEST_F(UpdateEngineTest, DueSourcesAndTheTickAreTakenWhenThePassStarts) {
 
 TEST_F(UpdateEngineTest, APassWithNothingDueEndsAtOnce) {
   const ObjectId s = Add("u");
-  m_manager.GetFeedSource(s)->m_lastUpdateTick = m_tick;
+  CModelWriter(m_manager).Source(s)->m_lastUpdateTick = m_tick;
   EXPECT_TRUE(m_engine->UpdateAll(false));
   EXPECT_FALSE(m_engine->Busy());
   EXPECT_EQ(m_fake->StartedCount(), 0u);
@@ -270,8 +271,8 @@ TEST_F(UpdateEngineTest, APassWithNothingDueEndsAtOnce) {
 TEST_F(UpdateEngineTest, ASecondRequestJoinsThePassInsteadOfStartingAnother) {
   const ObjectId a = Add("a");
   const ObjectId b = Add("b");
-  m_manager.GetFeedSource(a)->m_lastUpdateTick = m_tick - 900'000;
-  m_manager.GetFeedSource(b)->m_lastUpdateTick = m_tick;  // not due
+  CModelWriter(m_manager).Source(a)->m_lastUpdateTick = m_tick - 900'000;
+  CModelWriter(m_manager).Source(b)->m_lastUpdateTick = m_tick;  // not due
 
   ASSERT_TRUE(m_engine->UpdateAll(false));
   EXPECT_FALSE(m_engine->UpdateAll(false)) << "an unforced request while a pass runs";
@@ -323,7 +324,7 @@ TEST_F(UpdateEngineTest, SourcesDeletedMovedOrReaddressedMidPass) {
 
   ASSERT_TRUE(m_manager.MoveSource(s2, other));
   m_manager.DeleteSource(m_root, s3);
-  m_manager.GetFeedSource(s4)->m_url = u"elsewhere";
+  CModelWriter(m_manager).Source(s4)->m_url = u"elsewhere";
   for (size_t i : {3, 2, 1, 0}) Answer(i, FakeDownloader::Body(Rss("T" + std::to_string(i), {"k"})));
 
   // The moved source got its articles where it now is; nothing was made
@@ -336,7 +337,7 @@ TEST_F(UpdateEngineTest, SourcesDeletedMovedOrReaddressedMidPass) {
   IdList articles;
   m_manager.CollectFeeds(0, articles);
   size_t records = 0;
-  for (const auto& [id, r] : m_manager.m_storage.IdIndex()) records += r->Type() == RecordType::Feed;
+  for (const auto& [id, r] : m_manager.Storage().IdIndex()) records += r->Type() == RecordType::Feed;
   EXPECT_EQ(records, articles.size()) << "no article outside the tree";
   EXPECT_FALSE(m_engine->Busy());
 
@@ -397,7 +398,7 @@ TEST_F(UpdateEngineTest, DocumentsAreParsedOffBothThreadsAndMergedByTheOwner) {
   };
   std::vector<Interpreted> interpreted;
   MakeEngine(
-      [&](CFeedsManager& m, CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
+      [&](CFeedsManager& m, const CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
         interpreted.push_back({std::this_thread::get_id(), s.m_id, feed.Text().str(), HoldsFeed(feed)});
         return InterpretFeed(m, s, feed, tick);
       },
@@ -574,12 +575,12 @@ TEST_F(UpdateEngineTest, CancelDropsParsedDocumentsAndTheNextPassGetsItsOwn) {
 
 TEST_F(UpdateEngineTest, ValidatorsAskOnlyForChangedDocuments) {
   int interpreted = 0;
-  MakeEngine([&](CFeedsManager& m, CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
+  MakeEngine([&](CFeedsManager& m, const CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
     ++interpreted;
     return InterpretFeed(m, s, feed, tick);
   });
   const ObjectId id = Add("feed");
-  CFeedSource& s = *m_manager.GetFeedSource(id);
+  CFeedSource& s = *CModelWriter(m_manager).Source(id);
   auto withValidators = [](DownloadResult r, std::string etag) {
     r.etag = std::move(etag);
     r.lastModified = "Mon, 04 May 2009 10:20:30 GMT";
@@ -687,7 +688,7 @@ TEST_F(UpdateEngineTest, EachFailureHasAReasonBesideTheStoredStatus) {
       {FakeDownloader::Body(Rss("Fine", {})), u"", kCommsStatusOk},
   };
   MakeEngine(
-      [](CFeedsManager& m, CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
+      [](CFeedsManager& m, const CFeedSource& s, const CParsedFeed& feed, uint32_t tick) {
         if (feed.Text().str() == u"throw") throw std::bad_alloc();
         return InterpretFeed(m, s, feed, tick);
       },
@@ -745,7 +746,7 @@ TEST_F(UpdateEngineTest, AnUnchangedDocumentLeavesTheChangeCount) {
 }
 
 TEST_F(UpdateEngineTest, SourcesWithoutAnAddressAreNeverFetched) {
-  CFeedSource* welcome = m_manager.AddSource(m_root, u"");
+  CFeedSource* welcome = CModelWriter(m_manager).Source(m_manager.AddSource(m_root, u"")->m_id);
   welcome->m_title = u"Welcome!";
   const ObjectId fed = Add("u");
   ASSERT_TRUE(m_engine->UpdateAll(true));
@@ -846,10 +847,10 @@ TEST(UpdateEngineNetworkTest, CancelEndsRealTransfersWithinASecond) {
   server.Set("/slow", slow);
   CFeedsManager m;
   m.FixUpAfterLoad();
-  for (int i = 0; i < 3; ++i) m.AddSource(m.m_rootGroups.front(), server.Url16("/silent"));
+  for (int i = 0; i < 3; ++i) m.AddSource(m.RootGroups().front(), server.Url16("/silent"));
   CFeedsManager other;
   other.FixUpAfterLoad();
-  const ObjectId slowSource = other.AddSource(other.m_rootGroups.front(), server.Url16("/slow"))->m_id;
+  const ObjectId slowSource = other.AddSource(other.RootGroups().front(), server.Url16("/slow"))->m_id;
 
   CDownloadPool pool;
   CTaskQueue queue;

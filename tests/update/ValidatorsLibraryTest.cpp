@@ -14,6 +14,7 @@
 #include "library/Library.h"
 #include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeDownloader.h"
 #include "tests/support/SampleModel.h"
@@ -89,7 +90,7 @@ struct Process {
 std::string LibraryWithSource(const test::TempDir& dir, ObjectId& source) {
   const std::string path = dir.File("Library.sqlite");
   Process p(path);
-  CFeedSource* s = p.model.AddSource(p.model.m_rootGroups[0], kUrl);
+  CFeedSource* s = CModelWriter(p.model).Source(p.model.AddSource(p.model.RootGroups()[0], kUrl)->m_id);
   s->m_refreshInterval = 60;
   source = s->m_id;
   EXPECT_TRUE(p.sync->FlushAndWait().written);
@@ -216,7 +217,7 @@ TEST(ValidatorsLibraryTest, ValidatorsNeverOutliveTheArticlesTheyValidated) {
   b.State().Get(source, u"http://elsewhere.example/news").failures = 2;
   ASSERT_TRUE(b.sync->FlushAndWait().written);
   ASSERT_TRUE(Stored(path, source).has_value());
-  b.model.DeleteSource(b.model.m_rootGroups[0], source);
+  b.model.DeleteSource(b.model.RootGroups()[0], source);
   ASSERT_TRUE(b.sync->FlushAndWait().written);
   EXPECT_FALSE(Stored(path, source).has_value());
   ASSERT_TRUE(a.sync->Refresh());
@@ -263,9 +264,9 @@ TEST(ValidatorsLibraryTest, TheFirstStartTakesOverTheStateKeptBesideTheDataFile)
     CFeedsManager m;
     m.SeedRandom(5);
     m.FixUpAfterLoad();
-    CFeedSource* s = m.AddSource(m.m_rootGroups[0], kUrl);
+    const CFeedSource* s = m.AddSource(m.RootGroups()[0], kUrl);
     const ObjectId id = s->m_id;
-    const ObjectId moved = m.AddSource(m.m_rootGroups[0], u"http://other.example/")->m_id;
+    const ObjectId moved = m.AddSource(m.RootGroups()[0], u"http://other.example/")->m_id;
     CValidatorStore state;
     SourceUpdateState& st = state.Get(id, kUrl);
     st.etag = "\"kept\"";
@@ -275,7 +276,7 @@ TEST(ValidatorsLibraryTest, TheFirstStartTakesOverTheStateKeptBesideTheDataFile)
     st.failure = u"HTTP status 503";
     st.retryUntil = 1'700'000'600;
     state.Get(moved, u"http://before-the-move.example/").etag = "\"old address\"";
-    if (c.before == Before::Repaired) m.GetGroup(m.m_rootGroups[0])->m_sources.push_back(0x00DEAD00u);
+    if (c.before == Before::Repaired) CModelWriter(m).Group(m.RootGroups()[0])->m_sources.push_back(0x00DEAD00u);
     CValidatorStore::WriteAfterSave(state, data)(SaveDataFile(m, data));
     if (c.before == Before::Rewritten) {
       ASSERT_TRUE(SaveDataFile(m, data).ok);

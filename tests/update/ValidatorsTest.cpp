@@ -10,6 +10,7 @@
 
 #include "classic/DataFile.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "net/Download.h"
 #include "tests/support/FailingWriter.h"
 #include "tests/support/TempDir.h"
@@ -291,12 +292,12 @@ TEST(ValidatorsTest, TheStateSavedWithTheFileIsTrustedWithThatFile) {
   const std::string data = dir.File("Feeds");
   CFeedsManager m;
   m.FixUpAfterLoad();
-  const ObjectId kept = m.AddSource(m.m_rootGroups.front(), u"http://a/")->m_id;
-  const ObjectId gone = m.AddSource(m.m_rootGroups.front(), u"http://b/")->m_id;
+  const ObjectId kept = m.AddSource(m.RootGroups().front(), u"http://a/")->m_id;
+  const ObjectId gone = m.AddSource(m.RootGroups().front(), u"http://b/")->m_id;
   CValidatorStore state;
   state.Get(kept, u"http://a/").etag = "\"a\"";
   state.Get(gone, u"http://b/").etag = "\"b\"";
-  m.DeleteSource(m.m_rootGroups.front(), gone);
+  m.DeleteSource(m.RootGroups().front(), gone);
   CValidatorStore::WriteAfterSave(state.CopyFor(m), data)(SaveDataFile(m, data));
   CValidatorStore read;
   read.Load(CValidatorStore::CachePathFor(data), DataFileFingerprint::Of(data), true);

@@ -6,6 +6,7 @@
 
 #include "base/SearchText.h"
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 #include "views/ArticleFilterBar.h"
 #include "views/ViewText.h"
 
@@ -43,8 +44,8 @@ class ArticleFilterTest : public ::testing::Test {
   void SetUp() override {
     m.SeedRandom(7);
     m.FixUpAfterLoad();
-    s1 = m.AddSource(m.m_rootGroups[0], u"http://one")->m_id;
-    s2 = m.AddSource(m.m_rootGroups[0], u"http://two")->m_id;
+    s1 = m.AddSource(m.RootGroups()[0], u"http://one")->m_id;
+    s2 = m.AddSource(m.RootGroups()[0], u"http://two")->m_id;
     storm = Add(s1, u"Storm warning", u"S1", u"<p>Heavy <b>RAIN</b> &amp; wind</p>", 3, true);
     calm = Add(s1, u"Calm day", u"S1", u"<p>Sun</p>", 5, false);
     untitled = Add(s1, u"", u"S1", u"a rainbow", -1, false);
@@ -53,13 +54,13 @@ class ArticleFilterTest : public ::testing::Test {
   }
   ObjectId Add(ObjectId source, const std::u16string& title, const std::u16string& channel,
                const std::u16string& description, int day, bool read) {
-    CFeed* a = m.NewFeed();
+    CFeed* a = CModelWriter(m).NewFeed();
     a->m_title = title;
     a->m_channel = channel;
     a->m_description = description;
     a->m_read = read;
     a->m_date = day < 0 ? CDateTime::Invalid() : CDateTime::FromTime(1'700'000'000 + day * 86400);
-    m.GetFeedSource(source)->m_articles.push_back(a->m_id);
+    CModelWriter(m).Source(source)->m_articles.push_back(a->m_id);
     return a->m_id;
   }
   CArticleFilter Filter(const char* text, bool unreadOnly = false) {

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "model/FeedsManager.h"
+#include "model/ModelWriter.h"
 
 namespace qb {
 namespace {
@@ -22,7 +23,7 @@ TEST(ArticleTableModelTest, SortedInsertionEqualsASortOfEveryRow) {
       SCOPED_TRACE(testing::Message() << "column " << column << (ascending ? " ascending" : " descending"));
       CFeedsManager model;
       auto article = [&](int n) {
-        CFeed* a = model.NewFeed();
+        CFeed* a = CModelWriter(model).NewFeed();
         a->m_title = titles[random() % std::size(titles)];
         a->m_channel = channels[random() % std::size(channels)];
         if (n % 5 != 0) a->m_date.SetDateTime(2020, 1 + static_cast<int>(random() % 3), 1, 0, 0, 0);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "classic/DataFile.h"
+#include "model/ModelWriter.h"
 #include "tests/support/FakeMainFrame.h"
 #include "tests/support/TempDir.h"
 #include "views/SourceListView.h"
@@ -101,7 +102,7 @@ TEST_F(DragDropTest, TargetsFollowTheCursorAsTheSelection) {
 
 TEST_F(DragDropTest, RefusedDropsChangeNothing) {
   const std::string shape = Shape(Root());
-  const IdList roots = f.model.m_rootGroups;
+  const IdList roots = f.model.RootGroups();
   const IdList r1Sources = r1->m_sources;
   struct Case {
     const char* name;
@@ -121,7 +122,7 @@ TEST_F(DragDropTest, RefusedDropsChangeNothing) {
     const int saves = f.saves;
     EXPECT_FALSE(DragTo(c.dragged, c.target));
     EXPECT_EQ(Shape(Root()), shape);
-    EXPECT_EQ(f.model.m_rootGroups, roots);
+    EXPECT_EQ(f.model.RootGroups(), roots);
     EXPECT_EQ(r1->m_sources, r1Sources);
     EXPECT_EQ(f.saves, saves);
   }
@@ -170,7 +171,7 @@ TEST_F(DragDropTest, GroupMovesWithItsSubtreeAndExpandedStates) {
 
   // To the root level: it becomes the last root group and sorts by name.
   EXPECT_TRUE(DragTo(g->m_id, Root()));
-  EXPECT_EQ(f.model.m_rootGroups, (IdList{r1->m_id, r2->m_id, g->m_id}));
+  EXPECT_EQ(f.model.RootGroups(), (IdList{r1->m_id, r2->m_id, g->m_id}));
   EXPECT_EQ(Shape(Root()), "Feed Sources[G[Sub{SubSrc},GSrc],R1 (1 / 2)[Src1 (1 / 2)],R2[Zed],Starred]");
 }
 

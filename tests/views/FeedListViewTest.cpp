@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Text.h"
+#include "model/ModelWriter.h"
 #include "tests/support/FakeMainFrame.h"
 #include "tests/support/TempDir.h"
 #include "views/ArticleTableModel.h"
@@ -392,11 +393,11 @@ TEST_F(FeedListViewTest, SourceXmlIsWrittenWithAByteOrderMarkOrWarns) {
 TEST(ArticleTableModelTest, ManyScatteredRemovalsKeepTheModelConsistent) {
   CFeedsManager model;
   model.SeedRandom(3);
-  CGroup* g = model.AddGroup(0, u"G");
-  CFeedSource* s = model.AddSource(g->m_id, u"u");
+  const CGroup* g = model.AddGroup(0, u"G");
+  CFeedSource* s = CModelWriter(model).Source(model.AddSource(g->m_id, u"u")->m_id);
   IdList ids;
   for (int i = 0; i < 200; ++i) {
-    CFeed* a = model.NewFeed();
+    CFeed* a = CModelWriter(model).NewFeed();
     a->m_title = std::u16string(1, char16_t(u'a' + i % 26));
     s->m_articles.push_back(a->m_id);
     ids.push_back(a->m_id);
@@ -433,15 +434,15 @@ namespace {
 TEST(ArticleTableModelTest, TitleSortMatchesTheFoldedComparison) {
   CFeedsManager model;
   model.SeedRandom(4);
-  CGroup* g = model.AddGroup(0, u"G");
-  CFeedSource* s = model.AddSource(g->m_id, u"u");
+  const CGroup* g = model.AddGroup(0, u"G");
+  CFeedSource* s = CModelWriter(model).Source(model.AddSource(g->m_id, u"u")->m_id);
   const std::u16string titles[] = {
       u"Markets weather 10", u"markets Weather 9", u"MARKETS",  u"Mark",     u"",
       u"Markets weather 1",  u"Mar\u00e9",          u"Ma",       u"Z &amp; a", u"Z & b",
       u"markets weather 10", u"\u00e0 la carte",   u"[bracket]", u"_under",   u"Markets weathe"};
   IdList ids;
   for (const std::u16string& t : titles) {
-    CFeed* a = model.NewFeed();
+    CFeed* a = CModelWriter(model).NewFeed();
     a->m_title = t;
     s->m_articles.push_back(a->m_id);
     ids.push_back(a->m_id);

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "model/ModelWriter.h"
 #include "tests/support/FakeMainFrame.h"
 #include "views/ArticleTableModel.h"
 
@@ -94,7 +95,7 @@ TEST_F(SourceListViewTest, ChildrenAreGroupsThenSourcesFoldingOnlyAsciiLetters) 
   EXPECT_EQ(ChildLabels(Item(g->m_id)), expected);
 
   // A rename re-sorts; the sort uses the stored name, not the decoded label.
-  CFeedSource* zeta = f.model.FindSourceByTitle(g, u"zeta");
+  CFeedSource* zeta = CModelWriter(f.model).Source(f.model.FindSourceByTitle(g, u"zeta")->m_id);
   zeta->m_title = u"&amp;zeta";
   f.tree->RefreshAll();
   EXPECT_EQ(ChildLabels(Item(g->m_id))[2], QStringLiteral("&zeta"));
