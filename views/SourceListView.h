@@ -124,7 +124,7 @@ class CSourceListView : public QTreeWidget {
   void nodeSelected();
   // The tree got the keyboard focus: the user looks at the window.
   void focusReceived();
-  // Bring the tree in line with the model finished (code 4).
+  // The tree was brought in line with the whole model (RefreshAll ended).
   void refreshed();
   // --- requests
   // Space, N and P: read on, next or previous unread, as in the list.
