@@ -54,7 +54,7 @@ extern char** environ;
 namespace qb {
 namespace {
 
-using bench::FillArticle;
+using bench::NewArticle;
 using bench::LibraryShape;
 using bench::Words;
 
@@ -212,17 +212,15 @@ void BM_PassAdds200(benchmark::State& state) {
     const uint64_t before = WriteBytes();
     // 20 new articles in each of 10 sources, as an update pass brings them.
     for (int s = 0; s < 10; ++s) {
-      CFeedSource* source = CModelWriter(l.model).Source(sources[(passes * 10 + s) % sources.size()]);
-      l.model.InterpretSource(*source, [&](CFeedSource& src) {
-        for (int a = 0; a < 20; ++a) {
-          CFeed* n = CModelWriter(l.model).NewFeed();
-          FillArticle(*n, words, ++serial, kShape.textLength);
-          n->m_read = false;
-          src.m_articles.push_back(n->m_id);
-          src.AddToHistory(*n, CDateTime::FromTime(1'800'000'000 + serial));
-        }
-        return true;
-      });
+      FeedReading reading;
+      reading.understood = true;
+      std::u16string text;
+      for (int a = 0; a < 20; ++a) {
+        ArticleCandidate& n = reading.articles.emplace_back(NewArticle(words, ++serial, kShape.textLength, text));
+        n.fields.m_read = false;
+      }
+      reading.text = SharedText(std::move(text));
+      l.model.MergeArticles(sources[(passes * 10 + s) % sources.size()], std::move(reading), 1);
     }
     if (l.sync->FlushAndWait().failure) state.SkipWithError("write failed");
     written += WriteBytes() - before;
@@ -303,21 +301,18 @@ void BM_StoreLargeFeed(benchmark::State& state) {
       CFeedsManager model;
       const LibraryLoadResult load = library.Load(model);
       CLibraryLink sync(model, library, &load);
-      CFeedSource* source =
-          CModelWriter(model).Source(model.AddSource(model.RootGroups()[0], u"http://example.com/large.xml")->m_id);
+      const ObjectId source = model.AddSource(model.RootGroups()[0], u"http://example.com/large.xml")->m_id;
+      FeedReading reading;
+      reading.understood = true;
+      for (int i = 0; i < n; ++i) {
+        ArticleCandidate& a = reading.articles.emplace_back();
+        const std::string k = std::to_string(i);
+        a.fields.m_key = u"key-" + std::u16string(k.begin(), k.end());
+        a.fields.m_title = u"Item " + a.fields.m_key;
+        a.description = u"<p>" + a.fields.m_key + u"</p>";
+      }
       const auto start = std::chrono::steady_clock::now();
-      model.InterpretSource(*source, [&](CFeedSource& s) {
-        for (int i = 0; i < n; ++i) {
-          CFeed* a = CModelWriter(model).NewFeed();
-          const std::string k = std::to_string(i);
-          a->m_key = u"key-" + std::u16string(k.begin(), k.end());
-          a->m_title = u"Item " + a->m_key;
-          a->m_description = u"<p>" + a->m_key + u"</p>";
-          s.m_articles.push_back(a->m_id);
-          s.AddToHistory(*a, CDateTime::FromTime(1'700'000'000 + i));
-        }
-        return true;
-      });
+      model.MergeArticles(source, std::move(reading), 1);
       const LibraryFlushReport report = sync.FlushAndWait();
       seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (report.failure || report.pending) state.SkipWithError("the feed was not stored");

@@ -99,21 +99,42 @@ inline std::u16string Number(uint64_t n) {
 }
 
 // One article as a feed delivers it; `serial` makes its link, key and date.
-// Without `sharedFeed`, its source text is its own item's markup.
-inline void FillArticle(CFeed& f, Words& words, int serial, size_t textLength = 2000,
-                        const SharedText* sharedFeed = nullptr) {
+// Its markup is appended to `text`, the document it comes in; with
+// `sharedFeed` the article keeps that whole text as its own instead (the
+// classic data file's shape of a feed whose items share one text).
+inline ArticleCandidate NewArticle(Words& words, int serial, size_t textLength, std::u16string& text) {
+  ArticleCandidate c;
+  ArticleFields& f = c.fields;
   f.m_channel = u"Channel " + words.Word();
   f.m_title = words.Word() + u" " + words.Word() + u" " + words.Word() + u" " + words.Word();
   f.m_link = u"https://news.example.org/articles/" + Number(static_cast<uint64_t>(serial));
-  f.m_description = u"<p>" + words.Text(textLength > 7 ? textLength - 7 : 0) + u"</p>";
+  c.description = u"<p>" + words.Text(textLength > 7 ? textLength - 7 : 0) + u"</p>";
   f.m_dateText = u"Mon, 04 May 2009 10:20:30 GMT";
   f.m_date = CDateTime::FromTime(1'400'000'000 + static_cast<int64_t>(serial) * 600);
   f.m_key = f.m_link;
   f.m_read = serial % 3 != 0;
-  f.m_sourceText = sharedFeed != nullptr
-                       ? *sharedFeed
-                       : SharedText(u"<item><title>" + f.m_title + u"</title><link>" + f.m_link +
-                                    u"</link><description>" + f.m_description + u"</description></item>");
+  c.markupBegin = text.size();
+  text += u"<item><title>" + f.m_title + u"</title><link>" + f.m_link + u"</link><description>" + c.description +
+          u"</description></item>";
+  c.markupEnd = text.size();
+  return c;
+}
+
+// The article records of a reading, written into the source directly, as a
+// load leaves them (nothing reported), the last kHistoryLimit keys in its
+// history.
+inline void WriteArticles(CFeedsManager& m, CFeedSource& source, FeedReading& reading,
+                          const SharedText* sharedFeed = nullptr) {
+  const size_t n = reading.articles.size();
+  for (size_t i = 0; i < n; ++i) {
+    ArticleCandidate& c = reading.articles[i];
+    CFeed* f = CModelWriter(m).NewFeed();
+    static_cast<ArticleFields&>(*f) = c.fields;
+    f->m_description = std::move(c.description);
+    f->m_sourceText = sharedFeed != nullptr ? *sharedFeed : SharedText(std::u16string(reading.MarkupOf(c)));
+    source.m_articles.push_back(f->m_id);
+    if (i + kHistoryLimit >= n) source.AddToHistory(*f, CDateTime::FromTime(1'700'000'000 + static_cast<int64_t>(i)));
+  }
 }
 
 // Walks the shape: `group(name)` makes a group below the root and returns
@@ -153,17 +174,18 @@ size_t WalkShape(CFeedsManager& m, const LibraryShape& shape, AddSource add) {
     const std::u16string title = u"Feed " + words.Word();
     SharedText feed;
     if (shape.sharedFeedText > 0) feed = FeedDocument(shape.sharedFeedText, noise);
-    auto fill = [&](CFeedSource& source) {
+    // The source's articles as its document brings them.
+    auto read = [&] {
+      FeedReading reading;
+      reading.understood = true;
+      std::u16string text;
       for (int a = 0; a < shape.articlesPerSource; ++a) {
-        CFeed* f = CModelWriter(m).NewFeed();
-        FillArticle(*f, words, ++serial, shape.textLength, shape.sharedFeedText > 0 ? &feed : nullptr);
-        source.m_articles.push_back(f->m_id);
-        if (a >= shape.articlesPerSource - static_cast<int>(kHistoryLimit)) {
-          source.AddToHistory(*f, CDateTime::FromTime(1'700'000'000 + serial));
-        }
+        reading.articles.push_back(NewArticle(words, ++serial, shape.textLength, text));
       }
+      reading.text = SharedText(std::move(text));
+      return reading;
     };
-    if (!add(group, url, title, fill)) return 0;
+    if (!add(group, url, title, read, shape.sharedFeedText > 0 ? &feed : nullptr)) return 0;
   }
   return static_cast<size_t>(serial);
 }
@@ -177,11 +199,12 @@ size_t WalkShape(CFeedsManager& m, const LibraryShape& shape, AddSource add) {
 inline size_t BuildModel(CFeedsManager& m, const LibraryShape& shape) {
   if (m.RootGroups().empty()) m.FixUpAfterLoad();
   return detail::WalkShape(m, shape, [&](ObjectId group, const std::u16string& url, const std::u16string& title,
-                                         auto& fill) {
+                                         auto& read, const SharedText* sharedFeed) {
     CFeedSource* source = CModelWriter(m).Source(m.AddSource(group, url)->m_id);
     source->m_title = title;
     source->m_autoName = false;
-    fill(*source);
+    FeedReading reading = read();
+    WriteArticles(m, *source, reading, sharedFeed);
     return true;
   });
 }
@@ -201,13 +224,10 @@ inline size_t WriteLibrary(const std::string& path, const LibraryShape& shape) {
   {
     CLibraryLink sync(m, library, &load);
     written = detail::WalkShape(m, shape, [&](ObjectId group, const std::u16string& url,
-                                              const std::u16string& title, auto& fill) {
-      CFeedSource* source = CModelWriter(m).Source(m.AddSource(group, url)->m_id);
-      m.Rename(source->m_id, title);
-      m.InterpretSource(*source, [&](CFeedSource& src) {
-        fill(src);
-        return true;
-      });
+                                              const std::u16string& title, auto& read, const SharedText*) {
+      const ObjectId source = m.AddSource(group, url)->m_id;
+      m.Rename(source, title);
+      m.MergeArticles(source, read(), 1);
       return !sync.FlushAndWait().failure;
     });
   }

@@ -322,18 +322,18 @@ void BM_GapWhile30SourcesApplyToASelectedGroup(benchmark::State& state) {
         return;
       }
       // What the engine does to the model for one source, then its report.
-      CFeedSource* source = CModelWriter(frame.model).Source(sources[next++]);
-      frame.model.InterpretSource(*source, [&](CFeedSource& s) {
-        for (int a = 0; a < kNewPerSource; ++a) {
-          CFeed* article = CModelWriter(frame.model).NewFeed();
-          const int n = pass * 1000 + a;
-          article->m_title = std::u16string(kWords[n % kWordCount]) + u" news " + BenchFrame::Num(n);
-          article->m_channel = s.m_title;
-          article->m_date.SetDateTime(2024, 1 + pass % 12, 1 + a % 28, a % 24, 0, 0);
-          s.m_articles.push_back(article->m_id);
-        }
-        return true;
-      });
+      const CFeedSource* source = frame.model.GetFeedSource(sources[next++]);
+      FeedReading reading;
+      reading.understood = true;
+      for (int a = 0; a < kNewPerSource; ++a) {
+        ArticleCandidate& article = reading.articles.emplace_back();
+        const int n = pass * 1000 + a;
+        article.fields.m_title = std::u16string(kWords[n % kWordCount]) + u" news " + BenchFrame::Num(n);
+        article.fields.m_key = article.fields.m_title;
+        article.fields.m_channel = source->m_title;
+        article.fields.m_date.SetDateTime(2024, 1 + pass % 12, 1 + a % 28, a % 24, 0, 0);
+      }
+      frame.model.MergeArticles(source->m_id, std::move(reading), 1);
       SourceReport applied;
       applied.source = source->m_id;
       applied.title = source->m_title;

@@ -259,15 +259,6 @@ class CFeedsManager {
   // tick of its last update.
   void SetCommsStatus(ObjectId source, std::u16string_view status, std::optional<uint32_t> tick = std::nullopt);
 
-  // Runs `interpret` over the source and reports what it changed, found by
-  // comparing before and after: the source's fields, its history, the
-  // articles it appended. For tests and benchmarks that build articles by
-  // hand; the program's own changes go through the operations above.
-  // Returns what `interpret` returns. A nested call for the same source just runs
-  // `interpret`. An exception from `interpret` is reported as far as it
-  // got, then goes on.
-  bool InterpretSource(CFeedSource& source, const std::function<bool(CFeedSource&)>& interpret);
-
   // --- counts kept by the operations: a source's own articles, a group's
   // whole subtree, the whole tree for node 0.
   FeedCounts Counts(ObjectId node) const;
@@ -416,7 +407,6 @@ class CFeedsManager {
   CModelChange m_pending;
   // The counts of each node an open change touched, as they were before.
   std::unordered_map<ObjectId, FeedCounts> m_countsBefore;
-  std::unordered_set<ObjectId> m_interpreting;
 
   // Group of each linked source; parent of each linked group (0: root).
   std::unordered_map<ObjectId, ObjectId> m_groupOfSource;

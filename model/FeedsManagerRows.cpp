@@ -1,5 +1,5 @@
-// The model's side of an update's older way in (InterpretSource), of the rows
-// another process committed to the library, and of the search.
+// The model's side of the rows another process committed to the library,
+// and of the search.
 #include "model/FeedsManager.h"
 
 #include <algorithm>
@@ -20,76 +20,6 @@ T* CFeedsManager::Adopt(ObjectId id) {
   auto record = std::make_unique<T>();
   record->m_id = id;
   return static_cast<T*>(m_storage.Register(std::move(record), id));
-}
-
-// --- updates
-
-bool CFeedsManager::InterpretSource(CFeedSource& source, const std::function<bool(CFeedSource&)>& interpret) {
-  const ObjectId id = source.m_id;
-  if (m_interpreting.count(id) != 0) return interpret(source);
-  ChangeScope scope(*this);
-  const SourceFields fields = source;
-  const IdList articles = source.m_articles;
-  const std::map<std::u16string, HistoryEntry> history = source.m_history;
-
-  // Whatever the interpretation did, also when it failed part-way.
-  auto record = [&] {
-    m_interpreting.erase(id);
-    if (const uint32_t changed = ChangedFields<SourceFields>(kSourceFieldTable, source, fields)) {
-      Note(ChangeKind::SourceChanged, id, 0, 0, changed);
-    }
-    const IdList& now = source.m_articles;
-    const bool appended = now.size() >= articles.size() && std::equal(articles.begin(), articles.end(), now.begin());
-    std::unordered_set<ObjectId> before(articles.begin(), articles.end());
-    if (!appended) {
-      // Not the way an update changes a list; reported as it stands.
-      std::unordered_set<ObjectId> after(now.begin(), now.end());
-      for (ObjectId aid : articles) {
-        if (after.count(aid) != 0) continue;
-        if (CFeed* a = EditFeed(aid); a != nullptr && a->m_source == id) {
-          AddCounts(id, true, a->m_read ? FeedCounts{0, 1} : FeedCounts{1, 0}, true);
-          a->m_source = 0;
-        }
-        Note(ChangeKind::ArticleRemoved, aid, id);
-      }
-      Note(ChangeKind::ListReordered, id);
-    }
-    for (ObjectId aid : now) {
-      if (before.count(aid) != 0) continue;
-      CFeed* a = EditFeed(aid);
-      if (a == nullptr || a->m_source != 0) continue;
-      a->m_source = id;
-      AddCounts(id, true, a->m_read ? FeedCounts{0, 1} : FeedCounts{1, 0}, false);
-      Note(ChangeKind::ArticleAdded, aid, id);
-      before.insert(aid);
-    }
-    // Keys added, in the order they were added (the time index keeps ties
-    // in that order), and keys dropped.
-    bool changed = false;
-    for (const auto& [key, entry] : history) {
-      if (source.m_history.count(key) != 0) continue;
-      m_pending.historyKeys.push_back({id, HistoryKeyChange::Step::Dropped, key});
-      changed = true;
-    }
-    for (const auto& [time, key] : source.HistoryTimeIndex()) {
-      auto old = history.find(key);
-      if (old != history.end() && old->second == source.m_history.at(key)) continue;
-      m_pending.historyKeys.push_back({id, HistoryKeyChange::Step::Added, key});
-      changed = true;
-    }
-    if (changed) Note(ChangeKind::HistoryChanged, id);
-  };
-  m_interpreting.insert(id);
-  bool result = false;
-  try {
-    result = interpret(source);
-  } catch (...) {
-    if (EditSource(id) == &source) record();
-    throw;
-  }
-  if (EditSource(id) == &source) record();
-  m_interpreting.erase(id);
-  return result;
 }
 
 // --- rows another process committed

@@ -14,6 +14,7 @@
 #include "model/ModelWriter.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/FakeMainFrame.h"
+#include "tests/support/UpdatePasses.h"
 #include "tests/support/HttpServer.h"
 #include "views/ViewText.h"
 
@@ -149,10 +150,7 @@ TEST_F(CommandsTest, UpdateAllWithNewsRefreshesTreeAndList) {
   Select(s->m_id);
   f.updateAll = [&](CFeedsManager& m, bool) {
     // As the engine applies a document: through the model's operation.
-    return m.InterpretSource(*s, [&](CFeedSource& into) {
-      f.Article(&into, u"new");
-      return true;
-    });
+    return !DeliverArticles(m, s->m_id, {Candidate(u"new")}).empty();
   };
   f.tree->UpdateAllFeeds();
   EXPECT_EQ(Item(s->m_id)->text(0), QStringLiteral("S (1 / 1)"));

@@ -10,6 +10,7 @@
 #include "model/ModelWriter.h"
 #include "tests/app/AppHarness.h"
 #include "tests/app/PrivateBus.h"
+#include "tests/support/UpdatePasses.h"
 #include "views/SourceListView.h"
 
 namespace qb {
@@ -123,18 +124,11 @@ TEST(NotifierTest, UnreadCountFollowsTheOperations) {
   n.m.DeleteArticles({inB[1]});
   EXPECT_EQ(CountUnreadArticles(n.m), 3);
   // New articles of an update, and a second root group.
-  n.m.InterpretSource(*CModelWriter(n.m).Source(n.b), [&](CFeedSource& s) {
-    CFeed* f = CModelWriter(n.m).NewFeed();
-    s.m_articles.push_back(f->m_id);
-    return true;
-  });
+  DeliverArticles(n.m, n.b, {Candidate(u"new in b")});
   EXPECT_EQ(CountUnreadArticles(n.m), 4);
   CGroup* other = CModelWriter(n.m).Group(n.m.AddGroup(0, u"Other")->m_id);
   const ObjectId c = n.m.AddSource(other->m_id, u"http://c.example/")->m_id;
-  n.m.InterpretSource(*CModelWriter(n.m).Source(c), [&](CFeedSource& s) {
-    s.m_articles.push_back(CModelWriter(n.m).NewFeed()->m_id);
-    return true;
-  });
+  DeliverArticles(n.m, c, {Candidate(u"new in c")});
   EXPECT_EQ(CountUnreadArticles(n.m), 5);
   n.m.DeleteSource(other->m_id, c);
   EXPECT_EQ(CountUnreadArticles(n.m), 4);
@@ -256,11 +250,7 @@ TEST(NotifierTest, OnlyAnAutomaticUpdateWithNewsNotifies) {
   int arriving = 2;
   // The model side of an update, as the engine applies it.
   auto update = [&](CFeedsManager& m, bool) {
-    m.InterpretSource(*CModelWriter(m).Source(id), [&](CFeedSource& src) {
-      for (int i = 0; i < arriving; ++i) src.m_articles.push_back(CModelWriter(m).NewFeed()->m_id);
-      return arriving > 0;
-    });
-    return arriving > 0;
+    return !DeliverArticles(m, id, std::vector<ArticleCandidate>(static_cast<size_t>(arriving))).empty();
   };
   h.updater.updateAll = update;
 

@@ -19,6 +19,7 @@
 #include "model/ModelWriter.h"
 #include "tests/support/FakeMainFrame.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdatePasses.h"
 #include "views/ArticleTableModel.h"
 
 namespace qb {
@@ -134,19 +135,14 @@ class PaneChangesTest : public ::testing::Test {
   }
   // New articles in the source, as an update appends them.
   void Update(ObjectId source) {
-    CFeedSource* s = CModelWriter(f.model).Source(source);
-    f.model.InterpretSource(*s, [&](CFeedSource& into) {
-      const int n = 1 + static_cast<int>(rng() % 3);
-      for (int i = 0; i < n; ++i) {
-        CFeed* a = CModelWriter(f.model).NewFeed();
-        a->m_title = NewName();
-        a->m_channel = into.m_title;
-        a->m_date = NewDate();
-        a->m_read = rng() % 3 == 0;
-        into.m_articles.push_back(a->m_id);
-      }
-      return true;
-    });
+    std::vector<ArticleCandidate> arriving(1 + rng() % 3);
+    for (ArticleCandidate& a : arriving) {
+      a.fields.m_title = NewName();
+      a.fields.m_channel = f.model.GetFeedSource(source)->m_title;
+      a.fields.m_date = NewDate();
+      a.fields.m_read = rng() % 3 == 0;
+    }
+    DeliverArticles(f.model, source, std::move(arriving));
   }
 
   // What another process committed: a few rows of every kind, in one change.
@@ -383,16 +379,12 @@ TEST_F(PaneChangesTest, ExternalChangesAreAppliedOncePerTurn) {
 // selected and the scroll position stay.
 TEST_F(PaneChangesTest, NewRowsKeepTheSelectionAndTheScrollPosition) {
   const ObjectId source = Sources().front();
-  CFeedSource* s = CModelWriter(f.model).Source(source);
-  f.model.InterpretSource(*s, [&](CFeedSource& into) {
-    for (int i = 0; i < 200; ++i) {
-      CFeed* a = CModelWriter(f.model).NewFeed();
-      a->m_title = u"m" + NewName();
-      a->m_date = NewDate();
-      into.m_articles.push_back(a->m_id);
-    }
-    return true;
-  });
+  std::vector<ArticleCandidate> arriving(200);
+  for (ArticleCandidate& a : arriving) {
+    a.fields.m_title = u"m" + NewName();
+    a.fields.m_date = NewDate();
+  }
+  DeliverArticles(f.model, source, std::move(arriving));
   f.tree->SelectItem(f.tree->FindItem(source));
   f.commands->SortSources({source}, CArticleTableModel::kTitle, true);
   ASSERT_EQ(f.list->SortColumn(), CArticleTableModel::kTitle);
@@ -403,14 +395,9 @@ TEST_F(PaneChangesTest, NewRowsKeepTheSelectionAndTheScrollPosition) {
   const int scroll = f.list->verticalScrollBar()->value();
   ASSERT_GT(scroll, 0);
   // Titles after every shown one ("z..."), so the rows above stay.
-  f.model.InterpretSource(*s, [&](CFeedSource& into) {
-    for (int i = 0; i < 5; ++i) {
-      CFeed* a = CModelWriter(f.model).NewFeed();
-      a->m_title = u"z" + NewName();
-      into.m_articles.push_back(a->m_id);
-    }
-    return true;
-  });
+  std::vector<ArticleCandidate> later(5);
+  for (ArticleCandidate& a : later) a.fields.m_title = u"z" + NewName();
+  DeliverArticles(f.model, source, std::move(later));
   EXPECT_EQ(f.list->SelectedArticles(), IdList{chosen});
   EXPECT_EQ(f.list->verticalScrollBar()->value(), scroll);
   EXPECT_EQ(f.view->CurrentFeedId(), chosen);

@@ -68,34 +68,32 @@ void ExpectLibraryHolds(const std::string& path, const CFeedsManager& expected) 
 
 // Appends new articles the way an update does.
 IdList Update(CFeedsManager& m, ObjectId sourceId, int count, std::mt19937& rng) {
-  IdList added;
-  CFeedSource* s = CModelWriter(m).Source(sourceId);
-  if (s == nullptr) return added;
-  m.InterpretSource(*s, [&](CFeedSource& source) {
-    static int serial = 0;
-    for (int i = 0; i < count; ++i) {
-      CFeed* a = CModelWriter(m).NewFeed();
-      const std::string n = std::to_string(++serial);
-      a->m_key = u"key" + std::u16string(n.begin(), n.end());
-      a->m_title = u"Title " + a->m_key;
-      a->m_channel = u"Channel";
-      a->m_description = u"<p>body " + a->m_key + u" \u00E9</p>";
-      a->m_sourceText = SharedText(u"<item>" + a->m_key + u"</item>");
-      a->m_date = CDateTime::FromTime(1'700'000'000 + static_cast<int64_t>(rng() % 100000));
-      source.m_articles.push_back(a->m_id);
-      // Some keys share their second, so the order of addition counts.
-      source.AddToHistory(*a, CDateTime::FromTime(1'700'000'000 + serial / 3));
-      added.push_back(a->m_id);
-    }
-    source.m_commsStatus = rng() % 4 == 0 ? u"Comms status: ERROR - unable to understand feed contents"
-                                          : u"Comms status: OK";
-    if (source.m_autoName) {
-      source.m_title = u"Channel";
-      source.m_autoName = false;
-    }
-    return count > 0;
-  });
-  return added;
+  if (m.GetFeedSource(sourceId) == nullptr) return {};
+  static int serial = 0;
+  FeedReading reading;
+  // Now and then a document not understood: its articles still come, the
+  // status says so.
+  reading.understood = rng() % 4 != 0;
+  reading.title = u"Channel";
+  std::u16string text;
+  for (int i = 0; i < count; ++i) {
+    ArticleCandidate a;
+    const std::string n = std::to_string(++serial);
+    a.fields.m_key = u"key" + std::u16string(n.begin(), n.end());
+    a.fields.m_title = u"Title " + a.fields.m_key;
+    a.fields.m_channel = u"Channel";
+    a.fields.m_date = CDateTime::FromTime(1'700'000'000 + static_cast<int64_t>(rng() % 100000));
+    a.description = u"<p>body " + a.fields.m_key + u" \u00E9</p>";
+    a.markupBegin = text.size();
+    text += u"<item>" + a.fields.m_key + u"</item>";
+    a.markupEnd = text.size();
+    reading.articles.push_back(std::move(a));
+  }
+  reading.text = SharedText(std::move(text));
+  const size_t before = m.GetFeedSource(sourceId)->m_articles.size();
+  m.MergeArticles(sourceId, std::move(reading), 1);
+  const IdList& now = m.GetFeedSource(sourceId)->m_articles;
+  return IdList(now.begin() + static_cast<std::ptrdiff_t>(before), now.end());
 }
 
 std::string LibraryWithSample(const test::TempDir& dir) {

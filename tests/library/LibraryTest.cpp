@@ -23,6 +23,7 @@
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdatePasses.h"
 
 namespace qb {
 namespace {
@@ -605,19 +606,14 @@ TEST(LibraryTest, RandomQueriesOverStoredAndUnwrittenArticlesFindWhatReadingFind
   lib.CollectFeeds(0, all);
   lib.DeleteArticles({all[3], all[40], all[77], all[140]});
   for (ObjectId sid : {sources[1], sources[3]}) {
-    lib.InterpretSource(*CModelWriter(lib).Source(sid), [&](CFeedSource& source) {
-      for (int i = 0; i < 6; ++i) {
-        CFeed* f = CModelWriter(lib).NewFeed();
-        f->m_title = RandomText(rng, 2);
-        f->m_channel = RandomText(rng, 1);
-        f->m_description = RandomText(rng, 8);
-        f->m_key = u"new" + std::u16string(1, char16_t(u'a' + i)) + std::u16string(1, char16_t(u'0' + sid % 10));
-        f->m_date = CDateTime::FromTime(1'600'000'000 + static_cast<int64_t>(rng() % 50) * 86400);
-        source.m_articles.push_back(f->m_id);
-        source.AddToHistory(*f, f->m_date);
-      }
-      return true;
-    });
+    std::vector<ArticleCandidate> arriving(6);
+    for (ArticleCandidate& a : arriving) {
+      a.fields.m_title = RandomText(rng, 2);
+      a.fields.m_channel = RandomText(rng, 1);
+      a.fields.m_date = CDateTime::FromTime(1'600'000'000 + static_cast<int64_t>(rng() % 50) * 86400);
+      a.description = RandomText(rng, 8);
+    }
+    DeliverArticles(lib, sid, std::move(arriving));
   }
   all.clear();
   lib.CollectFeeds(0, all);
