@@ -33,7 +33,9 @@ void CFeedsManager::NoteCounts(ObjectId node) {
 
 void CFeedsManager::Report() {
   const bool external = m_scopeExternal;
+  const bool fromServer = m_scopeFromServer;
   m_scopeExternal = false;
+  m_scopeFromServer = false;
   std::vector<ObjectId> touched;
   for (const auto& [node, before] : m_countsBefore) {
     auto it = m_counts.find(node);
@@ -47,6 +49,7 @@ void CFeedsManager::Report() {
   CModelChange change = std::move(m_pending);
   m_pending = CModelChange{};
   change.external = external;
+  change.fromServer = fromServer;
   ++m_changes;
   // A copy: an observer may add or remove observers.
   const std::vector<IModelObserver*> observers = m_observers;
@@ -66,6 +69,19 @@ void CFeedsManager::RemoveObserver(IModelObserver* observer) { std::erase(m_obse
 void CFeedsManager::Batch(const std::function<void()>& work) {
   ChangeScope scope(*this);
   work();
+}
+
+void CFeedsManager::ApplyAccountState(const std::function<void()>& work) {
+  ChangeScope scope(*this);
+  m_scopeFromServer = true;
+  ++m_serverDepth;
+  try {
+    work();
+  } catch (...) {
+    --m_serverDepth;
+    throw;
+  }
+  --m_serverDepth;
 }
 
 void CFeedsManager::ApplyExternal(const std::function<void()>& work) {

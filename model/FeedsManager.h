@@ -129,8 +129,25 @@ class CFeedsManager {
   // neither moved nor deleted; a source without an address (the welcome
   // source) is never fetched, nor its history cleared; a node that is no
   // group or source (the Starred node) has none.
+  // An account of a feed service is the server's: its node may only be
+  // deleted (that removes the local copy, not the account); its folders
+  // and subscriptions change as the server lists them, so locally they
+  // are neither moved, renamed, deleted nor readdressed, and its feeds are
+  // not fetched (the server fetches them), their histories not cleared and
+  // their articles not taken by retention (the server says which go).
+  // Inside ApplyAccountState the server's changes pass.
   uint32_t CapabilitiesOf(ObjectId node) const;
   bool Can(ObjectId node, Capability what) const { return (CapabilitiesOf(node) & what) != 0; }
+
+  // The account group the node lies in (itself for an account), 0 for
+  // none: a group, a source, or an article's source.
+  ObjectId AccountOf(ObjectId node) const;
+  // A new account node named `name` at the end of the root list.
+  const CGroup* AddAccount(const std::u16string& name);
+  // Runs `work` as one change that applies what an account's server said
+  // (its change has fromServer set): the account restrictions of
+  // CapabilitiesOf do not hold inside it. Nests inside a Batch.
+  void ApplyAccountState(const std::function<void()>& work);
 
   // --- the model side of the user commands. Each reports its change; the
   // caller refreshes what the change does not cover.
@@ -404,6 +421,8 @@ class CFeedsManager {
   std::vector<IModelObserver*> m_observers;
   int m_scopeDepth = 0;
   bool m_scopeExternal = false;
+  bool m_scopeFromServer = false;
+  int m_serverDepth = 0;  // ApplyAccountState scopes open
   CModelChange m_pending;
   // The counts of each node an open change touched, as they were before.
   std::unordered_map<ObjectId, FeedCounts> m_countsBefore;

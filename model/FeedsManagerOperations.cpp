@@ -60,17 +60,52 @@ bool CFeedsManager::HasSourceWithUrl(std::u16string_view url) const {
 }
 
 uint32_t CFeedsManager::CapabilitiesOf(ObjectId node) const {
-  if (EditGroup(node) != nullptr) {
-    uint32_t all = kAllCapabilities;
+  uint32_t all = 0;
+  if (GetGroup(node) != nullptr) {
+    all = kAllCapabilities;
     if (m_rootGroups.size() == 1 && m_rootGroups.front() == node) all &= ~(kCanMove | kCanDelete);
-    return all;
-  }
-  if (const CFeedSource* s = EditSource(node)) {
-    uint32_t all = kAllCapabilities;
+  } else if (const CFeedSource* s = GetFeedSource(node)) {
+    all = kAllCapabilities;
     if (s->m_url.empty()) all &= ~(kCanFetch | kCanClearHistory);
-    return all;
+  } else {
+    return 0;
+  }
+  const ObjectId account = AccountOf(node);
+  if (account == 0) return all;
+  // The server fetches an account's feeds and says which articles go.
+  all &= ~(kCanFetch | kCanClearHistory | kCanApplyRetention);
+  if (m_serverDepth > 0) return all;
+  return node == account ? all & kCanDelete : 0;
+}
+
+ObjectId CFeedsManager::AccountOf(ObjectId node) const {
+  ObjectId group = node;
+  if (const CFeed* a = GetFeed(node)) node = a->m_source;
+  if (GetFeedSource(node) != nullptr) {
+    group = GroupOfSource(node);
+  } else if (GetGroup(node) == nullptr) {
+    return 0;
+  } else {
+    group = node;
+  }
+  // Accounts stand at the root level, so the walk is short; a damaged
+  // list that loops ends when it comes back.
+  for (size_t steps = 0; group != 0 && steps <= m_parentOfGroup.size(); ++steps) {
+    const CGroup* g = GetGroup(group);
+    if (g == nullptr) return 0;
+    if (g->m_account) return group;
+    ObjectId parent = 0;
+    if (!ParentOfGroup(group, parent)) return 0;
+    group = parent;
   }
   return 0;
+}
+
+const CGroup* CFeedsManager::AddAccount(const std::u16string& name) {
+  ChangeScope scope(*this);
+  CGroup* g = EditGroup(AddGroup(0, name)->m_id);
+  g->m_account = true;
+  return g;
 }
 
 void CFeedsManager::DeleteSource(ObjectId groupId, ObjectId sourceId) {
@@ -94,7 +129,9 @@ bool CFeedsManager::DeleteGroup(ObjectId groupId) {
 }
 
 bool CFeedsManager::CanMoveSource(ObjectId sourceId, ObjectId targetGroupId) const {
-  return Can(sourceId, kCanMove) && FindGroupOfSource(sourceId) != nullptr && EditGroup(targetGroupId) != nullptr;
+  // Into or out of an account only as its server says.
+  if (m_serverDepth == 0 && AccountOf(targetGroupId) != AccountOf(sourceId)) return false;
+  return Can(sourceId, kCanMove) && FindGroupOfSource(sourceId) != nullptr && GetGroup(targetGroupId) != nullptr;
 }
 
 bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
@@ -113,6 +150,7 @@ bool CFeedsManager::MoveSource(ObjectId sourceId, ObjectId targetGroupId) {
 
 bool CFeedsManager::CanMoveGroup(ObjectId groupId, ObjectId targetGroupId) const {
   if (!Can(groupId, kCanMove)) return false;
+  if (m_serverDepth == 0 && targetGroupId != 0 && AccountOf(targetGroupId) != 0) return false;
   const CGroup* target = nullptr;
   if (targetGroupId != 0) {
     target = EditGroup(targetGroupId);

@@ -12,6 +12,11 @@ namespace qb {
 struct GroupFields {
   std::u16string m_name;
   bool m_expanded = true;
+  // The group is an account of a feed service: its groups are the
+  // account's folders and its sources the account's subscriptions, kept as
+  // the server lists them (sync/). Kept by the library only; the classic
+  // data file has no field for it, so an export makes it a plain group.
+  bool m_account = false;
   bool operator==(const GroupFields&) const = default;
 };
 
@@ -35,7 +40,8 @@ inline constexpr auto kGroupFieldTable = std::make_tuple(
     Field(&GroupFields::m_name, "name", "name", 1, kGroupName),
     Field(&CGroup::m_childGroups, nullptr, "childGroups", 1, 0),
     Field(&CGroup::m_sources, nullptr, "sources", 1, 0),
-    Field(&GroupFields::m_expanded, "expanded", "expanded", 2, kGroupExpanded));
+    Field(&GroupFields::m_expanded, "expanded", "expanded", 2, kGroupExpanded),
+    Field(&GroupFields::m_account, "account", nullptr, 0, kGroupAccount));
 static_assert(CheckFieldTable<GroupFields, decltype(kGroupFieldTable)>(), "a group field has no table entry");
 inline constexpr uint8_t kGroupRecordVersion = 2;
 

@@ -68,7 +68,8 @@ inline constexpr char16_t kStarredName[] = u"Starred";
 
 inline constexpr uint32_t kGroupName = 1u << 0;
 inline constexpr uint32_t kGroupExpanded = 1u << 1;
-inline constexpr uint32_t kGroupAllFields = (1u << 2) - 1;
+inline constexpr uint32_t kGroupAccount = 1u << 2;
+inline constexpr uint32_t kGroupAllFields = (1u << 3) - 1;
 
 // `fields` of a ListReordered entry for the root list.
 inline constexpr uint32_t kRootList = 1u << 0;
@@ -103,6 +104,9 @@ class CModelChange {
   // The change came from the library (rows another process committed), not
   // from an operation of this one: nothing to write back.
   bool external = false;
+  // The change applies what an account's server said
+  // (CFeedsManager::ApplyAccountState): nothing of it is to go back there.
+  bool fromServer = false;
 
   bool empty() const { return entries.empty() && historyKeys.empty(); }
   // Whether some entry is of this kind.
