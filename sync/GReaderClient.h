@@ -43,6 +43,8 @@ enum class GReaderStatus {
   kServerError,    // an HTTP error status
   kBadAnswer,      // an answer that is not what the call answers with
   kRedirected,     // the server sent the request to another host
+  kLocal,          // not the server: the library could not be read or
+                   // written, or another process syncs the account
 };
 
 struct GReaderError {

@@ -1,0 +1,158 @@
+// The accounts of feed services as a module of the library
+// (model/LibraryModule.h), named "sync". An account is a group of the
+// model marked as one (GroupFields::m_account); this module keeps what the
+// model does not:
+//
+//   sync_accounts(account, name, kind, api_base, user)  its settings, never
+//       the password (sync/SecretStore.h keeps that), a row per account
+//       group, going with it;
+//   sync_items(article, account, item_id)  the server's id of each of the
+//       account's articles (normalised, sync/GReaderProtocol.h), going with
+//       the article;
+//   sync_pending(seq, account, item_id, flag, value)  the pending queue: a
+//       read or starred change made here that the server has not
+//       acknowledged yet, written in the transaction of the flag itself,
+//       so that a crash loses neither or both; keyed by the item id, so
+//       that a mark on an article deleted afterwards still goes out;
+//   sync_lease(account, holder, expires)  the one process that pushes the
+//       account's queue now (TakeLease).
+//
+// The queue on the disk is the truth every process shares: a sync pushes
+// what ReadQueue gives (the entries written, each with the number the
+// library gave it, which grows with every entry), and the entries the
+// server acknowledged leave it with the batch that applies the sync
+// (Acknowledge). Marks made here and not yet written are newer than
+// anything a sync read, and go out with the next one.
+//
+// Threads: the owner's thread of the library's link, but for the work.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "model/LibraryModule.h"
+#include "sync/GReaderProtocol.h"
+#include "sync/Reconcile.h"
+
+namespace qb {
+
+class CFeedsManager;
+
+struct SyncAccountSettings {
+  ObjectId account = 0;    // its group
+  std::u16string name;     // "alice@rss.example.org", as the tree shows it
+  GReaderServerKind kind = GReaderServerKind::kOther;
+  std::string apiBase;     // GReaderApiBase's url
+  std::string user;
+  bool operator==(const SyncAccountSettings&) const = default;
+};
+
+// The kinds as the command line and the library name them: "freshrss",
+// "miniflux", "theoldreader", "bazqux", "greader" (the API's own base).
+std::string_view AccountKindName(GReaderServerKind kind);
+std::optional<GReaderServerKind> AccountKindFromName(std::string_view name);
+
+class CSyncModule final : public ILibraryModule {
+ public:
+  // The model whose flags the queue follows; it must outlive the module.
+  explicit CSyncModule(const CFeedsManager& model) : m_model(model) {}
+
+  std::string_view Name() const override { return "sync"; }
+  int Version() const override { return 1; }
+  void Migrate(CSqliteDb& db, int from) const override;
+
+  // Reads the accounts and item ids stored, replacing what the module
+  // knew (after the library's Load, once the module is added). False when
+  // they could not be read.
+  bool Load(CLibrary& library);
+
+  // --- accounts.
+  const std::map<ObjectId, SyncAccountSettings>& Accounts() const { return m_accounts; }
+  const SyncAccountSettings* Account(ObjectId account) const;
+  // Stored with the next batch, after the group's row.
+  void PutAccount(SyncAccountSettings settings);
+
+  // --- item ids.
+  // Empty when the article is of no account.
+  std::string ItemIdOf(ObjectId article) const;
+  // The account's articles by item id.
+  std::unordered_map<std::string, ObjectId> ArticlesOf(ObjectId account) const;
+  // The article (of the account's, made in this turn) is the item: stored
+  // with the next batch, after the article's row.
+  void SetItemId(ObjectId article, ObjectId account, std::string itemId);
+
+  // --- the queue.
+  // The account's entries as the library holds them, oldest first. False
+  // when it could not be read.
+  bool ReadQueue(CLibrary& library, ObjectId account, std::vector<PendingMark>& out);
+  // Entries the server took: removed with the next batch.
+  void Acknowledge(const std::vector<uint64_t>& seqs);
+  // The item ids of the account's marks this process has not yet
+  // written (a sync's snapshot cannot hold them: they are newer).
+  std::unordered_set<std::string> UnwrittenItems(ObjectId account) const;
+  // The item ids marked here since MarkCount() was `since`: a sync that
+  // read the queue before leaves their flags alone.
+  uint64_t MarkCount() const { return m_markCount; }
+  std::unordered_set<std::string> MarkedSince(uint64_t since) const;
+
+  // --- the lease. The account's queue is pushed by one process at a time:
+  // TakeLease, in a write transaction of its own, takes the row when no one
+  // holds it, its holder's time ran out (a process that died), or this
+  // session holds it already, until `now` + `seconds`. False, with the
+  // holder's expiry in `heldUntil`, when another session holds it; false
+  // with `error` set when the library could not be written.
+  bool TakeLease(CLibrary& library, ObjectId account, int64_t now, int64_t seconds, int64_t* heldUntil = nullptr,
+                 std::string* error = nullptr);
+  void ReleaseLease(CLibrary& library, ObjectId account);
+  // Gives the lease back with the next batch, the one that writes what the
+  // sync brought (the acknowledged entries leave the queue in it): no
+  // other process can push them again in between.
+  void ReleaseLeaseWithBatch(ObjectId account, int64_t holder);
+
+  // --- ILibraryModule.
+  void ModelChanged(const CModelChange& change) override;
+  bool HasWork() const override;
+  Work TakeWork() override;
+  void WorkDone(bool committed) override;
+  size_t PendingCount() const override;
+  void ChangedElsewhere(CLibrary& library, const IdList& ids, bool everything) override;
+
+ private:
+  struct Item {
+    ObjectId account = 0;
+    std::string id;
+  };
+  struct Mark {
+    ObjectId account = 0;
+    std::string id;
+    MarkFlag flag = MarkFlag::kRead;
+    bool value = false;
+  };
+  struct Changes {
+    std::map<ObjectId, SyncAccountSettings> accounts;
+    std::map<ObjectId, Item> items;
+    std::vector<Mark> marks;
+    std::vector<uint64_t> acknowledged;
+    std::vector<std::pair<ObjectId, int64_t>> leases;  // to give back: account, holder
+    bool empty() const {
+      return accounts.empty() && items.empty() && marks.empty() && acknowledged.empty() && leases.empty();
+    }
+  };
+
+  const CFeedsManager& m_model;
+  std::map<ObjectId, SyncAccountSettings> m_accounts;
+  std::unordered_map<ObjectId, Item> m_items;
+  Changes m_pending;
+  std::optional<Changes> m_inFlight;
+  uint64_t m_markCount = 0;
+  // The count at each article's latest mark here.
+  std::unordered_map<std::string, uint64_t> m_lastMark;
+};
+
+}  // namespace qb
