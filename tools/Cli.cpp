@@ -63,8 +63,10 @@ void PrintJsonLine(std::ostream& out, const std::string& json) {
   out.flush();
 }
 
-int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
-           const IClock& clock) {
+namespace {
+
+int Run(const std::vector<std::string>& argv, std::istream* in, std::ostream& out, std::ostream& err,
+        const IClock& clock) {
   std::vector<std::string> rest;
   std::optional<std::string> dataFile;
   std::optional<std::string> commandName;
@@ -101,8 +103,19 @@ int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream
     err << "quillbend-cli: unknown command '" << *commandName << "' (see --help)\n";
     return 2;
   }
-  CliContext ctx{std::move(rest), dataFile, out, err, clock, nullptr};
+  CliContext ctx{std::move(rest), dataFile, out, err, clock, nullptr, in};
   return it->second.run(ctx);
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, const IClock& clock) {
+  return Run(argv, nullptr, out, err, clock);
+}
+
+int RunCli(const std::vector<std::string>& argv, std::istream& in, std::ostream& out, std::ostream& err,
+           const IClock& clock) {
+  return Run(argv, &in, out, err, clock);
 }
 
 }  // namespace qb::cli

@@ -24,6 +24,9 @@ struct CliContext {
   const IClock& clock;  // given to every model the command loads
   // The library a command loaded, until it saves (tools/UserData.h).
   std::shared_ptr<CUserDataSession> session;
+  // Standard input; null: the process's own (a terminal's echo can be
+  // turned off there).
+  std::istream* in = nullptr;
 };
 
 struct CliCommand {
@@ -40,6 +43,9 @@ bool RegisterCommand(CliCommand command);
 // Runs the tool on argv (without the program name); returns the exit status.
 // Models read `clock` (tests give a fake one).
 int RunCli(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
+           const IClock& clock = SystemClock());
+// The same with `in` for standard input.
+int RunCli(const std::vector<std::string>& argv, std::istream& in, std::ostream& out, std::ostream& err,
            const IClock& clock = SystemClock());
 
 // Reads a whole file as bytes; false when it cannot be opened.
