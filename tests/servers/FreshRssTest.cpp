@@ -13,6 +13,7 @@
 #include "sync/GReaderClient.h"
 #include "tests/support/FreshRss.h"
 #include "tests/support/HttpServer.h"
+#include "tests/servers/Servers.h"
 #include "tests/support/SyncDevice.h"
 
 namespace qb {
@@ -342,6 +343,13 @@ TEST(FreshRssTest, TwoDevicesAgreeWithTheServerAfterRandomMarksAndBrokenPushes) 
 }
 
 }  // namespace
+
+namespace test {
+FreshRss& SharedFreshRss() { return *g_server; }
+HttpServer& SharedFeeds() { return *g_feeds; }
+std::string ServeSharedFeed(const std::string& prefix, int count) { return ServeFeed(prefix, count); }
+}  // namespace test
+
 }  // namespace qb
 
 int main(int argc, char** argv) {

@@ -1,0 +1,281 @@
+// Accounts against the real FreshRSS, as a user has them: added and synced
+// with quillbend-cli, marked in the library as the window marks them, and
+// marked elsewhere through the API as another device would.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "model/FeedsManager.h"
+#include "model/Library.h"
+#include "model/LibraryLink.h"
+#include "model/Text.h"
+#include "sync/GReaderClient.h"
+#include "sync/SecretStore.h"
+#include "sync/SyncModule.h"
+#include "tests/servers/Servers.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/SyncDevice.h"
+#include "tests/support/TempDir.h"
+#include "tools/Cli.h"
+
+namespace qb {
+namespace {
+
+using test::Await;
+
+struct CliRun {
+  int status = 0;
+  std::string out, err;
+};
+
+// A user's data folders, with quillbend-cli run on them.
+class Profile {
+ public:
+  CliRun Cli(std::vector<std::string> args, const std::string& input = {}) {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    const int status = cli::RunCli(args, in, out, err);
+    return {status, out.str(), err.str()};
+  }
+  std::string Folder() const { return m_home.path() + "/Velmorant/Quillbend"; }
+  std::string LibraryFile() const { return Folder() + "/Library.sqlite"; }
+
+ private:
+  test::TempDir m_home, m_cache;
+  test::ScopedEnv m_data{"XDG_DATA_HOME", m_home.path()};
+  test::ScopedEnv m_cacheHome{"XDG_CACHE_HOME", m_cache.path()};
+};
+
+// The library opened as the window opens it, the sync module with it.
+struct Library {
+  explicit Library(const std::string& path) : module(model) {
+    EXPECT_TRUE(library.Open(path).opened);
+    load = library.Load(model);
+    link = std::make_unique<CLibraryLink>(model, library, &load);
+    library.AddModule(module);
+    EXPECT_TRUE(module.Load(library));
+  }
+  ~Library() {
+    library.RemoveModule(module);
+    link.reset();
+    model.SetArticleStore(nullptr);
+  }
+  ObjectId Article(const std::u16string& title) const {
+    IdList all;
+    model.CollectFeeds(0, all);
+    for (ObjectId id : all) {
+      if (model.GetFeed(id)->m_title == title) return id;
+    }
+    ADD_FAILURE() << "no article " << Utf16ToUtf8(title);
+    return 0;
+  }
+  const CFeed& Feed(const std::u16string& title) const { return *model.GetFeed(Article(title)); }
+  std::string ItemId(const std::u16string& title) const { return module.ItemIdOf(Article(title)); }
+  void Write() { ASSERT_FALSE(link->FlushAndWait().failure); }
+
+  CLibrary library;
+  LibraryLoadResult load;
+  CFeedsManager model;
+  std::unique_ptr<CLibraryLink> link;
+  CSyncModule module;
+};
+
+// The same user on the server, as another device sees it.
+struct OtherDevice {
+  explicit OtherDevice(const std::string& user)
+      : client(pool,
+               {GReaderServerKind::kFreshRss,
+                GReaderApiBase(GReaderServerKind::kFreshRss, test::SharedFreshRss().Address()).url, user},
+               "api-" + user) {}
+  std::set<std::string> Ids(const std::string& stream, const std::string& exclude = {}) {
+    const GReaderReply<ServerIdList> r =
+        Await<ServerIdList>([&](auto done) { client.FetchIds({stream, exclude}, done); });
+    EXPECT_TRUE(r.error.ok()) << Utf16ToUtf8(r.error.message);
+    return {r.value.ids.begin(), r.value.ids.end()};
+  }
+  std::set<std::string> Unread() { return Ids(kReadingListStream, kReadStream); }
+  void Edit(const std::string& tag, bool add, const std::vector<std::string>& ids) {
+    const GReaderReply<size_t> r = Await<size_t>([&](auto done) { client.EditTag(tag, add, ids, done); });
+    EXPECT_EQ(r.value, ids.size()) << Utf16ToUtf8(r.error.message);
+  }
+  void Subscribe(const std::string& url, const std::u16string& folder) {
+    const GReaderReply<GReaderSubscription> r =
+        Await<GReaderSubscription>([&](auto done) { client.Subscribe(url, u"", folder, done); });
+    EXPECT_TRUE(r.error.ok()) << Utf16ToUtf8(r.error.message);
+  }
+  CDownloadPool pool;
+  CGReaderClient client;
+};
+
+std::string Host() {
+  const std::string address = test::SharedFreshRss().Address();
+  const std::string rest = address.substr(address.find("://") + 3);
+  return rest.substr(0, rest.find('/'));
+}
+
+std::string Contents(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return {};
+  return test::ReadFile(path);
+}
+
+TEST(AccountSyncTest, AnAccountAddedFromTheCliCarriesMarksBothWaysAndKeepsItsPasswordApart) {
+  const std::string user = "carol";
+  test::SharedFreshRss().CreateUser(user, "api-" + user);
+  OtherDevice other(user);
+  other.Subscribe(test::ServeSharedFeed("carol-a", 3), u"News");
+  other.Subscribe(test::ServeSharedFeed("carol-b", 2), u"");
+  Profile p;
+  const std::string name = user + "@" + Host();
+
+  // The sign-in is checked at once.
+  const CliRun refused = p.Cli({"account", "add", "freshrss", test::SharedFreshRss().Address(), user}, "wrong\n");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "The server refused the sign-in: Unauthorized!\n");
+  const CliRun added = p.Cli({"account", "add", "freshrss", test::SharedFreshRss().Address(), user}, "api-carol\n");
+  ASSERT_EQ(added.status, 0) << added.err;
+  EXPECT_EQ(added.out.substr(0, added.out.find('\n')), "Signed in as carol");
+  EXPECT_EQ(p.Cli({"account", "list"}).out,
+            name + ": freshrss, " + test::SharedFreshRss().ApiBase() + ", user carol\n");
+
+  const CliRun first = p.Cli({"sync"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, name + ": 0 marks sent, 5 articles added, 0 changed, 0 removed\n");
+  // FreshRSS files a feed of no folder under "Uncategorized", beside the
+  // feed of its own releases that every new user has.
+  EXPECT_EQ(p.Cli({"list"}).out, "All Sources\n" + name + " (5 / 5)\n  News (3 / 3)\n    Feed carol-a (3 / 3)\n"
+                                 "  Uncategorized (2 / 2)\n    Feed carol-b (2 / 2)\n    FreshRSS releases\n");
+
+  // Marked here: the server follows.
+  {
+    Library lib(p.LibraryFile());
+    const CFeed& a1 = lib.Feed(u"carol-a1");
+    EXPECT_EQ(a1.m_link, u"http://example.org/carol-a1");
+    EXPECT_EQ(lib.model.ArticleTexts(a1.m_id).description.str(), u"Text of carol-a1");
+    lib.model.MarkRead({lib.Article(u"carol-a1"), lib.Article(u"carol-b1")}, true);
+    lib.model.SetStarred({lib.Article(u"carol-a2")}, true);
+    lib.Write();
+  }
+  const CliRun pushed = p.Cli({"sync", name});
+  ASSERT_EQ(pushed.status, 0) << pushed.err;
+  EXPECT_EQ(pushed.out, name + ": 3 marks sent, 0 articles added, 0 changed, 0 removed\n");
+  std::string a1, a2, a3, b1, b2;
+  {
+    Library lib(p.LibraryFile());
+    a1 = lib.ItemId(u"carol-a1"), a2 = lib.ItemId(u"carol-a2"), a3 = lib.ItemId(u"carol-a3");
+    b1 = lib.ItemId(u"carol-b1"), b2 = lib.ItemId(u"carol-b2");
+  }
+  EXPECT_EQ(other.Unread(), (std::set<std::string>{a2, a3, b2}));
+  EXPECT_EQ(other.Ids(kStarredStream), std::set<std::string>{a2});
+  const GReaderReply<std::map<std::string, int64_t>> counts =
+      Await<std::map<std::string, int64_t>>([&](auto done) { other.client.FetchUnreadCounts(done); });
+  EXPECT_EQ(counts.value.at(kReadingListStream), 3);
+
+  // Marked elsewhere: pulled. And where a mark made here is still waiting
+  // (a3 made unread again after reading it), it wins over the server's.
+  {
+    Library lib(p.LibraryFile());
+    lib.model.MarkRead({lib.Article(u"carol-a3")}, true);
+    lib.model.MarkRead({lib.Article(u"carol-a3")}, false);
+    lib.Write();
+  }
+  other.Edit(kReadStream, true, {a3, b2});
+  other.Edit(kStarredStream, true, {b1});
+  other.Edit(kReadStream, false, {a1});
+  const CliRun pulled = p.Cli({"sync"});
+  ASSERT_EQ(pulled.status, 0) << pulled.err;
+  {
+    Library lib(p.LibraryFile());
+    EXPECT_FALSE(lib.Feed(u"carol-a1").m_read);
+    EXPECT_TRUE(lib.Feed(u"carol-b2").m_read);
+    EXPECT_TRUE(lib.Feed(u"carol-b1").m_starred);
+    EXPECT_FALSE(lib.Feed(u"carol-a3").m_read) << "the local change waited and wins";
+    EXPECT_EQ(lib.model.Counts(lib.model.AccountOf(lib.Article(u"carol-a1"))).unread, 3);
+  }
+  EXPECT_TRUE(other.Unread().count(a3));
+
+  // The password is kept in a file of the user's alone, and nowhere else.
+  const std::string secret = CFileSecretStore::DefaultFolder() + "/";
+  bool found = false;
+  for (const auto& entry : std::filesystem::directory_iterator(CFileSecretStore::DefaultFolder())) {
+    struct stat st {};
+    ASSERT_EQ(::stat(entry.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << entry.path();
+    found = found || Contents(entry.path()) == "api-carol";
+  }
+  EXPECT_TRUE(found);
+  struct stat folder {};
+  ASSERT_EQ(::stat(CFileSecretStore::DefaultFolder().c_str(), &folder), 0);
+  EXPECT_EQ(folder.st_mode & 0777, 0700u);
+  ASSERT_EQ(p.Cli({"export-data", p.Folder() + "/Export"}).status, 0);
+  ASSERT_EQ(p.Cli({"opml-export", p.Folder() + "/Export.opml"}).status, 0);
+  for (const std::string& file : {p.LibraryFile(), p.LibraryFile() + "-wal", p.Folder() + "/Export",
+                                  p.Folder() + "/Export.opml"}) {
+    EXPECT_EQ(Contents(file).find("api-carol"), std::string::npos) << file;
+  }
+
+  // Removing the account removes its copy here, not the account.
+  const CliRun removed = p.Cli({"account", "remove", name});
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_EQ(p.Cli({"list"}).out, "All Sources\n");
+  EXPECT_EQ(p.Cli({"account", "list"}).out, "");
+  EXPECT_EQ(other.Ids(kReadingListStream).size(), 5u);
+  EXPECT_TRUE(std::filesystem::is_empty(CFileSecretStore::DefaultFolder()));
+}
+
+// Marks made while the server is down stay queued in the library through a
+// restart, and reach the server once when it is back.
+TEST(AccountSyncTest, MarksMadeOfflineSurviveARestartAndArePushedOnce) {
+  const std::string user = "dave";
+  test::SharedFreshRss().CreateUser(user, "api-" + user);
+  OtherDevice other(user);
+  other.Subscribe(test::ServeSharedFeed("dave", 4), u"");
+  Profile p;
+  const std::string name = user + "@" + Host();
+  ASSERT_EQ(p.Cli({"account", "add", "freshrss", test::SharedFreshRss().Address(), user}, "api-dave\n").status, 0);
+  ASSERT_EQ(p.Cli({"sync"}).status, 0);
+  std::string d1, d2, d3, d4;
+  {
+    Library lib(p.LibraryFile());
+    d1 = lib.ItemId(u"dave1"), d2 = lib.ItemId(u"dave2"), d3 = lib.ItemId(u"dave3"), d4 = lib.ItemId(u"dave4");
+  }
+
+  test::SharedFreshRss().Stop();
+  {
+    Library lib(p.LibraryFile());
+    lib.model.MarkRead({lib.Article(u"dave1"), lib.Article(u"dave3")}, true);
+    lib.model.SetStarred({lib.Article(u"dave2"), lib.Article(u"dave3")}, true);
+    lib.Write();
+  }
+  const CliRun offline = p.Cli({"sync"});
+  EXPECT_EQ(offline.status, 1);
+  EXPECT_NE(offline.err.find(name + ": The server could not be reached"), std::string::npos) << offline.err;
+  {
+    // The process that made the marks is gone; the library has them.
+    Library lib(p.LibraryFile());
+    std::vector<PendingMark> queue;
+    ASSERT_TRUE(lib.module.ReadQueue(lib.library, lib.model.AccountOf(lib.Article(u"dave1")), queue));
+    EXPECT_EQ(queue.size(), 4u);
+    EXPECT_TRUE(lib.Feed(u"dave3").m_read);
+  }
+  test::SharedFreshRss().Start();
+
+  const CliRun back = p.Cli({"sync"});
+  ASSERT_EQ(back.status, 0) << back.err;
+  EXPECT_EQ(back.out, name + ": 4 marks sent, 0 articles added, 0 changed, 0 removed\n");
+  EXPECT_EQ(other.Unread(), (std::set<std::string>{d2, d4}));
+  EXPECT_EQ(other.Ids(kStarredStream), (std::set<std::string>{d2, d3}));
+  EXPECT_EQ(p.Cli({"sync"}).out, name + ": 0 marks sent, 0 articles added, 0 changed, 0 removed\n")
+      << "nothing is pushed twice";
+  Library lib(p.LibraryFile());
+  EXPECT_TRUE(lib.Feed(u"dave2").m_starred);
+  EXPECT_FALSE(lib.Feed(u"dave2").m_read);
+}
+
+}  // namespace
+}  // namespace qb
