@@ -169,7 +169,7 @@ class CFeedsManager {
   AddSourceStatus CheckNewSourceUrl(ObjectId groupId, std::u16string_view enteredUrl) const;
   // AddSource with the cleaned address, or null with the reason in `status`
   // when the cleaned address is empty or already subscribed, or `groupId` is
-  // not a group.
+  // not a group (or one of an account's, whose feeds its server lists).
   const CFeedSource* SubscribeSource(ObjectId groupId, std::u16string_view enteredUrl,
                                      AddSourceStatus* status = nullptr);
   // Removes the source from the group and destroys it with its articles.

@@ -18,7 +18,10 @@ CFeedsManager::AddSourceStatus CFeedsManager::CheckNewSourceUrl(
   const std::u16string clean = CleanUrl(enteredUrl);
   if (clean.empty()) return AddSourceStatus::EmptyUrl;
   if (HasSourceWithUrl(clean)) return AddSourceStatus::Duplicate;
-  if (EditGroup(groupId) == nullptr) return AddSourceStatus::NotAGroup;
+  // An account's feeds are the ones its server lists.
+  if (EditGroup(groupId) == nullptr || (m_serverDepth == 0 && AccountOf(groupId) != 0)) {
+    return AddSourceStatus::NotAGroup;
+  }
   return AddSourceStatus::Added;
 }
 

@@ -94,14 +94,17 @@ void VisitInDisplayOrder(const CFeedsManager& manager, const TreeVisitor& visito
 }
 
 ObjectId GroupForNewFeed(const CFeedsManager& manager, std::optional<ObjectId> selected) {
-  if (selected.has_value() && *selected != 0) {
+  if (selected.has_value() && *selected != 0 && manager.AccountOf(*selected) == 0) {
     if (manager.GetGroup(*selected) != nullptr) return *selected;
     if (manager.GetFeedSource(*selected) != nullptr) {
       if (const CGroup* group = manager.FindGroupOfSource(*selected)) return group->m_id;
     }
   }
-  const IdList roots = GroupsInDisplayOrder(manager, manager.RootGroups());
-  return roots.empty() ? 0 : roots.front();
+  // An account's feeds are the ones its server lists.
+  for (ObjectId root : GroupsInDisplayOrder(manager, manager.RootGroups())) {
+    if (manager.AccountOf(root) == 0) return root;
+  }
+  return 0;
 }
 
 }  // namespace qb

@@ -44,8 +44,9 @@ struct TreeVisitor {
 void VisitInDisplayOrder(const CFeedsManager& manager, const TreeVisitor& visitor);
 
 // The group a new feed goes to: the selected group, the group holding the
-// selected source, else the first root group as the tree shows it; 0 when
-// the model has no group. `selected` is the tree's selection (0 for its
+// selected source, else the first root group as the tree shows it, leaving
+// out accounts (a feed of an account is one its server lists); 0 when the
+// model has no such group. `selected` is the tree's selection (0 for its
 // root item, none without a selection).
 ObjectId GroupForNewFeed(const CFeedsManager& manager, std::optional<ObjectId> selected);
 

@@ -12,6 +12,7 @@
 #include "model/FeedsManager.h"
 #include "model/Library.h"
 #include "model/LibraryLink.h"
+#include "model/TreeOrder.h"
 #include "tests/support/TempDir.h"
 
 namespace qb {
@@ -93,6 +94,13 @@ TEST(SyncModuleTest, AnAccountIsTheServersLocallyButForItsRemoval) {
   EXPECT_FALSE(d.model.MoveGroup(local, a.folder));
   EXPECT_FALSE(d.model.DeleteGroup(a.folder));
   EXPECT_FALSE(d.model.ClearHistory(a.source));
+  // A new feed goes beside the account, never into it ("alice@..." comes
+  // first in the tree).
+  CFeedsManager::AddSourceStatus status{};
+  EXPECT_EQ(d.model.SubscribeSource(a.folder, u"http://new.example/feed", &status), nullptr);
+  EXPECT_EQ(status, CFeedsManager::AddSourceStatus::NotAGroup);
+  EXPECT_EQ(GroupForNewFeed(d.model, std::nullopt), local);
+  EXPECT_EQ(GroupForNewFeed(d.model, a.source), local);
   // The server's changes pass, except fetching and retention, which are
   // the server's.
   d.model.ApplyAccountState([&] {
