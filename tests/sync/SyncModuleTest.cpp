@@ -13,6 +13,7 @@
 #include "model/Library.h"
 #include "model/LibraryLink.h"
 #include "model/TreeOrder.h"
+#include "sync/AccountSync.h"
 #include "tests/support/TempDir.h"
 
 namespace qb {
@@ -200,6 +201,12 @@ TEST(SyncModuleTest, OneProcessHoldsTheLeaseUntilItGivesItBackOrItRunsOut) {
   std::string error;
   EXPECT_FALSE(first.module.TakeLease(first.library, 12345, now, 600, nullptr, &error));
   EXPECT_FALSE(error.empty());
+}
+
+TEST(SyncModuleTest, TheStatusLineCountsInThousands) {
+  EXPECT_EQ(SyncProgressText(u"alice@rss.example.org", 1200, 5000),
+            u"Syncing alice@rss.example.org: 1,200 of 5,000 articles");
+  EXPECT_EQ(SyncProgressText(u"a", 0, 1234567), u"Syncing a: 0 of 1,234,567 articles");
 }
 
 }  // namespace
