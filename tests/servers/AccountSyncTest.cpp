@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <ctime>
+
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -14,6 +16,7 @@
 #include "model/Library.h"
 #include "model/LibraryLink.h"
 #include "model/Text.h"
+#include "sync/AccountSync.h"
 #include "sync/GReaderClient.h"
 #include "sync/SecretStore.h"
 #include "sync/SyncModule.h"
@@ -265,6 +268,17 @@ TEST(AccountSyncTest, MarksMadeOfflineSurviveARestartAndArePushedOnce) {
   }
   test::SharedFreshRss().Start();
 
+  {
+    // Another process syncing the account holds its lease: this one waits
+    // its turn, its marks untouched.
+    Library lib(p.LibraryFile());
+    const ObjectId account = lib.model.AccountOf(lib.Article(u"dave1"));
+    ASSERT_TRUE(lib.module.TakeLease(lib.library, account, ::time(nullptr), 600));
+    const CliRun held = p.Cli({"sync"});
+    EXPECT_EQ(held.status, 1);
+    EXPECT_EQ(held.err, name + ": " + Utf16ToUtf8(kSyncLeaseHeld) + "\n");
+    lib.module.ReleaseLease(lib.library, account);
+  }
   const CliRun back = p.Cli({"sync"});
   ASSERT_EQ(back.status, 0) << back.err;
   EXPECT_EQ(back.out, name + ": 4 marks sent, 0 articles added, 0 changed, 0 removed\n");
