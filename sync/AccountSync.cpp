@@ -72,8 +72,9 @@ void CAccountSync::Start(ObjectId account, CGReaderClient& client, Progress prog
   for (const PendingMark& m : input.local.pending) run->lastSeq = std::max(run->lastSeq, m.seq);
   run->unwritten = m_module.UnwrittenItems(account);
   run->markCount = m_module.MarkCount();
-  // The account's articles with their flags, and the ids the user deleted:
-  // their keys stay in the feeds' histories.
+  // The account's articles with their flags, and the ids the user deleted
+  // (those of the feeds' histories too, which keep them for a while).
+  input.local.deleted = m_module.DeletedOf(account);
   std::unordered_set<std::u16string> stored;
   for (const auto& [id, article] : m_module.ArticlesOf(account)) {
     const CFeed* a = m_model.GetFeed(article);

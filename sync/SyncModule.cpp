@@ -57,6 +57,10 @@ CREATE TABLE sync_pending(
   flag INTEGER NOT NULL,
   value INTEGER NOT NULL);
 CREATE INDEX sync_pending_by_account ON sync_pending(account);
+CREATE TABLE sync_deleted(
+  account INTEGER NOT NULL REFERENCES groups(id) ON DELETE CASCADE,
+  item_id TEXT NOT NULL,
+  PRIMARY KEY(account, item_id)) WITHOUT ROWID;
 CREATE TABLE sync_lease(
   account INTEGER PRIMARY KEY REFERENCES groups(id) ON DELETE CASCADE,
   holder INTEGER NOT NULL,
@@ -68,11 +72,13 @@ CREATE TABLE sync_lease(
 bool CSyncModule::Load(CLibrary& library) {
   std::map<ObjectId, SyncAccountSettings> accounts;
   std::unordered_map<ObjectId, Item> items;
+  std::unordered_map<ObjectId, std::unordered_set<std::string>> deleted;
   try {
     CSqliteDb& db = library.Reader();
     if (db.QueryInt("SELECT count(*) FROM sqlite_master WHERE name = 'sync_accounts'") == 0) {
       m_accounts.clear();
       m_items.clear();
+      m_deleted.clear();
       return true;  // a read-only library older than the module: no accounts
     }
     CSqliteStatement a = db.Prepare("SELECT account, name, kind, api_base, user FROM sync_accounts");
@@ -87,6 +93,8 @@ bool CSyncModule::Load(CLibrary& library) {
     }
     CSqliteStatement i = db.Prepare("SELECT article, account, item_id FROM sync_items");
     while (i.Step()) items[static_cast<ObjectId>(i.Int(0))] = {static_cast<ObjectId>(i.Int(1)), i.Text(2)};
+    CSqliteStatement d = db.Prepare("SELECT account, item_id FROM sync_deleted");
+    while (d.Step()) deleted[static_cast<ObjectId>(d.Int(0))].insert(d.Text(1));
   } catch (const CSqliteError&) {
     return false;
   }
@@ -94,11 +102,13 @@ bool CSyncModule::Load(CLibrary& library) {
   const auto overlay = [&](const Changes& c) {
     for (const auto& [id, s] : c.accounts) accounts[id] = s;
     for (const auto& [id, item] : c.items) items[id] = item;
+    for (const Item& item : c.deleted) deleted[item.account].insert(item.id);
   };
   if (m_inFlight) overlay(*m_inFlight);
   overlay(m_pending);
   m_accounts = std::move(accounts);
   m_items = std::move(items);
+  m_deleted = std::move(deleted);
   return true;
 }
 
@@ -124,6 +134,11 @@ std::unordered_map<std::string, ObjectId> CSyncModule::ArticlesOf(ObjectId accou
     if (item.account == account && m_model.GetFeed(article) != nullptr) out.emplace(item.id, article);
   }
   return out;
+}
+
+std::unordered_set<std::string> CSyncModule::DeletedOf(ObjectId account) const {
+  auto it = m_deleted.find(account);
+  return it == m_deleted.end() ? std::unordered_set<std::string>{} : it->second;
 }
 
 void CSyncModule::SetItemId(ObjectId article, ObjectId account, std::string itemId) {
@@ -230,12 +245,20 @@ void CSyncModule::ModelChanged(const CModelChange& change) {
   for (const ChangeEntry& e : change.entries) {
     switch (e.kind) {
       case ChangeKind::ArticleRemoved:
-        m_items.erase(e.id);  // its row goes with the article's
+        if (auto it = m_items.find(e.id); it != m_items.end()) {
+          if (!change.fromServer) {
+            m_deleted[it->second.account].insert(it->second.id);
+            m_pending.deleted.push_back(it->second);
+          }
+          m_items.erase(it);  // its row goes with the article's
+        }
         break;
       case ChangeKind::GroupRemoved:
         if (m_accounts.erase(e.id) != 0) {
           m_pending.accounts.erase(e.id);
           std::erase_if(m_items, [&](const auto& entry) { return entry.second.account == e.id; });
+          m_deleted.erase(e.id);
+          std::erase_if(m_pending.deleted, [&](const Item& item) { return item.account == e.id; });
           std::erase_if(m_pending.marks, [&](const Mark& m) { return m.account == e.id; });
         }
         break;
@@ -261,7 +284,8 @@ bool CSyncModule::HasWork() const { return !m_pending.empty(); }
 
 size_t CSyncModule::PendingCount() const {
   const auto count = [](const Changes& c) {
-    return c.accounts.size() + c.items.size() + c.marks.size() + c.acknowledged.size() + c.leases.size();
+    return c.accounts.size() + c.items.size() + c.marks.size() + c.acknowledged.size() + c.leases.size() +
+           c.deleted.size();
   };
   return count(m_pending) + (m_inFlight ? count(*m_inFlight) : 0);
 }
@@ -310,6 +334,15 @@ ILibraryModule::Work CSyncModule::TakeWork() {
       st.Bind(1, static_cast<int64_t>(seq));
       st.Run();
     }
+    for (const Item& item : c.deleted) {
+      CSqliteStatement& st = db.Statement(
+          "INSERT OR IGNORE INTO sync_deleted(account, item_id) SELECT ?1, ?2 "
+          "WHERE EXISTS (SELECT 1 FROM groups WHERE id = ?1)");
+      st.Bind(1, int64_t{item.account});
+      st.BindText(2, item.id);
+      st.Run();
+      write.Logged(item.account);
+    }
     for (const auto& [account, holder] : c.leases) {
       CSqliteStatement& st = db.Statement("DELETE FROM sync_lease WHERE account = ? AND holder = ?");
       st.Bind(1, int64_t{account});
@@ -330,6 +363,7 @@ void CSyncModule::WorkDone(bool committed) {
     m_pending.marks = std::move(c.marks);
     m_pending.acknowledged.insert(m_pending.acknowledged.end(), c.acknowledged.begin(), c.acknowledged.end());
     m_pending.leases.insert(m_pending.leases.end(), c.leases.begin(), c.leases.end());
+    m_pending.deleted.insert(m_pending.deleted.end(), c.deleted.begin(), c.deleted.end());
   }
   m_inFlight.reset();
 }

@@ -14,6 +14,11 @@
 //       acknowledged yet, written in the transaction of the flag itself,
 //       so that a crash loses neither or both; keyed by the item id, so
 //       that a mark on an article deleted afterwards still goes out;
+//   sync_deleted(account, item_id)  the items the user deleted here, so
+//       that no later sync fetches them again (a feed's history, which
+//       keeps the keys of deleted articles of local feeds, lets its oldest
+//       keys go, and an account's feeds are as long as the server keeps
+//       them);
 //   sync_lease(account, holder, expires)  the one process that pushes the
 //       account's queue now (TakeLease).
 //
@@ -83,6 +88,8 @@ class CSyncModule final : public ILibraryModule {
   std::string ItemIdOf(ObjectId article) const;
   // The account's articles by item id.
   std::unordered_map<std::string, ObjectId> ArticlesOf(ObjectId account) const;
+  // The items of the account the user deleted here.
+  std::unordered_set<std::string> DeletedOf(ObjectId account) const;
   // The article (of the account's, made in this turn) is the item: stored
   // with the next batch, after the article's row.
   void SetItemId(ObjectId article, ObjectId account, std::string itemId);
@@ -140,14 +147,17 @@ class CSyncModule final : public ILibraryModule {
     std::vector<Mark> marks;
     std::vector<uint64_t> acknowledged;
     std::vector<std::pair<ObjectId, int64_t>> leases;  // to give back: account, holder
+    std::vector<Item> deleted;
     bool empty() const {
-      return accounts.empty() && items.empty() && marks.empty() && acknowledged.empty() && leases.empty();
+      return accounts.empty() && items.empty() && marks.empty() && acknowledged.empty() && leases.empty() &&
+             deleted.empty();
     }
   };
 
   const CFeedsManager& m_model;
   std::map<ObjectId, SyncAccountSettings> m_accounts;
   std::unordered_map<ObjectId, Item> m_items;
+  std::unordered_map<ObjectId, std::unordered_set<std::string>> m_deleted;
   Changes m_pending;
   std::optional<Changes> m_inFlight;
   uint64_t m_markCount = 0;

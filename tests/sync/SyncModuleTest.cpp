@@ -166,13 +166,21 @@ TEST(SyncModuleTest, TheQueueIsWrittenWithTheFlagAndOutlivesTheProcess) {
   ASSERT_EQ(queue.size(), 2u);
   EXPECT_EQ(queue[1].id, "2");
   EXPECT_EQ(d.module.ItemIdOf(a.articles[1]), "");
+  // What the user deleted is never fetched again; what the server took
+  // away may come back.
+  d.model.ApplyAccountState([&] { d.model.DeleteArticles({a.articles[2]}); });
+  d.Write();
+  {
+    Device again(path);
+    EXPECT_EQ(again.module.DeletedOf(a.account), std::unordered_set<std::string>{"2"});
+  }
 
   // Removing the account removes its local copy, its rows with it.
   ASSERT_TRUE(d.model.DeleteGroup(a.account));
   d.Write();
   CSqliteDb db;
   db.Open(path, SQLITE_OPEN_READONLY);
-  for (const char* table : {"sync_accounts", "sync_items", "sync_pending"}) {
+  for (const char* table : {"sync_accounts", "sync_items", "sync_pending", "sync_deleted"}) {
     EXPECT_EQ(db.QueryInt(std::string("SELECT count(*) FROM ") + table), 0) << table;
   }
 }
