@@ -7,6 +7,7 @@
 
 #include "feeds/Download.h"
 #include "model/Text.h"
+#include "sync/Accounts.h"
 #include "tools/Accounts.h"
 #include "tools/UserData.h"
 
@@ -16,13 +17,6 @@ namespace {
 constexpr char kUsage[] =
     "usage: quillbend-cli account add KIND URL USER | account list | account remove NAME\n"
     "  KIND: freshrss or miniflux (URL: the server's address), greader (URL: the API's base)\n";
-
-// "alice@rss.example.org" (the port too when there is one).
-std::u16string AccountName(const std::string& user, const std::string& apiBase) {
-  std::string host = apiBase.substr(apiBase.find("://") + 3);
-  host = host.substr(0, host.find('/'));
-  return Utf8ToUtf16(user + "@" + host);
-}
 
 bool RefuseDataFile(CliContext& ctx) {
   if (UsesLibrary(ctx)) return false;
@@ -71,20 +65,15 @@ int Add(CliContext& ctx) {
   if (!LoadUserData(ctx, manager, path)) return 1;
   CAccountsSession accounts(ctx, manager);
   if (!accounts.ok()) return 1;
-  if (accounts.Find(name) != 0) {
-    ctx.err << "quillbend-cli: there is an account " << TerminalText(name) << " already\n";
-    return 1;
-  }
-  const ObjectId id = manager.AddAccount(name)->m_id;
-  accounts.Module().PutAccount({id, name, *kind, base.url, user});
-  std::string error;
-  const std::string key = AccountSecretKey(id);
-  if (!CliSecrets().Write(key, *password, &error)) {
-    ctx.err << "quillbend-cli: the password could not be kept: " << error << "\n";
+  CFileSecretStore secrets = CliSecrets();
+  std::u16string error;
+  const ObjectId id = AddAccount(manager, accounts.Module(), secrets, {0, {}, *kind, base.url, user}, *password, &error);
+  if (id == 0) {
+    ctx.err << "quillbend-cli: " << TerminalText(error) << "\n";
     return 1;
   }
   if (!SaveUserData(ctx, manager, path)) {
-    CliSecrets().Remove(key);
+    secrets.Remove(AccountSecretKey(id));
     return 1;
   }
   ctx.out << "Added the account " << TerminalText(name) << "; quillbend-cli sync brings its feeds\n";
@@ -124,13 +113,9 @@ int Remove(CliContext& ctx) {
     ctx.err << "quillbend-cli: there is no account " << TerminalText(name) << "\n";
     return 1;
   }
-  manager.Batch([&] {
-    // The last root group cannot go: the local feeds get theirs first.
-    if (manager.m_rootGroups.size() == 1) manager.AddGroup(0, kAllSourcesName);
-    manager.DeleteGroup(id);
-  });
+  CFileSecretStore secrets = CliSecrets();
+  RemoveAccount(manager, accounts.Module(), secrets, id);
   if (!SaveUserData(ctx, manager, path)) return 1;
-  CliSecrets().Remove(AccountSecretKey(id));
   ctx.out << "Removed " << TerminalText(name) << " from this computer; the account on the server is unchanged\n";
   return 0;
 }
