@@ -123,7 +123,8 @@ class CFeedsManager {
     kCanChangeAddress = 1u << 4,
     kCanApplyRetention = 1u << 5,  // its articles may be taken by retention
     kCanFetch = 1u << 6,
-    kAllCapabilities = (1u << 7) - 1,
+    kCanAddInto = 1u << 7,  // a group: new feeds and groups may be added to it
+    kAllCapabilities = (1u << 8) - 1,
   };
   // Everything for a group or a source, except: the only root group is
   // neither moved nor deleted; a source without an address (the welcome
@@ -200,7 +201,7 @@ class CFeedsManager {
   void DeleteArticles(const IdList& articles);
   // A new empty, expanded group appended to the parent group's child groups,
   // or to the root list when `parentId` is 0. Null when the parent is not a
-  // group.
+  // group, or one nothing may be added to (kCanAddInto).
   const CGroup* AddGroup(ObjectId parentId, const std::u16string& name);
 
   // Empties the source's seen-history; its articles stay, so the next update

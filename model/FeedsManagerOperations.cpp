@@ -19,9 +19,7 @@ CFeedsManager::AddSourceStatus CFeedsManager::CheckNewSourceUrl(
   if (clean.empty()) return AddSourceStatus::EmptyUrl;
   if (HasSourceWithUrl(clean)) return AddSourceStatus::Duplicate;
   // An account's feeds are the ones its server lists.
-  if (EditGroup(groupId) == nullptr || (m_serverDepth == 0 && AccountOf(groupId) != 0)) {
-    return AddSourceStatus::NotAGroup;
-  }
+  if (EditGroup(groupId) == nullptr || !Can(groupId, kCanAddInto)) return AddSourceStatus::NotAGroup;
   return AddSourceStatus::Added;
 }
 
@@ -271,7 +269,7 @@ void CFeedsManager::DeleteArticles(const IdList& articles) {
 }
 
 const CGroup* CFeedsManager::AddGroup(ObjectId parentId, const std::u16string& name) {
-  if (parentId != 0 && EditGroup(parentId) == nullptr) return nullptr;
+  if (parentId != 0 && (EditGroup(parentId) == nullptr || !Can(parentId, kCanAddInto))) return nullptr;
   ChangeScope scope(*this);
   CGroup* g = NewGroup();
   g->m_name = name;

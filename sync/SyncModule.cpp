@@ -62,7 +62,7 @@ CREATE TABLE sync_deleted(
   item_id TEXT NOT NULL,
   PRIMARY KEY(account, item_id)) WITHOUT ROWID;
 CREATE TABLE sync_lease(
-  account INTEGER PRIMARY KEY REFERENCES groups(id) ON DELETE CASCADE,
+  account INTEGER PRIMARY KEY,
   holder INTEGER NOT NULL,
   expires INTEGER NOT NULL);
 )sql");
@@ -207,17 +207,13 @@ bool CSyncModule::TakeLease(CLibrary& library, ObjectId account, int64_t now, in
       return false;
     }
     q.Reset();
-    CSqliteStatement put = db.Prepare(
-        "INSERT OR REPLACE INTO sync_lease(account, holder, expires) SELECT ?1, ?2, ?3 "
-        "WHERE EXISTS (SELECT 1 FROM groups WHERE id = ?1)");
+    CSqliteStatement put = db.Prepare("INSERT OR REPLACE INTO sync_lease(account, holder, expires) VALUES(?, ?, ?)");
     put.Bind(1, int64_t{account});
     put.Bind(2, library.Writer());
     put.Bind(3, now + seconds);
     put.Run();
-    const bool taken = db.Changes() > 0;
     txn.Commit();
-    if (!taken && error != nullptr) *error = "the account is not stored in the library";
-    return taken;
+    return true;
   } catch (const CSqliteError& e) {
     if (error != nullptr) *error = e.what();
     return false;

@@ -20,7 +20,9 @@
 //       keys go, and an account's feeds are as long as the server keeps
 //       them);
 //   sync_lease(account, holder, expires)  the one process that pushes the
-//       account's queue now (TakeLease).
+//       account's queue now (TakeLease); an account's first sync may start
+//       before its row is written, so the lease names the account without
+//       a foreign key, and a lease left by a removed account runs out.
 //
 // The queue on the disk is the truth every process shares: a sync pushes
 // what ReadQueue gives (the entries written, each with the number the

@@ -465,9 +465,9 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
       break;
     case NodeKind::Group:
       menu.setTitle(QStringLiteral("For Groups"));
-      add("&Add new feed", &CSourceListView::AddFeed);
+      add("&Add new feed", &CSourceListView::AddFeed, CFeedsManager::kCanAddInto);
       menu.addSeparator();
-      add("Add new &sub-group", &CSourceListView::AddGroup);
+      add("Add new &sub-group", &CSourceListView::AddGroup, CFeedsManager::kCanAddInto);
       menu.addSeparator();
       add("&Rename this group", &CSourceListView::StartRename, CFeedsManager::kCanRename);
       add("&Delete this group", &CSourceListView::DeleteGroup, CFeedsManager::kCanDelete);
