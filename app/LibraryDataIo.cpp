@@ -34,6 +34,10 @@ void CLibraryDataIo::Close() {
   m_alive = std::make_shared<bool>(true);
   // The writer stops (after the write in flight) before the library goes.
   m_sync.reset();
+  if (m_accounts) {
+    m_library->RemoveModule(*m_accounts);
+    m_accounts.reset();
+  }
   if (m_model != nullptr) {
     m_model->RemoveObserver(this);
     if (m_model->ArticleStore() == m_library.get()) m_model->SetArticleStore(nullptr);
@@ -122,6 +126,9 @@ DataFileLoadReport CLibraryDataIo::Load(CFeedsManager& model, const std::string&
     // run on the window's thread.
     syncOptions.written = [this] { m_tasks.Post([this] { PostFlush(); }); };
     m_sync = std::make_unique<CLibraryLink>(model, *m_library, &m_load, std::move(syncOptions));
+    m_accounts = std::make_unique<CSyncModule>(model);
+    m_library->AddModule(*m_accounts);
+    m_accounts->Load(*m_library);
     if (fetchState != nullptr) {
       // A pass's state goes with the rows of the turn that applied it; a
       // state changed alone (a "not modified", a failure) asks for a turn

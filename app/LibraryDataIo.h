@@ -32,6 +32,7 @@
 #include "library/Library.h"
 #include "library/LibraryLink.h"
 #include "model/ModelChange.h"
+#include "sync/SyncModule.h"
 
 namespace qb {
 
@@ -84,6 +85,9 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   void SetHeartbeatInterval(int milliseconds) { m_retry.setInterval(milliseconds); }
   // The library in use (tests); null when none is open.
   CLibrary* Library() { return m_library.get(); }
+  // The accounts of feed services kept in it (sync/SyncModule.h); null
+  // when the library is not open for writing.
+  CSyncModule* Accounts() { return m_accounts.get(); }
 
  private:
   void OnModelChanged(const CFeedsManager& model, const CModelChange& change) override;
@@ -99,6 +103,7 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   std::unique_ptr<CLibrary> m_library;
   LibraryLoadResult m_load;
   std::unique_ptr<CLibraryLink> m_sync;
+  std::unique_ptr<CSyncModule> m_accounts;
   bool m_flushPosted = false;
   // Renewed by Close, so the hook set on a fetch state does nothing after.
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -1,5 +1,7 @@
 #include "app/MainFrame.h"
 
+#include "app/AccountService.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -111,6 +113,7 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& upda
 }
 
 CMainFrame::~CMainFrame() {
+  if (m_accounts != nullptr) m_accounts->SetStatusListener({});
   if (!m_modelGone) m_doc.m_feedsManager.RemoveObserver(this);
   qApp->removeEventFilter(this);
   RemoveTrayIcon();
@@ -253,6 +256,11 @@ void CMainFrame::CreateMenus() {
   file->addAction(updateAll);
   file->addAction(m_markAllReadAction);
   file->addAction(m_filterAction);
+  file->addSeparator();
+  m_addAccountAction = file->addAction(QStringLiteral("Add &account\u2026"));
+  m_addAccountAction->setStatusTip(QStringLiteral("Add an account of a feed service (FreshRSS, Miniflux, ...)"));
+  m_addAccountAction->setEnabled(false);
+  connect(m_addAccountAction, &QAction::triggered, this, &CMainFrame::OnAddAccount);
   file->addSeparator();
   QAction* importOpml = file->addAction(QStringLiteral("&Import (OPML)..."));
   importOpml->setStatusTip(QStringLiteral("Import a list of feeds"));

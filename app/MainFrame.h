@@ -30,6 +30,7 @@ class CNotifier;
 class CPaneRouter;
 class CPanes;
 class CRSSReaderDoc;
+class CAccountService;
 class CSaveStatus;
 class CSourceListView;
 class IFeedUpdater;
@@ -129,6 +130,7 @@ class CMainFrame : public QMainWindow, public IMainFrame, private IModelObserver
   // File "Import data file..." and "Export data file...": the classic data
   // file format, into and out of the library.
   void OnImportDataFile();
+  void OnAddAccount();
   void OnExportDataFile();
   void OnAbout();
   void OnShowHelpFeed();
@@ -188,6 +190,9 @@ class CMainFrame : public QMainWindow, public IMainFrame, private IModelObserver
   // --- seams
   // Asks for the export file name; empty means cancelled.
   using PathAsker = std::function<QString()>;
+  // File > "Add account..." adds through `accounts` (null: the item is
+  // off), which must outlive the frame or be reset first.
+  void SetAccounts(CAccountService* accounts);
   void SetExportPathAsker(PathAsker asker) { m_askExportPath = std::move(asker); }
   // Asks for the OPML file to import or to export to; empty means cancelled.
   void SetOpmlPathAsker(PathAsker asker) { m_askOpmlPath = std::move(asker); }
@@ -260,6 +265,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, private IModelObserver
   QMenu* m_viewMenu = nullptr;
   QAction* m_markAllReadAction = nullptr;
   QAction* m_filterAction = nullptr;
+  QAction* m_addAccountAction = nullptr;
+  CAccountService* m_accounts = nullptr;
   QAction* m_updateSelectedAction = nullptr;
   QTimer* m_selectionSaveTimer = nullptr;
   // What SelectedNode and SelectedArticle hold.

@@ -10,6 +10,8 @@
 #include <QStatusBar>
 
 #include "app/AboutDlg.h"
+#include "app/AccountService.h"
+#include "app/AddAccountDlg.h"
 #include "app/BackgroundWork.h"
 #include "app/Commands.h"
 #include "app/MainFrame.h"
@@ -164,6 +166,18 @@ void CMainFrame::OnExportDataFile() {
     text += QLatin1Char(' ') + ToQString(StarsNotExportedNote(static_cast<size_t>(starred)));
   }
   m_desktop.ShowMessage(this, MsgIcon::Information, text);
+}
+
+void CMainFrame::SetAccounts(CAccountService* accounts) {
+  m_accounts = accounts;
+  m_addAccountAction->setEnabled(accounts != nullptr && accounts->Available());
+  if (accounts != nullptr) accounts->SetStatusListener([this](const std::u16string& text) { SetStatusText(text); });
+}
+
+void CMainFrame::OnAddAccount() {
+  if (m_accounts == nullptr || !m_accounts->Available()) return;
+  CAddAccountDlg dlg(*m_accounts, Model(), this);
+  if (dlg.exec() == QDialog::Accepted) SetStatusText(dlg.Outcome().toStdU16String());
 }
 
 void CMainFrame::OnImportDataFile() {

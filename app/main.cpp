@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/AccountService.h"
 #include "app/DataFileIo.h"
 #include "app/DesktopScheme.h"
 #include "app/FeedUpdater.h"
@@ -143,6 +144,10 @@ int main(int argc, char** argv) {
     // The user's library, shared with quillbend-cli.
     qb::CLibraryDataIo dataFile(executor);
     qb::CUpdateService updater(downloads, executor);
+    // Accounts of feed services; their passwords, until the desktop's secret
+    // store keeps them, in a file of the user's alone.
+    qb::CFileSecretStore secrets(qb::CFileSecretStore::DefaultFolder());
+    qb::CAccountService accounts(downloads, executor, dataFile, secrets);
     // Before the window, which shows them, and gone after it.
     qb::CSiteIconProvider siteIcons(downloads, executor);
     qb::CRSSReaderApp app({desktop, dataFile, updater, &colorScheme});
@@ -158,6 +163,7 @@ int main(int argc, char** argv) {
                          [&app](const QStringList& received) { app.HandleCommandLine(received); });
     if (app.InitInstance(arguments, parser.isSet(QStringLiteral("hidden")))) {
       app.Frame()->SourceTree()->SetSiteIcons(&siteIcons);
+      app.Frame()->SetAccounts(&accounts);
       status = QApplication::exec();
     }
     QObject::disconnect(handOver);

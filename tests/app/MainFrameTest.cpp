@@ -54,12 +54,13 @@ TEST(MainFrameTest, MenusAndPrompts) {
   EXPECT_EQ(MenuTexts(bar), (QStringList{"&File", "&View", "&Options", "&Help"}));
   EXPECT_EQ(MenuTexts(bar[0]->menu()->actions()),
             (QStringList{"&Add feed...", "&Update all feeds", "&Mark all as read", "&Filter articles...", "-",
-                         "&Import (OPML)...", "&Export (OPML)...", "-", QString::fromUtf16(u"Import &data file\u2026"),
-                         QString::fromUtf16(u"Export data &file\u2026"), "-", "Export &settings...", "-", "E&xit"}));
-  EXPECT_EQ(bar[0]->menu()->actions()[5]->statusTip(), QStringLiteral("Import a list of feeds"));
-  EXPECT_EQ(bar[0]->menu()->actions()[6]->statusTip(), QStringLiteral("Export the list of feeds"));
-  EXPECT_EQ(bar[0]->menu()->actions()[8]->statusTip(), QStringLiteral("Add the feeds of a data file to the library"));
-  EXPECT_EQ(bar[0]->menu()->actions()[9]->statusTip(), QStringLiteral("Write the library as a data file"));
+                         QString::fromUtf16(u"Add &account\u2026"), "-", "&Import (OPML)...", "&Export (OPML)...", "-",
+                         QString::fromUtf16(u"Import &data file\u2026"), QString::fromUtf16(u"Export data &file\u2026"),
+                         "-", "Export &settings...", "-", "E&xit"}));
+  EXPECT_EQ(bar[0]->menu()->actions()[7]->statusTip(), QStringLiteral("Import a list of feeds"));
+  EXPECT_EQ(bar[0]->menu()->actions()[8]->statusTip(), QStringLiteral("Export the list of feeds"));
+  EXPECT_EQ(bar[0]->menu()->actions()[10]->statusTip(), QStringLiteral("Add the feeds of a data file to the library"));
+  EXPECT_EQ(bar[0]->menu()->actions()[11]->statusTip(), QStringLiteral("Write the library as a data file"));
   // The same commands on the toolbar, each with an icon.
   const QToolBar* toolBar = h.Frame().findChild<QToolBar*>(QStringLiteral("commands"));
   ASSERT_NE(toolBar, nullptr);

@@ -1,0 +1,74 @@
+// The window's accounts of feed services: File > "Add account..." signs in
+// and adds one (sync/Accounts.h), and each account is synced through the
+// program's one download pool (sync/AccountSync.h). The window never waits
+// for the server: the answers are parsed on the pool's threads and applied
+// from tasks on the window's executor, and the status line hears the
+// progress ("Syncing alice@...: 1,200 of 5,000 articles").
+//
+// Threads: the window's. The downloader, the executor, the store and the
+// secret store must outlive the service.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/LibraryDataIo.h"
+#include "feeds/Download.h"
+#include "model/Executor.h"
+#include "sync/AccountSync.h"
+#include "sync/SecretStore.h"
+
+namespace qb {
+
+class CFeedsManager;
+
+class CAccountService {
+ public:
+  CAccountService(IDownloader& downloader, IExecutor& executor, CLibraryDataIo& store, ISecretStore& secrets);
+  // Abandons the sign-in and the syncs still running.
+  ~CAccountService();
+  CAccountService(const CAccountService&) = delete;
+  CAccountService& operator=(const CAccountService&) = delete;
+
+  // Whether accounts can be added: the library is open for writing.
+  bool Available() { return m_store.Accounts() != nullptr && m_store.Library() != nullptr; }
+
+  // Checks the sign-in with the server and, when it is good, adds the
+  // account to `model` and starts its first sync. `done` runs on the
+  // window's thread with "Signed in as alice" or the reason nothing was
+  // added (the server's, or the library's). A sign-in started while
+  // another runs replaces it (the earlier one's `done` never runs).
+  using Done = std::function<void(bool added, QString text)>;
+  void AddAccount(CFeedsManager& model, GReaderServerKind kind, const QString& address, const QString& user,
+                  const QString& password, Done done);
+  // Abandons a sign-in still waiting for the server: nothing is added.
+  void CancelSignIn();
+  // Syncs the account unless it is syncing already.
+  void Sync(CFeedsManager& model, ObjectId account);
+
+  // Told each progress and outcome text, for the status line.
+  void SetStatusListener(std::function<void(const std::u16string&)> listener) { m_status = std::move(listener); }
+
+ private:
+  struct Running {
+    std::unique_ptr<CGReaderClient> client;
+    std::unique_ptr<CAccountSync> sync;
+  };
+  void Status(const std::u16string& text) {
+    if (m_status) m_status(text);
+  }
+
+  IDownloader& m_downloader;
+  IExecutor& m_executor;
+  CLibraryDataIo& m_store;
+  ISecretStore& m_secrets;
+  std::function<void(const std::u16string&)> m_status;
+  std::unique_ptr<CGReaderClient> m_signIn;
+  std::map<ObjectId, Running> m_running;
+  CExecutorScope m_tasks;  // last: its tasks use everything above
+};
+
+}  // namespace qb
