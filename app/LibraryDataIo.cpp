@@ -127,6 +127,7 @@ DataFileLoadReport CLibraryDataIo::Load(CFeedsManager& model, const std::string&
     syncOptions.written = [this] { m_tasks.Post([this] { PostFlush(); }); };
     m_sync = std::make_unique<CLibraryLink>(model, *m_library, &m_load, std::move(syncOptions));
     m_accounts = std::make_unique<CSyncModule>(model);
+    m_accounts->SetAccountRemovedHook(m_accountRemoved);
     m_library->AddModule(*m_accounts);
     m_accounts->Load(*m_library);
     if (fetchState != nullptr) {

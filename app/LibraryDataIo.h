@@ -88,6 +88,8 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   // The accounts of feed services kept in it (sync/SyncModule.h); null
   // when the library is not open for writing.
   CSyncModule* Accounts() { return m_accounts.get(); }
+  // Given to the accounts' module of every Load (CSyncModule).
+  void SetAccountRemovedHook(std::function<void(ObjectId)> hook) { m_accountRemoved = std::move(hook); }
 
  private:
   void OnModelChanged(const CFeedsManager& model, const CModelChange& change) override;
@@ -104,6 +106,7 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
   LibraryLoadResult m_load;
   std::unique_ptr<CLibraryLink> m_sync;
   std::unique_ptr<CSyncModule> m_accounts;
+  std::function<void(ObjectId)> m_accountRemoved;
   bool m_flushPosted = false;
   // Renewed by Close, so the hook set on a fetch state does nothing after.
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

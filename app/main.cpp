@@ -148,6 +148,8 @@ int main(int argc, char** argv) {
     // store keeps them, in a file of the user's alone.
     qb::CFileSecretStore secrets(qb::CFileSecretStore::DefaultFolder());
     qb::CAccountService accounts(downloads, executor, dataFile, secrets);
+    // An account deleted from the tree takes its password with it.
+    dataFile.SetAccountRemovedHook([&secrets](qb::ObjectId id) { secrets.Remove(qb::AccountSecretKey(id)); });
     // Before the window, which shows them, and gone after it.
     qb::CSiteIconProvider siteIcons(downloads, executor);
     qb::CRSSReaderApp app({desktop, dataFile, updater, &colorScheme});

@@ -255,6 +255,7 @@ void CSyncModule::ModelChanged(const CModelChange& change) {
           std::erase_if(m_items, [&](const auto& entry) { return entry.second.account == e.id; });
           m_deleted.erase(e.id);
           std::erase_if(m_pending.deleted, [&](const Item& item) { return item.account == e.id; });
+          if (m_accountRemoved) m_accountRemoved(e.id);
           std::erase_if(m_pending.marks, [&](const Mark& m) { return m.account == e.id; });
         }
         break;

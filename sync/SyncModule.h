@@ -35,6 +35,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -124,6 +125,10 @@ class CSyncModule final : public ILibraryModule {
   // other process can push them again in between.
   void ReleaseLeaseWithBatch(ObjectId account, int64_t holder);
 
+  // Runs when an account is removed here (from the model's change, on this
+  // thread): the owner lets its password go with it.
+  void SetAccountRemovedHook(std::function<void(ObjectId account)> hook) { m_accountRemoved = std::move(hook); }
+
   // --- ILibraryModule.
   void ModelChanged(const CModelChange& change) override;
   bool HasWork() const override;
@@ -157,6 +162,7 @@ class CSyncModule final : public ILibraryModule {
   };
 
   const CFeedsManager& m_model;
+  std::function<void(ObjectId)> m_accountRemoved;
   std::map<ObjectId, SyncAccountSettings> m_accounts;
   std::unordered_map<ObjectId, Item> m_items;
   std::unordered_map<ObjectId, std::unordered_set<std::string>> m_deleted;

@@ -176,8 +176,12 @@ TEST(SyncModuleTest, TheQueueIsWrittenWithTheFlagAndOutlivesTheProcess) {
     EXPECT_EQ(again.module.DeletedOf(a.account), std::unordered_set<std::string>{"2"});
   }
 
-  // Removing the account removes its local copy, its rows with it.
+  // Removing the account removes its local copy, its rows with it, and
+  // lets its owner drop the password.
+  ObjectId removed = 0;
+  d.module.SetAccountRemovedHook([&](ObjectId id) { removed = id; });
   ASSERT_TRUE(d.model.DeleteGroup(a.account));
+  EXPECT_EQ(removed, a.account);
   d.Write();
   CSqliteDb db;
   db.Open(path, SQLITE_OPEN_READONLY);
