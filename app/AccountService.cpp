@@ -1,7 +1,7 @@
 #include "app/AccountService.h"
 
+#include "base/Text.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 #include "sync/Accounts.h"
 
 namespace qb {

@@ -16,8 +16,8 @@
 #include <string>
 
 #include "app/LibraryDataIo.h"
-#include "feeds/Download.h"
-#include "model/Executor.h"
+#include "base/Executor.h"
+#include "net/Download.h"
 #include "sync/AccountSync.h"
 #include "sync/SecretStore.h"
 

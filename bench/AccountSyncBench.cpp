@@ -13,10 +13,10 @@
 #include <fstream>
 #include <memory>
 
+#include "base/Text.h"
+#include "library/Library.h"
+#include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/LibraryLink.h"
-#include "model/Text.h"
 #include "sync/AccountSync.h"
 #include "tests/support/FreshRss.h"
 #include "tests/support/HttpServer.h"

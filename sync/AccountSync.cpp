@@ -6,10 +6,10 @@
 #include <unordered_set>
 #include <utility>
 
+#include "base/Text.h"
+#include "library/Library.h"
 #include "model/FeedReading.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/Text.h"
 
 namespace qb {
 

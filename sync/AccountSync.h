@@ -30,7 +30,7 @@
 #include <memory>
 #include <string>
 
-#include "model/Executor.h"
+#include "base/Executor.h"
 #include "sync/GReaderClient.h"
 #include "sync/SyncModule.h"
 

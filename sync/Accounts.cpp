@@ -1,7 +1,7 @@
 #include "sync/Accounts.h"
 
+#include "base/Text.h"
 #include "model/FeedsManager.h"
-#include "model/Text.h"
 
 namespace qb {
 

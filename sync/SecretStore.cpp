@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "model/UserFolders.h"
+#include "base/UserFolders.h"
 
 namespace qb {
 

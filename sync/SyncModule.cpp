@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "library/Library.h"
+#include "library/Sqlite.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/Sqlite.h"
 
 namespace qb {
 

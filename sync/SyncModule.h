@@ -1,5 +1,5 @@
 // The accounts of feed services as a module of the library
-// (model/LibraryModule.h), named "sync". An account is a group of the
+// (library/LibraryModule.h), named "sync". An account is a group of the
 // model marked as one (GroupFields::m_account); this module keeps what the
 // model does not:
 //
@@ -44,7 +44,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "model/LibraryModule.h"
+#include "library/LibraryModule.h"
 #include "sync/GReaderProtocol.h"
 #include "sync/Reconcile.h"
 

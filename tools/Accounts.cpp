@@ -5,9 +5,9 @@
 
 #include <iostream>
 
-#include "feeds/Download.h"
-#include "model/Executor.h"
-#include "model/Text.h"
+#include "base/Executor.h"
+#include "base/Text.h"
+#include "net/Download.h"
 #include "tools/UserData.h"
 
 namespace qb::cli {

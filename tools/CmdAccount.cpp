@@ -5,8 +5,8 @@
 #include <future>
 #include <string>
 
-#include "feeds/Download.h"
-#include "model/Text.h"
+#include "base/Text.h"
+#include "net/Download.h"
 #include "sync/Accounts.h"
 #include "tools/Accounts.h"
 #include "tools/UserData.h"

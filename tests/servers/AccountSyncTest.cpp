@@ -12,10 +12,10 @@
 #include <sstream>
 #include <string>
 
+#include "base/Text.h"
+#include "library/Library.h"
+#include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/LibraryLink.h"
-#include "model/Text.h"
 #include "sync/AccountSync.h"
 #include "sync/GReaderClient.h"
 #include "sync/SecretStore.h"

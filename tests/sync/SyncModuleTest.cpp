@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "library/Library.h"
+#include "library/LibraryLink.h"
 #include "model/FeedReading.h"
 #include "model/FeedsManager.h"
-#include "model/Library.h"
-#include "model/LibraryLink.h"
 #include "model/TreeOrder.h"
 #include "sync/AccountSync.h"
 #include "tests/support/TempDir.h"
