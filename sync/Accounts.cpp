@@ -25,7 +25,7 @@ ObjectId AddAccount(CFeedsManager& model, CSyncModule& module, ISecretStore& sec
   std::string why;
   if (!secrets.Write(AccountSecretKey(id), password, &why)) {
     model.Batch([&] {
-      if (model.m_rootGroups.size() == 1) model.AddGroup(0, kAllSourcesName);
+      if (model.RootGroups().size() == 1) model.AddGroup(0, kAllSourcesName);
       model.DeleteGroup(id);
     });
     if (error != nullptr) *error = u"The password could not be kept: " + Utf8ToUtf16(why) + u".";
@@ -41,7 +41,7 @@ bool RemoveAccount(CFeedsManager& model, CSyncModule& module, ISecretStore& secr
   bool removed = false;
   model.Batch([&] {
     // The last root group cannot go: the local feeds get theirs first.
-    if (model.m_rootGroups.size() == 1) model.AddGroup(0, kAllSourcesName);
+    if (model.RootGroups().size() == 1) model.AddGroup(0, kAllSourcesName);
     removed = model.DeleteGroup(account);
   });
   if (removed) secrets.Remove(AccountSecretKey(account));

@@ -77,7 +77,7 @@ Account AddAccount(Device& d) {
 TEST(SyncModuleTest, AnAccountIsTheServersLocallyButForItsRemoval) {
   test::TempDir dir;
   Device d(dir.File("Library.sqlite"));
-  const ObjectId local = d.model.m_rootGroups.front();
+  const ObjectId local = d.model.RootGroups().front();
   const ObjectId localSource = d.model.AddSource(local, u"http://local.example/feed")->m_id;
   const Account a = AddAccount(d);
   using M = CFeedsManager;
