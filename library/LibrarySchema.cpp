@@ -119,6 +119,11 @@ ALTER TABLE articles ADD COLUMN starred INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE article_texts ADD COLUMN checksum INTEGER;
 )sql";
 
+// The reader view's choice of each source.
+constexpr char kVersion6[] = R"sql(
+ALTER TABLE sources ADD COLUMN full_article INTEGER NOT NULL DEFAULT 0;
+)sql";
+
 }  // namespace
 
 uint32_t NewApplicationId() {
@@ -191,6 +196,7 @@ void MigrateLibrary(CSqliteDb& db, int fromVersion, int toVersion) {
         }
         break;
       }
+      case 6: db.Exec(kVersion6); break;
       default: break;
     }
   }

@@ -34,6 +34,8 @@
 //   `articles.starred`; `article_texts.checksum`, TextHash of the
 //   description (NULL before);
 //   and the application id.
+// Version 6: `sources.full_article`, whether the source's articles open in
+//   the reader view.
 //
 // Identifiers are the model's. A list is its members' `parent`/`grp`/
 // `source` column, ordered by (position, id); positions come from one
@@ -51,7 +53,7 @@
 
 namespace qb {
 
-inline constexpr int kLibrarySchemaVersion = 5;
+inline constexpr int kLibrarySchemaVersion = 6;
 
 // PRAGMA application_id of a library (version 5 on): the high half marks
 // the file as this program's library, the low half is drawn when the
