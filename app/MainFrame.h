@@ -74,6 +74,7 @@ class CMainFrame : public QMainWindow, public IMainFrame, private IModelObserver
   void SetNewArticles(bool on) override;
   void PostSavePlacement() override;
   QWidget* Window() override { return this; }
+  IReaderStore* ReaderStore() override;
 
   // Fills the panes from the model and starts the timers that run from
   // then on: the automatic update and the clock with the tray icon.
@@ -163,6 +164,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, private IModelObserver
   void RestoreSelection();
   CArticleFilterBar* FilterBar() const { return m_filterBar; }
   QMenu* ViewMenu() const { return m_viewMenu; }
+  // "Reader view" (Ctrl+R), on the toolbar and in the View menu.
+  QAction* ReaderViewAction() const { return m_readerViewAction; }
   // The session ends (log-off): save without asking.
   void SaveAtSessionEnd();
 
@@ -260,6 +263,7 @@ class CMainFrame : public QMainWindow, public IMainFrame, private IModelObserver
   QMenu* m_viewMenu = nullptr;
   QAction* m_markAllReadAction = nullptr;
   QAction* m_filterAction = nullptr;
+  QAction* m_readerViewAction = nullptr;
   QAction* m_updateSelectedAction = nullptr;
   QTimer* m_selectionSaveTimer = nullptr;
   // What SelectedNode and SelectedArticle hold.
