@@ -37,6 +37,9 @@ CReaderCommand::CReaderCommand(IMainFrame& frame, IFeedUpdater& updater, CFeedVi
     : QObject(parent), m_frame(frame), m_updater(updater), m_page(page) {
   connect(&m_page, &CFeedView::articleShown, this, &CReaderCommand::OnArticleShown);
   connect(&m_page, &CFeedView::readerLinkFollowed, this, &CReaderCommand::OnLink);
+  // A web page reached from the article has no reader view; the article's
+  // page again has.
+  connect(&m_page, &QWebEngineView::urlChanged, this, &CReaderCommand::stateChanged);
 }
 
 CReaderCommand::~CReaderCommand() { Abandon(); }

@@ -224,13 +224,24 @@ void CFeedView::ShowArticle(ObjectId id) {
   const bool another = id != m_currentFeedId || !ShowsArticlePage();
   m_currentFeedId = id;
   m_backArticle = 0;
-  if (another) m_reader = ReaderPagePart{};
+  if (another) {
+    m_reader = ReaderPagePart{};
+    // Whoever opens the article in the reader view says so now, and the
+    // page is made once, with its part.
+    m_announcing = true;
+    emit articleShown(id);
+    m_announcing = false;
+  }
   DrawPage();
-  if (another) emit articleShown(id);
 }
 
 void CFeedView::ShowReaderPart(ObjectId article, ReaderPagePart part) {
-  if (article == 0 || article != m_currentFeedId || !ShowsArticlePage()) return;
+  if (article == 0 || article != m_currentFeedId) return;
+  if (m_announcing) {
+    m_reader = std::move(part);
+    return;
+  }
+  if (!ShowsArticlePage()) return;
   m_reader = std::move(part);
   DrawPage();
 }

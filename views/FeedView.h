@@ -173,6 +173,7 @@ class CFeedView : public QWebEngineView {
   const int m_pane;
   ObjectId m_currentFeedId = 0;
   ReaderPagePart m_reader;
+  bool m_announcing = false;  // articleShown is being emitted
   CArticleWebPage* m_page = nullptr;
   // The article shown has its feed on this machine or its network: the page
   // may load from there too.
