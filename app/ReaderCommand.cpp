@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "app/FeedUpdater.h"
-#include "feeds/ReaderPage.h"
+#include "net/ReaderPage.h"
 #include "model/FeedsManager.h"
 #include "views/FeedView.h"
 #include "views/IMainFrame.h"

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "model/ReaderModule.h"
+#include "library/ReaderModule.h"
 #include "model/RSSObject.h"
 #include "views/ArticlePage.h"
 

@@ -301,10 +301,11 @@ void BM_StoredResultCommandToDrawn(benchmark::State& state) {
   ObjectId ids[2] = {0, 0};
   {
     CLibraryLink link(model, library);
-    CFeedSource* source = model.AddSource(model.AddGroup(0, u"G")->m_id, r.server.Url16("/feed.xml"));
+    CFeedSource* source =
+        CModelWriter(model).Source(model.AddSource(model.AddGroup(0, u"G")->m_id, r.server.Url16("/feed.xml"))->m_id);
     model.InterpretSource(*source, [&](CFeedSource& s) {
       for (ObjectId& id : ids) {
-        CFeed* a = model.NewFeed();
+        CFeed* a = CModelWriter(model).NewFeed();
         a->m_title = u"A long story";
         a->m_key = u"story" + std::u16string(1, char16_t(u'0' + (&id - ids)));
         a->m_link = r.server.Url16("/news/story.html");

@@ -1,7 +1,7 @@
 #include "library/ReaderModule.h"
 
-#include "library/Library.h"
 #include "base/SearchText.h"
+#include "library/Library.h"
 #include "library/Sqlite.h"
 
 namespace qb {

@@ -66,9 +66,8 @@ class ReaderViewTest : public ::testing::Test {
   void SetUp() override {
     f.pageDownloader = &downloader;
     f.readerStore = &store;
-    CGroup* g = f.Group(0, u"G");
-    source = f.Source(g->m_id, u"S")->m_id;
-    CFeedSource* s = f.model.GetFeedSource(source);
+    CFeedSource* s = f.Source(f.Group(0, u"G")->m_id, u"S");
+    source = s->m_id;
     CFeed* a = f.Article(s, u"a1");
     a->m_link = u"http://example.com/story";
     a->m_description = u"<p>Only the summary.</p>";

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/SearchText.h"
+#include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
 #include "model/ModelWriter.h"
-#include "library/LibraryLink.h"
-#include "base/SearchText.h"
 #include "tests/support/SampleModel.h"
 #include "tests/support/TempDir.h"
 
