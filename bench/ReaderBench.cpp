@@ -50,6 +50,7 @@
 #include "net/ReaderPage.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdatePasses.h"
 #include "views/ArticlePage.h"
 #include "views/FeedView.h"
 #include "views/ReaderExtractor.h"
@@ -301,21 +302,20 @@ void BM_StoredResultCommandToDrawn(benchmark::State& state) {
   ObjectId ids[2] = {0, 0};
   {
     CLibraryLink link(model, library);
-    CFeedSource* source =
-        CModelWriter(model).Source(model.AddSource(model.AddGroup(0, u"G")->m_id, r.server.Url16("/feed.xml"))->m_id);
-    model.InterpretSource(*source, [&](CFeedSource& s) {
-      for (ObjectId& id : ids) {
-        CFeed* a = CModelWriter(model).NewFeed();
-        a->m_title = u"A long story";
-        a->m_key = u"story" + std::u16string(1, char16_t(u'0' + (&id - ids)));
-        a->m_link = r.server.Url16("/news/story.html");
-        a->m_description = u"<p>The summary.</p>";
-        s.m_articles.push_back(a->m_id);
-        s.AddToHistory(*a, CDateTime::FromTime(1'700'000'000));
-        id = a->m_id;
-      }
-      return true;
-    });
+    const ObjectId source = model.AddSource(model.AddGroup(0, u"G")->m_id, r.server.Url16("/feed.xml"))->m_id;
+    std::vector<ArticleCandidate> candidates(2);
+    for (size_t i = 0; i < candidates.size(); ++i) {
+      candidates[i] = Candidate(u"A long story", u"story" + std::u16string(1, char16_t(u'0' + i)));
+      candidates[i].fields.m_link = r.server.Url16("/news/story.html");
+      candidates[i].description = u"<p>The summary.</p>";
+    }
+    const IdList added = DeliverArticles(model, source, std::move(candidates));
+    if (added.size() != 2) {
+      state.SkipWithError("the articles were not added");
+      return;
+    }
+    ids[0] = added[0];
+    ids[1] = added[1];
     link.FlushAndWait();
     for (ObjectId id : ids) {
       ReaderText t;
