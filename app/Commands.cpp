@@ -228,6 +228,7 @@ void CCommands::ShowProperties(ObjectId sourceId) {
   dlg.m_strUrl = ToQString(source->m_url);
   dlg.m_nRefreshRate = source->m_refreshInterval;
   dlg.m_nRetentionDays = source->m_retentionDays;
+  dlg.m_bFullArticle = source->m_fullArticle;
   dlg.m_strLastUpdate = ToQString(source->m_commsStatus);
   dlg.m_strLastUpdated = LastUpdatedText(state);
   dlg.m_strLastError = LastErrorText(state);
@@ -239,6 +240,7 @@ void CCommands::ShowProperties(ObjectId sourceId) {
   Model().SetRefreshInterval(
       sourceId, std::clamp(dlg.m_nRefreshRate, CFeedPropertiesDlg::kMinRate, CFeedPropertiesDlg::kMaxRate));
   const bool retentionChanged = Model().SetSourceRetention(sourceId, dlg.m_nRetentionDays);
+  Model().SetSourceFullArticle(sourceId, dlg.m_bFullArticle);
   const std::u16string url = FromQString(dlg.m_strUrl);
   // The dialog refused an address of another source; the model may have
   // changed while it was open, so this is asked again.

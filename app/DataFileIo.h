@@ -10,6 +10,7 @@
 
 #include "base/Executor.h"
 #include "classic/DataFile.h"
+#include "library/ReaderModule.h"
 #include "model/RSSObject.h"
 #include "update/Validators.h"
 #include "views/IMainFrame.h"
@@ -81,6 +82,11 @@ class IDataFileIo {
   virtual SaveState CurrentSaveState() const { return {}; }
   // Told on the window's thread whenever `failing` or the reason changes.
   virtual void SetSaveStateListener(std::function<void(const SaveState&)> listener) { (void)listener; }
+
+  // Where the reader view keeps what it extracted; null when the store
+  // keeps nothing of it (a classic data file: the view works, and fetches
+  // each time).
+  virtual IReaderStore* ReaderStore() { return nullptr; }
 
  protected:
   ~IDataFileIo() = default;

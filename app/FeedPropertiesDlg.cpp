@@ -1,5 +1,6 @@
 #include "app/FeedPropertiesDlg.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -121,7 +122,13 @@ CFeedPropertiesDlg::CFeedPropertiesDlg(IDesktop& desktop, QWidget* parent)
   layout->addLayout(retention, 7, 1);
   connect(m_retentionOwn, &QRadioButton::toggled, m_retentionDays, &QWidget::setEnabled);
 
-  layout->addWidget(NewOkCancelBox(this), 8, 0, 1, 2);
+  layout->addWidget(new QLabel(QStringLiteral("Reading: "), this), 8, 0);
+  m_fullArticle = new QCheckBox(QStringLiteral("Show the full article"), this);
+  m_fullArticle->setToolTip(QStringLiteral("Open this feed's articles in the reader view: the whole article "
+                                           "from its web page instead of the feed's text"));
+  layout->addWidget(m_fullArticle, 8, 1);
+
+  layout->addWidget(NewOkCancelBox(this), 9, 0, 1, 2);
   layout->setColumnStretch(1, 1);
 }
 
@@ -137,6 +144,7 @@ void CFeedPropertiesDlg::InitDialog() {
       ->setChecked(true);
   if (m_nRetentionDays > 0) m_retentionDays->setValue(std::min(m_nRetentionDays, kMaxRetentionDays));
   m_retentionDays->setEnabled(m_nRetentionDays > 0);
+  m_fullArticle->setChecked(m_bFullArticle);
   setWindowTitle(QStringLiteral("Feed Properties for '") + m_strName + u'\'');
   m_link->setText(m_strUrl);
   m_link->SetLinkTarget(m_strUrl);
@@ -173,6 +181,7 @@ void CFeedPropertiesDlg::accept() {
   if (!AcceptRate() || !AcceptUrl()) return;
   m_retentionDays->interpretText();
   m_nRetentionDays = m_retentionOwn->isChecked() ? m_retentionDays->value() : m_retentionNever->isChecked() ? -1 : 0;
+  m_bFullArticle = m_fullArticle->isChecked();
   QDialog::accept();
 }
 

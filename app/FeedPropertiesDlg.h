@@ -8,6 +8,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
@@ -43,6 +44,8 @@ class CFeedPropertiesDlg : public QDialog {
   // 0: as in Options; negative: never deleted; else the feed's own days.
   int m_nRetentionDays = 0;
   static constexpr int kMaxRetentionDays = 36500;
+  // The feed's articles open in the reader view.
+  bool m_bFullArticle = false;
   QString m_strLastUpdate;
   QString m_strLastUpdated;
   QString m_strLastError;
@@ -66,6 +69,7 @@ class CFeedPropertiesDlg : public QDialog {
   QRadioButton* RetentionNeverButton() const { return m_retentionNever; }
   QRadioButton* RetentionDaysButton() const { return m_retentionOwn; }
   QSpinBox* RetentionDaysBox() const { return m_retentionDays; }
+  QCheckBox* FullArticleBox() const { return m_fullArticle; }
 
   // OK: the rate must be an integer from 1 to 1440; otherwise a warning and
   // the dialog stays open with the edit focused. A changed address is
@@ -98,6 +102,7 @@ class CFeedPropertiesDlg : public QDialog {
   QRadioButton* m_retentionNever = nullptr;
   QRadioButton* m_retentionOwn = nullptr;
   QSpinBox* m_retentionDays = nullptr;
+  QCheckBox* m_fullArticle = nullptr;
   // The up-down control's own position, used when the edit holds no number.
   int m_position = kMinRate;
   bool m_initialised = false;

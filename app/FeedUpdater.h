@@ -9,6 +9,7 @@
 
 #include "model/RSSObject.h"
 #include "net/Discovery.h"
+#include "net/ReaderPage.h"
 #include "update/UpdateEngine.h"
 
 namespace qb {
@@ -55,6 +56,9 @@ class IFeedUpdater {
   // A search for the feed behind an address (the add-feed dialog), on the
   // same downloads as the updates, answering on the window's thread.
   virtual std::unique_ptr<CFeedDiscovery> NewDiscovery() = 0;
+  // The fetch of an article's page for the reader view, on the same
+  // downloads, answering on the window's thread.
+  virtual std::unique_ptr<CArticlePageFetch> NewArticlePageFetch() = 0;
   virtual bool Busy() const = 0;
   // How the source's last update went in this run.
   virtual SourceUpdateState StateOf(ObjectId source) const = 0;

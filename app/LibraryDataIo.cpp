@@ -162,6 +162,16 @@ void CLibraryDataIo::Detach(const CFeedsManager& model) {
   if (&model == m_model) Close();
 }
 
+bool CLibraryDataIo::FindReaderText(ObjectId article, ReaderText& out) {
+  return m_sync && m_sync->FindReaderText(article, out);
+}
+
+void CLibraryDataIo::KeepReaderText(ReaderText text, std::u16string articleTitle, std::u16string channel) {
+  if (!m_sync) return;
+  m_sync->KeepReaderText(std::move(text), std::move(articleTitle), std::move(channel));
+  PostFlush();
+}
+
 void CLibraryDataIo::PostFlush() {
   if (m_flushPosted || !m_sync) return;
   // Every change of this turn of the event loop goes in the one batch.

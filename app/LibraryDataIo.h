@@ -36,7 +36,7 @@
 
 namespace qb {
 
-class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
+class CLibraryDataIo final : public IDataFileIo, private IModelObserver, private IReaderStore {
  public:
   // The library at `libraryPath` (empty: GetLibraryPath()).
   explicit CLibraryDataIo(IExecutor& executor, std::string libraryPath = {});
@@ -75,6 +75,8 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
     m_saveStateListener = std::move(listener);
   }
 
+  // The reader view's results, in the library with the model's rows.
+  IReaderStore* ReaderStore() override { return m_sync ? this : nullptr; }
   const std::string& LibraryPath() const { return m_path; }
   // Whether changes are waiting to be written (or being written).
   bool HasPending() const { return m_sync && m_sync->HasPending(); }
@@ -94,6 +96,8 @@ class CLibraryDataIo final : public IDataFileIo, private IModelObserver {
  private:
   void OnModelChanged(const CFeedsManager& model, const CModelChange& change) override;
   void OnModelGone(const CFeedsManager& model) override;
+  bool FindReaderText(ObjectId article, ReaderText& out) override;
+  void KeepReaderText(ReaderText text, std::u16string articleTitle, std::u16string channel) override;
   void PostFlush();
   void Close();
   // The state a flush reported, told to the listener when it changed.

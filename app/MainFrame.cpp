@@ -41,6 +41,7 @@
 #include "app/OptionsDlg.h"
 #include "app/PaneRouter.h"
 #include "app/Panes.h"
+#include "app/ReaderCommand.h"
 #include "app/RSSReaderDoc.h"
 #include "app/SaveStatus.h"
 #include "app/SettingsExport.h"
@@ -245,11 +246,29 @@ void CMainFrame::CreateMenus() {
   m_filterAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
   m_filterAction->setStatusTip(QStringLiteral("Show only the articles that contain the words you type"));
   connect(m_filterAction, &QAction::triggered, this, &CMainFrame::OnFindArticles);
+  m_readerViewAction = new QAction(ThemeIcon(*this, "view-readermode", QStyle::SP_FileDialogDetailedView),
+                                   QStringLiteral("&Reader view"), this);
+  m_readerViewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  m_readerViewAction->setShortcutContext(Qt::WindowShortcut);
+  m_readerViewAction->setCheckable(true);
+  m_readerViewAction->setStatusTip(
+      QStringLiteral("Show the whole article from its web page instead of the feed's text"));
+  if (CReaderCommand* reader = m_panes->Reader()) {
+    connect(m_readerViewAction, &QAction::triggered, reader, [reader] { reader->Toggle(); });
+    auto update = [this, reader] {
+      m_readerViewAction->setEnabled(reader->Available());
+      m_readerViewAction->setChecked(reader->Active());
+    };
+    connect(reader, &CReaderCommand::stateChanged, this, update);
+    update();
+  } else {
+    m_readerViewAction->setEnabled(false);
+  }
   QToolBar* toolBar = addToolBar(QStringLiteral("Commands"));
   toolBar->setObjectName(QStringLiteral("commands"));
   toolBar->setMovable(false);
   toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  for (QAction* a : {addFeed, updateAll, m_markAllReadAction, m_filterAction}) toolBar->addAction(a);
+  for (QAction* a : {addFeed, updateAll, m_markAllReadAction, m_filterAction, m_readerViewAction}) toolBar->addAction(a);
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(addFeed);
@@ -312,6 +331,8 @@ void CMainFrame::CreateMenus() {
 // ---------------------------------------------------------------- IMainFrame
 
 CFeedsManager& CMainFrame::Model() { return m_doc.m_feedsManager; }
+
+IReaderStore* CMainFrame::ReaderStore() { return m_doc.Store().ReaderStore(); }
 
 void CMainFrame::OnModelChanged(const CFeedsManager&, const CModelChange& change) {
   m_unreadCountStale = true;

@@ -75,6 +75,7 @@ class CMainFrame : public QMainWindow, public IMainFrame, private IModelObserver
   void SetNewArticles(bool on) override;
   void PostSavePlacement() override;
   QWidget* Window() override { return this; }
+  IReaderStore* ReaderStore() override;
 
   // Fills the panes from the model and starts the timers that run from
   // then on: the automatic update and the clock with the tray icon.
@@ -165,6 +166,8 @@ class CMainFrame : public QMainWindow, public IMainFrame, private IModelObserver
   void RestoreSelection();
   CArticleFilterBar* FilterBar() const { return m_filterBar; }
   QMenu* ViewMenu() const { return m_viewMenu; }
+  // "Reader view" (Ctrl+R), on the toolbar and in the View menu.
+  QAction* ReaderViewAction() const { return m_readerViewAction; }
   // The session ends (log-off): save without asking.
   void SaveAtSessionEnd();
 
@@ -267,6 +270,7 @@ class CMainFrame : public QMainWindow, public IMainFrame, private IModelObserver
   QAction* m_filterAction = nullptr;
   QAction* m_addAccountAction = nullptr;
   CAccountService* m_accounts = nullptr;
+  QAction* m_readerViewAction = nullptr;
   QAction* m_updateSelectedAction = nullptr;
   QTimer* m_selectionSaveTimer = nullptr;
   // What SelectedNode and SelectedArticle hold.

@@ -34,6 +34,8 @@ void CMainFrame::CreateViewMenu() {
   readOn->setStatusTip(QStringLiteral("Page down through the article, then go to the next unread article"));
   connect(readOn, &QAction::triggered, this, &CMainFrame::OnReadOn);
   m_viewMenu->addSeparator();
+  m_viewMenu->addAction(m_readerViewAction);
+  m_viewMenu->addSeparator();
   m_viewMenu->addAction(m_filterAction);
   m_viewMenu->addSeparator();
   m_viewMenu->addAction(m_markAllReadAction);

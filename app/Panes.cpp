@@ -5,6 +5,7 @@
 #include "app/Commands.h"
 #include "app/FeedUpdater.h"
 #include "app/PaneRouter.h"
+#include "app/ReaderCommand.h"
 #include "model/FeedsManager.h"
 #include "views/ArticleFilterBar.h"
 #include "views/FeedListView.h"
@@ -34,6 +35,7 @@ CPanes::CPanes(IMainFrame& frame, IFeedUpdater& updater, QWidget* parent, bool w
 
   m_commands = std::make_unique<CCommands>(frame, updater);
   m_router = std::make_unique<CPaneRouter>(frame, *m_tree, *m_list, m_page, *m_commands);
+  if (m_page != nullptr) m_reader = std::make_unique<CReaderCommand>(frame, updater, *m_page);
   // Retention never takes the article the page shows.
   m_commands->SetShownArticle([page = m_page] { return page != nullptr ? page->CurrentFeedId() : ObjectId{0}; });
 
@@ -63,6 +65,7 @@ CPanes::~CPanes() {
   // Nothing is routed while the panes go; the commands last, since the
   // tree's and the list's requests name them until the panes are gone.
   m_router.reset();
+  m_reader.reset();
   delete m_page.data();
   delete m_listPane.data();
   delete m_tree.data();

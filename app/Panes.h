@@ -26,6 +26,7 @@ namespace qb {
 
 class CCommands;
 class CPaneRouter;
+class CReaderCommand;
 class IFeedUpdater;
 class IMainFrame;
 
@@ -53,6 +54,8 @@ class CPanes : public QObject {
   QWidget& ListPane() const { return *m_listPane; }
   CCommands& Commands() const { return *m_commands; }
   CPaneRouter& Router() const { return *m_router; }
+  // The reader view of the page; null when made without the page.
+  CReaderCommand* Reader() const { return m_reader.get(); }
 
  private:
   QPointer<CSourceListView> m_tree;
@@ -62,6 +65,7 @@ class CPanes : public QObject {
   QPointer<CFeedView> m_page;
   std::unique_ptr<CCommands> m_commands;
   std::unique_ptr<CPaneRouter> m_router;
+  std::unique_ptr<CReaderCommand> m_reader;
 };
 
 }  // namespace qb

@@ -64,6 +64,10 @@ std::unique_ptr<CFeedDiscovery> CUpdateService::NewDiscovery() {
   return std::make_unique<CFeedDiscovery>(m_downloader, m_executor);
 }
 
+std::unique_ptr<CArticlePageFetch> CUpdateService::NewArticlePageFetch() {
+  return std::make_unique<CArticlePageFetch>(m_downloader, m_executor);
+}
+
 bool CUpdateService::Busy() const { return m_engine && m_engine->Busy(); }
 
 SourceUpdateState CUpdateService::StateOf(ObjectId source) const {

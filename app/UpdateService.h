@@ -31,6 +31,7 @@ class CUpdateService final : public QObject, public IFeedUpdater {
   bool UpdateSourceFrom(ObjectId source, const std::u16string& fetchedUrl,
                         const DownloadResult& document) override;
   std::unique_ptr<CFeedDiscovery> NewDiscovery() override;
+  std::unique_ptr<CArticlePageFetch> NewArticlePageFetch() override;
   bool Busy() const override;
   SourceUpdateState StateOf(ObjectId source) const override;
   void SourcesRemoved() override;

@@ -48,6 +48,7 @@ class BenchUpdater : public IFeedUpdater {
   bool UpdateSources(const IdList&, bool) override { return false; }
   bool UpdateSourceFrom(ObjectId, const std::u16string&, const DownloadResult&) override { return false; }
   std::unique_ptr<CFeedDiscovery> NewDiscovery() override { return nullptr; }
+  std::unique_ptr<CArticlePageFetch> NewArticlePageFetch() override { return nullptr; }
   bool Busy() const override { return false; }
   SourceUpdateState StateOf(ObjectId) const override { return {}; }
   void SourcesRemoved() override {}

@@ -339,6 +339,9 @@ class CLibrary final : public IArticleStore {
   void SetCommitHook(std::function<void()> hook);
 
  private:
+  // " UNION SELECT rowid FROM T WHERE T MATCH ?1" for each module's search
+  // table; empty for none.
+  std::string ModuleMatches() const;
   void Configure(CSqliteDb& db, int busyTimeoutMs);
   void OpenConnections(const std::string& path, bool writable, int busyTimeoutMs);
   // Creates the schema and the one root group in a new database.

@@ -31,6 +31,7 @@ CLibraryLink::CLibraryLink(CFeedsManager& model, CLibrary& library, const Librar
   model.AddObserver(this);
   CModelWriter(model).Storage().SetIdSource(&m_ids);
   library.AddModule(m_updateStateModule);
+  library.AddModule(m_readerModule);
   if (load != nullptr) {
     if (load->createdRoot != 0) Created(m_pending.groups, load->createdRoot, 0, true);
     for (ObjectId id : load->rehomedGroups) Placed(m_pending.groups, id, 0, true);
@@ -52,6 +53,7 @@ CLibraryLink::~CLibraryLink() {
   // What this session made is written or will never be: its unused
   // identifiers are free for others.
   if (m_ids.Reservations() > 0) m_library.ReleaseIds();
+  m_library.RemoveModule(m_readerModule);
   m_library.RemoveModule(m_updateStateModule);
 }
 

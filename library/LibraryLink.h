@@ -39,6 +39,7 @@
 
 #include "library/Library.h"
 #include "library/LibraryIds.h"
+#include "library/ReaderModule.h"
 #include "library/UpdateStateModule.h"
 #include "model/ModelChange.h"
 
@@ -95,6 +96,13 @@ class CLibraryLink final : public IModelObserver {
   // with what other processes store; null for none. The store must outlive
   // the link or be replaced first.
   void SetUpdateStates(IUpdateStateStore* store) { m_updateStateModule.SetStore(store); }
+
+  // The reader view's results, written with the model's rows and read
+  // from the library when shown.
+  void KeepReaderText(ReaderText text, std::u16string articleTitle, std::u16string channel) {
+    m_readerModule.Keep(std::move(text), std::move(articleTitle), std::move(channel));
+  }
+  bool FindReaderText(ObjectId article, ReaderText& out) const { return m_readerModule.Find(m_library, article, out); }
 
   // Changes that are not yet on the disk (waiting or being written).
   bool HasPending() const;
@@ -182,6 +190,7 @@ class CLibraryLink final : public IModelObserver {
   const Options m_options;
   // The update engine's state of each source, the first module.
   CUpdateStateModule m_updateStateModule;
+  CReaderModule m_readerModule;
   // The modules whose work the batch in flight carries.
   std::vector<ILibraryModule*> m_modulesInFlight;
 

@@ -54,6 +54,10 @@ class ILibraryModule {
   // Brings the module's tables from version `from` (0: none) to Version(),
   // in an open write transaction. Throws CSqliteError.
   virtual void Migrate(CSqliteDb& db, int from) const = 0;
+  // A full-text table of the module's (FTS5, one column of words as
+  // IndexText gives them, the rowid an article's identifier) whose words
+  // count as the article's in the library's search; null for none.
+  virtual const char* SearchTable() const { return nullptr; }
 
   // The model reported a change (before the turn's batch is made).
   virtual void ModelChanged(const CModelChange& change) { (void)change; }

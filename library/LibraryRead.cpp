@@ -278,10 +278,23 @@ bool CLibrary::ReadArticleTexts(ObjectId article, CArticleTexts& out) {
   }
 }
 
+std::string CLibrary::ModuleMatches() const {
+  // An article matches when all the words are in one index: its own, or a
+  // module's (whose words of an article include its title and channel).
+  std::string sql;
+  for (const ModuleSlot& slot : m_modules) {
+    const char* table = slot.module->SearchTable();
+    // Without its kind the module's tables were never made in this library.
+    if (table == nullptr || slot.kind == 0) continue;
+    sql += std::string(" UNION SELECT rowid FROM ") + table + " WHERE " + table + " MATCH ?1";
+  }
+  return sql;
+}
+
 bool CLibrary::MatchArticles(const std::vector<std::u16string>& words, IdList& out) {
   if (!m_read.IsOpen() || words.empty()) return false;
   try {
-    CSqliteStatement& s = m_read.Statement("SELECT rowid FROM search WHERE search MATCH ?");
+    CSqliteStatement& s = m_read.Statement("SELECT rowid FROM search WHERE search MATCH ?1" + ModuleMatches());
     s.BindText(1, FullTextQuery(words));
     while (s.Step()) out.push_back(static_cast<ObjectId>(s.Int(0)));
     s.Reset();
@@ -304,10 +317,13 @@ IdList CLibrary::Search(std::u16string_view query, const IdList* sources) {
   std::vector<Found> found;
   try {
     CSqliteStatement& s =
-        words.empty() ? m_read.Statement("SELECT id, date, source FROM articles")
-                      : m_read.Statement(
-                            "SELECT a.id, a.date, a.source FROM search JOIN articles a ON a.id = search.rowid "
-                            "WHERE search MATCH ?");
+        words.empty()            ? m_read.Statement("SELECT id, date, source FROM articles")
+        : ModuleMatches().empty() ? m_read.Statement(
+                                        "SELECT a.id, a.date, a.source FROM search JOIN articles a ON a.id = search.rowid "
+                                        "WHERE search MATCH ?1")
+                                  : m_read.Statement("SELECT id, date, source FROM articles WHERE id IN ("
+                                                     "SELECT rowid FROM search WHERE search MATCH ?1" +
+                                                     ModuleMatches() + ")");
     if (!words.empty()) s.BindText(1, FullTextQuery(words));
     while (s.Step()) {
       if (sources != nullptr && (s.IsNull(2) || wanted.count(static_cast<ObjectId>(s.Int(2))) == 0)) continue;

@@ -124,6 +124,11 @@ constexpr char kVersion6[] = R"sql(
 ALTER TABLE groups ADD COLUMN account INTEGER NOT NULL DEFAULT 0;
 )sql";
 
+// The reader view's choice of each source.
+constexpr char kVersion7[] = R"sql(
+ALTER TABLE sources ADD COLUMN full_article INTEGER NOT NULL DEFAULT 0;
+)sql";
+
 }  // namespace
 
 uint32_t NewApplicationId() {
@@ -197,6 +202,7 @@ void MigrateLibrary(CSqliteDb& db, int fromVersion, int toVersion) {
         break;
       }
       case 6: db.Exec(kVersion6); break;
+      case 7: db.Exec(kVersion7); break;
       default: break;
     }
   }

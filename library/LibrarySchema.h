@@ -37,6 +37,8 @@
 // Version 6: `groups.account`, set on the group of an account of a feed
 //   service (its settings, item ids and pending marks are the tables of the
 //   module "sync").
+// Version 7: `sources.full_article`, whether the source's articles open in
+//   the reader view.
 //
 // Identifiers are the model's. A list is its members' `parent`/`grp`/
 // `source` column, ordered by (position, id); positions come from one
@@ -54,7 +56,7 @@
 
 namespace qb {
 
-inline constexpr int kLibrarySchemaVersion = 6;
+inline constexpr int kLibrarySchemaVersion = 7;
 
 // PRAGMA application_id of a library (version 5 on): the high half marks
 // the file as this program's library, the low half is drawn when the

@@ -118,6 +118,9 @@ struct SourceFields {
   // library's setting, a negative value keeps them all. Kept by the
   // library only; the classic data file has no field for it.
   int32_t m_retentionDays = 0;
+  // Its articles open in the reader view: the article's own page, its
+  // readable part extracted, instead of the feed's text. Library only.
+  bool m_fullArticle = false;
   bool operator==(const SourceFields&) const = default;
 };
 
@@ -222,7 +225,8 @@ inline constexpr auto kSourceFieldTable = std::make_tuple(
     Field(&CFeedSource::m_history, nullptr, "history", 5, 0),
     Field(&SourceFields::m_commsStatus, "comms_status", "commsStatus", 6, kSourceCommsStatus),
     Field(&SourceFields::m_refreshInterval, "refresh_interval", "refreshInterval", 7, kSourceRefreshInterval),
-    Field(&SourceFields::m_retentionDays, "retention", nullptr, 0, kSourceRetention));
+    Field(&SourceFields::m_retentionDays, "retention", nullptr, 0, kSourceRetention),
+    Field(&SourceFields::m_fullArticle, "full_article", nullptr, 0, kSourceFullArticle));
 static_assert(CheckFieldTable<SourceFields, decltype(kSourceFieldTable)>(), "a source field has no table entry");
 inline constexpr uint8_t kSourceRecordVersion = 7;
 

@@ -252,6 +252,8 @@ class CFeedsManager {
   void RestoreRetentionDays(int32_t days) { m_retentionDays = days > 0 ? days : 0; }
   // The source's own: 0 follows the library's, a negative value keeps all.
   bool SetSourceRetention(ObjectId sourceId, int32_t days);
+  // Whether the source's articles open in the reader view.
+  bool SetSourceFullArticle(ObjectId sourceId, bool on);
   // The days that apply to the source (0: keep everything).
   int32_t EffectiveRetention(const CFeedSource& source) const;
   // Deletes the read articles whose age at `now` (seconds since 1970) is

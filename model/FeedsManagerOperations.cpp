@@ -418,6 +418,15 @@ bool CFeedsManager::SetSourceRetention(ObjectId sourceId, int32_t days) {
   return true;
 }
 
+bool CFeedsManager::SetSourceFullArticle(ObjectId sourceId, bool on) {
+  CFeedSource* s = EditSource(sourceId);
+  if (s == nullptr || s->m_fullArticle == on) return false;
+  ChangeScope scope(*this);
+  s->m_fullArticle = on;
+  Note(ChangeKind::SourceChanged, sourceId, 0, 0, kSourceFullArticle);
+  return true;
+}
+
 int32_t CFeedsManager::EffectiveRetention(const CFeedSource& source) const {
   if (source.m_retentionDays < 0) return 0;
   return source.m_retentionDays > 0 ? source.m_retentionDays : m_retentionDays;

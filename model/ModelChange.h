@@ -52,7 +52,8 @@ inline constexpr uint32_t kSourceCommsStatus = 1u << 4;
 inline constexpr uint32_t kSourceRefreshInterval = 1u << 5;
 inline constexpr uint32_t kSourceRetention = 1u << 6;
 inline constexpr uint32_t kSourceReserved = 1u << 7;  // legacy refresh, reserved date and string
-inline constexpr uint32_t kSourceAllFields = (1u << 8) - 1;
+inline constexpr uint32_t kSourceFullArticle = 1u << 8;
+inline constexpr uint32_t kSourceAllFields = (1u << 9) - 1;
 
 // The fields a GroupChanged entry names.
 // The fields an ArticleChanged entry names: the ones an operation changes

@@ -135,8 +135,11 @@ ArticlePageContent PageContentOf(const CFeed& article, const CArticleTexts& text
 
 std::string ArticlePageBytes(const ArticlePageContent& content, const ArticlePageColors& colors) {
   const std::string crlf = "\r\n";
+  const ReaderPagePart& reader = content.reader;
+  const bool readerShown = reader.state == ReaderPagePart::State::kShown;
   // The title is text: whatever markup it holds is shown, never rendered.
-  const std::u16string encodedTitle = EncodeForPage(EscapeHtml(TitleText(content.title)));
+  const std::u16string encodedTitle = EncodeForPage(
+      EscapeHtml(readerShown && !TrimView(reader.title).empty() ? reader.title : TitleText(content.title)));
   const std::u16string encodedLink = EncodeForPage(EscapeHtml(content.link));
   const std::string font = "<font face=\"sans-serif\" size=\"2\">";
   std::u16string page;
@@ -144,11 +147,14 @@ std::string ArticlePageBytes(const ArticlePageContent& content, const ArticlePag
   // inline handlers, no plugins (the pane also switches scripts off).
   Append(page, "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'; object-src 'none'\">" + crlf);
   if (colors.dark) Append(page, "<meta name=\"color-scheme\" content=\"dark\">" + crlf);
-  if (!content.baseUrl.empty()) {
+  // The extracted text's addresses are absolute already; its page's
+  // address is the base of whatever the page itself left relative.
+  const std::u16string& base = readerShown && IsWebAddress(reader.address) ? reader.address : content.baseUrl;
+  if (!base.empty()) {
     // The article's relative links and pictures are its site's. The page's
     // own links are absolute, so the base leaves them alone.
     Append(page, "<base href=\"");
-    page += EncodeForPage(EscapeHtml(content.baseUrl));
+    page += EncodeForPage(EscapeHtml(base));
     Append(page, "\">" + crlf);
   }
   Append(page, "<style>body { font-family: sans-serif; }</style>" + crlf);
@@ -181,10 +187,60 @@ std::string ArticlePageBytes(const ArticlePageContent& content, const ArticlePag
   Append(page, "<td>" + font + crlf);
   Append(page, std::string("<a href=\"") + kDeleteArticleUrl + "\">Delete this article</a>" + crlf);
   Append(page, "</font></td>" + crlf);
+  // The reader view's own links: to it, or back to the feed's text and
+  // fetching the page again.
+  auto pageLink = [&](const char* address, const char* text) {
+    Append(page, "<td>" + font + crlf);
+    Append(page, std::string("<a href=\"") + address + "\">" + text + "</a>" + crlf);
+    Append(page, "</font></td>" + crlf);
+  };
+  if (readerShown) {
+    pageLink(kFeedTextUrl, "Show the feed&#8217;s text");
+    pageLink(kReloadReaderUrl, "Reload");
+  } else if (!content.link.empty()) {
+    // While the page is read, the way back; otherwise (a problem too, to
+    // try again) the way in.
+    const bool working = reader.state == ReaderPagePart::State::kWorking;
+    pageLink(working ? kFeedTextUrl : kReaderViewUrl, working ? "Show the feed&#8217;s text" : "Reader view");
+  }
   Append(page, "</tr></table>" + crlf);
+  if (readerShown) {
+    std::u16string credit = reader.byline;
+    if (!TrimView(reader.siteName).empty()) credit += (TrimView(credit).empty() ? u"" : u" \u00B7 ") + reader.siteName;
+    if (!TrimView(credit).empty()) {
+      Append(page, "<p class=\"byline\">" + font + "<i>");
+      page += EncodeForPage(EscapeHtml(credit));
+      Append(page, "</i></font></p>" + crlf);
+    }
+  }
+  if (!reader.line.empty() && reader.state != ReaderPagePart::State::kOff) {
+    // One line saying what the reader view is doing or why it shows the
+    // feed's text.
+    Append(page, "<p class=\"reader-line\">" + font + "<b>");
+    page += EncodeForPage(EscapeHtml(reader.line));
+    Append(page, "</b></font></p>" + crlf);
+  }
   Append(page, "<hr width=\"100%\" size=\"1\">" + crlf);
   Append(page, "</p>" + crlf);
-  page += EncodeForPage(content.description);
+  if (readerShown) {
+    Append(page, "<div class=\"reader\"");
+    // Only the two directions there are; a language as an attribute value.
+    if (reader.direction == u"rtl" || reader.direction == u"ltr") {
+      Append(page, " dir=\"");
+      page += reader.direction;
+      Append(page, "\"");
+    }
+    if (!reader.language.empty()) {
+      Append(page, " lang=\"");
+      page += EncodeForPage(EscapeHtml(reader.language));
+      Append(page, "\"");
+    }
+    Append(page, ">" + crlf);
+    page += EncodeForPage(reader.content);
+    Append(page, crlf + "</div>");
+  } else {
+    page += EncodeForPage(content.description);
+  }
   if (!content.enclosures.empty()) {
     // The files the article comes with, each opened in the user's browser.
     Append(page, crlf + "<hr width=\"100%\" size=\"1\">" + crlf);
@@ -242,15 +298,33 @@ void RegisterArticlePageScheme() {
   QWebEngineUrlScheme::registerScheme(scheme);
 }
 
-std::string ArticlePageOf(const CFeedsManager& model, const CFeed& article, const ArticlePageColors& colors) {
+std::string ArticlePageOf(const CFeedsManager& model, const CFeed& article, const ArticlePageColors& colors,
+                          const ReaderPagePart& reader) {
   const CFeedSource* source = model.FindSourceOfFeed(article.m_id);
-  return ArticlePageBytes(PageContentOf(article, model.ArticleTexts(article.m_id),
-                                        source != nullptr ? source->m_url : std::u16string()),
-                          colors);
+  ArticlePageContent content = PageContentOf(article, model.ArticleTexts(article.m_id),
+                                             source != nullptr ? source->m_url : std::u16string());
+  content.reader = reader;
+  return ArticlePageBytes(content, colors);
+}
+
+std::u16string ArticleLinkOf(const CFeedsManager& model, const CFeed& article) {
+  const CFeedSource* source = model.FindSourceOfFeed(article.m_id);
+  return PageContentOf(article, CArticleTexts{}, source != nullptr ? source->m_url : std::u16string()).link;
 }
 
 bool IsDeleteArticleUrl(const QString& url) {
   return url.compare(QLatin1String(kDeleteArticleUrl), Qt::CaseInsensitive) == 0;
+}
+
+PageLink PageLinkOf(const QString& url) {
+  const std::pair<const char*, PageLink> links[] = {{kDeleteArticleUrl, PageLink::kDelete},
+                                                    {kReaderViewUrl, PageLink::kReaderView},
+                                                    {kFeedTextUrl, PageLink::kFeedText},
+                                                    {kReloadReaderUrl, PageLink::kReload}};
+  for (const auto& [address, link] : links) {
+    if (url.compare(QLatin1String(address), Qt::CaseInsensitive) == 0) return link;
+  }
+  return PageLink::kNone;
 }
 
 QUrl ArticlePageUrl(int pane, ObjectId article) {

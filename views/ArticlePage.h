@@ -24,6 +24,11 @@ class CFeedsManager;
 inline constexpr char kArticlePageScheme[] = "quillbend-article";
 // The address behind "Delete this article".
 inline constexpr char kDeleteArticleUrl[] = "http://DELETE_ARTICLE/";
+// The addresses behind the reader view's links: "Reader view", "Show the
+// feed's text" and "Reload".
+inline constexpr char kReaderViewUrl[] = "http://READER_VIEW/";
+inline constexpr char kFeedTextUrl[] = "http://FEED_TEXT/";
+inline constexpr char kReloadReaderUrl[] = "http://RELOAD_READER/";
 
 // "RRGGBB", upper-case hexadecimal.
 std::string ColorToHex(const QColor& color);
@@ -50,6 +55,23 @@ double ContrastRatio(const QColor& a, const QColor& b);
 // black). A colour that already reaches it comes back unchanged.
 QColor ReadableOn(const QColor& foreground, const QColor& background, double minimumContrast = 4.5);
 
+// The reader view's part of an article's page.
+struct ReaderPagePart {
+  enum class State {
+    kOff,      // the feed's text, with a "Reader view" link
+    kWorking,  // the feed's text, with a line saying the page is being read
+    kProblem,  // the feed's text, with a line saying why there is no article
+    kShown,    // the article's readable text in place of the feed's
+  };
+  State state = State::kOff;
+  // The line above the text (kWorking, kProblem; kShown: a reload that
+  // failed, the stored text staying). Plain text.
+  std::u16string line;
+  // kShown: what the extraction found. The content is HTML whose links and
+  // pictures are absolute; the others are plain text.
+  std::u16string title, byline, siteName, address, language, direction, content;
+};
+
 // What the page of one article shows.
 struct ArticlePageContent {
   ObjectId id = 0;
@@ -60,6 +82,7 @@ struct ArticlePageContent {
   // empty for none.
   std::u16string baseUrl;
   std::vector<Enclosure> enclosures;  // listed under the text
+  ReaderPagePart reader;
 };
 
 // An article's page content: its link resolved against the feed's address
@@ -98,11 +121,21 @@ ArticlePageColors SystemPageColors();
 void RegisterArticlePageScheme();
 
 // The article's page; `model` tells the address of the article's feed.
-std::string ArticlePageOf(const CFeedsManager& model, const CFeed& article, const ArticlePageColors& colors);
+std::string ArticlePageOf(const CFeedsManager& model, const CFeed& article, const ArticlePageColors& colors,
+                          const ReaderPagePart& reader = {});
+
+// The article's link as its page opens it: resolved against its feed's
+// address; empty when it has none.
+std::u16string ArticleLinkOf(const CFeedsManager& model, const CFeed& article);
 
 // Whether a navigation to `url` is the delete link: exactly the delete
 // address, ignoring case.
 bool IsDeleteArticleUrl(const QString& url);
+
+// Which of the page's own links a navigation to `url` is (exactly its
+// address, ignoring case).
+enum class PageLink { kNone, kDelete, kReaderView, kFeedText, kReload };
+PageLink PageLinkOf(const QString& url);
 
 // The address pane `pane` loads its page for the article `article` from;
 // every article has its own, so the browser never takes one for a reload

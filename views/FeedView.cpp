@@ -104,9 +104,19 @@ CArticleWebPage::CArticleWebPage(CFeedView& view, QObject* parent)
 
 bool CArticleWebPage::HandleNavigation(const QUrl& url, bool isMainFrame) {
   const QString text = url.toString();
-  if (IsDeleteArticleUrl(text)) {
-    m_view.DeleteCurrentArticle();
-    return false;
+  switch (PageLinkOf(text)) {
+    case PageLink::kDelete:
+      m_view.DeleteCurrentArticle();
+      return false;
+    case PageLink::kReaderView:
+    case PageLink::kFeedText:
+    case PageLink::kReload:
+      // The page's own links of an article's page; from anywhere else (a
+      // web page reached from it) they name nothing.
+      if (m_view.ShowsArticlePage() && m_view.m_currentFeedId != 0)
+        emit m_view.readerLinkFollowed(m_view.m_currentFeedId, PageLinkOf(text));
+      return false;
+    case PageLink::kNone: break;
   }
   if (!isMainFrame) return true;
   // Leaving the article for a web page: Back is to return to it. A server
@@ -211,14 +221,39 @@ void CFeedView::SetScriptsEnabled(bool on) {
 }
 
 void CFeedView::ShowArticle(ObjectId id) {
+  const bool another = id != m_currentFeedId || !ShowsArticlePage();
   m_currentFeedId = id;
   m_backArticle = 0;
+  if (another) {
+    m_reader = ReaderPagePart{};
+    // Whoever opens the article in the reader view says so now, and the
+    // page is made once, with its part.
+    m_announcing = true;
+    emit articleShown(id);
+    m_announcing = false;
+  }
+  DrawPage();
+}
+
+void CFeedView::ShowReaderPart(ObjectId article, ReaderPagePart part) {
+  if (article == 0 || article != m_currentFeedId) return;
+  if (m_announcing) {
+    m_reader = std::move(part);
+    return;
+  }
+  if (!ShowsArticlePage()) return;
+  m_reader = std::move(part);
+  DrawPage();
+}
+
+void CFeedView::DrawPage() {
+  // A page made anew: no click of the user's leads anywhere from it yet.
   m_page->m_userNavigation = false;
   const CFeed* article = m_model.GetFeed(m_currentFeedId);
   const CFeedSource* source = article != nullptr ? m_model.FindSourceOfFeed(article->m_id) : nullptr;
   m_feedOnLocalNetwork = source != nullptr && IsLocalNetworkUrl(QUrl(ToQString(source->m_url)));
   const std::string bytes =
-      article != nullptr ? ArticlePageOf(m_model, *article, PageColorsFrom(palette())) : std::string();
+      article != nullptr ? ArticlePageOf(m_model, *article, PageColorsFrom(palette()), m_reader) : std::string();
   PanePages()[m_pane] = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
   SetScriptsEnabled(false);
   // A fresh navigation every time: nothing may come from a cache. The
@@ -226,7 +261,7 @@ void CFeedView::ShowArticle(ObjectId id) {
   // which starts at its top; the same article drawn again keeps its place,
   // as a reload does.
   m_page->triggerAction(QWebEnginePage::Stop);
-  m_page->load(ArticlePageUrl(m_pane, id));
+  m_page->load(ArticlePageUrl(m_pane, m_currentFeedId));
   UpdateBackState();
 }
 
@@ -285,7 +320,7 @@ void CFeedView::changeEvent(QEvent* event) {
   if (event->type() != QEvent::PaletteChange || m_page == nullptr) return;
   m_page->setBackgroundColor(palette().color(QPalette::Base));
   // A web page opened from an article keeps its own colours.
-  if (m_currentFeedId != 0 && IsArticlePageUrl(m_page->url(), m_pane)) ShowArticle(m_currentFeedId);
+  if (m_currentFeedId != 0 && IsArticlePageUrl(m_page->url(), m_pane)) DrawPage();
 }
 
 void CFeedView::focusInEvent(QFocusEvent* event) {

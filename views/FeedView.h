@@ -61,8 +61,15 @@ class CFeedView : public QWebEngineView {
   ~CFeedView() override;
 
   // Makes the article's page (an empty page for 0 or an identifier that
-  // names no article) and shows it.
+  // names no article) and shows it. Another article than the one shown
+  // starts with the feed's text (and articleShown says so); the same one
+  // keeps its reader view part.
   void ShowArticle(ObjectId article);
+  // The reader view's part of the page for `article` (its readable text, a
+  // line saying what goes on or went wrong), drawn at once while that
+  // article's page is shown; ignored for any other.
+  void ShowReaderPart(ObjectId article, ReaderPagePart part);
+  const ReaderPagePart& ReaderPart() const { return m_reader; }
   // The article shown; 0 for none, also while the pane shows a web page
   // that a link of the article led to.
   ObjectId CurrentFeedId() const { return m_currentFeedId; }
@@ -120,6 +127,11 @@ class CFeedView : public QWebEngineView {
 
  signals:
   void deleteRequested(ObjectId article);
+  // Another article's page is shown (0: none).
+  void articleShown(ObjectId article);
+  // The page's reader view links: "Reader view" (kReaderView), "Show the
+  // feed's text" (kFeedText), "Reload" (kReload).
+  void readerLinkFollowed(ObjectId article, PageLink link);
   void refreshed();
   // The page got the keyboard focus: the user looks at the window.
   void focusReceived();
@@ -142,6 +154,8 @@ class CFeedView : public QWebEngineView {
  private:
   friend class CArticleWebPage;
   void SetScriptsEnabled(bool on);
+  // Makes the page of the article shown, with its reader part, and loads it.
+  void DrawPage();
   void CreateBackBar();
   // Shows or hides the bar and enables Back as CanGoBack says.
   void UpdateBackState();
@@ -158,6 +172,8 @@ class CFeedView : public QWebEngineView {
   // The pane's number in its page addresses: each pane serves its own page.
   const int m_pane;
   ObjectId m_currentFeedId = 0;
+  ReaderPagePart m_reader;
+  bool m_announcing = false;  // articleShown is being emitted
   CArticleWebPage* m_page = nullptr;
   // The article shown has its feed on this machine or its network: the page
   // may load from there too.

@@ -17,6 +17,7 @@ namespace qb {
 
 class CFeedsManager;
 class IDesktop;
+class IReaderStore;
 
 // How the tree learns a source's update state; empty gives every source
 // the state of one never tried.
@@ -36,6 +37,8 @@ class IMainFrame {
   virtual void PostSavePlacement() = 0;
   // Parent for dialogs and message boxes.
   virtual QWidget* Window() = 0;
+  // Where the reader view keeps its results; null when nothing is kept.
+  virtual IReaderStore* ReaderStore() { return nullptr; }
 
  protected:
   ~IMainFrame() = default;

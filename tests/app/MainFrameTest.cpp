@@ -61,10 +61,11 @@ TEST(MainFrameTest, MenusAndPrompts) {
   EXPECT_EQ(bar[0]->menu()->actions()[8]->statusTip(), QStringLiteral("Export the list of feeds"));
   EXPECT_EQ(bar[0]->menu()->actions()[10]->statusTip(), QStringLiteral("Add the feeds of a data file to the library"));
   EXPECT_EQ(bar[0]->menu()->actions()[11]->statusTip(), QStringLiteral("Write the library as a data file"));
-  // The same commands on the toolbar, each with an icon.
+  // The same commands on the toolbar, each with an icon, and the reader
+  // view of the View menu.
   const QToolBar* toolBar = h.Frame().findChild<QToolBar*>(QStringLiteral("commands"));
   ASSERT_NE(toolBar, nullptr);
-  EXPECT_EQ(MenuTexts(toolBar->actions()), MenuTexts(bar[0]->menu()->actions().mid(0, 4)));
+  EXPECT_EQ(MenuTexts(toolBar->actions()), MenuTexts(bar[0]->menu()->actions().mid(0, 4)) << "&Reader view");
   for (const QAction* a : toolBar->actions()) EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
   EXPECT_EQ(MenuTexts(bar[3]->menu()->actions()),
             (QStringList{"Show &help feed", "-", "&About Quillbend..."}));

@@ -81,6 +81,7 @@ TEST(ReadingMenuTest, TheViewMenuNamesEveryKeyAndFollowsTheSelection) {
   const std::vector<QString> expected = {
       QStringLiteral("&Next unread article\tN|"),  QStringLiteral("&Previous unread article\tP|"),
       QStringLiteral("&Read on\tSpace|"),          QStringLiteral("-"),
+      QStringLiteral("&Reader view|Ctrl+R"),        QStringLiteral("-"),
       QStringLiteral("&Filter articles...|Ctrl+F"), QStringLiteral("-"),
       QStringLiteral("&Mark all as read|Ctrl+Shift+A"), QStringLiteral("&Update this feed|")};
   EXPECT_EQ(texts, expected);

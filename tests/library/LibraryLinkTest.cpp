@@ -118,7 +118,8 @@ TEST_P(RandomOperationsTest, ReachTheLibraryWhole) {
   auto pick = [&](const IdList& ids) { return ids.empty() ? ObjectId{0} : ids[rng() % ids.size()]; };
   enum Op {
     kAddGroup, kSubscribe, kUpdate, kMark, kDeleteArticles, kMoveSource, kMoveGroup, kRename, kExpand, kSort,
-    kUrl, kInterval, kClearHistory, kFeedRetention, kRetention, kWelcome, kBatch, kDeleteSource, kDeleteGroup
+    kUrl, kInterval, kClearHistory, kFeedRetention, kFullArticle, kRetention, kWelcome, kBatch, kDeleteSource,
+    kDeleteGroup
   };
   // One source near the history's limit, so that updates evict keys.
   IdList start;
@@ -126,7 +127,7 @@ TEST_P(RandomOperationsTest, ReachTheLibraryWhole) {
   const ObjectId full = start.front();
   Update(m, full, static_cast<int>(kHistoryLimit) - 3, rng);
   // Weighted so that the model grows while every operation happens often.
-  std::discrete_distribution<int> ops({4, 4, 12, 10, 3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 2, 1, 1});
+  std::discrete_distribution<int> ops({4, 4, 12, 10, 3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 1, 2, 1, 1});
   for (int step = 0; step < 600; ++step) {
     IdList groups, sources, articles;
     m.CollectGroups(groups);
@@ -152,6 +153,7 @@ TEST_P(RandomOperationsTest, ReachTheLibraryWhole) {
         if (const ObjectId s = pick(sources); s != full) m.ClearHistory(s);
         break;
       case kFeedRetention: m.SetSourceRetention(pick(sources), static_cast<int32_t>(rng() % 5) - 1); break;
+      case kFullArticle: m.SetSourceFullArticle(pick(sources), rng() % 2 == 0); break;
       case kRetention: m.SetRetentionDays(static_cast<int32_t>(rng() % 3)); break;
       case kWelcome: {
         CFeed welcome;

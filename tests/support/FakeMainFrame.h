@@ -67,6 +67,7 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater,
   void SetNewArticles(bool on) override { newArticles = on; }
   void PostSavePlacement() override { ++placementPosts; }
   QWidget* Window() override { return &window; }
+  IReaderStore* ReaderStore() override { return readerStore; }
 
   // The list's mark-read delay is over, without waiting for it.
   void FireMarkRead() {
@@ -110,6 +111,8 @@ class FakeMainFrame : public IMainFrame, public FakeDesktop, public FakeUpdater,
   CCommands* commands = nullptr;
   CPaneRouter* router = nullptr;
 
+  // Where the reader view keeps its results; none unless a test sets it.
+  IReaderStore* readerStore = nullptr;
   int saves = 0;
   int placementPosts = 0;
   bool newArticles = true;

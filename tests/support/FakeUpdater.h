@@ -69,6 +69,14 @@ class FakeUpdater : public IFeedUpdater {
     }
     return std::make_unique<CFeedDiscovery>(*m_pool, *m_executor);
   }
+  // Article pages through `pageDownloader` when set (an offline fake),
+  // else as the searches go.
+  std::unique_ptr<CArticlePageFetch> NewArticlePageFetch() override {
+    if (pageDownloader == nullptr && m_passOn != nullptr) return m_passOn->NewArticlePageFetch();
+    if (!m_executor) m_executor = std::make_unique<CQtExecutor>();
+    if (pageDownloader == nullptr && !m_pool) m_pool = std::make_unique<CDownloadPool>();
+    return std::make_unique<CArticlePageFetch>(pageDownloader != nullptr ? *pageDownloader : *m_pool, *m_executor);
+  }
   bool Busy() const override { return m_passOn != nullptr && m_passOn->Busy(); }
   SourceUpdateState StateOf(ObjectId source) const override {
     auto it = states.find(source);
@@ -91,6 +99,7 @@ class FakeUpdater : public IFeedUpdater {
     return m_passOn != nullptr ? m_passOn->FetchState() : nullptr;
   }
 
+  IDownloader* pageDownloader = nullptr;
   std::function<bool(CFeedsManager&, bool force)> updateAll;
   std::function<bool(CFeedsManager&, ObjectId source, bool force)> updateSource;
   bool updateAllResult = false;

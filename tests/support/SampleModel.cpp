@@ -103,6 +103,7 @@ void ExpectSameModel(const CFeedsManager& e, const CFeedsManager& a) {
       EXPECT_EQ(s->m_commsStatus, t->m_commsStatus);
       EXPECT_EQ(s->m_refreshInterval, t->m_refreshInterval);
       EXPECT_EQ(s->m_retentionDays, t->m_retentionDays);
+      EXPECT_EQ(s->m_fullArticle, t->m_fullArticle);
     } else {
       const auto* f = static_cast<const CFeed*>(x);
       const auto* g = static_cast<const CFeed*>(y);

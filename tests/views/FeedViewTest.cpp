@@ -67,6 +67,9 @@ const std::string kTemplate =
     "<td><font face=\"sans-serif\" size=\"2\">\r\r\n"
     "<a href=\"http://DELETE_ARTICLE/\">Delete this article</a>\r\r\n"
     "</font></td>\r\r\n"
+    "<td><font face=\"sans-serif\" size=\"2\">\r\r\n"
+    "<a href=\"http://READER_VIEW/\">Reader view</a>\r\r\n"
+    "</font></td>\r\r\n"
     "</tr></table>\r\r\n"
     "<hr width=\"100%\" size=\"1\">\r\r\n"
     "</p>\r\r\n"
@@ -74,6 +77,50 @@ const std::string kTemplate =
 
 TEST(ArticlePageTest, WritesTheTemplateExactly) {
   EXPECT_EQ(Page(2147483648u, u"A &amp; B", u"http://x/?a=1&b=2", u"<p>one\ntwo</p>"), kPolicy + kStyle + kTemplate);
+}
+
+// The reader view's part: its text in place of the feed's, under its own
+// title, byline and site and with the way back; a line over the feed's text
+// while it works or when it cannot. Nothing it was given becomes markup
+// outside its content.
+TEST(ArticlePageTest, TheReaderViewShowsItsTextInPlaceOfTheFeeds) {
+  ArticlePageContent c = Content(7, u"Feed title", u"http://x/story", u"<p>FEEDTEXT</p>");
+  c.baseUrl = u"http://x/story";
+  c.reader.state = ReaderPagePart::State::kShown;
+  c.reader.title = u"Reader <title>";
+  c.reader.byline = u"Ann & Bo";
+  c.reader.siteName = u"Site";
+  c.reader.address = u"https://x/story/full";
+  c.reader.language = u"en\" onload=\"x";
+  c.reader.direction = u"rtl\" onload=\"x";
+  c.reader.content = u"<p>READERTEXT \u20AC</p>";
+  std::string page = ArticlePageBytes(c, kColors);
+  EXPECT_EQ(page.find("FEEDTEXT"), std::string::npos) << page;
+  EXPECT_NE(page.find("<div class=\"reader\" lang=\"en&quot; onload=&quot;x\">\r\r\n<p>READERTEXT &#8364;</p>\r\r\n</div>"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("color=\"#FFFFFF\">Reader &lt;title&gt;</font>"), std::string::npos);
+  EXPECT_NE(page.find("<i>Ann &amp; Bo \xB7 Site</i>"), std::string::npos);
+  EXPECT_NE(page.find("<base href=\"https://x/story/full\">"), std::string::npos);
+  EXPECT_NE(page.find("<a href=\"http://FEED_TEXT/\">"), std::string::npos);
+  EXPECT_NE(page.find("<a href=\"http://RELOAD_READER/\">Reload</a>"), std::string::npos);
+  EXPECT_EQ(page.find("http://READER_VIEW/"), std::string::npos);
+  c.reader.direction = u"rtl";
+  EXPECT_NE(ArticlePageBytes(c, kColors).find("<div class=\"reader\" dir=\"rtl\""), std::string::npos);
+
+  for (const auto state : {ReaderPagePart::State::kWorking, ReaderPagePart::State::kProblem}) {
+    c.reader.state = state;
+    c.reader.line = u"Could <not> be read.";
+    page = ArticlePageBytes(c, kColors);
+    EXPECT_NE(page.find("<p>FEEDTEXT</p>"), std::string::npos) << "the feed's text stays";
+    EXPECT_EQ(page.find("READERTEXT"), std::string::npos);
+    EXPECT_NE(page.find("<b>Could &lt;not&gt; be read.</b>"), std::string::npos);
+    EXPECT_NE(page.find("<base href=\"http://x/story\">"), std::string::npos);
+    EXPECT_NE(page.find(state == ReaderPagePart::State::kWorking ? "http://FEED_TEXT/" : "http://READER_VIEW/"),
+              std::string::npos);
+  }
+  EXPECT_EQ(PageLinkOf(QStringLiteral("http://reader_view/")), PageLink::kReaderView);
+  EXPECT_EQ(PageLinkOf(QStringLiteral("http://READER_VIEW")), PageLink::kNone);
 }
 
 // The header shows the title as text: an untitled article says "<Untitled>"
