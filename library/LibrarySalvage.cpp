@@ -78,18 +78,25 @@ class TableCopy {
             std::vector<std::pair<int64_t, int64_t>>* skipped = nullptr)
       : m_from(from), m_to(to), m_table(table), m_key(key), m_skipped(skipped) {}
 
+  // The key is copied too (a rowid that no declared column holds, such as
+  // a full-text table's, which names its article).
+  TableCopy& KeepingTheKey() {
+    m_keepKey = true;
+    return *this;
+  }
+
   // Rows copied; `unreadable` counts the rows and runs stepped over.
   size_t Run(size_t& unreadable) {
     const std::vector<std::string> theirs = Columns(m_from, m_table);
     const std::vector<std::string> ours = Columns(m_to.handle(), m_table);
-    std::string columns;
-    size_t count = 0;
+    std::string columns = m_keepKey ? m_key : "";
+    size_t count = m_keepKey ? 1 : 0;
     for (const std::string& c : theirs) {
       if (std::find(ours.begin(), ours.end(), c) == ours.end()) continue;
       columns += (columns.empty() ? "" : ", ") + c;
       ++count;
     }
-    if (count == 0) return 0;
+    if (count == (m_keepKey ? 1u : 0u)) return 0;
     const std::string from = " FROM " + m_table + " WHERE " + m_key;
     Query rows(m_from, "SELECT " + m_key + ", " + columns + from + " >= ?1 ORDER BY " + m_key);
     Query one(m_from, "SELECT " + m_key + ", " + columns + from + " = ?1");
@@ -191,6 +198,7 @@ class TableCopy {
   std::string m_table;
   std::string m_key;
   std::vector<std::pair<int64_t, int64_t>>* m_skipped;
+  bool m_keepKey = false;
 };
 
 }  // namespace
@@ -243,6 +251,86 @@ FileLook LookAt(const std::string& path) {
   }
   return look;
 }
+
+namespace {
+
+// The tables of the library's modules (each feed's update state aside, which
+// the schema has: the reader view's results, the accounts' items and pending
+// marks), made again as the damaged file made them and copied as far as
+// they can be read. The meta table, copied before, names the version of
+// each module's tables, so a module finds them as it left them; a module
+// whose tables were lost would otherwise write into none and fail every
+// batch.
+void CopyModuleTables(sqlite3* from, CSqliteDb& to, size_t& unreadable) {
+  struct Entry {
+    std::string type, name, table, sql;
+  };
+  std::vector<Entry> entries;
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(from, "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE sql IS NOT NULL", -1, &s,
+                         nullptr) == SQLITE_OK) {
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      auto text = [&](int i) { return std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i))); };
+      entries.push_back({text(0), text(1), text(2), text(3)});
+    }
+    if (rc != SQLITE_DONE) ++unreadable;
+  } else {
+    ++unreadable;
+  }
+  sqlite3_finalize(s);
+  std::set<std::string> ours;
+  CSqliteStatement names = to.Prepare("SELECT name FROM sqlite_master");
+  while (names.Step()) ours.insert(names.Text(0));
+  std::set<std::string> virtuals;
+  for (const Entry& e : entries) {
+    if (e.type == "table" && e.sql.rfind("CREATE VIRTUAL TABLE", 0) == 0) virtuals.insert(e.name);
+  }
+  // A full-text table's own storage is made with it.
+  auto shadow = [&](const std::string& name) {
+    return std::any_of(virtuals.begin(), virtuals.end(), [&](const std::string& v) {
+      return name.size() > v.size() + 1 && name.compare(0, v.size() + 1, v + "_") == 0;
+    });
+  };
+  std::set<std::string> made;
+  for (const Entry& e : entries) {
+    if (e.type != "table" || ours.count(e.name) != 0 || e.name.rfind("sqlite_", 0) == 0 || shadow(e.name)) continue;
+    try {
+      to.Exec(e.sql);
+    } catch (const CSqliteError&) {
+      ++unreadable;
+      continue;
+    }
+    made.insert(e.name);
+    TableCopy copy(from, to, e.name, "rowid");
+    if (virtuals.count(e.name) != 0) copy.KeepingTheKey();
+    copy.Run(unreadable);
+  }
+  // Their indexes and triggers once the rows are in, so that no trigger
+  // runs on the copy.
+  for (const Entry& e : entries) {
+    if ((e.type != "index" && e.type != "trigger") || made.count(e.table) == 0 || ours.count(e.name) != 0) continue;
+    try {
+      to.Exec(e.sql);
+    } catch (const CSqliteError&) {
+      ++unreadable;
+    }
+  }
+  // The rows of an article or a feed that was lost go too, as the cascade
+  // of their foreign keys would have taken them (the triggers with them).
+  std::vector<std::pair<std::string, int64_t>> orphans;
+  CSqliteStatement check = to.Prepare("PRAGMA foreign_key_check");
+  while (check.Step()) {
+    if (made.count(check.Text(0)) != 0 && !check.IsNull(1)) orphans.emplace_back(check.Text(0), check.Int(1));
+  }
+  for (const auto& [table, rowid] : orphans) {
+    CSqliteStatement& gone = to.Statement("DELETE FROM " + table + " WHERE rowid = ?");
+    gone.Bind(1, rowid);
+    gone.Run();
+  }
+}
+
+}  // namespace
 
 bool Salvage(const std::string& damaged, const std::string& into, SalvageCounts& counts, std::string* error) {
   counts = SalvageCounts{};
@@ -298,6 +386,7 @@ bool Salvage(const std::string& damaged, const std::string& into, SalvageCounts&
         if (std::string(table) == "history") counts.historyKeys = n;
       }
     }
+    if (from.IsOpen()) CopyModuleTables(from.handle(), to, counts.unreadable);
     for (const auto& [first, last] : lostArticles) {
       CSqliteStatement& s = to.Statement("DELETE FROM history WHERE article BETWEEN ? AND ?");
       s.Bind(1, first);

@@ -14,7 +14,9 @@
 #include "base/Text.h"
 #include "classic/DataFile.h"
 #include "library/Library.h"
+#include "library/LibraryLink.h"
 #include "library/LibrarySchema.h"
+#include "library/ReaderModule.h"
 #include "model/FeedsManager.h"
 #include "model/ModelWriter.h"
 #include "tests/support/SampleModel.h"
@@ -22,6 +24,22 @@
 
 namespace qb {
 namespace {
+
+// The articles that have a reader view's text: one in every 500.
+IdList ReaderArticles(const CFeedsManager& m) {
+  IdList all, some;
+  m.CollectFeeds(0, all);
+  for (size_t i = 0; i < all.size(); i += 500) some.push_back(all[i]);
+  return some;
+}
+
+ReaderText ReaderTextOf(ObjectId article) {
+  ReaderText t;
+  t.article = article;
+  t.address = u"https://example.org/" + Utf8ToUtf16(std::to_string(article));
+  t.content = u"<p>Quixotically kept text " + t.address + u"</p>";
+  return t;
+}
 
 // 16 feeds of 250 articles with texts of their own, as a library.
 const std::string& GoodLibrary() {
@@ -33,9 +51,18 @@ const std::string& GoodLibrary() {
     ImportReport report;
     const std::string library = dir.File("good.sqlite");
     EXPECT_TRUE(ImportDataFile(dir.File("Feeds"), library, report));
-    // As the program leaves it: a version-5 library with its id.
+    // As the program leaves it, with a module's rows beside the model's:
+    // the reader view's text of a few articles.
     CLibrary open;
     EXPECT_TRUE(open.Open(library).opened);
+    CFeedsManager model;
+    const LibraryLoadResult load = open.Load(model);
+    {
+      CLibraryLink link(model, open, &load);
+      for (ObjectId id : ReaderArticles(model)) link.KeepReaderText(ReaderTextOf(id), u"", u"");
+      EXPECT_FALSE(link.FlushAndWait().failure);
+    }
+    model.SetArticleStore(nullptr);
     return library;
   }();
   return path;
@@ -140,11 +167,35 @@ TEST(LibrarySalvageTest, WhatCanBeReadOfADamagedLibraryIsKeptAndTheFileIsOnlyRea
       EXPECT_TRUE(s->IsInHistory(a.key));
     }
     EXPECT_LE(emptied, c.emptied);
-    // The new library holds together and is found again at the next start.
+    // The new library holds together and is found again at the next start,
+    // with the module's rows of the articles kept, found by their words,
+    // and room for more.
     CLibrary again;
     const LibraryOpenOutcome reopened = again.Open(path);
     EXPECT_TRUE(reopened.opened);
     EXPECT_TRUE(reopened.keptAside.empty()) << reopened.detail;
+    CFeedsManager model;
+    const LibraryLoadResult load = again.Load(model);
+    {
+      CLibraryLink link(model, again, &load);
+      size_t kept = 0;
+      for (ObjectId id : ReaderArticles(original)) {
+        ReaderText text;
+        if (model.GetFeed(id) == nullptr || !link.FindReaderText(id, text)) continue;
+        EXPECT_EQ(text.content, ReaderTextOf(id).content);
+        ++kept;
+      }
+      EXPECT_GE(kept, c.table == nullptr ? 0u : 6u);
+      if (c.table != nullptr) {
+        EXPECT_FALSE(model.SearchArticles(u"quixotically").empty());
+      }
+      IdList all;
+      model.CollectFeeds(0, all);
+      ASSERT_FALSE(all.empty());
+      link.KeepReaderText(ReaderTextOf(all.back()), u"", u"");
+      EXPECT_FALSE(link.FlushAndWait().failure) << "the module writes into tables it has";
+    }
+    model.SetArticleStore(nullptr);
   }
 }
 
