@@ -67,6 +67,7 @@ CREATE TABLE sync_lease(
   expires INTEGER NOT NULL);
 )sql");
   }
+  if (from < 2) db.Exec("ALTER TABLE sync_accounts ADD COLUMN refresh_minutes INTEGER NOT NULL DEFAULT 0");
 }
 
 bool CSyncModule::Load(CLibrary& library) {
@@ -81,7 +82,12 @@ bool CSyncModule::Load(CLibrary& library) {
       m_deleted.clear();
       return true;  // a read-only library older than the module: no accounts
     }
-    CSqliteStatement a = db.Prepare("SELECT account, name, kind, api_base, user FROM sync_accounts");
+    // A read-only library of the module's first version has no interval.
+    const bool hasInterval =
+        db.QueryInt("SELECT count(*) FROM pragma_table_info('sync_accounts') WHERE name = 'refresh_minutes'") != 0;
+    CSqliteStatement a = db.Prepare(hasInterval
+                                        ? "SELECT account, name, kind, api_base, user, refresh_minutes FROM sync_accounts"
+                                        : "SELECT account, name, kind, api_base, user, 0 FROM sync_accounts");
     while (a.Step()) {
       SyncAccountSettings s;
       s.account = static_cast<ObjectId>(a.Int(0));
@@ -89,6 +95,7 @@ bool CSyncModule::Load(CLibrary& library) {
       s.kind = AccountKindFromName(a.Text(2)).value_or(GReaderServerKind::kOther);
       s.apiBase = a.Text(3);
       s.user = a.Text(4);
+      s.refreshMinutes = static_cast<int32_t>(std::clamp<int64_t>(a.Int(5), 0, 7 * 24 * 60));
       accounts[s.account] = std::move(s);
     }
     CSqliteStatement i = db.Prepare("SELECT article, account, item_id FROM sync_items");
@@ -295,13 +302,15 @@ ILibraryModule::Work CSyncModule::TakeWork() {
     CSqliteDb& db = write.Db();
     for (const auto& [id, s] : c.accounts) {
       CSqliteStatement& st = db.Statement(
-          "INSERT OR REPLACE INTO sync_accounts(account, name, kind, api_base, user) SELECT ?1, ?2, ?3, ?4, ?5 "
+          "INSERT OR REPLACE INTO sync_accounts(account, name, kind, api_base, user, refresh_minutes) "
+          "SELECT ?1, ?2, ?3, ?4, ?5, ?6 "
           "WHERE EXISTS (SELECT 1 FROM groups WHERE id = ?1)");
       st.Bind(1, int64_t{id});
       st.Bind(2, std::u16string_view(s.name));
       st.BindText(3, AccountKindName(s.kind));
       st.BindText(4, s.apiBase);
       st.BindText(5, s.user);
+      st.Bind(6, int64_t{s.refreshMinutes});
       st.Run();
       write.Logged(id);
     }

@@ -3,7 +3,8 @@
 // model marked as one (GroupFields::m_account); this module keeps what the
 // model does not:
 //
-//   sync_accounts(account, name, kind, api_base, user)  its settings, never
+//   sync_accounts(account, name, kind, api_base, user, refresh_minutes)
+//       its settings, never
 //       the password (sync/SecretStore.h keeps that), a row per account
 //       group, going with it;
 //   sync_items(article, account, item_id)  the server's id of each of the
@@ -58,8 +59,15 @@ struct SyncAccountSettings {
   GReaderServerKind kind = GReaderServerKind::kOther;
   std::string apiBase;     // GReaderApiBase's url
   std::string user;
+  // How often the window syncs it, in minutes; 0 for the program's
+  // interval (kDefaultAccountRefreshMinutes).
+  int32_t refreshMinutes = 0;
   bool operator==(const SyncAccountSettings&) const = default;
 };
+
+// How often an account syncs when it names no interval of its own: as
+// often as a new feed is fetched.
+inline constexpr int32_t kDefaultAccountRefreshMinutes = 15;
 
 // The kinds as the command line and the library name them: "freshrss",
 // "miniflux", "theoldreader", "bazqux", "greader" (the API's own base).
@@ -72,7 +80,7 @@ class CSyncModule final : public ILibraryModule {
   explicit CSyncModule(const CFeedsManager& model) : m_model(model) {}
 
   std::string_view Name() const override { return "sync"; }
-  int Version() const override { return 1; }
+  int Version() const override { return 2; }
   void Migrate(CSqliteDb& db, int from) const override;
 
   // Reads the accounts and item ids stored, replacing what the module
