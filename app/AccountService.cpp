@@ -1,5 +1,7 @@
 #include "app/AccountService.h"
 
+#include <chrono>
+
 #include "base/Text.h"
 #include "model/FeedsManager.h"
 #include "sync/Accounts.h"
@@ -8,13 +10,24 @@ namespace qb {
 
 CAccountService::CAccountService(IDownloader& downloader, IExecutor& executor, CLibraryDataIo& store,
                                  ISecretStore& secrets)
-    : m_downloader(downloader), m_executor(executor), m_store(store), m_secrets(secrets), m_tasks(executor) {}
+    : m_downloader(downloader),
+      m_executor(executor),
+      m_store(store),
+      m_secrets(secrets),
+      m_now([] {
+        return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+      }),
+      m_tasks(executor) {}
 
 CAccountService::~CAccountService() {
   // No client's answer may come after this; the syncs' posted tasks are
   // dropped with the scope.
   if (m_signIn) m_signIn->Cancel();
-  for (auto& [id, run] : m_running) run.client->Cancel();
+  if (m_passwordCheck) m_passwordCheck->Cancel();
+  for (auto& [id, run] : m_running) {
+    if (run.client) run.client->Cancel();
+  }
 }
 
 void CAccountService::AddAccount(CFeedsManager& model, GReaderServerKind kind, const QString& address,
@@ -63,26 +76,142 @@ void CAccountService::Sync(CFeedsManager& model, ObjectId account) {
   if (!run.client) {
     const std::optional<std::string> password = m_secrets.Read(AccountSecretKey(account));
     if (!password) {
-      Status(settings->name + u": no password is kept for it; remove the account and add it again.");
+      const std::u16string why = u"No password is kept for it; give it in the account's properties.";
+      Status(settings->name + u": " + why);
+      m_problems[account] = why;
+      if (m_synced) m_synced(account);
       return;
     }
     run.client = std::make_unique<CGReaderClient>(
         m_downloader, GReaderAccount{settings->kind, settings->apiBase, settings->user}, *password);
   }
   run.sync = std::make_unique<CAccountSync>(model, *m_store.Library(), *module, m_executor);
+  m_started[account] = m_now();
   const std::u16string name = settings->name;
   Status(u"Syncing " + name + u"\u2026");
   run.sync->Start(
       account, *run.client,
       [this, name](size_t fetched, size_t total) { Status(SyncProgressText(name, fetched, total)); },
-      [this, name](AccountSyncResult r) {
+      [this, name, account](AccountSyncResult r) {
         if (!r.error.ok()) {
           Status(name + u": " + r.error.message);
+          // Another process syncing it is no fault of the account's.
+          if (r.error.message != kSyncLeaseHeld) m_problems[account] = r.error.message;
         } else {
           Status(u"Synced " + name + u": " + Utf8ToUtf16(std::to_string(r.added)) + u" new articles");
+          m_problems.erase(account);
         }
         m_store.FlushSoon();
+        if (m_synced) m_synced(account);
       });
+}
+
+bool CAccountService::Syncing(ObjectId account) const {
+  const auto it = m_running.find(account);
+  return it != m_running.end() && it->second.sync && it->second.sync->Running();
+}
+
+void CAccountService::SyncAll(CFeedsManager& model) {
+  CSyncModule* module = m_store.Accounts();
+  if (module == nullptr) return;
+  IdList accounts;
+  for (const auto& [id, settings] : module->Accounts()) {
+    if (model.GetGroup(id) != nullptr) accounts.push_back(id);
+  }
+  for (ObjectId id : accounts) Sync(model, id);
+}
+
+void CAccountService::SyncDue(CFeedsManager& model) {
+  CSyncModule* module = m_store.Accounts();
+  if (module == nullptr) return;
+  const int64_t now = m_now();
+  IdList due;
+  for (const auto& [id, settings] : module->Accounts()) {
+    if (model.GetGroup(id) == nullptr) continue;
+    const auto started = m_started.find(id);
+    const int64_t minutes = settings.refreshMinutes > 0 ? settings.refreshMinutes : kDefaultAccountRefreshMinutes;
+    if (started == m_started.end() || now - started->second >= minutes * 60) due.push_back(id);
+  }
+  for (ObjectId id : due) Sync(model, id);
+}
+
+std::u16string CAccountService::Problem(ObjectId account) const {
+  const auto it = m_problems.find(account);
+  return it == m_problems.end() ? std::u16string() : it->second;
+}
+
+const SyncAccountSettings* CAccountService::Settings(ObjectId account) {
+  CSyncModule* module = m_store.Accounts();
+  return module == nullptr ? nullptr : module->Account(account);
+}
+
+bool CAccountService::SetRefreshMinutes(ObjectId account, int32_t minutes) {
+  CSyncModule* module = m_store.Accounts();
+  const SyncAccountSettings* settings = module == nullptr ? nullptr : module->Account(account);
+  if (settings == nullptr) return false;
+  if (settings->refreshMinutes == minutes) return true;
+  SyncAccountSettings changed = *settings;
+  changed.refreshMinutes = minutes;
+  module->PutAccount(std::move(changed));
+  m_store.FlushSoon();
+  return true;
+}
+
+void CAccountService::ChangePassword(ObjectId account, const QString& password, Done done) {
+  const SyncAccountSettings* settings = Settings(account);
+  if (settings == nullptr) return done(false, QStringLiteral("The account is gone."));
+  if (const auto run = m_running.find(account); run != m_running.end() && run->second.sync &&
+                                                 run->second.sync->Running()) {
+    return done(false, QStringLiteral("The account is syncing; please try again when it is done."));
+  }
+  if (m_passwordCheck) m_passwordCheck->Cancel();
+  const GReaderAccount who{settings->kind, settings->apiBase, settings->user};
+  const std::string secret = password.toStdString();
+  m_passwordCheck = std::make_unique<CGReaderClient>(m_downloader, who, secret);
+  CGReaderClient* client = m_passwordCheck.get();
+  client->SignIn([this, client, account, secret, done](GReaderReply<std::u16string> reply) {
+    m_tasks.Post([this, client, account, secret, done, reply] {
+      if (m_passwordCheck.get() != client) return;  // replaced or abandoned
+      std::unique_ptr<CGReaderClient> signedIn = std::move(m_passwordCheck);
+      if (!reply.error.ok()) return done(false, QString::fromStdU16String(reply.error.message));
+      if (Settings(account) == nullptr) return done(false, QStringLiteral("The account is gone."));
+      Running& run = m_running[account];
+      if (run.sync && run.sync->Running()) {
+        return done(false, QStringLiteral("The account is syncing; please try again when it is done."));
+      }
+      std::string why;
+      if (!m_secrets.Write(AccountSecretKey(account), secret, &why)) {
+        return done(false, QStringLiteral("The password could not be kept: %1.").arg(QString::fromStdString(why)));
+      }
+      // The next sync signs in with the new password.
+      run.sync.reset();
+      run.client = std::move(signedIn);
+      done(true, QStringLiteral("Signed in as ") + QString::fromStdU16String(reply.value.empty()
+                                                                                ? Utf8ToUtf16(Settings(account)->user)
+                                                                                : reply.value));
+    });
+  });
+}
+
+void CAccountService::CancelPasswordCheck() {
+  if (!m_passwordCheck) return;
+  m_passwordCheck->Cancel();
+  m_passwordCheck.reset();
+}
+
+bool CAccountService::Remove(CFeedsManager& model, ObjectId account) {
+  CSyncModule* module = m_store.Accounts();
+  if (module == nullptr) return false;
+  if (const auto run = m_running.find(account); run != m_running.end()) {
+    // The client first: the sync's outcome must never come.
+    if (run->second.client) run->second.client->Cancel();
+    m_running.erase(run);
+  }
+  m_started.erase(account);
+  m_problems.erase(account);
+  const bool removed = qb::RemoveAccount(model, *module, m_secrets, account);
+  if (removed) m_store.FlushSoon();
+  return removed;
 }
 
 }  // namespace qb

@@ -48,9 +48,38 @@ class CAccountService {
   void CancelSignIn();
   // Syncs the account unless it is syncing already.
   void Sync(CFeedsManager& model, ObjectId account);
+  // Whether a sync of the account is running.
+  bool Syncing(ObjectId account) const;
+  // Every account ("Update all feeds", F5).
+  void SyncAll(CFeedsManager& model);
+  // The accounts whose refresh interval has passed since their last sync
+  // started in this run; at start, that is every account.
+  void SyncDue(CFeedsManager& model);
+
+  // Why the account's last sync failed, for its warning mark; empty when
+  // it went well or has not ended yet in this run.
+  std::u16string Problem(ObjectId account) const;
+  // The account's settings; null for no account.
+  const SyncAccountSettings* Settings(ObjectId account);
+  // The refresh interval in minutes (0: the program's), kept with the
+  // library's next batch. False for no account.
+  bool SetRefreshMinutes(ObjectId account, int32_t minutes);
+  // Signs in with `password` and, when the server takes it, keeps it and
+  // syncs with it from then on; `done` as for AddAccount. The password
+  // kept before stays when the sign-in fails.
+  void ChangePassword(ObjectId account, const QString& password, Done done);
+  // Abandons that sign-in: the password stays as it was.
+  void CancelPasswordCheck();
+  // The account's copy here and its password go (sync/Accounts.h); a sync
+  // running is abandoned. False for no account.
+  bool Remove(CFeedsManager& model, ObjectId account);
 
   // Told each progress and outcome text, for the status line.
   void SetStatusListener(std::function<void(const std::u16string&)> listener) { m_status = std::move(listener); }
+  // Told the account whose sync ended, whose warning mark may differ.
+  void SetSyncedListener(std::function<void(ObjectId)> listener) { m_synced = std::move(listener); }
+  // The clock of the refresh intervals, in seconds (tests).
+  void SetClock(std::function<int64_t()> now) { m_now = std::move(now); }
 
  private:
   struct Running {
@@ -66,6 +95,12 @@ class CAccountService {
   CLibraryDataIo& m_store;
   ISecretStore& m_secrets;
   std::function<void(const std::u16string&)> m_status;
+  std::function<void(ObjectId)> m_synced;
+  std::function<int64_t()> m_now;
+  // When each account's last sync started in this run.
+  std::map<ObjectId, int64_t> m_started;
+  std::map<ObjectId, std::u16string> m_problems;
+  std::unique_ptr<CGReaderClient> m_passwordCheck;
   std::unique_ptr<CGReaderClient> m_signIn;
   std::map<ObjectId, Running> m_running;
   CExecutorScope m_tasks;  // last: its tasks use everything above

@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "app/AccountPropertiesDlg.h"
+#include "app/AccountService.h"
 #include "app/AddGroupDlg.h"
 #include "app/AddNewFeedDlg.h"
 #include "app/FeedPropertiesDlg.h"
@@ -77,6 +79,14 @@ void CCommands::SetStatusText(const std::u16string& text) { emit progressReporte
 CFeedsManager& CCommands::Model() { return m_frame.Model(); }
 
 void CCommands::UpdateAll(bool automatic) {
+  // The accounts sync beside the pass, on their own intervals.
+  if (m_accounts != nullptr) {
+    if (automatic) {
+      m_accounts->SyncDue(Model());
+    } else {
+      m_accounts->SyncAll(Model());
+    }
+  }
   StartPass(automatic ? PassKind::Automatic : PassKind::UpdateAll,
             [&] { return m_updater.UpdateAll(!automatic); });
 }
@@ -87,6 +97,10 @@ void CCommands::UpdateSources(const IdList& sources) {
 }
 
 void CCommands::UpdateNode(ObjectId node) {
+  if (const CGroup* group = Model().GetGroup(node); group != nullptr && group->m_account) {
+    if (m_accounts != nullptr) m_accounts->Sync(Model(), node);
+    return;
+  }
   IdList sources;
   if (Model().GetFeedSource(node) != nullptr) {
     sources.push_back(node);
@@ -199,6 +213,7 @@ void CCommands::DeleteSource(ObjectId sourceId, ObjectId groupId) {
 void CCommands::DeleteGroup(ObjectId groupId) {
   const CGroup* group = Model().GetGroup(groupId);
   if (group == nullptr) return;
+  if (group->m_account && m_accounts != nullptr) return RemoveAccount(groupId);
   const CGroup* parent = Model().FindParentGroup(groupId);
   if (parent == nullptr && Model().RootGroups().size() == 1) {
     m_frame.Desktop().ShowMessage(
@@ -217,6 +232,26 @@ void CCommands::DeleteGroup(ObjectId groupId) {
 
 void CCommands::Rename(ObjectId node, const QString& name) {
   if (name.isEmpty() || !Model().Rename(node, FromQString(name))) return;
+}
+
+void CCommands::ShowAccountProperties(ObjectId account) {
+  if (m_accounts == nullptr || m_accounts->Settings(account) == nullptr) return;
+  CAccountPropertiesDlg dlg(*m_accounts, account, m_frame.Window());
+  if (m_frame.Desktop().RunDialog(dlg) == QDialog::Accepted && !dlg.Outcome().isEmpty())
+    m_frame.SetStatusText(FromQString(dlg.Outcome()));
+}
+
+void CCommands::RemoveAccount(ObjectId account) {
+  const CGroup* group = Model().GetGroup(account);
+  if (m_accounts == nullptr || group == nullptr || m_accounts->Settings(account) == nullptr) return;
+  const QString question =
+      QStringLiteral("Remove the account %1? Its feeds and articles are removed from this computer; the server "
+                     "keeps them.")
+          .arg(ToQString(group->m_name));
+  if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
+  if (!m_accounts->Remove(Model(), account)) return;
+  m_updater.SourcesRemoved();
+  emit nodeSelectionRequested(0);
 }
 
 void CCommands::ShowProperties(ObjectId sourceId) {

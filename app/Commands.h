@@ -19,6 +19,7 @@ class QTimer;
 
 namespace qb {
 
+class CAccountService;
 class CFeedsManager;
 class CRSSReaderSettingsManager;
 class IFeedUpdater;
@@ -47,6 +48,11 @@ class CCommands : public QObject, public IStatusHandler {
   void StartUpdateTimer();
   // At exit: no automatic update starts any more.
   void StopUpdateTimer();
+
+  // The accounts of feed services (null: none): "Update all feeds" syncs
+  // them all, the automatic update those due, "Update this group" on an
+  // account syncs it. It must outlive this or be reset first.
+  void SetAccounts(CAccountService* accounts) { m_accounts = accounts; }
 
   // The article the page shows, which retention leaves alone.
   void SetShownArticle(std::function<ObjectId()> shown) { m_shownArticle = std::move(shown); }
@@ -94,6 +100,12 @@ class CCommands : public QObject, public IStatusHandler {
   // An empty name renames nothing.
   void Rename(ObjectId node, const QString& name);
   void ShowProperties(ObjectId source);
+  // An account's kind, server and user, with its password and refresh
+  // interval to change.
+  void ShowAccountProperties(ObjectId account);
+  // Asks first; the account's copy here and its password go, the server
+  // keeps it.
+  void RemoveAccount(ObjectId account);
   void ClearHistory(ObjectId source);
   void MoveSource(ObjectId source, ObjectId group);
   void MoveGroup(ObjectId group, ObjectId targetGroup);
@@ -177,6 +189,7 @@ class CCommands : public QObject, public IStatusHandler {
 
   IMainFrame& m_frame;
   IFeedUpdater& m_updater;
+  CAccountService* m_accounts = nullptr;
   std::function<ObjectId()> m_shownArticle;
   QTimer* m_updateTimer = nullptr;
   // What started the pass that runs.

@@ -100,7 +100,10 @@ CMainFrame::CMainFrame(CRSSReaderDoc& doc, IDesktop& desktop, IFeedUpdater& upda
 }
 
 CMainFrame::~CMainFrame() {
-  if (m_accounts != nullptr) m_accounts->SetStatusListener({});
+  if (m_accounts != nullptr) {
+    m_accounts->SetStatusListener({});
+    m_accounts->SetSyncedListener({});
+  }
   if (!m_modelGone) m_doc.m_feedsManager.RemoveObserver(this);
   qApp->removeEventFilter(this);
   RemoveTrayIcon();

@@ -171,7 +171,15 @@ void CMainFrame::OnExportDataFile() {
 void CMainFrame::SetAccounts(CAccountService* accounts) {
   m_accounts = accounts;
   m_addAccountAction->setEnabled(accounts != nullptr && accounts->Available());
-  if (accounts != nullptr) accounts->SetStatusListener([this](const std::u16string& text) { SetStatusText(text); });
+  m_commands->SetAccounts(accounts);
+  m_sourceTree->SetAccountProblems(
+      [accounts](ObjectId account) { return accounts != nullptr ? accounts->Problem(account) : std::u16string(); });
+  if (accounts == nullptr) return;
+  accounts->SetStatusListener([this](const std::u16string& text) { SetStatusText(text); });
+  accounts->SetSyncedListener([this](ObjectId account) { m_sourceTree->RefreshDecoration(account); });
+  // The accounts sync at start, then on their intervals with the automatic
+  // update.
+  accounts->SyncDue(Model());
 }
 
 void CMainFrame::OnAddAccount() {

@@ -62,6 +62,8 @@ CPaneRouter::CPaneRouter(IMainFrame& frame, CSourceListView& tree, CFeedListView
   connect(&tree, &CSourceListView::deleteGroupRequested, c, &CCommands::DeleteGroup);
   connect(&tree, &CSourceListView::renameRequested, c, &CCommands::Rename);
   connect(&tree, &CSourceListView::propertiesRequested, c, &CCommands::ShowProperties);
+  connect(&tree, &CSourceListView::accountPropertiesRequested, c, &CCommands::ShowAccountProperties);
+  connect(&tree, &CSourceListView::removeAccountRequested, c, &CCommands::RemoveAccount);
   connect(&tree, &CSourceListView::clearHistoryRequested, c, &CCommands::ClearHistory);
   connect(&tree, &CSourceListView::moveSourceRequested, c, &CCommands::MoveSource);
   connect(&tree, &CSourceListView::moveGroupRequested, c, &CCommands::MoveGroup);

@@ -177,7 +177,7 @@ void CSourceListView::UpdateAppearance(QTreeWidgetItem* item) {
     font.setBold(bold);
     item->setFont(0, font);
   }
-  if (kind == NodeKind::Source) UpdateDecoration(item);
+  if (kind == NodeKind::Source || kind == NodeKind::Group) UpdateDecoration(item);
 }
 
 void CSourceListView::ApplyExpansion(QTreeWidgetItem* item) {
@@ -464,6 +464,18 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
       add("&Add group", &CSourceListView::AddGroup);
       break;
     case NodeKind::Group:
+      if (const CGroup* group = m_model.GetGroup(node); group != nullptr && group->m_account) {
+        // Its folders and feeds are the server's: the account itself is
+        // synced, shown and removed.
+        menu.setTitle(QStringLiteral("For Accounts"));
+        add("&Mark all as read", &CSourceListView::MarkAllRead);
+        add("&Sync this account", &CSourceListView::UpdateSelected);
+        menu.addSeparator();
+        add("&Remove this account", &CSourceListView::RemoveAccount);
+        menu.addSeparator();
+        add("&Properties", &CSourceListView::ShowProperties);
+        break;
+      }
       menu.setTitle(QStringLiteral("For Groups"));
       add("&Add new feed", &CSourceListView::AddFeed, CFeedsManager::kCanAddInto);
       menu.addSeparator();
@@ -528,12 +540,25 @@ void CSourceListView::DeleteFeed() {
 void CSourceListView::DeleteGroup() {
   QTreeWidgetItem* item = SelectedItem();
   if (KindOf(item) != NodeKind::Group || item->parent() == nullptr) return;
+  if (const CGroup* group = m_model.GetGroup(IdOf(item)); group != nullptr && group->m_account) {
+    emit removeAccountRequested(group->m_id);
+    return;
+  }
   emit deleteGroupRequested(IdOf(item));
+}
+
+void CSourceListView::RemoveAccount() {
+  const CGroup* group = m_model.GetGroup(IdOf(SelectedItem()));
+  if (KindOf(SelectedItem()) == NodeKind::Group && group != nullptr && group->m_account)
+    emit removeAccountRequested(group->m_id);
 }
 
 void CSourceListView::ShowProperties() {
   QTreeWidgetItem* item = SelectedItem();
   if (KindOf(item) == NodeKind::Source) emit propertiesRequested(IdOf(item));
+  if (KindOf(item) != NodeKind::Group) return;
+  if (const CGroup* group = m_model.GetGroup(IdOf(item)); group != nullptr && group->m_account)
+    emit accountPropertiesRequested(group->m_id);
 }
 
 void CSourceListView::ClearHistory() {

@@ -43,6 +43,10 @@ class CSourceListView : public QTreeWidget {
 
   // How each source's last update went: a failed one shows the warning mark.
   void SetSourceStates(SourceStateLookup states);
+  // Why an account's last sync failed (empty: it did not); a failed one
+  // shows the warning mark with the reason in its tooltip.
+  using AccountProblemLookup = std::function<std::u16string(ObjectId account)>;
+  void SetAccountProblems(AccountProblemLookup problems);
 
   // Brings the whole tree in line with the model: items added, relabelled,
   // sorted and removed; the selection stays where it can.
@@ -62,7 +66,8 @@ class CSourceListView : public QTreeWidget {
   // not show (a parent without an item) brings the whole tree in line
   // instead. The selection stays on its node while that node has an item.
   void ApplyChange(const CModelChange& change);
-  // The source's icon and tooltip again: its last update's state changed.
+  // The source's or account's icon and tooltip again: its last update's
+  // or sync's state changed.
   void RefreshDecoration(ObjectId sourceId);
 
   // Where the sources' site icons come from; null (or an icons object that
@@ -95,7 +100,10 @@ class CSourceListView : public QTreeWidget {
   // The width the expanded items' labels (with their counts) need, their
   // indentation and icons included.
   int LabelsWidth() const { return sizeHintForColumn(0); }
+  // A source's properties, or an account's.
   void ShowProperties();
+  // Asks for the selected account to be removed.
+  void RemoveAccount();
   void ClearHistory();
   // For a group or source (SourceListViewReading.cpp): its articles,
   // recursively, become read; its sources are fetched now.
@@ -139,6 +147,8 @@ class CSourceListView : public QTreeWidget {
   // nothing typed) changes no name.
   void renameRequested(ObjectId node, const QString& name);
   void propertiesRequested(ObjectId source);
+  void accountPropertiesRequested(ObjectId account);
+  void removeAccountRequested(ObjectId account);
   void clearHistoryRequested(ObjectId source);
   void moveSourceRequested(ObjectId source, ObjectId group);
   void moveGroupRequested(ObjectId group, ObjectId targetGroup);  // 0: the root level
@@ -189,7 +199,8 @@ class CSourceListView : public QTreeWidget {
   // Label and weight from the counts the model gives for the item's node.
   void UpdateAppearance(QTreeWidgetItem* item);
   // A source's icon and tooltip: the warning mark and the reason when its
-  // last update failed, else its site's icon when there is one.
+  // last update failed, else its site's icon when there is one. An
+  // account's: the warning mark and the reason when its last sync failed.
   void UpdateDecoration(QTreeWidgetItem* item);
   void UpdateAllDecorations();
   void ApplyExpansion(QTreeWidgetItem* item);
@@ -208,6 +219,7 @@ class CSourceListView : public QTreeWidget {
   const CFeedsManager& m_model;
   IDesktop& m_desktop;
   SourceStateLookup m_sourceStates;
+  AccountProblemLookup m_accountProblems;
   QTreeWidgetItem* m_root = nullptr;
   // Set while the view expands or collapses items itself, so only the
   // user's changes become requests.
@@ -232,6 +244,7 @@ class CSourceListView : public QTreeWidget {
   // Made once, so an unchanged icon is recognised and not set again.
   QIcon m_sourceIcon;
   QIcon m_failureIcon;
+  QIcon m_groupIcon;
 };
 
 }  // namespace qb

@@ -198,7 +198,8 @@ void CSourceListView::ApplyChange(const CModelChange& change) {
 }
 
 void CSourceListView::RefreshDecoration(ObjectId sourceId) {
-  if (QTreeWidgetItem* item = ItemOf(sourceId); item != nullptr && KindOf(item) == NodeKind::Source)
+  if (QTreeWidgetItem* item = ItemOf(sourceId);
+      item != nullptr && (KindOf(item) == NodeKind::Source || KindOf(item) == NodeKind::Group))
     UpdateDecoration(item);
 }
 

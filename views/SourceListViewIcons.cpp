@@ -2,6 +2,7 @@
 // the style's warning mark, with the reason in its tooltip; otherwise its
 // site's icon once that has arrived, else the standard source icon. Both
 // follow every refresh of the tree, so they change as sources are applied.
+// An account whose last sync failed shows the same mark, with the reason.
 #include <QStyle>
 
 #include "model/FeedsManager.h"
@@ -24,14 +25,30 @@ void CSourceListView::SetSiteIcons(ISiteIcons* icons) {
   UpdateAllDecorations();
 }
 
+void CSourceListView::SetAccountProblems(AccountProblemLookup problems) {
+  m_accountProblems = std::move(problems);
+  UpdateAllDecorations();
+}
+
 void CSourceListView::UpdateAllDecorations() {
   for (QTreeWidgetItemIterator it(this); *it != nullptr; ++it) {
-    if (KindOf(*it) == NodeKind::Source) UpdateDecoration(*it);
+    const NodeKind kind = KindOf(*it);
+    if (kind == NodeKind::Source || kind == NodeKind::Group) UpdateDecoration(*it);
   }
 }
 
 void CSourceListView::UpdateDecoration(QTreeWidgetItem* item) {
   const ObjectId id = IdOf(item);
+  if (const CGroup* group = Model().GetGroup(id)) {
+    if (!group->m_account && item->toolTip(0).isEmpty()) return;  // a plain group keeps its icon
+    if (m_groupIcon.isNull()) m_groupIcon = QIcon(QStringLiteral(":/icons/group.png"));
+    const std::u16string problem = group->m_account && m_accountProblems ? m_accountProblems(id) : std::u16string();
+    const QIcon icon = problem.empty() ? m_groupIcon : FailureIcon();
+    const QString tip = problem.empty() ? QString() : QStringLiteral("The last sync failed: ") + ToQString(problem);
+    if (item->icon(0).cacheKey() != icon.cacheKey()) item->setIcon(0, icon);
+    if (item->toolTip(0) != tip) item->setToolTip(0, tip);
+    return;
+  }
   const CFeedSource* source = Model().GetFeedSource(id);
   if (source == nullptr) return;
   if (m_sourceIcon.isNull()) m_sourceIcon = QIcon(QStringLiteral(":/icons/source.png"));
