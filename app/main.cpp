@@ -9,6 +9,7 @@
 
 #include "app/AccountService.h"
 #include "app/DataFileIo.h"
+#include "app/DesktopSecretStore.h"
 #include "app/DesktopScheme.h"
 #include "app/FeedUpdater.h"
 #include "app/LibraryDataIo.h"
@@ -144,9 +145,16 @@ int main(int argc, char** argv) {
     // The user's library, shared with quillbend-cli.
     qb::CLibraryDataIo dataFile(executor);
     qb::CUpdateService updater(downloads, executor);
-    // Accounts of feed services; their passwords, until the desktop's secret
-    // store keeps them, in a file of the user's alone.
-    qb::CFileSecretStore secrets(qb::CFileSecretStore::DefaultFolder());
+    // Accounts of feed services; their passwords in the desktop's secret
+    // store, or where the user said when there is none.
+    qb::CDesktopSecretStore secrets(qb::OpenDesktopKeychain(), qb::CFileSecretStore::DefaultFolder(), [&desktop] {
+      const QString question = QStringLiteral(
+          "No secret store of the desktop answers, so the password cannot be kept there.\n\n"
+          "Keep account passwords in a file that only you can read? With No, you give them again after each "
+          "start, in the account's properties.");
+      return desktop.ShowMessage(QApplication::activeWindow(), qb::MsgIcon::Question, question,
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    });
     qb::CAccountService accounts(downloads, executor, dataFile, secrets);
     // An account deleted from the tree takes its password with it.
     dataFile.SetAccountRemovedHook([&secrets](qb::ObjectId id) { secrets.Remove(qb::AccountSecretKey(id)); });

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev zlib1g-dev libsqlite3-dev nlohmann-json3-dev
   qt6-base-dev qt6-webengine-dev
+  # the window keeps account passwords in the desktop's secret store
+  qtkeychain-qt6-dev
   xvfb xauth libpugixml-dev
   clang libclang-rt-14-dev lld
   # packaging and the checks of the installed files

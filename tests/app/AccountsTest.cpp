@@ -8,6 +8,7 @@
 #include <QStyle>
 #include <QTest>
 #include <atomic>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
 
@@ -234,6 +235,18 @@ TEST_F(AccountsTest, PropertiesCheckANewPasswordBeforeKeepingIt) {
   // The next sync signs in with the new one.
   SyncAndWait(false);
   EXPECT_FALSE(Marked());
+
+  // Neither password is in the exports.
+  const std::string settings = secretsDir.File("settings.reg"), data = secretsDir.File("data.dat");
+  h.Frame().Commands().ExportSettings(QString::fromStdString(settings));
+  ASSERT_TRUE(h.Doc().ExportDataFile(data).ok);
+  for (const std::string& path : {settings, data}) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(bytes.empty()) << path;
+    EXPECT_EQ(bytes.find("fresh"), std::string::npos) << path;
+    EXPECT_EQ(bytes.find("secret"), std::string::npos) << path;
+  }
 }
 
 TEST_F(AccountsTest, RemoveAsksThenTakesTheLocalCopyAndThePassword) {
