@@ -67,14 +67,22 @@ void CAccountService::CancelSignIn() {
 }
 
 void CAccountService::Sync(CFeedsManager& model, ObjectId account) {
+  if (Syncing(account)) return;
+  const auto known = m_running.find(account);
+  std::optional<std::string> password;
+  if (known == m_running.end() || !known->second.client) {
+    if (m_store.Accounts() == nullptr || m_store.Accounts()->Account(account) == nullptr) return;
+    // The desktop's store answers through the event loop, where anything
+    // may happen meanwhile (even the account's removal): everything is
+    // looked up again after.
+    password = m_secrets.Read(AccountSecretKey(account));
+  }
   CSyncModule* module = m_store.Accounts();
   if (module == nullptr || m_store.Library() == nullptr) return;
   const SyncAccountSettings* settings = module->Account(account);
-  if (settings == nullptr) return;
+  if (settings == nullptr || Syncing(account)) return;
   Running& run = m_running[account];
-  if (run.sync && run.sync->Running()) return;
   if (!run.client) {
-    const std::optional<std::string> password = m_secrets.Read(AccountSecretKey(account));
     if (!password) {
       const std::u16string why = u"No password is kept for it; give it in the account's properties.";
       Status(settings->name + u": " + why);
@@ -174,15 +182,17 @@ void CAccountService::ChangePassword(ObjectId account, const QString& password, 
       if (m_passwordCheck.get() != client) return;  // replaced or abandoned
       std::unique_ptr<CGReaderClient> signedIn = std::move(m_passwordCheck);
       if (!reply.error.ok()) return done(false, QString::fromStdU16String(reply.error.message));
+      const QString syncing = QStringLiteral("The account is syncing; please try again when it is done.");
       if (Settings(account) == nullptr) return done(false, QStringLiteral("The account is gone."));
-      Running& run = m_running[account];
-      if (run.sync && run.sync->Running()) {
-        return done(false, QStringLiteral("The account is syncing; please try again when it is done."));
-      }
+      if (Syncing(account)) return done(false, syncing);
       std::string why;
       if (!m_secrets.Write(AccountSecretKey(account), secret, &why)) {
         return done(false, QStringLiteral("The password could not be kept: %1.").arg(QString::fromStdString(why)));
       }
+      // Looked up after the write, which may have turned the event loop.
+      if (Settings(account) == nullptr) return done(false, QStringLiteral("The account is gone."));
+      if (Syncing(account)) return done(false, syncing);
+      Running& run = m_running[account];
       // The next sync signs in with the new password.
       run.sync.reset();
       run.client = std::move(signedIn);
