@@ -127,6 +127,9 @@ TEST(SyncModuleTest, TheQueueIsWrittenWithTheFlagAndOutlivesTheProcess) {
     Device d(path);
     a = AddAccount(d);
     d.Write();
+    SyncAccountSettings changed = *d.module.Account(a.account);
+    changed.refreshMinutes = 45;
+    d.module.PutAccount(changed);
     // Marks the server brought are no marks to send back.
     d.model.ApplyAccountState([&] { d.model.MarkRead({a.articles[2]}, true); });
     d.model.MarkRead({a.articles[0]}, true);
@@ -140,6 +143,7 @@ TEST(SyncModuleTest, TheQueueIsWrittenWithTheFlagAndOutlivesTheProcess) {
   ASSERT_NE(d.module.Account(a.account), nullptr);
   EXPECT_EQ(d.module.Account(a.account)->user, "alice");
   EXPECT_EQ(d.module.Account(a.account)->kind, GReaderServerKind::kFreshRss);
+  EXPECT_EQ(d.module.Account(a.account)->refreshMinutes, 45);
   EXPECT_EQ(d.module.ItemIdOf(a.articles[1]), "2");
   EXPECT_TRUE(d.model.GetFeed(a.articles[1])->m_starred);
   EXPECT_FALSE(d.model.GetFeed(a.articles[0])->m_starred);
