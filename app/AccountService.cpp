@@ -88,6 +88,11 @@ void CAccountService::Sync(CFeedsManager& model, ObjectId account) {
       Status(settings->name + u": " + why);
       m_problems[account] = why;
       if (m_synced) m_synced(account);
+      if (m_askPassword && m_askedPassword.insert(account).second) {
+        m_tasks.Post([this, account] {
+          if (m_askPassword) m_askPassword(account);
+        });
+      }
       return;
     }
     run.client = std::make_unique<CGReaderClient>(

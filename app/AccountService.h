@@ -12,6 +12,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 
@@ -78,6 +79,9 @@ class CAccountService {
   void SetStatusListener(std::function<void(const std::u16string&)> listener) { m_status = std::move(listener); }
   // Told the account whose sync ended, whose warning mark may differ.
   void SetSyncedListener(std::function<void(ObjectId)> listener) { m_synced = std::move(listener); }
+  // Asked, once a run, for the password of an account that has none kept
+  // (the user chose to give it at each start), from a task of its own.
+  void SetPasswordAsker(std::function<void(ObjectId)> asker) { m_askPassword = std::move(asker); }
   // The clock of the refresh intervals, in seconds (tests).
   void SetClock(std::function<int64_t()> now) { m_now = std::move(now); }
 
@@ -96,6 +100,8 @@ class CAccountService {
   ISecretStore& m_secrets;
   std::function<void(const std::u16string&)> m_status;
   std::function<void(ObjectId)> m_synced;
+  std::function<void(ObjectId)> m_askPassword;
+  std::set<ObjectId> m_askedPassword;
   std::function<int64_t()> m_now;
   // When each account's last sync started in this run.
   std::map<ObjectId, int64_t> m_started;

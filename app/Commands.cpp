@@ -237,8 +237,10 @@ void CCommands::Rename(ObjectId node, const QString& name) {
 void CCommands::ShowAccountProperties(ObjectId account) {
   if (m_accounts == nullptr || m_accounts->Settings(account) == nullptr) return;
   CAccountPropertiesDlg dlg(*m_accounts, account, m_frame.Window());
-  if (m_frame.Desktop().RunDialog(dlg) == QDialog::Accepted && !dlg.Outcome().isEmpty())
-    m_frame.SetStatusText(FromQString(dlg.Outcome()));
+  if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted || dlg.Outcome().isEmpty()) return;
+  // A new password: synced with it at once.
+  m_frame.SetStatusText(FromQString(dlg.Outcome()));
+  m_accounts->Sync(Model(), account);
 }
 
 void CCommands::RemoveAccount(ObjectId account) {

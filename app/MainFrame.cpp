@@ -103,6 +103,7 @@ CMainFrame::~CMainFrame() {
   if (m_accounts != nullptr) {
     m_accounts->SetStatusListener({});
     m_accounts->SetSyncedListener({});
+    m_accounts->SetPasswordAsker({});
   }
   if (!m_modelGone) m_doc.m_feedsManager.RemoveObserver(this);
   qApp->removeEventFilter(this);

@@ -169,6 +169,11 @@ void CMainFrame::OnExportDataFile() {
 }
 
 void CMainFrame::SetAccounts(CAccountService* accounts) {
+  if (m_accounts != nullptr && m_accounts != accounts) {
+    m_accounts->SetStatusListener({});
+    m_accounts->SetSyncedListener({});
+    m_accounts->SetPasswordAsker({});
+  }
   m_accounts = accounts;
   m_addAccountAction->setEnabled(accounts != nullptr && accounts->Available());
   m_commands->SetAccounts(accounts);
@@ -177,6 +182,7 @@ void CMainFrame::SetAccounts(CAccountService* accounts) {
   if (accounts == nullptr) return;
   accounts->SetStatusListener([this](const std::u16string& text) { SetStatusText(text); });
   accounts->SetSyncedListener([this](ObjectId account) { m_sourceTree->RefreshDecoration(account); });
+  accounts->SetPasswordAsker([this](ObjectId account) { m_commands->ShowAccountProperties(account); });
   // The accounts sync at start, then on their intervals with the automatic
   // update.
   accounts->SyncDue(Model());

@@ -150,8 +150,8 @@ int main(int argc, char** argv) {
     qb::CDesktopSecretStore secrets(qb::OpenDesktopKeychain(), qb::CFileSecretStore::DefaultFolder(), [&desktop] {
       const QString question = QStringLiteral(
           "No secret store of the desktop answers, so the password cannot be kept there.\n\n"
-          "Keep account passwords in a file that only you can read? With No, you give them again after each "
-          "start, in the account's properties.");
+          "Keep account passwords in a file that only you can read? With No, you are asked for them again after "
+          "each start.");
       return desktop.ShowMessage(QApplication::activeWindow(), qb::MsgIcon::Question, question,
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     });

@@ -232,8 +232,9 @@ TEST_F(AccountsTest, PropertiesCheckANewPasswordBeforeKeepingIt) {
   EXPECT_EQ(statuses[1], QStringLiteral("Signed in as alice"));
   EXPECT_EQ(secrets.Read(AccountSecretKey(account)), "fresh");
   EXPECT_EQ(service->Settings(account)->refreshMinutes, 45);
-  // The next sync signs in with the new one.
-  SyncAndWait(false);
+  // A sync with the new one follows at once.
+  EXPECT_TRUE(service->Syncing(account));
+  ASSERT_TRUE(Until([&] { return !service->Syncing(account); }));
   EXPECT_FALSE(Marked());
 
   // Neither password is in the exports.
@@ -247,6 +248,25 @@ TEST_F(AccountsTest, PropertiesCheckANewPasswordBeforeKeepingIt) {
     EXPECT_EQ(bytes.find("fresh"), std::string::npos) << path;
     EXPECT_EQ(bytes.find("secret"), std::string::npos) << path;
   }
+}
+
+TEST_F(AccountsTest, APasswordNotKeptIsAskedForOnceAStart) {
+  secrets.Remove(AccountSecretKey(account));
+  int asked = 0;
+  h.scope.answerDialog = [&](QDialog& dialog) {
+    ++asked;
+    EXPECT_NE(dynamic_cast<CAccountPropertiesDlg*>(&dialog), nullptr);
+    return int(QDialog::Rejected);
+  };
+  CAccountService restarted(pool, h.executor, *h.library, secrets);
+  h.Frame().SetAccounts(&restarted);
+  ASSERT_TRUE(Until([&] { return asked == 1; }));
+  EXPECT_FALSE(restarted.Problem(account).empty());
+  EXPECT_FALSE(restarted.Syncing(account));
+  restarted.Sync(h.Model(), account);
+  h.Pump();
+  EXPECT_EQ(asked, 1);
+  h.Frame().SetAccounts(service.get());
 }
 
 TEST_F(AccountsTest, RemoveAsksThenTakesTheLocalCopyAndThePassword) {
