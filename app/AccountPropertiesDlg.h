@@ -9,12 +9,14 @@
 
 #include "model/RSSObject.h"
 
-class QLabel;
+#include <memory>
+
 class QLineEdit;
-class QPushButton;
 class QSpinBox;
 
 namespace qb {
+
+class CSignInLine;
 
 class CAccountService;
 
@@ -25,6 +27,7 @@ class CAccountPropertiesDlg : public QDialog {
   static constexpr int kMaxMinutes = 24 * 60;
 
   CAccountPropertiesDlg(CAccountService& accounts, ObjectId account, QWidget* parent = nullptr);
+  ~CAccountPropertiesDlg() override;
 
   QLineEdit* PasswordEdit() const { return m_password; }
   QSpinBox* IntervalBox() const { return m_interval; }
@@ -37,17 +40,14 @@ class CAccountPropertiesDlg : public QDialog {
   void reject() override;
 
  private:
-  void SetBusy(bool busy);
   void Keep();
 
   CAccountService& m_accounts;
   ObjectId m_account;
   QLineEdit* m_password = nullptr;
   QSpinBox* m_interval = nullptr;
-  QLabel* m_status = nullptr;
-  QPushButton* m_ok = nullptr;
+  std::unique_ptr<CSignInLine> m_line;
   QString m_outcome;
-  bool m_busy = false;
 };
 
 }  // namespace qb

@@ -66,38 +66,43 @@ void CAccountService::CancelSignIn() {
   m_signIn.reset();
 }
 
+CGReaderClient* CAccountService::ClientFor(ObjectId account) {
+  const auto known = m_running.find(account);
+  if (known != m_running.end() && known->second.client) return known->second.client.get();
+  if (m_store.Accounts() == nullptr || m_store.Accounts()->Account(account) == nullptr) return nullptr;
+  // The desktop's store answers through the event loop, where anything may
+  // happen meanwhile (even the account's removal): everything is looked up
+  // again after.
+  const std::optional<std::string> password = m_secrets.Read(AccountSecretKey(account));
+  const SyncAccountSettings* settings = Settings(account);
+  if (settings == nullptr) return nullptr;
+  Running& run = m_running[account];
+  if (run.client) return run.client.get();
+  if (!password) {
+    const std::u16string why = u"No password is kept for it; give it in the account's properties.";
+    Status(settings->name + u": " + why);
+    m_problems[account] = why;
+    if (m_synced) m_synced(account);
+    if (m_askPassword && m_askedPassword.insert(account).second) {
+      m_tasks.Post([this, account] {
+        if (m_askPassword) m_askPassword(account);
+      });
+    }
+    return nullptr;
+  }
+  run.client = std::make_unique<CGReaderClient>(
+      m_downloader, GReaderAccount{settings->kind, settings->apiBase, settings->user}, *password);
+  return run.client.get();
+}
+
 void CAccountService::Sync(CFeedsManager& model, ObjectId account) {
   if (Syncing(account)) return;
-  const auto known = m_running.find(account);
-  std::optional<std::string> password;
-  if (known == m_running.end() || !known->second.client) {
-    if (m_store.Accounts() == nullptr || m_store.Accounts()->Account(account) == nullptr) return;
-    // The desktop's store answers through the event loop, where anything
-    // may happen meanwhile (even the account's removal): everything is
-    // looked up again after.
-    password = m_secrets.Read(AccountSecretKey(account));
-  }
+  CGReaderClient* client = ClientFor(account);
   CSyncModule* module = m_store.Accounts();
-  if (module == nullptr || m_store.Library() == nullptr) return;
+  if (client == nullptr || module == nullptr || m_store.Library() == nullptr) return;
   const SyncAccountSettings* settings = module->Account(account);
   if (settings == nullptr || Syncing(account)) return;
   Running& run = m_running[account];
-  if (!run.client) {
-    if (!password) {
-      const std::u16string why = u"No password is kept for it; give it in the account's properties.";
-      Status(settings->name + u": " + why);
-      m_problems[account] = why;
-      if (m_synced) m_synced(account);
-      if (m_askPassword && m_askedPassword.insert(account).second) {
-        m_tasks.Post([this, account] {
-          if (m_askPassword) m_askPassword(account);
-        });
-      }
-      return;
-    }
-    run.client = std::make_unique<CGReaderClient>(
-        m_downloader, GReaderAccount{settings->kind, settings->apiBase, settings->user}, *password);
-  }
   run.sync = std::make_unique<CAccountSync>(model, *m_store.Library(), *module, m_executor);
   m_started[account] = m_now();
   const std::u16string name = settings->name;
@@ -105,7 +110,7 @@ void CAccountService::Sync(CFeedsManager& model, ObjectId account) {
   run.sync->Start(
       account, *run.client,
       [this, name](size_t fetched, size_t total) { Status(SyncProgressText(name, fetched, total)); },
-      [this, name, account](AccountSyncResult r) {
+      [this, &model, name, account](AccountSyncResult r) {
         if (!r.error.ok()) {
           Status(name + u": " + r.error.message);
           // Another process syncing it is no fault of the account's.
@@ -116,7 +121,60 @@ void CAccountService::Sync(CFeedsManager& model, ObjectId account) {
         }
         m_store.FlushSoon();
         if (m_synced) m_synced(account);
+        if (m_syncAgain.erase(account) != 0) {
+          m_tasks.Post([this, &model, account] { Sync(model, account); });
+        }
       });
+}
+
+void CAccountService::Edit(CFeedsManager& model, ObjectId node, EditDone done,
+                           const std::function<void(CAccountEdits&, CGReaderClient&, EditDone)>& start) {
+  const ObjectId account = model.AccountOf(node);
+  if (account == 0 || Settings(account) == nullptr) {
+    return done({{GReaderStatus::kLocal, 0, u"The account is gone."}, 0});
+  }
+  CGReaderClient* client = ClientFor(account);
+  // Looked up again: the secret store may have turned the event loop.
+  if (client == nullptr || model.AccountOf(node) != account) {
+    return done({{GReaderStatus::kLocal, 0, client == nullptr ? Problem(account) : u"The account is gone."}, 0});
+  }
+  if (!m_edits) m_edits = std::make_unique<CAccountEdits>(model, m_executor);
+  start(*m_edits, *client, std::move(done));
+}
+
+void CAccountService::Subscribe(CFeedsManager& model, ObjectId into, const std::u16string& url, EditDone done) {
+  const ObjectId account = model.AccountOf(into);
+  Edit(model, into, [this, &model, account, done](AccountEditResult r) {
+    if (r.error.ok()) {
+      // Its articles come with a sync, after the one running if need be.
+      if (Syncing(account)) {
+        m_syncAgain.insert(account);
+      } else {
+        Sync(model, account);
+      }
+    }
+    done(std::move(r));
+  }, [into, url](CAccountEdits& edits, CGReaderClient& client, EditDone then) {
+    edits.Subscribe(client, into, url, std::move(then));
+  });
+}
+
+void CAccountService::Unsubscribe(CFeedsManager& model, ObjectId source, EditDone done) {
+  Edit(model, source, std::move(done), [source](CAccountEdits& edits, CGReaderClient& client, EditDone then) {
+    edits.Unsubscribe(client, source, std::move(then));
+  });
+}
+
+void CAccountService::Rename(CFeedsManager& model, ObjectId node, const std::u16string& name, EditDone done) {
+  Edit(model, node, std::move(done), [node, name](CAccountEdits& edits, CGReaderClient& client, EditDone then) {
+    edits.Rename(client, node, name, std::move(then));
+  });
+}
+
+void CAccountService::Move(CFeedsManager& model, ObjectId source, ObjectId target, EditDone done) {
+  Edit(model, source, std::move(done), [source, target](CAccountEdits& edits, CGReaderClient& client, EditDone then) {
+    edits.Move(client, source, target, std::move(then));
+  });
 }
 
 bool CAccountService::Syncing(ObjectId account) const {
@@ -223,6 +281,7 @@ bool CAccountService::Remove(CFeedsManager& model, ObjectId account) {
     m_running.erase(run);
   }
   m_started.erase(account);
+  m_syncAgain.erase(account);
   m_problems.erase(account);
   const bool removed = qb::RemoveAccount(model, *module, m_secrets, account);
   if (removed) m_store.FlushSoon();

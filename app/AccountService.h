@@ -19,6 +19,7 @@
 #include "app/LibraryDataIo.h"
 #include "base/Executor.h"
 #include "net/Download.h"
+#include "sync/AccountEdits.h"
 #include "sync/AccountSync.h"
 #include "sync/SecretStore.h"
 
@@ -57,6 +58,17 @@ class CAccountService {
   // started in this run; at start, that is every account.
   void SyncDue(CFeedsManager& model);
 
+  // The user's edits of an account's structure (sync/AccountEdits.h), sent
+  // to its server at once and shown once the server did them; `done` runs
+  // with the outcome, the server's reason when it was refused, unless the
+  // account is removed first. A new subscription syncs the account, which
+  // brings its articles.
+  using EditDone = std::function<void(AccountEditResult)>;
+  void Subscribe(CFeedsManager& model, ObjectId into, const std::u16string& url, EditDone done);
+  void Unsubscribe(CFeedsManager& model, ObjectId source, EditDone done);
+  void Rename(CFeedsManager& model, ObjectId node, const std::u16string& name, EditDone done);
+  void Move(CFeedsManager& model, ObjectId source, ObjectId target, EditDone done);
+
   // Why the account's last sync failed, for its warning mark; empty when
   // it went well or has not ended yet in this run.
   std::u16string Problem(ObjectId account) const;
@@ -90,6 +102,15 @@ class CAccountService {
     std::unique_ptr<CGReaderClient> client;
     std::unique_ptr<CAccountSync> sync;
   };
+  // The account's client, made with its kept password when there is none
+  // yet; null, with the account's problem noted, when no password is kept.
+  // The secret store may turn the event loop, so the caller looks up
+  // everything again after.
+  CGReaderClient* ClientFor(ObjectId account);
+  // Runs `start` with the account's client and edits, or ends `done` with
+  // the reason there is none.
+  void Edit(CFeedsManager& model, ObjectId node, EditDone done,
+            const std::function<void(CAccountEdits&, CGReaderClient&, EditDone)>& start);
   void Status(const std::u16string& text) {
     if (m_status) m_status(text);
   }
@@ -109,6 +130,10 @@ class CAccountService {
   std::unique_ptr<CGReaderClient> m_passwordCheck;
   std::unique_ptr<CGReaderClient> m_signIn;
   std::map<ObjectId, Running> m_running;
+  // Accounts to sync again when their sync ends (a subscription added
+  // while it ran).
+  std::set<ObjectId> m_syncAgain;
+  std::unique_ptr<CAccountEdits> m_edits;
   CExecutorScope m_tasks;  // last: its tasks use everything above
 };
 

@@ -1,17 +1,22 @@
 // File > "Add account...": the kind of service, the server's address, the
 // user and the password. OK signs in at once, with the fields held while
 // the server answers; a refusal shows the server's reason in the dialog,
-// which stays open; a good sign-in adds the account and closes it.
+// which stays open; a good sign-in adds the account and closes it. The
+// hosted services (The Old Reader, BazQux Reader) show their one address.
 #pragma once
 
 #include <QDialog>
 
+#include "sync/GReaderProtocol.h"
+
+#include <memory>
+
 class QComboBox;
-class QLabel;
 class QLineEdit;
-class QPushButton;
 
 namespace qb {
+
+class CSignInLine;
 
 class CAccountService;
 class CFeedsManager;
@@ -20,6 +25,7 @@ class CAddAccountDlg : public QDialog {
   Q_OBJECT
  public:
   CAddAccountDlg(CAccountService& accounts, CFeedsManager& model, QWidget* parent = nullptr);
+  ~CAddAccountDlg() override;
 
   QComboBox* KindBox() const { return m_kind; }
   QLineEdit* AddressEdit() const { return m_address; }
@@ -33,7 +39,7 @@ class CAddAccountDlg : public QDialog {
   void reject() override;
 
  private:
-  void SetBusy(bool busy);
+  static bool Hosted(GReaderServerKind kind);
 
   CAccountService& m_accounts;
   CFeedsManager& m_model;
@@ -41,10 +47,9 @@ class CAddAccountDlg : public QDialog {
   QLineEdit* m_address = nullptr;
   QLineEdit* m_user = nullptr;
   QLineEdit* m_password = nullptr;
-  QLabel* m_status = nullptr;
-  QPushButton* m_ok = nullptr;
+  std::unique_ptr<CSignInLine> m_line;
   QString m_outcome;
-  bool m_busy = false;
+  bool m_hostedShown = false;  // the address field holds a hosted one
 };
 
 }  // namespace qb

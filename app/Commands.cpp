@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -181,6 +182,14 @@ void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl, AddFeedOrigi
   dlg.m_strUrl = presetUrl;
   dlg.m_strGroupName = GroupNameForDialog(group->m_name);
   if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
+  if (const ObjectId account = Model().AccountOf(groupId); account != 0) {
+    if (m_accounts == nullptr || Model().GetGroup(account) == nullptr) return;
+    const QString what = QStringLiteral("The feed could not be added to %1").arg(ToQString(Model().GetGroup(account)->m_name));
+    m_accounts->Subscribe(Model(), groupId, FromQString(dlg.m_strUrl), AccountEditDone(what, [this, origin](ObjectId id) {
+                            if (origin == AddFeedOrigin::User) emit nodeSelectionRequested(id);
+                          }));
+    return;
+  }
   // The dialog checked the address as SubscribeSource takes it; this refuses
   // the same addresses.
   const CFeedSource* source = Model().SubscribeSource(groupId, ViewOf(dlg.m_strUrl));
@@ -204,6 +213,18 @@ void CCommands::DeleteSource(ObjectId sourceId, ObjectId groupId) {
   if (source == nullptr || Model().GetGroup(groupId) == nullptr) return;
   const QString question =
       QStringLiteral("Are you sure you want to delete '%1'?").arg(ToQString(source->m_title));
+  if (Model().AccountOf(sourceId) != 0) {
+    if (m_accounts == nullptr) return;
+    const QString unsubscribe =
+        question + QStringLiteral(" The account is unsubscribed from it on the server, for every device.");
+    if (Ask(m_frame, unsubscribe, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
+    const QString what = QStringLiteral("'%1' could not be deleted").arg(ToQString(source->m_title));
+    m_accounts->Unsubscribe(Model(), sourceId, AccountEditDone(what, [this, groupId](ObjectId) {
+                              m_updater.SourcesRemoved();
+                              emit nodeSelectionRequested(groupId);
+                            }));
+    return;
+  }
   if (Ask(m_frame, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) return;
   Model().DeleteSource(groupId, sourceId);
   m_updater.SourcesRemoved();
@@ -214,6 +235,8 @@ void CCommands::DeleteGroup(ObjectId groupId) {
   const CGroup* group = Model().GetGroup(groupId);
   if (group == nullptr) return;
   if (group->m_account && m_accounts != nullptr) return RemoveAccount(groupId);
+  // An account's folder goes when the server no longer lists it.
+  if (Model().AccountOf(groupId) != 0) return;
   const CGroup* parent = Model().FindParentGroup(groupId);
   if (parent == nullptr && Model().RootGroups().size() == 1) {
     m_frame.Desktop().ShowMessage(
@@ -231,7 +254,27 @@ void CCommands::DeleteGroup(ObjectId groupId) {
 }
 
 void CCommands::Rename(ObjectId node, const QString& name) {
-  if (name.isEmpty() || !Model().Rename(node, FromQString(name))) return;
+  if (name.isEmpty()) return;
+  if (m_accounts != nullptr && (Model().ServerEditsOf(node) & CFeedsManager::kCanRename) != 0) {
+    const std::u16string old = Model().GetGroup(node) != nullptr ? Model().GetGroup(node)->m_name
+                                                                 : Model().GetFeedSource(node)->m_title;
+    m_accounts->Rename(Model(), node, FromQString(name),
+                       AccountEditDone(QStringLiteral("'%1' could not be renamed").arg(ToQString(old))));
+    return;
+  }
+  Model().Rename(node, FromQString(name));
+}
+
+std::function<void(AccountEditResult)> CCommands::AccountEditDone(QString what, std::function<void(ObjectId)> then) {
+  return [self = QPointer<CCommands>(this), what, then](AccountEditResult r) {
+    if (!self) return;
+    if (!r.error.ok()) {
+      self->m_frame.Desktop().ShowMessage(self->m_frame.Window(), MsgIcon::Warning,
+                                          what + QStringLiteral(": ") + ToQString(r.error.message));
+      return;
+    }
+    if (then) then(r.node);
+  };
 }
 
 void CCommands::ShowAccountProperties(ObjectId account) {
@@ -312,6 +355,11 @@ void CCommands::ClearHistory(ObjectId sourceId) {
 }
 
 void CCommands::MoveSource(ObjectId source, ObjectId group) {
+  if (m_accounts != nullptr && Model().CanMoveThroughServer(source, group)) {
+    const QString what = QStringLiteral("'%1' could not be moved").arg(ToQString(Model().GetFeedSource(source)->m_title));
+    m_accounts->Move(Model(), source, group, AccountEditDone(what));
+    return;
+  }
   Model().MoveSource(source, group);
 }
 

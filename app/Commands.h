@@ -13,6 +13,7 @@
 
 #include "base/StatusHandler.h"
 #include "model/RSSObject.h"
+#include "sync/AccountEdits.h"
 #include "views/IMainFrame.h"
 
 class QTimer;
@@ -93,8 +94,14 @@ class CCommands : public QObject, public IStatusHandler {
   // as it is.
   void AddFeed(ObjectId group, const QString& presetUrl = QString(),
                AddFeedOrigin origin = AddFeedOrigin::User);
+  // In an account (or one of its folders) the account's server subscribes
+  // to the feed; the feed shows once it did, its articles with the sync
+  // that follows.
   // Each asks first; the tree then selects the group that held the node
   // (the root item for a root group). The last root group is never deleted.
+  // A feed of an account, and its renaming and moving below, go to the
+  // account's server and show once it did them; a refusal, with the
+  // server's reason, is shown in a message.
   void DeleteSource(ObjectId source, ObjectId group);
   void DeleteGroup(ObjectId group);
   // An empty name renames nothing.
@@ -180,6 +187,10 @@ class CCommands : public QObject, public IStatusHandler {
   enum class PassKind { None, Automatic, UpdateAll, Sources };
 
   CFeedsManager& Model();
+  // The end of an edit of an account's structure: a refusal told in a
+  // message that starts with `what` ("'News' could not be renamed"), a
+  // success passed on to `then`.
+  std::function<void(AccountEditResult)> AccountEditDone(QString what, std::function<void(ObjectId)> then = {});
   void StartPass(PassKind kind, const std::function<bool()>& start);
   void OnSourceApplied(const SourceReport& report);
   void OnPassFinished(const PassReport& report);

@@ -139,6 +139,17 @@ class CFeedsManager {
   // Inside ApplyAccountState the server's changes pass.
   uint32_t CapabilitiesOf(ObjectId node) const;
   bool Can(ObjectId node, Capability what) const { return (CapabilitiesOf(node) & what) != 0; }
+  // What the user may ask an account's server to do to a node in it, which
+  // the model does once the server has done it (inside ApplyAccountState):
+  // a subscription is moved between the account's folders (kCanMove),
+  // renamed or unsubscribed (kCanDelete); a folder is renamed; new
+  // subscriptions go into the account or a folder (kCanAddInto). 0 outside
+  // accounts, and for the account node itself but for kCanAddInto.
+  uint32_t ServerEditsOf(ObjectId node) const;
+  // Whether the account's server may be asked to move the subscription to
+  // the target: the account itself or one of its folders, not the one it
+  // is in.
+  bool CanMoveThroughServer(ObjectId sourceId, ObjectId targetGroupId) const;
 
   // The account group the node lies in (itself for an account), 0 for
   // none: a group, a source, or an article's source.
@@ -166,7 +177,9 @@ class CFeedsManager {
   // both ends removed) and checked once, on the same text that is stored.
   static std::u16string CleanUrl(std::u16string_view url);
   enum class AddSourceStatus { Added, EmptyUrl, Duplicate, NotAGroup };
-  // What SubscribeSource would answer, without changing anything.
+  // What SubscribeSource would answer, without changing anything; for a
+  // group of an account, whether its server may be asked to subscribe
+  // (CAccountEdits), a duplicate being one of the account's own feeds.
   AddSourceStatus CheckNewSourceUrl(ObjectId groupId, std::u16string_view enteredUrl) const;
   // AddSource with the cleaned address, or null with the reason in `status`
   // when the cleaned address is empty or already subscribed, or `groupId` is

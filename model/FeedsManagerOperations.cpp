@@ -17,15 +17,25 @@ CFeedsManager::AddSourceStatus CFeedsManager::CheckNewSourceUrl(
     ObjectId groupId, std::u16string_view enteredUrl) const {
   const std::u16string clean = CleanUrl(enteredUrl);
   if (clean.empty()) return AddSourceStatus::EmptyUrl;
+  if (const ObjectId account = AccountOf(groupId); account != 0) {
+    // The account's server is asked; a feed read here as well is another.
+    IdList sources;
+    CollectSources(account, sources);
+    for (ObjectId sid : sources) {
+      if (GetFeedSource(sid)->m_url == clean) return AddSourceStatus::Duplicate;
+    }
+    return (ServerEditsOf(groupId) & kCanAddInto) != 0 ? AddSourceStatus::Added : AddSourceStatus::NotAGroup;
+  }
   if (HasSourceWithUrl(clean)) return AddSourceStatus::Duplicate;
-  // An account's feeds are the ones its server lists.
   if (EditGroup(groupId) == nullptr || !Can(groupId, kCanAddInto)) return AddSourceStatus::NotAGroup;
   return AddSourceStatus::Added;
 }
 
 const CFeedSource* CFeedsManager::SubscribeSource(ObjectId groupId, std::u16string_view enteredUrl,
                                                   AddSourceStatus* status) {
-  const AddSourceStatus outcome = CheckNewSourceUrl(groupId, enteredUrl);
+  // An account's feeds are the ones its server lists (sync/AccountEdits.h).
+  const AddSourceStatus outcome =
+      AccountOf(groupId) != 0 ? AddSourceStatus::NotAGroup : CheckNewSourceUrl(groupId, enteredUrl);
   if (status != nullptr) *status = outcome;
   if (outcome != AddSourceStatus::Added) return nullptr;
   return AddSource(groupId, CleanUrl(enteredUrl));
@@ -77,6 +87,24 @@ uint32_t CFeedsManager::CapabilitiesOf(ObjectId node) const {
   all &= ~(kCanFetch | kCanClearHistory | kCanApplyRetention);
   if (m_serverDepth > 0) return all;
   return node == account ? all & kCanDelete : 0;
+}
+
+uint32_t CFeedsManager::ServerEditsOf(ObjectId node) const {
+  const ObjectId account = AccountOf(node);
+  if (account == 0 || m_serverDepth > 0) return 0;
+  if (node == account) return kCanAddInto;
+  if (GetFeedSource(node) != nullptr) return kCanMove | kCanRename | kCanDelete;
+  // A folder stands right below its account; the server has no deeper ones.
+  const CGroup* parent = FindParentGroup(node);
+  return parent != nullptr && parent->m_id == account ? kCanRename | kCanAddInto : 0;
+}
+
+bool CFeedsManager::CanMoveThroughServer(ObjectId sourceId, ObjectId targetGroupId) const {
+  if ((ServerEditsOf(sourceId) & kCanMove) == 0 || AccountOf(targetGroupId) != AccountOf(sourceId)) return false;
+  const CGroup* from = FindGroupOfSource(sourceId);
+  const bool folderOrAccount =
+      targetGroupId == AccountOf(sourceId) || (ServerEditsOf(targetGroupId) & kCanAddInto) != 0;
+  return from != nullptr && from->m_id != targetGroupId && folderOrAccount;
 }
 
 ObjectId CFeedsManager::AccountOf(ObjectId node) const {

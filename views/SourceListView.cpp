@@ -449,11 +449,13 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
   const NodeKind kind = KindOf(SelectedItem());
   QMenu menu(this);
   std::vector<std::pair<QAction*, void (CSourceListView::*)()>> actions;
-  // What the model says may be done to the node decides what is offered.
+  // What the model says may be done to the node, here or by asking its
+  // account's server, decides what is offered.
   const ObjectId node = SelectedNode().value_or(0);
+  const uint32_t offered = m_model.CapabilitiesOf(node) | m_model.ServerEditsOf(node);
   auto add = [&](const char* text, void (CSourceListView::*command)(), uint32_t needs = 0) {
     QAction* action = menu.addAction(QString::fromLatin1(text));
-    action->setEnabled((m_model.CapabilitiesOf(node) & needs) == needs);
+    action->setEnabled((offered & needs) == needs);
     actions.emplace_back(action, command);
   };
   switch (kind) {
@@ -468,6 +470,8 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
         // Its folders and feeds are the server's: the account itself is
         // synced, shown and removed.
         menu.setTitle(QStringLiteral("For Accounts"));
+        add("&Add new feed", &CSourceListView::AddFeed, CFeedsManager::kCanAddInto);
+        menu.addSeparator();
         add("&Mark all as read", &CSourceListView::MarkAllRead);
         add("&Sync this account", &CSourceListView::UpdateSelected);
         menu.addSeparator();
@@ -480,6 +484,8 @@ void CSourceListView::ShowMenuFor(const QPoint& globalPos) {
       add("&Add new feed", &CSourceListView::AddFeed, CFeedsManager::kCanAddInto);
       menu.addSeparator();
       add("Add new &sub-group", &CSourceListView::AddGroup, CFeedsManager::kCanAddInto);
+      // An account's folders are the server's labels, which hold no folders.
+      if (m_model.ServerEditsOf(node) != 0) actions.back().first->setEnabled(false);
       menu.addSeparator();
       add("&Rename this group", &CSourceListView::StartRename, CFeedsManager::kCanRename);
       add("&Delete this group", &CSourceListView::DeleteGroup, CFeedsManager::kCanDelete);

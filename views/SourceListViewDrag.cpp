@@ -57,8 +57,9 @@ bool CSourceListView::Drop(QTreeWidgetItem* under) {
   EndDrag();
   if (!dragged) return false;
   // The model says which moves it makes (not into its own subtree, not onto
-  // its own parent); a refused drop asks for nothing.
-  if (source != 0 && Model().CanMoveSource(source, targetId)) {
+  // its own parent), and which an account's server is asked to make; a
+  // refused drop asks for nothing.
+  if (source != 0 && (Model().CanMoveSource(source, targetId) || Model().CanMoveThroughServer(source, targetId))) {
     emit moveSourceRequested(source, targetId);
     return true;
   }

@@ -1,12 +1,14 @@
 // The window's accounts against a small Google Reader server on the
 // loopback: when they sync (at start, on their interval with the automatic
 // update, with "Update all feeds"), the warning mark of a failed sync and
-// its clearing, a slow server the window does not wait for, the account's
+// its clearing, a slow server the window does not wait for, edits of its
+// feeds sent to the server, the account's
 // properties (a new password checked by a sign-in before it is kept) and
 // its removal, asked first.
 #include <QSpinBox>
 #include <QStyle>
 #include <QTest>
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -56,8 +58,13 @@ class FakeReader {
       return r;
     }
     if (route == "subscription/list") {
-      return HttpResponse::Ok(R"({"subscriptions":[{"id":"feed/1","title":"One","url":"https://e.org/f"}]})",
+      return HttpResponse::Ok(R"({"subscriptions":[{"id":"feed/1","title":")" + title + R"(","url":"https://e.org/f"}]})",
                               "application/json");
+    }
+    if (route == "subscription/edit") {
+      const size_t t = request.body.find("&t=");
+      if (t != std::string::npos) title = request.body.substr(t + 3, request.body.find('&', t + 3) - t - 3);
+      return Plain("OK");
     }
     if (route == "stream/items/ids") return HttpResponse::Ok(R"({"itemRefs":[{"id":"1"},{"id":"2"}]})", "application/json");
     if (route == "stream/items/contents") {
@@ -78,6 +85,7 @@ class FakeReader {
   std::mutex mutex;
   bool down = false;
   std::string password = "secret";
+  std::string title = "One";  // the feed's, as the form sent it
   std::shared_ptr<test::ResponseGate> gate;
   std::atomic<int> syncs{0};
   test::HttpServer server;
@@ -202,6 +210,39 @@ TEST_F(AccountsTest, AFailedSyncMarksTheAccountUntilAGoodOne) {
   SyncAndWait(false);
   EXPECT_FALSE(Marked());
   EXPECT_TRUE(Item()->toolTip(0).isEmpty());
+}
+
+// A feed of an account is renamed by its server: the tree offers it, the
+// name shows once the server took it, and a refusal is told.
+TEST_F(AccountsTest, ARenameGoesToTheServerAndShowsWhenItIsDone) {
+  const ObjectId source = h.Model().GetGroup(account)->m_sources.at(0);
+  h.Frame().SourceTree()->SelectItem(h.Frame().SourceTree()->FindItem(source));
+  QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+  QCoreApplication::sendEvent(h.Frame().SourceTree(), &event);
+  ASSERT_FALSE(h.scope.menus.empty());
+  const test::MenuRecord& menu = h.scope.menus.back();
+  const auto offered = [&](const char* text) {
+    const auto it = std::find(menu.texts.begin(), menu.texts.end(), QString::fromLatin1(text));
+    return it != menu.texts.end() && menu.enabled[it - menu.texts.begin()];
+  };
+  EXPECT_TRUE(offered("&Rename this feed"));
+  EXPECT_TRUE(offered("&Delete this feed"));
+  EXPECT_FALSE(offered("&Clear history for this feed"));
+
+  h.Frame().Commands().Rename(source, QStringLiteral("Renamed"));
+  EXPECT_EQ(h.Model().GetFeedSource(source)->m_title, u"One");
+  ASSERT_TRUE(Until([&] { return h.Model().GetFeedSource(source)->m_title == u"Renamed"; }));
+  EXPECT_EQ(reader.title, "Renamed");
+  SyncAndWait(false);
+  EXPECT_EQ(h.Model().GetFeedSource(source)->m_title, u"Renamed");
+
+  reader.down = true;
+  const size_t before = h.scope.messages.size();
+  h.Frame().Commands().Rename(source, QStringLiteral("Again"));
+  ASSERT_TRUE(Until([&] { return h.scope.messages.size() > before; }));
+  EXPECT_EQ(h.scope.messages.back().text,
+            QStringLiteral("'Renamed' could not be renamed: The server answered 503: down for maintenance."));
+  EXPECT_EQ(h.Model().GetFeedSource(source)->m_title, u"Renamed");
 }
 
 TEST_F(AccountsTest, PropertiesCheckANewPasswordBeforeKeepingIt) {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "library/Library.h"
 #include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
+#include "sync/AccountEdits.h"
 #include "sync/AccountSync.h"
 #include "sync/GReaderClient.h"
 #include "sync/SecretStore.h"
@@ -88,13 +90,14 @@ struct Library {
   CSyncModule module;
 };
 
+GReaderAccount FreshRssAccount(const std::string& user) {
+  return {GReaderServerKind::kFreshRss,
+          GReaderApiBase(GReaderServerKind::kFreshRss, test::SharedFreshRss().Address()).url, user};
+}
+
 // The same user on the server, as another device sees it.
 struct OtherDevice {
-  explicit OtherDevice(const std::string& user)
-      : client(pool,
-               {GReaderServerKind::kFreshRss,
-                GReaderApiBase(GReaderServerKind::kFreshRss, test::SharedFreshRss().Address()).url, user},
-               "api-" + user) {}
+  explicit OtherDevice(const std::string& user) : client(pool, FreshRssAccount(user), "api-" + user) {}
   std::set<std::string> Ids(const std::string& stream, const std::string& exclude = {}) {
     const GReaderReply<ServerIdList> r =
         Await<ServerIdList>([&](auto done) { client.FetchIds({stream, exclude}, done); });
@@ -229,6 +232,105 @@ TEST(AccountSyncTest, AnAccountAddedFromTheCliCarriesMarksBothWaysAndKeepsItsPas
   EXPECT_EQ(p.Cli({"account", "list"}).out, "");
   EXPECT_EQ(other.Ids(kReadingListStream).size(), 5u);
   EXPECT_TRUE(std::filesystem::is_empty(CFileSecretStore::DefaultFolder()));
+}
+
+// The account's structure is the server's: an edit made here goes to the
+// server at once and shows once the server did it; with the server down it
+// is refused with the reason, and nothing changes here.
+TEST(AccountSyncTest, StructureEditsShowWhenTheServerDidThem) {
+  const std::string user = "erin";
+  test::SharedFreshRss().CreateUser(user, "api-" + user);
+  OtherDevice other(user);
+  other.Subscribe(test::ServeSharedFeed("erin-a", 1), u"News");
+  Profile p;
+  const std::string name = user + "@" + Host();
+  ASSERT_EQ(p.Cli({"account", "add", "freshrss", test::SharedFreshRss().Address(), user}, "api-erin\n").status, 0);
+  ASSERT_EQ(p.Cli({"sync"}).status, 0);
+  const std::string listed = "All Sources\n" + name + " (1 / 1)\n  News (1 / 1)\n    Feed erin-a (1 / 1)\n"
+                             "  Uncategorized\n    FreshRSS releases\n";
+  ASSERT_EQ(p.Cli({"list"}).out, listed);
+  const auto serverFolders = [&](const std::string& url) -> std::vector<std::string> {
+    const auto subs = Await<std::vector<GReaderSubscription>>([&](auto done) { other.client.FetchSubscriptions(done); });
+    for (const GReaderSubscription& sub : subs.value) {
+      if (sub.url == url) return sub.folders;
+    }
+    return {"(not subscribed)"};
+  };
+
+  const std::string url = test::ServeSharedFeed("erin-b", 2);
+  CTaskQueue owner;
+  CDownloadPool pool;
+  const auto edit = [&](auto call) {
+    std::optional<AccountEditResult> result;
+    call([&](AccountEditResult r) { result = std::move(r); });
+    EXPECT_FALSE(result.has_value()) << "the model waits for the server";
+    EXPECT_TRUE(owner.RunUntil([&] { return result.has_value(); }, std::chrono::seconds(60)));
+    return result.value_or(AccountEditResult{{GReaderStatus::kLocal, 0, u"no answer"}, 0});
+  };
+  {
+    Library lib(p.LibraryFile());
+    CGReaderClient client(pool, FreshRssAccount(user), "api-erin");
+    CAccountEdits edits(lib.model, owner);
+    const ObjectId account = lib.model.AccountOf(lib.Article(u"erin-a1"));
+    const ObjectId news = lib.model.FindGroupOfSource(lib.model.GetFeed(lib.Article(u"erin-a1"))->m_source)->m_id;
+    const AccountEditResult added = edit([&](auto done) {
+      edits.Subscribe(client, news, Utf8ToUtf16(url), done);
+      EXPECT_FALSE(lib.model.HasSourceWithUrl(Utf8ToUtf16(url)));
+    });
+    ASSERT_TRUE(added.error.ok()) << Utf16ToUtf8(added.error.message);
+    EXPECT_EQ(lib.model.FindGroupOfSource(added.node)->m_id, news);
+    EXPECT_EQ(lib.model.GetFeedSource(added.node)->m_title, u"Feed erin-b");
+    EXPECT_EQ(serverFolders(url), std::vector<std::string>{"user/-/label/News"});
+    EXPECT_EQ(edit([&](auto done) { edits.Subscribe(client, account, Utf8ToUtf16(url), done); }).error.message,
+              u"The account is already subscribed to this feed.");
+    const AccountEditResult missing = edit([&](auto done) {
+      edits.Subscribe(client, account, Utf8ToUtf16(test::SharedFeeds().Url("/missing.xml")), done);
+    });
+    EXPECT_EQ(missing.error.status, GReaderStatus::kServerError);
+    EXPECT_EQ(lib.model.GetGroup(account)->m_sources.size(), 0u);
+    lib.Write();
+  }
+  // Its articles come with the next sync.
+  EXPECT_EQ(p.Cli({"sync"}).out, name + ": 0 marks sent, 2 articles added, 0 changed, 0 removed\n");
+  {
+    Library lib(p.LibraryFile());
+    CGReaderClient client(pool, FreshRssAccount(user), "api-erin");
+    CAccountEdits edits(lib.model, owner);
+    const ObjectId b = lib.model.GetFeed(lib.Article(u"erin-b1"))->m_source;
+    const ObjectId news = lib.model.FindGroupOfSource(b)->m_id;
+    const ObjectId account = lib.model.AccountOf(b);
+    const ObjectId other_folder = lib.model.GetGroup(account)->m_childGroups.at(1);
+    ASSERT_EQ(lib.model.GetGroup(other_folder)->m_name, u"Uncategorized");
+    EXPECT_TRUE(edit([&](auto done) { edits.Rename(client, b, u" Erin's B ", done); }).error.ok());
+    EXPECT_TRUE(edit([&](auto done) { edits.Move(client, b, other_folder, done); }).error.ok());
+    EXPECT_TRUE(edit([&](auto done) { edits.Rename(client, news, u"Headlines", done); }).error.ok());
+    EXPECT_EQ(lib.model.GetFeedSource(b)->m_title, u"Erin's B");
+    EXPECT_EQ(lib.model.FindGroupOfSource(b)->m_id, other_folder);
+    EXPECT_EQ(lib.model.GetGroup(news)->m_name, u"Headlines");
+    EXPECT_EQ(serverFolders(url), std::vector<std::string>{"user/-/label/Uncategorized"});
+    EXPECT_EQ(edit([&](auto done) { edits.Rename(client, news, u"Uncategorized", done); }).error.message,
+              u"The account has a folder of that name already.");
+
+    // The server down: refused with its reason, and nothing changes here.
+    test::SharedFreshRss().Stop();
+    const AccountEditResult offline = edit([&](auto done) { edits.Unsubscribe(client, b, done); });
+    test::SharedFreshRss().Start();
+    EXPECT_EQ(offline.error.status, GReaderStatus::kUnreachable);
+    EXPECT_NE(offline.error.message.find(u"The server could not be reached"), std::u16string::npos);
+    EXPECT_EQ(lib.model.GetFeedSource(b)->m_articles.size(), 2u);
+
+    const AccountEditResult gone = edit([&](auto done) { edits.Unsubscribe(client, b, done); });
+    EXPECT_TRUE(gone.error.ok()) << Utf16ToUtf8(gone.error.message);
+    EXPECT_EQ(lib.model.GetFeedSource(b), nullptr);
+    EXPECT_EQ(serverFolders(url), std::vector<std::string>{"(not subscribed)"});
+    lib.Write();
+  }
+  // What the edits showed is what the server has: a sync changes nothing.
+  std::string renamed = listed;
+  renamed.replace(renamed.find("News"), 4, "Headlines");
+  EXPECT_EQ(p.Cli({"list"}).out, renamed);
+  EXPECT_EQ(p.Cli({"sync"}).out, name + ": 0 marks sent, 0 articles added, 0 changed, 0 removed\n");
+  EXPECT_EQ(p.Cli({"list"}).out, renamed);
 }
 
 // Marks made while the server is down stay queued in the library through a

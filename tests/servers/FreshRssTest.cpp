@@ -183,41 +183,6 @@ TEST(FreshRssTest, ASyncBringsTheAccountAndCarriesMarksBothWays) {
   EXPECT_EQ(device.items.size(), 8u);
 }
 
-TEST(FreshRssTest, StructureEditsShowOnTheServer) {
-  Session s("editor");
-  const auto subscriptions = [&] {
-    return Ok(Await<std::vector<GReaderSubscription>>([&](auto done) { s.client.FetchSubscriptions(done); }));
-  };
-  const auto ok = [&](const char* what, auto call) {
-    const GReaderReply<Nothing> r = Await<Nothing>(call);
-    EXPECT_TRUE(r.error.ok()) << what << ": " << Utf16ToUtf8(r.error.message);
-  };
-  const std::string url = ServeFeed("editor", 2);
-  const GReaderSubscription added = Subscribe(s.client, url, u"", u"");
-  ok("rename", [&](auto done) { s.client.Rename(added.id, u"Renamed", done); });
-  ok("move", [&](auto done) { s.client.Move(added.id, u"", u"Later", done); });
-  auto find = [&] {
-    for (GReaderSubscription& sub : subscriptions()) {
-      if (sub.url == url) return sub;
-    }
-    return GReaderSubscription{};
-  };
-  EXPECT_EQ(find().title, u"Renamed");
-  EXPECT_EQ(find().folders, std::vector<std::string>{"user/-/label/Later"});
-  ok("rename folder", [&](auto done) { s.client.RenameFolder(u"Later", u"Much later", done); });
-  EXPECT_EQ(find().folders, std::vector<std::string>{"user/-/label/Much later"});
-  ok("unsubscribe", [&](auto done) { s.client.Unsubscribe(added.id, done); });
-  EXPECT_EQ(find().id, "");
-
-  // What the server cannot do comes back with its answer.
-  const GReaderReply<GReaderSubscription> none = Await<GReaderSubscription>(
-      [&](auto done) { s.client.Subscribe(g_feeds->Url("/missing.xml"), u"", u"", done); });
-  EXPECT_EQ(none.error.status, GReaderStatus::kServerError);
-  const GReaderReply<Nothing> gone = Await<Nothing>([&](auto done) { s.client.Unsubscribe(added.id, done); });
-  EXPECT_EQ(gone.error.status, GReaderStatus::kServerError);
-  EXPECT_EQ(gone.error.message, u"The server answered 400: Bad Request!");
-}
-
 TEST(FreshRssTest, MarkAllAsReadSparesWhatCameLater) {
   Session s("marker");
   const GReaderSubscription feed = Subscribe(s.client, ServeFeed("marker", 4), u"", u"");
