@@ -151,6 +151,14 @@ void CLibrary::Close() {
   m_read.Close();
 }
 
+CLibrary::CShortWait::CShortWait(CLibrary& library, int ms) : m_library(library) {
+  if (m_library.m_read.IsOpen()) sqlite3_busy_timeout(m_library.m_read.handle(), ms);
+}
+
+CLibrary::CShortWait::~CShortWait() {
+  if (m_library.m_read.IsOpen()) sqlite3_busy_timeout(m_library.m_read.handle(), m_library.m_busyTimeoutMs);
+}
+
 void CLibrary::Configure(CSqliteDb& db, int busyTimeoutMs) {
   sqlite3_busy_timeout(db.handle(), busyTimeoutMs);
   // A commit is on the disk when it returns. Deleted text is not overwritten

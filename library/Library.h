@@ -290,6 +290,20 @@ class CLibrary final : public IArticleStore {
   const std::vector<ModuleSlot>& Modules() const { return m_modules; }
   // The reading connection, for a module's reads (owner's thread).
   CSqliteDb& Reader() { return m_read; }
+  // While one lives, the reading connection waits at most `ms` for a lock
+  // another connection holds, not the library's busy timeout: for a small
+  // write of the owner's thread (a sync's lease), which must not freeze the
+  // window while the writer thread or another process writes.
+  class CShortWait {
+   public:
+    CShortWait(CLibrary& library, int ms);
+    ~CShortWait();
+    CShortWait(const CShortWait&) = delete;
+    CShortWait& operator=(const CShortWait&) = delete;
+
+   private:
+    CLibrary& m_library;
+  };
 
   // Every group, source and article identifier stored (for a resync).
   bool StoredIds(IdList& groups, IdList& sources, IdList& articles);

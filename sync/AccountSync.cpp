@@ -62,7 +62,8 @@ void CAccountSync::Start(ObjectId account, CGReaderClient& client, Progress prog
   }
   std::string error;
   if (!m_module.TakeLease(m_library, account, m_model.Clock().CurrentTime(), kLeaseSeconds, nullptr, &error)) {
-    return fail(GReaderStatus::kLocal, error.empty() ? kSyncLeaseHeld : u"The library could not be written: " + Utf8ToUtf16(error));
+    const bool later = error.empty() || error == kLibraryBusy;
+    return fail(GReaderStatus::kLocal, later ? kSyncLeaseHeld : u"The library could not be written: " + Utf8ToUtf16(error));
   }
   GReaderSyncInput input;
   if (!m_module.ReadQueue(m_library, account, input.local.pending)) {

@@ -54,9 +54,11 @@ struct AccountSyncResult {
 // "Syncing alice@rss.example.org: 1,200 of 5,000 articles", for the
 // status line.
 std::u16string SyncProgressText(const std::u16string& account, size_t done, size_t total);
-// The message of a sync refused because another process syncs the account.
+// The message of a sync refused because another process syncs the account,
+// or the library was being written and the lease could not wait for it: no
+// fault of the account's.
 inline constexpr char16_t kSyncLeaseHeld[] =
-    u"Another Quillbend is syncing this account; it will be synced after that.";
+    u"Another Quillbend is syncing this account, or its library is busy; try again shortly.";
 
 class CAccountSync {
  public:

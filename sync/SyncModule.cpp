@@ -205,6 +205,7 @@ bool CSyncModule::TakeLease(CLibrary& library, ObjectId account, int64_t now, in
     return false;
   }
   try {
+    CLibrary::CShortWait wait(library, m_leaseWaitMs);
     CSqliteDb& db = library.Reader();
     CSqliteTransaction txn(db, true);
     CSqliteStatement q = db.Prepare("SELECT holder, expires FROM sync_lease WHERE account = ?");
@@ -222,7 +223,7 @@ bool CSyncModule::TakeLease(CLibrary& library, ObjectId account, int64_t now, in
     txn.Commit();
     return true;
   } catch (const CSqliteError& e) {
-    if (error != nullptr) *error = e.what();
+    if (error != nullptr) *error = e.Primary() == SQLITE_BUSY ? kLibraryBusy : e.what();
     return false;
   }
 }
@@ -230,12 +231,14 @@ bool CSyncModule::TakeLease(CLibrary& library, ObjectId account, int64_t now, in
 void CSyncModule::ReleaseLease(CLibrary& library, ObjectId account) {
   if (!library.Writable()) return;
   try {
+    CLibrary::CShortWait wait(library, m_leaseWaitMs);
     CSqliteStatement s = library.Reader().Prepare("DELETE FROM sync_lease WHERE account = ? AND holder = ?");
     s.Bind(1, int64_t{account});
     s.Bind(2, library.Writer());
     s.Run();
-  } catch (const CSqliteError&) {
-    // It runs out by itself.
+  } catch (const CSqliteError& e) {
+    // Otherwise it runs out by itself.
+    if (e.Primary() == SQLITE_BUSY) ReleaseLeaseWithBatch(account, library.Writer());
   }
 }
 

@@ -74,10 +74,22 @@ inline constexpr int32_t kDefaultAccountRefreshMinutes = 15;
 std::string_view AccountKindName(GReaderServerKind kind);
 std::optional<GReaderServerKind> AccountKindFromName(std::string_view name);
 
+// TakeLease's error when another connection held the library's write lock
+// for longer than the lease waits: nothing is wrong, a sync can be tried
+// again shortly.
+inline constexpr char kLibraryBusy[] = "the library is busy";
+
 class CSyncModule final : public ILibraryModule {
  public:
   // The model whose flags the queue follows; it must outlive the module.
   explicit CSyncModule(const CFeedsManager& model) : m_model(model) {}
+
+  // How long TakeLease and ReleaseLease wait for another connection's
+  // write lock: on the window's thread a moment (a flush of the writer
+  // thread usually ends sooner), in a process without a window as long as
+  // the library waits for any write.
+  static constexpr int kWindowLeaseWaitMs = 250;
+  void SetLeaseWait(int ms) { m_leaseWaitMs = ms; }
 
   std::string_view Name() const override { return "sync"; }
   int Version() const override { return 2; }
@@ -124,9 +136,14 @@ class CSyncModule final : public ILibraryModule {
   // holds it, its holder's time ran out (a process that died), or this
   // session holds it already, until `now` + `seconds`. False, with the
   // holder's expiry in `heldUntil`, when another session holds it; false
-  // with `error` set when the library could not be written.
+  // with `error` set when the library could not be written, to
+  // kLibraryBusy when another connection kept it locked for longer than a
+  // moment (the lease is taken on the owner's thread, which never waits
+  // for a write of the writer thread or of another process).
   bool TakeLease(CLibrary& library, ObjectId account, int64_t now, int64_t seconds, int64_t* heldUntil = nullptr,
                  std::string* error = nullptr);
+  // Gives the lease back now, waiting a moment at most; when the library is
+  // busy, with the next batch instead.
   void ReleaseLease(CLibrary& library, ObjectId account);
   // Gives the lease back with the next batch, the one that writes what the
   // sync brought (the acknowledged entries leave the queue in it): no
@@ -179,6 +196,7 @@ class CSyncModule final : public ILibraryModule {
   uint64_t m_markCount = 0;
   // The count at each article's latest mark here.
   std::unordered_map<std::string, uint64_t> m_lastMark;
+  int m_leaseWaitMs = kWindowLeaseWaitMs;
 };
 
 }  // namespace qb

@@ -15,6 +15,8 @@ namespace qb::cli {
 CAccountsSession::CAccountsSession(CliContext& ctx, const CFeedsManager& model) : m_ctx(ctx), m_module(model) {
   if (!ctx.session) return;
   ctx.session->library.AddModule(m_module);
+  // No window waits on this thread: a sync waits for the window's writes.
+  m_module.SetLeaseWait(LibraryOpenOptions{}.busyTimeoutMs);
   m_ok = m_module.Load(ctx.session->library);
   if (!m_ok) ctx.err << "quillbend-cli: the accounts could not be read from the library\n";
 }

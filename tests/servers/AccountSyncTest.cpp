@@ -4,19 +4,28 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <ctime>
-
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
+#include "base/Executor.h"
 #include "base/Text.h"
 #include "library/Library.h"
 #include "library/LibraryLink.h"
 #include "model/FeedsManager.h"
+#include "net/Download.h"
 #include "sync/AccountEdits.h"
 #include "sync/AccountSync.h"
 #include "sync/GReaderClient.h"
@@ -391,6 +400,174 @@ TEST(AccountSyncTest, MarksMadeOfflineSurviveARestartAndArePushedOnce) {
   Library lib(p.LibraryFile());
   EXPECT_TRUE(lib.Feed(u"dave2").m_starred);
   EXPECT_FALSE(lib.Feed(u"dave2").m_read);
+}
+
+
+// Breaks requests of one device at random: before they go out, or after
+// the server took them, the answer lost.
+class CFlakyDownloader final : public IDownloader {
+ public:
+  CFlakyDownloader(IDownloader& real, unsigned seed) : m_real(real), m_rng(seed) {}
+  void Start(DownloadRequest request, Done done) override {
+    int fate = 0;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (m_failing) fate = std::uniform_int_distribution<int>(0, 9)(m_rng);
+    }
+    DownloadResult lost;
+    lost.error = DownloadError::Refused;
+    if (fate == 1) return done(lost);
+    m_real.Start(std::move(request), [fate, done, lost](DownloadResult r) { done(fate == 2 ? lost : std::move(r)); });
+  }
+  void Cancel(uint64_t group) override { m_real.Cancel(group); }
+  void SetFailing(bool failing) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_failing = failing;
+  }
+
+ private:
+  IDownloader& m_real;
+  std::mutex m_mutex;
+  std::mt19937 m_rng;
+  bool m_failing = true;
+};
+
+// Two devices of one user, each with a library of its own synced as the
+// window syncs it, marking at random while requests break in the middle
+// of their pushes, and sometimes killed and started again between the
+// marks and their sync: once both sync without failures, both libraries
+// hold the server's flags for every item and nothing is left queued.
+TEST(AccountSyncTest, TwoLibrariesAgreeWithTheServerAfterRandomMarksBrokenPushesAndRestarts) {
+  const std::string user = "twins";
+  test::SharedFreshRss().CreateUser(user, "api-" + user);
+  OtherDevice server(user);
+  server.Subscribe(test::ServeSharedFeed("twins", 12), u"");
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  const std::u16string name = Utf8ToUtf16(user + "@" + Host());
+  const std::string apiBase = GReaderApiBase(GReaderServerKind::kFreshRss, test::SharedFreshRss().Address()).url;
+  // Small batches, so that a push takes several requests and can break
+  // between them.
+  GReaderClientOptions options;
+  options.editsPerRequest = 2;
+  CDownloadPool pool;
+  CTaskQueue owner;
+
+  struct Device {
+    Device(IDownloader& real, unsigned seed, const GReaderAccount& account, const GReaderClientOptions& options)
+        : flaky(real, seed), client(flaky, account, "api-twins", options) {}
+    test::TempDir dir;
+    std::unique_ptr<Library> lib;
+    ObjectId account = 0;
+    CFlakyDownloader flaky;
+    CGReaderClient client;
+    std::string Path() const { return dir.File("Library.sqlite"); }
+  };
+  const GReaderAccount login{GReaderServerKind::kFreshRss, apiBase, user};
+  Device a(pool, seed, login, options), b(pool, seed + 1, login, options);
+  for (Device* d : {&a, &b}) {
+    d->lib = std::make_unique<Library>(d->Path());
+    d->account = d->lib->model.AddAccount(name)->m_id;
+    d->lib->module.PutAccount({d->account, name, GReaderServerKind::kFreshRss, apiBase, user});
+    d->lib->Write();
+  }
+  // One sync as the window runs it, its outcome written.
+  const auto sync = [&](Device& d) {
+    std::optional<AccountSyncResult> result;
+    {
+      CAccountSync run(d.lib->model, d.lib->library, d.lib->module, owner);
+      run.Start(d.account, d.client, {}, [&](AccountSyncResult r) { result = std::move(r); });
+      EXPECT_TRUE(owner.RunUntil([&] { return result.has_value(); }, std::chrono::minutes(1)));
+      d.client.Cancel();
+    }
+    d.lib->Write();
+    return result.value_or(AccountSyncResult{});
+  };
+  // The item ids of the device's articles.
+  const auto items = [](const Device& d) {
+    std::vector<std::string> ids;
+    for (const auto& [id, article] : d.lib->module.ArticlesOf(d.account)) ids.push_back(id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  };
+
+  for (Device* d : {&a, &b}) {
+    d->flaky.SetFailing(false);
+    const AccountSyncResult first = sync(*d);
+    EXPECT_TRUE(first.error.ok()) << Utf16ToUtf8(first.error.message);
+    ASSERT_EQ(items(*d).size(), 12u);
+    d->flaky.SetFailing(true);
+  }
+  // Each device's latest mark of an item's flag (read 0, starred 1).
+  std::map<std::pair<std::string, int>, std::array<std::optional<bool>, 2>> latest;
+  for (int round = 0; round < 12; ++round) {
+    Device& d = round % 2 ? b : a;
+    const std::vector<std::string> ids = items(d);
+    const std::unordered_map<std::string, ObjectId> articles = d.lib->module.ArticlesOf(d.account);
+    for (int m = 0; m < 3; ++m) {
+      const std::string& id = ids[std::uniform_int_distribution<size_t>(0, ids.size() - 1)(rng)];
+      const int flag = static_cast<int>(rng() % 2);
+      const bool value = rng() % 2 != 0;
+      if (flag == 0) {
+        d.lib->model.MarkRead({articles.at(id)}, value);
+      } else {
+        d.lib->model.SetStarred({articles.at(id)}, value);
+      }
+      latest[{id, flag}][round % 2] = value;
+    }
+    d.lib->Write();
+    if (round == 2 || round == 3 || rng() % 3 == 0) {
+      // Killed with its marks queued (each device at least once), and
+      // started again.
+      d.lib.reset();
+      d.lib = std::make_unique<Library>(d.Path());
+    }
+    sync(d);
+  }
+
+  a.flaky.SetFailing(false);
+  b.flaky.SetFailing(false);
+  for (Device* d : {&a, &b, &a}) {
+    const AccountSyncResult last = sync(*d);
+    EXPECT_TRUE(last.error.ok()) << Utf16ToUtf8(last.error.message);
+  }
+  const std::set<std::string> unread = server.Unread();
+  const std::set<std::string> starred = server.Ids(kStarredStream);
+  std::map<std::string, std::pair<bool, bool>> expected;  // read, starred
+  for (const std::string& id : server.Ids(kReadingListStream)) {
+    expected[id] = {unread.count(id) == 0, starred.count(id) != 0};
+  }
+  ASSERT_EQ(expected.size(), 12u);
+  // No mark was lost, nor an older one pushed after a newer: a flag only
+  // one device marked is its latest mark, one both marked is the latest of
+  // either, and one no device marked is as it came (unread, not starred).
+  for (const auto& [id, flags] : expected) {
+    for (int flag : {0, 1}) {
+      const bool value = flag == 0 ? flags.first : flags.second;
+      const auto it = latest.find({id, flag});
+      if (it == latest.end()) {
+        EXPECT_FALSE(value) << id << " flag " << flag << " was not marked";
+      } else {
+        EXPECT_TRUE(it->second[0] == value || it->second[1] == value)
+            << id << " flag " << flag << " is none of the devices' latest marks";
+      }
+    }
+  }
+  for (Device* d : {&a, &b}) {
+    // As the libraries hold them: read again from the disk.
+    d->lib.reset();
+    Library lib(d->Path());
+    std::map<std::string, std::pair<bool, bool>> flags;
+    for (const auto& [id, article] : lib.module.ArticlesOf(d->account)) {
+      const CFeed* f = lib.model.GetFeed(article);
+      flags[id] = {f->m_read, f->m_starred};
+    }
+    EXPECT_EQ(flags, expected) << (d == &a ? "a" : "b");
+    std::vector<PendingMark> queue;
+    ASSERT_TRUE(lib.module.ReadQueue(lib.library, d->account, queue));
+    EXPECT_TRUE(queue.empty()) << queue.size() << " entries left in " << (d == &a ? "a" : "b");
+  }
 }
 
 }  // namespace

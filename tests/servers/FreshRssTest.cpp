@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <random>
 #include <set>
 
 #include "base/Text.h"
@@ -226,85 +225,6 @@ TEST(FreshRssTest, MarksMadeOfflineReachTheServerLater) {
             (std::set<std::string>{id.at(u"offline2"), id.at(u"offline4")}));
   EXPECT_EQ(Ids(*restarted, kStarredStream), (std::set<std::string>{id.at(u"offline2"), id.at(u"offline3")}));
   EXPECT_EQ(device.Sync(*restarted).requests, 6u) << "nothing is pushed twice";
-}
-
-// Breaks requests of one client at random: before they go out, or after
-// the server took them, the answer lost.
-class CFlakyDownloader final : public IDownloader {
- public:
-  CFlakyDownloader(IDownloader& real, unsigned seed) : m_real(real), m_rng(seed) {}
-  void Start(DownloadRequest request, Done done) override {
-    int fate = 0;
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      if (m_failing) fate = std::uniform_int_distribution<int>(0, 9)(m_rng);
-    }
-    DownloadResult lost;
-    lost.error = DownloadError::Refused;
-    if (fate == 1) return done(lost);
-    m_real.Start(std::move(request), [fate, done, lost](DownloadResult r) { done(fate == 2 ? lost : std::move(r)); });
-  }
-  void Cancel(uint64_t group) override { m_real.Cancel(group); }
-  void SetFailing(bool failing) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_failing = failing;
-  }
-
- private:
-  IDownloader& m_real;
-  std::mutex m_mutex;
-  std::mt19937 m_rng;
-  bool m_failing = true;
-};
-
-TEST(FreshRssTest, TwoDevicesAgreeWithTheServerAfterRandomMarksAndBrokenPushes) {
-  Session s("twins");
-  Subscribe(s.client, ServeFeed("twins", 12), u"", u"");
-  const unsigned seed = std::random_device{}();
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
-  // Small batches, so that a push takes several requests and can break
-  // between them.
-  GReaderClientOptions options;
-  options.editsPerRequest = 2;
-  CFlakyDownloader flakyA(s.pool, seed), flakyB(s.pool, seed + 1);
-  CGReaderClient a(flakyA, Account(s.user), "api-twins", options);
-  CGReaderClient b(flakyB, Account(s.user), "api-twins", options);
-  SyncDevice deviceA, deviceB;
-  flakyA.SetFailing(false);
-  flakyB.SetFailing(false);
-  deviceA.Sync(a);
-  deviceB.Sync(b);
-  ASSERT_EQ(deviceA.items.size(), 12u);
-  flakyA.SetFailing(true);
-  flakyB.SetFailing(true);
-  std::vector<std::string> ids;
-  for (const auto& [id, state] : deviceA.items) ids.push_back(id);
-  for (int round = 0; round < 12; ++round) {
-    SyncDevice& device = round % 2 ? deviceB : deviceA;
-    for (int m = 0; m < 3; ++m) {
-      const std::string& id = ids[std::uniform_int_distribution<size_t>(0, ids.size() - 1)(rng)];
-      if (device.items.count(id) == 0) continue;
-      device.Mark(id, rng() % 2 ? MarkFlag::kRead : MarkFlag::kStarred, rng() % 2);
-    }
-    device.Sync(round % 2 ? b : a);
-  }
-  flakyA.SetFailing(false);
-  flakyB.SetFailing(false);
-  for (auto [device, client] : {std::pair{&deviceA, &a}, {&deviceB, &b}, {&deviceA, &a}}) {
-    const GReaderSyncOutcome outcome = device->Sync(*client);
-    EXPECT_TRUE(outcome.error.ok()) << Utf16ToUtf8(outcome.error.message);
-  }
-  EXPECT_TRUE(deviceA.pending.empty());
-  EXPECT_TRUE(deviceB.pending.empty());
-  const std::set<std::string> unread = Ids(s.client, kReadingListStream, kReadStream);
-  const std::set<std::string> starred = Ids(s.client, kStarredStream);
-  std::map<std::string, LocalItemState> server;
-  for (const std::string& id : Ids(s.client, kReadingListStream)) {
-    server[id] = {unread.count(id) == 0, starred.count(id) != 0};
-  }
-  EXPECT_EQ(deviceA.items, server);
-  EXPECT_EQ(deviceB.items, server);
 }
 
 }  // namespace

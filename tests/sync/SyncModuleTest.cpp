@@ -215,6 +215,24 @@ TEST(SyncModuleTest, OneProcessHoldsTheLeaseUntilItGivesItBackOrItRunsOut) {
   EXPECT_FALSE(first.module.TakeLease(first.library, a.account, now + 623, 600));
   second.Write();
   EXPECT_TRUE(first.module.TakeLease(first.library, a.account, now + 624, 600));
+
+  // Another connection is writing (the writer thread, the CLI): the lease,
+  // taken on the window's thread, does not wait for it but says the library
+  // is busy, and giving it back goes with the holder's next batch.
+  {
+    CSqliteDb other;
+    other.Open(path, SQLITE_OPEN_READWRITE);
+    other.Exec("BEGIN IMMEDIATE");
+    std::string error;
+    EXPECT_FALSE(second.module.TakeLease(second.library, a.account, now + 625, 600, nullptr, &error));
+    EXPECT_EQ(error, kLibraryBusy);
+    first.module.ReleaseLease(first.library, a.account);
+    other.Exec("COMMIT");
+  }
+  EXPECT_FALSE(second.module.TakeLease(second.library, a.account, now + 626, 600)) << "until the holder's batch";
+  first.Write();
+  std::string error;
+  EXPECT_TRUE(second.module.TakeLease(second.library, a.account, now + 627, 600, nullptr, &error)) << error;
 }
 
 TEST(SyncModuleTest, TheStatusLineCountsInThousands) {
