@@ -98,8 +98,9 @@ void CCommands::UpdateSources(const IdList& sources) {
 }
 
 void CCommands::UpdateNode(ObjectId node) {
-  if (const CGroup* group = Model().GetGroup(node); group != nullptr && group->m_account) {
-    if (m_accounts != nullptr) m_accounts->Sync(Model(), node);
+  // An account's feeds are fetched by its server: the account is synced.
+  if (const ObjectId account = Model().AccountOf(node); account != 0) {
+    if (m_accounts != nullptr) m_accounts->Sync(Model(), account);
     return;
   }
   IdList sources;
