@@ -133,6 +133,15 @@ std::string Host() {
   return rest.substr(0, rest.find('/'));
 }
 
+// The user's account added to the profile and synced once; its name.
+std::string AddAndSync(Profile& p, const std::string& user) {
+  const CliRun added = p.Cli({"account", "add", "freshrss", test::SharedFreshRss().Address(), user}, "api-" + user + "\n");
+  EXPECT_EQ(added.status, 0) << added.err;
+  const CliRun synced = p.Cli({"sync"});
+  EXPECT_EQ(synced.status, 0) << synced.err;
+  return user + "@" + Host();
+}
+
 std::string Contents(const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return {};
@@ -252,9 +261,7 @@ TEST(AccountSyncTest, StructureEditsShowWhenTheServerDidThem) {
   OtherDevice other(user);
   other.Subscribe(test::ServeSharedFeed("erin-a", 1), u"News");
   Profile p;
-  const std::string name = user + "@" + Host();
-  ASSERT_EQ(p.Cli({"account", "add", "freshrss", test::SharedFreshRss().Address(), user}, "api-erin\n").status, 0);
-  ASSERT_EQ(p.Cli({"sync"}).status, 0);
+  const std::string name = AddAndSync(p, user);
   const std::string listed = "All Sources\n" + name + " (1 / 1)\n  News (1 / 1)\n    Feed erin-a (1 / 1)\n"
                              "  Uncategorized\n    FreshRSS releases\n";
   ASSERT_EQ(p.Cli({"list"}).out, listed);
@@ -350,9 +357,7 @@ TEST(AccountSyncTest, MarksMadeOfflineSurviveARestartAndArePushedOnce) {
   OtherDevice other(user);
   other.Subscribe(test::ServeSharedFeed("dave", 4), u"");
   Profile p;
-  const std::string name = user + "@" + Host();
-  ASSERT_EQ(p.Cli({"account", "add", "freshrss", test::SharedFreshRss().Address(), user}, "api-dave\n").status, 0);
-  ASSERT_EQ(p.Cli({"sync"}).status, 0);
+  const std::string name = AddAndSync(p, user);
   std::string d1, d2, d3, d4;
   {
     Library lib(p.LibraryFile());
