@@ -185,10 +185,12 @@ void CCommands::AddFeed(ObjectId groupId, const QString& presetUrl, AddFeedOrigi
   if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
   if (const ObjectId account = Model().AccountOf(groupId); account != 0) {
     if (m_accounts == nullptr || Model().GetGroup(account) == nullptr) return;
-    const QString what = QStringLiteral("The feed could not be added to %1").arg(ToQString(Model().GetGroup(account)->m_name));
-    m_accounts->Subscribe(Model(), groupId, FromQString(dlg.m_strUrl), AccountEditDone(what, [this, origin](ObjectId id) {
-                            if (origin == AddFeedOrigin::User) emit nodeSelectionRequested(id);
-                          }));
+    const QString what =
+        QStringLiteral("The feed could not be added to %1").arg(ToQString(Model().GetGroup(account)->m_name));
+    const auto added = [this, origin](ObjectId id) {
+      if (origin == AddFeedOrigin::User) emit nodeSelectionRequested(id);
+    };
+    m_accounts->Subscribe(Model(), groupId, FromQString(dlg.m_strUrl), AccountEditDone(what, added));
     return;
   }
   // The dialog checked the address as SubscribeSource takes it; this refuses
@@ -310,6 +312,7 @@ void CCommands::ShowProperties(ObjectId sourceId) {
   dlg.m_nRefreshRate = source->m_refreshInterval;
   dlg.m_nRetentionDays = source->m_retentionDays;
   dlg.m_bFullArticle = source->m_fullArticle;
+  dlg.m_bServerFeed = Model().AccountOf(sourceId) != 0;
   dlg.m_strLastUpdate = ToQString(source->m_commsStatus);
   dlg.m_strLastUpdated = LastUpdatedText(state);
   dlg.m_strLastError = LastErrorText(state);
@@ -317,6 +320,10 @@ void CCommands::ShowProperties(ObjectId sourceId) {
   if (m_frame.Desktop().RunDialog(dlg) != QDialog::Accepted) return;
   const CFeedSource* changed = Model().GetFeedSource(sourceId);
   if (changed == nullptr) return;
+  if (dlg.m_bServerFeed) {
+    Model().SetSourceFullArticle(sourceId, dlg.m_bFullArticle);
+    return;
+  }
   // Through the model's operations, so that the library stores them.
   Model().SetRefreshInterval(
       sourceId, std::clamp(dlg.m_nRefreshRate, CFeedPropertiesDlg::kMinRate, CFeedPropertiesDlg::kMaxRate));
@@ -357,7 +364,8 @@ void CCommands::ClearHistory(ObjectId sourceId) {
 
 void CCommands::MoveSource(ObjectId source, ObjectId group) {
   if (m_accounts != nullptr && Model().CanMoveThroughServer(source, group)) {
-    const QString what = QStringLiteral("'%1' could not be moved").arg(ToQString(Model().GetFeedSource(source)->m_title));
+    const QString title = ToQString(Model().GetFeedSource(source)->m_title);
+    const QString what = QStringLiteral("'%1' could not be moved").arg(title);
     m_accounts->Move(Model(), source, group, AccountEditDone(what));
     return;
   }

@@ -151,6 +151,14 @@ void CFeedPropertiesDlg::InitDialog() {
   m_link->SetHAlign(CHyperlink::HAlign::Left);
   m_link->SetHoverStyle(0);
   m_rateEdit->setFocus();
+  if (m_bServerFeed) {
+    m_urlEdit->setReadOnly(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{m_rateEdit, m_up, m_down, m_retentionGlobal, m_retentionNever,
+                                                      m_retentionOwn, m_retentionDays}) {
+      w->setEnabled(false);
+    }
+    m_fullArticle->setFocus();
+  }
 }
 
 void CFeedPropertiesDlg::showEvent(QShowEvent* event) {

@@ -46,6 +46,9 @@ class CFeedPropertiesDlg : public QDialog {
   static constexpr int kMaxRetentionDays = 36500;
   // The feed's articles open in the reader view.
   bool m_bFullArticle = false;
+  // A feed of an account: its server fetches it and says which articles
+  // go, so its address, refresh rate and retention are shown, not changed.
+  bool m_bServerFeed = false;
   QString m_strLastUpdate;
   QString m_strLastUpdated;
   QString m_strLastError;

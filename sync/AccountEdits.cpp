@@ -119,9 +119,9 @@ void CAccountEdits::Rename(CGReaderClient& client, ObjectId node, const std::u16
   if (title.empty()) return Refuse(std::move(done), u"Please give a name.");
   const auto apply = [this, node, title] { m_model.Rename(node, title); };
   if (const CFeedSource* s = m_model.GetFeedSource(node)) {
-    return WithStreamId(client, s->m_url, done, [&client, title, then = Then(node, done, apply)](const std::string& id) {
-      client.Rename(id, title, then);
-    });
+    auto then = Then(node, done, apply);
+    return WithStreamId(client, s->m_url, done,
+                        [&client, title, then](const std::string& id) { client.Rename(id, title, then); });
   }
   // A folder: the server knows it by its name alone, so two of one name
   // would be one.

@@ -5,6 +5,9 @@
 // feeds sent to the server, the account's
 // properties (a new password checked by a sign-in before it is kept) and
 // its removal, asked first.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QStyle>
 #include <QTest>
@@ -16,6 +19,7 @@
 
 #include "app/AccountPropertiesDlg.h"
 #include "app/AccountService.h"
+#include "app/FeedPropertiesDlg.h"
 #include "app/Commands.h"
 #include "model/FeedsManager.h"
 #include "tests/app/AppHarness.h"
@@ -228,6 +232,23 @@ TEST_F(AccountsTest, ARenameGoesToTheServerAndShowsWhenItIsDone) {
   EXPECT_TRUE(offered("&Rename this feed"));
   EXPECT_TRUE(offered("&Delete this feed"));
   EXPECT_FALSE(offered("&Clear history for this feed"));
+  // Its properties show what the server decides, and change only what is
+  // this program's own.
+  h.scope.answerDialog = [&](QDialog& dialog) {
+    auto& dlg = dynamic_cast<CFeedPropertiesDlg&>(dialog);
+    dlg.InitDialog();
+    EXPECT_TRUE(dlg.UrlEdit()->isReadOnly());
+    EXPECT_FALSE(dlg.RateEdit()->isEnabled());
+    EXPECT_FALSE(dlg.RetentionNeverButton()->isEnabled());
+    dlg.RetentionNeverButton()->setChecked(true);
+    dlg.FullArticleBox()->setChecked(true);
+    dlg.accept();
+    return dlg.result();
+  };
+  const int retention = h.Model().GetFeedSource(source)->m_retentionDays;
+  h.Frame().Commands().ShowProperties(source);
+  EXPECT_TRUE(h.Model().GetFeedSource(source)->m_fullArticle);
+  EXPECT_EQ(h.Model().GetFeedSource(source)->m_retentionDays, retention);
 
   h.Frame().Commands().Rename(source, QStringLiteral("Renamed"));
   EXPECT_EQ(h.Model().GetFeedSource(source)->m_title, u"One");
