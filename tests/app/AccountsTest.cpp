@@ -95,16 +95,6 @@ class FakeReader {
   test::HttpServer server;
 };
 
-template <class F>
-bool Until(F done, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
-
 class AccountsTest : public ::testing::Test {
  protected:
   AccountsTest() {
@@ -120,7 +110,7 @@ class AccountsTest : public ::testing::Test {
                           added = ok;
                           addText = text.toStdString();
                         });
-    EXPECT_TRUE(Until([&] { return synced == 1; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return synced == 1; }));
     EXPECT_TRUE(added) << addText;
     for (const auto& [id, s] : h.library->Accounts()->Accounts()) account = id;
     h.Frame().SetAccounts(service.get());  // listens from here on
@@ -138,7 +128,7 @@ class AccountsTest : public ::testing::Test {
   void SyncAndWait(bool automatic) {
     const int before = synced;
     h.Frame().Commands().UpdateAll(automatic);
-    ASSERT_TRUE(Until([&] { return synced > before; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return synced > before; }));
   }
 
   test::AppHarness h;
@@ -182,18 +172,18 @@ TEST_F(AccountsTest, SyncsAtStartOnItsIntervalAndWithUpdateAll) {
   h.Frame().Commands().UpdateAll(false);
   bool turned = false;
   QTimer::singleShot(0, [&] { turned = true; });
-  ASSERT_TRUE(Until([&] { return turned && reader.syncs == 5; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return turned && reader.syncs == 5; }));
   EXPECT_EQ(synced, before);
   EXPECT_TRUE(service->Syncing(account));
   reader.gate->Open();
-  ASSERT_TRUE(Until([&] { return synced > before; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return synced > before; }));
   reader.gate.reset();
 
   // A window started anew syncs its accounts at once.
   CAccountService restarted(pool, h.executor, *h.library, secrets);
   h.Frame().SetAccounts(&restarted);
   EXPECT_TRUE(restarted.Syncing(account));
-  ASSERT_TRUE(Until([&] { return !restarted.Syncing(account); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return !restarted.Syncing(account); }));
   EXPECT_EQ(reader.syncs, 6);
   EXPECT_TRUE(restarted.Problem(account).empty());
   h.Frame().SetAccounts(service.get());
@@ -252,7 +242,7 @@ TEST_F(AccountsTest, ARenameGoesToTheServerAndShowsWhenItIsDone) {
 
   h.Frame().Commands().Rename(source, QStringLiteral("Renamed"));
   EXPECT_EQ(h.Model().GetFeedSource(source)->m_title, u"One");
-  ASSERT_TRUE(Until([&] { return h.Model().GetFeedSource(source)->m_title == u"Renamed"; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return h.Model().GetFeedSource(source)->m_title == u"Renamed"; }));
   EXPECT_EQ(reader.title, "Renamed");
   SyncAndWait(false);
   EXPECT_EQ(h.Model().GetFeedSource(source)->m_title, u"Renamed");
@@ -260,7 +250,7 @@ TEST_F(AccountsTest, ARenameGoesToTheServerAndShowsWhenItIsDone) {
   reader.down = true;
   const size_t before = h.scope.messages.size();
   h.Frame().Commands().Rename(source, QStringLiteral("Again"));
-  ASSERT_TRUE(Until([&] { return h.scope.messages.size() > before; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return h.scope.messages.size() > before; }));
   EXPECT_EQ(h.scope.messages.back().text,
             QStringLiteral("'Renamed' could not be renamed: The server answered 503: down for maintenance."));
   EXPECT_EQ(h.Model().GetFeedSource(source)->m_title, u"Renamed");
@@ -275,13 +265,13 @@ TEST_F(AccountsTest, PropertiesCheckANewPasswordBeforeKeepingIt) {
     dlg.IntervalBox()->setValue(45);
     dlg.PasswordEdit()->setText(QStringLiteral("wrong"));
     dlg.accept();
-    EXPECT_TRUE(Until([&] { return dlg.PasswordEdit()->isEnabled(); }));
+    EXPECT_TRUE(test::WaitUntil([&] { return dlg.PasswordEdit()->isEnabled(); }));
     statuses.push_back(dlg.StatusText());
     EXPECT_EQ(dlg.result(), 0) << "a refused password keeps the dialog open";
     reader.password = "fresh";
     dlg.PasswordEdit()->setText(QStringLiteral("fresh"));
     dlg.accept();
-    EXPECT_TRUE(Until([&] { return dlg.result() == QDialog::Accepted; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return dlg.result() == QDialog::Accepted; }));
     statuses.push_back(dlg.StatusText());
     result = dlg.result();
     return dlg.result();
@@ -296,7 +286,7 @@ TEST_F(AccountsTest, PropertiesCheckANewPasswordBeforeKeepingIt) {
   EXPECT_EQ(service->Settings(account)->refreshMinutes, 45);
   // A sync with the new one follows at once.
   EXPECT_TRUE(service->Syncing(account));
-  ASSERT_TRUE(Until([&] { return !service->Syncing(account); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return !service->Syncing(account); }));
   EXPECT_FALSE(Marked());
 
   // Neither password is in the exports.
@@ -322,7 +312,7 @@ TEST_F(AccountsTest, APasswordNotKeptIsAskedForOnceAStart) {
   };
   CAccountService restarted(pool, h.executor, *h.library, secrets);
   h.Frame().SetAccounts(&restarted);
-  ASSERT_TRUE(Until([&] { return asked == 1; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return asked == 1; }));
   EXPECT_FALSE(restarted.Problem(account).empty());
   EXPECT_FALSE(restarted.Syncing(account));
   restarted.Sync(h.Model(), account);
